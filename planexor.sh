@@ -1,0 +1,76 @@
+#!/usr/bin/env bash
+# Planexor: set up, build, test, run the demo or the window.
+#   ./planexor.sh demo            make a synthetic planet video and run the job on it
+#   ./planexor.sh test            build and run every test
+#   ./planexor.sh test --sanitize the same under AddressSanitizer and UBSan
+#   ./planexor.sh gui [FILE]      start the desktop program
+#   ./planexor.sh bench           build and run the benchmarks
+#   ./planexor.sh setup | build
+set -euo pipefail
+cd "$(dirname "$0")"
+root=$(pwd)
+
+packages=(cmake ninja-build g++ pkg-config
+          qt6-base-dev libgl-dev
+          libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
+          libjpeg62-turbo-dev libgtest-dev libbenchmark-dev
+          ffmpeg libcfitsio-dev libfftw3-dev)
+
+setup() {
+    local missing=()
+    for p in "${packages[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+jobs() { nproc 2>/dev/null || echo 2; }
+
+build() {  # build DIR [cmake options...]
+    local dir=$1; shift
+    cmake -S "$root" -B "$dir" -G Ninja "$@" >/dev/null
+    ninja -C "$dir" -j "$(jobs)"
+}
+
+cli() { "$root/build/planexor-cli" "$@"; }
+
+case "${1:-}" in
+    setup)
+        setup ;;
+    build)
+        setup; build build -DCMAKE_BUILD_TYPE=Release ;;
+    test)
+        setup
+        if [ "${2:-}" = "--sanitize" ]; then
+            build build-sanitize -DCMAKE_BUILD_TYPE=Debug -DPLANEXOR_SANITIZE=ON
+            export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
+            cd build-sanitize
+        else
+            build build -DCMAKE_BUILD_TYPE=Release
+            cd build
+        fi
+        ctest --output-on-failure -j "$(jobs)" ;;
+    demo)
+        setup; build build -DCMAKE_BUILD_TYPE=Release
+        demo=${PLANEXOR_DEMO_DIR:-$root/demo-output}
+        mkdir -p "$demo"
+        echo "Rendering a synthetic planet video into $demo ..."
+        cli make-demo "$demo" --frames 500 --size 640x480 >/dev/null
+        cli info "$demo/planet.avi"
+        cli frame "$demo/planet.avi" --index 0 --out "$demo/frame0.bmp"
+        echo "Frame 0 written to $demo/frame0.bmp" ;;
+    gui)
+        setup; build build -DCMAKE_BUILD_TYPE=Release
+        shift; exec "$root/build/planexor" "$@" ;;
+    bench)
+        setup; build build-bench -DCMAKE_BUILD_TYPE=Release -DPLANEXOR_BENCH=ON -DPLANEXOR_TESTS=OFF
+        for b in build-bench/bench/*_bench; do echo "== $b"; "$b"; done ;;
+    *)
+        sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+        exit 2 ;;
+esac

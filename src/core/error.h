@@ -1,0 +1,14 @@
+#pragma once
+#include <stdexcept>
+#include <string>
+
+namespace planexor {
+
+// A failure the user must see. Its text is shown as it stands (message box in
+// the window, stderr in the CLI), so it is written for the user, not for us.
+class PlanexorError : public std::runtime_error {
+public:
+    explicit PlanexorError(const std::string& message) : std::runtime_error(message) {}
+};
+
+}  // namespace planexor

@@ -1,0 +1,132 @@
+#pragma once
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace planexor {
+
+inline constexpr int MaxImageSide = 1024;
+inline constexpr int PlaneStride = 1031;  // 7 spare columns and rows beyond the largest image
+inline constexpr int MaxFrames = 2501;    // frame numbers 0..2500
+inline constexpr int LastFrameNumber = MaxFrames - 1;
+
+// A fixed 1031 x 1031 plane addressed [x][y], x-major: one column is contiguous.
+// Allocated once, zeroed, never resized.
+template <typename T>
+class FixedPlane {
+public:
+    static constexpr int Stride = PlaneStride;
+    static constexpr std::size_t Size = static_cast<std::size_t>(Stride) * Stride;
+
+    FixedPlane() : values_(new T[Size]()) {}
+    FixedPlane(const FixedPlane&) = delete;
+    FixedPlane& operator=(const FixedPlane&) = delete;
+
+    T* operator[](int x) { return values_.get() + static_cast<std::size_t>(x) * Stride; }
+    const T* operator[](int x) const { return values_.get() + static_cast<std::size_t>(x) * Stride; }
+    T* data() { return values_.get(); }
+    const T* data() const { return values_.get(); }
+    void clear() { std::fill(values_.get(), values_.get() + Size, T{}); }
+
+private:
+    std::unique_ptr<T[]> values_;
+};
+
+using TFloatPlane = FixedPlane<float>;
+using TCountPlane = FixedPlane<std::int32_t>;
+
+struct TFrameRec {
+    std::int32_t ShiftX = 0;
+    std::int32_t ShiftY = 0;
+    std::int32_t FieldShiftX = 0;
+    std::int32_t FieldShiftY = 0;
+    float Quality = 0;
+    float Difference = 0;
+    float FieldQuality = 0;
+    float FieldDifference = 0;
+    std::uint8_t Excluded = 0;
+
+    bool operator==(const TFrameRec&) const = default;
+};
+
+struct TRankEntry {
+    std::int32_t Frame = 0;
+    float Quality = 0;
+    float StackQuality = 0;
+
+    bool operator==(const TRankEntry&) const = default;
+};
+
+enum class InputKind : std::uint8_t { Avi = 0, Bmp = 1, Fits = 2, Jpg = 3 };
+
+// The one workspace: the opened sequence and everything derived from it.
+// The planes take about 55 MB and live as long as the program.
+struct Workspace {
+    TFloatPlane StackR, StackG, StackB;
+    TCountPlane StackCount;
+    TFloatPlane DarkR, DarkG, DarkB;
+    TFloatPlane FlatR, FlatG, FlatB;
+    TFloatPlane ProcR, ProcG, ProcB;
+
+    // Frame source.
+    std::uint8_t InputType = 0;
+    bool StillFrames = false;
+    bool JpegFrames = false;
+    bool SingleImage = false;
+    std::string SourceFile = "none";
+    std::array<std::string, MaxFrames> FrameFiles;
+
+    // Image sizes.
+    std::int32_t OrigWidth = 0, OrigHeight = 0;
+    std::int32_t FrameWidth = 0, FrameHeight = 0;
+    std::int32_t ImageWidth = 0, ImageHeight = 0;
+    std::int32_t StackWidth = 0, StackHeight = 0;
+    std::int32_t DarkWidth = 0, DarkHeight = 0;
+    std::int32_t FlatWidth = 0, FlatHeight = 0;
+
+    std::array<TFrameRec, MaxFrames> FrameRecs{};
+    std::array<TRankEntry, MaxFrames> Ranking{};
+
+    // Positions and counts.
+    std::int32_t hotx = 0, hoty = 0;
+    std::int32_t stackx = 0, stacky = 0;
+    std::int32_t refframe = 0;
+    std::int32_t usedframes = 0;
+    std::int32_t CurrentFrame = 0;
+    std::int32_t CurrentField = 1;
+    std::int32_t ApplyShiftX = 0, ApplyShiftY = 0;
+    float FrameWeight = 1.0f;
+    float ResampleFactor = 2.0f;
+    std::int32_t StackOffsetX = 0, StackOffsetY = 0;
+    std::int32_t MinShiftX = 0, MinShiftY = 0, MaxShiftX = 0, MaxShiftY = 0;
+    float StackMin = 0, StackMax = 0;
+    std::string darkfile, flatfile;
+    std::int32_t darkfiletype = 0, flatfiletype = 0;
+
+    std::uint8_t progstatus = 0;
+
+    // Run flags.
+    bool StopRequested = false;
+    bool AlignRun = false;
+    bool StackRun = false;
+    bool DarkCreation = false;
+    bool StackReady = false;
+    bool SetMiddleMode = false;
+    bool SequenceOpen = false;
+
+    // The reset that opening a sequence does before its dialog is shown.
+    // Planes, dark frame, flat field and their sizes are kept.
+    void resetForOpening();
+
+    // Number of frames 0..lastFrame that are not excluded.
+    int countUsedFrames(int lastFrame) const;
+};
+
+// Display transfer curve: entry i = (0.000001 + 0.001 i) ^ (1 / g).
+struct GammaCurve {
+    std::array<double, 1001> values{};
+    void build(double gamma);
+};
+
+}  // namespace planexor

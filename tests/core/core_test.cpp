@@ -1,0 +1,197 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "core/frame_loop.h"
+#include "core/pixel.h"
+#include "core/workspace.h"
+#include "core/error.h"
+
+namespace planexor {
+namespace {
+
+TEST(PixelHelpers, NearestRoundsHalvesToEven) {
+    EXPECT_EQ(nearest(0.5), 0);
+    EXPECT_EQ(nearest(1.5), 2);
+    EXPECT_EQ(nearest(2.5), 2);
+    EXPECT_EQ(nearest(-0.5), 0);
+    EXPECT_EQ(nearest(-1.5), -2);
+    EXPECT_EQ(nearest(2.4999), 2);
+}
+
+TEST(PixelHelpers, ByteClampRoundsThenSaturatesAtBothEnds) {
+    EXPECT_EQ(byteClamp(254.4), 254);
+    EXPECT_EQ(byteClamp(254.5), 254);  // rounded first: the tie goes to even
+    EXPECT_EQ(byteClamp(254.51), 255);
+    EXPECT_EQ(byteClamp(253.5), 254);
+    EXPECT_EQ(byteClamp(0.5), 0);      // nearest gives 0
+    EXPECT_EQ(byteClamp(1.5), 2);
+    EXPECT_EQ(byteClamp(-40), 0);
+    EXPECT_EQ(byteClamp(1e9), 255);
+    EXPECT_EQ(byteClamp(std::nan("")), 0);
+}
+
+TEST(PixelHelpers, GreyValueIsWeightedAndNotRounded) {
+    EXPECT_FLOAT_EQ(greyValue(255, 0, 0), 0.299f * 255);
+    EXPECT_FLOAT_EQ(greyValue(1, 1, 1), 1.0f);
+    EXPECT_FLOAT_EQ(greyValue(0, 0, 3), 0.342f);
+}
+
+TEST(Workspace, PlanesAreColumnMajorWithTheFixedStride) {
+    Workspace w;
+    w.StackG[2][5] = 7.0f;
+    EXPECT_EQ(w.StackG.data()[2 * 1031 + 5], 7.0f);
+    EXPECT_EQ(w.StackR[1023][1023], 0.0f);
+}
+
+TEST(Workspace, ResetOnOpeningClearsRecordsButKeepsPlanesAndCalibration) {
+    Workspace w;
+    w.DarkG[3][4] = 255 * 128.0f;
+    w.FlatR[1][1] = 0.5f;
+    w.StackG[0][0] = 9;
+    w.DarkWidth = 640;
+    w.FrameRecs[17] = {3, -2, 1, 1, 0.5f, 0.25f, 0.4f, 0.3f, 1};
+    w.Ranking[4] = {17, 0.5f, 0.7f};
+    w.hotx = 100;
+    w.StillFrames = true;
+    w.StopRequested = true;
+    w.ResampleFactor = 3.5f;
+
+    w.resetForOpening();
+
+    EXPECT_EQ(w.DarkG[3][4], 255 * 128.0f);
+    EXPECT_EQ(w.FlatR[1][1], 0.5f);
+    EXPECT_EQ(w.StackG[0][0], 9);
+    EXPECT_EQ(w.DarkWidth, 640);
+    TFrameRec expected;
+    expected.Excluded = 1;  // set per frame later, when the frame list is built
+    EXPECT_EQ(w.FrameRecs[17], expected);
+    EXPECT_EQ(w.Ranking[4], TRankEntry{});
+    EXPECT_EQ(w.hotx, 0);
+    EXPECT_FALSE(w.StillFrames);
+    EXPECT_FALSE(w.StopRequested);
+    EXPECT_EQ(w.ResampleFactor, 2.0f);
+}
+
+TEST(GammaCurve, EntriesFollowThePowerLaw) {
+    GammaCurve curve;
+    curve.build(1.0);
+    EXPECT_DOUBLE_EQ(curve.values[0], 0.000001);
+    EXPECT_NEAR(curve.values[1000], 1.000001, 1e-12);
+    curve.build(2.0);
+    EXPECT_NEAR(curve.values[250], std::sqrt(0.250001), 1e-12);
+}
+
+// A source whose frames carry their number in the first pixel.
+class CountingSource : public FrameSource {
+public:
+    explicit CountingSource(int count) : count_(count) {}
+    int frameCount() const override { return count_; }
+    void decode(int frame, Bitmap24& into) override {
+        if (frame == failAt) throw PlanexorError("Failed to decompress AVI frame");
+        into.resize(4, 2);
+        into.pixel(0, 0)[0] = static_cast<std::uint8_t>(frame);
+        decoded.push_back(frame);
+    }
+    std::string describe() const override { return "test"; }
+    std::vector<int> decoded;
+    int failAt = -1;
+
+private:
+    int count_;
+};
+
+class ScriptedProgress : public RunProgress {
+public:
+    void setPercent(int percent) override { percents.push_back(percent); }
+    void yield() override {
+        ++yields;
+        if (yields == stopAtYield) stop = true;
+    }
+    bool stopRequested() const override { return stop; }
+    std::vector<int> percents;
+    int yields = 0;
+    int stopAtYield = -1;
+    bool stop = false;
+};
+
+TEST(FrameLoop, RunSkipsExcludedFramesAndHandsOnTheRest) {
+    Workspace w;
+    w.AlignRun = true;
+    w.usedframes = 4;
+    w.FrameRecs[1].Excluded = 1;
+    CountingSource source(5);
+    Bitmap24 frame;
+    std::vector<int> handed;
+    ScriptedProgress progress;
+    const auto outcome = runFrameLoop(w, source, {0, 4}, frame,
+                                      [&](int n, Bitmap24& f) {
+                                          EXPECT_EQ(f.pixel(0, 0)[0], n);
+                                          handed.push_back(n);
+                                      },
+                                      progress);
+    EXPECT_EQ(outcome.result, LoopResult::Completed);
+    EXPECT_EQ(handed, (std::vector<int>{0, 2, 3, 4}));
+    EXPECT_EQ(w.CurrentFrame, 4);
+    EXPECT_EQ(progress.percents.front(), 0);
+    EXPECT_EQ(progress.percents.back(), 100);
+    EXPECT_TRUE(std::is_sorted(progress.percents.begin(), progress.percents.end()));
+}
+
+TEST(FrameLoop, ShowingDecodesEvenExcludedFramesButHandsThemOnToNobody) {
+    Workspace w;
+    w.FrameRecs[0].Excluded = 1;
+    CountingSource source(3);
+    Bitmap24 frame;
+    int handed = 0;
+    RunProgress none;
+    runFrameLoop(w, source, {0, 0}, frame, [&](int, Bitmap24&) { ++handed; }, none);
+    EXPECT_EQ(source.decoded, std::vector<int>{0});
+    EXPECT_EQ(handed, 0);
+}
+
+TEST(FrameLoop, StopBeforeFrameKDecodesNothingFurther) {
+    Workspace w;
+    w.StackRun = true;
+    w.usedframes = 10;
+    CountingSource source(10);
+    Bitmap24 frame;
+    ScriptedProgress progress;
+    progress.stopAtYield = 4;  // Cancel pressed while frame 3 waits
+    const auto outcome = runFrameLoop(w, source, {0, 9}, frame, {}, progress);
+    EXPECT_EQ(outcome.result, LoopResult::Stopped);
+    EXPECT_EQ(source.decoded, (std::vector<int>{0, 1, 2}));
+    EXPECT_EQ(outcome.framesHandled, 3);
+    EXPECT_TRUE(w.StopRequested);
+}
+
+TEST(FrameLoop, DecodeFailureIsReportedNotThrownAndEndsTheRun) {
+    Workspace w;
+    w.AlignRun = true;
+    w.usedframes = 6;
+    CountingSource source(6);
+    source.failAt = 2;
+    Bitmap24 frame;
+    int handed = 0;
+    RunProgress none;
+    const auto outcome = runFrameLoop(w, source, {0, 5}, frame, [&](int, Bitmap24&) { ++handed; }, none);
+    EXPECT_EQ(outcome.result, LoopResult::Failed);
+    EXPECT_EQ(outcome.error, "Failed to decompress AVI frame");
+    EXPECT_EQ(handed, 2);
+}
+
+TEST(FrameLoop, NeverRunsPastTheLastFrameSlotOrTheSource) {
+    Workspace w;
+    CountingSource source(3000);
+    Bitmap24 frame;
+    RunProgress none;
+    runFrameLoop(w, source, {2495, 2999}, frame, {}, none);
+    EXPECT_EQ(source.decoded.back(), 2500);
+    CountingSource shortSource(3);
+    runFrameLoop(w, shortSource, {0, 10}, frame, {}, none);
+    EXPECT_EQ(shortSource.decoded.back(), 2);
+}
+
+}  // namespace
+}  // namespace planexor

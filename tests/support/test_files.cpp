@@ -1,0 +1,66 @@
+#include "support/test_files.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "input/bmp_codec.h"
+
+namespace planexor::testing {
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "planexor-test-XXXXXX").string();
+    if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot make a temp directory");
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+Bitmap24 numberedFrame(int width, int height, int number) {
+    Bitmap24 image(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = image.pixel(x, y);
+            p[0] = static_cast<std::uint8_t>((x * 7 + y * 3 + number * 11) & 0xff);
+            p[1] = static_cast<std::uint8_t>((x ^ y) + number);
+            p[2] = static_cast<std::uint8_t>(y * 2 + number * 5);
+        }
+    image.pixel(0, 0)[0] = static_cast<std::uint8_t>(number);
+    return image;
+}
+
+std::string writeBmp(const TempDir& dir, const std::string& name, const Bitmap24& image) {
+    const std::string path = dir.file(name);
+    writeBmpFile(path, image);
+    return path;
+}
+
+void writeText(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+CommandResult runCommand(const std::string& commandLine) {
+    TempDir dir;
+    const std::string out = dir.file("out"), err = dir.file("err");
+    const int raw = std::system((commandLine + " >" + out + " 2>" + err + " </dev/null").c_str());
+    CommandResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = readText(out);
+    result.err = readText(err);
+    return result;
+}
+
+}  // namespace planexor::testing

@@ -1,0 +1,517 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/error.h"
+#include "input/avi_reader.h"
+#include "input/avi_writer.h"
+#include "support/ffmpeg_tool.h"
+#include "support/test_files.h"
+
+namespace planexor {
+namespace {
+
+using testing::TempDir;
+
+#define REQUIRE_FFMPEG()                                                      \
+    do {                                                                      \
+        if (!testing::ffmpegAvailable()) GTEST_SKIP() << "no ffmpeg tool";    \
+    } while (false)
+
+const std::string kRaw = "-c:v rawvideo -pix_fmt bgr24";
+
+// --- RIFF surgery on files ffmpeg wrote, for the shapes it does not write ---
+
+std::uint32_t le32(const std::string& bytes, std::size_t at) {
+    return std::uint8_t(bytes[at]) | std::uint8_t(bytes[at + 1]) << 8 | std::uint8_t(bytes[at + 2]) << 16 |
+           std::uint32_t(std::uint8_t(bytes[at + 3])) << 24;
+}
+
+void putLe32(std::string& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xff);
+}
+
+struct Chunk {
+    std::string id;
+    std::size_t at;  // position of the chunk header
+    std::uint32_t size;
+};
+
+// Every chunk in file order, descending into RIFF and LIST.
+std::vector<Chunk> chunksOf(const std::string& bytes) {
+    std::vector<Chunk> chunks;
+    std::function<void(std::size_t, std::size_t)> walk = [&](std::size_t at, std::size_t end) {
+        while (at + 8 <= end) {
+            const Chunk chunk{bytes.substr(at, 4), at, le32(bytes, at + 4)};
+            chunks.push_back(chunk);
+            const std::size_t next = std::min<std::size_t>(end, at + 8 + chunk.size + (chunk.size & 1));
+            if (chunk.id == "RIFF" || chunk.id == "LIST") walk(at + 12, next);
+            at = next;
+        }
+    };
+    walk(0, bytes.size());
+    return chunks;
+}
+
+const Chunk& firstChunk(const std::vector<Chunk>& chunks, const std::string& id) {
+    for (const Chunk& chunk : chunks)
+        if (chunk.id == id) return chunk;
+    throw std::runtime_error("no " + id + " chunk");
+}
+
+std::vector<Chunk> videoChunks(const std::vector<Chunk>& chunks) {
+    std::vector<Chunk> video;
+    for (const Chunk& chunk : chunks)
+        if (chunk.id == "00dc" || chunk.id == "00db") video.push_back(chunk);
+    return video;
+}
+
+std::string readBytes(const std::string& path) { return testing::readText(path); }
+void writeBytes(const std::string& path, const std::string& bytes) { testing::writeText(path, bytes); }
+
+Bitmap24 flipped(const Bitmap24& image) {
+    Bitmap24 result(image.width(), image.height());
+    for (int y = 0; y < image.height(); ++y)
+        std::memcpy(result.row(y), image.row(image.height() - 1 - y), image.rowBytes());
+    return result;
+}
+
+std::string messageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const PlanexorError& error) {
+        return error.what();
+    }
+    return "(no error)";
+}
+
+bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Decodes the frames in `order` and checks each against `expected`: exactly,
+// or for lossy codecs close to its own frame and nearer to it than to its
+// neighbours, so an off-by-one cannot pass.
+void expectFrames(AviReader& reader, const std::vector<Bitmap24>& expected, const std::vector<int>& order,
+                  double tolerance) {
+    Bitmap24 decoded;
+    for (const int n : order) {
+        reader.decode(n, decoded);
+        ASSERT_EQ(decoded.width(), expected[n].width());
+        ASSERT_EQ(decoded.height(), expected[n].height());
+        if (tolerance == 0.0) {
+            ASSERT_TRUE(decoded == expected[n]) << "frame " << n;
+            continue;
+        }
+        const double own = testing::meanDifference(decoded, expected[n]);
+        ASSERT_LT(own, tolerance) << "frame " << n;
+        for (const int neighbour : {n - 1, n + 1}) {
+            if (neighbour < 0 || neighbour >= static_cast<int>(expected.size())) continue;
+            ASSERT_LT(own, testing::meanDifference(decoded, expected[neighbour])) << "frame " << n;
+        }
+    }
+}
+
+// Shuffled, then the last frame, then backwards from the end.
+std::vector<int> testOrder(int count) {
+    std::vector<int> order(count);
+    for (int i = 0; i < count; ++i) order[i] = i;
+    std::shuffle(order.begin(), order.end(), std::mt19937(7));
+    order.push_back(count - 1);
+    for (int i = count - 1; i >= 0; --i) order.push_back(i);
+    return order;
+}
+
+// --- Shared videos: one ffmpeg run writes them all, as its start-up
+// dominates the time these tests take ---
+
+constexpr int kWidth = 64;
+constexpr int kHeight = 48;
+constexpr int kCount = 40;
+
+struct SharedVideos {
+    TempDir directory;
+    std::vector<Bitmap24> frames;
+    SharedVideos() {
+        for (int n = 0; n < kCount; ++n) frames.push_back(testing::countingFrame(kWidth, kHeight, n));
+        testing::writeVideos(frames, {{path("raw"), kRaw},
+                                      {path("mjpeg"), "-c:v mjpeg -q:v 2 -pix_fmt yuvj422p"},
+                                      // Two B-frames between references and a key frame every 12:
+                                      // frames 10 and 11 are stored after key frame 12, shown before.
+                                      {path("mpeg4"), "-c:v mpeg4 -bf 2 -g 12 -q:v 2"},
+                                      {path("yuv420p"), "-c:v rawvideo -pix_fmt yuv420p"},
+                                      {path("grey"), "-c:v rawvideo -pix_fmt gray"}});
+    }
+    std::string path(const std::string& name) const { return directory.file(name + ".avi"); }
+};
+
+const SharedVideos& shared() {
+    static const SharedVideos videos;
+    return videos;
+}
+
+struct Video {
+    std::string path;
+    const std::vector<Bitmap24>& frames;
+};
+
+const Video& rawVideo() {
+    static const Video video{shared().path("raw"), shared().frames};
+    return video;
+}
+
+const Video& mjpegVideo() {
+    static const Video video{shared().path("mjpeg"), shared().frames};
+    return video;
+}
+
+const Video& mpeg4Video() {
+    static const Video video{shared().path("mpeg4"), shared().frames};
+    return video;
+}
+
+constexpr double kLossy = 8.0;
+
+std::vector<int> inOrder(int count) {
+    std::vector<int> order(count);
+    for (int i = 0; i < count; ++i) order[i] = i;
+    return order;
+}
+
+// --- Codecs ---
+
+TEST(AviReaderTest, RawBgr24_TopDown_EveryOrderIsExact) {
+    REQUIRE_FFMPEG();
+    AviReader reader(rawVideo().path);
+    EXPECT_EQ(reader.frameCount(), kCount);
+    EXPECT_EQ(reader.width(), kWidth);
+    EXPECT_EQ(reader.height(), kHeight);
+    EXPECT_EQ(reader.startFrame(), 0);
+    EXPECT_EQ(reader.describe(), "AVI rawvideo");
+    EXPECT_EQ(reader.path(), rawVideo().path);
+    EXPECT_FALSE(reader.truncated());
+    expectFrames(reader, rawVideo().frames, testOrder(kCount), 0.0);
+}
+
+TEST(AviReaderTest, RawBgr24_BottomUp_IsTurnedUpright) {
+    REQUIRE_FFMPEG();
+    // ffmpeg stores top-down (negative height); capture programs mostly
+    // store bottom-up. Turn the file into that.
+    std::string bytes = readBytes(rawVideo().path);
+    const auto chunks = chunksOf(bytes);
+    const std::size_t heightAt = firstChunk(chunks, "strf").at + 8 + 8;
+    ASSERT_EQ(static_cast<std::int32_t>(le32(bytes, heightAt)), -kHeight);
+    putLe32(bytes, heightAt, kHeight);
+    const std::size_t rowBytes = kWidth * 3;
+    for (const Chunk& chunk : videoChunks(chunks)) {
+        ASSERT_EQ(chunk.size, rowBytes * kHeight);
+        const std::string data = bytes.substr(chunk.at + 8, chunk.size);
+        for (std::size_t y = 0; y < kHeight; ++y)
+            bytes.replace(chunk.at + 8 + y * rowBytes, rowBytes, data, (kHeight - 1 - y) * rowBytes, rowBytes);
+    }
+    TempDir dir;
+    writeBytes(dir.file("bottom_up.avi"), bytes);
+
+    AviReader reader(dir.file("bottom_up.avi"));
+    expectFrames(reader, rawVideo().frames, {0, 39, 2, 3}, 0.0);
+}
+
+// Few colours, so a palette holds them all and the round trip is exact; the
+// palette is whatever palettegen chose, nothing a decoder could guess.
+Bitmap24 quadrantFrame(int width, int height, int number) {
+    Bitmap24 image(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const int quadrant = (x >= width / 2) + 2 * (y >= height / 2);
+            const int shade = number * 4 + quadrant;
+            std::uint8_t* pixel = image.pixel(x, y);
+            pixel[0] = static_cast<std::uint8_t>(shade * 37 % 256);
+            pixel[1] = static_cast<std::uint8_t>(200 - shade * 5);
+            pixel[2] = static_cast<std::uint8_t>(shade * 91 % 256);
+        }
+    return image;
+}
+
+TEST(AviReaderTest, Pal8_ShowsTheStreamPalette) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    const std::string path = dir.file("pal8.avi");
+    std::vector<Bitmap24> frames;
+    for (int n = 0; n < 8; ++n) frames.push_back(quadrantFrame(40, 24, n));
+    testing::writeVideo(path, frames,
+                        "-vf \"split[a][b];[a]palettegen=reserve_transparent=0:stats_mode=full[p];"
+                        "[b][p]paletteuse=dither=none\" -c:v rawvideo -pix_fmt pal8");
+
+    AviReader reader(path);
+    EXPECT_EQ(reader.frameCount(), 8);
+    expectFrames(reader, frames, testOrder(8), 0.0);
+}
+
+TEST(AviReaderTest, Grey8_IsExactGrey_AndWithoutColourTableStillGrey) {
+    REQUIRE_FFMPEG();
+    const std::string path = shared().path("grey");
+    std::vector<Bitmap24> grey;
+    {
+        AviReader reader(path);
+        EXPECT_EQ(reader.frameCount(), kCount);
+        Bitmap24 frame;
+        for (const int n : {0, 1, 3}) {
+            reader.decode(n, frame);
+            for (int i = 0; i < kWidth * kHeight; ++i) {
+                const std::uint8_t* pixel = frame.data() + 3 * i;
+                ASSERT_TRUE(pixel[0] == pixel[1] && pixel[1] == pixel[2]);
+            }
+            grey.push_back(frame);
+        }
+        EXPECT_FALSE(grey[0] == grey[1]);
+    }
+    // The same pixels as a plain 8-bit bitmap stream without a colour table,
+    // as some mono cameras write them: bottom-up rows, read as grey.
+    std::string bytes = readBytes(path);
+    const auto chunks = chunksOf(bytes);
+    putLe32(bytes, firstChunk(chunks, "strh").at + 8 + 4, 0);
+    putLe32(bytes, firstChunk(chunks, "strf").at + 8 + 16, 0);
+    TempDir dir;
+    writeBytes(dir.file("bare.avi"), bytes);
+    AviReader bare(dir.file("bare.avi"));
+    Bitmap24 frame;
+    bare.decode(3, frame);
+    EXPECT_TRUE(frame == flipped(grey[2]));
+    bare.decode(0, frame);
+    EXPECT_TRUE(frame == flipped(grey[0]));
+}
+
+TEST(AviReaderTest, YuvAndMjpeg_AreCloseToTheSource) {
+    REQUIRE_FFMPEG();
+    AviReader yuv(shared().path("yuv420p"));
+    EXPECT_EQ(yuv.frameCount(), kCount);
+    expectFrames(yuv, shared().frames, testOrder(kCount), kLossy);
+
+    AviReader mjpeg(mjpegVideo().path);
+    EXPECT_EQ(mjpeg.frameCount(), kCount);
+    EXPECT_EQ(mjpeg.describe(), "AVI mjpeg");
+    expectFrames(mjpeg, mjpegVideo().frames, testOrder(kCount), kLossy);
+}
+
+// Rows of a 24-bit bitmap stream are padded to four bytes; ffmpeg's own
+// files never show it, as its test sources have even widths.
+TEST(AviReaderTest, OddWidthFromOurWriter_IsExact) {
+    TempDir dir;
+    for (const int width : {45, 46}) {
+        SCOPED_TRACE(width);
+        std::vector<Bitmap24> frames;
+        AviWriter writer;
+        writer.open(dir.file("odd.avi"), width, 20, 25, AviWriter::Codec::Raw);
+        for (int n = 0; n < 5; ++n) {
+            frames.push_back(testing::countingFrame(width, 20, n));
+            writer.addFrame(frames.back());
+        }
+        writer.finish();
+        AviReader reader(dir.file("odd.avi"));
+        EXPECT_EQ(reader.width(), width);
+        expectFrames(reader, frames, testOrder(5), 0.0);
+    }
+}
+
+TEST(AviReaderTest, Mpeg4WithBFrames_EveryFrameInAnyOrder) {
+    REQUIRE_FFMPEG();
+    AviReader reader(mpeg4Video().path);
+    EXPECT_EQ(reader.frameCount(), kCount);
+    EXPECT_EQ(reader.codecName(), "mpeg4");
+    expectFrames(reader, mpeg4Video().frames, testOrder(kCount), kLossy);
+    expectFrames(reader, mpeg4Video().frames, {11, 10, 23, 22, 12, 35, 34, 0}, kLossy);
+}
+
+// --- Access pattern ---
+
+TEST(AviReaderTest, SequentialReading_NeverSeeks) {
+    REQUIRE_FFMPEG();
+    for (const Video* video : {&rawVideo(), &mpeg4Video()}) {
+        SCOPED_TRACE(video->path);
+        const double tolerance = video == &rawVideo() ? 0.0 : kLossy;
+        const int count = static_cast<int>(video->frames.size());
+        AviReader reader(video->path);
+        const int seeksAfterOpening = reader.seekCount();
+        expectFrames(reader, video->frames, inOrder(count), tolerance);
+        EXPECT_EQ(reader.seekCount(), seeksAfterOpening);
+        // A jump back seeks, and reading on from there again does not.
+        expectFrames(reader, video->frames, {3}, tolerance);
+        const int seeksAfterJump = reader.seekCount();
+        EXPECT_GT(seeksAfterJump, seeksAfterOpening);
+        expectFrames(reader, video->frames, {4, 5, 6}, tolerance);
+        EXPECT_EQ(reader.seekCount(), seeksAfterJump);
+    }
+}
+
+TEST(AviReaderTest, DroppedFramesAndInterleavedAudio_CountOnlyRealFrames) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    const std::string path = dir.file("dropped.avi");
+    std::vector<Bitmap24> frames;
+    for (int n = 0; n < 10; ++n) frames.push_back(testing::countingFrame(32, 24, n));
+    // Frame 3 is dropped: the AVI keeps its time slot empty.
+    testing::writeVideo(path, frames,
+                        "-f lavfi -i anullsrc=r=8000:cl=mono -vf \"select='not(eq(n,3))'\" -fps_mode passthrough "
+                        "-shortest -c:v rawvideo -pix_fmt bgr24 -c:a pcm_s16le");
+    frames.erase(frames.begin() + 3);
+
+    AviReader reader(path);
+    EXPECT_EQ(reader.frameCount(), 9);
+    expectFrames(reader, frames, testOrder(9), 0.0);
+}
+
+TEST(AviReaderTest, FrameOutsideTheVideo_IsRefused) {
+    REQUIRE_FFMPEG();
+    AviReader reader(rawVideo().path);
+    Bitmap24 frame;
+    for (const int n : {-1, kCount})
+        EXPECT_TRUE(startsWith(messageOf([&] { reader.decode(n, frame); }), "Failed to decompress AVI frame"));
+    expectFrames(reader, rawVideo().frames, {kCount - 1, 0}, 0.0);
+}
+
+// --- Broken files ---
+
+TEST(AviReaderTest, TruncatedRecording_ExposesItsCompleteFrames) {
+    REQUIRE_FFMPEG();
+    const std::string bytes = readBytes(rawVideo().path);
+    const auto chunks = chunksOf(bytes);
+    const auto video = videoChunks(chunks);
+    ASSERT_EQ(video.size(), std::size_t(kCount));
+
+    struct Cut {
+        std::size_t size;
+        int complete;
+    };
+    const std::size_t indexAt = firstChunk(chunks, "idx1").at;
+    TempDir dir;
+    for (const Cut cut : {Cut{video[6].at + 8 + 100, 6}, Cut{video[6].at, 6},
+                          Cut{video[kCount - 1].at + 8 + video[kCount - 1].size, kCount},
+                          Cut{indexAt + 40, kCount}}) {
+        SCOPED_TRACE(cut.size);
+        const std::string path = dir.file("cut.avi");
+        writeBytes(path, bytes.substr(0, cut.size));
+        AviReader reader(path);
+        EXPECT_TRUE(reader.truncated());
+        ASSERT_EQ(reader.frameCount(), cut.complete);
+        expectFrames(reader, rawVideo().frames, testOrder(cut.complete), 0.0);
+    }
+}
+
+TEST(AviReaderTest, BrokenFiles_AreRefusedWithTheMatchingText) {
+    REQUIRE_FFMPEG();
+    const std::string bytes = readBytes(rawVideo().path);
+    const auto chunks = chunksOf(bytes);
+    TempDir dir;
+
+    const std::string audio = dir.file("audio.avi");
+    const std::string empty = dir.file("no_frames.avi");
+    testing::runFfmpeg("-t 0.2 -f lavfi -i anullsrc=r=8000:cl=mono -t 0.2 -f lavfi -i color=size=32x24 -map 0:a "
+                       "-c:a pcm_s16le '" + audio + "' -map 1:v -frames:v 0 -c:v rawvideo '" + empty + "'");
+
+    auto variant = [&](const std::string& name, const std::function<void(std::string&)>& damage) {
+        std::string copy = bytes;
+        damage(copy);
+        writeBytes(dir.file(name), copy);
+        return dir.file(name);
+    };
+    const std::string zeroBytes = variant("zero.avi", [](std::string& b) { b.clear(); });
+    const std::string text = dir.file("notes.avi");
+    testing::writeText(text, "These are my observing notes, not a video.\n");
+    const std::string garbled =
+        variant("garbled.avi", [](std::string& b) { std::fill(b.begin() + 12, b.begin() + 600, '\x5a'); });
+    const std::string cutInHeader = variant("cut_header.avi", [](std::string& b) { b.resize(100); });
+    const std::string beforeFirstFrame =
+        variant("cut_first.avi", [&](std::string& b) { b.resize(videoChunks(chunks)[0].at + 20); });
+    const std::string zeroWidth = variant("zero_width.avi", [&](std::string& b) {
+        putLe32(b, firstChunk(chunks, "strf").at + 8 + 4, 0);
+    });
+    const std::string unknownCodec = variant("unknown.avi", [&](std::string& b) {
+        b.replace(firstChunk(chunks, "strh").at + 8 + 4, 4, "ZQ9X");
+        b.replace(firstChunk(chunks, "strf").at + 8 + 16, 4, "ZQ9X");
+    });
+
+    struct Case {
+        std::string path;
+        std::string text;
+    };
+    const Case cases[] = {
+        {dir.file("missing.avi"), "Failed to open AVI file"},
+        {dir.path(), "Failed to open AVI file"},
+        {zeroBytes, "Failed to open AVI file"},
+        {text, "Failed to open AVI file"},
+        {garbled, "Failed to open AVI file"},
+        {cutInHeader, "Failed to open AVI file"},
+        {audio, "Failed to open AVI stream"},
+        {empty, "Failed to get AVI stream info"},
+        {beforeFirstFrame, "Failed to get AVI stream info"},
+        {zeroWidth, "Failed to get AVI stream format size"},
+        {unknownCodec, "Failed to start AVI decompression"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        const std::string message = messageOf([&] { AviReader reader(c.path); });
+        EXPECT_TRUE(startsWith(message, c.text)) << message;
+    }
+}
+
+TEST(AviReaderTest, DamagedMjpegFrames_FailAloneAndTheRestStillDecode) {
+    REQUIRE_FFMPEG();
+    std::string bytes = readBytes(mjpegVideo().path);
+    const auto video = videoChunks(chunksOf(bytes));
+    std::mt19937 random(3);
+    // Flipped bits all through frame 5, and frame 6 zeroed after its headers.
+    for (int i = 0; i < 40; ++i) {
+        const std::size_t at = video[5].at + 8 + 200 + random() % (video[5].size - 200);
+        bytes[at] = static_cast<char>(bytes[at] ^ (1 << (random() % 8)));
+    }
+    std::fill(bytes.begin() + video[6].at + 8 + 300, bytes.begin() + video[6].at + 8 + video[6].size, '\0');
+    TempDir dir;
+    writeBytes(dir.file("damaged.avi"), bytes);
+
+    AviReader reader(dir.file("damaged.avi"));
+    Bitmap24 frame;
+    for (const int n : {5, 6, 4, 6, 7, 5}) {
+        const std::string message = messageOf([&] { reader.decode(n, frame); });
+        EXPECT_TRUE(message == "(no error)" || message == "Failed to decompress AVI frame " + std::to_string(n))
+            << message;
+    }
+    expectFrames(reader, mjpegVideo().frames, {7, 0, 1, 2, 3, 4, 8, 39}, kLossy);
+}
+
+// Random damage to the headers must end in a clear error or a working
+// reader, never a crash, a hang or another kind of exception.
+TEST(AviReaderTest, RandomHeaderDamage_NeverCrashes) {
+    REQUIRE_FFMPEG();
+    TempDir dir;
+    for (const Video* video : {&rawVideo(), &mjpegVideo()}) {
+        const std::string bytes = readBytes(video->path);
+        const std::size_t headerEnd = videoChunks(chunksOf(bytes))[0].at;
+        std::mt19937 random(11);
+        for (int round = 0; round < 40; ++round) {
+            std::string copy = bytes;
+            for (int flips = 0; flips < 4; ++flips) copy[random() % headerEnd] = static_cast<char>(random());
+            const std::string path = dir.file("damaged.avi");
+            writeBytes(path, copy);
+            try {
+                AviReader reader(path);
+                Bitmap24 frame;
+                for (const int n : {reader.frameCount() - 1, 0, reader.frameCount() / 2}) {
+                    try {
+                        reader.decode(n, frame);
+                    } catch (const PlanexorError& error) {
+                        EXPECT_TRUE(startsWith(error.what(), "Failed to decompress AVI frame")) << error.what();
+                    }
+                }
+            } catch (const PlanexorError& error) {
+                EXPECT_TRUE(startsWith(error.what(), "Failed to")) << error.what();
+            }
+        }
+    }
+}
+
+}  // namespace
+}  // namespace planexor

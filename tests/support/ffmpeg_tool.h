@@ -1,0 +1,41 @@
+#pragma once
+#include <string>
+#include <vector>
+
+#include "core/bitmap24.h"
+
+namespace planexor::testing {
+
+// The ffmpeg command-line tool writes the test videos: real codecs from an
+// encoder that is not ours.
+bool ffmpegAvailable();
+
+// Runs `ffmpeg -v error -y ARGUMENTS`; throws std::runtime_error carrying
+// ffmpeg's complaint when it fails.
+void runFfmpeg(const std::string& arguments);
+
+// Frame `number` of a counting video: smooth ramps that move with the number,
+// so a frame survives lossy codecs and is still told apart from its
+// neighbours. Red runs left to right, green top to bottom.
+Bitmap24 countingFrame(int width, int height, int number);
+
+// Feeds `frames` to ffmpeg as raw BGR at 25 frames per second and writes
+// `path` with `outputArguments` ("-c:v rawvideo -pix_fmt bgr24", ...).
+void writeVideo(const std::string& path, const std::vector<Bitmap24>& frames,
+                const std::string& outputArguments);
+
+// The same for several files at once: one ffmpeg run, one start-up.
+struct VideoOutput {
+    std::string path;
+    std::string arguments;
+};
+void writeVideos(const std::vector<Bitmap24>& frames, const std::vector<VideoOutput>& outputs);
+
+// countingFrame 0..count-1, written as by writeVideo.
+std::vector<Bitmap24> writeCountingVideo(const std::string& path, int width, int height, int count,
+                                         const std::string& outputArguments);
+
+// Mean absolute difference over all channel values of two same-sized bitmaps.
+double meanDifference(const Bitmap24& first, const Bitmap24& second);
+
+}  // namespace planexor::testing

@@ -1,0 +1,88 @@
+#include "align/quality.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "core/pixel.h"
+
+namespace planexor {
+
+namespace {
+
+constexpr int GraphHeight = 200;
+constexpr int PixelsPerBin = 5;
+
+int curveY(float value, double scale, const GammaValues& gammaTable) {
+    double position = value * 1000.0 / scale;
+    // The profile is normalised to its own maximum, so this stays in 0..1000;
+    // a stale maximum or a NaN must not read outside the table.
+    if (!(position >= 0.0)) position = 0.0;
+    const int index = std::min(nearest(std::min(position, 1000.0)), GammaTableSize - 1);
+    return GraphHeight + 1 - nearest(GraphHeight * gammaTable[index]);
+}
+
+GraphMarker marker(double spinValue, int labelY) {
+    const int x = nearest(spinValue * PixelsPerBin);
+    return {true, x + 1, {x + 5, labelY}};
+}
+
+}  // namespace
+
+float spectrumQuality(const std::array<float, FftEngine::ProfileBins>& profile, int qualityFilter) {
+    double total = 0.0;
+    double detail = 0.0;
+    for (int i = 0; i < QualityBins; ++i) {
+        total += profile[i];
+        if (i >= qualityFilter) detail += profile[i];
+    }
+    return static_cast<float>(detail / (total + 1e-10));
+}
+
+float scoreBlockQuality(FftEngine& engine, int qualityFilter) {
+    engine.ForwardFFT2D();
+    engine.ComputeRadialProfile();
+    return spectrumQuality(engine.RadialProfile, qualityFilter);
+}
+
+float applySpectrumLowPass(FftEngine& engine, double cutRadius) {
+    const float radius2 = static_cast<float>(cutRadius * cutRadius);
+    const int n = engine.FFTSize;
+    for (int a = 0; a < n; ++a) {
+        const int da = std::min(a, n - a);
+        float* re = engine.SpecRe[a];
+        float* im = engine.SpecIm[a];
+        for (int b = 0; b < n; ++b) {
+            const int db = std::min(b, n - b);
+            if (static_cast<float>(da * da + db * db) > radius2) {
+                re[b] = 0.0f;
+                im[b] = 0.0f;
+            }
+        }
+    }
+    return radius2;
+}
+
+QualityGraph buildQualityGraph(const std::array<float, FftEngine::ProfileBins>& profile, float profileMax,
+                               const GammaValues& gammaTable, int qualityFilter, bool fftFilterOn,
+                               double fftFilterValue) {
+    QualityGraph graph;
+    const double scale = profileMax + 1e-10;
+    graph.start = {0, curveY(profile[0], scale, gammaTable)};
+    for (int i = 0; i < QualityBins; ++i) graph.curve[i] = {PixelsPerBin * i + 1, curveY(profile[i], scale, gammaTable)};
+    graph.qualityFilter = marker(qualityFilter, 5);
+    if (fftFilterOn) graph.fftFilter = marker(fftFilterValue, 30);
+    graph.quality = spectrumQuality(profile, qualityFilter);
+    graph.qualityText = qualityCaption(graph.quality);
+    return graph;
+}
+
+std::string qualityCaption(float quality) {
+    const double shown = std::trunc(static_cast<double>(quality) * 10000.0) * 0.0001;
+    char digits[32];
+    // Fifteen significant digits hide the binary residue of * 0.0001.
+    const auto result = std::to_chars(digits, digits + sizeof digits, shown, std::chars_format::general, 15);
+    return "quality :" + std::string(digits, result.ptr);
+}
+
+}  // namespace planexor

@@ -1,0 +1,410 @@
+#include "align/fft.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <complex>
+#include <numbers>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+namespace planexor {
+namespace {
+
+using Complex = std::complex<double>;
+using Grid = std::vector<Complex>;  // n x n, [a * n + b]
+
+constexpr int Sizes[] = {64, 128, 256};
+
+// std::complex's operator* checks for NaN on every product, which makes the
+// direct sums crawl.
+Complex times(Complex x, Complex y) {
+    return {x.real() * y.real() - x.imag() * y.imag(), x.real() * y.imag() + x.imag() * y.real()};
+}
+
+// Separable direct DFT in double precision: sum over n of x[n] e^(sign 2 pi i n k / N)
+// along each index, times `scale` per index.
+Grid directDft(const Grid& input, int n, int sign, double scale) {
+    std::vector<Complex> roots(n);
+    for (int i = 0; i < n; ++i) roots[i] = std::polar(1.0, sign * 2.0 * std::numbers::pi * i / n);
+    Grid along(input.size());
+    for (int a = 0; a < n; ++a)
+        for (int k = 0; k < n; ++k) {
+            Complex sum = 0;
+            for (int b = 0; b < n; ++b) sum += times(input[a * n + b], roots[(static_cast<long>(b) * k) % n]);
+            along[a * n + k] = sum * scale;
+        }
+    Grid result(input.size());
+    for (int b = 0; b < n; ++b)
+        for (int k = 0; k < n; ++k) {
+            Complex sum = 0;
+            for (int a = 0; a < n; ++a) sum += times(along[a * n + b], roots[(static_cast<long>(a) * k) % n]);
+            result[k * n + b] = sum * scale;
+        }
+    return result;
+}
+
+void load(FftEngine& engine, const Grid& grid) {
+    const int n = engine.FFTSize;
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b) {
+            engine.SpecRe[a][b] = static_cast<float>(grid[a * n + b].real());
+            engine.SpecIm[a][b] = static_cast<float>(grid[a * n + b].imag());
+        }
+}
+
+Grid planes(const FftEngine& engine) {
+    const int n = engine.FFTSize;
+    Grid grid(static_cast<std::size_t>(n) * n);
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b) grid[a * n + b] = {engine.SpecRe[a][b], engine.SpecIm[a][b]};
+    return grid;
+}
+
+double relativeError(const Grid& got, const Grid& expected) {
+    double error = 0, norm = 0;
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        error += std::norm(got[i] - expected[i]);
+        norm += std::norm(expected[i]);
+    }
+    return std::sqrt(error / norm);
+}
+
+Grid randomGrid(int n, bool real, unsigned seed) {
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<double> value(-128.0, 128.0);
+    Grid grid(static_cast<std::size_t>(n) * n);
+    for (auto& cell : grid) cell = {value(random), real ? 0.0 : value(random)};
+    return grid;
+}
+
+// Every test runs on the kernels this machine picks and on the portable ones.
+class FftKernels : public ::testing::TestWithParam<bool> {
+protected:
+    void SetUp() override { engine.forcePortableKernels(GetParam()); }
+    FftEngine engine;
+};
+
+INSTANTIATE_TEST_SUITE_P(Kernels, FftKernels, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "Portable" : "Native"; });
+
+TEST_P(FftKernels, ForwardAndInverse_MatchDirectDft_ForRealAndComplexBlocks) {
+    for (int n : Sizes) {
+        SCOPED_TRACE(n);
+        engine.SetupFFT(n);
+        for (bool real : {true, false}) {
+            SCOPED_TRACE(real ? "real block" : "complex block");
+            const Grid input = randomGrid(n, real, 17u + n);
+            load(engine, input);
+            engine.ForwardFFT2D();
+            const Grid spectrum = planes(engine);
+            EXPECT_LT(relativeError(spectrum, directDft(input, n, +1, 1.0)), 1e-5);
+
+            // A spectrum taken from the float planes is Hermitian for a real
+            // block only as far as our forward keeps it so; the inverse is
+            // checked against the direct sum of exactly what it was given.
+            engine.InverseFFT2D();
+            EXPECT_LT(relativeError(planes(engine), directDft(spectrum, n, -1, 1.0 / n)), 1e-5);
+            EXPECT_EQ(engine.FFTSign, 1);
+            EXPECT_FLOAT_EQ(engine.FFTScale, 1.0f / n);
+        }
+    }
+}
+
+TEST_P(FftKernels, RealBlock_GivesExactlyHermitianSpectrum_AndRealInverse) {
+    for (int n : Sizes) {
+        SCOPED_TRACE(n);
+        engine.SetupFFT(n);
+        load(engine, randomGrid(n, true, 5u));
+        engine.ForwardFFT2D();
+        for (int a = 0; a < n; ++a)
+            for (int b = 0; b < n; ++b) {
+                ASSERT_EQ(engine.SpecRe[a][b], engine.SpecRe[(n - a) % n][(n - b) % n]) << a << "," << b;
+                ASSERT_EQ(engine.SpecIm[a][b], -engine.SpecIm[(n - a) % n][(n - b) % n]) << a << "," << b;
+            }
+        engine.InverseFFT2D();
+        for (int a = 0; a < n; ++a)
+            for (int b = 0; b < n; ++b) ASSERT_EQ(engine.SpecIm[a][b], 0.0f);
+    }
+}
+
+TEST_P(FftKernels, RoundTrip_ReturnsTheBlock) {
+    for (int n : {64, 128, 256, 512}) {
+        SCOPED_TRACE(n);
+        engine.SetupFFT(n);
+        for (bool real : {true, false}) {
+            const Grid input = randomGrid(n, real, 99u);
+            load(engine, input);
+            engine.ForwardFFT2D();
+            engine.InverseFFT2D();
+            double worst = 0;
+            const Grid output = planes(engine);
+            for (std::size_t i = 0; i < input.size(); ++i) worst = std::max(worst, std::abs(output[i] - input[i]));
+            EXPECT_LT(worst, 128 * 1e-5) << (real ? "real" : "complex");
+        }
+    }
+}
+
+// A nearly real or nearly Hermitian input must not be taken for one: a lone
+// imaginary value, or one broken mirror pair, anywhere in the box (the
+// Nyquist row and the last columns included) changes the result.
+TEST_P(FftKernels, AlmostSymmetricInput_IsTransformedInFull) {
+    const int n = 64;
+    engine.SetupFFT(n);
+    const Grid real = randomGrid(n, true, 3u);
+    load(engine, real);
+    engine.ForwardFFT2D();
+    const Grid hermitian = planes(engine);
+    const int cells[][2] = {{0, 0}, {n - 1, n - 1}, {n / 2, 3}, {n / 2, n / 2}, {2, n - 1}, {1, n - 2}, {n - 5, 7}};
+    for (const auto& cell : cells) {
+        SCOPED_TRACE(::testing::Message() << cell[0] << "," << cell[1]);
+        const std::size_t index = cell[0] * n + cell[1];
+        Grid input = real;
+        input[index] += Complex(0.0, 1.0);
+        load(engine, input);
+        engine.ForwardFFT2D();
+        EXPECT_LT(relativeError(planes(engine), directDft(input, n, +1, 1.0)), 1e-5);
+
+        Grid broken = hermitian;
+        broken[index] += Complex(3.0, 1000.0);
+        load(engine, broken);
+        engine.InverseFFT2D();
+        EXPECT_LT(relativeError(planes(engine), directDft(broken, n, -1, 1.0 / n)), 1e-5);
+    }
+}
+
+// The forward exponent is +2 pi i: an impulse at (a0, b0) becomes
+// e^(+2 pi i (a0 k1 + b0 k2) / N). Registration reads shift directions from it.
+TEST_P(FftKernels, ShiftedImpulse_HasPositivePhase) {
+    for (int n : Sizes) {
+        SCOPED_TRACE(n);
+        engine.SetupFFT(n);
+        engine.SpecRe.clear(n);
+        engine.SpecIm.clear(n);
+        const int a0 = 3, b0 = n - 5;
+        engine.SpecRe[a0][b0] = 1.0f;
+        engine.ForwardFFT2D();
+        for (int k1 : {0, 1, 7, n / 2, n - 1})
+            for (int k2 : {0, 1, 5, n / 2 + 3, n - 2}) {
+                const double phase = 2 * std::numbers::pi * (a0 * k1 + b0 * k2) / n;
+                EXPECT_NEAR(engine.SpecRe[k1][k2], std::cos(phase), 1e-5) << k1 << "," << k2;
+                EXPECT_NEAR(engine.SpecIm[k1][k2], std::sin(phase), 1e-5) << k1 << "," << k2;
+            }
+    }
+}
+
+TEST_P(FftKernels, BasicSignals_GiveTheirKnownSpectra) {
+    const int n = 128;
+    engine.SetupFFT(n);
+
+    engine.SpecRe.clear(n);
+    engine.SpecIm.clear(n);
+    engine.SpecRe[0][0] = 1.0f;
+    engine.ForwardFFT2D();
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b) {
+            ASSERT_FLOAT_EQ(engine.SpecRe[a][b], 1.0f);
+            ASSERT_FLOAT_EQ(engine.SpecIm[a][b], 0.0f);
+        }
+
+    const float c = 2.5f;
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b) engine.SpecRe[a][b] = c;
+    engine.SpecIm.copyFrom(engine.ZeroPlane, n);
+    engine.ForwardFFT2D();
+    EXPECT_FLOAT_EQ(engine.SpecRe[0][0], c * n * n);
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b)
+            if (a || b) {
+                ASSERT_EQ(std::abs(engine.SpecRe[a][b]) + std::abs(engine.SpecIm[a][b]), 0.0f);
+            }
+
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b) engine.SpecRe[a][b] = static_cast<float>(std::cos(2 * std::numbers::pi * 3 * a / n));
+    engine.SpecIm.clear(n);
+    engine.ForwardFFT2D();
+    EXPECT_NEAR(engine.SpecRe[3][0], n * n / 2.0, 0.05);
+    EXPECT_NEAR(engine.SpecRe[n - 3][0], n * n / 2.0, 0.05);
+    EXPECT_NEAR(engine.SpecRe[3][1], 0.0, 0.05);
+    EXPECT_NEAR(engine.SpecRe[0][0], 0.0, 0.05);
+}
+
+TEST_P(FftKernels, Transforms_LeaveThePlanesOutsideTheBoxAlone) {
+    const int n = 64;
+    engine.SetupFFT(n);
+    for (int a = 0; a < TSpectrumPlane::Side; ++a)
+        for (int b = 0; b < TSpectrumPlane::Side; ++b) {
+            const bool inside = a < n && b < n;
+            engine.SpecRe[a][b] = inside ? static_cast<float>((a * 7 + b) % 13) : 42.0f;
+            engine.SpecIm[a][b] = inside ? 0.0f : -42.0f;
+        }
+    engine.ForwardFFT2D();
+    engine.InverseFFT2D();
+    engine.SpecIm[1][2] = 1.0f;  // also through the complex paths
+    engine.ForwardFFT2D();
+    engine.InverseFFT2D();
+    for (int a = 0; a < TSpectrumPlane::Side; ++a)
+        for (int b = 0; b < TSpectrumPlane::Side; ++b)
+            if (a >= n || b >= n) {
+                ASSERT_EQ(engine.SpecRe[a][b], 42.0f) << a << "," << b;
+                ASSERT_EQ(engine.SpecIm[a][b], -42.0f) << a << "," << b;
+            }
+    EXPECT_NEAR(engine.SpecRe[5][6], (5 * 7 + 6) % 13, 1e-4);
+}
+
+TEST(FftSetup, SizesAndBitReversal) {
+    FftEngine engine;
+    EXPECT_EQ(engine.FFTSize, 128);
+    engine.SetupFFT(64);
+    EXPECT_EQ(engine.FFTBits, 6);
+    EXPECT_EQ(engine.FFTHalf, 32);
+    EXPECT_EQ(engine.BitRev[1], 32);
+    EXPECT_EQ(engine.BitRev[6], 24);
+    EXPECT_EQ(engine.BitRev[63], 63);
+    engine.SetupFFT(512);
+    EXPECT_EQ(engine.FFTBits, 9);
+    EXPECT_EQ(engine.BitRev[1], 256);
+    EXPECT_THROW(engine.SetupFFT(100), std::invalid_argument);
+    EXPECT_THROW(engine.SetupFFT(1024), std::invalid_argument);
+    EXPECT_EQ(engine.FFTSize, 512);
+}
+
+class RadialProfileTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        engine.SetupFFT(n);
+        engine.SpecRe.clear(n);
+        engine.SpecIm.clear(n);
+    }
+    // Signed frequency of an index, and the ring it falls in.
+    int frequency(int index) const { return index <= n / 2 ? index : index - n; }
+    long ring(int a, int b) const { return std::lround(std::hypot(frequency(a), frequency(b))); }
+
+    const int n = 64;
+    FftEngine engine;
+};
+
+TEST_F(RadialProfileTest, OnlyZeroFrequency_GivesEmptyProfile) {
+    engine.SpecRe[0][0] = 1000.0f;
+    engine.ComputeRadialProfile();
+    for (float bin : engine.RadialProfile) ASSERT_EQ(bin, 0.0f);
+    EXPECT_EQ(engine.RadialProfileMax, 0.0f);
+}
+
+TEST_F(RadialProfileTest, FullRing_AveragesToItsNormalisedMagnitude) {
+    // Ring 5 filled with |3 + 4i| = 5 (wrapped negative frequencies included),
+    // one strongest coefficient of 10 elsewhere, ring 9 half filled.
+    int ring9Cells = 0;
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b) {
+            if (ring(a, b) == 5) {
+                engine.SpecRe[a][b] = 3.0f;
+                engine.SpecIm[a][b] = -4.0f;
+            }
+            if (ring(a, b) == 9 && (ring9Cells++ % 2 == 0)) engine.SpecRe[a][b] = 2.0f;
+        }
+    engine.SpecRe[0][1] = 10.0f;
+    engine.ComputeRadialProfile();
+    int ring1Cells = 0;
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b) ring1Cells += ring(a, b) == 1;
+    ASSERT_EQ(ring1Cells, 8);  // the diagonal neighbours round to radius 1 as well
+    const double normaliser = 10.0 + 1e-5;
+    EXPECT_NEAR(engine.RadialProfile[4], 5.0 / normaliser, 1e-6);
+    EXPECT_NEAR(engine.RadialProfile[0], 10.0 / normaliser / ring1Cells, 1e-6);
+    EXPECT_NEAR(engine.RadialProfile[8], 2.0 / normaliser * ((ring9Cells + 1) / 2) / ring9Cells, 1e-6);
+    EXPECT_NEAR(engine.RadialProfileMax, 5.0 / normaliser, 1e-6);
+    for (int bin = 0; bin < FftEngine::ProfileBins; ++bin)
+        if (bin != 0 && bin != 4 && bin != 8) {
+            ASSERT_EQ(engine.RadialProfile[bin], 0.0f) << bin;
+        }
+}
+
+// A flat spectrum gives every ring that has cells the value 1 / (1 + 1e-5):
+// the corner ring of a 64 box is radius 45 (bin 44), and a 512 box fills all
+// bins but the last.
+TEST_F(RadialProfileTest, FlatSpectrum_FillsExactlyTheRingsThatExist) {
+    for (const auto& [size, lastFilled] : {std::pair{64, 44}, std::pair{512, 254}}) {
+        SCOPED_TRACE(size);
+        engine.SetupFFT(size);
+        for (int a = 0; a < size; ++a)
+            for (int b = 0; b < size; ++b) {
+                engine.SpecRe[a][b] = (a + b) % 2 ? 0.6f : 0.0f;
+                engine.SpecIm[a][b] = (a + b) % 2 ? -0.8f : 1.0f;
+            }
+        engine.ComputeRadialProfile();
+        for (int bin = 0; bin < FftEngine::ProfileBins; ++bin)
+            ASSERT_NEAR(engine.RadialProfile[bin], bin <= lastFilled ? 1.0 / (1.0 + 1e-5) : 0.0, 1e-6) << bin;
+        EXPECT_NEAR(engine.RadialProfileMax, 1.0 / (1.0 + 1e-5), 1e-6);
+    }
+}
+
+TEST_F(RadialProfileTest, Clear_KeepsTheMaximum) {
+    engine.SpecRe[0][3] = 1.0f;
+    engine.ComputeRadialProfile();
+    const float max = engine.RadialProfileMax;
+    ASSERT_GT(max, 0.0f);
+    engine.ClearRadialProfile();
+    for (float bin : engine.RadialProfile) ASSERT_EQ(bin, 0.0f);
+    EXPECT_EQ(engine.RadialProfileMax, max);
+}
+
+TEST(SpectrumPicture, ColoursAndCentre) {
+    FftEngine engine;
+    const int n = 64;
+    engine.SetupFFT(n);
+    engine.SpecRe.clear(n);
+    engine.SpecRe[0][0] = -7.0f;  // magnitude, not sign, counts
+    engine.SpecRe[1][0] = 3.5f;
+
+    const Bitmap24 fullColour = engine.MakeSpectrumImage(engine.SpecRe, nullptr, 1.0f);
+    ASSERT_EQ(fullColour.width(), n);
+    ASSERT_EQ(fullColour.height(), n);
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x)
+            ASSERT_NE(fullColour.pixel(x, y)[2] + fullColour.pixel(x, y)[1], 0) << "blue pixel at " << x << "," << y;
+    // Zero frequency at the centre: the strongest value, drawn red.
+    const std::uint8_t* centre = fullColour.pixel(n / 2, n / 2);
+    EXPECT_EQ(centre[2], 255);
+    EXPECT_EQ(centre[0], 0);
+    const std::uint8_t* empty = fullColour.pixel(0, 0);
+    EXPECT_EQ((RgbBytes{empty[2], empty[1], empty[0]}), (RgbBytes{184, 0, 255}));
+
+    const Bitmap24 thresholded = engine.MakeSpectrumImage(engine.SpecRe, nullptr, 0.4f);
+    const std::uint8_t* strong = thresholded.pixel(n / 2, n / 2);
+    EXPECT_EQ((RgbBytes{strong[2], strong[1], strong[0]}), (RgbBytes{0, 0, 255}));
+    // Index 1 along the first plane index is the pixel column right of the centre.
+    const std::uint8_t* half = thresholded.pixel(n / 2 + 1, n / 2);
+    const int g = static_cast<int>(std::lround(engine.SpectrumCurve[500] * 255));
+    EXPECT_EQ((RgbBytes{half[2], half[1], half[0]}), (RgbBytes{0, 0, static_cast<std::uint8_t>(g)}));
+
+    engine.SpecIm.clear(n);
+    engine.SpecIm[0][0] = 7.0f;
+    const Bitmap24 withImaginary = engine.MakeSpectrumImage(engine.SpecRe, &engine.SpecIm, 0.45f);
+    const std::uint8_t* weaker = withImaginary.pixel(n / 2 + 1, n / 2);
+    EXPECT_NE(weaker[1] + weaker[2], 0) << "3.5 against |-7 + 7i| is below 0.45 and keeps its colour";
+}
+
+TEST(SpectrumPicture, CurveAndWavelengthTables) {
+    FftEngine engine;
+    EXPECT_NEAR(engine.SpectrumCurve[64], 0.288, 1e-9);
+    EXPECT_NEAR(engine.SpectrumCurve[65], 0.2923, 1e-4);
+    EXPECT_NEAR(engine.SpectrumCurve[500], 0.7320, 1e-4);
+    EXPECT_NEAR(engine.SpectrumCurve[1000], 1.0000004, 1e-7);
+    engine.BuildSpectrumCurve(1.0, 4.5);
+    EXPECT_NEAR(engine.SpectrumCurve[500], 0.5, 1e-5);
+
+    EXPECT_EQ(FftEngine::WavelengthToRGB(400), (RgbBytes{184, 0, 255}));
+    EXPECT_EQ(FftEngine::WavelengthToRGB(440), (RgbBytes{0, 0, 255}));
+    EXPECT_EQ(FftEngine::WavelengthToRGB(465), (RgbBytes{0, 146, 255}));
+    EXPECT_EQ(FftEngine::WavelengthToRGB(550), (RgbBytes{163, 255, 0}));
+    EXPECT_EQ(FftEngine::WavelengthToRGB(600), (RgbBytes{255, 190, 0}));
+    EXPECT_EQ(FftEngine::WavelengthToRGB(655), (RgbBytes{255, 0, 0}));
+    EXPECT_EQ(FftEngine::WavelengthToRGB(500), (RgbBytes{0, 255, 146}));
+    EXPECT_EQ(FftEngine::WavelengthToRGB(379.9), (RgbBytes{0, 0, 0}));
+    EXPECT_EQ(FftEngine::WavelengthToRGB(781), (RgbBytes{0, 0, 0}));
+}
+
+}  // namespace
+}  // namespace planexor

@@ -1,0 +1,212 @@
+#include "align/quality.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+namespace planexor {
+namespace {
+
+using Profile = std::array<float, FftEngine::ProfileBins>;
+
+GammaValues gammaCurve(double gamma) {
+    GammaValues curve{};
+    for (int i = 0; i < GammaTableSize; ++i) curve[i] = std::pow(0.000001 + 0.001 * i, 1.0 / gamma);
+    return curve;
+}
+
+Profile flatProfile(float value) {
+    Profile profile{};
+    for (int i = 0; i < QualityBins; ++i) profile[i] = value;
+    return profile;
+}
+
+TEST(SpectrumQuality, ShareOfBinsFromTheFilterOn) {
+    EXPECT_FLOAT_EQ(spectrumQuality(flatProfile(0.3f), 12), 39.0f / 51.0f);
+    EXPECT_EQ(qualityCaption(spectrumQuality(flatProfile(0.3f), 12)), "quality :0.7647");
+    EXPECT_FLOAT_EQ(spectrumQuality(flatProfile(0.3f), 1), 50.0f / 51.0f);
+    EXPECT_EQ(spectrumQuality(flatProfile(0.3f), 51), 0.0f);
+    EXPECT_EQ(spectrumQuality(flatProfile(0.3f), 250), 0.0f);
+
+    Profile profile = flatProfile(0.0f);
+    profile[0] = 1.0f;
+    profile[50] = 1.0f;
+    profile[51] = 100.0f;  // radius 52 is beyond the weighed band
+    profile[200] = 100.0f;
+    EXPECT_FLOAT_EQ(spectrumQuality(profile, 50), 0.5f);
+    EXPECT_FLOAT_EQ(spectrumQuality(profile, 12), 0.5f);
+    EXPECT_FLOAT_EQ(spectrumQuality(profile, 0), 1.0f);
+}
+
+TEST(SpectrumQuality, EmptyProfile_ScoresZero) {
+    const float quality = spectrumQuality(flatProfile(0.0f), 12);
+    EXPECT_EQ(quality, 0.0f);
+    EXPECT_EQ(qualityCaption(quality), "quality :0");
+}
+
+TEST(SpectrumQuality, CaptionCutsToFourDecimals) {
+    EXPECT_EQ(qualityCaption(0.43218f), "quality :0.4321");
+    EXPECT_EQ(qualityCaption(0.99999f), "quality :0.9999");
+    EXPECT_EQ(qualityCaption(0.1f), "quality :0.1");
+    EXPECT_EQ(qualityCaption(1.0f), "quality :1");
+}
+
+// A planet-like block: a limb-darkened disc with bands and fine random
+// detail, blurred by a Gaussian of the given width (0: not at all).
+std::vector<float> planetBlock(int n, double blur, unsigned seed = 7) {
+    std::mt19937 random(seed);
+    std::normal_distribution<double> grain(0.0, 12.0);
+    std::vector<double> sharp(static_cast<std::size_t>(n) * n);
+    for (int x = 0; x < n; ++x)
+        for (int y = 0; y < n; ++y) {
+            const double dx = x - n * 0.45, dy = y - n * 0.52;
+            const double r = std::hypot(dx, dy) / (n * 0.35);
+            double value = 20.0;
+            if (r < 1.0) value += 160.0 * std::sqrt(1.0 - r * r) * (0.8 + 0.2 * std::sin(dy * 0.7)) + grain(random);
+            sharp[x * n + y] = value;
+        }
+    std::vector<float> block(sharp.size());
+    if (blur == 0.0) {
+        std::copy(sharp.begin(), sharp.end(), block.begin());
+        return block;
+    }
+    const int reach = static_cast<int>(std::ceil(5 * blur));  // a shorter cut lets high frequencies through
+    std::vector<double> kernel(2 * reach + 1);
+    double total = 0;
+    for (int i = -reach; i <= reach; ++i) total += kernel[i + reach] = std::exp(-i * i / (2 * blur * blur));
+    for (double& k : kernel) k /= total;
+    auto at = [n](int i) { return std::clamp(i, 0, n - 1); };
+    std::vector<double> across(sharp.size());
+    for (int x = 0; x < n; ++x)
+        for (int y = 0; y < n; ++y) {
+            double sum = 0;
+            for (int i = -reach; i <= reach; ++i) sum += kernel[i + reach] * sharp[at(x + i) * n + y];
+            across[x * n + y] = sum;
+        }
+    for (int x = 0; x < n; ++x)
+        for (int y = 0; y < n; ++y) {
+            double sum = 0;
+            for (int i = -reach; i <= reach; ++i) sum += kernel[i + reach] * across[x * n + at(y + i)];
+            block[x * n + y] = static_cast<float>(sum);
+        }
+    return block;
+}
+
+// The box as registration hands it over: grey values minus their mean in
+// SpecRe, the imaginary plane cleared.
+void loadBox(FftEngine& engine, const std::vector<float>& block, float scale = 1.0f) {
+    const int n = engine.FFTSize;
+    double sum = 0;
+    for (float v : block) sum += v * scale;
+    float mean = static_cast<float>(sum / (n * n));
+    if (mean == 0.0f) mean = 0.000001f;
+    for (int x = 0; x < n; ++x)
+        for (int y = 0; y < n; ++y) engine.SpecRe[x][y] = block[x * n + y] * scale - mean;
+    engine.SpecIm.copyFrom(engine.ZeroPlane, n);
+}
+
+TEST(BlockQuality, RisesAsTheBlockIsBlurredLess) {
+    FftEngine engine;
+    for (int n : {64, 128, 256}) {
+        SCOPED_TRACE(n);
+        engine.SetupFFT(n);
+        float previous = -1.0f;
+        for (double blur : {3.0, 2.0, 1.4, 1.0, 0.6, 0.0}) {
+            loadBox(engine, planetBlock(n, blur));
+            const float quality = scoreBlockQuality(engine, 12);
+            EXPECT_GT(quality, previous) << "blur " << blur;
+            EXPECT_LE(quality, 1.0f);
+            previous = quality;
+        }
+    }
+}
+
+TEST(BlockQuality, DoesNotDependOnBrightness) {
+    FftEngine engine;
+    const auto block = planetBlock(128, 1.0);
+    loadBox(engine, block);
+    const float quality = scoreBlockQuality(engine, 12);
+    loadBox(engine, block, 0.7f);
+    EXPECT_NEAR(scoreBlockQuality(engine, 12), quality, 1e-5);
+}
+
+TEST(BlockQuality, ConstantAndBlackBlocks_ScoreZero) {
+    FftEngine engine;
+    for (float grey : {0.0f, 37.3f, 255.0f}) {
+        SCOPED_TRACE(grey);
+        loadBox(engine, std::vector<float>(128 * 128, grey));
+        const float quality = scoreBlockQuality(engine, 12);
+        EXPECT_EQ(quality, 0.0f);
+        EXPECT_EQ(engine.RadialProfileMax, 0.0f);
+        const QualityGraph graph = buildQualityGraph(engine.RadialProfile, engine.RadialProfileMax,
+                                                     gammaCurve(1.0), 12, true, 10.0);
+        EXPECT_EQ(graph.quality, 0.0f);
+    }
+}
+
+TEST(SpectrumLowPass, CutsBeyondTheRadiusOnTheWrappedGrid) {
+    FftEngine engine;
+    const int n = 128;
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b) {
+            engine.SpecRe[a][b] = 1.0f;
+            engine.SpecIm[a][b] = -1.0f;
+        }
+    EXPECT_EQ(applySpectrumLowPass(engine, 10.0), 100.0f);
+    EXPECT_EQ(engine.SpecRe[6][8], 1.0f);
+    EXPECT_EQ(engine.SpecIm[6][8], -1.0f);
+    EXPECT_EQ(engine.SpecRe[n - 6][8], 1.0f);
+    EXPECT_EQ(engine.SpecRe[n - 6][n - 8], 1.0f);
+    EXPECT_EQ(engine.SpecRe[7][8], 0.0f);
+    EXPECT_EQ(engine.SpecIm[7][8], 0.0f);
+    EXPECT_EQ(engine.SpecRe[0][0], 1.0f);
+    EXPECT_EQ(engine.SpecRe[n / 2][n / 2], 0.0f);
+    int kept = 0;
+    for (int a = 0; a < n; ++a)
+        for (int b = 0; b < n; ++b) kept += engine.SpecRe[a][b] != 0.0f;
+    EXPECT_EQ(kept, 317);  // lattice points with u^2 + v^2 <= 100
+
+    engine.SpecRe[0][0] = 5.0f;
+    EXPECT_EQ(applySpectrumLowPass(engine, 0.0), 0.0f);
+    EXPECT_EQ(engine.SpecRe[0][0], 5.0f);
+    EXPECT_EQ(engine.SpecRe[0][1], 0.0f);
+}
+
+TEST(QualityGraphData, CurveAndMarkers) {
+    Profile profile{};
+    profile[0] = 0.5f;
+    profile[3] = 0.25f;
+    profile[60] = 0.9f;  // not drawn, but it is the maximum the curve is scaled to
+    const GammaValues linear = gammaCurve(1.0);
+    const QualityGraph graph = buildQualityGraph(profile, 0.9f, linear, 12, true, 10.5);
+
+    EXPECT_EQ(graph.start, (GraphPoint{0, 201 - 111}));
+    EXPECT_EQ(graph.curve[0], (GraphPoint{1, 201 - 111}));
+    EXPECT_EQ(graph.curve[3], (GraphPoint{16, 201 - 56}));
+    EXPECT_EQ(graph.curve[50], (GraphPoint{251, 201}));
+    EXPECT_EQ(graph.qualityFilter, (GraphMarker{true, 61, {65, 5}}));
+    EXPECT_EQ(graph.fftFilter, (GraphMarker{true, 53, {57, 30}})) << "52.5 rounds to even";
+    EXPECT_FLOAT_EQ(graph.quality, 0.0f);
+
+    const QualityGraph filterOff = buildQualityGraph(profile, 0.9f, linear, 2, false, 10.0);
+    EXPECT_FALSE(filterOff.fftFilter.shown);
+    EXPECT_FLOAT_EQ(filterOff.quality, 0.25f / 0.75f);
+    EXPECT_EQ(filterOff.qualityText, "quality :0.3333");
+}
+
+TEST(QualityGraphData, EmptyOrInconsistentProfile_StaysOnTheGraph) {
+    const GammaValues gamma = gammaCurve(2.2);
+    const QualityGraph empty = buildQualityGraph(flatProfile(0.0f), 0.0f, gamma, 12, false, 10);
+    const int floor = 201 - static_cast<int>(std::lround(200 * gamma[0]));
+    EXPECT_EQ(empty.start.y, floor);
+    for (const GraphPoint& point : empty.curve) ASSERT_EQ(point.y, floor);
+
+    // A maximum left over from an earlier profile must not index past the table.
+    const QualityGraph stale = buildQualityGraph(flatProfile(0.8f), 0.1f, gamma, 12, false, 10);
+    for (const GraphPoint& point : stale.curve) ASSERT_EQ(point.y, 201 - 200);
+}
+
+}  // namespace
+}  // namespace planexor

@@ -1,0 +1,114 @@
+// Enlarging a frame for a resampled stack, and the plain shift-and-add of
+// one frame, which runs for every frame of every stacking run.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "core/workspace.h"
+#include "stack/frame_preparation.h"
+#include "stack/resample.h"
+
+namespace {
+
+using namespace planexor;
+
+Bitmap24 testPicture(int width, int height) {
+    Bitmap24 image(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* p = image.pixel(x, y);
+            p[0] = static_cast<std::uint8_t>(x + y);
+            p[1] = static_cast<std::uint8_t>(x * y >> 4);
+            p[2] = static_cast<std::uint8_t>(128 + ((x ^ y) & 63));
+        }
+    return image;
+}
+
+// 640 x 480 to 1279 x 959: the 2x enlargement a resampled stack does per frame.
+void EnlargeLanczos3_640x480_2x(benchmark::State& state) {
+    const Bitmap24 source = testPicture(640, 480);
+    const ResampleFilter& lanczos = resampleFilterTable()[5];
+    ResamplePlan plan;
+    plan.prepare(640, 480, 1279, 959, lanczos.function, lanczos.support);
+    Bitmap24 dest;
+    for (auto _ : state) {
+        plan.apply(source, dest);
+        benchmark::DoNotOptimize(dest.data());
+    }
+}
+BENCHMARK(EnlargeLanczos3_640x480_2x)->Unit(benchmark::kMillisecond);
+
+// The same through Stretch, which works out the contribution lists each call.
+void StretchLanczos3_640x480_2x(benchmark::State& state) {
+    const Bitmap24 source = testPicture(640, 480);
+    const ResampleFilter& lanczos = resampleFilterTable()[5];
+    Bitmap24 dest(1279, 959);
+    for (auto _ : state) {
+        Stretch(source, dest, lanczos.function, lanczos.support);
+        benchmark::DoNotOptimize(dest.data());
+    }
+}
+BENCHMARK(StretchLanczos3_640x480_2x)->Unit(benchmark::kMillisecond);
+
+void stackFrames(benchmark::State& state, const StackOptions& options, float resampleFactor) {
+    auto workspace = std::make_unique<Workspace>();
+    workspace->FrameWidth = workspace->ImageWidth = 640;
+    workspace->FrameHeight = workspace->ImageHeight = 480;
+    workspace->ResampleFactor = resampleFactor;
+    workspace->FrameRecs[0].ShiftX = 3;
+    workspace->FrameRecs[0].ShiftY = -2;
+    workspace->FrameRecs[0].Quality = 0.5f;
+    Bitmap24 frame = testPicture(640, 480);
+    FramePreparation preparation(options);
+    for (auto _ : state) {
+        preparation.addDecodedFrame(*workspace, frame, 0);
+        benchmark::DoNotOptimize(workspace->StackR.data());
+    }
+}
+
+void AddColourFrame_640x480(benchmark::State& state) {
+    stackFrames(state, StackOptions{}, 1.0f);
+}
+BENCHMARK(AddColourFrame_640x480)->Unit(benchmark::kMicrosecond);
+
+void AddMonoFrame_640x480(benchmark::State& state) {
+    StackOptions options;
+    options.colour = false;
+    stackFrames(state, options, 1.0f);
+}
+BENCHMARK(AddMonoFrame_640x480)->Unit(benchmark::kMicrosecond);
+
+void AddColourFrameResampled2x_640x480(benchmark::State& state) {
+    StackOptions options;
+    options.resample = true;
+    options.filterItem = 3;  // Mitchell, the default
+    stackFrames(state, options, 2.0f);
+}
+BENCHMARK(AddColourFrameResampled2x_640x480)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+namespace {
+// The floor for adding a frame: touching the same four plane areas once
+// (read, add, write back) and nothing else.
+void PlaneTrafficFloor_640x480(benchmark::State& state) {
+    auto workspace = std::make_unique<planexor::Workspace>();
+    for (auto _ : state) {
+        for (int x = 0; x < 640; ++x) {
+            float* r = workspace->StackR[x];
+            float* g = workspace->StackG[x];
+            float* b = workspace->StackB[x];
+            std::int32_t* n = workspace->StackCount[x];
+            for (int y = 0; y < 480; ++y) {
+                r[y] += 1.0f;
+                g[y] += 2.0f;
+                b[y] += 3.0f;
+                n[y] += 1;
+            }
+        }
+        benchmark::DoNotOptimize(workspace->StackR.data());
+    }
+}
+BENCHMARK(PlaneTrafficFloor_640x480)->Unit(benchmark::kMicrosecond);
+}  // namespace

@@ -1,0 +1,447 @@
+#include "stack/frame_preparation.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "core/error.h"
+#include "core/pixel.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace planexor {
+
+namespace {
+
+constexpr float DarkUnit = 0.0078125f;  // dark planes hold 128 x the 8-bit level
+
+// Shifts also come from project files; one this far out has no overlap
+// anyway, and limiting it keeps the index arithmetic inside int.
+constexpr long long ShiftLimit = 1 << 24;
+
+long long limitShift(long long shift) {
+    return std::clamp(shift, -ShiftLimit, ShiftLimit);
+}
+
+// Which pixels of a source land where: loop (x, y) over [x0, x1] x [y0, y1]
+// in steps reads source (x + sourceDx, y + sourceDy) into stack
+// (x + stackDx, y + stackDy). Built so that all of it lies inside the source
+// and the planes.
+struct Placement {
+    int x0 = 0, x1 = -1, y0 = 0, y1 = -1;
+    int stepX = 1, stepY = 1;
+    int sourceDx = 0, sourceDy = 0;
+    int stackDx = 0, stackDy = 0;
+};
+
+// Shrinks [low, high] to the loop values whose source index (loop + sourceD)
+// lies in 0..sourceLimit-1 and whose stack index (loop + stackD) lies in
+// 0..stackLimit-1, never beyond the planes. False when nothing is left.
+bool clipRange(long long low, long long high, long long sourceD, long long sourceLimit, long long stackD,
+               int& first, int& last, long long stackLimit = PlaneStride) {
+    stackLimit = std::clamp(stackLimit, 0LL, static_cast<long long>(PlaneStride));
+    low = std::max({low, -sourceD, -stackD});
+    high = std::min({high, sourceLimit - 1 - sourceD, stackLimit - 1 - stackD});
+    if (low > high) return false;
+    first = static_cast<int>(low);
+    last = static_cast<int>(high);
+    return true;
+}
+
+// De-interlacing decides which lines of a field go in. "none" keeps only
+// the field's own lines, not the rebuilt ones; a line is a row, or a column
+// when the fields are columns. False when the field adds nothing.
+bool applyLineRule(const StackOptions& options, int currentField, long long lineDx, long long lineDy,
+                   Placement& placement) {
+    if (!options.interlaced) return true;
+    const int field = currentField != 0 ? 1 : 0;
+    switch (options.interlaceInterpolation) {
+    case 0: {
+        int& first = options.interlaceColumns ? placement.x0 : placement.y0;
+        const long long lineD = options.interlaceColumns ? lineDx : lineDy;
+        if (((first + lineD) & 1) != field) ++first;
+        (options.interlaceColumns ? placement.stepX : placement.stepY) = 2;
+        return true;
+    }
+    case 2: return field == 1;
+    case 3: return field == 0;
+    default: return true;
+    }
+}
+
+struct Calibration {
+    int darkColumns = 0, darkRows = 0;
+    int flatColumns = 0, flatRows = 0;
+};
+
+// Calibration covers only the overlap of the dark or flat with the frame;
+// plane elements beyond the loaded size are zero or left from an older one.
+Calibration calibrationArea(const Workspace& workspace, const StackOptions& options, int frameWidth,
+                            int frameHeight) {
+    Calibration area;
+    if (options.useDark) {
+        area.darkColumns = std::clamp(workspace.DarkWidth, 0, std::min(frameWidth, PlaneStride));
+        area.darkRows = std::clamp(workspace.DarkHeight, 0, std::min(frameHeight, PlaneStride));
+    }
+    if (options.useFlat) {
+        area.flatColumns = std::clamp(workspace.FlatWidth, 0, std::min(frameWidth, PlaneStride));
+        area.flatRows = std::clamp(workspace.FlatHeight, 0, std::min(frameHeight, PlaneStride));
+    }
+    return area;
+}
+
+// One loop over the placement, column by column so the planes are walked
+// along their contiguous axis. Without calibration there is no test per
+// pixel at all.
+template <bool Colour, bool Calibrate>
+void addPixels(Workspace& workspace, const Bitmap24& source, const Placement& placement, const Calibration& area) {
+    const std::size_t rowBytes = source.rowBytes();
+    const std::size_t pixelStep = rowBytes * static_cast<std::size_t>(placement.stepY);
+    const float weight = workspace.FrameWeight;
+    for (int x = placement.x0; x <= placement.x1; x += placement.stepX) {
+        const int column = x + placement.sourceDx;
+        const int stackColumn = x + placement.stackDx;
+        float* __restrict red = workspace.StackR[stackColumn] + placement.stackDy;
+        float* __restrict green = workspace.StackG[stackColumn] + placement.stackDy;
+        float* __restrict blue = workspace.StackB[stackColumn] + placement.stackDy;
+        std::int32_t* __restrict count = workspace.StackCount[stackColumn] + placement.stackDy;
+        const int darkRows = Calibrate && column < area.darkColumns ? area.darkRows : 0;
+        const int flatRows = Calibrate && column < area.flatColumns ? area.flatRows : 0;
+        const std::uint8_t* __restrict pixel = source.data() + static_cast<std::size_t>(column) * 3 +
+                                               static_cast<std::size_t>(placement.y0 + placement.sourceDy) * rowBytes;
+        int y = placement.y0;
+#if defined(__SSE2__)
+        // The common case, plain colour, four rows at a time: a column's sums
+        // and counts are contiguous, only the bytes come from four rows.
+        if constexpr (Colour && !Calibrate) {
+            if (placement.stepY == 1) {
+                const __m128i one = _mm_set1_epi32(1);
+                for (; y + 3 <= placement.y1; y += 4, pixel += 4 * rowBytes) {
+                    const std::uint8_t* p1 = pixel + rowBytes;
+                    const std::uint8_t* p2 = p1 + rowBytes;
+                    const std::uint8_t* p3 = p2 + rowBytes;
+                    const __m128 r = _mm_cvtepi32_ps(_mm_setr_epi32(pixel[2], p1[2], p2[2], p3[2]));
+                    const __m128 g = _mm_cvtepi32_ps(_mm_setr_epi32(pixel[1], p1[1], p2[1], p3[1]));
+                    const __m128 b = _mm_cvtepi32_ps(_mm_setr_epi32(pixel[0], p1[0], p2[0], p3[0]));
+                    _mm_storeu_ps(red + y, _mm_add_ps(_mm_loadu_ps(red + y), r));
+                    _mm_storeu_ps(green + y, _mm_add_ps(_mm_loadu_ps(green + y), g));
+                    _mm_storeu_ps(blue + y, _mm_add_ps(_mm_loadu_ps(blue + y), b));
+                    __m128i* counts = reinterpret_cast<__m128i*>(count + y);
+                    _mm_storeu_si128(counts, _mm_add_epi32(_mm_loadu_si128(counts), one));
+                }
+            }
+        }
+#endif
+        for (; y <= placement.y1; y += placement.stepY, pixel += pixelStep) {
+            const int row = y + placement.sourceDy;
+            if constexpr (Colour) {
+                float r = pixel[2], g = pixel[1], b = pixel[0];
+                if constexpr (Calibrate) {
+                    if (row < darkRows) {
+                        r -= workspace.DarkR[column][row] * DarkUnit;
+                        g -= workspace.DarkG[column][row] * DarkUnit;
+                        b -= workspace.DarkB[column][row] * DarkUnit;
+                    }
+                    if (row < flatRows) {
+                        r /= workspace.FlatR[column][row];
+                        g /= workspace.FlatG[column][row];
+                        b /= workspace.FlatB[column][row];
+                    }
+                }
+                red[y] += r;
+                green[y] += g;
+                blue[y] += b;
+            } else {
+                float grey = greyValue(pixel[2], pixel[1], pixel[0]);
+                if constexpr (Calibrate) {
+                    if (row < darkRows) grey -= workspace.DarkG[column][row] * DarkUnit;
+                    if (row < flatRows) grey /= workspace.FlatG[column][row];
+                }
+                green[y] += grey * weight;
+            }
+            count[y] += 1;
+        }
+    }
+}
+
+void addPlaced(Workspace& workspace, const Bitmap24& source, const Placement& placement, bool colour,
+               const Calibration* area) {
+    if (area) {
+        if (colour) addPixels<true, true>(workspace, source, placement, *area);
+        else addPixels<false, true>(workspace, source, placement, *area);
+    } else {
+        const Calibration none;
+        if (colour) addPixels<true, false>(workspace, source, placement, none);
+        else addPixels<false, false>(workspace, source, placement, none);
+    }
+}
+
+// Before enlarging, the frame's own bytes are calibrated, rounded and clamped.
+void calibrateBytes(const Workspace& workspace, const StackOptions& options, Bitmap24& frame) {
+    const Calibration area = calibrationArea(workspace, options, frame.width(), frame.height());
+    const std::size_t rowBytes = frame.rowBytes();
+    for (int x = 0; x < area.darkColumns; ++x) {
+        std::uint8_t* column = frame.data() + static_cast<std::size_t>(x) * 3;
+        for (int y = 0; y < area.darkRows; ++y) {
+            std::uint8_t* pixel = column + static_cast<std::size_t>(y) * rowBytes;
+            pixel[2] = byteClamp(pixel[2] - workspace.DarkR[x][y] * (1.0 / 128));
+            pixel[1] = byteClamp(pixel[1] - workspace.DarkG[x][y] * (1.0 / 128));
+            pixel[0] = byteClamp(pixel[0] - workspace.DarkB[x][y] * (1.0 / 128));
+        }
+    }
+    for (int x = 0; x < area.flatColumns; ++x) {
+        std::uint8_t* column = frame.data() + static_cast<std::size_t>(x) * 3;
+        for (int y = 0; y < area.flatRows; ++y) {
+            std::uint8_t* pixel = column + static_cast<std::size_t>(y) * rowBytes;
+            pixel[2] = byteClamp(pixel[2] / static_cast<double>(workspace.FlatR[x][y]));
+            pixel[1] = byteClamp(pixel[1] / static_cast<double>(workspace.FlatG[x][y]));
+            pixel[0] = byteClamp(pixel[0] / static_cast<double>(workspace.FlatB[x][y]));
+        }
+    }
+}
+
+// Copies the w x h window at (left, top) out of the frame. Window pixels
+// beyond the frame repeat its edge: they only feed the filter near the edge,
+// and the stack never takes a pixel that maps outside the frame.
+void cutWindow(const Bitmap24& frame, int left, int top, Bitmap24& window) {
+    const int lastColumn = frame.width() - 1;
+    const int lastRow = frame.height() - 1;
+    for (int v = 0; v < window.height(); ++v) {
+        const std::uint8_t* in = frame.row(std::clamp(top + v, 0, lastRow));
+        std::uint8_t* out = window.row(v);
+        for (int u = 0; u < window.width(); ++u) {
+            const std::uint8_t* pixel = in + static_cast<std::size_t>(std::clamp(left + u, 0, lastColumn)) * 3;
+            out[3 * u] = pixel[0];
+            out[3 * u + 1] = pixel[1];
+            out[3 * u + 2] = pixel[2];
+        }
+    }
+}
+
+// The enlarged pixels 0..size-1 whose centre falls on a frame pixel
+// (0..frameSize-1) when the window of `windowSize` starts at `start`.
+bool insideFrame(int size, int windowSize, long long start, int frameSize, int& first, int& last) {
+    const float scale = resampleScale(windowSize, size);
+    first = size;
+    last = -1;
+    for (int i = 0; i < size; ++i) {
+        const double position = static_cast<double>(start) + static_cast<float>(i) / scale;
+        if (position < -0.5 || position >= frameSize - 0.5) continue;
+        first = std::min(first, i);
+        last = i;
+    }
+    return first <= last;
+}
+
+}  // namespace
+
+void SplitField(Bitmap24& frame, int field, bool columns, int frameWidth, int frameHeight) {
+    const int width = std::clamp(frameWidth, 0, frame.width());
+    const int height = std::clamp(frameHeight, 0, frame.height());
+    const int firstRebuilt = field == 0 ? 1 : 2;
+    if (!columns) {
+        const std::size_t bytes = static_cast<std::size_t>(width) * 3;
+        for (int y = firstRebuilt; y <= height - 2; y += 2) {
+            const std::uint8_t* above = frame.row(y - 1);
+            const std::uint8_t* below = frame.row(y + 1);
+            std::uint8_t* line = frame.row(y);
+            for (std::size_t i = 0; i < bytes; ++i) line[i] = static_cast<std::uint8_t>((above[i] + below[i]) >> 1);
+        }
+    } else {
+        for (int y = 0; y < height; ++y) {
+            std::uint8_t* line = frame.row(y);
+            for (int x = firstRebuilt; x <= width - 2; x += 2)
+                for (int c = 0; c < 3; ++c)
+                    line[3 * x + c] = static_cast<std::uint8_t>((line[3 * (x - 1) + c] + line[3 * (x + 1) + c]) >> 1);
+        }
+    }
+}
+
+void chooseShiftAndWeight(Workspace& workspace, int frameNumber, bool firstField, bool qualityWeight) {
+    if (frameNumber < 0 || frameNumber > LastFrameNumber) throw PlanexorError("Frame number out of range");
+    const TFrameRec& record = workspace.FrameRecs[frameNumber];
+    workspace.ApplyShiftX = firstField ? record.FieldShiftX : record.ShiftX;
+    workspace.ApplyShiftY = firstField ? record.FieldShiftY : record.ShiftY;
+    const float quality = firstField ? record.FieldQuality : record.Quality;
+    workspace.FrameWeight = qualityWeight ? quality : 1.0f;
+}
+
+FramePreparation::FramePreparation(const StackOptions& options)
+    : options_(options), filter_(options.resample ? &filterForItem(options.filterItem) : nullptr) {
+    if (options.interlaceInterpolation < 0 || options.interlaceInterpolation > 3)
+        throw PlanexorError("Unknown interlace interpolation");
+    const int side = MaxImageSide;
+    if (options.resample) {
+        cutOut_.reserve(side, side);
+        resampled_.reserve(side, side);
+    }
+    if (options.interlaced) unsplit_.reserve(side, side);
+}
+
+void FramePreparation::AddFrameToStack(Workspace& workspace, Bitmap24& frame) {
+    if (options_.resample) addResampled(workspace, frame);
+    else addDirect(workspace, frame);
+}
+
+void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame) {
+    const long long width = workspace.ImageWidth;
+    const long long height = workspace.ImageHeight;
+    const long long shiftX = limitShift(workspace.ApplyShiftX);
+    const long long shiftY = limitShift(workspace.ApplyShiftY);
+    const long long frameWidth = frame.width();
+    const long long frameHeight = frame.height();
+
+    long long lowX, highX, lowY, highY, sourceDx, sourceDy, stackDx = 0, stackDy = 0;
+    long long stackColumns = PlaneStride, stackRows = PlaneStride;
+    workspace.StackOffsetX = 0;
+    workspace.StackOffsetY = 0;
+    if (options_.expand) {
+        // The whole frame but its outermost lines, at MaxShift - shift.
+        lowX = 1 - shiftX;
+        highX = width - shiftX - 2;
+        lowY = 1 - shiftY;
+        highY = height - shiftY - 2;
+        sourceDx = shiftX;
+        sourceDy = shiftY;
+        workspace.StackOffsetX = workspace.MaxShiftX;
+        workspace.StackOffsetY = workspace.MaxShiftY;
+        stackDx = limitShift(workspace.MaxShiftX);
+        stackDy = limitShift(workspace.MaxShiftY);
+        // The expanded stack is cut at its size limit; a shift beyond the
+        // recorded spread must not land outside the area the run clears.
+        stackColumns = workspace.StackWidth;
+        stackRows = workspace.StackHeight;
+    } else {
+        lowX = std::max(0LL, -shiftX);
+        highX = std::min(frameWidth - 1, width) - std::max(0LL, shiftX);
+        lowY = std::max(0LL, -shiftY);
+        highY = std::min(frameHeight - 1, height) - std::max(0LL, shiftY);
+        sourceDx = shiftX + options_.xShift;
+        sourceDy = shiftY + options_.yShift;
+    }
+
+    // A source pixel must lie in the working image and in this frame's own
+    // bitmap, which for still frames may be smaller than the sequence's.
+    Placement placement;
+    if (!clipRange(lowX, highX, sourceDx, std::min(width, frameWidth), stackDx, placement.x0, placement.x1,
+                   stackColumns) ||
+        !clipRange(lowY, highY, sourceDy, std::min(height, frameHeight), stackDy, placement.y0, placement.y1,
+                   stackRows))
+        return;
+    placement.sourceDx = static_cast<int>(sourceDx);
+    placement.sourceDy = static_cast<int>(sourceDy);
+    placement.stackDx = static_cast<int>(stackDx);
+    placement.stackDy = static_cast<int>(stackDy);
+    if (!applyLineRule(options_, workspace.CurrentField, sourceDx, sourceDy, placement)) return;
+
+    if (options_.useDark || options_.useFlat) {
+        const Calibration area = calibrationArea(workspace, options_, frame.width(), frame.height());
+        addPlaced(workspace, frame, placement, options_.colour, &area);
+    } else {
+        addPlaced(workspace, frame, placement, options_.colour, nullptr);
+    }
+}
+
+void FramePreparation::addResampled(Workspace& workspace, Bitmap24& frame) {
+    const double factor = workspace.ResampleFactor;
+    if (!(factor >= 1.0 && factor <= 4.0)) throw PlanexorError("Resample factor out of range");
+    workspace.StackOffsetX = 0;
+    workspace.StackOffsetY = 0;
+    if (options_.useDark || options_.useFlat) calibrateBytes(workspace, options_, frame);
+
+    // The enlarged frame, one pixel short of the factor so its first and last
+    // pixels sit on the frame's.
+    const int fullWidth = nearest(workspace.FrameWidth * factor) - 1;
+    const int fullHeight = nearest(workspace.FrameHeight * factor) - 1;
+    // Beyond 1024 only a window of the enlarged frame fits, centred as far as
+    // possible on the chosen middle point.
+    int cropX = 0, cropY = 0;
+    int width = fullWidth, height = fullHeight;
+    if (fullWidth > MaxImageSide) {
+        cropX = std::clamp(nearest(workspace.stackx * factor) - MaxImageSide / 2, 0, fullWidth - MaxImageSide);
+        width = MaxImageSide;
+    }
+    if (fullHeight > MaxImageSide) {
+        cropY = std::clamp(nearest(workspace.stacky * factor) - MaxImageSide / 2, 0, fullHeight - MaxImageSide);
+        height = MaxImageSide;
+    }
+    workspace.ImageWidth = width;
+    workspace.ImageHeight = height;
+    if (width < 1 || height < 1 || frame.empty()) return;
+
+    // The enlarged frame placed at its shift and read back at the same
+    // offset comes down to: stack (x, y) takes enlarged window pixel (x, y),
+    // where the window starts at the shift in whole frame pixels.
+    const long long shiftX = limitShift(static_cast<long long>(options_.xShift) + cropX + workspace.ApplyShiftX);
+    const long long shiftY = limitShift(static_cast<long long>(options_.yShift) + cropY + workspace.ApplyShiftY);
+    const int windowWidth = std::max(1, nearest(width / factor));
+    const int windowHeight = std::max(1, nearest(height / factor));
+    const int left = nearest(static_cast<double>(shiftX) / factor);
+    const int top = nearest(static_cast<double>(shiftY) / factor);
+
+    Placement placement;
+    int coveredX0, coveredX1, coveredY0, coveredY1;
+    if (!clipRange(0, width - 1, shiftX, fullWidth, 0, placement.x0, placement.x1) ||
+        !clipRange(0, height - 1, shiftY, fullHeight, 0, placement.y0, placement.y1) ||
+        !insideFrame(width, windowWidth, left, frame.width(), coveredX0, coveredX1) ||
+        !insideFrame(height, windowHeight, top, frame.height(), coveredY0, coveredY1))
+        return;
+    placement.x0 = std::max(placement.x0, coveredX0);
+    placement.x1 = std::min(placement.x1, coveredX1);
+    placement.y0 = std::max(placement.y0, coveredY0);
+    placement.y1 = std::min(placement.y1, coveredY1);
+    if (placement.x0 > placement.x1 || placement.y0 > placement.y1) return;
+    if (!applyLineRule(options_, workspace.CurrentField, shiftX, shiftY, placement)) return;
+
+    cutOut_.resize(windowWidth, windowHeight);
+    cutWindow(frame, left, top, cutOut_);
+    plan_.prepare(windowWidth, windowHeight, width, height, filter_->function, filter_->support);
+    plan_.apply(cutOut_, resampled_);
+    addPlaced(workspace, resampled_, placement, options_.colour, nullptr);
+}
+
+void FramePreparation::addDecodedFrame(Workspace& workspace, Bitmap24& frame, int frameNumber) {
+    if (!options_.interlaced) {
+        workspace.CurrentField = 1;
+        chooseShiftAndWeight(workspace, frameNumber, false, options_.qualityWeight);
+        AddFrameToStack(workspace, frame);
+        return;
+    }
+    unsplit_ = frame;
+    for (int field = 0; field < 2; ++field) {
+        if (field == 1) frame = unsplit_;
+        workspace.CurrentField = field;
+        chooseShiftAndWeight(workspace, frameNumber, field == 0, options_.qualityWeight);
+        SplitField(frame, field, options_.interlaceColumns, workspace.FrameWidth, workspace.FrameHeight);
+        AddFrameToStack(workspace, frame);
+    }
+}
+
+void normaliseStack(Workspace& workspace, int width, int height, bool colour, bool partialCoverage) {
+    if (!partialCoverage) return;
+    width = std::clamp(width, 0, PlaneStride);
+    height = std::clamp(height, 0, PlaneStride);
+    for (int x = 0; x < width; ++x) {
+        float* red = workspace.StackR[x];
+        float* green = workspace.StackG[x];
+        float* blue = workspace.StackB[x];
+        const std::int32_t* count = workspace.StackCount[x];
+        for (int y = 0; y < height; ++y) {
+            if (count[y] > 0) {
+                if (colour) {
+                    const float share = 1.0f / static_cast<float>(count[y]);
+                    red[y] *= share;
+                    green[y] *= share;
+                    blue[y] *= share;
+                } else {
+                    green[y] /= static_cast<float>(count[y]);
+                }
+            } else {
+                red[y] = green[y] = blue[y] = 0.0f;
+            }
+        }
+    }
+}
+
+}  // namespace planexor

@@ -1,0 +1,467 @@
+#include "stack/frame_preparation.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <climits>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <new>
+
+#include "core/error.h"
+#include "core/pixel.h"
+
+// Counts every allocation of this test program, so a test can prove that
+// adding frames allocates nothing once the first frame has set the sizes.
+namespace {
+std::atomic<long> allocationCount{0};
+}
+
+void* operator new(std::size_t size) {
+    ++allocationCount;
+    if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+
+namespace planexor {
+namespace {
+
+using PixelFunction = std::function<int(int x, int y, int channel)>;
+
+Bitmap24 makeFrame(int width, int height, const PixelFunction& value) {
+    Bitmap24 frame(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c) frame.pixel(x, y)[c] = static_cast<std::uint8_t>(value(x, y, c));
+    return frame;
+}
+
+// Every pixel distinct enough that a wrong shift or channel shows.
+int coded(int x, int y, int channel) {
+    return (channel == 0 ? x + 2 * y : (channel == 1 ? 3 * x + y + 17 : x * y + 101)) % 256;
+}
+
+std::unique_ptr<Workspace> workspaceFor(int width, int height) {
+    auto workspace = std::make_unique<Workspace>();
+    workspace->OrigWidth = workspace->FrameWidth = workspace->ImageWidth = width;
+    workspace->OrigHeight = workspace->FrameHeight = workspace->ImageHeight = height;
+    return workspace;
+}
+
+int countSum(const Workspace& workspace) {
+    long sum = 0;
+    for (int x = 0; x < PlaneStride; ++x)
+        for (int y = 0; y < PlaneStride; ++y) sum += workspace.StackCount[x][y];
+    return static_cast<int>(sum);
+}
+
+TEST(AddFrameToStack, StackColumnXReadsFrameColumnXPlusShift) {
+    auto workspace = workspaceFor(20, 10);
+    Bitmap24 frame = makeFrame(20, 10, coded);
+    FramePreparation preparation(StackOptions{});
+    workspace->ApplyShiftX = 3;
+    workspace->ApplyShiftY = -2;
+    preparation.AddFrameToStack(*workspace, frame);
+    for (int x = 0; x < 21; ++x)
+        for (int y = 0; y < 11; ++y) {
+            const bool covered = x <= 16 && y >= 2 && y <= 9;
+            ASSERT_EQ(workspace->StackCount[x][y], covered ? 1 : 0) << x << "," << y;
+            if (!covered) continue;
+            ASSERT_EQ(workspace->StackR[x][y], coded(x + 3, y - 2, 2));
+            ASSERT_EQ(workspace->StackG[x][y], coded(x + 3, y - 2, 1));
+            ASSERT_EQ(workspace->StackB[x][y], coded(x + 3, y - 2, 0));
+        }
+    EXPECT_EQ(workspace->StackOffsetX, 0);
+}
+
+TEST(AddFrameToStack, ColourIgnoresTheWeightAndMonoWeighsTheGreyValue) {
+    const Bitmap24 source = makeFrame(8, 6, coded);
+    for (bool colour : {true, false}) {
+        auto workspace = workspaceFor(8, 6);
+        Bitmap24 frame = source;
+        StackOptions options;
+        options.colour = colour;
+        workspace->FrameWeight = 0.25f;
+        FramePreparation(options).AddFrameToStack(*workspace, frame);
+        for (int x = 0; x < 8; ++x)
+            for (int y = 0; y < 6; ++y) {
+                const std::uint8_t* p = source.pixel(x, y);
+                ASSERT_EQ(workspace->StackCount[x][y], 1);
+                if (colour) {
+                    ASSERT_EQ(workspace->StackR[x][y], p[2]);
+                    ASSERT_EQ(workspace->StackB[x][y], p[0]);
+                } else {
+                    ASSERT_FLOAT_EQ(workspace->StackG[x][y], greyValue(p[2], p[1], p[0]) * 0.25f);
+                    ASSERT_EQ(workspace->StackR[x][y], 0.0f);
+                    ASSERT_EQ(workspace->StackB[x][y], 0.0f);
+                }
+            }
+    }
+}
+
+TEST(AddFrameToStack, PartialCoverageMakesUpForUncoveredColumns) {
+    auto workspace = workspaceFor(12, 4);
+    const Bitmap24 flat = makeFrame(12, 4, [](int, int, int c) { return 60 + c; });
+    FramePreparation preparation(StackOptions{});
+    for (int shift : {0, 5}) {
+        Bitmap24 frame = flat;
+        workspace->ApplyShiftX = shift;
+        preparation.AddFrameToStack(*workspace, frame);
+    }
+    for (int x = 0; x < 12; ++x) EXPECT_EQ(workspace->StackCount[x][1], x < 7 ? 2 : 1) << x;
+    workspace->StackR[13][1] = 5.0f;  // nobody reached it: cleared by normalising
+    normaliseStack(*workspace, 14, 4, true, false);
+    EXPECT_EQ(workspace->StackR[0][1], 124.0f);
+    normaliseStack(*workspace, 14, 4, true, true);
+    for (int x = 0; x < 12; ++x) EXPECT_EQ(workspace->StackR[x][1], 62.0f) << x;
+    EXPECT_EQ(workspace->StackR[13][1], 0.0f);
+}
+
+// A still frame smaller than the sequence, or a shift beyond the frame: only
+// the overlap comes in, and nothing outside the frame bitmap is read.
+TEST(AddFrameToStack, OnlyTheOverlapOfAShiftedFrameContributes) {
+    auto workspace = workspaceFor(40, 30);
+    Bitmap24 small = makeFrame(25, 20, coded);
+    FramePreparation preparation(StackOptions{});
+    workspace->ApplyShiftX = -3;
+    workspace->ApplyShiftY = 2;
+    preparation.AddFrameToStack(*workspace, small);
+    for (int x = 0; x < 40; ++x)
+        for (int y = 0; y < 30; ++y) {
+            // Stack columns stop at the frame's last column, as for any frame.
+            const bool covered = x >= 3 && x <= 24 && y + 2 < 20;
+            ASSERT_EQ(workspace->StackCount[x][y], covered ? 1 : 0) << x << "," << y;
+            if (covered) {
+                ASSERT_EQ(workspace->StackG[x][y], coded(x - 3, y + 2, 1));
+            }
+        }
+    const int before = countSum(*workspace);
+    for (int shift : {30, -30, INT_MAX, INT_MIN}) {
+        workspace->ApplyShiftX = shift;
+        preparation.AddFrameToStack(*workspace, small);
+    }
+    EXPECT_EQ(countSum(*workspace), before);
+}
+
+TEST(AddFrameToStack, ExpandedStackPlacesTheWholeFrameAtMaxShiftMinusShift) {
+    auto workspace = workspaceFor(10, 8);
+    Bitmap24 frame = makeFrame(10, 8, coded);
+    StackOptions options;
+    options.expand = true;
+    options.xShift = 50;  // not used by an expanded stack
+    workspace->MaxShiftX = 4;
+    workspace->MaxShiftY = 2;
+    workspace->StackWidth = 16;
+    workspace->StackHeight = 8;
+    workspace->ApplyShiftX = -3;
+    workspace->ApplyShiftY = 1;
+    FramePreparation preparation(options);
+    preparation.AddFrameToStack(*workspace, frame);
+    EXPECT_EQ(workspace->StackOffsetX, 4);
+    EXPECT_EQ(workspace->StackOffsetY, 2);
+    // Source pixel (u, v), but for the outermost lines, lands at (7 + u, 1 + v).
+    EXPECT_EQ(countSum(*workspace), 8 * 6);
+    for (int u = 1; u <= 8; ++u)
+        for (int v = 1; v <= 6; ++v) {
+            ASSERT_EQ(workspace->StackCount[7 + u][1 + v], 1) << u << "," << v;
+            ASSERT_EQ(workspace->StackB[7 + u][1 + v], coded(u, v, 0));
+        }
+    // A shift far outside the recorded spread is cut at the planes' edge.
+    workspace->ApplyShiftX = -2000;
+    workspace->MaxShiftX = INT_MAX;
+    workspace->StackWidth = INT_MAX;
+    preparation.AddFrameToStack(*workspace, frame);
+    EXPECT_EQ(countSum(*workspace), 8 * 6);
+    // One beyond the spread is cut at the expanded stack's own size: only
+    // columns 0..15 and rows 0..7 are the stack's.
+    workspace->StackWidth = 16;
+    workspace->MaxShiftX = 4;
+    workspace->ApplyShiftX = -5;
+    preparation.AddFrameToStack(*workspace, frame);
+    EXPECT_EQ(countSum(*workspace), 8 * 6 + 6 * 6);
+    for (int v = 1; v <= 6; ++v) EXPECT_EQ(workspace->StackCount[16][1 + v], 0);
+}
+
+TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
+    auto workspace = workspaceFor(20, 10);
+    const Bitmap24 source = makeFrame(20, 10, [](int, int, int) { return 100; });
+    // Beyond the loaded sizes the planes hold leftovers (and zero divisors).
+    for (int x = 0; x < 30; ++x)
+        for (int y = 0; y < 30; ++y) {
+            const float dark = 128.0f * (x < 10 && y < 6 ? 20 : 90);
+            workspace->DarkR[x][y] = workspace->DarkG[x][y] = workspace->DarkB[x][y] = dark;
+            workspace->FlatR[x][y] = workspace->FlatG[x][y] = workspace->FlatB[x][y] = x < 8 && y < 8 ? 2.0f : 0.0f;
+        }
+    workspace->DarkWidth = 10;
+    workspace->DarkHeight = 6;
+    workspace->FlatWidth = workspace->FlatHeight = 8;
+    for (bool colour : {true, false}) {
+        workspace->StackR.clear();
+        workspace->StackG.clear();
+        StackOptions options;
+        options.colour = colour;
+        options.useDark = options.useFlat = true;
+        Bitmap24 frame = source;
+        FramePreparation(options).AddFrameToStack(*workspace, frame);
+        for (int x = 0; x < 20; ++x)
+            for (int y = 0; y < 10; ++y) {
+                const float dark = x < 10 && y < 6 ? 20.0f : 0.0f;
+                const float flat = x < 8 && y < 8 ? 2.0f : 1.0f;
+                const float grey = greyValue(100, 100, 100);
+                // The flat divides what the dark left.
+                ASSERT_FLOAT_EQ(workspace->StackG[x][y], ((colour ? 100.0f : grey) - dark) / flat) << x << "," << y;
+                if (colour) {
+                    ASSERT_FLOAT_EQ(workspace->StackR[x][y], (100.0f - dark) / flat);
+                }
+            }
+        EXPECT_EQ(frame, source);  // the float path leaves the frame alone
+    }
+}
+
+// The extra stack shift moves which frame pixel a stack pixel reads; the
+// dark must still be the one of that frame pixel.
+TEST(AddFrameToStack, ExtraShiftMovesTheReadAndTheDarkFollowsTheFramePixel) {
+    auto workspace = workspaceFor(16, 8);
+    Bitmap24 frame = makeFrame(16, 8, coded);
+    workspace->DarkR[7][3] = 128.0f * 50;
+    workspace->DarkWidth = 16;
+    workspace->DarkHeight = 8;
+    StackOptions options;
+    options.useDark = true;
+    options.xShift = 2;
+    options.yShift = -1;
+    workspace->ApplyShiftX = 1;
+    FramePreparation(options).AddFrameToStack(*workspace, frame);
+    // Stack (x, y) reads frame (x + 3, y - 1): frame (7, 3) lands on (4, 4).
+    EXPECT_EQ(workspace->StackG[5][2], coded(8, 1, 1));
+    EXPECT_EQ(workspace->StackR[4][4], coded(7, 3, 2) - 50);
+    EXPECT_EQ(workspace->StackR[7][3], coded(10, 2, 2));
+    EXPECT_EQ(workspace->StackCount[13][2], 0);  // would read column 16
+}
+
+TEST(SplitField, RebuildsTheOtherLinesWithTruncatedMeans) {
+    const Bitmap24 source = makeFrame(5, 6, [](int x, int y, int c) { return (y * 37 + x * 11 + c) % 256; });
+    auto mean = [&](int x0, int y0, int x1, int y1, int c) {
+        return (source.pixel(x0, y0)[c] + source.pixel(x1, y1)[c]) >> 1;
+    };
+    for (int field : {0, 1}) {
+        Bitmap24 rows = source;
+        SplitField(rows, field, false, 5, 6);
+        Bitmap24 columns = source;
+        SplitField(columns, field, true, 5, 6);
+        for (int y = 0; y < 6; ++y)
+            for (int x = 0; x < 5; ++x)
+                for (int c = 0; c < 3; ++c) {
+                    const bool rowRebuilt = y % 2 != field && y >= 1 && y <= 4;
+                    ASSERT_EQ(rows.pixel(x, y)[c], rowRebuilt ? mean(x, y - 1, x, y + 1, c) : source.pixel(x, y)[c])
+                        << "field " << field << " row " << y;
+                    const bool columnRebuilt = x % 2 != field && x >= 1 && x <= 3;
+                    ASSERT_EQ(columns.pixel(x, y)[c],
+                              columnRebuilt ? mean(x - 1, y, x + 1, y, c) : source.pixel(x, y)[c])
+                        << "field " << field << " column " << x;
+                }
+    }
+    // A frame size beyond the bitmap is bounded by the bitmap's own.
+    Bitmap24 bounded = source, exact = source;
+    SplitField(bounded, 1, true, 1024, 1024);
+    SplitField(exact, 1, true, 5, 6);
+    EXPECT_EQ(bounded, exact);
+}
+
+TEST(AddDecodedFrame, InterlaceInterpolationChoosesTheLinesOfEachField) {
+    const Bitmap24 source = makeFrame(6, 9, coded);
+    Bitmap24 field0 = source, field1 = source;
+    SplitField(field0, 0, false, 6, 9);
+    SplitField(field1, 1, false, 6, 9);
+    for (int item = 0; item < 4; ++item) {
+        auto workspace = workspaceFor(6, 9);
+        StackOptions options;
+        options.interlaced = true;
+        options.interlaceInterpolation = item;
+        Bitmap24 frame = source;
+        FramePreparation(options).addDecodedFrame(*workspace, frame, 0);
+        EXPECT_EQ(workspace->CurrentField, 1);
+        for (int y = 0; y < 9; ++y) {
+            const int x = 2;
+            const float first = field0.pixel(x, y)[1], second = field1.pixel(x, y)[1];
+            const float expected[] = {static_cast<float>(source.pixel(x, y)[1]), first + second, second, first};
+            ASSERT_EQ(workspace->StackCount[x][y], item == 1 ? 2 : 1) << "item " << item << " row " << y;
+            ASSERT_EQ(workspace->StackG[x][y], expected[item]) << "item " << item << " row " << y;
+        }
+    }
+    // With column fields, "none" keeps each field's own columns.
+    auto workspace = workspaceFor(6, 9);
+    StackOptions options;
+    options.interlaced = options.interlaceColumns = true;
+    options.interlaceInterpolation = 0;
+    Bitmap24 frame = source;
+    FramePreparation(options).addDecodedFrame(*workspace, frame, 0);
+    for (int x = 0; x < 6; ++x)
+        for (int y = 0; y < 9; ++y) {
+            ASSERT_EQ(workspace->StackCount[x][y], 1) << x << "," << y;
+            ASSERT_EQ(workspace->StackR[x][y], source.pixel(x, y)[2]) << x << "," << y;
+        }
+}
+
+TEST(AddDecodedFrame, EachFieldTakesItsOwnShiftAndWeight) {
+    auto workspace = workspaceFor(8, 8);
+    TFrameRec& record = workspace->FrameRecs[5];
+    record.FieldShiftX = 2;
+    record.FieldQuality = 0.5f;
+    record.ShiftY = 1;
+    record.Quality = 0.25f;
+    chooseShiftAndWeight(*workspace, 5, true, true);
+    EXPECT_EQ(workspace->ApplyShiftX, 2);
+    EXPECT_EQ(workspace->FrameWeight, 0.5f);
+    chooseShiftAndWeight(*workspace, 5, false, false);
+    EXPECT_EQ(workspace->ApplyShiftY, 1);
+    EXPECT_EQ(workspace->FrameWeight, 1.0f);
+    EXPECT_THROW(chooseShiftAndWeight(*workspace, MaxFrames, false, false), PlanexorError);
+
+    StackOptions options;
+    options.colour = false;
+    options.interlaced = true;
+    options.interlaceInterpolation = 3;  // even lines: field 0 only
+    Bitmap24 frame = makeFrame(8, 8, [](int, int, int) { return 10; });
+    FramePreparation(options).addDecodedFrame(*workspace, frame, 5);
+    EXPECT_FLOAT_EQ(workspace->StackG[0][0], greyValue(10, 10, 10) * 0.5f);
+    EXPECT_EQ(workspace->StackCount[6][0], 0);  // field 0 is shifted by 2 columns
+}
+
+TEST(AddFrameToStack, ResampledStackWindowFollowsTheMiddlePoint) {
+    const Bitmap24 source = makeFrame(640, 480, [](int x, int, int c) { return c == 2 ? x * 2 / 5 : 0; });
+    StackOptions options;
+    options.resample = true;
+    for (int stackx : {0, 639}) {
+        auto workspace = workspaceFor(640, 480);
+        workspace->stackx = stackx;
+        Bitmap24 frame = source;
+        FramePreparation(options).AddFrameToStack(*workspace, frame);
+        EXPECT_EQ(workspace->ImageWidth, 1024);
+        EXPECT_EQ(workspace->ImageHeight, 959);
+        EXPECT_EQ(countSum(*workspace), 1024 * 959);
+        // The window starts at enlarged column 0, or at 255 (1279 - 1024),
+        // which is frame column 128 once cut to whole frame pixels.
+        const int firstColumn = stackx == 0 ? 0 : 128;
+        EXPECT_NEAR(workspace->StackR[0][300], firstColumn * 2 / 5, 1.0) << stackx;
+        EXPECT_NEAR(workspace->StackR[1022][300], (firstColumn + 511) * 2 / 5, 1.0) << stackx;
+    }
+    // Factor 1: one pixel smaller than the frame.
+    auto workspace = workspaceFor(640, 480);
+    workspace->ResampleFactor = 1.0f;
+    Bitmap24 frame = source;
+    FramePreparation(options).AddFrameToStack(*workspace, frame);
+    EXPECT_EQ(workspace->ImageWidth, 639);
+    EXPECT_EQ(workspace->StackR[100][7], 40.0f);
+}
+
+TEST(AddFrameToStack, FourfoldLargestFrameStaysInsideThePlanes) {
+    const Bitmap24 source = makeFrame(1024, 1024, [](int x, int, int) { return x / 4; });
+    StackOptions options;
+    options.resample = true;
+    options.filterItem = 2;
+    auto workspace = workspaceFor(1024, 1024);
+    workspace->ResampleFactor = 4.0f;
+    workspace->stackx = workspace->stacky = 1023;
+    workspace->ApplyShiftX = 40;
+    Bitmap24 frame = source;
+    FramePreparation(options).AddFrameToStack(*workspace, frame);
+    EXPECT_EQ(workspace->ImageWidth, 1024);
+    EXPECT_EQ(workspace->ImageHeight, 1024);
+    // The window starts at enlarged column 3071 + 40; it runs out of the
+    // 4095 enlarged columns after stack column 983.
+    for (int x = 0; x < PlaneStride; ++x) {
+        ASSERT_EQ(workspace->StackCount[x][500], x <= 983 ? 1 : 0) << x;
+        ASSERT_EQ(workspace->StackCount[500][x], x < 1024 ? 1 : 0) << x;
+    }
+    EXPECT_NEAR(workspace->StackR[0][500], 778 / 4, 1.0);
+    EXPECT_NEAR(workspace->StackR[983][500], 1023 / 4, 1.0);
+}
+
+TEST(AddFrameToStack, ResampledFrameShiftedOffTheBitmapAddsOnlyItsOverlap) {
+    StackOptions options;
+    options.resample = true;
+    auto workspace = workspaceFor(64, 48);
+    Bitmap24 frame = makeFrame(64, 48, [](int, int, int) { return 90; });
+    FramePreparation preparation(options);
+    workspace->ApplyShiftX = -100;  // enlarged pixels
+    preparation.AddFrameToStack(*workspace, frame);
+    EXPECT_EQ(workspace->ImageWidth, 127);
+    for (int x = 0; x < 127; ++x) ASSERT_EQ(workspace->StackCount[x][10], x >= 100 ? 1 : 0) << x;
+    EXPECT_EQ(workspace->StackG[110][10], 90.0f);
+
+    // A still frame smaller than the sequence: only columns that map onto
+    // its 30 x 20 pixels come in.
+    auto other = workspaceFor(64, 48);
+    Bitmap24 small = makeFrame(30, 20, [](int, int, int) { return 90; });
+    preparation.AddFrameToStack(*other, small);
+    for (int x = 0; x < 127; ++x) ASSERT_EQ(other->StackCount[x][10], x <= 58 ? 1 : 0) << x;
+    for (int y = 0; y < 95; ++y) ASSERT_EQ(other->StackCount[10][y], y <= 38 ? 1 : 0) << y;
+}
+
+TEST(AddFrameToStack, ResampledCalibrationClampsTheFrameBytesOverTheOverlap) {
+    auto workspace = workspaceFor(20, 10);
+    for (int x = 0; x < PlaneStride; ++x)
+        for (int y = 0; y < PlaneStride; ++y) {
+            workspace->DarkR[x][y] = 128.0f * 30;
+            workspace->DarkG[x][y] = 128.0f * 10.5f;
+            workspace->DarkB[x][y] = 128.0f * 300;
+            workspace->FlatR[x][y] = workspace->FlatG[x][y] = workspace->FlatB[x][y] = 2.0f;
+        }
+    workspace->DarkWidth = workspace->DarkHeight = 1024;  // larger than the frame
+    workspace->FlatWidth = workspace->FlatHeight = 4;
+    StackOptions options;
+    options.resample = true;
+    options.useDark = options.useFlat = true;
+    Bitmap24 frame = makeFrame(20, 10, [](int, int, int) { return 100; });
+    FramePreparation(options).AddFrameToStack(*workspace, frame);
+    for (int x = 0; x < 20; ++x)
+        for (int y = 0; y < 10; ++y) {
+            const bool flat = x < 4 && y < 4;
+            ASSERT_EQ(frame.pixel(x, y)[2], flat ? 35 : 70) << x << "," << y;
+            ASSERT_EQ(frame.pixel(x, y)[1], flat ? 45 : 90) << x << "," << y;  // 89.5 rounds to even
+            ASSERT_EQ(frame.pixel(x, y)[0], 0);
+        }
+}
+
+TEST(FramePreparation, RefusesUnknownChoices) {
+    StackOptions options;
+    options.filterItem = 4;
+    EXPECT_NO_THROW(FramePreparation{options});  // the filter only matters when resampling
+    options.resample = true;
+    EXPECT_THROW(FramePreparation{options}, PlanexorError);
+    options.filterItem = 0;
+    options.interlaceInterpolation = 4;
+    EXPECT_THROW(FramePreparation{options}, PlanexorError);
+    auto workspace = workspaceFor(8, 8);
+    workspace->ResampleFactor = 0.0f;
+    Bitmap24 frame(8, 8);
+    options.interlaceInterpolation = 1;
+    FramePreparation preparation(options);
+    EXPECT_THROW(preparation.AddFrameToStack(*workspace, frame), PlanexorError);
+}
+
+TEST(FramePreparation, AddingFramesAfterTheFirstAllocatesNothing) {
+    StackOptions plain;
+    StackOptions resampled;
+    resampled.resample = true;
+    resampled.interlaced = true;
+    resampled.useDark = true;
+    for (const StackOptions& options : {plain, resampled}) {
+        auto workspace = workspaceFor(160, 120);
+        workspace->DarkWidth = workspace->DarkHeight = 100;
+        workspace->FrameRecs[1].ShiftX = 3;
+        Bitmap24 frame = makeFrame(160, 120, coded);
+        FramePreparation preparation(options);
+        preparation.addDecodedFrame(*workspace, frame, 0);
+        const long before = allocationCount.load();
+        for (int n = 1; n < 4; ++n) preparation.addDecodedFrame(*workspace, frame, n);
+        EXPECT_EQ(allocationCount.load(), before) << (options.resample ? "resampled" : "plain");
+    }
+}
+
+}  // namespace
+}  // namespace planexor

@@ -1,0 +1,210 @@
+#include "stack/resample.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "core/error.h"
+#include "core/pixel.h"
+
+namespace planexor {
+namespace {
+
+Bitmap24 makeImage(int width, int height, const std::function<int(int x, int y, int channel)>& value) {
+    Bitmap24 image(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c) image.pixel(x, y)[c] = static_cast<std::uint8_t>(value(x, y, c));
+    return image;
+}
+
+Bitmap24 stretched(const Bitmap24& source, int width, int height, const ResampleFilter& filter) {
+    Bitmap24 dest(width, height);
+    Stretch(source, dest, filter.function, filter.support);
+    return dest;
+}
+
+TEST(ResampleFilters, TableOrderSupportsAndRadioItems) {
+    const auto& table = resampleFilterTable();
+    const std::string names[] = {"Box", "Triangle", "Hermite", "Bell", "B-Spline", "Lanczos3", "Mitchell"};
+    const float supports[] = {0.5f, 1.0f, 1.0f, 1.5f, 2.0f, 3.0f, 2.0f};
+    for (int i = 0; i < ResampleFilterCount; ++i) {
+        EXPECT_EQ(table[i].name, names[i]);
+        EXPECT_EQ(table[i].support, supports[i]);
+        // Zero at and beyond the support (Box keeps its right edge).
+        EXPECT_EQ(table[i].function(-supports[i]), 0.0f) << names[i];
+        for (float x : {supports[i] + 0.25f, supports[i] + 7.0f}) {
+            EXPECT_EQ(table[i].function(x), 0.0f) << names[i] << " at " << x;
+            EXPECT_EQ(table[i].function(-x), 0.0f) << names[i] << " at " << -x;
+        }
+    }
+    EXPECT_EQ(filterForItem(0).name, "Bell");
+    EXPECT_EQ(filterForItem(3).name, "Mitchell");
+    EXPECT_THROW(filterForItem(4), PlanexorError);
+    EXPECT_THROW(filterForItem(-1), PlanexorError);
+}
+
+TEST(ResampleFilters, ValuesAtKnownPoints) {
+    EXPECT_EQ(BoxFilter(0.5f), 1.0f);
+    EXPECT_EQ(BoxFilter(-0.5f), 0.0f);
+    EXPECT_FLOAT_EQ(HermiteFilter(0.5f), 0.5f);
+    EXPECT_FLOAT_EQ(BellFilter(0.0f), 0.75f);
+    EXPECT_FLOAT_EQ(BellFilter(1.0f), 0.125f);
+    EXPECT_FLOAT_EQ(BSplineFilter(0.0f), 2.0f / 3.0f);
+    EXPECT_FLOAT_EQ(BSplineFilter(1.0f), 1.0f / 6.0f);
+    EXPECT_FLOAT_EQ(MitchellFilter(0.0f), 8.0f / 9.0f);
+    EXPECT_NEAR(MitchellFilter(1.0f), 1.0 / 18.0, 1e-6);
+    EXPECT_NEAR(MitchellFilter(-1.5f), -0.2083333 / 6.0, 1e-6);
+    EXPECT_EQ(Lanczos3Filter(0.0f), 1.0f);
+    EXPECT_NEAR(Lanczos3Filter(1.0f), 0.0f, 1e-7);
+    EXPECT_NEAR(Lanczos3Filter(0.5f), 0.6079271f, 1e-6);
+    EXPECT_NEAR(Lanczos3Filter(-1.5f), -0.1350949f, 1e-6);
+}
+
+// The piecewise kernels are partitions of unity: a wrong coefficient shows up
+// as a sum away from 1 at some offset.
+TEST(ResampleFilters, PiecewiseKernelsSumToOneAtEveryOffset) {
+    for (int index = 0; index < ResampleFilterCount; ++index) {
+        const ResampleFilter& filter = resampleFilterTable()[index];
+        if (filter.name == "Lanczos3") continue;
+        for (float offset = 0.0f; offset < 1.0f; offset += 0.0625f) {
+            double sum = 0.0;
+            for (int k = -4; k <= 4; ++k) sum += filter.function(offset - static_cast<float>(k));
+            EXPECT_NEAR(sum, 1.0, 1e-6) << filter.name << " at offset " << offset;
+        }
+    }
+}
+
+TEST(Stretch, EveryFilterKeepsAConstantImageExactly) {
+    const Bitmap24 source = makeImage(23, 17, [](int, int, int c) { return c == 0 ? 255 : (c == 1 ? 131 : 0); });
+    const int sizes[][2] = {{45, 33}, {23, 17}, {9, 7}, {60, 5}, {1, 1}};
+    for (const ResampleFilter& filter : resampleFilterTable())
+        for (const auto& size : sizes) {
+            const Bitmap24 dest = stretched(source, size[0], size[1], filter);
+            for (int y = 0; y < size[1]; ++y)
+                for (int x = 0; x < size[0]; ++x)
+                    ASSERT_TRUE(dest.pixel(x, y)[0] == 255 && dest.pixel(x, y)[1] == 131 && dest.pixel(x, y)[2] == 0)
+                        << filter.name << " to " << size[0] << "x" << size[1] << " at " << x << "," << y;
+        }
+}
+
+// Away from the mirrored edges a ramp stays a ramp: output pixel i sits on
+// source position i / scale.
+TEST(Stretch, EveryFilterFollowsALinearRampWithinOneLevel) {
+    // One axis per channel, so only one pass rounds it.
+    const Bitmap24 source =
+        makeImage(64, 48, [](int x, int y, int c) { return c == 0 ? 120 + y : (c == 1 ? x : 150 - x); });
+    const int sizes[][2] = {{127, 95}, {64, 48}, {33, 25}, {200, 30}};
+    for (const ResampleFilter& filter : resampleFilterTable())
+        for (const auto& size : sizes) {
+            const Bitmap24 dest = stretched(source, size[0], size[1], filter);
+            const double scaleX = (size[0] - 1) / 63.0, scaleY = (size[1] - 1) / 47.0;
+            const double marginX = std::ceil(filter.support / std::min(scaleX, 1.0)) + 1;
+            const double marginY = std::ceil(filter.support / std::min(scaleY, 1.0)) + 1;
+            for (int y = 0; y < size[1]; ++y)
+                for (int x = 0; x < size[0]; ++x) {
+                    const double u = x / scaleX, v = y / scaleY;
+                    if (u < marginX || u > 63 - marginX || v < marginY || v > 47 - marginY) continue;
+                    const double expected[3] = {120 + v, u, 150 - u};
+                    for (int c = 0; c < 3; ++c)
+                        ASSERT_NEAR(dest.pixel(x, y)[c], expected[c], 1.0)
+                            << filter.name << " to " << size[0] << "x" << size[1] << " at " << x << "," << y;
+                }
+        }
+}
+
+// 21 -> 41 pixels is exactly 2x (the end pixels map onto each other), so
+// output i samples the kernel at i / 2 - 10 around an impulse at 10.
+TEST(Stretch, DoublingAnImpulseDrawsTheKernel) {
+    const Bitmap24 impulse = makeImage(21, 1, [](int x, int, int) { return x == 10 ? 255 : 0; });
+    for (const ResampleFilter& filter : resampleFilterTable()) {
+        const Bitmap24 dest = stretched(impulse, 41, 1, filter);
+        for (int i = 0; i < 41; ++i) {
+            const double kernel = 255.0 * filter.function(i / 2.0f - 10.0f);
+            ASSERT_NEAR(dest.pixel(i, 0)[1], std::clamp(kernel, 0.0, 255.0), 1.0) << filter.name << " at " << i;
+        }
+    }
+}
+
+TEST(Stretch, LanczosLeavesAFlatAreaAtFullLevel) {
+    // Left quarter dark, the rest saturated: the ringing next to the step is
+    // clamped, and the flat part must not stripe by a level.
+    const Bitmap24 source = makeImage(40, 30, [](int x, int, int) { return x < 10 ? 0 : 255; });
+    const Bitmap24 dest = stretched(source, 79, 59, filterForItem(2));
+    for (int y = 0; y < 59; ++y)
+        for (int x = 2 * 10 + 8; x < 79; ++x)
+            for (int c = 0; c < 3; ++c) ASSERT_EQ(dest.pixel(x, y)[c], 255) << x << "," << y;
+}
+
+TEST(Stretch, OnePixelDestinationsAndSources) {
+    const Bitmap24 ramp = makeImage(30, 20, [](int x, int y, int) { return 5 * x + y; });
+    // One column wide: no division by a zero scale; it sits on column 0.
+    Bitmap24 column = stretched(ramp, 1, 20, resampleFilterTable()[1]);
+    for (int y = 0; y < 20; ++y) EXPECT_EQ(column.pixel(0, y)[0], y);
+    Bitmap24 dot = stretched(ramp, 1, 1, resampleFilterTable()[1]);
+    EXPECT_EQ(dot.pixel(0, 0)[2], 0);
+    for (const ResampleFilter& filter : resampleFilterTable()) {
+        const Bitmap24 constant = makeImage(30, 20, [](int, int, int) { return 77; });
+        EXPECT_EQ(stretched(constant, 1, 20, filter).pixel(0, 11)[1], 77) << filter.name;
+    }
+    // A single source pixel fills the whole destination.
+    const Bitmap24 single = makeImage(1, 1, [](int, int, int c) { return 40 + c; });
+    const Bitmap24 filled = stretched(single, 6, 4, filterForItem(3));
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 6; ++x) EXPECT_EQ(filled.pixel(x, y)[2], 42);
+}
+
+TEST(Stretch, EmptySource_FailsAndLeavesDestinationAlone) {
+    Bitmap24 dest(4, 4);
+    dest.fill(9, 9, 9);
+    const Bitmap24 before = dest;
+    try {
+        Stretch(Bitmap24(0, 5), dest, BellFilter, 1.5f);
+        FAIL() << "no error";
+    } catch (const PlanexorError& error) {
+        EXPECT_STREQ(error.what(), "Source bitmap too small");
+    }
+    EXPECT_EQ(dest, before);
+}
+
+// Triangle doubling puts every new pixel halfway between two source values:
+// sums of k + 0.5 must round half to even in both passes, including the
+// vectorised one that stores whole rows.
+TEST(Stretch, HalfwayValuesRoundToEven) {
+    const Bitmap24 source = makeImage(24, 2, [](int x, int y, int c) { return x + y + 30 * c; });
+    const Bitmap24 dest = stretched(source, 47, 3, resampleFilterTable()[1]);
+    for (int x = 0; x < 47; ++x)
+        for (int c = 0; c < 3; ++c) {
+            const double horizontal = x / 2.0 + 30 * c;
+            EXPECT_EQ(dest.pixel(x, 0)[c], nearest(horizontal)) << x;
+            const double middle = (nearest(horizontal) + nearest(horizontal + 1)) / 2.0;
+            EXPECT_EQ(dest.pixel(x, 1)[c], nearest(middle)) << x;
+        }
+}
+
+TEST(ResamplePlan, OnePlanServesManyFramesAsStretchWould) {
+    const ResampleFilter& mitchell = filterForItem(3);
+    ResamplePlan plan;
+    plan.prepare(50, 40, 99, 79, mitchell.function, mitchell.support);
+    Bitmap24 dest;
+    for (int frame = 0; frame < 3; ++frame) {
+        const Bitmap24 source =
+            makeImage(50, 40, [frame](int x, int y, int c) { return (x * 7 + y * 13 + c * 50 + frame * 91) % 256; });
+        plan.prepare(50, 40, 99, 79, mitchell.function, mitchell.support);
+        plan.apply(source, dest);
+        EXPECT_EQ(dest, stretched(source, 99, 79, mitchell)) << "frame " << frame;
+    }
+    EXPECT_THROW(plan.apply(Bitmap24(49, 40), dest), PlanexorError);
+    // Another size or filter makes new lists.
+    const Bitmap24 source = makeImage(50, 40, [](int x, int y, int) { return x * y % 256; });
+    plan.prepare(50, 40, 30, 61, BSplineFilter, 2.0f);
+    plan.apply(source, dest);
+    EXPECT_EQ(dest, stretched(source, 30, 61, filterForItem(1)));
+}
+
+}  // namespace
+}  // namespace planexor

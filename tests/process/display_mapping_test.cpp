@@ -1,0 +1,331 @@
+#include "process/display_mapping.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <numeric>
+
+#include "core/pixel.h"
+#include "process/vector_lanes.h"
+#include "process_test_support.h"
+
+namespace planexor {
+namespace {
+
+using testing::ProcessingPlanes;
+using testing::texturedValue;
+
+GammaCurve gammaCurve(double gamma) {
+    GammaCurve curve;
+    curve.build(gamma);
+    return curve;
+}
+
+std::int64_t total(const std::array<std::int32_t, 256>& counts) {
+    return std::accumulate(counts.begin(), counts.end(), std::int64_t{0});
+}
+
+// Slot 0 holds one row per channel value: v = x over 0..1000 on a stack
+// range of 0..1000, so the table index equals v at contrast 100.
+struct Ramp : ProcessingPlanes {
+    static constexpr int Width = 1001, Height = 2;
+    Bitmap24 bitmap;
+    Histograms histograms;
+
+    Ramp() {
+        for (int channel = 0; channel < ColourChannels; ++channel)
+            for (int x = 0; x < Width; ++x)
+                for (int y = 0; y < Height; ++y) store->recombined(channel)[x][y] = static_cast<float>(x);
+    }
+    void map(const DisplayOptions& options, const GammaCurve& gamma = gammaCurve(1.0), bool colour = true) {
+        const MappingTarget target{{Width, Height, colour}, PixelRegion::whole(Width, Height)};
+        mapToBitmap(*store, 0.0f, 1000.0f, target, options, gamma, MappingVariant::Remap, bitmap, histograms);
+    }
+    int green(int x) const { return bitmap.pixel(x, 0)[1]; }
+};
+
+TEST(DisplayMapping, DefaultsMapTheStackRangeOntoAllLevels) {
+    Ramp ramp;
+    ramp.map(DisplayOptions{});
+    ASSERT_EQ(ramp.bitmap.width(), Ramp::Width);
+    ASSERT_EQ(ramp.bitmap.height(), Ramp::Height);
+    for (int x = 0; x < Ramp::Width; ++x)
+        ASSERT_EQ(ramp.green(x), nearest(255 * (0.000001 + 0.001 * x))) << x;
+    EXPECT_EQ(ramp.green(0), 0);
+    EXPECT_EQ(ramp.green(500), 128);
+    EXPECT_EQ(ramp.green(1000), 255);
+    for (int x : {0, 123, 777}) {
+        EXPECT_EQ(ramp.bitmap.pixel(x, 1)[0], ramp.green(x));
+        EXPECT_EQ(ramp.bitmap.pixel(x, 1)[2], ramp.green(x));
+    }
+
+    // Sharpening overshoot beyond the stack range saturates.
+    ramp.store->recombined(GreenChannel)[10][0] = 1500.0f;
+    ramp.store->recombined(GreenChannel)[11][0] = -300.0f;
+    ramp.map(DisplayOptions{});
+    EXPECT_EQ(ramp.green(10), 255);
+    EXPECT_EQ(ramp.green(11), 0);
+}
+
+TEST(DisplayMapping, ContrastGammaBrightnessAndStretchShapeTheCurve) {
+    Ramp ramp;
+    DisplayOptions options;
+    options.ContrastSlider = 200;  // the upper half of the range saturates
+    ramp.map(options);
+    EXPECT_EQ(ramp.green(250), 128);
+    EXPECT_EQ(ramp.green(499), 254);
+    EXPECT_EQ(ramp.green(500), 255);
+    EXPECT_EQ(ramp.green(900), 255);
+
+    ramp.map(DisplayOptions{}, gammaCurve(2.0));
+    EXPECT_EQ(ramp.green(250), 128);  // sqrt(0.250001) x 255 = 127.50025
+    EXPECT_EQ(ramp.green(100), 81);
+    EXPECT_EQ(ramp.green(1000), 255);
+
+    options = DisplayOptions{};
+    options.BrightnessSlider = 127;
+    ramp.map(options);
+    EXPECT_EQ(ramp.green(0), 127);
+    EXPECT_EQ(ramp.green(400), 229);
+    EXPECT_EQ(ramp.green(1000), 255);
+
+    options = DisplayOptions{};
+    options.StretchLow = 51.0f;
+    options.StretchHigh = 204.0f;
+    ramp.map(options);
+    EXPECT_EQ(ramp.green(200), 0);
+    EXPECT_EQ(ramp.green(500), 128);
+    EXPECT_EQ(ramp.green(800), 255);
+}
+
+TEST(DisplayMapping, ColourSlidersShiftOneChannelAndItsHistogram) {
+    Ramp ramp;
+    ramp.map(DisplayOptions{});
+    const Histograms plain = ramp.histograms;
+    DisplayOptions options;
+    options.GreenSlider = -100;
+    options.RedSlider = 30;
+    ramp.map(options);
+    for (int x : {0, 300, 600, 1000}) {
+        const int before = nearest(255 * (0.000001 + 0.001 * x));
+        EXPECT_EQ(ramp.bitmap.pixel(x, 0)[1], std::max(before - 100, 0)) << x;
+        EXPECT_EQ(ramp.bitmap.pixel(x, 0)[2], before + 30 > 254 ? 255 : before + 30) << x;
+        EXPECT_EQ(ramp.bitmap.pixel(x, 0)[0], before) << x;
+    }
+    for (int level = 101; level < 255; ++level) ASSERT_EQ(ramp.histograms.HistoG[level - 100], plain.HistoG[level]);
+    EXPECT_EQ(ramp.histograms.HistoB, plain.HistoB);
+}
+
+TEST(DisplayMapping, HistogramsCountEveryMappedPixel) {
+    ProcessingPlanes planes;
+    const int width = 97, height = 61;
+    for (int channel = 0; channel < ColourChannels; ++channel)
+        for (int x = 0; x < width; ++x)
+            for (int y = 0; y < height; ++y) planes.store->recombined(channel)[x][y] = texturedValue(channel, x, y);
+    Bitmap24 bitmap;
+    Histograms histograms;
+    const MappingTarget whole{{width, height, true}, PixelRegion::whole(width, height)};
+    mapToBitmap(*planes.store, 20, 150, whole, DisplayOptions{}, gammaCurve(1.0), MappingVariant::Remap, bitmap,
+                histograms);
+    EXPECT_EQ(total(histograms.HistoR), width * height);
+    EXPECT_EQ(total(histograms.HistoG), width * height);
+    EXPECT_EQ(total(histograms.HistoB), width * height);
+    EXPECT_NE(histograms.HistoR, histograms.HistoB);
+
+    // Mono: the grey result in all three bytes, three equal histograms.
+    mapToBitmap(*planes.store, 20, 150, {{width, height, false}, whole.region}, DisplayOptions{}, gammaCurve(1.0),
+                MappingVariant::Remap, bitmap, histograms);
+    EXPECT_EQ(total(histograms.HistoG), width * height);
+    EXPECT_EQ(histograms.HistoR, histograms.HistoG);
+    EXPECT_EQ(histograms.HistoB, histograms.HistoG);
+    EXPECT_EQ(bitmap.pixel(40, 30)[0], bitmap.pixel(40, 30)[1]);
+    EXPECT_EQ(bitmap.pixel(40, 30)[2], bitmap.pixel(40, 30)[1]);
+
+    // A region: only its pixels are drawn and counted.
+    bitmap.fill(77, 77, 77);
+    const PixelRegion region{10, 5, 39, 24};
+    mapToBitmap(*planes.store, 20, 150, {{width, height, true}, region}, DisplayOptions{}, gammaCurve(1.0),
+                MappingVariant::Remap, bitmap, histograms);
+    EXPECT_EQ(total(histograms.HistoG), region.pixelCount());
+    EXPECT_EQ(bitmap.pixel(9, 5)[1], 77);
+    EXPECT_EQ(bitmap.pixel(40, 24)[1], 77);
+    EXPECT_EQ(bitmap.pixel(10, 25)[1], 77);
+}
+
+TEST(DisplayMapping, FlipsMirrorThePicture) {
+    ProcessingPlanes planes;
+    planes.store->recombined(GreenChannel)[0][0] = 100.0f;  // the rest 0
+    Bitmap24 bitmap;
+    Histograms histograms;
+    MappingTarget target{{20, 10, true}, PixelRegion::whole(20, 10), true, false};
+    mapToBitmap(*planes.store, 0, 100, target, DisplayOptions{}, gammaCurve(1.0), MappingVariant::Remap, bitmap,
+                histograms);
+    EXPECT_EQ(bitmap.pixel(19, 0)[1], 255);
+    EXPECT_EQ(bitmap.pixel(0, 0)[1], 0);
+    target.verticalFlip = true;
+    mapToBitmap(*planes.store, 0, 100, target, DisplayOptions{}, gammaCurve(1.0), MappingVariant::Remap, bitmap,
+                histograms);
+    EXPECT_EQ(bitmap.pixel(19, 9)[1], 255);
+    EXPECT_EQ(bitmap.pixel(19, 0)[1], 0);
+}
+
+// A flat picture, or none at all, must not divide by zero anywhere.
+TEST(DisplayMapping, ConstantOrEmptyStackMapsWithoutDividingByZero) {
+    EXPECT_DOUBLE_EQ(mappingScale(5, 5, 100, MappingVariant::Remap), 1e9);
+    EXPECT_DOUBLE_EQ(mappingScale(5, 5, 100, MappingVariant::AfterRecombination), 1e9);
+    EXPECT_DOUBLE_EQ(mappingScale(0, 255, 100, MappingVariant::Remap), 1000.0 / 255);
+    EXPECT_DOUBLE_EQ(mappingScale(0, 255, 50, MappingVariant::AfterRecombination), 500.0 / 255.000001);
+    EXPECT_TRUE(std::isfinite(mappingScale(65000, -65000, 100, MappingVariant::Remap)));
+
+    ProcessingPlanes planes;
+    for (int x = 0; x < 30; ++x)
+        for (int y = 0; y < 20; ++y) planes.store->recombined(GreenChannel)[x][y] = 5.0f;
+    planes.store->recombined(GreenChannel)[1][1] = 5.5f;
+    Bitmap24 bitmap;
+    Histograms histograms;
+    for (MappingVariant variant : {MappingVariant::Remap, MappingVariant::AfterRecombination}) {
+        mapToBitmap(*planes.store, 5, 5, {{30, 20, false}, PixelRegion::whole(30, 20)}, DisplayOptions{},
+                    gammaCurve(1.0), variant, bitmap, histograms);
+        EXPECT_EQ(histograms.HistoG[0], 30 * 20 - 1);
+        EXPECT_EQ(histograms.HistoG[255], 1);
+    }
+    // A stack search that found nothing leaves the range upside down.
+    mapToBitmap(*planes.store, 65000, -65000, {{30, 20, true}, PixelRegion::whole(30, 20)}, DisplayOptions{},
+                gammaCurve(1.0), MappingVariant::Remap, bitmap, histograms);
+    EXPECT_EQ(histograms.HistoG[0], 30 * 20);
+    // No image at all.
+    mapToBitmap(*planes.store, 0, 0, {{0, 0, true}, PixelRegion::whole(0, 0)}, DisplayOptions{}, gammaCurve(1.0),
+                MappingVariant::Remap, bitmap, histograms);
+    EXPECT_TRUE(bitmap.empty());
+    EXPECT_EQ(histograms, Histograms{});
+}
+
+TEST(DisplayMapping, NonFiniteValuesAndEqualStretchBoundsStayInRange) {
+    DisplayOptions options;
+    options.StretchLow = options.StretchHigh = 100.0f;  // a hard threshold at level 100
+    const auto bytes = channelBytes(gammaCurve(1.0), options, 0);
+    EXPECT_EQ(bytes[392], 0);    // 99.96
+    EXPECT_EQ(bytes[393], 255);  // 100.22
+
+    ProcessingPlanes planes;
+    planes.store->recombined(GreenChannel)[0][0] = std::nanf("");
+    planes.store->recombined(GreenChannel)[1][0] = INFINITY;
+    planes.store->recombined(GreenChannel)[2][0] = -INFINITY;
+    Bitmap24 bitmap;
+    Histograms histograms;
+    mapToBitmap(*planes.store, 0, 100, {{8, 1, false}, PixelRegion::whole(8, 1)}, DisplayOptions{}, gammaCurve(1.0),
+                MappingVariant::Remap, bitmap, histograms);
+    EXPECT_EQ(bitmap.pixel(0, 0)[1], 0);
+    EXPECT_EQ(bitmap.pixel(1, 0)[1], 255);
+    EXPECT_EQ(bitmap.pixel(2, 0)[1], 0);
+}
+
+TEST(DisplayMapping, GammaAtOrBelowZeroMeansOne) {
+    EXPECT_EQ(effectiveGamma(0.0), 1.0);
+    EXPECT_EQ(effectiveGamma(-2.5), 1.0);
+    EXPECT_EQ(effectiveGamma(std::nan("")), 1.0);
+    EXPECT_EQ(effectiveGamma(2.2), 2.2);
+    const GammaCurve curve = gammaCurve(effectiveGamma(0.0));
+    EXPECT_EQ(curve.values, gammaCurve(1.0).values);
+    Ramp ramp;
+    ramp.map(DisplayOptions{}, curve);
+    EXPECT_EQ(ramp.green(500), 128);
+}
+
+// Where the processor has AVX2 the loops run a second build; both must give
+// the same bits.
+TEST(DisplayMapping, PortableAndWideLoopsAgree) {
+    const int width = 131, height = 77;  // odd sizes: every tail path runs
+    ProcessingPlanes wide, portable;
+    wide.fillStack(width, height, texturedValue);
+    portable.fillStack(width, height, texturedValue);
+    RecombinationOptions recombination;
+    recombination.gainSlider = {35, 20, -5, 10, 12, 10};
+    DisplayOptions display;
+    display.ContrastSlider = 140;
+    const GammaCurve gamma = gammaCurve(0.8);
+    Bitmap24 wideImage, portableImage, wideRemap, portableRemap;
+    Histograms wideCounts, portableCounts, wideRemapCounts, portableRemapCounts;
+    auto run = [&](ProcessingPlanes& planes, Bitmap24& image, Histograms& counts, Bitmap24& remap,
+                   Histograms& remapCounts) {
+        RunProgress quiet;
+        decomposeStack(*planes.workspace, *planes.store, DecompositionOptions{}, {width, height, true},
+                       PixelRegion::whole(width, height), quiet);
+        planes.workspace->StackMin = 10;
+        planes.workspace->StackMax = 140;
+        recombineLayers(*planes.workspace, *planes.store, recombination, {width, height, true});
+        mapToBitmap(*planes.store, 10, 140, {{width, height, true}, PixelRegion::whole(width, height), true, false},
+                    display, gamma, MappingVariant::AfterRecombination, image, counts);
+        mapToBitmap(*planes.store, 10, 140, {{width, height, false}, {3, 5, 100, 70}, false, true}, display, gamma,
+                    MappingVariant::Remap, remap, remapCounts);
+    };
+    run(wide, wideImage, wideCounts, wideRemap, wideRemapCounts);
+    lanes::allowWideUnits(false);
+    run(portable, portableImage, portableCounts, portableRemap, portableRemapCounts);
+    lanes::allowWideUnits(true);
+    for (int slot = 0; slot <= WaveletLayerCount; ++slot)
+        for (int channel = 0; channel < ColourChannels; ++channel)
+            for (int x = 0; x < width; ++x)
+                for (int y = 0; y < height; ++y)
+                    ASSERT_EQ(wide.store->plane(slot, channel)[x][y], portable.store->plane(slot, channel)[x][y])
+                        << slot << " " << channel << " " << x << "," << y;
+    EXPECT_EQ(wideImage, portableImage);
+    EXPECT_EQ(wideCounts, portableCounts);
+    EXPECT_EQ(wideRemap, portableRemap);
+    EXPECT_EQ(wideRemapCounts, portableRemapCounts);
+}
+
+TEST(HistogramGraph, ScaleFollowsTheCountsWithoutBinZero) {
+    Histograms histograms;
+    histograms.HistoG[0] = 1000000;
+    histograms.HistoG[10] = 500;
+    histograms.HistoR[20] = 100;
+    EXPECT_EQ(histogramScale(histograms, false), 19);  // 600 / 32 = 18.75
+    EXPECT_EQ(histogramScale(histograms, true), 500);
+    EXPECT_EQ(histogramScale(Histograms{}, false), 1);
+    EXPECT_EQ(histogramScale(Histograms{}, true), 1);
+
+    const auto curve = histogramCurve(histograms.HistoG, histogramScale(histograms, true), false);
+    ASSERT_EQ(curve.size(), 256u);
+    EXPECT_EQ(curve[10], (HistogramPoint{19, 0}));  // the peak reaches the top line
+    EXPECT_EQ(curve[11], (HistogramPoint{20, 250}));
+    const auto smooth = histogramCurve(histograms.HistoG, 500, true);
+    ASSERT_EQ(smooth.size(), 254u);
+    EXPECT_EQ(smooth.front().x, 10);
+    EXPECT_EQ(smooth[8], (HistogramPoint{18, nearest(250 - 500.0 / 3 / 500 * 250)}));
+}
+
+TEST(HistogramGraph, MarkersSetTheStretch) {
+    DisplayOptions options;
+    StretchMarkers markers;
+    for (int x = 264; x >= 213; x -= 10) EXPECT_TRUE(dragStretchMarker(markers, x, 210, options));
+    EXPECT_TRUE(dragStretchMarker(markers, 213, 210, options));
+    EXPECT_EQ(markers.high, 204);
+    EXPECT_EQ(options.StretchHigh, 204.0f);  // at once, before any stretch
+    EXPECT_EQ(options.StretchLow, 0.0f);
+    applyStretch(markers, options);
+    EXPECT_FLOAT_EQ(options.StretchHigh, 163.2f);
+    EXPECT_EQ(options.StretchLow, 0.0f);
+    EXPECT_EQ(markers, StretchMarkers{});
+    resetStretch(markers, options);
+    EXPECT_EQ(options, DisplayOptions{});
+
+    // Off the band nothing moves; along it the markers stay 15 apart.
+    EXPECT_FALSE(dragStretchMarker(markers, 300, 210, options));
+    EXPECT_FALSE(dragStretchMarker(markers, 5, 210, options));
+    EXPECT_EQ(markers, StretchMarkers{});
+    dragStretchMarker(markers, 250, 100, options);  // above the marker band
+    EXPECT_EQ(markers, StretchMarkers{});
+    for (int x = 264; x >= 9; x -= 7) {
+        dragStretchMarker(markers, x, 210, options);
+        ASSERT_GE(markers.high - markers.low, 15) << x;
+        ASSERT_LT(options.StretchLow, options.StretchHigh);
+    }
+    for (int x = 9; x <= 264; x += 7) {
+        dragStretchMarker(markers, x, 230, options);
+        ASSERT_GE(markers.high - markers.low, 15) << x;
+    }
+}
+
+}  // namespace
+}  // namespace planexor

@@ -1,0 +1,235 @@
+#include "process/wavelet_layers.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "process_test_support.h"
+
+namespace planexor {
+namespace {
+
+using testing::ProcessingPlanes;
+using testing::texturedValue;
+
+DecompositionOptions dyadic() {
+    DecompositionOptions options;
+    options.Scaletype = 0;
+    return options;
+}
+
+DecompositionOptions linear(int levelStep, int multiplicant) {
+    DecompositionOptions options;
+    options.Scaletype = 1;
+    options.LevelStep = levelStep;
+    options.Multiplicant = multiplicant;
+    return options;
+}
+
+std::vector<int> distances(const DecompositionOptions& options) {
+    std::vector<int> result;
+    for (int layer = 1; layer <= WaveletLayerCount; ++layer) result.push_back(layerDistance(options, layer));
+    return result;
+}
+
+TEST(LayerDistance, DyadicDoublesLinearSteps) {
+    DecompositionOptions options = linear(8, 8);
+    options.Scaletype = 0;  // the linear settings no longer count
+    EXPECT_EQ(distances(options), (std::vector<int>{1, 2, 4, 8, 16, 32}));
+    EXPECT_EQ(distances(linear(1, 0)), (std::vector<int>{1, 1, 1, 1, 1, 1}));
+    EXPECT_EQ(distances(linear(8, 8)), (std::vector<int>{8, 16, 24, 32, 40, 48}));
+    EXPECT_EQ(layerCaption(3, layerDistance(dyadic(), 3)), "3 : 4");
+    EXPECT_EQ(resampledSide(600, 2.0f), 1024);
+    EXPECT_EQ(resampledSide(101, 2.5f), 252);  // 252.5 rounds to even
+}
+
+// The decomposition written out pixel by pixel, as plainly as possible.
+struct DirectDecomposition {
+    std::vector<std::vector<float>> layers;  // [layer 1..6][x * height + y]
+    std::vector<float> residual;
+};
+
+DirectDecomposition decomposeDirectly(const TFloatPlane& stack, int width, int height,
+                                      const DecompositionOptions& options) {
+    DirectDecomposition result;
+    result.layers.assign(WaveletLayerCount + 1, std::vector<float>(width * height));
+    std::vector<float> plane(width * height);
+    for (int x = 0; x < width; ++x)
+        for (int y = 0; y < height; ++y) plane[x * height + y] = stack[x][y];
+    for (int layer = 1; layer <= WaveletLayerCount; ++layer) {
+        const int r = layerDistance(options, layer);
+        std::vector<float> smoothed(plane.size());
+        for (int x = 0; x < width; ++x)
+            for (int y = 0; y < height; ++y) {
+                double s = 0;
+                int tap = 0;
+                for (int dy : {-r, 0, r})
+                    for (int dx : {-r, 0, r}) {
+                        const int sx = std::clamp(x + dx, 0, width - 1);
+                        const int sy = std::clamp(y + dy, 0, height - 1);
+                        s += static_cast<double>(options.kernel.taps[tap++]) * plane[sx * height + sy];
+                    }
+                result.layers[layer][x * height + y] = static_cast<float>(plane[x * height + y] - s);
+                smoothed[x * height + y] = static_cast<float>(s);
+            }
+        plane = smoothed;
+    }
+    result.residual = plane;
+    return result;
+}
+
+void expectMatchesDirect(ProcessingPlanes& planes, int width, int height, const DecompositionOptions& options,
+                         bool colour) {
+    RunProgress quiet;
+    decomposeStack(*planes.workspace, *planes.store, options, {width, height, colour},
+                   PixelRegion::whole(width, height), quiet);
+    for (int channel = 0; channel < ColourChannels; ++channel) {
+        if (!colour && channel != GreenChannel) continue;
+        const DirectDecomposition direct = decomposeDirectly(planes.stack(channel), width, height, options);
+        int mismatches = 0;
+        for (int x = 0; x < width; ++x)
+            for (int y = 0; y < height; ++y) {
+                for (int layer = 1; layer <= WaveletLayerCount; ++layer)
+                    if (planes.store->plane(layer, channel)[x][y] != direct.layers[layer][x * height + y] &&
+                        ++mismatches < 5)
+                        ADD_FAILURE() << "layer " << layer << " channel " << channel << " at " << x << "," << y;
+                if (planes.processing(channel)[x][y] != direct.residual[x * height + y] && ++mismatches < 5)
+                    ADD_FAILURE() << "residual channel " << channel << " at " << x << "," << y;
+            }
+        EXPECT_EQ(mismatches, 0);
+    }
+}
+
+// Odd sizes exercise the vector tails; linear 8/8 reaches beyond every edge
+// of a 37 x 29 image; a lopsided kernel shows any tap in the wrong place.
+TEST(Decomposition, MatchesDirectSmoothingForEveryScaleRule) {
+    ProcessingPlanes planes;
+    planes.fillStack(70, 90, texturedValue);
+    expectMatchesDirect(planes, 70, 90, dyadic(), true);
+    expectMatchesDirect(planes, 37, 29, linear(8, 8), true);
+    expectMatchesDirect(planes, 64, 41, linear(1, 0), false);
+    DecompositionOptions lopsided = linear(2, 3);
+    lopsided.kernel.taps = {0.01f, 0.02f, 0.04f, 0.08f, 0.3f, 0.16f, 0.12f, 0.15f, 0.12f};
+    expectMatchesDirect(planes, 53, 67, lopsided, true);
+}
+
+// Mono works on green alone and leaves red and blue as they were.
+TEST(Decomposition, ResidualPlusLayersGivesTheStackBack) {
+    ProcessingPlanes planes;
+    const int width = 123, height = 77;
+    planes.fillStack(width, height, texturedValue);
+    RunProgress quiet;
+    for (bool colour : {true, false}) {
+        planes.workspace->ProcR[5][5] = -7.0f;
+        planes.store->plane(4, 2)[5][5] = -7.0f;
+        decomposeStack(*planes.workspace, *planes.store, dyadic(), {width, height, colour},
+                       PixelRegion::whole(width, height), quiet);
+        EXPECT_EQ(planes.workspace->ProcR[5][5] == -7.0f, !colour);
+        EXPECT_EQ(planes.store->plane(4, 2)[5][5] == -7.0f, !colour);
+        for (int channel = 0; channel < ColourChannels; ++channel) {
+            if (!colour && channel != GreenChannel) continue;
+            double worst = 0;
+            for (int x = 0; x < width; ++x)
+                for (int y = 0; y < height; ++y) {
+                    double sum = planes.processing(channel)[x][y];
+                    for (int layer = 1; layer <= WaveletLayerCount; ++layer)
+                        sum += planes.store->plane(layer, channel)[x][y];
+                    worst = std::max(worst, std::abs(sum - planes.stack(channel)[x][y]));
+                }
+            EXPECT_LT(worst, 1e-4) << "channel " << channel << (colour ? " colour" : " mono");
+        }
+    }
+}
+
+TEST(Decomposition, ConstantImageHasEmptyLayers) {
+    ProcessingPlanes planes;
+    planes.fillStack(40, 30, [](int, int, int) { return 37.5f; });
+    RunProgress quiet;
+    decomposeStack(*planes.workspace, *planes.store, linear(8, 8), {40, 30, true}, PixelRegion::whole(40, 30), quiet);
+    for (int channel = 0; channel < ColourChannels; ++channel)
+        for (int x = 0; x < 40; ++x)
+            for (int y = 0; y < 30; ++y) {
+                for (int layer = 1; layer <= WaveletLayerCount; ++layer)
+                    ASSERT_EQ(planes.store->plane(layer, channel)[x][y], 0.0f);
+                ASSERT_EQ(planes.processing(channel)[x][y], 37.5f);
+            }
+}
+
+// A selection is decomposed as the whole image would be, and only the
+// selection widened by the later layers' reach is touched.
+TEST(Decomposition, SelectionMatchesTheWholeImageRun) {
+    const int width = 300, height = 260;
+    const DecompositionOptions options = linear(2, 1);  // reach beyond layer 1: 3 + 4 + 5 + 6 + 7 = 25
+    const PixelRegion selection{100, 120, 140, 150};
+    ProcessingPlanes whole;
+    whole.fillStack(width, height, texturedValue);
+    RunProgress quiet;
+    decomposeStack(*whole.workspace, *whole.store, options, {width, height, true}, PixelRegion::whole(width, height),
+                   quiet);
+
+    ProcessingPlanes part;
+    part.fillStack(width, height, texturedValue);
+    for (int layer = 1; layer <= WaveletLayerCount; ++layer) part.store->plane(layer, 1)[10][10] = -99.0f;
+    part.store->plane(1, 1)[selection.x1 - 26][selection.y1] = -99.0f;
+    decomposeStack(*part.workspace, *part.store, options, {width, height, true}, selection, quiet);
+    for (int channel = 0; channel < ColourChannels; ++channel)
+        for (int x = selection.x1; x <= selection.x2; ++x)
+            for (int y = selection.y1; y <= selection.y2; ++y) {
+                for (int layer = 1; layer <= WaveletLayerCount; ++layer)
+                    ASSERT_EQ(part.store->plane(layer, channel)[x][y], whole.store->plane(layer, channel)[x][y]);
+                ASSERT_EQ(part.processing(channel)[x][y], whole.processing(channel)[x][y]);
+            }
+    EXPECT_EQ(part.store->plane(1, 1)[10][10], -99.0f);
+    EXPECT_EQ(part.store->plane(1, 1)[selection.x1 - 26][selection.y1], -99.0f);
+    EXPECT_NE(part.store->plane(1, 1)[selection.x1 - 25][selection.y1], -99.0f);
+    EXPECT_EQ(part.processing(0)[10][10], part.stack(0)[10][10]);
+}
+
+TEST(Decomposition, ReportsProgressAndStaysInBounds) {
+    struct Recorder : RunProgress {
+        std::vector<int> percents;
+        void setPercent(int percent) override { percents.push_back(percent); }
+    } recorder;
+    ProcessingPlanes planes;
+    decomposeStack(*planes.workspace, *planes.store, dyadic(), {0, 0, true}, PixelRegion::whole(0, 0), recorder);
+    EXPECT_EQ(recorder.percents, (std::vector<int>{17, 33, 50, 67, 83, 100}));
+    EXPECT_EQ(layerProgressMessage(4), "Calculating Layer 4");
+
+    planes.workspace->StackG[1023][1023] = 5.0f;
+    decomposeStack(*planes.workspace, *planes.store, linear(8, 8), {5000, 5000, false},
+                   PixelRegion::whole(5000, 5000), recorder);
+    EXPECT_NE(planes.store->plane(1, GreenChannel)[1023][1023], 0.0f);
+    EXPECT_EQ(planes.store->plane(1, GreenChannel)[1024][1024], 0.0f);
+}
+
+TEST(LayerView, StretchesTheGreenLayerWithoutItsMargin) {
+    ProcessingPlanes planes;
+    const int width = 40, height = 30;
+    TFloatPlane& layer = planes.store->plane(2, GreenChannel);
+    for (int x = 0; x < width; ++x)
+        for (int y = 0; y < height; ++y) layer[x][y] = static_cast<float>(x - 20);  // -10..10 inside the margin
+    layer[0][0] = 500.0f;  // in the margin: ignored by the statistics, shown white
+    planes.store->plane(2, 0)[15][15] = 1e6f;  // red: never looked at
+    Bitmap24 view;
+    const LayerViewRange range = renderLayerView(*planes.store, 2, width, height, true, false, view);
+    EXPECT_EQ(range.minimum, -10.0);
+    EXPECT_EQ(range.maximum, 10.0);
+    ASSERT_EQ(view.width(), width);
+    EXPECT_EQ(view.pixel(width - 1 - 10, 5)[1], 0);    // x = 10, flipped left-right
+    EXPECT_EQ(view.pixel(width - 1 - 30, 5)[2], 255);  // x = 30
+    EXPECT_EQ(view.pixel(width - 1 - 20, 5)[0], 128);  // 127.5 rounds to even
+    EXPECT_EQ(view.pixel(width - 1, 0)[0], 255);
+    EXPECT_EQ(layerViewCaption("HI :", 12.3456), "HI :12.34");
+    EXPECT_EQ(layerViewCaption("LO :", -3.0), "LO :-3");
+
+    // Under 20 pixels there are no statistics and the view is an even grey.
+    const LayerViewRange none = renderLayerView(*planes.store, 2, 15, 12, false, true, view);
+    EXPECT_EQ(none.minimum, 1e10);
+    EXPECT_EQ(none.maximum, -1e10);
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 15; ++x) ASSERT_NEAR(view.pixel(x, y)[1], 127.5, 0.5);
+}
+
+}  // namespace
+}  // namespace planexor

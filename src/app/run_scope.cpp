@@ -1,0 +1,35 @@
+#include "app/run_scope.h"
+
+namespace planexor {
+
+RunScope::RunScope(TMainForm& form, const std::string& title, const std::string& detail, bool showWindow)
+    : form_(form), showWindow_(showWindow) {
+    ++form_.runDepth_;
+    form_.ui().setCursor(CursorShape::Hourglass);
+    if (showWindow_) {
+        form_.control("messagewinlabel").setCaption(title);
+        form_.control("Messagewinlabel2").setCaption(detail);
+        form_.control("Progressgraph").setValue(0);
+        form_.control("MessageWindow").setVisible(true);
+    }
+}
+
+RunScope::~RunScope() {
+    --form_.runDepth_;
+    if (showWindow_) form_.control("MessageWindow").setVisible(false);
+    form_.ui().setCursor(CursorShape::Arrow);
+}
+
+void HandlerProgress::setPercent(int percent) {
+    // The gauge never goes back within one run.
+    if (percent <= lastPercent_) return;
+    lastPercent_ = percent;
+    form_.control("Progressgraph").setValue(percent);
+    form_.ui().repaint("Progressgraph");
+}
+
+void HandlerProgress::yield() { form_.ui().processPendingEvents(); }
+
+bool HandlerProgress::stopRequested() const { return form_.workspace().StopRequested; }
+
+}  // namespace planexor

@@ -1,0 +1,80 @@
+#pragma once
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace planexor {
+
+enum class MessageKind { Information, Warning, Error };
+enum class CursorShape { Arrow, Cross, Hourglass, NotAllowed };
+
+struct FileDialogRequest {
+    std::string dialog;                // the dialog's name, e.g. "AddBitmapDialog"
+    std::vector<std::string> filters;  // "Video (*.avi)", ...
+    int filterIndex = 1;               // 1-based, as the dialogs count
+    std::string directory;
+    std::string fileName;
+    std::string defaultExtension;
+    bool save = false;
+    bool multiple = false;
+};
+
+struct FileDialogAnswer {
+    bool accepted = false;
+    std::vector<std::string> files;  // in the dialog's order: the file clicked last comes first
+    int filterIndex = 1;
+};
+
+// Everything a handler asks of the desktop. Any other change a user sees goes
+// through a control model.
+class UiServices {
+public:
+    virtual ~UiServices() = default;
+    virtual void showMessage(MessageKind kind, const std::string& text) = 0;
+    virtual bool askYesNo(MessageKind kind, const std::string& text) = 0;
+    virtual FileDialogAnswer runFileDialog(const FileDialogRequest& request) = 0;
+    virtual void setCursor(CursorShape shape) = 0;
+    virtual void processPendingEvents() = 0;
+    virtual void repaint(const std::string& control) = 0;
+};
+
+// Puts files in the order the open dialog reports a multiple selection (the
+// last of the list first), so that the opening handler, which swaps the first
+// and the last entry back, numbers the frames in the given order.
+std::vector<std::string> toDialogOrder(std::vector<std::string> files);
+
+// Answers dialogs and questions from queues and keeps every message: the
+// tests' desktop, and the base of the CLI's console.
+class ScriptedUiServices : public UiServices {
+public:
+    struct Message {
+        MessageKind kind;
+        std::string text;
+    };
+
+    void showMessage(MessageKind kind, const std::string& text) override;
+    bool askYesNo(MessageKind kind, const std::string& text) override;
+    FileDialogAnswer runFileDialog(const FileDialogRequest& request) override;
+    void setCursor(CursorShape shape) override { cursor = shape; }
+    void processPendingEvents() override;
+    void repaint(const std::string& control) override { repaints.push_back(control); }
+
+    void queueDialog(FileDialogAnswer answer) { dialogAnswers.push_back(std::move(answer)); }
+    void queueFiles(std::vector<std::string> files, int filterIndex);
+    void queueCancel() { dialogAnswers.push_back(FileDialogAnswer{}); }
+
+    std::deque<FileDialogAnswer> dialogAnswers;
+    std::deque<bool> yesNoAnswers;  // when empty, questions are answered with defaultYesNo
+    bool defaultYesNo = true;
+    std::vector<Message> messages;
+    std::vector<std::string> questions;
+    std::vector<FileDialogRequest> dialogRequests;
+    std::vector<std::string> repaints;
+    CursorShape cursor = CursorShape::Arrow;
+    int pendingEventCalls = 0;
+    // Runs at each processPendingEvents: lets a test press Cancel mid-run.
+    std::function<void(int)> onProcessEvents;
+};
+
+}  // namespace planexor

@@ -1,0 +1,114 @@
+#include <gtest/gtest.h>
+
+#include <set>
+
+#include "app/control_model.h"
+#include "app/control_table.h"
+
+namespace planexor {
+namespace {
+
+TEST(ControlModel, UserChangeRunsTheHandlerOnlyWhenTheValueReallyChanges) {
+    ControlModel slider("StackSlider", ControlKind::Slider);
+    slider.setRange(0, 100);
+    int handled = 0, seen = 0;
+    slider.onChange([&] { ++handled; });
+    slider.addObserver([&](const ControlModel&) { ++seen; });
+    slider.setValueByUser(40);
+    slider.setValueByUser(40);
+    EXPECT_EQ(handled, 1);
+    EXPECT_EQ(seen, 1);
+    slider.setValue(41);  // silent: observers see it, the handler does not run
+    EXPECT_EQ(handled, 1);
+    EXPECT_EQ(seen, 2);
+    slider.setValueByUser(1000);  // clamped to the range
+    EXPECT_EQ(slider.value(), 100);
+    EXPECT_EQ(handled, 2);
+}
+
+TEST(ControlModel, NarrowingTheRangePullsTheValueIn) {
+    ControlModel slider("PreviewSlider", ControlKind::Slider);
+    slider.setRange(0, 10);
+    slider.setValue(8);
+    slider.setRange(0, 3);
+    EXPECT_EQ(slider.value(), 3);
+    slider.setRange(5, 5);
+    EXPECT_EQ(slider.value(), 5);
+}
+
+TEST(ControlModel, DisabledButtonIgnoresClicksAndObserversMayLeaveWhileNotified) {
+    ControlModel button("Optimizebutton", ControlKind::Button);
+    int clicks = 0;
+    button.onChange([&] { ++clicks; });
+    button.setEnabled(false);
+    button.click();
+    EXPECT_EQ(clicks, 0);
+    button.setEnabled(true);
+    button.click();
+    EXPECT_EQ(clicks, 1);
+
+    int calls = 0;
+    int id = 0;
+    id = button.addObserver([&](const ControlModel&) {
+        ++calls;
+        button.removeObserver(id);
+    });
+    button.setCaption("x");
+    button.setCaption("y");
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(ControlModel, CheckListKeepsItsItemsInRange) {
+    ControlModel list("SelectFramesChecklist", ControlKind::CheckList);
+    list.addListItem("Frame 1", true);
+    list.setListItemChecked(5, false);  // no such row: ignored
+    list.selectListItem(3);
+    EXPECT_EQ(list.selectedListItem(), -1);
+    list.setListItemChecked(0, false);
+    EXPECT_FALSE(list.listItems()[0].checked);
+}
+
+TEST(ControlTable, NamesAreUniqueAndDefaultsLieInTheirRanges) {
+    std::set<std::string> names;
+    for (const ControlSpec& spec : controlTable()) {
+        EXPECT_TRUE(names.insert(spec.name).second) << "duplicate " << spec.name;
+        if (spec.kind == ControlKind::Slider || spec.kind == ControlKind::Spin) {
+            EXPECT_LE(spec.minimum, spec.defaultValue) << spec.name;
+            EXPECT_GE(spec.maximum, spec.defaultValue) << spec.name;
+        }
+        if (spec.kind == ControlKind::RadioGroup) {
+            EXPECT_GE(spec.defaultValue, 0) << spec.name;
+            EXPECT_LT(spec.defaultValue, static_cast<double>(spec.items.size())) << spec.name;
+        }
+        if (!spec.parent.empty() && spec.place == ControlPlace::ToolWindow) {
+            const ControlSpec* window = findControlSpec(spec.parent);
+            ASSERT_NE(window, nullptr) << spec.name;
+            EXPECT_EQ(window->kind, ControlKind::ToolWindow) << spec.name;
+        }
+    }
+}
+
+TEST(ControlTable, EveryStoredPropertyBelongsToAControlOfAFittingKind) {
+    const auto& keys = storedKeys();
+    EXPECT_EQ(keys.size(), 106u);
+    std::set<std::string> seen;
+    for (const StoredKey& key : keys) {
+        EXPECT_TRUE(seen.insert(key.key()).second) << key.key();
+        const ControlSpec* spec = findControlSpec(key.control);
+        ASSERT_NE(spec, nullptr) << key.key();
+        switch (key.property) {
+            case StoredProperty::Checked: EXPECT_EQ(spec->kind, ControlKind::CheckBox) << key.key(); break;
+            case StoredProperty::ItemIndex: EXPECT_EQ(spec->kind, ControlKind::RadioGroup) << key.key(); break;
+            case StoredProperty::Expand: EXPECT_EQ(spec->kind, ControlKind::Panel) << key.key(); break;
+            case StoredProperty::Value:
+                EXPECT_TRUE(spec->kind == ControlKind::Slider || spec->kind == ControlKind::Spin) << key.key();
+                break;
+            default: break;
+        }
+    }
+    EXPECT_EQ(keys.front().key(), "AutoOptimize_Checked");
+    EXPECT_EQ(keys.back().key(), "Filters_ItemIndex");
+}
+
+}  // namespace
+}  // namespace planexor

@@ -12,12 +12,16 @@
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <random>
 #include <stdexcept>
 #include <string>
 #include <sys/resource.h>
 #include <vector>
 
+#include "app/main_form.h"
+#include "app/ui_services.h"
+#include "app/user_settings.h"
 #include "input/avi_reader.h"
 
 namespace {
@@ -90,18 +94,16 @@ Cost toolCost(const std::string& arguments) {
     return best;
 }
 
-void readAllFrames(benchmark::State& state, const std::string& path) {
+// Times `readAll` (every frame of `path`, in order) against the tool.
+void compareWithTool(benchmark::State& state, const std::string& path, const std::function<void()>& readAll) {
     const Cost tool = toolCost("-i " + path);
     const Cost startup = toolCost("-i " + path + " -frames:v 1");
-    Bitmap24 frame;
     Cost ours;
     int runs = 0;
     for (auto _ : state) {
         const auto start = Clock::now();
         const double cpuBefore = ownCpuSeconds();
-        AviReader reader(path);
-        for (int n = 0; n < reader.frameCount(); ++n) reader.decode(n, frame);
-        benchmark::DoNotOptimize(frame.data());
+        readAll();
         ours.wall = std::min(ours.wall, secondsSince(start));
         ours.cpu = std::min(ours.cpu, ownCpuSeconds() - cpuBefore);
         ++runs;
@@ -114,6 +116,51 @@ void readAllFrames(benchmark::State& state, const std::string& path) {
     state.counters["cpu_decode_ratio"] = ours.cpu / std::max(1e-3, tool.cpu - startup.cpu);
     state.SetItemsProcessed(static_cast<std::int64_t>(runs) * kFrames);
 }
+
+void readAllFrames(benchmark::State& state, const std::string& path) {
+    Bitmap24 frame;
+    compareWithTool(state, path, [&] {
+        AviReader reader(path);
+        for (int n = 0; n < reader.frameCount(); ++n) reader.decode(n, frame);
+        benchmark::DoNotOptimize(frame.data());
+    });
+}
+
+// The window's own frame loop over the whole video into the preview bitmap:
+// opening through "Select input", then the run with its progress and yields.
+void formFrameLoop(benchmark::State& state, const std::string& path) {
+    ScriptedUiServices ui;
+    MemoryUserSettings settings;
+    TMainForm form(ui, settings);
+    ui.queueFiles({path}, 1);
+    form.control("SelectFileButton").click();
+    if (!ui.messages.empty()) throw std::runtime_error(ui.messages.front().text);
+    compareWithTool(state, path, [&] {
+        form.FetchAviFrames(form.workspace().SourceFile, -1);
+        benchmark::DoNotOptimize(form.previewBitmap().data());
+    });
+}
+
+void FormLoopRaw(benchmark::State& state) { formFrameLoop(state, rawVideo()); }
+BENCHMARK(FormLoopRaw)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+void FormLoopMjpeg(benchmark::State& state) { formFrameLoop(state, mjpegVideo()); }
+BENCHMARK(FormLoopMjpeg)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);
+
+// Showing a random frame as the preview slider does.
+void FormShowRandomFrameRaw(benchmark::State& state) {
+    ScriptedUiServices ui;
+    MemoryUserSettings settings;
+    TMainForm form(ui, settings);
+    ui.queueFiles({rawVideo()}, 1);
+    form.control("SelectFileButton").click();
+    std::mt19937 random(7);
+    for (auto _ : state) {
+        form.control("PreviewSlider").setValueByUser(static_cast<double>(random() % kFrames));
+        benchmark::DoNotOptimize(form.previewBitmap().data());
+    }
+}
+BENCHMARK(FormShowRandomFrameRaw)->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void SequentialRaw(benchmark::State& state) { readAllFrames(state, rawVideo()); }
 BENCHMARK(SequentialRaw)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);

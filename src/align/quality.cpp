@@ -50,15 +50,15 @@ float applySpectrumLowPass(FftEngine& engine, double cutRadius) {
     const int n = engine.FFTSize;
     for (int a = 0; a < n; ++a) {
         const int da = std::min(a, n - a);
-        float* re = engine.SpecRe[a];
-        float* im = engine.SpecIm[a];
-        for (int b = 0; b < n; ++b) {
-            const int db = std::min(b, n - b);
-            if (static_cast<float>(da * da + db * db) > radius2) {
-                re[b] = 0.0f;
-                im[b] = 0.0f;
-            }
-        }
+        // Along a column the distance grows with min(b, n - b), so the cells
+        // cut are one run: keep + 1 .. n - keep - 1.
+        int keep = -1;
+        while (keep < n / 2 && !(static_cast<float>(da * da + (keep + 1) * (keep + 1)) > radius2)) ++keep;
+        const int first = keep + 1;
+        const int end = std::min(n, n - keep);
+        if (first >= end) continue;
+        std::fill(engine.SpecRe[a] + first, engine.SpecRe[a] + end, 0.0f);
+        std::fill(engine.SpecIm[a] + first, engine.SpecIm[a] + end, 0.0f);
     }
     return radius2;
 }

@@ -1,0 +1,123 @@
+#include "app/main_form.h"
+
+#include <algorithm>
+#include <exception>
+
+#include "app/control_table.h"
+#include "app/run_scope.h"
+#include "core/error.h"
+#include "core/pixel.h"
+
+namespace planexor {
+
+TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
+    : ui_(ui), settings_(settings), workspace_(std::make_unique<Workspace>()) {
+    preview_.reserve(MaxImageSide, MaxImageSide);
+    GammaTable.build(1.0);
+    buildModels();
+    bindHandlers();
+    recordWindowPlaces_ = true;
+}
+
+TMainForm::~TMainForm() = default;
+
+void TMainForm::buildModels() {
+    for (const ControlSpec& spec : controlTable()) {
+        auto model = std::make_unique<ControlModel>(spec.name, spec.kind);
+        model->setRange(spec.minimum, spec.maximum);
+        model->setStep(spec.step);
+        model->setDecimals(spec.decimals);
+        model->setValue(spec.defaultValue);
+        model->setChecked(spec.defaultChecked);
+        model->setCaption(spec.caption);
+        model->setItems(spec.items);
+        model->setHint(spec.hint);
+        model->setVisible(spec.visible);
+        model->setEnabled(spec.enabled);
+        model->setPosition(spec.left, spec.top);
+        modelIndex_.emplace(model->name(), model.get());
+        models_.push_back(std::move(model));
+    }
+}
+
+ControlModel& TMainForm::control(std::string_view name) {
+    const auto found = modelIndex_.find(name);
+    if (found == modelIndex_.end()) throw std::logic_error("no control named " + std::string(name));
+    return *found->second;
+}
+
+const ControlModel& TMainForm::control(std::string_view name) const {
+    return const_cast<TMainForm*>(this)->control(name);
+}
+
+bool TMainForm::hasControl(std::string_view name) const { return modelIndex_.count(name) != 0; }
+
+Bitmap24& TMainForm::image(std::string_view controlName) {
+    if (controlName == "PreviewImage") return preview_;
+    if (controlName == "StackImage") return stackBitmap_;
+    if (!hasControl(controlName)) throw std::logic_error("no image named " + std::string(controlName));
+    return images_[std::string(controlName)];
+}
+
+const Bitmap24* TMainForm::findImage(std::string_view controlName) const {
+    if (controlName == "PreviewImage") return &preview_;
+    if (controlName == "StackImage") return &stackBitmap_;
+    const auto found = images_.find(controlName);
+    return found == images_.end() ? nullptr : &found->second;
+}
+
+const std::string& TMainForm::caption() const { return control("MainForm").caption(); }
+
+void TMainForm::setCaption(const std::string& caption) { control("MainForm").setCaption(caption); }
+
+int TMainForm::frameCount() const {
+    if (!workspace_->SequenceOpen) return 0;
+    // A single image stands in two frame slots so that it can be stacked.
+    return workspace_->SingleImage ? 1 : nearest(control("PreviewSlider").maximum()) + 1;
+}
+
+std::string TMainForm::describeSource() const { return source_ ? source_->describe() : "none"; }
+
+void TMainForm::bind(std::string_view controlName, std::string handlerName, bool startsRun,
+                     std::function<void()> handler) {
+    control(controlName).onChange([this, name = std::move(handlerName), startsRun, handler = std::move(handler)] {
+        dispatch(name, startsRun, handler);
+    });
+}
+
+void TMainForm::dispatch(std::string_view handlerName, bool startsRun, const std::function<void()>& handler) {
+    // A frame loop yields to the desktop between frames; a second run started
+    // from there would work on the same workspace underneath the first.
+    if (startsRun && runInProgress()) return;
+    if (handlerTrace) handlerTrace(handlerName);
+    try {
+        handler();
+    } catch (const std::exception& error) {
+        ui_.setCursor(CursorShape::Arrow);
+        ui_.showMessage(MessageKind::Error, error.what());
+    }
+}
+
+void TMainForm::bindHandlers() {
+    bind("SelectFileButton", "SelectFileButtonClick", true, [this] { SelectFileButtonClick(); });
+    bind("PreviewSlider", "PreviewSliderChange", true, [this] { PreviewSliderChange(); });
+    bind("BitBtn2", "BitBtn2Click", false, [this] { BitBtn2Click(); });
+    bindPageHandlers();
+    bindAlignHandlers();
+    bindStackHandlers();
+    bindProcessHandlers();
+}
+
+void TMainForm::BitBtn2Click() {
+    workspace_->StopRequested = true;
+    control("MessageWindow").setVisible(false);
+    ui_.setCursor(CursorShape::Arrow);
+}
+
+void TMainForm::showTabs(bool align, bool stack, bool process) {
+    control("TabSheet2").setVisible(align);
+    control("TabSheet3").setVisible(stack);
+    control("TabSheet4").setVisible(process);
+}
+
+}  // namespace planexor

@@ -1,0 +1,307 @@
+// Opening a sequence and showing its frames.
+#include <algorithm>
+
+#include "app/main_form.h"
+#include "app/run_scope.h"
+#include "core/error.h"
+#include "core/pixel.h"
+#include "input/avi_reader.h"
+#include "input/file_io.h"
+#include "input/still_frames.h"
+
+namespace planexor {
+namespace {
+
+const std::vector<std::string> OpenFilters = {"Video (*.avi)", "Still frames (*.bmp)",
+                                              "Single Fit frame (*.fit)", "Still frames (*.jpg)"};
+
+int filterIndexOfType(const std::string& type) {
+    if (type == "BMP") return 2;
+    if (type == "FIT") return 3;
+    if (type == "JPG") return 4;
+    return 1;
+}
+
+bool isStillFrameFile(const std::string& path) {
+    const std::string extension = lowerExtensionOf(path);
+    return extension == ".bmp" || extension == ".jpg" || extension == ".jpeg";
+}
+
+}  // namespace
+
+std::string TMainForm::sequenceDirectory() const { return control("DirectoryListBox1").caption(); }
+
+void TMainForm::setSequenceDirectory(const std::string& directory) {
+    control("DirectoryListBox1").setCaption(directory);
+    settings_.writeString("Files", "Dir", directory);
+}
+
+void TMainForm::resetProcessingControls() {
+    for (int slider = 3; slider <= 8; ++slider) control("RxSlider" + std::to_string(slider)).setValue(10);
+    for (int box = 5; box <= 10; ++box) control("CheckBox" + std::to_string(box)).setChecked(true);
+    control("ContrastSlider").setValue(100);
+    control("BrightnessSlider").setValue(0);
+    control("Gamma1spin").setValue(1.0);
+    control("ResampleSpin").setValue(2.0);
+}
+
+void TMainForm::SelectFileButtonClick() {
+    Workspace& w = *workspace_;
+    w.resetForOpening();
+    w.SequenceOpen = false;
+    resetProcessingControls();
+    showTabs(false, false, false);
+    ui_.setCursor(CursorShape::Hourglass);
+
+    FileDialogRequest request;
+    request.dialog = "AddBitmapDialog";
+    request.filters = OpenFilters;
+    request.filterIndex = filterIndexOfType(settings_.readString("Files", "Lasttype", "AVI"));
+    request.directory = sequenceDirectory().empty() ? settings_.readString("Files", "Dir", "") : sequenceDirectory();
+    request.multiple = true;
+    const FileDialogAnswer answer = ui_.runFileDialog(request);
+    if (!answer.accepted || answer.files.empty()) {
+        ui_.setCursor(CursorShape::Arrow);
+        return;
+    }
+
+    w.progstatus = 0;
+    RubberX = RubberY = -1;
+    source_.reset();
+    w.SequenceOpen = true;
+    sequenceOpenedThisRun_ = true;
+    control("Showpanel").setVisible(false);
+    control("Frontpanel").setVisible(true);
+    control("FFTsizeGroup").setVisible(true);
+    control("UseFramesign").setVisible(true);
+    control("Optimizebutton").setEnabled(false);
+
+    try {
+        switch (answer.filterIndex) {
+            case 1: openAvi(answer.files.front()); break;
+            case 2: openStillFrames(answer.files, false); break;
+            case 4: openStillFrames(answer.files, true); break;
+            default: throw PlanexorError("Opening a FITS frame is not supported yet");
+        }
+    } catch (...) {
+        // Nothing half-open stays behind: the state is that of a cancelled dialog.
+        w.SequenceOpen = false;
+        w.SingleImage = false;
+        source_.reset();
+        control("PreviewSlider").setRange(0, 0);
+        control("Label9").setCaption("0 / 0");
+        control("SelectFramesChecklist").clearList();
+        ui_.setCursor(CursorShape::Arrow);
+        throw;
+    }
+    ui_.setCursor(CursorShape::Arrow);
+}
+
+bool TMainForm::openAvi(const std::string& path) {
+    Workspace& w = *workspace_;
+    w.StillFrames = false;
+    w.JpegFrames = false;
+    w.InputType = static_cast<std::uint8_t>(InputKind::Avi);
+    control("Framelistsavebutton").setVisible(false);
+    control("Framelistloadbutton").setVisible(false);
+    settings_.writeString("Files", "Lasttype", "AVI");
+
+    source_ = std::make_unique<AviReader>(path);
+    setSequenceDirectory(directoryOf(path));
+    w.SourceFile = fileNameOf(path);
+    const int total = source_->frameCount();
+    if (total <= 0) throw PlanexorError("The AVI file holds no frames: " + path);
+    FetchAviFrames(w.SourceFile, 0);
+    setCaption("Planexor processing AVI: " + path);
+    finishOpening(total);
+    return true;
+}
+
+bool TMainForm::openStillFrames(const std::vector<std::string>& selected, bool jpeg) {
+    Workspace& w = *workspace_;
+    w.StillFrames = true;
+    w.JpegFrames = jpeg;
+    w.InputType = static_cast<std::uint8_t>(jpeg ? InputKind::Jpg : InputKind::Bmp);
+    control("Framelistsavebutton").setVisible(true);
+    control("Framelistloadbutton").setVisible(true);
+    settings_.writeString("Files", "Lasttype", jpeg ? "JPG" : "BMP");
+
+    // Files of other kinds are left out and the rest renumbered.
+    std::vector<std::string> files;
+    std::copy_if(selected.begin(), selected.end(), std::back_inserter(files), isStillFrameFile);
+    if (files.empty()) throw PlanexorError("No BMP or JPG files were selected");
+    const int total = static_cast<int>(files.size());
+    // Only MaxFrames slots exist; the warning about the rest comes with the frame list.
+    if (files.size() > static_cast<std::size_t>(MaxFrames)) files.resize(MaxFrames);
+
+    const std::string& first = files.front();
+    loadStillFrame(first, preview_);
+    setSequenceDirectory(directoryOf(first));
+    setCaption(std::string(jpeg ? "Planexor processing JPG: " : "Planexor processing BMP: ") + first);
+    w.ImageWidth = w.FrameWidth = w.OrigWidth = preview_.width();
+    w.ImageHeight = w.FrameHeight = w.OrigHeight = preview_.height();
+    w.SourceFile = fileNameOf(first);
+
+    const int count = static_cast<int>(files.size());
+    for (int n = 0; n < count; ++n) w.FrameFiles[n] = files[n];
+    std::swap(w.FrameFiles[0], w.FrameFiles[count - 1]);
+    control("PreviewSlider").setRange(0, count - 1);
+    source_ = std::make_unique<StillFrameSource>(w.FrameFiles, count, jpeg);
+
+    if (count == 1) {
+        w.SingleImage = true;
+        w.FrameFiles[1] = w.FrameFiles[0];
+        control("PreviewSlider").setRange(0, 1);
+        control("PreviewSlider").setValue(0);
+        source_ = std::make_unique<StillFrameSource>(w.FrameFiles, 2, jpeg);
+        for (int rank : {0, 1}) {
+            w.Ranking[rank].Frame = 0;
+            w.Ranking[rank].Quality = 1.0f;
+        }
+        control("StackSlider").setRange(0, 1);
+        control("StackSlider").setValue(0);
+        control("QualStack").setChecked(false);
+        control("SaveBMP2button").setEnabled(true);
+    }
+    finishOpening(total);
+    if (count == 1) {
+        // A single image is its own stack. It is made once the size is
+        // limited and the frame list built, and no exclusion left from an
+        // earlier sequence may skip it.
+        w.FrameRecs[0].Excluded = w.FrameRecs[1].Excluded = 0;
+        StackSliderChange();
+        StackButtonClick();
+        showTabs(false, true, true);
+        control("PageControl1").setItemIndexByUser(3);
+    }
+    return true;
+}
+
+void TMainForm::limitFrameSize() {
+    Workspace& w = *workspace_;
+    // The true size decides: for AVI the frame fetch has already cut the image size.
+    if (w.OrigWidth <= MaxImageSide && w.OrigHeight <= MaxImageSide) return;
+    ui_.showMessage(MessageKind::Warning, "AVI or BMP too large (max 1024x1024) !!!!");
+    w.ImageWidth = std::min(w.ImageWidth, MaxImageSide);
+    w.ImageHeight = std::min(w.ImageHeight, MaxImageSide);
+    w.FrameWidth = std::min(w.FrameWidth, MaxImageSide);
+    w.FrameHeight = std::min(w.FrameHeight, MaxImageSide);
+}
+
+void TMainForm::finishOpening(int totalFrames) {
+    Workspace& w = *workspace_;
+    limitFrameSize();
+    control("differencecutslider").setValue(100);
+    if (w.ImageWidth < 128 || w.ImageHeight < 128) control("FFTsizeGroup").setItemIndex(0);
+    // The true length decides the warning: the slider is already capped.
+    if (totalFrames > MaxFrames) {
+        ui_.showMessage(MessageKind::Warning, "Warning : only the first 2500 frames will be processed");
+        control("PreviewSlider").setRange(0, LastFrameNumber);
+    }
+    const int last = nearest(control("PreviewSlider").maximum());
+    control("AlignSlider").setRange(0, last);
+    control("StackSlider").setRange(0, last);
+    // The list is built before the first frame is shown so that its
+    // used/excluded sign never shows a previous sequence's exclusions.
+    buildFrameList();
+    control("PreviewSlider").setValue(0);
+    PreviewSliderChange();
+}
+
+void TMainForm::buildFrameList() {
+    Workspace& w = *workspace_;
+    ControlModel& list = control("SelectFramesChecklist");
+    list.clearList();
+    const int last = nearest(control("PreviewSlider").maximum());
+    for (int n = 0; n <= last; ++n) {
+        w.FrameRecs[n].Excluded = 0;
+        list.addListItem(w.StillFrames ? fileNameOf(w.FrameFiles[n]) : "Frame " + std::to_string(n + 1), true);
+    }
+    w.usedframes = last + 1;
+    control("Label9").setCaption("1 / " + std::to_string(last + 1));
+    updateFramesLabel();
+}
+
+void TMainForm::updateFramesLabel() {
+    const int total = nearest(control("PreviewSlider").maximum()) + 1;
+    control("Frames").setCaption("Frames : " + std::to_string(workspace_->usedframes) +
+                                 " selected (Total = " + std::to_string(total) + " ) ");
+}
+
+void TMainForm::showFrameState() {
+    const int frame = control("PreviewSlider").intValue();
+    control("UseFramesign").setColour(workspace_->FrameRecs[frame].Excluded ? ColourRed : ColourGreen);
+}
+
+void TMainForm::loadFrame(int frame) {
+    Workspace& w = *workspace_;
+    if (w.StillFrames) {
+        loadStillFrame(w.FrameFiles[frame], preview_);
+        setCaption(std::string(w.JpegFrames ? "Planexor processing JPG: " : "Planexor processing BMP: ") +
+                   w.FrameFiles[frame]);
+        w.CurrentFrame = frame;
+    } else {
+        FetchAviFrames(w.SourceFile, frame);
+    }
+}
+
+void TMainForm::PreviewSliderChange() {
+    Workspace& w = *workspace_;
+    w.StopRequested = false;
+    RubberX = RubberY = -1;
+    if (!w.SequenceOpen) return;
+    const int frame = control("PreviewSlider").intValue();
+    if (control("SelectFrameswindow").visible()) control("SelectFramesChecklist").selectListItem(frame);
+    loadFrame(frame);
+    control("Label9").setCaption(std::to_string(frame + 1) + " / " +
+                                 std::to_string(nearest(control("PreviewSlider").maximum()) + 1));
+    showFrameState();
+    ui_.repaint("PreviewImage");
+}
+
+void TMainForm::PreviewSliderKeyDown(int key) {
+    Workspace& w = *workspace_;
+    if (key != KeySpace || !w.SequenceOpen) return;
+    const int frame = control("PreviewSlider").intValue();
+    w.FrameRecs[frame].Excluded = w.FrameRecs[frame].Excluded ? 0 : 1;
+    control("SelectFramesChecklist").setListItemChecked(frame, w.FrameRecs[frame].Excluded == 0);
+    showFrameState();
+    w.usedframes = w.countUsedFrames(nearest(control("PreviewSlider").maximum()));
+    updateFramesLabel();
+}
+
+void TMainForm::FetchAviFrames(const std::string& fileName, int frame) {
+    if (frame == -2) return;
+    Workspace& w = *workspace_;
+    const std::string path = joinPath(sequenceDirectory(), fileName);
+    auto* reader = dynamic_cast<AviReader*>(source_.get());
+    if (!reader || reader->path() != path) {
+        source_ = std::make_unique<AviReader>(path);
+        reader = static_cast<AviReader*>(source_.get());
+    }
+    control("PreviewSlider").setRange(0, std::min(reader->frameCount() - 1, LastFrameNumber));
+    if (frame >= 0) {
+        if (frame >= reader->frameCount()) throw PlanexorError("Failed to decompress AVI frame");
+        reader->decode(frame, preview_);
+        w.ImageWidth = w.OrigWidth = preview_.width();
+        w.ImageHeight = w.OrigHeight = preview_.height();
+        w.ImageWidth = std::min(w.ImageWidth, MaxImageSide);
+        w.ImageHeight = std::min(w.ImageHeight, MaxImageSide);
+        w.FrameWidth = w.ImageWidth;
+        w.FrameHeight = w.ImageHeight;
+        w.CurrentFrame = frame;
+        ui_.repaint("PreviewImage");
+        return;
+    }
+    // The run over every frame: its consumers (registration, stacking) hand
+    // themselves in through the run flags.
+    RunScope scope(*this, w.AlignRun ? "Alignment processing" : "Reading frames", fileName);
+    HandlerProgress progress(*this);
+    FrameConsumer handOn;
+    if (w.AlignRun) handOn = [this](int, Bitmap24& decoded) { alignDecodedFrame(decoded); };
+    const LoopOutcome outcome =
+        runFrameLoop(w, *reader, {0, reader->frameCount() - 1}, preview_, handOn, progress);
+    if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
+}
+
+}  // namespace planexor

@@ -1,0 +1,66 @@
+#include "cli/console_ui.h"
+
+#include <algorithm>
+
+#include "core/pixel.h"
+
+namespace planexor {
+
+void ConsoleUiServices::showMessage(MessageKind kind, const std::string& text) {
+    ScriptedUiServices::showMessage(kind, text);
+    endBar();
+    const char* prefix = kind == MessageKind::Error ? "error: " : kind == MessageKind::Warning ? "warning: " : "";
+    if (kind == MessageKind::Error) ++errors_;
+    std::fprintf(out_, "%s%s\n", prefix, text.c_str());
+}
+
+bool ConsoleUiServices::askYesNo(MessageKind kind, const std::string& text) {
+    const bool answer = ScriptedUiServices::askYesNo(kind, text);
+    endBar();
+    std::fprintf(out_, "%s -> %s\n", text.c_str(), answer ? "Yes" : "No");
+    return answer;
+}
+
+void ConsoleUiServices::followProgress(TMainForm& form) {
+    form.control("Progressgraph").addObserver([this, &form](const ControlModel&) { drawBar(form); });
+    form.control("MessageWindow").addObserver([this](const ControlModel& window) {
+        if (!window.visible()) endBar();
+    });
+}
+
+namespace {
+
+void drawBarLine(std::FILE* out, const std::string& title, int percent) {
+    const int filled = std::clamp(percent, 0, 100) * 30 / 100;
+    std::fprintf(out, "\r%-24.24s [%s%s] %3d%%", title.c_str(), std::string(filled, '#').c_str(),
+                 std::string(30 - filled, ' ').c_str(), percent);
+    std::fflush(out);
+}
+
+}  // namespace
+
+void ConsoleUiServices::drawBar(const TMainForm& form) {
+    const int percent = form.control("Progressgraph").intValue();
+    if (!form.control("MessageWindow").visible() || percent == lastPercent_) return;
+    lastPercent_ = percent;
+    barShown_ = true;
+    drawBarLine(out_, form.control("messagewinlabel").caption(), percent);
+}
+
+ConsoleBar::~ConsoleBar() {
+    if (lastPercent_ >= 0) std::fputc('\n', out_);
+}
+
+void ConsoleBar::setPercent(int percent) {
+    if (percent == lastPercent_) return;
+    lastPercent_ = percent;
+    drawBarLine(out_, title_, percent);
+}
+
+void ConsoleUiServices::endBar() {
+    if (barShown_) std::fputc('\n', out_);
+    barShown_ = false;
+    lastPercent_ = -1;
+}
+
+}  // namespace planexor

@@ -1,0 +1,48 @@
+#pragma once
+#include <cstdio>
+#include <string>
+
+#include "app/main_form.h"
+#include "app/ui_services.h"
+#include "core/run_progress.h"
+
+namespace planexor {
+
+// The CLI's desktop: messages go to stderr, dialogs are answered from the
+// command line, questions get a fixed answer (Yes unless the command says
+// otherwise), and the progress window becomes a bar on stderr.
+class ConsoleUiServices : public ScriptedUiServices {
+public:
+    explicit ConsoleUiServices(std::FILE* out = stderr) : out_(out) {}
+
+    void showMessage(MessageKind kind, const std::string& text) override;
+    bool askYesNo(MessageKind kind, const std::string& text) override;
+
+    // Draws the progress window of this form as a bar.
+    void followProgress(TMainForm& form);
+    int errorCount() const { return errors_; }
+
+private:
+    void drawBar(const TMainForm& form);
+    void endBar();
+
+    std::FILE* out_;
+    int errors_ = 0;
+    bool barShown_ = false;
+    int lastPercent_ = -1;
+};
+
+// A progress bar on stderr for work that runs outside the window's handlers.
+class ConsoleBar : public RunProgress {
+public:
+    ConsoleBar(std::string title, std::FILE* out = stderr) : title_(std::move(title)), out_(out) {}
+    ~ConsoleBar() override;
+    void setPercent(int percent) override;
+
+private:
+    std::string title_;
+    std::FILE* out_;
+    int lastPercent_ = -1;
+};
+
+}  // namespace planexor

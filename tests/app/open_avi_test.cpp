@@ -1,0 +1,134 @@
+#include <gtest/gtest.h>
+
+#include "app/main_form.h"
+#include "support/ffmpeg_tool.h"
+#include "support/test_files.h"
+
+namespace planexor {
+namespace {
+
+using testing::TempDir;
+
+class OpenAvi : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!testing::ffmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is needed to write test videos";
+    }
+    // A plain grey video made by ffmpeg itself: cheap for long or large files.
+    std::string greyVideo(const std::string& name, int width, int height, int frames) {
+        const std::string path = dir.file(name);
+        testing::runFfmpeg("-f lavfi -i color=c=gray:s=" + std::to_string(width) + "x" + std::to_string(height) +
+                           ":r=25 -frames:v " + std::to_string(frames) + " -c:v rawvideo -pix_fmt bgr24 " + path);
+        return path;
+    }
+    void open(const std::string& path) {
+        ui.queueFiles({path}, 1);
+        form.control("SelectFileButton").click();
+    }
+    int count(const std::string& text) const {
+        int n = 0;
+        for (const auto& m : ui.messages) n += m.text == text;
+        return n;
+    }
+
+    TempDir dir;
+    ScriptedUiServices ui;
+    MemoryUserSettings settings;
+    TMainForm form{ui, settings};
+    Workspace& w = form.workspace();
+};
+
+TEST_F(OpenAvi, FramesAreShownByNumberAndTheWindowNamesTheFile) {
+    const std::string path = dir.file("count.avi");
+    const auto frames = testing::writeCountingVideo(path, 160, 128, 12, "-c:v rawvideo -pix_fmt bgr24");
+    open(path);
+    ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
+    EXPECT_EQ(form.caption(), "Planexor processing AVI: " + path);
+    EXPECT_EQ(w.InputType, 0);
+    EXPECT_FALSE(w.StillFrames);
+    EXPECT_EQ(w.SourceFile, "count.avi");
+    EXPECT_EQ(form.frameCount(), 12);
+    EXPECT_EQ(form.control("Label9").caption(), "1 / 12");
+    EXPECT_EQ(form.control("SelectFramesChecklist").listItems()[11].text, "Frame 12");
+    EXPECT_FALSE(form.control("Framelistsavebutton").visible());
+    EXPECT_EQ(settings.readString("Files", "Lasttype", ""), "AVI");
+    EXPECT_EQ(form.previewBitmap(), frames[0]);
+    for (int n : {7, 2, 11, 0}) {
+        form.control("PreviewSlider").setValueByUser(n);
+        EXPECT_EQ(form.previewBitmap(), frames[n]) << "frame " << n;
+        EXPECT_EQ(form.control("Label9").caption(), std::to_string(n + 1) + " / 12");
+    }
+}
+
+TEST_F(OpenAvi, LongVideoWarnsOnceAndUsesFrameNumbersUpTo2500) {
+    open(greyVideo("long.avi", 16, 16, 3000));
+    EXPECT_EQ(count("Warning : only the first 2500 frames will be processed"), 1);
+    EXPECT_EQ(form.control("PreviewSlider").maximum(), 2500);
+    EXPECT_EQ(form.control("AlignSlider").maximum(), 2500);
+    EXPECT_EQ(w.usedframes, 2501);
+    EXPECT_EQ(form.control("Frames").caption(), "Frames : 2501 selected (Total = 2501 ) ");
+}
+
+TEST_F(OpenAvi, LargeFramesAreCutTo1024WithOneMessage) {
+    open(greyVideo("large.avi", 1280, 960, 2));
+    EXPECT_EQ(count("AVI or BMP too large (max 1024x1024) !!!!"), 1);
+    EXPECT_EQ(w.OrigWidth, 1280);
+    EXPECT_EQ(w.ImageWidth, 1024);
+    EXPECT_EQ(w.ImageHeight, 960);
+    EXPECT_EQ(w.FrameWidth, 1024);
+    EXPECT_EQ(form.control("FFTsizeGroup").itemIndex(), 1);
+}
+
+TEST_F(OpenAvi, SmallFramesForceTheSmallestAlignmentBox) {
+    open(greyVideo("small.avi", 100, 100, 2));
+    EXPECT_EQ(form.control("FFTsizeGroup").itemIndex(), 0);
+}
+
+TEST_F(OpenAvi, ATextFileNamedAviIsRefusedAndNothingStaysOpen) {
+    testing::writeText(dir.file("fake.avi"), "RIFF? no, just words\n");
+    open(dir.file("fake.avi"));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].kind, MessageKind::Error);
+    EXPECT_EQ(ui.messages[0].text.rfind("Failed to open AVI file", 0), 0u) << ui.messages[0].text;
+    EXPECT_FALSE(w.SequenceOpen);
+    EXPECT_EQ(form.frameCount(), 0);
+    form.control("PreviewSlider").setValueByUser(3);  // nothing to show, nothing to fail
+    EXPECT_EQ(ui.messages.size(), 1u);
+}
+
+TEST_F(OpenAvi, CancelDuringTheFrameLoopStopsAfterTheCurrentFrame) {
+    open(greyVideo("run.avi", 32, 32, 40));
+    w.AlignRun = true;  // a run that decodes every frame
+    std::vector<int> gauge;
+    form.control("Progressgraph").addObserver([&](const ControlModel& m) { gauge.push_back(m.intValue()); });
+    const int callsBefore = ui.pendingEventCalls;
+    const std::size_t dialogsBefore = ui.dialogRequests.size();
+    ui.onProcessEvents = [&](int call) {
+        EXPECT_TRUE(form.runInProgress());
+        EXPECT_TRUE(form.control("MessageWindow").visible());
+        form.control("SelectFileButton").click();  // refused: a run is going on
+        if (call - callsBefore == 10) form.control("BitBtn2").click();
+    };
+    form.FetchAviFrames(w.SourceFile, -1);
+    w.AlignRun = false;
+    EXPECT_EQ(w.CurrentFrame, 8);  // frames 0..8 were handled, Cancel came before frame 9
+    EXPECT_TRUE(w.StopRequested);
+    EXPECT_EQ(ui.dialogRequests.size(), dialogsBefore);
+    EXPECT_TRUE(std::is_sorted(gauge.begin(), gauge.end()));
+    EXPECT_FALSE(form.control("MessageWindow").visible());
+    EXPECT_FALSE(form.runInProgress());
+    EXPECT_EQ(ui.cursor, CursorShape::Arrow);
+}
+
+TEST_F(OpenAvi, RequestingFrameMinusTwoChangesNothing) {
+    const std::string path = dir.file("count.avi");
+    const auto frames = testing::writeCountingVideo(path, 64, 64, 4, "-c:v rawvideo -pix_fmt bgr24");
+    open(path);
+    form.control("PreviewSlider").setValueByUser(2);
+    form.FetchAviFrames(w.SourceFile, -2);
+    EXPECT_EQ(form.previewBitmap(), frames[2]);
+    EXPECT_EQ(w.CurrentFrame, 2);
+}
+
+}  // namespace
+}  // namespace planexor

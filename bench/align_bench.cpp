@@ -1,0 +1,161 @@
+// The align-all run ("Align") over a 500-frame 640x480 uncompressed demo
+// video, through the form's handlers as a user starts it, against the
+// ffmpeg tool decoding the same file in the same run. Counters: ratio is
+// our wall time over the tool's whole run, decode_ratio the same against
+// the tool without its start-up (the same command stopped after one frame),
+// allocs_per_frame the C++ allocations made per registered frame. A second
+// pair of benchmarks times one registration alone.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
+#include <string>
+
+#include "align/registration.h"
+#include "app/main_form.h"
+#include "input/avi_reader.h"
+#include "input/synthetic_planet.h"
+
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+namespace {
+std::atomic<long> allocations{0};
+}
+void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+using namespace planexor;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kFrames = 500;
+const std::string kDirectory = "/tmp/planexor-bench-align";
+
+double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+void runQuietly(const std::string& command) {
+    if (std::system((command + " >/dev/null 2>&1 </dev/null").c_str()) != 0)
+        throw std::runtime_error("failed: " + command);
+}
+
+DemoOptions demoOptions() {
+    DemoOptions options;
+    options.directory = kDirectory;
+    options.frames = kFrames;
+    options.width = 640;
+    options.height = 480;
+    return options;
+}
+
+// Written once per machine and kept in /tmp.
+const std::string& benchVideo() {
+    static const std::string path = [] {
+        const std::string file = kDirectory + "/planet.avi";
+        try {
+            AviReader reader(file);
+            if (reader.frameCount() == kFrames && reader.width() == 640 && reader.height() == 480) return file;
+        } catch (const std::exception&) {
+        }
+        RunProgress quiet;
+        writeDemoSequence(demoOptions(), quiet);
+        return file;
+    }();
+    return path;
+}
+
+// The best of five runs of the tool decoding, single-threaded.
+double toolSeconds(const std::string& arguments) {
+    double best = 1e9;
+    for (int run = 0; run < 5; ++run) {
+        const auto start = Clock::now();
+        runQuietly("ffmpeg -nostdin -threads 1 " + arguments + " -f null -");
+        best = std::min(best, secondsSince(start));
+    }
+    return best;
+}
+
+// A desktop that answers the open dialog with the bench video and does
+// nothing else, so that only the engine is timed.
+class QuietUi : public UiServices {
+public:
+    void showMessage(MessageKind, const std::string& text) override { throw std::runtime_error(text); }
+    bool askYesNo(MessageKind, const std::string&) override { return true; }
+    FileDialogAnswer runFileDialog(const FileDialogRequest&) override { return {true, {benchVideo()}, 1}; }
+    void setCursor(CursorShape) override {}
+    void processPendingEvents() override {}
+    void repaint(const std::string&) override {}
+};
+
+void AlignAll(benchmark::State& state) {
+    const int box = static_cast<int>(state.range(0));
+    const std::string& video = benchVideo();
+    const double tool = toolSeconds("-i " + video);
+    const double startup = toolSeconds("-i " + video + " -frames:v 1");
+
+    QuietUi ui;
+    MemoryUserSettings settings;
+    TMainForm form(ui, settings);
+    form.control("SelectFileButton").click();
+    form.control("FFTsizeGroup").setItemIndexByUser(box == 64 ? 0 : box == 128 ? 1 : 2);
+    form.control("Followme").setChecked(true);
+    form.mouseEvent("PreviewImage", TMainForm::MouseAction::Down, 320, 240, true);
+    if (form.workspace().progstatus != 1) throw std::runtime_error("the feature click was refused");
+
+    form.control("Allignallbutton").click();  // once to warm the caches and size every buffer
+    double best = 1e9;
+    long allocationsPerRun = 0;
+    for (auto _ : state) {
+        const long before = allocations.load();
+        const auto start = Clock::now();
+        form.control("Allignallbutton").click();
+        best = std::min(best, secondsSince(start));
+        allocationsPerRun = allocations.load() - before;
+    }
+    state.counters["ours_ms"] = best * 1e3;
+    state.counters["tool_ms"] = tool * 1e3;
+    state.counters["tool_startup_ms"] = startup * 1e3;
+    state.counters["ratio"] = best / tool;
+    state.counters["decode_ratio"] = best / std::max(1e-3, tool - startup);
+    state.counters["allocs_per_frame"] = static_cast<double>(allocationsPerRun) / kFrames;
+    state.SetItemsProcessed(state.iterations() * kFrames);
+}
+BENCHMARK(AlignAll)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+// One registration of a decoded frame: the transforms, the difference and the quality.
+void RegisterOneFrame(benchmark::State& state) {
+    const int box = static_cast<int>(state.range(0));
+    const DemoOptions options = demoOptions();
+    const Bitmap24 reference = renderDemoFrame(options, 0);
+    const Bitmap24 frame = renderDemoFrame(options, 1);
+    auto workspace = std::make_unique<Workspace>();
+    Workspace& w = *workspace;
+    w.FrameWidth = w.ImageWidth = 640;
+    w.FrameHeight = w.ImageHeight = 480;
+    w.hotx = 320;
+    w.hoty = 240;
+    FftEngine fft;
+    fft.SetupFFT(box);
+    Alignment alignment;
+    alignment.BoxLeft = 320 - box / 2;
+    alignment.BoxTop = 240 - box / 2;
+    RegistrationOptions registration;
+    registration.track = false;
+    buildReferenceSpectrum(alignment, fft, reference, 640, 480, registration);
+    w.CurrentFrame = 1;
+    for (auto _ : state) {
+        const RegistrationResult result = registerFrame(w, alignment, fft, frame, reference, registration);
+        benchmark::DoNotOptimize(result.difference);
+    }
+}
+BENCHMARK(RegisterOneFrame)->Arg(128)->Arg(256)->Unit(benchmark::kMicrosecond);
+
+}  // namespace

@@ -1,0 +1,228 @@
+#pragma once
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "align/fft.h"
+#include "align/quality.h"
+#include "core/bitmap24.h"
+#include "core/workspace.h"
+
+namespace planexor {
+
+// ---------------------------------------------------------------- drawings
+
+// What the window paints over a picture or as a graph, as plain data:
+// coordinates in the picture's pixels (x right, y down), colours 0xRRGGBB.
+namespace drawing_colour {
+inline constexpr std::uint32_t White = 0xFFFFFF;
+inline constexpr std::uint32_t Black = 0x000000;
+inline constexpr std::uint32_t Silver = 0xC0C0C0;
+inline constexpr std::uint32_t Red = 0xFF0000;
+inline constexpr std::uint32_t Green = 0x008000;
+inline constexpr std::uint32_t Blue = 0x0000FF;
+}  // namespace drawing_colour
+
+// A polyline through the points in order. Rectangles and outlines are closed
+// polylines through their corners.
+struct DrawnLine {
+    std::uint32_t colour = drawing_colour::Black;
+    int penWidth = 1;
+    bool dotted = false;
+    bool invert = false;  // XOR with the picture below (the rubber-band box outline)
+    std::vector<GraphPoint> points;
+    bool operator==(const DrawnLine&) const = default;
+};
+
+// The outline of the ellipse inscribed in (left, top)..(right, bottom).
+struct DrawnEllipse {
+    std::uint32_t colour = drawing_colour::White;
+    int left = 0, top = 0, right = 0, bottom = 0;
+    bool operator==(const DrawnEllipse&) const = default;
+};
+
+struct DrawnPixel {
+    std::uint32_t colour = drawing_colour::White;
+    GraphPoint at;
+    bool operator==(const DrawnPixel&) const = default;
+};
+
+// Text with its top-left corner at `at`, in the canvas's default font.
+struct DrawnText {
+    std::uint32_t colour = drawing_colour::Black;
+    GraphPoint at;
+    std::string text;
+    bool operator==(const DrawnText&) const = default;
+};
+
+// Painted in this order: background (graphs only), lines, ellipses, pixels,
+// texts. Over an image nothing but the listed items is painted.
+struct Drawing {
+    bool background = false;  // fill width x height with backgroundColour first
+    std::uint32_t backgroundColour = drawing_colour::White;
+    int width = 0, height = 0;
+    std::vector<DrawnLine> lines;
+    std::vector<DrawnEllipse> ellipses;
+    std::vector<DrawnPixel> pixels;
+    std::vector<DrawnText> texts;
+
+    bool empty() const { return !background && lines.empty() && ellipses.empty() && pixels.empty() && texts.empty(); }
+    bool operator==(const Drawing&) const = default;
+};
+
+// Builds a drawing in place over its previous content, so that redrawing
+// once per frame reuses the storage instead of allocating it anew.
+class DrawingBuilder {
+public:
+    explicit DrawingBuilder(Drawing& drawing);
+    ~DrawingBuilder();  // trims what the new content did not use
+    DrawingBuilder(const DrawingBuilder&) = delete;
+    DrawingBuilder& operator=(const DrawingBuilder&) = delete;
+
+    void background(int width, int height, std::uint32_t colour);
+    DrawnLine& line(std::uint32_t colour, int penWidth = 1, bool dotted = false);  // add points to it
+    void segment(std::uint32_t colour, GraphPoint from, GraphPoint to, int penWidth = 1);
+    void ellipse(std::uint32_t colour, int left, int top, int right, int bottom);
+    void pixel(std::uint32_t colour, GraphPoint at);
+    void text(std::uint32_t colour, GraphPoint at, std::string_view text);
+
+private:
+    Drawing& drawing_;
+    std::size_t lines_ = 0, ellipses_ = 0, pixels_ = 0, texts_ = 0;
+};
+
+// The 250 x 200 graphs of the "Registration properties" window.
+inline constexpr int GraphWidth = 250;
+inline constexpr int GraphHeight = 200;
+
+// Background, frame and the silver grid shared by both graphs.
+void drawGraphGrid(DrawingBuilder& builder);
+// The power-spectrum graph of one box.
+void drawQualityGraph(const QualityGraph& graph, Drawing& into);
+
+// The feature marks: the circle of radius 15 and four ticks around (x, y)
+// and the box (left, top)..(left + size, top + size), white.
+void drawFeatureMarks(DrawingBuilder& builder, int x, int y, int boxLeft, int boxTop, int size, bool centrePixel);
+// The XOR outline of an alignment box of `size` centred on (x, y).
+void drawBoxOutline(DrawingBuilder& builder, int x, int y, int size);
+
+// ------------------------------------------------------- alignment state
+
+// The alignment feature, its reference spectrum and the state that carries
+// from one registration to the next. One lives for the whole run; the
+// planes are allocated once.
+struct Alignment {
+    int referenceSize = 0;  // N the reference spectrum was built at; 0: none
+    std::int32_t BoxLeft = 0, BoxTop = 0;
+    std::int32_t TrackX = 0, TrackY = 0;
+    std::int32_t TrackVelX = 0, TrackVelY = 0;
+    double PrevPeak = 0.0;
+    bool RealignRequested = false;
+    bool WaitingForClick = false;
+    std::int32_t ClickX = 0, ClickY = 0;
+    float FilterRadius2 = 0.0f;
+
+    // The whole displacement found for the last frame registered in this
+    // run, per field, from which the prediction term is taken.
+    struct Found {
+        int frame = -1;
+        int x = 0, y = 0;
+    };
+    Found lastFound[2];
+
+    TSpectrumPlane RefRe, RefIm;
+
+    // Tracking starts over: at a run's start, a feature click, "Recalc FFT".
+    void resetTrack();
+};
+
+// The controls registration reads, taken once per run or per call.
+struct RegistrationOptions {
+    bool fftFilter = true;
+    double fftFilterRadius = 10.0;
+    bool normalize = true;
+    int correlationType = 0;  // 0 cross, 1 phase
+    bool track = true;
+    bool predict = false;
+    bool interlaced = false;
+    bool resampled = false;
+    float resampleFactor = 2.0f;
+    int qualityFilter = 12;
+};
+
+// Builds the reference spectrum from the box (BoxLeft, BoxTop) of `frame`:
+// grey values less their mean, transformed, low-passed when asked. Pixels
+// outside frameWidth x frameHeight (and outside the bitmap) count as 0.
+// Returns the box's quality; the engine is left holding its radial profile.
+float buildReferenceSpectrum(Alignment& alignment, FftEngine& fft, const Bitmap24& frame, int frameWidth,
+                             int frameHeight, const RegistrationOptions& options);
+
+// The first half of a registration: the box at (BoxLeft, BoxTop) plus the
+// tracking offset is correlated with the reference. The engine's SpecRe
+// then holds the correlation surface (zero shift at [0][0]).
+struct CorrelationPeak {
+    int offsetX = 0, offsetY = 0;  // box offset used (tracking and prediction)
+    bool outside = false;          // that box left the frame
+    int indexA = 0, indexB = 0;    // peak cell, [column][row]
+    double height = 0.0;
+};
+CorrelationPeak correlateFrame(Alignment& alignment, FftEngine& fft, const Bitmap24& frame, int frameWidth,
+                               int frameHeight, const RegistrationOptions& options);
+
+// True when the misalignment question must be asked for this peak.
+bool alignmentLost(const Alignment& alignment, const CorrelationPeak& peak, bool misalignWarning);
+
+// The second half: the displacement from the peak (or from the user's click
+// on the feature, in frame pixels), tracking, the registration difference
+// against `reference` and the quality, all stored in the frame's record by
+// the field rule (first field of an interlaced frame into the Field values).
+// The engine's profile is left as the quality's.
+struct RegistrationResult {
+    int localX = 0, localY = 0;  // shift found within the box
+    int foundX = 0, foundY = 0;  // feature position relative to the box's origin (nx, ny of the box)
+    int markX = 0, markY = 0;    // where the feature was found in this frame
+    int shiftX = 0, shiftY = 0;  // what was stored
+    float difference = 0.0f;
+    float quality = 0.0f;
+    bool outside = false;
+};
+RegistrationResult finishRegistration(Workspace& workspace, Alignment& alignment, FftEngine& fft,
+                                      const Bitmap24& frame, const Bitmap24& reference, const CorrelationPeak& peak,
+                                      std::optional<GraphPoint> userClick, const RegistrationOptions& options);
+
+// Both halves without a misalignment question.
+RegistrationResult registerFrame(Workspace& workspace, Alignment& alignment, FftEngine& fft, const Bitmap24& frame,
+                                 const Bitmap24& reference, const RegistrationOptions& options);
+
+// ----------------------------------------------------------- ranking
+
+// Stores the quality of the current frame (or field) by the field rule.
+void storeQuality(Workspace& workspace, bool interlaced, float quality);
+
+// Ranking[0..last] := frames 0..last by falling quality; equal qualities keep
+// ascending frame numbers, and excluded frames come after every used one.
+// StackQuality entries stay where they are.
+void SortRanking(Workspace& workspace, int last);
+
+// The rank up to which a chained stack takes frames: the first rank whose
+// quality falls below lowerQualityPercent of the best ends it before itself,
+// reaching the last rank takes all.
+int chainCutRank(const Workspace& workspace, int lastRank, int lowerQualityPercent);
+
+// The quality and difference curves of the ranked frames.
+struct RegistrationGraph {
+    std::vector<GraphPoint> qualityCurve;     // red, from (0, 0), one point per rank
+    std::vector<GraphPoint> differenceCurve;  // blue, from (0, 201), one point per rank
+    int firstDottedRank = -1;                 // both curves dotted from this rank on; -1: never
+    int differenceCutY = 201;                 // blue horizontal line over the whole width
+    int rankMarkerX = -1;                     // green vertical line (0..201) at the browsed rank; -1: none
+};
+RegistrationGraph buildRegistrationGraph(const Workspace& workspace, int lastRank, int lowerQualityPercent,
+                                         int differenceCutPercent);
+// x of the green rank marker for rank `rank` of 0..lastRank.
+int rankMarkerX(int rank, int lastRank);
+void drawRegistrationGraph(const RegistrationGraph& graph, Drawing& into);
+
+}  // namespace planexor

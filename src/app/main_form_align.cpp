@@ -1,0 +1,578 @@
+// Handlers of the align page: the alignment feature, registration of one
+// frame and of all frames, the ranking and the graphs of the properties window.
+#include <algorithm>
+#include <charconv>
+#include <chrono>
+#include <cmath>
+
+#include "app/main_form.h"
+#include "app/run_scope.h"
+#include "core/error.h"
+#include "core/pixel.h"
+#include "input/still_frames.h"
+#include "stack/frame_preparation.h"
+
+namespace planexor {
+namespace {
+
+constexpr const char* BorderMessage = " Alignment feature too close to image border ";
+constexpr const char* NoFeatureMessage = "No alignment feature chosen: click the feature on the preview first";
+constexpr const char* NoFramesMessage = "No frames selected: include at least one frame in the frame list to align";
+constexpr const char* NothingOpenMessage = "No sequence of frames is open: there is nothing to align";
+constexpr const char* RealignQuestion = " Is the alignment lost ? \n\r Click OK to realign on feature ";
+
+int boxSizeFor(const ControlModel& group) { return 1 << (std::clamp(group.itemIndex(), 0, 2) + 6); }
+
+int frameSlot(int frame) { return std::clamp(frame, 0, LastFrameNumber); }
+
+// A value in its shortest decimal form; fifteen digits hide binary residue.
+std::string decimalText(double value) {
+    if (!std::isfinite(value)) return "0";
+    char digits[32];
+    const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 15);
+    return std::string(digits, result.ptr);
+}
+
+// AlignRun holds only while frames are registered, however the loop ends.
+class AlignRunFlag {
+public:
+    explicit AlignRunFlag(Workspace& workspace) : workspace_(workspace) { workspace_.AlignRun = true; }
+    ~AlignRunFlag() { workspace_.AlignRun = false; }
+    AlignRunFlag(const AlignRunFlag&) = delete;
+    AlignRunFlag& operator=(const AlignRunFlag&) = delete;
+
+private:
+    Workspace& workspace_;
+};
+
+// A chained run is one press of "Align & stack"; a failure must not leave
+// the next plain "Align" chaining.
+class ChainReset {
+public:
+    explicit ChainReset(bool& chain) : chain_(chain) {}
+    ~ChainReset() { chain_ = false; }
+    ChainReset(const ChainReset&) = delete;
+    ChainReset& operator=(const ChainReset&) = delete;
+
+private:
+    bool& chain_;
+};
+
+}  // namespace
+
+void TMainForm::bindAlignHandlers() {
+    alignImage_ = &image("AlignImage");
+    // Handlers that decode a frame or change what a running loop registers
+    // against wait for the loop; those a loop itself needs (Re-Align, the
+    // realign click) never do.
+    bind("FFTsizeGroup", "FFTsizeGroupClick", true, [this] { FFTsizeGroupClick(); });
+    bind("AlignOneBUtton", "Alignonebuttonclick", true, [this] { Alignonebuttonclick(); });
+    bind("Allignallbutton", "AlignallButtonClick", true, [this] { AlignallButtonClick(); });
+    bind("AlignStackButton", "AlignStackButtonClick", true, [this] { AlignStackButtonClick(); });
+    bind("AlignSlider", "AlignSliderChange", true, [this] { AlignSliderChange(); });
+    bind("FFTFilterspin", "FFTFilterspinChange", false, [this] { FFTFilterspinChange(); });
+    bind("FFTFilter", "FFTFilterClick", false, [this] { FFTFilterClick(); });
+    bind("QualityFilter", "QualityFilterChange", false, [this] { QualityFilterChange(); });
+    bind("Misalignwarning", "MisalignwarningClick", false, [this] { MisalignwarningClick(); });
+    bind("Haltbutton", "HaltbuttonClick", false, [this] { HaltbuttonClick(); });
+}
+
+int TMainForm::alignBoxSize() const { return boxSizeFor(control("FFTsizeGroup")); }
+
+// Settings restored silently may have changed the box without a click.
+void TMainForm::prepareFft() {
+    const int size = alignBoxSize();
+    if (fft_.FFTSize != size) fft_.SetupFFT(size);
+}
+
+RegistrationOptions TMainForm::registrationOptions() const {
+    RegistrationOptions options;
+    options.fftFilter = control("FFTFilter").checked();
+    options.fftFilterRadius = control("FFTFilterspin").value();
+    options.normalize = control("Normalize").checked();
+    options.correlationType = std::clamp(control("Correlationtype").itemIndex(), 0, 1);
+    options.track = control("Followme").checked();
+    options.predict = control("PredictTrack").checked();
+    options.interlaced = control("Interlaced").checked();
+    options.resampled = control("Resampled").checked();
+    options.resampleFactor = workspace_->ResampleFactor;
+    options.qualityFilter = control("QualityFilter").intValue();
+    return options;
+}
+
+// ------------------------------------------------------ the alignment feature
+
+void TMainForm::FFTsizeGroupClick() {
+    PreviewSliderChange();
+    const int size = alignBoxSize();
+    fft_.SetupFFT(size);
+    // The box is pulled back into the 352 x 288 frame it was first made for.
+    if (alignment_.BoxLeft + size >= 352) alignment_.BoxLeft = 176 - size / 2;
+    if (alignment_.BoxTop + size >= 288) alignment_.BoxTop = 144 - size / 2;
+    control("FFTWindow").setCaption("FFT spectrum " + std::to_string(size) + "x" + std::to_string(size));
+    // A reference of the old size would be correlated with spectra of the
+    // new one: it is rebuilt at the same feature, or a new click is needed.
+    if (workspace_->progstatus >= 1 && alignment_.referenceSize != 0 && alignment_.referenceSize != size &&
+        !rebuildReference())
+        ui_.showMessage(MessageKind::Warning, BorderMessage);
+}
+
+void TMainForm::PreviewImageMouseMove(int x, int y) {
+    Workspace& w = *workspace_;
+    if (alignment_.WaitingForClick) return;  // the outline belongs to AlignImage meanwhile
+    const bool excluded = w.FrameRecs[frameSlot(control("PreviewSlider").intValue())].Excluded != 0;
+    if (!w.SequenceOpen || excluded) {
+        if (excluded) ui_.setCursor(CursorShape::NotAllowed);
+        return;
+    }
+    const int half = alignBoxSize() / 2;
+    const bool cross = x >= half && y >= half && w.ImageHeight - 1 - y >= half && w.ImageWidth - 1 - x >= half;
+    ui_.setCursor(cross ? CursorShape::Cross : CursorShape::Arrow);
+    RubberX = cross ? x : -1;
+    RubberY = cross ? y : -1;
+    ui_.repaint("PreviewImage");
+    w.usedframes = w.countUsedFrames(nearest(control("PreviewSlider").maximum()));
+    updateFramesLabel();
+}
+
+void TMainForm::PreviewImageMouseDown(int x, int y) {
+    Workspace& w = *workspace_;
+    if (!w.SequenceOpen) return;
+    if (w.FrameRecs[frameSlot(control("PreviewSlider").intValue())].Excluded != 0) return;
+    w.StopRequested = false;
+    control("TabSheet2").setVisible(true);
+    prepareFft();
+    const int size = fft_.FFTSize, half = size / 2;
+    if (!(x > half && x < w.ImageWidth - 1 - half && y > half && y < w.ImageHeight - 1 - half)) {
+        ui_.showMessage(MessageKind::Warning, BorderMessage);
+        return;
+    }
+    w.progstatus = 1;
+    PreviewSliderChange();
+    control("AlignSlider").setVisible(false);
+    control("Label4").setVisible(false);
+    alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
+    control("AlignOneBUtton").setEnabled(true);
+    Bitmap24& spectrum = image("imgFFT");
+    spectrum.resize(250, 250);
+    spectrum.fill(255, 255, 255);
+    fftNotDefined_ = true;
+
+    alignment_.resetTrack();
+    w.hotx = x;
+    w.hoty = y;
+    alignment_.BoxLeft = x - half;
+    alignment_.BoxTop = y - half;
+    w.refframe = nearest(control("PreviewSlider").value());
+    w.CurrentField = 1;  // the preview holds the whole frame, or its second field
+    control("ShowFFTbox").setCheckedByUser(true);
+    control("Showgraphbox").setCheckedByUser(true);
+    CalculateReferenceFFT();
+    control("PageControl1").setItemIndexByUser(1);
+    if (control("ShowFFTbox").checked()) control("FFTWindow").setVisible(true);
+    Alignonebuttonclick();
+    if (control("Showgraphbox").checked()) control("Propertywindow").setVisible(true);
+    control("SelectFrameswindow").setVisible(false);
+    RubberX = RubberY = -1;
+}
+
+void TMainForm::makeReferenceImage() {
+    const Workspace& w = *workspace_;
+    Image1_ = referenceFrame_;
+    if (control("Interlaced").checked())
+        SplitField(Image1_, 0, control("InterlaceHoriz").checked(), w.FrameWidth, w.FrameHeight);
+}
+
+void TMainForm::CalculateReferenceFFT() {
+    Workspace& w = *workspace_;
+    prepareFft();
+    referenceFrame_ = preview_;
+    *alignImage_ = preview_;
+    makeReferenceImage();
+    buildReferenceSpectrum(alignment_, fft_, preview_, w.FrameWidth, w.FrameHeight, registrationOptions());
+    noteProfileOwner();
+    EstimateQuality();
+    alignMarks_ = {true, false, w.hotx, w.hoty, alignment_.BoxLeft, alignment_.BoxTop, fft_.FFTSize};
+    ui_.repaint("AlignImage");
+}
+
+bool TMainForm::rebuildReference() {
+    Workspace& w = *workspace_;
+    const int size = fft_.FFTSize, half = size / 2;
+    const bool fits = w.hotx > half && w.hotx < w.ImageWidth - 1 - half && w.hoty > half &&
+                      w.hoty < w.ImageHeight - 1 - half && !referenceFrame_.empty();
+    if (!fits) {
+        alignment_.referenceSize = 0;
+        alignMarks_.shown = false;
+        return false;
+    }
+    alignment_.BoxLeft = w.hotx - half;
+    alignment_.BoxTop = w.hoty - half;
+    makeReferenceImage();
+    buildReferenceSpectrum(alignment_, fft_, referenceFrame_, w.FrameWidth, w.FrameHeight, registrationOptions());
+    *alignImage_ = referenceFrame_;
+    alignMarks_ = {true, false, w.hotx, w.hoty, alignment_.BoxLeft, alignment_.BoxTop, size};
+    ui_.repaint("AlignImage");
+    return true;
+}
+
+void TMainForm::ensureReference() {
+    prepareFft();
+    if (workspace_->progstatus < 1 || alignment_.referenceSize == 0) throw PlanexorError(NoFeatureMessage);
+    if (alignment_.referenceSize != fft_.FFTSize && !rebuildReference()) throw PlanexorError(NoFeatureMessage);
+}
+
+void TMainForm::Alignonebuttonclick() {
+    Workspace& w = *workspace_;
+    ensureReference();
+    alignment_.PrevPeak = 0.0;
+    alignment_.resetTrack();
+    RegisterFrame();
+    const double size = fft_.FFTSize;
+    const double perPixel = w.FrameRecs[frameSlot(w.CurrentFrame)].Difference / size / size;
+    control("Label4").setCaption("Image Difference " + decimalText(std::trunc(perPixel * 1000.0) * 0.001));
+}
+
+// ------------------------------------------------------------ registration
+
+void TMainForm::RegisterFrame() {
+    Workspace& w = *workspace_;
+    ensureReference();
+    const RegistrationOptions options = registrationOptions();
+    const bool showTrace = control("Showtracebox").checked();
+    if (showTrace) *alignImage_ = preview_;
+    control("Label4").setCaption("Processing frame " + std::to_string(w.CurrentFrame + 1) + " of " +
+                                 std::to_string(w.usedframes));
+
+    const CorrelationPeak peak = correlateFrame(alignment_, fft_, preview_, w.FrameWidth, w.FrameHeight, options);
+    if (control("ShowFFTbox").checked()) {
+        image("imgFFT") = fft_.MakeSpectrumImage(fft_.SpecRe, &fft_.SpecIm, 1.0f);
+        fftNotDefined_ = false;
+        ui_.repaint("imgFFT");
+    }
+    std::optional<GraphPoint> click;
+    if (alignmentLost(alignment_, peak, control("Misalignwarning").checked())) click = askForRealign();
+
+    const RegistrationResult result =
+        finishRegistration(w, alignment_, fft_, preview_, Image1_, peak, click, options);
+    noteProfileOwner();
+    control("Label3").setCaption(std::to_string(result.localX) + " " + std::to_string(result.localY));
+    control("Label1").setCaption(std::to_string(result.foundX) + " " + std::to_string(result.foundY));
+    if (showTrace) {
+        const int half = fft_.FFTSize / 2;
+        alignMarks_ = {true, true, result.markX, result.markY, result.markX - half, result.markY - half,
+                       fft_.FFTSize};
+    }
+    showQualityGraph();
+    ui_.repaint("AlignImage");
+}
+
+std::optional<GraphPoint> TMainForm::askForRealign() {
+    Workspace& w = *workspace_;
+    const bool progressShown = control("MessageWindow").visible();
+    control("FFTWindow").setVisible(false);
+    control("Propertywindow").setVisible(false);
+    control("MessageWindow").setVisible(false);
+    std::optional<GraphPoint> click;
+    if (ui_.askYesNo(MessageKind::Warning, RealignQuestion)) {
+        alignment_.WaitingForClick = true;
+        alignment_.RealignRequested = false;
+        RubberX = RubberY = -1;
+        {
+            // Counts as a run, so that closing the window cancels the wait
+            // instead of pulling the form away underneath it.
+            RunScope waiting(*this, "", "", false);
+            ui_.setCursor(CursorShape::Cross);
+            while (alignment_.WaitingForClick && !w.StopRequested) ui_.processPendingEvents();
+        }
+        if (!alignment_.WaitingForClick) click = GraphPoint{alignment_.ClickX, alignment_.ClickY};
+        alignment_.WaitingForClick = false;  // a cancelled wait keeps the peak that was found
+        RubberX = RubberY = -1;
+        ui_.setCursor(runInProgress() ? CursorShape::Hourglass : CursorShape::Arrow);
+        ui_.repaint("AlignImage");
+    }
+    if (control("ShowFFTbox").checked()) control("FFTWindow").setVisible(true);
+    if (control("Showgraphbox").checked()) control("Propertywindow").setVisible(true);
+    // Cancel hides the progress window for good; otherwise it comes back as it was.
+    if (progressShown && !w.StopRequested) control("MessageWindow").setVisible(true);
+    return click;
+}
+
+void TMainForm::AlignImageMouseDown(int x, int y) {
+    if (!alignment_.WaitingForClick) return;
+    alignment_.ClickX = x;
+    alignment_.ClickY = y;
+    alignment_.WaitingForClick = false;
+}
+
+void TMainForm::AlignImageMouseMove(int x, int y) {
+    if (!alignment_.WaitingForClick) return;
+    RubberX = x;
+    RubberY = y;
+    ui_.repaint("AlignImage");
+}
+
+void TMainForm::HaltbuttonClick() { alignment_.RealignRequested = true; }
+
+void TMainForm::MisalignwarningClick() {
+    settings_.writeBool("Settings", "Misalignwarning", control("Misalignwarning").checked());
+}
+
+// ----------------------------------------------------------------- quality
+
+void TMainForm::noteProfileOwner() {
+    profileFrame_ = frameSlot(workspace_->CurrentFrame);
+    profileFirstField_ = control("Interlaced").checked() && workspace_->CurrentField == 0;
+}
+
+void TMainForm::EstimateQuality() {
+    Workspace& w = *workspace_;
+    const float quality = spectrumQuality(fft_.RadialProfile, control("QualityFilter").intValue());
+    // The profile in memory is of the box scored last; a frame shown since
+    // (browsing the ranking) must not receive its score.
+    if (profileFrame_ >= 0) {
+        TFrameRec& record = w.FrameRecs[profileFrame_];
+        (profileFirstField_ ? record.FieldQuality : record.Quality) = quality;
+    }
+    showQualityGraph();
+}
+
+void TMainForm::showQualityGraph() {
+    qualityGraph_ = buildQualityGraph(fft_.RadialProfile, fft_.RadialProfileMax, GammaTable.values,
+                                      control("QualityFilter").intValue(), control("FFTFilter").checked(),
+                                      control("FFTFilterspin").value());
+    drawQualityGraph(qualityGraph_, graphDrawing_);
+    ui_.repaint("imgGraph");
+}
+
+void TMainForm::QualityFilterChange() {
+    settings_.writeInteger("Settings", "QualityFilter", control("QualityFilter").intValue());
+    EstimateQuality();
+}
+
+void TMainForm::FFTFilterspinChange() {
+    settings_.writeInteger("Settings", "FFTFilter", nearest(control("FFTFilterspin").value()));
+    EstimateQuality();
+}
+
+void TMainForm::FFTFilterClick() {
+    const ControlModel& slider = control("AlignSlider");
+    const int x = rankMarkerX(slider.intValue(), nearest(slider.maximum()));
+    graphDrawing_.lines.push_back({drawing_colour::Green, 1, false, false, {{x, 0}, {x, 201}}});
+    ui_.repaint("imgGraph");
+}
+
+// ------------------------------------------------------------ align-all run
+
+void TMainForm::alignDecodedFrame(Bitmap24& frame) {
+    Workspace& w = *workspace_;
+    // The align-all run checks the reference before it starts; a loop that
+    // merely reads frames with nothing to register against only shows them.
+    if (w.progstatus < 1 || alignment_.referenceSize == 0) return;
+    if (control("Interlaced").checked()) {
+        const bool columns = control("InterlaceHoriz").checked();
+        unsplitFrame_ = frame;
+        w.CurrentField = 0;
+        SplitField(frame, 0, columns, w.FrameWidth, w.FrameHeight);
+        RegisterFrame();
+        w.CurrentField = 1;
+        frame = unsplitFrame_;
+        SplitField(frame, 1, columns, w.FrameWidth, w.FrameHeight);
+        RegisterFrame();
+    } else {
+        w.CurrentField = 1;
+        RegisterFrame();
+    }
+    ui_.repaint("AlignImage");
+}
+
+void TMainForm::AlignallButtonClick() {
+    Workspace& w = *workspace_;
+    ChainReset chainEnds(ChainRun);
+    if (!w.SequenceOpen) throw PlanexorError(NothingOpenMessage);
+    ensureReference();
+    const int last = std::clamp(nearest(control("PreviewSlider").maximum()), 0, LastFrameNumber);
+    w.usedframes = w.countUsedFrames(last);
+    if (w.usedframes == 0) {
+        ui_.showMessage(MessageKind::Warning, NoFramesMessage);
+        return;
+    }
+    const auto started = std::chrono::steady_clock::now();
+    w.progstatus = 2;
+    control("ShowFFTbox").setCheckedByUser(false);
+    for (TFrameRec& record : w.FrameRecs) {
+        const std::uint8_t excluded = record.Excluded;
+        record = TFrameRec{};
+        record.Excluded = excluded;
+    }
+    w.Ranking.fill(TRankEntry{});
+
+    alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
+    const auto sizeCaption = [&w] {
+        return "Image : " + std::to_string(w.ImageWidth) + "x" + std::to_string(w.ImageHeight);
+    };
+    control("Stackimagesize").setCaption(sizeCaption());
+    control("Label4").setVisible(true);
+    if (control("UseDarkFrame").checked() && (w.FrameWidth != w.DarkWidth || w.FrameHeight != w.DarkHeight))
+        ui_.showMessage(MessageKind::Warning, " darkframe size does not match imagesize !!");
+    if (control("UseFlatfield").checked() && (w.FrameWidth != w.FlatWidth || w.FrameHeight != w.FlatHeight))
+        ui_.showMessage(MessageKind::Warning, " flatfield size does not match imagesize !!");
+    const bool misalignWarning = control("Misalignwarning").checked();
+    if (misalignWarning) control("Haltbutton").setVisible(true);
+
+    alignment_.PrevPeak = 0.0;
+    control("Optimizebutton").setEnabled(true);
+    control("AlignSlider").setVisible(false);
+    w.StopRequested = false;
+    control("TabSheet3").setVisible(true);
+    {
+        RunScope scope(*this, "Alignment processing", "");
+        AlignRunFlag running(w);
+        alignment_.resetTrack();
+        const int half = fft_.FFTSize / 2;
+        alignment_.BoxLeft = w.hotx - half;
+        alignment_.BoxTop = w.hoty - half;
+        control("AlignSlider").setRange(0, last);
+        if (w.StillFrames) {
+            StillFrameSource source(w.FrameFiles, last + 1, w.JpegFrames);
+            const char* prefix = w.JpegFrames ? "Planexor processing JPG: " : "Planexor processing BMP: ";
+            const auto handOn = [&](int frame, Bitmap24& decoded) {
+                // A smaller still frame shrinks the working image from here on.
+                if (decoded.width() < w.ImageWidth) w.ImageWidth = w.FrameWidth = decoded.width();
+                if (decoded.height() < w.ImageHeight) w.ImageHeight = w.FrameHeight = decoded.height();
+                setCaption(prefix + w.FrameFiles[frame]);
+                if (misalignWarning) control("Haltbutton").setVisible(true);
+                alignDecodedFrame(decoded);
+            };
+            HandlerProgress progress(*this);
+            const LoopOutcome outcome = runFrameLoop(w, source, {0, last}, preview_, handOn, progress);
+            if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
+        } else {
+            FetchAviFrames(w.SourceFile, -1);
+        }
+    }
+    control("Haltbutton").setVisible(false);
+    control("Stackimagesize").setCaption(sizeCaption());
+
+    const auto elapsedNote = [&] {
+        const double elapsed =
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
+        const long long milliseconds = std::llround(elapsed);
+        const double perImage = nearest(elapsed / std::max(w.usedframes, 1) * 1000.0) * 0.001;
+        std::string memo = control("Memo2").caption();
+        if (!memo.empty()) memo += "\n";
+        memo += "Time per image :" + decimalText(perImage) + " ms\nTotal Time     :" +
+                std::to_string(milliseconds) + " ms";
+        control("Memo2").setCaption(memo);
+    };
+    if (w.StopRequested) {
+        // What was registered stays; no ranking, graph or chaining follows.
+        elapsedNote();
+        return;
+    }
+
+    double total = 0.0;
+    for (int k = 0; k <= last; ++k) {
+        total += w.FrameRecs[k].Difference;
+        w.Ranking[k].Frame = k;
+        w.Ranking[k].Quality = w.FrameRecs[k].Quality;
+    }
+    if (control("Resampled").checked()) total = 1.0;
+    SortRanking(w, last);
+
+    control("PreviewSlider").setValue(0);
+    PreviewSliderChange();
+    const int lastRank = std::max(w.usedframes - 1, 0);
+    control("AlignSlider").setRange(0, lastRank);
+    control("StackSlider").setRange(0, lastRank);
+    ControlModel& stackList = control("StackFramesList");
+    const auto& frameItems = control("SelectFramesChecklist").listItems();
+    stackList.clearList();
+    for (int rank = 0; rank <= lastRank && rank < w.usedframes; ++rank) {
+        const int frame = w.Ranking[rank].Frame;
+        if (frame >= 0 && frame < static_cast<int>(frameItems.size()))
+            stackList.addListItem(frameItems[frame].text, frameItems[frame].checked);
+    }
+    const int cutRank = ChainRun ? chainCutRank(w, lastRank, control("OptimizeQualitySpin").intValue()) : 0;
+    if (total == 0.0) total = 1e-10;
+    DifferenceTotal = total * 0.001;
+    DrawRegistrationGraph();
+    ui_.setCursor(CursorShape::Arrow);
+    // Optimizing (AutoOptimize) follows here once it exists; until then the
+    // run ends with the registration as found.
+
+    control("Messagewinlabel2").setCaption(" ");
+    control("MessageWindow").setVisible(false);
+    StackSliderChange();
+    if (ChainRun) {
+        control("StackSlider").setValue(cutRank);
+        control("FFTWindow").setVisible(false);
+        control("Propertywindow").setVisible(false);
+        control("PageControl1").setItemIndexByUser(2);
+        ui_.repaint("TabSheet3");
+        StackButtonClick();
+        control("PageControl1").setItemIndexByUser(3);
+        // Entering the page may have processed the new stack already.
+        if (w.StackReady) ProcessButtonClick();
+    }
+    elapsedNote();
+}
+
+void TMainForm::AlignStackButtonClick() {
+    ChainRun = true;
+    control("ShowFFTbox").setCheckedByUser(false);
+    AlignallButtonClick();
+}
+
+void TMainForm::DrawRegistrationGraph() {
+    registrationGraph_ = buildRegistrationGraph(*workspace_, nearest(control("AlignSlider").maximum()),
+                                                control("OptimizeQualitySpin").intValue(),
+                                                control("differencecutslider").intValue());
+    drawRegistrationGraph(registrationGraph_, graphDrawing_);
+    ui_.repaint("imgGraph");
+}
+
+void TMainForm::AlignSliderChange() {
+    Workspace& w = *workspace_;
+    const ControlModel& slider = control("AlignSlider");
+    const int rank = std::clamp(slider.intValue(), 0, LastFrameNumber);
+    if (w.SequenceOpen) {
+        loadFrame(frameSlot(w.Ranking[rank].Frame));
+        ui_.repaint("PreviewImage");
+    }
+    DrawRegistrationGraph();
+    registrationGraph_.rankMarkerX = rankMarkerX(rank, nearest(slider.maximum()));
+    drawRegistrationGraph(registrationGraph_, graphDrawing_);
+}
+
+// ---------------------------------------------------------------- overlays
+
+const Drawing& TMainForm::overlay(std::string_view imageControl) const {
+    if (imageControl == "PreviewImage") {
+        DrawingBuilder builder(previewOverlay_);
+        if (RubberX >= 0 && RubberY >= 0 && !alignment_.WaitingForClick)
+            drawBoxOutline(builder, RubberX, RubberY, alignBoxSize());
+        return previewOverlay_;
+    }
+    if (imageControl == "AlignImage") {
+        DrawingBuilder builder(alignOverlay_);
+        const AlignMarks& m = alignMarks_;
+        if (m.shown) drawFeatureMarks(builder, m.x, m.y, m.boxLeft, m.boxTop, m.size, m.centrePixel);
+        if (alignment_.WaitingForClick && RubberX >= 0 && RubberY >= 0)
+            drawBoxOutline(builder, RubberX, RubberY, fft_.FFTSize);
+        return alignOverlay_;
+    }
+    if (imageControl == "imgFFT") {
+        DrawingBuilder builder(fftOverlay_);
+        const Bitmap24* spectrum = findImage("imgFFT");
+        if (fftNotDefined_ && spectrum)
+            builder.text(drawing_colour::Black, {spectrum->width() / 2 - 40, spectrum->height() / 2 - 16},
+                         " Not defined ");
+        return fftOverlay_;
+    }
+    if (imageControl == "imgGraph") return graphDrawing_;
+    static const Drawing nothing;
+    return nothing;
+}
+
+}  // namespace planexor

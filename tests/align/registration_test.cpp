@@ -1,0 +1,385 @@
+#include "align/registration.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <new>
+#include <numeric>
+#include <vector>
+
+#include "core/error.h"
+#include "input/synthetic_planet.h"
+
+// Counts allocations so that a test can prove a registration makes none.
+// A sanitizer build keeps its own allocator.
+namespace {
+std::atomic<long> allocations{0};
+}
+#ifndef __SANITIZE_ADDRESS__
+#define PLANEXOR_COUNTS_ALLOCATIONS 1
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+void* operator new(std::size_t size) {
+    ++allocations;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+#endif
+
+namespace planexor {
+namespace {
+
+// Random 4 x 4 blocks, defined everywhere so that a frame can be the same
+// scene moved by any amount.
+std::uint8_t texture(int x, int y, int channel) {
+    const unsigned h = static_cast<unsigned>(x >> 2) * 73856093u ^ static_cast<unsigned>(y >> 2) * 19349663u ^
+                       static_cast<unsigned>(channel + 1) * 83492791u;
+    return static_cast<std::uint8_t>((h * 2654435761u) >> 24);
+}
+
+// The scene with its content moved by (dx, dy): right and down for positive values.
+Bitmap24 movedScene(int width, int height, int dx, int dy) {
+    Bitmap24 image(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c) image.pixel(x, y)[c] = texture(x - dx, y - dy, c);
+    return image;
+}
+
+Bitmap24 uniform(int width, int height, std::uint8_t value) {
+    Bitmap24 image(width, height);
+    image.fill(value, value, value);
+    return image;
+}
+
+class Registration : public ::testing::Test {
+protected:
+    // The feature at (x, y) of `frame`, clicked as the reference of frame 0.
+    void click(const Bitmap24& frame, int x, int y, int size = 64) {
+        fft.SetupFFT(size);
+        w.FrameWidth = w.ImageWidth = frame.width();
+        w.FrameHeight = w.ImageHeight = frame.height();
+        w.hotx = x;
+        w.hoty = y;
+        alignment.BoxLeft = x - size / 2;
+        alignment.BoxTop = y - size / 2;
+        alignment.resetTrack();
+        alignment.PrevPeak = 0;
+        reference = frame;
+        referenceQuality = buildReferenceSpectrum(alignment, fft, frame, w.FrameWidth, w.FrameHeight, options);
+    }
+    RegistrationResult align(int frameNumber, const Bitmap24& frame) {
+        w.CurrentFrame = frameNumber;
+        return registerFrame(w, alignment, fft, frame, reference, options);
+    }
+
+    FftEngine fft;
+    std::unique_ptr<Workspace> workspace = std::make_unique<Workspace>();
+    Workspace& w = *workspace;
+    Alignment alignment;
+    RegistrationOptions options;
+    Bitmap24 reference;
+    float referenceQuality = 0;
+};
+
+TEST_F(Registration, ContentMovedRightAndDownGivesPositiveShiftsForBothCorrelations) {
+    options.track = false;
+    click(movedScene(200, 160, 0, 0), 100, 80);
+    for (int type : {0, 1}) {
+        SCOPED_TRACE(type);
+        options.correlationType = type;
+        const RegistrationResult same = align(0, reference);
+        EXPECT_EQ(same.shiftX, 0);
+        EXPECT_EQ(same.shiftY, 0);
+        EXPECT_EQ(same.difference, 0.0f);
+
+        const RegistrationResult moved = align(1, movedScene(200, 160, 3, 2));
+        EXPECT_EQ(w.FrameRecs[1].ShiftX, 3);
+        EXPECT_EQ(w.FrameRecs[1].ShiftY, 2);
+        EXPECT_EQ(moved.localX, 3);
+        EXPECT_GT(w.FrameRecs[1].Quality, 0.0f);
+        // Registered, the moved frame matches the reference where both exist.
+        EXPECT_LT(moved.difference, 1e-3f);
+    }
+    // The correlation peak of that frame sits at (N - 3, N - 2).
+    w.CurrentFrame = 1;
+    const CorrelationPeak peak = correlateFrame(alignment, fft, movedScene(200, 160, 3, 2), 200, 160, options);
+    EXPECT_EQ(peak.indexA, 61);
+    EXPECT_EQ(peak.indexB, 62);
+}
+
+TEST_F(Registration, TrackingMovesTheBoxWithTheFeatureAndPredictionAddsTheDrift) {
+    click(movedScene(320, 160, 0, 0), 80, 80);
+    // 7 pixels per frame: after 10 frames the content is 63 pixels away,
+    // far beyond what one 64-pixel box could measure.
+    std::vector<int> found;
+    for (bool predict : {false, true}) {
+        options.predict = predict;
+        alignment.resetTrack();
+        for (int k = 0; k <= 10; ++k) {
+            const CorrelationPeak peak = correlateFrame(alignment, fft, movedScene(320, 160, 7 * k, 0), 320, 160, options);
+            // The box is read where the feature was last found, plus the
+            // drift of the last two frames when predicting.
+            EXPECT_EQ(peak.offsetX, k == 0 ? 0 : 7 * (k - 1) + (predict && k >= 2 ? 7 : 0)) << k;
+            w.CurrentFrame = k;
+            const RegistrationResult result =
+                finishRegistration(w, alignment, fft, movedScene(320, 160, 7 * k, 0), reference, peak, {}, options);
+            EXPECT_EQ(result.shiftX, 7 * k) << k;
+            EXPECT_EQ(result.localX, predict && k >= 2 ? 0 : (k == 0 ? 0 : 7)) << k;
+        }
+    }
+    // A frame that does not follow its predecessor (one left out) predicts nothing.
+    w.CurrentFrame = 12;
+    alignment.lastFound[1] = {10, 70, 0};
+    alignment.TrackX = 70;
+    const RegistrationResult after = align(12, movedScene(320, 160, 84, 0));
+    EXPECT_EQ(after.shiftX, 84);
+    EXPECT_EQ(alignment.TrackVelX, 0);
+}
+
+TEST_F(Registration, FieldsResamplingAndAUserClickLandWhereTheRecordSays) {
+    options.track = false;
+    click(movedScene(200, 160, 0, 0), 100, 80);
+    const Bitmap24 moved = movedScene(200, 160, -4, 5);
+
+    options.interlaced = true;
+    w.CurrentField = 0;
+    align(3, moved);
+    EXPECT_EQ(w.FrameRecs[3].FieldShiftX, -4);
+    EXPECT_EQ(w.FrameRecs[3].FieldShiftY, 5);
+    EXPECT_GT(w.FrameRecs[3].FieldQuality, 0.0f);
+    EXPECT_EQ(w.FrameRecs[3].ShiftX, 0);
+    EXPECT_EQ(w.FrameRecs[3].Quality, 0.0f);
+
+    w.CurrentField = 1;
+    options.resampled = true;
+    options.resampleFactor = 2.0f;
+    align(3, moved);
+    EXPECT_EQ(w.FrameRecs[3].ShiftX, -8);
+    EXPECT_EQ(w.FrameRecs[3].ShiftY, 10);
+    EXPECT_EQ(w.FrameRecs[3].Difference, 1.0f);
+
+    // The user points at the feature: the stored shift is that point less the feature's.
+    options.interlaced = options.resampled = false;
+    w.CurrentFrame = 4;
+    const CorrelationPeak peak = correlateFrame(alignment, fft, moved, 200, 160, options);
+    finishRegistration(w, alignment, fft, moved, reference, peak, GraphPoint{96, 85}, options);
+    EXPECT_EQ(w.FrameRecs[4].ShiftX, -4);
+    EXPECT_EQ(w.FrameRecs[4].ShiftY, 5);
+    EXPECT_EQ(alignment.PrevPeak, peak.height);
+}
+
+TEST_F(Registration, MisalignmentIsReportedBelowSeventyPercentOfThePreviousPeak) {
+    CorrelationPeak peak;
+    alignment.PrevPeak = 100.0;
+    peak.height = 69.0;
+    EXPECT_TRUE(alignmentLost(alignment, peak, true));
+    EXPECT_FALSE(alignmentLost(alignment, peak, false));
+    peak.height = 70.0;
+    EXPECT_FALSE(alignmentLost(alignment, peak, true));
+    alignment.RealignRequested = true;
+    EXPECT_TRUE(alignmentLost(alignment, peak, false));
+}
+
+TEST_F(Registration, DegenerateFramesGiveFiniteResultsAndNeverReadOutsideTheBitmap) {
+    for (std::uint8_t level : {std::uint8_t{0}, std::uint8_t{128}}) {
+        SCOPED_TRACE(static_cast<int>(level));
+        click(uniform(160, 120, level), 80, 60);
+        EXPECT_EQ(referenceQuality, 0.0f);
+        for (int type : {0, 1}) {
+            options.correlationType = type;
+            const RegistrationResult result = align(0, uniform(160, 120, level));
+            EXPECT_TRUE(std::isfinite(result.difference));
+            EXPECT_EQ(result.quality, 0.0f);
+            EXPECT_LE(std::abs(result.shiftX), 32);
+        }
+    }
+    // A still frame smaller than the sequence, and a track that leaves it:
+    // only the bitmap's own pixels are read, the box counts as outside.
+    click(movedScene(200, 160, 0, 0), 100, 80);
+    alignment.TrackX = 500;
+    const RegistrationResult small = align(1, movedScene(60, 40, 0, 0));
+    EXPECT_TRUE(small.outside);
+    EXPECT_EQ(small.quality, 0.0f);
+    EXPECT_TRUE(std::isfinite(small.difference));
+}
+
+TEST_F(Registration, AReferenceOfAnotherBoxSizeIsNeverCorrelated) {
+    click(movedScene(300, 300, 0, 0), 150, 150, 128);
+    fft.SetupFFT(64);
+    EXPECT_THROW(align(1, reference), PlanexorError);
+    fft.SetupFFT(128);
+    EXPECT_EQ(align(1, reference).shiftX, 0);
+}
+
+TEST_F(Registration, OneFrameAllocatesNothing) {
+#ifndef PLANEXOR_COUNTS_ALLOCATIONS
+    GTEST_SKIP() << "the sanitizer's allocator is not counted";
+#endif
+    click(movedScene(320, 240, 0, 0), 160, 120, 128);
+    const Bitmap24 moved = movedScene(320, 240, 5, -3);
+    align(1, moved);
+    const long before = allocations.load();
+    const RegistrationResult result = align(2, moved);
+    EXPECT_EQ(allocations.load() - before, 0);
+    EXPECT_EQ(result.shiftX, 5);
+}
+
+// The project's synthetic planet: known shifts and seeing.
+struct Planet {
+    DemoOptions options;
+    std::vector<FrameTruth> truth;
+    std::vector<Bitmap24> frames;
+    explicit Planet(int frameCount, double drift = 0.0) {
+        options.width = 320;
+        options.height = 240;
+        options.frames = frameCount;
+        options.drift = drift;
+        truth = demoTruth(options);
+        PlanetRenderer renderer(options.width, options.height, options.seed);
+        frames.resize(truth.size());
+        for (std::size_t k = 0; k < truth.size(); ++k)
+            renderer.render(truth[k], static_cast<int>(k), FrameEffects{}, frames[k]);
+    }
+    // How far frame k lies from frame 0, which is the reference.
+    double expectedX(int k) const { return truth[k].shiftX - truth[0].shiftX; }
+    double expectedY(int k) const { return truth[k].shiftY - truth[0].shiftY; }
+};
+
+double spearman(const std::vector<double>& a, const std::vector<double>& b) {
+    auto ranks = [](const std::vector<double>& v) {
+        std::vector<int> order(v.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::sort(order.begin(), order.end(), [&v](int i, int j) { return v[i] < v[j]; });
+        std::vector<double> rank(v.size());
+        for (std::size_t i = 0; i < order.size(); ++i) rank[order[i]] = static_cast<double>(i);
+        return rank;
+    };
+    const auto ra = ranks(a), rb = ranks(b);
+    double d2 = 0;
+    for (std::size_t i = 0; i < ra.size(); ++i) d2 += (ra[i] - rb[i]) * (ra[i] - rb[i]);
+    const double n = static_cast<double>(ra.size());
+    return 1.0 - 6.0 * d2 / (n * (n * n - 1.0));
+}
+
+TEST_F(Registration, SyntheticPlanetIsRegisteredToAPixelAndRankedBySharpness) {
+    const Planet planet(50);
+    click(planet.frames[0], 160, 120, 128);
+    int within = 0;
+    std::vector<double> quality, sharpness;
+    for (int k = 0; k < 50; ++k) {
+        const RegistrationResult result = align(k, planet.frames[k]);
+        within += std::abs(result.shiftX - planet.expectedX(k)) <= 1.0 && std::abs(result.shiftY - planet.expectedY(k)) <= 1.0;
+        quality.push_back(result.quality);
+        sharpness.push_back(-planet.truth[k].blur);
+    }
+    EXPECT_GE(within, 49);
+    EXPECT_GE(spearman(quality, sharpness), 0.85);
+}
+
+TEST_F(Registration, TrackingFollowsAHundredPixelDrift) {
+    const Planet planet(50, 100.0);
+    click(planet.frames[0], 110, 120, 128);
+    int within = 0;
+    for (int k = 0; k < 50; ++k) {
+        const RegistrationResult result = align(k, planet.frames[k]);
+        within += std::abs(result.shiftX - planet.expectedX(k)) <= 2.0 && std::abs(result.shiftY - planet.expectedY(k)) <= 2.0;
+    }
+    EXPECT_GE(within, 49);
+}
+
+TEST(Ranking, SortsByFallingQualityStablyWithExcludedFramesLast) {
+    auto workspace = std::make_unique<Workspace>();
+    Workspace& w = *workspace;
+    const float qualities[] = {0.5f, 0.8f, 0.8f, 0.3f, 0.0f, 0.0f};
+    for (int k = 0; k < 6; ++k) w.Ranking[k] = {k, qualities[k], 10.0f + k};
+    w.FrameRecs[4].Excluded = 1;  // frame 5 is used but scored 0 (its box left the frame)
+    SortRanking(w, 5);
+    const int expected[] = {1, 2, 0, 3, 5, 4};
+    for (int k = 0; k < 6; ++k) {
+        EXPECT_EQ(w.Ranking[k].Frame, expected[k]) << k;
+        EXPECT_EQ(w.Ranking[k].Quality, qualities[expected[k]]) << k;
+        EXPECT_EQ(w.Ranking[k].StackQuality, 10.0f + k) << "indexed by count, not by rank";
+    }
+}
+
+TEST(Ranking, ChainedStackCutsAtTheFirstRankBelowTheLowerQuality) {
+    auto workspace = std::make_unique<Workspace>();
+    Workspace& w = *workspace;
+    const auto cut = [&w](std::vector<float> qualities) {
+        for (std::size_t k = 0; k < qualities.size(); ++k) w.Ranking[k].Quality = qualities[k];
+        return chainCutRank(w, static_cast<int>(qualities.size()) - 1, 80);
+    };
+    EXPECT_EQ(cut({1.0f, 0.9f, 0.85f, 0.7f, 0.6f}), 2);
+    EXPECT_EQ(cut({1.0f, 0.7f, 0.6f}), 2);
+    EXPECT_EQ(cut({1.0f}), 0);
+}
+
+TEST(RegistrationGraphData, CurvesTurnDottedBelowTheLowerQualityAndOneRankIsOnePoint) {
+    auto workspace = std::make_unique<Workspace>();
+    Workspace& w = *workspace;
+    const float qualities[] = {1.0f, 0.9f, 0.5f, 0.4f};
+    const float differences[] = {10, 20, 40, 0};
+    for (int k = 0; k < 4; ++k) {
+        w.Ranking[k] = {3 - k, qualities[k], 0};
+        w.FrameRecs[3 - k].Difference = differences[k];
+    }
+    RegistrationGraph graph = buildRegistrationGraph(w, 3, 80, 50);
+    EXPECT_EQ(graph.firstDottedRank, 2);
+    EXPECT_EQ(graph.differenceCutY, 101);
+    ASSERT_EQ(graph.qualityCurve.size(), 4u);
+    EXPECT_EQ(graph.qualityCurve[3], (GraphPoint{245, 201 - 80}));
+    EXPECT_EQ(graph.differenceCurve[2], (GraphPoint{163, 1}));
+    graph.rankMarkerX = rankMarkerX(1, 3);
+    Drawing drawing;
+    drawRegistrationGraph(graph, drawing);
+    int dotted = 0;
+    for (const DrawnLine& line : drawing.lines) dotted += line.dotted;
+    EXPECT_EQ(dotted, 2);
+    EXPECT_EQ(drawing.lines.back().points, (std::vector<GraphPoint>{{82, 0}, {82, 201}}));
+
+    // One ranked frame: a single point and the marker at 0, no division by zero.
+    graph = buildRegistrationGraph(w, 0, 80, 100);
+    ASSERT_EQ(graph.qualityCurve.size(), 1u);
+    EXPECT_EQ(graph.qualityCurve[0].x, 0);
+    EXPECT_EQ(rankMarkerX(0, 0), 0);
+}
+
+TEST(Drawings, RedrawingKeepsOnlyTheNewContent) {
+    Drawing drawing;
+    {
+        DrawingBuilder builder(drawing);
+        drawFeatureMarks(builder, 50, 40, 18, 8, 64, true);
+        drawBoxOutline(builder, 10, 10, 64);
+    }
+    EXPECT_EQ(drawing.lines.size(), 6u);
+    EXPECT_EQ(drawing.ellipses, (std::vector<DrawnEllipse>{{drawing_colour::White, 35, 25, 65, 55}}));
+    EXPECT_TRUE(drawing.lines.back().invert);
+    EXPECT_EQ(drawing.lines[4].points.front(), (GraphPoint{18, 8}));
+    EXPECT_EQ(drawing.lines[4].points[2], (GraphPoint{82, 72}));
+    {
+        DrawingBuilder builder(drawing);
+        drawBoxOutline(builder, 100, 90, 128);
+    }
+    EXPECT_EQ(drawing.lines.size(), 1u);
+    EXPECT_TRUE(drawing.ellipses.empty());
+    EXPECT_TRUE(drawing.pixels.empty());
+    EXPECT_EQ(drawing.lines[0].points.front(), (GraphPoint{36, 26}));
+
+    QualityGraph graph;
+    graph.qualityFilter = {true, 61, {65, 5}};
+    graph.qualityText = "quality :0.5";
+    drawQualityGraph(graph, drawing);
+    EXPECT_TRUE(drawing.background);
+    EXPECT_EQ(drawing.width, 250);
+    int texts = 0;
+    for (const DrawnText& text : drawing.texts) texts += text.text == "<- FFT Filter";
+    EXPECT_EQ(texts, 0);  // its marker is shown only with the filter on
+    EXPECT_EQ(drawing.texts.back().text, "quality :0.5");
+}
+
+}  // namespace
+}  // namespace planexor

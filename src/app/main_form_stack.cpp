@@ -1,0 +1,343 @@
+// Handlers of the stack page: the stacking run, its cut-offs and options.
+#include <algorithm>
+#include <cmath>
+
+#include "app/main_form.h"
+#include "app/run_scope.h"
+#include "core/error.h"
+#include "core/pixel.h"
+#include "input/avi_reader.h"
+#include "input/file_io.h"
+#include "input/still_frames.h"
+#include "stack/stack_run.h"
+
+namespace planexor {
+namespace {
+
+constexpr const char* MiddleHint = "Point at feature you want in the middle of the stacked image";
+constexpr const char* NothingToStack =
+    "Nothing to stack: no frame passes the quality and difference cut-offs";
+
+int limitSide(long long side) { return static_cast<int>(std::clamp(side, 0LL, static_cast<long long>(MaxImageSide))); }
+
+float limitFactor(double factor) {
+    if (!(factor >= 1.0)) return 1.0f;
+    return factor >= 4.0 ? 4.0f : static_cast<float>(factor);
+}
+
+std::string imageSizeText(int width, int height) {
+    return "Image : " + std::to_string(width) + "x" + std::to_string(height);
+}
+
+// Int() of a percentage for a label; a broken record shows as 0.
+std::string truncatedText(double value) {
+    if (!std::isfinite(value)) return "0";
+    return std::to_string(static_cast<long long>(std::trunc(std::clamp(value, -1e15, 1e15))));
+}
+
+// StackRun holds only while frames are being added, however the run ends.
+class StackRunFlag {
+public:
+    explicit StackRunFlag(Workspace& workspace) : workspace_(workspace) { workspace_.StackRun = true; }
+    ~StackRunFlag() { workspace_.StackRun = false; }
+    StackRunFlag(const StackRunFlag&) = delete;
+    StackRunFlag& operator=(const StackRunFlag&) = delete;
+
+private:
+    Workspace& workspace_;
+};
+
+}  // namespace
+
+void TMainForm::bindStackHandlers() {
+    // Handlers that change what a running loop reads (the preview frame, the
+    // image sizes, the resampling factor) are refused during a run, like the
+    // buttons that start one.
+    bind("Stackbutton", "StackButtonClick", true, [this] { StackButtonClick(); });
+    bind("StackSlider", "StackSliderChange", true, [this] { StackSliderChange(); });
+    bind("differencecutslider", "differencecutsliderChange", true, [this] { differencecutsliderChange(); });
+    bind("SetMiddleButton", "SetMiddleButtonClick", true, [this] { SetMiddleButtonClick(); });
+    bind("Resampled", "ResampledClick", true, [this] { ResampledClick(); });
+    bind("ResampleSpin", "ResampleSpinChange", true, [this] { ResampleSpinChange(); });
+    bind("Interlaced", "InterlacedClick", false, [this] { InterlacedClick(); });
+    bind("InterlaceHoriz", "InterlacedClick", false, [this] { InterlacedClick(); });
+    bind("ColourStack", "ColourStackClick", false, [this] { ColourStackClick(); });
+    bind("Colourprocess2", "Colourprocess2Click", false, [this] { Colourprocess2Click(); });
+    bind("Expandstack", "ExpandstackClick", false, [this] { ExpandstackClick(); });
+}
+
+StackOptions TMainForm::stackOptionsFromControls() const {
+    StackOptions options;
+    options.colour = control("ColourStack").checked();
+    options.qualityWeight = control("QualStack").checked();
+    options.partialCoverage = control("Averagepixel").checked();
+    options.resample = control("Resampled").checked();
+    options.expand = control("Expandstack").checked() && !options.resample;
+    options.filterItem = std::clamp(control("Filters").itemIndex(), 0, 3);
+    options.interlaced = control("Interlaced").checked();
+    options.interlaceColumns = control("InterlaceHoriz").checked();
+    options.interlaceInterpolation = std::clamp(control("interlaceinterpolation").itemIndex(), 0, 3);
+    options.useDark = control("UseDarkFrame").checked();
+    options.useFlat = control("UseFlatfield").checked();
+    options.xShift = nearest(control("Xshift").value());
+    options.yShift = nearest(control("Yshift").value());
+    return options;
+}
+
+int TMainForm::alignmentBoxSize() const { return 1 << (std::clamp(control("FFTsizeGroup").itemIndex(), 0, 2) + 6); }
+
+FrameSource& TMainForm::stackFrameSource() {
+    Workspace& w = *workspace_;
+    if (w.StillFrames) {
+        if (!dynamic_cast<StillFrameSource*>(source_.get()))
+            source_ = std::make_unique<StillFrameSource>(w.FrameFiles, nearest(control("PreviewSlider").maximum()) + 1,
+                                                         w.JpegFrames);
+    } else {
+        const std::string path = joinPath(sequenceDirectory(), w.SourceFile);
+        auto* reader = dynamic_cast<AviReader*>(source_.get());
+        if (!reader || reader->path() != path) source_ = std::make_unique<AviReader>(path);
+    }
+    return *source_;
+}
+
+void TMainForm::StackButtonClick() {
+    Workspace& w = *workspace_;
+    if (!w.SequenceOpen) throw PlanexorError("No sequence of frames is open: there is nothing to stack");
+    const StackOptions options = stackOptionsFromControls();
+    const int cutRank = control("StackSlider").intValue();
+    const StackSelection selection = selectStackRanks(w, cutRank, nearest(control("StackSlider").maximum()),
+                                                      control("differencecutslider").intValue());
+    // An empty run would only trade the last stack for a black picture.
+    if (selection.ranks.empty()) {
+        ui_.showMessage(MessageKind::Warning, NothingToStack);
+        return;
+    }
+
+    RunScope scope(*this, "Stacking frames", "");
+    w.progstatus = 4;
+    w.SetMiddleMode = false;
+    stackMarks_ = {};
+    w.StackOffsetX = w.StackOffsetY = 0;
+    if (!w.DarkCreation) control("TabSheet4").setVisible(true);
+    control("SaveButton").setEnabled(true);
+    w.StopRequested = false;
+
+    // The working size. A run without resampling starts from the frame size,
+    // not from whatever an earlier resampled or expanded run left behind.
+    if (options.resample) {
+        w.ResampleFactor = limitFactor(control("ResampleSpin").value());
+        w.ImageWidth = limitSide(nearest(w.FrameWidth * static_cast<double>(w.ResampleFactor)) - 1LL);
+        w.ImageHeight = limitSide(nearest(w.FrameHeight * static_cast<double>(w.ResampleFactor)) - 1LL);
+    } else {
+        w.ImageWidth = limitSide(w.FrameWidth);
+        w.ImageHeight = limitSide(w.FrameHeight);
+    }
+    control("Stackimagesize").setCaption(imageSizeText(w.ImageWidth, w.ImageHeight));
+    const int workingWidth = w.ImageWidth;
+    const int workingHeight = w.ImageHeight;
+
+    if (options.expand) {
+        const ShiftSpread spread = shiftSpread(w, selection.ranks, options.interlaced);
+        w.MinShiftX = spread.minX;
+        w.MinShiftY = spread.minY;
+        w.MaxShiftX = spread.maxX;
+        w.MaxShiftY = spread.maxY;
+        w.StackWidth = limitSide(w.ImageWidth + (static_cast<long long>(spread.maxX) - spread.minX) - 1);
+        w.StackHeight = limitSide(w.ImageHeight + (static_cast<long long>(spread.maxY) - spread.minY) - 1);
+        control("Stackimagesize").setCaption(imageSizeText(w.StackWidth, w.StackHeight));
+        clearStackArea(w, w.StackWidth, w.StackHeight);
+    }
+    clearStackArea(w, w.ImageWidth, w.ImageHeight);
+    // The cleared planes are no stack until this run ends; a refused run
+    // must not leave processing a stack that is gone.
+    w.StackReady = false;
+    StackRunFlag running(w);
+
+    const int count = static_cast<int>(selection.ranks.size());
+    StackedCount = count;
+    StackLimit = cutRank + 1;
+    if (count <= 1 && !w.SingleImage &&
+        !ui_.askYesNo(MessageKind::Warning, "Only one frame to stack, continue ???"))
+        return;
+
+    stackQuality_.fill(0.0f);
+    FramePreparation preparation(options);
+    FrameSource& source = stackFrameSource();
+    HandlerProgress progress(*this);
+    const int boxSize = alignmentBoxSize();
+    const int qualityFilter = control("QualityFilter").intValue();
+    const FrameConsumer addFrame = [&](int frame, Bitmap24& bitmap) { preparation.addDecodedFrame(w, bitmap, frame); };
+    int added = 0;
+    int lastAddedRank = -1;
+    for (const int rank : selection.ranks) {
+        const int index = added + 1;
+        if (cutRank > 0) progress.setPercent(nearest(100.0 * index / count));
+        control("StackInfoLabel").setCaption("Stacking " + std::to_string(index) + " of " + std::to_string(count));
+        ui_.repaint("StackInfoLabel");
+        const int frame = w.Ranking[rank].Frame;
+        const LoopOutcome outcome = runFrameLoop(w, source, {frame, frame}, preview_, addFrame, progress);
+        if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
+        if (outcome.result == LoopResult::Stopped) break;
+        if (outcome.framesHandled == 0) continue;  // a ranked frame the source does not hold
+        added = index;
+        lastAddedRank = rank;
+        stackQuality_[added] = stackQualityOf(w, stackQualityFft_, boxSize, alignment().BoxLeft,
+                                              alignment().BoxTop, w.FrameWidth, w.FrameHeight, options.colour,
+                                              qualityFilter);
+    }
+    // After a stop the green line covers the frames that went in.
+    StackedCount = std::max(added, 1);
+    if (added < count && lastAddedRank >= 0) StackLimit = lastAddedRank + 1;
+
+    StackSliderChange();
+    stackGraph_.texts.push_back({GraphColour::Green, {10, 165}, " green line = stacked image quality"});
+
+    if (options.resample) {
+        w.ImageWidth = limitSide(nearest(w.FrameWidth * static_cast<double>(w.ResampleFactor)));
+        w.ImageHeight = limitSide(nearest(w.FrameHeight * static_cast<double>(w.ResampleFactor)));
+    } else if (options.expand) {
+        w.ImageWidth = w.StackWidth;
+        w.ImageHeight = w.StackHeight;
+    } else {
+        // Showing the cut-off frame of an AVI takes the frame's size anew;
+        // the stack keeps the size it was made at.
+        w.ImageWidth = workingWidth;
+        w.ImageHeight = workingHeight;
+    }
+    normaliseStack(w, w.ImageWidth, w.ImageHeight, options.colour, options.partialCoverage);
+
+    float peak = stackPeak(w, w.ImageWidth, w.ImageHeight, options.colour);
+    if (w.DarkCreation) peak = 255.0f;
+    w.StackMax = peak;
+    w.StackMin = 0.0f;
+    renderStack(w, w.ImageWidth, w.ImageHeight, options.colour, peak, stackBitmap_);
+    stackMarks_ = {};
+    ui_.repaint("StackImage");
+    ui_.repaint("StackGraph");
+    w.StackReady = true;
+}
+
+void TMainForm::showCutOffFrame(int frame) {
+    const Workspace& w = *workspace_;
+    loadFrame(frame);
+    const int width = std::clamp(std::min(w.ImageWidth, preview_.width()), 0, MaxImageSide);
+    const int height = std::clamp(std::min(w.ImageHeight, preview_.height()), 0, MaxImageSide);
+    stackBitmap_.resize(width, height);
+    for (int y = 0; y < height; ++y) std::copy_n(preview_.row(y), stackBitmap_.rowBytes(), stackBitmap_.row(y));
+    stackMarks_ = {};
+    ui_.repaint("StackImage");
+}
+
+void TMainForm::refreshStackGraph(float maxDifference) {
+    const ControlModel& slider = control("StackSlider");
+    StackGraphInput input;
+    input.lastRank = nearest(slider.maximum());
+    input.cutRank = slider.intValue();
+    input.differenceCutPercent = control("differencecutslider").intValue();
+    input.lowerQualityPercent = control("OptimizeQualitySpin").intValue();
+    input.boxSize = alignmentBoxSize();
+    input.stackedCount = StackedCount;
+    input.stackLimit = StackLimit;
+    input.maxDifference = maxDifference;
+    stackGraph_ = buildStackGraph(*workspace_, stackQuality_, input);
+    if (hasControl("RxLabel4")) control("RxLabel4").setCaption(stackGraph_.differenceCaption);
+    ui_.repaint("StackGraph");
+}
+
+void TMainForm::StackSliderChange() {
+    const Workspace& w = *workspace_;
+    const ControlModel& slider = control("StackSlider");
+    const int cutRank = slider.intValue();
+    const int cutPercent = control("differencecutslider").intValue();
+    const StackSelection selection = selectStackRanks(w, cutRank, nearest(slider.maximum()), cutPercent);
+
+    const int frame = std::clamp(w.Ranking[std::clamp(cutRank, 0, LastFrameNumber)].Frame, 0, LastFrameNumber);
+    double best = w.FrameRecs[std::clamp(w.Ranking[0].Frame, 0, LastFrameNumber)].Quality;
+    if (best == 0.0) best = 1.0;
+    // The count is the run's own: frames excluded since ranking are left out.
+    control("StackInfoLabel")
+        .setCaption("Stacking : quality >= " + truncatedText(w.FrameRecs[frame].Quality / best * 100.0) +
+                    "% , difference <= " + std::to_string(cutPercent) +
+                    "% , n = " + std::to_string(selection.ranks.size()));
+    if (w.SequenceOpen) showCutOffFrame(frame);
+    if (!w.DarkCreation) {
+        DrawRegistrationGraph();
+        refreshStackGraph(selection.maxDifference);
+    }
+}
+
+void TMainForm::differencecutsliderChange() { StackSliderChange(); }
+
+void TMainForm::InterlacedClick() {
+    const bool interlaced = control("Interlaced").checked();
+    control("DeInterlacepanel").setVisible(interlaced);
+    control("InterlaceHoriz").setVisible(interlaced);
+}
+
+void TMainForm::ResampledClick() {
+    const bool resampled = control("Resampled").checked();
+    for (const char* name : {"Filters", "ResamplePanel", "SetMiddleButton", "ResampleSpin"})
+        control(name).setVisible(resampled);
+    // The two enlargements exclude each other.
+    if (resampled) control("Expandstack").setChecked(false);
+    control("Expandstack").setVisible(!resampled);
+    workspace_->ResampleFactor = limitFactor(control("ResampleSpin").value());
+}
+
+void TMainForm::ResampleSpinChange() { workspace_->ResampleFactor = limitFactor(control("ResampleSpin").value()); }
+
+void TMainForm::ColourStackClick() {
+    const bool colour = control("ColourStack").checked();
+    settings_.writeBool("Settings", "usecolour", colour);
+    control("Colourprocess2").setChecked(colour);
+    control("RedSlider").setEnabled(colour);
+    control("blueslider").setEnabled(colour);
+}
+
+void TMainForm::Colourprocess2Click() {
+    control("ColourStack").setChecked(control("Colourprocess2").checked());
+    ColourStackClick();
+}
+
+void TMainForm::ExpandstackClick() {
+    if (control("Expandstack").checked()) return;
+    control("Xshift").setValue(0);
+    control("Yshift").setValue(0);
+}
+
+void TMainForm::SetMiddleButtonClick() {
+    workspace_->SetMiddleMode = true;
+    StackSliderChange();
+    control("StackImage").setHint(MiddleHint);
+    ui_.setCursor(CursorShape::Cross);
+}
+
+void TMainForm::StackImageMouseMove(int x, int y) {
+    const Workspace& w = *workspace_;
+    if (!w.SetMiddleMode || !control("Resampled").checked()) return;
+    // The part of the frame that a 1024-pixel window of the enlarged stack keeps.
+    const double factor = limitFactor(w.ResampleFactor);
+    stackMarks_.rectangleShown = true;
+    stackMarks_.width = nearest(w.OrigWidth / factor);
+    stackMarks_.height = nearest(w.OrigHeight / factor);
+    stackMarks_.left = x - stackMarks_.width / 2;
+    stackMarks_.top = y - stackMarks_.height / 2;
+    ui_.repaint("StackImage");
+}
+
+void TMainForm::StackImageMouseDown(int x, int y) {
+    Workspace& w = *workspace_;
+    if (!w.SetMiddleMode || !control("Resampled").checked()) return;
+    StackSliderChange();
+    w.stackx = std::clamp(x, 0, std::max(w.FrameWidth - 1, 0));
+    w.stacky = std::clamp(y, 0, std::max(w.FrameHeight - 1, 0));
+    stackMarks_.crossShown = true;
+    stackMarks_.crossX = w.stackx;
+    stackMarks_.crossY = w.stacky;
+    w.SetMiddleMode = false;
+    control("StackImage").setHint("");
+    ui_.setCursor(CursorShape::Arrow);
+    ui_.repaint("StackImage");
+}
+
+}  // namespace planexor

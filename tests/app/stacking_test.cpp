@@ -1,0 +1,525 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+#include "app/main_form.h"
+#include "core/pixel.h"
+#include "support/ffmpeg_tool.h"
+#include "support/test_files.h"
+
+namespace planexor {
+namespace {
+
+using testing::TempDir;
+
+// Random 4 x 4 blocks, defined everywhere so that a frame can be the same
+// scene moved; misregistered copies blur its edges.
+std::uint8_t texture(int x, int y, int channel) {
+    const unsigned h = static_cast<unsigned>(x >> 2) * 73856093u ^ static_cast<unsigned>(y >> 2) * 19349663u ^
+                       static_cast<unsigned>(channel + 1) * 83492791u;
+    return static_cast<std::uint8_t>((h * 2654435761u) >> 24);
+}
+
+// The scene with its content moved by (dx, dy): the stack reads pixel
+// x + ShiftX, so this frame registers with shift (dx, dy).
+Bitmap24 movedScene(int width, int height, int dx, int dy) {
+    Bitmap24 image(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c) image.pixel(x, y)[c] = texture(x - dx, y - dy, c);
+    return image;
+}
+
+Bitmap24 uniform(int width, int height, std::uint8_t value) {
+    Bitmap24 image(width, height);
+    image.fill(value, value, value);
+    return image;
+}
+
+struct AlignedFrame {
+    Bitmap24 image;
+    int shiftX = 0, shiftY = 0;
+    float quality = 1.0f;
+    float difference = 0.0f;
+    bool excluded = false;
+};
+
+class Stacking : public ::testing::Test {
+protected:
+    // Opens the frames as still BMPs and records them as the align-all run
+    // would: shifts, qualities, differences and the ranking by quality.
+    void openAligned(const std::vector<AlignedFrame>& frames) {
+        std::vector<std::string> files;
+        for (std::size_t k = 0; k < frames.size(); ++k) {
+            // Equal frames share one file: files are written safely, and slowly.
+            if (k > 0 && frames[k].image == frames[k - 1].image) files.push_back(files.back());
+            else files.push_back(testing::writeBmp(dir, "f" + std::to_string(k) + ".bmp", frames[k].image));
+        }
+        ui.queueFiles(files, 2);
+        form.control("SelectFileButton").click();
+        ASSERT_TRUE(ui.messages.empty());
+        std::vector<int> order(frames.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return frames[a].quality > frames[b].quality; });
+        w.usedframes = 0;
+        for (std::size_t k = 0; k < frames.size(); ++k) {
+            TFrameRec& record = w.FrameRecs[k];
+            record.ShiftX = frames[k].shiftX;
+            record.ShiftY = frames[k].shiftY;
+            record.Quality = frames[k].quality;
+            record.Difference = frames[k].difference;
+            record.Excluded = frames[k].excluded ? 1 : 0;
+            w.usedframes += frames[k].excluded ? 0 : 1;
+            w.Ranking[k] = {order[k], frames[order[k]].quality, 0.0f};
+        }
+        const int last = static_cast<int>(frames.size()) - 1;
+        form.control("StackSlider").setRange(0, last);
+        form.control("StackSlider").setValue(last);
+        w.progstatus = 2;
+    }
+    void stack() { form.control("Stackbutton").click(); }
+    // Frame numbers in the order the run adds them.
+    void recordStackingOrder() {
+        form.control("StackInfoLabel").addObserver([this](const ControlModel& label) {
+            // The label moves on before each frame and after the last: it
+            // then names the next one, so the frame just added is current.
+            const bool counting = label.caption().rfind("Stacking ", 0) == 0 && label.caption()[9] != ':';
+            if ((counting && label.caption().rfind("Stacking 1 of", 0) != 0) || (!counting && labelCounting_))
+                stackingOrder.push_back(w.CurrentFrame);
+            labelCounting_ = counting;
+        });
+    }
+    long long countSum(int width, int height) const {
+        long long sum = 0;
+        for (int x = 0; x < width; ++x)
+            for (int y = 0; y < height; ++y) sum += w.StackCount[x][y];
+        return sum;
+    }
+    std::vector<std::string> messageTexts() const {
+        std::vector<std::string> texts;
+        for (const auto& m : ui.messages) texts.push_back(m.text);
+        return texts;
+    }
+
+    TempDir dir;
+    ScriptedUiServices ui;
+    MemoryUserSettings settings;
+    TMainForm form{ui, settings};
+    Workspace& w = form.workspace();
+    std::vector<int> stackingOrder;
+
+private:
+    bool labelCounting_ = false;
+};
+
+TEST_F(Stacking, CutOffsSelectTheRanksUpToTheSliderWhoseDifferencePassesInRankOrder) {
+    // Frame k is the uniform value 2^k, so a plain sum names the frames added.
+    const float qualities[] = {0.9f, 0.5f, 0.1f, 1.0f, 0.3f, 0.7f};
+    const float differences[] = {10, 100, 200, 0, 0, 150};
+    std::vector<AlignedFrame> frames;
+    for (int k = 0; k < 6; ++k)
+        frames.push_back(
+            {uniform(16, 12, static_cast<std::uint8_t>(1 << k)), 0, 0, qualities[k], differences[k], k == 0});
+    openAligned(frames);  // ranks: frames 3, 0, 5, 1, 4, 2
+    form.control("ColourStack").setChecked(false);
+    form.control("QualStack").setChecked(false);
+    form.control("Averagepixel").setChecked(false);
+    form.control("StackSlider").setValueByUser(3);
+    // The cut is half the largest difference of all ranks (frame 2's 200),
+    // not only of those up to the slider; frame 1 sits exactly on it.
+    form.control("differencecutslider").setValueByUser(50);
+    EXPECT_EQ(form.control("StackInfoLabel").caption(),
+              "Stacking : quality >= 50% , difference <= 50% , n = 2");
+    recordStackingOrder();
+    stack();
+
+    EXPECT_TRUE(ui.questions.empty());
+    EXPECT_EQ(stackingOrder, (std::vector<int>{3, 1}));
+    EXPECT_EQ(nearest(w.StackG[5][5]), 8 + 2);
+    EXPECT_EQ(w.StackCount[5][5], 2);
+    EXPECT_EQ(form.stackedCount(), 2);
+    EXPECT_EQ(form.control("Progressgraph").value(), 100);
+    EXPECT_EQ(form.stackGraph().differenceCaption, "Difference Cutoff (blue line) max =0.04");  // 200 / 64 / 64
+    EXPECT_EQ(form.stackGraph().qualityCutX, nearest(3 * 245.0 / 5));
+    EXPECT_EQ(form.stackGraph().differenceCutY, 101);
+    EXPECT_EQ(w.progstatus, 4);
+    EXPECT_TRUE(w.StackReady);
+    EXPECT_TRUE(form.control("TabSheet4").visible());
+    EXPECT_TRUE(form.control("SaveButton").enabled());
+    EXPECT_FALSE(w.StackRun);
+}
+
+TEST_F(Stacking, FramesShiftedByTheirRecordedShiftsStackSharpAndMisregisteredOnesDoNot) {
+    const int width = 128, height = 128;  // the 128-pixel box at (0, 0) lies inside
+    const int shifts[][2] = {{0, 0}, {3, -2}, {-4, 5}, {2, 2}};
+    std::vector<AlignedFrame> frames;
+    for (int k = 0; k < 4; ++k)
+        frames.push_back({movedScene(width, height, shifts[k][0], shifts[k][1]), shifts[k][0], shifts[k][1],
+                          1.0f - 0.1f * k});
+    openAligned(frames);
+    stack();
+    EXPECT_EQ(w.ImageWidth, width);
+    EXPECT_EQ(form.control("Stackimagesize").caption(), "Image : 128x128");
+    ASSERT_EQ(form.stackBitmap().width(), width);
+    ASSERT_EQ(form.stackBitmap().height(), height);
+    double worst = 0.0;
+    for (int x = 0; x < width; ++x)
+        for (int y = 0; y < height; ++y) {
+            worst = std::max(worst, std::abs(double{w.StackR[x][y]} - texture(x, y, 2)));
+            worst = std::max(worst, std::abs(double{w.StackB[x][y]} - texture(x, y, 0)));
+        }
+    EXPECT_LT(worst, 0.01);
+    // The stack quality after each frame, and the green line relative to the first.
+    const StackQualityTable sharp = form.stackQualities();
+    for (int i = 1; i <= 4; ++i) EXPECT_GT(sharp[i], 0.0f) << i;
+    const auto& green = form.stackGraph().stackQualityCurve;
+    ASSERT_EQ(green.size(), 5u);
+    EXPECT_EQ(green[0], (PlotPoint{0, 0}));
+    EXPECT_EQ(green[1].y, 1);
+    EXPECT_EQ(green[4].x, 245);
+    const auto& texts = form.stackGraph().texts;
+    EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
+                            [](const PlotText& t) { return t.text == " green line = stacked image quality"; }));
+
+    for (int k = 0; k < 4; ++k) w.FrameRecs[k].ShiftX = w.FrameRecs[k].ShiftY = 0;
+    stack();
+    double blur = 0.0;
+    for (int x = 0; x < width; ++x)
+        for (int y = 0; y < height; ++y) blur += std::abs(w.StackR[x][y] - texture(x, y, 2));
+    EXPECT_GT(blur / (width * height), 10.0);
+    EXPECT_LT(form.stackQualities()[4], sharp[4]);
+}
+
+TEST_F(Stacking, CancelKeepsTheFramesAddedSoFarNormalisedAndShown) {
+    std::vector<AlignedFrame> frames;
+    for (int k = 0; k < 5; ++k)
+        frames.push_back({uniform(16, 12, static_cast<std::uint8_t>(10 * (k + 1))), 0, 0, 0.9f - 0.1f * k});
+    openAligned(frames);
+    int stackClicks = 0;
+    form.handlerTrace = [&](std::string_view name) { stackClicks += name == "StackButtonClick"; };
+    const int before = ui.pendingEventCalls;
+    ui.onProcessEvents = [&](int call) {
+        // Before the third frame: a second run is refused, Cancel gets through.
+        if (call == before + 3) {
+            stack();
+            form.control("BitBtn2").click();
+        }
+    };
+    stack();
+    EXPECT_EQ(stackClicks, 1);
+    EXPECT_EQ(w.StackCount[3][3], 2);
+    EXPECT_FLOAT_EQ(w.StackR[3][3], 15.0f);
+    EXPECT_FLOAT_EQ(w.StackG[15][11], 15.0f);
+    EXPECT_FLOAT_EQ(w.StackMax, 15.0f);
+    EXPECT_TRUE(w.StackReady);
+    EXPECT_EQ(w.progstatus, 4);
+    EXPECT_EQ(form.stackedCount(), 2);
+    EXPECT_EQ(form.stackGraph().stackQualityCurve.size(), 3u);
+    EXPECT_EQ(form.stackBitmap().pixel(7, 7)[1], 255);
+    EXPECT_FALSE(form.control("MessageWindow").visible());
+    EXPECT_EQ(ui.cursor, CursorShape::Arrow);
+    EXPECT_FALSE(w.StackRun);
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(Stacking, OneSelectedFrameAsksFirstAndRefusingLeavesEmptyPlanesAndTheOldPicture) {
+    std::vector<AlignedFrame> frames;
+    for (int k = 0; k < 3; ++k) frames.push_back({uniform(16, 12, 90), 0, 0, 0.9f - 0.1f * k});
+    openAligned(frames);
+    stack();
+    EXPECT_TRUE(ui.questions.empty());
+    form.control("StackSlider").setValueByUser(0);  // shows the frame at the cut-off
+    const Bitmap24 shown = form.stackBitmap();
+    ui.yesNoAnswers = {false};
+    stack();
+    ASSERT_EQ(ui.questions, (std::vector<std::string>{"Only one frame to stack, continue ???"}));
+    EXPECT_EQ(countSum(16, 12), 0);
+    EXPECT_EQ(w.StackG[4][4], 0.0f);
+    EXPECT_FALSE(w.StackReady);
+    EXPECT_EQ(form.stackBitmap(), shown);
+    EXPECT_FALSE(form.control("MessageWindow").visible());
+    EXPECT_EQ(ui.cursor, CursorShape::Arrow);
+
+    ui.yesNoAnswers = {true};
+    stack();
+    EXPECT_EQ(ui.questions.size(), 2u);
+    EXPECT_EQ(w.StackCount[4][4], 1);
+    EXPECT_FLOAT_EQ(w.StackG[4][4], 90.0f);
+    EXPECT_TRUE(w.StackReady);
+}
+
+TEST_F(Stacking, NothingSelectedSaysSoAndKeepsThePreviousStack) {
+    std::vector<AlignedFrame> frames;
+    for (int k = 0; k < 3; ++k) frames.push_back({uniform(16, 12, 60), 0, 0, 0.9f - 0.1f * k, 5.0f + k});
+    openAligned(frames);
+    stack();
+    ASSERT_TRUE(w.StackReady);
+    w.progstatus = 3;
+    form.control("differencecutslider").setValueByUser(0);  // every frame has a difference
+    EXPECT_EQ(form.control("StackInfoLabel").caption(), "Stacking : quality >= 77% , difference <= 0% , n = 0");
+    stack();
+    EXPECT_EQ(messageTexts(),
+              (std::vector<std::string>{"Nothing to stack: no frame passes the quality and difference cut-offs"}));
+    EXPECT_TRUE(ui.questions.empty());
+    EXPECT_EQ(w.progstatus, 3);
+    EXPECT_FLOAT_EQ(w.StackG[2][2], 60.0f);
+    EXPECT_EQ(w.StackCount[2][2], 3);
+}
+
+TEST_F(Stacking, AllBlackFramesStackToBlackWithoutNaN) {
+    std::vector<AlignedFrame> frames;
+    for (int k = 0; k < 3; ++k) frames.push_back({uniform(20, 16, 0), 0, 0, 0.0f});
+    openAligned(frames);
+    for (bool colour : {true, false}) {
+        form.control("ColourStack").setChecked(colour);
+        stack();
+        EXPECT_TRUE(ui.messages.empty());
+        EXPECT_EQ(w.StackMax, 0.0f);
+        const Bitmap24& shown = form.stackBitmap();
+        EXPECT_TRUE(std::all_of(shown.data(), shown.data() + Bitmap24::byteCount(20, 16),
+                                [](std::uint8_t b) { return b == 0; }));
+        for (int i = 1; i <= 3; ++i) EXPECT_EQ(form.stackQualities()[i], 0.0f);
+        for (const PlotPoint& p : form.stackGraph().stackQualityCurve) EXPECT_TRUE(p.y == 0 || p.y == 201) << p.y;
+        EXPECT_EQ(form.control("StackInfoLabel").caption(), "Stacking : quality >= 0% , difference <= 100% , n = 3");
+    }
+}
+
+TEST_F(Stacking, ASingleStillFrameBecomesAOneFrameStackOnTheProcessingPage) {
+    // The previous sequence's exclusions must not skip the single image.
+    openAligned({{uniform(16, 12, 1)}, {uniform(16, 12, 2)}});
+    form.PreviewSliderKeyDown(TMainForm::KeySpace);
+    form.control("PreviewSlider").setValueByUser(1);
+    form.PreviewSliderKeyDown(TMainForm::KeySpace);
+    ASSERT_EQ(w.FrameRecs[1].Excluded, 1);
+
+    Bitmap24 image = movedScene(40, 30, 0, 0);
+    image.pixel(3, 4)[0] = image.pixel(3, 4)[1] = image.pixel(3, 4)[2] = 255;
+    ui.queueFiles({testing::writeBmp(dir, "single.bmp", image)}, 2);
+    form.control("SelectFileButton").click();
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(ui.questions.empty());
+    EXPECT_TRUE(w.SingleImage);
+    EXPECT_FALSE(w.StackReady);  // taken by the processing that the page ran on entry
+    EXPECT_EQ(form.lastProcessingStage(), ProcessingCache::Stage::Decomposition);
+    EXPECT_EQ(w.progstatus, 4);
+    EXPECT_EQ(form.stackBitmap(), image);
+    EXPECT_EQ(w.StackCount[39][29], 1);
+    EXPECT_TRUE(form.control("TabSheet3").visible());
+    EXPECT_TRUE(form.control("TabSheet4").visible());
+    EXPECT_FALSE(form.control("TabSheet2").visible());
+    EXPECT_EQ(form.control("PageControl1").itemIndex(), 3);
+}
+
+TEST_F(Stacking, OneUsedFrameNeedsNoDivisionByTheSlidersZeroSpan) {
+    openAligned({{uniform(16, 12, 50), 0, 0, 0.8f}, {uniform(16, 12, 70), 0, 0, 0.0f, 0.0f, true}});
+    form.control("StackSlider").setRange(0, 0);
+    form.StackSliderChange();
+    const StackGraphData& graph = form.stackGraph();
+    EXPECT_EQ(graph.qualityCutX, 245);
+    ASSERT_EQ(graph.qualityCurve.size(), 1u);
+    EXPECT_EQ(graph.qualityCurve[0], (PlotPoint{0, 1}));
+    EXPECT_EQ(form.control("StackInfoLabel").caption(), "Stacking : quality >= 100% , difference <= 100% , n = 1");
+    stack();
+    EXPECT_EQ(ui.questions.size(), 1u);
+    EXPECT_FLOAT_EQ(w.StackG[1][1], 50.0f);
+    EXPECT_TRUE(form.stackGraph().stackQualityCurve.empty());
+}
+
+TEST_F(Stacking, AFullLengthRunKeepsTheStackQualityOfEveryCount) {
+    std::vector<AlignedFrame> frames(MaxFrames);
+    for (int k = 0; k < MaxFrames; ++k) frames[k] = {movedScene(8, 8, 0, 0), 0, 0, 1.0f - k * 1e-4f};
+    openAligned(frames);
+    stack();
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_EQ(form.stackedCount(), MaxFrames);
+    EXPECT_EQ(w.StackCount[7][7], MaxFrames);
+    const StackQualityTable& quality = form.stackQualities();
+    EXPECT_GT(quality[1], 0.0f);
+    EXPECT_NEAR(quality[MaxFrames], quality[1], 1e-4);  // the same picture, summed
+    ASSERT_EQ(form.stackGraph().stackQualityCurve.size(), MaxFrames + 1u);
+    EXPECT_EQ(form.stackGraph().stackQualityCurve.back().x, 245);
+}
+
+TEST_F(Stacking, ExpandedStackHoldsEverySelectedFrameWithinItsBounds) {
+    // Frame 2's difference equals the cut, so it is stacked and widens the bounds.
+    openAligned({{uniform(20, 16, 100), 0, 0, 1.0f, 0.0f},
+                 {uniform(20, 16, 100), 3, -2, 0.9f, 50.0f},
+                 {uniform(20, 16, 100), -1, 4, 0.8f, 100.0f},
+                 {uniform(20, 16, 100), 9, 9, 0.7f, 200.0f}});
+    form.control("differencecutslider").setValue(50);
+    form.control("Expandstack").setChecked(true);
+    stack();
+    EXPECT_EQ(w.MinShiftX, -1);
+    EXPECT_EQ(w.MaxShiftX, 3);
+    EXPECT_EQ(w.MinShiftY, -2);
+    EXPECT_EQ(w.MaxShiftY, 4);
+    EXPECT_EQ(w.StackWidth, 20 + 4 - 1);
+    EXPECT_EQ(w.StackHeight, 16 + 6 - 1);
+    EXPECT_EQ(w.ImageWidth, 23);
+    EXPECT_EQ(w.ImageHeight, 21);
+    EXPECT_EQ(form.control("Stackimagesize").caption(), "Image : 23x21");
+    EXPECT_EQ(form.stackBitmap().width(), 23);
+    EXPECT_EQ(form.stackBitmap().height(), 21);
+    // Three frames of 18 x 14 inner pixels each, all inside the stack.
+    EXPECT_EQ(countSum(PlaneStride, PlaneStride), 3 * 18 * 14);
+    EXPECT_EQ(countSum(23, 21), 3 * 18 * 14);
+    EXPECT_EQ(w.StackCount[4 + 1][1], 1);  // frame 2's first inner pixel
+}
+
+TEST_F(Stacking, ExpandedStackAtTheSizeLimitIsCutThere) {
+    openAligned({{uniform(1020, 4, 100), 10, 0, 1.0f}, {uniform(1020, 4, 100), -10, 0, 0.9f}});
+    form.control("Expandstack").setChecked(true);
+    stack();
+    EXPECT_EQ(w.StackWidth, 1024);
+    EXPECT_EQ(form.stackBitmap().width(), 1024);
+    long long beyond = 0;
+    for (int x = 1024; x < PlaneStride; ++x)
+        for (int y = 0; y < PlaneStride; ++y) beyond += w.StackCount[x][y];
+    EXPECT_EQ(beyond, 0);
+    EXPECT_EQ(w.StackCount[1023][1], 1);
+}
+
+TEST_F(Stacking, AFrameWhoseShiftReadsOutsideAddsOnlyItsOverlap) {
+    openAligned({{uniform(20, 10, 40), 0, 0, 1.0f},
+                 {uniform(20, 10, 80), 5, 0, 0.9f},
+                 {uniform(20, 10, 200), 5000, -5000, 0.8f}});
+    stack();
+    EXPECT_EQ(w.StackCount[14][5], 2);
+    EXPECT_EQ(w.StackCount[15][5], 1);
+    EXPECT_EQ(countSum(20, 10), 20 * 10 + 15 * 10);
+    EXPECT_FLOAT_EQ(w.StackG[14][5], 60.0f);
+    EXPECT_FLOAT_EQ(w.StackG[19][5], 40.0f);
+    EXPECT_FLOAT_EQ(w.StackMax, 60.0f);
+}
+
+TEST_F(Stacking, StackPageOptionsFollowTheirControls) {
+    form.control("ColourStack").setCheckedByUser(false);
+    EXPECT_EQ(settings.readString("Settings", "usecolour", ""), "0");
+    EXPECT_FALSE(form.control("Colourprocess2").checked());
+    EXPECT_FALSE(form.control("RedSlider").enabled());
+    EXPECT_FALSE(form.control("blueslider").enabled());
+    form.control("Colourprocess2").setCheckedByUser(true);
+    EXPECT_TRUE(form.control("ColourStack").checked());
+    EXPECT_EQ(settings.readString("Settings", "usecolour", ""), "1");
+    EXPECT_TRUE(form.control("RedSlider").enabled());
+
+    form.control("Interlaced").setCheckedByUser(true);
+    EXPECT_TRUE(form.control("DeInterlacepanel").visible());
+    EXPECT_TRUE(form.control("InterlaceHoriz").visible());
+    form.control("Interlaced").setCheckedByUser(false);
+    EXPECT_FALSE(form.control("InterlaceHoriz").visible());
+
+    form.control("Expandstack").setCheckedByUser(true);
+    form.control("Xshift").setValue(30);
+    form.control("Yshift").setValue(-20);
+    form.control("ResampleSpin").setValue(3.0);
+    form.control("Resampled").setCheckedByUser(true);
+    EXPECT_FALSE(form.control("Expandstack").checked());
+    EXPECT_FALSE(form.control("Expandstack").visible());
+    EXPECT_TRUE(form.control("SetMiddleButton").visible());
+    EXPECT_FLOAT_EQ(w.ResampleFactor, 3.0f);
+    form.control("ResampleSpin").setValueByUser(4.0);
+    EXPECT_FLOAT_EQ(w.ResampleFactor, 4.0f);
+    form.control("Resampled").setCheckedByUser(false);
+    EXPECT_TRUE(form.control("Expandstack").visible());
+
+    form.control("Expandstack").setCheckedByUser(true);
+    form.control("Expandstack").setCheckedByUser(false);
+    EXPECT_EQ(form.control("Xshift").value(), 0);
+    EXPECT_EQ(form.control("Yshift").value(), 0);
+}
+
+TEST_F(Stacking, AResampledStackTakesTheEnlargedSizeAndItsMiddleFromOneClick) {
+    openAligned({{movedScene(60, 50, 0, 0), 0, 0, 1.0f}, {movedScene(60, 50, 0, 0), 0, 0, 0.5f}});
+    form.mouseEvent("StackImage", TMainForm::MouseAction::Down, 10, 12, true);
+    EXPECT_EQ(w.stackx, 0);  // not in set-middle mode: ignored
+
+    form.control("Resampled").setCheckedByUser(true);
+    stack();
+    EXPECT_EQ(form.control("Stackimagesize").caption(), "Image : 119x99");
+    EXPECT_EQ(w.ImageWidth, 120);
+    EXPECT_EQ(w.ImageHeight, 100);
+    EXPECT_EQ(form.stackBitmap().width(), 120);
+    EXPECT_EQ(w.StackCount[118][98], 2);
+
+    form.control("SetMiddleButton").click();
+    EXPECT_TRUE(w.SetMiddleMode);
+    EXPECT_EQ(form.control("StackImage").hint(), "Point at feature you want in the middle of the stacked image");
+    EXPECT_EQ(ui.cursor, CursorShape::Cross);
+    form.mouseEvent("StackImage", TMainForm::MouseAction::Move, 30, 20, false);
+    const auto& marks = form.stackImageMarks();
+    EXPECT_TRUE(marks.rectangleShown);
+    EXPECT_EQ(marks.width, 30);   // 60 / 2.0
+    EXPECT_EQ(marks.height, 25);
+    EXPECT_EQ(marks.left, 15);
+    EXPECT_EQ(marks.top, 8);
+
+    form.mouseEvent("StackImage", TMainForm::MouseAction::Down, 41, 17, true);
+    EXPECT_EQ(w.stackx, 41);
+    EXPECT_EQ(w.stacky, 17);
+    EXPECT_FALSE(w.SetMiddleMode);
+    EXPECT_FALSE(form.stackImageMarks().rectangleShown);
+    EXPECT_TRUE(form.stackImageMarks().crossShown);
+    EXPECT_EQ(form.stackImageMarks().crossX, 41);
+    EXPECT_EQ(form.control("StackImage").hint(), "");
+    EXPECT_EQ(ui.cursor, CursorShape::Arrow);
+    form.mouseEvent("StackImage", TMainForm::MouseAction::Down, 5, 5, true);
+    EXPECT_EQ(w.stackx, 41);
+}
+
+TEST_F(Stacking, AviFramesAreDecodedAgainForTheStack) {
+    if (!testing::ffmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is needed to write test videos";
+    const std::string path = dir.file("clip.avi");
+    const std::vector<Bitmap24> frames = testing::writeCountingVideo(path, 64, 48, 3, "-c:v rawvideo -pix_fmt bgr24");
+    ui.queueFiles({path}, 1);
+    form.control("SelectFileButton").click();
+    ASSERT_TRUE(ui.messages.empty());
+    for (int k = 0; k < 3; ++k) {
+        w.FrameRecs[k].Quality = 0.9f - 0.1f * k;
+        w.Ranking[k] = {k, w.FrameRecs[k].Quality, 0.0f};
+    }
+    form.control("StackSlider").setValue(2);
+    stack();
+    EXPECT_TRUE(ui.messages.empty());
+    for (int x : {0, 31, 63})
+        for (int y : {0, 20, 47}) {
+            double red = 0.0;
+            for (const Bitmap24& frame : frames) red += frame.pixel(x, y)[2];
+            EXPECT_NEAR(w.StackR[x][y], red / 3, 0.01) << x << "," << y;
+        }
+    EXPECT_EQ(w.StackCount[63][47], 3);
+}
+
+TEST(StackGraph, CurvesTurnDottedBelowTheLowerQualityAndTextsCutToTwoDecimals) {
+    auto workspace = std::make_unique<Workspace>();
+    const float qualities[] = {1.0f, 0.9f, 0.7f, 0.95f};
+    for (int k = 0; k < 4; ++k) {
+        workspace->Ranking[k] = {k, qualities[k], 0.0f};
+        workspace->FrameRecs[k].Difference = 10.0f * k;
+    }
+    StackQualityTable stackQuality{};
+    StackGraphInput input;
+    input.lastRank = 3;
+    input.cutRank = 2;
+    input.differenceCutPercent = 40;
+    const StackGraphData graph = buildStackGraph(*workspace, stackQuality, input);
+    EXPECT_EQ(graph.firstDottedRank, 2);  // stays dotted although rank 3 is above the limit again
+    EXPECT_EQ(graph.qualityCurve[1], (PlotPoint{82, 201 - 180}));
+    EXPECT_EQ(graph.differenceCurve[3], (PlotPoint{245, 1}));
+    EXPECT_EQ(graph.differenceCutY, 121);
+    EXPECT_EQ(graph.qualityCutX, 163);
+    int dotted = 0;
+    for (const PlotLine& line : graph.lines) dotted += line.dotted;
+    EXPECT_EQ(dotted, 2);
+
+    EXPECT_EQ(twoDecimalText(1234.9), "12.34");
+    EXPECT_EQ(twoDecimalText(3.0), "0.03");
+    EXPECT_EQ(twoDecimalText(300.0), "3");
+    EXPECT_EQ(twoDecimalText(std::nan("")), "0");
+}
+
+}  // namespace
+}  // namespace planexor

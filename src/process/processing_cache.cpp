@@ -12,13 +12,14 @@ ProcessingCache::ProcessingCache(Workspace& workspace, LayerStore& layers) : wor
 }
 
 ProcessingCache::Stage ProcessingCache::update(const ProcessingSettings& settings, const GammaCurve& gammaTable,
-                                               RunProgress& progress) {
+                                               RunProgress& progress, Stage deepest) {
     const ImageGeometry geometry = settings.geometry.clamped();
     const PixelRegion region = settings.region.clippedTo(geometry.width, geometry.height);
     Stage first = Stage::None;
 
-    if (layersStale_ || geometry != decomposedGeometry_ || settings.decomposition != decomposedWith_ ||
-        !decomposedRegion_.contains(region)) {
+    if (deepest == Stage::Decomposition &&
+        (layersStale_ || geometry != decomposedGeometry_ || settings.decomposition != decomposedWith_ ||
+         !decomposedRegion_.contains(region))) {
         decomposeStack(workspace_, *layers_, settings.decomposition, geometry, region, progress);
         layersStale_ = false;
         decomposedGeometry_ = geometry;
@@ -32,7 +33,7 @@ ProcessingCache::Stage ProcessingCache::update(const ProcessingSettings& setting
     // column and maps it at once measured slower (too many memory streams).
     const MappingTarget target{geometry, region, settings.recombination.HorizFlipCheckbox,
                                settings.recombination.VertiFlipCheckbox};
-    if (!recombined_ || settings.recombination != recombinedWith_) {
+    if (deepest != Stage::Mapping && (!recombined_ || settings.recombination != recombinedWith_)) {
         recombineLayers(workspace_, *layers_, settings.recombination, geometry);
         mapToBitmap(*layers_, workspace_.StackMin, workspace_.StackMax, target, settings.display, gammaTable,
                     MappingVariant::AfterRecombination, image_, histograms_);

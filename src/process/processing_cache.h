@@ -38,7 +38,10 @@ public:
     bool layersStale() const { return layersStale_; }
 
     // Brings the picture up to date; returns the first stage that ran.
-    Stage update(const ProcessingSettings& settings, const GammaCurve& gammaTable, RunProgress& progress);
+    // Stages before `deepest` do not run however stale they are: a display
+    // control re-maps and a gain slider recombines, never more.
+    Stage update(const ProcessingSettings& settings, const GammaCurve& gammaTable, RunProgress& progress,
+                 Stage deepest = Stage::Decomposition);
     Stage update(const ProcessingSettings& settings, const GammaCurve& gammaTable) {
         RunProgress quiet;
         return update(settings, gammaTable, quiet);

@@ -1,0 +1,561 @@
+// Handlers of the process page: wavelet processing, recombination, display
+// mapping, the selection box, the histogram window and the resized view.
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "app/main_form.h"
+#include "core/error.h"
+#include "core/pixel.h"
+#include "input/bmp_codec.h"
+#include "input/file_io.h"
+#include "input/jpeg_codec.h"
+#include "stack/resample.h"
+
+namespace planexor {
+namespace {
+
+using Stage = ProcessingCache::Stage;
+
+constexpr int ViewWidth = 640;  // the processed image pans inside a 640 x 480 view
+constexpr int ViewHeight = 480;
+constexpr int TealColour = 0x808000;  // models hold colours as 0xBBGGRR
+
+std::string gainSliderName(int layer) { return "RxSlider" + std::to_string(layer + 2); }
+std::string layerCheckBoxName(int layer) { return "CheckBox" + std::to_string(layer + 4); }
+std::string layerButtonName(int layer) { return "layer" + std::to_string(layer) + "button"; }
+
+// The decomposition's progress: the gauge and "Calculating Layer k" before each layer.
+class LayerProgress : public RunProgress {
+public:
+    explicit LayerProgress(TMainForm& form) : form_(form) {}
+    void setPercent(int percent) override {
+        ++layer_;
+        form_.control("Progressgraph").setValue(percent);
+        form_.control("messagewinlabel").setCaption(layerProgressMessage(layer_));
+        form_.ui().repaint("MessageWindow");
+    }
+
+private:
+    TMainForm& form_;
+    int layer_ = 0;
+};
+
+// A side that exceeds the view gets a scroll bar whose position is the image's left (top) edge.
+void fitScrollBar(ControlModel& bar, int side, int view) {
+    bar.setVisible(side > view);
+    if (side > view) bar.setRange(view - side, 1);
+    else bar.setValue(0);
+}
+
+}  // namespace
+
+void TMainForm::bindProcessHandlers() {
+    bind("ProcessButton", "ProcessButtonClick", true, [this] { ProcessButtonClick(); });
+    bind("AutoProcessBox", "AutoProcessBoxClick", false, [this] { AutoProcessBoxClick(); });
+    bind("Scaletype", "ScaletypeClick", true, [this] { ScaletypeClick(); });
+    bind("LevelStep", "LevelStepChange", true, [this] { LevelStepChange(); });
+    bind("Multiplicant", "MultiplicantChange", true, [this] { MultiplicantChange(); });
+    for (int layer = 1; layer <= WaveletLayerCount; ++layer) {
+        bind(gainSliderName(layer), gainSliderName(layer) + "Change", true, [this, layer] { gainSliderChange(layer); });
+        bind(layerCheckBoxName(layer), layerCheckBoxName(layer) + "Click", true,
+             [this, layer] { layerCheckBoxClick(layer); });
+    }
+    bind("HorizFlipCheckbox", "HorizFlipCheckboxClick", true, [this] { HorizFlipCheckboxClick(); });
+    bind("VertiFlipCheckbox", "VertiFlipCheckboxClick", true, [this] { VertiFlipCheckboxClick(); });
+    bind("Section", "SectionClick", true, [this] { SectionClick(); });
+    bind("Showsectionbox", "ShowsectionboxClick", false, [this] { ShowsectionboxClick(); });
+    bind("SaveSectionbox", "SaveSectionboxClick", false, [this] { SaveSectionboxClick(); });
+    bind("ResetButton", "ResetButtonClick", true, [this] { ResetButtonClick(); });
+    bind("ContrastSlider", "ContrastSliderChange", true, [this] { ContrastSliderChange(); });
+    bind("BrightnessSlider", "ContrastSliderChange", true, [this] { ContrastSliderChange(); });
+    bind("Gamma1spin", "Gamma1spinChange", true, [this] { Gamma1spinChange(); });
+    bind("Showpeak", "ShowpeakClick", true, [this] { ContrastSliderChanged(); });
+    bind("HistoSmooth", "HistoSmoothClick", true, [this] { ContrastSliderChanged(); });
+    bind("HistoReset", "HistoResetClick", true, [this] { HistoResetClick(); });
+    bind("BitBtn3", "BitBtn3Click", true, [this] { BitBtn3Click(); });
+    bind("RedSlider", "RedSliderChanged", true, [this] { ContrastSliderChanged(); });
+    bind("GreenSlider", "GreenSliderChanged", true, [this] { ContrastSliderChanged(); });
+    bind("blueslider", "bluesliderChanged", true, [this] { ContrastSliderChanged(); });
+    bind("HorizScrollbar", "HorizScrollbarChange", false, [this] { HorizScrollbarChange(); });
+    bind("VertiScrollbar", "VertiScrollbarChange", false, [this] { VertiScrollbarChange(); });
+    bind("Shrink", "ShrinkClick", true, [this] { ShrinkClick(); });
+    bind("Shrinktooriginal", "ShrinktooriginalClick", true, [this] { ShrinktooriginalClick(); });
+    bind("ResizeFilters", "ResizeFiltersClick", true, [this] { ResizeFiltersClick(); });
+    bind("SaveShrink", "SaveShrinkClick", false, [this] { SaveShrinkClick(); });
+
+    control("Lowtriangle").setColour(TealColour);
+    control("Hitriangle").setColour(ColourRed);
+    control("Lowtriangle").setPosition(processing_.markers.low, control("Lowtriangle").top());
+    control("Hitriangle").setPosition(processing_.markers.high, control("Hitriangle").top());
+}
+
+// ------------------------------------------------------------ the pipeline
+
+ProcessingCache& TMainForm::processingCache() {
+    if (!processing_.cache) processing_.cache = std::make_unique<ProcessingCache>(*workspace_);
+    return *processing_.cache;
+}
+
+void TMainForm::markLayersStale() {
+    // A cache not made yet decomposes at its first update anyway.
+    if (processing_.cache) processing_.cache->invalidateLayers();
+}
+
+const Histograms& TMainForm::histograms() const {
+    static const Histograms none;
+    return processing_.cache ? processing_.cache->histograms() : none;
+}
+
+ProcessingSettings TMainForm::processingSettings() const {
+    const Workspace& w = *workspace_;
+    ProcessingSettings settings;
+    settings.geometry = {w.ImageWidth, w.ImageHeight, control("ColourStack").checked()};
+    settings.decomposition.Scaletype = control("Scaletype").itemIndex();
+    settings.decomposition.LevelStep = control("LevelStep").intValue();
+    settings.decomposition.Multiplicant = control("Multiplicant").intValue();
+    settings.decomposition.kernel = waveletKernel;
+    settings.region = selectionRegion(SectionBox, control("Section").checked(), w.ImageWidth, w.ImageHeight);
+    for (int layer = 1; layer <= WaveletLayerCount; ++layer) {
+        settings.recombination.gainSlider[layer - 1] = control(gainSliderName(layer)).intValue();
+        settings.recombination.layerOn[layer - 1] = control(layerCheckBoxName(layer)).checked();
+    }
+    settings.recombination.HorizFlipCheckbox = control("HorizFlipCheckbox").checked();
+    settings.recombination.VertiFlipCheckbox = control("VertiFlipCheckbox").checked();
+    settings.display.ContrastSlider = control("ContrastSlider").intValue();
+    settings.display.BrightnessSlider = control("BrightnessSlider").intValue();
+    settings.display.StretchLow = StretchLow;
+    settings.display.StretchHigh = StretchHigh;
+    settings.display.RedSlider = control("RedSlider").intValue();
+    settings.display.GreenSlider = control("GreenSlider").intValue();
+    settings.display.blueslider = control("blueslider").intValue();
+    return settings;
+}
+
+void TMainForm::updateProcessing(Stage deepest) {
+    LayerProgress progress(*this);
+    ProcessingCache& cache = processingCache();
+    processing_.lastStage = cache.update(processingSettings(), GammaTable, progress, deepest);
+    // While a layer button is held the new picture waits behind the layer view.
+    (processing_.heldLayer != 0 ? processing_.heldBackup : image("ProcessImage")) = cache.image();
+    finishDisplayPass();
+}
+
+void TMainForm::finishDisplayPass() {
+    ui_.repaint("ProcessImage");
+    if (control("Histowin").checked()) {
+        drawHistogramGraph(histograms(), control("Showpeak").checked(), control("HistoSmooth").checked(), nullptr,
+                           processing_.histogram);
+        ui_.repaint("Histograph");
+    }
+    const PictureSize window = processing_.shrinkWindow;
+    if (control("Shrinkview").visible() && window.width > 0) ShrinkviewResize(window.width, window.height);
+}
+
+void TMainForm::showLayerDistances() {
+    const DecompositionOptions options = processingSettings().decomposition;
+    for (int layer = 1; layer <= WaveletLayerCount; ++layer)
+        control(layerCheckBoxName(layer)).setCaption(layerCaption(layer, layerDistance(options, layer)));
+}
+
+void TMainForm::showGainCaptions() {
+    for (int layer = 1; layer <= WaveletLayerCount; ++layer)
+        control(layerButtonName(layer)).setCaption(gainCaption(control(gainSliderName(layer)).intValue()));
+}
+
+// ------------------------------------------------------ wavelet processing
+
+void TMainForm::ProcessButtonClick() {
+    Workspace& w = *workspace_;
+    if (ChainRun) control("MessageWindow").setVisible(true);
+    // A stack made since the last run has not been decomposed yet.
+    if (w.StackReady) markLayersStale();
+    w.StackReady = false;
+    control("SaveBMP2button").setEnabled(true);
+    ui_.setCursor(CursorShape::Hourglass);
+    if (control("Resampled").checked()) {
+        w.ImageWidth = resampledSide(w.FrameWidth, w.ResampleFactor);
+        w.ImageHeight = resampledSide(w.FrameHeight, w.ResampleFactor);
+    }
+    fitScrollBar(control("HorizScrollbar"), w.ImageWidth, ViewWidth);
+    fitScrollBar(control("VertiScrollbar"), w.ImageHeight, ViewHeight);
+    HorizScrollbarChange();
+    VertiScrollbarChange();
+    showLayerDistances();
+    showGainCaptions();
+    updateProcessing(Stage::Decomposition);
+    ChainRun = false;
+    control("MessageWindow").setVisible(false);
+    ui_.setCursor(CursorShape::Arrow);
+}
+
+void TMainForm::AutoProcessBoxClick() {
+    const bool on = control("AutoProcessBox").checked();
+    control("ProcessButton").setVisible(!on);
+    settings_.writeBool("Settings", "Autoprocess", on);
+}
+
+void TMainForm::TabSheet4Enter() {
+    if (workspace_->StackReady) ProcessButtonClick();
+}
+
+void TMainForm::ScaletypeClick() {
+    markLayersStale();
+    const bool linear = control("Scaletype").itemIndex() == 1;
+    control("LevelStep").setEnabled(linear);
+    control("Multiplicant").setEnabled(linear);
+    showLayerDistances();
+    if (autoProcess()) ProcessButtonClick();
+}
+
+void TMainForm::LevelStepChange() {
+    markLayersStale();
+    showLayerDistances();
+    if (autoProcess()) ProcessButtonClick();
+}
+
+void TMainForm::MultiplicantChange() { LevelStepChange(); }
+
+void TMainForm::layerCheckBoxClick(int layer) {
+    ProcessButtonClick();
+    control(gainSliderName(layer)).setEnabled(control(layerCheckBoxName(layer)).checked());
+}
+
+void TMainForm::layerbuttonMouseDown(int layer) {
+    if (layer < 1 || layer > WaveletLayerCount || processing_.heldLayer != 0) return;
+    const Workspace& w = *workspace_;
+    int width = w.ImageWidth;
+    int height = w.ImageHeight;
+    if (control("Resampled").checked()) {
+        width = resampledSide(w.FrameWidth, w.ResampleFactor);
+        height = resampledSide(w.FrameHeight, w.ResampleFactor);
+    }
+    Bitmap24& shown = image("ProcessImage");
+    processing_.heldBackup = shown;
+    processing_.heldLayer = layer;
+    processing_.heldRange = renderLayerView(processingCache().layers(), layer, std::clamp(width, 0, MaxImageSide),
+                                            std::clamp(height, 0, MaxImageSide),
+                                            control("HorizFlipCheckbox").checked(),
+                                            control("VertiFlipCheckbox").checked(), shown);
+    ui_.repaint("ProcessImage");
+}
+
+void TMainForm::layerbuttonMouseUp(int layer) {
+    if (layer != processing_.heldLayer || layer == 0) return;
+    image("ProcessImage") = processing_.heldBackup;
+    processing_.heldLayer = 0;
+    ui_.repaint("ProcessImage");
+}
+
+// ------------------------------------------------------------ recombination
+
+void TMainForm::RxSlider3Changed() {
+    ui_.setCursor(CursorShape::Hourglass);
+    showGainCaptions();
+    updateProcessing(Stage::Recombination);
+    ui_.setCursor(CursorShape::Arrow);
+}
+
+void TMainForm::gainSliderChange(int layer) {
+    control(layerButtonName(layer)).setCaption(gainCaption(control(gainSliderName(layer)).intValue()));
+    if (autoProcess()) RxSlider3Changed();
+}
+
+void TMainForm::HorizFlipCheckboxClick() {
+    if (autoProcess()) RxSlider3Changed();
+}
+
+void TMainForm::VertiFlipCheckboxClick() {
+    if (autoProcess()) RxSlider3Changed();
+}
+
+void TMainForm::sliderCommitted(std::string_view name) {
+    if (name.starts_with("RxSlider"))
+        dispatch("RxSlider3Changed", true, [this] { RxSlider3Changed(); });
+    else if (name == "ContrastSlider" || name == "BrightnessSlider")
+        dispatch("ContrastSliderChanged", true, [this] { ContrastSliderChanged(); });
+}
+
+void TMainForm::ProcessImageMouseDown(int x, int y) {
+    control("Boxoptionspanel").setExpanded(true);
+    SectionBox.SectionX1 = SectionBox.SectionX2 = x;
+    SectionBox.SectionY1 = SectionBox.SectionY2 = y;
+    SectionBox.SectionFlipH = control("HorizFlipCheckbox").checked();
+    SectionBox.SectionFlipV = control("VertiFlipCheckbox").checked();
+    processing_.boxDragging = true;
+    ui_.repaint("ProcessImage");
+}
+
+void TMainForm::ProcessImageMouseMove(int x, int y, bool leftButton) {
+    if (!leftButton || !processing_.boxDragging) return;
+    SectionBox.SectionX2 = std::max(x, 0);
+    SectionBox.SectionY2 = std::max(y, 0);
+    ui_.repaint("ProcessImage");
+}
+
+void TMainForm::ProcessImageMouseUp() {
+    if (!processing_.boxDragging) return;
+    processing_.boxDragging = false;
+    control("Section").setEnabled(true);
+    if (autoProcess()) ContrastSliderChanged();
+    control("Section").setCheckedByUser(true);
+    ui_.repaint("ProcessImage");
+}
+
+void TMainForm::SectionClick() {
+    const bool on = control("Section").checked();
+    if (on) control("SaveSectionbox").setVisible(true);
+    // Mirroring cannot change under a processed selection.
+    control("HorizFlipCheckbox").setEnabled(!on);
+    control("VertiFlipCheckbox").setEnabled(!on);
+    ui_.repaint("ProcessImage");
+    if (on && selectionTooSmall(SectionBox)) {
+        ui_.showMessage(MessageKind::Information, "Select an image section first.");
+        return;
+    }
+    if (autoProcess()) ProcessButtonClick();
+}
+
+void TMainForm::ShowsectionboxClick() {
+    settings_.writeBool("Settings", "Showsectionbox", control("Showsectionbox").checked());
+    ui_.repaint("ProcessImage");
+}
+
+void TMainForm::SaveSectionboxClick() {
+    settings_.writeBool("Settings", "Savesection", control("SaveSectionbox").checked());
+}
+
+void TMainForm::ResetButtonClick() {
+    // Silently: SectionClick would run a processing of its own; the flips
+    // it would enable are enabled here.
+    control("Section").setChecked(false);
+    control("HorizFlipCheckbox").setEnabled(true);
+    control("VertiFlipCheckbox").setEnabled(true);
+    SectionBox.SectionX1 = SectionBox.SectionY1 = SectionBox.SectionX2 = SectionBox.SectionY2 = 0;
+    control("LevelStep").setValue(1);
+    control("Multiplicant").setValue(0);
+    markLayersStale();
+    for (int layer = 1; layer <= WaveletLayerCount; ++layer) control(gainSliderName(layer)).setValue(DefaultGainSlider);
+    control("ContrastSlider").setValue(100);
+    control("BrightnessSlider").setValue(0);
+    control("ContrastLabel").setCaption("C : 100");
+    control("Brightnesslabel").setCaption("B : 0");
+    // A curve drawn in the gamma editor stays unless the spin really changes.
+    if (control("Gamma1spin").value() != 1.0) {
+        control("Gamma1spin").setValue(1.0);
+        GammaTable.build(1.0);
+    }
+    ProcessButtonClick();
+}
+
+// ------------------------------------------------------------ display mapping
+
+void TMainForm::ContrastSliderChanged() {
+    control("ContrastLabel").setCaption("C : " + std::to_string(control("ContrastSlider").intValue()));
+    control("Brightnesslabel").setCaption("B : " + std::to_string(control("BrightnessSlider").intValue()));
+    updateProcessing(Stage::Mapping);
+}
+
+void TMainForm::ContrastSliderChange() {
+    if (autoProcess()) ContrastSliderChanged();
+}
+
+void TMainForm::stepDisplaySlider(const char* name, int key, bool ctrl) {
+    if (key != KeyLeft && key != KeyRight) return;
+    ControlModel& slider = control(name);
+    const double before = slider.value();
+    const int step = ctrl ? 1 : 10;
+    slider.setValue(before + (key == KeyLeft ? -step : step));
+    if (slider.value() != before) ContrastSliderChanged();
+}
+
+void TMainForm::ContrastSliderKeyDown(int key, bool ctrl) { stepDisplaySlider("ContrastSlider", key, ctrl); }
+
+void TMainForm::BrightnessSliderKeyDown(int key, bool ctrl) { stepDisplaySlider("BrightnessSlider", key, ctrl); }
+
+void TMainForm::Gamma1spinChange() {
+    ControlModel& spin = control("Gamma1spin");
+    if (spin.value() > 0) {
+        GammaTable.build(spin.value());
+        ContrastSliderChanged();
+    } else {
+        spin.setValueByUser(1.0);
+    }
+}
+
+void TMainForm::HistowinClick() {
+    control("HistoWindow").setVisible(control("Histowin").checked());
+    ContrastSliderChanged();
+}
+
+namespace {
+
+void showStretchMarkers(TMainForm& form, const StretchMarkers& markers) {
+    ControlModel& low = form.control("Lowtriangle");
+    ControlModel& high = form.control("Hitriangle");
+    low.setPosition(markers.low, low.top());
+    high.setPosition(markers.high, high.top());
+}
+
+}  // namespace
+
+void TMainForm::HistographMouseMove(int x, int y, bool leftButton) {
+    if (!leftButton) return;
+    DisplayOptions bounds;
+    if (!dragStretchMarker(processing_.markers, x, y, bounds)) return;
+    // The bounds follow the markers at once; the picture waits for "Stretch".
+    StretchLow = bounds.StretchLow;
+    StretchHigh = bounds.StretchHigh;
+    showStretchMarkers(*this, processing_.markers);
+    drawHistogramGraph(histograms(), control("Showpeak").checked(), control("HistoSmooth").checked(),
+                       &processing_.markers, processing_.histogram);
+    ui_.repaint("Histograph");
+}
+
+void TMainForm::BitBtn3Click() {
+    DisplayOptions bounds;
+    bounds.StretchLow = StretchLow;
+    bounds.StretchHigh = StretchHigh;
+    applyStretch(processing_.markers, bounds);
+    StretchLow = bounds.StretchLow;
+    StretchHigh = bounds.StretchHigh;
+    showStretchMarkers(*this, processing_.markers);
+    ContrastSliderChanged();
+}
+
+void TMainForm::HistoResetClick() {
+    DisplayOptions bounds;
+    resetStretch(processing_.markers, bounds);
+    StretchLow = bounds.StretchLow;
+    StretchHigh = bounds.StretchHigh;
+    showStretchMarkers(*this, processing_.markers);
+    ContrastSliderChanged();
+}
+
+const Drawing& TMainForm::processingOverlay(std::string_view controlName) const {
+    if (controlName == "Histograph") return processing_.histogram;
+    Drawing& overlay = processing_.overlay;
+    if (controlName != "ProcessImage") {
+        static const Drawing nothing;
+        return nothing;
+    }
+    DrawingBuilder builder(overlay);
+    const SelectionBox& box = SectionBox;
+    const int width = workspace_->ImageWidth;
+    const int height = workspace_->ImageHeight;
+    if (processing_.boxDragging) {
+        drawSelectionBox(builder, {box.SectionX1, box.SectionY1, box.SectionX2, box.SectionY2}, true);
+    } else if (processing_.heldLayer == 0 && control("Section").checked() && control("Showsectionbox").checked()) {
+        const PixelRegion region = selectionRegion(box, true, width, height);
+        drawSelectionBox(builder,
+                         selectionOutline(region, control("HorizFlipCheckbox").checked(),
+                                          control("VertiFlipCheckbox").checked(), width, height),
+                         false);
+    }
+    if (processing_.heldLayer != 0) {
+        builder.text(drawing_colour::Black, {0, 10}, layerViewCaption("HI :", processing_.heldRange.maximum));
+        builder.text(drawing_colour::Black, {0, 30}, layerViewCaption("LO :", processing_.heldRange.minimum));
+    }
+    return overlay;
+}
+
+// ------------------------------------------------------------ panning
+
+void TMainForm::HorizScrollbarChange() {
+    ControlModel& picture = control("ProcessImage");
+    picture.setEnabled(false);
+    picture.setPosition(control("HorizScrollbar").intValue(), picture.top());
+    picture.setEnabled(true);
+}
+
+void TMainForm::VertiScrollbarChange() {
+    ControlModel& picture = control("ProcessImage");
+    picture.setEnabled(false);
+    picture.setPosition(picture.left(), control("VertiScrollbar").intValue());
+    picture.setEnabled(true);
+}
+
+// ------------------------------------------------------------ resized view
+
+void TMainForm::showShrinkview(int width, int height) {
+    if (image("ProcessImage").empty()) throw PlanexorError("Source bitmap too small");
+    width = std::max(width, 1);
+    height = std::max(height, 1);
+    ControlModel& window = control("Shrinkview");
+    window.setEnabled(false);
+    image("ShrinkImage").resize(width, height);
+    control("Imagesize").setCaption(imageSizeCaption(width, height));
+    processing_.shrinkAspect = static_cast<float>(width) / static_cast<float>(height);
+    window.setVisible(true);
+    // One pixel wider than the picture needs: the refit keeps the size and
+    // does the scaling.
+    ShrinkviewResize(width + ShrinkSideArea + 1, height + ShrinkBottomArea);
+    window.setEnabled(true);
+}
+
+void TMainForm::ShrinkClick() {
+    if (!control("Resampled").checked()) workspace_->ResampleFactor = 1.0f;
+    const Bitmap24& processed = image("ProcessImage");
+    showShrinkview(processed.width(), processed.height());
+}
+
+void TMainForm::ShrinkviewResize(int windowWidth, int windowHeight) {
+    processing_.shrinkWindow = {windowWidth, windowHeight};
+    ControlModel& window = control("Shrinkview");
+    window.setEnabled(false);
+    const PictureSize size = fitShrinkImage(windowWidth, windowHeight, processing_.shrinkAspect);
+    Bitmap24& shrunk = image("ShrinkImage");
+    shrunk.resize(size.width, size.height);
+    control("Imagesize").setCaption(imageSizeCaption(size.width, size.height));
+    const Bitmap24& processed = image("ProcessImage");
+    if (!processed.empty()) {
+        const ResampleFilter& filter = filterForItem(control("ResizeFilters").itemIndex());
+        Stretch(processed, shrunk, filter.function, filter.support);
+    }
+    window.setEnabled(true);
+    ui_.repaint("ShrinkImage");
+}
+
+void TMainForm::ShrinktooriginalClick() {
+    const Workspace& w = *workspace_;
+    int width = w.OrigWidth;
+    int height = w.OrigHeight;
+    if (control("Resampled").checked()) {
+        const double factor = w.ResampleFactor;
+        if (width * factor > 1024.0) width = nearest(1024.0 / factor);
+        if (height * factor > 1024.0) height = nearest(1024.0 / factor);
+    }
+    if (control("Expandstack").checked()) {
+        width = w.StackWidth;
+        height = w.StackHeight;
+    }
+    showShrinkview(width, height);
+}
+
+void TMainForm::ResizeFiltersClick() {
+    const PictureSize window = processing_.shrinkWindow;
+    if (control("Shrinkview").visible() && window.width > 0) ShrinkviewResize(window.width, window.height);
+}
+
+void TMainForm::SaveShrinkClick() {
+    FileDialogRequest request;
+    request.dialog = "SaveDialog4";
+    request.filters = {"Bitmap (*.bmp)", "Jpeg (*.jpg)"};
+    request.defaultExtension = "BMP";
+    request.save = true;
+    if (control("SaveSub").checked()) {
+        request.directory = joinPath(sequenceDirectory(), control("Subdirname").caption());
+        std::error_code ignored;  // the dialog then starts wherever it can
+        std::filesystem::create_directories(request.directory, ignored);
+    }
+    const FileDialogAnswer answer = ui_.runFileDialog(request);
+    if (!answer.accepted || answer.files.empty()) return;
+    const std::string& chosen = answer.files.front();
+    settings_.writeString("Files", "SaveDir", directoryOf(chosen));
+    const std::string target = shrinkSaveTarget(chosen, answer.filterIndex);
+    if (std::filesystem::exists(target) && !ui_.askYesNo(MessageKind::Warning, " Overwrite existing file ?")) return;
+    if (answer.filterIndex == 2) writeJpegFile(target, image("ShrinkImage"), 90);
+    else writeBmpFile(target, image("ShrinkImage"));
+}
+
+}  // namespace planexor

@@ -1,0 +1,372 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <numeric>
+
+#include "app/main_form.h"
+#include "core/pixel.h"
+#include "input/bmp_codec.h"
+#include "input/jpeg_codec.h"
+#include "support/test_files.h"
+
+namespace planexor {
+namespace {
+
+using testing::TempDir;
+using Mouse = TMainForm::MouseAction;
+using Stage = ProcessingCache::Stage;
+
+// Every channel different, neighbours unlike: wavelet layers that are not zero.
+float pattern(int channel, int x, int y) { return static_cast<float>((x * 5 + y * 11 + channel * 67) % 256); }
+
+class ProcessPage : public ::testing::Test {
+protected:
+    // A finished stack as the stacking run leaves it; StackMax 255 makes the
+    // default mapping give each stack value back as its byte.
+    void stack(int width, int height, const std::function<float(int, int, int)>& value = pattern, float top = 255) {
+        Workspace& w = form.workspace();
+        w.FrameWidth = w.OrigWidth = w.ImageWidth = width;
+        w.FrameHeight = w.OrigHeight = w.ImageHeight = height;
+        TFloatPlane* planes[] = {&w.StackR, &w.StackG, &w.StackB};
+        for (int c = 0; c < 3; ++c)
+            for (int x = 0; x < width; ++x)
+                for (int y = 0; y < height; ++y) (*planes[c])[x][y] = value(c, x, y);
+        w.StackMin = 0;
+        w.StackMax = top;
+        w.StackReady = true;
+        w.progstatus = 4;
+        form.control("TabSheet4").setVisible(true);
+    }
+    void enterPage() { form.control("PageControl1").setItemIndexByUser(3); }
+    const Bitmap24& shown() const { return *form.findImage("ProcessImage"); }
+    // Byte of channel c (0 red .. 2 blue) at displayed pixel (x, y).
+    int byteAt(int c, int x, int y) const { return shown().pixel(x, y)[2 - c]; }
+    void expectShowsStack(const std::function<float(int, int, int)>& value = pattern) const {
+        for (int y = 0; y < shown().height(); ++y)
+            for (int x = 0; x < shown().width(); ++x)
+                for (int c = 0; c < 3; ++c) ASSERT_EQ(byteAt(c, x, y), value(c, x, y)) << x << "," << y << "," << c;
+    }
+    void drag(int x1, int y1, int x2, int y2) {
+        form.mouseEvent("ProcessImage", Mouse::Down, x1, y1, true);
+        form.mouseEvent("ProcessImage", Mouse::Move, x2, y2, true);
+        form.mouseEvent("ProcessImage", Mouse::Up, x2, y2, true);
+    }
+    int repaintsOf(const std::string& name) const {
+        return static_cast<int>(std::count(ui.repaints.begin(), ui.repaints.end(), name));
+    }
+
+    ScriptedUiServices ui;
+    MemoryUserSettings settings;
+    TMainForm form{ui, settings};
+};
+
+TEST_F(ProcessPage, ANewStackIsProcessedOnceOnEnteringThePage_AndUnitGainsShowTheStack) {
+    stack(64, 48);
+    enterPage();
+    EXPECT_EQ(form.lastProcessingStage(), Stage::Decomposition);
+    EXPECT_FALSE(form.workspace().StackReady);
+    EXPECT_TRUE(form.control("SaveBMP2button").enabled());
+    EXPECT_EQ(form.control("CheckBox7").caption(), "3 : 1");
+    EXPECT_EQ(form.control("layer3button").caption(), "1");
+    ASSERT_EQ(shown().width(), 64);
+    ASSERT_EQ(shown().height(), 48);
+    expectShowsStack();
+    EXPECT_TRUE(ui.messages.empty());
+
+    const int paints = repaintsOf("ProcessImage");
+    form.control("PageControl1").setItemIndexByUser(0);
+    enterPage();
+    EXPECT_EQ(repaintsOf("ProcessImage"), paints);  // nothing new to process
+
+    const auto restacked = [](int c, int x, int y) { return pattern(c, y, x); };
+    stack(64, 48, restacked);
+    form.control("PageControl1").setItemIndexByUser(2);
+    enterPage();
+    expectShowsStack(restacked);
+}
+
+TEST_F(ProcessPage, EachControlRerunsOnlyTheStagesItMakesStale) {
+    stack(64, 48);
+    enterPage();
+    const Bitmap24 before = shown();
+
+    // Without auto-processing a moving slider only shows its gain; its
+    // release recombines.
+    form.control("RxSlider3").setValueByUser(25);
+    EXPECT_EQ(form.control("layer1button").caption(), "2.5");
+    EXPECT_EQ(shown(), before);
+    form.sliderCommitted("RxSlider3");
+    EXPECT_EQ(form.lastProcessingStage(), Stage::Recombination);
+    EXPECT_NE(shown(), before);
+
+    form.control("AutoProcessBox").setCheckedByUser(true);
+    form.control("RxSlider3").setValueByUser(10);
+    EXPECT_EQ(form.lastProcessingStage(), Stage::Recombination);
+    expectShowsStack();
+
+    form.control("ContrastSlider").setValueByUser(200);
+    EXPECT_EQ(form.lastProcessingStage(), Stage::Mapping);
+    EXPECT_EQ(form.control("ContrastLabel").caption(), "C : 200");
+    EXPECT_EQ(byteAt(1, 0, 1), 156);  // 78, doubled
+    EXPECT_EQ(byteAt(1, 20, 1), 255);  // 178, in the upper half, saturates
+
+    form.control("HorizFlipCheckbox").setCheckedByUser(true);
+    EXPECT_EQ(form.lastProcessingStage(), Stage::Recombination);
+    EXPECT_EQ(byteAt(0, 63, 0), 0);  // stack pixel (0, 0)
+    form.control("HorizFlipCheckbox").setCheckedByUser(false);
+    form.control("ContrastSlider").setValueByUser(100);
+
+    // A scale change marks the layers stale, but a display control never decomposes.
+    form.control("AutoProcessBox").setCheckedByUser(false);
+    form.control("LevelStep").setValueByUser(3);
+    form.control("BrightnessSlider").setValueByUser(5);
+    form.sliderCommitted("BrightnessSlider");
+    EXPECT_EQ(form.lastProcessingStage(), Stage::Mapping);
+    form.control("CheckBox5").setCheckedByUser(false);  // processes
+    EXPECT_EQ(form.lastProcessingStage(), Stage::Decomposition);
+    EXPECT_FALSE(form.control("RxSlider3").enabled());
+}
+
+TEST_F(ProcessPage, AnEmptyOrConstantStackShowsBlackWithoutFailing) {
+    form.control("ProcessButton").click();  // before any stack: nothing at all
+    EXPECT_TRUE(shown().empty());
+
+    stack(32, 32, [](int, int, int) { return 0.0f; }, 0.0f);
+    enterPage();
+    EXPECT_TRUE(std::all_of(shown().data(), shown().data() + 32 * 32 * 3, [](std::uint8_t b) { return b == 0; }));
+
+    stack(32, 32, [](int, int, int) { return 100.0f; }, 100.0f);
+    form.workspace().StackMin = 100.0f;
+    form.control("ProcessButton").click();
+    form.control("ContrastSlider").setValueByUser(500);
+    form.sliderCommitted("ContrastSlider");
+    EXPECT_EQ(form.histograms().HistoG[0], 32 * 32);
+    form.mouseEvent("layer2button", Mouse::Down, 0, 0, true);  // every layer is 0: no range
+    EXPECT_EQ(shown().pixel(16, 16)[1], 0);
+    form.mouseEvent("layer2button", Mouse::Up, 0, 0, true);
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(ProcessPage, GammaIsAppliedByTheTable_AndAGammaOfZeroBecomesOne) {
+    // A quarter of the range is table index 250: sqrt(0.250001) x 255 = 127.50025.
+    stack(32, 32, [](int, int x, int) { return x == 5 ? 63.75f : 0.0f; });
+    enterPage();
+    form.control("Gamma1spin").setValueByUser(2.0);
+    EXPECT_EQ(form.lastProcessingStage(), Stage::Mapping);
+    EXPECT_EQ(byteAt(1, 5, 5), 128);
+
+    form.control("Gamma1spin").setRange(-1, 10);  // a spin that lets 0 through
+    form.control("Gamma1spin").setValueByUser(0);
+    EXPECT_EQ(form.control("Gamma1spin").value(), 1.0);
+    GammaCurve unit;
+    unit.build(1.0);
+    EXPECT_EQ(form.GammaTable.values, unit.values);
+    EXPECT_EQ(byteAt(1, 5, 5), 64);
+}
+
+TEST_F(ProcessPage, ArrowKeysStepTheDisplaySlidersByTenOrByOneWithCtrl) {
+    stack(32, 32);
+    enterPage();
+    form.keyDown("ContrastSlider", TMainForm::KeyRight, false);
+    EXPECT_EQ(form.control("ContrastSlider").value(), 110);
+    EXPECT_EQ(form.control("ContrastLabel").caption(), "C : 110");
+    form.keyDown("ContrastSlider", TMainForm::KeyLeft, true);
+    EXPECT_EQ(form.control("ContrastSlider").value(), 109);
+    form.keyDown("BrightnessSlider", TMainForm::KeyLeft, false);
+    EXPECT_EQ(form.control("Brightnesslabel").caption(), "B : -10");
+    form.control("ContrastSlider").setValue(500);
+    form.keyDown("ContrastSlider", TMainForm::KeyRight, true);
+    EXPECT_EQ(form.control("ContrastSlider").value(), 500);
+}
+
+TEST_F(ProcessPage, ResetRestoresTheSharpeningAndDisplayDefaultsAndProcessesAgain) {
+    stack(64, 48);
+    enterPage();
+    form.control("Scaletype").setItemIndexByUser(0);
+    form.control("LevelStep").setValue(4);
+    form.control("Multiplicant").setValue(2);
+    form.control("RxSlider5").setValueByUser(300);
+    form.control("ContrastSlider").setValueByUser(250);
+    form.control("Gamma1spin").setValueByUser(3.0);
+    form.StretchHigh = 200;
+    drag(5, 5, 40, 40);
+    ASSERT_TRUE(form.control("Section").checked());
+
+    form.control("ResetButton").click();
+    EXPECT_FALSE(form.control("Section").checked());
+    EXPECT_TRUE(form.control("HorizFlipCheckbox").enabled());
+    EXPECT_EQ(form.SectionBox, SelectionBox{});
+    EXPECT_EQ(form.control("LevelStep").value(), 1);
+    EXPECT_EQ(form.control("RxSlider5").value(), 10);
+    EXPECT_EQ(form.control("ContrastLabel").caption(), "C : 100");
+    EXPECT_EQ(form.control("Gamma1spin").value(), 1.0);
+    EXPECT_EQ(form.control("Scaletype").itemIndex(), 0);  // not reset
+    EXPECT_EQ(form.StretchHigh, 200);                      // nor the stretch
+    EXPECT_EQ(form.lastProcessingStage(), Stage::Decomposition);
+    form.HistoResetClick();
+    expectShowsStack();
+}
+
+TEST_F(ProcessPage, ASelectionBoxRestrictsTheDisplayToTheSamePixelsWhateverTheDragDirection) {
+    stack(64, 48);
+    enterPage();
+    const Bitmap24 before = shown();
+    form.control("Showsectionbox").setCheckedByUser(true);
+    form.mouseEvent("ProcessImage", Mouse::Down, 40, 30, true);
+    form.mouseEvent("ProcessImage", Mouse::Move, -3, 5, true);
+    const Drawing& band = form.processingOverlay("ProcessImage");
+    ASSERT_EQ(band.lines.size(), 2u);
+    EXPECT_TRUE(band.lines[0].invert);
+    form.mouseEvent("ProcessImage", Mouse::Up, -3, 5, true);
+
+    EXPECT_TRUE(form.control("Section").checked());
+    EXPECT_TRUE(form.control("SaveSectionbox").visible());
+    EXPECT_FALSE(form.control("VertiFlipCheckbox").enabled());
+    const Drawing& outline = form.processingOverlay("ProcessImage");
+    ASSERT_EQ(outline.lines.size(), 2u);
+    EXPECT_FALSE(outline.lines[0].invert);
+    EXPECT_EQ(outline.lines[0].colour, 0x00FF00u);
+    EXPECT_EQ(outline.lines[0].points.front(), (GraphPoint{-1, 4}));
+    EXPECT_EQ(outline.lines[0].points.back(), (GraphPoint{41, 31}));
+
+    form.control("ContrastSlider").setValueByUser(300);
+    form.sliderCommitted("ContrastSlider");
+    EXPECT_EQ(std::accumulate(form.histograms().HistoG.begin(), form.histograms().HistoG.end(), 0), 41 * 26);
+    EXPECT_NE(shown().pixel(20, 20)[1], before.pixel(20, 20)[1]);
+    EXPECT_EQ(shown().pixel(50, 20)[1], before.pixel(50, 20)[1]);  // outside keeps what it showed
+    EXPECT_EQ(shown().pixel(20, 40)[1], before.pixel(20, 40)[1]);
+
+    form.control("Section").setCheckedByUser(false);
+    drag(10, 10, 15, 30);  // 5 pixels wide
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, "Select an image section first.");
+    EXPECT_EQ(settings.readString("Settings", "Showsectionbox", ""), "1");
+}
+
+TEST_F(ProcessPage, HoldingALayerButtonShowsThatLayerAndLettingGoRestoresThePicture) {
+    stack(64, 48);
+    enterPage();
+    const Bitmap24 before = shown();
+    form.mouseEvent("layer1button", Mouse::Down, 2, 2, true);
+    EXPECT_NE(shown(), before);
+    EXPECT_EQ(shown().pixel(30, 20)[0], shown().pixel(30, 20)[2]);  // grey
+    const Drawing& texts = form.processingOverlay("ProcessImage");
+    ASSERT_EQ(texts.texts.size(), 2u);
+    EXPECT_EQ(texts.texts[0].text.rfind("HI :", 0), 0u);
+    form.mouseEvent("layer2button", Mouse::Up, 2, 2, true);  // not the one held
+    EXPECT_NE(shown(), before);
+    form.mouseEvent("layer1button", Mouse::Up, 2, 2, true);
+    EXPECT_EQ(shown(), before);
+    EXPECT_TRUE(form.processingOverlay("ProcessImage").texts.empty());
+}
+
+TEST_F(ProcessPage, TheHistogramCountsTheMappedBytes_AndTheMarkersComposeIntoTheStretch) {
+    stack(64, 48, [](int, int x, int) { return x < 16 ? 100.0f : 200.0f; });
+    enterPage();
+    form.control("Histowin").setCheckedByUser(true);
+    EXPECT_TRUE(form.control("HistoWindow").visible());
+    EXPECT_EQ(form.histograms().HistoR[100], 16 * 48);
+    EXPECT_EQ(form.histograms().HistoB[200], 48 * 48);
+    const Drawing& graph = form.processingOverlay("Histograph");
+    EXPECT_TRUE(graph.background);
+    ASSERT_EQ(graph.lines.size(), 12u + 3u);
+    EXPECT_EQ(graph.lines[12].points[1 + 100], (GraphPoint{109, nearest(250 - 768.0 / 288 * 250)}));
+
+    const Bitmap24 before = shown();
+    form.mouseEvent("Histograph", Mouse::Move, 240, 240, true);  // the high marker follows from 231
+    form.mouseEvent("Histograph", Mouse::Move, 213, 240, true);
+    EXPECT_EQ(form.StretchHigh, 204.0f);
+    EXPECT_EQ(form.control("Hitriangle").left(), 204);
+    EXPECT_EQ(shown(), before);  // the picture waits for "Stretch"
+    EXPECT_EQ(form.processingOverlay("Histograph").texts.size(), 2u);
+    form.control("BitBtn3").click();
+    EXPECT_FLOAT_EQ(form.StretchHigh, 163.2f);
+    EXPECT_EQ(form.stretchMarkers(), StretchMarkers{});
+    EXPECT_EQ(byteAt(1, 40, 0), 255);
+    EXPECT_EQ(byteAt(1, 0, 0), nearest(100 / 163.2 * 255));
+}
+
+TEST_F(ProcessPage, WideImagesPanWithScrollBars) {
+    stack(700, 300);
+    enterPage();
+    EXPECT_TRUE(form.control("HorizScrollbar").visible());
+    EXPECT_FALSE(form.control("VertiScrollbar").visible());
+    EXPECT_EQ(form.control("HorizScrollbar").minimum(), -60);
+    form.control("HorizScrollbar").setValueByUser(-60);
+    EXPECT_EQ(form.control("ProcessImage").left(), -60);
+    stack(600, 300);
+    form.control("ProcessButton").click();
+    EXPECT_FALSE(form.control("HorizScrollbar").visible());
+    EXPECT_EQ(form.control("ProcessImage").left(), 0);
+}
+
+TEST_F(ProcessPage, TheResizedViewKeepsItsShapeAndSavesBmpAndJpg) {
+    TempDir dir;
+    stack(64, 48);
+    enterPage();
+    form.control("ResizeFilters").setItemIndex(2);  // Lanczos: nothing but the pixel itself at whole steps
+    form.control("Shrink").click();
+    EXPECT_TRUE(form.control("Shrinkview").visible());
+    EXPECT_EQ(form.control("Imagesize").caption(), "Imagesize: 64x48");
+    EXPECT_EQ(form.image("ShrinkImage"), shown());
+
+    form.toolWindowResized("Shrinkview", 128 + 32, 24 + 200);
+    EXPECT_EQ(form.control("Imagesize").caption(), "Imagesize: 32x24");
+    form.toolWindowResized("Shrinkview", 20, 10);  // below the control areas
+    EXPECT_GE(form.image("ShrinkImage").width(), 1);
+    EXPECT_GE(form.image("ShrinkImage").height(), 1);
+    form.toolWindowResized("Shrinkview", 128 + 400, 24 + 96);
+    EXPECT_EQ(form.control("Imagesize").caption(), "Imagesize: 128x96");
+    EXPECT_TRUE(ui.messages.empty());
+
+    ui.queueFiles({dir.file("picture.png")}, 1);
+    form.control("SaveShrink").click();
+    Bitmap24 read;
+    readBmpFile(dir.file("picture.bmp"), read);
+    EXPECT_EQ(read, form.image("ShrinkImage"));
+    EXPECT_EQ(settings.readString("Files", "SaveDir", ""), dir.path());
+
+    ui.queueFiles({dir.file(".hidden")}, 2);
+    form.control("SaveShrink").click();
+    decodeJpegFile(dir.file("default.jpg"), read);
+    ASSERT_EQ(read.width(), 128);
+    ASSERT_EQ(read.height(), 96);
+    double error = 0;
+    const Bitmap24& saved = form.image("ShrinkImage");
+    for (std::size_t i = 0; i < 128 * 96 * 3; ++i) error += std::abs(read.data()[i] - saved.data()[i]);
+    EXPECT_LT(error / (128 * 96 * 3), 8.0);
+
+    const auto written = std::filesystem::last_write_time(dir.file("default.jpg"));
+    ui.yesNoAnswers.push_back(false);
+    form.toolWindowResized("Shrinkview", 128 + 20, 24 + 15);
+    ui.queueFiles({dir.file("default.jpg")}, 2);
+    form.control("SaveShrink").click();
+    ASSERT_EQ(ui.questions.size(), 1u);
+    EXPECT_EQ(ui.questions[0], " Overwrite existing file ?");
+    EXPECT_EQ(std::filesystem::last_write_time(dir.file("default.jpg")), written);
+}
+
+TEST_F(ProcessPage, OptionBoxesStoreTheirUserSettingsAndLayerCaptionsFollowTheScaleRule) {
+    form.control("AutoProcessBox").setCheckedByUser(true);
+    EXPECT_FALSE(form.control("ProcessButton").visible());
+    EXPECT_TRUE(form.autoProcess());
+    EXPECT_EQ(settings.readString("Settings", "Autoprocess", ""), "1");
+    form.control("SaveSectionbox").setCheckedByUser(true);
+    EXPECT_EQ(settings.readString("Settings", "Savesection", ""), "1");
+    form.control("AutoProcessBox").setCheckedByUser(false);
+    EXPECT_TRUE(form.control("ProcessButton").visible());
+
+    form.control("Scaletype").setItemIndexByUser(0);
+    EXPECT_EQ(form.control("CheckBox10").caption(), "6 : 32");
+    EXPECT_FALSE(form.control("LevelStep").enabled());
+    form.control("Scaletype").setItemIndexByUser(1);
+    form.control("LevelStep").setValueByUser(8);
+    form.control("Multiplicant").setValueByUser(8);
+    EXPECT_EQ(form.control("CheckBox10").caption(), "6 : 48");
+}
+
+}  // namespace
+}  // namespace planexor

@@ -1,0 +1,357 @@
+#include "ui/control_binding.h"
+
+#include <exception>
+
+#include <QAbstractSlider>
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMouseEvent>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include "core/pixel.h"
+#include "ui/widgets.h"
+
+namespace planexor {
+namespace {
+
+QString qt(const std::string& text) { return QString::fromStdString(text); }
+
+// Keys a control's key handler acts on; the widget must not act on them too
+// (a slider would move by its own step as well).
+bool formOwnsKey(const std::string& control, int code) {
+    if (control == "PreviewSlider") return code == TMainForm::KeySpace;
+    if (control == "ContrastSlider" || control == "BrightnessSlider")
+        return code == TMainForm::KeyLeft || code == TMainForm::KeyRight;
+    return false;
+}
+
+// Hidden is said explicitly, or the layout that adopts the widget shows it;
+// a widget not yet placed is shown by that layout, not as a window of its own.
+void applyVisible(QWidget* widget, bool visible) {
+    if (!visible) widget->setVisible(false);
+    else if (widget->parentWidget()) widget->setVisible(true);
+}
+
+}  // namespace
+
+ControlBinder::ControlBinder(TMainForm& form, QObject* parent) : QObject(parent), form_(form) {}
+
+int ControlBinder::formKeyCode(int qtKey) {
+    // The form counts keys the way the desktop it was written for does.
+    switch (qtKey) {
+        case Qt::Key_Space: return TMainForm::KeySpace;
+        case Qt::Key_Left: return TMainForm::KeyLeft;
+        case Qt::Key_Up: return 38;
+        case Qt::Key_Right: return TMainForm::KeyRight;
+        case Qt::Key_Down: return 40;
+        case Qt::Key_Return:
+        case Qt::Key_Enter: return 13;
+        case Qt::Key_Escape: return 27;
+        case Qt::Key_PageUp: return 33;
+        case Qt::Key_PageDown: return 34;
+        case Qt::Key_End: return 35;
+        case Qt::Key_Home: return 36;
+        case Qt::Key_Delete: return 46;
+        default: break;
+    }
+    if ((qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) || (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z)) return qtKey;
+    return 0;
+}
+
+void ControlBinder::userAction(const std::function<void()>& action) {
+    // An exception must not unwind through Qt's event delivery; the form's
+    // dispatcher reports handler failures itself, this catches the rest.
+    try {
+        action();
+        if (afterUserAction_) afterUserAction_();
+    } catch (const std::exception& error) {
+        form_.ui().showMessage(MessageKind::Error, error.what());
+    }
+}
+
+void ControlBinder::observe(QWidget* widget, ControlModel& model, std::function<void(const ControlModel&)> apply) {
+    {
+        const QSignalBlocker quiet(widget);
+        apply(model);
+    }
+    const int id = model.addObserver([widget, apply](const ControlModel& changed) {
+        const QSignalBlocker quiet(widget);
+        apply(changed);
+    });
+    connect(widget, &QObject::destroyed, [&model, id] { model.removeObserver(id); });
+}
+
+void ControlBinder::bindCommon(QWidget* widget, ControlModel& model) {
+    widget->setObjectName(qt(model.name()));
+    observe(widget, model, [widget](const ControlModel& m) {
+        applyVisible(widget, m.visible());
+        widget->setEnabled(m.enabled());
+        widget->setToolTip(qt(m.hint()));
+    });
+}
+
+void ControlBinder::addCompanion(ControlModel& model, QWidget* companion) {
+    observe(companion, model, [companion](const ControlModel& m) {
+        applyVisible(companion, m.visible());
+        companion->setEnabled(m.enabled());
+    });
+}
+
+void ControlBinder::bindButton(QAbstractButton* button, ControlModel& model) {
+    bindCommon(button, model);
+    observe(button, model, [button](const ControlModel& m) { button->setText(qt(m.caption())); });
+    connect(button, &QAbstractButton::clicked, this, [this, &model] { userAction([&model] { model.click(); }); });
+    // Some buttons act while held down (showing one wavelet layer).
+    mouseControls_[button] = model.name();
+    button->installEventFilter(this);
+}
+
+void ControlBinder::bindCheckBox(QCheckBox* box, ControlModel& model) {
+    bindCommon(box, model);
+    observe(box, model, [box](const ControlModel& m) {
+        box->setText(qt(m.caption()));
+        box->setChecked(m.checked());
+    });
+    connect(box, &QCheckBox::clicked, this,
+            [this, &model](bool checked) { userAction([&model, checked] { model.setCheckedByUser(checked); }); });
+}
+
+void ControlBinder::bindSlider(QAbstractSlider* slider, ControlModel& model) {
+    bindCommon(slider, model);
+    observe(slider, model, [slider](const ControlModel& m) {
+        slider->setRange(nearest(m.minimum()), nearest(m.maximum()));
+        slider->setSingleStep(std::max(1, nearest(m.step())));
+        slider->setValue(m.intValue());
+    });
+    connect(slider, &QAbstractSlider::valueChanged, this,
+            [this, &model](int value) { userAction([&model, value] { model.setValueByUser(value); }); });
+    keyControls_[slider] = model.name();
+    slider->installEventFilter(this);
+}
+
+void ControlBinder::bindSpin(QDoubleSpinBox* spin, ControlModel& model, QLabel* caption) {
+    bindCommon(spin, model);
+    // A value counts when it is complete (Enter, leaving the box, an arrow),
+    // not at every digit typed.
+    spin->setKeyboardTracking(false);
+    if (caption) {
+        caption->setBuddy(spin);
+        addCompanion(model, caption);
+    }
+    observe(spin, model, [spin, caption](const ControlModel& m) {
+        spin->setDecimals(m.decimals());  // first: the range and the value are rounded to it
+        spin->setRange(m.minimum(), m.maximum());
+        spin->setSingleStep(m.step());
+        spin->setValue(m.value());
+        if (caption) caption->setText(labelText(m.caption()));
+        else if (!m.caption().empty()) spin->setSuffix(" " + qt(m.caption()));
+    });
+    connect(spin, &QDoubleSpinBox::valueChanged, this,
+            [this, &model](double value) { userAction([&model, value] { model.setValueByUser(value); }); });
+}
+
+void ControlBinder::bindRadioGroup(RadioGroupBox* group, ControlModel& model, int columns) {
+    bindCommon(group, model);
+    observe(group, model, [group, columns](const ControlModel& m) {
+        group->setTitle(qt(m.caption()));
+        group->setItems(m.items(), columns);
+        group->setIndex(m.itemIndex());
+    });
+    connect(group, &RadioGroupBox::indexChosen, this,
+            [this, &model](int index) { userAction([&model, index] { model.setItemIndexByUser(index); }); });
+}
+
+void ControlBinder::bindLabel(QLabel* label, ControlModel& model) {
+    bindCommon(label, model);
+    label->setTextFormat(Qt::PlainText);  // captions hold file names, not markup
+    observe(label, model, [label](const ControlModel& m) { label->setText(labelText(m.caption())); });
+    // Link labels (the mail label) act on a click.
+    mouseControls_[label] = model.name();
+    label->installEventFilter(this);
+}
+
+void ControlBinder::bindEdit(QLineEdit* edit, ControlModel& model) {
+    bindCommon(edit, model);
+    observe(edit, model, [edit](const ControlModel& m) {
+        if (edit->text() != qt(m.caption())) edit->setText(qt(m.caption()));
+    });
+    connect(edit, &QLineEdit::textEdited, this,
+            [&model](const QString& text) { model.setCaption(text.toStdString()); });
+}
+
+void ControlBinder::bindMemo(QPlainTextEdit* memo, ControlModel& model) {
+    bindCommon(memo, model);
+    memo->setReadOnly(true);
+    observe(memo, model, [memo](const ControlModel& m) {
+        if (memo->toPlainText() != qt(m.caption())) memo->setPlainText(qt(m.caption()));
+    });
+}
+
+void ControlBinder::bindCheckList(QListWidget* list, ControlModel& model) {
+    bindCommon(list, model);
+    observe(list, model, [list](const ControlModel& m) {
+        const auto& items = m.listItems();
+        const int count = static_cast<int>(items.size());
+        auto fill = [&](int row) {
+            auto* item = new QListWidgetItem(qt(items[row].text), list);
+            item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
+            item->setCheckState(items[row].checked ? Qt::Checked : Qt::Unchecked);
+        };
+        // Each change notifies once: a list of 2500 frames is built by
+        // 2500 appends, which must not rebuild the widget 2500 times.
+        if (count == list->count() + 1) {
+            fill(count - 1);
+        } else if (count != list->count()) {
+            list->clear();
+            for (int row = 0; row < count; ++row) fill(row);
+        } else {
+            for (int row = 0; row < count; ++row) {
+                QListWidgetItem* item = list->item(row);
+                if (item->text() != qt(items[row].text)) item->setText(qt(items[row].text));
+                const Qt::CheckState state = items[row].checked ? Qt::Checked : Qt::Unchecked;
+                if (item->checkState() != state) item->setCheckState(state);
+            }
+        }
+        if (list->currentRow() != m.selectedListItem()) {
+            list->setCurrentRow(m.selectedListItem());
+            if (QListWidgetItem* item = list->currentItem()) list->scrollToItem(item);
+        }
+    });
+    // The list's handler learns the row from the selection and the mark from
+    // the item; a click on a row and a click on its box both reach it.
+    connect(list, &QListWidget::itemChanged, this, [this, list, &model](QListWidgetItem* item) {
+        const int row = list->row(item);
+        userAction([&model, row, checked = item->checkState() == Qt::Checked] {
+            model.setListItemChecked(row, checked);
+            model.selectListItem(row);
+            model.click();
+        });
+    });
+    connect(list, &QListWidget::currentRowChanged, this, [this, &model](int row) {
+        userAction([&model, row] {
+            model.selectListItem(row);
+            model.click();
+        });
+    });
+}
+
+void ControlBinder::bindImage(ImageView* image, ControlModel& model) {
+    bindCommon(image, model);
+    observe(image, model, [image](const ControlModel& m) { image->setOffset(QPoint(m.left(), m.top())); });
+    image->setMouseHandler([this, name = model.name()](TMainForm::MouseAction action, int x, int y, bool left) {
+        userAction([this, &name, action, x, y, left] { form_.mouseEvent(name, action, x, y, left); });
+    });
+}
+
+void ControlBinder::bindShape(ShapeWidget* shape, ControlModel& model) {
+    bindCommon(shape, model);
+    observe(shape, model, [shape](const ControlModel& m) { shape->setModelColour(m.colour()); });
+}
+
+void ControlBinder::bindGauge(QProgressBar* gauge, ControlModel& model) {
+    bindCommon(gauge, model);
+    observe(gauge, model, [gauge](const ControlModel& m) {
+        gauge->setRange(nearest(m.minimum()), nearest(m.maximum()));
+        gauge->setValue(m.intValue());
+    });
+}
+
+void ControlBinder::bindPanel(QWidget* panel, ControlModel& model) {
+    bindCommon(panel, model);
+    if (auto* group = qobject_cast<QGroupBox*>(panel))
+        observe(panel, model, [group](const ControlModel& m) { group->setTitle(qt(m.caption())); });
+}
+
+void ControlBinder::bindCollapsiblePanel(CollapsiblePanel* panel, ControlModel& model) {
+    bindCommon(panel, model);
+    observe(panel, model, [panel](const ControlModel& m) {
+        panel->setTitle(qt(m.caption()));
+        panel->setExpanded(m.expanded());
+    });
+    // Folding is not an action of the form; it is only remembered.
+    connect(panel, &CollapsiblePanel::expandedByUser, this, [&model](bool expanded) { model.setExpanded(expanded); });
+}
+
+void ControlBinder::bindToolWindow(ToolWindow* window, ControlModel& model) {
+    window->setObjectName(qt(model.name()));
+    observe(window, model, [window](const ControlModel& m) {
+        window->setWindowTitle(qt(m.caption()));
+        if (window->pos() != QPoint(m.left(), m.top())) window->move(m.left(), m.top());
+        if (window->isHidden() == m.visible()) window->setVisible(m.visible());
+    });
+    const std::string name = model.name();
+    connect(window, &ToolWindow::movedByUser, this, [this, &model, name](QPoint place) {
+        if (place == QPoint(model.left(), model.top())) return;  // where the form put it
+        userAction([this, &name, place] { form_.toolWindowMoved(name, place.x(), place.y()); });
+    });
+    connect(window, &ToolWindow::resizedByUser, this, [this, name](QSize size) {
+        userAction([this, &name, size] { form_.toolWindowResized(name, size.width(), size.height()); });
+    });
+    connect(window, &ToolWindow::closedByUser, this,
+            [this, name] { userAction([this, &name] { form_.toolWindowClosed(name); }); });
+}
+
+void ControlBinder::bindPages(QTabWidget* pages, ControlModel& pageControl, const std::vector<ControlModel*>& sheets) {
+    pages->setObjectName(qt(pageControl.name()));
+    for (int index = 0; index < static_cast<int>(sheets.size()); ++index) {
+        observe(pages, *sheets[index], [pages, index, &pageControl](const ControlModel& sheet) {
+            pages->setTabText(index, qt(sheet.caption()));
+            pages->setTabVisible(index, sheet.visible());
+            // Hiding the shown page's tab shows another page; that is no
+            // page change of the user's.
+            if (pages->currentIndex() != pageControl.itemIndex()) pageControl.setItemIndex(pages->currentIndex());
+        });
+    }
+    observe(pages, pageControl, [pages](const ControlModel& m) {
+        if (pages->currentIndex() != m.itemIndex()) pages->setCurrentIndex(m.itemIndex());
+    });
+    connect(pages, &QTabWidget::currentChanged, this, [this, &pageControl](int index) {
+        userAction([&pageControl, index] { pageControl.setItemIndexByUser(index); });
+    });
+}
+
+void ControlBinder::bindWindowCaption(QWidget* window, ControlModel& model) {
+    window->setObjectName(qt(model.name()));
+    observe(window, model, [window](const ControlModel& m) { window->setWindowTitle(qt(m.caption())); });
+}
+
+bool ControlBinder::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto found = keyControls_.find(watched);
+        if (found == keyControls_.end()) return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        const int code = formKeyCode(key->key());
+        if (code == 0) return false;
+        const bool ctrl = (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
+        const std::string& name = found->second;
+        userAction([this, &name, code, ctrl] { form_.keyDown(name, code, ctrl); });
+        return formOwnsKey(name, code);
+    }
+    if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) {
+        const auto found = mouseControls_.find(watched);
+        if (found == mouseControls_.end()) return false;
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        const bool press = event->type() == QEvent::MouseButtonPress;
+        const bool left = mouse->button() == Qt::LeftButton;
+        const QPoint at = mouse->position().toPoint();
+        const std::string& name = found->second;
+        if (qobject_cast<QLabel*>(watched)) {
+            if (!press && left) userAction([this, &name] { form_.control(name).click(); });
+            return false;
+        }
+        const auto action = press ? TMainForm::MouseAction::Down : TMainForm::MouseAction::Up;
+        userAction([this, &name, action, at, left] { form_.mouseEvent(name, action, at.x(), at.y(), left); });
+    }
+    return false;
+}
+
+}  // namespace planexor

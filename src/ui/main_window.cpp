@@ -1,0 +1,660 @@
+#include "ui/main_window.h"
+
+#include <algorithm>
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QDoubleSpinBox>
+#include <QFrame>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTimer>
+#include <QVBoxLayout>
+
+#include "ui/control_binding.h"
+#include "ui/widgets.h"
+
+namespace planexor {
+namespace {
+
+constexpr int ColumnWidth = 240;  // the controls beside a page's picture
+const QColor ViewBackground(48, 48, 48);
+
+QString qt(const std::string& text) { return QString::fromStdString(text); }
+
+// Controls shown side by side, in this order, where the first of them would
+// stand.
+const std::vector<std::vector<std::string>>& rows() {
+    static const std::vector<std::vector<std::string>> list = [] {
+        std::vector<std::vector<std::string>> r = {
+            {"LoadProject", "SaveProject", "BitBtn1", "BitBtn2"},
+            {"PreviewSlider", "UseFramesign", "Label9"},
+            {"LoadDarkframe", "CreateDarkframe"},
+            {"Flatfieldbutton", "CreateFlatfield"},
+            {"UseDarkFrame", "UseFlatfield"},
+            {"Allignallbutton", "Optimizebutton"},
+            {"AlignOneBUtton", "Haltbutton"},
+            {"AlignStackButton", "AutoOptimize"},
+            {"BlurBox", "Bias"},
+            {"FFTFilter", "FFTFilterspin"},
+            {"ShowFFTbox", "Showgraphbox"},
+            {"Resampled", "ResampleSpin"},
+            {"Normalize", "Showtracebox"},
+            {"AlignSlider", "Label4"},
+            {"Stackbutton", "SaveButton"},
+            {"QualStack", "Averagepixel"},
+            {"Colourprocess2", "Expandstack"},
+            {"StackInfoLabel", "Stackimagesize", "Xshift", "Yshift"},
+            {"ProcessButton", "ResetButton"},
+            {"SaveBMP2button", "Shrink"},
+            {"LevelStep", "Multiplicant"},
+            {"ContrastLabel", "ContrastSlider", "Brightnesslabel", "BrightnessSlider"},
+            {"Gamma1spin", "Gammawin", "Histowin"},
+            {"Correlationtype", "Normalize", "Showtracebox"},
+            {"HorizFlipCheckbox", "VertiFlipCheckbox"},
+            {"BitBtn4", "BitBtn5"},
+            {"Framelistsavebutton", "Framelistloadbutton"},
+            {"Button1", "Button3"},
+            {"Filter00spin", "Filter10spin", "Filter20spin"},
+            {"Filter01spin", "Filter11spin", "Filter21spin"},
+            {"Filter02spin", "Filter12spin", "Filter22spin"},
+            {"Showpeak", "HistoSmooth", "HistoReset", "BitBtn3"},
+            {"SaveShrink", "Shrinktooriginal"},
+        };
+        for (int layer = 1; layer <= 6; ++layer)
+            r.push_back({"CheckBox" + std::to_string(layer + 4), "RxSlider" + std::to_string(layer + 2),
+                         "layer" + std::to_string(layer) + "button"});
+        return r;
+    }();
+    return list;
+}
+
+const std::vector<std::string>* rowOf(const std::string& name) {
+    for (const auto& row : rows())
+        if (std::find(row.begin(), row.end(), name) != row.end()) return &row;
+    return nullptr;
+}
+
+// Text that explains a control and has no name of its own: above it, or
+// beside it on its left.
+struct Legend {
+    const char* text;
+    bool beside;
+};
+const Legend* legendOf(const std::string& name) {
+    static const std::map<std::string, Legend> legends = {
+        {"StackSlider", {"Quality Cutoff (red line)", false}},
+        {"differencecutslider", {"Difference Cutoff (blue line)", false}},
+        {"HorizFlipCheckbox", {"Flip (axis):", false}},
+        {"RedSlider", {"Red", true}},
+        {"GreenSlider", {"Green", true}},
+        {"blueslider", {"Blue", true}},
+    };
+    const auto found = legends.find(name);
+    return found == legends.end() ? nullptr : &found->second;
+}
+
+// Units shown after a spin's value; where the caption is itself the unit
+// it becomes the suffix.
+const char* unitOf(const std::string& name) {
+    static const std::map<std::string, const char*> units = {
+        {"OptimizeSpin", " %"}, {"OptimizeQualitySpin", " %"}, {"SearchArea", " pixels"}, {"QualityFilter", " pixels"},
+    };
+    const auto found = units.find(name);
+    return found == units.end() ? nullptr : found->second;
+}
+bool captionIsUnit(const std::string& name) { return name == "FFTFilterspin" || name == "ResampleSpin"; }
+
+// Short items share a line where the page is short of height.
+int columnsOf(const ControlSpec& spec) {
+    if (spec.name == "Filters" || spec.name == "Correlationtype" || spec.name == "Scaletype") return 2;
+    return spec.columns;
+}
+
+bool isCollapsible(const std::string& name) {
+    static const std::set<std::string> panels = {"Trackpanel",      "Optimizepanel",  "ProcessingPanel",
+                                                 "ResamplePanel",   "DeInterlacepanel", "Stackgraphpanel",
+                                                 "Boxoptionspanel", "Imageoptionspanel"};
+    return panels.count(name) != 0;
+}
+
+// Groups named only as a parent in the table.
+QString groupTitle(const std::string& parent) {
+    const std::string suffix = " group";
+    if (parent.size() > suffix.size() && parent.ends_with(suffix)) return qt(parent.substr(0, parent.size() - suffix.size()));
+    return qt(parent);
+}
+
+bool onPage(const ControlSpec& spec, ControlPlace place) { return spec.place == place; }
+
+void compact(QBoxLayout* layout, int spacing = 3) {
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(spacing);
+}
+
+// Controls in a row share its width; in a column they keep their height.
+int sideways(QBoxLayout* layout) { return layout->direction() == QBoxLayout::LeftToRight ? 1 : 0; }
+
+}  // namespace
+
+// Where the controls of one page or tool window go: the column (beside the
+// picture), the strip under the picture, and the groups named as parents.
+struct MainWindow::Surface {
+    QBoxLayout* column = nullptr;
+    QBoxLayout* below = nullptr;
+    std::set<std::string> belowNames;
+    std::map<std::string, QBoxLayout*> groups;
+    std::set<std::string> placed;
+    std::set<std::string> legendsPlaced;
+};
+
+MainWindow::MainWindow(TMainForm& form, QWidget* parent)
+    : QWidget(parent), form_(form), binder_(new ControlBinder(form, this)) {
+    binder_->bindWindowCaption(this, form.control("MainForm"));
+    binder_->setAfterUserAction([this] { refreshImages(); });
+    setFixedSize(ClientWidth, ClientHeight);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(4);
+    buildTopBar(layout);
+
+    pages_ = new QTabWidget(this);
+    pages_->setUsesScrollButtons(false);
+    std::vector<ControlModel*> sheets;
+    for (int page = 1; page <= 5; ++page) {
+        const auto place = static_cast<ControlPlace>(static_cast<int>(ControlPlace::Page1) + page - 1);
+        const std::string sheet = "TabSheet" + std::to_string(page);
+        QWidget* widget = buildPage(place);
+        widget->setObjectName(qt(sheet));
+        pages_->addTab(widget, qt(form.control(sheet).caption()));
+        sheets.push_back(&form.control(sheet));
+    }
+    binder_->bindPages(pages_, form.control("PageControl1"), sheets);
+    layout->addWidget(pages_, 1);
+
+    for (const ControlSpec& spec : controlTable())
+        if (spec.kind == ControlKind::ToolWindow) buildToolWindow(spec);
+}
+
+MainWindow::~MainWindow() = default;
+
+QWidget* MainWindow::controlWidget(const std::string& name) const {
+    const auto found = widgets_.find(name);
+    return found == widgets_.end() ? nullptr : found->second;
+}
+
+void MainWindow::refreshImages() {
+    for (ImageView* image : images_) image->refresh(false);
+}
+
+void MainWindow::buildTopBar(QBoxLayout* layout) {
+    auto* bar = new QHBoxLayout;
+    compact(bar, 4);
+    Surface surface;
+    surface.column = bar;
+    for (const ControlSpec& spec : controlTable())
+        if (spec.place == ControlPlace::TopBar && spec.kind != ControlKind::Label) place(spec, surface);
+    bar->addStretch(1);
+    for (const ControlSpec& spec : controlTable())
+        if (spec.place == ControlPlace::TopBar && spec.kind == ControlKind::Label) place(spec, surface);
+    if (auto* caption = qobject_cast<QLabel*>(controlWidget("VersionCaption"))) {
+        QFont font = caption->font();
+        font.setBold(true);
+        font.setItalic(true);
+        caption->setFont(font);
+    }
+    layout->addLayout(bar);
+}
+
+QWidget* MainWindow::buildPage(ControlPlace place) {
+    auto* page = new QWidget;
+    if (place == ControlPlace::Page5) {
+        buildAboutPage(page);
+        return page;
+    }
+    static const std::map<ControlPlace, std::pair<std::string, std::set<std::string>>> designs = {
+        {ControlPlace::Page1, {"PreviewImage", {"Frontpanel"}}},
+        {ControlPlace::Page2, {"AlignImage", {"AlignSlider", "Label4", "Correlationtype", "Normalize", "Showtracebox"}}},
+        {ControlPlace::Page3, {"StackImage", {"Options", "StackInfoLabel", "Stackimagesize", "Xshift", "Yshift"}}},
+        {ControlPlace::Page4,
+         {"ProcessImage",
+          {"ContrastSlider", "ContrastLabel", "BrightnessSlider", "Brightnesslabel", "Gamma1spin", "Gammawin",
+           "Histowin"}}},
+    };
+    const auto& design = designs.at(place);
+
+    auto* outer = new QHBoxLayout(page);
+    outer->setContentsMargins(6, 6, 6, 6);
+    outer->setSpacing(8);
+    auto* left = new QVBoxLayout;
+    compact(left, 4);
+    auto* columnWidget = new QWidget;
+    columnWidget->setFixedWidth(ColumnWidth);
+    auto* column = new QVBoxLayout(columnWidget);
+    compact(column, 3);
+    outer->addLayout(left, 1);
+    outer->addWidget(columnWidget);
+
+    Surface surface;
+    surface.column = column;
+    surface.below = new QVBoxLayout;
+    compact(surface.below, 3);
+    surface.belowNames = design.second;
+    left->addWidget(createPageImage(*findControlSpec(design.first), surface), 1);
+    left->addLayout(surface.below);
+
+    // What starts the page's work comes first.
+    if (place == ControlPlace::Page1) this->place(*findControlSpec("SelectFileButton"), surface);
+    for (const ControlSpec& spec : controlTable())
+        if (onPage(spec, place)) this->place(spec, surface);
+    column->addStretch(1);
+    return page;
+}
+
+void MainWindow::buildAboutPage(QWidget* page) {
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(40, 40, 40, 40);
+    layout->setSpacing(10);
+    layout->addStretch(1);
+    Surface surface;
+    surface.column = layout;
+    for (const ControlSpec& spec : controlTable())
+        if (onPage(spec, ControlPlace::Page5)) place(spec, surface);
+    layout->addStretch(1);
+    for (const char* name : {"AboutTitle", "AboutText", "HomepageLabel", "MailLabel"})
+        if (auto* label = qobject_cast<QLabel*>(controlWidget(name))) label->setAlignment(Qt::AlignCenter);
+    if (auto* title = qobject_cast<QLabel*>(controlWidget("AboutTitle"))) {
+        QFont font = title->font();
+        font.setPointSizeF(font.pointSizeF() * 2);
+        font.setBold(true);
+        title->setFont(font);
+    }
+    for (const char* name : {"HomepageLabel", "MailLabel"}) {
+        if (auto* label = qobject_cast<QLabel*>(controlWidget(name))) {
+            QFont font = label->font();
+            font.setUnderline(true);
+            label->setFont(font);
+            QPalette palette = label->palette();
+            palette.setColor(QPalette::WindowText, palette.color(QPalette::Link));
+            label->setPalette(palette);
+            label->setCursor(Qt::PointingHandCursor);
+        }
+    }
+}
+
+void MainWindow::place(const ControlSpec& spec, Surface& surface) {
+    if (surface.placed.count(spec.name)) return;
+    QBoxLayout* into = containerFor(spec, surface);
+    if (const auto* row = rowOf(spec.name)) {
+        // A legend over the row's first control stands over the whole row.
+        if (const Legend* legend = legendOf(row->front()); legend && !legend->beside) {
+            auto* text = new QLabel(legend->text);
+            binder_->addCompanion(form_.control(row->front()), text);
+            into->addWidget(text);
+            surface.legendsPlaced.insert(row->front());
+        }
+        auto* line = new QHBoxLayout;
+        compact(line, 4);
+        into->addLayout(line);
+        for (const std::string& member : *row) {
+            const ControlSpec* memberSpec = findControlSpec(member);
+            if (!memberSpec || surface.placed.count(member)) continue;
+            addControl(*memberSpec, line, surface);
+        }
+        return;
+    }
+    addControl(spec, into, surface);
+}
+
+QBoxLayout* MainWindow::containerFor(const ControlSpec& spec, Surface& surface) {
+    const bool below = surface.belowNames.count(spec.name) != 0 || surface.belowNames.count(spec.parent) != 0;
+    QBoxLayout* area = below && surface.below ? surface.below : surface.column;
+    if (spec.parent.empty()) return area;
+    if (const auto panel = panelContents_.find(spec.parent); panel != panelContents_.end()) return panel->second;
+    if (const auto group = surface.groups.find(spec.parent); group != surface.groups.end()) return group->second;
+    auto* box = new QGroupBox(groupTitle(spec.parent));
+    auto* content = new QVBoxLayout(box);
+    content->setContentsMargins(6, 2, 6, 4);
+    content->setSpacing(2);
+    area->addWidget(box);
+    surface.groups[spec.parent] = content;
+    return content;
+}
+
+void MainWindow::addControl(const ControlSpec& spec, QBoxLayout* into, Surface& surface) {
+    surface.placed.insert(spec.name);
+    ControlModel& model = form_.control(spec.name);
+    if (const Legend* legend = legendOf(spec.name); legend && !surface.legendsPlaced.count(spec.name)) {
+        auto* text = new QLabel(legend->text);
+        binder_->addCompanion(model, text);
+        if (legend->beside) {
+            auto* line = new QHBoxLayout;
+            compact(line, 4);
+            text->setMinimumWidth(40);
+            line->addWidget(text);
+            into->addLayout(line);
+            into = line;
+        } else {
+            into->addWidget(text);
+        }
+    }
+    QWidget* widget = createControl(spec, into);
+    widgets_[spec.name] = widget;
+}
+
+ImageView* MainWindow::createImage(const ControlSpec& spec) {
+    auto* image = new ImageView;
+    if (spec.name == "PreviewImage") image->setSource([this] { return &form_.previewBitmap(); });
+    binder_->bindImage(image, form_.control(spec.name));
+    images_.push_back(image);
+    return image;
+}
+
+QWidget* MainWindow::createPageImage(const ControlSpec& spec, Surface& surface) {
+    ImageView* image = createImage(spec);
+    widgets_[spec.name] = image;
+    surface.placed.insert(spec.name);
+    auto* frame = new QWidget;
+    auto* grid = new QGridLayout(frame);
+    grid->setContentsMargins(0, 0, 0, 0);
+    grid->setSpacing(0);
+    if (spec.name == "ProcessImage") {
+        // The processed image pans by its place (the scroll bars' handlers
+        // set it), so the scroll bars are the form's, not a scroll area's.
+        image->setMinimumSize(200, 150);
+        image->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        grid->addWidget(image, 0, 0);
+        for (const char* name : {"HorizScrollbar", "VertiScrollbar"}) {
+            const bool vertical = std::string(name) == "VertiScrollbar";
+            auto* bar = new QScrollBar(vertical ? Qt::Vertical : Qt::Horizontal);
+            // The value is the picture's left (top) edge: the far end shows
+            // its right (bottom) part.
+            bar->setInvertedAppearance(true);
+            bar->setInvertedControls(!vertical);
+            binder_->bindSlider(bar, form_.control(name));
+            widgets_[name] = bar;
+            surface.placed.insert(name);
+            grid->addWidget(bar, vertical ? 0 : 1, vertical ? 1 : 0);
+        }
+    } else {
+        auto* scroll = new QScrollArea;
+        scroll->setAlignment(Qt::AlignCenter);
+        scroll->setWidgetResizable(false);
+        QPalette palette = scroll->palette();
+        palette.setColor(QPalette::Window, ViewBackground);
+        scroll->setPalette(palette);
+        scroll->setBackgroundRole(QPalette::Window);
+        scroll->setAutoFillBackground(true);
+        image->setFollowsBitmapSize(true);
+        scroll->setWidget(image);
+        grid->addWidget(scroll, 0, 0);
+    }
+    if (spec.name == "PreviewImage") {
+        // The start panel covers the empty preview until a sequence is open.
+        const ControlSpec* start = findControlSpec("Showpanel");
+        auto* panel = new QFrame;
+        panel->setFrameShape(QFrame::StyledPanel);
+        panel->setAutoFillBackground(true);
+        auto* content = new QVBoxLayout(panel);
+        content->setContentsMargins(30, 24, 30, 24);
+        auto* title = new QLabel(qt(start->caption));
+        QFont font = title->font();
+        font.setPointSizeF(font.pointSizeF() * 2);
+        font.setBold(true);
+        title->setFont(font);
+        title->setAlignment(Qt::AlignCenter);
+        auto* text = new QLabel("Free software for alignment/stacking/processing of images");
+        text->setAlignment(Qt::AlignCenter);
+        content->addWidget(title);
+        content->addWidget(text);
+        binder_->bindPanel(panel, form_.control("Showpanel"));
+        widgets_["Showpanel"] = panel;
+        surface.placed.insert("Showpanel");
+        grid->addWidget(panel, 0, 0, Qt::AlignCenter);
+    }
+    return frame;
+}
+
+QWidget* MainWindow::createControl(const ControlSpec& spec, QBoxLayout* into) {
+    ControlModel& model = form_.control(spec.name);
+    switch (spec.kind) {
+        case ControlKind::Button: {
+            auto* button = new QPushButton;
+            binder_->bindButton(button, model);
+            button->setAutoDefault(false);
+            if (spec.place == ControlPlace::TopBar) button->setMinimumWidth(96);
+            // A layer button shows its weight; the slider beside it needs the room.
+            if (spec.name.starts_with("layer")) button->setMaximumWidth(48);
+            into->addWidget(button, sideways(into));
+            return button;
+        }
+        case ControlKind::CheckBox: {
+            auto* box = new QCheckBox;
+            binder_->bindCheckBox(box, model);
+            into->addWidget(box);
+            return box;
+        }
+        case ControlKind::Slider:
+        case ControlKind::ScrollBar: {
+            if (spec.name == "Progressgraph") {
+                auto* gauge = new QProgressBar;
+                gauge->setAlignment(Qt::AlignCenter);
+                gauge->setStyleSheet(
+                    "QProgressBar { background: #404040; color: white; border: 1px solid #202020; "
+                    "border-radius: 3px; text-align: center; }"
+                    "QProgressBar::chunk { background: #008080; }");
+                binder_->bindGauge(gauge, model);
+                into->addWidget(gauge);
+                return gauge;
+            }
+            QAbstractSlider* slider = nullptr;
+            if (spec.kind == ControlKind::ScrollBar) slider = new QScrollBar(Qt::Horizontal);
+            else slider = new QSlider(Qt::Horizontal);
+            slider->setMinimumWidth(60);
+            binder_->bindSlider(slider, model);
+            into->addWidget(slider, sideways(into));
+            return slider;
+        }
+        case ControlKind::Spin: {
+            auto* spin = new QDoubleSpinBox;
+            spin->setAlignment(Qt::AlignRight);
+            spin->setMaximumWidth(120);
+            QLabel* caption = nullptr;
+            if (!spec.caption.empty() && !captionIsUnit(spec.name)) caption = new QLabel;
+            if (const char* unit = unitOf(spec.name)) spin->setSuffix(unit);
+            binder_->bindSpin(spin, model, caption);
+            auto* line = new QHBoxLayout;
+            compact(line, 4);
+            // In a column the values line up on the right; in a row each
+            // caption stays beside its value.
+            if (caption) line->addWidget(caption, 1 - sideways(into));
+            line->addWidget(spin, caption ? 0 : 1);
+            into->addLayout(line);
+            return spin;
+        }
+        case ControlKind::RadioGroup: {
+            auto* group = new RadioGroupBox;
+            binder_->bindRadioGroup(group, model, columnsOf(spec));
+            into->addWidget(group);
+            return group;
+        }
+        case ControlKind::Label: {
+            auto* label = new QLabel;
+            binder_->bindLabel(label, model);
+            into->addWidget(label);
+            return label;
+        }
+        case ControlKind::Edit: {
+            auto* edit = new QLineEdit;
+            binder_->bindEdit(edit, model);
+            into->addWidget(edit);
+            return edit;
+        }
+        case ControlKind::Memo: {
+            auto* memo = new QPlainTextEdit;
+            binder_->bindMemo(memo, model);
+            into->addWidget(memo, 1);
+            return memo;
+        }
+        case ControlKind::Image: {
+            ImageView* image = createImage(spec);
+            if (spec.name == "ShrinkImage") {
+                // The resized copy may be larger than its window.
+                auto* scroll = new QScrollArea;
+                scroll->setAlignment(Qt::AlignCenter);
+                image->setFollowsBitmapSize(true);
+                scroll->setWidget(image);
+                into->addWidget(scroll, 1);
+            } else {
+                image->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+                if (spec.name == "StackGraph") image->setFixedHeight(90);
+                if (spec.name == "Histograph") image->setMinimumHeight(160);
+                into->addWidget(image, 1);
+            }
+            return image;
+        }
+        case ControlKind::Shape: {
+            auto* shape = new ShapeWidget;
+            binder_->bindShape(shape, model);
+            into->addWidget(shape, 0, Qt::AlignVCenter);
+            return shape;
+        }
+        case ControlKind::CheckList: {
+            auto* list = new QListWidget;
+            list->setUniformItemSizes(true);  // thousands of frames
+            binder_->bindCheckList(list, model);
+            into->addWidget(list, 1);
+            return list;
+        }
+        case ControlKind::Panel: {
+            if (isCollapsible(spec.name)) {
+                auto* panel = new CollapsiblePanel;
+                binder_->bindCollapsiblePanel(panel, model);
+                panelContents_[spec.name] = panel->contentLayout();
+                into->addWidget(panel);
+                return panel;
+            }
+            QWidget* panel = nullptr;
+            QBoxLayout* content = nullptr;
+            if (spec.caption.empty()) {
+                panel = new QWidget;
+                content = new QVBoxLayout(panel);
+                compact(static_cast<QBoxLayout*>(content), 3);
+            } else {
+                auto* group = new QGroupBox;
+                content = new QVBoxLayout(group);
+                content->setContentsMargins(8, 4, 8, 8);
+                panel = group;
+            }
+            if (spec.name == "SecretPanel1") {
+                auto* credits = new QLabel(
+                    "Planexor registers, ranks and stacks the frames of planetary videos.\n"
+                    "Built with Qt, FFmpeg and libjpeg.\n"
+                    "Thanks to everyone who tested it under a night sky.");
+                credits->setAlignment(Qt::AlignCenter);
+                content->addWidget(credits);
+            }
+            binder_->bindPanel(panel, model);
+            panelContents_[spec.name] = content;
+            into->addWidget(panel);
+            return panel;
+        }
+        case ControlKind::ToolWindow:
+        case ControlKind::Page:
+            break;
+    }
+    return nullptr;
+}
+
+void MainWindow::buildToolWindow(const ControlSpec& spec) {
+    static const std::set<std::string> aboveAll = {"HintWindow", "SelectFrameswindow", "GammaWindow"};
+    static const std::set<std::string> fixedSize = {"FFTWindow", "Propertywindow", "MessageWindow", "FilterWindow"};
+    auto* window = new ToolWindow(this, aboveAll.count(spec.name) != 0);
+    window->setClientSize(QSize(spec.width, spec.height), fixedSize.count(spec.name) != 0);
+    auto* layout = new QVBoxLayout(window);
+    const bool picture = spec.name == "FFTWindow" || spec.name == "Propertywindow";
+    if (picture) compact(layout, 0);
+    else {
+        layout->setContentsMargins(6, 6, 6, 6);
+        layout->setSpacing(4);
+    }
+    Surface surface;
+    surface.column = layout;
+    panelContents_[spec.name] = layout;
+    if (spec.name == "Shrinkview") {
+        // The resized picture on the left, its commands beside it.
+        auto* line = new QHBoxLayout;
+        compact(line, 6);
+        auto* side = new QVBoxLayout;
+        compact(side, 4);
+        auto* sideWidget = new QWidget;
+        sideWidget->setLayout(side);
+        sideWidget->setFixedWidth(130);
+        layout->addLayout(line);
+        const ControlSpec* image = findControlSpec("ShrinkImage");
+        auto* imageColumn = new QVBoxLayout;
+        compact(imageColumn);
+        line->addLayout(imageColumn, 1);
+        line->addWidget(sideWidget);
+        panelContents_[spec.name] = imageColumn;
+        place(*image, surface);
+        panelContents_[spec.name] = side;
+        for (const ControlSpec& child : controlTable())
+            if (child.parent == spec.name) place(child, surface);
+        side->addStretch(1);
+    } else {
+        for (const ControlSpec& child : controlTable())
+            if (child.parent == spec.name) place(child, surface);
+        if (spec.name == "MessageWindow" || spec.name == "FilterWindow") layout->addStretch(1);
+    }
+    if (auto* title = qobject_cast<QLabel*>(controlWidget("messagewinlabel")); title && spec.name == "MessageWindow") {
+        QFont font = title->font();
+        font.setBold(true);
+        title->setFont(font);
+        title->setWordWrap(true);
+        if (auto* detail = qobject_cast<QLabel*>(controlWidget("Messagewinlabel2"))) detail->setWordWrap(true);
+    }
+    binder_->bindToolWindow(window, form_.control(spec.name));
+    widgets_[spec.name] = window;
+    toolWindows_.push_back(window);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (form_.runInProgress()) {
+        // A frame loop is running underneath (this event came through its
+        // call to process pending events): stop it, and close once it has
+        // unwound and cleaned up.
+        event->ignore();
+        form_.control("BitBtn2").click();
+        if (!closeRequested_) {
+            closeRequested_ = true;
+            QTimer::singleShot(0, this, &MainWindow::closeWhenRunEnds);
+        }
+        return;
+    }
+    for (ToolWindow* window : toolWindows_) window->flush();
+    event->accept();
+}
+
+void MainWindow::closeWhenRunEnds() {
+    if (form_.runInProgress()) {
+        QTimer::singleShot(50, this, &MainWindow::closeWhenRunEnds);
+        return;
+    }
+    closeRequested_ = false;
+    close();
+}
+
+}  // namespace planexor

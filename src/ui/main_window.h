@@ -1,0 +1,69 @@
+#pragma once
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <QWidget>
+
+#include "app/control_table.h"
+#include "app/main_form.h"
+
+class QBoxLayout;
+class QCloseEvent;
+class QTabWidget;
+
+namespace planexor {
+
+class ControlBinder;
+class ImageView;
+class ToolWindow;
+
+// The desktop main window over TMainForm: the top bar, the five pages and
+// the tool windows, every named control built from the control table and
+// bound to its model. The form must outlive the window.
+class MainWindow : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int ClientWidth = 792;
+    static constexpr int ClientHeight = 573;
+
+    explicit MainWindow(TMainForm& form, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    TMainForm& form() { return form_; }
+    QTabWidget* pages() const { return pages_; }
+    // The widget bound to a named control, or nullptr.
+    QWidget* controlWidget(const std::string& name) const;
+    const std::map<std::string, QWidget*>& controlWidgets() const { return widgets_; }
+    // Lets every picture take its bitmap's size and show what the form drew.
+    void refreshImages();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    struct Surface;
+    void buildTopBar(QBoxLayout* layout);
+    QWidget* buildPage(ControlPlace place);
+    void buildAboutPage(QWidget* page);
+    void buildToolWindow(const ControlSpec& spec);
+    void place(const ControlSpec& spec, Surface& surface);
+    void addControl(const ControlSpec& spec, QBoxLayout* into, Surface& surface);
+    QBoxLayout* containerFor(const ControlSpec& spec, Surface& surface);
+    QWidget* createControl(const ControlSpec& spec, QBoxLayout* into);
+    ImageView* createImage(const ControlSpec& spec);
+    QWidget* createPageImage(const ControlSpec& spec, Surface& surface);
+    void closeWhenRunEnds();
+
+    TMainForm& form_;
+    ControlBinder* binder_;
+    QTabWidget* pages_ = nullptr;
+    std::map<std::string, QWidget*> widgets_;
+    std::map<std::string, QBoxLayout*> panelContents_;
+    std::vector<ImageView*> images_;
+    std::vector<ToolWindow*> toolWindows_;
+    bool closeRequested_ = false;
+};
+
+}  // namespace planexor

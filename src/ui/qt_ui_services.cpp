@@ -1,0 +1,126 @@
+#include "ui/qt_ui_services.h"
+
+#include <algorithm>
+
+#include <QApplication>
+#include <QCursor>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+
+#include "ui/widgets.h"
+
+namespace planexor {
+namespace {
+
+// A dialog asked for in the middle of a handler may find the hourglass set;
+// the user still needs the arrow to answer it.
+class ArrowWhileModal {
+public:
+    ArrowWhileModal() { QApplication::setOverrideCursor(Qt::ArrowCursor); }
+    ~ArrowWhileModal() { QApplication::restoreOverrideCursor(); }
+    ArrowWhileModal(const ArrowWhileModal&) = delete;
+    ArrowWhileModal& operator=(const ArrowWhileModal&) = delete;
+};
+
+// File names are bytes on Linux; Qt's local encoding maps them both ways.
+std::string encodedPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
+QString decodedPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+QMessageBox::Icon iconOf(MessageKind kind) {
+    switch (kind) {
+        case MessageKind::Warning: return QMessageBox::Warning;
+        case MessageKind::Error: return QMessageBox::Critical;
+        case MessageKind::Information: break;
+    }
+    return QMessageBox::Information;
+}
+
+}  // namespace
+
+void QtUiServices::showMessage(MessageKind kind, const std::string& text) {
+    const ArrowWhileModal arrow;
+    QMessageBox box(iconOf(kind), QApplication::applicationName(), QString::fromStdString(text), QMessageBox::Ok,
+                    window_);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+bool QtUiServices::askYesNo(MessageKind kind, const std::string& text) {
+    const ArrowWhileModal arrow;
+    QMessageBox box(kind == MessageKind::Information ? QMessageBox::Question : iconOf(kind),
+                    QApplication::applicationName(), QString::fromStdString(text),
+                    QMessageBox::Yes | QMessageBox::No, window_);
+    box.setTextFormat(Qt::PlainText);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::No);
+    return box.exec() == QMessageBox::Yes;
+}
+
+FileDialogAnswer QtUiServices::runFileDialog(const FileDialogRequest& request) {
+    const ArrowWhileModal arrow;
+    QFileDialog dialog(window_);
+    dialog.setWindowTitle(request.save ? "Save as" : "Open");
+    QStringList filters;
+    for (const std::string& filter : request.filters) filters << QString::fromStdString(filter);
+    if (!filters.isEmpty()) dialog.setNameFilters(filters);
+    if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
+        dialog.selectNameFilter(filters[request.filterIndex - 1]);
+    if (!request.directory.empty()) dialog.setDirectory(decodedPath(request.directory));
+    if (request.save) {
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setFileMode(QFileDialog::AnyFile);
+        std::string extension = request.defaultExtension;
+        if (!extension.empty() && extension.front() == '.') extension.erase(0, 1);
+        dialog.setDefaultSuffix(QString::fromStdString(extension));
+    } else {
+        dialog.setAcceptMode(QFileDialog::AcceptOpen);
+        dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);
+    }
+    if (!request.fileName.empty()) dialog.selectFile(decodedPath(request.fileName));
+
+    FileDialogAnswer answer;
+    answer.filterIndex = request.filterIndex;
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return answer;
+    answer.accepted = true;
+    answer.files = dialogOrder(dialog.selectedFiles());
+    const qsizetype chosen = filters.indexOf(dialog.selectedNameFilter());
+    if (chosen >= 0) answer.filterIndex = static_cast<int>(chosen) + 1;
+    return answer;
+}
+
+std::vector<std::string> QtUiServices::dialogOrder(const QStringList& chosen) {
+    std::vector<std::string> files;
+    for (const QString& file : chosen) files.push_back(encodedPath(file));
+    std::sort(files.begin(), files.end());
+    return toDialogOrder(std::move(files));
+}
+
+void QtUiServices::setCursor(CursorShape shape) {
+    if (shape == CursorShape::Arrow) {
+        if (cursorOverridden_) QApplication::restoreOverrideCursor();
+        cursorOverridden_ = false;
+        return;
+    }
+    const QCursor cursor(shape == CursorShape::Cross       ? Qt::CrossCursor
+                         : shape == CursorShape::Hourglass ? Qt::WaitCursor
+                                                           : Qt::ForbiddenCursor);
+    if (cursorOverridden_) {
+        QApplication::changeOverrideCursor(cursor);
+    } else {
+        QApplication::setOverrideCursor(cursor);
+        cursorOverridden_ = true;
+    }
+}
+
+void QtUiServices::processPendingEvents() { QCoreApplication::processEvents(); }
+
+void QtUiServices::repaint(const std::string& control) {
+    if (!window_) return;
+    const QString name = QString::fromStdString(control);
+    QWidget* widget = window_->objectName() == name ? window_.data() : window_->findChild<QWidget*>(name);
+    if (auto* image = qobject_cast<ImageView*>(widget)) image->refresh(true);
+    else if (widget) widget->repaint();
+}
+
+}  // namespace planexor

@@ -1,0 +1,291 @@
+#include <map>
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QTest>
+#include <QToolButton>
+
+#include "app/run_scope.h"
+#include "ui/widgets.h"
+#include "window_fixture.h"
+
+namespace planexor::testing {
+namespace {
+
+class BindingTest : public WindowTest {
+protected:
+    // On its box: a check box spans its column but only its box and text take clicks.
+    static void clickBox(QCheckBox* box) { QTest::mouseClick(box, Qt::LeftButton, {}, QPoint(6, box->height() / 2)); }
+
+    // Counts the runs of a control's handler, for controls whose handler the
+    // form does not bind yet.
+    int* countRuns(ControlModel& control) {
+        int* count = &runs[control.name()];
+        control.onChange([count] { ++*count; });
+        return count;
+    }
+    std::map<std::string, int> runs;
+};
+
+TEST_F(BindingTest, ButtonClickRunsItsHandlerAndFollowsCaptionEnabledAndVisible) {
+    auto* cancel = widget<QPushButton>("BitBtn2");
+    QTest::mouseClick(cancel, Qt::LeftButton);
+    EXPECT_EQ(ran("BitBtn2Click"), 1);
+    EXPECT_TRUE(form.workspace().StopRequested);
+
+    auto* select = widget<QPushButton>("SelectFileButton");
+    model("SelectFileButton").setCaption("Open && go");
+    EXPECT_EQ(select->text(), "Open && go");
+    model("SelectFileButton").setEnabled(false);
+    QTest::mouseClick(select, Qt::LeftButton);
+    EXPECT_EQ(ran("SelectFileButtonClick"), 0);
+    model("SelectFileButton").setVisible(false);
+    EXPECT_TRUE(select->isHidden());
+}
+
+TEST_F(BindingTest, CheckBoxClickRunsItsHandlerAndASilentChangeDoesNot) {
+    auto* box = widget<QCheckBox>("ShowFramelist");
+    window->show();
+    clickBox(box);
+    EXPECT_EQ(ran("ShowFramelistClick"), 1);
+    EXPECT_TRUE(model("ShowFramelist").checked());
+    EXPECT_TRUE(widget("SelectFrameswindow")->isVisible());  // the handler showed its window
+
+    model("ShowFramelist").setChecked(false);
+    EXPECT_FALSE(box->isChecked());
+    EXPECT_EQ(ran("ShowFramelistClick"), 1);
+}
+
+TEST_F(BindingTest, SliderMovesRunTheChangeHandlerAndSpaceGoesToTheKeyHandlerOnly) {
+    auto* slider = widget<QSlider>("PreviewSlider");
+    model("PreviewSlider").setRange(0, 9);
+    EXPECT_EQ(slider->maximum(), 9);
+
+    QTest::keyClick(slider, Qt::Key_Right);  // the key handler sees it too, and leaves it to the slider
+    EXPECT_EQ(model("PreviewSlider").intValue(), 1);
+    EXPECT_EQ(ran("PreviewSliderChange"), 1);
+    EXPECT_EQ(ran("PreviewSliderKeyDown"), 1);
+
+    QTest::keyClick(slider, Qt::Key_Space);
+    EXPECT_EQ(ran("PreviewSliderKeyDown"), 2);
+    EXPECT_EQ(slider->value(), 1);  // the slider itself did nothing with it
+    EXPECT_EQ(ran("PreviewSliderChange"), 1);
+
+    model("PreviewSlider").setValue(7);
+    EXPECT_EQ(slider->value(), 7);
+    model("PreviewSlider").setRange(0, 4);  // the model pulls its value in; so does the slider
+    EXPECT_EQ(slider->value(), 4);
+    EXPECT_EQ(ran("PreviewSliderChange"), 1);
+}
+
+TEST_F(BindingTest, ScrollBarDragsGoToTheModelAndTheProcessedImagePansWithItsPlace) {
+    auto* bar = widget<QScrollBar>("HorizScrollbar");
+    ControlModel& scroll = model("HorizScrollbar");
+    int* runs = countRuns(scroll);
+    scroll.setRange(-200, 1);
+    scroll.setVisible(true);
+    EXPECT_FALSE(bar->isHidden());
+    bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+    EXPECT_EQ(*runs, 1);
+    EXPECT_EQ(scroll.intValue(), bar->value());
+    EXPECT_LT(scroll.intValue(), 0);
+
+    auto* image = widget<ImageView>("ProcessImage");
+    model("ProcessImage").setPosition(-50, 0);
+    image->resize(240, 160);
+    image->setSource([bitmap = std::make_shared<Bitmap24>(300, 50)] { return bitmap.get(); });
+    EXPECT_EQ(image->imageOrigin(), QPoint(-50, 55));  // panned across, centred down
+}
+
+TEST_F(BindingTest, SpinRunsItsHandlerOnCompletedValuesWithTheModelsStepAndDecimals) {
+    auto* spin = widget<QDoubleSpinBox>("OptimizeQualitySpin");
+    int* runs = countRuns(model("OptimizeQualitySpin"));
+    QTest::keyClick(spin, Qt::Key_Up);
+    EXPECT_EQ(model("OptimizeQualitySpin").value(), 85);
+    EXPECT_EQ(*runs, 1);
+
+    // Typing counts once the value is complete, not at every digit.
+    spin->findChild<QLineEdit*>()->selectAll();
+    QTest::keyClicks(spin, "30");
+    EXPECT_EQ(*runs, 1);
+    QTest::keyClick(spin, Qt::Key_Return);
+    EXPECT_EQ(model("OptimizeQualitySpin").value(), 30);
+    EXPECT_EQ(*runs, 2);
+
+    model("OptimizeQualitySpin").setValue(40);
+    EXPECT_EQ(spin->value(), 40);
+    EXPECT_EQ(*runs, 2);
+
+    auto* gamma = widget<QDoubleSpinBox>("Gamma1spin");
+    QTest::keyClick(gamma, Qt::Key_Up);
+    EXPECT_NEAR(model("Gamma1spin").value(), 1.1, 1e-9);
+}
+
+TEST_F(BindingTest, RadioGroupChoiceRunsItsHandlerAndItemsFillTheColumns) {
+    auto* group = widget<RadioGroupBox>("FFTsizeGroup");
+    int* runs = countRuns(model("FFTsizeGroup"));
+    model("FFTsizeGroup").setVisible(true);
+    window->show();
+    QTest::mouseClick(group->button(2), Qt::LeftButton);
+    EXPECT_EQ(model("FFTsizeGroup").itemIndex(), 2);
+    EXPECT_EQ(*runs, 1);
+    model("FFTsizeGroup").setItemIndex(0);
+    EXPECT_TRUE(group->button(0)->isChecked());
+    EXPECT_FALSE(group->button(2)->isChecked());
+    EXPECT_EQ(*runs, 1);
+
+    // Three items in three columns: one row. Four in two columns fill the
+    // first column first.
+    EXPECT_EQ(group->button(0)->y(), group->button(2)->y());
+    EXPECT_LT(group->button(0)->x(), group->button(1)->x());
+    model("TabSheet3").setVisible(true);
+    model("PageControl1").setItemIndex(2);
+    QApplication::processEvents();
+    auto* filters = widget<RadioGroupBox>("Filters");
+    EXPECT_EQ(filters->button(0)->x(), filters->button(1)->x());
+    EXPECT_LT(filters->button(0)->y(), filters->button(1)->y());
+    EXPECT_EQ(filters->button(0)->y(), filters->button(2)->y());
+    EXPECT_LT(filters->button(1)->x(), filters->button(3)->x());
+}
+
+TEST_F(BindingTest, LabelsShowCaptionsAsPlainTextWithSingleAmpersands) {
+    auto* label = widget<QLabel>("Label9");
+    model("Label9").setCaption("3 / 10");
+    EXPECT_EQ(label->text(), "3 / 10");
+    model("Label9").setCaption("R&&D <b>x</b>");
+    EXPECT_EQ(label->text(), "R&D <b>x</b>");
+    EXPECT_EQ(label->textFormat(), Qt::PlainText);
+    EXPECT_EQ(labelText("&Save && go"), "Save & go");
+
+    window->setWindowTitle("");
+    model("MainForm").setCaption("Planexor processing AVI: /night/jupiter & moons.avi");
+    EXPECT_EQ(window->windowTitle(), "Planexor processing AVI: /night/jupiter & moons.avi");
+}
+
+TEST_F(BindingTest, CheckListFollowsItsModelAndReportsTheUsersMarks) {
+    auto* list = widget<QListWidget>("SelectFramesChecklist");
+    ControlModel& frames = model("SelectFramesChecklist");
+    int* runs = countRuns(frames);
+    for (int n = 1; n <= 3; ++n) frames.addListItem("Frame " + std::to_string(n), true);
+    frames.setListItemChecked(1, false);
+    ASSERT_EQ(list->count(), 3);
+    EXPECT_EQ(list->item(2)->text(), "Frame 3");
+    EXPECT_EQ(list->item(1)->checkState(), Qt::Unchecked);
+    EXPECT_EQ(list->item(0)->checkState(), Qt::Checked);
+    frames.selectListItem(2);
+    EXPECT_EQ(list->currentRow(), 2);
+    EXPECT_EQ(*runs, 0);
+
+    list->item(0)->setCheckState(Qt::Unchecked);  // as a click on the box does
+    EXPECT_FALSE(frames.listItems()[0].checked);
+    EXPECT_EQ(frames.selectedListItem(), 0);
+    EXPECT_EQ(*runs, 1);
+
+    frames.clearList();
+    EXPECT_EQ(list->count(), 0);
+    for (int n = 0; n < 2501; ++n) frames.addListItem("Frame " + std::to_string(n + 1), n % 2 == 0);
+    ASSERT_EQ(list->count(), 2501);
+    EXPECT_EQ(list->item(2500)->text(), "Frame 2501");
+    EXPECT_EQ(list->item(1)->checkState(), Qt::Unchecked);
+}
+
+TEST_F(BindingTest, ShapeGaugeAndEditFollowTheirModels) {
+    auto* sign = widget<ShapeWidget>("UseFramesign");
+    model("UseFramesign").setColour(ColourRed);
+    EXPECT_EQ(sign->colour(), QColor(255, 0, 0));
+    model("UseFramesign").setColour(ColourGreen);
+    EXPECT_EQ(sign->colour(), QColor(0, 128, 0));
+    model("UseFramesign").setColour(0xFF0000);  // blue in the models' byte order
+    EXPECT_EQ(sign->colour(), QColor(0, 0, 255));
+
+    auto* gauge = widget<QProgressBar>("Progressgraph");
+    model("Progressgraph").setValue(40);
+    EXPECT_EQ(gauge->value(), 40);
+    EXPECT_EQ(gauge->maximum(), 100);
+
+    auto* edit = widget<QLineEdit>("Subdirname");
+    EXPECT_EQ(edit->text(), "processed");
+    model("Subdirname").setVisible(true);
+    window->show();
+    edit->setFocus();
+    edit->selectAll();
+    QTest::keyClicks(edit, "out");
+    EXPECT_EQ(model("Subdirname").caption(), "out");
+}
+
+TEST_F(BindingTest, PanelsFoldAndTheModelRemembersIt) {
+    auto* panel = widget<CollapsiblePanel>("Trackpanel");
+    model("TabSheet2").setVisible(true);
+    model("PageControl1").setItemIndex(1);
+    window->show();
+    QTest::mouseClick(panel->findChild<QToolButton*>(), Qt::LeftButton);
+    EXPECT_FALSE(model("Trackpanel").expanded());
+    EXPECT_FALSE(widget("Followme")->isVisible());
+    model("Trackpanel").setExpanded(true);
+    EXPECT_TRUE(panel->isExpanded());
+    EXPECT_TRUE(widget("Followme")->isVisible());
+}
+
+TEST_F(BindingTest, ToolWindowsShowWithTheirModelAndReportClosingMovingAndResizing) {
+    window->show();
+    auto* fft = widget<ToolWindow>("FFTWindow");
+    model("TabSheet2").setVisible(true);
+    model("PageControl1").setItemIndexByUser(1);
+    clickBox(widget<QCheckBox>("ShowFFTbox"));
+    EXPECT_TRUE(fft->isVisible());
+    fft->close();
+    EXPECT_FALSE(model("FFTWindow").visible());
+    EXPECT_FALSE(model("ShowFFTbox").checked());
+    EXPECT_FALSE(widget<QCheckBox>("ShowFFTbox")->isChecked());
+
+    auto* hints = widget<ToolWindow>("HintWindow");
+    model("HintWindow").setVisible(true);
+    ASSERT_TRUE(hints->isVisible());
+    hints->flush();
+    EXPECT_FALSE(settings.has("Toolwin", "HintTop"));  // being shown where the form put it is no move
+    hints->move(300, 310);
+    hints->resize(320, 200);
+    hints->flush();
+    EXPECT_EQ(settings.readInteger("Toolwin", "Hintleft", 0), hints->x());
+    EXPECT_EQ(settings.readInteger("Toolwin", "HintTop", 0), hints->y());
+    EXPECT_EQ(model("HintWindow").left(), hints->x());
+    EXPECT_EQ(settings.readInteger("Toolwin", "Hintwidth", 0), 320);
+    EXPECT_EQ(settings.readInteger("Toolwin", "Hintheight", 0), 200);
+
+    model("MessageWindow").setPosition(50, 60);
+    EXPECT_EQ(widget("MessageWindow")->pos(), QPoint(50, 60));
+}
+
+TEST_F(BindingTest, ProgressWindowShowsForTheLengthOfARun) {
+    window->show();
+    {
+        RunScope run(form, "Aligning", "frame 1");
+        EXPECT_TRUE(widget("MessageWindow")->isVisible());
+        EXPECT_EQ(widget<QLabel>("messagewinlabel")->text(), "Aligning");
+    }
+    EXPECT_FALSE(widget("MessageWindow")->isVisible());
+}
+
+TEST_F(BindingTest, ClosingDuringARunStopsItAndClosesOnceItHasUnwound) {
+    window->show();
+    {
+        RunScope run(form, "Stacking", "");
+        window->close();
+        EXPECT_TRUE(form.workspace().StopRequested);
+        EXPECT_EQ(ran("BitBtn2Click"), 1);
+        QTest::qWait(120);  // the deferred close finds the run still going
+        EXPECT_TRUE(window->isVisible());
+    }
+    for (int wait = 0; wait < 50 && window->isVisible(); ++wait) QTest::qWait(20);
+    EXPECT_FALSE(window->isVisible());
+}
+
+}  // namespace
+}  // namespace planexor::testing

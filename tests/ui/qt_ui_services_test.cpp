@@ -1,0 +1,145 @@
+#include <QAbstractButton>
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "app/run_scope.h"
+#include "support/test_files.h"
+#include "ui/qt_ui_services.h"
+#include "ui/widgets.h"
+#include "window_fixture.h"
+
+namespace planexor::testing {
+namespace {
+
+// Runs once the next modal dialog is up, then lets the test go on.
+template <class Dialog>
+void whenDialogOpens(std::function<void(Dialog*)> act) {
+    QTimer::singleShot(0, [act] {
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        act(dialog);
+    });
+}
+
+TEST(QtUiServices, ChosenFilesReachTheOpeningHandlerInNameOrder) {
+    const QStringList chosen = {"/n/f10.bmp", "/n/f02.bmp", "/n/\u00e9t\u00e9.bmp", "/n/f01.bmp"};
+    std::vector<std::string> files = QtUiServices::dialogOrder(chosen);
+    ASSERT_EQ(files.size(), 4u);
+    std::swap(files.front(), files.back());  // what the opening handler does with a multiple selection
+    EXPECT_EQ(files, (std::vector<std::string>{"/n/f01.bmp", "/n/f02.bmp", "/n/f10.bmp", "/n/\xc3\xa9t\xc3\xa9.bmp"}));
+    EXPECT_EQ(QtUiServices::dialogOrder({"/n/only.avi"}), std::vector<std::string>{"/n/only.avi"});
+}
+
+TEST(QtUiServices, CursorShapesReplaceEachOtherAndTheArrowClearsThem) {
+    QtUiServices ui;
+    ui.setCursor(CursorShape::Hourglass);
+    ASSERT_NE(QApplication::overrideCursor(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+    ui.setCursor(CursorShape::Hourglass);
+    ui.setCursor(CursorShape::NotAllowed);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::ForbiddenCursor);
+    ui.setCursor(CursorShape::Arrow);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // nothing left stacked
+    ui.setCursor(CursorShape::Arrow);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(QtUiServices, MessagesAndQuestionsAreAnsweredWithTheArrowEvenDuringARun) {
+    QtUiServices ui;
+    ui.setCursor(CursorShape::Hourglass);
+    Qt::CursorShape duringDialog = Qt::BlankCursor;
+    whenDialogOpens<QMessageBox>([&](QMessageBox* box) {
+        duringDialog = QApplication::overrideCursor()->shape();
+        EXPECT_EQ(box->text(), "AVI or BMP too large <1024>");
+        EXPECT_EQ(box->textFormat(), Qt::PlainText);
+        EXPECT_EQ(box->icon(), QMessageBox::Warning);
+        box->accept();
+    });
+    ui.showMessage(MessageKind::Warning, "AVI or BMP too large <1024>");
+    EXPECT_EQ(duringDialog, Qt::ArrowCursor);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+
+    whenDialogOpens<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::No)->click(); });
+    EXPECT_FALSE(ui.askYesNo(MessageKind::Warning, "Misaligned frame: continue?"));
+    whenDialogOpens<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+    EXPECT_TRUE(ui.askYesNo(MessageKind::Information, "Overwrite?"));
+    whenDialogOpens<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
+    EXPECT_FALSE(ui.askYesNo(MessageKind::Information, "Overwrite?"));
+    ui.setCursor(CursorShape::Arrow);
+}
+
+TEST(QtUiServices, FileDialogOffersTheFiltersAndReportsTheChosenFileAndFilter) {
+    TempDir dir;
+    const std::string file = writeBmp(dir, "frame.bmp", Bitmap24(2, 2));
+    QtUiServices ui;
+    FileDialogRequest request;
+    request.filters = {"Video (*.avi)", "Still frames (*.bmp)", "Single Fit frame (*.fit)"};
+    request.filterIndex = 2;
+    request.directory = dir.path();
+    request.multiple = true;
+
+    whenDialogOpens<QFileDialog>([&](QFileDialog* dialog) {
+        EXPECT_EQ(dialog->selectedNameFilter(), "Still frames (*.bmp)");
+        EXPECT_EQ(dialog->directory().absolutePath().toStdString(), dir.path());
+        EXPECT_EQ(dialog->fileMode(), QFileDialog::ExistingFiles);
+        dialog->reject();
+    });
+    EXPECT_FALSE(ui.runFileDialog(request).accepted);
+
+    whenDialogOpens<QFileDialog>([&](QFileDialog* dialog) {
+        dialog->selectFile(QString::fromStdString(file));
+        static_cast<QDialog*>(dialog)->accept();  // as the Open button does
+    });
+    const FileDialogAnswer answer = ui.runFileDialog(request);
+    ASSERT_TRUE(answer.accepted);
+    EXPECT_EQ(answer.files, std::vector<std::string>{file});
+    EXPECT_EQ(answer.filterIndex, 2);
+}
+
+using RepaintTest = WindowTest;
+
+TEST_F(RepaintTest, ARepaintRequestShowsTheNewFrameAtItsSizeWithRedAndBlueInPlace) {
+    QtUiServices desktop;
+    desktop.setWindow(window.get());
+    window->show();
+    Bitmap24& frame = form.previewBitmap();
+    frame.resize(6, 4);
+    frame.fill(10, 20, 30);                 // blue, green, red
+    std::uint8_t* corner = frame.pixel(5, 3);
+    corner[0] = 200, corner[1] = 0, corner[2] = 0;  // a blue corner: bottom right
+    desktop.repaint("PreviewImage");
+
+    auto* image = widget<ImageView>("PreviewImage");
+    ASSERT_EQ(image->size(), QSize(6, 4));
+    const QImage shot = image->grab().toImage();
+    EXPECT_EQ(QColor(shot.pixel(0, 0)), QColor(30, 20, 10));
+    EXPECT_EQ(QColor(shot.pixel(5, 3)), QColor(0, 0, 200));
+}
+
+TEST_F(RepaintTest, CancelWorksWhileAFrameLoopLetsTheDesktopProcessEvents) {
+    QtUiServices desktop;
+    desktop.setWindow(window.get());
+    window->show();
+    auto* cancel = window->findChild<QPushButton*>("BitBtn2");
+    ASSERT_NE(cancel, nullptr);
+    QTimer::singleShot(30, cancel, [cancel] { QTest::mouseClick(cancel, Qt::LeftButton); });
+    int frames = 0;
+    {
+        RunScope run(form, "Aligning", "");
+        while (!form.workspace().StopRequested && frames < 400) {
+            desktop.processPendingEvents();  // once per frame, as the loop does
+            QTest::qSleep(5);
+            ++frames;
+        }
+    }
+    EXPECT_TRUE(form.workspace().StopRequested);
+    EXPECT_EQ(ran("BitBtn2Click"), 1);
+    EXPECT_LT(frames, 400);
+}
+
+}  // namespace
+}  // namespace planexor::testing

@@ -1,0 +1,236 @@
+#include <set>
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSlider>
+#include <QTabBar>
+#include <QTabWidget>
+
+#include "app/control_table.h"
+#include "ui/widgets.h"
+#include "window_fixture.h"
+
+namespace planexor::testing {
+namespace {
+
+// Controls that only hold data for the form and are never shown.
+const std::set<std::string> NeverShown = {"DirectoryListBox1", "DriveComboBox1", "Memo2"};
+
+bool isWidgetOfKind(QWidget* widget, const ControlSpec& spec) {
+    switch (spec.kind) {
+        case ControlKind::Button: return qobject_cast<QPushButton*>(widget);
+        case ControlKind::CheckBox: return qobject_cast<QCheckBox*>(widget);
+        case ControlKind::Slider:
+            return spec.name == "Progressgraph" ? qobject_cast<QProgressBar*>(widget) != nullptr
+                                                : qobject_cast<QSlider*>(widget) != nullptr;
+        case ControlKind::ScrollBar: return qobject_cast<QScrollBar*>(widget);
+        case ControlKind::Spin: return qobject_cast<QDoubleSpinBox*>(widget);
+        case ControlKind::RadioGroup: return qobject_cast<RadioGroupBox*>(widget);
+        case ControlKind::Label: return qobject_cast<QLabel*>(widget);
+        case ControlKind::Edit: return qobject_cast<QLineEdit*>(widget);
+        case ControlKind::Memo: return qobject_cast<QPlainTextEdit*>(widget);
+        case ControlKind::Image: return qobject_cast<ImageView*>(widget);
+        case ControlKind::Shape: return qobject_cast<ShapeWidget*>(widget);
+        case ControlKind::CheckList: return qobject_cast<QListWidget*>(widget);
+        case ControlKind::Panel: return qobject_cast<CollapsiblePanel*>(widget) || qobject_cast<QGroupBox*>(widget) ||
+                                        widget->metaObject() == &QWidget::staticMetaObject ||
+                                        qobject_cast<QFrame*>(widget);
+        case ControlKind::ToolWindow: return qobject_cast<ToolWindow*>(widget);
+        case ControlKind::Page: return true;
+    }
+    return false;
+}
+
+// What the user reads: a doubled ampersand shows as one.
+QString shown(const std::string& caption) { return QString::fromStdString(caption).replace("&&", "&"); }
+
+// The caption of a spin box is a label beside it, or its unit suffix.
+QString spinCaption(QWidget* window, QDoubleSpinBox* spin) {
+    for (QLabel* label : window->findChildren<QLabel*>())
+        if (label->buddy() == spin) return label->text();
+    return spin->suffix().trimmed();
+}
+
+class PageControls : public WindowTest, public ::testing::WithParamInterface<ControlPlace> {};
+
+TEST_P(PageControls, EveryControlIsBuiltAsTheTableSays) {
+    int checked = 0;
+    for (const ControlSpec& spec : controlTable()) {
+        if (spec.place != GetParam()) continue;
+        SCOPED_TRACE(spec.name);
+        QWidget* w = widget(spec.name);
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(isWidgetOfKind(w, spec));
+        EXPECT_EQ(w->isHidden(), !spec.visible);
+        EXPECT_EQ(w->isEnabled(), spec.enabled);
+        EXPECT_EQ(w->toolTip().toStdString(), spec.hint);
+        if (auto* button = qobject_cast<QAbstractButton*>(w)) {
+            EXPECT_EQ(button->text().toStdString(), spec.caption);
+        }
+        if (auto* box = qobject_cast<QCheckBox*>(w)) {
+            EXPECT_EQ(box->isChecked(), spec.defaultChecked);
+        }
+        if (auto* label = qobject_cast<QLabel*>(w); label && spec.kind == ControlKind::Label) {
+            EXPECT_EQ(label->text(), shown(spec.caption));
+        }
+        if (auto* slider = qobject_cast<QAbstractSlider*>(w)) {
+            EXPECT_EQ(slider->minimum(), spec.minimum);
+            EXPECT_EQ(slider->maximum(), spec.maximum);
+            EXPECT_EQ(slider->value(), spec.defaultValue);
+        }
+        if (auto* spin = qobject_cast<QDoubleSpinBox*>(w)) {
+            EXPECT_EQ(spin->decimals(), spec.decimals);
+            EXPECT_DOUBLE_EQ(spin->minimum(), spec.minimum);
+            EXPECT_DOUBLE_EQ(spin->maximum(), spec.maximum);
+            EXPECT_DOUBLE_EQ(spin->singleStep(), spec.step);
+            EXPECT_DOUBLE_EQ(spin->value(), spec.defaultValue);
+            EXPECT_EQ(spinCaption(window.get(), spin).toStdString(), spec.caption);
+        }
+        if (auto* group = qobject_cast<RadioGroupBox*>(w)) {
+            EXPECT_EQ(group->title().toStdString(), spec.caption);
+            ASSERT_EQ(group->count(), static_cast<int>(spec.items.size()));
+            for (int item = 0; item < group->count(); ++item) {
+                EXPECT_EQ(group->button(item)->text().toStdString(), spec.items[item]);
+            }
+            EXPECT_EQ(group->index(), spec.defaultValue);
+        }
+        if (auto* panel = qobject_cast<CollapsiblePanel*>(w)) {
+            EXPECT_EQ(panel->title().toStdString(), spec.caption);
+            EXPECT_TRUE(panel->isExpanded());
+        }
+        ++checked;
+    }
+    EXPECT_GT(checked, 3);
+}
+
+std::string placeName(const ::testing::TestParamInfo<ControlPlace>& info) {
+    static const char* const names[] = {"TopBar",          "SelectInput", "AlignFrames", "StackFrames",
+                                        "ImageProcessing", "About",       "ToolWindows"};
+    return names[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Window, PageControls,
+                         ::testing::Values(ControlPlace::TopBar, ControlPlace::Page1, ControlPlace::Page2,
+                                           ControlPlace::Page3, ControlPlace::Page4, ControlPlace::Page5,
+                                           ControlPlace::ToolWindow),
+                         placeName);
+
+TEST_F(WindowTest, ToolWindowsFloatWithTheTablesCaptionPlaceAndSize) {
+    for (const ControlSpec& spec : controlTable()) {
+        if (spec.kind != ControlKind::ToolWindow) continue;
+        SCOPED_TRACE(spec.name);
+        auto* w = widget<ToolWindow>(spec.name);
+        ASSERT_NE(w, nullptr);
+        EXPECT_TRUE(w->isWindow());
+        EXPECT_TRUE(w->windowFlags() & Qt::Tool);
+        EXPECT_EQ(w->windowTitle().toStdString(), spec.caption);
+        EXPECT_EQ(w->pos(), QPoint(spec.left, spec.top));
+        EXPECT_EQ(w->size(), QSize(spec.width, spec.height));
+        EXPECT_TRUE(w->isHidden());
+    }
+}
+
+TEST_F(WindowTest, EveryNamedWidgetHasAModelAndEveryModelAWidget) {
+    std::multiset<std::string> names;
+    QList<QWidget*> all = window->findChildren<QWidget*>();
+    all.push_back(window.get());
+    for (QWidget* w : all) {
+        const std::string name = w->objectName().toStdString();
+        // Qt names the parts of its own composite widgets.
+        if (name.empty() || name.starts_with("qt_") || qobject_cast<QTabBar*>(w->parentWidget())) continue;
+        EXPECT_TRUE(form.hasControl(name)) << name;
+        names.insert(name);
+    }
+    for (const auto& model : form.controls()) {
+        EXPECT_EQ(names.count(model->name()), 1u) << model->name();
+    }
+}
+
+TEST_F(WindowTest, TabsFollowThePageModelsAndAUserTabChangeRunsThePageHandler) {
+    QTabWidget* pages = window->pages();
+    ASSERT_EQ(pages->count(), 5);
+    const bool shownAtStart[] = {true, false, false, false, true};
+    for (int page = 0; page < 5; ++page) {
+        EXPECT_EQ(pages->isTabVisible(page), shownAtStart[page]) << page;
+    }
+    EXPECT_EQ(pages->tabText(3), "Image Processing");
+
+    model("TabSheet3").setVisible(true);
+    EXPECT_TRUE(pages->isTabVisible(2));
+    pages->tabBar()->setCurrentIndex(2);  // as a click on the tab does
+    EXPECT_EQ(model("PageControl1").itemIndex(), 2);
+    EXPECT_EQ(ran("PageControl1Change"), 1);
+
+    model("PageControl1").setItemIndex(0);  // the form turns the page itself: no handler
+    EXPECT_EQ(pages->currentIndex(), 0);
+    EXPECT_EQ(ran("PageControl1Change"), 1);
+
+    // Hiding the shown page's tab shows another page; the model follows.
+    model("PageControl1").setItemIndex(2);
+    model("TabSheet3").setVisible(false);
+    EXPECT_FALSE(pages->isTabVisible(2));
+    EXPECT_NE(pages->currentIndex(), 2);
+    EXPECT_EQ(model("PageControl1").itemIndex(), pages->currentIndex());
+    EXPECT_EQ(ran("PageControl1Change"), 1);
+}
+
+// Every control that can be shown on a page, all shown at once: each lies
+// inside the window, none covers another, and no caption is cut.
+class PageGeometry : public WindowTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PageGeometry, ControlsFitWithoutOverlapOrClippedCaptions) {
+    const int page = GetParam();
+    const auto place = static_cast<ControlPlace>(static_cast<int>(ControlPlace::Page1) + page);
+    for (int sheet = 1; sheet <= 5; ++sheet) model("TabSheet" + std::to_string(sheet)).setVisible(true);
+    std::vector<const ControlSpec*> specs;
+    for (const ControlSpec& spec : controlTable()) {
+        if (spec.place != place && !(spec.place == ControlPlace::TopBar && page == 0)) continue;
+        if (NeverShown.count(spec.name) || spec.name == "Showpanel") continue;  // the start panel covers the preview
+        model(spec.name).setVisible(true);
+        if (spec.kind != ControlKind::Panel && spec.kind != ControlKind::Image) specs.push_back(&spec);
+    }
+    model("PageControl1").setItemIndex(page);
+    window->show();
+    QApplication::processEvents();
+
+    const QRect inside = window->rect();
+    std::vector<std::pair<std::string, QRect>> placed;
+    for (const ControlSpec* spec : specs) {
+        SCOPED_TRACE(spec->name);
+        QWidget* w = widget(spec->name);
+        ASSERT_NE(w, nullptr);
+        ASSERT_TRUE(w->isVisible());
+        const QRect area(w->mapTo(window.get(), QPoint(0, 0)), w->size());
+        EXPECT_TRUE(inside.contains(area)) << area.x() << "," << area.y() << " " << area.width() << "x" << area.height();
+        if (auto* button = qobject_cast<QPushButton*>(w)) {
+            // A push button's size hint has a minimum width; what counts is its text.
+            EXPECT_GE(button->width(), button->fontMetrics().horizontalAdvance(shown(spec->caption)) + 8);
+            EXPECT_GE(w->height(), w->minimumSizeHint().height());
+        } else if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w)) {
+            EXPECT_GE(w->width(), w->sizeHint().width());
+            EXPECT_GE(w->height(), w->minimumSizeHint().height());
+        }
+        for (const auto& [other, otherArea] : placed) {
+            EXPECT_FALSE(area.intersects(otherArea)) << "covers " << other;
+        }
+        placed.emplace_back(spec->name, area);
+    }
+}
+
+std::string pageName(const ::testing::TestParamInfo<int>& info) {
+    static const char* const names[] = {"SelectInput", "AlignFrames", "StackFrames", "ImageProcessing", "About"};
+    return names[info.param];
+}
+
+INSTANTIATE_TEST_SUITE_P(Window, PageGeometry, ::testing::Range(0, 5), pageName);
+
+}  // namespace
+}  // namespace planexor::testing

@@ -1,6 +1,7 @@
 #include "cli/console_ui.h"
 
 #include <algorithm>
+#include <unistd.h>
 
 #include "core/pixel.h"
 
@@ -30,11 +31,16 @@ void ConsoleUiServices::followProgress(TMainForm& form) {
 
 namespace {
 
-void drawBarLine(std::FILE* out, const std::string& title, int percent) {
+// A terminal gets a bar redrawn in place; a log file only a line every 25%.
+bool drawBarLine(std::FILE* out, const std::string& title, int percent) {
+    const bool terminal = ::isatty(::fileno(out));
+    if (!terminal && percent % 25 != 0) return false;
     const int filled = std::clamp(percent, 0, 100) * 30 / 100;
-    std::fprintf(out, "\r%-24.24s [%s%s] %3d%%", title.c_str(), std::string(filled, '#').c_str(),
-                 std::string(30 - filled, ' ').c_str(), percent);
+    std::fprintf(out, "%s%-24.24s [%s%s] %3d%%%s", terminal ? "\r" : "", title.c_str(),
+                 std::string(filled, '#').c_str(), std::string(30 - filled, ' ').c_str(), percent,
+                 terminal ? "" : "\n");
     std::fflush(out);
+    return terminal;
 }
 
 }  // namespace
@@ -43,18 +49,17 @@ void ConsoleUiServices::drawBar(const TMainForm& form) {
     const int percent = form.control("Progressgraph").intValue();
     if (!form.control("MessageWindow").visible() || percent == lastPercent_) return;
     lastPercent_ = percent;
-    barShown_ = true;
-    drawBarLine(out_, form.control("messagewinlabel").caption(), percent);
+    barShown_ = drawBarLine(out_, form.control("messagewinlabel").caption(), percent);
 }
 
 ConsoleBar::~ConsoleBar() {
-    if (lastPercent_ >= 0) std::fputc('\n', out_);
+    if (lineOpen_) std::fputc('\n', out_);
 }
 
 void ConsoleBar::setPercent(int percent) {
     if (percent == lastPercent_) return;
     lastPercent_ = percent;
-    drawBarLine(out_, title_, percent);
+    lineOpen_ = drawBarLine(out_, title_, percent);
 }
 
 void ConsoleUiServices::endBar() {

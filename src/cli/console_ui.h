@@ -43,6 +43,7 @@ private:
     std::string title_;
     std::FILE* out_;
     int lastPercent_ = -1;
+    bool lineOpen_ = false;
 };
 
 }  // namespace planexor

@@ -13,8 +13,10 @@
 #include "app/user_settings.h"
 #include "cli/console_ui.h"
 #include "core/error.h"
+#include "core/pixel.h"
 #include "input/bmp_codec.h"
 #include "input/file_io.h"
+#include "input/jpeg_codec.h"
 #include "input/synthetic_planet.h"
 
 namespace planexor {
@@ -198,9 +200,11 @@ std::string floatText(float value) {
     return std::string(digits, result.ptr);
 }
 
-int runAlign(const Arguments& arguments) {
+// Opens the input, clicks the feature on frame 0 and aligns every frame,
+// as a user would in the window. Options that registration reads are set
+// before the click.
+void alignSequence(Session& session, const Arguments& arguments, const std::function<void()>& beforeClick = {}) {
     if (!arguments.has("feature")) throw UsageError("--feature X,Y is required");
-    if (!arguments.has("shifts")) throw UsageError("--shifts FILE.csv is required");
     const auto [featureX, featureY] = pointOption(arguments, "feature");
     int boxItem = -1;
     if (arguments.has("box")) {
@@ -209,26 +213,29 @@ int runAlign(const Arguments& arguments) {
         boxItem = box == 64 ? 0 : box == 128 ? 1 : 2;
     }
 
-    Session session;
     session.open(arguments.positional);
     TMainForm& form = session.form;
     if (boxItem >= 0) form.control("FFTsizeGroup").setItemIndexByUser(boxItem);
     form.control("Followme").setChecked(!arguments.has("no-track"));
     form.control("PredictTrack").setChecked(arguments.has("predict"));
+    if (beforeClick) beforeClick();
     session.check();
     if (form.control("PreviewSlider").intValue() != 0) form.control("PreviewSlider").setValueByUser(0);
     form.mouseEvent("PreviewImage", TMainForm::MouseAction::Down, featureX, featureY, true);
     session.check();
-    const Workspace& w = form.workspace();
-    if (w.progstatus < 1)
+    if (form.workspace().progstatus < 1)
         throw PlanexorError("The alignment feature " + arguments.text("feature") +
                             " was not accepted (too close to the border, or frame 0 is excluded)");
     form.control("Allignallbutton").click();
     session.check();
+    if (form.workspace().progstatus < 2) throw PlanexorError("Aligning did not finish");
+}
 
+void writeShifts(const TMainForm& form, const std::string& path) {
+    const Workspace& w = form.workspace();
     const int last = form.frameCount() - 1;
     std::vector<int> rankOf(static_cast<std::size_t>(std::max(last, 0)) + 1, -1);
-    if (w.progstatus >= 2 && !w.StopRequested)
+    if (w.progstatus >= 2)
         for (int rank = 0; rank < w.usedframes && rank < MaxFrames; ++rank) {
             const int frame = w.Ranking[rank].Frame;
             if (frame >= 0 && frame <= last && !w.FrameRecs[frame].Excluded) rankOf[frame] = rank;
@@ -240,8 +247,129 @@ int runAlign(const Arguments& arguments) {
                "," + floatText(record.Difference) + "," + floatText(record.Quality) + "," +
                std::to_string(rankOf[frame]) + "\n";
     }
-    writeFileAtomically(arguments.text("shifts"), csv);
-    std::printf("shifts: %s\n", arguments.text("shifts").c_str());
+    writeFileAtomically(path, csv);
+    std::printf("shifts: %s\n", path.c_str());
+}
+
+int runAlign(const Arguments& arguments) {
+    if (!arguments.has("shifts")) throw UsageError("--shifts FILE.csv is required");
+    Session session;
+    alignSequence(session, arguments);
+    writeShifts(session.form, arguments.text("shifts"));
+    return 0;
+}
+
+std::vector<double> numberList(const Arguments& arguments, const std::string& name) {
+    std::vector<double> values;
+    std::string text = arguments.text(name);
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string item = text.substr(start, comma - start);
+        char* end = nullptr;
+        const double value = std::strtod(item.c_str(), &end);
+        if (item.empty() || *end != 0) throw UsageError("--" + name + " takes numbers separated by commas");
+        values.push_back(value);
+        start = comma + 1;
+    }
+    return values;
+}
+
+void saveImage(const Bitmap24& image, const std::string& path) {
+    if (image.empty()) throw PlanexorError("There is no picture to save");
+    const std::string extension = lowerExtensionOf(path);
+    if (extension == ".jpg" || extension == ".jpeg") writeJpegFile(path, image, 90);
+    else if (extension == ".bmp") writeBmpFile(path, image);
+    else throw UsageError("--out must end in .bmp or .jpg");
+}
+
+// Sets a slider or spin as the user would, after checking the range the
+// window offers.
+void setControlValue(TMainForm& form, const std::string& control, double value, const std::string& option) {
+    ControlModel& model = form.control(control);
+    if (value < model.minimum() || value > model.maximum())
+        throw UsageError("--" + option + " must lie in " + floatText(static_cast<float>(model.minimum())) + ".." +
+                         floatText(static_cast<float>(model.maximum())));
+    model.setValueByUser(value);
+}
+
+int runStack(const Arguments& arguments) {
+    if (!arguments.has("out")) throw UsageError("--out FILE.bmp (or .jpg) is required");
+    if (arguments.has("best") && arguments.has("best-percent")) throw UsageError("give --best or --best-percent, not both");
+    if (arguments.has("resample") && arguments.has("expand")) throw UsageError("--resample and --expand exclude each other");
+    const std::string filter = arguments.text("filter", "mitchell");
+    const std::vector<std::string> filters = {"bell", "bspline", "lanczos", "mitchell"};
+    const auto filterItem = std::find(filters.begin(), filters.end(), filter) - filters.begin();
+    if (filterItem == static_cast<long>(filters.size())) throw UsageError("--filter is bell, bspline, lanczos or mitchell");
+    const std::string deinterlace = arguments.text("deinterlace", "none");
+    const std::vector<std::string> fields = {"none", "both", "odd", "even"};
+    const auto fieldItem = std::find(fields.begin(), fields.end(), deinterlace) - fields.begin();
+    if (fieldItem == static_cast<long>(fields.size())) throw UsageError("--deinterlace is none, both, odd or even");
+    const bool processing = arguments.has("wavelets") || arguments.has("layers-off") || arguments.has("linear") ||
+                            arguments.has("dyadic") || arguments.has("contrast") || arguments.has("brightness") ||
+                            arguments.has("gamma");
+
+    Session session;
+    TMainForm& form = session.form;
+    alignSequence(session, arguments, [&] {
+        if (fieldItem > 0) {
+            form.control("Interlaced").setCheckedByUser(true);
+            form.control("interlaceinterpolation").setItemIndexByUser(static_cast<int>(fieldItem));
+        }
+        if (arguments.has("resample")) {
+            form.control("Resampled").setCheckedByUser(true);
+            setControlValue(form, "ResampleSpin", arguments.number("resample", 2.0), "resample");
+        }
+        form.control("Filters").setItemIndexByUser(static_cast<int>(filterItem));
+        if (arguments.has("mono")) form.control("ColourStack").setCheckedByUser(false);
+    });
+    if (arguments.has("shifts")) writeShifts(form, arguments.text("shifts"));
+
+    const Workspace& w = form.workspace();
+    int best = std::max(1, nearest(w.usedframes * 0.25));
+    if (arguments.has("best")) best = static_cast<int>(arguments.integer("best", best));
+    if (arguments.has("best-percent")) {
+        const double percent = arguments.number("best-percent", 25);
+        if (!(percent > 0 && percent <= 100)) throw UsageError("--best-percent must lie in 0..100");
+        best = std::max(1, nearest(w.usedframes * percent / 100.0));
+    }
+    if (best < 1 || best > w.usedframes)
+        throw UsageError("--best must lie in 1.." + std::to_string(w.usedframes) + " (the frames aligned)");
+    form.control("StackSlider").setValueByUser(best - 1);
+    if (arguments.has("max-diff")) setControlValue(form, "differencecutslider", arguments.number("max-diff", 100), "max-diff");
+    if (arguments.has("no-quality-weight")) form.control("QualStack").setCheckedByUser(false);
+    if (arguments.has("expand")) form.control("Expandstack").setCheckedByUser(true);
+    session.check();
+    form.control("Stackbutton").click();
+    session.check();
+    if (w.progstatus < 4) throw PlanexorError("Stacking did not finish");
+
+    if (!processing) {
+        saveImage(form.stackBitmap(), arguments.text("out"));
+    } else {
+        if (arguments.has("dyadic")) form.control("Scaletype").setItemIndexByUser(0);
+        if (arguments.has("linear")) form.control("Scaletype").setItemIndexByUser(1);
+        if (arguments.has("wavelets")) {
+            const auto gains = numberList(arguments, "wavelets");
+            if (gains.size() != 6) throw UsageError("--wavelets takes six slider values, e.g. 40,30,20,10,10,10");
+            for (int layer = 0; layer < 6; ++layer)
+                setControlValue(form, "RxSlider" + std::to_string(layer + 3), gains[layer], "wavelets");
+        }
+        if (arguments.has("layers-off"))
+            for (double layer : numberList(arguments, "layers-off")) {
+                if (layer < 1 || layer > 6 || layer != static_cast<int>(layer))
+                    throw UsageError("--layers-off lists layers 1..6");
+                form.control("CheckBox" + std::to_string(static_cast<int>(layer) + 4)).setCheckedByUser(false);
+            }
+        if (arguments.has("contrast")) setControlValue(form, "ContrastSlider", arguments.number("contrast", 100), "contrast");
+        if (arguments.has("brightness"))
+            setControlValue(form, "BrightnessSlider", arguments.number("brightness", 0), "brightness");
+        if (arguments.has("gamma")) setControlValue(form, "Gamma1spin", arguments.number("gamma", 1.0), "gamma");
+        form.control("ProcessButton").click();
+        session.check();
+        saveImage(form.image("ProcessImage"), arguments.text("out"));
+    }
+    std::printf("stacked %d frames: %s\n", form.stackedCount(), arguments.text("out").c_str());
     return 0;
 }
 
@@ -259,6 +387,17 @@ const std::vector<Command>& commands() {
          "Click the alignment feature at X,Y on frame 0, align every frame and write each frame's shift, "
          "difference, quality and rank (0 = best, -1 = not ranked) as CSV.",
          {"feature", "box", "shifts"}, {"no-track", "predict"}, runAlign},
+        {"stack",
+         "stack INPUT... --feature X,Y [--box N] [--best N | --best-percent P] [--max-diff PERCENT] [--mono] "
+         "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell] [--expand] "
+         "[--deinterlace none|both|odd|even] [--wavelets G1,G2,G3,G4,G5,G6] [--layers-off LIST] [--linear|--dyadic] "
+         "[--contrast C] [--brightness B] [--gamma G] --out FILE.bmp|FILE.jpg [--shifts FILE.csv]",
+         "Align, stack the best frames (default: the best 25%) and save. With any of the processing options the "
+         "saved picture is the sharpened, display-mapped one; --wavelets takes the six layer slider values "
+         "(10 = unchanged).",
+         {"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "deinterlace", "wavelets",
+          "layers-off", "contrast", "brightness", "gamma", "out", "shifts"},
+         {"no-track", "predict", "mono", "no-quality-weight", "expand", "linear", "dyadic"}, runStack},
     };
     return table;
 }

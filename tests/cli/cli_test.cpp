@@ -2,7 +2,9 @@
 
 #include <filesystem>
 
+#include "app/main_form.h"
 #include "input/bmp_codec.h"
+#include "input/synthetic_planet.h"
 #include "support/ffmpeg_tool.h"
 #include "support/test_files.h"
 
@@ -98,6 +100,65 @@ TEST_F(Cli, InfoAndFrameTakeAnAviWrittenByFfmpeg) {
     Bitmap24 written;
     readBmpFile(dir.file("f4.bmp"), written);
     EXPECT_EQ(written, frames[4]);
+}
+
+// The window's handlers driven the way a user stacks and sharpens: the same
+// steps the CLI takes for the same options.
+Bitmap24 stackAsTheWindowDoes(const std::string& video, bool sharpen) {
+    ScriptedUiServices ui;
+    MemoryUserSettings settings;
+    TMainForm form(ui, settings);
+    ui.queueFiles({video}, 1);
+    form.control("SelectFileButton").click();
+    form.mouseEvent("PreviewImage", TMainForm::MouseAction::Down, 160, 120, true);
+    form.control("Allignallbutton").click();
+    form.control("StackSlider").setValueByUser(7);
+    form.control("differencecutslider").setValueByUser(90);
+    form.control("Stackbutton").click();
+    if (!sharpen) return form.stackBitmap();
+    const int gains[6] = {40, 25, 15, 10, 10, 10};
+    for (int layer = 0; layer < 6; ++layer)
+        form.control("RxSlider" + std::to_string(layer + 3)).setValueByUser(gains[layer]);
+    form.control("CheckBox10").setCheckedByUser(false);
+    form.control("ContrastSlider").setValueByUser(120);
+    form.control("Gamma1spin").setValueByUser(1.2);
+    form.control("ProcessButton").click();
+    EXPECT_TRUE(ui.messages.empty());
+    return form.image("ProcessImage");
+}
+
+TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
+    DemoOptions demo;
+    demo.directory = dir.path();
+    demo.frames = 24;
+    demo.width = 320;
+    demo.height = 240;
+    RunProgress quiet;
+    const std::string video = writeDemoSequence(demo, quiet).sequenceFiles.front();
+    const std::string common = "stack " + video + " --feature 160,120 --best 8 --max-diff 90";
+
+    const auto plain = runCommand(cli(common + " --out " + dir.file("plain.bmp")));
+    ASSERT_EQ(plain.status, 0) << plain.err;
+    EXPECT_EQ(plain.out.rfind("stacked ", 0), 0u) << plain.out;
+    Bitmap24 written;
+    readBmpFile(dir.file("plain.bmp"), written);
+    EXPECT_EQ(written, stackAsTheWindowDoes(video, false));
+
+    const auto sharp = runCommand(cli(common + " --wavelets 40,25,15,10,10,10 --layers-off 6 --contrast 120 "
+                                               "--gamma 1.2 --out " + dir.file("sharp.bmp")));
+    ASSERT_EQ(sharp.status, 0) << sharp.err;
+    readBmpFile(dir.file("sharp.bmp"), written);
+    EXPECT_EQ(written, stackAsTheWindowDoes(video, true));
+
+    const std::string never = " --out " + dir.file("never.bmp");
+    for (const std::string& bad : {" --best 0" + never, " --best 25" + never, " --gamma 0" + never,
+                                  " --wavelets 1,2,3" + never, " --filter cubic" + never,
+                                  " --best 3 --best-percent 10" + never, " --deinterlace left" + never,
+                                  std::string(" --out ") + dir.file("x.png")}) {
+        const auto run = runCommand(cli(common + bad));
+        EXPECT_EQ(run.status, 2) << bad << ": " << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("never.bmp")));
 }
 
 }  // namespace

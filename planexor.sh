@@ -64,7 +64,7 @@ case "${1:-}" in
         cli info "$demo/planet.avi"
         echo "Aligning on the planet's centre, stacking the best 25% and sharpening ..."
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 \
-            --wavelets 100,60,30,15,10,10 --shifts "$demo/shifts.csv" --out "$demo/planet-sharpened.jpg"
+            --wavelets 40,30,20,10,10,10 --shifts "$demo/shifts.csv" --out "$demo/planet-sharpened.jpg"
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.bmp" >/dev/null
         echo "Done. The sharpened picture: $demo/planet-sharpened.jpg"
         echo "The plain stack: $demo/planet-stack.bmp; the sharp original to compare: $demo/original.bmp" ;;

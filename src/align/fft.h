@@ -70,7 +70,7 @@ public:
     void ForwardFFT2D();
     void InverseFFT2D();
 
-    // RadialProfile[b] := mean of |Spec| / (max |Spec| + 1e-5) over the ring
+    // RadialProfile[b] := mean of the magnitude / (largest magnitude + 1e-5) over the ring
     // of radius b + 1 (nearest integer of the wrapped frequency distance).
     void ComputeRadialProfile();
     // Zeroes the bins but, as the quality graph expects, not RadialProfileMax.

@@ -9,105 +9,105 @@ using K = ControlKind;
 using P = ControlPlace;
 
 ControlSpec make(std::string name, K kind, P place, std::string caption = {}) {
-    ControlSpec spec;
-    spec.name = std::move(name);
-    spec.kind = kind;
-    spec.place = place;
-    spec.caption = std::move(caption);
-    return spec;
+    ControlSpec desc;
+    desc.name = std::move(name);
+    desc.kind = kind;
+    desc.place = place;
+    desc.caption = std::move(caption);
+    return desc;
 }
 
 ControlSpec button(std::string name, P place, std::string caption, bool visible = true) {
-    auto spec = make(std::move(name), K::Button, place, std::move(caption));
-    spec.visible = visible;
-    return spec;
+    auto desc = make(std::move(name), K::Button, place, std::move(caption));
+    desc.visible = visible;
+    return desc;
 }
 
 ControlSpec checkBox(std::string name, P place, std::string caption, bool checked, bool visible = true) {
-    auto spec = make(std::move(name), K::CheckBox, place, std::move(caption));
-    spec.defaultChecked = checked;
-    spec.visible = visible;
-    return spec;
+    auto desc = make(std::move(name), K::CheckBox, place, std::move(caption));
+    desc.defaultChecked = checked;
+    desc.visible = visible;
+    return desc;
 }
 
 ControlSpec slider(std::string name, P place, double minimum, double maximum, double value,
                    bool visible = true) {
-    auto spec = make(std::move(name), K::Slider, place);
-    spec.minimum = minimum;
-    spec.maximum = maximum;
-    spec.defaultValue = value;
-    spec.visible = visible;
-    return spec;
+    auto desc = make(std::move(name), K::Slider, place);
+    desc.minimum = minimum;
+    desc.maximum = maximum;
+    desc.defaultValue = value;
+    desc.visible = visible;
+    return desc;
 }
 
 ControlSpec spin(std::string name, P place, std::string caption, double minimum, double maximum,
                  double step, int decimals, double value, bool visible = true) {
-    auto spec = make(std::move(name), K::Spin, place, std::move(caption));
-    spec.minimum = minimum;
-    spec.maximum = maximum;
-    spec.step = step;
-    spec.decimals = decimals;
-    spec.defaultValue = value;
-    spec.visible = visible;
-    return spec;
+    auto desc = make(std::move(name), K::Spin, place, std::move(caption));
+    desc.minimum = minimum;
+    desc.maximum = maximum;
+    desc.step = step;
+    desc.decimals = decimals;
+    desc.defaultValue = value;
+    desc.visible = visible;
+    return desc;
 }
 
 ControlSpec radio(std::string name, P place, std::string caption, std::vector<std::string> items,
                   int index, int columns = 1, bool visible = true) {
-    auto spec = make(std::move(name), K::RadioGroup, place, std::move(caption));
-    spec.maximum = static_cast<double>(items.size()) - 1;
-    spec.items = std::move(items);
-    spec.defaultValue = index;
-    spec.columns = columns;
-    spec.visible = visible;
-    return spec;
+    auto desc = make(std::move(name), K::RadioGroup, place, std::move(caption));
+    desc.maximum = static_cast<double>(items.size()) - 1;
+    desc.items = std::move(items);
+    desc.defaultValue = index;
+    desc.columns = columns;
+    desc.visible = visible;
+    return desc;
 }
 
 ControlSpec label(std::string name, P place, std::string caption, bool visible = true) {
-    auto spec = make(std::move(name), K::Label, place, std::move(caption));
-    spec.visible = visible;
-    return spec;
+    auto desc = make(std::move(name), K::Label, place, std::move(caption));
+    desc.visible = visible;
+    return desc;
 }
 
-ControlSpec hidden(ControlSpec spec) {
-    spec.visible = false;
-    return spec;
+ControlSpec hidden(ControlSpec desc) {
+    desc.visible = false;
+    return desc;
 }
 
-ControlSpec disabled(ControlSpec spec) {
-    spec.enabled = false;
-    return spec;
+ControlSpec disabled(ControlSpec desc) {
+    desc.enabled = false;
+    return desc;
 }
 
-ControlSpec in(std::string parent, ControlSpec spec) {
-    spec.parent = std::move(parent);
-    return spec;
+ControlSpec in(std::string parent, ControlSpec desc) {
+    desc.parent = std::move(parent);
+    return desc;
 }
 
 ControlSpec toolWindow(std::string name, std::string caption, int left, int top, int width, int height) {
-    auto spec = make(std::move(name), K::ToolWindow, P::Window, std::move(caption));
-    spec.visible = false;
-    spec.left = left;
-    spec.top = top;
-    spec.width = width;
-    spec.height = height;
-    return spec;
+    auto desc = make(std::move(name), K::ToolWindow, P::Window, std::move(caption));
+    desc.visible = false;
+    desc.left = left;
+    desc.top = top;
+    desc.width = width;
+    desc.height = height;
+    return desc;
 }
 
 ControlSpec page(std::string name, std::string caption, bool visible) {
-    auto spec = make(std::move(name), K::Page, P::Window, std::move(caption));
-    spec.visible = visible;
-    return spec;
+    auto desc = make(std::move(name), K::Page, P::Window, std::move(caption));
+    desc.visible = visible;
+    return desc;
 }
 
-ControlSpec withHint(ControlSpec spec, std::string hint) {
-    spec.hint = std::move(hint);
-    return spec;
+ControlSpec withHint(ControlSpec desc, std::string hint) {
+    desc.hint = std::move(hint);
+    return desc;
 }
 
 std::vector<ControlSpec> buildTable() {
     std::vector<ControlSpec> t;
-    auto add = [&t](ControlSpec spec) { t.push_back(std::move(spec)); };
+    auto add = [&t](ControlSpec desc) { t.push_back(std::move(desc)); };
 
     // The window, its pages and the top bar.
     add(make("MainForm", K::Page, P::Window, "Planexor"));
@@ -309,7 +309,7 @@ const std::vector<ControlSpec>& controlTable() {
 const ControlSpec* findControlSpec(std::string_view name) {
     static const auto index = [] {
         std::unordered_map<std::string_view, const ControlSpec*> map;
-        for (const auto& spec : controlTable()) map.emplace(spec.name, &spec);
+        for (const auto& desc : controlTable()) map.emplace(desc.name, &desc);
         return map;
     }();
     const auto found = index.find(name);

@@ -22,19 +22,19 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
 TMainForm::~TMainForm() = default;
 
 void TMainForm::buildModels() {
-    for (const ControlSpec& spec : controlTable()) {
-        auto model = std::make_unique<ControlModel>(spec.name, spec.kind);
-        model->setRange(spec.minimum, spec.maximum);
-        model->setStep(spec.step);
-        model->setDecimals(spec.decimals);
-        model->setValue(spec.defaultValue);
-        model->setChecked(spec.defaultChecked);
-        model->setCaption(spec.caption);
-        model->setItems(spec.items);
-        model->setHint(spec.hint);
-        model->setVisible(spec.visible);
-        model->setEnabled(spec.enabled);
-        model->setPosition(spec.left, spec.top);
+    for (const ControlSpec& desc : controlTable()) {
+        auto model = std::make_unique<ControlModel>(desc.name, desc.kind);
+        model->setRange(desc.minimum, desc.maximum);
+        model->setStep(desc.step);
+        model->setDecimals(desc.decimals);
+        model->setValue(desc.defaultValue);
+        model->setChecked(desc.defaultChecked);
+        model->setCaption(desc.caption);
+        model->setItems(desc.items);
+        model->setHint(desc.hint);
+        model->setVisible(desc.visible);
+        model->setEnabled(desc.enabled);
+        model->setPosition(desc.left, desc.top);
         modelIndex_.emplace(model->name(), model.get());
         models_.push_back(std::move(model));
     }

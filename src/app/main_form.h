@@ -140,11 +140,13 @@ public:
     void AlignStackButtonClick();
     void AlignSliderChange();
     void DrawRegistrationGraph();
-    // What the window paints over an image control, in its pixels:
-    // PreviewImage the box outline under the mouse; AlignImage the feature or
-    // trace marks and, while a realign click is awaited, the box outline;
-    // imgFFT its " Not defined " caption; imgGraph the whole graph (power
-    // spectrum or registration curves, with its background). Empty otherwise.
+    // What the window paints over an image control, in its pixels, or as the
+    // whole picture of a graph: PreviewImage the box outline under the mouse;
+    // AlignImage the feature or trace marks and, while a realign click is
+    // awaited, the box outline; imgFFT its " Not defined " caption; imgGraph
+    // the power spectrum or registration curves; StackGraph the stack graph;
+    // StackImage the set-middle marks; ProcessImage and Histograph as
+    // processingOverlay(). Empty otherwise. The one entry the window paints from.
     const Drawing& overlay(std::string_view imageControl) const;
     const QualityGraph& qualityGraph() const { return qualityGraph_; }
     const RegistrationGraph& registrationGraph() const { return registrationGraph_; }
@@ -293,7 +295,7 @@ private:
     bool fftNotDefined_ = false;
     int profileFrame_ = -1;    // whose spectrum profile the engine holds, and which field
     bool profileFirstField_ = false;
-    mutable Drawing previewOverlay_, alignOverlay_, fftOverlay_;
+    mutable Drawing previewOverlay_, alignOverlay_, fftOverlay_, stackGraphOverlay_, stackMarksOverlay_;
     Drawing graphDrawing_;
     QualityGraph qualityGraph_;
     RegistrationGraph registrationGraph_;

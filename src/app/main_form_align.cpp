@@ -571,6 +571,35 @@ const Drawing& TMainForm::overlay(std::string_view imageControl) const {
         return fftOverlay_;
     }
     if (imageControl == "imgGraph") return graphDrawing_;
+    if (imageControl == "StackGraph") {
+        stackGraphOverlay_ = toDrawing(stackGraph_);
+        return stackGraphOverlay_;
+    }
+    if (imageControl == "StackImage") {
+        DrawingBuilder builder(stackMarksOverlay_);
+        const StackImageMarks& m = stackMarks_;
+        if (m.rectangleShown) {
+            DrawnLine& outline = builder.line(drawing_colour::White);
+            outline.invert = true;
+            outline.points.assign({{m.left, m.top},
+                                   {m.left + m.width, m.top},
+                                   {m.left + m.width, m.top + m.height},
+                                   {m.left, m.top + m.height},
+                                   {m.left, m.top}});
+        }
+        if (m.crossShown) {
+            // Lines 30 pixels long through the chosen middle, inverting the picture.
+            const GraphPoint ends[2][2] = {{{m.crossX - 15, m.crossY}, {m.crossX + 15, m.crossY}},
+                                           {{m.crossX, m.crossY - 15}, {m.crossX, m.crossY + 15}}};
+            for (const auto& end : ends) {
+                DrawnLine& stroke = builder.line(drawing_colour::Green);
+                stroke.invert = true;
+                stroke.points.assign({end[0], end[1]});
+            }
+        }
+        return stackMarksOverlay_;
+    }
+    if (imageControl == "ProcessImage" || imageControl == "Histograph") return processingOverlay(imageControl);
     static const Drawing nothing;
     return nothing;
 }

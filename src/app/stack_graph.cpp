@@ -57,7 +57,32 @@ void addCurve(StackGraphData& graph, GraphColour colour, PlotPoint start, const 
     if (!dotted.points.empty()) graph.lines.push_back(std::move(dotted));
 }
 
+std::uint32_t rgbOf(GraphColour colour) {
+    switch (colour) {
+        case GraphColour::Black: return drawing_colour::Black;
+        case GraphColour::Silver: return drawing_colour::Silver;
+        case GraphColour::Red: return drawing_colour::Red;
+        case GraphColour::Blue: return drawing_colour::Blue;
+        case GraphColour::Green: return drawing_colour::Green;
+    }
+    return drawing_colour::Black;
+}
+
 }  // namespace
+
+Drawing toDrawing(const StackGraphData& graph) {
+    Drawing drawing;
+    {
+        DrawingBuilder builder(drawing);
+        builder.background(StackGraphData::Width, StackGraphData::Height, drawing_colour::White);
+        for (const PlotLine& line : graph.lines) {
+            DrawnLine& drawn = builder.line(rgbOf(line.colour), 1, line.dotted);
+            for (const PlotPoint& point : line.points) drawn.points.push_back({point.x, point.y});
+        }
+        for (const PlotText& text : graph.texts) builder.text(rgbOf(text.colour), {text.at.x, text.at.y}, text.text);
+    }
+    return drawing;
+}
 
 std::string twoDecimalText(double value) {
     if (!std::isfinite(value)) return "0";

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "align/registration.h"
 #include "core/workspace.h"
 
 namespace planexor {
@@ -70,6 +71,10 @@ struct StackGraphInput {
 // stack quality of the last run.
 StackGraphData buildStackGraph(const Workspace& workspace, const StackQualityTable& stackQuality,
                                const StackGraphInput& input);
+
+// The graph as the window paints it: white background, then the lines and
+// texts in their colours.
+Drawing toDrawing(const StackGraphData& graph);
 
 // Text of a value cut (toward zero) to two decimals, in its shortest form:
 // 12.345 gives "12.34", 3 gives "3".

@@ -132,8 +132,17 @@ void ControlBinder::bindSlider(QAbstractSlider* slider, ControlModel& model) {
         slider->setSingleStep(std::max(1, nearest(m.step())));
         slider->setValue(m.intValue());
     });
-    connect(slider, &QAbstractSlider::valueChanged, this,
-            [this, &model](int value) { userAction([&model, value] { model.setValueByUser(value); }); });
+    // A move is the "change"; a value the user has settled on (the drag let
+    // go, a click on the track, a key) is also "committed", which is what
+    // reruns slow work.
+    connect(slider, &QAbstractSlider::valueChanged, this, [this, slider, &model](int value) {
+        userAction([this, slider, &model, value] {
+            model.setValueByUser(value);
+            if (!slider->isSliderDown()) form_.sliderCommitted(model.name());
+        });
+    });
+    connect(slider, &QAbstractSlider::sliderReleased, this,
+            [this, &model] { userAction([this, &model] { form_.sliderCommitted(model.name()); }); });
     keyControls_[slider] = model.name();
     slider->installEventFilter(this);
 }
@@ -255,6 +264,11 @@ void ControlBinder::bindImage(ImageView* image, ControlModel& model) {
 void ControlBinder::bindShape(ShapeWidget* shape, ControlModel& model) {
     bindCommon(shape, model);
     observe(shape, model, [shape](const ControlModel& m) { shape->setModelColour(m.colour()); });
+}
+
+void ControlBinder::bindMarker(ShapeWidget* shape, ControlModel& model) {
+    bindShape(shape, model);
+    observe(shape, model, [shape](const ControlModel& m) { shape->move(m.left(), 0); });
 }
 
 void ControlBinder::bindGauge(QProgressBar* gauge, ControlModel& model) {

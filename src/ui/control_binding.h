@@ -55,6 +55,8 @@ public:
     void bindCheckList(QListWidget* list, ControlModel& model);
     void bindImage(ImageView* image, ControlModel& model);
     void bindShape(ShapeWidget* shape, ControlModel& model);
+    // A shape that also stands where its model's left says, in its parent.
+    void bindMarker(ShapeWidget* shape, ControlModel& model);
     void bindGauge(QProgressBar* gauge, ControlModel& model);
     void bindPanel(QWidget* panel, ControlModel& model);
     void bindCollapsiblePanel(CollapsiblePanel* panel, ControlModel& model);

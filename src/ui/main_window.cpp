@@ -22,6 +22,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "app/processing_view.h"
 #include "ui/control_binding.h"
 #include "ui/widgets.h"
 
@@ -29,6 +30,8 @@ namespace planexor {
 namespace {
 
 constexpr int ColumnWidth = 240;  // the controls beside a page's picture
+constexpr int StackColumnWidth = 268;
+constexpr int HistographSide = 275;
 const QColor ViewBackground(48, 48, 48);
 
 QString qt(const std::string& text) { return QString::fromStdString(text); }
@@ -55,7 +58,7 @@ const std::vector<std::vector<std::string>>& rows() {
             {"Stackbutton", "SaveButton"},
             {"QualStack", "Averagepixel"},
             {"Colourprocess2", "Expandstack"},
-            {"StackInfoLabel", "Stackimagesize", "Xshift", "Yshift"},
+            {"Stackimagesize", "Xshift", "Yshift"},
             {"ProcessButton", "ResetButton"},
             {"SaveBMP2button", "Shrink"},
             {"LevelStep", "Multiplicant"},
@@ -69,7 +72,6 @@ const std::vector<std::vector<std::string>>& rows() {
             {"Filter00spin", "Filter10spin", "Filter20spin"},
             {"Filter01spin", "Filter11spin", "Filter21spin"},
             {"Filter02spin", "Filter12spin", "Filter22spin"},
-            {"Showpeak", "HistoSmooth", "HistoReset", "BitBtn3"},
             {"SaveShrink", "Shrinktooriginal"},
         };
         for (int layer = 1; layer <= 6; ++layer)
@@ -117,9 +119,9 @@ const char* unitOf(const std::string& name) {
 bool captionIsUnit(const std::string& name) { return name == "FFTFilterspin" || name == "ResampleSpin"; }
 
 // Short items share a line where the page is short of height.
-int columnsOf(const ControlSpec& spec) {
-    if (spec.name == "Filters" || spec.name == "Correlationtype" || spec.name == "Scaletype") return 2;
-    return spec.columns;
+int columnsOf(const ControlSpec& desc) {
+    if (desc.name == "Filters" || desc.name == "Correlationtype" || desc.name == "Scaletype") return 2;
+    return desc.columns;
 }
 
 bool isCollapsible(const std::string& name) {
@@ -136,7 +138,7 @@ QString groupTitle(const std::string& parent) {
     return qt(parent);
 }
 
-bool onPage(const ControlSpec& spec, ControlPlace place) { return spec.place == place; }
+bool onPage(const ControlSpec& desc, ControlPlace place) { return desc.place == place; }
 
 void compact(QBoxLayout* layout, int spacing = 3) {
     layout->setContentsMargins(0, 0, 0, 0);
@@ -184,8 +186,8 @@ MainWindow::MainWindow(TMainForm& form, QWidget* parent)
     binder_->bindPages(pages_, form.control("PageControl1"), sheets);
     layout->addWidget(pages_, 1);
 
-    for (const ControlSpec& spec : controlTable())
-        if (spec.kind == ControlKind::ToolWindow) buildToolWindow(spec);
+    for (const ControlSpec& desc : controlTable())
+        if (desc.kind == ControlKind::ToolWindow) buildToolWindow(desc);
 }
 
 MainWindow::~MainWindow() = default;
@@ -197,6 +199,11 @@ QWidget* MainWindow::controlWidget(const std::string& name) const {
 
 void MainWindow::refreshImages() {
     for (ImageView* image : images_) image->refresh(false);
+    // The resized view's window takes the size the form chose for it.
+    const PictureSize wanted = form_.shrinkviewSize();
+    auto* shrinkview = static_cast<ToolWindow*>(controlWidget("Shrinkview"));
+    if (shrinkview && shrinkview->isVisible() && wanted.width > 0 && shrinkview->size() != QSize(wanted.width, wanted.height))
+        shrinkview->setClientSize(QSize(wanted.width, wanted.height), false);
 }
 
 void MainWindow::buildTopBar(QBoxLayout* layout) {
@@ -204,11 +211,11 @@ void MainWindow::buildTopBar(QBoxLayout* layout) {
     compact(bar, 4);
     Surface surface;
     surface.column = bar;
-    for (const ControlSpec& spec : controlTable())
-        if (spec.place == ControlPlace::TopBar && spec.kind != ControlKind::Label) place(spec, surface);
+    for (const ControlSpec& desc : controlTable())
+        if (desc.place == ControlPlace::TopBar && desc.kind != ControlKind::Label) place(desc, surface);
     bar->addStretch(1);
-    for (const ControlSpec& spec : controlTable())
-        if (spec.place == ControlPlace::TopBar && spec.kind == ControlKind::Label) place(spec, surface);
+    for (const ControlSpec& desc : controlTable())
+        if (desc.place == ControlPlace::TopBar && desc.kind == ControlKind::Label) place(desc, surface);
     if (auto* caption = qobject_cast<QLabel*>(controlWidget("VersionCaption"))) {
         QFont font = caption->font();
         font.setBold(true);
@@ -241,7 +248,8 @@ QWidget* MainWindow::buildPage(ControlPlace place) {
     auto* left = new QVBoxLayout;
     compact(left, 4);
     auto* columnWidget = new QWidget;
-    columnWidget->setFixedWidth(ColumnWidth);
+    // The stack graph is drawn at its own 250 pixels, inside its panel's indent.
+    columnWidget->setFixedWidth(place == ControlPlace::Page3 ? StackColumnWidth : ColumnWidth);
     auto* column = new QVBoxLayout(columnWidget);
     compact(column, 3);
     outer->addLayout(left, 1);
@@ -257,8 +265,8 @@ QWidget* MainWindow::buildPage(ControlPlace place) {
 
     // What starts the page's work comes first.
     if (place == ControlPlace::Page1) this->place(*findControlSpec("SelectFileButton"), surface);
-    for (const ControlSpec& spec : controlTable())
-        if (onPage(spec, place)) this->place(spec, surface);
+    for (const ControlSpec& desc : controlTable())
+        if (onPage(desc, place)) this->place(desc, surface);
     column->addStretch(1);
     return page;
 }
@@ -270,8 +278,8 @@ void MainWindow::buildAboutPage(QWidget* page) {
     layout->addStretch(1);
     Surface surface;
     surface.column = layout;
-    for (const ControlSpec& spec : controlTable())
-        if (onPage(spec, ControlPlace::Page5)) place(spec, surface);
+    for (const ControlSpec& desc : controlTable())
+        if (onPage(desc, ControlPlace::Page5)) place(desc, surface);
     layout->addStretch(1);
     for (const char* name : {"AboutTitle", "AboutText", "HomepageLabel", "MailLabel"})
         if (auto* label = qobject_cast<QLabel*>(controlWidget(name))) label->setAlignment(Qt::AlignCenter);
@@ -294,10 +302,10 @@ void MainWindow::buildAboutPage(QWidget* page) {
     }
 }
 
-void MainWindow::place(const ControlSpec& spec, Surface& surface) {
-    if (surface.placed.count(spec.name)) return;
-    QBoxLayout* into = containerFor(spec, surface);
-    if (const auto* row = rowOf(spec.name)) {
+void MainWindow::place(const ControlSpec& desc, Surface& surface) {
+    if (surface.placed.count(desc.name)) return;
+    QBoxLayout* into = containerFor(desc, surface);
+    if (const auto* row = rowOf(desc.name)) {
         // A legend over the row's first control stands over the whole row.
         if (const Legend* legend = legendOf(row->front()); legend && !legend->beside) {
             auto* text = new QLabel(legend->text);
@@ -315,28 +323,28 @@ void MainWindow::place(const ControlSpec& spec, Surface& surface) {
         }
         return;
     }
-    addControl(spec, into, surface);
+    addControl(desc, into, surface);
 }
 
-QBoxLayout* MainWindow::containerFor(const ControlSpec& spec, Surface& surface) {
-    const bool below = surface.belowNames.count(spec.name) != 0 || surface.belowNames.count(spec.parent) != 0;
+QBoxLayout* MainWindow::containerFor(const ControlSpec& desc, Surface& surface) {
+    const bool below = surface.belowNames.count(desc.name) != 0 || surface.belowNames.count(desc.parent) != 0;
     QBoxLayout* area = below && surface.below ? surface.below : surface.column;
-    if (spec.parent.empty()) return area;
-    if (const auto panel = panelContents_.find(spec.parent); panel != panelContents_.end()) return panel->second;
-    if (const auto group = surface.groups.find(spec.parent); group != surface.groups.end()) return group->second;
-    auto* box = new QGroupBox(groupTitle(spec.parent));
+    if (desc.parent.empty()) return area;
+    if (const auto panel = panelContents_.find(desc.parent); panel != panelContents_.end()) return panel->second;
+    if (const auto group = surface.groups.find(desc.parent); group != surface.groups.end()) return group->second;
+    auto* box = new QGroupBox(groupTitle(desc.parent));
     auto* content = new QVBoxLayout(box);
     content->setContentsMargins(6, 2, 6, 4);
     content->setSpacing(2);
     area->addWidget(box);
-    surface.groups[spec.parent] = content;
+    surface.groups[desc.parent] = content;
     return content;
 }
 
-void MainWindow::addControl(const ControlSpec& spec, QBoxLayout* into, Surface& surface) {
-    surface.placed.insert(spec.name);
-    ControlModel& model = form_.control(spec.name);
-    if (const Legend* legend = legendOf(spec.name); legend && !surface.legendsPlaced.count(spec.name)) {
+void MainWindow::addControl(const ControlSpec& desc, QBoxLayout* into, Surface& surface) {
+    surface.placed.insert(desc.name);
+    ControlModel& model = form_.control(desc.name);
+    if (const Legend* legend = legendOf(desc.name); legend && !surface.legendsPlaced.count(desc.name)) {
         auto* text = new QLabel(legend->text);
         binder_->addCompanion(model, text);
         if (legend->beside) {
@@ -350,27 +358,33 @@ void MainWindow::addControl(const ControlSpec& spec, QBoxLayout* into, Surface& 
             into->addWidget(text);
         }
     }
-    QWidget* widget = createControl(spec, into);
-    widgets_[spec.name] = widget;
+    QWidget* widget = createControl(desc, into);
+    widgets_[desc.name] = widget;
 }
 
-ImageView* MainWindow::createImage(const ControlSpec& spec) {
+ImageView* MainWindow::createImage(const ControlSpec& desc) {
     auto* image = new ImageView;
-    if (spec.name == "PreviewImage") image->setSource([this] { return &form_.previewBitmap(); });
-    binder_->bindImage(image, form_.control(spec.name));
+    image->setSource([this, name = desc.name] { return form_.findImage(name); });
+    image->setOverlay([this, name = desc.name] { return &form_.overlay(name); });
+    // The spectrum is a small square picture that fills its window; the
+    // graphs are drawn at their own size.
+    if (desc.name == "imgFFT") image->setStretched(true);
+    if (desc.name == "imgGraph" || desc.name == "StackGraph") image->setFixedSize(GraphWidth, GraphHeight);
+    if (desc.name == "Histograph") image->setFixedSize(HistographSide, HistographSide);
+    binder_->bindImage(image, form_.control(desc.name));
     images_.push_back(image);
     return image;
 }
 
-QWidget* MainWindow::createPageImage(const ControlSpec& spec, Surface& surface) {
-    ImageView* image = createImage(spec);
-    widgets_[spec.name] = image;
-    surface.placed.insert(spec.name);
+QWidget* MainWindow::createPageImage(const ControlSpec& desc, Surface& surface) {
+    ImageView* image = createImage(desc);
+    widgets_[desc.name] = image;
+    surface.placed.insert(desc.name);
     auto* frame = new QWidget;
     auto* grid = new QGridLayout(frame);
     grid->setContentsMargins(0, 0, 0, 0);
     grid->setSpacing(0);
-    if (spec.name == "ProcessImage") {
+    if (desc.name == "ProcessImage") {
         // The processed image pans by its place (the scroll bars' handlers
         // set it), so the scroll bars are the form's, not a scroll area's.
         image->setMinimumSize(200, 150);
@@ -401,7 +415,7 @@ QWidget* MainWindow::createPageImage(const ControlSpec& spec, Surface& surface) 
         scroll->setWidget(image);
         grid->addWidget(scroll, 0, 0);
     }
-    if (spec.name == "PreviewImage") {
+    if (desc.name == "PreviewImage") {
         // The start panel covers the empty preview until a sequence is open.
         const ControlSpec* start = findControlSpec("Showpanel");
         auto* panel = new QFrame;
@@ -427,16 +441,16 @@ QWidget* MainWindow::createPageImage(const ControlSpec& spec, Surface& surface) 
     return frame;
 }
 
-QWidget* MainWindow::createControl(const ControlSpec& spec, QBoxLayout* into) {
-    ControlModel& model = form_.control(spec.name);
-    switch (spec.kind) {
+QWidget* MainWindow::createControl(const ControlSpec& desc, QBoxLayout* into) {
+    ControlModel& model = form_.control(desc.name);
+    switch (desc.kind) {
         case ControlKind::Button: {
             auto* button = new QPushButton;
             binder_->bindButton(button, model);
             button->setAutoDefault(false);
-            if (spec.place == ControlPlace::TopBar) button->setMinimumWidth(96);
+            if (desc.place == ControlPlace::TopBar) button->setMinimumWidth(96);
             // A layer button shows its weight; the slider beside it needs the room.
-            if (spec.name.starts_with("layer")) button->setMaximumWidth(48);
+            if (desc.name.starts_with("layer")) button->setMaximumWidth(48);
             into->addWidget(button, sideways(into));
             return button;
         }
@@ -448,7 +462,7 @@ QWidget* MainWindow::createControl(const ControlSpec& spec, QBoxLayout* into) {
         }
         case ControlKind::Slider:
         case ControlKind::ScrollBar: {
-            if (spec.name == "Progressgraph") {
+            if (desc.name == "Progressgraph") {
                 auto* gauge = new QProgressBar;
                 gauge->setAlignment(Qt::AlignCenter);
                 gauge->setStyleSheet(
@@ -460,7 +474,7 @@ QWidget* MainWindow::createControl(const ControlSpec& spec, QBoxLayout* into) {
                 return gauge;
             }
             QAbstractSlider* slider = nullptr;
-            if (spec.kind == ControlKind::ScrollBar) slider = new QScrollBar(Qt::Horizontal);
+            if (desc.kind == ControlKind::ScrollBar) slider = new QScrollBar(Qt::Horizontal);
             else slider = new QSlider(Qt::Horizontal);
             slider->setMinimumWidth(60);
             binder_->bindSlider(slider, model);
@@ -472,8 +486,8 @@ QWidget* MainWindow::createControl(const ControlSpec& spec, QBoxLayout* into) {
             spin->setAlignment(Qt::AlignRight);
             spin->setMaximumWidth(120);
             QLabel* caption = nullptr;
-            if (!spec.caption.empty() && !captionIsUnit(spec.name)) caption = new QLabel;
-            if (const char* unit = unitOf(spec.name)) spin->setSuffix(unit);
+            if (!desc.caption.empty() && !captionIsUnit(desc.name)) caption = new QLabel;
+            if (const char* unit = unitOf(desc.name)) spin->setSuffix(unit);
             binder_->bindSpin(spin, model, caption);
             auto* line = new QHBoxLayout;
             compact(line, 4);
@@ -486,7 +500,7 @@ QWidget* MainWindow::createControl(const ControlSpec& spec, QBoxLayout* into) {
         }
         case ControlKind::RadioGroup: {
             auto* group = new RadioGroupBox;
-            binder_->bindRadioGroup(group, model, columnsOf(spec));
+            binder_->bindRadioGroup(group, model, columnsOf(desc));
             into->addWidget(group);
             return group;
         }
@@ -509,19 +523,19 @@ QWidget* MainWindow::createControl(const ControlSpec& spec, QBoxLayout* into) {
             return memo;
         }
         case ControlKind::Image: {
-            ImageView* image = createImage(spec);
-            if (spec.name == "ShrinkImage") {
+            ImageView* image = createImage(desc);
+            if (desc.name == "ShrinkImage") {
                 // The resized copy may be larger than its window.
                 auto* scroll = new QScrollArea;
                 scroll->setAlignment(Qt::AlignCenter);
                 image->setFollowsBitmapSize(true);
                 scroll->setWidget(image);
                 into->addWidget(scroll, 1);
-            } else {
+            } else if (desc.name == "imgFFT") {
                 image->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
-                if (spec.name == "StackGraph") image->setFixedHeight(90);
-                if (spec.name == "Histograph") image->setMinimumHeight(160);
                 into->addWidget(image, 1);
+            } else {
+                into->addWidget(image, 0, Qt::AlignHCenter);
             }
             return image;
         }
@@ -539,16 +553,16 @@ QWidget* MainWindow::createControl(const ControlSpec& spec, QBoxLayout* into) {
             return list;
         }
         case ControlKind::Panel: {
-            if (isCollapsible(spec.name)) {
+            if (isCollapsible(desc.name)) {
                 auto* panel = new CollapsiblePanel;
                 binder_->bindCollapsiblePanel(panel, model);
-                panelContents_[spec.name] = panel->contentLayout();
+                panelContents_[desc.name] = panel->contentLayout();
                 into->addWidget(panel);
                 return panel;
             }
             QWidget* panel = nullptr;
             QBoxLayout* content = nullptr;
-            if (spec.caption.empty()) {
+            if (desc.caption.empty()) {
                 panel = new QWidget;
                 content = new QVBoxLayout(panel);
                 compact(static_cast<QBoxLayout*>(content), 3);
@@ -558,7 +572,7 @@ QWidget* MainWindow::createControl(const ControlSpec& spec, QBoxLayout* into) {
                 content->setContentsMargins(8, 4, 8, 8);
                 panel = group;
             }
-            if (spec.name == "SecretPanel1") {
+            if (desc.name == "SecretPanel1") {
                 auto* credits = new QLabel(
                     "Planexor registers, ranks and stacks the frames of planetary videos.\n"
                     "Built with Qt, FFmpeg and libjpeg.\n"
@@ -567,7 +581,7 @@ QWidget* MainWindow::createControl(const ControlSpec& spec, QBoxLayout* into) {
                 content->addWidget(credits);
             }
             binder_->bindPanel(panel, model);
-            panelContents_[spec.name] = content;
+            panelContents_[desc.name] = content;
             into->addWidget(panel);
             return panel;
         }
@@ -578,13 +592,14 @@ QWidget* MainWindow::createControl(const ControlSpec& spec, QBoxLayout* into) {
     return nullptr;
 }
 
-void MainWindow::buildToolWindow(const ControlSpec& spec) {
+void MainWindow::buildToolWindow(const ControlSpec& desc) {
     static const std::set<std::string> aboveAll = {"HintWindow", "SelectFrameswindow", "GammaWindow"};
-    static const std::set<std::string> fixedSize = {"FFTWindow", "Propertywindow", "MessageWindow", "FilterWindow"};
-    auto* window = new ToolWindow(this, aboveAll.count(spec.name) != 0);
-    window->setClientSize(QSize(spec.width, spec.height), fixedSize.count(spec.name) != 0);
+    static const std::set<std::string> fixedSize = {"FFTWindow", "Propertywindow", "MessageWindow", "FilterWindow",
+                                                     "HistoWindow"};
+    auto* window = new ToolWindow(this, aboveAll.count(desc.name) != 0);
+    window->setClientSize(QSize(desc.width, desc.height), fixedSize.count(desc.name) != 0);
     auto* layout = new QVBoxLayout(window);
-    const bool picture = spec.name == "FFTWindow" || spec.name == "Propertywindow";
+    const bool picture = desc.name == "FFTWindow" || desc.name == "Propertywindow";
     if (picture) compact(layout, 0);
     else {
         layout->setContentsMargins(6, 6, 6, 6);
@@ -592,43 +607,74 @@ void MainWindow::buildToolWindow(const ControlSpec& spec) {
     }
     Surface surface;
     surface.column = layout;
-    panelContents_[spec.name] = layout;
-    if (spec.name == "Shrinkview") {
-        // The resized picture on the left, its commands beside it.
+    panelContents_[desc.name] = layout;
+    if (desc.name == "Shrinkview" || desc.name == "HistoWindow") {
+        // The picture on the left with what belongs under it, the commands
+        // beside it. The resized view's areas are the sizes the form fits
+        // its picture into.
+        const bool shrink = desc.name == "Shrinkview";
+        compact(layout, 0);
         auto* line = new QHBoxLayout;
-        compact(line, 6);
+        compact(line, 0);
         auto* side = new QVBoxLayout;
-        compact(side, 4);
+        side->setContentsMargins(4, 4, 4, 4);
+        side->setSpacing(4);
         auto* sideWidget = new QWidget;
         sideWidget->setLayout(side);
-        sideWidget->setFixedWidth(130);
+        if (shrink) sideWidget->setFixedWidth(ShrinkSideArea);
         layout->addLayout(line);
-        const ControlSpec* image = findControlSpec("ShrinkImage");
         auto* imageColumn = new QVBoxLayout;
-        compact(imageColumn);
-        line->addLayout(imageColumn, 1);
-        line->addWidget(sideWidget);
-        panelContents_[spec.name] = imageColumn;
-        place(*image, surface);
-        panelContents_[spec.name] = side;
+        compact(imageColumn, 0);
+        line->addLayout(imageColumn, shrink ? 1 : 0);
+        line->addWidget(sideWidget, shrink ? 0 : 1);
+        panelContents_[desc.name] = imageColumn;
+        if (shrink) {
+            place(*findControlSpec("ShrinkImage"), surface);
+            place(*findControlSpec("Imagesize"), surface);
+            if (auto* size = controlWidget("Imagesize")) {
+                size->setFixedHeight(ShrinkBottomArea);
+                size->setContentsMargins(6, 0, 0, 0);
+            }
+        } else {
+            place(*findControlSpec("Histograph"), surface);
+            imageColumn->addWidget(buildStretchMarkers());
+            surface.placed.insert({"Lowtriangle", "Hitriangle"});
+            imageColumn->addStretch(1);
+        }
+        panelContents_[desc.name] = side;
         for (const ControlSpec& child : controlTable())
-            if (child.parent == spec.name) place(child, surface);
+            if (child.parent == desc.name) place(child, surface);
         side->addStretch(1);
     } else {
         for (const ControlSpec& child : controlTable())
-            if (child.parent == spec.name) place(child, surface);
-        if (spec.name == "MessageWindow" || spec.name == "FilterWindow") layout->addStretch(1);
+            if (child.parent == desc.name) place(child, surface);
+        if (desc.name == "MessageWindow" || desc.name == "FilterWindow") layout->addStretch(1);
     }
-    if (auto* title = qobject_cast<QLabel*>(controlWidget("messagewinlabel")); title && spec.name == "MessageWindow") {
+    if (auto* title = qobject_cast<QLabel*>(controlWidget("messagewinlabel")); title && desc.name == "MessageWindow") {
         QFont font = title->font();
         font.setBold(true);
         title->setFont(font);
         title->setWordWrap(true);
         if (auto* detail = qobject_cast<QLabel*>(controlWidget("Messagewinlabel2"))) detail->setWordWrap(true);
     }
-    binder_->bindToolWindow(window, form_.control(spec.name));
-    widgets_[spec.name] = window;
+    binder_->bindToolWindow(window, form_.control(desc.name));
+    widgets_[desc.name] = window;
     toolWindows_.push_back(window);
+}
+
+QWidget* MainWindow::buildStretchMarkers() {
+    // The markers stand under the histogram at their levels: a marker's
+    // middle is over the graph's x of its level (level + 9).
+    auto* strip = new QWidget;
+    strip->setFixedSize(HistographSide, 14);
+    for (const char* name : {"Lowtriangle", "Hitriangle"}) {
+        auto* marker = new ShapeWidget(strip);
+        marker->setTriangle(true);
+        marker->setFixedSize(18, 12);
+        binder_->bindMarker(marker, form_.control(name));
+        widgets_[name] = marker;
+    }
+    return strip;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

@@ -47,13 +47,14 @@ private:
     void buildTopBar(QBoxLayout* layout);
     QWidget* buildPage(ControlPlace place);
     void buildAboutPage(QWidget* page);
-    void buildToolWindow(const ControlSpec& spec);
-    void place(const ControlSpec& spec, Surface& surface);
-    void addControl(const ControlSpec& spec, QBoxLayout* into, Surface& surface);
-    QBoxLayout* containerFor(const ControlSpec& spec, Surface& surface);
-    QWidget* createControl(const ControlSpec& spec, QBoxLayout* into);
-    ImageView* createImage(const ControlSpec& spec);
-    QWidget* createPageImage(const ControlSpec& spec, Surface& surface);
+    void buildToolWindow(const ControlSpec& desc);
+    void place(const ControlSpec& desc, Surface& surface);
+    void addControl(const ControlSpec& desc, QBoxLayout* into, Surface& surface);
+    QBoxLayout* containerFor(const ControlSpec& desc, Surface& surface);
+    QWidget* createControl(const ControlSpec& desc, QBoxLayout* into);
+    ImageView* createImage(const ControlSpec& desc);
+    QWidget* createPageImage(const ControlSpec& desc, Surface& surface);
+    QWidget* buildStretchMarkers();
     void closeWhenRunEnds();
 
     TMainForm& form_;

@@ -119,8 +119,13 @@ void QtUiServices::repaint(const std::string& control) {
     if (!window_) return;
     const QString name = QString::fromStdString(control);
     QWidget* widget = window_->objectName() == name ? window_.data() : window_->findChild<QWidget*>(name);
-    if (auto* image = qobject_cast<ImageView*>(widget)) image->refresh(true);
-    else if (widget) widget->repaint();
+    if (auto* image = qobject_cast<ImageView*>(widget)) {
+        image->refresh(true);
+    } else if (widget) {
+        // A page repaints with the pictures on it at their new sizes.
+        for (ImageView* image : widget->findChildren<ImageView*>()) image->refresh(false);
+        widget->repaint();
+    }
 }
 
 }  // namespace planexor

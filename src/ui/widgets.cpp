@@ -1,10 +1,14 @@
 #include "ui/widgets.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QCloseEvent>
 #include <QGridLayout>
 #include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QPolygon>
 #include <QRadioButton>
 #include <QVBoxLayout>
 
@@ -26,6 +30,73 @@ QString labelText(const std::string& caption) {
     return text;
 }
 
+// --- Drawings ---------------------------------------------------------------
+
+namespace {
+
+QColor rgb(std::uint32_t colour) { return QColor((colour >> 16) & 0xFF, (colour >> 8) & 0xFF, colour & 0xFF); }
+
+// Texts are set in a small fixed size: the engine places them for a
+// 250-pixel graph.
+QFont drawingFont() {
+    QFont font;
+    font.setPixelSize(11);
+    return font;
+}
+
+}  // namespace
+
+void paintDrawing(QPainter& painter, const Drawing& drawing, bool withTexts) {
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    if (drawing.background) painter.fillRect(0, 0, drawing.width, drawing.height, rgb(drawing.backgroundColour));
+    painter.setBrush(Qt::NoBrush);
+    for (const DrawnLine& line : drawing.lines) {
+        if (line.points.empty()) continue;
+        QPen pen(line.invert ? QColor(Qt::white) : rgb(line.colour), std::max(line.penWidth, 1));
+        pen.setStyle(line.dotted ? Qt::DotLine : Qt::SolidLine);
+        pen.setCapStyle(Qt::FlatCap);
+        painter.setPen(pen);
+        painter.setCompositionMode(line.invert ? QPainter::RasterOp_SourceXorDestination
+                                               : QPainter::CompositionMode_SourceOver);
+        if (line.points.size() == 1) {
+            painter.drawPoint(line.points.front().x, line.points.front().y);
+            continue;
+        }
+        QPolygon polyline;
+        polyline.reserve(static_cast<qsizetype>(line.points.size()));
+        for (const GraphPoint& point : line.points) polyline << QPoint(point.x, point.y);
+        painter.drawPolyline(polyline);
+    }
+    painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    for (const DrawnEllipse& ellipse : drawing.ellipses) {
+        painter.setPen(rgb(ellipse.colour));
+        painter.drawEllipse(QRect(QPoint(ellipse.left, ellipse.top), QPoint(ellipse.right - 1, ellipse.bottom - 1)));
+    }
+    for (const DrawnPixel& pixel : drawing.pixels) {
+        painter.setPen(rgb(pixel.colour));
+        painter.drawPoint(pixel.at.x, pixel.at.y);
+    }
+    painter.restore();
+    if (withTexts) paintDrawingTexts(painter, drawing);
+}
+
+void paintDrawingTexts(QPainter& painter, const Drawing& drawing, double scaleX, double scaleY) {
+    if (drawing.texts.empty()) return;
+    painter.save();
+    painter.setFont(drawingFont());
+    const QFontMetrics metrics(painter.font());
+    for (const DrawnText& text : drawing.texts) {
+        const QString shown = QString::fromStdString(text.text);
+        const QPoint at(qRound(text.at.x * scaleX), qRound(text.at.y * scaleY));
+        // On a white box, as a canvas writes text: readable over any picture.
+        painter.fillRect(QRect(at, QSize(metrics.horizontalAdvance(shown), metrics.height())), Qt::white);
+        painter.setPen(rgb(text.colour));
+        painter.drawText(at + QPoint(0, metrics.ascent()), shown);
+    }
+    painter.restore();
+}
+
 // --- ImageView --------------------------------------------------------------
 
 ImageView::ImageView(QWidget* parent) : QWidget(parent) {
@@ -38,9 +109,19 @@ void ImageView::setSource(Source source) {
     refresh();
 }
 
+void ImageView::setOverlay(OverlaySource overlay) {
+    overlay_ = std::move(overlay);
+    refresh();
+}
+
 void ImageView::setFollowsBitmapSize(bool follows) {
     followsBitmapSize_ = follows;
     refresh();
+}
+
+void ImageView::setStretched(bool stretched) {
+    stretched_ = stretched;
+    update();
 }
 
 void ImageView::setOffset(QPoint offset) {
@@ -54,9 +135,15 @@ const Bitmap24* ImageView::bitmap() const {
     return bitmap && !bitmap->empty() ? bitmap : nullptr;
 }
 
+const Drawing* ImageView::drawing() const {
+    const Drawing* drawing = overlay_ ? overlay_() : nullptr;
+    return drawing && !drawing->empty() ? drawing : nullptr;
+}
+
 QSize ImageView::bitmapSize() const {
-    const Bitmap24* image = bitmap();
-    return image ? QSize(image->width(), image->height()) : QSize(0, 0);
+    if (const Bitmap24* image = bitmap()) return {image->width(), image->height()};
+    if (const Drawing* graph = drawing(); graph && graph->background) return {graph->width, graph->height};
+    return {0, 0};
 }
 
 QSize ImageView::sizeHint() const {
@@ -64,11 +151,18 @@ QSize ImageView::sizeHint() const {
     return QWidget::sizeHint();
 }
 
+QSizeF ImageView::scale() const {
+    const QSize picture = bitmapSize();
+    if (!stretched_ || picture.isEmpty()) return {1.0, 1.0};
+    return {static_cast<double>(width()) / picture.width(), static_cast<double>(height()) / picture.height()};
+}
+
 void ImageView::refresh(bool now) {
     if (followsBitmapSize_ && size() != bitmapSize()) {
         resize(bitmapSize());
         updateGeometry();
     }
+    if (!isVisible()) return;
     if (now) repaint();
     else update();
 }
@@ -78,25 +172,52 @@ QPoint ImageView::imageOrigin() const {
     auto axis = [](int view, int picture, int offset) {
         return picture > view ? offset : (view - picture) / 2;
     };
-    if (followsBitmapSize_) return {0, 0};
+    if (followsBitmapSize_ || stretched_) return {0, 0};
     return {axis(width(), image.width(), offset_.x()), axis(height(), image.height(), offset_.y())};
 }
 
 void ImageView::paintEvent(QPaintEvent* event) {
     QPainter painter(this);
     painter.fillRect(event->rect(), QColor(48, 48, 48));
+    const QSize picture = bitmapSize();
+    if (picture.isEmpty()) return;
     const Bitmap24* image = bitmap();
-    if (!image) return;
-    // The bitmap's rows are blue green red, top to bottom: Qt reads them in
-    // place, without a copy per paint.
-    const QImage view(image->data(), image->width(), image->height(), static_cast<qsizetype>(image->rowBytes()),
-                      QImage::Format_BGR888);
-    painter.drawImage(imageOrigin(), view);
+    const Drawing* overlay = drawing();
+    const QSizeF factor = scale();
+    const QRect target(imageOrigin(), QSize(qRound(picture.width() * factor.width()),
+                                            qRound(picture.height() * factor.height())));
+    // The drawing is composed on a copy of the picture: inverted lines XOR
+    // with it, which a widget's own paint device need not support. Without
+    // a bitmap the picture is a graph, whose background covers it all.
+    if (canvas_.size() != picture) canvas_ = QImage(picture, QImage::Format_RGB32);
+    {
+        QPainter composer(&canvas_);
+        if (image) {
+            // The bitmap's rows are blue green red, top to bottom: Qt reads
+            // them in place.
+            const QImage view(image->data(), image->width(), image->height(),
+                              static_cast<qsizetype>(image->rowBytes()), QImage::Format_BGR888);
+            composer.drawImage(0, 0, view);
+        }
+        if (overlay) paintDrawing(composer, *overlay, false);
+    }
+    painter.setRenderHint(QPainter::SmoothPixmapTransform, stretched_);
+    painter.drawImage(target, canvas_);
+    if (overlay) {
+        painter.translate(target.topLeft());
+        paintDrawingTexts(painter, *overlay, factor.width(), factor.height());
+    }
+}
+
+QPoint ImageView::pictureAt(QMouseEvent* event) const {
+    const QPointF at = event->position() - QPointF(imageOrigin());
+    const QSizeF factor = scale();
+    return {static_cast<int>(std::floor(at.x() / factor.width())), static_cast<int>(std::floor(at.y() / factor.height()))};
 }
 
 void ImageView::report(TMainForm::MouseAction action, QMouseEvent* event, bool leftButton) {
     if (!mouseHandler_) return;
-    const QPoint at = event->position().toPoint() - imageOrigin();
+    const QPoint at = pictureAt(event);
     // Presses and hovering count only over the picture; a drag that started
     // on it is followed outside, as the pointer is captured.
     const bool dragging = event->buttons() != Qt::NoButton || action == TMainForm::MouseAction::Up;
@@ -105,7 +226,7 @@ void ImageView::report(TMainForm::MouseAction action, QMouseEvent* event, bool l
 }
 
 void ImageView::mousePressEvent(QMouseEvent* event) {
-    if (!QRect(QPoint(0, 0), bitmapSize()).contains(event->position().toPoint() - imageOrigin())) return;
+    if (!QRect(QPoint(0, 0), bitmapSize()).contains(pictureAt(event))) return;
     report(TMainForm::MouseAction::Down, event, event->button() == Qt::LeftButton);
 }
 
@@ -128,12 +249,19 @@ void ShapeWidget::setModelColour(int colour) {
     update();
 }
 
+void ShapeWidget::setTriangle(bool triangle) {
+    triangle_ = triangle;
+    update();
+}
+
 void ShapeWidget::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setPen(QPen(Qt::black, 1));
     painter.setBrush(colour_);
-    painter.drawEllipse(QRectF(rect()).adjusted(1, 1, -1, -1));
+    const QRectF box = QRectF(rect()).adjusted(1, 1, -1, -1);
+    if (triangle_) painter.drawPolygon(QPolygonF({QPointF(box.center().x(), box.top()), box.bottomRight(), box.bottomLeft()}));
+    else painter.drawEllipse(box);
 }
 
 // --- RadioGroupBox ----------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <QButtonGroup>
 #include <QColor>
 #include <QGroupBox>
+#include <QImage>
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
@@ -13,31 +14,47 @@
 #include "app/main_form.h"
 #include "core/bitmap24.h"
 
+class QPainter;
 class QVBoxLayout;
 
 namespace planexor {
 
-// Shows a 24-bit bitmap at 1:1 and reports the mouse in bitmap coordinates.
-// Inside a scroll area it takes the bitmap's size; as a fixed view it pans by
-// an offset (a negative left shows the right part of a wide image) and
-// centres a bitmap smaller than itself.
+// Paints a drawing in its own pixels, in its order: background, lines,
+// ellipses, pixels, then the texts when asked. An inverted line is XORed with
+// white, so painting it twice restores the picture; that needs a painter on a
+// QImage.
+void paintDrawing(QPainter& painter, const Drawing& drawing, bool withTexts = true);
+// The texts alone, each placed at its point scaled by (scaleX, scaleY) but
+// in the font's own size: a caption over a stretched picture stays readable.
+void paintDrawingTexts(QPainter& painter, const Drawing& drawing, double scaleX = 1.0, double scaleY = 1.0);
+
+// Shows a 24-bit bitmap at 1:1, or stretched over the whole view, and the
+// form's drawing over it (a graph is its drawing alone), and reports the
+// mouse in picture coordinates. Inside a scroll area it takes the picture's
+// size; as a fixed view it pans by an offset (a negative left shows the right
+// part of a wide image) and centres a picture smaller than itself.
 class ImageView : public QWidget {
     Q_OBJECT
 public:
     using Source = std::function<const Bitmap24*()>;
+    using OverlaySource = std::function<const Drawing*()>;
     using MouseHandler = std::function<void(TMainForm::MouseAction, int x, int y, bool leftButton)>;
 
     explicit ImageView(QWidget* parent = nullptr);
 
     void setSource(Source source);
+    void setOverlay(OverlaySource overlay);
     void setMouseHandler(MouseHandler handler) { mouseHandler_ = std::move(handler); }
     void setFollowsBitmapSize(bool follows);
+    // The bitmap is scaled to fill the view.
+    void setStretched(bool stretched);
     void setOffset(QPoint offset);
     // Takes the bitmap's new size and repaints: now when asked by the form,
     // as a frame loop does not return to the event loop until it ends.
     void refresh(bool now = true);
-    // Where the bitmap's top left corner is drawn.
+    // Where the picture's top left corner is drawn.
     QPoint imageOrigin() const;
+    // The picture's size: the bitmap's, or a graph drawing's own.
     QSize bitmapSize() const;
     QSize sizeHint() const override;
 
@@ -49,21 +66,28 @@ protected:
 
 private:
     void report(TMainForm::MouseAction action, QMouseEvent* event, bool leftButton);
+    QPoint pictureAt(QMouseEvent* event) const;
     const Bitmap24* bitmap() const;
+    const Drawing* drawing() const;
+    QSizeF scale() const;
 
     Source source_;
+    OverlaySource overlay_;
     MouseHandler mouseHandler_;
     bool followsBitmapSize_ = false;
+    bool stretched_ = false;
     QPoint offset_;
+    QImage canvas_;  // picture and drawing composed, kept between paints
 };
 
-// A filled circle in a colour given the way the window's models keep it:
-// 0x00BBGGRR.
+// A filled circle, or a triangle pointing up, in a colour given the way the
+// window's models keep it: 0x00BBGGRR.
 class ShapeWidget : public QWidget {
     Q_OBJECT
 public:
     explicit ShapeWidget(QWidget* parent = nullptr);
     void setModelColour(int colour);
+    void setTriangle(bool triangle);
     QColor colour() const { return colour_; }
     QSize sizeHint() const override { return {16, 16}; }
 
@@ -72,6 +96,7 @@ protected:
 
 private:
     QColor colour_ = Qt::black;
+    bool triangle_ = false;
 };
 
 // A titled group of radio buttons laid out in columns, filled column by

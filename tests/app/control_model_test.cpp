@@ -70,20 +70,20 @@ TEST(ControlModel, CheckListKeepsItsItemsInRange) {
 
 TEST(ControlTable, NamesAreUniqueAndDefaultsLieInTheirRanges) {
     std::set<std::string> names;
-    for (const ControlSpec& spec : controlTable()) {
-        EXPECT_TRUE(names.insert(spec.name).second) << "duplicate " << spec.name;
-        if (spec.kind == ControlKind::Slider || spec.kind == ControlKind::Spin) {
-            EXPECT_LE(spec.minimum, spec.defaultValue) << spec.name;
-            EXPECT_GE(spec.maximum, spec.defaultValue) << spec.name;
+    for (const ControlSpec& desc : controlTable()) {
+        EXPECT_TRUE(names.insert(desc.name).second) << "duplicate " << desc.name;
+        if (desc.kind == ControlKind::Slider || desc.kind == ControlKind::Spin) {
+            EXPECT_LE(desc.minimum, desc.defaultValue) << desc.name;
+            EXPECT_GE(desc.maximum, desc.defaultValue) << desc.name;
         }
-        if (spec.kind == ControlKind::RadioGroup) {
-            EXPECT_GE(spec.defaultValue, 0) << spec.name;
-            EXPECT_LT(spec.defaultValue, static_cast<double>(spec.items.size())) << spec.name;
+        if (desc.kind == ControlKind::RadioGroup) {
+            EXPECT_GE(desc.defaultValue, 0) << desc.name;
+            EXPECT_LT(desc.defaultValue, static_cast<double>(desc.items.size())) << desc.name;
         }
-        if (!spec.parent.empty() && spec.place == ControlPlace::ToolWindow) {
-            const ControlSpec* window = findControlSpec(spec.parent);
-            ASSERT_NE(window, nullptr) << spec.name;
-            EXPECT_EQ(window->kind, ControlKind::ToolWindow) << spec.name;
+        if (!desc.parent.empty() && desc.place == ControlPlace::ToolWindow) {
+            const ControlSpec* window = findControlSpec(desc.parent);
+            ASSERT_NE(window, nullptr) << desc.name;
+            EXPECT_EQ(window->kind, ControlKind::ToolWindow) << desc.name;
         }
     }
 }
@@ -94,14 +94,14 @@ TEST(ControlTable, EveryStoredPropertyBelongsToAControlOfAFittingKind) {
     std::set<std::string> seen;
     for (const StoredKey& key : keys) {
         EXPECT_TRUE(seen.insert(key.key()).second) << key.key();
-        const ControlSpec* spec = findControlSpec(key.control);
-        ASSERT_NE(spec, nullptr) << key.key();
+        const ControlSpec* desc = findControlSpec(key.control);
+        ASSERT_NE(desc, nullptr) << key.key();
         switch (key.property) {
-            case StoredProperty::Checked: EXPECT_EQ(spec->kind, ControlKind::CheckBox) << key.key(); break;
-            case StoredProperty::ItemIndex: EXPECT_EQ(spec->kind, ControlKind::RadioGroup) << key.key(); break;
-            case StoredProperty::Expand: EXPECT_EQ(spec->kind, ControlKind::Panel) << key.key(); break;
+            case StoredProperty::Checked: EXPECT_EQ(desc->kind, ControlKind::CheckBox) << key.key(); break;
+            case StoredProperty::ItemIndex: EXPECT_EQ(desc->kind, ControlKind::RadioGroup) << key.key(); break;
+            case StoredProperty::Expand: EXPECT_EQ(desc->kind, ControlKind::Panel) << key.key(); break;
             case StoredProperty::Value:
-                EXPECT_TRUE(spec->kind == ControlKind::Slider || spec->kind == ControlKind::Spin) << key.key();
+                EXPECT_TRUE(desc->kind == ControlKind::Slider || desc->kind == ControlKind::Spin) << key.key();
                 break;
             default: break;
         }

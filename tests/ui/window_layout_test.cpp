@@ -24,12 +24,12 @@ namespace {
 // Controls that only hold data for the form and are never shown.
 const std::set<std::string> NeverShown = {"DirectoryListBox1", "DriveComboBox1", "Memo2"};
 
-bool isWidgetOfKind(QWidget* widget, const ControlSpec& spec) {
-    switch (spec.kind) {
+bool isWidgetOfKind(QWidget* widget, const ControlSpec& control) {
+    switch (control.kind) {
         case ControlKind::Button: return qobject_cast<QPushButton*>(widget);
         case ControlKind::CheckBox: return qobject_cast<QCheckBox*>(widget);
         case ControlKind::Slider:
-            return spec.name == "Progressgraph" ? qobject_cast<QProgressBar*>(widget) != nullptr
+            return control.name == "Progressgraph" ? qobject_cast<QProgressBar*>(widget) != nullptr
                                                 : qobject_cast<QSlider*>(widget) != nullptr;
         case ControlKind::ScrollBar: return qobject_cast<QScrollBar*>(widget);
         case ControlKind::Spin: return qobject_cast<QDoubleSpinBox*>(widget);
@@ -63,47 +63,47 @@ class PageControls : public WindowTest, public ::testing::WithParamInterface<Con
 
 TEST_P(PageControls, EveryControlIsBuiltAsTheTableSays) {
     int checked = 0;
-    for (const ControlSpec& spec : controlTable()) {
-        if (spec.place != GetParam()) continue;
-        SCOPED_TRACE(spec.name);
-        QWidget* w = widget(spec.name);
+    for (const ControlSpec& control : controlTable()) {
+        if (control.place != GetParam()) continue;
+        SCOPED_TRACE(control.name);
+        QWidget* w = widget(control.name);
         ASSERT_NE(w, nullptr);
-        EXPECT_TRUE(isWidgetOfKind(w, spec));
-        EXPECT_EQ(w->isHidden(), !spec.visible);
-        EXPECT_EQ(w->isEnabled(), spec.enabled);
-        EXPECT_EQ(w->toolTip().toStdString(), spec.hint);
+        EXPECT_TRUE(isWidgetOfKind(w, control));
+        EXPECT_EQ(w->isHidden(), !control.visible);
+        EXPECT_EQ(w->isEnabled(), control.enabled);
+        EXPECT_EQ(w->toolTip().toStdString(), control.hint);
         if (auto* button = qobject_cast<QAbstractButton*>(w)) {
-            EXPECT_EQ(button->text().toStdString(), spec.caption);
+            EXPECT_EQ(button->text().toStdString(), control.caption);
         }
         if (auto* box = qobject_cast<QCheckBox*>(w)) {
-            EXPECT_EQ(box->isChecked(), spec.defaultChecked);
+            EXPECT_EQ(box->isChecked(), control.defaultChecked);
         }
-        if (auto* label = qobject_cast<QLabel*>(w); label && spec.kind == ControlKind::Label) {
-            EXPECT_EQ(label->text(), shown(spec.caption));
+        if (auto* label = qobject_cast<QLabel*>(w); label && control.kind == ControlKind::Label) {
+            EXPECT_EQ(label->text(), shown(control.caption));
         }
         if (auto* slider = qobject_cast<QAbstractSlider*>(w)) {
-            EXPECT_EQ(slider->minimum(), spec.minimum);
-            EXPECT_EQ(slider->maximum(), spec.maximum);
-            EXPECT_EQ(slider->value(), spec.defaultValue);
+            EXPECT_EQ(slider->minimum(), control.minimum);
+            EXPECT_EQ(slider->maximum(), control.maximum);
+            EXPECT_EQ(slider->value(), control.defaultValue);
         }
         if (auto* spin = qobject_cast<QDoubleSpinBox*>(w)) {
-            EXPECT_EQ(spin->decimals(), spec.decimals);
-            EXPECT_DOUBLE_EQ(spin->minimum(), spec.minimum);
-            EXPECT_DOUBLE_EQ(spin->maximum(), spec.maximum);
-            EXPECT_DOUBLE_EQ(spin->singleStep(), spec.step);
-            EXPECT_DOUBLE_EQ(spin->value(), spec.defaultValue);
-            EXPECT_EQ(spinCaption(window.get(), spin).toStdString(), spec.caption);
+            EXPECT_EQ(spin->decimals(), control.decimals);
+            EXPECT_DOUBLE_EQ(spin->minimum(), control.minimum);
+            EXPECT_DOUBLE_EQ(spin->maximum(), control.maximum);
+            EXPECT_DOUBLE_EQ(spin->singleStep(), control.step);
+            EXPECT_DOUBLE_EQ(spin->value(), control.defaultValue);
+            EXPECT_EQ(spinCaption(window.get(), spin).toStdString(), control.caption);
         }
         if (auto* group = qobject_cast<RadioGroupBox*>(w)) {
-            EXPECT_EQ(group->title().toStdString(), spec.caption);
-            ASSERT_EQ(group->count(), static_cast<int>(spec.items.size()));
+            EXPECT_EQ(group->title().toStdString(), control.caption);
+            ASSERT_EQ(group->count(), static_cast<int>(control.items.size()));
             for (int item = 0; item < group->count(); ++item) {
-                EXPECT_EQ(group->button(item)->text().toStdString(), spec.items[item]);
+                EXPECT_EQ(group->button(item)->text().toStdString(), control.items[item]);
             }
-            EXPECT_EQ(group->index(), spec.defaultValue);
+            EXPECT_EQ(group->index(), control.defaultValue);
         }
         if (auto* panel = qobject_cast<CollapsiblePanel*>(w)) {
-            EXPECT_EQ(panel->title().toStdString(), spec.caption);
+            EXPECT_EQ(panel->title().toStdString(), control.caption);
             EXPECT_TRUE(panel->isExpanded());
         }
         ++checked;
@@ -124,16 +124,16 @@ INSTANTIATE_TEST_SUITE_P(Window, PageControls,
                          placeName);
 
 TEST_F(WindowTest, ToolWindowsFloatWithTheTablesCaptionPlaceAndSize) {
-    for (const ControlSpec& spec : controlTable()) {
-        if (spec.kind != ControlKind::ToolWindow) continue;
-        SCOPED_TRACE(spec.name);
-        auto* w = widget<ToolWindow>(spec.name);
+    for (const ControlSpec& control : controlTable()) {
+        if (control.kind != ControlKind::ToolWindow) continue;
+        SCOPED_TRACE(control.name);
+        auto* w = widget<ToolWindow>(control.name);
         ASSERT_NE(w, nullptr);
         EXPECT_TRUE(w->isWindow());
         EXPECT_TRUE(w->windowFlags() & Qt::Tool);
-        EXPECT_EQ(w->windowTitle().toStdString(), spec.caption);
-        EXPECT_EQ(w->pos(), QPoint(spec.left, spec.top));
-        EXPECT_EQ(w->size(), QSize(spec.width, spec.height));
+        EXPECT_EQ(w->windowTitle().toStdString(), control.caption);
+        EXPECT_EQ(w->pos(), QPoint(control.left, control.top));
+        EXPECT_EQ(w->size(), QSize(control.width, control.height));
         EXPECT_TRUE(w->isHidden());
     }
 }
@@ -191,11 +191,11 @@ TEST_P(PageGeometry, ControlsFitWithoutOverlapOrClippedCaptions) {
     const auto place = static_cast<ControlPlace>(static_cast<int>(ControlPlace::Page1) + page);
     for (int sheet = 1; sheet <= 5; ++sheet) model("TabSheet" + std::to_string(sheet)).setVisible(true);
     std::vector<const ControlSpec*> specs;
-    for (const ControlSpec& spec : controlTable()) {
-        if (spec.place != place && !(spec.place == ControlPlace::TopBar && page == 0)) continue;
-        if (NeverShown.count(spec.name) || spec.name == "Showpanel") continue;  // the start panel covers the preview
-        model(spec.name).setVisible(true);
-        if (spec.kind != ControlKind::Panel && spec.kind != ControlKind::Image) specs.push_back(&spec);
+    for (const ControlSpec& control : controlTable()) {
+        if (control.place != place && !(control.place == ControlPlace::TopBar && page == 0)) continue;
+        if (NeverShown.count(control.name) || control.name == "Showpanel") continue;  // the start panel covers the preview
+        model(control.name).setVisible(true);
+        if (control.kind != ControlKind::Panel && control.kind != ControlKind::Image) specs.push_back(&control);
     }
     model("PageControl1").setItemIndex(page);
     window->show();
@@ -203,16 +203,16 @@ TEST_P(PageGeometry, ControlsFitWithoutOverlapOrClippedCaptions) {
 
     const QRect inside = window->rect();
     std::vector<std::pair<std::string, QRect>> placed;
-    for (const ControlSpec* spec : specs) {
-        SCOPED_TRACE(spec->name);
-        QWidget* w = widget(spec->name);
+    for (const ControlSpec* control : specs) {
+        SCOPED_TRACE(control->name);
+        QWidget* w = widget(control->name);
         ASSERT_NE(w, nullptr);
         ASSERT_TRUE(w->isVisible());
         const QRect area(w->mapTo(window.get(), QPoint(0, 0)), w->size());
         EXPECT_TRUE(inside.contains(area)) << area.x() << "," << area.y() << " " << area.width() << "x" << area.height();
         if (auto* button = qobject_cast<QPushButton*>(w)) {
             // A push button's size hint has a minimum width; what counts is its text.
-            EXPECT_GE(button->width(), button->fontMetrics().horizontalAdvance(shown(spec->caption)) + 8);
+            EXPECT_GE(button->width(), button->fontMetrics().horizontalAdvance(shown(control->caption)) + 8);
             EXPECT_GE(w->height(), w->minimumSizeHint().height());
         } else if (qobject_cast<QAbstractButton*>(w) || qobject_cast<QLabel*>(w)) {
             EXPECT_GE(w->width(), w->sizeHint().width());
@@ -221,7 +221,7 @@ TEST_P(PageGeometry, ControlsFitWithoutOverlapOrClippedCaptions) {
         for (const auto& [other, otherArea] : placed) {
             EXPECT_FALSE(area.intersects(otherArea)) << "covers " << other;
         }
-        placed.emplace_back(spec->name, area);
+        placed.emplace_back(control->name, area);
     }
 }
 

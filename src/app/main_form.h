@@ -156,6 +156,9 @@ public:
     // End of alignment
 
     // Processing
+    // The window tells how large the processed image's view really is
+    // (640 x 480 until it does); larger pictures pan inside it.
+    void setProcessViewSize(int width, int height);
     void ProcessButtonClick();
     void AutoProcessBoxClick();
     void TabSheet4Enter();
@@ -302,6 +305,9 @@ private:
     // End of alignment
 
     // Processing
+    void fitProcessScrollBars();
+    int processViewWidth_ = 640;
+    int processViewHeight_ = 480;
     ProcessingCache& processingCache();
     ProcessingSettings processingSettings() const;
     void updateProcessing(ProcessingCache::Stage deepest);

@@ -17,8 +17,6 @@ namespace {
 
 using Stage = ProcessingCache::Stage;
 
-constexpr int ViewWidth = 640;  // the processed image pans inside a 640 x 480 view
-constexpr int ViewHeight = 480;
 constexpr int TealColour = 0x808000;  // models hold colours as 0xBBGGRR
 
 std::string gainSliderName(int layer) { return "RxSlider" + std::to_string(layer + 2); }
@@ -49,6 +47,20 @@ void fitScrollBar(ControlModel& bar, int side, int view) {
 }
 
 }  // namespace
+
+void TMainForm::setProcessViewSize(int width, int height) {
+    processViewWidth_ = std::max(width, 1);
+    processViewHeight_ = std::max(height, 1);
+    if (!findImage("ProcessImage") || findImage("ProcessImage")->empty()) return;
+    fitProcessScrollBars();
+    HorizScrollbarChange();
+    VertiScrollbarChange();
+}
+
+void TMainForm::fitProcessScrollBars() {
+    fitScrollBar(control("HorizScrollbar"), workspace_->ImageWidth, processViewWidth_);
+    fitScrollBar(control("VertiScrollbar"), workspace_->ImageHeight, processViewHeight_);
+}
 
 void TMainForm::bindProcessHandlers() {
     bind("ProcessButton", "ProcessButtonClick", true, [this] { ProcessButtonClick(); });
@@ -177,8 +189,7 @@ void TMainForm::ProcessButtonClick() {
         w.ImageWidth = resampledSide(w.FrameWidth, w.ResampleFactor);
         w.ImageHeight = resampledSide(w.FrameHeight, w.ResampleFactor);
     }
-    fitScrollBar(control("HorizScrollbar"), w.ImageWidth, ViewWidth);
-    fitScrollBar(control("VertiScrollbar"), w.ImageHeight, ViewHeight);
+    fitProcessScrollBars();
     HorizScrollbarChange();
     VertiScrollbarChange();
     showLayerDistances();

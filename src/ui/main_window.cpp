@@ -389,6 +389,8 @@ QWidget* MainWindow::createPageImage(const ControlSpec& desc, Surface& surface) 
         // set it), so the scroll bars are the form's, not a scroll area's.
         image->setMinimumSize(200, 150);
         image->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        // Pictures larger than the view really shown pan with the scroll bars.
+        image->setResizeHandler([this](QSize size) { form_.setProcessViewSize(size.width(), size.height()); });
         grid->addWidget(image, 0, 0);
         for (const char* name : {"HorizScrollbar", "VertiScrollbar"}) {
             const bool vertical = std::string(name) == "VertiScrollbar";

@@ -383,6 +383,11 @@ void ToolWindow::moveEvent(QMoveEvent* event) {
     settle_.start();
 }
 
+void ImageView::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    if (resizeHandler_) resizeHandler_(event->size());
+}
+
 void ToolWindow::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     if (!isVisible()) return;

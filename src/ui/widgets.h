@@ -45,6 +45,8 @@ public:
     void setSource(Source source);
     void setOverlay(OverlaySource overlay);
     void setMouseHandler(MouseHandler handler) { mouseHandler_ = std::move(handler); }
+    // Told the view's own size whenever the layout changes it.
+    void setResizeHandler(std::function<void(QSize)> handler) { resizeHandler_ = std::move(handler); }
     void setFollowsBitmapSize(bool follows);
     // The bitmap is scaled to fill the view.
     void setStretched(bool stretched);
@@ -63,6 +65,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
     void report(TMainForm::MouseAction action, QMouseEvent* event, bool leftButton);
@@ -74,6 +77,7 @@ private:
     Source source_;
     OverlaySource overlay_;
     MouseHandler mouseHandler_;
+    std::function<void(QSize)> resizeHandler_;
     bool followsBitmapSize_ = false;
     bool stretched_ = false;
     QPoint offset_;

@@ -11,6 +11,7 @@
 
 #include "core/error.h"
 #include "input/synthetic_planet.h"
+#include "support/test_files.h"
 
 // Counts allocations so that a test can prove a registration makes none.
 // A sanitizer build keeps its own allocator.
@@ -32,28 +33,8 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace planexor {
 namespace {
 
-// Random 4 x 4 blocks, defined everywhere so that a frame can be the same
-// scene moved by any amount.
-std::uint8_t texture(int x, int y, int channel) {
-    const unsigned h = static_cast<unsigned>(x >> 2) * 73856093u ^ static_cast<unsigned>(y >> 2) * 19349663u ^
-                       static_cast<unsigned>(channel + 1) * 83492791u;
-    return static_cast<std::uint8_t>((h * 2654435761u) >> 24);
-}
-
-// The scene with its content moved by (dx, dy): right and down for positive values.
-Bitmap24 movedScene(int width, int height, int dx, int dy) {
-    Bitmap24 image(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c) image.pixel(x, y)[c] = texture(x - dx, y - dy, c);
-    return image;
-}
-
-Bitmap24 uniform(int width, int height, std::uint8_t value) {
-    Bitmap24 image(width, height);
-    image.fill(value, value, value);
-    return image;
-}
+using testing::movedScene;
+using testing::uniform;
 
 class Registration : public ::testing::Test {
 protected:

@@ -301,6 +301,16 @@ TEST_F(ProcessPage, WideImagesPanWithScrollBars) {
     form.control("ProcessButton").click();
     EXPECT_FALSE(form.control("HorizScrollbar").visible());
     EXPECT_EQ(form.control("ProcessImage").left(), 0);
+
+    // A window whose view is smaller than 640 x 480 pans within what it shows.
+    form.setProcessViewSize(520, 250);
+    EXPECT_TRUE(form.control("HorizScrollbar").visible());
+    EXPECT_EQ(form.control("HorizScrollbar").minimum(), -80);
+    EXPECT_TRUE(form.control("VertiScrollbar").visible());
+    EXPECT_EQ(form.control("VertiScrollbar").minimum(), -50);
+    form.setProcessViewSize(800, 600);
+    EXPECT_FALSE(form.control("HorizScrollbar").visible());
+    EXPECT_FALSE(form.control("VertiScrollbar").visible());
 }
 
 TEST_F(ProcessPage, TheResizedViewKeepsItsShapeAndSavesBmpAndJpg) {

@@ -14,29 +14,9 @@ namespace {
 
 using testing::TempDir;
 
-// Random 4 x 4 blocks, defined everywhere so that a frame can be the same
-// scene moved; misregistered copies blur its edges.
-std::uint8_t texture(int x, int y, int channel) {
-    const unsigned h = static_cast<unsigned>(x >> 2) * 73856093u ^ static_cast<unsigned>(y >> 2) * 19349663u ^
-                       static_cast<unsigned>(channel + 1) * 83492791u;
-    return static_cast<std::uint8_t>((h * 2654435761u) >> 24);
-}
-
-// The scene with its content moved by (dx, dy): the stack reads pixel
-// x + ShiftX, so this frame registers with shift (dx, dy).
-Bitmap24 movedScene(int width, int height, int dx, int dy) {
-    Bitmap24 image(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c) image.pixel(x, y)[c] = texture(x - dx, y - dy, c);
-    return image;
-}
-
-Bitmap24 uniform(int width, int height, std::uint8_t value) {
-    Bitmap24 image(width, height);
-    image.fill(value, value, value);
-    return image;
-}
+using testing::movedScene;
+using testing::uniform;
+using testing::sceneTexture;
 
 struct AlignedFrame {
     Bitmap24 image;
@@ -168,8 +148,8 @@ TEST_F(Stacking, FramesShiftedByTheirRecordedShiftsStackSharpAndMisregisteredOne
     double worst = 0.0;
     for (int x = 0; x < width; ++x)
         for (int y = 0; y < height; ++y) {
-            worst = std::max(worst, std::abs(double{w.StackR[x][y]} - texture(x, y, 2)));
-            worst = std::max(worst, std::abs(double{w.StackB[x][y]} - texture(x, y, 0)));
+            worst = std::max(worst, std::abs(double{w.StackR[x][y]} - sceneTexture(x, y, 2)));
+            worst = std::max(worst, std::abs(double{w.StackB[x][y]} - sceneTexture(x, y, 0)));
         }
     EXPECT_LT(worst, 0.01);
     // The stack quality after each frame, and the green line relative to the first.
@@ -188,7 +168,7 @@ TEST_F(Stacking, FramesShiftedByTheirRecordedShiftsStackSharpAndMisregisteredOne
     stack();
     double blur = 0.0;
     for (int x = 0; x < width; ++x)
-        for (int y = 0; y < height; ++y) blur += std::abs(w.StackR[x][y] - texture(x, y, 2));
+        for (int y = 0; y < height; ++y) blur += std::abs(w.StackR[x][y] - sceneTexture(x, y, 2));
     EXPECT_GT(blur / (width * height), 10.0);
     EXPECT_LT(form.stackQualities()[4], sharp[4]);
 }

@@ -35,6 +35,26 @@ Bitmap24 numberedFrame(int width, int height, int number) {
     return image;
 }
 
+std::uint8_t sceneTexture(int x, int y, int channel) {
+    const unsigned h = static_cast<unsigned>(x >> 2) * 73856093u ^ static_cast<unsigned>(y >> 2) * 19349663u ^
+                       static_cast<unsigned>(channel + 1) * 83492791u;
+    return static_cast<std::uint8_t>((h * 2654435761u) >> 24);
+}
+
+Bitmap24 movedScene(int width, int height, int dx, int dy) {
+    Bitmap24 image(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c) image.pixel(x, y)[c] = sceneTexture(x - dx, y - dy, c);
+    return image;
+}
+
+Bitmap24 uniform(int width, int height, std::uint8_t value) {
+    Bitmap24 image(width, height);
+    image.fill(value, value, value);
+    return image;
+}
+
 std::string writeBmp(const TempDir& dir, const std::string& name, const Bitmap24& image) {
     const std::string path = dir.file(name);
     writeBmpFile(path, image);

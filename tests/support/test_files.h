@@ -23,6 +23,13 @@ private:
 // by accident, with the number in the first pixel's blue channel.
 Bitmap24 numberedFrame(int width, int height, int number);
 
+// A scene of random 4 x 4 blocks, defined everywhere, with its content moved
+// by (dx, dy): right and down for positive values. A frame registers on it
+// with shift (dx, dy), and misregistered copies blur its edges.
+Bitmap24 movedScene(int width, int height, int dx, int dy);
+std::uint8_t sceneTexture(int x, int y, int channel);  // the unmoved scene
+Bitmap24 uniform(int width, int height, std::uint8_t value);
+
 std::string writeBmp(const TempDir& dir, const std::string& name, const Bitmap24& image);
 void writeText(const std::string& path, const std::string& text);
 std::string readText(const std::string& path);

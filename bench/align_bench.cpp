@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -18,6 +19,7 @@
 #include "align/registration.h"
 #include "app/main_form.h"
 #include "input/avi_reader.h"
+#include "input/bmp_codec.h"
 #include "input/synthetic_planet.h"
 
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -129,6 +131,60 @@ void AlignAll(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kFrames);
 }
 BENCHMARK(AlignAll)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+// Opens the bench video, clicks the planet and aligns every frame (box 128).
+void openAndAlign(TMainForm& form) {
+    form.control("SelectFileButton").click();
+    form.mouseEvent("PreviewImage", TMainForm::MouseAction::Down, 320, 240, true);
+    form.control("Allignallbutton").click();
+    if (form.workspace().progstatus != 2) throw std::runtime_error("aligning did not finish");
+}
+
+// Stacking the best quarter (125 of 500 frames, colour, no resampling, the
+// stack quality after every frame) against the tool decoding 125 frames.
+void StackBestQuarter(benchmark::State& state) {
+    const std::string& video = benchVideo();
+    const double tool = toolSeconds("-i " + video + " -frames:v 125");
+    QuietUi ui;
+    MemoryUserSettings settings;
+    TMainForm form(ui, settings);
+    openAndAlign(form);
+    form.control("StackSlider").setValueByUser(124);
+    double best = 1e9;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        form.control("Stackbutton").click();
+        best = std::min(best, secondsSince(start));
+    }
+    state.counters["ours_ms"] = best * 1e3;
+    state.counters["tool_ms"] = tool * 1e3;
+    state.counters["ratio"] = best / tool;
+}
+BENCHMARK(StackBestQuarter)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+// The whole batch job as planexor-cli stack runs it (open, align 500, stack
+// 125, write the BMP) against the tool decoding all 500 frames.
+void WholeStackJob(benchmark::State& state) {
+    const std::string& video = benchVideo();
+    const double tool = toolSeconds("-i " + video);
+    const std::string out = (std::filesystem::temp_directory_path() / "planexor-bench-stack.bmp").string();
+    double best = 1e9;
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        QuietUi ui;
+        MemoryUserSettings settings;
+        TMainForm form(ui, settings);
+        openAndAlign(form);
+        form.control("StackSlider").setValueByUser(124);
+        form.control("Stackbutton").click();
+        writeBmpFile(out, form.stackBitmap());
+        best = std::min(best, secondsSince(start));
+    }
+    state.counters["ours_ms"] = best * 1e3;
+    state.counters["tool_ms"] = tool * 1e3;
+    state.counters["ratio"] = best / tool;
+}
+BENCHMARK(WholeStackJob)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 // One registration of a decoded frame: the transforms, the difference and the quality.
 void RegisterOneFrame(benchmark::State& state) {

@@ -405,11 +405,9 @@ TEST_F(AlignPage, AlignAndStackChainsIntoTheStackingRun) {
     EXPECT_EQ(form.referenceImage(), referenceFrame);
 }
 
-TEST_F(AlignPage, FilterSpinsAreStoredInTheUserSettings) {
+TEST_F(AlignPage, FftFilterSpinIsRoundedIntoTheUserSettings) {
     form.control("FFTFilterspin").setValueByUser(12.6);
     EXPECT_EQ(settings.readInteger("Settings", "FFTFilter", 0), 13);
-    form.control("QualityFilter").setValueByUser(30);
-    EXPECT_EQ(settings.readInteger("Settings", "QualityFilter", 0), 30);
 }
 
 // The CLI clicks, aligns and writes what the handlers leave in the records.

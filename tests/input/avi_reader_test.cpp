@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <numeric>
 #include <random>
 #include <string>
 #include <vector>
@@ -72,8 +73,6 @@ std::vector<Chunk> videoChunks(const std::vector<Chunk>& chunks) {
     return video;
 }
 
-std::string readBytes(const std::string& path) { return testing::readText(path); }
-void writeBytes(const std::string& path, const std::string& bytes) { testing::writeText(path, bytes); }
 
 Bitmap24 flipped(const Bitmap24& image) {
     Bitmap24 result(image.width(), image.height());
@@ -116,10 +115,15 @@ void expectFrames(AviReader& reader, const std::vector<Bitmap24>& expected, cons
     }
 }
 
+std::vector<int> inOrder(int count) {
+    std::vector<int> order(count);
+    std::iota(order.begin(), order.end(), 0);
+    return order;
+}
+
 // Shuffled, then the last frame, then backwards from the end.
 std::vector<int> testOrder(int count) {
-    std::vector<int> order(count);
-    for (int i = 0; i < count; ++i) order[i] = i;
+    std::vector<int> order = inOrder(count);
     std::shuffle(order.begin(), order.end(), std::mt19937(7));
     order.push_back(count - 1);
     for (int i = count - 1; i >= 0; --i) order.push_back(i);
@@ -154,54 +158,29 @@ const SharedVideos& shared() {
     return videos;
 }
 
-struct Video {
-    std::string path;
-    const std::vector<Bitmap24>& frames;
-};
-
-const Video& rawVideo() {
-    static const Video video{shared().path("raw"), shared().frames};
-    return video;
-}
-
-const Video& mjpegVideo() {
-    static const Video video{shared().path("mjpeg"), shared().frames};
-    return video;
-}
-
-const Video& mpeg4Video() {
-    static const Video video{shared().path("mpeg4"), shared().frames};
-    return video;
-}
 
 constexpr double kLossy = 8.0;
-
-std::vector<int> inOrder(int count) {
-    std::vector<int> order(count);
-    for (int i = 0; i < count; ++i) order[i] = i;
-    return order;
-}
 
 // --- Codecs ---
 
 TEST(AviReaderTest, RawBgr24_TopDown_EveryOrderIsExact) {
     REQUIRE_FFMPEG();
-    AviReader reader(rawVideo().path);
+    AviReader reader(shared().path("raw"));
     EXPECT_EQ(reader.frameCount(), kCount);
     EXPECT_EQ(reader.width(), kWidth);
     EXPECT_EQ(reader.height(), kHeight);
     EXPECT_EQ(reader.startFrame(), 0);
     EXPECT_EQ(reader.describe(), "AVI rawvideo");
-    EXPECT_EQ(reader.path(), rawVideo().path);
+    EXPECT_EQ(reader.path(), shared().path("raw"));
     EXPECT_FALSE(reader.truncated());
-    expectFrames(reader, rawVideo().frames, testOrder(kCount), 0.0);
+    expectFrames(reader, shared().frames, testOrder(kCount), 0.0);
 }
 
 TEST(AviReaderTest, RawBgr24_BottomUp_IsTurnedUpright) {
     REQUIRE_FFMPEG();
     // ffmpeg stores top-down (negative height); capture programs mostly
     // store bottom-up. Turn the file into that.
-    std::string bytes = readBytes(rawVideo().path);
+    std::string bytes = testing::readText(shared().path("raw"));
     const auto chunks = chunksOf(bytes);
     const std::size_t heightAt = firstChunk(chunks, "strf").at + 8 + 8;
     ASSERT_EQ(static_cast<std::int32_t>(le32(bytes, heightAt)), -kHeight);
@@ -214,10 +193,10 @@ TEST(AviReaderTest, RawBgr24_BottomUp_IsTurnedUpright) {
             bytes.replace(chunk.at + 8 + y * rowBytes, rowBytes, data, (kHeight - 1 - y) * rowBytes, rowBytes);
     }
     TempDir dir;
-    writeBytes(dir.file("bottom_up.avi"), bytes);
+    testing::writeText(dir.file("bottom_up.avi"), bytes);
 
     AviReader reader(dir.file("bottom_up.avi"));
-    expectFrames(reader, rawVideo().frames, {0, 39, 2, 3}, 0.0);
+    expectFrames(reader, shared().frames, {0, 39, 2, 3}, 0.0);
 }
 
 // Few colours, so a palette holds them all and the round trip is exact; the
@@ -271,12 +250,12 @@ TEST(AviReaderTest, Grey8_IsExactGrey_AndWithoutColourTableStillGrey) {
     }
     // The same pixels as a plain 8-bit bitmap stream without a colour table,
     // as some mono cameras write them: bottom-up rows, read as grey.
-    std::string bytes = readBytes(path);
+    std::string bytes = testing::readText(path);
     const auto chunks = chunksOf(bytes);
     putLe32(bytes, firstChunk(chunks, "strh").at + 8 + 4, 0);
     putLe32(bytes, firstChunk(chunks, "strf").at + 8 + 16, 0);
     TempDir dir;
-    writeBytes(dir.file("bare.avi"), bytes);
+    testing::writeText(dir.file("bare.avi"), bytes);
     AviReader bare(dir.file("bare.avi"));
     Bitmap24 frame;
     bare.decode(3, frame);
@@ -291,10 +270,10 @@ TEST(AviReaderTest, YuvAndMjpeg_AreCloseToTheSource) {
     EXPECT_EQ(yuv.frameCount(), kCount);
     expectFrames(yuv, shared().frames, testOrder(kCount), kLossy);
 
-    AviReader mjpeg(mjpegVideo().path);
+    AviReader mjpeg(shared().path("mjpeg"));
     EXPECT_EQ(mjpeg.frameCount(), kCount);
     EXPECT_EQ(mjpeg.describe(), "AVI mjpeg");
-    expectFrames(mjpeg, mjpegVideo().frames, testOrder(kCount), kLossy);
+    expectFrames(mjpeg, shared().frames, testOrder(kCount), kLossy);
 }
 
 // Rows of a 24-bit bitmap stream are padded to four bytes; ffmpeg's own
@@ -319,30 +298,29 @@ TEST(AviReaderTest, OddWidthFromOurWriter_IsExact) {
 
 TEST(AviReaderTest, Mpeg4WithBFrames_EveryFrameInAnyOrder) {
     REQUIRE_FFMPEG();
-    AviReader reader(mpeg4Video().path);
+    AviReader reader(shared().path("mpeg4"));
     EXPECT_EQ(reader.frameCount(), kCount);
     EXPECT_EQ(reader.codecName(), "mpeg4");
-    expectFrames(reader, mpeg4Video().frames, testOrder(kCount), kLossy);
-    expectFrames(reader, mpeg4Video().frames, {11, 10, 23, 22, 12, 35, 34, 0}, kLossy);
+    expectFrames(reader, shared().frames, testOrder(kCount), kLossy);
+    expectFrames(reader, shared().frames, {11, 10, 23, 22, 12, 35, 34, 0}, kLossy);
 }
 
 // --- Access pattern ---
 
 TEST(AviReaderTest, SequentialReading_NeverSeeks) {
     REQUIRE_FFMPEG();
-    for (const Video* video : {&rawVideo(), &mpeg4Video()}) {
-        SCOPED_TRACE(video->path);
-        const double tolerance = video == &rawVideo() ? 0.0 : kLossy;
-        const int count = static_cast<int>(video->frames.size());
-        AviReader reader(video->path);
+    for (const auto& [name, tolerance] : {std::pair{"raw", 0.0}, std::pair{"mpeg4", kLossy}}) {
+        SCOPED_TRACE(name);
+        const std::vector<Bitmap24>& frames = shared().frames;
+        AviReader reader(shared().path(name));
         const int seeksAfterOpening = reader.seekCount();
-        expectFrames(reader, video->frames, inOrder(count), tolerance);
+        expectFrames(reader, frames, inOrder(kCount), tolerance);
         EXPECT_EQ(reader.seekCount(), seeksAfterOpening);
         // A jump back seeks, and reading on from there again does not.
-        expectFrames(reader, video->frames, {3}, tolerance);
+        expectFrames(reader, frames, {3}, tolerance);
         const int seeksAfterJump = reader.seekCount();
         EXPECT_GT(seeksAfterJump, seeksAfterOpening);
-        expectFrames(reader, video->frames, {4, 5, 6}, tolerance);
+        expectFrames(reader, frames, {4, 5, 6}, tolerance);
         EXPECT_EQ(reader.seekCount(), seeksAfterJump);
     }
 }
@@ -366,18 +344,18 @@ TEST(AviReaderTest, DroppedFramesAndInterleavedAudio_CountOnlyRealFrames) {
 
 TEST(AviReaderTest, FrameOutsideTheVideo_IsRefused) {
     REQUIRE_FFMPEG();
-    AviReader reader(rawVideo().path);
+    AviReader reader(shared().path("raw"));
     Bitmap24 frame;
     for (const int n : {-1, kCount})
         EXPECT_TRUE(startsWith(messageOf([&] { reader.decode(n, frame); }), "Failed to decompress AVI frame"));
-    expectFrames(reader, rawVideo().frames, {kCount - 1, 0}, 0.0);
+    expectFrames(reader, shared().frames, {kCount - 1, 0}, 0.0);
 }
 
 // --- Broken files ---
 
 TEST(AviReaderTest, TruncatedRecording_ExposesItsCompleteFrames) {
     REQUIRE_FFMPEG();
-    const std::string bytes = readBytes(rawVideo().path);
+    const std::string bytes = testing::readText(shared().path("raw"));
     const auto chunks = chunksOf(bytes);
     const auto video = videoChunks(chunks);
     ASSERT_EQ(video.size(), std::size_t(kCount));
@@ -393,17 +371,17 @@ TEST(AviReaderTest, TruncatedRecording_ExposesItsCompleteFrames) {
                           Cut{indexAt + 40, kCount}}) {
         SCOPED_TRACE(cut.size);
         const std::string path = dir.file("cut.avi");
-        writeBytes(path, bytes.substr(0, cut.size));
+        testing::writeText(path, bytes.substr(0, cut.size));
         AviReader reader(path);
         EXPECT_TRUE(reader.truncated());
         ASSERT_EQ(reader.frameCount(), cut.complete);
-        expectFrames(reader, rawVideo().frames, testOrder(cut.complete), 0.0);
+        expectFrames(reader, shared().frames, testOrder(cut.complete), 0.0);
     }
 }
 
 TEST(AviReaderTest, BrokenFiles_AreRefusedWithTheMatchingText) {
     REQUIRE_FFMPEG();
-    const std::string bytes = readBytes(rawVideo().path);
+    const std::string bytes = testing::readText(shared().path("raw"));
     const auto chunks = chunksOf(bytes);
     TempDir dir;
 
@@ -415,7 +393,7 @@ TEST(AviReaderTest, BrokenFiles_AreRefusedWithTheMatchingText) {
     auto variant = [&](const std::string& name, const std::function<void(std::string&)>& damage) {
         std::string copy = bytes;
         damage(copy);
-        writeBytes(dir.file(name), copy);
+        testing::writeText(dir.file(name), copy);
         return dir.file(name);
     };
     const std::string zeroBytes = variant("zero.avi", [](std::string& b) { b.clear(); });
@@ -460,7 +438,7 @@ TEST(AviReaderTest, BrokenFiles_AreRefusedWithTheMatchingText) {
 
 TEST(AviReaderTest, DamagedMjpegFrames_FailAloneAndTheRestStillDecode) {
     REQUIRE_FFMPEG();
-    std::string bytes = readBytes(mjpegVideo().path);
+    std::string bytes = testing::readText(shared().path("mjpeg"));
     const auto video = videoChunks(chunksOf(bytes));
     std::mt19937 random(3);
     // Flipped bits all through frame 5, and frame 6 zeroed after its headers.
@@ -470,7 +448,7 @@ TEST(AviReaderTest, DamagedMjpegFrames_FailAloneAndTheRestStillDecode) {
     }
     std::fill(bytes.begin() + video[6].at + 8 + 300, bytes.begin() + video[6].at + 8 + video[6].size, '\0');
     TempDir dir;
-    writeBytes(dir.file("damaged.avi"), bytes);
+    testing::writeText(dir.file("damaged.avi"), bytes);
 
     AviReader reader(dir.file("damaged.avi"));
     Bitmap24 frame;
@@ -479,7 +457,7 @@ TEST(AviReaderTest, DamagedMjpegFrames_FailAloneAndTheRestStillDecode) {
         EXPECT_TRUE(message == "(no error)" || message == "Failed to decompress AVI frame " + std::to_string(n))
             << message;
     }
-    expectFrames(reader, mjpegVideo().frames, {7, 0, 1, 2, 3, 4, 8, 39}, kLossy);
+    expectFrames(reader, shared().frames, {7, 0, 1, 2, 3, 4, 8, 39}, kLossy);
 }
 
 // Random damage to the headers must end in a clear error or a working
@@ -487,15 +465,15 @@ TEST(AviReaderTest, DamagedMjpegFrames_FailAloneAndTheRestStillDecode) {
 TEST(AviReaderTest, RandomHeaderDamage_NeverCrashes) {
     REQUIRE_FFMPEG();
     TempDir dir;
-    for (const Video* video : {&rawVideo(), &mjpegVideo()}) {
-        const std::string bytes = readBytes(video->path);
+    for (const char* name : {"raw", "mjpeg"}) {
+        const std::string bytes = testing::readText(shared().path(name));
         const std::size_t headerEnd = videoChunks(chunksOf(bytes))[0].at;
         std::mt19937 random(11);
         for (int round = 0; round < 40; ++round) {
             std::string copy = bytes;
             for (int flips = 0; flips < 4; ++flips) copy[random() % headerEnd] = static_cast<char>(random());
             const std::string path = dir.file("damaged.avi");
-            writeBytes(path, copy);
+            testing::writeText(path, copy);
             try {
                 AviReader reader(path);
                 Bitmap24 frame;

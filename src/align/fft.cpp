@@ -69,6 +69,23 @@ PLANEXOR_INLINE void store(float* p, const V& v) {
     std::memcpy(p, &v, sizeof v);
 }
 
+// One radix-4 butterfly once inputs 1..3 carry their twiddles: x0 and a
+// (twiddled input 1) pair up, as do b and c; the outputs go back span apart.
+template <class V>
+PLANEXOR_INLINE void butterfly4(float* r, float* i, int span, const V& x0r, const V& x0i, const V& ar, const V& ai,
+                                const V& br, const V& bi, const V& cr, const V& ci) {
+    const V t0r = x0r + ar, t0i = x0i + ai, t1r = x0r - ar, t1i = x0i - ai;
+    const V t2r = br + cr, t2i = bi + ci, dr = br - cr, di = bi - ci;
+    store(r, t0r + t2r);
+    store(i, t0i + t2i);
+    store(r + 2 * span, t0r - t2r);
+    store(i + 2 * span, t0i - t2i);
+    store(r + span, t1r - di);
+    store(i + span, t1i + dr);
+    store(r + 3 * span, t1r + di);
+    store(i + 3 * span, t1i - dr);
+}
+
 PLANEXOR_INLINE void transpose(Lanes<4>::Vec* r) {
     using V = Lanes<4>::Vec;
     const V t0 = __builtin_shufflevector(r[0], r[1], 0, 4, 1, 5);
@@ -171,16 +188,7 @@ PLANEXOR_INLINE void transformLanes(const Plan& plan) {
             const V s2r = load<V>(r + Width), s2i = load<V>(i + Width);
             const V s1r = load<V>(r + 2 * Width), s1i = load<V>(i + 2 * Width);
             const V s3r = load<V>(r + 3 * Width), s3i = load<V>(i + 3 * Width);
-            const V t0r = s0r + s2r, t0i = s0i + s2i, t1r = s0r - s2r, t1i = s0i - s2i;
-            const V t2r = s1r + s3r, t2i = s1i + s3i, dr = s1r - s3r, di = s1i - s3i;
-            store(r, t0r + t2r);
-            store(i, t0i + t2i);
-            store(r + 2 * Width, t0r - t2r);
-            store(i + 2 * Width, t0i - t2i);
-            store(r + Width, t1r - di);
-            store(i + Width, t1i + dr);
-            store(r + 3 * Width, t1r + di);
-            store(i + 3 * Width, t1i - dr);
+            butterfly4(r, i, Width, s0r, s0i, s2r, s2i, s1r, s1i, s3r, s3i);
         }
         quarter = 4;
     }
@@ -200,16 +208,7 @@ PLANEXOR_INLINE void transformLanes(const Plan& plan) {
                 const V ar = x1r * c2 - x1i * s2, ai = x1r * s2 + x1i * c2;
                 const V br = x2r * c1 - x2i * s1, bi = x2r * s1 + x2i * c1;
                 const V cr = x3r * c3 - x3i * s3, ci = x3r * s3 + x3i * c3;
-                const V t0r = x0r + ar, t0i = x0i + ai, t1r = x0r - ar, t1i = x0i - ai;
-                const V t2r = br + cr, t2i = bi + ci, dr = br - cr, di = bi - ci;
-                store(r, t0r + t2r);
-                store(i, t0i + t2i);
-                store(r + 2 * span, t0r - t2r);
-                store(i + 2 * span, t0i - t2i);
-                store(r + span, t1r - di);
-                store(i + span, t1i + dr);
-                store(r + 3 * span, t1r + di);
-                store(i + 3 * span, t1i - dr);
+                butterfly4(r, i, span, x0r, x0i, ar, ai, br, bi, cr, ci);
             }
         }
     }

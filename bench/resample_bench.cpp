@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "bench_pictures.h"
 #include "core/workspace.h"
 #include "stack/frame_preparation.h"
 #include "stack/resample.h"
@@ -13,17 +14,7 @@ namespace {
 
 using namespace planexor;
 
-Bitmap24 testPicture(int width, int height) {
-    Bitmap24 image(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = image.pixel(x, y);
-            p[0] = static_cast<std::uint8_t>(x + y);
-            p[1] = static_cast<std::uint8_t>(x * y >> 4);
-            p[2] = static_cast<std::uint8_t>(128 + ((x ^ y) & 63));
-        }
-    return image;
-}
+using bench::testPicture;
 
 // 640 x 480 to 1279 x 959: the 2x enlargement a resampled stack does per frame.
 void EnlargeLanczos3_640x480_2x(benchmark::State& state) {

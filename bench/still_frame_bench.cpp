@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "bench_pictures.h"
 #include "app/main_form.h"
 #include "app/user_settings.h"
 #include "input/bmp_codec.h"
@@ -18,25 +19,17 @@ namespace {
 
 using namespace planexor;
 
-Bitmap24 testPicture(int width, int height) {
-    Bitmap24 image(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = image.pixel(x, y);
-            p[0] = static_cast<std::uint8_t>(x + y);
-            p[1] = static_cast<std::uint8_t>(x * y >> 4);
-            p[2] = static_cast<std::uint8_t>(128 + ((x ^ y) & 63));
-        }
-    return image;
-}
+using bench::testPicture;
 
 std::string benchFile(const std::string& name) {
     return (std::filesystem::temp_directory_path() / ("planexor-bench-" + name)).string();
 }
 
-void LoadBmp640x480(benchmark::State& state) {
-    const std::string path = benchFile("frame.bmp");
-    writeBmpFile(path, testPicture(640, 480));
+// Loads a 640x480 frame written by `write` into a preview bitmap, over and over.
+void loadStillFrame640x480(benchmark::State& state, const std::string& name,
+                           void (*write)(const std::string&, const Bitmap24&)) {
+    const std::string path = benchFile(name);
+    write(path, testPicture(640, 480));
     Bitmap24 preview;
     preview.reserve(1024, 1024);
     for (auto _ : state) {
@@ -45,18 +38,18 @@ void LoadBmp640x480(benchmark::State& state) {
     }
     std::filesystem::remove(path);
 }
+
+void LoadBmp640x480(benchmark::State& state) {
+    loadStillFrame640x480(state, "frame.bmp", [](const std::string& path, const Bitmap24& image) {
+        writeBmpFile(path, image);
+    });
+}
 BENCHMARK(LoadBmp640x480)->Unit(benchmark::kMicrosecond);
 
 void LoadJpg640x480(benchmark::State& state) {
-    const std::string path = benchFile("frame.jpg");
-    writeJpegFile(path, testPicture(640, 480), 90);
-    Bitmap24 preview;
-    preview.reserve(1024, 1024);
-    for (auto _ : state) {
-        loadStillFrame(path, preview);
-        benchmark::DoNotOptimize(preview.data());
-    }
-    std::filesystem::remove(path);
+    loadStillFrame640x480(state, "frame.jpg", [](const std::string& path, const Bitmap24& image) {
+        writeJpegFile(path, image, 90);
+    });
 }
 BENCHMARK(LoadJpg640x480)->Unit(benchmark::kMicrosecond);
 

@@ -20,7 +20,7 @@
 #include "app/main_form.h"
 #include "input/avi_reader.h"
 #include "input/bmp_codec.h"
-#include "input/synthetic_planet.h"
+#include "demo/synthetic_planet.h"
 
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 namespace {

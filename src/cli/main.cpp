@@ -17,7 +17,7 @@
 #include "input/bmp_codec.h"
 #include "input/file_io.h"
 #include "input/jpeg_codec.h"
-#include "input/synthetic_planet.h"
+#include "demo/synthetic_planet.h"
 
 namespace planexor {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/error.h"
-#include "input/synthetic_planet.h"
+#include "demo/synthetic_planet.h"
 #include "support/test_files.h"
 
 // Counts allocations so that a test can prove a registration makes none.

@@ -9,8 +9,8 @@
 
 #include "app/main_form.h"
 #include "core/pixel.h"
-#include "input/avi_writer.h"
-#include "input/synthetic_planet.h"
+#include "demo/avi_writer.h"
+#include "demo/synthetic_planet.h"
 #include "support/test_files.h"
 
 namespace planexor {

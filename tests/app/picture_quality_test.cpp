@@ -13,7 +13,7 @@
 #include "app/main_form.h"
 #include "core/pixel.h"
 #include "input/avi_reader.h"
-#include "input/synthetic_planet.h"
+#include "demo/synthetic_planet.h"
 #include "support/test_files.h"
 
 namespace planexor {

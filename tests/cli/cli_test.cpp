@@ -4,7 +4,7 @@
 
 #include "app/main_form.h"
 #include "input/bmp_codec.h"
-#include "input/synthetic_planet.h"
+#include "demo/synthetic_planet.h"
 #include "support/ffmpeg_tool.h"
 #include "support/test_files.h"
 

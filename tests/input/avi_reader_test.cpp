@@ -11,7 +11,7 @@
 
 #include "core/error.h"
 #include "input/avi_reader.h"
-#include "input/avi_writer.h"
+#include "demo/avi_writer.h"
 #include "support/ffmpeg_tool.h"
 #include "support/test_files.h"
 

@@ -1,4 +1,4 @@
-#include "input/avi_writer.h"
+#include "demo/avi_writer.h"
 
 #include <cmath>
 #include <cstring>

@@ -11,7 +11,7 @@
 #include "core/error.h"
 #include "input/bmp_codec.h"
 #include "input/jpeg_codec.h"
-#include "input/synthetic_planet.h"
+#include "demo/synthetic_planet.h"
 #include "support/test_files.h"
 
 namespace planexor {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/error.h"
-#include "input/avi_writer.h"
+#include "demo/avi_writer.h"
 #include "support/test_files.h"
 
 namespace planexor {

@@ -1,4 +1,4 @@
-#include "input/synthetic_planet.h"
+#include "demo/synthetic_planet.h"
 
 #include <algorithm>
 #include <array>
@@ -10,7 +10,7 @@
 #include <system_error>
 
 #include "core/error.h"
-#include "input/avi_writer.h"
+#include "demo/avi_writer.h"
 #include "input/bmp_codec.h"
 #include "input/file_io.h"
 #include "input/jpeg_codec.h"

@@ -106,19 +106,19 @@ void AlignAll(benchmark::State& state) {
     QuietUi ui;
     MemoryUserSettings settings;
     TMainForm form(ui, settings);
-    form.control("SelectFileButton").click();
-    form.control("FFTsizeGroup").setItemIndexByUser(box == 64 ? 0 : box == 128 ? 1 : 2);
-    form.control("Followme").setChecked(true);
-    form.mouseEvent("PreviewImage", TMainForm::MouseAction::Down, 320, 240, true);
+    form.control(Control::SelectFileButton).click();
+    form.control(Control::FFTsizeGroup).setItemIndexByUser(box == 64 ? 0 : box == 128 ? 1 : 2);
+    form.control(Control::Followme).setChecked(true);
+    form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, 320, 240, true);
     if (form.workspace().progstatus != 1) throw std::runtime_error("the feature click was refused");
 
-    form.control("Allignallbutton").click();  // once to warm the caches and size every buffer
+    form.control(Control::Allignallbutton).click();  // once to warm the caches and size every buffer
     double best = 1e9;
     long allocationsPerRun = 0;
     for (auto _ : state) {
         const long before = allocations.load();
         const auto start = Clock::now();
-        form.control("Allignallbutton").click();
+        form.control(Control::Allignallbutton).click();
         best = std::min(best, secondsSince(start));
         allocationsPerRun = allocations.load() - before;
     }
@@ -134,9 +134,9 @@ BENCHMARK(AlignAll)->Arg(128)->Arg(256)->Unit(benchmark::kMillisecond)->UseRealT
 
 // Opens the bench video, clicks the planet and aligns every frame (box 128).
 void openAndAlign(TMainForm& form) {
-    form.control("SelectFileButton").click();
-    form.mouseEvent("PreviewImage", TMainForm::MouseAction::Down, 320, 240, true);
-    form.control("Allignallbutton").click();
+    form.control(Control::SelectFileButton).click();
+    form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, 320, 240, true);
+    form.control(Control::Allignallbutton).click();
     if (form.workspace().progstatus != 2) throw std::runtime_error("aligning did not finish");
 }
 
@@ -149,11 +149,11 @@ void StackBestQuarter(benchmark::State& state) {
     MemoryUserSettings settings;
     TMainForm form(ui, settings);
     openAndAlign(form);
-    form.control("StackSlider").setValueByUser(124);
+    form.control(Control::StackSlider).setValueByUser(124);
     double best = 1e9;
     for (auto _ : state) {
         const auto start = Clock::now();
-        form.control("Stackbutton").click();
+        form.control(Control::Stackbutton).click();
         best = std::min(best, secondsSince(start));
     }
     state.counters["ours_ms"] = best * 1e3;
@@ -175,8 +175,8 @@ void WholeStackJob(benchmark::State& state) {
         MemoryUserSettings settings;
         TMainForm form(ui, settings);
         openAndAlign(form);
-        form.control("StackSlider").setValueByUser(124);
-        form.control("Stackbutton").click();
+        form.control(Control::StackSlider).setValueByUser(124);
+        form.control(Control::Stackbutton).click();
         writeBmpFile(out, form.stackBitmap());
         best = std::min(best, secondsSince(start));
     }

@@ -133,7 +133,7 @@ void formFrameLoop(benchmark::State& state, const std::string& path) {
     MemoryUserSettings settings;
     TMainForm form(ui, settings);
     ui.queueFiles({path}, 1);
-    form.control("SelectFileButton").click();
+    form.control(Control::SelectFileButton).click();
     if (!ui.messages.empty()) throw std::runtime_error(ui.messages.front().text);
     compareWithTool(state, path, [&] {
         form.FetchAviFrames(form.workspace().SourceFile, -1);
@@ -153,10 +153,10 @@ void FormShowRandomFrameRaw(benchmark::State& state) {
     MemoryUserSettings settings;
     TMainForm form(ui, settings);
     ui.queueFiles({rawVideo()}, 1);
-    form.control("SelectFileButton").click();
+    form.control(Control::SelectFileButton).click();
     std::mt19937 random(7);
     for (auto _ : state) {
-        form.control("PreviewSlider").setValueByUser(static_cast<double>(random() % kFrames));
+        form.control(Control::PreviewSlider).setValueByUser(static_cast<double>(random() % kFrames));
         benchmark::DoNotOptimize(form.previewBitmap().data());
     }
 }

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "app/control_id.h"
+
 namespace planexor {
 
 enum class ControlKind {
@@ -11,16 +13,17 @@ enum class ControlKind {
 };
 
 // Which property of a control is persisted, and under which key suffix.
-enum class StoredProperty { None, Checked, Value, ItemIndex, Expand, Visible };
+enum class StoredProperty { None, Checked, Value, ItemIndex, Expand, Visible, Left, Top };
 
 // One named control of the main window, without any toolkit: its state and
 // who to tell when it changes. The Qt window binds a widget to it; tests and
 // the CLI drive it directly.
 class ControlModel {
 public:
-    ControlModel(std::string name, ControlKind kind) : name_(std::move(name)), kind_(kind) {}
+    ControlModel(Control id, ControlKind kind) : id_(id), kind_(kind) {}
 
-    const std::string& name() const { return name_; }
+    Control id() const { return id_; }
+    std::string_view name() const { return controlName(id_); }
     ControlKind kind() const { return kind_; }
 
     // Value of sliders, spins, scroll bars (and the item index of radio groups).
@@ -87,7 +90,7 @@ private:
     void changed();
     double clampToRange(double value) const;
 
-    std::string name_;
+    Control id_;
     ControlKind kind_;
     double value_ = 0;
     double minimum_ = 0;

@@ -22,8 +22,9 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
 TMainForm::~TMainForm() = default;
 
 void TMainForm::buildModels() {
-    for (const ControlSpec& desc : controlTable()) {
-        auto model = std::make_unique<ControlModel>(desc.name, desc.kind);
+    models_.resize(ControlCount);
+    for (const ControlDefinition& desc : controlTable()) {
+        auto model = std::make_unique<ControlModel>(desc.id, desc.kind);
         model->setRange(desc.minimum, desc.maximum);
         model->setStep(desc.step);
         model->setDecimals(desc.decimals);
@@ -35,50 +36,36 @@ void TMainForm::buildModels() {
         model->setVisible(desc.visible);
         model->setEnabled(desc.enabled);
         model->setPosition(desc.left, desc.top);
-        modelIndex_.emplace(model->name(), model.get());
-        models_.push_back(std::move(model));
+        models_[indexOf(desc.id)] = std::move(model);
     }
 }
 
-ControlModel& TMainForm::control(std::string_view name) {
-    const auto found = modelIndex_.find(name);
-    if (found == modelIndex_.end()) throw std::logic_error("no control named " + std::string(name));
-    return *found->second;
+Bitmap24& TMainForm::image(Control id) {
+    if (id == Control::PreviewImage) return preview_;
+    if (id == Control::StackImage) return stackBitmap_;
+    return images_[id];
 }
 
-const ControlModel& TMainForm::control(std::string_view name) const {
-    return const_cast<TMainForm*>(this)->control(name);
-}
-
-bool TMainForm::hasControl(std::string_view name) const { return modelIndex_.count(name) != 0; }
-
-Bitmap24& TMainForm::image(std::string_view controlName) {
-    if (controlName == "PreviewImage") return preview_;
-    if (controlName == "StackImage") return stackBitmap_;
-    if (!hasControl(controlName)) throw std::logic_error("no image named " + std::string(controlName));
-    return images_[std::string(controlName)];
-}
-
-const Bitmap24* TMainForm::findImage(std::string_view controlName) const {
-    if (controlName == "PreviewImage") return &preview_;
-    if (controlName == "StackImage") return &stackBitmap_;
-    const auto found = images_.find(controlName);
+const Bitmap24* TMainForm::findImage(Control id) const {
+    if (id == Control::PreviewImage) return &preview_;
+    if (id == Control::StackImage) return &stackBitmap_;
+    const auto found = images_.find(id);
     return found == images_.end() ? nullptr : &found->second;
 }
 
-const std::string& TMainForm::caption() const { return control("MainForm").caption(); }
+const std::string& TMainForm::caption() const { return control(Control::MainForm).caption(); }
 
-void TMainForm::setCaption(const std::string& caption) { control("MainForm").setCaption(caption); }
+void TMainForm::setCaption(const std::string& caption) { control(Control::MainForm).setCaption(caption); }
 
 int TMainForm::frameCount() const {
     if (!workspace_->SequenceOpen) return 0;
     // A single image stands in two frame slots so that it can be stacked.
-    return workspace_->SingleImage ? 1 : nearest(control("PreviewSlider").maximum()) + 1;
+    return workspace_->SingleImage ? 1 : nearest(control(Control::PreviewSlider).maximum()) + 1;
 }
 
 std::string TMainForm::describeSource() const { return source_ ? source_->describe() : "none"; }
 
-void TMainForm::bind(std::string_view controlName, std::string handlerName, bool startsRun,
+void TMainForm::bind(Control controlName, std::string handlerName, bool startsRun,
                      std::function<void()> handler) {
     control(controlName).onChange([this, name = std::move(handlerName), startsRun, handler = std::move(handler)] {
         dispatch(name, startsRun, handler);
@@ -99,9 +86,9 @@ void TMainForm::dispatch(std::string_view handlerName, bool startsRun, const std
 }
 
 void TMainForm::bindHandlers() {
-    bind("SelectFileButton", "SelectFileButtonClick", true, [this] { SelectFileButtonClick(); });
-    bind("PreviewSlider", "PreviewSliderChange", true, [this] { PreviewSliderChange(); });
-    bind("BitBtn2", "BitBtn2Click", false, [this] { BitBtn2Click(); });
+    bind(Control::SelectFileButton, "SelectFileButtonClick", true, [this] { SelectFileButtonClick(); });
+    bind(Control::PreviewSlider, "PreviewSliderChange", true, [this] { PreviewSliderChange(); });
+    bind(Control::BitBtn2, "BitBtn2Click", false, [this] { BitBtn2Click(); });
     bindPageHandlers();
     bindAlignHandlers();
     bindStackHandlers();
@@ -110,14 +97,14 @@ void TMainForm::bindHandlers() {
 
 void TMainForm::BitBtn2Click() {
     workspace_->StopRequested = true;
-    control("MessageWindow").setVisible(false);
+    control(Control::MessageWindow).setVisible(false);
     ui_.setCursor(CursorShape::Arrow);
 }
 
 void TMainForm::showTabs(bool align, bool stack, bool process) {
-    control("TabSheet2").setVisible(align);
-    control("TabSheet3").setVisible(stack);
-    control("TabSheet4").setVisible(process);
+    control(Control::TabSheet2).setVisible(align);
+    control(Control::TabSheet3).setVisible(stack);
+    control(Control::TabSheet4).setVisible(process);
 }
 
 }  // namespace planexor

@@ -10,6 +10,7 @@
 
 #include "align/fft.h"
 #include "align/registration.h"
+#include "app/control_id.h"
 #include "app/control_model.h"
 #include "app/processing_view.h"
 #include "app/stack_graph.h"
@@ -37,9 +38,9 @@ public:
 
     Workspace& workspace() { return *workspace_; }
     const Workspace& workspace() const { return *workspace_; }
-    ControlModel& control(std::string_view name);
-    const ControlModel& control(std::string_view name) const;
-    bool hasControl(std::string_view name) const;
+    ControlModel& control(Control id) { return *models_[indexOf(id)]; }
+    const ControlModel& control(Control id) const { return *models_[indexOf(id)]; }
+    // Indexed by Control.
     const std::vector<std::unique_ptr<ControlModel>>& controls() const { return models_; }
 
     UiServices& ui() { return ui_; }
@@ -50,8 +51,8 @@ public:
     const Bitmap24& previewBitmap() const { return preview_; }
     // The bitmap an image control shows, by the control's name (PreviewImage,
     // AlignImage, StackImage, ProcessImage, imgFFT, ...): what the window draws.
-    Bitmap24& image(std::string_view control);
-    const Bitmap24* findImage(std::string_view control) const;
+    Bitmap24& image(Control control);
+    const Bitmap24* findImage(Control control) const;
     const std::string& caption() const;
     int frameCount() const;
     std::string describeSource() const;  // "AVI rawvideo", "BMP", ...
@@ -72,11 +73,11 @@ public:
     // Desktop events that are not a change of a control's value, routed to
     // the named handlers (keys on sliders, mouse on images, tool windows).
     enum class MouseAction { Down, Move, Up };
-    void keyDown(std::string_view control, int key, bool ctrl);
-    void mouseEvent(std::string_view control, MouseAction action, int x, int y, bool leftButton);
-    void toolWindowMoved(std::string_view window, int left, int top);
-    void toolWindowResized(std::string_view window, int width, int height);
-    void toolWindowClosed(std::string_view window);
+    void keyDown(Control control, int key, bool ctrl);
+    void mouseEvent(Control control, MouseAction action, int x, int y, bool leftButton);
+    void toolWindowMoved(Control window, int left, int top);
+    void toolWindowResized(Control window, int width, int height);
+    void toolWindowClosed(Control window);
 
     static constexpr int KeySpace = 32;
     static constexpr int KeyLeft = 37;
@@ -147,7 +148,7 @@ public:
     // the power spectrum or registration curves; StackGraph the stack graph;
     // StackImage the set-middle marks; ProcessImage and Histograph as
     // processingOverlay(). Empty otherwise. The one entry the window paints from.
-    const Drawing& overlay(std::string_view imageControl) const;
+    const Drawing& overlay(Control imageControl) const;
     const QualityGraph& qualityGraph() const { return qualityGraph_; }
     const RegistrationGraph& registrationGraph() const { return registrationGraph_; }
     bool ChainRun = false;
@@ -197,16 +198,16 @@ public:
     void SaveShrinkClick();
     // A slider released after a drag, or changed by a click or key: its
     // "changed" event. A value moving only follows live with AutoProcess.
-    void sliderCommitted(std::string_view control);
+    void sliderCommitted(Control control);
     // A new stack or kernel: the next processing run decomposes again.
     void markLayersStale();
-    bool autoProcess() const { return control("AutoProcessBox").checked(); }
+    bool autoProcess() const { return control(Control::AutoProcessBox).checked(); }
     // What the window paints: over ProcessImage the rubber band while a box
     // is dragged, the selection outline (lime) when Section and
     // Showsectionbox are checked, and the "HI :"/"LO :" texts while a layer
     // button is held; on Histograph the whole graph (Histowin checked or a
     // marker dragged). Empty for other controls.
-    const Drawing& processingOverlay(std::string_view control) const;
+    const Drawing& processingOverlay(Control control) const;
     const Histograms& histograms() const;
     const StretchMarkers& stretchMarkers() const { return processing_.markers; }
     // The size the resized view's window should take (image + control areas).
@@ -227,7 +228,7 @@ private:
     void bindAlignHandlers();
     void bindStackHandlers();
     void bindProcessHandlers();
-    void bind(std::string_view control, std::string handlerName, bool startsRun, std::function<void()> handler);
+    void bind(Control control, std::string handlerName, bool startsRun, std::function<void()> handler);
     void dispatch(std::string_view handlerName, bool startsRun, const std::function<void()>& handler);
 
     void showTabs(bool align, bool stack, bool process);
@@ -248,9 +249,8 @@ private:
     UserSettings& settings_;
     std::unique_ptr<Workspace> workspace_;
     std::vector<std::unique_ptr<ControlModel>> models_;
-    std::unordered_map<std::string_view, ControlModel*> modelIndex_;
     Bitmap24 preview_;
-    std::map<std::string, Bitmap24, std::less<>> images_;
+    std::map<Control, Bitmap24> images_;
     std::unique_ptr<FrameSource> source_;  // open for the length of the sequence
     int runDepth_ = 0;
     bool sequenceOpenedThisRun_ = false;
@@ -316,7 +316,7 @@ private:
     void showGainCaptions();
     void gainSliderChange(int layer);
     void layerCheckBoxClick(int layer);
-    void stepDisplaySlider(const char* slider, int key, bool ctrl);
+    void stepDisplaySlider(Control slider, int key, bool ctrl);
     void showShrinkview(int width, int height);
     ProcessingPage processing_;
     // End of processing

@@ -61,23 +61,23 @@ private:
 }  // namespace
 
 void TMainForm::bindAlignHandlers() {
-    alignImage_ = &image("AlignImage");
+    alignImage_ = &image(Control::AlignImage);
     // Handlers that decode a frame or change what a running loop registers
     // against wait for the loop; those a loop itself needs (Re-Align, the
     // realign click) never do.
-    bind("FFTsizeGroup", "FFTsizeGroupClick", true, [this] { FFTsizeGroupClick(); });
-    bind("AlignOneBUtton", "Alignonebuttonclick", true, [this] { Alignonebuttonclick(); });
-    bind("Allignallbutton", "AlignallButtonClick", true, [this] { AlignallButtonClick(); });
-    bind("AlignStackButton", "AlignStackButtonClick", true, [this] { AlignStackButtonClick(); });
-    bind("AlignSlider", "AlignSliderChange", true, [this] { AlignSliderChange(); });
-    bind("FFTFilterspin", "FFTFilterspinChange", false, [this] { FFTFilterspinChange(); });
-    bind("FFTFilter", "FFTFilterClick", false, [this] { FFTFilterClick(); });
-    bind("QualityFilter", "QualityFilterChange", false, [this] { QualityFilterChange(); });
-    bind("Misalignwarning", "MisalignwarningClick", false, [this] { MisalignwarningClick(); });
-    bind("Haltbutton", "HaltbuttonClick", false, [this] { HaltbuttonClick(); });
+    bind(Control::FFTsizeGroup, "FFTsizeGroupClick", true, [this] { FFTsizeGroupClick(); });
+    bind(Control::AlignOneBUtton, "Alignonebuttonclick", true, [this] { Alignonebuttonclick(); });
+    bind(Control::Allignallbutton, "AlignallButtonClick", true, [this] { AlignallButtonClick(); });
+    bind(Control::AlignStackButton, "AlignStackButtonClick", true, [this] { AlignStackButtonClick(); });
+    bind(Control::AlignSlider, "AlignSliderChange", true, [this] { AlignSliderChange(); });
+    bind(Control::FFTFilterspin, "FFTFilterspinChange", false, [this] { FFTFilterspinChange(); });
+    bind(Control::FFTFilter, "FFTFilterClick", false, [this] { FFTFilterClick(); });
+    bind(Control::QualityFilter, "QualityFilterChange", false, [this] { QualityFilterChange(); });
+    bind(Control::Misalignwarning, "MisalignwarningClick", false, [this] { MisalignwarningClick(); });
+    bind(Control::Haltbutton, "HaltbuttonClick", false, [this] { HaltbuttonClick(); });
 }
 
-int TMainForm::alignBoxSize() const { return boxSizeFor(control("FFTsizeGroup")); }
+int TMainForm::alignBoxSize() const { return boxSizeFor(control(Control::FFTsizeGroup)); }
 
 // Settings restored silently may have changed the box without a click.
 void TMainForm::prepareFft() {
@@ -87,16 +87,16 @@ void TMainForm::prepareFft() {
 
 RegistrationOptions TMainForm::registrationOptions() const {
     RegistrationOptions options;
-    options.fftFilter = control("FFTFilter").checked();
-    options.fftFilterRadius = control("FFTFilterspin").value();
-    options.normalize = control("Normalize").checked();
-    options.correlationType = std::clamp(control("Correlationtype").itemIndex(), 0, 1);
-    options.track = control("Followme").checked();
-    options.predict = control("PredictTrack").checked();
-    options.interlaced = control("Interlaced").checked();
-    options.resampled = control("Resampled").checked();
+    options.fftFilter = control(Control::FFTFilter).checked();
+    options.fftFilterRadius = control(Control::FFTFilterspin).value();
+    options.normalize = control(Control::Normalize).checked();
+    options.correlationType = std::clamp(control(Control::Correlationtype).itemIndex(), 0, 1);
+    options.track = control(Control::Followme).checked();
+    options.predict = control(Control::PredictTrack).checked();
+    options.interlaced = control(Control::Interlaced).checked();
+    options.resampled = control(Control::Resampled).checked();
     options.resampleFactor = workspace_->ResampleFactor;
-    options.qualityFilter = control("QualityFilter").intValue();
+    options.qualityFilter = control(Control::QualityFilter).intValue();
     return options;
 }
 
@@ -109,7 +109,7 @@ void TMainForm::FFTsizeGroupClick() {
     // The box is pulled back into the 352 x 288 frame it was first made for.
     if (alignment_.BoxLeft + size >= 352) alignment_.BoxLeft = 176 - size / 2;
     if (alignment_.BoxTop + size >= 288) alignment_.BoxTop = 144 - size / 2;
-    control("FFTWindow").setCaption("FFT spectrum " + std::to_string(size) + "x" + std::to_string(size));
+    control(Control::FFTWindow).setCaption("FFT spectrum " + std::to_string(size) + "x" + std::to_string(size));
     // A reference of the old size would be correlated with spectra of the
     // new one: it is rebuilt at the same feature, or a new click is needed.
     if (workspace_->progstatus >= 1 && alignment_.referenceSize != 0 && alignment_.referenceSize != size &&
@@ -120,7 +120,7 @@ void TMainForm::FFTsizeGroupClick() {
 void TMainForm::PreviewImageMouseMove(int x, int y) {
     Workspace& w = *workspace_;
     if (alignment_.WaitingForClick) return;  // the outline belongs to AlignImage meanwhile
-    const bool excluded = w.FrameRecs[frameSlot(control("PreviewSlider").intValue())].Excluded != 0;
+    const bool excluded = w.FrameRecs[frameSlot(control(Control::PreviewSlider).intValue())].Excluded != 0;
     if (!w.SequenceOpen || excluded) {
         if (excluded) ui_.setCursor(CursorShape::NotAllowed);
         return;
@@ -130,17 +130,17 @@ void TMainForm::PreviewImageMouseMove(int x, int y) {
     ui_.setCursor(cross ? CursorShape::Cross : CursorShape::Arrow);
     RubberX = cross ? x : -1;
     RubberY = cross ? y : -1;
-    ui_.repaint("PreviewImage");
-    w.usedframes = w.countUsedFrames(nearest(control("PreviewSlider").maximum()));
+    ui_.repaint(Control::PreviewImage);
+    w.usedframes = w.countUsedFrames(nearest(control(Control::PreviewSlider).maximum()));
     updateFramesLabel();
 }
 
 void TMainForm::PreviewImageMouseDown(int x, int y) {
     Workspace& w = *workspace_;
     if (!w.SequenceOpen) return;
-    if (w.FrameRecs[frameSlot(control("PreviewSlider").intValue())].Excluded != 0) return;
+    if (w.FrameRecs[frameSlot(control(Control::PreviewSlider).intValue())].Excluded != 0) return;
     w.StopRequested = false;
-    control("TabSheet2").setVisible(true);
+    control(Control::TabSheet2).setVisible(true);
     prepareFft();
     const int size = fft_.FFTSize, half = size / 2;
     if (!(x > half && x < w.ImageWidth - 1 - half && y > half && y < w.ImageHeight - 1 - half)) {
@@ -149,11 +149,11 @@ void TMainForm::PreviewImageMouseDown(int x, int y) {
     }
     w.progstatus = 1;
     PreviewSliderChange();
-    control("AlignSlider").setVisible(false);
-    control("Label4").setVisible(false);
+    control(Control::AlignSlider).setVisible(false);
+    control(Control::Label4).setVisible(false);
     alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
-    control("AlignOneBUtton").setEnabled(true);
-    Bitmap24& spectrum = image("imgFFT");
+    control(Control::AlignOneBUtton).setEnabled(true);
+    Bitmap24& spectrum = image(Control::imgFFT);
     spectrum.resize(250, 250);
     spectrum.fill(255, 255, 255);
     fftNotDefined_ = true;
@@ -163,24 +163,24 @@ void TMainForm::PreviewImageMouseDown(int x, int y) {
     w.hoty = y;
     alignment_.BoxLeft = x - half;
     alignment_.BoxTop = y - half;
-    w.refframe = nearest(control("PreviewSlider").value());
+    w.refframe = nearest(control(Control::PreviewSlider).value());
     w.CurrentField = 1;  // the preview holds the whole frame, or its second field
-    control("ShowFFTbox").setCheckedByUser(true);
-    control("Showgraphbox").setCheckedByUser(true);
+    control(Control::ShowFFTbox).setCheckedByUser(true);
+    control(Control::Showgraphbox).setCheckedByUser(true);
     CalculateReferenceFFT();
-    control("PageControl1").setItemIndexByUser(1);
-    if (control("ShowFFTbox").checked()) control("FFTWindow").setVisible(true);
+    control(Control::PageControl1).setItemIndexByUser(1);
+    if (control(Control::ShowFFTbox).checked()) control(Control::FFTWindow).setVisible(true);
     Alignonebuttonclick();
-    if (control("Showgraphbox").checked()) control("Propertywindow").setVisible(true);
-    control("SelectFrameswindow").setVisible(false);
+    if (control(Control::Showgraphbox).checked()) control(Control::Propertywindow).setVisible(true);
+    control(Control::SelectFrameswindow).setVisible(false);
     RubberX = RubberY = -1;
 }
 
 void TMainForm::makeReferenceImage() {
     const Workspace& w = *workspace_;
     Image1_ = referenceFrame_;
-    if (control("Interlaced").checked())
-        SplitField(Image1_, 0, control("InterlaceHoriz").checked(), w.FrameWidth, w.FrameHeight);
+    if (control(Control::Interlaced).checked())
+        SplitField(Image1_, 0, control(Control::InterlaceHoriz).checked(), w.FrameWidth, w.FrameHeight);
 }
 
 void TMainForm::CalculateReferenceFFT() {
@@ -193,7 +193,7 @@ void TMainForm::CalculateReferenceFFT() {
     noteProfileOwner();
     EstimateQuality();
     alignMarks_ = {true, false, w.hotx, w.hoty, alignment_.BoxLeft, alignment_.BoxTop, fft_.FFTSize};
-    ui_.repaint("AlignImage");
+    ui_.repaint(Control::AlignImage);
 }
 
 bool TMainForm::rebuildReference() {
@@ -212,7 +212,7 @@ bool TMainForm::rebuildReference() {
     buildReferenceSpectrum(alignment_, fft_, referenceFrame_, w.FrameWidth, w.FrameHeight, registrationOptions());
     *alignImage_ = referenceFrame_;
     alignMarks_ = {true, false, w.hotx, w.hoty, alignment_.BoxLeft, alignment_.BoxTop, size};
-    ui_.repaint("AlignImage");
+    ui_.repaint(Control::AlignImage);
     return true;
 }
 
@@ -230,7 +230,7 @@ void TMainForm::Alignonebuttonclick() {
     RegisterFrame();
     const double size = fft_.FFTSize;
     const double perPixel = w.FrameRecs[frameSlot(w.CurrentFrame)].Difference / size / size;
-    control("Label4").setCaption("Image Difference " + decimalText(std::trunc(perPixel * 1000.0) * 0.001));
+    control(Control::Label4).setCaption("Image Difference " + decimalText(std::trunc(perPixel * 1000.0) * 0.001));
 }
 
 // ------------------------------------------------------------ registration
@@ -239,40 +239,40 @@ void TMainForm::RegisterFrame() {
     Workspace& w = *workspace_;
     ensureReference();
     const RegistrationOptions options = registrationOptions();
-    const bool showTrace = control("Showtracebox").checked();
+    const bool showTrace = control(Control::Showtracebox).checked();
     if (showTrace) *alignImage_ = preview_;
-    control("Label4").setCaption("Processing frame " + std::to_string(w.CurrentFrame + 1) + " of " +
+    control(Control::Label4).setCaption("Processing frame " + std::to_string(w.CurrentFrame + 1) + " of " +
                                  std::to_string(w.usedframes));
 
     const CorrelationPeak peak = correlateFrame(alignment_, fft_, preview_, w.FrameWidth, w.FrameHeight, options);
-    if (control("ShowFFTbox").checked()) {
-        image("imgFFT") = fft_.MakeSpectrumImage(fft_.SpecRe, &fft_.SpecIm, 1.0f);
+    if (control(Control::ShowFFTbox).checked()) {
+        image(Control::imgFFT) = fft_.MakeSpectrumImage(fft_.SpecRe, &fft_.SpecIm, 1.0f);
         fftNotDefined_ = false;
-        ui_.repaint("imgFFT");
+        ui_.repaint(Control::imgFFT);
     }
     std::optional<GraphPoint> click;
-    if (alignmentLost(alignment_, peak, control("Misalignwarning").checked())) click = askForRealign();
+    if (alignmentLost(alignment_, peak, control(Control::Misalignwarning).checked())) click = askForRealign();
 
     const RegistrationResult result =
         finishRegistration(w, alignment_, fft_, preview_, Image1_, peak, click, options);
     noteProfileOwner();
-    control("Label3").setCaption(std::to_string(result.localX) + " " + std::to_string(result.localY));
-    control("Label1").setCaption(std::to_string(result.foundX) + " " + std::to_string(result.foundY));
+    control(Control::Label3).setCaption(std::to_string(result.localX) + " " + std::to_string(result.localY));
+    control(Control::Label1).setCaption(std::to_string(result.foundX) + " " + std::to_string(result.foundY));
     if (showTrace) {
         const int half = fft_.FFTSize / 2;
         alignMarks_ = {true, true, result.markX, result.markY, result.markX - half, result.markY - half,
                        fft_.FFTSize};
     }
     showQualityGraph();
-    ui_.repaint("AlignImage");
+    ui_.repaint(Control::AlignImage);
 }
 
 std::optional<GraphPoint> TMainForm::askForRealign() {
     Workspace& w = *workspace_;
-    const bool progressShown = control("MessageWindow").visible();
-    control("FFTWindow").setVisible(false);
-    control("Propertywindow").setVisible(false);
-    control("MessageWindow").setVisible(false);
+    const bool progressShown = control(Control::MessageWindow).visible();
+    control(Control::FFTWindow).setVisible(false);
+    control(Control::Propertywindow).setVisible(false);
+    control(Control::MessageWindow).setVisible(false);
     std::optional<GraphPoint> click;
     if (ui_.askYesNo(MessageKind::Warning, RealignQuestion)) {
         alignment_.WaitingForClick = true;
@@ -289,12 +289,12 @@ std::optional<GraphPoint> TMainForm::askForRealign() {
         alignment_.WaitingForClick = false;  // a cancelled wait keeps the peak that was found
         RubberX = RubberY = -1;
         ui_.setCursor(runInProgress() ? CursorShape::Hourglass : CursorShape::Arrow);
-        ui_.repaint("AlignImage");
+        ui_.repaint(Control::AlignImage);
     }
-    if (control("ShowFFTbox").checked()) control("FFTWindow").setVisible(true);
-    if (control("Showgraphbox").checked()) control("Propertywindow").setVisible(true);
+    if (control(Control::ShowFFTbox).checked()) control(Control::FFTWindow).setVisible(true);
+    if (control(Control::Showgraphbox).checked()) control(Control::Propertywindow).setVisible(true);
     // Cancel hides the progress window for good; otherwise it comes back as it was.
-    if (progressShown && !w.StopRequested) control("MessageWindow").setVisible(true);
+    if (progressShown && !w.StopRequested) control(Control::MessageWindow).setVisible(true);
     return click;
 }
 
@@ -309,25 +309,25 @@ void TMainForm::AlignImageMouseMove(int x, int y) {
     if (!alignment_.WaitingForClick) return;
     RubberX = x;
     RubberY = y;
-    ui_.repaint("AlignImage");
+    ui_.repaint(Control::AlignImage);
 }
 
 void TMainForm::HaltbuttonClick() { alignment_.RealignRequested = true; }
 
 void TMainForm::MisalignwarningClick() {
-    settings_.writeBool("Settings", "Misalignwarning", control("Misalignwarning").checked());
+    settings_.writeBool("Settings", "Misalignwarning", control(Control::Misalignwarning).checked());
 }
 
 // ----------------------------------------------------------------- quality
 
 void TMainForm::noteProfileOwner() {
     profileFrame_ = frameSlot(workspace_->CurrentFrame);
-    profileFirstField_ = control("Interlaced").checked() && workspace_->CurrentField == 0;
+    profileFirstField_ = control(Control::Interlaced).checked() && workspace_->CurrentField == 0;
 }
 
 void TMainForm::EstimateQuality() {
     Workspace& w = *workspace_;
-    const float quality = spectrumQuality(fft_.RadialProfile, control("QualityFilter").intValue());
+    const float quality = spectrumQuality(fft_.RadialProfile, control(Control::QualityFilter).intValue());
     // The profile in memory is of the box scored last; a frame shown since
     // (browsing the ranking) must not receive its score.
     if (profileFrame_ >= 0) {
@@ -339,27 +339,27 @@ void TMainForm::EstimateQuality() {
 
 void TMainForm::showQualityGraph() {
     qualityGraph_ = buildQualityGraph(fft_.RadialProfile, fft_.RadialProfileMax, GammaTable.values,
-                                      control("QualityFilter").intValue(), control("FFTFilter").checked(),
-                                      control("FFTFilterspin").value());
+                                      control(Control::QualityFilter).intValue(), control(Control::FFTFilter).checked(),
+                                      control(Control::FFTFilterspin).value());
     drawQualityGraph(qualityGraph_, graphDrawing_);
-    ui_.repaint("imgGraph");
+    ui_.repaint(Control::imgGraph);
 }
 
 void TMainForm::QualityFilterChange() {
-    settings_.writeInteger("Settings", "QualityFilter", control("QualityFilter").intValue());
+    settings_.writeInteger("Settings", "QualityFilter", control(Control::QualityFilter).intValue());
     EstimateQuality();
 }
 
 void TMainForm::FFTFilterspinChange() {
-    settings_.writeInteger("Settings", "FFTFilter", nearest(control("FFTFilterspin").value()));
+    settings_.writeInteger("Settings", "FFTFilter", nearest(control(Control::FFTFilterspin).value()));
     EstimateQuality();
 }
 
 void TMainForm::FFTFilterClick() {
-    const ControlModel& slider = control("AlignSlider");
+    const ControlModel& slider = control(Control::AlignSlider);
     const int x = rankMarkerX(slider.intValue(), nearest(slider.maximum()));
     graphDrawing_.lines.push_back({drawing_colour::Green, 1, false, false, {{x, 0}, {x, 201}}});
-    ui_.repaint("imgGraph");
+    ui_.repaint(Control::imgGraph);
 }
 
 // ------------------------------------------------------------ align-all run
@@ -369,8 +369,8 @@ void TMainForm::alignDecodedFrame(Bitmap24& frame) {
     // The align-all run checks the reference before it starts; a loop that
     // merely reads frames with nothing to register against only shows them.
     if (w.progstatus < 1 || alignment_.referenceSize == 0) return;
-    if (control("Interlaced").checked()) {
-        const bool columns = control("InterlaceHoriz").checked();
+    if (control(Control::Interlaced).checked()) {
+        const bool columns = control(Control::InterlaceHoriz).checked();
         unsplitFrame_ = frame;
         w.CurrentField = 0;
         SplitField(frame, 0, columns, w.FrameWidth, w.FrameHeight);
@@ -383,7 +383,7 @@ void TMainForm::alignDecodedFrame(Bitmap24& frame) {
         w.CurrentField = 1;
         RegisterFrame();
     }
-    ui_.repaint("AlignImage");
+    ui_.repaint(Control::AlignImage);
 }
 
 void TMainForm::AlignallButtonClick() {
@@ -391,7 +391,7 @@ void TMainForm::AlignallButtonClick() {
     ChainReset chainEnds(ChainRun);
     if (!w.SequenceOpen) throw PlanexorError(NothingOpenMessage);
     ensureReference();
-    const int last = std::clamp(nearest(control("PreviewSlider").maximum()), 0, LastFrameNumber);
+    const int last = std::clamp(nearest(control(Control::PreviewSlider).maximum()), 0, LastFrameNumber);
     w.usedframes = w.countUsedFrames(last);
     if (w.usedframes == 0) {
         ui_.showMessage(MessageKind::Warning, NoFramesMessage);
@@ -399,7 +399,7 @@ void TMainForm::AlignallButtonClick() {
     }
     const auto started = std::chrono::steady_clock::now();
     w.progstatus = 2;
-    control("ShowFFTbox").setCheckedByUser(false);
+    control(Control::ShowFFTbox).setCheckedByUser(false);
     for (TFrameRec& record : w.FrameRecs) {
         const std::uint8_t excluded = record.Excluded;
         record = TFrameRec{};
@@ -411,20 +411,20 @@ void TMainForm::AlignallButtonClick() {
     const auto sizeCaption = [&w] {
         return "Image : " + std::to_string(w.ImageWidth) + "x" + std::to_string(w.ImageHeight);
     };
-    control("Stackimagesize").setCaption(sizeCaption());
-    control("Label4").setVisible(true);
-    if (control("UseDarkFrame").checked() && (w.FrameWidth != w.DarkWidth || w.FrameHeight != w.DarkHeight))
+    control(Control::Stackimagesize).setCaption(sizeCaption());
+    control(Control::Label4).setVisible(true);
+    if (control(Control::UseDarkFrame).checked() && (w.FrameWidth != w.DarkWidth || w.FrameHeight != w.DarkHeight))
         ui_.showMessage(MessageKind::Warning, " darkframe size does not match imagesize !!");
-    if (control("UseFlatfield").checked() && (w.FrameWidth != w.FlatWidth || w.FrameHeight != w.FlatHeight))
+    if (control(Control::UseFlatfield).checked() && (w.FrameWidth != w.FlatWidth || w.FrameHeight != w.FlatHeight))
         ui_.showMessage(MessageKind::Warning, " flatfield size does not match imagesize !!");
-    const bool misalignWarning = control("Misalignwarning").checked();
-    if (misalignWarning) control("Haltbutton").setVisible(true);
+    const bool misalignWarning = control(Control::Misalignwarning).checked();
+    if (misalignWarning) control(Control::Haltbutton).setVisible(true);
 
     alignment_.PrevPeak = 0.0;
-    control("Optimizebutton").setEnabled(true);
-    control("AlignSlider").setVisible(false);
+    control(Control::Optimizebutton).setEnabled(true);
+    control(Control::AlignSlider).setVisible(false);
     w.StopRequested = false;
-    control("TabSheet3").setVisible(true);
+    control(Control::TabSheet3).setVisible(true);
     {
         RunScope scope(*this, "Alignment processing", "");
         AlignRunFlag running(w);
@@ -432,7 +432,7 @@ void TMainForm::AlignallButtonClick() {
         const int half = fft_.FFTSize / 2;
         alignment_.BoxLeft = w.hotx - half;
         alignment_.BoxTop = w.hoty - half;
-        control("AlignSlider").setRange(0, last);
+        control(Control::AlignSlider).setRange(0, last);
         if (w.StillFrames) {
             StillFrameSource source(w.FrameFiles, last + 1, w.JpegFrames);
             const char* prefix = w.JpegFrames ? "Planexor processing JPG: " : "Planexor processing BMP: ";
@@ -441,7 +441,7 @@ void TMainForm::AlignallButtonClick() {
                 if (decoded.width() < w.ImageWidth) w.ImageWidth = w.FrameWidth = decoded.width();
                 if (decoded.height() < w.ImageHeight) w.ImageHeight = w.FrameHeight = decoded.height();
                 setCaption(prefix + w.FrameFiles[frame]);
-                if (misalignWarning) control("Haltbutton").setVisible(true);
+                if (misalignWarning) control(Control::Haltbutton).setVisible(true);
                 alignDecodedFrame(decoded);
             };
             HandlerProgress progress(*this);
@@ -451,19 +451,19 @@ void TMainForm::AlignallButtonClick() {
             FetchAviFrames(w.SourceFile, -1);
         }
     }
-    control("Haltbutton").setVisible(false);
-    control("Stackimagesize").setCaption(sizeCaption());
+    control(Control::Haltbutton).setVisible(false);
+    control(Control::Stackimagesize).setCaption(sizeCaption());
 
     const auto elapsedNote = [&] {
         const double elapsed =
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started).count();
         const long long milliseconds = std::llround(elapsed);
         const double perImage = nearest(elapsed / std::max(w.usedframes, 1) * 1000.0) * 0.001;
-        std::string memo = control("Memo2").caption();
+        std::string memo = control(Control::Memo2).caption();
         if (!memo.empty()) memo += "\n";
         memo += "Time per image :" + decimalText(perImage) + " ms\nTotal Time     :" +
                 std::to_string(milliseconds) + " ms";
-        control("Memo2").setCaption(memo);
+        control(Control::Memo2).setCaption(memo);
     };
     if (w.StopRequested) {
         // What was registered stays; no ranking, graph or chaining follows.
@@ -477,23 +477,23 @@ void TMainForm::AlignallButtonClick() {
         w.Ranking[k].Frame = k;
         w.Ranking[k].Quality = w.FrameRecs[k].Quality;
     }
-    if (control("Resampled").checked()) total = 1.0;
+    if (control(Control::Resampled).checked()) total = 1.0;
     SortRanking(w, last);
 
-    control("PreviewSlider").setValue(0);
+    control(Control::PreviewSlider).setValue(0);
     PreviewSliderChange();
     const int lastRank = std::max(w.usedframes - 1, 0);
-    control("AlignSlider").setRange(0, lastRank);
-    control("StackSlider").setRange(0, lastRank);
-    ControlModel& stackList = control("StackFramesList");
-    const auto& frameItems = control("SelectFramesChecklist").listItems();
+    control(Control::AlignSlider).setRange(0, lastRank);
+    control(Control::StackSlider).setRange(0, lastRank);
+    ControlModel& stackList = control(Control::StackFramesList);
+    const auto& frameItems = control(Control::SelectFramesChecklist).listItems();
     stackList.clearList();
     for (int rank = 0; rank <= lastRank && rank < w.usedframes; ++rank) {
         const int frame = w.Ranking[rank].Frame;
         if (frame >= 0 && frame < static_cast<int>(frameItems.size()))
             stackList.addListItem(frameItems[frame].text, frameItems[frame].checked);
     }
-    const int cutRank = ChainRun ? chainCutRank(w, lastRank, control("OptimizeQualitySpin").intValue()) : 0;
+    const int cutRank = ChainRun ? chainCutRank(w, lastRank, control(Control::OptimizeQualitySpin).intValue()) : 0;
     if (total == 0.0) total = 1e-10;
     DifferenceTotal = total * 0.001;
     DrawRegistrationGraph();
@@ -501,17 +501,17 @@ void TMainForm::AlignallButtonClick() {
     // Optimizing (AutoOptimize) follows here once it exists; until then the
     // run ends with the registration as found.
 
-    control("Messagewinlabel2").setCaption(" ");
-    control("MessageWindow").setVisible(false);
+    control(Control::Messagewinlabel2).setCaption(" ");
+    control(Control::MessageWindow).setVisible(false);
     StackSliderChange();
     if (ChainRun) {
-        control("StackSlider").setValue(cutRank);
-        control("FFTWindow").setVisible(false);
-        control("Propertywindow").setVisible(false);
-        control("PageControl1").setItemIndexByUser(2);
-        ui_.repaint("TabSheet3");
+        control(Control::StackSlider).setValue(cutRank);
+        control(Control::FFTWindow).setVisible(false);
+        control(Control::Propertywindow).setVisible(false);
+        control(Control::PageControl1).setItemIndexByUser(2);
+        ui_.repaint(Control::TabSheet3);
         StackButtonClick();
-        control("PageControl1").setItemIndexByUser(3);
+        control(Control::PageControl1).setItemIndexByUser(3);
         // Entering the page may have processed the new stack already.
         if (w.StackReady) ProcessButtonClick();
     }
@@ -520,25 +520,25 @@ void TMainForm::AlignallButtonClick() {
 
 void TMainForm::AlignStackButtonClick() {
     ChainRun = true;
-    control("ShowFFTbox").setCheckedByUser(false);
+    control(Control::ShowFFTbox).setCheckedByUser(false);
     AlignallButtonClick();
 }
 
 void TMainForm::DrawRegistrationGraph() {
-    registrationGraph_ = buildRegistrationGraph(*workspace_, nearest(control("AlignSlider").maximum()),
-                                                control("OptimizeQualitySpin").intValue(),
-                                                control("differencecutslider").intValue());
+    registrationGraph_ = buildRegistrationGraph(*workspace_, nearest(control(Control::AlignSlider).maximum()),
+                                                control(Control::OptimizeQualitySpin).intValue(),
+                                                control(Control::differencecutslider).intValue());
     drawRegistrationGraph(registrationGraph_, graphDrawing_);
-    ui_.repaint("imgGraph");
+    ui_.repaint(Control::imgGraph);
 }
 
 void TMainForm::AlignSliderChange() {
     Workspace& w = *workspace_;
-    const ControlModel& slider = control("AlignSlider");
+    const ControlModel& slider = control(Control::AlignSlider);
     const int rank = std::clamp(slider.intValue(), 0, LastFrameNumber);
     if (w.SequenceOpen) {
         loadFrame(frameSlot(w.Ranking[rank].Frame));
-        ui_.repaint("PreviewImage");
+        ui_.repaint(Control::PreviewImage);
     }
     DrawRegistrationGraph();
     registrationGraph_.rankMarkerX = rankMarkerX(rank, nearest(slider.maximum()));
@@ -547,14 +547,14 @@ void TMainForm::AlignSliderChange() {
 
 // ---------------------------------------------------------------- overlays
 
-const Drawing& TMainForm::overlay(std::string_view imageControl) const {
-    if (imageControl == "PreviewImage") {
+const Drawing& TMainForm::overlay(Control imageControl) const {
+    if (imageControl == Control::PreviewImage) {
         DrawingBuilder builder(previewOverlay_);
         if (RubberX >= 0 && RubberY >= 0 && !alignment_.WaitingForClick)
             drawBoxOutline(builder, RubberX, RubberY, alignBoxSize());
         return previewOverlay_;
     }
-    if (imageControl == "AlignImage") {
+    if (imageControl == Control::AlignImage) {
         DrawingBuilder builder(alignOverlay_);
         const AlignMarks& m = alignMarks_;
         if (m.shown) drawFeatureMarks(builder, m.x, m.y, m.boxLeft, m.boxTop, m.size, m.centrePixel);
@@ -562,20 +562,20 @@ const Drawing& TMainForm::overlay(std::string_view imageControl) const {
             drawBoxOutline(builder, RubberX, RubberY, fft_.FFTSize);
         return alignOverlay_;
     }
-    if (imageControl == "imgFFT") {
+    if (imageControl == Control::imgFFT) {
         DrawingBuilder builder(fftOverlay_);
-        const Bitmap24* spectrum = findImage("imgFFT");
+        const Bitmap24* spectrum = findImage(Control::imgFFT);
         if (fftNotDefined_ && spectrum)
             builder.text(drawing_colour::Black, {spectrum->width() / 2 - 40, spectrum->height() / 2 - 16},
                          " Not defined ");
         return fftOverlay_;
     }
-    if (imageControl == "imgGraph") return graphDrawing_;
-    if (imageControl == "StackGraph") {
+    if (imageControl == Control::imgGraph) return graphDrawing_;
+    if (imageControl == Control::StackGraph) {
         stackGraphOverlay_ = toDrawing(stackGraph_);
         return stackGraphOverlay_;
     }
-    if (imageControl == "StackImage") {
+    if (imageControl == Control::StackImage) {
         DrawingBuilder builder(stackMarksOverlay_);
         const StackImageMarks& m = stackMarks_;
         if (m.rectangleShown) {
@@ -599,7 +599,7 @@ const Drawing& TMainForm::overlay(std::string_view imageControl) const {
         }
         return stackMarksOverlay_;
     }
-    if (imageControl == "ProcessImage" || imageControl == "Histograph") return processingOverlay(imageControl);
+    if (imageControl == Control::ProcessImage || imageControl == Control::Histograph) return processingOverlay(imageControl);
     static const Drawing nothing;
     return nothing;
 }

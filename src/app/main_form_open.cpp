@@ -29,20 +29,11 @@ bool isStillFrameFile(const std::string& path) {
 
 }  // namespace
 
-std::string TMainForm::sequenceDirectory() const { return control("DirectoryListBox1").caption(); }
+std::string TMainForm::sequenceDirectory() const { return control(Control::DirectoryListBox1).caption(); }
 
 void TMainForm::setSequenceDirectory(const std::string& directory) {
-    control("DirectoryListBox1").setCaption(directory);
+    control(Control::DirectoryListBox1).setCaption(directory);
     settings_.writeString("Files", "Dir", directory);
-}
-
-void TMainForm::resetProcessingControls() {
-    for (int slider = 3; slider <= 8; ++slider) control("RxSlider" + std::to_string(slider)).setValue(10);
-    for (int box = 5; box <= 10; ++box) control("CheckBox" + std::to_string(box)).setChecked(true);
-    control("ContrastSlider").setValue(100);
-    control("BrightnessSlider").setValue(0);
-    control("Gamma1spin").setValue(1.0);
-    control("ResampleSpin").setValue(2.0);
 }
 
 void TMainForm::SelectFileButtonClick() {
@@ -70,11 +61,11 @@ void TMainForm::SelectFileButtonClick() {
     source_.reset();
     w.SequenceOpen = true;
     sequenceOpenedThisRun_ = true;
-    control("Showpanel").setVisible(false);
-    control("Frontpanel").setVisible(true);
-    control("FFTsizeGroup").setVisible(true);
-    control("UseFramesign").setVisible(true);
-    control("Optimizebutton").setEnabled(false);
+    control(Control::Showpanel).setVisible(false);
+    control(Control::Frontpanel).setVisible(true);
+    control(Control::FFTsizeGroup).setVisible(true);
+    control(Control::UseFramesign).setVisible(true);
+    control(Control::Optimizebutton).setEnabled(false);
 
     try {
         switch (answer.filterIndex) {
@@ -88,9 +79,9 @@ void TMainForm::SelectFileButtonClick() {
         w.SequenceOpen = false;
         w.SingleImage = false;
         source_.reset();
-        control("PreviewSlider").setRange(0, 0);
-        control("Label9").setCaption("0 / 0");
-        control("SelectFramesChecklist").clearList();
+        control(Control::PreviewSlider).setRange(0, 0);
+        control(Control::Label9).setCaption("0 / 0");
+        control(Control::SelectFramesChecklist).clearList();
         ui_.setCursor(CursorShape::Arrow);
         throw;
     }
@@ -102,8 +93,8 @@ bool TMainForm::openAvi(const std::string& path) {
     w.StillFrames = false;
     w.JpegFrames = false;
     w.InputType = static_cast<std::uint8_t>(InputKind::Avi);
-    control("Framelistsavebutton").setVisible(false);
-    control("Framelistloadbutton").setVisible(false);
+    control(Control::Framelistsavebutton).setVisible(false);
+    control(Control::Framelistloadbutton).setVisible(false);
     settings_.writeString("Files", "Lasttype", "AVI");
 
     source_ = std::make_unique<AviReader>(path);
@@ -122,8 +113,8 @@ bool TMainForm::openStillFrames(const std::vector<std::string>& selected, bool j
     w.StillFrames = true;
     w.JpegFrames = jpeg;
     w.InputType = static_cast<std::uint8_t>(jpeg ? InputKind::Jpg : InputKind::Bmp);
-    control("Framelistsavebutton").setVisible(true);
-    control("Framelistloadbutton").setVisible(true);
+    control(Control::Framelistsavebutton).setVisible(true);
+    control(Control::Framelistloadbutton).setVisible(true);
     settings_.writeString("Files", "Lasttype", jpeg ? "JPG" : "BMP");
 
     // Files of other kinds are left out and the rest renumbered.
@@ -145,23 +136,23 @@ bool TMainForm::openStillFrames(const std::vector<std::string>& selected, bool j
     const int count = static_cast<int>(files.size());
     for (int n = 0; n < count; ++n) w.FrameFiles[n] = files[n];
     std::swap(w.FrameFiles[0], w.FrameFiles[count - 1]);
-    control("PreviewSlider").setRange(0, count - 1);
+    control(Control::PreviewSlider).setRange(0, count - 1);
     source_ = std::make_unique<StillFrameSource>(w.FrameFiles, count, jpeg);
 
     if (count == 1) {
         w.SingleImage = true;
         w.FrameFiles[1] = w.FrameFiles[0];
-        control("PreviewSlider").setRange(0, 1);
-        control("PreviewSlider").setValue(0);
+        control(Control::PreviewSlider).setRange(0, 1);
+        control(Control::PreviewSlider).setValue(0);
         source_ = std::make_unique<StillFrameSource>(w.FrameFiles, 2, jpeg);
         for (int rank : {0, 1}) {
             w.Ranking[rank].Frame = 0;
             w.Ranking[rank].Quality = 1.0f;
         }
-        control("StackSlider").setRange(0, 1);
-        control("StackSlider").setValue(0);
-        control("QualStack").setChecked(false);
-        control("SaveBMP2button").setEnabled(true);
+        control(Control::StackSlider).setRange(0, 1);
+        control(Control::StackSlider).setValue(0);
+        control(Control::QualStack).setChecked(false);
+        control(Control::SaveBMP2button).setEnabled(true);
     }
     finishOpening(total);
     if (count == 1) {
@@ -172,7 +163,7 @@ bool TMainForm::openStillFrames(const std::vector<std::string>& selected, bool j
         StackSliderChange();
         StackButtonClick();
         showTabs(false, true, true);
-        control("PageControl1").setItemIndexByUser(3);
+        control(Control::PageControl1).setItemIndexByUser(3);
     }
     return true;
 }
@@ -191,46 +182,46 @@ void TMainForm::limitFrameSize() {
 void TMainForm::finishOpening(int totalFrames) {
     Workspace& w = *workspace_;
     limitFrameSize();
-    control("differencecutslider").setValue(100);
-    if (w.ImageWidth < 128 || w.ImageHeight < 128) control("FFTsizeGroup").setItemIndex(0);
+    control(Control::differencecutslider).setValue(100);
+    if (w.ImageWidth < 128 || w.ImageHeight < 128) control(Control::FFTsizeGroup).setItemIndex(0);
     // The true length decides the warning: the slider is already capped.
     if (totalFrames > MaxFrames) {
         ui_.showMessage(MessageKind::Warning, "Warning : only the first 2500 frames will be processed");
-        control("PreviewSlider").setRange(0, LastFrameNumber);
+        control(Control::PreviewSlider).setRange(0, LastFrameNumber);
     }
-    const int last = nearest(control("PreviewSlider").maximum());
-    control("AlignSlider").setRange(0, last);
-    control("StackSlider").setRange(0, last);
+    const int last = nearest(control(Control::PreviewSlider).maximum());
+    control(Control::AlignSlider).setRange(0, last);
+    control(Control::StackSlider).setRange(0, last);
     // The list is built before the first frame is shown so that its
     // used/excluded sign never shows a previous sequence's exclusions.
     buildFrameList();
-    control("PreviewSlider").setValue(0);
+    control(Control::PreviewSlider).setValue(0);
     PreviewSliderChange();
 }
 
 void TMainForm::buildFrameList() {
     Workspace& w = *workspace_;
-    ControlModel& list = control("SelectFramesChecklist");
+    ControlModel& list = control(Control::SelectFramesChecklist);
     list.clearList();
-    const int last = nearest(control("PreviewSlider").maximum());
+    const int last = nearest(control(Control::PreviewSlider).maximum());
     for (int n = 0; n <= last; ++n) {
         w.FrameRecs[n].Excluded = 0;
         list.addListItem(w.StillFrames ? fileNameOf(w.FrameFiles[n]) : "Frame " + std::to_string(n + 1), true);
     }
     w.usedframes = last + 1;
-    control("Label9").setCaption("1 / " + std::to_string(last + 1));
+    control(Control::Label9).setCaption("1 / " + std::to_string(last + 1));
     updateFramesLabel();
 }
 
 void TMainForm::updateFramesLabel() {
-    const int total = nearest(control("PreviewSlider").maximum()) + 1;
-    control("Frames").setCaption("Frames : " + std::to_string(workspace_->usedframes) +
+    const int total = nearest(control(Control::PreviewSlider).maximum()) + 1;
+    control(Control::Frames).setCaption("Frames : " + std::to_string(workspace_->usedframes) +
                                  " selected (Total = " + std::to_string(total) + " ) ");
 }
 
 void TMainForm::showFrameState() {
-    const int frame = control("PreviewSlider").intValue();
-    control("UseFramesign").setColour(workspace_->FrameRecs[frame].Excluded ? ColourRed : ColourGreen);
+    const int frame = control(Control::PreviewSlider).intValue();
+    control(Control::UseFramesign).setColour(workspace_->FrameRecs[frame].Excluded ? ColourRed : ColourGreen);
 }
 
 void TMainForm::loadFrame(int frame) {
@@ -250,23 +241,23 @@ void TMainForm::PreviewSliderChange() {
     w.StopRequested = false;
     RubberX = RubberY = -1;
     if (!w.SequenceOpen) return;
-    const int frame = control("PreviewSlider").intValue();
-    if (control("SelectFrameswindow").visible()) control("SelectFramesChecklist").selectListItem(frame);
+    const int frame = control(Control::PreviewSlider).intValue();
+    if (control(Control::SelectFrameswindow).visible()) control(Control::SelectFramesChecklist).selectListItem(frame);
     loadFrame(frame);
-    control("Label9").setCaption(std::to_string(frame + 1) + " / " +
-                                 std::to_string(nearest(control("PreviewSlider").maximum()) + 1));
+    control(Control::Label9).setCaption(std::to_string(frame + 1) + " / " +
+                                 std::to_string(nearest(control(Control::PreviewSlider).maximum()) + 1));
     showFrameState();
-    ui_.repaint("PreviewImage");
+    ui_.repaint(Control::PreviewImage);
 }
 
 void TMainForm::PreviewSliderKeyDown(int key) {
     Workspace& w = *workspace_;
     if (key != KeySpace || !w.SequenceOpen) return;
-    const int frame = control("PreviewSlider").intValue();
+    const int frame = control(Control::PreviewSlider).intValue();
     w.FrameRecs[frame].Excluded = w.FrameRecs[frame].Excluded ? 0 : 1;
-    control("SelectFramesChecklist").setListItemChecked(frame, w.FrameRecs[frame].Excluded == 0);
+    control(Control::SelectFramesChecklist).setListItemChecked(frame, w.FrameRecs[frame].Excluded == 0);
     showFrameState();
-    w.usedframes = w.countUsedFrames(nearest(control("PreviewSlider").maximum()));
+    w.usedframes = w.countUsedFrames(nearest(control(Control::PreviewSlider).maximum()));
     updateFramesLabel();
 }
 
@@ -279,7 +270,7 @@ void TMainForm::FetchAviFrames(const std::string& fileName, int frame) {
         source_ = std::make_unique<AviReader>(path);
         reader = static_cast<AviReader*>(source_.get());
     }
-    control("PreviewSlider").setRange(0, std::min(reader->frameCount() - 1, LastFrameNumber));
+    control(Control::PreviewSlider).setRange(0, std::min(reader->frameCount() - 1, LastFrameNumber));
     if (frame >= 0) {
         if (frame >= reader->frameCount()) throw PlanexorError("Failed to decompress AVI frame");
         reader->decode(frame, preview_);
@@ -290,7 +281,7 @@ void TMainForm::FetchAviFrames(const std::string& fileName, int frame) {
         w.FrameWidth = w.ImageWidth;
         w.FrameHeight = w.ImageHeight;
         w.CurrentFrame = frame;
-        ui_.repaint("PreviewImage");
+        ui_.repaint(Control::PreviewImage);
         return;
     }
     // The run over every frame: its consumers (registration, stacking) hand

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/control_table.h"
 #include "app/main_form.h"
 #include "core/error.h"
 #include "core/pixel.h"
@@ -19,9 +20,10 @@ using Stage = ProcessingCache::Stage;
 
 constexpr int TealColour = 0x808000;  // models hold colours as 0xBBGGRR
 
-std::string gainSliderName(int layer) { return "RxSlider" + std::to_string(layer + 2); }
-std::string layerCheckBoxName(int layer) { return "CheckBox" + std::to_string(layer + 4); }
-std::string layerButtonName(int layer) { return "layer" + std::to_string(layer) + "button"; }
+Control gainSlider(int layer) { return GainSliders[layer - 1]; }
+Control layerCheckBox(int layer) { return LayerCheckBoxes[layer - 1]; }
+Control layerButton(int layer) { return LayerButtons[layer - 1]; }
+std::string handlerName(Control control, const char* event) { return std::string(controlName(control)) + event; }
 
 // The decomposition's progress: the gauge and "Calculating Layer k" before each layer.
 class LayerProgress : public RunProgress {
@@ -29,9 +31,9 @@ public:
     explicit LayerProgress(TMainForm& form) : form_(form) {}
     void setPercent(int percent) override {
         ++layer_;
-        form_.control("Progressgraph").setValue(percent);
-        form_.control("messagewinlabel").setCaption(layerProgressMessage(layer_));
-        form_.ui().repaint("MessageWindow");
+        form_.control(Control::Progressgraph).setValue(percent);
+        form_.control(Control::messagewinlabel).setCaption(layerProgressMessage(layer_));
+        form_.ui().repaint(Control::MessageWindow);
     }
 
 private:
@@ -51,55 +53,55 @@ void fitScrollBar(ControlModel& bar, int side, int view) {
 void TMainForm::setProcessViewSize(int width, int height) {
     processViewWidth_ = std::max(width, 1);
     processViewHeight_ = std::max(height, 1);
-    if (!findImage("ProcessImage") || findImage("ProcessImage")->empty()) return;
+    if (!findImage(Control::ProcessImage) || findImage(Control::ProcessImage)->empty()) return;
     fitProcessScrollBars();
     HorizScrollbarChange();
     VertiScrollbarChange();
 }
 
 void TMainForm::fitProcessScrollBars() {
-    fitScrollBar(control("HorizScrollbar"), workspace_->ImageWidth, processViewWidth_);
-    fitScrollBar(control("VertiScrollbar"), workspace_->ImageHeight, processViewHeight_);
+    fitScrollBar(control(Control::HorizScrollbar), workspace_->ImageWidth, processViewWidth_);
+    fitScrollBar(control(Control::VertiScrollbar), workspace_->ImageHeight, processViewHeight_);
 }
 
 void TMainForm::bindProcessHandlers() {
-    bind("ProcessButton", "ProcessButtonClick", true, [this] { ProcessButtonClick(); });
-    bind("AutoProcessBox", "AutoProcessBoxClick", false, [this] { AutoProcessBoxClick(); });
-    bind("Scaletype", "ScaletypeClick", true, [this] { ScaletypeClick(); });
-    bind("LevelStep", "LevelStepChange", true, [this] { LevelStepChange(); });
-    bind("Multiplicant", "MultiplicantChange", true, [this] { MultiplicantChange(); });
+    bind(Control::ProcessButton, "ProcessButtonClick", true, [this] { ProcessButtonClick(); });
+    bind(Control::AutoProcessBox, "AutoProcessBoxClick", false, [this] { AutoProcessBoxClick(); });
+    bind(Control::Scaletype, "ScaletypeClick", true, [this] { ScaletypeClick(); });
+    bind(Control::LevelStep, "LevelStepChange", true, [this] { LevelStepChange(); });
+    bind(Control::Multiplicant, "MultiplicantChange", true, [this] { MultiplicantChange(); });
     for (int layer = 1; layer <= WaveletLayerCount; ++layer) {
-        bind(gainSliderName(layer), gainSliderName(layer) + "Change", true, [this, layer] { gainSliderChange(layer); });
-        bind(layerCheckBoxName(layer), layerCheckBoxName(layer) + "Click", true,
+        bind(gainSlider(layer), handlerName(gainSlider(layer), "Change"), true, [this, layer] { gainSliderChange(layer); });
+        bind(layerCheckBox(layer), handlerName(layerCheckBox(layer), "Click"), true,
              [this, layer] { layerCheckBoxClick(layer); });
     }
-    bind("HorizFlipCheckbox", "HorizFlipCheckboxClick", true, [this] { HorizFlipCheckboxClick(); });
-    bind("VertiFlipCheckbox", "VertiFlipCheckboxClick", true, [this] { VertiFlipCheckboxClick(); });
-    bind("Section", "SectionClick", true, [this] { SectionClick(); });
-    bind("Showsectionbox", "ShowsectionboxClick", false, [this] { ShowsectionboxClick(); });
-    bind("SaveSectionbox", "SaveSectionboxClick", false, [this] { SaveSectionboxClick(); });
-    bind("ResetButton", "ResetButtonClick", true, [this] { ResetButtonClick(); });
-    bind("ContrastSlider", "ContrastSliderChange", true, [this] { ContrastSliderChange(); });
-    bind("BrightnessSlider", "ContrastSliderChange", true, [this] { ContrastSliderChange(); });
-    bind("Gamma1spin", "Gamma1spinChange", true, [this] { Gamma1spinChange(); });
-    bind("Showpeak", "ShowpeakClick", true, [this] { ContrastSliderChanged(); });
-    bind("HistoSmooth", "HistoSmoothClick", true, [this] { ContrastSliderChanged(); });
-    bind("HistoReset", "HistoResetClick", true, [this] { HistoResetClick(); });
-    bind("BitBtn3", "BitBtn3Click", true, [this] { BitBtn3Click(); });
-    bind("RedSlider", "RedSliderChanged", true, [this] { ContrastSliderChanged(); });
-    bind("GreenSlider", "GreenSliderChanged", true, [this] { ContrastSliderChanged(); });
-    bind("blueslider", "bluesliderChanged", true, [this] { ContrastSliderChanged(); });
-    bind("HorizScrollbar", "HorizScrollbarChange", false, [this] { HorizScrollbarChange(); });
-    bind("VertiScrollbar", "VertiScrollbarChange", false, [this] { VertiScrollbarChange(); });
-    bind("Shrink", "ShrinkClick", true, [this] { ShrinkClick(); });
-    bind("Shrinktooriginal", "ShrinktooriginalClick", true, [this] { ShrinktooriginalClick(); });
-    bind("ResizeFilters", "ResizeFiltersClick", true, [this] { ResizeFiltersClick(); });
-    bind("SaveShrink", "SaveShrinkClick", false, [this] { SaveShrinkClick(); });
+    bind(Control::HorizFlipCheckbox, "HorizFlipCheckboxClick", true, [this] { HorizFlipCheckboxClick(); });
+    bind(Control::VertiFlipCheckbox, "VertiFlipCheckboxClick", true, [this] { VertiFlipCheckboxClick(); });
+    bind(Control::Section, "SectionClick", true, [this] { SectionClick(); });
+    bind(Control::Showsectionbox, "ShowsectionboxClick", false, [this] { ShowsectionboxClick(); });
+    bind(Control::SaveSectionbox, "SaveSectionboxClick", false, [this] { SaveSectionboxClick(); });
+    bind(Control::ResetButton, "ResetButtonClick", true, [this] { ResetButtonClick(); });
+    bind(Control::ContrastSlider, "ContrastSliderChange", true, [this] { ContrastSliderChange(); });
+    bind(Control::BrightnessSlider, "ContrastSliderChange", true, [this] { ContrastSliderChange(); });
+    bind(Control::Gamma1spin, "Gamma1spinChange", true, [this] { Gamma1spinChange(); });
+    bind(Control::Showpeak, "ShowpeakClick", true, [this] { ContrastSliderChanged(); });
+    bind(Control::HistoSmooth, "HistoSmoothClick", true, [this] { ContrastSliderChanged(); });
+    bind(Control::HistoReset, "HistoResetClick", true, [this] { HistoResetClick(); });
+    bind(Control::BitBtn3, "BitBtn3Click", true, [this] { BitBtn3Click(); });
+    bind(Control::RedSlider, "RedSliderChanged", true, [this] { ContrastSliderChanged(); });
+    bind(Control::GreenSlider, "GreenSliderChanged", true, [this] { ContrastSliderChanged(); });
+    bind(Control::blueslider, "bluesliderChanged", true, [this] { ContrastSliderChanged(); });
+    bind(Control::HorizScrollbar, "HorizScrollbarChange", false, [this] { HorizScrollbarChange(); });
+    bind(Control::VertiScrollbar, "VertiScrollbarChange", false, [this] { VertiScrollbarChange(); });
+    bind(Control::Shrink, "ShrinkClick", true, [this] { ShrinkClick(); });
+    bind(Control::Shrinktooriginal, "ShrinktooriginalClick", true, [this] { ShrinktooriginalClick(); });
+    bind(Control::ResizeFilters, "ResizeFiltersClick", true, [this] { ResizeFiltersClick(); });
+    bind(Control::SaveShrink, "SaveShrinkClick", false, [this] { SaveShrinkClick(); });
 
-    control("Lowtriangle").setColour(TealColour);
-    control("Hitriangle").setColour(ColourRed);
-    control("Lowtriangle").setPosition(processing_.markers.low, control("Lowtriangle").top());
-    control("Hitriangle").setPosition(processing_.markers.high, control("Hitriangle").top());
+    control(Control::Lowtriangle).setColour(TealColour);
+    control(Control::Hitriangle).setColour(ColourRed);
+    control(Control::Lowtriangle).setPosition(processing_.markers.low, control(Control::Lowtriangle).top());
+    control(Control::Hitriangle).setPosition(processing_.markers.high, control(Control::Hitriangle).top());
 }
 
 // ------------------------------------------------------------ the pipeline
@@ -122,25 +124,25 @@ const Histograms& TMainForm::histograms() const {
 ProcessingSettings TMainForm::processingSettings() const {
     const Workspace& w = *workspace_;
     ProcessingSettings settings;
-    settings.geometry = {w.ImageWidth, w.ImageHeight, control("ColourStack").checked()};
-    settings.decomposition.Scaletype = control("Scaletype").itemIndex();
-    settings.decomposition.LevelStep = control("LevelStep").intValue();
-    settings.decomposition.Multiplicant = control("Multiplicant").intValue();
+    settings.geometry = {w.ImageWidth, w.ImageHeight, control(Control::ColourStack).checked()};
+    settings.decomposition.Scaletype = control(Control::Scaletype).itemIndex();
+    settings.decomposition.LevelStep = control(Control::LevelStep).intValue();
+    settings.decomposition.Multiplicant = control(Control::Multiplicant).intValue();
     settings.decomposition.kernel = waveletKernel;
-    settings.region = selectionRegion(SectionBox, control("Section").checked(), w.ImageWidth, w.ImageHeight);
+    settings.region = selectionRegion(SectionBox, control(Control::Section).checked(), w.ImageWidth, w.ImageHeight);
     for (int layer = 1; layer <= WaveletLayerCount; ++layer) {
-        settings.recombination.gainSlider[layer - 1] = control(gainSliderName(layer)).intValue();
-        settings.recombination.layerOn[layer - 1] = control(layerCheckBoxName(layer)).checked();
+        settings.recombination.gainSlider[layer - 1] = control(gainSlider(layer)).intValue();
+        settings.recombination.layerOn[layer - 1] = control(layerCheckBox(layer)).checked();
     }
-    settings.recombination.HorizFlipCheckbox = control("HorizFlipCheckbox").checked();
-    settings.recombination.VertiFlipCheckbox = control("VertiFlipCheckbox").checked();
-    settings.display.ContrastSlider = control("ContrastSlider").intValue();
-    settings.display.BrightnessSlider = control("BrightnessSlider").intValue();
+    settings.recombination.HorizFlipCheckbox = control(Control::HorizFlipCheckbox).checked();
+    settings.recombination.VertiFlipCheckbox = control(Control::VertiFlipCheckbox).checked();
+    settings.display.ContrastSlider = control(Control::ContrastSlider).intValue();
+    settings.display.BrightnessSlider = control(Control::BrightnessSlider).intValue();
     settings.display.StretchLow = StretchLow;
     settings.display.StretchHigh = StretchHigh;
-    settings.display.RedSlider = control("RedSlider").intValue();
-    settings.display.GreenSlider = control("GreenSlider").intValue();
-    settings.display.blueslider = control("blueslider").intValue();
+    settings.display.RedSlider = control(Control::RedSlider).intValue();
+    settings.display.GreenSlider = control(Control::GreenSlider).intValue();
+    settings.display.blueslider = control(Control::blueslider).intValue();
     return settings;
 }
 
@@ -149,43 +151,43 @@ void TMainForm::updateProcessing(Stage deepest) {
     ProcessingCache& cache = processingCache();
     processing_.lastStage = cache.update(processingSettings(), GammaTable, progress, deepest);
     // While a layer button is held the new picture waits behind the layer view.
-    (processing_.heldLayer != 0 ? processing_.heldBackup : image("ProcessImage")) = cache.image();
+    (processing_.heldLayer != 0 ? processing_.heldBackup : image(Control::ProcessImage)) = cache.image();
     finishDisplayPass();
 }
 
 void TMainForm::finishDisplayPass() {
-    ui_.repaint("ProcessImage");
-    if (control("Histowin").checked()) {
-        drawHistogramGraph(histograms(), control("Showpeak").checked(), control("HistoSmooth").checked(), nullptr,
+    ui_.repaint(Control::ProcessImage);
+    if (control(Control::Histowin).checked()) {
+        drawHistogramGraph(histograms(), control(Control::Showpeak).checked(), control(Control::HistoSmooth).checked(), nullptr,
                            processing_.histogram);
-        ui_.repaint("Histograph");
+        ui_.repaint(Control::Histograph);
     }
     const PictureSize window = processing_.shrinkWindow;
-    if (control("Shrinkview").visible() && window.width > 0) ShrinkviewResize(window.width, window.height);
+    if (control(Control::Shrinkview).visible() && window.width > 0) ShrinkviewResize(window.width, window.height);
 }
 
 void TMainForm::showLayerDistances() {
     const DecompositionOptions options = processingSettings().decomposition;
     for (int layer = 1; layer <= WaveletLayerCount; ++layer)
-        control(layerCheckBoxName(layer)).setCaption(layerCaption(layer, layerDistance(options, layer)));
+        control(layerCheckBox(layer)).setCaption(layerCaption(layer, layerDistance(options, layer)));
 }
 
 void TMainForm::showGainCaptions() {
     for (int layer = 1; layer <= WaveletLayerCount; ++layer)
-        control(layerButtonName(layer)).setCaption(gainCaption(control(gainSliderName(layer)).intValue()));
+        control(layerButton(layer)).setCaption(gainCaption(control(gainSlider(layer)).intValue()));
 }
 
 // ------------------------------------------------------ wavelet processing
 
 void TMainForm::ProcessButtonClick() {
     Workspace& w = *workspace_;
-    if (ChainRun) control("MessageWindow").setVisible(true);
+    if (ChainRun) control(Control::MessageWindow).setVisible(true);
     // A stack made since the last run has not been decomposed yet.
     if (w.StackReady) markLayersStale();
     w.StackReady = false;
-    control("SaveBMP2button").setEnabled(true);
+    control(Control::SaveBMP2button).setEnabled(true);
     ui_.setCursor(CursorShape::Hourglass);
-    if (control("Resampled").checked()) {
+    if (control(Control::Resampled).checked()) {
         w.ImageWidth = resampledSide(w.FrameWidth, w.ResampleFactor);
         w.ImageHeight = resampledSide(w.FrameHeight, w.ResampleFactor);
     }
@@ -196,13 +198,13 @@ void TMainForm::ProcessButtonClick() {
     showGainCaptions();
     updateProcessing(Stage::Decomposition);
     ChainRun = false;
-    control("MessageWindow").setVisible(false);
+    control(Control::MessageWindow).setVisible(false);
     ui_.setCursor(CursorShape::Arrow);
 }
 
 void TMainForm::AutoProcessBoxClick() {
-    const bool on = control("AutoProcessBox").checked();
-    control("ProcessButton").setVisible(!on);
+    const bool on = control(Control::AutoProcessBox).checked();
+    control(Control::ProcessButton).setVisible(!on);
     settings_.writeBool("Settings", "Autoprocess", on);
 }
 
@@ -212,9 +214,9 @@ void TMainForm::TabSheet4Enter() {
 
 void TMainForm::ScaletypeClick() {
     markLayersStale();
-    const bool linear = control("Scaletype").itemIndex() == 1;
-    control("LevelStep").setEnabled(linear);
-    control("Multiplicant").setEnabled(linear);
+    const bool linear = control(Control::Scaletype).itemIndex() == 1;
+    control(Control::LevelStep).setEnabled(linear);
+    control(Control::Multiplicant).setEnabled(linear);
     showLayerDistances();
     if (autoProcess()) ProcessButtonClick();
 }
@@ -229,7 +231,7 @@ void TMainForm::MultiplicantChange() { LevelStepChange(); }
 
 void TMainForm::layerCheckBoxClick(int layer) {
     ProcessButtonClick();
-    control(gainSliderName(layer)).setEnabled(control(layerCheckBoxName(layer)).checked());
+    control(gainSlider(layer)).setEnabled(control(layerCheckBox(layer)).checked());
 }
 
 void TMainForm::layerbuttonMouseDown(int layer) {
@@ -237,25 +239,25 @@ void TMainForm::layerbuttonMouseDown(int layer) {
     const Workspace& w = *workspace_;
     int width = w.ImageWidth;
     int height = w.ImageHeight;
-    if (control("Resampled").checked()) {
+    if (control(Control::Resampled).checked()) {
         width = resampledSide(w.FrameWidth, w.ResampleFactor);
         height = resampledSide(w.FrameHeight, w.ResampleFactor);
     }
-    Bitmap24& shown = image("ProcessImage");
+    Bitmap24& shown = image(Control::ProcessImage);
     processing_.heldBackup = shown;
     processing_.heldLayer = layer;
     processing_.heldRange = renderLayerView(processingCache().layers(), layer, std::clamp(width, 0, MaxImageSide),
                                             std::clamp(height, 0, MaxImageSide),
-                                            control("HorizFlipCheckbox").checked(),
-                                            control("VertiFlipCheckbox").checked(), shown);
-    ui_.repaint("ProcessImage");
+                                            control(Control::HorizFlipCheckbox).checked(),
+                                            control(Control::VertiFlipCheckbox).checked(), shown);
+    ui_.repaint(Control::ProcessImage);
 }
 
 void TMainForm::layerbuttonMouseUp(int layer) {
     if (layer != processing_.heldLayer || layer == 0) return;
-    image("ProcessImage") = processing_.heldBackup;
+    image(Control::ProcessImage) = processing_.heldBackup;
     processing_.heldLayer = 0;
-    ui_.repaint("ProcessImage");
+    ui_.repaint(Control::ProcessImage);
 }
 
 // ------------------------------------------------------------ recombination
@@ -268,7 +270,7 @@ void TMainForm::RxSlider3Changed() {
 }
 
 void TMainForm::gainSliderChange(int layer) {
-    control(layerButtonName(layer)).setCaption(gainCaption(control(gainSliderName(layer)).intValue()));
+    control(layerButton(layer)).setCaption(gainCaption(control(gainSlider(layer)).intValue()));
     if (autoProcess()) RxSlider3Changed();
 }
 
@@ -280,46 +282,46 @@ void TMainForm::VertiFlipCheckboxClick() {
     if (autoProcess()) RxSlider3Changed();
 }
 
-void TMainForm::sliderCommitted(std::string_view name) {
-    if (name.starts_with("RxSlider"))
+void TMainForm::sliderCommitted(Control name) {
+    if (std::find(GainSliders.begin(), GainSliders.end(), name) != GainSliders.end())
         dispatch("RxSlider3Changed", true, [this] { RxSlider3Changed(); });
-    else if (name == "ContrastSlider" || name == "BrightnessSlider")
+    else if (name == Control::ContrastSlider || name == Control::BrightnessSlider)
         dispatch("ContrastSliderChanged", true, [this] { ContrastSliderChanged(); });
 }
 
 void TMainForm::ProcessImageMouseDown(int x, int y) {
-    control("Boxoptionspanel").setExpanded(true);
+    control(Control::Boxoptionspanel).setExpanded(true);
     SectionBox.SectionX1 = SectionBox.SectionX2 = x;
     SectionBox.SectionY1 = SectionBox.SectionY2 = y;
-    SectionBox.SectionFlipH = control("HorizFlipCheckbox").checked();
-    SectionBox.SectionFlipV = control("VertiFlipCheckbox").checked();
+    SectionBox.SectionFlipH = control(Control::HorizFlipCheckbox).checked();
+    SectionBox.SectionFlipV = control(Control::VertiFlipCheckbox).checked();
     processing_.boxDragging = true;
-    ui_.repaint("ProcessImage");
+    ui_.repaint(Control::ProcessImage);
 }
 
 void TMainForm::ProcessImageMouseMove(int x, int y, bool leftButton) {
     if (!leftButton || !processing_.boxDragging) return;
     SectionBox.SectionX2 = std::max(x, 0);
     SectionBox.SectionY2 = std::max(y, 0);
-    ui_.repaint("ProcessImage");
+    ui_.repaint(Control::ProcessImage);
 }
 
 void TMainForm::ProcessImageMouseUp() {
     if (!processing_.boxDragging) return;
     processing_.boxDragging = false;
-    control("Section").setEnabled(true);
+    control(Control::Section).setEnabled(true);
     if (autoProcess()) ContrastSliderChanged();
-    control("Section").setCheckedByUser(true);
-    ui_.repaint("ProcessImage");
+    control(Control::Section).setCheckedByUser(true);
+    ui_.repaint(Control::ProcessImage);
 }
 
 void TMainForm::SectionClick() {
-    const bool on = control("Section").checked();
-    if (on) control("SaveSectionbox").setVisible(true);
+    const bool on = control(Control::Section).checked();
+    if (on) control(Control::SaveSectionbox).setVisible(true);
     // Mirroring cannot change under a processed selection.
-    control("HorizFlipCheckbox").setEnabled(!on);
-    control("VertiFlipCheckbox").setEnabled(!on);
-    ui_.repaint("ProcessImage");
+    control(Control::HorizFlipCheckbox).setEnabled(!on);
+    control(Control::VertiFlipCheckbox).setEnabled(!on);
+    ui_.repaint(Control::ProcessImage);
     if (on && selectionTooSmall(SectionBox)) {
         ui_.showMessage(MessageKind::Information, "Select an image section first.");
         return;
@@ -328,32 +330,32 @@ void TMainForm::SectionClick() {
 }
 
 void TMainForm::ShowsectionboxClick() {
-    settings_.writeBool("Settings", "Showsectionbox", control("Showsectionbox").checked());
-    ui_.repaint("ProcessImage");
+    settings_.writeBool("Settings", "Showsectionbox", control(Control::Showsectionbox).checked());
+    ui_.repaint(Control::ProcessImage);
 }
 
 void TMainForm::SaveSectionboxClick() {
-    settings_.writeBool("Settings", "Savesection", control("SaveSectionbox").checked());
+    settings_.writeBool("Settings", "Savesection", control(Control::SaveSectionbox).checked());
 }
 
 void TMainForm::ResetButtonClick() {
     // Silently: SectionClick would run a processing of its own; the flips
     // it would enable are enabled here.
-    control("Section").setChecked(false);
-    control("HorizFlipCheckbox").setEnabled(true);
-    control("VertiFlipCheckbox").setEnabled(true);
+    control(Control::Section).setChecked(false);
+    control(Control::HorizFlipCheckbox).setEnabled(true);
+    control(Control::VertiFlipCheckbox).setEnabled(true);
     SectionBox.SectionX1 = SectionBox.SectionY1 = SectionBox.SectionX2 = SectionBox.SectionY2 = 0;
-    control("LevelStep").setValue(1);
-    control("Multiplicant").setValue(0);
+    control(Control::LevelStep).setValue(1);
+    control(Control::Multiplicant).setValue(0);
     markLayersStale();
-    for (int layer = 1; layer <= WaveletLayerCount; ++layer) control(gainSliderName(layer)).setValue(DefaultGainSlider);
-    control("ContrastSlider").setValue(100);
-    control("BrightnessSlider").setValue(0);
-    control("ContrastLabel").setCaption("C : 100");
-    control("Brightnesslabel").setCaption("B : 0");
+    for (int layer = 1; layer <= WaveletLayerCount; ++layer) control(gainSlider(layer)).setValue(DefaultGainSlider);
+    control(Control::ContrastSlider).setValue(100);
+    control(Control::BrightnessSlider).setValue(0);
+    control(Control::ContrastLabel).setCaption("C : 100");
+    control(Control::Brightnesslabel).setCaption("B : 0");
     // A curve drawn in the gamma editor stays unless the spin really changes.
-    if (control("Gamma1spin").value() != 1.0) {
-        control("Gamma1spin").setValue(1.0);
+    if (control(Control::Gamma1spin).value() != 1.0) {
+        control(Control::Gamma1spin).setValue(1.0);
         GammaTable.build(1.0);
     }
     ProcessButtonClick();
@@ -362,8 +364,8 @@ void TMainForm::ResetButtonClick() {
 // ------------------------------------------------------------ display mapping
 
 void TMainForm::ContrastSliderChanged() {
-    control("ContrastLabel").setCaption("C : " + std::to_string(control("ContrastSlider").intValue()));
-    control("Brightnesslabel").setCaption("B : " + std::to_string(control("BrightnessSlider").intValue()));
+    control(Control::ContrastLabel).setCaption("C : " + std::to_string(control(Control::ContrastSlider).intValue()));
+    control(Control::Brightnesslabel).setCaption("B : " + std::to_string(control(Control::BrightnessSlider).intValue()));
     updateProcessing(Stage::Mapping);
 }
 
@@ -371,7 +373,7 @@ void TMainForm::ContrastSliderChange() {
     if (autoProcess()) ContrastSliderChanged();
 }
 
-void TMainForm::stepDisplaySlider(const char* name, int key, bool ctrl) {
+void TMainForm::stepDisplaySlider(Control name, int key, bool ctrl) {
     if (key != KeyLeft && key != KeyRight) return;
     ControlModel& slider = control(name);
     const double before = slider.value();
@@ -380,12 +382,12 @@ void TMainForm::stepDisplaySlider(const char* name, int key, bool ctrl) {
     if (slider.value() != before) ContrastSliderChanged();
 }
 
-void TMainForm::ContrastSliderKeyDown(int key, bool ctrl) { stepDisplaySlider("ContrastSlider", key, ctrl); }
+void TMainForm::ContrastSliderKeyDown(int key, bool ctrl) { stepDisplaySlider(Control::ContrastSlider, key, ctrl); }
 
-void TMainForm::BrightnessSliderKeyDown(int key, bool ctrl) { stepDisplaySlider("BrightnessSlider", key, ctrl); }
+void TMainForm::BrightnessSliderKeyDown(int key, bool ctrl) { stepDisplaySlider(Control::BrightnessSlider, key, ctrl); }
 
 void TMainForm::Gamma1spinChange() {
-    ControlModel& spin = control("Gamma1spin");
+    ControlModel& spin = control(Control::Gamma1spin);
     if (spin.value() > 0) {
         GammaTable.build(spin.value());
         ContrastSliderChanged();
@@ -395,15 +397,15 @@ void TMainForm::Gamma1spinChange() {
 }
 
 void TMainForm::HistowinClick() {
-    control("HistoWindow").setVisible(control("Histowin").checked());
+    control(Control::HistoWindow).setVisible(control(Control::Histowin).checked());
     ContrastSliderChanged();
 }
 
 namespace {
 
 void showStretchMarkers(TMainForm& form, const StretchMarkers& markers) {
-    ControlModel& low = form.control("Lowtriangle");
-    ControlModel& high = form.control("Hitriangle");
+    ControlModel& low = form.control(Control::Lowtriangle);
+    ControlModel& high = form.control(Control::Hitriangle);
     low.setPosition(markers.low, low.top());
     high.setPosition(markers.high, high.top());
 }
@@ -418,9 +420,9 @@ void TMainForm::HistographMouseMove(int x, int y, bool leftButton) {
     StretchLow = bounds.StretchLow;
     StretchHigh = bounds.StretchHigh;
     showStretchMarkers(*this, processing_.markers);
-    drawHistogramGraph(histograms(), control("Showpeak").checked(), control("HistoSmooth").checked(),
+    drawHistogramGraph(histograms(), control(Control::Showpeak).checked(), control(Control::HistoSmooth).checked(),
                        &processing_.markers, processing_.histogram);
-    ui_.repaint("Histograph");
+    ui_.repaint(Control::Histograph);
 }
 
 void TMainForm::BitBtn3Click() {
@@ -434,6 +436,37 @@ void TMainForm::BitBtn3Click() {
     ContrastSliderChanged();
 }
 
+// Opening a sequence puts the processing and display controls back to their
+// defaults, and with them everything derived from them: the gamma table, the
+// gain sliders' enabling, the stretch and the selection.
+void TMainForm::resetProcessingControls() {
+    const auto toDefault = [this](Control id) { control(id).setValue(definitionOf(id).defaultValue); };
+    for (int layer = 1; layer <= WaveletLayerCount; ++layer) {
+        toDefault(gainSlider(layer));
+        control(gainSlider(layer)).setEnabled(true);
+        control(layerCheckBox(layer)).setChecked(true);
+        control(layerButton(layer)).setCaption(definitionOf(layerButton(layer)).caption);
+    }
+    for (const Control id : {Control::ContrastSlider, Control::BrightnessSlider, Control::Gamma1spin,
+                             Control::RedSlider, Control::GreenSlider, Control::blueslider, Control::ResampleSpin})
+        toDefault(id);
+    for (const Control id : {Control::ContrastLabel, Control::Brightnesslabel})
+        control(id).setCaption(definitionOf(id).caption);
+    GammaTable.build(control(Control::Gamma1spin).value());
+    workspace_->ResampleFactor = static_cast<float>(control(Control::ResampleSpin).value());
+    DisplayOptions bounds;
+    resetStretch(processing_.markers, bounds);
+    StretchLow = bounds.StretchLow;
+    StretchHigh = bounds.StretchHigh;
+    showStretchMarkers(*this, processing_.markers);
+    SectionBox = {};
+    control(Control::Section).setChecked(false);
+    control(Control::Section).setEnabled(false);
+    control(Control::HorizFlipCheckbox).setEnabled(true);
+    control(Control::VertiFlipCheckbox).setEnabled(true);
+    markLayersStale();
+}
+
 void TMainForm::HistoResetClick() {
     DisplayOptions bounds;
     resetStretch(processing_.markers, bounds);
@@ -443,10 +476,10 @@ void TMainForm::HistoResetClick() {
     ContrastSliderChanged();
 }
 
-const Drawing& TMainForm::processingOverlay(std::string_view controlName) const {
-    if (controlName == "Histograph") return processing_.histogram;
+const Drawing& TMainForm::processingOverlay(Control controlName) const {
+    if (controlName == Control::Histograph) return processing_.histogram;
     Drawing& overlay = processing_.overlay;
-    if (controlName != "ProcessImage") {
+    if (controlName != Control::ProcessImage) {
         static const Drawing nothing;
         return nothing;
     }
@@ -456,11 +489,11 @@ const Drawing& TMainForm::processingOverlay(std::string_view controlName) const 
     const int height = workspace_->ImageHeight;
     if (processing_.boxDragging) {
         drawSelectionBox(builder, {box.SectionX1, box.SectionY1, box.SectionX2, box.SectionY2}, true);
-    } else if (processing_.heldLayer == 0 && control("Section").checked() && control("Showsectionbox").checked()) {
+    } else if (processing_.heldLayer == 0 && control(Control::Section).checked() && control(Control::Showsectionbox).checked()) {
         const PixelRegion region = selectionRegion(box, true, width, height);
         drawSelectionBox(builder,
-                         selectionOutline(region, control("HorizFlipCheckbox").checked(),
-                                          control("VertiFlipCheckbox").checked(), width, height),
+                         selectionOutline(region, control(Control::HorizFlipCheckbox).checked(),
+                                          control(Control::VertiFlipCheckbox).checked(), width, height),
                          false);
     }
     if (processing_.heldLayer != 0) {
@@ -473,29 +506,29 @@ const Drawing& TMainForm::processingOverlay(std::string_view controlName) const 
 // ------------------------------------------------------------ panning
 
 void TMainForm::HorizScrollbarChange() {
-    ControlModel& picture = control("ProcessImage");
+    ControlModel& picture = control(Control::ProcessImage);
     picture.setEnabled(false);
-    picture.setPosition(control("HorizScrollbar").intValue(), picture.top());
+    picture.setPosition(control(Control::HorizScrollbar).intValue(), picture.top());
     picture.setEnabled(true);
 }
 
 void TMainForm::VertiScrollbarChange() {
-    ControlModel& picture = control("ProcessImage");
+    ControlModel& picture = control(Control::ProcessImage);
     picture.setEnabled(false);
-    picture.setPosition(picture.left(), control("VertiScrollbar").intValue());
+    picture.setPosition(picture.left(), control(Control::VertiScrollbar).intValue());
     picture.setEnabled(true);
 }
 
 // ------------------------------------------------------------ resized view
 
 void TMainForm::showShrinkview(int width, int height) {
-    if (image("ProcessImage").empty()) throw PlanexorError("Source bitmap too small");
+    if (image(Control::ProcessImage).empty()) throw PlanexorError("Source bitmap too small");
     width = std::max(width, 1);
     height = std::max(height, 1);
-    ControlModel& window = control("Shrinkview");
+    ControlModel& window = control(Control::Shrinkview);
     window.setEnabled(false);
-    image("ShrinkImage").resize(width, height);
-    control("Imagesize").setCaption(imageSizeCaption(width, height));
+    image(Control::ShrinkImage).resize(width, height);
+    control(Control::Imagesize).setCaption(imageSizeCaption(width, height));
     processing_.shrinkAspect = static_cast<float>(width) / static_cast<float>(height);
     window.setVisible(true);
     // One pixel wider than the picture needs: the refit keeps the size and
@@ -505,38 +538,38 @@ void TMainForm::showShrinkview(int width, int height) {
 }
 
 void TMainForm::ShrinkClick() {
-    if (!control("Resampled").checked()) workspace_->ResampleFactor = 1.0f;
-    const Bitmap24& processed = image("ProcessImage");
+    if (!control(Control::Resampled).checked()) workspace_->ResampleFactor = 1.0f;
+    const Bitmap24& processed = image(Control::ProcessImage);
     showShrinkview(processed.width(), processed.height());
 }
 
 void TMainForm::ShrinkviewResize(int windowWidth, int windowHeight) {
     processing_.shrinkWindow = {windowWidth, windowHeight};
-    ControlModel& window = control("Shrinkview");
+    ControlModel& window = control(Control::Shrinkview);
     window.setEnabled(false);
     const PictureSize size = fitShrinkImage(windowWidth, windowHeight, processing_.shrinkAspect);
-    Bitmap24& shrunk = image("ShrinkImage");
+    Bitmap24& shrunk = image(Control::ShrinkImage);
     shrunk.resize(size.width, size.height);
-    control("Imagesize").setCaption(imageSizeCaption(size.width, size.height));
-    const Bitmap24& processed = image("ProcessImage");
+    control(Control::Imagesize).setCaption(imageSizeCaption(size.width, size.height));
+    const Bitmap24& processed = image(Control::ProcessImage);
     if (!processed.empty()) {
-        const ResampleFilter& filter = filterForItem(control("ResizeFilters").itemIndex());
+        const ResampleFilter& filter = filterForItem(control(Control::ResizeFilters).itemIndex());
         Stretch(processed, shrunk, filter.function, filter.support);
     }
     window.setEnabled(true);
-    ui_.repaint("ShrinkImage");
+    ui_.repaint(Control::ShrinkImage);
 }
 
 void TMainForm::ShrinktooriginalClick() {
     const Workspace& w = *workspace_;
     int width = w.OrigWidth;
     int height = w.OrigHeight;
-    if (control("Resampled").checked()) {
+    if (control(Control::Resampled).checked()) {
         const double factor = w.ResampleFactor;
         if (width * factor > 1024.0) width = nearest(1024.0 / factor);
         if (height * factor > 1024.0) height = nearest(1024.0 / factor);
     }
-    if (control("Expandstack").checked()) {
+    if (control(Control::Expandstack).checked()) {
         width = w.StackWidth;
         height = w.StackHeight;
     }
@@ -545,7 +578,7 @@ void TMainForm::ShrinktooriginalClick() {
 
 void TMainForm::ResizeFiltersClick() {
     const PictureSize window = processing_.shrinkWindow;
-    if (control("Shrinkview").visible() && window.width > 0) ShrinkviewResize(window.width, window.height);
+    if (control(Control::Shrinkview).visible() && window.width > 0) ShrinkviewResize(window.width, window.height);
 }
 
 void TMainForm::SaveShrinkClick() {
@@ -554,8 +587,8 @@ void TMainForm::SaveShrinkClick() {
     request.filters = {"Bitmap (*.bmp)", "Jpeg (*.jpg)"};
     request.defaultExtension = "BMP";
     request.save = true;
-    if (control("SaveSub").checked()) {
-        request.directory = joinPath(sequenceDirectory(), control("Subdirname").caption());
+    if (control(Control::SaveSub).checked()) {
+        request.directory = joinPath(sequenceDirectory(), control(Control::Subdirname).caption());
         std::error_code ignored;  // the dialog then starts wherever it can
         std::filesystem::create_directories(request.directory, ignored);
     }
@@ -565,8 +598,8 @@ void TMainForm::SaveShrinkClick() {
     settings_.writeString("Files", "SaveDir", directoryOf(chosen));
     const std::string target = shrinkSaveTarget(chosen, answer.filterIndex);
     if (std::filesystem::exists(target) && !ui_.askYesNo(MessageKind::Warning, " Overwrite existing file ?")) return;
-    if (answer.filterIndex == 2) writeJpegFile(target, image("ShrinkImage"), 90);
-    else writeBmpFile(target, image("ShrinkImage"));
+    if (answer.filterIndex == 2) writeJpegFile(target, image(Control::ShrinkImage), 90);
+    else writeBmpFile(target, image(Control::ShrinkImage));
 }
 
 }  // namespace planexor

@@ -53,44 +53,44 @@ void TMainForm::bindStackHandlers() {
     // Handlers that change what a running loop reads (the preview frame, the
     // image sizes, the resampling factor) are refused during a run, like the
     // buttons that start one.
-    bind("Stackbutton", "StackButtonClick", true, [this] { StackButtonClick(); });
-    bind("StackSlider", "StackSliderChange", true, [this] { StackSliderChange(); });
-    bind("differencecutslider", "differencecutsliderChange", true, [this] { differencecutsliderChange(); });
-    bind("SetMiddleButton", "SetMiddleButtonClick", true, [this] { SetMiddleButtonClick(); });
-    bind("Resampled", "ResampledClick", true, [this] { ResampledClick(); });
-    bind("ResampleSpin", "ResampleSpinChange", true, [this] { ResampleSpinChange(); });
-    bind("Interlaced", "InterlacedClick", false, [this] { InterlacedClick(); });
-    bind("InterlaceHoriz", "InterlacedClick", false, [this] { InterlacedClick(); });
-    bind("ColourStack", "ColourStackClick", false, [this] { ColourStackClick(); });
-    bind("Colourprocess2", "Colourprocess2Click", false, [this] { Colourprocess2Click(); });
-    bind("Expandstack", "ExpandstackClick", false, [this] { ExpandstackClick(); });
+    bind(Control::Stackbutton, "StackButtonClick", true, [this] { StackButtonClick(); });
+    bind(Control::StackSlider, "StackSliderChange", true, [this] { StackSliderChange(); });
+    bind(Control::differencecutslider, "differencecutsliderChange", true, [this] { differencecutsliderChange(); });
+    bind(Control::SetMiddleButton, "SetMiddleButtonClick", true, [this] { SetMiddleButtonClick(); });
+    bind(Control::Resampled, "ResampledClick", true, [this] { ResampledClick(); });
+    bind(Control::ResampleSpin, "ResampleSpinChange", true, [this] { ResampleSpinChange(); });
+    bind(Control::Interlaced, "InterlacedClick", false, [this] { InterlacedClick(); });
+    bind(Control::InterlaceHoriz, "InterlacedClick", false, [this] { InterlacedClick(); });
+    bind(Control::ColourStack, "ColourStackClick", false, [this] { ColourStackClick(); });
+    bind(Control::Colourprocess2, "Colourprocess2Click", false, [this] { Colourprocess2Click(); });
+    bind(Control::Expandstack, "ExpandstackClick", false, [this] { ExpandstackClick(); });
 }
 
 StackOptions TMainForm::stackOptionsFromControls() const {
     StackOptions options;
-    options.colour = control("ColourStack").checked();
-    options.qualityWeight = control("QualStack").checked();
-    options.partialCoverage = control("Averagepixel").checked();
-    options.resample = control("Resampled").checked();
-    options.expand = control("Expandstack").checked() && !options.resample;
-    options.filterItem = std::clamp(control("Filters").itemIndex(), 0, 3);
-    options.interlaced = control("Interlaced").checked();
-    options.interlaceColumns = control("InterlaceHoriz").checked();
-    options.interlaceInterpolation = std::clamp(control("interlaceinterpolation").itemIndex(), 0, 3);
-    options.useDark = control("UseDarkFrame").checked();
-    options.useFlat = control("UseFlatfield").checked();
-    options.xShift = nearest(control("Xshift").value());
-    options.yShift = nearest(control("Yshift").value());
+    options.colour = control(Control::ColourStack).checked();
+    options.qualityWeight = control(Control::QualStack).checked();
+    options.partialCoverage = control(Control::Averagepixel).checked();
+    options.resample = control(Control::Resampled).checked();
+    options.expand = control(Control::Expandstack).checked() && !options.resample;
+    options.filterItem = std::clamp(control(Control::Filters).itemIndex(), 0, 3);
+    options.interlaced = control(Control::Interlaced).checked();
+    options.interlaceColumns = control(Control::InterlaceHoriz).checked();
+    options.interlaceInterpolation = std::clamp(control(Control::interlaceinterpolation).itemIndex(), 0, 3);
+    options.useDark = control(Control::UseDarkFrame).checked();
+    options.useFlat = control(Control::UseFlatfield).checked();
+    options.xShift = nearest(control(Control::Xshift).value());
+    options.yShift = nearest(control(Control::Yshift).value());
     return options;
 }
 
-int TMainForm::alignmentBoxSize() const { return 1 << (std::clamp(control("FFTsizeGroup").itemIndex(), 0, 2) + 6); }
+int TMainForm::alignmentBoxSize() const { return 1 << (std::clamp(control(Control::FFTsizeGroup).itemIndex(), 0, 2) + 6); }
 
 FrameSource& TMainForm::stackFrameSource() {
     Workspace& w = *workspace_;
     if (w.StillFrames) {
         if (!dynamic_cast<StillFrameSource*>(source_.get()))
-            source_ = std::make_unique<StillFrameSource>(w.FrameFiles, nearest(control("PreviewSlider").maximum()) + 1,
+            source_ = std::make_unique<StillFrameSource>(w.FrameFiles, nearest(control(Control::PreviewSlider).maximum()) + 1,
                                                          w.JpegFrames);
     } else {
         const std::string path = joinPath(sequenceDirectory(), w.SourceFile);
@@ -104,9 +104,9 @@ void TMainForm::StackButtonClick() {
     Workspace& w = *workspace_;
     if (!w.SequenceOpen) throw PlanexorError("No sequence of frames is open: there is nothing to stack");
     const StackOptions options = stackOptionsFromControls();
-    const int cutRank = control("StackSlider").intValue();
-    const StackSelection selection = selectStackRanks(w, cutRank, nearest(control("StackSlider").maximum()),
-                                                      control("differencecutslider").intValue());
+    const int cutRank = control(Control::StackSlider).intValue();
+    const StackSelection selection = selectStackRanks(w, cutRank, nearest(control(Control::StackSlider).maximum()),
+                                                      control(Control::differencecutslider).intValue());
     // An empty run would only trade the last stack for a black picture.
     if (selection.ranks.empty()) {
         ui_.showMessage(MessageKind::Warning, NothingToStack);
@@ -118,21 +118,21 @@ void TMainForm::StackButtonClick() {
     w.SetMiddleMode = false;
     stackMarks_ = {};
     w.StackOffsetX = w.StackOffsetY = 0;
-    if (!w.DarkCreation) control("TabSheet4").setVisible(true);
-    control("SaveButton").setEnabled(true);
+    if (!w.DarkCreation) control(Control::TabSheet4).setVisible(true);
+    control(Control::SaveButton).setEnabled(true);
     w.StopRequested = false;
 
     // The working size. A run without resampling starts from the frame size,
     // not from whatever an earlier resampled or expanded run left behind.
     if (options.resample) {
-        w.ResampleFactor = limitFactor(control("ResampleSpin").value());
+        w.ResampleFactor = limitFactor(control(Control::ResampleSpin).value());
         w.ImageWidth = limitSide(nearest(w.FrameWidth * static_cast<double>(w.ResampleFactor)) - 1LL);
         w.ImageHeight = limitSide(nearest(w.FrameHeight * static_cast<double>(w.ResampleFactor)) - 1LL);
     } else {
         w.ImageWidth = limitSide(w.FrameWidth);
         w.ImageHeight = limitSide(w.FrameHeight);
     }
-    control("Stackimagesize").setCaption(imageSizeText(w.ImageWidth, w.ImageHeight));
+    control(Control::Stackimagesize).setCaption(imageSizeText(w.ImageWidth, w.ImageHeight));
     const int workingWidth = w.ImageWidth;
     const int workingHeight = w.ImageHeight;
 
@@ -144,7 +144,7 @@ void TMainForm::StackButtonClick() {
         w.MaxShiftY = spread.maxY;
         w.StackWidth = limitSide(w.ImageWidth + (static_cast<long long>(spread.maxX) - spread.minX) - 1);
         w.StackHeight = limitSide(w.ImageHeight + (static_cast<long long>(spread.maxY) - spread.minY) - 1);
-        control("Stackimagesize").setCaption(imageSizeText(w.StackWidth, w.StackHeight));
+        control(Control::Stackimagesize).setCaption(imageSizeText(w.StackWidth, w.StackHeight));
         clearStackArea(w, w.StackWidth, w.StackHeight);
     }
     clearStackArea(w, w.ImageWidth, w.ImageHeight);
@@ -165,15 +165,15 @@ void TMainForm::StackButtonClick() {
     FrameSource& source = stackFrameSource();
     HandlerProgress progress(*this);
     const int boxSize = alignmentBoxSize();
-    const int qualityFilter = control("QualityFilter").intValue();
+    const int qualityFilter = control(Control::QualityFilter).intValue();
     const FrameConsumer addFrame = [&](int frame, Bitmap24& bitmap) { preparation.addDecodedFrame(w, bitmap, frame); };
     int added = 0;
     int lastAddedRank = -1;
     for (const int rank : selection.ranks) {
         const int index = added + 1;
         if (cutRank > 0) progress.setPercent(nearest(100.0 * index / count));
-        control("StackInfoLabel").setCaption("Stacking " + std::to_string(index) + " of " + std::to_string(count));
-        ui_.repaint("StackInfoLabel");
+        control(Control::StackInfoLabel).setCaption("Stacking " + std::to_string(index) + " of " + std::to_string(count));
+        ui_.repaint(Control::StackInfoLabel);
         const int frame = w.Ranking[rank].Frame;
         const LoopOutcome outcome = runFrameLoop(w, source, {frame, frame}, preview_, addFrame, progress);
         if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
@@ -212,8 +212,8 @@ void TMainForm::StackButtonClick() {
     w.StackMin = 0.0f;
     renderStack(w, w.ImageWidth, w.ImageHeight, options.colour, peak, stackBitmap_);
     stackMarks_ = {};
-    ui_.repaint("StackImage");
-    ui_.repaint("StackGraph");
+    ui_.repaint(Control::StackImage);
+    ui_.repaint(Control::StackGraph);
     w.StackReady = true;
 }
 
@@ -225,37 +225,37 @@ void TMainForm::showCutOffFrame(int frame) {
     stackBitmap_.resize(width, height);
     for (int y = 0; y < height; ++y) std::copy_n(preview_.row(y), stackBitmap_.rowBytes(), stackBitmap_.row(y));
     stackMarks_ = {};
-    ui_.repaint("StackImage");
+    ui_.repaint(Control::StackImage);
 }
 
 void TMainForm::refreshStackGraph(float maxDifference) {
-    const ControlModel& slider = control("StackSlider");
+    const ControlModel& slider = control(Control::StackSlider);
     StackGraphInput input;
     input.lastRank = nearest(slider.maximum());
     input.cutRank = slider.intValue();
-    input.differenceCutPercent = control("differencecutslider").intValue();
-    input.lowerQualityPercent = control("OptimizeQualitySpin").intValue();
+    input.differenceCutPercent = control(Control::differencecutslider).intValue();
+    input.lowerQualityPercent = control(Control::OptimizeQualitySpin).intValue();
     input.boxSize = alignmentBoxSize();
     input.stackedCount = StackedCount;
     input.stackLimit = StackLimit;
     input.maxDifference = maxDifference;
     stackGraph_ = buildStackGraph(*workspace_, stackQuality_, input);
-    if (hasControl("RxLabel4")) control("RxLabel4").setCaption(stackGraph_.differenceCaption);
-    ui_.repaint("StackGraph");
+    control(Control::RxLabel4).setCaption(stackGraph_.differenceCaption);
+    ui_.repaint(Control::StackGraph);
 }
 
 void TMainForm::StackSliderChange() {
     const Workspace& w = *workspace_;
-    const ControlModel& slider = control("StackSlider");
+    const ControlModel& slider = control(Control::StackSlider);
     const int cutRank = slider.intValue();
-    const int cutPercent = control("differencecutslider").intValue();
+    const int cutPercent = control(Control::differencecutslider).intValue();
     const StackSelection selection = selectStackRanks(w, cutRank, nearest(slider.maximum()), cutPercent);
 
     const int frame = std::clamp(w.Ranking[std::clamp(cutRank, 0, LastFrameNumber)].Frame, 0, LastFrameNumber);
     double best = w.FrameRecs[std::clamp(w.Ranking[0].Frame, 0, LastFrameNumber)].Quality;
     if (best == 0.0) best = 1.0;
     // The count is the run's own: frames excluded since ranking are left out.
-    control("StackInfoLabel")
+    control(Control::StackInfoLabel)
         .setCaption("Stacking : quality >= " + truncatedText(w.FrameRecs[frame].Quality / best * 100.0) +
                     "% , difference <= " + std::to_string(cutPercent) +
                     "% , n = " + std::to_string(selection.ranks.size()));
@@ -269,52 +269,52 @@ void TMainForm::StackSliderChange() {
 void TMainForm::differencecutsliderChange() { StackSliderChange(); }
 
 void TMainForm::InterlacedClick() {
-    const bool interlaced = control("Interlaced").checked();
-    control("DeInterlacepanel").setVisible(interlaced);
-    control("InterlaceHoriz").setVisible(interlaced);
+    const bool interlaced = control(Control::Interlaced).checked();
+    control(Control::DeInterlacepanel).setVisible(interlaced);
+    control(Control::InterlaceHoriz).setVisible(interlaced);
 }
 
 void TMainForm::ResampledClick() {
-    const bool resampled = control("Resampled").checked();
-    for (const char* name : {"Filters", "ResamplePanel", "SetMiddleButton", "ResampleSpin"})
+    const bool resampled = control(Control::Resampled).checked();
+    for (const Control name : {Control::Filters, Control::ResamplePanel, Control::SetMiddleButton, Control::ResampleSpin})
         control(name).setVisible(resampled);
     // The two enlargements exclude each other.
-    if (resampled) control("Expandstack").setChecked(false);
-    control("Expandstack").setVisible(!resampled);
-    workspace_->ResampleFactor = limitFactor(control("ResampleSpin").value());
+    if (resampled) control(Control::Expandstack).setChecked(false);
+    control(Control::Expandstack).setVisible(!resampled);
+    workspace_->ResampleFactor = limitFactor(control(Control::ResampleSpin).value());
 }
 
-void TMainForm::ResampleSpinChange() { workspace_->ResampleFactor = limitFactor(control("ResampleSpin").value()); }
+void TMainForm::ResampleSpinChange() { workspace_->ResampleFactor = limitFactor(control(Control::ResampleSpin).value()); }
 
 void TMainForm::ColourStackClick() {
-    const bool colour = control("ColourStack").checked();
+    const bool colour = control(Control::ColourStack).checked();
     settings_.writeBool("Settings", "usecolour", colour);
-    control("Colourprocess2").setChecked(colour);
-    control("RedSlider").setEnabled(colour);
-    control("blueslider").setEnabled(colour);
+    control(Control::Colourprocess2).setChecked(colour);
+    control(Control::RedSlider).setEnabled(colour);
+    control(Control::blueslider).setEnabled(colour);
 }
 
 void TMainForm::Colourprocess2Click() {
-    control("ColourStack").setChecked(control("Colourprocess2").checked());
+    control(Control::ColourStack).setChecked(control(Control::Colourprocess2).checked());
     ColourStackClick();
 }
 
 void TMainForm::ExpandstackClick() {
-    if (control("Expandstack").checked()) return;
-    control("Xshift").setValue(0);
-    control("Yshift").setValue(0);
+    if (control(Control::Expandstack).checked()) return;
+    control(Control::Xshift).setValue(0);
+    control(Control::Yshift).setValue(0);
 }
 
 void TMainForm::SetMiddleButtonClick() {
     workspace_->SetMiddleMode = true;
     StackSliderChange();
-    control("StackImage").setHint(MiddleHint);
+    control(Control::StackImage).setHint(MiddleHint);
     ui_.setCursor(CursorShape::Cross);
 }
 
 void TMainForm::StackImageMouseMove(int x, int y) {
     const Workspace& w = *workspace_;
-    if (!w.SetMiddleMode || !control("Resampled").checked()) return;
+    if (!w.SetMiddleMode || !control(Control::Resampled).checked()) return;
     // The part of the frame that a 1024-pixel window of the enlarged stack keeps.
     const double factor = limitFactor(w.ResampleFactor);
     stackMarks_.rectangleShown = true;
@@ -322,12 +322,12 @@ void TMainForm::StackImageMouseMove(int x, int y) {
     stackMarks_.height = nearest(w.OrigHeight / factor);
     stackMarks_.left = x - stackMarks_.width / 2;
     stackMarks_.top = y - stackMarks_.height / 2;
-    ui_.repaint("StackImage");
+    ui_.repaint(Control::StackImage);
 }
 
 void TMainForm::StackImageMouseDown(int x, int y) {
     Workspace& w = *workspace_;
-    if (!w.SetMiddleMode || !control("Resampled").checked()) return;
+    if (!w.SetMiddleMode || !control(Control::Resampled).checked()) return;
     StackSliderChange();
     w.stackx = std::clamp(x, 0, std::max(w.FrameWidth - 1, 0));
     w.stacky = std::clamp(y, 0, std::max(w.FrameHeight - 1, 0));
@@ -335,9 +335,9 @@ void TMainForm::StackImageMouseDown(int x, int y) {
     stackMarks_.crossX = w.stackx;
     stackMarks_.crossY = w.stacky;
     w.SetMiddleMode = false;
-    control("StackImage").setHint("");
+    control(Control::StackImage).setHint("");
     ui_.setCursor(CursorShape::Arrow);
-    ui_.repaint("StackImage");
+    ui_.repaint(Control::StackImage);
 }
 
 }  // namespace planexor

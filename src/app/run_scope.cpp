@@ -7,16 +7,16 @@ RunScope::RunScope(TMainForm& form, const std::string& title, const std::string&
     ++form_.runDepth_;
     form_.ui().setCursor(CursorShape::Hourglass);
     if (showWindow_) {
-        form_.control("messagewinlabel").setCaption(title);
-        form_.control("Messagewinlabel2").setCaption(detail);
-        form_.control("Progressgraph").setValue(0);
-        form_.control("MessageWindow").setVisible(true);
+        form_.control(Control::messagewinlabel).setCaption(title);
+        form_.control(Control::Messagewinlabel2).setCaption(detail);
+        form_.control(Control::Progressgraph).setValue(0);
+        form_.control(Control::MessageWindow).setVisible(true);
     }
 }
 
 RunScope::~RunScope() {
     --form_.runDepth_;
-    if (showWindow_) form_.control("MessageWindow").setVisible(false);
+    if (showWindow_) form_.control(Control::MessageWindow).setVisible(false);
     form_.ui().setCursor(CursorShape::Arrow);
 }
 
@@ -24,8 +24,8 @@ void HandlerProgress::setPercent(int percent) {
     // The gauge never goes back within one run.
     if (percent <= lastPercent_) return;
     lastPercent_ = percent;
-    form_.control("Progressgraph").setValue(percent);
-    form_.ui().repaint("Progressgraph");
+    form_.control(Control::Progressgraph).setValue(percent);
+    form_.ui().repaint(Control::Progressgraph);
 }
 
 void HandlerProgress::yield() { form_.ui().processPendingEvents(); }

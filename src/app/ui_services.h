@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "app/control_id.h"
+
 namespace planexor {
 
 enum class MessageKind { Information, Warning, Error };
@@ -36,7 +38,7 @@ public:
     virtual FileDialogAnswer runFileDialog(const FileDialogRequest& request) = 0;
     virtual void setCursor(CursorShape shape) = 0;
     virtual void processPendingEvents() = 0;
-    virtual void repaint(const std::string& control) = 0;
+    virtual void repaint(Control control) = 0;
 };
 
 // Puts files in the order the open dialog reports a multiple selection (the
@@ -58,7 +60,7 @@ public:
     FileDialogAnswer runFileDialog(const FileDialogRequest& request) override;
     void setCursor(CursorShape shape) override { cursor = shape; }
     void processPendingEvents() override;
-    void repaint(const std::string& control) override { repaints.push_back(control); }
+    void repaint(Control control) override { repaints.push_back(control); }
 
     void queueDialog(FileDialogAnswer answer) { dialogAnswers.push_back(std::move(answer)); }
     void queueFiles(std::vector<std::string> files, int filterIndex);
@@ -70,7 +72,7 @@ public:
     std::vector<Message> messages;
     std::vector<std::string> questions;
     std::vector<FileDialogRequest> dialogRequests;
-    std::vector<std::string> repaints;
+    std::vector<Control> repaints;
     CursorShape cursor = CursorShape::Arrow;
     int pendingEventCalls = 0;
     // Runs at each processPendingEvents: lets a test press Cancel mid-run.

@@ -23,8 +23,8 @@ bool ConsoleUiServices::askYesNo(MessageKind kind, const std::string& text) {
 }
 
 void ConsoleUiServices::followProgress(TMainForm& form) {
-    form.control("Progressgraph").addObserver([this, &form](const ControlModel&) { drawBar(form); });
-    form.control("MessageWindow").addObserver([this](const ControlModel& window) {
+    form.control(Control::Progressgraph).addObserver([this, &form](const ControlModel&) { drawBar(form); });
+    form.control(Control::MessageWindow).addObserver([this](const ControlModel& window) {
         if (!window.visible()) endBar();
     });
 }
@@ -46,10 +46,10 @@ bool drawBarLine(std::FILE* out, const std::string& title, int percent) {
 }  // namespace
 
 void ConsoleUiServices::drawBar(const TMainForm& form) {
-    const int percent = form.control("Progressgraph").intValue();
-    if (!form.control("MessageWindow").visible() || percent == lastPercent_) return;
+    const int percent = form.control(Control::Progressgraph).intValue();
+    if (!form.control(Control::MessageWindow).visible() || percent == lastPercent_) return;
     lastPercent_ = percent;
-    barShown_ = drawBarLine(out_, form.control("messagewinlabel").caption(), percent);
+    barShown_ = drawBarLine(out_, form.control(Control::messagewinlabel).caption(), percent);
 }
 
 ConsoleBar::~ConsoleBar() {

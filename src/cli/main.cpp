@@ -109,7 +109,7 @@ struct Session {
     void open(const std::vector<std::string>& inputs) {
         if (inputs.empty()) throw UsageError("no input given");
         ui.queueFiles(inputs, filterIndexFor(inputs.front()));
-        form.control("SelectFileButton").click();
+        form.control(Control::SelectFileButton).click();
         check();
         if (!form.workspace().SequenceOpen && !form.workspace().SingleImage)
             throw PlanexorError("Nothing was opened");
@@ -140,7 +140,7 @@ int runFrame(const Arguments& arguments) {
     if (index < 0 || index >= session.form.frameCount())
         throw PlanexorError("There is no frame " + std::to_string(index) + " (the sequence has " +
                             std::to_string(session.form.frameCount()) + " frames)");
-    session.form.control("PreviewSlider").setValueByUser(static_cast<double>(index));
+    session.form.control(Control::PreviewSlider).setValueByUser(static_cast<double>(index));
     if (index == 0) session.form.PreviewSliderChange();
     session.check();
     writeBmpFile(arguments.text("out"), session.form.previewBitmap());
@@ -215,18 +215,18 @@ void alignSequence(Session& session, const Arguments& arguments, const std::func
 
     session.open(arguments.positional);
     TMainForm& form = session.form;
-    if (boxItem >= 0) form.control("FFTsizeGroup").setItemIndexByUser(boxItem);
-    form.control("Followme").setChecked(!arguments.has("no-track"));
-    form.control("PredictTrack").setChecked(arguments.has("predict"));
+    if (boxItem >= 0) form.control(Control::FFTsizeGroup).setItemIndexByUser(boxItem);
+    form.control(Control::Followme).setChecked(!arguments.has("no-track"));
+    form.control(Control::PredictTrack).setChecked(arguments.has("predict"));
     if (beforeClick) beforeClick();
     session.check();
-    if (form.control("PreviewSlider").intValue() != 0) form.control("PreviewSlider").setValueByUser(0);
-    form.mouseEvent("PreviewImage", TMainForm::MouseAction::Down, featureX, featureY, true);
+    if (form.control(Control::PreviewSlider).intValue() != 0) form.control(Control::PreviewSlider).setValueByUser(0);
+    form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, featureX, featureY, true);
     session.check();
     if (form.workspace().progstatus < 1)
         throw PlanexorError("The alignment feature " + arguments.text("feature") +
                             " was not accepted (too close to the border, or frame 0 is excluded)");
-    form.control("Allignallbutton").click();
+    form.control(Control::Allignallbutton).click();
     session.check();
     if (form.workspace().progstatus < 2) throw PlanexorError("Aligning did not finish");
 }
@@ -285,7 +285,7 @@ void saveImage(const Bitmap24& image, const std::string& path) {
 
 // Sets a slider or spin as the user would, after checking the range the
 // window offers.
-void setControlValue(TMainForm& form, const std::string& control, double value, const std::string& option) {
+void setControlValue(TMainForm& form, Control control, double value, const std::string& option) {
     ControlModel& model = form.control(control);
     if (value < model.minimum() || value > model.maximum())
         throw UsageError("--" + option + " must lie in " + floatText(static_cast<float>(model.minimum())) + ".." +
@@ -313,15 +313,15 @@ int runStack(const Arguments& arguments) {
     TMainForm& form = session.form;
     alignSequence(session, arguments, [&] {
         if (fieldItem > 0) {
-            form.control("Interlaced").setCheckedByUser(true);
-            form.control("interlaceinterpolation").setItemIndexByUser(static_cast<int>(fieldItem));
+            form.control(Control::Interlaced).setCheckedByUser(true);
+            form.control(Control::interlaceinterpolation).setItemIndexByUser(static_cast<int>(fieldItem));
         }
         if (arguments.has("resample")) {
-            form.control("Resampled").setCheckedByUser(true);
-            setControlValue(form, "ResampleSpin", arguments.number("resample", 2.0), "resample");
+            form.control(Control::Resampled).setCheckedByUser(true);
+            setControlValue(form, Control::ResampleSpin, arguments.number("resample", 2.0), "resample");
         }
-        form.control("Filters").setItemIndexByUser(static_cast<int>(filterItem));
-        if (arguments.has("mono")) form.control("ColourStack").setCheckedByUser(false);
+        form.control(Control::Filters).setItemIndexByUser(static_cast<int>(filterItem));
+        if (arguments.has("mono")) form.control(Control::ColourStack).setCheckedByUser(false);
     });
     if (arguments.has("shifts")) writeShifts(form, arguments.text("shifts"));
 
@@ -335,39 +335,39 @@ int runStack(const Arguments& arguments) {
     }
     if (best < 1 || best > w.usedframes)
         throw UsageError("--best must lie in 1.." + std::to_string(w.usedframes) + " (the frames aligned)");
-    form.control("StackSlider").setValueByUser(best - 1);
-    if (arguments.has("max-diff")) setControlValue(form, "differencecutslider", arguments.number("max-diff", 100), "max-diff");
-    if (arguments.has("no-quality-weight")) form.control("QualStack").setCheckedByUser(false);
-    if (arguments.has("expand")) form.control("Expandstack").setCheckedByUser(true);
+    form.control(Control::StackSlider).setValueByUser(best - 1);
+    if (arguments.has("max-diff")) setControlValue(form, Control::differencecutslider, arguments.number("max-diff", 100), "max-diff");
+    if (arguments.has("no-quality-weight")) form.control(Control::QualStack).setCheckedByUser(false);
+    if (arguments.has("expand")) form.control(Control::Expandstack).setCheckedByUser(true);
     session.check();
-    form.control("Stackbutton").click();
+    form.control(Control::Stackbutton).click();
     session.check();
     if (w.progstatus < 4) throw PlanexorError("Stacking did not finish");
 
     if (!processing) {
         saveImage(form.stackBitmap(), arguments.text("out"));
     } else {
-        if (arguments.has("dyadic")) form.control("Scaletype").setItemIndexByUser(0);
-        if (arguments.has("linear")) form.control("Scaletype").setItemIndexByUser(1);
+        if (arguments.has("dyadic")) form.control(Control::Scaletype).setItemIndexByUser(0);
+        if (arguments.has("linear")) form.control(Control::Scaletype).setItemIndexByUser(1);
         if (arguments.has("wavelets")) {
             const auto gains = numberList(arguments, "wavelets");
             if (gains.size() != 6) throw UsageError("--wavelets takes six slider values, e.g. 40,30,20,10,10,10");
             for (int layer = 0; layer < 6; ++layer)
-                setControlValue(form, "RxSlider" + std::to_string(layer + 3), gains[layer], "wavelets");
+                setControlValue(form, GainSliders[layer], gains[layer], "wavelets");
         }
         if (arguments.has("layers-off"))
             for (double layer : numberList(arguments, "layers-off")) {
                 if (layer < 1 || layer > 6 || layer != static_cast<int>(layer))
                     throw UsageError("--layers-off lists layers 1..6");
-                form.control("CheckBox" + std::to_string(static_cast<int>(layer) + 4)).setCheckedByUser(false);
+                form.control(LayerCheckBoxes[static_cast<int>(layer) - 1]).setCheckedByUser(false);
             }
-        if (arguments.has("contrast")) setControlValue(form, "ContrastSlider", arguments.number("contrast", 100), "contrast");
+        if (arguments.has("contrast")) setControlValue(form, Control::ContrastSlider, arguments.number("contrast", 100), "contrast");
         if (arguments.has("brightness"))
-            setControlValue(form, "BrightnessSlider", arguments.number("brightness", 0), "brightness");
-        if (arguments.has("gamma")) setControlValue(form, "Gamma1spin", arguments.number("gamma", 1.0), "gamma");
-        form.control("ProcessButton").click();
+            setControlValue(form, Control::BrightnessSlider, arguments.number("brightness", 0), "brightness");
+        if (arguments.has("gamma")) setControlValue(form, Control::Gamma1spin, arguments.number("gamma", 1.0), "gamma");
+        form.control(Control::ProcessButton).click();
         session.check();
-        saveImage(form.image("ProcessImage"), arguments.text("out"));
+        saveImage(form.image(Control::ProcessImage), arguments.text("out"));
     }
     std::printf("stacked %d frames: %s\n", form.stackedCount(), arguments.text("out").c_str());
     return 0;

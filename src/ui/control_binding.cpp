@@ -27,9 +27,9 @@ QString qt(const std::string& text) { return QString::fromStdString(text); }
 
 // Keys a control's key handler acts on; the widget must not act on them too
 // (a slider would move by its own step as well).
-bool formOwnsKey(const std::string& control, int code) {
-    if (control == "PreviewSlider") return code == TMainForm::KeySpace;
-    if (control == "ContrastSlider" || control == "BrightnessSlider")
+bool formOwnsKey(Control control, int code) {
+    if (control == Control::PreviewSlider) return code == TMainForm::KeySpace;
+    if (control == Control::ContrastSlider || control == Control::BrightnessSlider)
         return code == TMainForm::KeyLeft || code == TMainForm::KeyRight;
     return false;
 }
@@ -91,7 +91,7 @@ void ControlBinder::observe(QWidget* widget, ControlModel& model, std::function<
 }
 
 void ControlBinder::bindCommon(QWidget* widget, ControlModel& model) {
-    widget->setObjectName(qt(model.name()));
+    widget->setObjectName(qt(std::string(model.name())));
     observe(widget, model, [widget](const ControlModel& m) {
         applyVisible(widget, m.visible());
         widget->setEnabled(m.enabled());
@@ -111,7 +111,7 @@ void ControlBinder::bindButton(QAbstractButton* button, ControlModel& model) {
     observe(button, model, [button](const ControlModel& m) { button->setText(qt(m.caption())); });
     connect(button, &QAbstractButton::clicked, this, [this, &model] { userAction([&model] { model.click(); }); });
     // Some buttons act while held down (showing one wavelet layer).
-    mouseControls_[button] = model.name();
+    mouseControls_[button] = model.id();
     button->installEventFilter(this);
 }
 
@@ -138,12 +138,12 @@ void ControlBinder::bindSlider(QAbstractSlider* slider, ControlModel& model) {
     connect(slider, &QAbstractSlider::valueChanged, this, [this, slider, &model](int value) {
         userAction([this, slider, &model, value] {
             model.setValueByUser(value);
-            if (!slider->isSliderDown()) form_.sliderCommitted(model.name());
+            if (!slider->isSliderDown()) form_.sliderCommitted(model.id());
         });
     });
     connect(slider, &QAbstractSlider::sliderReleased, this,
-            [this, &model] { userAction([this, &model] { form_.sliderCommitted(model.name()); }); });
-    keyControls_[slider] = model.name();
+            [this, &model] { userAction([this, &model] { form_.sliderCommitted(model.id()); }); });
+    keyControls_[slider] = model.id();
     slider->installEventFilter(this);
 }
 
@@ -184,7 +184,7 @@ void ControlBinder::bindLabel(QLabel* label, ControlModel& model) {
     label->setTextFormat(Qt::PlainText);  // captions hold file names, not markup
     observe(label, model, [label](const ControlModel& m) { label->setText(labelText(m.caption())); });
     // Link labels (the mail label) act on a click.
-    mouseControls_[label] = model.name();
+    mouseControls_[label] = model.id();
     label->installEventFilter(this);
 }
 
@@ -256,7 +256,7 @@ void ControlBinder::bindCheckList(QListWidget* list, ControlModel& model) {
 void ControlBinder::bindImage(ImageView* image, ControlModel& model) {
     bindCommon(image, model);
     observe(image, model, [image](const ControlModel& m) { image->setOffset(QPoint(m.left(), m.top())); });
-    image->setMouseHandler([this, name = model.name()](TMainForm::MouseAction action, int x, int y, bool left) {
+    image->setMouseHandler([this, name = model.id()](TMainForm::MouseAction action, int x, int y, bool left) {
         userAction([this, &name, action, x, y, left] { form_.mouseEvent(name, action, x, y, left); });
     });
 }
@@ -296,26 +296,26 @@ void ControlBinder::bindCollapsiblePanel(CollapsiblePanel* panel, ControlModel& 
 }
 
 void ControlBinder::bindToolWindow(ToolWindow* window, ControlModel& model) {
-    window->setObjectName(qt(model.name()));
+    window->setObjectName(qt(std::string(model.name())));
     observe(window, model, [window](const ControlModel& m) {
         window->setWindowTitle(qt(m.caption()));
         if (window->pos() != QPoint(m.left(), m.top())) window->move(m.left(), m.top());
         if (window->isHidden() == m.visible()) window->setVisible(m.visible());
     });
-    const std::string name = model.name();
+    const Control name = model.id();
     connect(window, &ToolWindow::movedByUser, this, [this, &model, name](QPoint place) {
         if (place == QPoint(model.left(), model.top())) return;  // where the form put it
-        userAction([this, &name, place] { form_.toolWindowMoved(name, place.x(), place.y()); });
+        userAction([this, name, place] { form_.toolWindowMoved(name, place.x(), place.y()); });
     });
     connect(window, &ToolWindow::resizedByUser, this, [this, name](QSize size) {
-        userAction([this, &name, size] { form_.toolWindowResized(name, size.width(), size.height()); });
+        userAction([this, name, size] { form_.toolWindowResized(name, size.width(), size.height()); });
     });
     connect(window, &ToolWindow::closedByUser, this,
-            [this, name] { userAction([this, &name] { form_.toolWindowClosed(name); }); });
+            [this, name] { userAction([this, name] { form_.toolWindowClosed(name); }); });
 }
 
 void ControlBinder::bindPages(QTabWidget* pages, ControlModel& pageControl, const std::vector<ControlModel*>& sheets) {
-    pages->setObjectName(qt(pageControl.name()));
+    pages->setObjectName(qt(std::string(pageControl.name())));
     for (int index = 0; index < static_cast<int>(sheets.size()); ++index) {
         observe(pages, *sheets[index], [pages, index, &pageControl](const ControlModel& sheet) {
             pages->setTabText(index, qt(sheet.caption()));
@@ -334,7 +334,7 @@ void ControlBinder::bindPages(QTabWidget* pages, ControlModel& pageControl, cons
 }
 
 void ControlBinder::bindWindowCaption(QWidget* window, ControlModel& model) {
-    window->setObjectName(qt(model.name()));
+    window->setObjectName(qt(std::string(model.name())));
     observe(window, model, [window](const ControlModel& m) { window->setWindowTitle(qt(m.caption())); });
 }
 
@@ -346,8 +346,8 @@ bool ControlBinder::eventFilter(QObject* watched, QEvent* event) {
         const int code = formKeyCode(key->key());
         if (code == 0) return false;
         const bool ctrl = (key->modifiers() & ~Qt::KeypadModifier) == Qt::ControlModifier;
-        const std::string& name = found->second;
-        userAction([this, &name, code, ctrl] { form_.keyDown(name, code, ctrl); });
+        const Control name = found->second;
+        userAction([this, name, code, ctrl] { form_.keyDown(name, code, ctrl); });
         return formOwnsKey(name, code);
     }
     if (event->type() == QEvent::MouseButtonPress || event->type() == QEvent::MouseButtonRelease) {
@@ -357,13 +357,13 @@ bool ControlBinder::eventFilter(QObject* watched, QEvent* event) {
         const bool press = event->type() == QEvent::MouseButtonPress;
         const bool left = mouse->button() == Qt::LeftButton;
         const QPoint at = mouse->position().toPoint();
-        const std::string& name = found->second;
+        const Control name = found->second;
         if (qobject_cast<QLabel*>(watched)) {
-            if (!press && left) userAction([this, &name] { form_.control(name).click(); });
+            if (!press && left) userAction([this, name] { form_.control(name).click(); });
             return false;
         }
         const auto action = press ? TMainForm::MouseAction::Down : TMainForm::MouseAction::Up;
-        userAction([this, &name, action, at, left] { form_.mouseEvent(name, action, at.x(), at.y(), left); });
+        userAction([this, name, action, at, left] { form_.mouseEvent(name, action, at.x(), at.y(), left); });
     }
     return false;
 }

@@ -85,8 +85,8 @@ private:
 
     TMainForm& form_;
     std::function<void()> afterUserAction_;
-    std::map<QObject*, std::string> keyControls_;    // widgets whose keys go to the form
-    std::map<QObject*, std::string> mouseControls_;  // buttons whose presses go to the form
+    std::map<QObject*, Control> keyControls_;    // widgets whose keys go to the form
+    std::map<QObject*, Control> mouseControls_;  // buttons whose presses go to the form
 };
 
 }  // namespace planexor

@@ -62,7 +62,7 @@ const std::vector<std::vector<std::string>>& rows() {
             {"ProcessButton", "ResetButton"},
             {"SaveBMP2button", "Shrink"},
             {"LevelStep", "Multiplicant"},
-            {"ContrastLabel", "ContrastSlider", "Brightnesslabel", "BrightnessSlider"},
+            {"ContrastLabel", "ContrastMinusLabel", "ContrastSlider", "ContrastPlusLabel", "Brightnesslabel", "BrightnessSlider"},
             {"Gamma1spin", "Gammawin", "Histowin"},
             {"Correlationtype", "Normalize", "Showtracebox"},
             {"HorizFlipCheckbox", "VertiFlipCheckbox"},
@@ -119,7 +119,7 @@ const char* unitOf(const std::string& name) {
 bool captionIsUnit(const std::string& name) { return name == "FFTFilterspin" || name == "ResampleSpin"; }
 
 // Short items share a line where the page is short of height.
-int columnsOf(const ControlSpec& desc) {
+int columnsOf(const ControlDefinition& desc) {
     if (desc.name == "Filters" || desc.name == "Correlationtype" || desc.name == "Scaletype") return 2;
     return desc.columns;
 }
@@ -138,7 +138,7 @@ QString groupTitle(const std::string& parent) {
     return qt(parent);
 }
 
-bool onPage(const ControlSpec& desc, ControlPlace place) { return desc.place == place; }
+bool onPage(const ControlDefinition& desc, ControlPlace place) { return desc.place == place; }
 
 void compact(QBoxLayout* layout, int spacing = 3) {
     layout->setContentsMargins(0, 0, 0, 0);
@@ -163,7 +163,7 @@ struct MainWindow::Surface {
 
 MainWindow::MainWindow(TMainForm& form, QWidget* parent)
     : QWidget(parent), form_(form), binder_(new ControlBinder(form, this)) {
-    binder_->bindWindowCaption(this, form.control("MainForm"));
+    binder_->bindWindowCaption(this, form.control(Control::MainForm));
     binder_->setAfterUserAction([this] { refreshImages(); });
     setFixedSize(ClientWidth, ClientHeight);
 
@@ -177,20 +177,22 @@ MainWindow::MainWindow(TMainForm& form, QWidget* parent)
     std::vector<ControlModel*> sheets;
     for (int page = 1; page <= 5; ++page) {
         const auto place = static_cast<ControlPlace>(static_cast<int>(ControlPlace::Page1) + page - 1);
-        const std::string sheet = "TabSheet" + std::to_string(page);
+        const Control sheet = TabSheets[page - 1];
         QWidget* widget = buildPage(place);
-        widget->setObjectName(qt(sheet));
+        widget->setObjectName(qt(std::string(controlName(sheet))));
         pages_->addTab(widget, qt(form.control(sheet).caption()));
         sheets.push_back(&form.control(sheet));
     }
-    binder_->bindPages(pages_, form.control("PageControl1"), sheets);
+    binder_->bindPages(pages_, form.control(Control::PageControl1), sheets);
     layout->addWidget(pages_, 1);
 
-    for (const ControlSpec& desc : controlTable())
+    for (const ControlDefinition& desc : controlTable())
         if (desc.kind == ControlKind::ToolWindow) buildToolWindow(desc);
 }
 
 MainWindow::~MainWindow() = default;
+
+QWidget* MainWindow::controlWidget(Control id) const { return controlWidget(std::string(controlName(id))); }
 
 QWidget* MainWindow::controlWidget(const std::string& name) const {
     const auto found = widgets_.find(name);
@@ -201,7 +203,7 @@ void MainWindow::refreshImages() {
     for (ImageView* image : images_) image->refresh(false);
     // The resized view's window takes the size the form chose for it.
     const PictureSize wanted = form_.shrinkviewSize();
-    auto* shrinkview = static_cast<ToolWindow*>(controlWidget("Shrinkview"));
+    auto* shrinkview = static_cast<ToolWindow*>(controlWidget(Control::Shrinkview));
     if (shrinkview && shrinkview->isVisible() && wanted.width > 0 && shrinkview->size() != QSize(wanted.width, wanted.height))
         shrinkview->setClientSize(QSize(wanted.width, wanted.height), false);
 }
@@ -211,12 +213,12 @@ void MainWindow::buildTopBar(QBoxLayout* layout) {
     compact(bar, 4);
     Surface surface;
     surface.column = bar;
-    for (const ControlSpec& desc : controlTable())
+    for (const ControlDefinition& desc : controlTable())
         if (desc.place == ControlPlace::TopBar && desc.kind != ControlKind::Label) place(desc, surface);
     bar->addStretch(1);
-    for (const ControlSpec& desc : controlTable())
+    for (const ControlDefinition& desc : controlTable())
         if (desc.place == ControlPlace::TopBar && desc.kind == ControlKind::Label) place(desc, surface);
-    if (auto* caption = qobject_cast<QLabel*>(controlWidget("VersionCaption"))) {
+    if (auto* caption = qobject_cast<QLabel*>(controlWidget(Control::VersionCaption))) {
         QFont font = caption->font();
         font.setBold(true);
         font.setItalic(true);
@@ -237,7 +239,7 @@ QWidget* MainWindow::buildPage(ControlPlace place) {
         {ControlPlace::Page3, {"StackImage", {"Options", "StackInfoLabel", "Stackimagesize", "Xshift", "Yshift"}}},
         {ControlPlace::Page4,
          {"ProcessImage",
-          {"ContrastSlider", "ContrastLabel", "BrightnessSlider", "Brightnesslabel", "Gamma1spin", "Gammawin",
+          {"ContrastSlider", "ContrastLabel", "ContrastMinusLabel", "ContrastPlusLabel", "BrightnessSlider", "Brightnesslabel", "Gamma1spin", "Gammawin",
            "Histowin"}}},
     };
     const auto& design = designs.at(place);
@@ -260,12 +262,12 @@ QWidget* MainWindow::buildPage(ControlPlace place) {
     surface.below = new QVBoxLayout;
     compact(surface.below, 3);
     surface.belowNames = design.second;
-    left->addWidget(createPageImage(*findControlSpec(design.first), surface), 1);
+    left->addWidget(createPageImage(definitionOf(*controlByName(design.first)), surface), 1);
     left->addLayout(surface.below);
 
     // What starts the page's work comes first.
-    if (place == ControlPlace::Page1) this->place(*findControlSpec("SelectFileButton"), surface);
-    for (const ControlSpec& desc : controlTable())
+    if (place == ControlPlace::Page1) this->place(definitionOf(Control::SelectFileButton), surface);
+    for (const ControlDefinition& desc : controlTable())
         if (onPage(desc, place)) this->place(desc, surface);
     column->addStretch(1);
     return page;
@@ -278,12 +280,12 @@ void MainWindow::buildAboutPage(QWidget* page) {
     layout->addStretch(1);
     Surface surface;
     surface.column = layout;
-    for (const ControlSpec& desc : controlTable())
+    for (const ControlDefinition& desc : controlTable())
         if (onPage(desc, ControlPlace::Page5)) place(desc, surface);
     layout->addStretch(1);
     for (const char* name : {"AboutTitle", "AboutText", "HomepageLabel", "MailLabel"})
         if (auto* label = qobject_cast<QLabel*>(controlWidget(name))) label->setAlignment(Qt::AlignCenter);
-    if (auto* title = qobject_cast<QLabel*>(controlWidget("AboutTitle"))) {
+    if (auto* title = qobject_cast<QLabel*>(controlWidget(Control::AboutTitle))) {
         QFont font = title->font();
         font.setPointSizeF(font.pointSizeF() * 2);
         font.setBold(true);
@@ -302,14 +304,14 @@ void MainWindow::buildAboutPage(QWidget* page) {
     }
 }
 
-void MainWindow::place(const ControlSpec& desc, Surface& surface) {
+void MainWindow::place(const ControlDefinition& desc, Surface& surface) {
     if (surface.placed.count(desc.name)) return;
     QBoxLayout* into = containerFor(desc, surface);
     if (const auto* row = rowOf(desc.name)) {
         // A legend over the row's first control stands over the whole row.
         if (const Legend* legend = legendOf(row->front()); legend && !legend->beside) {
             auto* text = new QLabel(legend->text);
-            binder_->addCompanion(form_.control(row->front()), text);
+            binder_->addCompanion(form_.control(*controlByName(row->front())), text);
             into->addWidget(text);
             surface.legendsPlaced.insert(row->front());
         }
@@ -317,7 +319,7 @@ void MainWindow::place(const ControlSpec& desc, Surface& surface) {
         compact(line, 4);
         into->addLayout(line);
         for (const std::string& member : *row) {
-            const ControlSpec* memberSpec = findControlSpec(member);
+            const ControlDefinition* memberSpec = controlByName(member) ? &definitionOf(*controlByName(member)) : nullptr;
             if (!memberSpec || surface.placed.count(member)) continue;
             addControl(*memberSpec, line, surface);
         }
@@ -326,7 +328,7 @@ void MainWindow::place(const ControlSpec& desc, Surface& surface) {
     addControl(desc, into, surface);
 }
 
-QBoxLayout* MainWindow::containerFor(const ControlSpec& desc, Surface& surface) {
+QBoxLayout* MainWindow::containerFor(const ControlDefinition& desc, Surface& surface) {
     const bool below = surface.belowNames.count(desc.name) != 0 || surface.belowNames.count(desc.parent) != 0;
     QBoxLayout* area = below && surface.below ? surface.below : surface.column;
     if (desc.parent.empty()) return area;
@@ -341,9 +343,9 @@ QBoxLayout* MainWindow::containerFor(const ControlSpec& desc, Surface& surface) 
     return content;
 }
 
-void MainWindow::addControl(const ControlSpec& desc, QBoxLayout* into, Surface& surface) {
+void MainWindow::addControl(const ControlDefinition& desc, QBoxLayout* into, Surface& surface) {
     surface.placed.insert(desc.name);
-    ControlModel& model = form_.control(desc.name);
+    ControlModel& model = form_.control(desc.id);
     if (const Legend* legend = legendOf(desc.name); legend && !surface.legendsPlaced.count(desc.name)) {
         auto* text = new QLabel(legend->text);
         binder_->addCompanion(model, text);
@@ -362,21 +364,21 @@ void MainWindow::addControl(const ControlSpec& desc, QBoxLayout* into, Surface& 
     widgets_[desc.name] = widget;
 }
 
-ImageView* MainWindow::createImage(const ControlSpec& desc) {
+ImageView* MainWindow::createImage(const ControlDefinition& desc) {
     auto* image = new ImageView;
-    image->setSource([this, name = desc.name] { return form_.findImage(name); });
-    image->setOverlay([this, name = desc.name] { return &form_.overlay(name); });
+    image->setSource([this, id = desc.id] { return form_.findImage(id); });
+    image->setOverlay([this, id = desc.id] { return &form_.overlay(id); });
     // The spectrum is a small square picture that fills its window; the
     // graphs are drawn at their own size.
     if (desc.name == "imgFFT") image->setStretched(true);
     if (desc.name == "imgGraph" || desc.name == "StackGraph") image->setFixedSize(GraphWidth, GraphHeight);
     if (desc.name == "Histograph") image->setFixedSize(HistographSide, HistographSide);
-    binder_->bindImage(image, form_.control(desc.name));
+    binder_->bindImage(image, form_.control(desc.id));
     images_.push_back(image);
     return image;
 }
 
-QWidget* MainWindow::createPageImage(const ControlSpec& desc, Surface& surface) {
+QWidget* MainWindow::createPageImage(const ControlDefinition& desc, Surface& surface) {
     ImageView* image = createImage(desc);
     widgets_[desc.name] = image;
     surface.placed.insert(desc.name);
@@ -399,7 +401,7 @@ QWidget* MainWindow::createPageImage(const ControlSpec& desc, Surface& surface) 
             // its right (bottom) part.
             bar->setInvertedAppearance(true);
             bar->setInvertedControls(!vertical);
-            binder_->bindSlider(bar, form_.control(name));
+            binder_->bindSlider(bar, form_.control(*controlByName(name)));
             widgets_[name] = bar;
             surface.placed.insert(name);
             grid->addWidget(bar, vertical ? 0 : 1, vertical ? 1 : 0);
@@ -419,7 +421,7 @@ QWidget* MainWindow::createPageImage(const ControlSpec& desc, Surface& surface) 
     }
     if (desc.name == "PreviewImage") {
         // The start panel covers the empty preview until a sequence is open.
-        const ControlSpec* start = findControlSpec("Showpanel");
+        const ControlDefinition* start = &definitionOf(Control::Showpanel);
         auto* panel = new QFrame;
         panel->setFrameShape(QFrame::StyledPanel);
         panel->setAutoFillBackground(true);
@@ -435,7 +437,7 @@ QWidget* MainWindow::createPageImage(const ControlSpec& desc, Surface& surface) 
         text->setAlignment(Qt::AlignCenter);
         content->addWidget(title);
         content->addWidget(text);
-        binder_->bindPanel(panel, form_.control("Showpanel"));
+        binder_->bindPanel(panel, form_.control(Control::Showpanel));
         widgets_["Showpanel"] = panel;
         surface.placed.insert("Showpanel");
         grid->addWidget(panel, 0, 0, Qt::AlignCenter);
@@ -443,8 +445,8 @@ QWidget* MainWindow::createPageImage(const ControlSpec& desc, Surface& surface) 
     return frame;
 }
 
-QWidget* MainWindow::createControl(const ControlSpec& desc, QBoxLayout* into) {
-    ControlModel& model = form_.control(desc.name);
+QWidget* MainWindow::createControl(const ControlDefinition& desc, QBoxLayout* into) {
+    ControlModel& model = form_.control(desc.id);
     switch (desc.kind) {
         case ControlKind::Button: {
             auto* button = new QPushButton;
@@ -594,7 +596,7 @@ QWidget* MainWindow::createControl(const ControlSpec& desc, QBoxLayout* into) {
     return nullptr;
 }
 
-void MainWindow::buildToolWindow(const ControlSpec& desc) {
+void MainWindow::buildToolWindow(const ControlDefinition& desc) {
     static const std::set<std::string> aboveAll = {"HintWindow", "SelectFrameswindow", "GammaWindow"};
     static const std::set<std::string> fixedSize = {"FFTWindow", "Propertywindow", "MessageWindow", "FilterWindow",
                                                      "HistoWindow"};
@@ -631,35 +633,35 @@ void MainWindow::buildToolWindow(const ControlSpec& desc) {
         line->addWidget(sideWidget, shrink ? 0 : 1);
         panelContents_[desc.name] = imageColumn;
         if (shrink) {
-            place(*findControlSpec("ShrinkImage"), surface);
-            place(*findControlSpec("Imagesize"), surface);
-            if (auto* size = controlWidget("Imagesize")) {
+            place(definitionOf(Control::ShrinkImage), surface);
+            place(definitionOf(Control::Imagesize), surface);
+            if (auto* size = controlWidget(Control::Imagesize)) {
                 size->setFixedHeight(ShrinkBottomArea);
                 size->setContentsMargins(6, 0, 0, 0);
             }
         } else {
-            place(*findControlSpec("Histograph"), surface);
+            place(definitionOf(Control::Histograph), surface);
             imageColumn->addWidget(buildStretchMarkers());
             surface.placed.insert({"Lowtriangle", "Hitriangle"});
             imageColumn->addStretch(1);
         }
         panelContents_[desc.name] = side;
-        for (const ControlSpec& child : controlTable())
+        for (const ControlDefinition& child : controlTable())
             if (child.parent == desc.name) place(child, surface);
         side->addStretch(1);
     } else {
-        for (const ControlSpec& child : controlTable())
+        for (const ControlDefinition& child : controlTable())
             if (child.parent == desc.name) place(child, surface);
         if (desc.name == "MessageWindow" || desc.name == "FilterWindow") layout->addStretch(1);
     }
-    if (auto* title = qobject_cast<QLabel*>(controlWidget("messagewinlabel")); title && desc.name == "MessageWindow") {
+    if (auto* title = qobject_cast<QLabel*>(controlWidget(Control::messagewinlabel)); title && desc.name == "MessageWindow") {
         QFont font = title->font();
         font.setBold(true);
         title->setFont(font);
         title->setWordWrap(true);
-        if (auto* detail = qobject_cast<QLabel*>(controlWidget("Messagewinlabel2"))) detail->setWordWrap(true);
+        if (auto* detail = qobject_cast<QLabel*>(controlWidget(Control::Messagewinlabel2))) detail->setWordWrap(true);
     }
-    binder_->bindToolWindow(window, form_.control(desc.name));
+    binder_->bindToolWindow(window, form_.control(desc.id));
     widgets_[desc.name] = window;
     toolWindows_.push_back(window);
 }
@@ -673,7 +675,7 @@ QWidget* MainWindow::buildStretchMarkers() {
         auto* marker = new ShapeWidget(strip);
         marker->setTriangle(true);
         marker->setFixedSize(18, 12);
-        binder_->bindMarker(marker, form_.control(name));
+        binder_->bindMarker(marker, form_.control(*controlByName(name)));
         widgets_[name] = marker;
     }
     return strip;
@@ -685,7 +687,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         // call to process pending events): stop it, and close once it has
         // unwound and cleaned up.
         event->ignore();
-        form_.control("BitBtn2").click();
+        form_.control(Control::BitBtn2).click();
         if (!closeRequested_) {
             closeRequested_ = true;
             QTimer::singleShot(0, this, &MainWindow::closeWhenRunEnds);

@@ -34,6 +34,7 @@ public:
     TMainForm& form() { return form_; }
     QTabWidget* pages() const { return pages_; }
     // The widget bound to a named control, or nullptr.
+    QWidget* controlWidget(Control id) const;
     QWidget* controlWidget(const std::string& name) const;
     const std::map<std::string, QWidget*>& controlWidgets() const { return widgets_; }
     // Lets every picture take its bitmap's size and show what the form drew.
@@ -47,13 +48,13 @@ private:
     void buildTopBar(QBoxLayout* layout);
     QWidget* buildPage(ControlPlace place);
     void buildAboutPage(QWidget* page);
-    void buildToolWindow(const ControlSpec& desc);
-    void place(const ControlSpec& desc, Surface& surface);
-    void addControl(const ControlSpec& desc, QBoxLayout* into, Surface& surface);
-    QBoxLayout* containerFor(const ControlSpec& desc, Surface& surface);
-    QWidget* createControl(const ControlSpec& desc, QBoxLayout* into);
-    ImageView* createImage(const ControlSpec& desc);
-    QWidget* createPageImage(const ControlSpec& desc, Surface& surface);
+    void buildToolWindow(const ControlDefinition& desc);
+    void place(const ControlDefinition& desc, Surface& surface);
+    void addControl(const ControlDefinition& desc, QBoxLayout* into, Surface& surface);
+    QBoxLayout* containerFor(const ControlDefinition& desc, Surface& surface);
+    QWidget* createControl(const ControlDefinition& desc, QBoxLayout* into);
+    ImageView* createImage(const ControlDefinition& desc);
+    QWidget* createPageImage(const ControlDefinition& desc, Surface& surface);
     QWidget* buildStretchMarkers();
     void closeWhenRunEnds();
 

@@ -115,9 +115,9 @@ void QtUiServices::setCursor(CursorShape shape) {
 
 void QtUiServices::processPendingEvents() { QCoreApplication::processEvents(); }
 
-void QtUiServices::repaint(const std::string& control) {
+void QtUiServices::repaint(Control control) {
     if (!window_) return;
-    const QString name = QString::fromStdString(control);
+    const QString name = QString::fromStdString(std::string(controlName(control)));
     QWidget* widget = window_->objectName() == name ? window_.data() : window_->findChild<QWidget*>(name);
     if (auto* image = qobject_cast<ImageView*>(widget)) {
         image->refresh(true);

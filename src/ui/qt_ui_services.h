@@ -22,7 +22,7 @@ public:
     FileDialogAnswer runFileDialog(const FileDialogRequest& request) override;
     void setCursor(CursorShape shape) override;
     void processPendingEvents() override;
-    void repaint(const std::string& control) override;
+    void repaint(Control control) override;
 
     // The files a dialog returned, in the order the opening handler expects:
     // by name, then as a multiple selection is reported (see toDialogOrder).

@@ -43,11 +43,11 @@ protected:
     void open(const std::vector<std::string>& files) {
         const bool avi = files.front().size() > 4 && files.front().substr(files.front().size() - 4) == ".avi";
         ui.queueFiles(files, avi ? 1 : 2);
-        form.control("SelectFileButton").click();
+        form.control(Control::SelectFileButton).click();
         ASSERT_TRUE(w.SequenceOpen);
     }
-    void click(int x, int y) { form.mouseEvent("PreviewImage", Mouse::Down, x, y, true); }
-    void alignAll() { form.control("Allignallbutton").click(); }
+    void click(int x, int y) { form.mouseEvent(Control::PreviewImage, Mouse::Down, x, y, true); }
+    void alignAll() { form.control(Control::Allignallbutton).click(); }
     int count(const std::string& text) const {
         int n = 0;
         for (const auto& message : ui.messages) n += message.text == text;
@@ -85,81 +85,81 @@ protected:
 
 TEST_F(AlignPage, FeatureClickBuildsTheReferenceAndRegistersItsFrameOnItself) {
     open(demo("seq", 4).sequenceFiles);
-    form.mouseEvent("PreviewImage", Mouse::Move, 64, 100, false);
+    form.mouseEvent(Control::PreviewImage, Mouse::Move, 64, 100, false);
     EXPECT_EQ(ui.cursor, CursorShape::Cross);
-    ASSERT_EQ(form.overlay("PreviewImage").lines.size(), 1u);
-    EXPECT_TRUE(form.overlay("PreviewImage").lines[0].invert);
-    EXPECT_EQ(form.overlay("PreviewImage").lines[0].points.front(), (GraphPoint{0, 36}));
-    EXPECT_EQ(form.control("Frames").caption(), "Frames : 4 selected (Total = 4 ) ");
-    form.mouseEvent("PreviewImage", Mouse::Move, 10, 10, false);
+    ASSERT_EQ(form.overlay(Control::PreviewImage).lines.size(), 1u);
+    EXPECT_TRUE(form.overlay(Control::PreviewImage).lines[0].invert);
+    EXPECT_EQ(form.overlay(Control::PreviewImage).lines[0].points.front(), (GraphPoint{0, 36}));
+    EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 4 selected (Total = 4 ) ");
+    form.mouseEvent(Control::PreviewImage, Mouse::Move, 10, 10, false);
     EXPECT_EQ(ui.cursor, CursorShape::Arrow);
-    EXPECT_TRUE(form.overlay("PreviewImage").empty());
+    EXPECT_TRUE(form.overlay(Control::PreviewImage).empty());
 
     // The cross shows at 64, but a click there is one pixel too close.
     click(64, 100);
     EXPECT_EQ(count(BorderMessage), 1);
     EXPECT_EQ(w.progstatus, 0);
-    EXPECT_TRUE(form.control("TabSheet2").visible());
+    EXPECT_TRUE(form.control(Control::TabSheet2).visible());
 
     click(65, 100);
     EXPECT_EQ(count(BorderMessage), 1);
     EXPECT_EQ(w.progstatus, 1);
-    EXPECT_EQ(form.control("PageControl1").itemIndex(), 1);
+    EXPECT_EQ(form.control(Control::PageControl1).itemIndex(), 1);
     EXPECT_EQ(w.hotx, 65);
     EXPECT_EQ(form.alignment().BoxLeft, 1);
     EXPECT_EQ(form.alignment().referenceSize, 128);
     EXPECT_EQ(form.referenceImage(), form.previewBitmap());
     EXPECT_EQ(w.FrameRecs[0].ShiftX, 0);
     EXPECT_EQ(w.FrameRecs[0].ShiftY, 0);
-    EXPECT_EQ(form.control("Label4").caption(), "Image Difference 0");
+    EXPECT_EQ(form.control(Control::Label4).caption(), "Image Difference 0");
     EXPECT_GT(w.FrameRecs[0].Quality, 0.0f);
     EXPECT_EQ(form.qualityGraph().quality, w.FrameRecs[0].Quality);
-    EXPECT_TRUE(form.overlay("imgGraph").background);
-    EXPECT_TRUE(form.control("FFTWindow").visible());
-    EXPECT_TRUE(form.control("Propertywindow").visible());
-    EXPECT_EQ(form.image("imgFFT").width(), 128);  // the correlation surface of the reference
-    EXPECT_EQ(form.overlay("AlignImage").ellipses.size(), 1u);
+    EXPECT_TRUE(form.overlay(Control::imgGraph).background);
+    EXPECT_TRUE(form.control(Control::FFTWindow).visible());
+    EXPECT_TRUE(form.control(Control::Propertywindow).visible());
+    EXPECT_EQ(form.image(Control::imgFFT).width(), 128);  // the correlation surface of the reference
+    EXPECT_EQ(form.overlay(Control::AlignImage).ellipses.size(), 1u);
 }
 
 TEST_F(AlignPage, ClicksOnAnExcludedFrameAreIgnored) {
     open(demo("seq", 3).sequenceFiles);
-    form.keyDown("PreviewSlider", TMainForm::KeySpace, false);
-    form.mouseEvent("PreviewImage", Mouse::Move, 160, 120, false);
+    form.keyDown(Control::PreviewSlider, TMainForm::KeySpace, false);
+    form.mouseEvent(Control::PreviewImage, Mouse::Move, 160, 120, false);
     EXPECT_EQ(ui.cursor, CursorShape::NotAllowed);
     click(160, 120);
     EXPECT_EQ(w.progstatus, 0);
-    EXPECT_FALSE(form.control("TabSheet2").visible());
+    EXPECT_FALSE(form.control(Control::TabSheet2).visible());
     EXPECT_TRUE(ui.messages.empty());
 }
 
 TEST_F(AlignPage, ABoxSizeChosenAfterTheClickRebuildsTheReferenceOrAsksForANewClick) {
     open(demo("seq", 4).sequenceFiles);
     // The reference a fresh click at 64 pixels gives, and frame 2 registered against it.
-    form.control("FFTsizeGroup").setItemIndexByUser(0);
+    form.control(Control::FFTsizeGroup).setItemIndexByUser(0);
     click(160, 120);
-    form.control("PreviewSlider").setValueByUser(2);
-    form.control("AlignOneBUtton").click();
+    form.control(Control::PreviewSlider).setValueByUser(2);
+    form.control(Control::AlignOneBUtton).click();
     const TFrameRec fresh = w.FrameRecs[2];
 
-    form.control("PreviewSlider").setValueByUser(0);
-    form.control("FFTsizeGroup").setItemIndexByUser(1);
+    form.control(Control::PreviewSlider).setValueByUser(0);
+    form.control(Control::FFTsizeGroup).setItemIndexByUser(1);
     click(160, 120);
-    form.control("FFTsizeGroup").setItemIndexByUser(0);
+    form.control(Control::FFTsizeGroup).setItemIndexByUser(0);
     EXPECT_EQ(form.alignment().referenceSize, 64);
     EXPECT_EQ(form.alignment().BoxLeft, 128);
-    EXPECT_EQ(form.control("FFTWindow").caption(), "FFT spectrum 64x64");
-    form.control("PreviewSlider").setValueByUser(2);
-    form.control("AlignOneBUtton").click();
+    EXPECT_EQ(form.control(Control::FFTWindow).caption(), "FFT spectrum 64x64");
+    form.control(Control::PreviewSlider).setValueByUser(2);
+    form.control(Control::AlignOneBUtton).click();
     EXPECT_EQ(w.FrameRecs[2], fresh);
 
     // 256 pixels do not fit around a feature 70 pixels from the edge.
-    form.control("PreviewSlider").setValueByUser(0);
+    form.control(Control::PreviewSlider).setValueByUser(0);
     click(70, 120);
-    form.control("FFTsizeGroup").setItemIndexByUser(2);
+    form.control(Control::FFTsizeGroup).setItemIndexByUser(2);
     EXPECT_EQ(count(BorderMessage), 1);
     EXPECT_EQ(form.alignment().referenceSize, 0);
     alignAll();
-    form.control("AlignOneBUtton").click();
+    form.control(Control::AlignOneBUtton).click();
     EXPECT_EQ(count("No alignment feature chosen: click the feature on the preview first"), 2);
     EXPECT_EQ(w.progstatus, 1);
 }
@@ -173,15 +173,15 @@ TEST_F(AlignPage, VideoAndStillFramesAreAlignedAlikeToAPixelAndRankedByQuality) 
     EXPECT_GE(framesWithinAPixel(frames), 39);
     EXPECT_EQ(w.progstatus, 2);
     EXPECT_FALSE(w.AlignRun);
-    EXPECT_TRUE(form.control("TabSheet3").visible());
-    EXPECT_TRUE(form.control("Optimizebutton").enabled());
-    EXPECT_FALSE(form.control("ShowFFTbox").checked());
-    EXPECT_EQ(form.control("AlignSlider").maximum(), frames - 1);
-    EXPECT_EQ(form.control("StackSlider").maximum(), frames - 1);
+    EXPECT_TRUE(form.control(Control::TabSheet3).visible());
+    EXPECT_TRUE(form.control(Control::Optimizebutton).enabled());
+    EXPECT_FALSE(form.control(Control::ShowFFTbox).checked());
+    EXPECT_EQ(form.control(Control::AlignSlider).maximum(), frames - 1);
+    EXPECT_EQ(form.control(Control::StackSlider).maximum(), frames - 1);
     EXPECT_EQ(form.registrationGraph().qualityCurve.size(), static_cast<std::size_t>(frames));
-    EXPECT_EQ(form.control("StackFramesList").listItems()[0].text,
+    EXPECT_EQ(form.control(Control::StackFramesList).listItems()[0].text,
               "Frame " + std::to_string(w.Ranking[0].Frame + 1));
-    EXPECT_NE(form.control("Memo2").caption().find("Time per image :"), std::string::npos);
+    EXPECT_NE(form.control(Control::Memo2).caption().find("Time per image :"), std::string::npos);
     expectRankedByQuality();
     const auto videoRecords = records(frames);
     const auto videoRanking = std::vector<TRankEntry>(w.Ranking.begin(), w.Ranking.begin() + frames);
@@ -190,16 +190,16 @@ TEST_F(AlignPage, VideoAndStillFramesAreAlignedAlikeToAPixelAndRankedByQuality) 
     // change then re-scores the frame registered last, not the one shown.
     const int rank = w.Ranking[5].Frame == frames - 1 ? 6 : 5;
     const int shown = w.Ranking[rank].Frame;
-    form.control("AlignSlider").setValueByUser(rank);
+    form.control(Control::AlignSlider).setValueByUser(rank);
     EXPECT_EQ(w.CurrentFrame, shown);
     EXPECT_EQ(form.registrationGraph().rankMarkerX, nearest(rank * 245.0 / (frames - 1)));
     const float shownQuality = w.FrameRecs[shown].Quality;
     const float lastQuality = w.FrameRecs[frames - 1].Quality;
-    form.control("QualityFilter").setValueByUser(20);
+    form.control(Control::QualityFilter).setValueByUser(20);
     EXPECT_EQ(settings.readInteger("Settings", "QualityFilter", 0), 20);
     EXPECT_EQ(w.FrameRecs[shown].Quality, shownQuality);
     EXPECT_NE(w.FrameRecs[frames - 1].Quality, lastQuality);
-    form.control("QualityFilter").setValue(12);
+    form.control(Control::QualityFilter).setValue(12);
 
     // The same frames as BMP files: the still-frame loop gives the same records.
     const DemoResult stills = demo("stills", frames, DemoOptions::Bmp);
@@ -224,7 +224,7 @@ TEST_F(AlignPage, VideoAndStillFramesAreAlignedAlikeToAPixelAndRankedByQuality) 
 TEST_F(AlignPage, DeInterlacingRegistersEachFrameFieldByFieldAgainstADeInterlacedReference) {
     const int frames = 8;
     open(demo("seq", frames).sequenceFiles);
-    form.control("Interlaced").setCheckedByUser(true);
+    form.control(Control::Interlaced).setCheckedByUser(true);
     click(160, 120);
     Bitmap24 expected = form.previewBitmap();
     SplitField(expected, 0, false, 320, 240);
@@ -253,10 +253,10 @@ TEST_F(AlignPage, CancelHalfWayKeepsWhatWasRegisteredWithoutRankingAndTheNextRun
     form.handlerTrace = [&](std::string_view name) { handlers.emplace_back(name); };
     ui.onProcessEvents = [&](int call) {
         if (call == 5) {
-            form.control("Allignallbutton").click();  // a second run is refused while one runs
+            form.control(Control::Allignallbutton).click();  // a second run is refused while one runs
             refusedRuns += form.runInProgress();
         }
-        if (call == 12) form.control("BitBtn2").click();
+        if (call == 12) form.control(Control::BitBtn2).click();
     };
     ui.pendingEventCalls = 0;
     alignAll();
@@ -266,7 +266,7 @@ TEST_F(AlignPage, CancelHalfWayKeepsWhatWasRegisteredWithoutRankingAndTheNextRun
     EXPECT_TRUE(w.StopRequested);
     EXPECT_FALSE(w.AlignRun);
     EXPECT_FALSE(form.runInProgress());
-    EXPECT_FALSE(form.control("MessageWindow").visible());
+    EXPECT_FALSE(form.control(Control::MessageWindow).visible());
     EXPECT_EQ(ui.cursor, CursorShape::Arrow);
     for (const TRankEntry& entry : w.Ranking) EXPECT_EQ(entry, TRankEntry{});
     int registered = 0;
@@ -285,14 +285,14 @@ TEST_F(AlignPage, AlignWithEveryFrameExcludedSaysSoAndDoesNotRun) {
     TFrameRec reference = w.FrameRecs[0];
     reference.Excluded = 1;
     for (int k = 0; k < 3; ++k) {
-        form.control("PreviewSlider").setValueByUser(k);
-        form.keyDown("PreviewSlider", TMainForm::KeySpace, false);
+        form.control(Control::PreviewSlider).setValueByUser(k);
+        form.keyDown(Control::PreviewSlider, TMainForm::KeySpace, false);
     }
     alignAll();
     EXPECT_EQ(count("No frames selected: include at least one frame in the frame list to align"), 1);
     EXPECT_EQ(w.progstatus, 1);
     EXPECT_EQ(w.FrameRecs[0], reference);
-    EXPECT_FALSE(form.control("TabSheet3").visible());
+    EXPECT_FALSE(form.control(Control::TabSheet3).visible());
 }
 
 TEST_F(AlignPage, BlackConstantAndSingleFrameSequencesFinishWithoutNaN) {
@@ -308,7 +308,7 @@ TEST_F(AlignPage, BlackConstantAndSingleFrameSequencesFinishWithoutNaN) {
         std::vector<Bitmap24> frames(3, Bitmap24(160, 120));
         for (Bitmap24& frame : frames) frame.fill(level, level, level);
         open({video("flat" + std::to_string(level) + ".avi", frames)});
-        EXPECT_EQ(form.control("FFTsizeGroup").itemIndex(), 0);  // 120 rows force the 64-pixel box
+        EXPECT_EQ(form.control(Control::FFTsizeGroup).itemIndex(), 0);  // 120 rows force the 64-pixel box
         click(80, 60);
         alignAll();
         EXPECT_TRUE(ui.messages.empty());
@@ -323,7 +323,7 @@ TEST_F(AlignPage, BlackConstantAndSingleFrameSequencesFinishWithoutNaN) {
     alignAll();
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(w.usedframes, 1);
-    EXPECT_EQ(form.control("AlignSlider").maximum(), 0);
+    EXPECT_EQ(form.control(Control::AlignSlider).maximum(), 0);
     form.AlignSliderChange();
     EXPECT_EQ(form.registrationGraph().rankMarkerX, 0);
     EXPECT_EQ(form.registrationGraph().qualityCurve.size(), 1u);
@@ -334,18 +334,18 @@ TEST_F(AlignPage, ReAlignAsksAndTheClickedPointBecomesTheShiftWhileCancelEndsThe
     const int frames = 12;
     open(demo("seq", frames).sequenceFiles);
     click(160, 120);
-    form.control("Misalignwarning").setCheckedByUser(true);
+    form.control(Control::Misalignwarning).setCheckedByUser(true);
     EXPECT_TRUE(settings.readBool("Settings", "Misalignwarning", false));
-    form.control("Misalignwarning").setCheckedByUser(false);  // only "Re-Align" asks below
+    form.control(Control::Misalignwarning).setCheckedByUser(false);  // only "Re-Align" asks below
 
     int waitedFrame = -1;
     ui.onProcessEvents = [&](int call) {
-        if (call == 4) form.control("Haltbutton").click();
+        if (call == 4) form.control(Control::Haltbutton).click();
         if (form.alignment().WaitingForClick) {
             waitedFrame = w.CurrentFrame;
-            form.mouseEvent("AlignImage", Mouse::Move, 167, 116, false);
-            EXPECT_EQ(form.overlay("AlignImage").lines.back().points.front(), (GraphPoint{103, 52}));
-            form.mouseEvent("AlignImage", Mouse::Down, 167, 116, true);
+            form.mouseEvent(Control::AlignImage, Mouse::Move, 167, 116, false);
+            EXPECT_EQ(form.overlay(Control::AlignImage).lines.back().points.front(), (GraphPoint{103, 52}));
+            form.mouseEvent(Control::AlignImage, Mouse::Down, 167, 116, true);
         }
     };
     alignAll();
@@ -359,30 +359,30 @@ TEST_F(AlignPage, ReAlignAsksAndTheClickedPointBecomesTheShiftWhileCancelEndsThe
 
     // Cancel while the click is awaited (what closing the window does) ends
     // the wait; "Recalc FFT" waits as a run would, so the window cannot close under it.
-    form.control("Haltbutton").click();
+    form.control(Control::Haltbutton).click();
     bool waitIsARun = false;
     ui.onProcessEvents = [&](int) {
         if (!form.alignment().WaitingForClick) return;
         waitIsARun = form.runInProgress();
-        form.control("BitBtn2").click();
+        form.control(Control::BitBtn2).click();
     };
-    form.control("AlignOneBUtton").click();
+    form.control(Control::AlignOneBUtton).click();
     EXPECT_EQ(ui.questions.size(), 2u);
     EXPECT_TRUE(waitIsARun);
     EXPECT_FALSE(form.alignment().WaitingForClick);
     EXPECT_FALSE(form.runInProgress());
 
-    form.control("Misalignwarning").setCheckedByUser(true);
+    form.control(Control::Misalignwarning).setCheckedByUser(true);
     bool haltShown = false;
     ui.pendingEventCalls = 0;
     ui.onProcessEvents = [&](int call) {
-        haltShown = haltShown || form.control("Haltbutton").visible();
-        if (call == 3) form.control("Haltbutton").click();
-        if (form.alignment().WaitingForClick) form.control("BitBtn2").click();
+        haltShown = haltShown || form.control(Control::Haltbutton).visible();
+        if (call == 3) form.control(Control::Haltbutton).click();
+        if (form.alignment().WaitingForClick) form.control(Control::BitBtn2).click();
     };
     alignAll();
     EXPECT_TRUE(haltShown);
-    EXPECT_FALSE(form.control("Haltbutton").visible());
+    EXPECT_FALSE(form.control(Control::Haltbutton).visible());
     EXPECT_GE(ui.questions.size(), 3u);
     EXPECT_TRUE(w.StopRequested);
     EXPECT_FALSE(form.runInProgress());
@@ -393,20 +393,20 @@ TEST_F(AlignPage, AlignAndStackChainsIntoTheStackingRun) {
     open(demo("seq", 10).sequenceFiles);
     click(160, 120);
     const Bitmap24 referenceFrame = form.previewBitmap();
-    form.control("AlignStackButton").click();
+    form.control(Control::AlignStackButton).click();
     ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
     EXPECT_EQ(w.progstatus, 4);
     EXPECT_FALSE(w.StackReady);  // taken by the wavelet processing
-    EXPECT_TRUE(form.control("SaveBMP2button").enabled());
+    EXPECT_TRUE(form.control(Control::SaveBMP2button).enabled());
     EXPECT_FALSE(form.ChainRun);
-    EXPECT_EQ(form.control("PageControl1").itemIndex(), 3);
-    EXPECT_EQ(form.control("StackSlider").intValue(), chainCutRank(w, 9, 80));
+    EXPECT_EQ(form.control(Control::PageControl1).itemIndex(), 3);
+    EXPECT_EQ(form.control(Control::StackSlider).intValue(), chainCutRank(w, 9, 80));
     // Decoding, browsing and stacking since have left the reference copy alone.
     EXPECT_EQ(form.referenceImage(), referenceFrame);
 }
 
 TEST_F(AlignPage, FftFilterSpinIsRoundedIntoTheUserSettings) {
-    form.control("FFTFilterspin").setValueByUser(12.6);
+    form.control(Control::FFTFilterspin).setValueByUser(12.6);
     EXPECT_EQ(settings.readInteger("Settings", "FFTFilter", 0), 13);
 }
 
@@ -415,7 +415,7 @@ TEST_F(AlignPage, CommandLineShiftsEqualTheScriptedHandlersRecords) {
     const int frames = 20;
     const std::string input = demo("seq", frames).sequenceFiles.front();
     open({input});
-    form.control("PredictTrack").setChecked(true);
+    form.control(Control::PredictTrack).setChecked(true);
     click(150, 110);
     alignAll();
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "app/control_model.h"
@@ -9,7 +10,7 @@ namespace planexor {
 namespace {
 
 TEST(ControlModel, UserChangeRunsTheHandlerOnlyWhenTheValueReallyChanges) {
-    ControlModel slider("StackSlider", ControlKind::Slider);
+    ControlModel slider(Control::StackSlider, ControlKind::Slider);
     slider.setRange(0, 100);
     int handled = 0, seen = 0;
     slider.onChange([&] { ++handled; });
@@ -27,7 +28,7 @@ TEST(ControlModel, UserChangeRunsTheHandlerOnlyWhenTheValueReallyChanges) {
 }
 
 TEST(ControlModel, NarrowingTheRangePullsTheValueIn) {
-    ControlModel slider("PreviewSlider", ControlKind::Slider);
+    ControlModel slider(Control::PreviewSlider, ControlKind::Slider);
     slider.setRange(0, 10);
     slider.setValue(8);
     slider.setRange(0, 3);
@@ -37,7 +38,7 @@ TEST(ControlModel, NarrowingTheRangePullsTheValueIn) {
 }
 
 TEST(ControlModel, DisabledButtonIgnoresClicksAndObserversMayLeaveWhileNotified) {
-    ControlModel button("Optimizebutton", ControlKind::Button);
+    ControlModel button(Control::Optimizebutton, ControlKind::Button);
     int clicks = 0;
     button.onChange([&] { ++clicks; });
     button.setEnabled(false);
@@ -59,7 +60,7 @@ TEST(ControlModel, DisabledButtonIgnoresClicksAndObserversMayLeaveWhileNotified)
 }
 
 TEST(ControlModel, CheckListKeepsItsItemsInRange) {
-    ControlModel list("SelectFramesChecklist", ControlKind::CheckList);
+    ControlModel list(Control::SelectFramesChecklist, ControlKind::CheckList);
     list.addListItem("Frame 1", true);
     list.setListItemChecked(5, false);  // no such row: ignored
     list.selectListItem(3);
@@ -68,10 +69,11 @@ TEST(ControlModel, CheckListKeepsItsItemsInRange) {
     EXPECT_FALSE(list.listItems()[0].checked);
 }
 
-TEST(ControlTable, NamesAreUniqueAndDefaultsLieInTheirRanges) {
-    std::set<std::string> names;
-    for (const ControlSpec& desc : controlTable()) {
-        EXPECT_TRUE(names.insert(desc.name).second) << "duplicate " << desc.name;
+TEST(ControlTable, DescribesEveryControlOnceWithDefaultsInRange) {
+    std::set<Control> described;
+    for (const ControlDefinition& desc : controlTable()) {
+        EXPECT_TRUE(described.insert(desc.id).second) << "twice: " << desc.name;
+        EXPECT_EQ(desc.name, controlName(desc.id));
         if (desc.kind == ControlKind::Slider || desc.kind == ControlKind::Spin) {
             EXPECT_LE(desc.minimum, desc.defaultValue) << desc.name;
             EXPECT_GE(desc.maximum, desc.defaultValue) << desc.name;
@@ -81,33 +83,41 @@ TEST(ControlTable, NamesAreUniqueAndDefaultsLieInTheirRanges) {
             EXPECT_LT(desc.defaultValue, static_cast<double>(desc.items.size())) << desc.name;
         }
         if (!desc.parent.empty() && desc.place == ControlPlace::ToolWindow) {
-            const ControlSpec* window = findControlSpec(desc.parent);
-            ASSERT_NE(window, nullptr) << desc.name;
-            EXPECT_EQ(window->kind, ControlKind::ToolWindow) << desc.name;
+            const auto window = controlByName(desc.parent);
+            ASSERT_TRUE(window.has_value()) << desc.name;
+            EXPECT_EQ(definitionOf(*window).kind, ControlKind::ToolWindow) << desc.name;
         }
     }
+    EXPECT_EQ(described.size(), ControlCount);
 }
 
-TEST(ControlTable, EveryStoredPropertyBelongsToAControlOfAFittingKind) {
-    const auto& keys = storedKeys();
-    EXPECT_EQ(keys.size(), 106u);
-    std::set<std::string> seen;
-    for (const StoredKey& key : keys) {
-        EXPECT_TRUE(seen.insert(key.key()).second) << key.key();
-        const ControlSpec* desc = findControlSpec(key.control);
-        ASSERT_NE(desc, nullptr) << key.key();
-        switch (key.property) {
-            case StoredProperty::Checked: EXPECT_EQ(desc->kind, ControlKind::CheckBox) << key.key(); break;
-            case StoredProperty::ItemIndex: EXPECT_EQ(desc->kind, ControlKind::RadioGroup) << key.key(); break;
-            case StoredProperty::Expand: EXPECT_EQ(desc->kind, ControlKind::Panel) << key.key(); break;
-            case StoredProperty::Value:
-                EXPECT_TRUE(desc->kind == ControlKind::Slider || desc->kind == ControlKind::Spin) << key.key();
-                break;
-            default: break;
+TEST(ControlTable, StoredOrderIsOneUnbrokenSequenceOfFittingProperties) {
+    std::vector<int> orders;
+    for (const ControlDefinition& desc : controlTable())
+        for (const StoredEntry& entry : desc.stored) {
+            orders.push_back(entry.order);
+            const ControlKind kind = desc.kind;
+            switch (entry.property) {
+                case StoredProperty::Checked: EXPECT_EQ(kind, ControlKind::CheckBox) << desc.name; break;
+                case StoredProperty::ItemIndex: EXPECT_EQ(kind, ControlKind::RadioGroup) << desc.name; break;
+                case StoredProperty::Expand: EXPECT_EQ(kind, ControlKind::Panel) << desc.name; break;
+                case StoredProperty::Value:
+                    EXPECT_TRUE(kind == ControlKind::Slider || kind == ControlKind::Spin) << desc.name;
+                    break;
+                default: break;
+            }
         }
-    }
-    EXPECT_EQ(keys.front().key(), "AutoOptimize_Checked");
-    EXPECT_EQ(keys.back().key(), "Filters_ItemIndex");
+    std::sort(orders.begin(), orders.end());
+    for (std::size_t i = 0; i < orders.size(); ++i) ASSERT_EQ(orders[i], static_cast<int>(i)) << "gap or twin";
+    ASSERT_EQ(persistedKeys().size(), orders.size());
+    // The two places where the order is not the table's or the alphabet's.
+    const auto position = [](const std::string& key) {
+        const auto& keys = persistedKeys();
+        return std::find_if(keys.begin(), keys.end(), [&](const PersistedKey& k) { return k.key() == key; }) -
+               keys.begin();
+    };
+    EXPECT_LT(position("Filter22spin_Value"), position("Filter21spin_Value"));
+    EXPECT_LT(position("Yshift_Value"), position("Gammawin_Left"));
 }
 
 }  // namespace

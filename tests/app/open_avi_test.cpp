@@ -23,7 +23,7 @@ protected:
     }
     void open(const std::string& path) {
         ui.queueFiles({path}, 1);
-        form.control("SelectFileButton").click();
+        form.control(Control::SelectFileButton).click();
     }
     int count(const std::string& text) const {
         int n = 0;
@@ -48,25 +48,25 @@ TEST_F(OpenAvi, FramesAreShownByNumberAndTheWindowNamesTheFile) {
     EXPECT_FALSE(w.StillFrames);
     EXPECT_EQ(w.SourceFile, "count.avi");
     EXPECT_EQ(form.frameCount(), 12);
-    EXPECT_EQ(form.control("Label9").caption(), "1 / 12");
-    EXPECT_EQ(form.control("SelectFramesChecklist").listItems()[11].text, "Frame 12");
-    EXPECT_FALSE(form.control("Framelistsavebutton").visible());
+    EXPECT_EQ(form.control(Control::Label9).caption(), "1 / 12");
+    EXPECT_EQ(form.control(Control::SelectFramesChecklist).listItems()[11].text, "Frame 12");
+    EXPECT_FALSE(form.control(Control::Framelistsavebutton).visible());
     EXPECT_EQ(settings.readString("Files", "Lasttype", ""), "AVI");
     EXPECT_EQ(form.previewBitmap(), frames[0]);
     for (int n : {7, 2, 11, 0}) {
-        form.control("PreviewSlider").setValueByUser(n);
+        form.control(Control::PreviewSlider).setValueByUser(n);
         EXPECT_EQ(form.previewBitmap(), frames[n]) << "frame " << n;
-        EXPECT_EQ(form.control("Label9").caption(), std::to_string(n + 1) + " / 12");
+        EXPECT_EQ(form.control(Control::Label9).caption(), std::to_string(n + 1) + " / 12");
     }
 }
 
 TEST_F(OpenAvi, LongVideoWarnsOnceAndUsesFrameNumbersUpTo2500) {
     open(greyVideo("long.avi", 16, 16, 3000));
     EXPECT_EQ(count("Warning : only the first 2500 frames will be processed"), 1);
-    EXPECT_EQ(form.control("PreviewSlider").maximum(), 2500);
-    EXPECT_EQ(form.control("AlignSlider").maximum(), 2500);
+    EXPECT_EQ(form.control(Control::PreviewSlider).maximum(), 2500);
+    EXPECT_EQ(form.control(Control::AlignSlider).maximum(), 2500);
     EXPECT_EQ(w.usedframes, 2501);
-    EXPECT_EQ(form.control("Frames").caption(), "Frames : 2501 selected (Total = 2501 ) ");
+    EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 2501 selected (Total = 2501 ) ");
 }
 
 TEST_F(OpenAvi, LargeFramesAreCutTo1024WithOneMessage) {
@@ -76,12 +76,12 @@ TEST_F(OpenAvi, LargeFramesAreCutTo1024WithOneMessage) {
     EXPECT_EQ(w.ImageWidth, 1024);
     EXPECT_EQ(w.ImageHeight, 960);
     EXPECT_EQ(w.FrameWidth, 1024);
-    EXPECT_EQ(form.control("FFTsizeGroup").itemIndex(), 1);
+    EXPECT_EQ(form.control(Control::FFTsizeGroup).itemIndex(), 1);
 }
 
 TEST_F(OpenAvi, SmallFramesForceTheSmallestAlignmentBox) {
     open(greyVideo("small.avi", 100, 100, 2));
-    EXPECT_EQ(form.control("FFTsizeGroup").itemIndex(), 0);
+    EXPECT_EQ(form.control(Control::FFTsizeGroup).itemIndex(), 0);
 }
 
 TEST_F(OpenAvi, ATextFileNamedAviIsRefusedAndNothingStaysOpen) {
@@ -92,7 +92,7 @@ TEST_F(OpenAvi, ATextFileNamedAviIsRefusedAndNothingStaysOpen) {
     EXPECT_EQ(ui.messages[0].text.rfind("Failed to open AVI file", 0), 0u) << ui.messages[0].text;
     EXPECT_FALSE(w.SequenceOpen);
     EXPECT_EQ(form.frameCount(), 0);
-    form.control("PreviewSlider").setValueByUser(3);  // nothing to show, nothing to fail
+    form.control(Control::PreviewSlider).setValueByUser(3);  // nothing to show, nothing to fail
     EXPECT_EQ(ui.messages.size(), 1u);
 }
 
@@ -100,14 +100,14 @@ TEST_F(OpenAvi, CancelDuringTheFrameLoopStopsAfterTheCurrentFrame) {
     open(greyVideo("run.avi", 32, 32, 40));
     w.AlignRun = true;  // a run that decodes every frame
     std::vector<int> gauge;
-    form.control("Progressgraph").addObserver([&](const ControlModel& m) { gauge.push_back(m.intValue()); });
+    form.control(Control::Progressgraph).addObserver([&](const ControlModel& m) { gauge.push_back(m.intValue()); });
     const int callsBefore = ui.pendingEventCalls;
     const std::size_t dialogsBefore = ui.dialogRequests.size();
     ui.onProcessEvents = [&](int call) {
         EXPECT_TRUE(form.runInProgress());
-        EXPECT_TRUE(form.control("MessageWindow").visible());
-        form.control("SelectFileButton").click();  // refused: a run is going on
-        if (call - callsBefore == 10) form.control("BitBtn2").click();
+        EXPECT_TRUE(form.control(Control::MessageWindow).visible());
+        form.control(Control::SelectFileButton).click();  // refused: a run is going on
+        if (call - callsBefore == 10) form.control(Control::BitBtn2).click();
     };
     form.FetchAviFrames(w.SourceFile, -1);
     w.AlignRun = false;
@@ -115,7 +115,7 @@ TEST_F(OpenAvi, CancelDuringTheFrameLoopStopsAfterTheCurrentFrame) {
     EXPECT_TRUE(w.StopRequested);
     EXPECT_EQ(ui.dialogRequests.size(), dialogsBefore);
     EXPECT_TRUE(std::is_sorted(gauge.begin(), gauge.end()));
-    EXPECT_FALSE(form.control("MessageWindow").visible());
+    EXPECT_FALSE(form.control(Control::MessageWindow).visible());
     EXPECT_FALSE(form.runInProgress());
     EXPECT_EQ(ui.cursor, CursorShape::Arrow);
 }
@@ -124,7 +124,7 @@ TEST_F(OpenAvi, RequestingFrameMinusTwoChangesNothing) {
     const std::string path = dir.file("count.avi");
     const auto frames = testing::writeCountingVideo(path, 64, 64, 4, "-c:v rawvideo -pix_fmt bgr24");
     open(path);
-    form.control("PreviewSlider").setValueByUser(2);
+    form.control(Control::PreviewSlider).setValueByUser(2);
     form.FetchAviFrames(w.SourceFile, -2);
     EXPECT_EQ(form.previewBitmap(), frames[2]);
     EXPECT_EQ(w.CurrentFrame, 2);

@@ -170,14 +170,14 @@ struct Session {
 
         form = std::make_unique<TMainForm>(ui, settings);
         ui.queueFiles({written.sequenceFiles.front()}, 1);
-        form->control("SelectFileButton").click();
+        form->control(Control::SelectFileButton).click();
         // The planet's middle as the first frame shows it.
         const int cx = nearest((window.x0 + window.x1) / 2.0 + truth[0].shiftX);
         const int cy = nearest((window.y0 + window.y1) / 2.0 + truth[0].shiftY);
-        form->mouseEvent("PreviewImage", TMainForm::MouseAction::Down, cx, cy, true);
-        form->control("Allignallbutton").click();
-        form->control("StackSlider").setValueByUser(Stacked - 1);
-        form->control("Stackbutton").click();
+        form->mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, cx, cy, true);
+        form->control(Control::Allignallbutton).click();
+        form->control(Control::StackSlider).setValueByUser(Stacked - 1);
+        form->control(Control::Stackbutton).click();
     }
 };
 
@@ -195,9 +195,9 @@ protected:
     // The displayed result of processing the stack with these slider values.
     Picture sharpened(const std::array<int, 6>& gains) const {
         for (int layer = 0; layer < 6; ++layer)
-            s().form->control("RxSlider" + std::to_string(layer + 3)).setValueByUser(gains[layer]);
-        s().form->control("ProcessButton").click();
-        return fromBitmap(s().form->image("ProcessImage"));
+            s().form->control(GainSliders[layer]).setValueByUser(gains[layer]);
+        s().form->control(Control::ProcessButton).click();
+        return fromBitmap(s().form->image(Control::ProcessImage));
     }
 
     // The frames of the best ranks, each moved by its true shift relative to the

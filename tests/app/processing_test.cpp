@@ -38,10 +38,10 @@ protected:
         w.StackMax = top;
         w.StackReady = true;
         w.progstatus = 4;
-        form.control("TabSheet4").setVisible(true);
+        form.control(Control::TabSheet4).setVisible(true);
     }
-    void enterPage() { form.control("PageControl1").setItemIndexByUser(3); }
-    const Bitmap24& shown() const { return *form.findImage("ProcessImage"); }
+    void enterPage() { form.control(Control::PageControl1).setItemIndexByUser(3); }
+    const Bitmap24& shown() const { return *form.findImage(Control::ProcessImage); }
     // Byte of channel c (0 red .. 2 blue) at displayed pixel (x, y).
     int byteAt(int c, int x, int y) const { return shown().pixel(x, y)[2 - c]; }
     void expectShowsStack(const std::function<float(int, int, int)>& value = pattern) const {
@@ -50,11 +50,11 @@ protected:
                 for (int c = 0; c < 3; ++c) ASSERT_EQ(byteAt(c, x, y), value(c, x, y)) << x << "," << y << "," << c;
     }
     void drag(int x1, int y1, int x2, int y2) {
-        form.mouseEvent("ProcessImage", Mouse::Down, x1, y1, true);
-        form.mouseEvent("ProcessImage", Mouse::Move, x2, y2, true);
-        form.mouseEvent("ProcessImage", Mouse::Up, x2, y2, true);
+        form.mouseEvent(Control::ProcessImage, Mouse::Down, x1, y1, true);
+        form.mouseEvent(Control::ProcessImage, Mouse::Move, x2, y2, true);
+        form.mouseEvent(Control::ProcessImage, Mouse::Up, x2, y2, true);
     }
-    int repaintsOf(const std::string& name) const {
+    int repaintsOf(Control name) const {
         return static_cast<int>(std::count(ui.repaints.begin(), ui.repaints.end(), name));
     }
 
@@ -68,22 +68,22 @@ TEST_F(ProcessPage, ANewStackIsProcessedOnceOnEnteringThePage_AndUnitGainsShowTh
     enterPage();
     EXPECT_EQ(form.lastProcessingStage(), Stage::Decomposition);
     EXPECT_FALSE(form.workspace().StackReady);
-    EXPECT_TRUE(form.control("SaveBMP2button").enabled());
-    EXPECT_EQ(form.control("CheckBox7").caption(), "3 : 1");
-    EXPECT_EQ(form.control("layer3button").caption(), "1");
+    EXPECT_TRUE(form.control(Control::SaveBMP2button).enabled());
+    EXPECT_EQ(form.control(Control::CheckBox7).caption(), "3 : 1");
+    EXPECT_EQ(form.control(Control::layer3button).caption(), "1");
     ASSERT_EQ(shown().width(), 64);
     ASSERT_EQ(shown().height(), 48);
     expectShowsStack();
     EXPECT_TRUE(ui.messages.empty());
 
-    const int paints = repaintsOf("ProcessImage");
-    form.control("PageControl1").setItemIndexByUser(0);
+    const int paints = repaintsOf(Control::ProcessImage);
+    form.control(Control::PageControl1).setItemIndexByUser(0);
     enterPage();
-    EXPECT_EQ(repaintsOf("ProcessImage"), paints);  // nothing new to process
+    EXPECT_EQ(repaintsOf(Control::ProcessImage), paints);  // nothing new to process
 
     const auto restacked = [](int c, int x, int y) { return pattern(c, y, x); };
     stack(64, 48, restacked);
-    form.control("PageControl1").setItemIndexByUser(2);
+    form.control(Control::PageControl1).setItemIndexByUser(2);
     enterPage();
     expectShowsStack(restacked);
 }
@@ -95,43 +95,43 @@ TEST_F(ProcessPage, EachControlRerunsOnlyTheStagesItMakesStale) {
 
     // Without auto-processing a moving slider only shows its gain; its
     // release recombines.
-    form.control("RxSlider3").setValueByUser(25);
-    EXPECT_EQ(form.control("layer1button").caption(), "2.5");
+    form.control(Control::RxSlider3).setValueByUser(25);
+    EXPECT_EQ(form.control(Control::layer1button).caption(), "2.5");
     EXPECT_EQ(shown(), before);
-    form.sliderCommitted("RxSlider3");
+    form.sliderCommitted(Control::RxSlider3);
     EXPECT_EQ(form.lastProcessingStage(), Stage::Recombination);
     EXPECT_NE(shown(), before);
 
-    form.control("AutoProcessBox").setCheckedByUser(true);
-    form.control("RxSlider3").setValueByUser(10);
+    form.control(Control::AutoProcessBox).setCheckedByUser(true);
+    form.control(Control::RxSlider3).setValueByUser(10);
     EXPECT_EQ(form.lastProcessingStage(), Stage::Recombination);
     expectShowsStack();
 
-    form.control("ContrastSlider").setValueByUser(200);
+    form.control(Control::ContrastSlider).setValueByUser(200);
     EXPECT_EQ(form.lastProcessingStage(), Stage::Mapping);
-    EXPECT_EQ(form.control("ContrastLabel").caption(), "C : 200");
+    EXPECT_EQ(form.control(Control::ContrastLabel).caption(), "C : 200");
     EXPECT_EQ(byteAt(1, 0, 1), 156);  // 78, doubled
     EXPECT_EQ(byteAt(1, 20, 1), 255);  // 178, in the upper half, saturates
 
-    form.control("HorizFlipCheckbox").setCheckedByUser(true);
+    form.control(Control::HorizFlipCheckbox).setCheckedByUser(true);
     EXPECT_EQ(form.lastProcessingStage(), Stage::Recombination);
     EXPECT_EQ(byteAt(0, 63, 0), 0);  // stack pixel (0, 0)
-    form.control("HorizFlipCheckbox").setCheckedByUser(false);
-    form.control("ContrastSlider").setValueByUser(100);
+    form.control(Control::HorizFlipCheckbox).setCheckedByUser(false);
+    form.control(Control::ContrastSlider).setValueByUser(100);
 
     // A scale change marks the layers stale, but a display control never decomposes.
-    form.control("AutoProcessBox").setCheckedByUser(false);
-    form.control("LevelStep").setValueByUser(3);
-    form.control("BrightnessSlider").setValueByUser(5);
-    form.sliderCommitted("BrightnessSlider");
+    form.control(Control::AutoProcessBox).setCheckedByUser(false);
+    form.control(Control::LevelStep).setValueByUser(3);
+    form.control(Control::BrightnessSlider).setValueByUser(5);
+    form.sliderCommitted(Control::BrightnessSlider);
     EXPECT_EQ(form.lastProcessingStage(), Stage::Mapping);
-    form.control("CheckBox5").setCheckedByUser(false);  // processes
+    form.control(Control::CheckBox5).setCheckedByUser(false);  // processes
     EXPECT_EQ(form.lastProcessingStage(), Stage::Decomposition);
-    EXPECT_FALSE(form.control("RxSlider3").enabled());
+    EXPECT_FALSE(form.control(Control::RxSlider3).enabled());
 }
 
 TEST_F(ProcessPage, AnEmptyOrConstantStackShowsBlackWithoutFailing) {
-    form.control("ProcessButton").click();  // before any stack: nothing at all
+    form.control(Control::ProcessButton).click();  // before any stack: nothing at all
     EXPECT_TRUE(shown().empty());
 
     stack(32, 32, [](int, int, int) { return 0.0f; }, 0.0f);
@@ -140,13 +140,13 @@ TEST_F(ProcessPage, AnEmptyOrConstantStackShowsBlackWithoutFailing) {
 
     stack(32, 32, [](int, int, int) { return 100.0f; }, 100.0f);
     form.workspace().StackMin = 100.0f;
-    form.control("ProcessButton").click();
-    form.control("ContrastSlider").setValueByUser(500);
-    form.sliderCommitted("ContrastSlider");
+    form.control(Control::ProcessButton).click();
+    form.control(Control::ContrastSlider).setValueByUser(500);
+    form.sliderCommitted(Control::ContrastSlider);
     EXPECT_EQ(form.histograms().HistoG[0], 32 * 32);
-    form.mouseEvent("layer2button", Mouse::Down, 0, 0, true);  // every layer is 0: no range
+    form.mouseEvent(Control::layer2button, Mouse::Down, 0, 0, true);  // every layer is 0: no range
     EXPECT_EQ(shown().pixel(16, 16)[1], 0);
-    form.mouseEvent("layer2button", Mouse::Up, 0, 0, true);
+    form.mouseEvent(Control::layer2button, Mouse::Up, 0, 0, true);
     EXPECT_TRUE(ui.messages.empty());
 }
 
@@ -154,13 +154,13 @@ TEST_F(ProcessPage, GammaIsAppliedByTheTable_AndAGammaOfZeroBecomesOne) {
     // A quarter of the range is table index 250: sqrt(0.250001) x 255 = 127.50025.
     stack(32, 32, [](int, int x, int) { return x == 5 ? 63.75f : 0.0f; });
     enterPage();
-    form.control("Gamma1spin").setValueByUser(2.0);
+    form.control(Control::Gamma1spin).setValueByUser(2.0);
     EXPECT_EQ(form.lastProcessingStage(), Stage::Mapping);
     EXPECT_EQ(byteAt(1, 5, 5), 128);
 
-    form.control("Gamma1spin").setRange(-1, 10);  // a spin that lets 0 through
-    form.control("Gamma1spin").setValueByUser(0);
-    EXPECT_EQ(form.control("Gamma1spin").value(), 1.0);
+    form.control(Control::Gamma1spin).setRange(-1, 10);  // a spin that lets 0 through
+    form.control(Control::Gamma1spin).setValueByUser(0);
+    EXPECT_EQ(form.control(Control::Gamma1spin).value(), 1.0);
     GammaCurve unit;
     unit.build(1.0);
     EXPECT_EQ(form.GammaTable.values, unit.values);
@@ -170,40 +170,40 @@ TEST_F(ProcessPage, GammaIsAppliedByTheTable_AndAGammaOfZeroBecomesOne) {
 TEST_F(ProcessPage, ArrowKeysStepTheDisplaySlidersByTenOrByOneWithCtrl) {
     stack(32, 32);
     enterPage();
-    form.keyDown("ContrastSlider", TMainForm::KeyRight, false);
-    EXPECT_EQ(form.control("ContrastSlider").value(), 110);
-    EXPECT_EQ(form.control("ContrastLabel").caption(), "C : 110");
-    form.keyDown("ContrastSlider", TMainForm::KeyLeft, true);
-    EXPECT_EQ(form.control("ContrastSlider").value(), 109);
-    form.keyDown("BrightnessSlider", TMainForm::KeyLeft, false);
-    EXPECT_EQ(form.control("Brightnesslabel").caption(), "B : -10");
-    form.control("ContrastSlider").setValue(500);
-    form.keyDown("ContrastSlider", TMainForm::KeyRight, true);
-    EXPECT_EQ(form.control("ContrastSlider").value(), 500);
+    form.keyDown(Control::ContrastSlider, TMainForm::KeyRight, false);
+    EXPECT_EQ(form.control(Control::ContrastSlider).value(), 110);
+    EXPECT_EQ(form.control(Control::ContrastLabel).caption(), "C : 110");
+    form.keyDown(Control::ContrastSlider, TMainForm::KeyLeft, true);
+    EXPECT_EQ(form.control(Control::ContrastSlider).value(), 109);
+    form.keyDown(Control::BrightnessSlider, TMainForm::KeyLeft, false);
+    EXPECT_EQ(form.control(Control::Brightnesslabel).caption(), "B : -10");
+    form.control(Control::ContrastSlider).setValue(500);
+    form.keyDown(Control::ContrastSlider, TMainForm::KeyRight, true);
+    EXPECT_EQ(form.control(Control::ContrastSlider).value(), 500);
 }
 
 TEST_F(ProcessPage, ResetRestoresTheSharpeningAndDisplayDefaultsAndProcessesAgain) {
     stack(64, 48);
     enterPage();
-    form.control("Scaletype").setItemIndexByUser(0);
-    form.control("LevelStep").setValue(4);
-    form.control("Multiplicant").setValue(2);
-    form.control("RxSlider5").setValueByUser(300);
-    form.control("ContrastSlider").setValueByUser(250);
-    form.control("Gamma1spin").setValueByUser(3.0);
+    form.control(Control::Scaletype).setItemIndexByUser(0);
+    form.control(Control::LevelStep).setValue(4);
+    form.control(Control::Multiplicant).setValue(2);
+    form.control(Control::RxSlider5).setValueByUser(300);
+    form.control(Control::ContrastSlider).setValueByUser(250);
+    form.control(Control::Gamma1spin).setValueByUser(3.0);
     form.StretchHigh = 200;
     drag(5, 5, 40, 40);
-    ASSERT_TRUE(form.control("Section").checked());
+    ASSERT_TRUE(form.control(Control::Section).checked());
 
-    form.control("ResetButton").click();
-    EXPECT_FALSE(form.control("Section").checked());
-    EXPECT_TRUE(form.control("HorizFlipCheckbox").enabled());
+    form.control(Control::ResetButton).click();
+    EXPECT_FALSE(form.control(Control::Section).checked());
+    EXPECT_TRUE(form.control(Control::HorizFlipCheckbox).enabled());
     EXPECT_EQ(form.SectionBox, SelectionBox{});
-    EXPECT_EQ(form.control("LevelStep").value(), 1);
-    EXPECT_EQ(form.control("RxSlider5").value(), 10);
-    EXPECT_EQ(form.control("ContrastLabel").caption(), "C : 100");
-    EXPECT_EQ(form.control("Gamma1spin").value(), 1.0);
-    EXPECT_EQ(form.control("Scaletype").itemIndex(), 0);  // not reset
+    EXPECT_EQ(form.control(Control::LevelStep).value(), 1);
+    EXPECT_EQ(form.control(Control::RxSlider5).value(), 10);
+    EXPECT_EQ(form.control(Control::ContrastLabel).caption(), "C : 100");
+    EXPECT_EQ(form.control(Control::Gamma1spin).value(), 1.0);
+    EXPECT_EQ(form.control(Control::Scaletype).itemIndex(), 0);  // not reset
     EXPECT_EQ(form.StretchHigh, 200);                      // nor the stretch
     EXPECT_EQ(form.lastProcessingStage(), Stage::Decomposition);
     form.HistoResetClick();
@@ -214,32 +214,32 @@ TEST_F(ProcessPage, ASelectionBoxRestrictsTheDisplayToTheSamePixelsWhateverTheDr
     stack(64, 48);
     enterPage();
     const Bitmap24 before = shown();
-    form.control("Showsectionbox").setCheckedByUser(true);
-    form.mouseEvent("ProcessImage", Mouse::Down, 40, 30, true);
-    form.mouseEvent("ProcessImage", Mouse::Move, -3, 5, true);
-    const Drawing& band = form.processingOverlay("ProcessImage");
+    form.control(Control::Showsectionbox).setCheckedByUser(true);
+    form.mouseEvent(Control::ProcessImage, Mouse::Down, 40, 30, true);
+    form.mouseEvent(Control::ProcessImage, Mouse::Move, -3, 5, true);
+    const Drawing& band = form.processingOverlay(Control::ProcessImage);
     ASSERT_EQ(band.lines.size(), 2u);
     EXPECT_TRUE(band.lines[0].invert);
-    form.mouseEvent("ProcessImage", Mouse::Up, -3, 5, true);
+    form.mouseEvent(Control::ProcessImage, Mouse::Up, -3, 5, true);
 
-    EXPECT_TRUE(form.control("Section").checked());
-    EXPECT_TRUE(form.control("SaveSectionbox").visible());
-    EXPECT_FALSE(form.control("VertiFlipCheckbox").enabled());
-    const Drawing& outline = form.processingOverlay("ProcessImage");
+    EXPECT_TRUE(form.control(Control::Section).checked());
+    EXPECT_TRUE(form.control(Control::SaveSectionbox).visible());
+    EXPECT_FALSE(form.control(Control::VertiFlipCheckbox).enabled());
+    const Drawing& outline = form.processingOverlay(Control::ProcessImage);
     ASSERT_EQ(outline.lines.size(), 2u);
     EXPECT_FALSE(outline.lines[0].invert);
     EXPECT_EQ(outline.lines[0].colour, 0x00FF00u);
     EXPECT_EQ(outline.lines[0].points.front(), (GraphPoint{-1, 4}));
     EXPECT_EQ(outline.lines[0].points.back(), (GraphPoint{41, 31}));
 
-    form.control("ContrastSlider").setValueByUser(300);
-    form.sliderCommitted("ContrastSlider");
+    form.control(Control::ContrastSlider).setValueByUser(300);
+    form.sliderCommitted(Control::ContrastSlider);
     EXPECT_EQ(std::accumulate(form.histograms().HistoG.begin(), form.histograms().HistoG.end(), 0), 41 * 26);
     EXPECT_NE(shown().pixel(20, 20)[1], before.pixel(20, 20)[1]);
     EXPECT_EQ(shown().pixel(50, 20)[1], before.pixel(50, 20)[1]);  // outside keeps what it showed
     EXPECT_EQ(shown().pixel(20, 40)[1], before.pixel(20, 40)[1]);
 
-    form.control("Section").setCheckedByUser(false);
+    form.control(Control::Section).setCheckedByUser(false);
     drag(10, 10, 15, 30);  // 5 pixels wide
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text, "Select an image section first.");
@@ -250,39 +250,39 @@ TEST_F(ProcessPage, HoldingALayerButtonShowsThatLayerAndLettingGoRestoresThePict
     stack(64, 48);
     enterPage();
     const Bitmap24 before = shown();
-    form.mouseEvent("layer1button", Mouse::Down, 2, 2, true);
+    form.mouseEvent(Control::layer1button, Mouse::Down, 2, 2, true);
     EXPECT_NE(shown(), before);
     EXPECT_EQ(shown().pixel(30, 20)[0], shown().pixel(30, 20)[2]);  // grey
-    const Drawing& texts = form.processingOverlay("ProcessImage");
+    const Drawing& texts = form.processingOverlay(Control::ProcessImage);
     ASSERT_EQ(texts.texts.size(), 2u);
     EXPECT_EQ(texts.texts[0].text.rfind("HI :", 0), 0u);
-    form.mouseEvent("layer2button", Mouse::Up, 2, 2, true);  // not the one held
+    form.mouseEvent(Control::layer2button, Mouse::Up, 2, 2, true);  // not the one held
     EXPECT_NE(shown(), before);
-    form.mouseEvent("layer1button", Mouse::Up, 2, 2, true);
+    form.mouseEvent(Control::layer1button, Mouse::Up, 2, 2, true);
     EXPECT_EQ(shown(), before);
-    EXPECT_TRUE(form.processingOverlay("ProcessImage").texts.empty());
+    EXPECT_TRUE(form.processingOverlay(Control::ProcessImage).texts.empty());
 }
 
 TEST_F(ProcessPage, TheHistogramCountsTheMappedBytes_AndTheMarkersComposeIntoTheStretch) {
     stack(64, 48, [](int, int x, int) { return x < 16 ? 100.0f : 200.0f; });
     enterPage();
-    form.control("Histowin").setCheckedByUser(true);
-    EXPECT_TRUE(form.control("HistoWindow").visible());
+    form.control(Control::Histowin).setCheckedByUser(true);
+    EXPECT_TRUE(form.control(Control::HistoWindow).visible());
     EXPECT_EQ(form.histograms().HistoR[100], 16 * 48);
     EXPECT_EQ(form.histograms().HistoB[200], 48 * 48);
-    const Drawing& graph = form.processingOverlay("Histograph");
+    const Drawing& graph = form.processingOverlay(Control::Histograph);
     EXPECT_TRUE(graph.background);
     ASSERT_EQ(graph.lines.size(), 12u + 3u);
     EXPECT_EQ(graph.lines[12].points[1 + 100], (GraphPoint{109, nearest(250 - 768.0 / 288 * 250)}));
 
     const Bitmap24 before = shown();
-    form.mouseEvent("Histograph", Mouse::Move, 240, 240, true);  // the high marker follows from 231
-    form.mouseEvent("Histograph", Mouse::Move, 213, 240, true);
+    form.mouseEvent(Control::Histograph, Mouse::Move, 240, 240, true);  // the high marker follows from 231
+    form.mouseEvent(Control::Histograph, Mouse::Move, 213, 240, true);
     EXPECT_EQ(form.StretchHigh, 204.0f);
-    EXPECT_EQ(form.control("Hitriangle").left(), 204);
+    EXPECT_EQ(form.control(Control::Hitriangle).left(), 204);
     EXPECT_EQ(shown(), before);  // the picture waits for "Stretch"
-    EXPECT_EQ(form.processingOverlay("Histograph").texts.size(), 2u);
-    form.control("BitBtn3").click();
+    EXPECT_EQ(form.processingOverlay(Control::Histograph).texts.size(), 2u);
+    form.control(Control::BitBtn3).click();
     EXPECT_FLOAT_EQ(form.StretchHigh, 163.2f);
     EXPECT_EQ(form.stretchMarkers(), StretchMarkers{});
     EXPECT_EQ(byteAt(1, 40, 0), 255);
@@ -292,90 +292,90 @@ TEST_F(ProcessPage, TheHistogramCountsTheMappedBytes_AndTheMarkersComposeIntoThe
 TEST_F(ProcessPage, WideImagesPanWithScrollBars) {
     stack(700, 300);
     enterPage();
-    EXPECT_TRUE(form.control("HorizScrollbar").visible());
-    EXPECT_FALSE(form.control("VertiScrollbar").visible());
-    EXPECT_EQ(form.control("HorizScrollbar").minimum(), -60);
-    form.control("HorizScrollbar").setValueByUser(-60);
-    EXPECT_EQ(form.control("ProcessImage").left(), -60);
+    EXPECT_TRUE(form.control(Control::HorizScrollbar).visible());
+    EXPECT_FALSE(form.control(Control::VertiScrollbar).visible());
+    EXPECT_EQ(form.control(Control::HorizScrollbar).minimum(), -60);
+    form.control(Control::HorizScrollbar).setValueByUser(-60);
+    EXPECT_EQ(form.control(Control::ProcessImage).left(), -60);
     stack(600, 300);
-    form.control("ProcessButton").click();
-    EXPECT_FALSE(form.control("HorizScrollbar").visible());
-    EXPECT_EQ(form.control("ProcessImage").left(), 0);
+    form.control(Control::ProcessButton).click();
+    EXPECT_FALSE(form.control(Control::HorizScrollbar).visible());
+    EXPECT_EQ(form.control(Control::ProcessImage).left(), 0);
 
     // A window whose view is smaller than 640 x 480 pans within what it shows.
     form.setProcessViewSize(520, 250);
-    EXPECT_TRUE(form.control("HorizScrollbar").visible());
-    EXPECT_EQ(form.control("HorizScrollbar").minimum(), -80);
-    EXPECT_TRUE(form.control("VertiScrollbar").visible());
-    EXPECT_EQ(form.control("VertiScrollbar").minimum(), -50);
+    EXPECT_TRUE(form.control(Control::HorizScrollbar).visible());
+    EXPECT_EQ(form.control(Control::HorizScrollbar).minimum(), -80);
+    EXPECT_TRUE(form.control(Control::VertiScrollbar).visible());
+    EXPECT_EQ(form.control(Control::VertiScrollbar).minimum(), -50);
     form.setProcessViewSize(800, 600);
-    EXPECT_FALSE(form.control("HorizScrollbar").visible());
-    EXPECT_FALSE(form.control("VertiScrollbar").visible());
+    EXPECT_FALSE(form.control(Control::HorizScrollbar).visible());
+    EXPECT_FALSE(form.control(Control::VertiScrollbar).visible());
 }
 
 TEST_F(ProcessPage, TheResizedViewKeepsItsShapeAndSavesBmpAndJpg) {
     TempDir dir;
     stack(64, 48);
     enterPage();
-    form.control("ResizeFilters").setItemIndex(2);  // Lanczos: nothing but the pixel itself at whole steps
-    form.control("Shrink").click();
-    EXPECT_TRUE(form.control("Shrinkview").visible());
-    EXPECT_EQ(form.control("Imagesize").caption(), "Imagesize: 64x48");
-    EXPECT_EQ(form.image("ShrinkImage"), shown());
+    form.control(Control::ResizeFilters).setItemIndex(2);  // Lanczos: nothing but the pixel itself at whole steps
+    form.control(Control::Shrink).click();
+    EXPECT_TRUE(form.control(Control::Shrinkview).visible());
+    EXPECT_EQ(form.control(Control::Imagesize).caption(), "Imagesize: 64x48");
+    EXPECT_EQ(form.image(Control::ShrinkImage), shown());
 
-    form.toolWindowResized("Shrinkview", 128 + 32, 24 + 200);
-    EXPECT_EQ(form.control("Imagesize").caption(), "Imagesize: 32x24");
-    form.toolWindowResized("Shrinkview", 20, 10);  // below the control areas
-    EXPECT_GE(form.image("ShrinkImage").width(), 1);
-    EXPECT_GE(form.image("ShrinkImage").height(), 1);
-    form.toolWindowResized("Shrinkview", 128 + 400, 24 + 96);
-    EXPECT_EQ(form.control("Imagesize").caption(), "Imagesize: 128x96");
+    form.toolWindowResized(Control::Shrinkview, 128 + 32, 24 + 200);
+    EXPECT_EQ(form.control(Control::Imagesize).caption(), "Imagesize: 32x24");
+    form.toolWindowResized(Control::Shrinkview, 20, 10);  // below the control areas
+    EXPECT_GE(form.image(Control::ShrinkImage).width(), 1);
+    EXPECT_GE(form.image(Control::ShrinkImage).height(), 1);
+    form.toolWindowResized(Control::Shrinkview, 128 + 400, 24 + 96);
+    EXPECT_EQ(form.control(Control::Imagesize).caption(), "Imagesize: 128x96");
     EXPECT_TRUE(ui.messages.empty());
 
     ui.queueFiles({dir.file("picture.png")}, 1);
-    form.control("SaveShrink").click();
+    form.control(Control::SaveShrink).click();
     Bitmap24 read;
     readBmpFile(dir.file("picture.bmp"), read);
-    EXPECT_EQ(read, form.image("ShrinkImage"));
+    EXPECT_EQ(read, form.image(Control::ShrinkImage));
     EXPECT_EQ(settings.readString("Files", "SaveDir", ""), dir.path());
 
     ui.queueFiles({dir.file(".hidden")}, 2);
-    form.control("SaveShrink").click();
+    form.control(Control::SaveShrink).click();
     decodeJpegFile(dir.file("default.jpg"), read);
     ASSERT_EQ(read.width(), 128);
     ASSERT_EQ(read.height(), 96);
     double error = 0;
-    const Bitmap24& saved = form.image("ShrinkImage");
+    const Bitmap24& saved = form.image(Control::ShrinkImage);
     for (std::size_t i = 0; i < 128 * 96 * 3; ++i) error += std::abs(read.data()[i] - saved.data()[i]);
     EXPECT_LT(error / (128 * 96 * 3), 8.0);
 
     const auto written = std::filesystem::last_write_time(dir.file("default.jpg"));
     ui.yesNoAnswers.push_back(false);
-    form.toolWindowResized("Shrinkview", 128 + 20, 24 + 15);
+    form.toolWindowResized(Control::Shrinkview, 128 + 20, 24 + 15);
     ui.queueFiles({dir.file("default.jpg")}, 2);
-    form.control("SaveShrink").click();
+    form.control(Control::SaveShrink).click();
     ASSERT_EQ(ui.questions.size(), 1u);
     EXPECT_EQ(ui.questions[0], " Overwrite existing file ?");
     EXPECT_EQ(std::filesystem::last_write_time(dir.file("default.jpg")), written);
 }
 
 TEST_F(ProcessPage, OptionBoxesStoreTheirUserSettingsAndLayerCaptionsFollowTheScaleRule) {
-    form.control("AutoProcessBox").setCheckedByUser(true);
-    EXPECT_FALSE(form.control("ProcessButton").visible());
+    form.control(Control::AutoProcessBox).setCheckedByUser(true);
+    EXPECT_FALSE(form.control(Control::ProcessButton).visible());
     EXPECT_TRUE(form.autoProcess());
     EXPECT_EQ(settings.readString("Settings", "Autoprocess", ""), "1");
-    form.control("SaveSectionbox").setCheckedByUser(true);
+    form.control(Control::SaveSectionbox).setCheckedByUser(true);
     EXPECT_EQ(settings.readString("Settings", "Savesection", ""), "1");
-    form.control("AutoProcessBox").setCheckedByUser(false);
-    EXPECT_TRUE(form.control("ProcessButton").visible());
+    form.control(Control::AutoProcessBox).setCheckedByUser(false);
+    EXPECT_TRUE(form.control(Control::ProcessButton).visible());
 
-    form.control("Scaletype").setItemIndexByUser(0);
-    EXPECT_EQ(form.control("CheckBox10").caption(), "6 : 32");
-    EXPECT_FALSE(form.control("LevelStep").enabled());
-    form.control("Scaletype").setItemIndexByUser(1);
-    form.control("LevelStep").setValueByUser(8);
-    form.control("Multiplicant").setValueByUser(8);
-    EXPECT_EQ(form.control("CheckBox10").caption(), "6 : 48");
+    form.control(Control::Scaletype).setItemIndexByUser(0);
+    EXPECT_EQ(form.control(Control::CheckBox10).caption(), "6 : 32");
+    EXPECT_FALSE(form.control(Control::LevelStep).enabled());
+    form.control(Control::Scaletype).setItemIndexByUser(1);
+    form.control(Control::LevelStep).setValueByUser(8);
+    form.control(Control::Multiplicant).setValueByUser(8);
+    EXPECT_EQ(form.control(Control::CheckBox10).caption(), "6 : 48");
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ protected:
             else files.push_back(testing::writeBmp(dir, "f" + std::to_string(k) + ".bmp", frames[k].image));
         }
         ui.queueFiles(files, 2);
-        form.control("SelectFileButton").click();
+        form.control(Control::SelectFileButton).click();
         ASSERT_TRUE(ui.messages.empty());
         std::vector<int> order(frames.size());
         std::iota(order.begin(), order.end(), 0);
@@ -56,14 +56,14 @@ protected:
             w.Ranking[k] = {order[k], frames[order[k]].quality, 0.0f};
         }
         const int last = static_cast<int>(frames.size()) - 1;
-        form.control("StackSlider").setRange(0, last);
-        form.control("StackSlider").setValue(last);
+        form.control(Control::StackSlider).setRange(0, last);
+        form.control(Control::StackSlider).setValue(last);
         w.progstatus = 2;
     }
-    void stack() { form.control("Stackbutton").click(); }
+    void stack() { form.control(Control::Stackbutton).click(); }
     // Frame numbers in the order the run adds them.
     void recordStackingOrder() {
-        form.control("StackInfoLabel").addObserver([this](const ControlModel& label) {
+        form.control(Control::StackInfoLabel).addObserver([this](const ControlModel& label) {
             // The label moves on before each frame and after the last: it
             // then names the next one, so the frame just added is current.
             const bool counting = label.caption().rfind("Stacking ", 0) == 0 && label.caption()[9] != ':';
@@ -104,14 +104,14 @@ TEST_F(Stacking, CutOffsSelectTheRanksUpToTheSliderWhoseDifferencePassesInRankOr
         frames.push_back(
             {uniform(16, 12, static_cast<std::uint8_t>(1 << k)), 0, 0, qualities[k], differences[k], k == 0});
     openAligned(frames);  // ranks: frames 3, 0, 5, 1, 4, 2
-    form.control("ColourStack").setChecked(false);
-    form.control("QualStack").setChecked(false);
-    form.control("Averagepixel").setChecked(false);
-    form.control("StackSlider").setValueByUser(3);
+    form.control(Control::ColourStack).setChecked(false);
+    form.control(Control::QualStack).setChecked(false);
+    form.control(Control::Averagepixel).setChecked(false);
+    form.control(Control::StackSlider).setValueByUser(3);
     // The cut is half the largest difference of all ranks (frame 2's 200),
     // not only of those up to the slider; frame 1 sits exactly on it.
-    form.control("differencecutslider").setValueByUser(50);
-    EXPECT_EQ(form.control("StackInfoLabel").caption(),
+    form.control(Control::differencecutslider).setValueByUser(50);
+    EXPECT_EQ(form.control(Control::StackInfoLabel).caption(),
               "Stacking : quality >= 50% , difference <= 50% , n = 2");
     recordStackingOrder();
     stack();
@@ -121,14 +121,14 @@ TEST_F(Stacking, CutOffsSelectTheRanksUpToTheSliderWhoseDifferencePassesInRankOr
     EXPECT_EQ(nearest(w.StackG[5][5]), 8 + 2);
     EXPECT_EQ(w.StackCount[5][5], 2);
     EXPECT_EQ(form.stackedCount(), 2);
-    EXPECT_EQ(form.control("Progressgraph").value(), 100);
+    EXPECT_EQ(form.control(Control::Progressgraph).value(), 100);
     EXPECT_EQ(form.stackGraph().differenceCaption, "Difference Cutoff (blue line) max =0.04");  // 200 / 64 / 64
     EXPECT_EQ(form.stackGraph().qualityCutX, nearest(3 * 245.0 / 5));
     EXPECT_EQ(form.stackGraph().differenceCutY, 101);
     EXPECT_EQ(w.progstatus, 4);
     EXPECT_TRUE(w.StackReady);
-    EXPECT_TRUE(form.control("TabSheet4").visible());
-    EXPECT_TRUE(form.control("SaveButton").enabled());
+    EXPECT_TRUE(form.control(Control::TabSheet4).visible());
+    EXPECT_TRUE(form.control(Control::SaveButton).enabled());
     EXPECT_FALSE(w.StackRun);
 }
 
@@ -142,7 +142,7 @@ TEST_F(Stacking, FramesShiftedByTheirRecordedShiftsStackSharpAndMisregisteredOne
     openAligned(frames);
     stack();
     EXPECT_EQ(w.ImageWidth, width);
-    EXPECT_EQ(form.control("Stackimagesize").caption(), "Image : 128x128");
+    EXPECT_EQ(form.control(Control::Stackimagesize).caption(), "Image : 128x128");
     ASSERT_EQ(form.stackBitmap().width(), width);
     ASSERT_EQ(form.stackBitmap().height(), height);
     double worst = 0.0;
@@ -185,7 +185,7 @@ TEST_F(Stacking, CancelKeepsTheFramesAddedSoFarNormalisedAndShown) {
         // Before the third frame: a second run is refused, Cancel gets through.
         if (call == before + 3) {
             stack();
-            form.control("BitBtn2").click();
+            form.control(Control::BitBtn2).click();
         }
     };
     stack();
@@ -199,7 +199,7 @@ TEST_F(Stacking, CancelKeepsTheFramesAddedSoFarNormalisedAndShown) {
     EXPECT_EQ(form.stackedCount(), 2);
     EXPECT_EQ(form.stackGraph().stackQualityCurve.size(), 3u);
     EXPECT_EQ(form.stackBitmap().pixel(7, 7)[1], 255);
-    EXPECT_FALSE(form.control("MessageWindow").visible());
+    EXPECT_FALSE(form.control(Control::MessageWindow).visible());
     EXPECT_EQ(ui.cursor, CursorShape::Arrow);
     EXPECT_FALSE(w.StackRun);
     EXPECT_TRUE(ui.messages.empty());
@@ -211,7 +211,7 @@ TEST_F(Stacking, OneSelectedFrameAsksFirstAndRefusingLeavesEmptyPlanesAndTheOldP
     openAligned(frames);
     stack();
     EXPECT_TRUE(ui.questions.empty());
-    form.control("StackSlider").setValueByUser(0);  // shows the frame at the cut-off
+    form.control(Control::StackSlider).setValueByUser(0);  // shows the frame at the cut-off
     const Bitmap24 shown = form.stackBitmap();
     ui.yesNoAnswers = {false};
     stack();
@@ -220,7 +220,7 @@ TEST_F(Stacking, OneSelectedFrameAsksFirstAndRefusingLeavesEmptyPlanesAndTheOldP
     EXPECT_EQ(w.StackG[4][4], 0.0f);
     EXPECT_FALSE(w.StackReady);
     EXPECT_EQ(form.stackBitmap(), shown);
-    EXPECT_FALSE(form.control("MessageWindow").visible());
+    EXPECT_FALSE(form.control(Control::MessageWindow).visible());
     EXPECT_EQ(ui.cursor, CursorShape::Arrow);
 
     ui.yesNoAnswers = {true};
@@ -238,8 +238,8 @@ TEST_F(Stacking, NothingSelectedSaysSoAndKeepsThePreviousStack) {
     stack();
     ASSERT_TRUE(w.StackReady);
     w.progstatus = 3;
-    form.control("differencecutslider").setValueByUser(0);  // every frame has a difference
-    EXPECT_EQ(form.control("StackInfoLabel").caption(), "Stacking : quality >= 77% , difference <= 0% , n = 0");
+    form.control(Control::differencecutslider).setValueByUser(0);  // every frame has a difference
+    EXPECT_EQ(form.control(Control::StackInfoLabel).caption(), "Stacking : quality >= 77% , difference <= 0% , n = 0");
     stack();
     EXPECT_EQ(messageTexts(),
               (std::vector<std::string>{"Nothing to stack: no frame passes the quality and difference cut-offs"}));
@@ -254,7 +254,7 @@ TEST_F(Stacking, AllBlackFramesStackToBlackWithoutNaN) {
     for (int k = 0; k < 3; ++k) frames.push_back({uniform(20, 16, 0), 0, 0, 0.0f});
     openAligned(frames);
     for (bool colour : {true, false}) {
-        form.control("ColourStack").setChecked(colour);
+        form.control(Control::ColourStack).setChecked(colour);
         stack();
         EXPECT_TRUE(ui.messages.empty());
         EXPECT_EQ(w.StackMax, 0.0f);
@@ -263,7 +263,7 @@ TEST_F(Stacking, AllBlackFramesStackToBlackWithoutNaN) {
                                 [](std::uint8_t b) { return b == 0; }));
         for (int i = 1; i <= 3; ++i) EXPECT_EQ(form.stackQualities()[i], 0.0f);
         for (const PlotPoint& p : form.stackGraph().stackQualityCurve) EXPECT_TRUE(p.y == 0 || p.y == 201) << p.y;
-        EXPECT_EQ(form.control("StackInfoLabel").caption(), "Stacking : quality >= 0% , difference <= 100% , n = 3");
+        EXPECT_EQ(form.control(Control::StackInfoLabel).caption(), "Stacking : quality >= 0% , difference <= 100% , n = 3");
     }
 }
 
@@ -271,14 +271,14 @@ TEST_F(Stacking, ASingleStillFrameBecomesAOneFrameStackOnTheProcessingPage) {
     // The previous sequence's exclusions must not skip the single image.
     openAligned({{uniform(16, 12, 1)}, {uniform(16, 12, 2)}});
     form.PreviewSliderKeyDown(TMainForm::KeySpace);
-    form.control("PreviewSlider").setValueByUser(1);
+    form.control(Control::PreviewSlider).setValueByUser(1);
     form.PreviewSliderKeyDown(TMainForm::KeySpace);
     ASSERT_EQ(w.FrameRecs[1].Excluded, 1);
 
     Bitmap24 image = movedScene(40, 30, 0, 0);
     image.pixel(3, 4)[0] = image.pixel(3, 4)[1] = image.pixel(3, 4)[2] = 255;
     ui.queueFiles({testing::writeBmp(dir, "single.bmp", image)}, 2);
-    form.control("SelectFileButton").click();
+    form.control(Control::SelectFileButton).click();
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_TRUE(ui.questions.empty());
     EXPECT_TRUE(w.SingleImage);
@@ -287,21 +287,21 @@ TEST_F(Stacking, ASingleStillFrameBecomesAOneFrameStackOnTheProcessingPage) {
     EXPECT_EQ(w.progstatus, 4);
     EXPECT_EQ(form.stackBitmap(), image);
     EXPECT_EQ(w.StackCount[39][29], 1);
-    EXPECT_TRUE(form.control("TabSheet3").visible());
-    EXPECT_TRUE(form.control("TabSheet4").visible());
-    EXPECT_FALSE(form.control("TabSheet2").visible());
-    EXPECT_EQ(form.control("PageControl1").itemIndex(), 3);
+    EXPECT_TRUE(form.control(Control::TabSheet3).visible());
+    EXPECT_TRUE(form.control(Control::TabSheet4).visible());
+    EXPECT_FALSE(form.control(Control::TabSheet2).visible());
+    EXPECT_EQ(form.control(Control::PageControl1).itemIndex(), 3);
 }
 
 TEST_F(Stacking, OneUsedFrameNeedsNoDivisionByTheSlidersZeroSpan) {
     openAligned({{uniform(16, 12, 50), 0, 0, 0.8f}, {uniform(16, 12, 70), 0, 0, 0.0f, 0.0f, true}});
-    form.control("StackSlider").setRange(0, 0);
+    form.control(Control::StackSlider).setRange(0, 0);
     form.StackSliderChange();
     const StackGraphData& graph = form.stackGraph();
     EXPECT_EQ(graph.qualityCutX, 245);
     ASSERT_EQ(graph.qualityCurve.size(), 1u);
     EXPECT_EQ(graph.qualityCurve[0], (PlotPoint{0, 1}));
-    EXPECT_EQ(form.control("StackInfoLabel").caption(), "Stacking : quality >= 100% , difference <= 100% , n = 1");
+    EXPECT_EQ(form.control(Control::StackInfoLabel).caption(), "Stacking : quality >= 100% , difference <= 100% , n = 1");
     stack();
     EXPECT_EQ(ui.questions.size(), 1u);
     EXPECT_FLOAT_EQ(w.StackG[1][1], 50.0f);
@@ -329,8 +329,8 @@ TEST_F(Stacking, ExpandedStackHoldsEverySelectedFrameWithinItsBounds) {
                  {uniform(20, 16, 100), 3, -2, 0.9f, 50.0f},
                  {uniform(20, 16, 100), -1, 4, 0.8f, 100.0f},
                  {uniform(20, 16, 100), 9, 9, 0.7f, 200.0f}});
-    form.control("differencecutslider").setValue(50);
-    form.control("Expandstack").setChecked(true);
+    form.control(Control::differencecutslider).setValue(50);
+    form.control(Control::Expandstack).setChecked(true);
     stack();
     EXPECT_EQ(w.MinShiftX, -1);
     EXPECT_EQ(w.MaxShiftX, 3);
@@ -340,7 +340,7 @@ TEST_F(Stacking, ExpandedStackHoldsEverySelectedFrameWithinItsBounds) {
     EXPECT_EQ(w.StackHeight, 16 + 6 - 1);
     EXPECT_EQ(w.ImageWidth, 23);
     EXPECT_EQ(w.ImageHeight, 21);
-    EXPECT_EQ(form.control("Stackimagesize").caption(), "Image : 23x21");
+    EXPECT_EQ(form.control(Control::Stackimagesize).caption(), "Image : 23x21");
     EXPECT_EQ(form.stackBitmap().width(), 23);
     EXPECT_EQ(form.stackBitmap().height(), 21);
     // Three frames of 18 x 14 inner pixels each, all inside the stack.
@@ -351,7 +351,7 @@ TEST_F(Stacking, ExpandedStackHoldsEverySelectedFrameWithinItsBounds) {
 
 TEST_F(Stacking, ExpandedStackAtTheSizeLimitIsCutThere) {
     openAligned({{uniform(1020, 4, 100), 10, 0, 1.0f}, {uniform(1020, 4, 100), -10, 0, 0.9f}});
-    form.control("Expandstack").setChecked(true);
+    form.control(Control::Expandstack).setChecked(true);
     stack();
     EXPECT_EQ(w.StackWidth, 1024);
     EXPECT_EQ(form.stackBitmap().width(), 1024);
@@ -376,60 +376,60 @@ TEST_F(Stacking, AFrameWhoseShiftReadsOutsideAddsOnlyItsOverlap) {
 }
 
 TEST_F(Stacking, StackPageOptionsFollowTheirControls) {
-    form.control("ColourStack").setCheckedByUser(false);
+    form.control(Control::ColourStack).setCheckedByUser(false);
     EXPECT_EQ(settings.readString("Settings", "usecolour", ""), "0");
-    EXPECT_FALSE(form.control("Colourprocess2").checked());
-    EXPECT_FALSE(form.control("RedSlider").enabled());
-    EXPECT_FALSE(form.control("blueslider").enabled());
-    form.control("Colourprocess2").setCheckedByUser(true);
-    EXPECT_TRUE(form.control("ColourStack").checked());
+    EXPECT_FALSE(form.control(Control::Colourprocess2).checked());
+    EXPECT_FALSE(form.control(Control::RedSlider).enabled());
+    EXPECT_FALSE(form.control(Control::blueslider).enabled());
+    form.control(Control::Colourprocess2).setCheckedByUser(true);
+    EXPECT_TRUE(form.control(Control::ColourStack).checked());
     EXPECT_EQ(settings.readString("Settings", "usecolour", ""), "1");
-    EXPECT_TRUE(form.control("RedSlider").enabled());
+    EXPECT_TRUE(form.control(Control::RedSlider).enabled());
 
-    form.control("Interlaced").setCheckedByUser(true);
-    EXPECT_TRUE(form.control("DeInterlacepanel").visible());
-    EXPECT_TRUE(form.control("InterlaceHoriz").visible());
-    form.control("Interlaced").setCheckedByUser(false);
-    EXPECT_FALSE(form.control("InterlaceHoriz").visible());
+    form.control(Control::Interlaced).setCheckedByUser(true);
+    EXPECT_TRUE(form.control(Control::DeInterlacepanel).visible());
+    EXPECT_TRUE(form.control(Control::InterlaceHoriz).visible());
+    form.control(Control::Interlaced).setCheckedByUser(false);
+    EXPECT_FALSE(form.control(Control::InterlaceHoriz).visible());
 
-    form.control("Expandstack").setCheckedByUser(true);
-    form.control("Xshift").setValue(30);
-    form.control("Yshift").setValue(-20);
-    form.control("ResampleSpin").setValue(3.0);
-    form.control("Resampled").setCheckedByUser(true);
-    EXPECT_FALSE(form.control("Expandstack").checked());
-    EXPECT_FALSE(form.control("Expandstack").visible());
-    EXPECT_TRUE(form.control("SetMiddleButton").visible());
+    form.control(Control::Expandstack).setCheckedByUser(true);
+    form.control(Control::Xshift).setValue(30);
+    form.control(Control::Yshift).setValue(-20);
+    form.control(Control::ResampleSpin).setValue(3.0);
+    form.control(Control::Resampled).setCheckedByUser(true);
+    EXPECT_FALSE(form.control(Control::Expandstack).checked());
+    EXPECT_FALSE(form.control(Control::Expandstack).visible());
+    EXPECT_TRUE(form.control(Control::SetMiddleButton).visible());
     EXPECT_FLOAT_EQ(w.ResampleFactor, 3.0f);
-    form.control("ResampleSpin").setValueByUser(4.0);
+    form.control(Control::ResampleSpin).setValueByUser(4.0);
     EXPECT_FLOAT_EQ(w.ResampleFactor, 4.0f);
-    form.control("Resampled").setCheckedByUser(false);
-    EXPECT_TRUE(form.control("Expandstack").visible());
+    form.control(Control::Resampled).setCheckedByUser(false);
+    EXPECT_TRUE(form.control(Control::Expandstack).visible());
 
-    form.control("Expandstack").setCheckedByUser(true);
-    form.control("Expandstack").setCheckedByUser(false);
-    EXPECT_EQ(form.control("Xshift").value(), 0);
-    EXPECT_EQ(form.control("Yshift").value(), 0);
+    form.control(Control::Expandstack).setCheckedByUser(true);
+    form.control(Control::Expandstack).setCheckedByUser(false);
+    EXPECT_EQ(form.control(Control::Xshift).value(), 0);
+    EXPECT_EQ(form.control(Control::Yshift).value(), 0);
 }
 
 TEST_F(Stacking, AResampledStackTakesTheEnlargedSizeAndItsMiddleFromOneClick) {
     openAligned({{movedScene(60, 50, 0, 0), 0, 0, 1.0f}, {movedScene(60, 50, 0, 0), 0, 0, 0.5f}});
-    form.mouseEvent("StackImage", TMainForm::MouseAction::Down, 10, 12, true);
+    form.mouseEvent(Control::StackImage, TMainForm::MouseAction::Down, 10, 12, true);
     EXPECT_EQ(w.stackx, 0);  // not in set-middle mode: ignored
 
-    form.control("Resampled").setCheckedByUser(true);
+    form.control(Control::Resampled).setCheckedByUser(true);
     stack();
-    EXPECT_EQ(form.control("Stackimagesize").caption(), "Image : 119x99");
+    EXPECT_EQ(form.control(Control::Stackimagesize).caption(), "Image : 119x99");
     EXPECT_EQ(w.ImageWidth, 120);
     EXPECT_EQ(w.ImageHeight, 100);
     EXPECT_EQ(form.stackBitmap().width(), 120);
     EXPECT_EQ(w.StackCount[118][98], 2);
 
-    form.control("SetMiddleButton").click();
+    form.control(Control::SetMiddleButton).click();
     EXPECT_TRUE(w.SetMiddleMode);
-    EXPECT_EQ(form.control("StackImage").hint(), "Point at feature you want in the middle of the stacked image");
+    EXPECT_EQ(form.control(Control::StackImage).hint(), "Point at feature you want in the middle of the stacked image");
     EXPECT_EQ(ui.cursor, CursorShape::Cross);
-    form.mouseEvent("StackImage", TMainForm::MouseAction::Move, 30, 20, false);
+    form.mouseEvent(Control::StackImage, TMainForm::MouseAction::Move, 30, 20, false);
     const auto& marks = form.stackImageMarks();
     EXPECT_TRUE(marks.rectangleShown);
     EXPECT_EQ(marks.width, 30);   // 60 / 2.0
@@ -437,16 +437,16 @@ TEST_F(Stacking, AResampledStackTakesTheEnlargedSizeAndItsMiddleFromOneClick) {
     EXPECT_EQ(marks.left, 15);
     EXPECT_EQ(marks.top, 8);
 
-    form.mouseEvent("StackImage", TMainForm::MouseAction::Down, 41, 17, true);
+    form.mouseEvent(Control::StackImage, TMainForm::MouseAction::Down, 41, 17, true);
     EXPECT_EQ(w.stackx, 41);
     EXPECT_EQ(w.stacky, 17);
     EXPECT_FALSE(w.SetMiddleMode);
     EXPECT_FALSE(form.stackImageMarks().rectangleShown);
     EXPECT_TRUE(form.stackImageMarks().crossShown);
     EXPECT_EQ(form.stackImageMarks().crossX, 41);
-    EXPECT_EQ(form.control("StackImage").hint(), "");
+    EXPECT_EQ(form.control(Control::StackImage).hint(), "");
     EXPECT_EQ(ui.cursor, CursorShape::Arrow);
-    form.mouseEvent("StackImage", TMainForm::MouseAction::Down, 5, 5, true);
+    form.mouseEvent(Control::StackImage, TMainForm::MouseAction::Down, 5, 5, true);
     EXPECT_EQ(w.stackx, 41);
 }
 
@@ -455,13 +455,13 @@ TEST_F(Stacking, AviFramesAreDecodedAgainForTheStack) {
     const std::string path = dir.file("clip.avi");
     const std::vector<Bitmap24> frames = testing::writeCountingVideo(path, 64, 48, 3, "-c:v rawvideo -pix_fmt bgr24");
     ui.queueFiles({path}, 1);
-    form.control("SelectFileButton").click();
+    form.control(Control::SelectFileButton).click();
     ASSERT_TRUE(ui.messages.empty());
     for (int k = 0; k < 3; ++k) {
         w.FrameRecs[k].Quality = 0.9f - 0.1f * k;
         w.Ranking[k] = {k, w.FrameRecs[k].Quality, 0.0f};
     }
-    form.control("StackSlider").setValue(2);
+    form.control(Control::StackSlider).setValue(2);
     stack();
     EXPECT_TRUE(ui.messages.empty());
     for (int x : {0, 31, 63})

@@ -109,22 +109,22 @@ Bitmap24 stackAsTheWindowDoes(const std::string& video, bool sharpen) {
     MemoryUserSettings settings;
     TMainForm form(ui, settings);
     ui.queueFiles({video}, 1);
-    form.control("SelectFileButton").click();
-    form.mouseEvent("PreviewImage", TMainForm::MouseAction::Down, 160, 120, true);
-    form.control("Allignallbutton").click();
-    form.control("StackSlider").setValueByUser(7);
-    form.control("differencecutslider").setValueByUser(90);
-    form.control("Stackbutton").click();
+    form.control(Control::SelectFileButton).click();
+    form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, 160, 120, true);
+    form.control(Control::Allignallbutton).click();
+    form.control(Control::StackSlider).setValueByUser(7);
+    form.control(Control::differencecutslider).setValueByUser(90);
+    form.control(Control::Stackbutton).click();
     if (!sharpen) return form.stackBitmap();
     const int gains[6] = {40, 25, 15, 10, 10, 10};
     for (int layer = 0; layer < 6; ++layer)
-        form.control("RxSlider" + std::to_string(layer + 3)).setValueByUser(gains[layer]);
-    form.control("CheckBox10").setCheckedByUser(false);
-    form.control("ContrastSlider").setValueByUser(120);
-    form.control("Gamma1spin").setValueByUser(1.2);
-    form.control("ProcessButton").click();
+        form.control(GainSliders[layer]).setValueByUser(gains[layer]);
+    form.control(Control::CheckBox10).setCheckedByUser(false);
+    form.control(Control::ContrastSlider).setValueByUser(120);
+    form.control(Control::Gamma1spin).setValueByUser(1.2);
+    form.control(Control::ProcessButton).click();
     EXPECT_TRUE(ui.messages.empty());
-    return form.image("ProcessImage");
+    return form.image(Control::ProcessImage);
 }
 
 TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {

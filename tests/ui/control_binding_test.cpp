@@ -27,11 +27,11 @@ protected:
     // Counts the runs of a control's handler, for controls whose handler the
     // form does not bind yet.
     int* countRuns(ControlModel& control) {
-        int* count = &runs[control.name()];
+        int* count = &runs[std::string(control.name())];
         control.onChange([count] { ++*count; });
         return count;
     }
-    std::map<std::string, int> runs;
+    std::map<std::string, int, std::less<>> runs;
 };
 
 TEST_F(BindingTest, ButtonClickRunsItsHandlerAndFollowsCaptionEnabledAndVisible) {

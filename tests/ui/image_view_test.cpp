@@ -70,7 +70,7 @@ TEST_F(ImageViewTest, PointerOnThePreviewReachesTheFormInPicturePixelsAndItsOutl
 
 TEST_F(ImageViewTest, StackGraphIsPaintedWholeWithItsBackgroundFrameAndCutOffLine) {
     window->show();
-    form.control("PageControl1").setItemIndex(2);
+    form.control(Control::PageControl1).setItemIndex(2);
     auto* graph = widget<ImageView>("StackGraph");
     model("differencecutslider").setValueByUser(50);  // redraws the graph: the blue line at y 101
     window->refreshImages();

@@ -111,7 +111,7 @@ TEST_F(RepaintTest, ARepaintRequestShowsTheNewFrameAtItsSizeWithRedAndBlueInPlac
     frame.fill(10, 20, 30);                 // blue, green, red
     std::uint8_t* corner = frame.pixel(5, 3);
     corner[0] = 200, corner[1] = 0, corner[2] = 0;  // a blue corner: bottom right
-    desktop.repaint("PreviewImage");
+    desktop.repaint(Control::PreviewImage);
 
     auto* image = widget<ImageView>("PreviewImage");
     ASSERT_EQ(image->size(), QSize(6, 4));

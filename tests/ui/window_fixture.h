@@ -38,7 +38,7 @@ protected:
         return found;
     }
 
-    ControlModel& model(std::string_view name) { return form.control(name); }
+    ControlModel& model(std::string_view name) { return form.control(*controlByName(name)); }
 
     ScriptedUiServices ui;
     MemoryUserSettings settings;

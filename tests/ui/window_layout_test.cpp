@@ -24,7 +24,7 @@ namespace {
 // Controls that only hold data for the form and are never shown.
 const std::set<std::string> NeverShown = {"DirectoryListBox1", "DriveComboBox1", "Memo2"};
 
-bool isWidgetOfKind(QWidget* widget, const ControlSpec& control) {
+bool isWidgetOfKind(QWidget* widget, const ControlDefinition& control) {
     switch (control.kind) {
         case ControlKind::Button: return qobject_cast<QPushButton*>(widget);
         case ControlKind::CheckBox: return qobject_cast<QCheckBox*>(widget);
@@ -63,7 +63,7 @@ class PageControls : public WindowTest, public ::testing::WithParamInterface<Con
 
 TEST_P(PageControls, EveryControlIsBuiltAsTheTableSays) {
     int checked = 0;
-    for (const ControlSpec& control : controlTable()) {
+    for (const ControlDefinition& control : controlTable()) {
         if (control.place != GetParam()) continue;
         SCOPED_TRACE(control.name);
         QWidget* w = widget(control.name);
@@ -124,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(Window, PageControls,
                          placeName);
 
 TEST_F(WindowTest, ToolWindowsFloatWithTheTablesCaptionPlaceAndSize) {
-    for (const ControlSpec& control : controlTable()) {
+    for (const ControlDefinition& control : controlTable()) {
         if (control.kind != ControlKind::ToolWindow) continue;
         SCOPED_TRACE(control.name);
         auto* w = widget<ToolWindow>(control.name);
@@ -139,14 +139,14 @@ TEST_F(WindowTest, ToolWindowsFloatWithTheTablesCaptionPlaceAndSize) {
 }
 
 TEST_F(WindowTest, EveryNamedWidgetHasAModelAndEveryModelAWidget) {
-    std::multiset<std::string> names;
+    std::multiset<std::string, std::less<>> names;
     QList<QWidget*> all = window->findChildren<QWidget*>();
     all.push_back(window.get());
     for (QWidget* w : all) {
         const std::string name = w->objectName().toStdString();
         // Qt names the parts of its own composite widgets.
         if (name.empty() || name.starts_with("qt_") || qobject_cast<QTabBar*>(w->parentWidget())) continue;
-        EXPECT_TRUE(form.hasControl(name)) << name;
+        EXPECT_TRUE(controlByName(name).has_value()) << name;
         names.insert(name);
     }
     for (const auto& model : form.controls()) {
@@ -190,8 +190,8 @@ TEST_P(PageGeometry, ControlsFitWithoutOverlapOrClippedCaptions) {
     const int page = GetParam();
     const auto place = static_cast<ControlPlace>(static_cast<int>(ControlPlace::Page1) + page);
     for (int sheet = 1; sheet <= 5; ++sheet) model("TabSheet" + std::to_string(sheet)).setVisible(true);
-    std::vector<const ControlSpec*> specs;
-    for (const ControlSpec& control : controlTable()) {
+    std::vector<const ControlDefinition*> specs;
+    for (const ControlDefinition& control : controlTable()) {
         if (control.place != place && !(control.place == ControlPlace::TopBar && page == 0)) continue;
         if (NeverShown.count(control.name) || control.name == "Showpanel") continue;  // the start panel covers the preview
         model(control.name).setVisible(true);
@@ -203,7 +203,7 @@ TEST_P(PageGeometry, ControlsFitWithoutOverlapOrClippedCaptions) {
 
     const QRect inside = window->rect();
     std::vector<std::pair<std::string, QRect>> placed;
-    for (const ControlSpec* control : specs) {
+    for (const ControlDefinition* control : specs) {
         SCOPED_TRACE(control->name);
         QWidget* w = widget(control->name);
         ASSERT_NE(w, nullptr);

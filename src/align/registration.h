@@ -147,6 +147,7 @@ struct RegistrationOptions {
     bool track = true;
     bool predict = false;
     bool interlaced = false;
+    bool interlaceColumns = false;  // fields are columns ("Horizontal") rather than rows
     bool resampled = false;
     float resampleFactor = 2.0f;
     int qualityFilter = 12;

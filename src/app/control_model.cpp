@@ -28,6 +28,7 @@ void ControlModel::setValue(double value) {
 }
 
 void ControlModel::setValueByUser(double value) {
+    if (locked_) return;
     value = clampToRange(value);
     if (value == value_) return;
     value_ = value;
@@ -42,14 +43,14 @@ void ControlModel::setChecked(bool checked) {
 }
 
 void ControlModel::setCheckedByUser(bool checked) {
-    if (checked == checked_) return;
+    if (locked_ || checked == checked_) return;
     checked_ = checked;
     changed();
     if (handler_) handler_();
 }
 
 void ControlModel::click() {
-    if (enabled_ && handler_) handler_();
+    if (enabled_ && !locked_ && handler_) handler_();
 }
 
 void ControlModel::setRange(double minimum, double maximum) {
@@ -80,6 +81,12 @@ void ControlModel::setVisible(bool visible) {
 void ControlModel::setEnabled(bool enabled) {
     if (enabled == enabled_) return;
     enabled_ = enabled;
+    changed();
+}
+
+void ControlModel::setLocked(bool locked) {
+    if (locked == locked_) return;
+    locked_ = locked;
     changed();
 }
 

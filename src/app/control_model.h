@@ -40,6 +40,10 @@ public:
     const std::string& hint() const { return hint_; }
     bool visible() const { return visible_; }
     bool enabled() const { return enabled_; }
+    // Locked while a run goes on: the user's changes are refused, and the
+    // window shows the control disabled.
+    bool locked() const { return locked_; }
+    bool usable() const { return enabled_ && !locked_; }
     int left() const { return left_; }
     int top() const { return top_; }
     int colour() const { return colour_; }
@@ -62,6 +66,7 @@ public:
     void setHint(std::string hint) { hint_ = std::move(hint); }
     void setVisible(bool visible);
     void setEnabled(bool enabled);
+    void setLocked(bool locked);
     void setPosition(int left, int top);
     void setColour(int colour);
     void setExpanded(bool expanded);
@@ -103,6 +108,7 @@ private:
     std::string hint_;
     bool visible_ = true;
     bool enabled_ = true;
+    bool locked_ = false;
     int left_ = 0;
     int top_ = 0;
     int colour_ = 0;

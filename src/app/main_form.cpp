@@ -101,6 +101,11 @@ void TMainForm::BitBtn2Click() {
     ui_.setCursor(CursorShape::Arrow);
 }
 
+void TMainForm::lockControlsForRun(bool locked) {
+    for (const ControlDefinition& desc : controlTable())
+        if (desc.lockedDuringRun) control(desc.id).setLocked(locked);
+}
+
 void TMainForm::showTabs(bool align, bool stack, bool process) {
     control(Control::TabSheet2).setVisible(align);
     control(Control::TabSheet3).setVisible(stack);

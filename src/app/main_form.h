@@ -232,6 +232,7 @@ private:
     void dispatch(std::string_view handlerName, bool startsRun, const std::function<void()>& handler);
 
     void showTabs(bool align, bool stack, bool process);
+    void lockControlsForRun(bool locked);
     void resetProcessingControls();
     bool openStillFrames(const std::vector<std::string>& selected, bool jpeg);
     bool openAvi(const std::string& path);
@@ -279,6 +280,8 @@ private:
         int x = 0, y = 0, boxLeft = 0, boxTop = 0, size = 0;
     };
     RegistrationOptions registrationOptions() const;
+    // The options an align-all run took at its start, kept to its end.
+    std::optional<RegistrationOptions> runRegistration_;
     int alignBoxSize() const;
     void prepareFft();
     void ensureReference();

@@ -7,6 +7,7 @@
 
 #include "app/main_form.h"
 #include "app/run_scope.h"
+#include "core/scoped_value.h"
 #include "core/error.h"
 #include "core/pixel.h"
 #include "input/still_frames.h"
@@ -33,31 +34,6 @@ std::string decimalText(double value) {
     return std::string(digits, result.ptr);
 }
 
-// AlignRun holds only while frames are registered, however the loop ends.
-class AlignRunFlag {
-public:
-    explicit AlignRunFlag(Workspace& workspace) : workspace_(workspace) { workspace_.AlignRun = true; }
-    ~AlignRunFlag() { workspace_.AlignRun = false; }
-    AlignRunFlag(const AlignRunFlag&) = delete;
-    AlignRunFlag& operator=(const AlignRunFlag&) = delete;
-
-private:
-    Workspace& workspace_;
-};
-
-// A chained run is one press of "Align & stack"; a failure must not leave
-// the next plain "Align" chaining.
-class ChainReset {
-public:
-    explicit ChainReset(bool& chain) : chain_(chain) {}
-    ~ChainReset() { chain_ = false; }
-    ChainReset(const ChainReset&) = delete;
-    ChainReset& operator=(const ChainReset&) = delete;
-
-private:
-    bool& chain_;
-};
-
 }  // namespace
 
 void TMainForm::bindAlignHandlers() {
@@ -79,13 +55,16 @@ void TMainForm::bindAlignHandlers() {
 
 int TMainForm::alignBoxSize() const { return boxSizeFor(control(Control::FFTsizeGroup)); }
 
-// Settings restored silently may have changed the box without a click.
+// Settings restored silently may have changed the box without a click. A
+// run keeps the box it started with.
 void TMainForm::prepareFft() {
+    if (runRegistration_) return;
     const int size = alignBoxSize();
     if (fft_.FFTSize != size) fft_.SetupFFT(size);
 }
 
 RegistrationOptions TMainForm::registrationOptions() const {
+    if (runRegistration_) return *runRegistration_;
     RegistrationOptions options;
     options.fftFilter = control(Control::FFTFilter).checked();
     options.fftFilterRadius = control(Control::FFTFilterspin).value();
@@ -94,6 +73,7 @@ RegistrationOptions TMainForm::registrationOptions() const {
     options.track = control(Control::Followme).checked();
     options.predict = control(Control::PredictTrack).checked();
     options.interlaced = control(Control::Interlaced).checked();
+    options.interlaceColumns = control(Control::InterlaceHoriz).checked();
     options.resampled = control(Control::Resampled).checked();
     options.resampleFactor = workspace_->ResampleFactor;
     options.qualityFilter = control(Control::QualityFilter).intValue();
@@ -179,8 +159,8 @@ void TMainForm::PreviewImageMouseDown(int x, int y) {
 void TMainForm::makeReferenceImage() {
     const Workspace& w = *workspace_;
     Image1_ = referenceFrame_;
-    if (control(Control::Interlaced).checked())
-        SplitField(Image1_, 0, control(Control::InterlaceHoriz).checked(), w.FrameWidth, w.FrameHeight);
+    const RegistrationOptions options = registrationOptions();
+    if (options.interlaced) SplitField(Image1_, 0, options.interlaceColumns, w.FrameWidth, w.FrameHeight);
 }
 
 void TMainForm::CalculateReferenceFFT() {
@@ -322,7 +302,7 @@ void TMainForm::MisalignwarningClick() {
 
 void TMainForm::noteProfileOwner() {
     profileFrame_ = frameSlot(workspace_->CurrentFrame);
-    profileFirstField_ = control(Control::Interlaced).checked() && workspace_->CurrentField == 0;
+    profileFirstField_ = registrationOptions().interlaced && workspace_->CurrentField == 0;
 }
 
 void TMainForm::EstimateQuality() {
@@ -369,8 +349,9 @@ void TMainForm::alignDecodedFrame(Bitmap24& frame) {
     // The align-all run checks the reference before it starts; a loop that
     // merely reads frames with nothing to register against only shows them.
     if (w.progstatus < 1 || alignment_.referenceSize == 0) return;
-    if (control(Control::Interlaced).checked()) {
-        const bool columns = control(Control::InterlaceHoriz).checked();
+    const RegistrationOptions options = registrationOptions();
+    if (options.interlaced) {
+        const bool columns = options.interlaceColumns;
         unsplitFrame_ = frame;
         w.CurrentField = 0;
         SplitField(frame, 0, columns, w.FrameWidth, w.FrameHeight);
@@ -388,7 +369,8 @@ void TMainForm::alignDecodedFrame(Bitmap24& frame) {
 
 void TMainForm::AlignallButtonClick() {
     Workspace& w = *workspace_;
-    ChainReset chainEnds(ChainRun);
+    // One press of "Align & stack" chains once; a failure must not leave the next plain "Align" chaining.
+    const ScopedValue<bool> chainEnds(ChainRun, ChainRun, false);
     if (!w.SequenceOpen) throw PlanexorError(NothingOpenMessage);
     ensureReference();
     const int last = std::clamp(nearest(control(Control::PreviewSlider).maximum()), 0, LastFrameNumber);
@@ -427,7 +409,9 @@ void TMainForm::AlignallButtonClick() {
     control(Control::TabSheet3).setVisible(true);
     {
         RunScope scope(*this, "Alignment processing", "");
-        AlignRunFlag running(w);
+        const ScopedValue<bool> running(w.AlignRun, true, false);
+        const ScopedValue<std::optional<RegistrationOptions>> options(runRegistration_, registrationOptions(),
+                                                                        std::nullopt);
         alignment_.resetTrack();
         const int half = fft_.FFTSize / 2;
         alignment_.BoxLeft = w.hotx - half;

@@ -4,6 +4,7 @@
 
 #include "app/main_form.h"
 #include "app/run_scope.h"
+#include "core/scoped_value.h"
 #include "core/error.h"
 #include "core/pixel.h"
 #include "input/avi_reader.h"
@@ -34,18 +35,6 @@ std::string truncatedText(double value) {
     if (!std::isfinite(value)) return "0";
     return std::to_string(static_cast<long long>(std::trunc(std::clamp(value, -1e15, 1e15))));
 }
-
-// StackRun holds only while frames are being added, however the run ends.
-class StackRunFlag {
-public:
-    explicit StackRunFlag(Workspace& workspace) : workspace_(workspace) { workspace_.StackRun = true; }
-    ~StackRunFlag() { workspace_.StackRun = false; }
-    StackRunFlag(const StackRunFlag&) = delete;
-    StackRunFlag& operator=(const StackRunFlag&) = delete;
-
-private:
-    Workspace& workspace_;
-};
 
 }  // namespace
 
@@ -151,7 +140,7 @@ void TMainForm::StackButtonClick() {
     // The cleared planes are no stack until this run ends; a refused run
     // must not leave processing a stack that is gone.
     w.StackReady = false;
-    StackRunFlag running(w);
+    const ScopedValue<bool> running(w.StackRun, true, false);
 
     const int count = static_cast<int>(selection.ranks.size());
     StackedCount = count;

@@ -4,7 +4,7 @@ namespace planexor {
 
 RunScope::RunScope(TMainForm& form, const std::string& title, const std::string& detail, bool showWindow)
     : form_(form), showWindow_(showWindow) {
-    ++form_.runDepth_;
+    if (form_.runDepth_++ == 0) form_.lockControlsForRun(true);
     form_.ui().setCursor(CursorShape::Hourglass);
     if (showWindow_) {
         form_.control(Control::messagewinlabel).setCaption(title);
@@ -15,7 +15,7 @@ RunScope::RunScope(TMainForm& form, const std::string& title, const std::string&
 }
 
 RunScope::~RunScope() {
-    --form_.runDepth_;
+    if (--form_.runDepth_ == 0) form_.lockControlsForRun(false);
     if (showWindow_) form_.control(Control::MessageWindow).setVisible(false);
     form_.ui().setCursor(CursorShape::Arrow);
 }

@@ -15,6 +15,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTabBar>
 #include <QTabWidget>
 
 #include "core/pixel.h"
@@ -94,7 +95,7 @@ void ControlBinder::bindCommon(QWidget* widget, ControlModel& model) {
     widget->setObjectName(qt(std::string(model.name())));
     observe(widget, model, [widget](const ControlModel& m) {
         applyVisible(widget, m.visible());
-        widget->setEnabled(m.enabled());
+        widget->setEnabled(m.usable());
         widget->setToolTip(qt(m.hint()));
     });
 }
@@ -102,7 +103,7 @@ void ControlBinder::bindCommon(QWidget* widget, ControlModel& model) {
 void ControlBinder::addCompanion(ControlModel& model, QWidget* companion) {
     observe(companion, model, [companion](const ControlModel& m) {
         applyVisible(companion, m.visible());
-        companion->setEnabled(m.enabled());
+        companion->setEnabled(m.usable());
     });
 }
 
@@ -327,6 +328,8 @@ void ControlBinder::bindPages(QTabWidget* pages, ControlModel& pageControl, cons
     }
     observe(pages, pageControl, [pages](const ControlModel& m) {
         if (pages->currentIndex() != m.itemIndex()) pages->setCurrentIndex(m.itemIndex());
+        // Only the tabs lock during a run: the pages' pictures stay live.
+        pages->tabBar()->setEnabled(!m.locked());
     });
     connect(pages, &QTabWidget::currentChanged, this, [this, &pageControl](int index) {
         userAction([&pageControl, index] { pageControl.setItemIndexByUser(index); });

@@ -19,7 +19,7 @@ namespace {
 constexpr std::size_t CardBytes = 80;
 constexpr std::size_t BlockBytes = 2880;
 constexpr std::int64_t MaxAxis = 1000000;  // far beyond any camera; keeps lying headers from asking for memory
-constexpr int BandRows = 16;               // rows converted at once, so the plane is written column piece by piece
+constexpr int BandRows = 32;               // rows converted at once: each column of the plane is written 128 bytes at a time
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -65,18 +65,70 @@ float planeValue(double value) {
 
 template <typename Raw>
 Raw bigEndian(const std::uint8_t* bytes) {
-    using Bits = std::conditional_t<sizeof(Raw) == 1, std::uint8_t,
-                 std::conditional_t<sizeof(Raw) == 2, std::uint16_t,
-                 std::conditional_t<sizeof(Raw) == 4, std::uint32_t, std::uint64_t>>>;
-    Bits bits = 0;
-    for (std::size_t i = 0; i < sizeof(Raw); ++i) bits = static_cast<Bits>((bits << 8) | bytes[i]);
-    Raw value;
-    std::memcpy(&value, &bits, sizeof(Raw));
-    return value;
+    if constexpr (sizeof(Raw) == 1) {
+        return static_cast<Raw>(*bytes);
+    } else {
+        using Bits = std::conditional_t<sizeof(Raw) == 2, std::uint16_t,
+                     std::conditional_t<sizeof(Raw) == 4, std::uint32_t, std::uint64_t>>;
+        Bits bits;
+        std::memcpy(&bits, bytes, sizeof bits);
+        if constexpr (sizeof(Raw) == 2) bits = __builtin_bswap16(bits);
+        else if constexpr (sizeof(Raw) == 4) bits = __builtin_bswap32(bits);
+        else bits = __builtin_bswap64(bits);
+        Raw value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    }
 }
 
-template <typename Raw>
+typedef float F4 __attribute__((vector_size(16)));
+typedef int I4 __attribute__((vector_size(16)));
+
+F4 load4(const float* p) {
+    F4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+void store4(float* p, F4 v) { std::memcpy(p, &v, sizeof v); }
+
+typedef unsigned short U8 __attribute__((vector_size(16)));
+typedef short S8 __attribute__((vector_size(16)));
+
+// 16-bit camera data, eight values a step, in steps plain SSE2 has: swap
+// the bytes, sign-extend each value by doubling it into 32 bits and
+// shifting back, convert, scale.
+void decodeShorts(const std::uint8_t* bytes, int count, float scale, float offset, float* out) {
+    const F4 s = {scale, scale, scale, scale}, o = {offset, offset, offset, offset};
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        U8 raw;
+        std::memcpy(&raw, bytes + 2 * i, sizeof raw);
+        const S8 values = (S8)((raw << 8) | (raw >> 8));
+        const I4 low = (I4)__builtin_shuffle(values, values, S8{0, 0, 1, 1, 2, 2, 3, 3}) >> 16;
+        const I4 high = (I4)__builtin_shuffle(values, values, S8{4, 4, 5, 5, 6, 6, 7, 7}) >> 16;
+        store4(out + i, __builtin_convertvector(low, F4) * s + o);
+        store4(out + i + 4, __builtin_convertvector(high, F4) * s + o);
+    }
+    for (; i < count; ++i) out[i] = static_cast<float>(bigEndian<std::int16_t>(bytes + 2 * i)) * scale + offset;
+}
+
+// Integers whose every scaled value fits a float need no check per value;
+// this plain loop is what keeps loading near the speed of reading the bytes.
+template <typename Raw, typename Math>
 void decodeAs(const std::uint8_t* bytes, int count, double scale, double offset, float* out) {
+    const double largest = std::max(std::abs(static_cast<double>(std::numeric_limits<Raw>::lowest())),
+                                    static_cast<double>(std::numeric_limits<Raw>::max()));
+    const bool unchecked = std::is_integral_v<Raw> && largest * std::abs(scale) + std::abs(offset) < 1e37;
+    if (unchecked && std::is_same_v<Raw, std::int16_t>) {
+        decodeShorts(bytes, count, static_cast<float>(scale), static_cast<float>(offset), out);
+        return;
+    }
+    if (unchecked) {
+        const Math s = static_cast<Math>(scale), o = static_cast<Math>(offset);
+        for (int i = 0; i < count; ++i)
+            out[i] = static_cast<float>(static_cast<Math>(bigEndian<Raw>(bytes + i * sizeof(Raw))) * s + o);
+        return;
+    }
     for (int i = 0; i < count; ++i)
         out[i] = planeValue(static_cast<double>(bigEndian<Raw>(bytes + i * sizeof(Raw))) * scale + offset);
 }
@@ -86,13 +138,60 @@ void decodeValues(const std::uint8_t* bytes, int count, const FitsHeader& header
     const double scale = header.BSCALE * factor;
     const double offset = header.BZERO * factor;
     switch (header.BITPIX) {
-        case 8: decodeAs<std::uint8_t>(bytes, count, scale, offset, out); break;
-        case 16: decodeAs<std::int16_t>(bytes, count, scale, offset, out); break;
-        case 32: decodeAs<std::int32_t>(bytes, count, scale, offset, out); break;
-        case -32: decodeAs<float>(bytes, count, scale, offset, out); break;
-        case -64: decodeAs<double>(bytes, count, scale, offset, out); break;
+        case 8: decodeAs<std::uint8_t, float>(bytes, count, scale, offset, out); break;
+        case 16: decodeAs<std::int16_t, float>(bytes, count, scale, offset, out); break;
+        case 32: decodeAs<std::int32_t, double>(bytes, count, scale, offset, out); break;
+        case -32: decodeAs<float, double>(bytes, count, scale, offset, out); break;
+        case -64: decodeAs<double, double>(bytes, count, scale, offset, out); break;
         default: throw PlanexorError("unsupported fits format");
     }
+}
+
+// Band rows (stride apart) into plane columns, 4 x 4 at a time through
+// registers: the plane is column-major, the file row-major, and moving one
+// float at a time between them costs several times the reading itself.
+// Band row k goes to column element k. Also widens the extremes.
+void transposeBand(const float* band, std::size_t stride, int rows, int width, TFloatPlane& plane, int lowestRow,
+                   float& minimum, float& maximum) {
+    F4 low = {minimum, minimum, minimum, minimum};
+    F4 high = {maximum, maximum, maximum, maximum};
+    const int fullRows = rows & ~3;
+    const int fullColumns = width & ~3;
+    for (int k = 0; k < fullRows; k += 4) {
+        const float* row = band + stride * k;
+        for (int x = 0; x < fullColumns; x += 4) {
+            const F4 a = load4(row + x), b = load4(row + stride + x);
+            const F4 c = load4(row + 2 * stride + x), d = load4(row + 3 * stride + x);
+            low = a < low ? a : low;
+            low = b < low ? b : low;
+            low = c < low ? c : low;
+            low = d < low ? d : low;
+            high = a > high ? a : high;
+            high = b > high ? b : high;
+            high = c > high ? c : high;
+            high = d > high ? d : high;
+            const F4 ab01 = __builtin_shuffle(a, b, I4{0, 4, 1, 5}), ab23 = __builtin_shuffle(a, b, I4{2, 6, 3, 7});
+            const F4 cd01 = __builtin_shuffle(c, d, I4{0, 4, 1, 5}), cd23 = __builtin_shuffle(c, d, I4{2, 6, 3, 7});
+            store4(plane[x] + lowestRow + k, __builtin_shuffle(ab01, cd01, I4{0, 1, 4, 5}));
+            store4(plane[x + 1] + lowestRow + k, __builtin_shuffle(ab01, cd01, I4{2, 3, 6, 7}));
+            store4(plane[x + 2] + lowestRow + k, __builtin_shuffle(ab23, cd23, I4{0, 1, 4, 5}));
+            store4(plane[x + 3] + lowestRow + k, __builtin_shuffle(ab23, cd23, I4{2, 3, 6, 7}));
+        }
+    }
+    for (int lane = 0; lane < 4; ++lane) {
+        minimum = std::min(minimum, low[lane]);
+        maximum = std::max(maximum, high[lane]);
+    }
+    const auto single = [&](int k, int x) {
+        const float value = band[stride * k + x];
+        plane[x][lowestRow + k] = value;
+        minimum = std::min(minimum, value);
+        maximum = std::max(maximum, value);
+    };
+    for (int k = 0; k < fullRows; ++k)
+        for (int x = fullColumns; x < width; ++x) single(k, x);
+    for (int k = fullRows; k < rows; ++k)
+        for (int x = 0; x < width; ++x) single(k, x);
 }
 
 struct Cards {
@@ -229,26 +328,20 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
     // Several rows per read, fewer for very wide files so the buffer stays small.
     const int band = static_cast<int>(std::clamp<std::size_t>((std::size_t{1} << 20) / rowBytes, 1, BandRows));
     std::vector<std::uint8_t> bytes(rowBytes * band);
-    std::vector<float> values(static_cast<std::size_t>(width) * band);
+    // Padded so rows of the band do not sit 4 KiB apart, where loads from
+    // one row would wait on stores to another.
+    const std::size_t stride = static_cast<std::size_t>(width) + 16;
+    std::vector<float> values(stride * band);
     float minimum = std::numeric_limits<float>::max();
     float maximum = std::numeric_limits<float>::lowest();
     for (int first = 0; first < height; first += band) {
         const int rows = std::min(band, height - first);
         file.read(bytes.data(), rowBytes * rows);
-        for (int r = 0; r < rows; ++r)
-            decodeValues(bytes.data() + rowBytes * r, width, header, factor, values.data() + std::size_t(width) * r);
         // Stored rows first .. first+rows-1 are plane rows that run
-        // downwards in memory, so each column is written in one piece.
-        const int lowestRow = height - first - rows;
-        for (int x = 0; x < width; ++x) {
-            float* column = plane[x] + lowestRow;
-            for (int r = 0; r < rows; ++r) {
-                const float value = values[std::size_t(width) * r + x];
-                column[rows - 1 - r] = value;
-                minimum = std::min(minimum, value);
-                maximum = std::max(maximum, value);
-            }
-        }
+        // downwards in memory: band row k becomes plane row lowestRow + k.
+        for (int r = 0; r < rows; ++r)
+            decodeValues(bytes.data() + rowBytes * r, width, header, factor, values.data() + stride * (rows - 1 - r));
+        transposeBand(values.data(), stride, rows, width, plane, height - first - rows, minimum, maximum);
     }
     result.minimum = minimum;
     result.maximum = maximum;

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 
@@ -16,7 +17,7 @@ namespace {
 
 constexpr std::size_t CardBytes = 80;
 constexpr std::size_t BlockBytes = 2880;
-constexpr int BandRows = 16;
+constexpr int BandRows = 64;  // each column of the plane is read 256 bytes at a time
 
 // Anything outside printable ASCII is illegal in a header.
 std::string printable(const std::string& text) {
@@ -147,9 +148,23 @@ Scaling scalingFor(int source, int bitpix, const std::vector<const TFloatPlane*>
     return scaling;
 }
 
-void putBigEndian(std::uint8_t* at, std::int64_t value, int bytes) {
-    const auto bits = static_cast<std::uint64_t>(value);
-    for (int i = 0; i < bytes; ++i) at[i] = static_cast<std::uint8_t>(bits >> (8 * (bytes - 1 - i)));
+// One band of stored rows in big-endian Stored integers. Stored rows
+// first.. are plane rows height-1-first downwards: each column's piece of the
+// band is contiguous in the plane.
+template <typename Stored>
+std::size_t encodeBand(const TFloatPlane& plane, int width, int rows, int lowestRow, const Scaling& scaling,
+                       std::uint8_t* band) {
+    using Bits = std::conditional_t<sizeof(Stored) == 2, std::uint16_t, std::uint32_t>;
+    for (int x = 0; x < width; ++x) {
+        const float* column = plane[x] + lowestRow;
+        for (int r = 0; r < rows; ++r) {
+            auto bits = static_cast<Bits>(static_cast<Stored>(scaling(column[rows - 1 - r])));
+            bits = sizeof(Stored) == 2 ? static_cast<Bits>(__builtin_bswap16(static_cast<std::uint16_t>(bits)))
+                                       : static_cast<Bits>(__builtin_bswap32(bits));
+            std::memcpy(band + (static_cast<std::size_t>(r) * width + x) * sizeof(Stored), &bits, sizeof bits);
+        }
+    }
+    return static_cast<std::size_t>(width) * rows * sizeof(Stored);
 }
 
 void writeOneFile(const std::string& path, int width, int height, int bitpix, const TFITParams& params,
@@ -161,17 +176,11 @@ void writeOneFile(const std::string& path, int width, int height, int bitpix, co
     const int bytes = bitpix / 8;
     std::vector<std::uint8_t> band(static_cast<std::size_t>(width) * BandRows * bytes);
     for (int first = 0; first < height; first += BandRows) {
-        // Stored rows first.. are plane rows height-1-first downwards: each
-        // column's piece of the band is contiguous in the plane.
         const int rows = std::min(BandRows, height - first);
         const int lowestRow = height - first - rows;
-        for (int x = 0; x < width; ++x) {
-            const float* column = plane[x] + lowestRow;
-            for (int r = 0; r < rows; ++r)
-                putBigEndian(&band[(static_cast<std::size_t>(r) * width + x) * bytes],
-                             static_cast<std::int64_t>(scaling(column[rows - 1 - r])), bytes);
-        }
-        file.write(band.data(), static_cast<std::size_t>(width) * rows * bytes);
+        file.write(band.data(), bitpix == 16
+                                    ? encodeBand<std::int16_t>(plane, width, rows, lowestRow, scaling, band.data())
+                                    : encodeBand<std::int32_t>(plane, width, rows, lowestRow, scaling, band.data()));
     }
     const std::size_t dataBytes = static_cast<std::size_t>(width) * height * bytes;
     const std::vector<std::uint8_t> padding((BlockBytes - dataBytes % BlockBytes) % BlockBytes, 0);

@@ -77,12 +77,22 @@ TEST(FitsReader, ReadsWhatOtherProgramsWriteUprightWithScalingAndTrueExtremes) {
 }
 
 TEST(FitsReader, LargeFrameIsCutToTheFirstStoredRowsAndColumns) {
+    const auto pattern = [](int x, int r) { return (x * 7 + r * 13) % 30000 - 15000; };
+    TempDir dir;
+    Workspace& w = sharedWorkspace();
+    // Sides that are no multiple of the reader's vector steps.
+    testing::CfitsioImage odd{SHORT_IMG, {13, 7}, {}};
+    for (int r = 0; r < 7; ++r)
+        for (int x = 0; x < 13; ++x) odd.values.push_back(pattern(x, r));
+    testing::writeWithCfitsio(dir.file("odd.fit"), odd);
+    openFitsFrame(w, dir.file("odd.fit"));
+    for (int r = 0; r < 7; ++r)
+        for (int x = 0; x < 13; ++x) ASSERT_EQ(w.StackG[x][6 - r], pattern(x, r)) << x << "," << r;
+
     testing::CfitsioImage image{SHORT_IMG, {2000, 1500}, {}};
     for (int r = 0; r < 1500; ++r)
-        for (int x = 0; x < 2000; ++x) image.values.push_back((x * 7 + r * 13) % 30000);
-    TempDir dir;
+        for (int x = 0; x < 2000; ++x) image.values.push_back(pattern(x, r));
     testing::writeWithCfitsio(dir.file("big.fit"), image);
-    Workspace& w = sharedWorkspace();
     openFitsFrame(w, dir.file("big.fit"));
     EXPECT_EQ(w.OrigWidth, 2000);
     EXPECT_EQ(w.OrigHeight, 1500);
@@ -92,7 +102,7 @@ TEST(FitsReader, LargeFrameIsCutToTheFirstStoredRowsAndColumns) {
     EXPECT_TRUE(w.SingleImage);
     EXPECT_EQ(w.InputType, static_cast<int>(InputKind::Fits));
     for (auto [x, r] : {std::pair{0, 0}, {1023, 0}, {0, 1023}, {1023, 1023}, {517, 301}})
-        EXPECT_EQ(w.StackG[x][1023 - r], (x * 7 + r * 13) % 30000) << x << "," << r;
+        EXPECT_EQ(w.StackG[x][1023 - r], pattern(x, r)) << x << "," << r;
     EXPECT_EQ(w.StackG[1024][0], 0.0f);  // nothing beyond the cut
 }
 

@@ -104,19 +104,24 @@ void normaliseFlat(Scratch& scratch, const std::string& path) {
             }
 }
 
+// Only a complete load replaces what is in force.
+void commit(Scratch& scratch, std::array<TFloatPlane*, 3> planes, std::int32_t& width, std::int32_t& height,
+            std::string& file, std::int32_t& type, const std::string& path, int fileType) {
+    for (int channel = 0; channel < 3; ++channel) planes[channel]->swap(*scratch.planes[channel]);
+    width = scratch.width;
+    height = scratch.height;
+    file = path;
+    type = fileType;
+}
+
 }  // namespace
 
 CalibrationLoad loadDarkFrame(Workspace& workspace, const std::string& path, int fileType) {
     Scratch scratch;
     const CalibrationLoad load = readCalibration(path, fileType, Dark, scratch);
-    if (!load.loaded) return load;
-    workspace.DarkR.swap(*scratch.planes[0]);
-    workspace.DarkG.swap(*scratch.planes[1]);
-    workspace.DarkB.swap(*scratch.planes[2]);
-    workspace.DarkWidth = scratch.width;
-    workspace.DarkHeight = scratch.height;
-    workspace.darkfile = path;
-    workspace.darkfiletype = fileType;
+    if (load.loaded)
+        commit(scratch, {&workspace.DarkR, &workspace.DarkG, &workspace.DarkB}, workspace.DarkWidth,
+               workspace.DarkHeight, workspace.darkfile, workspace.darkfiletype, path, fileType);
     return load;
 }
 
@@ -129,13 +134,8 @@ CalibrationLoad loadFlatField(Workspace& workspace, const std::string& path, int
                             " holds negative values and would turn the frames negative. Plain FITS files are "
                             "scaled around 0: save the flat as special planexor fits (.fitq) and load that.");
     normaliseFlat(scratch, path);
-    workspace.FlatR.swap(*scratch.planes[0]);
-    workspace.FlatG.swap(*scratch.planes[1]);
-    workspace.FlatB.swap(*scratch.planes[2]);
-    workspace.FlatWidth = scratch.width;
-    workspace.FlatHeight = scratch.height;
-    workspace.flatfile = path;
-    workspace.flatfiletype = fileType;
+    commit(scratch, {&workspace.FlatR, &workspace.FlatG, &workspace.FlatB}, workspace.FlatWidth,
+           workspace.FlatHeight, workspace.flatfile, workspace.flatfiletype, path, fileType);
     return load;
 }
 

@@ -2,13 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <fitsio.h>
 #include <limits>
 #include <memory>
 #include <vector>
 
 #include "core/error.h"
-#include "core/file_io.h"
+#include "input/calibration.h"
 #include "input/fits_reader.h"
 #include "support/fits_files.h"
 #include "support/test_files.h"
@@ -41,6 +42,15 @@ std::string handmadeFits(const std::vector<std::string>& cards, const std::vecto
 std::vector<std::string> imageCards(const std::string& bitpix, const std::string& width, const std::string& height) {
     return {"SIMPLE  =                    T", "BITPIX  = " + bitpix, "NAXIS   =                    2",
             "NAXIS1  = " + width, "NAXIS2  = " + height};
+}
+
+std::string greyFits(const TempDir& dir, const std::string& name, int width, int height,
+                     const std::function<double(int x, int r)>& value) {
+    testing::CfitsioImage image{SHORT_IMG, {width, height}, {}};
+    for (int r = 0; r < height; ++r)
+        for (int x = 0; x < width; ++x) image.values.push_back(value(x, r));
+    testing::writeWithCfitsio(dir.file(name), image);
+    return dir.file(name);
 }
 
 TEST(FitsReader, ReadsWhatOtherProgramsWriteUprightWithScalingAndTrueExtremes) {
@@ -81,19 +91,10 @@ TEST(FitsReader, LargeFrameIsCutToTheFirstStoredRowsAndColumns) {
     TempDir dir;
     Workspace& w = sharedWorkspace();
     // Sides that are no multiple of the reader's vector steps.
-    testing::CfitsioImage odd{SHORT_IMG, {13, 7}, {}};
-    for (int r = 0; r < 7; ++r)
-        for (int x = 0; x < 13; ++x) odd.values.push_back(pattern(x, r));
-    testing::writeWithCfitsio(dir.file("odd.fit"), odd);
-    openFitsFrame(w, dir.file("odd.fit"));
+    openFitsFrame(w, greyFits(dir, "odd.fit", 13, 7, pattern));
     for (int r = 0; r < 7; ++r)
         for (int x = 0; x < 13; ++x) ASSERT_EQ(w.StackG[x][6 - r], pattern(x, r)) << x << "," << r;
-
-    testing::CfitsioImage image{SHORT_IMG, {2000, 1500}, {}};
-    for (int r = 0; r < 1500; ++r)
-        for (int x = 0; x < 2000; ++x) image.values.push_back(pattern(x, r));
-    testing::writeWithCfitsio(dir.file("big.fit"), image);
-    openFitsFrame(w, dir.file("big.fit"));
+    openFitsFrame(w, greyFits(dir, "big.fit", 2000, 1500, pattern));
     EXPECT_EQ(w.OrigWidth, 2000);
     EXPECT_EQ(w.OrigHeight, 1500);
     EXPECT_EQ(w.ImageWidth, 1024);
@@ -188,6 +189,95 @@ TEST(FitsReader, BadFilesAreRefusedAndTheWorkspaceKept) {
         EXPECT_EQ(w.StackG[0][0], 7.0f);
         EXPECT_EQ(w.ImageWidth, 1);
         EXPECT_EQ(w.StackMax, 7.0f);
+    }
+}
+
+TEST(Calibration, LoadsInLevelUnitsAndFillsBeyondTheFileWithNeutralValues) {
+    TempDir dir;
+    Bitmap24 coloured = testing::uniform(5, 3, 0);
+    coloured.pixel(1, 2)[0] = 4;  // blue
+    coloured.pixel(1, 2)[2] = 9;  // red
+    const std::string darkOf10 = greyFits(dir, "dark10.fit", 4, 3, [](int, int) { return 10; });
+    const std::string large = greyFits(dir, "large.fit", 20, 20, [](int, int) { return 50; });
+    struct Case {
+        const char* name;
+        bool flat;
+        std::string path;
+        int type;
+        int width, height;
+        float r, g, b;  // at (1, 2), or (1, 0) when 2 rows high
+        bool grey;
+        const char* message;
+    };
+    const std::vector<Case> cases = {
+        {"BMP flat of 100 is 1.0", true, testing::writeBmp(dir, "flat.bmp", testing::uniform(6, 4, 100)),
+         CalibrationBmp, 6, 4, 1, 1, 1, false, ""},
+        {"BMP dark: 128 x each byte", false, testing::writeBmp(dir, "dark.bmp", coloured), CalibrationBmp, 5, 3,
+         9 * 128, 0, 4 * 128, false, ""},
+        {"oversized BMP is cut", false, testing::writeBmp(dir, "wide.bmp", testing::uniform(1030, 2, 3)),
+         CalibrationBmp, 1024, 2, 384, 384, 384, false,
+         " Warning : darkframe too large (max = 1024x1024), truncated !"},
+        {"plain FITS dark of 10: 10 levels", false, darkOf10, CalibrationFits, 4, 3, 1280, 1280, 1280, true, ""},
+        {"special FITS dark of 10: 10/128 level", false, darkOf10, CalibrationSpecialFits, 4, 3, 10, 10, 10, true, ""},
+        // Zeros in the last stored row, plane row 0; the other row carries twice the mean.
+        {"zeros in a FITS flat", true, greyFits(dir, "flat0.fit", 4, 2, [](int, int r) { return r == 1 ? 0 : 200; }),
+         CalibrationFits, 4, 2, 0.00001f, 0.00001f, 0.00001f, true, ""},
+    };
+    Workspace& w = sharedWorkspace();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto load = c.flat ? loadFlatField : loadDarkFrame;
+        load(w, large, CalibrationSpecialFits);  // none of it may survive outside the new one
+        const CalibrationLoad result = load(w, c.path, c.type);
+        EXPECT_TRUE(result.loaded);
+        EXPECT_EQ(result.uncheckColourStack, c.grey);
+        EXPECT_EQ(result.message, c.message);
+        const TFloatPlane* planes[] = {c.flat ? &w.FlatR : &w.DarkR, c.flat ? &w.FlatG : &w.DarkG,
+                                       c.flat ? &w.FlatB : &w.DarkB};
+        EXPECT_EQ(c.flat ? w.FlatWidth : w.DarkWidth, c.width);
+        EXPECT_EQ(c.flat ? w.FlatHeight : w.DarkHeight, c.height);
+        EXPECT_EQ(c.flat ? w.flatfile : w.darkfile, c.path);
+        const int y = c.height == 2 ? 0 : 2;
+        const float expected[] = {c.r, c.g, c.b};
+        for (int channel = 0; channel < 3; ++channel) {
+            EXPECT_FLOAT_EQ((*planes[channel])[1][y], expected[channel]) << channel;
+            for (auto [x, y] : {std::pair{c.width, 0}, {0, c.height}, {19, 19}})
+                EXPECT_EQ((*planes[channel])[x][y], c.flat ? 1.0f : 0.0f);
+        }
+    }
+    EXPECT_FLOAT_EQ(w.FlatG[1][1], 2.0f);
+}
+
+TEST(Calibration, FailedLoadLeavesThePreviousCalibrationInForce) {
+    TempDir dir;
+    const std::string good = greyFits(dir, "good.fitq", 3, 3, [](int, int) { return 64; });
+    testing::writeText(dir.file("broken.fit"), "SIMPLE  =                    T");
+    const std::pair<std::string, const char*> cases[] = {
+        {dir.file("missing.fit"), "Cannot open"},
+        {dir.file("broken.fit"), "no END card"},
+        {greyFits(dir, "huge.fit", 1025, 2, [](int, int) { return 1; }), "too large (max = 1024x1024)!!"},
+        {greyFits(dir, "scaled.fit", 3, 3, [](int x, int) { return x - 1; }), ".fitq"},  // flat only
+    };
+    Workspace& w = sharedWorkspace();
+    for (const bool flat : {false, true}) {
+        const auto load = flat ? loadFlatField : loadDarkFrame;
+        load(w, good, CalibrationSpecialFits);
+        for (const auto& [path, expected] : cases) {
+            if (!flat && path == cases[3].first) continue;
+            SCOPED_TRACE(path + (flat ? " (flat)" : " (dark)"));
+            std::string message;
+            try {
+                const CalibrationLoad result = load(w, path, CalibrationFits);
+                EXPECT_FALSE(result.loaded || result.uncheckColourStack);
+                message = result.message;
+            } catch (const PlanexorError& error) {
+                message = error.what();
+            }
+            EXPECT_NE(message.find(expected), std::string::npos) << message;
+            EXPECT_EQ(flat ? w.FlatG[1][1] : w.DarkG[1][1], flat ? 1.0f : 64.0f);
+            EXPECT_EQ(flat ? w.FlatWidth : w.DarkWidth, 3);
+            EXPECT_EQ(flat ? w.flatfile : w.darkfile, good);
+        }
     }
 }
 

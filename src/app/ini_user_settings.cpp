@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "input/file_io.h"
+#include "core/file_io.h"
 
 namespace planexor {
 namespace {

@@ -6,7 +6,7 @@
 #include "core/error.h"
 #include "core/pixel.h"
 #include "input/avi_reader.h"
-#include "input/file_io.h"
+#include "core/file_io.h"
 #include "input/still_frames.h"
 
 namespace planexor {

@@ -9,7 +9,7 @@
 #include "core/error.h"
 #include "core/pixel.h"
 #include "input/bmp_codec.h"
-#include "input/file_io.h"
+#include "core/file_io.h"
 #include "input/jpeg_codec.h"
 #include "stack/resample.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 
 #include "core/pixel.h"
-#include "input/file_io.h"
+#include "core/file_io.h"
 
 namespace planexor {
 namespace {

@@ -1,4 +1,5 @@
 #pragma once
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
@@ -27,7 +28,11 @@ public:
     const T* operator[](int x) const { return values_.get() + static_cast<std::size_t>(x) * Stride; }
     T* data() { return values_.get(); }
     const T* data() const { return values_.get(); }
-    void clear() { std::fill(values_.get(), values_.get() + Size, T{}); }
+    void clear() { fill(T{}); }
+    void fill(T value) { std::fill(values_.get(), values_.get() + Size, value); }
+    // Loading into a scratch plane and swapping it in leaves the old content
+    // in force when the load fails.
+    void swap(FixedPlane& other) noexcept { values_.swap(other.values_); }
 
 private:
     std::unique_ptr<T[]> values_;

@@ -12,7 +12,7 @@
 #include "core/error.h"
 #include "demo/avi_writer.h"
 #include "input/bmp_codec.h"
-#include "input/file_io.h"
+#include "core/file_io.h"
 #include "input/jpeg_codec.h"
 
 namespace planexor {

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "core/error.h"
-#include "input/file_io.h"
+#include "core/file_io.h"
 
 namespace planexor {
 namespace {

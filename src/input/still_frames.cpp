@@ -2,7 +2,7 @@
 
 #include "core/error.h"
 #include "input/bmp_codec.h"
-#include "input/file_io.h"
+#include "core/file_io.h"
 #include "input/jpeg_codec.h"
 
 namespace planexor {

@@ -9,7 +9,7 @@
 
 #include "core/error.h"
 #include "input/bmp_codec.h"
-#include "input/file_io.h"
+#include "core/file_io.h"
 #include "input/jpeg_codec.h"
 #include "input/still_frames.h"
 #include "support/test_files.h"

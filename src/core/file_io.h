@@ -8,8 +8,29 @@ namespace planexor {
 // Whole-file read; throws PlanexorError naming the file when it cannot.
 std::vector<std::uint8_t> readWholeFile(const std::string& path, std::size_t sizeLimit);
 
-// Writes to a temporary file beside the target and renames it over the target
-// only when complete, so a failed save leaves the old file intact.
+// Writes a file in pieces to a temporary file beside the target and renames
+// it over the target only on commit(), so a failed or abandoned save leaves
+// the old file intact and no temporary behind. The file gets the permissions
+// the umask gives any new file. Every failure throws PlanexorError naming the
+// target and the reason.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(const std::string& path);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    void write(const void* data, std::size_t size);
+    void commit();
+
+private:
+    [[noreturn]] void fail(const std::string& reason);
+
+    std::string path_;
+    std::string temporary_;
+    int descriptor_ = -1;
+};
+
 void writeFileAtomically(const std::string& path, const void* data, std::size_t size);
 void writeFileAtomically(const std::string& path, const std::string& text);
 

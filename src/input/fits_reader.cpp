@@ -1,0 +1,371 @@
+#include "input/fits_reader.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <optional>
+#include <string_view>
+#include <sys/stat.h>
+
+#include "core/error.h"
+
+namespace planexor {
+namespace {
+
+constexpr std::size_t CardBytes = 80;
+constexpr std::size_t BlockBytes = 2880;
+constexpr std::int64_t MaxAxis = 1000000;  // far beyond any camera; keeps lying headers from asking for memory
+constexpr int BandRows = 32;               // rows converted at once: each column of the plane is written 128 bytes at a time
+
+std::string_view trimmed(std::string_view text) {
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+    return text;
+}
+
+// The value of a card as the standard writes it, fixed or free format, with
+// any "/" comment removed. String values are not needed here.
+std::string_view cardValue(std::string_view card) {
+    std::string_view value = card.substr(9);
+    const std::size_t slash = value.find('/');
+    if (slash != std::string_view::npos) value = value.substr(0, slash);
+    return trimmed(value);
+}
+
+std::optional<std::int64_t> integerValue(std::string_view text) {
+    if (!text.empty() && text.front() == '+') text.remove_prefix(1);
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<double> realValue(std::string_view text) {
+    std::string copy(text);
+    if (!copy.empty() && copy.front() == '+') copy.erase(0, 1);
+    std::replace_if(copy.begin(), copy.end(), [](char c) { return c == 'D' || c == 'd'; }, 'E');
+    double value = 0;
+    const auto [end, error] = std::from_chars(copy.data(), copy.data() + copy.size(), value);
+    if (copy.empty() || error != std::errc() || end != copy.data() + copy.size() || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+int bytesPerValue(int bitpix) { return std::abs(bitpix) / 8; }
+
+float planeValue(double value) {
+    if (!std::isfinite(value)) return 0.0f;
+    constexpr double Largest = std::numeric_limits<float>::max();
+    return static_cast<float>(std::clamp(value, -Largest, Largest));
+}
+
+template <typename Raw>
+Raw bigEndian(const std::uint8_t* bytes) {
+    if constexpr (sizeof(Raw) == 1) {
+        return static_cast<Raw>(*bytes);
+    } else {
+        using Bits = std::conditional_t<sizeof(Raw) == 2, std::uint16_t,
+                     std::conditional_t<sizeof(Raw) == 4, std::uint32_t, std::uint64_t>>;
+        Bits bits;
+        std::memcpy(&bits, bytes, sizeof bits);
+        if constexpr (sizeof(Raw) == 2) bits = __builtin_bswap16(bits);
+        else if constexpr (sizeof(Raw) == 4) bits = __builtin_bswap32(bits);
+        else bits = __builtin_bswap64(bits);
+        Raw value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    }
+}
+
+typedef float F4 __attribute__((vector_size(16)));
+typedef int I4 __attribute__((vector_size(16)));
+
+F4 load4(const float* p) {
+    F4 v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+void store4(float* p, F4 v) { std::memcpy(p, &v, sizeof v); }
+
+typedef unsigned short U8 __attribute__((vector_size(16)));
+typedef short S8 __attribute__((vector_size(16)));
+
+// 16-bit camera data, eight values a step, in steps plain SSE2 has: swap
+// the bytes, sign-extend each value by doubling it into 32 bits and
+// shifting back, convert, scale.
+void decodeShorts(const std::uint8_t* bytes, int count, float scale, float offset, float* out) {
+    const F4 s = {scale, scale, scale, scale}, o = {offset, offset, offset, offset};
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        U8 raw;
+        std::memcpy(&raw, bytes + 2 * i, sizeof raw);
+        const S8 values = (S8)((raw << 8) | (raw >> 8));
+        const I4 low = (I4)__builtin_shuffle(values, values, S8{0, 0, 1, 1, 2, 2, 3, 3}) >> 16;
+        const I4 high = (I4)__builtin_shuffle(values, values, S8{4, 4, 5, 5, 6, 6, 7, 7}) >> 16;
+        store4(out + i, __builtin_convertvector(low, F4) * s + o);
+        store4(out + i + 4, __builtin_convertvector(high, F4) * s + o);
+    }
+    for (; i < count; ++i) out[i] = static_cast<float>(bigEndian<std::int16_t>(bytes + 2 * i)) * scale + offset;
+}
+
+// Integers whose every scaled value fits a float need no check per value;
+// this plain loop is what keeps loading near the speed of reading the bytes.
+template <typename Raw, typename Math>
+void decodeAs(const std::uint8_t* bytes, int count, double scale, double offset, float* out) {
+    const double largest = std::max(std::abs(static_cast<double>(std::numeric_limits<Raw>::lowest())),
+                                    static_cast<double>(std::numeric_limits<Raw>::max()));
+    const bool unchecked = std::is_integral_v<Raw> && largest * std::abs(scale) + std::abs(offset) < 1e37;
+    if (unchecked && std::is_same_v<Raw, std::int16_t>) {
+        decodeShorts(bytes, count, static_cast<float>(scale), static_cast<float>(offset), out);
+        return;
+    }
+    if (unchecked) {
+        const Math s = static_cast<Math>(scale), o = static_cast<Math>(offset);
+        for (int i = 0; i < count; ++i)
+            out[i] = static_cast<float>(static_cast<Math>(bigEndian<Raw>(bytes + i * sizeof(Raw))) * s + o);
+        return;
+    }
+    for (int i = 0; i < count; ++i)
+        out[i] = planeValue(static_cast<double>(bigEndian<Raw>(bytes + i * sizeof(Raw))) * scale + offset);
+}
+
+// count stored values into floats: value x BSCALE + BZERO, then x factor.
+void decodeValues(const std::uint8_t* bytes, int count, const FitsHeader& header, double factor, float* out) {
+    const double scale = header.BSCALE * factor;
+    const double offset = header.BZERO * factor;
+    switch (header.BITPIX) {
+        case 8: decodeAs<std::uint8_t, float>(bytes, count, scale, offset, out); break;
+        case 16: decodeAs<std::int16_t, float>(bytes, count, scale, offset, out); break;
+        case 32: decodeAs<std::int32_t, double>(bytes, count, scale, offset, out); break;
+        case -32: decodeAs<float, double>(bytes, count, scale, offset, out); break;
+        case -64: decodeAs<double, double>(bytes, count, scale, offset, out); break;
+        default: throw PlanexorError("unsupported fits format");
+    }
+}
+
+// Band rows (stride apart) into plane columns, 4 x 4 at a time through
+// registers: the plane is column-major, the file row-major, and moving one
+// float at a time between them costs several times the reading itself.
+// Band row k goes to column element k. Also widens the extremes.
+void transposeBand(const float* band, std::size_t stride, int rows, int width, TFloatPlane& plane, int lowestRow,
+                   float& minimum, float& maximum) {
+    F4 low = {minimum, minimum, minimum, minimum};
+    F4 high = {maximum, maximum, maximum, maximum};
+    const int fullRows = rows & ~3;
+    const int fullColumns = width & ~3;
+    for (int k = 0; k < fullRows; k += 4) {
+        const float* row = band + stride * k;
+        for (int x = 0; x < fullColumns; x += 4) {
+            const F4 a = load4(row + x), b = load4(row + stride + x);
+            const F4 c = load4(row + 2 * stride + x), d = load4(row + 3 * stride + x);
+            low = a < low ? a : low;
+            low = b < low ? b : low;
+            low = c < low ? c : low;
+            low = d < low ? d : low;
+            high = a > high ? a : high;
+            high = b > high ? b : high;
+            high = c > high ? c : high;
+            high = d > high ? d : high;
+            const F4 ab01 = __builtin_shuffle(a, b, I4{0, 4, 1, 5}), ab23 = __builtin_shuffle(a, b, I4{2, 6, 3, 7});
+            const F4 cd01 = __builtin_shuffle(c, d, I4{0, 4, 1, 5}), cd23 = __builtin_shuffle(c, d, I4{2, 6, 3, 7});
+            store4(plane[x] + lowestRow + k, __builtin_shuffle(ab01, cd01, I4{0, 1, 4, 5}));
+            store4(plane[x + 1] + lowestRow + k, __builtin_shuffle(ab01, cd01, I4{2, 3, 6, 7}));
+            store4(plane[x + 2] + lowestRow + k, __builtin_shuffle(ab23, cd23, I4{0, 1, 4, 5}));
+            store4(plane[x + 3] + lowestRow + k, __builtin_shuffle(ab23, cd23, I4{2, 3, 6, 7}));
+        }
+    }
+    for (int lane = 0; lane < 4; ++lane) {
+        minimum = std::min(minimum, low[lane]);
+        maximum = std::max(maximum, high[lane]);
+    }
+    const auto single = [&](int k, int x) {
+        const float value = band[stride * k + x];
+        plane[x][lowestRow + k] = value;
+        minimum = std::min(minimum, value);
+        maximum = std::max(maximum, value);
+    };
+    for (int k = 0; k < fullRows; ++k)
+        for (int x = fullColumns; x < width; ++x) single(k, x);
+    for (int k = fullRows; k < rows; ++k)
+        for (int x = 0; x < width; ++x) single(k, x);
+}
+
+struct Cards {
+    std::optional<std::int64_t> BITPIX, NAXIS;
+    std::vector<std::optional<std::int64_t>> axes;  // NAXIS1, NAXIS2, ...
+    std::optional<double> BZERO, BSCALE;
+};
+
+}  // namespace
+
+FitsFile::FitsFile(const std::string& path) : path_(path) {
+    file_ = std::fopen(path.c_str(), "rb");
+    if (!file_) throw PlanexorError("Cannot open " + path + ": " + std::strerror(errno));
+    struct stat status {};
+    if (::fstat(::fileno(file_), &status) != 0 || !S_ISREG(status.st_mode)) {
+        std::fclose(file_);
+        throw PlanexorError("Cannot read " + path);
+    }
+    size_ = static_cast<std::uint64_t>(status.st_size);
+}
+
+FitsFile::~FitsFile() { std::fclose(file_); }
+
+void FitsFile::read(void* into, std::size_t count) {
+    if (std::fread(into, 1, count, file_) != count) throw PlanexorError("Cannot read " + path_);
+}
+
+FitsHeader ReadFitsHeader(FitsFile& file) {
+    const std::string& path = file.path();
+    const auto damaged = [&](const std::string& why) {
+        return PlanexorError("Damaged FITS header in " + path + ": " + why);
+    };
+    if (file.size() < BlockBytes) {
+        // Not even one block: empty, or some other small file named .fit.
+        std::uint8_t start[6] = {};
+        if (file.size() < 6) throw PlanexorError("Not a FITS file: " + path);
+        file.read(start, 6);
+        if (std::memcmp(start, "SIMPLE", 6) != 0) throw PlanexorError("Not a FITS file: " + path);
+        throw damaged("no END card");
+    }
+
+    Cards cards;
+    std::vector<char> block(BlockBytes);
+    std::uint64_t offset = 0;
+    bool ended = false;
+    while (!ended) {
+        if (offset + BlockBytes > file.size()) throw damaged("no END card");
+        file.read(block.data(), BlockBytes);
+        offset += BlockBytes;
+        for (std::size_t at = 0; at < BlockBytes && !ended; at += CardBytes) {
+            const std::string_view card(block.data() + at, CardBytes);
+            if (offset == BlockBytes && at == 0 && card.substr(0, 8) != "SIMPLE  ")
+                throw PlanexorError("Not a FITS file: " + path);
+            const std::string_view keyword = trimmed(card.substr(0, 8));
+            if (keyword == "END") {
+                ended = true;
+                break;
+            }
+            if (card[8] != '=') continue;
+            const std::string_view value = cardValue(card);
+            const auto integer = [&](std::optional<std::int64_t>& into) {
+                if (into) return;  // the first of repeated keywords counts
+                into = integerValue(value);
+                if (!into) throw damaged(std::string(keyword) + " is not a number");
+            };
+            const auto real = [&](std::optional<double>& into) {
+                if (into) return;
+                into = realValue(value);
+                if (!into) throw damaged(std::string(keyword) + " is not a number");
+            };
+            if (keyword == "BITPIX") integer(cards.BITPIX);
+            else if (keyword == "NAXIS") integer(cards.NAXIS);
+            else if (keyword == "BZERO") real(cards.BZERO);
+            else if (keyword == "BSCALE") real(cards.BSCALE);
+            else if (keyword.size() > 5 && keyword.substr(0, 5) == "NAXIS") {
+                const auto axis = integerValue(keyword.substr(5));
+                if (!axis || *axis < 1 || *axis > 999) continue;
+                if (cards.axes.size() < static_cast<std::size_t>(*axis)) cards.axes.resize(*axis);
+                integer(cards.axes[*axis - 1]);
+            }
+        }
+    }
+
+    if (!cards.BITPIX) throw damaged("BITPIX missing");
+    const int axisCount = static_cast<int>(cards.NAXIS.value_or(2));  // old writers may leave NAXIS out
+    if (axisCount < 2 || axisCount > 999) throw PlanexorError("unsupported fits format");
+    const int bitpix = static_cast<int>(std::clamp<std::int64_t>(*cards.BITPIX, -1000, 1000));
+    if (bitpix != 8 && bitpix != 16 && bitpix != 32 && bitpix != -32 && bitpix != -64)
+        throw PlanexorError("unsupported fits format");
+    cards.axes.resize(axisCount);
+    unsigned __int128 dataBytes = static_cast<unsigned>(bytesPerValue(bitpix));
+    for (int axis = 0; axis < axisCount; ++axis) {
+        const std::string name = "NAXIS" + std::to_string(axis + 1);
+        if (!cards.axes[axis]) throw damaged(name + " missing");
+        const std::int64_t length = *cards.axes[axis];
+        if (length < 1 || (axis < 2 && length > MaxAxis))
+            throw PlanexorError("FITS image size out of range in " + path + ": " + name + " = " +
+                                std::to_string(length));
+        dataBytes *= static_cast<std::uint64_t>(std::min<std::int64_t>(length, std::int64_t{1} << 40));
+        if (dataBytes > file.size()) break;  // refused below; no overflow either way
+    }
+    if (cards.BSCALE && *cards.BSCALE == 0.0) throw damaged("BSCALE is 0");
+    if (dataBytes > file.size() - offset)
+        throw PlanexorError("FITS file " + path + " is truncated: its header promises more data than it holds");
+
+    FitsHeader header;
+    header.NAXIS1 = static_cast<int>(*cards.axes[0]);
+    header.NAXIS2 = static_cast<int>(*cards.axes[1]);
+    header.BITPIX = bitpix;
+    header.BZERO = cards.BZERO.value_or(0.0);
+    header.BSCALE = cards.BSCALE.value_or(1.0);
+    header.dataOffset = offset;
+    header.dataBytes = static_cast<std::uint64_t>(dataBytes);
+    return header;
+}
+
+void ReadFitsRow(FitsFile& file, const FitsHeader& header, std::vector<float>& values) {
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(header.NAXIS1) * bytesPerValue(header.BITPIX));
+    file.read(bytes.data(), bytes.size());
+    values.resize(header.NAXIS1);
+    decodeValues(bytes.data(), header.NAXIS1, header, 1.0, values.data());
+}
+
+FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlane& plane, float factor) {
+    FitsPlaneRead result;
+    result.fileWidth = header.NAXIS1;
+    result.fileHeight = header.NAXIS2;
+    result.width = std::min(header.NAXIS1, MaxImageSide);
+    result.height = std::min(header.NAXIS2, MaxImageSide);
+    const int width = result.width;
+    const int height = result.height;
+
+    const std::size_t rowBytes = static_cast<std::size_t>(header.NAXIS1) * bytesPerValue(header.BITPIX);
+    // Several rows per read, fewer for very wide files so the buffer stays small.
+    const int band = static_cast<int>(std::clamp<std::size_t>((std::size_t{1} << 20) / rowBytes, 1, BandRows));
+    std::vector<std::uint8_t> bytes(rowBytes * band);
+    // Padded so rows of the band do not sit 4 KiB apart, where loads from
+    // one row would wait on stores to another.
+    const std::size_t stride = static_cast<std::size_t>(width) + 16;
+    std::vector<float> values(stride * band);
+    float minimum = std::numeric_limits<float>::max();
+    float maximum = std::numeric_limits<float>::lowest();
+    for (int first = 0; first < height; first += band) {
+        const int rows = std::min(band, height - first);
+        file.read(bytes.data(), rowBytes * rows);
+        // Stored rows first .. first+rows-1 are plane rows that run
+        // downwards in memory: band row k becomes plane row lowestRow + k.
+        for (int r = 0; r < rows; ++r)
+            decodeValues(bytes.data() + rowBytes * r, width, header, factor, values.data() + stride * (rows - 1 - r));
+        transposeBand(values.data(), stride, rows, width, plane, height - first - rows, minimum, maximum);
+    }
+    result.minimum = minimum;
+    result.maximum = maximum;
+    return result;
+}
+
+FitsPlaneRead openFitsFrame(Workspace& workspace, const std::string& path) {
+    FitsFile file(path);
+    const FitsHeader header = ReadFitsHeader(file);
+    auto scratch = std::make_unique<TFloatPlane>();
+    const FitsPlaneRead read = readFitsPlane(file, header, *scratch);
+
+    workspace.StackG.swap(*scratch);
+    workspace.OrigWidth = read.fileWidth;
+    workspace.OrigHeight = read.fileHeight;
+    workspace.ImageWidth = workspace.FrameWidth = workspace.StackWidth = read.width;
+    workspace.ImageHeight = workspace.FrameHeight = workspace.StackHeight = read.height;
+    workspace.StackMin = read.minimum;
+    workspace.StackMax = read.maximum;
+    workspace.InputType = static_cast<std::uint8_t>(InputKind::Fits);
+    workspace.StillFrames = true;
+    workspace.JpegFrames = false;
+    workspace.SingleImage = true;
+    return read;
+}
+
+}  // namespace planexor

@@ -1,0 +1,234 @@
+#include "process/fits_writer.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+
+#include "core/error.h"
+#include "core/file_io.h"
+#include "process/wavelet_layers.h"
+
+namespace planexor {
+namespace {
+
+constexpr std::size_t CardBytes = 80;
+constexpr std::size_t BlockBytes = 2880;
+constexpr int BandRows = 64;  // each column of the plane is read 256 bytes at a time
+
+// Anything outside printable ASCII is illegal in a header.
+std::string printable(const std::string& text) {
+    std::string out = text;
+    for (char& c : out)
+        if (c < 0x20 || c > 0x7e) c = '?';
+    return out;
+}
+
+std::string card(std::string text) {
+    text.resize(CardBytes, ' ');
+    return text;
+}
+
+// Keyword and value right-justified to column 30, as fixed format has it.
+std::string valueCard(const char* keyword, const std::string& value) {
+    char text[CardBytes + 1];
+    std::snprintf(text, sizeof text, "%-8s= %20s", keyword, value.c_str());
+    return card(text);
+}
+
+// A string value with every quote doubled. A text too long is shortened, never
+// the card, so the closing quote stays inside column 80.
+std::string textCard(const char* keyword, const std::string& text) {
+    constexpr std::size_t Room = CardBytes - 11;  // after "KEYWORD = '"
+    std::string quoted;
+    for (char c : printable(text)) {
+        const std::size_t needed = c == '\'' ? 2 : 1;
+        if (quoted.size() + needed + 1 > Room) break;
+        quoted += c;
+        if (c == '\'') quoted += '\'';
+    }
+    char prefix[12];
+    std::snprintf(prefix, sizeof prefix, "%-8s= '", keyword);
+    return card(prefix + quoted + "'");
+}
+
+struct DateAndTime {
+    std::string date;  // yyyy-mm-dd, which every FITS reader takes as the full year
+    std::string time;  // hh:mm:ss
+};
+
+DateAndTime headerDateAndTime(const TFITParams& params) {
+    using namespace std::chrono;
+    const auto now = floor<seconds>(system_clock::now());
+    sys_days day = floor<days>(now);
+    seconds ofDay = now - day;
+    if (!params.UseNow) {
+        if (params.Date >= 0 && params.Date < 3.0e6)
+            day = sys_days(year(1899) / December / 30) + days(static_cast<long>(std::floor(params.Date)));
+        if (params.Time >= 0 && std::isfinite(params.Time)) {
+            const double fraction = params.Time - std::floor(params.Time);
+            ofDay = seconds(std::min(86399L, std::lround(fraction * 86400.0)));
+        }
+    }
+    const year_month_day calendar(day);
+    const hh_mm_ss<seconds> clock(ofDay);
+    char date[16];
+    char time[16];
+    std::snprintf(date, sizeof date, "%04d-%02u-%02u", static_cast<int>(calendar.year()),
+                  static_cast<unsigned>(calendar.month()), static_cast<unsigned>(calendar.day()));
+    std::snprintf(time, sizeof time, "%02d:%02d:%02d", static_cast<int>(clock.hours().count()),
+                  static_cast<int>(clock.minutes().count()), static_cast<int>(clock.seconds().count()));
+    return {date, time};
+}
+
+std::string header(int width, int height, int bitpix, const TFITParams& params) {
+    const DateAndTime when = headerDateAndTime(params);
+    std::string cards;
+    cards += valueCard("SIMPLE", "T");
+    cards += valueCard("BITPIX", std::to_string(bitpix));
+    cards += valueCard("NAXIS", "2");
+    cards += valueCard("NAXIS1", std::to_string(width));
+    cards += valueCard("NAXIS2", std::to_string(height));
+    cards += valueCard("BYTESWAP", "F");
+    cards += textCard("DATE-OBS", when.date);
+    cards += textCard("TIME-OBS", when.time);
+    cards += textCard("OBJECT", params.Object);
+    cards += textCard("TELESCOP", params.Telescope);
+    cards += textCard("INSTRUME", params.Instrument);
+    cards += textCard("EXPOSURE", params.Exposure);
+    cards += textCard("OBSERVER", params.Observer);
+    cards += card("COMMENT PLANEXOR");
+    cards += card("COMMENT " + printable(params.Comment));
+    cards += card("END");
+    cards.resize(BlockBytes, ' ');
+    return cards;
+}
+
+// How a plane value becomes a stored integer.
+struct Scaling {
+    bool special = false;  // v x 128 as it is
+    double smallest = 0;
+    double span = 1;
+    double fullRange = 65536.0;
+    double lowest = 0, highest = 0;
+
+    double operator()(float value) const {
+        const double stored =
+            std::nearbyint(special ? value * 128.0 : ((value - smallest) / span - 0.5) * fullRange);
+        if (std::isnan(stored)) return 0;
+        // Clamped, where a wrap would turn an over-subtracted dark bright.
+        return std::clamp(stored, lowest, highest);
+    }
+};
+
+Scaling scalingFor(int source, int bitpix, const std::vector<const TFloatPlane*>& planes, int width, int height) {
+    Scaling scaling;
+    scaling.highest = bitpix == 16 ? 32767.0 : 2147483647.0;
+    scaling.lowest = -scaling.highest - 1;
+    scaling.fullRange = bitpix == 16 ? 65536.0 : 2147483647.0 * 2;
+    scaling.special = source == FitsSpecialStack;
+    if (scaling.special) return scaling;
+    double largest = -std::numeric_limits<double>::infinity();
+    double smallest = std::numeric_limits<double>::infinity();
+    for (const TFloatPlane* plane : planes)
+        for (int x = 0; x < width; ++x)
+            for (int y = 0; y < height; ++y) {
+                const double value = (*plane)[x][y];
+                if (!std::isfinite(value)) continue;
+                largest = std::max(largest, value);
+                smallest = std::min(smallest, value);
+            }
+    if (smallest > largest) smallest = largest = 0;
+    scaling.smallest = smallest;
+    scaling.span = (largest - smallest) * 1.1;  // headroom above the brightest value
+    if (scaling.span == 0) scaling.span = 0.000001;
+    return scaling;
+}
+
+// One band of stored rows in big-endian Stored integers. Stored rows
+// first.. are plane rows height-1-first downwards: each column's piece of the
+// band is contiguous in the plane.
+template <typename Stored>
+std::size_t encodeBand(const TFloatPlane& plane, int width, int rows, int lowestRow, const Scaling& scaling,
+                       std::uint8_t* band) {
+    using Bits = std::conditional_t<sizeof(Stored) == 2, std::uint16_t, std::uint32_t>;
+    for (int x = 0; x < width; ++x) {
+        const float* column = plane[x] + lowestRow;
+        for (int r = 0; r < rows; ++r) {
+            auto bits = static_cast<Bits>(static_cast<Stored>(scaling(column[rows - 1 - r])));
+            bits = sizeof(Stored) == 2 ? static_cast<Bits>(__builtin_bswap16(static_cast<std::uint16_t>(bits)))
+                                       : static_cast<Bits>(__builtin_bswap32(bits));
+            std::memcpy(band + (static_cast<std::size_t>(r) * width + x) * sizeof(Stored), &bits, sizeof bits);
+        }
+    }
+    return static_cast<std::size_t>(width) * rows * sizeof(Stored);
+}
+
+void writeOneFile(const std::string& path, int width, int height, int bitpix, const TFITParams& params,
+                  const TFloatPlane& plane, const Scaling& scaling) {
+    AtomicFileWriter file(path);
+    const std::string cards = header(width, height, bitpix, params);
+    file.write(cards.data(), cards.size());
+
+    const int bytes = bitpix / 8;
+    std::vector<std::uint8_t> band(static_cast<std::size_t>(width) * BandRows * bytes);
+    for (int first = 0; first < height; first += BandRows) {
+        const int rows = std::min(BandRows, height - first);
+        const int lowestRow = height - first - rows;
+        file.write(band.data(), bitpix == 16
+                                    ? encodeBand<std::int16_t>(plane, width, rows, lowestRow, scaling, band.data())
+                                    : encodeBand<std::int32_t>(plane, width, rows, lowestRow, scaling, band.data()));
+    }
+    const std::size_t dataBytes = static_cast<std::size_t>(width) * height * bytes;
+    const std::vector<std::uint8_t> padding((BlockBytes - dataBytes % BlockBytes) % BlockBytes, 0);
+    file.write(padding.data(), padding.size());
+    file.commit();
+}
+
+}  // namespace
+
+FitsChannels stackChannels(const Workspace& workspace) {
+    return {&workspace.StackR, &workspace.StackG, &workspace.StackB};
+}
+
+FitsChannels recombinedChannels(const LayerStore& store) {
+    return {&store.recombined(0), &store.recombined(1), &store.recombined(2)};
+}
+
+std::vector<std::string> fitsTargetNames(const std::string& fileName, int source, bool colour) {
+    std::filesystem::path base(fileName);
+    std::string extension = source == FitsSpecialStack ? ".fitq" : ".fit";
+    if (source == FitsProcessed && base.has_extension()) extension = base.extension().string();
+    base.replace_extension();
+    if (!colour) return {base.string() + extension};
+    std::vector<std::string> names;
+    for (const char* suffix : {"_R", "_G", "_B"}) names.push_back(base.string() + suffix + extension);
+    return names;
+}
+
+std::vector<std::string> WriteFits(const std::string& fileName, int width, int height, int BITPIX, int source,
+                                   const TFITParams& params, const FitsChannels& channels, bool colour,
+                                   const OverwriteQuestion& overwrite) {
+    if (BITPIX != 16 && BITPIX != 32) throw PlanexorError("FITS files are written with 16 or 32 bits only");
+    if (source < FitsStack || source > FitsSpecialStack) throw PlanexorError("Unknown FITS source");
+    if (width < 1 || height < 1 || width > MaxImageSide || height > MaxImageSide)
+        throw PlanexorError("There is no image to save");
+    std::vector<const TFloatPlane*> planes;
+    if (colour) planes.assign(channels.begin(), channels.end());
+    else planes.push_back(channels[1]);
+    const Scaling scaling = scalingFor(source, BITPIX, planes, width, height);
+
+    const std::vector<std::string> targets = fitsTargetNames(fileName, source, colour);
+    std::vector<std::string> written;
+    for (std::size_t i = 0; i < targets.size(); ++i) {
+        if (overwrite && std::filesystem::exists(targets[i]) && !overwrite(targets[i])) continue;
+        writeOneFile(targets[i], width, height, BITPIX, params, *planes[i], scaling);
+        written.push_back(targets[i]);
+    }
+    return written;
+}
+
+}  // namespace planexor

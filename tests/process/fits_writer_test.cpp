@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <sys/stat.h>
+
+#include "core/error.h"
+#include "input/fits_reader.h"
+#include "process/fits_writer.h"
+#include "support/fits_files.h"
+#include "support/test_files.h"
+
+namespace planexor {
+namespace {
+
+using testing::TempDir;
+
+constexpr int Width = 5, Height = 3;
+
+// Stack planes whose every pixel differs, -300 (an over-subtracted dark) to
+// 12.5 in red and larger in the other channels.
+Workspace& stackOf(float scale) {
+    static const auto workspace = std::make_unique<Workspace>();
+    TFloatPlane* planes[] = {&workspace->StackR, &workspace->StackG, &workspace->StackB};
+    for (int channel = 0; channel < 3; ++channel)
+        for (int x = 0; x < Width; ++x)
+            for (int y = 0; y < Height; ++y) (*planes[channel])[x][y] = scale * (channel + 1) * (x + Width * y);
+    workspace->StackR[0][0] = -300;
+    workspace->StackR[1][0] = 12.5f;
+    return *workspace;
+}
+
+TFITParams fixedTime() {
+    TFITParams params;
+    params.UseNow = false;
+    params.Date = 46000.0;  // 2025-12-09
+    params.Time = 0.5;
+    return params;
+}
+
+TEST(FitsWriter, EveryVariantIsStandardAndReadsBackAsScaled) {
+    struct Case {
+        const char* name;
+        int source, bitpix;
+        bool colour;
+        std::vector<std::string> files;
+    };
+    const std::vector<Case> cases = {
+        {"stack, 16 bits", FitsStack, 16, false, {"jupiter.fit"}},
+        {"stack, 32 bits", FitsStack, 32, false, {"jupiter.fit"}},
+        {"special", FitsSpecialStack, 16, false, {"jupiter.fitq"}},
+        {"colour", FitsStack, 16, true, {"jupiter_R.fit", "jupiter_G.fit", "jupiter_B.fit"}},
+        {"special colour", FitsSpecialStack, 16, true, {"jupiter_R.fitq", "jupiter_G.fitq", "jupiter_B.fitq"}},
+        {"processed keeps its name", FitsProcessed, 16, false, {"jupiter.fits"}},
+    };
+    const Workspace& w = stackOf(10.0f);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const auto written = WriteFits(dir.file("jupiter.fits"), Width, Height, c.bitpix, c.source, fixedTime(),
+                                       stackChannels(w), c.colour);
+        ASSERT_EQ(written.size(), c.files.size());
+        // The span covers every channel written: the largest is blue's, or green's in grey.
+        const double smallest = c.colour ? -300 : 0;
+        const double largest = (c.colour ? 30.0 : 20.0) * (Width * Height - 1);
+        const double fullRange = c.bitpix == 16 ? 65536.0 : 4294967294.0;
+        for (std::size_t i = 0; i < written.size(); ++i) {
+            ASSERT_EQ(written[i], dir.file(c.files[i]));
+            EXPECT_EQ(testing::fitsverifyComplaints(written[i]), "");
+            EXPECT_EQ(std::filesystem::file_size(written[i]) % 2880, 0u);
+            const testing::CfitsioImage theirs = testing::readWithCfitsio(written[i]);
+            ASSERT_EQ(theirs.axes, (std::vector<long>{Width, Height}));
+            EXPECT_EQ(theirs.bitpix, c.bitpix);
+            const TFloatPlane& plane = *stackChannels(w)[c.colour ? i : 1];
+            FitsFile ours(written[i]);
+            const FitsHeader header = ReadFitsHeader(ours);
+            std::vector<float> row;
+            for (int r = 0; r < Height; ++r) {
+                ReadFitsRow(ours, header, row);
+                for (int x = 0; x < Width; ++x) {
+                    const double v = plane[x][Height - 1 - r];  // bottom row stored first
+                    const double expected = c.source == FitsSpecialStack
+                                                ? std::clamp(std::nearbyint(v * 128), -32768.0, 32767.0)
+                                                : std::nearbyint(((v - smallest) / (1.1 * (largest - smallest)) - 0.5) * fullRange);
+                    EXPECT_EQ(theirs.values[r * Width + x], expected) << x << "," << r;
+                    EXPECT_EQ(row[x], static_cast<float>(expected));
+                }
+            }
+        }
+    }
+    // The edges of the scaled range and of the special variant, by value.
+    TempDir dir;
+    WriteFits(dir.file("a.fit"), Width, Height, 16, FitsStack, fixedTime(), stackChannels(w), false);
+    const auto scaled = testing::readWithCfitsio(dir.file("a.fit")).values;
+    EXPECT_EQ(*std::max_element(scaled.begin(), scaled.end()), 26810);
+    EXPECT_EQ(*std::min_element(scaled.begin(), scaled.end()), -32768);
+    WriteFits(dir.file("a.fitq"), Width, Height, 16, FitsSpecialStack, fixedTime(), stackChannels(w), true);
+    const auto special = testing::readWithCfitsio(dir.file("a_R.fitq")).values;
+    EXPECT_EQ(special[(Height - 1) * Width + 1], 1600);    // 12.5 x 128
+    EXPECT_EQ(special[(Height - 1) * Width + 0], -32768);  // -300 x 128 would wrap
+    // A constant image: span 0.000001, every value the lowest.
+    WriteFits(dir.file("c.fit"), Width, Height, 16, FitsStack, fixedTime(), stackChannels(stackOf(0.0f)), false);
+    for (double value : testing::readWithCfitsio(dir.file("c.fit")).values) EXPECT_EQ(value, -32768);
+}
+
+TEST(FitsWriter, HeaderTextsReadBackExactlyInCfitsio) {
+    TFITParams params = fixedTime();
+    params.Object = "O'Neil's \"moon\"";
+    params.Telescope = std::string(66, 'T') + "'''";  // doubled, it no longer fits: shortened
+    params.Instrument = std::string(100, 'i');
+    params.Exposure = "1/60 s";
+    params.Observer = "J\xc3\xbcrgen\t";
+    params.Comment = "stack of 125 frames of jupiter.avi";
+    TempDir dir;
+    const std::string path = dir.file("texts.fit");
+    WriteFits(path, Width, Height, 16, FitsStack, params, stackChannels(stackOf(1.0f)), false);
+    EXPECT_EQ(testing::fitsverifyComplaints(path), "");
+    const std::pair<const char*, std::string> values[] = {
+        {"DATE-OBS", "2025-12-09"},
+        {"TIME-OBS", "12:00:00"},
+        {"OBJECT", params.Object},
+        {"TELESCOP", std::string(66, 'T') + "'"},
+        {"INSTRUME", std::string(68, 'i')},
+        {"EXPOSURE", params.Exposure},
+        {"OBSERVER", "J??rgen?"},
+    };
+    for (const auto& [keyword, value] : values) EXPECT_EQ(testing::cfitsioKeyword(path, keyword), value) << keyword;
+    EXPECT_EQ(testing::cfitsioCard(path, 14), "COMMENT PLANEXOR");
+    EXPECT_EQ(testing::cfitsioCard(path, 15), "COMMENT " + params.Comment);
+    const std::string first = testing::readText(path).substr(0, 2880);
+    EXPECT_EQ(first.substr(15 * 80, 3), "END");
+    EXPECT_EQ(first.find_first_not_of(' ', 16 * 80), std::string::npos);
+
+    // The clock's date in UTC (a save across midnight may see either day).
+    const std::time_t before = std::time(nullptr);
+    WriteFits(path, Width, Height, 16, FitsStack, {}, stackChannels(stackOf(1.0f)), false);
+    const std::time_t after = std::time(nullptr);
+    char days[2][16];
+    std::strftime(days[0], 16, "%Y-%m-%d", std::gmtime(&before));
+    std::strftime(days[1], 16, "%Y-%m-%d", std::gmtime(&after));
+    const std::string written = testing::cfitsioKeyword(path, "DATE-OBS");
+    EXPECT_TRUE(written == days[0] || written == days[1]) << written;
+}
+
+TEST(FitsWriter, OverwriteAnswersAndFailedWritesKeepOldFiles) {
+    const Workspace& w = stackOf(1.0f);
+    TempDir dir;
+    const std::string base = dir.file("moon.fit");
+    for (const char* name : {"moon_R.fit", "moon_G.fit", "moon_B.fit"}) testing::writeText(dir.file(name), "old");
+    std::vector<std::string> asked;
+    const auto written = WriteFits(base, Width, Height, 16, FitsStack, fixedTime(), stackChannels(w), true,
+                                   [&](const std::string& path) {
+                                       asked.push_back(path);
+                                       return path.find("_G") != std::string::npos;
+                                   });
+    EXPECT_EQ(asked, fitsTargetNames(base, FitsStack, true));
+    EXPECT_EQ(written, std::vector<std::string>{dir.file("moon_G.fit")});
+    EXPECT_EQ(testing::readText(dir.file("moon_R.fit")), "old");
+    EXPECT_EQ(testing::readWithCfitsio(dir.file("moon_G.fit")).axes.size(), 2u);
+
+    // New files get the permissions the umask gives, not a temporary file's.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat status {};
+    ::stat(dir.file("moon_G.fit").c_str(), &status);
+    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
+
+    // A directory that cannot be written and a target that cannot be replaced.
+    std::filesystem::create_directories(dir.file("blocked.fit/inside"));
+    for (const std::string& target : {dir.file("missing/moon.fit"), dir.file("blocked.fit")}) {
+        try {
+            WriteFits(target, Width, Height, 16, FitsStack, fixedTime(), stackChannels(w), false);
+            ADD_FAILURE() << target;
+        } catch (const PlanexorError& error) {
+            EXPECT_NE(std::string(error.what()).find(target), std::string::npos) << error.what();
+        }
+    }
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file("blocked.fit/inside")));
+    int entries = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path())) ++entries;
+    EXPECT_EQ(entries, 4);  // the three channels and the blocked directory: no temporary left
+}
+
+}  // namespace
+}  // namespace planexor

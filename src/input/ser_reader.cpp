@@ -8,6 +8,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "core/error.h"
 #include "input/file_io.h"
@@ -72,36 +75,121 @@ bool readAt(int descriptor, void* into, std::size_t size, std::uint64_t offset) 
 }
 
 // --- bilinear demosaic over an 8-bit mosaic with a one-pixel mirrored border
+//
+// Four neighbours are averaged as two rounded pairs, the way the SIMD path
+// does it, so both give the same bytes.
 
-enum class Site { Red, Blue, GreenInRedRow, GreenInBlueRow };
+inline unsigned average(unsigned a, unsigned b) { return (a + b + 1) >> 1; }
 
 // p points at the pixel in the padded mosaic, s is its row stride; out is B G R.
-template <Site S>
-inline void demosaicPixel(const std::uint8_t* p, std::ptrdiff_t s, std::uint8_t* out) {
-    const unsigned own = p[0];
-    if constexpr (S == Site::Red || S == Site::Blue) {
-        const unsigned cross = (p[-1] + p[1] + p[-s] + p[s] + 2u) >> 2;
-        const unsigned diagonal = (p[-s - 1] + p[-s + 1] + p[s - 1] + p[s + 1] + 2u) >> 2;
-        out[0] = static_cast<std::uint8_t>(S == Site::Blue ? own : diagonal);
-        out[1] = static_cast<std::uint8_t>(cross);
-        out[2] = static_cast<std::uint8_t>(S == Site::Red ? own : diagonal);
+// `site`: the pixel records red (red rows) or blue (blue rows), not green.
+inline void demosaicPixel(const std::uint8_t* p, std::ptrdiff_t s, std::uint8_t* out, bool site, bool redRow) {
+    unsigned rowColour, green, otherColour;
+    if (site) {
+        rowColour = p[0];
+        green = average(average(p[-1], p[1]), average(p[-s], p[s]));
+        otherColour = average(average(p[-s - 1], p[-s + 1]), average(p[s - 1], p[s + 1]));
     } else {
-        const unsigned across = (p[-1] + p[1] + 1u) >> 1;
-        const unsigned upDown = (p[-s] + p[s] + 1u) >> 1;
-        out[0] = static_cast<std::uint8_t>(S == Site::GreenInBlueRow ? across : upDown);
-        out[1] = static_cast<std::uint8_t>(own);
-        out[2] = static_cast<std::uint8_t>(S == Site::GreenInRedRow ? across : upDown);
+        rowColour = average(p[-1], p[1]);
+        green = p[0];
+        otherColour = average(p[-s], p[s]);
     }
+    out[0] = static_cast<std::uint8_t>(redRow ? otherColour : rowColour);
+    out[1] = static_cast<std::uint8_t>(green);
+    out[2] = static_cast<std::uint8_t>(redRow ? rowColour : otherColour);
 }
 
-template <Site Even, Site Odd>
-void demosaicRow(const std::uint8_t* p, std::ptrdiff_t s, std::uint8_t* out, int width) {
+#if defined(__x86_64__)
+// pshufb masks that interleave 16 blue, green and red bytes into 48 bytes of
+// B G R: [output block][channel][byte], -128 where another channel goes.
+struct InterleaveMasks {
+    std::int8_t mask[3][3][16];
+};
+
+constexpr InterleaveMasks makeInterleaveMasks() {
+    InterleaveMasks masks{};
+    for (int block = 0; block < 3; ++block)
+        for (int channel = 0; channel < 3; ++channel)
+            for (int i = 0; i < 16; ++i) {
+                const int byte = 16 * block + i;
+                masks.mask[block][channel][i] = byte % 3 == channel ? static_cast<std::int8_t>(byte / 3) : -128;
+            }
+    return masks;
+}
+
+constexpr InterleaveMasks kInterleave = makeInterleaveMasks();
+
+// Whole blocks of 16 pixels of one row; returns the pixels done.
+__attribute__((target("ssse3"))) int demosaicRowSsse3(const std::uint8_t* p, std::ptrdiff_t s, std::uint8_t* out,
+                                                      int width, bool siteAtEven, bool redRow) {
+    const auto load = [](const std::uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
+    const __m128i siteMask = siteAtEven ? _mm_set1_epi16(0x00ff) : _mm_set1_epi16(static_cast<short>(0xff00));
+    const auto blend = [&](__m128i atSite, __m128i elsewhere) {
+        return _mm_or_si128(_mm_and_si128(siteMask, atSite), _mm_andnot_si128(siteMask, elsewhere));
+    };
+    __m128i masks[3][3];
+    for (int block = 0; block < 3; ++block)
+        for (int channel = 0; channel < 3; ++channel) masks[block][channel] = load(
+            reinterpret_cast<const std::uint8_t*>(kInterleave.mask[block][channel]));
     int x = 0;
-    for (; x + 1 < width; x += 2, p += 2, out += 6) {
-        demosaicPixel<Even>(p, s, out);
-        demosaicPixel<Odd>(p + 1, s, out + 3);
+    for (; x + 16 <= width; x += 16, p += 16, out += 48) {
+        const __m128i own = load(p);
+        const __m128i across = _mm_avg_epu8(load(p - 1), load(p + 1));
+        const __m128i upDown = _mm_avg_epu8(load(p - s), load(p + s));
+        const __m128i diagonal = _mm_avg_epu8(_mm_avg_epu8(load(p - s - 1), load(p - s + 1)),
+                                              _mm_avg_epu8(load(p + s - 1), load(p + s + 1)));
+        const __m128i rowColour = blend(own, across);
+        const __m128i channels[3] = {blend(diagonal, upDown), blend(_mm_avg_epu8(across, upDown), own), rowColour};
+        const __m128i blue = redRow ? channels[0] : channels[2];
+        const __m128i red = redRow ? channels[2] : channels[0];
+        for (int block = 0; block < 3; ++block) {
+            const __m128i bytes = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(blue, masks[block][0]),
+                                                            _mm_shuffle_epi8(channels[1], masks[block][1])),
+                                               _mm_shuffle_epi8(red, masks[block][2]));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * block), bytes);
+        }
     }
-    if (x < width) demosaicPixel<Even>(p, s, out);
+    return x;
+}
+#endif
+
+void demosaicRow(const std::uint8_t* p, std::ptrdiff_t s, std::uint8_t* out, int width, bool siteAtEven,
+                 bool redRow) {
+    int x = 0;
+#if defined(__x86_64__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) x = demosaicRowSsse3(p, s, out, width, siteAtEven, redRow);
+#endif
+    for (; x < width; ++x) demosaicPixel(p + x, s, out + 3 * x, ((x & 1) == 0) == siteAtEven, redRow);
+}
+
+// Grey samples to B G R triples, in place of three byte stores per pixel.
+void spreadGreyScalar(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i, out += 3) out[0] = out[1] = out[2] = in[i];
+}
+
+#if defined(__x86_64__)
+__attribute__((target("ssse3"))) void spreadGreySsse3(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+    const __m128i first = _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
+    const __m128i second = _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
+    const __m128i third = _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16, out += 48) {
+        const __m128i grey = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_shuffle_epi8(grey, first));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16), _mm_shuffle_epi8(grey, second));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm_shuffle_epi8(grey, third));
+    }
+    spreadGreyScalar(in + i, out, count - i);
+}
+#endif
+
+void spreadGrey(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+#if defined(__x86_64__)
+    static const bool ssse3 = __builtin_cpu_supports("ssse3");
+    if (ssse3) return spreadGreySsse3(in, out, count);
+#endif
+    spreadGreyScalar(in, out, count);
 }
 
 }  // namespace
@@ -151,7 +239,8 @@ struct SerReader::Impl {
     void decideSampleLayout();
     void readFrame(int frame);
     const std::uint8_t* samples();
-    void demosaic(const std::uint8_t* mosaic, Bitmap24& into);
+    void reduce(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const;
+    void demosaic(Bitmap24& into);
 };
 
 void SerReader::Impl::open(const std::string& filePath) {
@@ -278,23 +367,30 @@ const std::uint8_t* SerReader::Impl::samples() {
     if (sampleBytes == 1) return raw.data();
     const std::size_t count = frameBytes / 2;
     reduced.resize(count);
-    const std::uint8_t* table = toByte.data();
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint16_t loaded;
-        std::memcpy(&loaded, raw.data() + 2 * i, 2);
-        reduced[i] = table[loaded];
-    }
+    reduce(raw.data(), reduced.data(), count);
     return reduced.data();
 }
 
-void SerReader::Impl::demosaic(const std::uint8_t* mosaic, Bitmap24& into) {
+void SerReader::Impl::reduce(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const {
+    const std::uint8_t* table = toByte.data();
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint16_t loaded;
+        std::memcpy(&loaded, in + 2 * i, 2);
+        out[i] = table[loaded];
+    }
+}
+
+void SerReader::Impl::demosaic(Bitmap24& into) {
     const int width = header.width, height = header.height;
     const std::ptrdiff_t stride = width + 2;
     padded.resize(static_cast<std::size_t>(stride) * static_cast<std::size_t>(height + 2));
     // Mirrored, not repeated, edges keep each border pixel's colour site.
+    // Samples are reduced straight into the mosaic, saving a pass.
     for (int y = 0; y < height; ++y) {
         std::uint8_t* row = padded.data() + (y + 1) * stride;
-        std::memcpy(row + 1, mosaic + static_cast<std::size_t>(y) * width, static_cast<std::size_t>(width));
+        const std::size_t first = static_cast<std::size_t>(y) * width;
+        if (sampleBytes == 1) std::memcpy(row + 1, raw.data() + first, static_cast<std::size_t>(width));
+        else reduce(raw.data() + 2 * first, row + 1, static_cast<std::size_t>(width));
         row[0] = row[2];
         row[width + 1] = row[width - 1];
     }
@@ -310,15 +406,10 @@ void SerReader::Impl::demosaic(const std::uint8_t* mosaic, Bitmap24& into) {
     default: break;
     }
     for (int y = 0; y < height; ++y) {
-        const std::uint8_t* p = padded.data() + (y + 1) * stride + 1;
-        std::uint8_t* out = into.row(y);
-        if ((y & 1) == redY) {
-            if (redX == 0) demosaicRow<Site::Red, Site::GreenInRedRow>(p, stride, out, width);
-            else demosaicRow<Site::GreenInRedRow, Site::Red>(p, stride, out, width);
-        } else {
-            if (redX == 1) demosaicRow<Site::Blue, Site::GreenInBlueRow>(p, stride, out, width);
-            else demosaicRow<Site::GreenInBlueRow, Site::Blue>(p, stride, out, width);
-        }
+        const bool redRow = (y & 1) == redY;
+        // Red rows have their red sites at redX, blue rows their blue sites at the other parity.
+        const bool siteAtEven = redRow ? redX == 0 : redX == 1;
+        demosaicRow(padded.data() + (y + 1) * stride + 1, stride, into.row(y), width, siteAtEven, redRow);
     }
 }
 
@@ -334,15 +425,13 @@ void SerReader::decode(int frame, Bitmap24& into) {
         throw PlanexorError("Failed to read frame " + std::to_string(frame) + " of SER file " + d.name +
                             ": no such frame");
     d.readFrame(frame);
-    const std::uint8_t* in = d.samples();
     const int width = d.header.width;
     into.resize(width, d.header.height);
+    if (isBayer(d.header.colour)) return d.demosaic(into);
+    const std::uint8_t* in = d.samples();
     switch (d.header.colour) {
     case SerColour::Mono:
-        for (int y = 0; y < d.header.height; ++y, in += width) {
-            std::uint8_t* out = into.row(y);
-            for (int x = 0; x < width; ++x, out += 3) out[0] = out[1] = out[2] = in[x];
-        }
+        spreadGrey(in, into.data(), static_cast<std::size_t>(width) * static_cast<std::size_t>(d.header.height));
         break;
     case SerColour::Bgr:
         std::memcpy(into.data(), in, Bitmap24::byteCount(width, d.header.height));
@@ -357,7 +446,7 @@ void SerReader::decode(int frame, Bitmap24& into) {
         }
         break;
     }
-    default: d.demosaic(in, into); break;
+    default: break;
     }
 }
 

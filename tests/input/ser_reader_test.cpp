@@ -92,7 +92,7 @@ TEST(SerReader, EveryColourDepthAndByteOrder_ReadsBackWhatWasWritten) {
                                  (order == SerByteOrder::LittleEndian ? "little" : "big") + "-endian, " +
                                  (convention == Convention::CapturePrograms ? "capture" : "description") + " flag");
                     const bool grey = colour.colour == SerColour::Mono;
-                    const std::vector<Bitmap24> frames = {randomPicture(7, 5, 1, grey), randomPicture(7, 5, 2, grey)};
+                    const std::vector<Bitmap24> frames = {randomPicture(19, 5, 1, grey), randomPicture(19, 5, 2, grey)};
                     SerWriter::Format format;
                     format.colour = colour.colour;
                     format.depth = depth;
@@ -116,14 +116,15 @@ TEST(SerReader, EveryColourDepthAndByteOrder_ReadsBackWhatWasWritten) {
 // whole neighbours; a flat one everywhere, the mirrored borders included.
 TEST(SerReader, BayerFields_ComeBackAsTheirColours) {
     TempDir dir;
-    Bitmap24 flat(9, 7), gradient(12, 10);
+    // 20 wide: blocks of 16 pixels and a tail.
+    Bitmap24 flat(9, 7), gradient(20, 10);
     flat.fill(30, 140, 220);
     for (int y = 0; y < gradient.height(); ++y)
         for (int x = 0; x < gradient.width(); ++x) {
             std::uint8_t* pixel = gradient.pixel(x, y);
             pixel[0] = static_cast<std::uint8_t>(20 + 10 * x);
             pixel[1] = static_cast<std::uint8_t>(30 + 12 * y);
-            pixel[2] = static_cast<std::uint8_t>(200 - 8 * x - 6 * y);
+            pixel[2] = static_cast<std::uint8_t>(250 - 6 * x - 5 * y);
         }
     for (const ColourCase& colour : kColours) {
         if (!*colour.sites) continue;

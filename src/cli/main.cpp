@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,7 @@
 #include "input/bmp_codec.h"
 #include "core/file_io.h"
 #include "input/jpeg_codec.h"
+#include "input/ser_reader.h"
 #include "demo/synthetic_planet.h"
 
 namespace planexor {
@@ -121,7 +123,38 @@ struct Session {
     }
 };
 
+// SER input is read here directly until the window opens it.
+bool isSerInput(const Arguments& arguments) {
+    return arguments.positional.size() == 1 && lowerExtensionOf(arguments.positional.front()) == ".ser";
+}
+
+std::unique_ptr<SerReader> openSer(const Arguments& arguments) {
+    auto reader = std::make_unique<SerReader>(arguments.positional.front());
+    if (reader->truncated()) std::fprintf(stderr, "warning: %s\n", reader->warning().c_str());
+    if (reader->frameCount() > MaxFrames)
+        std::fprintf(stderr, "warning: Warning : only the first 2500 frames will be processed\n");
+    return reader;
+}
+
+int runSerInfo(const Arguments& arguments) {
+    const auto reader = openSer(arguments);
+    const SerHeader& header = reader->header();
+    std::printf("frames: %d\n", std::min(reader->frameCount(), MaxFrames));
+    std::printf("width: %d\nheight: %d\n", reader->width(), reader->height());
+    std::printf("source: %s\n", reader->describe().c_str());
+    std::printf("colour: %s (ID %d)\n", serColourName(header.colour).c_str(), static_cast<int>(header.colour));
+    std::printf("depth: %d%s\n", header.depth, reader->leftAligned() ? " (samples left-aligned, read as 16-bit)" : "");
+    std::printf("byte order: %s-endian (flag %d)\n",
+                reader->byteOrder() == SerByteOrder::LittleEndian ? "little" : "big", header.byteOrderFlag);
+    std::printf("complete: %s (%d of %d frames)\n", reader->truncated() ? "no" : "yes", reader->frameCount(),
+                header.declaredFrames);
+    std::printf("observer: %s\ninstrument: %s\ntelescope: %s\n", header.observer.c_str(),
+                header.instrument.c_str(), header.telescope.c_str());
+    return 0;
+}
+
 int runInfo(const Arguments& arguments) {
+    if (isSerInput(arguments)) return runSerInfo(arguments);
     Session session;
     session.open(arguments.positional);
     const Workspace& w = session.form.workspace();
@@ -134,9 +167,21 @@ int runInfo(const Arguments& arguments) {
 
 int runFrame(const Arguments& arguments) {
     if (!arguments.has("out")) throw UsageError("--out FILE.bmp is required");
+    const long index = arguments.integer("index", 0);
+    if (isSerInput(arguments)) {
+        const auto reader = openSer(arguments);
+        const int frames = std::min(reader->frameCount(), MaxFrames);
+        if (index < 0 || index >= frames)
+            throw PlanexorError("There is no frame " + std::to_string(index) + " (the sequence has " +
+                                std::to_string(frames) + " frames)");
+        Bitmap24 frame;
+        reader->decode(static_cast<int>(index), frame);
+        writeBmpFile(arguments.text("out"), frame);
+        std::printf("%s\n", arguments.text("out").c_str());
+        return 0;
+    }
     Session session;
     session.open(arguments.positional);
-    const long index = arguments.integer("index", 0);
     if (index < 0 || index >= session.form.frameCount())
         throw PlanexorError("There is no frame " + std::to_string(index) + " (the sequence has " +
                             std::to_string(session.form.frameCount()) + " frames)");
@@ -166,7 +211,17 @@ int runMakeDemo(const Arguments& arguments) {
     if (format == "avi") options.format = DemoOptions::Avi;
     else if (format == "bmp") options.format = DemoOptions::Bmp;
     else if (format == "jpg") options.format = DemoOptions::Jpg;
-    else throw UsageError("--format is avi, bmp or jpg");
+    else if (format == "ser") options.format = DemoOptions::Ser;
+    else throw UsageError("--format is avi, bmp, jpg or ser");
+    const std::vector<std::string> colours = {"mono", "rggb", "grbg", "gbrg", "bggr", "rgb", "bgr"};
+    const SerColour colourIds[] = {SerColour::Mono,      SerColour::BayerRggb, SerColour::BayerGrbg, SerColour::BayerGbrg,
+                                   SerColour::BayerBggr, SerColour::Rgb,       SerColour::Bgr};
+    const auto colour = std::find(colours.begin(), colours.end(), arguments.text("ser-colour", "mono"));
+    if (colour == colours.end()) throw UsageError("--ser-colour is mono, rggb, grbg, gbrg, bggr, rgb or bgr");
+    options.serColour = colourIds[colour - colours.begin()];
+    options.serDepth = static_cast<int>(arguments.integer("ser-depth", 8));
+    if (options.serDepth != 8 && options.serDepth != 12 && options.serDepth != 16)
+        throw UsageError("--ser-depth is 8, 12 or 16");
     const std::string codec = arguments.text("codec", "raw");
     if (codec == "raw") options.codec = DemoOptions::Raw;
     else if (codec == "mjpeg") options.codec = DemoOptions::Mjpeg;
@@ -375,14 +430,17 @@ int runStack(const Arguments& arguments) {
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
-        {"info", "info INPUT...", "Open a sequence (AVI, BMP or JPG frames) and print its frame count, size and source.",
+        {"info", "info INPUT...",
+         "Open a sequence (AVI, SER, BMP or JPG frames) and print its frame count, size and source; for SER also "
+         "the colour ID, depth, byte order and whether the file is complete.",
          {}, {}, runInfo},
         {"frame", "frame INPUT... --index N --out FILE.bmp", "Write frame N (0-based) of a sequence as a BMP.",
          {"index", "out"}, {}, runFrame},
         {"make-demo",
-         "make-demo DIR [--frames N] [--size WxH] [--format avi|bmp|jpg] [--codec raw|mjpeg] [--seed S] [--drift PIXELS]",
+         "make-demo DIR [--frames N] [--size WxH] [--format avi|bmp|jpg|ser] [--codec raw|mjpeg] "
+         "[--ser-colour mono|rggb|grbg|gbrg|bggr|rgb|bgr] [--ser-depth 8|12|16] [--seed S] [--drift PIXELS]",
          "Render a synthetic planet seen through turbulent air: the frames, truth.csv and original.bmp.",
-         {"frames", "size", "format", "codec", "seed", "drift"}, {}, runMakeDemo},
+         {"frames", "size", "format", "codec", "ser-colour", "ser-depth", "seed", "drift"}, {}, runMakeDemo},
         {"align", "align INPUT... --feature X,Y [--box 64|128|256] [--no-track] [--predict] --shifts FILE.csv",
          "Click the alignment feature at X,Y on frame 0, align every frame and write each frame's shift, "
          "difference, quality and rank (0 = best, -1 = not ranked) as CSV.",

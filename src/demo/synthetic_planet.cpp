@@ -11,6 +11,7 @@
 
 #include "core/error.h"
 #include "demo/avi_writer.h"
+#include "demo/ser_writer.h"
 #include "input/bmp_codec.h"
 #include "core/file_io.h"
 #include "input/jpeg_codec.h"
@@ -356,8 +357,10 @@ void validateDemoOptions(const DemoOptions& options) {
         throw PlanexorError("Demo frames must be between 16 and 2048 pixels wide and high");
     if (!std::isfinite(options.drift)) throw PlanexorError("Invalid demo drift");
     if (options.format != DemoOptions::Avi && options.format != DemoOptions::Bmp &&
-        options.format != DemoOptions::Jpg)
+        options.format != DemoOptions::Jpg && options.format != DemoOptions::Ser)
         throw PlanexorError("Unknown demo format");
+    if (options.serDepth != 8 && options.serDepth != 12 && options.serDepth != 16)
+        throw PlanexorError("The demo SER depth is 8, 12 or 16 bits");
     if (options.codec != DemoOptions::Raw && options.codec != DemoOptions::Mjpeg)
         throw PlanexorError("Unknown demo codec");
 }
@@ -731,10 +734,22 @@ DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) 
     DemoResult result;
     WrittenFiles written;
     AviWriter video;
+    SerWriter serVideo;
     if (options.format == DemoOptions::Avi) {
         const std::string path = joinPath(options.directory, "planet.avi");
         video.open(path, options.width, options.height, kFramesPerSecond,
                    options.codec == DemoOptions::Mjpeg ? AviWriter::Codec::Mjpeg : AviWriter::Codec::Raw);
+        result.sequenceFiles.push_back(path);
+    } else if (options.format == DemoOptions::Ser) {
+        const std::string path = joinPath(options.directory, "planet.ser");
+        SerWriter::Format format;
+        format.colour = options.serColour;
+        format.depth = options.serDepth;
+        format.framesPerSecond = kFramesPerSecond;
+        format.observer = "Planexor demo";
+        format.instrument = "Synthetic camera";
+        format.telescope = "Synthetic telescope";
+        serVideo.open(path, options.width, options.height, format);
         result.sequenceFiles.push_back(path);
     }
     for (int i = 0; i < options.frames; ++i) {
@@ -747,6 +762,8 @@ DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) 
         renderer.render(truth[static_cast<std::size_t>(i)], i, FrameEffects{}, frame);
         if (options.format == DemoOptions::Avi) {
             video.addFrame(frame);
+        } else if (options.format == DemoOptions::Ser) {
+            serVideo.addFrame(frame);
         } else {
             char name[32];
             std::snprintf(name, sizeof name, "frame_%04d.%s", i, options.format == DemoOptions::Bmp ? "bmp" : "jpg");
@@ -760,8 +777,9 @@ DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) 
         }
         progress.setPercent(static_cast<int>((static_cast<long long>(i) + 1) * 100 / options.frames));
     }
-    if (options.format == DemoOptions::Avi) {
-        video.finish();
+    if (options.format == DemoOptions::Avi || options.format == DemoOptions::Ser) {
+        if (options.format == DemoOptions::Avi) video.finish();
+        else serVideo.finish();
         written.paths.push_back(result.sequenceFiles.front());
     }
 

@@ -6,6 +6,7 @@
 
 #include "core/bitmap24.h"
 #include "core/run_progress.h"
+#include "input/ser_reader.h"
 
 namespace planexor {
 
@@ -17,8 +18,10 @@ struct DemoOptions {
     int frames = 500;
     int width = 640;
     int height = 480;
-    enum Format { Avi, Bmp, Jpg } format = Avi;
+    enum Format { Avi, Bmp, Jpg, Ser } format = Avi;
     enum Codec { Raw, Mjpeg } codec = Raw;  // AVI only
+    SerColour serColour = SerColour::Mono;   // SER only
+    int serDepth = 8;                        // SER only: 8, 12 or 16
     unsigned seed = 1;
     // Pixels the planet moves to the right from the first frame to the last
     // (negative: to the left); 0 gives a random walk around the centre.
@@ -42,7 +45,7 @@ struct FrameEffects {
 // What writeDemoSequence left on disk. After a stop nothing of the run is
 // left and only `stopped` is set.
 struct DemoResult {
-    std::vector<std::string> sequenceFiles;  // the AVI, or the frame files in frame order
+    std::vector<std::string> sequenceFiles;  // the AVI or SER, or the frame files in frame order
     std::string truthFile;
     std::string originalFile;
     bool stopped = false;
@@ -96,7 +99,7 @@ Bitmap24 renderDemoOriginal(const DemoOptions& options);
 // Frame `frame` of the sequence as written, with its truth if asked.
 Bitmap24 renderDemoFrame(const DemoOptions& options, int frame, FrameTruth* truth = nullptr);
 
-// Writes original.bmp, the frames (planet.avi, or frame_0000.bmp ... /
+// Writes original.bmp, the frames (planet.avi, planet.ser, or frame_0000.bmp ... /
 // frame_0000.jpg ...) and truth.csv into options.directory, creating it if
 // needed. A stop or an error removes what this run had written.
 DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress);

@@ -1,0 +1,285 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "core/error.h"
+#include "demo/ser_writer.h"
+#include "input/ser_reader.h"
+#include "support/test_files.h"
+
+namespace planexor {
+namespace {
+
+using testing::TempDir;
+using Convention = SerWriter::FlagConvention;
+
+struct ColourCase {
+    SerColour colour;
+    const char* sites;  // the 2 x 2 Bayer cell, row by row; empty: every channel kept
+};
+
+const ColourCase kColours[] = {
+    {SerColour::Mono, ""},          {SerColour::BayerRggb, "RGGB"}, {SerColour::BayerGrbg, "GRBG"},
+    {SerColour::BayerGbrg, "GBRG"}, {SerColour::BayerBggr, "BGGR"}, {SerColour::Rgb, ""},
+    {SerColour::Bgr, ""},
+};
+
+// The B G R channel a Bayer site records.
+int siteChannel(const char* sites, int x, int y) {
+    const char site = sites[2 * (y & 1) + (x & 1)];
+    return site == 'B' ? 0 : site == 'G' ? 1 : 2;
+}
+
+Bitmap24 randomPicture(int width, int height, unsigned seed, bool grey) {
+    std::mt19937 random(seed);
+    Bitmap24 picture(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            std::uint8_t* pixel = picture.pixel(x, y);
+            for (int c = 0; c < 3; ++c) pixel[c] = static_cast<std::uint8_t>(random());
+            if (grey) pixel[1] = pixel[2] = pixel[0];
+        }
+    return picture;
+}
+
+std::string writeSer(const std::string& path, const std::vector<Bitmap24>& frames, const SerWriter::Format& format) {
+    SerWriter writer;
+    writer.open(path, frames.front().width(), frames.front().height(), format);
+    for (const Bitmap24& frame : frames) writer.addFrame(frame);
+    writer.finish();
+    return path;
+}
+
+void putLe32(std::string& bytes, std::size_t at, std::int64_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<char>((value >> (8 * i)) & 0xff);
+}
+
+// A bare header: colour, byte-order flag, width, height, depth, frame count.
+std::string header(int colour, int flag, int width, int height, int depth, int frames) {
+    std::string bytes(178, '\0');
+    bytes.replace(0, 14, "LUCAM-RECORDER");
+    const int fields[] = {colour, flag, width, height, depth, frames};
+    for (int i = 0; i < 6; ++i) putLe32(bytes, 18 + 4 * i, fields[i]);
+    return bytes;
+}
+
+// Every channel the file kept equals the picture written.
+void expectKept(const Bitmap24& read, const Bitmap24& written, const ColourCase& colour) {
+    ASSERT_EQ(read.width(), written.width());
+    ASSERT_EQ(read.height(), written.height());
+    for (int y = 0; y < read.height(); ++y)
+        for (int x = 0; x < read.width(); ++x)
+            for (int c = 0; c < 3; ++c) {
+                if (*colour.sites && c != siteChannel(colour.sites, x, y)) continue;
+                ASSERT_EQ(read.pixel(x, y)[c], written.pixel(x, y)[c]) << "x " << x << " y " << y << " channel " << c;
+            }
+}
+
+TEST(SerReader, EveryColourDepthAndByteOrder_ReadsBackWhatWasWritten) {
+    TempDir dir;
+    for (const ColourCase& colour : kColours)
+        for (int depth : {8, 12, 16})
+            for (SerByteOrder order : {SerByteOrder::LittleEndian, SerByteOrder::BigEndian})
+                for (Convention convention : {Convention::CapturePrograms, Convention::FormatDescription}) {
+                    // At 16 bits no sample can tell the order; the flag is read as capture programs set it.
+                    if (depth == 16 && convention == Convention::FormatDescription) continue;
+                    SCOPED_TRACE(serColourName(colour.colour) + " " + std::to_string(depth) + " bit, " +
+                                 (order == SerByteOrder::LittleEndian ? "little" : "big") + "-endian, " +
+                                 (convention == Convention::CapturePrograms ? "capture" : "description") + " flag");
+                    const bool grey = colour.colour == SerColour::Mono;
+                    const std::vector<Bitmap24> frames = {randomPicture(19, 5, 1, grey), randomPicture(19, 5, 2, grey)};
+                    SerWriter::Format format;
+                    format.colour = colour.colour;
+                    format.depth = depth;
+                    format.order = order;
+                    format.convention = convention;
+                    SerReader reader(writeSer(dir.file("round.ser"), frames, format));
+                    ASSERT_EQ(reader.frameCount(), 2);
+                    if (depth > 8) {
+                        EXPECT_EQ(reader.byteOrder(), order);
+                    }
+                    EXPECT_FALSE(reader.leftAligned());
+                    Bitmap24 read;
+                    for (int n : {1, 0}) {
+                        reader.decode(n, read);
+                        expectKept(read, frames[static_cast<std::size_t>(n)], colour);
+                    }
+                }
+}
+
+// A linear field comes back exactly where bilinear interpolation reaches
+// whole neighbours; a flat one everywhere, the mirrored borders included.
+TEST(SerReader, BayerFields_ComeBackAsTheirColours) {
+    TempDir dir;
+    // 20 wide: blocks of 16 pixels and a tail.
+    Bitmap24 flat(9, 7), gradient(20, 10);
+    flat.fill(30, 140, 220);
+    for (int y = 0; y < gradient.height(); ++y)
+        for (int x = 0; x < gradient.width(); ++x) {
+            std::uint8_t* pixel = gradient.pixel(x, y);
+            pixel[0] = static_cast<std::uint8_t>(20 + 10 * x);
+            pixel[1] = static_cast<std::uint8_t>(30 + 12 * y);
+            pixel[2] = static_cast<std::uint8_t>(250 - 6 * x - 5 * y);
+        }
+    for (const ColourCase& colour : kColours) {
+        if (!*colour.sites) continue;
+        SCOPED_TRACE(colour.sites);
+        SerWriter::Format format;
+        format.colour = colour.colour;
+        format.depth = 12;
+        for (const Bitmap24* field : {&flat, &gradient}) {
+            const int margin = field == &flat ? 0 : 1;
+            SerReader reader(writeSer(dir.file("field.ser"), {*field}, format));
+            Bitmap24 read;
+            reader.decode(0, read);
+            for (int y = margin; y < field->height() - margin; ++y)
+                for (int x = margin; x < field->width() - margin; ++x)
+                    for (int c = 0; c < 3; ++c)
+                        ASSERT_EQ(read.pixel(x, y)[c], field->pixel(x, y)[c]) << "x " << x << " y " << y << " c " << c;
+        }
+    }
+}
+
+TEST(SerReader, TwelveBitSamplesLeftAlignedIn16Bits_AreReadAs16Bit) {
+    TempDir dir;
+    const Bitmap24 picture = randomPicture(6, 4, 3, true);
+    for (SerByteOrder order : {SerByteOrder::LittleEndian, SerByteOrder::BigEndian}) {
+        SerWriter::Format format;
+        format.depth = 12;
+        format.order = order;
+        // The flag says the wrong order: the clear low bits must decide.
+        format.convention = Convention::FormatDescription;
+        const std::string path = writeSer(dir.file("aligned.ser"), {picture}, format);
+        std::string bytes = testing::readText(path);
+        const bool little = order == SerByteOrder::LittleEndian;
+        for (std::size_t at = 178; at < 178 + 2 * 24; at += 2) {
+            const unsigned high = std::uint8_t(bytes[at + (little ? 1 : 0)]), low = std::uint8_t(bytes[at + (little ? 0 : 1)]);
+            const unsigned shifted = ((high << 8) | low) << 4;
+            bytes[at + (little ? 1 : 0)] = static_cast<char>(shifted >> 8);
+            bytes[at + (little ? 0 : 1)] = static_cast<char>(shifted & 0xff);
+        }
+        testing::writeText(path, bytes);
+        SerReader reader(path);
+        EXPECT_TRUE(reader.leftAligned());
+        EXPECT_EQ(reader.byteOrder(), order);
+        Bitmap24 read;
+        reader.decode(0, read);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 6; ++x) EXPECT_NEAR(read.pixel(x, y)[0], picture.pixel(x, y)[0], 1);
+    }
+}
+
+// 3000 frames of 4 MB, sparse on disk: frame 2500 starts past 4 GB.
+TEST(SerReader, FrameFarIntoALongRecording_IsReadAtItsOwnOffset) {
+    TempDir dir;
+    const int width = 4096, height = 1024, frames = 3000;
+    const std::uint64_t frameBytes = static_cast<std::uint64_t>(width) * height;
+    const std::string path = dir.file("long.ser");
+    testing::writeText(path, header(0, 0, width, height, 8, frames));
+    {
+        std::fstream file(path, std::ios::in | std::ios::out | std::ios::binary);
+        for (int frame : {2499, 2500, 2501}) {
+            file.seekp(static_cast<std::streamoff>(178 + frame * frameBytes));
+            const char mark[2] = {static_cast<char>(frame & 0xff), static_cast<char>(frame >> 8)};
+            file.write(mark, 2);
+        }
+    }
+    std::error_code error;
+    std::filesystem::resize_file(path, 178 + frames * frameBytes + frames * 8, error);
+    if (error) GTEST_SKIP() << "no sparse files here";
+    SerReader reader(path);
+    EXPECT_EQ(reader.frameCount(), frames);
+    EXPECT_FALSE(reader.truncated());
+    Bitmap24 read;
+    reader.decode(2500, read);
+    EXPECT_EQ(read.pixel(0, 0)[0] | read.pixel(1, 0)[0] << 8, 2500);
+    EXPECT_EQ(reader.timestamp(2500), 0);
+}
+
+TEST(SerReader, CutRecordingsAndTrailers_AreReadAsFarAsTheyGo) {
+    TempDir dir;
+    SerWriter::Format format;
+    format.depth = 16;
+    std::vector<Bitmap24> frames;
+    for (unsigned i = 0; i < 5; ++i) frames.push_back(randomPicture(4, 3, i, true));
+    const std::string whole = testing::readText(writeSer(dir.file("whole.ser"), frames, format));
+    const std::size_t frameBytes = 4 * 3 * 2, trailerAt = 178 + 5 * frameBytes;
+    struct Case {
+        const char* name;
+        std::size_t length;
+        int frames;
+        bool timestamps;
+    };
+    const Case cases[] = {
+        {"complete", whole.size(), 5, true},
+        {"trailer cut", trailerAt + 20, 5, false},
+        {"no trailer", trailerAt, 5, false},
+        {"frame 3 cut", trailerAt - frameBytes - 5, 3, false},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.name);
+        testing::writeText(dir.file("cut.ser"), whole.substr(0, test.length));
+        SerReader reader(dir.file("cut.ser"));
+        EXPECT_EQ(reader.frameCount(), test.frames);
+        EXPECT_EQ(reader.truncated(), test.frames < 5);
+        if (test.frames < 5) {
+            EXPECT_NE(reader.warning().find("only 3 of its 5 frames"), std::string::npos);
+        }
+        // A partial trailer is no trailer, even where whole stamps remain.
+        EXPECT_EQ(reader.timestamp(0).has_value(), test.timestamps);
+        EXPECT_EQ(reader.timestamp(4).has_value(), test.timestamps);
+        if (test.timestamps) {
+            EXPECT_EQ(*reader.timestamp(4) - *reader.timestamp(0), 4 * 400000);
+        }
+        Bitmap24 read;
+        reader.decode(test.frames - 1, read);
+        expectKept(read, frames[static_cast<std::size_t>(test.frames - 1)], kColours[0]);
+        EXPECT_THROW(reader.decode(test.frames, read), PlanexorError);
+    }
+}
+
+TEST(SerReader, BadFiles_AreRefusedWithTheReason) {
+    TempDir dir;
+    const std::string frame(64, '\x10');
+    struct Case {
+        std::string bytes;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {header(0, 0, 100000, 100000, 8, 1) + frame, "impossible frame size 100000 x 100000"},
+        {header(0, 0, 16384, 16384, 16, 1) + frame, "impossible frame size"},
+        {header(0, 0, -4, 4, 8, 1) + frame, "impossible frame size"},
+        {header(8, 0, 1, 8, 8, 1) + frame, "at least 2 x 2"},
+        {header(0, 0, 4, 4, 0, 1) + frame, "pixel depth 0"},
+        {header(0, 0, 4, 4, 17, 1) + frame, "pixel depth 17"},
+        {header(16, 0, 4, 4, 8, 1) + frame, "colour ID 16 (a CMY Bayer pattern)"},
+        {header(42, 0, 4, 4, 8, 1) + frame, "unknown colour ID 42"},
+        {header(0, 0, 4, 4, 8, 0) + frame, "no frames"},
+        {header(0, 0, 4, 4, 8, -3) + frame, "no frames"},
+        {header(0, 0, 4, 4, 16, 2) + frame.substr(0, 31), "no complete frame (its header declares 2)"},
+        {header(0, 0, 4, 4, 8, 1).substr(0, 100), "shorter than a SER header"},
+        {std::string(300, 'x'), "not a SER file"},
+        {"", "shorter than a SER header"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.reason);
+        testing::writeText(dir.file("bad.ser"), test.bytes);
+        try {
+            SerReader reader(dir.file("bad.ser"));
+            ADD_FAILURE() << "opened";
+        } catch (const PlanexorError& error) {
+            const std::string text = error.what();
+            EXPECT_NE(text.find("bad.ser"), std::string::npos) << text;
+            EXPECT_NE(text.find(test.reason), std::string::npos) << text;
+        }
+    }
+    EXPECT_THROW(SerReader(dir.file("missing.ser")), PlanexorError);
+}
+
+}  // namespace
+}  // namespace planexor

@@ -1,6 +1,7 @@
 #include "app/big_ini_file.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <climits>
 #include <cmath>
@@ -22,6 +23,21 @@ char lowerAscii(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
 }
 
+std::size_t hashIgnoringCase(std::string_view text) {
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(lowerAscii(c))) * 1099511628211ull;
+    // FNV's low bits mix poorly for keys that differ only at the end ("X1",
+    // "X2", ...), and the key index uses the low bits: finish with a mixer.
+    hash ^= hash >> 33;
+    hash *= 0xff51afd7ed558ccdull;
+    hash ^= hash >> 33;
+    return static_cast<std::size_t>(hash);
+}
+
+std::uint32_t keyHash(std::string_view key) {
+    return static_cast<std::uint32_t>(hashIgnoringCase(key));
+}
+
 std::string_view trimmedBlanks(std::string_view text) {
     const auto first = text.find_first_not_of(" \t");
     if (first == std::string_view::npos) return {};
@@ -29,7 +45,7 @@ std::string_view trimmedBlanks(std::string_view text) {
 }
 
 bool hasLineBreak(std::string_view text) {
-    return text.find_first_of("\r\n") != std::string_view::npos;
+    return std::any_of(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\r'; });
 }
 
 template <class Number>
@@ -97,9 +113,7 @@ std::optional<int> parseInteger(std::string_view text) {
 }
 
 std::size_t TBigIniFile::NoCaseHash::operator()(std::string_view text) const {
-    std::size_t hash = 14695981039346656037ull;  // FNV-1a
-    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(lowerAscii(c))) * 1099511628211ull;
-    return hash;
+    return hashIgnoringCase(text);
 }
 
 bool TBigIniFile::NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
@@ -107,39 +121,103 @@ bool TBigIniFile::NoCaseEqual::operator()(std::string_view a, std::string_view b
            std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
 }
 
+const TBigIniFile::KeySlot* TBigIniFile::Section::slotOf(std::string_view key, std::uint32_t hash) const {
+    if (slots.empty()) return nullptr;
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+        const KeySlot& slot = slots[i];
+        if (slot.keyLine == NoLine) return nullptr;
+        if (slot.hash == hash) {
+            const Line& line = lines[slot.keyLine];
+            if (NoCaseEqual()(std::string_view(line.text.data(), line.keyLength), key)) return &slot;
+        }
+    }
+}
+
+TBigIniFile::KeySlot* TBigIniFile::Section::slotOf(std::string_view key, std::uint32_t hash) {
+    return const_cast<KeySlot*>(static_cast<const Section*>(this)->slotOf(key, hash));
+}
+
 std::size_t TBigIniFile::Section::find(std::string_view key) const {
-    const auto found = keys.find(key);
-    return found == keys.end() ? None : found->second.first;
+    if (nextGuess < lines.size()) {
+        const Line& line = lines[nextGuess];
+        if (line.firstOfKey && !line.removed && line.keyLength == key.size() &&
+            NoCaseEqual()(std::string_view(line.text.data(), line.keyLength), key))
+            return nextGuess++;
+    }
+    const KeySlot* slot = slotOf(key, keyHash(key));
+    if (!slot || slot->first == NoLine) return None;
+    nextGuess = slot->first + 1;
+    return slot->first;
+}
+
+void TBigIniFile::Section::growSlots(std::size_t keyCount) {
+    std::vector<KeySlot> old(std::max<std::size_t>(16, std::bit_ceil(keyCount * 2)));
+    old.swap(slots);
+    usedSlots = 0;
+    const std::size_t mask = slots.size() - 1;
+    for (const KeySlot& slot : old) {
+        if (slot.keyLine == NoLine || slot.first == NoLine) continue;  // keys without lines go
+        std::size_t i = slot.hash & mask;
+        while (slots[i].keyLine != NoLine) i = (i + 1) & mask;
+        slots[i] = slot;
+        ++usedSlots;
+    }
 }
 
 void TBigIniFile::Section::append(std::string text) {
-    const std::size_t position = lines.size();
+    addLine(std::move(text));
+    indexPending();
+}
+
+void TBigIniFile::Section::addLine(std::string text) {
+    if (lines.size() >= NoLine) throw PlanexorError("Too many lines in section [" + name + "]");
     Line& line = lines.emplace_back();
     line.text = std::move(text);
     line.keyLength = line.text.find('=');
-    if (line.keyLength == std::string::npos) {
-        line.keyLength = None;
+    if (line.keyLength == std::string::npos) line.keyLength = None;
+}
+
+void TBigIniFile::Section::indexPending() {
+    const std::size_t keyCount = usedSlots + (lines.size() - indexedLines);
+    if (keyCount * 2 > slots.size()) growSlots(keyCount);
+    for (; indexedLines < lines.size(); ++indexedLines) indexLine(static_cast<std::uint32_t>(indexedLines));
+}
+
+void TBigIniFile::Section::indexLine(std::uint32_t position) {
+    Line& line = lines[position];
+    if (line.keyLength == None) return;
+    const std::string_view key(line.text.data(), line.keyLength);
+    const std::uint32_t hash = keyHash(key);
+    if (KeySlot* slot = slotOf(key, hash)) {
+        if (slot->first == NoLine) {
+            slot->first = position;
+            line.firstOfKey = true;
+        } else {
+            lines[slot->last].nextSameKey = position;
+        }
+        slot->last = position;
         return;
     }
-    const std::string_view key(line.text.data(), line.keyLength);
-    if (const auto found = keys.find(key); found != keys.end()) {
-        lines[found->second.last].nextSameKey = position;
-        found->second.last = position;
-    } else {
-        keys.emplace(std::string(key), KeyChain{position, position});
-    }
+    line.firstOfKey = true;
+    const std::size_t mask = slots.size() - 1;
+    std::size_t i = hash & mask;
+    while (slots[i].keyLine != NoLine) i = (i + 1) & mask;
+    slots[i] = KeySlot{hash, position, position, position};
+    ++usedSlots;
 }
 
 // Only the first line of a key is ever removed: that is the one a key finds.
 void TBigIniFile::Section::remove(std::size_t position) {
     Line& line = lines[position];
     if (line.keyLength != None) {
-        const auto chain = keys.find(std::string_view(line.text.data(), line.keyLength));
-        if (line.nextSameKey == None) keys.erase(chain);
-        else chain->second.first = line.nextSameKey;
+        const std::string_view key(line.text.data(), line.keyLength);
+        KeySlot* slot = slotOf(key, keyHash(key));
+        slot->first = line.nextSameKey;
+        if (slot->first == NoLine) slot->last = NoLine;
+        else lines[slot->first].firstOfKey = true;
     }
     line.removed = true;
-    std::string().swap(line.text);
     ++removedCount;
     if (removedCount > 32 && removedCount * 2 > lines.size()) compact();
 }
@@ -147,10 +225,13 @@ void TBigIniFile::Section::remove(std::size_t position) {
 void TBigIniFile::Section::compact() {
     std::vector<Line> kept;
     kept.swap(lines);
-    keys.clear();
+    slots.clear();
+    usedSlots = 0;
+    indexedLines = 0;
     removedCount = 0;
     for (Line& line : kept)
-        if (!line.removed) append(std::move(line.text));
+        if (!line.removed) addLine(std::move(line.text));
+    indexPending();
 }
 
 TBigIniFile::TBigIniFile(std::string fileName) {
@@ -169,13 +250,22 @@ void TBigIniFile::SetFileName(const std::string& fileName) {
     hasChanged_ = false;
 }
 
-const TBigIniFile::Section* TBigIniFile::findSection(std::string_view name) const {
+// Keys come in runs per section, so the section used last is tried first.
+std::size_t TBigIniFile::sectionPosition(std::string_view name) const {
+    if (lastSection_ < sections_.size() && NoCaseEqual()(sections_[lastSection_].name, name)) return lastSection_;
     const auto found = sectionIndex_.find(name);
-    return found == sectionIndex_.end() ? nullptr : &sections_[found->second];
+    if (found == sectionIndex_.end()) return None;
+    lastSection_ = found->second;
+    return lastSection_;
+}
+
+const TBigIniFile::Section* TBigIniFile::findSection(std::string_view name) const {
+    const std::size_t position = sectionPosition(name);
+    return position == None ? nullptr : &sections_[position];
 }
 
 TBigIniFile::Section& TBigIniFile::sectionForWrite(std::string_view name) {
-    if (const auto found = sectionIndex_.find(name); found != sectionIndex_.end()) return sections_[found->second];
+    if (const std::size_t position = sectionPosition(name); position != None) return sections_[position];
     sectionIndex_.emplace(std::string(name), sections_.size());
     Section& section = sections_.emplace_back();
     section.name = std::string(name);
@@ -347,8 +437,8 @@ void TBigIniFile::appendText(const std::string& text) {
     Section* current = nullptr;
     std::size_t start = 0;
     while (start < text.size()) {
-        std::size_t end = text.find_first_of("\r\n", start);
-        if (end == std::string::npos) end = text.size();
+        std::size_t end = start;
+        while (end < text.size() && text[end] != '\n' && text[end] != '\r') ++end;
         const std::string_view line(text.data() + start, end - start);
         start = end + 1;
         if (end < text.size() && text[end] == '\r' && start < text.size() && text[start] == '\n') ++start;
@@ -365,9 +455,10 @@ void TBigIniFile::appendText(const std::string& text) {
             continue;
         }
         if (!current) continue;
-        current->append(std::string(line));
+        current->addLine(std::string(line));
         hasChanged_ = true;
     }
+    for (Section& section : sections_) section.indexPending();
 }
 
 std::vector<std::pair<std::string, std::string>> TBigIniFile::ReadSectionPairs(std::string_view section) const {

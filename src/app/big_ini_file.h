@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -103,32 +104,47 @@ private:
 
     static constexpr std::size_t None = static_cast<std::size_t>(-1);
     struct Line {
-        std::string text;
+        std::string text;              // kept after removal: an index slot may still name its key
         std::size_t keyLength = None;  // position of the first "=", None for a line without one
-        std::size_t nextSameKey = None;
+        std::uint32_t nextSameKey = NoLine;
         bool removed = false;
+        bool firstOfKey = false;  // the line its key finds
     };
-    // The lines of one key, first to last, linked through nextSameKey.
-    struct KeyChain {
-        std::size_t first;
-        std::size_t last;
+    static constexpr std::uint32_t NoLine = ~std::uint32_t(0);
+    // One key's lines, first to last, linked through nextSameKey; an open
+    // addressing table of these keeps a lookup to about one cache miss.
+    struct KeySlot {
+        std::uint32_t hash = 0;
+        std::uint32_t keyLine = NoLine;  // a line holding the key's text; NoLine marks a free slot
+        std::uint32_t first = NoLine;    // NoLine when every line of the key was removed
+        std::uint32_t last = NoLine;
     };
     struct Section {
         std::string name;
         std::vector<Line> lines;  // removed lines stay until the next compaction so positions hold
         std::size_t removedCount = 0;
-        NoCaseMap<KeyChain> keys;
+        std::vector<KeySlot> slots;  // power-of-two size, at most half used
+        std::size_t usedSlots = 0;
+        std::size_t indexedLines = 0;  // lines read from a file are indexed together, at the size they need
+        mutable std::size_t nextGuess = 0;  // keys are mostly asked in file order: try the line after the last found
 
+        KeySlot* slotOf(std::string_view key, std::uint32_t hash);
+        const KeySlot* slotOf(std::string_view key, std::uint32_t hash) const;
         std::size_t find(std::string_view key) const;
         void append(std::string text);
+        void addLine(std::string text);
+        void indexPending();
+        void indexLine(std::uint32_t position);
         void remove(std::size_t position);
         void compact();
+        void growSlots(std::size_t keyCount);
         bool hasLines() const { return lines.size() > removedCount; }
     };
 
     template <class Number>
     void writeNumber(std::string_view section, std::string_view key, Number value);
     std::optional<std::string_view> valueOf(std::string_view section, std::string_view key) const;
+    std::size_t sectionPosition(std::string_view name) const;
     const Section* findSection(std::string_view name) const;
     Section& sectionForWrite(std::string_view name);
     void rebuildSectionIndex();
@@ -139,6 +155,7 @@ private:
     bool hasChanged_ = false;
     std::vector<Section> sections_;
     NoCaseMap<std::size_t> sectionIndex_;
+    mutable std::size_t lastSection_ = 0;  // lookup shortcuts make reads unsafe from several threads
 };
 
 }  // namespace planexor

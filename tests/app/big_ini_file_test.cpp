@@ -135,7 +135,8 @@ TEST(BigIniFile, BadInputIsReadOrRefusedWithoutHarm) {
     EXPECT_EQ(TBigIniFile(dir.file("missing.ini")).ReadString("A", "b", "d"), "d");
 
     const struct { const char *section, *key, *value; } unstorable[] = {
-        {"Tail", "a\nb", "1"}, {"Tail", "a", "1\r\n[Input]"}, {"Tail", "a=b", "1"}, {"Tail", "[a", "b]"}, {"A\n", "k", "v"}};
+        {"Tail", "a\nb", "1"}, {"Tail", "a", "1\r\n[Input]"}, {"Tail", "a=b", "1"}, {"Tail", "[a", "b]"},
+        {"A\n", "k", "v"}};
     for (const auto& c : unstorable) EXPECT_THROW(ini.WriteString(c.section, c.key, c.value), PlanexorError) << c.key;
     std::vector<std::string> tail;
     ini.ReadSectionValues("Tail", tail);
@@ -169,9 +170,10 @@ struct LinearIni {
                 line += text[i];
                 continue;
             }
-            const std::string name = line.size() >= 2 && line.front() == '[' && line.back() == ']' ? line.substr(1, line.size() - 2) : "\n";
-            if (name != "\n") current = section(name, false) ? nullptr : section(name, true);
-            else if (current && !line.empty() && line != "\x1a") current->push_back(line);
+            if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
+                const std::string name = line.substr(1, line.size() - 2);
+                current = section(name, false) ? nullptr : section(name, true);
+            } else if (current && !line.empty() && line != "\x1a") current->push_back(line);
             line.clear();
         }
     }

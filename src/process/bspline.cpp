@@ -84,26 +84,10 @@ const std::vector<SplinePoint>& TBSpline::vertices() const {
     return vertices_;
 }
 
-SplinePoint TBSpline::minimum() const {
-    vertices();
-    return minimum_;
-}
-
-SplinePoint TBSpline::maximum() const {
-    vertices();
-    return maximum_;
-}
-
 void TBSpline::solveVertices() const {
     const int v = count();
     vertices_.assign(static_cast<std::size_t>(v) + 2, SplinePoint{});
-    minimum_ = maximum_ = v > 0 ? points_[0] : SplinePoint{};
-    for (int i = 1; i <= v; ++i) {
-        const SplinePoint p = points_[i - 1];
-        vertices_[i] = p;
-        minimum_ = {std::min(minimum_.x, p.x), std::min(minimum_.y, p.y)};
-        maximum_ = {std::max(maximum_.x, p.x), std::max(maximum_.y, p.y)};
-    }
+    std::copy(points_.begin(), points_.end(), vertices_.begin() + 1);
 
     if (interpolating_ && v > 2 && v < SolveLimit) {
         // Gaussian elimination without pivoting in float32. The matrix is

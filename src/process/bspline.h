@@ -53,10 +53,8 @@ public:
     // The rounded curve at t = i / fragments for i = 0..fragments.
     std::vector<OutlinePoint> outline() const;
 
-    // The solved vertices 0..V+1 and the points' bounding box, as of now.
+    // The solved vertices 0..V+1, as of now.
     const std::vector<SplinePoint>& vertices() const;
-    SplinePoint minimum() const;
-    SplinePoint maximum() const;
 
 private:
     void invalidate() { valid_ = false; }
@@ -67,7 +65,6 @@ private:
     int fragments_ = 50;
 
     mutable std::vector<SplinePoint> vertices_;
-    mutable SplinePoint minimum_, maximum_;
     mutable bool valid_ = false;
 };
 

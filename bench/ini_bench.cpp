@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/big_ini_file.h"
-#include "input/file_io.h"
+#include "core/file_io.h"
 
 namespace {
 

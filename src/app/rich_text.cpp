@@ -6,7 +6,7 @@
 #include <system_error>
 
 #include "core/error.h"
-#include "input/file_io.h"
+#include "core/file_io.h"
 
 namespace planexor {
 

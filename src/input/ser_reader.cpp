@@ -13,7 +13,7 @@
 #endif
 
 #include "core/error.h"
-#include "input/file_io.h"
+#include "core/file_io.h"
 
 namespace planexor {
 namespace {

@@ -261,7 +261,6 @@ private:
     // Stacking
     StackOptions stackOptionsFromControls() const;
     FrameSource& stackFrameSource();
-    int alignmentBoxSize() const;
     void refreshStackGraph(float maxDifference);
     void showCutOffFrame(int frame);
     Bitmap24 stackBitmap_;
@@ -283,6 +282,7 @@ private:
     // The options an align-all run took at its start, kept to its end.
     std::optional<RegistrationOptions> runRegistration_;
     int alignBoxSize() const;
+    void showBoxSizeCaption();
     void prepareFft();
     void ensureReference();
     bool rebuildReference();

@@ -22,7 +22,6 @@ constexpr const char* NoFramesMessage = "No frames selected: include at least on
 constexpr const char* NothingOpenMessage = "No sequence of frames is open: there is nothing to align";
 constexpr const char* RealignQuestion = " Is the alignment lost ? \n\r Click OK to realign on feature ";
 
-int boxSizeFor(const ControlModel& group) { return 1 << (std::clamp(group.itemIndex(), 0, 2) + 6); }
 
 int frameSlot(int frame) { return std::clamp(frame, 0, LastFrameNumber); }
 
@@ -53,7 +52,8 @@ void TMainForm::bindAlignHandlers() {
     bind(Control::Haltbutton, "HaltbuttonClick", false, [this] { HaltbuttonClick(); });
 }
 
-int TMainForm::alignBoxSize() const { return boxSizeFor(control(Control::FFTsizeGroup)); }
+// 64, 128 or 256 by the item chosen.
+int TMainForm::alignBoxSize() const { return 1 << (std::clamp(control(Control::FFTsizeGroup).itemIndex(), 0, 2) + 6); }
 
 // Settings restored silently may have changed the box without a click. A
 // run keeps the box it started with.
@@ -89,7 +89,7 @@ void TMainForm::FFTsizeGroupClick() {
     // The box is pulled back into the 352 x 288 frame it was first made for.
     if (alignment_.BoxLeft + size >= 352) alignment_.BoxLeft = 176 - size / 2;
     if (alignment_.BoxTop + size >= 288) alignment_.BoxTop = 144 - size / 2;
-    control(Control::FFTWindow).setCaption("FFT spectrum " + std::to_string(size) + "x" + std::to_string(size));
+    showBoxSizeCaption();
     // A reference of the old size would be correlated with spectra of the
     // new one: it is rebuilt at the same feature, or a new click is needed.
     if (workspace_->progstatus >= 1 && alignment_.referenceSize != 0 && alignment_.referenceSize != size &&
@@ -97,17 +97,22 @@ void TMainForm::FFTsizeGroupClick() {
         ui_.showMessage(MessageKind::Warning, BorderMessage);
 }
 
+void TMainForm::showBoxSizeCaption() {
+    const std::string size = std::to_string(alignBoxSize());
+    control(Control::FFTWindow).setCaption("FFT spectrum " + size + "x" + size);
+}
+
 void TMainForm::PreviewImageMouseMove(int x, int y) {
     Workspace& w = *workspace_;
     if (alignment_.WaitingForClick) return;  // the outline belongs to AlignImage meanwhile
     const bool excluded = w.FrameRecs[frameSlot(control(Control::PreviewSlider).intValue())].Excluded != 0;
     if (!w.SequenceOpen || excluded) {
-        if (excluded) ui_.setCursor(CursorShape::NotAllowed);
+        if (excluded) ui_.setControlCursor(Control::PreviewImage, CursorShape::NotAllowed);
         return;
     }
     const int half = alignBoxSize() / 2;
     const bool cross = x >= half && y >= half && w.ImageHeight - 1 - y >= half && w.ImageWidth - 1 - x >= half;
-    ui_.setCursor(cross ? CursorShape::Cross : CursorShape::Arrow);
+    ui_.setControlCursor(Control::PreviewImage, cross ? CursorShape::Cross : CursorShape::Arrow);
     RubberX = cross ? x : -1;
     RubberY = cross ? y : -1;
     ui_.repaint(Control::PreviewImage);
@@ -167,9 +172,10 @@ void TMainForm::CalculateReferenceFFT() {
     Workspace& w = *workspace_;
     prepareFft();
     referenceFrame_ = preview_;
-    *alignImage_ = preview_;
+    // De-interlacing: the reference and the picture shown are the rebuilt field.
     makeReferenceImage();
-    buildReferenceSpectrum(alignment_, fft_, preview_, w.FrameWidth, w.FrameHeight, registrationOptions());
+    *alignImage_ = Image1_;
+    buildReferenceSpectrum(alignment_, fft_, Image1_, w.FrameWidth, w.FrameHeight, registrationOptions());
     noteProfileOwner();
     EstimateQuality();
     alignMarks_ = {true, false, w.hotx, w.hoty, alignment_.BoxLeft, alignment_.BoxTop, fft_.FFTSize};
@@ -189,8 +195,8 @@ bool TMainForm::rebuildReference() {
     alignment_.BoxLeft = w.hotx - half;
     alignment_.BoxTop = w.hoty - half;
     makeReferenceImage();
-    buildReferenceSpectrum(alignment_, fft_, referenceFrame_, w.FrameWidth, w.FrameHeight, registrationOptions());
-    *alignImage_ = referenceFrame_;
+    buildReferenceSpectrum(alignment_, fft_, Image1_, w.FrameWidth, w.FrameHeight, registrationOptions());
+    *alignImage_ = Image1_;
     alignMarks_ = {true, false, w.hotx, w.hoty, alignment_.BoxLeft, alignment_.BoxTop, size};
     ui_.repaint(Control::AlignImage);
     return true;
@@ -262,12 +268,15 @@ std::optional<GraphPoint> TMainForm::askForRealign() {
             // Counts as a run, so that closing the window cancels the wait
             // instead of pulling the form away underneath it.
             RunScope waiting(*this, "", "", false);
-            ui_.setCursor(CursorShape::Cross);
-            while (alignment_.WaitingForClick && !w.StopRequested) ui_.processPendingEvents();
+            // The hourglass of the run gives way to the cross over the picture to click.
+            ui_.setCursor(CursorShape::Arrow);
+            ui_.setControlCursor(Control::AlignImage, CursorShape::Cross);
+            while (alignment_.WaitingForClick && !w.StopRequested) ui_.waitForEvents();
         }
         if (!alignment_.WaitingForClick) click = GraphPoint{alignment_.ClickX, alignment_.ClickY};
         alignment_.WaitingForClick = false;  // a cancelled wait keeps the peak that was found
         RubberX = RubberY = -1;
+        ui_.setControlCursor(Control::AlignImage, CursorShape::Arrow);
         ui_.setCursor(runInProgress() ? CursorShape::Hourglass : CursorShape::Arrow);
         ui_.repaint(Control::AlignImage);
     }

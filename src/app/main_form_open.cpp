@@ -183,7 +183,10 @@ void TMainForm::finishOpening(int totalFrames) {
     Workspace& w = *workspace_;
     limitFrameSize();
     control(Control::differencecutslider).setValue(100);
-    if (w.ImageWidth < 128 || w.ImageHeight < 128) control(Control::FFTsizeGroup).setItemIndex(0);
+    if (w.ImageWidth < 128 || w.ImageHeight < 128) {
+        control(Control::FFTsizeGroup).setItemIndex(0);
+        showBoxSizeCaption();
+    }
     // The true length decides the warning: the slider is already capped.
     if (totalFrames > MaxFrames) {
         ui_.showMessage(MessageKind::Warning, "Warning : only the first 2500 frames will be processed");

@@ -73,7 +73,6 @@ StackOptions TMainForm::stackOptionsFromControls() const {
     return options;
 }
 
-int TMainForm::alignmentBoxSize() const { return 1 << (std::clamp(control(Control::FFTsizeGroup).itemIndex(), 0, 2) + 6); }
 
 FrameSource& TMainForm::stackFrameSource() {
     Workspace& w = *workspace_;
@@ -153,7 +152,7 @@ void TMainForm::StackButtonClick() {
     FramePreparation preparation(options);
     FrameSource& source = stackFrameSource();
     HandlerProgress progress(*this);
-    const int boxSize = alignmentBoxSize();
+    const int boxSize = alignBoxSize();
     const int qualityFilter = control(Control::QualityFilter).intValue();
     const FrameConsumer addFrame = [&](int frame, Bitmap24& bitmap) { preparation.addDecodedFrame(w, bitmap, frame); };
     int added = 0;
@@ -224,7 +223,7 @@ void TMainForm::refreshStackGraph(float maxDifference) {
     input.cutRank = slider.intValue();
     input.differenceCutPercent = control(Control::differencecutslider).intValue();
     input.lowerQualityPercent = control(Control::OptimizeQualitySpin).intValue();
-    input.boxSize = alignmentBoxSize();
+    input.boxSize = alignBoxSize();
     input.stackedCount = StackedCount;
     input.stackLimit = StackLimit;
     input.maxDifference = maxDifference;
@@ -298,7 +297,7 @@ void TMainForm::SetMiddleButtonClick() {
     workspace_->SetMiddleMode = true;
     StackSliderChange();
     control(Control::StackImage).setHint(MiddleHint);
-    ui_.setCursor(CursorShape::Cross);
+    ui_.setControlCursor(Control::StackImage, CursorShape::Cross);
 }
 
 void TMainForm::StackImageMouseMove(int x, int y) {
@@ -325,7 +324,7 @@ void TMainForm::StackImageMouseDown(int x, int y) {
     stackMarks_.crossY = w.stacky;
     w.SetMiddleMode = false;
     control(Control::StackImage).setHint("");
-    ui_.setCursor(CursorShape::Arrow);
+    ui_.setControlCursor(Control::StackImage, CursorShape::Arrow);
     ui_.repaint(Control::StackImage);
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 #include <deque>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -38,7 +39,12 @@ public:
     virtual FileDialogAnswer runFileDialog(const FileDialogRequest& request) = 0;
     virtual void setCursor(CursorShape shape) = 0;
     virtual void processPendingEvents() = 0;
+    // Blocks until the desktop has an event, then handles what is pending:
+    // a wait for the user's click costs no processor time.
+    virtual void waitForEvents() = 0;
     virtual void repaint(Control control) = 0;
+    // The pointer's shape over one control; it ends when the pointer leaves it.
+    virtual void setControlCursor(Control control, CursorShape shape) = 0;
 };
 
 // Puts files in the order the open dialog reports a multiple selection (the
@@ -60,7 +66,12 @@ public:
     FileDialogAnswer runFileDialog(const FileDialogRequest& request) override;
     void setCursor(CursorShape shape) override { cursor = shape; }
     void processPendingEvents() override;
+    void waitForEvents() override {
+        ++waitCalls;
+        processPendingEvents();
+    }
     void repaint(Control control) override { repaints.push_back(control); }
+    void setControlCursor(Control control, CursorShape shape) override { controlCursors[control] = shape; }
 
     void queueDialog(FileDialogAnswer answer) { dialogAnswers.push_back(std::move(answer)); }
     void queueFiles(std::vector<std::string> files, int filterIndex);
@@ -74,6 +85,8 @@ public:
     std::vector<FileDialogRequest> dialogRequests;
     std::vector<Control> repaints;
     CursorShape cursor = CursorShape::Arrow;
+    std::map<Control, CursorShape> controlCursors;
+    int waitCalls = 0;
     int pendingEventCalls = 0;
     // Runs at each processPendingEvents: lets a test press Cancel mid-run.
     std::function<void(int)> onProcessEvents;

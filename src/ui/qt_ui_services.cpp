@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -96,15 +97,27 @@ std::vector<std::string> QtUiServices::dialogOrder(const QStringList& chosen) {
     return toDialogOrder(std::move(files));
 }
 
+namespace {
+
+Qt::CursorShape qtShape(CursorShape shape) {
+    switch (shape) {
+        case CursorShape::Cross: return Qt::CrossCursor;
+        case CursorShape::Hourglass: return Qt::WaitCursor;
+        case CursorShape::NotAllowed: return Qt::ForbiddenCursor;
+        case CursorShape::Arrow: break;
+    }
+    return Qt::ArrowCursor;
+}
+
+}  // namespace
+
 void QtUiServices::setCursor(CursorShape shape) {
     if (shape == CursorShape::Arrow) {
         if (cursorOverridden_) QApplication::restoreOverrideCursor();
         cursorOverridden_ = false;
         return;
     }
-    const QCursor cursor(shape == CursorShape::Cross       ? Qt::CrossCursor
-                         : shape == CursorShape::Hourglass ? Qt::WaitCursor
-                                                           : Qt::ForbiddenCursor);
+    const QCursor cursor(qtShape(shape));
     if (cursorOverridden_) {
         QApplication::changeOverrideCursor(cursor);
     } else {
@@ -115,10 +128,23 @@ void QtUiServices::setCursor(CursorShape shape) {
 
 void QtUiServices::processPendingEvents() { QCoreApplication::processEvents(); }
 
-void QtUiServices::repaint(Control control) {
-    if (!window_) return;
+void QtUiServices::waitForEvents() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); }
+
+QWidget* QtUiServices::findControl(Control control) const {
+    if (!window_) return nullptr;
     const QString name = QString::fromStdString(std::string(controlName(control)));
-    QWidget* widget = window_->objectName() == name ? window_.data() : window_->findChild<QWidget*>(name);
+    return window_->objectName() == name ? window_.data() : window_->findChild<QWidget*>(name);
+}
+
+void QtUiServices::setControlCursor(Control control, CursorShape shape) {
+    QWidget* widget = findControl(control);
+    if (!widget) return;
+    if (shape == CursorShape::Arrow) widget->unsetCursor();
+    else widget->setCursor(qtShape(shape));
+}
+
+void QtUiServices::repaint(Control control) {
+    QWidget* widget = findControl(control);
     if (auto* image = qobject_cast<ImageView*>(widget)) {
         image->refresh(true);
     } else if (widget) {

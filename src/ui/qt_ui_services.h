@@ -22,13 +22,17 @@ public:
     FileDialogAnswer runFileDialog(const FileDialogRequest& request) override;
     void setCursor(CursorShape shape) override;
     void processPendingEvents() override;
+    void waitForEvents() override;
     void repaint(Control control) override;
+    void setControlCursor(Control control, CursorShape shape) override;
 
     // The files a dialog returned, in the order the opening handler expects:
     // by name, then as a multiple selection is reported (see toDialogOrder).
     static std::vector<std::string> dialogOrder(const QStringList& chosen);
 
 private:
+    QWidget* findControl(Control control) const;
+
     QPointer<QWidget> window_;
     bool cursorOverridden_ = false;
 };

@@ -86,13 +86,13 @@ protected:
 TEST_F(AlignPage, FeatureClickBuildsTheReferenceAndRegistersItsFrameOnItself) {
     open(demo("seq", 4).sequenceFiles);
     form.mouseEvent(Control::PreviewImage, Mouse::Move, 64, 100, false);
-    EXPECT_EQ(ui.cursor, CursorShape::Cross);
+    EXPECT_EQ(ui.controlCursors[Control::PreviewImage], CursorShape::Cross);
     ASSERT_EQ(form.overlay(Control::PreviewImage).lines.size(), 1u);
     EXPECT_TRUE(form.overlay(Control::PreviewImage).lines[0].invert);
     EXPECT_EQ(form.overlay(Control::PreviewImage).lines[0].points.front(), (GraphPoint{0, 36}));
     EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 4 selected (Total = 4 ) ");
     form.mouseEvent(Control::PreviewImage, Mouse::Move, 10, 10, false);
-    EXPECT_EQ(ui.cursor, CursorShape::Arrow);
+    EXPECT_EQ(ui.controlCursors[Control::PreviewImage], CursorShape::Arrow);
     EXPECT_TRUE(form.overlay(Control::PreviewImage).empty());
 
     // The cross shows at 64, but a click there is one pixel too close.
@@ -125,7 +125,7 @@ TEST_F(AlignPage, ClicksOnAnExcludedFrameAreIgnored) {
     open(demo("seq", 3).sequenceFiles);
     form.keyDown(Control::PreviewSlider, TMainForm::KeySpace, false);
     form.mouseEvent(Control::PreviewImage, Mouse::Move, 160, 120, false);
-    EXPECT_EQ(ui.cursor, CursorShape::NotAllowed);
+    EXPECT_EQ(ui.controlCursors[Control::PreviewImage], CursorShape::NotAllowed);
     click(160, 120);
     EXPECT_EQ(w.progstatus, 0);
     EXPECT_FALSE(form.control(Control::TabSheet2).visible());

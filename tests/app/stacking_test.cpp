@@ -428,7 +428,7 @@ TEST_F(Stacking, AResampledStackTakesTheEnlargedSizeAndItsMiddleFromOneClick) {
     form.control(Control::SetMiddleButton).click();
     EXPECT_TRUE(w.SetMiddleMode);
     EXPECT_EQ(form.control(Control::StackImage).hint(), "Point at feature you want in the middle of the stacked image");
-    EXPECT_EQ(ui.cursor, CursorShape::Cross);
+    EXPECT_EQ(ui.controlCursors[Control::StackImage], CursorShape::Cross);
     form.mouseEvent(Control::StackImage, TMainForm::MouseAction::Move, 30, 20, false);
     const auto& marks = form.stackImageMarks();
     EXPECT_TRUE(marks.rectangleShown);
@@ -445,7 +445,7 @@ TEST_F(Stacking, AResampledStackTakesTheEnlargedSizeAndItsMiddleFromOneClick) {
     EXPECT_TRUE(form.stackImageMarks().crossShown);
     EXPECT_EQ(form.stackImageMarks().crossX, 41);
     EXPECT_EQ(form.control(Control::StackImage).hint(), "");
-    EXPECT_EQ(ui.cursor, CursorShape::Arrow);
+    EXPECT_EQ(ui.controlCursors[Control::StackImage], CursorShape::Arrow);
     form.mouseEvent(Control::StackImage, TMainForm::MouseAction::Down, 5, 5, true);
     EXPECT_EQ(w.stackx, 41);
 }

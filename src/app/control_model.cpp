@@ -28,7 +28,7 @@ void ControlModel::setValue(double value) {
 }
 
 void ControlModel::setValueByUser(double value) {
-    if (locked_) return;
+    if (locked_ || !available_) return;
     value = clampToRange(value);
     if (value == value_) return;
     value_ = value;
@@ -43,14 +43,14 @@ void ControlModel::setChecked(bool checked) {
 }
 
 void ControlModel::setCheckedByUser(bool checked) {
-    if (locked_ || checked == checked_) return;
+    if (locked_ || !available_ || checked == checked_) return;
     checked_ = checked;
     changed();
     if (handler_) handler_();
 }
 
 void ControlModel::click() {
-    if (enabled_ && !locked_ && handler_) handler_();
+    if (usable() && handler_) handler_();
 }
 
 void ControlModel::setRange(double minimum, double maximum) {
@@ -87,6 +87,12 @@ void ControlModel::setEnabled(bool enabled) {
 void ControlModel::setLocked(bool locked) {
     if (locked == locked_) return;
     locked_ = locked;
+    changed();
+}
+
+void ControlModel::setAvailable(bool available) {
+    if (available == available_) return;
+    available_ = available;
     changed();
 }
 

@@ -43,7 +43,9 @@ public:
     // Locked while a run goes on: the user's changes are refused, and the
     // window shows the control disabled.
     bool locked() const { return locked_; }
-    bool usable() const { return enabled_ && !locked_; }
+    // A control whose work is not built yet: shown, but never usable.
+    bool available() const { return available_; }
+    bool usable() const { return enabled_ && !locked_ && available_; }
     int left() const { return left_; }
     int top() const { return top_; }
     int colour() const { return colour_; }
@@ -67,6 +69,7 @@ public:
     void setVisible(bool visible);
     void setEnabled(bool enabled);
     void setLocked(bool locked);
+    void setAvailable(bool available);
     void setPosition(int left, int top);
     void setColour(int colour);
     void setExpanded(bool expanded);
@@ -109,6 +112,7 @@ private:
     bool visible_ = true;
     bool enabled_ = true;
     bool locked_ = false;
+    bool available_ = true;
     int left_ = 0;
     int top_ = 0;
     int colour_ = 0;

@@ -118,6 +118,21 @@ ControlDefinition stored(ControlDefinition desc, std::vector<StoredEntry> entrie
     return desc;
 }
 
+ControlDefinition readWhenUsed(ControlDefinition desc) {
+    desc.noHandler = true;
+    return desc;
+}
+
+ControlDefinition mouseDriven(ControlDefinition desc) {
+    desc.noHandler = true;
+    return desc;
+}
+
+ControlDefinition later(ControlDefinition desc, std::string whatItWillDo) {
+    desc.notYetAvailable = std::move(whatItWillDo) + " (not available in this version yet)";
+    return desc;
+}
+
 ControlDefinition withHint(ControlDefinition desc, std::string hint) {
     desc.hint = std::move(hint);
     return desc;
@@ -130,9 +145,9 @@ std::vector<ControlDefinition> buildTable() {
     // The window, its pages and the top bar.
     add(make(C::MainForm, K::Page, P::Window, "Planexor"));
     add(label(C::VersionCaption, P::TopBar, "Planexor Freeware Version"));
-    add(button(C::LoadProject, P::TopBar, "LoadProject"));
-    add(button(C::SaveProject, P::TopBar, "SaveProject"));
-    add(button(C::BitBtn1, P::TopBar, "Help"));
+    add(later(button(C::LoadProject, P::TopBar, "LoadProject"), "Reopen a saved project"));
+    add(later(button(C::SaveProject, P::TopBar, "SaveProject"), "Save the whole piece of work as a project"));
+    add(later(button(C::BitBtn1, P::TopBar, "Help"), "Show help for this page"));
     add(live(button(C::BitBtn2, P::TopBar, "Cancel")));
     add(radio(C::PageControl1, P::Window, "", {"Select Input", "Align Frames", "Stack Frames",
                                              "Image Processing", "About"}, 0));
@@ -156,13 +171,13 @@ std::vector<ControlDefinition> buildTable() {
     add(stored(checkBox(C::InterlaceHoriz, P::Page1, "Horizontal", false, false), {{StoredProperty::Checked, 48}}));
     add(stored(checkBox(C::ColourStack, P::Page1, "Colour processing", true), {{StoredProperty::Checked, 11}}));
     add(button(C::SelectFileButton, P::Page1, "Select input"));
-    add(checkBox(C::SaveSub, P::Page1, "Save to subdir", false));
+    add(readWhenUsed(checkBox(C::SaveSub, P::Page1, "Save to subdir", false)));
     add(hidden(make(C::Subdirname, K::Edit, P::Page1, "processed")));
     add(stored(checkBox(C::UseDarkFrame, P::Page1, "Use darkframe", false, false), {{StoredProperty::Checked, 91}}));
-    add(button(C::LoadDarkframe, P::Page1, "Load Darkframe"));
+    add(later(button(C::LoadDarkframe, P::Page1, "Load Darkframe"), "Load a dark frame to subtract from every frame"));
     add(button(C::CreateDarkframe, P::Page1, "Make Darkframe", false));
     add(stored(checkBox(C::UseFlatfield, P::Page1, "Use flatfield", false, false), {{StoredProperty::Checked, 92}}));
-    add(button(C::Flatfieldbutton, P::Page1, "Load Flatfield"));
+    add(later(button(C::Flatfieldbutton, P::Page1, "Load Flatfield"), "Load a flat field to even out the light"));
     add(button(C::CreateFlatfield, P::Page1, "Make Flatfield", false));
     add(hidden(make(C::DirectoryListBox1, K::Edit, P::Page1)));
     add(hidden(make(C::DriveComboBox1, K::Edit, P::Page1)));
@@ -170,13 +185,13 @@ std::vector<ControlDefinition> buildTable() {
     // Align Frames.
     add(make(C::AlignImage, K::Image, P::Page2));
     add(button(C::Allignallbutton, P::Page2, "Align"));
-    add(disabled(button(C::Optimizebutton, P::Page2, "Optimize")));
+    add(disabled(later(button(C::Optimizebutton, P::Page2, "Optimize"), "Refine the alignment of the best frames")));
     add(button(C::AlignStackButton, P::Page2, "Align && stack"));
     add(button(C::AlignOneBUtton, P::Page2, "Recalc FFT", false));
     add(live(button(C::Haltbutton, P::Page2, "Re-Align", false)));
     add(stored(make(C::Trackpanel, K::Panel, P::Page2, "Tracking"), {{StoredProperty::Expand, 90}}));
-    add(stored(in("Trackpanel", checkBox(C::Followme, P::Page2, "Track object", true)), {{StoredProperty::Checked, 33}}));
-    add(stored(in("Trackpanel", checkBox(C::PredictTrack, P::Page2, "Predict track", false)), {{StoredProperty::Checked, 58}}));
+    add(stored(in("Trackpanel", readWhenUsed(checkBox(C::Followme, P::Page2, "Track object", true))), {{StoredProperty::Checked, 33}}));
+    add(stored(in("Trackpanel", readWhenUsed(checkBox(C::PredictTrack, P::Page2, "Predict track", false))), {{StoredProperty::Checked, 58}}));
     add(stored(in("Trackpanel", checkBox(C::Misalignwarning, P::Page2, "Misalign warning", false)), {{StoredProperty::Checked, 52}}));
     add(stored(make(C::Optimizepanel, K::Panel, P::Page2, "Optimizing"), {{StoredProperty::Expand, 55}}));
     add(stored(in("Optimizepanel", spin(C::OptimizeSpin, P::Page2, "Optimize until ", 1, 50, 1, 0, 1)), {{StoredProperty::Value, 57}}));
@@ -192,9 +207,9 @@ std::vector<ControlDefinition> buildTable() {
     add(stored(in("Graphs", live(checkBox(C::Showgraphbox, P::Page2, "Show graph", true))), {{StoredProperty::Checked, 81}}));
     add(stored(in("Options", checkBox(C::Resampled, P::Page2, "Resampling", false)), {{StoredProperty::Checked, 64}}));
     add(stored(in("Options", spin(C::ResampleSpin, P::Page2, "x", 1.0, 4.0, 0.1, 1, 2.0, false)), {{StoredProperty::Value, 66}}));
-    add(stored(checkBox(C::AutoOptimize, P::Page2, "Auto-Optimisation", true), {{StoredProperty::Checked, 0}}));
-    add(stored(radio(C::Correlationtype, P::Page2, "Correlation type", {"Cross", "Phase"}, 0, 1, false), {{StoredProperty::ItemIndex, 12}}));
-    add(stored(checkBox(C::Normalize, P::Page2, "Normalized", true, false), {{StoredProperty::Checked, 54}}));
+    add(stored(later(checkBox(C::AutoOptimize, P::Page2, "Auto-Optimisation", true), "Optimize the alignment after each run"), {{StoredProperty::Checked, 0}}));
+    add(stored(readWhenUsed(radio(C::Correlationtype, P::Page2, "Correlation type", {"Cross", "Phase"}, 0, 1, false)), {{StoredProperty::ItemIndex, 12}}));
+    add(stored(readWhenUsed(checkBox(C::Normalize, P::Page2, "Normalized", true, false)), {{StoredProperty::Checked, 54}}));
     add(checkBox(C::Showtracebox, P::Page2, "Show aligning", true, false));
     add(slider(C::AlignSlider, P::Page2, 0, 0, 0, false));
     add(label(C::Label4, P::Page2, "Frames", false));
@@ -203,18 +218,18 @@ std::vector<ControlDefinition> buildTable() {
     // Stack Frames.
     add(make(C::StackImage, K::Image, P::Page3));
     add(button(C::Stackbutton, P::Page3, "Stack"));
-    add(button(C::SaveButton, P::Page3, "Save"));
+    add(later(button(C::SaveButton, P::Page3, "Save"), "Save the stacked picture as BMP, JPG or FITS"));
     add(button(C::SetMiddleButton, P::Page3, "Set middle", false));
-    add(stored(in("Options", checkBox(C::QualStack, P::Page3, "Use image quality", true)), {{StoredProperty::Checked, 63}}));
-    add(stored(in("Options", checkBox(C::Averagepixel, P::Page3, "Partial coverage ", true)), {{StoredProperty::Checked, 1}}));
+    add(stored(in("Options", readWhenUsed(checkBox(C::QualStack, P::Page3, "Use image quality", true))), {{StoredProperty::Checked, 63}}));
+    add(stored(in("Options", readWhenUsed(checkBox(C::Averagepixel, P::Page3, "Partial coverage ", true))), {{StoredProperty::Checked, 1}}));
     add(stored(in("Options", checkBox(C::Colourprocess2, P::Page3, "Colour processing", true)), {{StoredProperty::Checked, 98}}));
     add(stored(in("Options", checkBox(C::Expandstack, P::Page3, "Expand image", false)), {{StoredProperty::Checked, 15}}));
     add(stored(live(checkBox(C::Stacklist, P::Page3, "Show stack list", false)), {{StoredProperty::Checked, 88}}));
     add(stored(make(C::ResamplePanel, K::Panel, P::Page3, "Resampling"), {{StoredProperty::Expand, 65}}));
-    add(stored(in("ResamplePanel", radio(C::Filters, P::Page3, "Filters", {"Bell", "B-Spline", "Lanczos", "Mitchell"}, 3)), {{StoredProperty::ItemIndex, 105}}));
+    add(stored(in("ResamplePanel", readWhenUsed(radio(C::Filters, P::Page3, "Filters", {"Bell", "B-Spline", "Lanczos", "Mitchell"}, 3))), {{StoredProperty::ItemIndex, 105}}));
     add(stored(hidden(make(C::DeInterlacepanel, K::Panel, P::Page3, "De-interlacing")), {{StoredProperty::Expand, 13}}));
-    add(stored(in("DeInterlacepanel", radio(C::interlaceinterpolation, P::Page3, "Interpolation",
-                                            {"none", "odd && even lines", "odd lines ", "even lines "}, 1)),
+    add(stored(in("DeInterlacepanel", readWhenUsed(radio(C::interlaceinterpolation, P::Page3, "Interpolation",
+                                            {"none", "odd && even lines", "odd lines ", "even lines "}, 1))),
                {{StoredProperty::ItemIndex, 99}}));
     add(stored(make(C::Stackgraphpanel, K::Panel, P::Page3, "Stack graph"), {{StoredProperty::Expand, 87}}));
     add(in("Stackgraphpanel", make(C::StackGraph, K::Image, P::Page3)));
@@ -232,7 +247,7 @@ std::vector<ControlDefinition> buildTable() {
     add(button(C::ProcessButton, P::Page4, "Process"));
     add(stored(checkBox(C::AutoProcessBox, P::Page4, "Auto-processsing", false), {{StoredProperty::Checked, 103}}));
     add(button(C::ResetButton, P::Page4, "Reset"));
-    add(disabled(button(C::SaveBMP2button, P::Page4, "Save")));
+    add(disabled(later(button(C::SaveBMP2button, P::Page4, "Save"), "Save the processed picture as BMP, JPG or FITS")));
     add(button(C::Shrink, P::Page4, "Resize"));
     add(stored(radio(C::Scaletype, P::Page4, "Wavelet Layers", {"Dyadic (2^n)", "Linear"}, 1), {{StoredProperty::ItemIndex, 74}}));
     add(stored(spin(C::LevelStep, P::Page4, "Initial", 1, 8, 1, 0, 1), {{StoredProperty::Value, 49}}));
@@ -243,7 +258,7 @@ std::vector<ControlDefinition> buildTable() {
         add(stored(slider(GainSliders[layer - 1], P::Page4, -50, 500, 10), {{StoredProperty::Value, 66 + layer}}));
         add(stored(checkBox(LayerCheckBoxes[layer - 1], P::Page4, std::to_string(layer) + ":", true),
                    {{StoredProperty::Checked, LayerBoxOrder[layer - 1]}}));
-        add(button(LayerButtons[layer - 1], P::Page4, "1.0"));
+        add(mouseDriven(button(LayerButtons[layer - 1], P::Page4, "1.0")));
     }
     add(label(C::ContrastMinusLabel, P::Page4, "-"));
     add(stored(slider(C::ContrastSlider, P::Page4, 10, 500, 100), {{StoredProperty::Value, 101}}));
@@ -283,22 +298,22 @@ std::vector<ControlDefinition> buildTable() {
     add(in("Propertywindow", label(C::Label1, P::ToolWindow, "", false)));
     add(in("Propertywindow", label(C::Label3, P::ToolWindow, "", false)));
     add(stored(toolWindow(C::SelectFrameswindow, "Frame list", 184, 96, 177, 345), {{StoredProperty::Left, 77}, {StoredProperty::Top, 78}}));
-    add(in("SelectFrameswindow", make(C::SelectFramesChecklist, K::CheckList, P::ToolWindow)));
-    add(in("SelectFrameswindow", button(C::BitBtn4, P::ToolWindow, "Set all")));
-    add(in("SelectFrameswindow", button(C::BitBtn5, P::ToolWindow, "Set none")));
-    add(in("SelectFrameswindow", button(C::Framelistsavebutton, P::ToolWindow, "Save")));
-    add(in("SelectFrameswindow", button(C::Framelistloadbutton, P::ToolWindow, "Load")));
+    add(in("SelectFrameswindow", later(make(C::SelectFramesChecklist, K::CheckList, P::ToolWindow), "Tick or clear a frame to use or leave it out")));
+    add(in("SelectFrameswindow", later(button(C::BitBtn4, P::ToolWindow, "Set all"), "Include every frame")));
+    add(in("SelectFrameswindow", later(button(C::BitBtn5, P::ToolWindow, "Set none"), "Exclude every frame")));
+    add(in("SelectFrameswindow", later(button(C::Framelistsavebutton, P::ToolWindow, "Save"), "Save the frame list to a file")));
+    add(in("SelectFrameswindow", later(button(C::Framelistloadbutton, P::ToolWindow, "Load"), "Open a frame list file")));
     add(in("SelectFrameswindow", button(C::AddFramesButton, P::ToolWindow, "Add", false)));
     add(stored(toolWindow(C::Stackframeswindow, "Stackframes", 352, 128, 177, 281), {{StoredProperty::Left, 85}, {StoredProperty::Top, 86}}));
-    add(in("Stackframeswindow", make(C::StackFramesList, K::CheckList, P::ToolWindow)));
+    add(in("Stackframeswindow", later(make(C::StackFramesList, K::CheckList, P::ToolWindow), "Tick or clear a stacked frame to use or leave it out")));
     add(stored(toolWindow(C::FilterWindow, "Wavelet Filter", 344, 288, 241, 145), {{StoredProperty::Left, 31}, {StoredProperty::Top, 32}}));
     // In kernel order; the stored order is by name, but for Filter22spin before Filter21spin.
     constexpr int FilterSpinOrder[9] = {21, 24, 27, 22, 25, 29, 23, 26, 28};
     for (int tap = 0; tap < 9; ++tap)
         add(stored(in("FilterWindow", spin(FilterSpins[tap], P::ToolWindow, "", -100, 100, 1, 0, tap == 4 ? 50 : 6)),
                    {{StoredProperty::Value, FilterSpinOrder[tap]}}));
-    add(in("FilterWindow", button(C::Button1, P::ToolWindow, "Set")));
-    add(in("FilterWindow", button(C::Button3, P::ToolWindow, "Reset")));
+    add(in("FilterWindow", later(button(C::Button1, P::ToolWindow, "Set"), "Install the typed smoothing kernel")));
+    add(in("FilterWindow", later(button(C::Button3, P::ToolWindow, "Reset"), "Restore the built-in smoothing kernel")));
     add(stored(toolWindow(C::GammaWindow, "GammaWindow", 328, 152, 267, 331), {{StoredProperty::Left, 36}, {StoredProperty::Top, 37}}));
     add(stored(toolWindow(C::HistoWindow, "Histogram", 400, 128, 395, 307), {{StoredProperty::Left, 42}, {StoredProperty::Top, 43}}));
     add(in("HistoWindow", make(C::Histograph, K::Image, P::ToolWindow)));

@@ -37,6 +37,12 @@ struct ControlDefinition {
     // A run reads it once at its start, so the user may not change it until
     // the run ends. Cancel, Re-Align and the tool-window boxes stay live.
     bool lockedDuringRun = false;
+    // Does its work without a change handler: an option that the work reads
+    // when it runs, or a button the form drives by its mouse events.
+    bool noHandler = false;
+    // Set while the control's work is not built: the control shows greyed,
+    // with this text as its tool tip.
+    std::string notYetAvailable;
     std::string hint;
     int left = 0, top = 0, width = 0, height = 0;  // tool windows: design place and client size
     int columns = 1;                               // radio groups

@@ -133,6 +133,7 @@ public:
     void QualityFilterChange();
     void MisalignwarningClick();
     void HaltbuttonClick();
+    void BlurBoxClick();
     void AlignImageMouseDown(int x, int y);
     void AlignImageMouseMove(int x, int y);
     void RegisterFrame();

@@ -50,6 +50,7 @@ void TMainForm::bindAlignHandlers() {
     bind(Control::QualityFilter, "QualityFilterChange", false, [this] { QualityFilterChange(); });
     bind(Control::Misalignwarning, "MisalignwarningClick", false, [this] { MisalignwarningClick(); });
     bind(Control::Haltbutton, "HaltbuttonClick", false, [this] { HaltbuttonClick(); });
+    bind(Control::BlurBox, "BlurBoxClick", false, [this] { BlurBoxClick(); });
 }
 
 // 64, 128 or 256 by the item chosen.
@@ -302,6 +303,8 @@ void TMainForm::AlignImageMouseMove(int x, int y) {
 }
 
 void TMainForm::HaltbuttonClick() { alignment_.RealignRequested = true; }
+
+void TMainForm::BlurBoxClick() { control(Control::Bias).setVisible(control(Control::BlurBox).checked()); }
 
 void TMainForm::MisalignwarningClick() {
     settings_.writeBool("Settings", "Misalignwarning", control(Control::Misalignwarning).checked());

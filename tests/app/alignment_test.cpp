@@ -351,6 +351,7 @@ TEST_F(AlignPage, ReAlignAsksAndTheClickedPointBecomesTheShiftWhileCancelEndsThe
     alignAll();
     ASSERT_EQ(ui.questions.size(), 1u);
     EXPECT_EQ(ui.questions[0], " Is the alignment lost ? \n\r Click OK to realign on feature ");
+    EXPECT_GT(ui.waitCalls, 0);  // the click is awaited by blocking, not by spinning
     ASSERT_GE(waitedFrame, 0);
     EXPECT_EQ(w.FrameRecs[waitedFrame].ShiftX, 7);
     EXPECT_EQ(w.FrameRecs[waitedFrame].ShiftY, -4);

@@ -9,6 +9,8 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QTest>
 #include <QToolButton>
 
@@ -172,6 +174,7 @@ TEST_F(BindingTest, LabelsShowCaptionsAsPlainTextWithSingleAmpersands) {
 TEST_F(BindingTest, CheckListFollowsItsModelAndReportsTheUsersMarks) {
     auto* list = widget<QListWidget>("SelectFramesChecklist");
     ControlModel& frames = model("SelectFramesChecklist");
+    frames.setAvailable(true);
     int* runs = countRuns(frames);
     for (int n = 1; n <= 3; ++n) frames.addListItem("Frame " + std::to_string(n), true);
     frames.setListItemChecked(1, false);
@@ -263,14 +266,22 @@ TEST_F(BindingTest, ToolWindowsShowWithTheirModelAndReportClosingMovingAndResizi
     EXPECT_EQ(widget("MessageWindow")->pos(), QPoint(50, 60));
 }
 
-TEST_F(BindingTest, ProgressWindowShowsForTheLengthOfARun) {
+TEST_F(BindingTest, ARunShowsProgressAndGreysWhatItReadsButNotCancelOrTheToolWindowBoxes) {
     window->show();
+    auto* pages = window->findChild<QTabWidget*>("PageControl1");
     {
         RunScope run(form, "Aligning", "frame 1");
         EXPECT_TRUE(widget("MessageWindow")->isVisible());
         EXPECT_EQ(widget<QLabel>("messagewinlabel")->text(), "Aligning");
+        for (const char* name : {"FFTsizeGroup", "Interlaced", "Allignallbutton", "differencecutslider"})
+            EXPECT_FALSE(widget(name)->isEnabled()) << name;
+        for (const char* name : {"BitBtn2", "ShowFFTbox", "Showgraphbox"}) EXPECT_TRUE(widget(name)->isEnabled()) << name;
+        EXPECT_FALSE(pages->tabBar()->isEnabled());
+        EXPECT_TRUE(pages->currentWidget()->isEnabled());
     }
     EXPECT_FALSE(widget("MessageWindow")->isVisible());
+    EXPECT_TRUE(widget("FFTsizeGroup")->isEnabled());
+    EXPECT_TRUE(pages->tabBar()->isEnabled());
 }
 
 TEST_F(BindingTest, ClosingDuringARunStopsItAndClosesOnceItHasUnwound) {

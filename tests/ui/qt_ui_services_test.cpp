@@ -1,3 +1,6 @@
+#include <chrono>
+#include <ctime>
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
@@ -32,6 +35,19 @@ TEST(QtUiServices, ChosenFilesReachTheOpeningHandlerInNameOrder) {
     std::swap(files.front(), files.back());  // what the opening handler does with a multiple selection
     EXPECT_EQ(files, (std::vector<std::string>{"/n/f01.bmp", "/n/f02.bmp", "/n/f10.bmp", "/n/\xc3\xa9t\xc3\xa9.bmp"}));
     EXPECT_EQ(QtUiServices::dialogOrder({"/n/only.avi"}), std::vector<std::string>{"/n/only.avi"});
+}
+
+TEST(QtUiServices, WaitingForTheUsersClickCostsAlmostNoProcessorTime) {
+    QtUiServices ui;
+    bool clicked = false;
+    QTimer::singleShot(2000, [&clicked] { clicked = true; });
+    const std::clock_t processorStart = std::clock();
+    const auto start = std::chrono::steady_clock::now();
+    while (!clicked) ui.waitForEvents();
+    const double processor = static_cast<double>(std::clock() - processorStart) / CLOCKS_PER_SEC;
+    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_GE(wall, 1.9);
+    EXPECT_LT(processor, 0.05 * wall);
 }
 
 TEST(QtUiServices, CursorShapesReplaceEachOtherAndTheArrowClearsThem) {

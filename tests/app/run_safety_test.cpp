@@ -1,0 +1,102 @@
+#include <gtest/gtest.h>
+
+#include "app/control_table.h"
+#include "app/main_form.h"
+#include "demo/synthetic_planet.h"
+#include "support/test_files.h"
+
+namespace planexor {
+namespace {
+
+using Mouse = TMainForm::MouseAction;
+
+class RunSafety : public ::testing::Test {
+protected:
+    void openDemo(int frames) {
+        DemoOptions options;
+        options.directory = dir.file("demo");
+        options.frames = frames;
+        options.width = 160;
+        options.height = 160;
+        RunProgress quiet;
+        ui.queueFiles(writeDemoSequence(options, quiet).sequenceFiles, 1);
+        form.control(Control::SelectFileButton).click();
+        ASSERT_TRUE(w.SequenceOpen);
+        form.mouseEvent(Control::PreviewImage, Mouse::Down, 80, 80, true);
+    }
+    // Every visible, usable control a user can press or tick does something.
+    void expectEveryLiveControlHandled(const char* stage) {
+        for (const ControlDefinition& desc : controlTable()) {
+            const ControlKind kind = desc.kind;
+            if (kind != ControlKind::Button && kind != ControlKind::CheckBox && kind != ControlKind::CheckList &&
+                kind != ControlKind::RadioGroup)
+                continue;
+            const ControlModel& model = form.control(desc.id);
+            if (model.visible() && model.usable() && !desc.noHandler) {
+                EXPECT_TRUE(model.hasHandler()) << stage << ": " << desc.name << " looks usable but does nothing";
+            }
+        }
+    }
+    std::vector<TFrameRec> records(int frames) const { return {w.FrameRecs.begin(), w.FrameRecs.begin() + frames}; }
+
+    testing::TempDir dir;
+    ScriptedUiServices ui;
+    MemoryUserSettings settings;
+    TMainForm form{ui, settings};
+    Workspace& w = form.workspace();
+};
+
+TEST_F(RunSafety, NoControlThatLooksUsableDoesNothingAtAnyStage) {
+    expectEveryLiveControlHandled("nothing open");
+    openDemo(6);
+    expectEveryLiveControlHandled("opened");
+    form.control(Control::Allignallbutton).click();
+    expectEveryLiveControlHandled("aligned");
+    form.control(Control::Stackbutton).click();
+    expectEveryLiveControlHandled("stacked");
+    form.control(Control::PageControl1).setItemIndexByUser(3);
+    form.control(Control::ProcessButton).click();
+    expectEveryLiveControlHandled("processed");
+}
+
+// A user who tries to change what a run reads, halfway through it.
+void disturb(TMainForm& form) {
+    form.control(Control::FFTsizeGroup).setItemIndexByUser(2);
+    form.control(Control::Interlaced).setCheckedByUser(true);
+    form.control(Control::differencecutslider).setValueByUser(50);
+    form.control(Control::StackSlider).setValueByUser(0);
+}
+
+TEST_F(RunSafety, ARunKeepsTheOptionsItStartedWithAndRefusesChangesUntilItEnds) {
+    openDemo(8);
+    form.control(Control::Allignallbutton).click();
+    const auto undisturbedShifts = records(8);
+    form.control(Control::StackSlider).setValueByUser(5);
+    form.control(Control::Stackbutton).click();
+    const Bitmap24 undisturbedStack = form.stackBitmap();
+
+    bool lockedMidRun = false;
+    ui.onProcessEvents = [&](int call) {
+        if (call != 3 || !form.runInProgress()) return;
+        lockedMidRun = form.control(Control::FFTsizeGroup).locked() && !form.control(Control::BitBtn2).locked();
+        disturb(form);
+    };
+    ui.pendingEventCalls = 0;
+    form.control(Control::Allignallbutton).click();
+    EXPECT_TRUE(lockedMidRun);
+    EXPECT_EQ(records(8), undisturbedShifts);
+    form.control(Control::StackSlider).setValueByUser(5);
+    ui.pendingEventCalls = 0;
+    lockedMidRun = false;
+    form.control(Control::Stackbutton).click();
+    EXPECT_TRUE(lockedMidRun);
+    EXPECT_EQ(form.stackBitmap(), undisturbedStack);
+    for (const Control id : {Control::FFTsizeGroup, Control::Interlaced, Control::differencecutslider})
+        EXPECT_EQ(form.control(id).value() + form.control(id).checked(), definitionOf(id).defaultValue)
+            << controlName(id) << " changed under a run";
+    EXPECT_EQ(form.control(Control::StackSlider).intValue(), 5);
+    EXPECT_FALSE(form.control(Control::FFTsizeGroup).locked());
+}
+
+}  // namespace
+}  // namespace planexor

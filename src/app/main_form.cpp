@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <exception>
+#include <new>
 
 #include "app/control_table.h"
 #include "app/run_scope.h"
@@ -78,12 +79,21 @@ void TMainForm::dispatch(std::string_view handlerName, bool startsRun, const std
     // from there would work on the same workspace underneath the first.
     if (startsRun && runInProgress()) return;
     if (handlerTrace) handlerTrace(handlerName);
+    std::string failure;
     try {
         handler();
+        return;
+    } catch (const PlanexorError& error) {
+        failure = error.what();
+    } catch (const std::bad_alloc&) {
+        failure = "Not enough memory to finish " + std::string(handlerName) +
+                  ": close other programs or choose a smaller image, then try again";
     } catch (const std::exception& error) {
-        ui_.setCursor(CursorShape::Arrow);
-        ui_.showMessage(MessageKind::Error, error.what());
+        failure = "Unexpected failure in " + std::string(handlerName) + ": " + error.what();
     }
+    ++failedHandlers_;
+    ui_.setCursor(CursorShape::Arrow);
+    ui_.showMessage(MessageKind::Error, failure);
 }
 
 void TMainForm::bindHandlers() {

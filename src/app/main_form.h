@@ -59,6 +59,8 @@ public:
 
     // True while a frame loop runs; handlers that would start another run are refused.
     bool runInProgress() const { return runDepth_ > 0; }
+    // How many handlers ended in a failure the user was shown: the CLI's exit status.
+    int failedHandlers() const { return failedHandlers_; }
     // Every handler that runs, by name, for tests and the window's diagnostics.
     std::function<void(std::string_view)> handlerTrace;
 
@@ -255,6 +257,7 @@ private:
     std::map<Control, Bitmap24> images_;
     std::unique_ptr<FrameSource> source_;  // open for the length of the sequence
     int runDepth_ = 0;
+    int failedHandlers_ = 0;
     bool sequenceOpenedThisRun_ = false;
     // Window moves while the form is being built are not the user's.
     bool recordWindowPlaces_ = false;

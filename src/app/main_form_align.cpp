@@ -441,7 +441,7 @@ void TMainForm::AlignallButtonClick() {
                 alignDecodedFrame(decoded);
             };
             HandlerProgress progress(*this);
-            const LoopOutcome outcome = runFrameLoop(w, source, {0, last}, preview_, handOn, progress);
+            const LoopOutcome outcome = runFrameLoop(w, source, {0, last}, preview_, handOn, progress, "align");
             if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
         } else {
             FetchAviFrames(w.SourceFile, -1);

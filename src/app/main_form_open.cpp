@@ -294,7 +294,7 @@ void TMainForm::FetchAviFrames(const std::string& fileName, int frame) {
     FrameConsumer handOn;
     if (w.AlignRun) handOn = [this](int, Bitmap24& decoded) { alignDecodedFrame(decoded); };
     const LoopOutcome outcome =
-        runFrameLoop(w, *reader, {0, reader->frameCount() - 1}, preview_, handOn, progress);
+        runFrameLoop(w, *reader, {0, reader->frameCount() - 1}, preview_, handOn, progress, w.AlignRun ? "align" : "read");
     if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
 }
 

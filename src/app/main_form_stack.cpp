@@ -163,7 +163,7 @@ void TMainForm::StackButtonClick() {
         control(Control::StackInfoLabel).setCaption("Stacking " + std::to_string(index) + " of " + std::to_string(count));
         ui_.repaint(Control::StackInfoLabel);
         const int frame = w.Ranking[rank].Frame;
-        const LoopOutcome outcome = runFrameLoop(w, source, {frame, frame}, preview_, addFrame, progress);
+        const LoopOutcome outcome = runFrameLoop(w, source, {frame, frame}, preview_, addFrame, progress, "stack");
         if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
         if (outcome.result == LoopResult::Stopped) break;
         if (outcome.framesHandled == 0) continue;  // a ranked frame the source does not hold

@@ -11,7 +11,6 @@ void ConsoleUiServices::showMessage(MessageKind kind, const std::string& text) {
     ScriptedUiServices::showMessage(kind, text);
     endBar();
     const char* prefix = kind == MessageKind::Error ? "error: " : kind == MessageKind::Warning ? "warning: " : "";
-    if (kind == MessageKind::Error) ++errors_;
     std::fprintf(out_, "%s%s\n", prefix, text.c_str());
 }
 

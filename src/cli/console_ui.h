@@ -20,14 +20,12 @@ public:
 
     // Draws the progress window of this form as a bar.
     void followProgress(TMainForm& form);
-    int errorCount() const { return errors_; }
 
 private:
     void drawBar(const TMainForm& form);
     void endBar();
 
     std::FILE* out_;
-    int errors_ = 0;
     bool barShown_ = false;
     int lastPercent_ = -1;
 };

@@ -119,7 +119,7 @@ struct Session {
 
     // A handler's failure was shown as an error message; the command fails with it.
     void check() const {
-        if (ui.errorCount() > 0) throw PlanexorError("");
+        if (form.failedHandlers() > 0) throw PlanexorError("");
     }
 };
 

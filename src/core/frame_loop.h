@@ -1,6 +1,7 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "core/bitmap24.h"
 #include "core/frame_source.h"
@@ -30,7 +31,10 @@ using FrameConsumer = std::function<void(int, Bitmap24&)>;
 // report progress, yield, stop before decoding when a stop was requested,
 // decode into `frame`, set CurrentFrame and hand the frame on. Failures inside
 // are caught and returned as Failed so the caller's clean-up always runs.
+// `operation` names what is done to each frame ("align", "stack") in the
+// failure texts the user reads: "Not enough memory to stack frame 12".
 LoopOutcome runFrameLoop(Workspace& workspace, FrameSource& source, FrameLoopRange range,
-                         Bitmap24& frame, const FrameConsumer& handOn, RunProgress& progress);
+                         Bitmap24& frame, const FrameConsumer& handOn, RunProgress& progress,
+                         std::string_view operation = "read");
 
 }  // namespace planexor

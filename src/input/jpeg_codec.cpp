@@ -65,7 +65,12 @@ bool decodeInto(const std::uint8_t* data, std::size_t size, Bitmap24& into, char
         return false;
     }
     jpeg_start_decompress(&info);
-    into.resize(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
+    try {
+        into.resize(static_cast<int>(info.output_width), static_cast<int>(info.output_height));
+    } catch (...) {  // out of memory: the decompressor still goes
+        jpeg_destroy_decompress(&info);
+        throw;
+    }
     const bool grey = info.out_color_space == JCS_GRAYSCALE;
     while (info.output_scanline < info.output_height) {
         const int y = static_cast<int>(info.output_scanline);

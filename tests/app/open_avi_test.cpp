@@ -12,7 +12,7 @@ using testing::TempDir;
 class OpenAvi : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!testing::ffmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is needed to write test videos";
+        REQUIRE_FFMPEG();
     }
     // A plain grey video made by ffmpeg itself: cheap for long or large files.
     std::string greyVideo(const std::string& name, int width, int height, int frames) {

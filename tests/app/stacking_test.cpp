@@ -451,7 +451,7 @@ TEST_F(Stacking, AResampledStackTakesTheEnlargedSizeAndItsMiddleFromOneClick) {
 }
 
 TEST_F(Stacking, AviFramesAreDecodedAgainForTheStack) {
-    if (!testing::ffmpegAvailable()) GTEST_SKIP() << "the ffmpeg tool is needed to write test videos";
+    REQUIRE_FFMPEG();
     const std::string path = dir.file("clip.avi");
     const std::vector<Bitmap24> frames = testing::writeCountingVideo(path, 64, 48, 3, "-c:v rawvideo -pix_fmt bgr24");
     ui.queueFiles({path}, 1);

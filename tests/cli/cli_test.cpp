@@ -89,7 +89,7 @@ TEST_F(Cli, NeverTouchesTheWindowsUserSettings) {
 }
 
 TEST_F(Cli, InfoAndFrameTakeAnAviWrittenByFfmpeg) {
-    if (!testing::ffmpegAvailable()) GTEST_SKIP() << "needs the ffmpeg tool";
+    REQUIRE_FFMPEG();
     const std::string video = dir.file("clip.avi");
     const auto frames = testing::writeCountingVideo(video, 120, 90, 6, "-c:v rawvideo -pix_fmt bgr24");
     const auto info = runCommand(cli("info " + video));

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
+#include <stdexcept>
+
 #include <cmath>
 #include <vector>
 
@@ -166,19 +170,35 @@ TEST(FrameLoop, StopBeforeFrameKDecodesNothingFurther) {
     EXPECT_TRUE(w.StopRequested);
 }
 
-TEST(FrameLoop, DecodeFailureIsReportedNotThrownAndEndsTheRun) {
-    Workspace w;
-    w.AlignRun = true;
-    w.usedframes = 6;
-    CountingSource source(6);
-    source.failAt = 2;
-    Bitmap24 frame;
-    int handed = 0;
-    RunProgress none;
-    const auto outcome = runFrameLoop(w, source, {0, 5}, frame, [&](int, Bitmap24&) { ++handed; }, none);
-    EXPECT_EQ(outcome.result, LoopResult::Failed);
-    EXPECT_EQ(outcome.error, "Failed to decompress AVI frame");
-    EXPECT_EQ(handed, 2);
+TEST(FrameLoop, FailuresAreReportedNotThrownEndTheRunAndReadLikeTheProgramsOwn) {
+    struct Case {
+        std::function<void()> fail;
+        const char* text;
+    };
+    const Case cases[] = {
+        {[] { throw PlanexorError("Failed to decompress AVI frame"); }, "Failed to decompress AVI frame"},
+        {[] { throw std::bad_alloc(); }, "Not enough memory to stack frame 3"},
+        {[] { throw std::out_of_range("vector"); }, "Could not stack frame 3: vector"},
+    };
+    for (const Case& c : cases) {
+        Workspace w;
+        w.StackRun = true;
+        w.usedframes = 6;
+        CountingSource source(6);
+        int handed = 0;
+        Bitmap24 frame;
+        RunProgress none;
+        const auto outcome = runFrameLoop(
+            w, source, {0, 5}, frame,
+            [&](int n, Bitmap24&) {
+                if (n == 2) c.fail();
+                ++handed;
+            },
+            none, "stack");
+        EXPECT_EQ(outcome.result, LoopResult::Failed);
+        EXPECT_EQ(outcome.error, c.text);
+        EXPECT_EQ(handed, 2);
+    }
 }
 
 TEST(FrameLoop, NeverRunsPastTheLastFrameSlotOrTheSource) {

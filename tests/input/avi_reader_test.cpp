@@ -20,10 +20,6 @@ namespace {
 
 using testing::TempDir;
 
-#define REQUIRE_FFMPEG()                                                      \
-    do {                                                                      \
-        if (!testing::ffmpegAvailable()) GTEST_SKIP() << "no ffmpeg tool";    \
-    } while (false)
 
 const std::string kRaw = "-c:v rawvideo -pix_fmt bgr24";
 

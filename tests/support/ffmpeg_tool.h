@@ -10,6 +10,11 @@ namespace planexor::testing {
 // encoder that is not ours.
 bool ffmpegAvailable();
 
+// A machine without the tool fails the tests that need it rather than
+// passing with no video coverage.
+#define REQUIRE_FFMPEG() \
+    ASSERT_TRUE(::planexor::testing::ffmpegAvailable()) << "the ffmpeg tool writes the test videos: ./planexor.sh setup installs it"
+
 // Runs `ffmpeg -v error -y ARGUMENTS`; throws std::runtime_error carrying
 // ffmpeg's complaint when it fails.
 void runFfmpeg(const std::string& arguments);

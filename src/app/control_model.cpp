@@ -84,6 +84,12 @@ void ControlModel::setEnabled(bool enabled) {
     changed();
 }
 
+void ControlModel::setPageSize(int pageSize) {
+    if (pageSize == pageSize_) return;
+    pageSize_ = pageSize;
+    changed();
+}
+
 void ControlModel::setLocked(bool locked) {
     if (locked == locked_) return;
     locked_ = locked;

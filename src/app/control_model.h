@@ -32,6 +32,8 @@ public:
     double minimum() const { return minimum_; }
     double maximum() const { return maximum_; }
     double step() const { return step_; }
+    // A scroll bar's page: the part of the picture in view (0: the toolkit's own).
+    int pageSize() const { return pageSize_; }
     int decimals() const { return decimals_; }
     bool checked() const { return checked_; }
     int itemIndex() const { return static_cast<int>(value_); }
@@ -74,6 +76,7 @@ public:
     void setColour(int colour);
     void setExpanded(bool expanded);
     void setStep(double step) { step_ = step; }
+    void setPageSize(int pageSize);
     void setDecimals(int decimals) { decimals_ = decimals; }
 
     // The handler runs on a user's change or click; observers on every change.
@@ -104,6 +107,7 @@ private:
     double minimum_ = 0;
     double maximum_ = 0;
     double step_ = 1;
+    int pageSize_ = 0;
     int decimals_ = 0;
     bool checked_ = false;
     std::string caption_;

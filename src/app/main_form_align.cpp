@@ -462,7 +462,12 @@ void TMainForm::AlignallButtonClick() {
         control(Control::Memo2).setCaption(memo);
     };
     if (w.StopRequested) {
-        // What was registered stays; no ranking, graph or chaining follows.
+        // What was registered stays; no ranking or chaining follows, and the
+        // graphs show the records as the run left them.
+        control(Control::Label4).setCaption("Alignment cancelled at frame " + std::to_string(w.CurrentFrame + 1) +
+                                            " of " + std::to_string(last + 1));
+        DrawRegistrationGraph();
+        refreshStackGraph(0.0f);
         elapsedNote();
         return;
     }

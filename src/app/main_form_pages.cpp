@@ -60,6 +60,10 @@ void TMainForm::PageControl1Change() {
 
     Workspace& w = *workspace_;
     if (page == 0 && sequenceOpenedThisRun_ && w.SequenceOpen) control(Control::PreviewSlider).setValueByUser(0);
+    // Runs and the stack page decode other frames into the preview bitmap:
+    // the page shows the frame its slider names.
+    if (page == 0 && w.SequenceOpen && !w.SingleImage && w.CurrentFrame != control(Control::PreviewSlider).intValue())
+        PreviewSliderChange();
     const char* stillCaption = w.JpegFrames ? "Planexor processing JPG: " : "Planexor processing BMP: ";
     if (page == 0 && w.StillFrames && w.SequenceOpen)
         setCaption(stillCaption + w.FrameFiles[control(Control::PreviewSlider).intValue()]);

@@ -44,6 +44,7 @@ private:
 // A side that exceeds the view gets a scroll bar whose position is the image's left (top) edge.
 void fitScrollBar(ControlModel& bar, int side, int view) {
     bar.setVisible(side > view);
+    bar.setPageSize(std::max(view, 1));
     if (side > view) bar.setRange(view - side, 1);
     else bar.setValue(0);
 }

@@ -178,6 +178,9 @@ void TMainForm::StackButtonClick() {
     if (added < count && lastAddedRank >= 0) StackLimit = lastAddedRank + 1;
 
     StackSliderChange();
+    if (w.StopRequested)
+        control(Control::StackInfoLabel)
+            .setCaption("Stacking cancelled after " + std::to_string(added) + " of " + std::to_string(count) + " frames");
     stackGraph_.texts.push_back({GraphColour::Green, {10, 165}, " green line = stacked image quality"});
 
     if (options.resample) {

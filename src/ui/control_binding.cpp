@@ -131,6 +131,7 @@ void ControlBinder::bindSlider(QAbstractSlider* slider, ControlModel& model) {
     observe(slider, model, [slider](const ControlModel& m) {
         slider->setRange(nearest(m.minimum()), nearest(m.maximum()));
         slider->setSingleStep(std::max(1, nearest(m.step())));
+        if (m.pageSize() > 0) slider->setPageStep(m.pageSize());
         slider->setValue(m.intValue());
     });
     // A move is the "change"; a value the user has settled on (the drag let

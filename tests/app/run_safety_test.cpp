@@ -98,5 +98,23 @@ TEST_F(RunSafety, ARunKeepsTheOptionsItStartedWithAndRefusesChangesUntilItEnds) 
     EXPECT_FALSE(form.control(Control::FFTsizeGroup).locked());
 }
 
+TEST_F(RunSafety, ACancelSaysWhereTheRunStoppedAndThePreviewShowsTheFrameItsSliderNames) {
+    openDemo(8);
+    ui.onProcessEvents = [&](int call) {
+        if (call == 4 && form.runInProgress()) form.control(Control::BitBtn2).click();
+    };
+    ui.pendingEventCalls = 0;
+    form.control(Control::Allignallbutton).click();
+    EXPECT_EQ(form.control(Control::Label4).caption(), "Alignment cancelled at frame 3 of 8");
+    EXPECT_FALSE(form.control(Control::Allignallbutton).locked());
+
+    ui.onProcessEvents = nullptr;
+    form.control(Control::Allignallbutton).click();
+    form.control(Control::StackSlider).setValueByUser(4);  // shows the cut-off frame through the preview bitmap
+    ASSERT_NE(w.CurrentFrame, 0);
+    form.control(Control::PageControl1).setItemIndexByUser(0);
+    EXPECT_EQ(w.CurrentFrame, form.control(Control::PreviewSlider).intValue());
+}
+
 }  // namespace
 }  // namespace planexor

@@ -92,8 +92,10 @@ TEST_F(BindingTest, ScrollBarDragsGoToTheModelAndTheProcessedImagePansWithItsPla
     ControlModel& scroll = model("HorizScrollbar");
     int* runs = countRuns(scroll);
     scroll.setRange(-200, 1);
+    scroll.setPageSize(640);
     scroll.setVisible(true);
     EXPECT_FALSE(bar->isHidden());
+    EXPECT_EQ(bar->pageStep(), 640);  // the handle stands for the view, not a sliver
     bar->triggerAction(QAbstractSlider::SliderPageStepSub);
     EXPECT_EQ(*runs, 1);
     EXPECT_EQ(scroll.intValue(), bar->value());

@@ -234,9 +234,9 @@ std::vector<ControlDefinition> buildTable() {
     add(stored(make(C::Stackgraphpanel, K::Panel, P::Page3, "Stack graph"), {{StoredProperty::Expand, 87}}));
     add(in("Stackgraphpanel", make(C::StackGraph, K::Image, P::Page3)));
     add(stored(in("Stackgraphpanel", slider(C::StackSlider, P::Page3, 0, 0, 0)), {{StoredProperty::Value, 89}}));
-    add(stored(in("Stackgraphpanel", slider(C::differencecutslider, P::Page3, 0, 100, 100)), {{StoredProperty::Value, 14}}));
-    // The difference cut-off's caption under the graph.
+    // The difference cut-off's caption above its slider.
     add(in("Stackgraphpanel", label(C::RxLabel4, P::Page3, "Difference Cutoff (blue line)")));
+    add(stored(in("Stackgraphpanel", slider(C::differencecutslider, P::Page3, 0, 100, 100)), {{StoredProperty::Value, 14}}));
     add(label(C::StackInfoLabel, P::Page3, "Stacking :"));
     add(label(C::Stackimagesize, P::Page3, "Image :"));
     add(stored(spin(C::Xshift, P::Page3, "Xshift", -1024, 1024, 10, 0, 0), {{StoredProperty::Value, 94}}));

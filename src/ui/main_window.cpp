@@ -4,6 +4,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QShowEvent>
 #include <QDoubleSpinBox>
 #include <QFrame>
 #include <QGridLayout>
@@ -15,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QSlider>
@@ -97,7 +99,6 @@ struct Legend {
 const Legend* legendOf(const std::string& name) {
     static const std::map<std::string, Legend> legends = {
         {"StackSlider", {"Quality Cutoff (red line)", false}},
-        {"differencecutslider", {"Difference Cutoff (blue line)", false}},
         {"HorizFlipCheckbox", {"Flip (axis):", false}},
         {"RedSlider", {"Red", true}},
         {"GreenSlider", {"Green", true}},
@@ -679,6 +680,52 @@ QWidget* MainWindow::buildStretchMarkers() {
         widgets_[name] = marker;
     }
     return strip;
+}
+
+std::map<Control, QPoint> MainWindow::toolWindowPlaces(const QRect& mainFrame, const QRect& screen) {
+    constexpr int Gap = 8;
+    constexpr int Decoration = 32;  // title bar and borders, before the window has been shown
+    // The windows that show together, one group a column.
+    static const std::vector<std::vector<Control>> groups = {
+        {Control::FFTWindow, Control::Propertywindow},
+        {Control::SelectFrameswindow},
+        {Control::Stackframeswindow},
+        {Control::HistoWindow, Control::GammaWindow, Control::FilterWindow},
+        {Control::Shrinkview},
+        {Control::HintWindow},
+    };
+    std::map<Control, QPoint> places;
+    for (const auto& group : groups) {
+        int top = mainFrame.top();
+        for (const Control window : group) {
+            const ControlDefinition& desc = definitionOf(window);
+            const QSize size(desc.width + 2, desc.height + Decoration);
+            int left = mainFrame.right() + Gap;
+            if (left + size.width() > screen.right()) left = mainFrame.left() - Gap - size.width();
+            left = std::clamp(left, screen.left(), std::max(screen.left(), screen.right() - size.width()));
+            const int y = std::clamp(top, screen.top(), std::max(screen.top(), screen.bottom() - size.height()));
+            places[window] = QPoint(left, y);
+            top = y + size.height() + Gap;
+        }
+    }
+    // The progress window belongs over the window whose work it shows.
+    const ControlDefinition& progress = definitionOf(Control::MessageWindow);
+    places[Control::MessageWindow] = mainFrame.center() - QPoint(progress.width / 2, progress.height / 2);
+    return places;
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (toolWindowsPlaced_) return;
+    toolWindowsPlaced_ = true;
+    const QScreen* screen = this->screen();
+    if (!screen) return;
+    // A window still at its design place has no place of the user's yet.
+    for (const auto& [window, place] : toolWindowPlaces(frameGeometry(), screen->availableGeometry())) {
+        const ControlDefinition& desc = definitionOf(window);
+        ControlModel& model = form_.control(window);
+        if (model.left() == desc.left && model.top() == desc.top) model.setPosition(place.x(), place.y());
+    }
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

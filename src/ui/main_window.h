@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include <QPoint>
+#include <QRect>
 #include <QWidget>
 
 #include "app/control_table.h"
@@ -40,8 +42,14 @@ public:
     // Lets every picture take its bitmap's size and show what the form drew.
     void refreshImages();
 
+    // Where the tool windows go when no place of the user's is known: beside
+    // the main window's frame, inside the screen, the windows of one page
+    // one under another. Window by window, in screen coordinates.
+    static std::map<Control, QPoint> toolWindowPlaces(const QRect& mainFrame, const QRect& screen);
+
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
 
 private:
     struct Surface;
@@ -66,6 +74,7 @@ private:
     std::vector<ImageView*> images_;
     std::vector<ToolWindow*> toolWindows_;
     bool closeRequested_ = false;
+    bool toolWindowsPlaced_ = false;
 };
 
 }  // namespace planexor

@@ -235,3 +235,30 @@ INSTANTIATE_TEST_SUITE_P(Window, PageGeometry, ::testing::Range(0, 5), pageName)
 
 }  // namespace
 }  // namespace planexor::testing
+
+namespace planexor::testing {
+namespace {
+
+TEST(ToolWindowPlaces, BesideTheMainWindowInsideTheScreenAndClearOfEachOther) {
+    const QRect screen(0, 0, 1920, 1050);
+    const auto frameOf = [](Control window, QPoint at) {
+        const ControlDefinition& desc = definitionOf(window);
+        return QRect(at, QSize(desc.width + 2, desc.height + 32));
+    };
+    for (const QRect& main : {QRect(100, 80, 800, 620), QRect(1000, 80, 800, 620), QRect(0, 0, 1920, 1050)}) {
+        const auto places = MainWindow::toolWindowPlaces(main, screen);
+        for (const auto& [window, at] : places) {
+            SCOPED_TRACE(std::string(controlName(window)));
+            EXPECT_TRUE(screen.contains(frameOf(window, at))) << at.x() << "," << at.y();
+            if (main.width() < 1000 && window != Control::MessageWindow) {
+                EXPECT_FALSE(main.intersects(frameOf(window, at)));
+            }
+        }
+        // The windows the align page shows together do not cover each other.
+        EXPECT_FALSE(frameOf(Control::FFTWindow, places.at(Control::FFTWindow))
+                         .intersects(frameOf(Control::Propertywindow, places.at(Control::Propertywindow))));
+    }
+}
+
+}  // namespace
+}  // namespace planexor::testing

@@ -116,5 +116,49 @@ TEST_F(RunSafety, ACancelSaysWhereTheRunStoppedAndThePreviewShowsTheFrameItsSlid
     EXPECT_EQ(w.CurrentFrame, form.control(Control::PreviewSlider).intValue());
 }
 
+TEST_F(RunSafety, OpeningAgainResetsProcessingWithWhatFollowsFromIt) {
+    openDemo(6);
+    form.control(Control::Allignallbutton).click();
+    form.control(Control::Stackbutton).click();
+    form.control(Control::PageControl1).setItemIndexByUser(3);
+    form.control(Control::Gamma1spin).setValueByUser(2.0);
+    form.control(Control::CheckBox6).setCheckedByUser(false);
+    form.control(Control::Histowin).setCheckedByUser(true);
+    form.mouseEvent(Control::Histograph, Mouse::Move, 240, 240, true);
+    form.mouseEvent(Control::Histograph, Mouse::Move, 213, 240, true);
+    form.control(Control::BitBtn3).click();
+    form.mouseEvent(Control::ProcessImage, Mouse::Down, 10, 10, true);
+    form.mouseEvent(Control::ProcessImage, Mouse::Move, 90, 90, true);
+    form.mouseEvent(Control::ProcessImage, Mouse::Up, 90, 90, true);
+    ASSERT_TRUE(form.control(Control::Section).checked());
+    ASSERT_NE(form.StretchHigh, 255.0f);
+    ASSERT_FALSE(form.control(Control::RxSlider4).enabled());
+
+    openDemo(6);
+    GammaCurve identity;
+    identity.build(1.0);
+    EXPECT_EQ(form.control(Control::Gamma1spin).value(), 1.0);
+    EXPECT_EQ(form.GammaTable.values, identity.values);
+    EXPECT_TRUE(form.control(Control::CheckBox6).checked());
+    EXPECT_TRUE(form.control(Control::RxSlider4).enabled());
+    EXPECT_EQ(form.StretchLow, 0.0f);
+    EXPECT_EQ(form.StretchHigh, 255.0f);
+    EXPECT_FALSE(form.control(Control::Section).checked());
+    EXPECT_EQ(form.SectionBox, SelectionBox{});
+}
+
+TEST_F(RunSafety, TheSpectrumWindowNamesTheBoxThatSmallFramesForce) {
+    DemoOptions options;
+    options.directory = dir.file("small");
+    options.frames = 3;
+    options.width = 120;
+    options.height = 100;
+    RunProgress quiet;
+    ui.queueFiles(writeDemoSequence(options, quiet).sequenceFiles, 1);
+    form.control(Control::SelectFileButton).click();
+    EXPECT_EQ(form.control(Control::FFTsizeGroup).itemIndex(), 0);
+    EXPECT_EQ(form.control(Control::FFTWindow).caption(), "FFT spectrum 64x64");
+}
+
 }  // namespace
 }  // namespace planexor

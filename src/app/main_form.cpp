@@ -14,6 +14,7 @@ namespace planexor {
 TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     : ui_(ui), settings_(settings), workspace_(std::make_unique<Workspace>()) {
     preview_.reserve(MaxImageSide, MaxImageSide);
+    stack_ = std::make_unique<StackPage>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();
@@ -44,13 +45,13 @@ void TMainForm::buildModels() {
 
 Bitmap24& TMainForm::image(Control id) {
     if (id == Control::PreviewImage) return preview_;
-    if (id == Control::StackImage) return stackBitmap_;
+    if (id == Control::StackImage) return stack_->stackBitmap();
     return images_[id];
 }
 
 const Bitmap24* TMainForm::findImage(Control id) const {
     if (id == Control::PreviewImage) return &preview_;
-    if (id == Control::StackImage) return &stackBitmap_;
+    if (id == Control::StackImage) return &stack_->stackBitmap();
     const auto found = images_.find(id);
     return found == images_.end() ? nullptr : &found->second;
 }

@@ -14,6 +14,7 @@
 #include "app/control_model.h"
 #include "app/processing_view.h"
 #include "app/stack_graph.h"
+#include "app/stack_page.h"
 #include "app/ui_services.h"
 #include "app/user_settings.h"
 #include "core/bitmap24.h"
@@ -89,34 +90,26 @@ public:
     int RubberY = -1;
     GammaCurve GammaTable;
 
-    // Stacking
-    void StackButtonClick();
-    void StackSliderChange();
-    void differencecutsliderChange();
-    void InterlacedClick();
-    void ResampledClick();
-    void ResampleSpinChange();
-    void ColourStackClick();
-    void Colourprocess2Click();
-    void ExpandstackClick();
-    void SetMiddleButtonClick();
-    void StackImageMouseMove(int x, int y);
-    void StackImageMouseDown(int x, int y);
-    // The picture shown in StackImage: the frame at the cut-off, or the stack.
-    const Bitmap24& stackBitmap() const { return stackBitmap_; }
-    const StackGraphData& stackGraph() const { return stackGraph_; }
-    // Set-middle mode marks drawn over StackImage (XOR rectangle, cross).
-    struct StackImageMarks {
-        bool rectangleShown = false;
-        int left = 0, top = 0, width = 0, height = 0;
-        bool crossShown = false;
-        int crossX = 0, crossY = 0;
-    };
-    const StackImageMarks& stackImageMarks() const { return stackMarks_; }
-    // Entry i: the stack quality after i frames of the last run.
-    const StackQualityTable& stackQualities() const { return stackQuality_; }
-    int stackedCount() const { return StackedCount; }
-    // End of stacking
+    // The stack page (stack_page.h) does the work; these are its handlers.
+    void StackButtonClick() { stack_->StackButtonClick(); }
+    void StackSliderChange() { stack_->StackSliderChange(); }
+    void differencecutsliderChange() { stack_->differencecutsliderChange(); }
+    void InterlacedClick() { stack_->InterlacedClick(); }
+    void ResampledClick() { stack_->ResampledClick(); }
+    void ResampleSpinChange() { stack_->ResampleSpinChange(); }
+    void ColourStackClick() { stack_->ColourStackClick(); }
+    void Colourprocess2Click() { stack_->Colourprocess2Click(); }
+    void ExpandstackClick() { stack_->ExpandstackClick(); }
+    void SetMiddleButtonClick() { stack_->SetMiddleButtonClick(); }
+    void StackImageMouseMove(int x, int y) { stack_->StackImageMouseMove(x, y); }
+    void StackImageMouseDown(int x, int y) { stack_->StackImageMouseDown(x, y); }
+    StackPage& stackPage() { return *stack_; }
+    const StackPage& stackPage() const { return *stack_; }
+    const Bitmap24& stackBitmap() const { return stack_->stackBitmap(); }
+    const StackGraphData& stackGraph() const { return stack_->stackGraph(); }
+    const StackImageMarks& stackImageMarks() const { return stack_->stackImageMarks(); }
+    const StackQualityTable& stackQualities() const { return stack_->stackQualities(); }
+    int stackedCount() const { return stack_->stackedCount(); }
 
     // Alignment
     // The one FFT engine of the form: the alignment box's transforms and scores.
@@ -225,6 +218,7 @@ public:
 
 private:
     friend class RunScope;
+    friend class StackPage;
     void buildModels();
     void bindHandlers();
     void bindPageHandlers();
@@ -262,19 +256,7 @@ private:
     // Window moves while the form is being built are not the user's.
     bool recordWindowPlaces_ = false;
 
-    // Stacking
-    StackOptions stackOptionsFromControls() const;
-    FrameSource& stackFrameSource();
-    void refreshStackGraph(float maxDifference);
-    void showCutOffFrame(int frame);
-    Bitmap24 stackBitmap_;
-    StackGraphData stackGraph_;
-    StackImageMarks stackMarks_;
-    StackQualityTable stackQuality_{};
-    int StackedCount = 1;
-    int StackLimit = 0;
-    FftEngine stackQualityFft_;
-    // End of stacking
+    std::unique_ptr<StackPage> stack_;
 
     // Alignment
     struct AlignMarks {

@@ -467,7 +467,7 @@ void TMainForm::AlignallButtonClick() {
         control(Control::Label4).setCaption("Alignment cancelled at frame " + std::to_string(w.CurrentFrame + 1) +
                                             " of " + std::to_string(last + 1));
         DrawRegistrationGraph();
-        refreshStackGraph(0.0f);
+        stack_->refreshStackGraph(0.0f);
         elapsedNote();
         return;
     }
@@ -573,12 +573,12 @@ const Drawing& TMainForm::overlay(Control imageControl) const {
     }
     if (imageControl == Control::imgGraph) return graphDrawing_;
     if (imageControl == Control::StackGraph) {
-        stackGraphOverlay_ = toDrawing(stackGraph_);
+        stackGraphOverlay_ = toDrawing(stack_->stackGraph());
         return stackGraphOverlay_;
     }
     if (imageControl == Control::StackImage) {
         DrawingBuilder builder(stackMarksOverlay_);
-        const StackImageMarks& m = stackMarks_;
+        const StackImageMarks& m = stack_->stackImageMarks();
         if (m.rectangleShown) {
             DrawnLine& outline = builder.line(drawing_colour::White);
             outline.invert = true;

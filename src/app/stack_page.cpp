@@ -2,6 +2,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "app/stack_page.h"
+
 #include "app/main_form.h"
 #include "app/run_scope.h"
 #include "core/scoped_value.h"
@@ -38,6 +40,12 @@ std::string truncatedText(double value) {
 
 }  // namespace
 
+StackPage::StackPage(TMainForm& form)
+    : form_(form), ui_(form.ui()), settings_(form.settings()), workspace_(&form.workspace()) {}
+
+ControlModel& StackPage::control(Control id) { return form_.control(id); }
+const ControlModel& StackPage::control(Control id) const { return form_.control(id); }
+
 void TMainForm::bindStackHandlers() {
     // Handlers that change what a running loop reads (the preview frame, the
     // image sizes, the resampling factor) are refused during a run, like the
@@ -55,7 +63,7 @@ void TMainForm::bindStackHandlers() {
     bind(Control::Expandstack, "ExpandstackClick", false, [this] { ExpandstackClick(); });
 }
 
-StackOptions TMainForm::stackOptionsFromControls() const {
+StackOptions StackPage::stackOptionsFromControls() const {
     StackOptions options;
     options.colour = control(Control::ColourStack).checked();
     options.qualityWeight = control(Control::QualStack).checked();
@@ -74,21 +82,21 @@ StackOptions TMainForm::stackOptionsFromControls() const {
 }
 
 
-FrameSource& TMainForm::stackFrameSource() {
+FrameSource& StackPage::stackFrameSource() {
     Workspace& w = *workspace_;
     if (w.StillFrames) {
-        if (!dynamic_cast<StillFrameSource*>(source_.get()))
-            source_ = std::make_unique<StillFrameSource>(w.FrameFiles, nearest(control(Control::PreviewSlider).maximum()) + 1,
+        if (!dynamic_cast<StillFrameSource*>(form_.source_.get()))
+            form_.source_ = std::make_unique<StillFrameSource>(w.FrameFiles, nearest(control(Control::PreviewSlider).maximum()) + 1,
                                                          w.JpegFrames);
     } else {
-        const std::string path = joinPath(sequenceDirectory(), w.SourceFile);
-        auto* reader = dynamic_cast<AviReader*>(source_.get());
-        if (!reader || reader->path() != path) source_ = std::make_unique<AviReader>(path);
+        const std::string path = joinPath(form_.sequenceDirectory(), w.SourceFile);
+        auto* reader = dynamic_cast<AviReader*>(form_.source_.get());
+        if (!reader || reader->path() != path) form_.source_ = std::make_unique<AviReader>(path);
     }
-    return *source_;
+    return *form_.source_;
 }
 
-void TMainForm::StackButtonClick() {
+void StackPage::StackButtonClick() {
     Workspace& w = *workspace_;
     if (!w.SequenceOpen) throw PlanexorError("No sequence of frames is open: there is nothing to stack");
     const StackOptions options = stackOptionsFromControls();
@@ -101,7 +109,7 @@ void TMainForm::StackButtonClick() {
         return;
     }
 
-    RunScope scope(*this, "Stacking frames", "");
+    RunScope scope(form_, "Stacking frames", "");
     w.progstatus = 4;
     w.SetMiddleMode = false;
     stackMarks_ = {};
@@ -151,8 +159,8 @@ void TMainForm::StackButtonClick() {
     stackQuality_.fill(0.0f);
     FramePreparation preparation(options);
     FrameSource& source = stackFrameSource();
-    HandlerProgress progress(*this);
-    const int boxSize = alignBoxSize();
+    HandlerProgress progress(form_);
+    const int boxSize = form_.alignBoxSize();
     const int qualityFilter = control(Control::QualityFilter).intValue();
     const FrameConsumer addFrame = [&](int frame, Bitmap24& bitmap) { preparation.addDecodedFrame(w, bitmap, frame); };
     int added = 0;
@@ -163,14 +171,14 @@ void TMainForm::StackButtonClick() {
         control(Control::StackInfoLabel).setCaption("Stacking " + std::to_string(index) + " of " + std::to_string(count));
         ui_.repaint(Control::StackInfoLabel);
         const int frame = w.Ranking[rank].Frame;
-        const LoopOutcome outcome = runFrameLoop(w, source, {frame, frame}, preview_, addFrame, progress, "stack");
+        const LoopOutcome outcome = runFrameLoop(w, source, {frame, frame}, form_.preview_, addFrame, progress, "stack");
         if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
         if (outcome.result == LoopResult::Stopped) break;
         if (outcome.framesHandled == 0) continue;  // a ranked frame the source does not hold
         added = index;
         lastAddedRank = rank;
-        stackQuality_[added] = stackQualityOf(w, stackQualityFft_, boxSize, alignment().BoxLeft,
-                                              alignment().BoxTop, w.FrameWidth, w.FrameHeight, options.colour,
+        stackQuality_[added] = stackQualityOf(w, stackQualityFft_, boxSize, form_.alignment().BoxLeft,
+                                              form_.alignment().BoxTop, w.FrameWidth, w.FrameHeight, options.colour,
                                               qualityFilter);
     }
     // After a stop the green line covers the frames that went in.
@@ -208,25 +216,25 @@ void TMainForm::StackButtonClick() {
     w.StackReady = true;
 }
 
-void TMainForm::showCutOffFrame(int frame) {
+void StackPage::showCutOffFrame(int frame) {
     const Workspace& w = *workspace_;
-    loadFrame(frame);
-    const int width = std::clamp(std::min(w.ImageWidth, preview_.width()), 0, MaxImageSide);
-    const int height = std::clamp(std::min(w.ImageHeight, preview_.height()), 0, MaxImageSide);
+    form_.loadFrame(frame);
+    const int width = std::clamp(std::min(w.ImageWidth, form_.preview_.width()), 0, MaxImageSide);
+    const int height = std::clamp(std::min(w.ImageHeight, form_.preview_.height()), 0, MaxImageSide);
     stackBitmap_.resize(width, height);
-    for (int y = 0; y < height; ++y) std::copy_n(preview_.row(y), stackBitmap_.rowBytes(), stackBitmap_.row(y));
+    for (int y = 0; y < height; ++y) std::copy_n(form_.preview_.row(y), stackBitmap_.rowBytes(), stackBitmap_.row(y));
     stackMarks_ = {};
     ui_.repaint(Control::StackImage);
 }
 
-void TMainForm::refreshStackGraph(float maxDifference) {
+void StackPage::refreshStackGraph(float maxDifference) {
     const ControlModel& slider = control(Control::StackSlider);
     StackGraphInput input;
     input.lastRank = nearest(slider.maximum());
     input.cutRank = slider.intValue();
     input.differenceCutPercent = control(Control::differencecutslider).intValue();
     input.lowerQualityPercent = control(Control::OptimizeQualitySpin).intValue();
-    input.boxSize = alignBoxSize();
+    input.boxSize = form_.alignBoxSize();
     input.stackedCount = StackedCount;
     input.stackLimit = StackLimit;
     input.maxDifference = maxDifference;
@@ -235,7 +243,7 @@ void TMainForm::refreshStackGraph(float maxDifference) {
     ui_.repaint(Control::StackGraph);
 }
 
-void TMainForm::StackSliderChange() {
+void StackPage::StackSliderChange() {
     const Workspace& w = *workspace_;
     const ControlModel& slider = control(Control::StackSlider);
     const int cutRank = slider.intValue();
@@ -252,20 +260,20 @@ void TMainForm::StackSliderChange() {
                     "% , n = " + std::to_string(selection.ranks.size()));
     if (w.SequenceOpen) showCutOffFrame(frame);
     if (!w.DarkCreation) {
-        DrawRegistrationGraph();
+        form_.DrawRegistrationGraph();
         refreshStackGraph(selection.maxDifference);
     }
 }
 
-void TMainForm::differencecutsliderChange() { StackSliderChange(); }
+void StackPage::differencecutsliderChange() { StackSliderChange(); }
 
-void TMainForm::InterlacedClick() {
+void StackPage::InterlacedClick() {
     const bool interlaced = control(Control::Interlaced).checked();
     control(Control::DeInterlacepanel).setVisible(interlaced);
     control(Control::InterlaceHoriz).setVisible(interlaced);
 }
 
-void TMainForm::ResampledClick() {
+void StackPage::ResampledClick() {
     const bool resampled = control(Control::Resampled).checked();
     for (const Control name : {Control::Filters, Control::ResamplePanel, Control::SetMiddleButton, Control::ResampleSpin})
         control(name).setVisible(resampled);
@@ -275,9 +283,9 @@ void TMainForm::ResampledClick() {
     workspace_->ResampleFactor = limitFactor(control(Control::ResampleSpin).value());
 }
 
-void TMainForm::ResampleSpinChange() { workspace_->ResampleFactor = limitFactor(control(Control::ResampleSpin).value()); }
+void StackPage::ResampleSpinChange() { workspace_->ResampleFactor = limitFactor(control(Control::ResampleSpin).value()); }
 
-void TMainForm::ColourStackClick() {
+void StackPage::ColourStackClick() {
     const bool colour = control(Control::ColourStack).checked();
     settings_.writeBool("Settings", "usecolour", colour);
     control(Control::Colourprocess2).setChecked(colour);
@@ -285,25 +293,25 @@ void TMainForm::ColourStackClick() {
     control(Control::blueslider).setEnabled(colour);
 }
 
-void TMainForm::Colourprocess2Click() {
+void StackPage::Colourprocess2Click() {
     control(Control::ColourStack).setChecked(control(Control::Colourprocess2).checked());
     ColourStackClick();
 }
 
-void TMainForm::ExpandstackClick() {
+void StackPage::ExpandstackClick() {
     if (control(Control::Expandstack).checked()) return;
     control(Control::Xshift).setValue(0);
     control(Control::Yshift).setValue(0);
 }
 
-void TMainForm::SetMiddleButtonClick() {
+void StackPage::SetMiddleButtonClick() {
     workspace_->SetMiddleMode = true;
     StackSliderChange();
     control(Control::StackImage).setHint(MiddleHint);
     ui_.setControlCursor(Control::StackImage, CursorShape::Cross);
 }
 
-void TMainForm::StackImageMouseMove(int x, int y) {
+void StackPage::StackImageMouseMove(int x, int y) {
     const Workspace& w = *workspace_;
     if (!w.SetMiddleMode || !control(Control::Resampled).checked()) return;
     // The part of the frame that a 1024-pixel window of the enlarged stack keeps.
@@ -316,7 +324,7 @@ void TMainForm::StackImageMouseMove(int x, int y) {
     ui_.repaint(Control::StackImage);
 }
 
-void TMainForm::StackImageMouseDown(int x, int y) {
+void StackPage::StackImageMouseDown(int x, int y) {
     Workspace& w = *workspace_;
     if (!w.SetMiddleMode || !control(Control::Resampled).checked()) return;
     StackSliderChange();

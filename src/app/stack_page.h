@@ -1,0 +1,76 @@
+#pragma once
+#include "align/fft.h"
+#include "app/control_id.h"
+#include "app/stack_graph.h"
+#include "core/bitmap24.h"
+#include "stack/frame_preparation.h"
+
+namespace planexor {
+
+class ControlModel;
+class FrameSource;
+class TMainForm;
+class UiServices;
+class UserSettings;
+struct Workspace;
+
+// Set-middle mode marks drawn over StackImage (XOR rectangle, cross).
+struct StackImageMarks {
+    bool rectangleShown = false;
+    int left = 0, top = 0, width = 0, height = 0;
+    bool crossShown = false;
+    int crossX = 0, crossY = 0;
+};
+
+// The stack page: the stacking run with its cut-offs and options, and what
+// the page shows: the frame at the cut-off or the stack, the stack graph and
+// the set-middle marks.
+class StackPage {
+public:
+    explicit StackPage(TMainForm& form);
+
+    void StackButtonClick();
+    void StackSliderChange();
+    void differencecutsliderChange();
+    void InterlacedClick();
+    void ResampledClick();
+    void ResampleSpinChange();
+    void ColourStackClick();
+    void Colourprocess2Click();
+    void ExpandstackClick();
+    void SetMiddleButtonClick();
+    void StackImageMouseMove(int x, int y);
+    void StackImageMouseDown(int x, int y);
+
+    // The picture shown in StackImage: the frame at the cut-off, or the stack.
+    Bitmap24& stackBitmap() { return stackBitmap_; }
+    const Bitmap24& stackBitmap() const { return stackBitmap_; }
+    const StackGraphData& stackGraph() const { return stackGraph_; }
+    const StackImageMarks& stackImageMarks() const { return stackMarks_; }
+    // Entry i: the stack quality after i frames of the last run.
+    const StackQualityTable& stackQualities() const { return stackQuality_; }
+    int stackedCount() const { return StackedCount; }
+    // The graph anew from the records, as after a run that was cancelled.
+    void refreshStackGraph(float maxDifference);
+
+private:
+    ControlModel& control(Control id);
+    const ControlModel& control(Control id) const;
+    StackOptions stackOptionsFromControls() const;
+    FrameSource& stackFrameSource();
+    void showCutOffFrame(int frame);
+
+    TMainForm& form_;
+    UiServices& ui_;
+    UserSettings& settings_;
+    Workspace* workspace_;
+    Bitmap24 stackBitmap_;
+    StackGraphData stackGraph_;
+    StackImageMarks stackMarks_;
+    StackQualityTable stackQuality_{};
+    int StackedCount = 1;
+    int StackLimit = 0;
+    FftEngine stackQualityFft_;
+};
+
+}  // namespace planexor

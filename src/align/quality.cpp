@@ -1,9 +1,9 @@
 #include "align/quality.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
+#include "core/number_text.h"
 #include "core/pixel.h"
 
 namespace planexor {
@@ -29,14 +29,18 @@ GraphMarker marker(double spinValue, int labelY) {
 
 }  // namespace
 
-float spectrumQuality(const std::array<float, FftEngine::ProfileBins>& profile, int qualityFilter) {
+double profileShare(const std::array<float, FftEngine::ProfileBins>& profile, int firstDetailBin, double guard) {
     double total = 0.0;
     double detail = 0.0;
     for (int i = 0; i < QualityBins; ++i) {
         total += profile[i];
-        if (i >= qualityFilter) detail += profile[i];
+        if (i >= firstDetailBin) detail += profile[i];
     }
-    return static_cast<float>(detail / (total + 1e-10));
+    return detail / (total + guard);
+}
+
+float spectrumQuality(const std::array<float, FftEngine::ProfileBins>& profile, int qualityFilter) {
+    return static_cast<float>(profileShare(profile, qualityFilter, 1e-10));
 }
 
 float scoreBlockQuality(FftEngine& engine, int qualityFilter) {
@@ -78,11 +82,7 @@ QualityGraph buildQualityGraph(const std::array<float, FftEngine::ProfileBins>& 
 }
 
 std::string qualityCaption(float quality) {
-    const double shown = std::trunc(static_cast<double>(quality) * 10000.0) * 0.0001;
-    char digits[32];
-    // Fifteen significant digits hide the binary residue of * 0.0001.
-    const auto result = std::to_chars(digits, digits + sizeof digits, shown, std::chars_format::general, 15);
-    return "quality :" + std::string(digits, result.ptr);
+    return "quality :" + fifteenDigitText(std::trunc(static_cast<double>(quality) * 10000.0) * 0.0001);
 }
 
 }  // namespace planexor

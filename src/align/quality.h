@@ -13,6 +13,10 @@ inline constexpr int GammaTableSize = 1001;
 // The display transfer curve's values (GammaCurve::values in the workspace).
 using GammaValues = std::array<double, GammaTableSize>;
 
+// Share of the radial profile from bin `firstDetailBin` on among bins 0..50,
+// with `guard` added to the whole so that a zero profile scores 0.
+double profileShare(const std::array<float, FftEngine::ProfileBins>& profile, int firstDetailBin, double guard);
+
 // Share of the radial profile at or above bin `qualityFilter`, over bins
 // 0..50: 0..1, higher is sharper, independent of the box brightness. A zero
 // profile (constant box, or a box that left the frame) scores 0.

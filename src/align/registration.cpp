@@ -142,9 +142,9 @@ struct GreyTables {
     double red[256], green[256], blue[256];
     GreyTables() {
         for (int v = 0; v < 256; ++v) {
-            red[v] = 0.299 * v;
-            green[v] = 0.587 * v;
-            blue[v] = 0.114 * v;
+            red[v] = GreyWeightRed * v;
+            green[v] = GreyWeightGreen * v;
+            blue[v] = GreyWeightBlue * v;
         }
     }
     float operator()(const std::uint8_t* bgr) const {

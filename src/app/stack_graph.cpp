@@ -1,9 +1,9 @@
 #include "app/stack_graph.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
+#include "core/number_text.h"
 #include "core/pixel.h"
 
 namespace planexor {
@@ -86,11 +86,7 @@ Drawing toDrawing(const StackGraphData& graph) {
 
 std::string twoDecimalText(double value) {
     if (!std::isfinite(value)) return "0";
-    const double shown = std::trunc(value) * 0.01;
-    char digits[32];
-    // Fifteen significant digits hide the binary residue of * 0.01.
-    const auto result = std::to_chars(digits, digits + sizeof digits, shown, std::chars_format::general, 15);
-    return std::string(digits, result.ptr);
+    return fifteenDigitText(std::trunc(value) * 0.01);
 }
 
 StackGraphData buildStackGraph(const Workspace& workspace, const StackQualityTable& stackQuality,

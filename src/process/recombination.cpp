@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
+#include "core/number_text.h"
 #include "core/pixel.h"
 #include "process/column_kernels.h"
 
@@ -13,9 +13,7 @@ namespace planexor {
 float layerGain(int sliderValue) { return static_cast<float>(sliderValue * 0.1); }
 
 std::string gainCaption(int sliderValue) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.15g", nearest(layerGain(sliderValue) * 10.0) * 0.1);
-    return text;
+    return fifteenDigitText(nearest(layerGain(sliderValue) * 10.0) * 0.1);
 }
 
 namespace {

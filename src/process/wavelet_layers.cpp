@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
+#include "core/number_text.h"
 #include "core/pixel.h"
 #include "process/vector_lanes.h"
 
@@ -228,9 +228,7 @@ LayerViewRange renderLayerView(const LayerStore& store, int layer, int width, in
 }
 
 std::string layerViewCaption(const char* prefix, double value) {
-    char digits[40];
-    std::snprintf(digits, sizeof digits, "%.15g", std::trunc(value * 100) * 0.01);
-    return std::string(prefix) + digits;
+    return prefix + fifteenDigitText(std::trunc(value * 100) * 0.01);
 }
 
 }  // namespace planexor

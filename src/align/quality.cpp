@@ -10,7 +10,6 @@ namespace planexor {
 
 namespace {
 
-constexpr int GraphHeight = 200;
 constexpr int PixelsPerBin = 5;
 
 int curveY(float value, double scale, const GammaValues& gammaTable) {
@@ -19,7 +18,7 @@ int curveY(float value, double scale, const GammaValues& gammaTable) {
     // a stale maximum or a NaN must not read outside the table.
     if (!(position >= 0.0)) position = 0.0;
     const int index = std::min(nearest(std::min(position, 1000.0)), GammaTableSize - 1);
-    return GraphHeight + 1 - nearest(GraphHeight * gammaTable[index]);
+    return GraphBaseline - nearest(GraphHeight * gammaTable[index]);
 }
 
 GraphMarker marker(double spinValue, int labelY) {
@@ -83,6 +82,21 @@ QualityGraph buildQualityGraph(const std::array<float, FftEngine::ProfileBins>& 
 
 std::string qualityCaption(float quality) {
     return "quality :" + fifteenDigitText(std::trunc(static_cast<double>(quality) * 10000.0) * 0.0001);
+}
+
+void drawQualityGraph(const QualityGraph& graph, Drawing& into) {
+    using namespace drawing_colour;
+    GraphPainter painter(into, PropertyGraphLayout);
+    painter.text(Red, {120, 170}, " red line = power spectrum");
+    painter.curve(Red, graph.start, graph.curve);
+    const auto marker = [&painter](const GraphMarker& m, std::uint32_t colour, std::string_view text) {
+        if (!m.shown) return;
+        painter.line(colour, {m.lineX, GraphHeight}, {m.lineX, 0}, 2);
+        painter.text(colour, m.label, text);
+    };
+    marker(graph.qualityFilter, Green, "<- Quality filter");
+    marker(graph.fftFilter, Blue, "<- FFT Filter");
+    painter.text(Black, {150, 17}, graph.qualityText);
 }
 
 }  // namespace planexor

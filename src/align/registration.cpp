@@ -15,102 +15,6 @@ namespace planexor {
 
 // ---------------------------------------------------------------- drawings
 
-namespace {
-
-template <class Item>
-Item& nextItem(std::vector<Item>& items, std::size_t& used) {
-    if (used == items.size()) items.emplace_back();
-    return items[used++];
-}
-
-constexpr int GraphBaseline = 201;  // y of a zero value; 200 pixels for 1.0
-constexpr int RankSpan = 245;       // x of the last rank
-
-// nearest() of a graph coordinate, kept within reach so that a broken record
-// (NaN, infinity, absurd values) cannot overflow an int.
-int plotCoordinate(double value) {
-    if (!(value == value)) return 0;
-    return nearest(std::clamp(value, -100000.0, 100000.0));
-}
-
-}  // namespace
-
-DrawingBuilder::DrawingBuilder(Drawing& drawing) : drawing_(drawing) { drawing_.background = false; }
-
-DrawingBuilder::~DrawingBuilder() {
-    drawing_.lines.resize(lines_);
-    drawing_.ellipses.resize(ellipses_);
-    drawing_.pixels.resize(pixels_);
-    drawing_.texts.resize(texts_);
-}
-
-void DrawingBuilder::background(int width, int height, std::uint32_t colour) {
-    drawing_.background = true;
-    drawing_.width = width;
-    drawing_.height = height;
-    drawing_.backgroundColour = colour;
-}
-
-DrawnLine& DrawingBuilder::line(std::uint32_t colour, int penWidth, bool dotted) {
-    DrawnLine& line = nextItem(drawing_.lines, lines_);
-    line.colour = colour;
-    line.penWidth = penWidth;
-    line.dotted = dotted;
-    line.invert = false;
-    line.points.clear();
-    return line;
-}
-
-void DrawingBuilder::segment(std::uint32_t colour, GraphPoint from, GraphPoint to, int penWidth) {
-    DrawnLine& drawn = line(colour, penWidth);
-    drawn.points.push_back(from);
-    drawn.points.push_back(to);
-}
-
-void DrawingBuilder::ellipse(std::uint32_t colour, int left, int top, int right, int bottom) {
-    nextItem(drawing_.ellipses, ellipses_) = {colour, left, top, right, bottom};
-}
-
-void DrawingBuilder::pixel(std::uint32_t colour, GraphPoint at) { nextItem(drawing_.pixels, pixels_) = {colour, at}; }
-
-void DrawingBuilder::text(std::uint32_t colour, GraphPoint at, std::string_view text) {
-    DrawnText& drawn = nextItem(drawing_.texts, texts_);
-    drawn.colour = colour;
-    drawn.at = at;
-    drawn.text.assign(text);  // keeps the old capacity
-}
-
-void drawGraphGrid(DrawingBuilder& builder) {
-    using namespace drawing_colour;
-    builder.background(GraphWidth, GraphHeight, White);
-    DrawnLine& frame = builder.line(Black);
-    frame.points = {{0, 0}, {GraphWidth, 0}, {GraphWidth, GraphHeight}, {0, GraphHeight}, {0, 0}};
-    for (int k = 0; k <= 10; ++k) {
-        const int y = GraphHeight - 2 - 20 * k;
-        builder.segment(Silver, {1, y}, {GraphWidth - 1, y});
-        const int x = 25 * k + 1;
-        builder.segment(Silver, {x, 1}, {x, GraphHeight - 1});
-    }
-}
-
-void drawQualityGraph(const QualityGraph& graph, Drawing& into) {
-    using namespace drawing_colour;
-    DrawingBuilder builder(into);
-    drawGraphGrid(builder);
-    builder.text(Red, {120, 170}, " red line = power spectrum");
-    DrawnLine& curve = builder.line(Red);
-    curve.points.push_back(graph.start);
-    curve.points.insert(curve.points.end(), graph.curve.begin(), graph.curve.end());
-    const auto marker = [&builder](const GraphMarker& m, std::uint32_t colour, std::string_view text) {
-        if (!m.shown) return;
-        builder.segment(colour, {m.lineX, GraphHeight}, {m.lineX, 0}, 2);
-        builder.text(colour, m.label, text);
-    };
-    marker(graph.qualityFilter, Green, "<- Quality filter");
-    marker(graph.fftFilter, Blue, "<- FFT Filter");
-    builder.text(Black, {150, 17}, graph.qualityText);
-}
-
 void drawFeatureMarks(DrawingBuilder& builder, int x, int y, int boxLeft, int boxTop, int size, bool centrePixel) {
     using drawing_colour::White;
     builder.ellipse(White, x - 15, y - 15, x + 15, y + 15);
@@ -566,9 +470,7 @@ int chainCutRank(const Workspace& workspace, int lastRank, int lowerQualityPerce
     return k == lastRank ? lastRank : cut;
 }
 
-int rankMarkerX(int rank, int lastRank) {
-    return lastRank > 0 ? plotCoordinate(static_cast<double>(rank) * RankSpan / lastRank) : 0;
-}
+int rankMarkerX(int rank, int lastRank) { return rankX(rank, lastRank); }
 
 RegistrationGraph buildRegistrationGraph(const Workspace& workspace, int lastRank, int lowerQualityPercent,
                                          int differenceCutPercent) {
@@ -577,7 +479,6 @@ RegistrationGraph buildRegistrationGraph(const Workspace& workspace, int lastRan
     const auto recordOf = [&workspace](int rank) -> const TFrameRec& {
         return workspace.FrameRecs[std::clamp(workspace.Ranking[rank].Frame, 0, LastFrameNumber)];
     };
-    const double step = lastRank > 0 ? static_cast<double>(RankSpan) / lastRank : 0.0;
     const double best = workspace.Ranking[0].Quality + 0.000001;
     const double lower = lowerQualityPercent / 100.0;
     double largest = 0.0;
@@ -589,44 +490,27 @@ RegistrationGraph buildRegistrationGraph(const Workspace& workspace, int lastRan
     for (int rank = 0; rank <= lastRank; ++rank) {
         const double share = workspace.Ranking[rank].Quality / best;
         if (graph.firstDottedRank < 0 && share < lower) graph.firstDottedRank = rank;
-        const int x = plotCoordinate(rank * step);
-        graph.qualityCurve.push_back({x, GraphBaseline - plotCoordinate(200.0 * share)});
-        graph.differenceCurve.push_back({x, GraphBaseline - plotCoordinate(200.0 * recordOf(rank).Difference / largest)});
+        const int x = rankX(rank, lastRank);
+        graph.qualityCurve.push_back({x, valueY(workspace.Ranking[rank].Quality, best)});
+        graph.differenceCurve.push_back({x, valueY(recordOf(rank).Difference, largest)});
     }
     graph.differenceCutY = GraphBaseline - 2 * std::clamp(differenceCutPercent, 0, 100);
     return graph;
 }
 
-namespace {
-
-// A curve that turns dotted at `firstDotted` is two polylines sharing the
-// point where the pen changes.
-void drawCurve(DrawingBuilder& builder, std::uint32_t colour, GraphPoint start, const std::vector<GraphPoint>& points,
-               int firstDotted) {
-    DrawnLine& solid = builder.line(colour);
-    solid.points.push_back(start);
-    const int count = static_cast<int>(points.size());
-    const int solidEnd = firstDotted >= 0 ? std::min(firstDotted, count) : count;
-    solid.points.insert(solid.points.end(), points.begin(), points.begin() + solidEnd);
-    if (solidEnd == count) return;
-    const GraphPoint joint = solid.points.back();
-    DrawnLine& dotted = builder.line(colour, 1, true);
-    dotted.points.push_back(joint);
-    dotted.points.insert(dotted.points.end(), points.begin() + solidEnd, points.end());
+void paintRegistrationGraph(GraphPainter& painter, const RegistrationGraph& graph) {
+    using namespace drawing_colour;
+    painter.text(Red, {10, 150}, " red  line = image quality");
+    painter.text(Blue, {10, 180}, " blue line = registration difference");
+    painter.curve(Red, {0, 0}, graph.qualityCurve, graph.firstDottedRank);
+    painter.line(Blue, {0, graph.differenceCutY}, {GraphWidth, graph.differenceCutY});
+    painter.curve(Blue, {0, GraphBaseline}, graph.differenceCurve, graph.firstDottedRank);
+    if (graph.rankMarkerX >= 0) painter.line(Green, {graph.rankMarkerX, 0}, {graph.rankMarkerX, GraphBaseline});
 }
 
-}  // namespace
-
 void drawRegistrationGraph(const RegistrationGraph& graph, Drawing& into) {
-    using namespace drawing_colour;
-    DrawingBuilder builder(into);
-    drawGraphGrid(builder);
-    builder.text(Red, {10, 150}, " red  line = image quality");
-    builder.text(Blue, {10, 180}, " blue line = registration difference");
-    drawCurve(builder, Red, {0, 0}, graph.qualityCurve, graph.firstDottedRank);
-    builder.segment(Blue, {0, graph.differenceCutY}, {GraphWidth, graph.differenceCutY});
-    drawCurve(builder, Blue, {0, GraphBaseline}, graph.differenceCurve, graph.firstDottedRank);
-    if (graph.rankMarkerX >= 0) builder.segment(Green, {graph.rankMarkerX, 0}, {graph.rankMarkerX, GraphBaseline});
+    GraphPainter painter(into, PropertyGraphLayout);
+    paintRegistrationGraph(painter, graph);
 }
 
 }  // namespace planexor

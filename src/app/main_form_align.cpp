@@ -548,7 +548,7 @@ const Drawing& TMainForm::overlay(Control imageControl) const {
     }
     if (imageControl == Control::imgGraph) return graphDrawing_;
     if (imageControl == Control::StackGraph) {
-        stackGraphOverlay_ = toDrawing(stackGraph_);
+        drawStackGraph(stackGraph_, stackGraphOverlay_);
         return stackGraphOverlay_;
     }
     if (imageControl == Control::StackImage) {

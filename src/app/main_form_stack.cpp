@@ -179,7 +179,7 @@ void TMainForm::StackButtonClick() {
     if (added < count && lastAddedRank >= 0) StackLimit = lastAddedRank + 1;
 
     StackSliderChange();
-    stackGraph_.texts.push_back({GraphColour::Green, {10, 165}, " green line = stacked image quality"});
+    stackGraph_.stackQualityLegend = true;
 
     if (options.resample) {
         w.ImageWidth = limitSide(nearest(w.FrameWidth * static_cast<double>(w.ResampleFactor)));

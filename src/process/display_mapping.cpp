@@ -154,9 +154,9 @@ int histogramScale(const Histograms& histograms, bool showPeak) {
     return scale > 0 ? static_cast<int>(scale) : 1;
 }
 
-std::vector<HistogramPoint> histogramCurve(const std::array<std::int32_t, 256>& counts, int scale, bool smooth) {
+std::vector<GraphPoint> histogramCurve(const std::array<std::int32_t, 256>& counts, int scale, bool smooth) {
     const double perCount = 250.0 / std::max(scale, 1);
-    std::vector<HistogramPoint> points;
+    std::vector<GraphPoint> points;
     if (smooth) {
         for (int i = 1; i <= 254; ++i) {
             const double mean = (static_cast<double>(counts[i - 1]) + counts[i] + counts[i + 1]) / 3;

@@ -284,12 +284,12 @@ TEST(HistogramGraph, ScaleFollowsTheCountsWithoutBinZero) {
 
     const auto curve = histogramCurve(histograms.HistoG, histogramScale(histograms, true), false);
     ASSERT_EQ(curve.size(), 256u);
-    EXPECT_EQ(curve[10], (HistogramPoint{19, 0}));  // the peak reaches the top line
-    EXPECT_EQ(curve[11], (HistogramPoint{20, 250}));
+    EXPECT_EQ(curve[10], (GraphPoint{19, 0}));  // the peak reaches the top line
+    EXPECT_EQ(curve[11], (GraphPoint{20, 250}));
     const auto smooth = histogramCurve(histograms.HistoG, 500, true);
     ASSERT_EQ(smooth.size(), 254u);
     EXPECT_EQ(smooth.front().x, 10);
-    EXPECT_EQ(smooth[8], (HistogramPoint{18, nearest(250 - 500.0 / 3 / 500 * 250)}));
+    EXPECT_EQ(smooth[8], (GraphPoint{18, nearest(250 - 500.0 / 3 / 500 * 250)}));
 }
 
 TEST(HistogramGraph, MarkersSetTheStretch) {

@@ -28,7 +28,7 @@ void loadBlock(FftEngine& engine) {
 
 void forwardInverse(benchmark::State& state, bool portable) {
     FftEngine engine;
-    engine.forcePortableKernels(portable);
+    engine.useVectorCode(portable ? VectorCode::Portable : VectorCode::Best);
     engine.SetupFFT(static_cast<int>(state.range(0)));
     loadBlock(engine);
     for (auto _ : state) {

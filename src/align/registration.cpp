@@ -4,12 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE__)
-#include <immintrin.h>
-#endif
-
 #include "core/error.h"
 #include "core/pixel.h"
+#include "core/vector_lanes.h"
 
 namespace planexor {
 
@@ -142,55 +139,39 @@ void requireReference(const Alignment& alignment, const FftEngine& fft) {
         throw PlanexorError("The alignment reference does not match the box size: click the alignment feature again");
 }
 
-// Four lanes with IEEE square roots: the same values as the scalar code.
-using Lanes = float __attribute__((vector_size(16)));
-
-Lanes loadLanes(const float* p) {
-    Lanes v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-void storeLanes(float* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
-
-Lanes squareRoot(Lanes v) {
-#if defined(__SSE__)
-    return _mm_sqrt_ps(v);
-#else
-    return Lanes{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
-#endif
-}
+// Four lanes with IEEE square roots give the same values as the scalar code.
+using lanes::F4;
 
 // C = R conj(F), or its phase only, into SpecRe/SpecIm where F (the frame's
 // spectrum) is, whitening F first when asked.
 template <bool Normalize, bool Phase>
 void crossPowerSpectrum(FftEngine& fft, const Alignment& alignment, int size) {
-    const Lanes floor = {0.000001f, 0.000001f, 0.000001f, 0.000001f};
-    const Lanes one = {1.0f, 1.0f, 1.0f, 1.0f};
+    const F4 floor = {0.000001f, 0.000001f, 0.000001f, 0.000001f};
+    const F4 one = {1.0f, 1.0f, 1.0f, 1.0f};
     for (int a = 0; a < size; ++a) {
         float* re = fft.SpecRe[a];
         float* im = fft.SpecIm[a];
         const float* refRe = alignment.RefRe[a];
         const float* refIm = alignment.RefIm[a];
         for (int b = 0; b < size; b += 4) {
-            Lanes fr = loadLanes(re + b), fi = loadLanes(im + b);
+            F4 fr = lanes::load<F4>(re + b), fi = lanes::load<F4>(im + b);
             if constexpr (Normalize) {
-                const Lanes scale = one / squareRoot(fr * fr + fi * fi + floor);
+                const F4 scale = one / lanes::squareRoot(fr * fr + fi * fi + floor);
                 fr *= scale;
                 fi *= scale;
             }
-            const Lanes rr = loadLanes(refRe + b), ri = loadLanes(refIm + b);
-            Lanes cr = rr * fr + ri * fi;
-            Lanes ci = ri * fr - rr * fi;
+            const F4 rr = lanes::load<F4>(refRe + b), ri = lanes::load<F4>(refIm + b);
+            F4 cr = rr * fr + ri * fi;
+            F4 ci = ri * fr - rr * fi;
             if constexpr (Phase) {
-                const Lanes pr = rr * fr - ri * fi, pi = rr * fi + ri * fr;
-                Lanes magnitude = squareRoot(pr * pr + pi * pi);
+                const F4 pr = rr * fr - ri * fi, pi = rr * fi + ri * fr;
+                F4 magnitude = lanes::squareRoot(pr * pr + pi * pi);
                 magnitude = magnitude == 0.0f ? floor : magnitude;
                 cr /= magnitude;
                 ci /= magnitude;
             }
-            storeLanes(re + b, cr);
-            storeLanes(im + b, ci);
+            lanes::store(re + b, cr);
+            lanes::store(im + b, ci);
         }
     }
 }
@@ -208,12 +189,12 @@ void crossPowerSpectrum(FftEngine& fft, const Alignment& alignment, int size, bo
 // The largest cell, searched from -1e11; of equal maxima the first in
 // column-then-row order wins. The maximum is found four lanes wide first.
 void findPeak(const FftEngine& fft, int size, CorrelationPeak& peak) {
-    const Lanes start = {-1e11f, -1e11f, -1e11f, -1e11f};
-    Lanes largest = start;
+    const F4 start = {-1e11f, -1e11f, -1e11f, -1e11f};
+    F4 largest = start;
     for (int a = 0; a < size; ++a) {
         const float* column = fft.SpecRe[a];
         for (int b = 0; b < size; b += 4) {
-            const Lanes v = loadLanes(column + b);
+            const F4 v = lanes::load<F4>(column + b);
             largest = v > largest ? v : largest;  // a NaN never wins
         }
     }

@@ -65,7 +65,7 @@ struct MappingTarget {
 // grey result goes to all three bytes and the three histograms are equal.
 void mapToBitmap(const LayerStore& store, float stackMin, float stackMax, const MappingTarget& target,
                  const DisplayOptions& options, const GammaCurve& gammaTable, MappingVariant variant,
-                 Bitmap24& bitmap, Histograms& histograms);
+                 Bitmap24& bitmap, Histograms& histograms, VectorCode code = VectorCode::Best);
 
 // The histogram graph (275 x 275, bins drawn from x = 9, 250 pixels high).
 // Counts per full graph height: the sum of bins 1..255 of the three

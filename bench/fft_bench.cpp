@@ -16,6 +16,7 @@
 namespace {
 
 using planexor::FftEngine;
+using planexor::VectorCode;
 
 float sample(int a, int b) { return static_cast<float>(100.0 + 60.0 * std::sin(a * 0.37) * std::cos(b * 0.23) + (a * 31 + b * 17) % 23); }
 
@@ -28,7 +29,7 @@ void loadBlock(FftEngine& engine) {
 
 void forwardInverse(benchmark::State& state, bool portable) {
     FftEngine engine;
-    engine.forcePortableKernels(portable);
+    engine.useVectorCode(portable ? VectorCode::Portable : VectorCode::Best);
     engine.SetupFFT(static_cast<int>(state.range(0)));
     loadBlock(engine);
     for (auto _ : state) {

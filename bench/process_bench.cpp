@@ -10,7 +10,7 @@
 
 #include "core/workspace.h"
 #include "process/processing_cache.h"
-#include "process/vector_lanes.h"
+#include "core/vector_lanes.h"
 
 namespace {
 
@@ -77,7 +77,7 @@ void BM_DecomposeColour1024(benchmark::State& state) {
                        PixelRegion::whole(Side, Side), quiet);
         benchmark::DoNotOptimize(fixture.workspace->ProcG[100][100]);
     }
-    state.SetLabel(lanes::wideUnitsAvailable() ? "avx2" : "portable");
+    state.SetLabel(wideVectorsAvailable() ? "avx2" : "portable");
 }
 BENCHMARK(BM_DecomposeColour1024)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
@@ -92,7 +92,7 @@ void BM_LayerSliderChangeColour1024(benchmark::State& state) {
             state.SkipWithError("the slider did not rerun the recombination");
         benchmark::DoNotOptimize(fixture.cache->image().data());
     }
-    state.SetLabel(lanes::wideUnitsAvailable() ? "avx2" : "portable");
+    state.SetLabel(wideVectorsAvailable() ? "avx2" : "portable");
 }
 BENCHMARK(BM_LayerSliderChangeColour1024)->Unit(benchmark::kMillisecond);
 

@@ -8,19 +8,7 @@
 #include <vector>
 
 #include "core/pixel.h"
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#endif
-
-// Eight-lane vectors are only ever used inside the AVX2 functions below, so
-// the warning about returning them from code built without AVX is moot.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
-#if defined(__x86_64__) || defined(__i386__)
-#define PLANEXOR_FFT_WIDE 1
-#define PLANEXOR_WIDE __attribute__((target("avx2,fma")))
-#endif
+#include "core/vector_lanes.h"
 
 namespace planexor {
 
@@ -44,30 +32,19 @@ constexpr int TwiddleLevels = 8;
 static_assert(1 << (TwiddleLevels - 1) == MaxSize / 4);
 constexpr std::uint8_t NoBin = 255;
 
-#define PLANEXOR_INLINE inline __attribute__((always_inline))
-
 template <int Width>
 struct Lanes;
 template <>
 struct Lanes<4> {
-    typedef float Vec __attribute__((vector_size(16)));
+    using Vec = lanes::F4;
 };
 template <>
 struct Lanes<8> {
-    typedef float Vec __attribute__((vector_size(32)));
+    using Vec = lanes::F8;
 };
 
-template <class V>
-PLANEXOR_INLINE V load(const float* p) {
-    V v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-template <class V>
-PLANEXOR_INLINE void store(float* p, const V& v) {
-    std::memcpy(p, &v, sizeof v);
-}
+using lanes::load;
+using lanes::store;
 
 // One radix-4 butterfly once inputs 1..3 carry their twiddles: x0 and a
 // (twiddled input 1) pair up, as do b and c; the outputs go back span apart.
@@ -123,22 +100,14 @@ PLANEXOR_INLINE void transpose(Lanes<8>::Vec* r) {
 
 PLANEXOR_INLINE Lanes<4>::Vec reversed(const Lanes<4>::Vec& v) { return __builtin_shufflevector(v, v, 3, 2, 1, 0); }
 
-PLANEXOR_INLINE Lanes<4>::Vec squareRoot(const Lanes<4>::Vec& v) {
-#ifdef __SSE__
-    return _mm_sqrt_ps(v);
-#else
-    Lanes<4>::Vec root;
-    for (int l = 0; l < 4; ++l) root[l] = std::sqrt(v[l]);
-    return root;
-#endif
-}
+using lanes::squareRoot;
 
 // The eight-lane helpers that return a vector exist only for the AVX2 code.
-#ifdef PLANEXOR_FFT_WIDE
-PLANEXOR_WIDE inline Lanes<8>::Vec reversed(const Lanes<8>::Vec& v) {
+#ifdef PLANEXOR_HAS_WIDE
+PLANEXOR_WIDE_FMA inline Lanes<8>::Vec reversed(const Lanes<8>::Vec& v) {
     return __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0);
 }
-PLANEXOR_WIDE inline Lanes<8>::Vec squareRoot(const Lanes<8>::Vec& v) { return _mm256_sqrt_ps(v); }
+PLANEXOR_WIDE_FMA inline Lanes<8>::Vec squareRoot(const Lanes<8>::Vec& v) { return _mm256_sqrt_ps(v); }
 #endif
 
 // What one transform needs: the size, its tables and the scratch buffers.
@@ -579,24 +548,19 @@ const Kernels PortableKernels{forwardComplexPortable, forwardRealPortable, inver
                               inverseHermitianPortable, isRealPortable, isHermitianPortable,
                               foldMagnitudesPortable};
 
-#ifdef PLANEXOR_FFT_WIDE
+#ifdef PLANEXOR_HAS_WIDE
 // The same templates compiled for AVX2 and FMA, chosen at run time.
-PLANEXOR_WIDE void forwardComplexWide(const Plan& p, float* re, float* im) { forwardComplex<8>(p, re, im); }
-PLANEXOR_WIDE void forwardRealWide(const Plan& p, float* re, float* im) { forwardReal<8>(p, re, im); }
-PLANEXOR_WIDE void inverseComplexWide(const Plan& p, float* re, float* im) { inverseComplex<8>(p, re, im); }
-PLANEXOR_WIDE void inverseHermitianWide(const Plan& p, float* re, float* im) { inverseHermitian<8>(p, re, im); }
-PLANEXOR_WIDE bool isRealWide(const float* im, int n) { return imaginaryIsZero<8>(im, n); }
-PLANEXOR_WIDE bool isHermitianWide(const float* re, const float* im, int n) { return isHermitian<8>(re, im, n); }
-PLANEXOR_WIDE float foldMagnitudesWide(const float* re, const float* im, int n, float* folded) {
+PLANEXOR_WIDE_FMA void forwardComplexWide(const Plan& p, float* re, float* im) { forwardComplex<8>(p, re, im); }
+PLANEXOR_WIDE_FMA void forwardRealWide(const Plan& p, float* re, float* im) { forwardReal<8>(p, re, im); }
+PLANEXOR_WIDE_FMA void inverseComplexWide(const Plan& p, float* re, float* im) { inverseComplex<8>(p, re, im); }
+PLANEXOR_WIDE_FMA void inverseHermitianWide(const Plan& p, float* re, float* im) { inverseHermitian<8>(p, re, im); }
+PLANEXOR_WIDE_FMA bool isRealWide(const float* im, int n) { return imaginaryIsZero<8>(im, n); }
+PLANEXOR_WIDE_FMA bool isHermitianWide(const float* re, const float* im, int n) { return isHermitian<8>(re, im, n); }
+PLANEXOR_WIDE_FMA float foldMagnitudesWide(const float* re, const float* im, int n, float* folded) {
     return foldMagnitudes<8>(re, im, n, folded);
 }
 const Kernels WideKernels{forwardComplexWide,   forwardRealWide, inverseComplexWide,     inverseHermitianWide,
                           isRealWide, isHermitianWide, foldMagnitudesWide};
-
-bool cpuHasWideUnits() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
-}
 #endif
 
 }  // namespace
@@ -610,7 +574,6 @@ struct FftEngine::Tables {
     std::vector<float> work;
     Plan plan{};
     const Kernels* kernels = &PortableKernels;
-    bool wideAvailable = false;
 };
 
 FftEngine::FftEngine() : tables_(std::make_unique<Tables>()) {
@@ -653,20 +616,16 @@ FftEngine::FftEngine() : tables_(std::make_unique<Tables>()) {
     t.ringBin.resize(quadrant);
     t.folded.resize(quadrant);
 
-#ifdef PLANEXOR_FFT_WIDE
-    t.wideAvailable = cpuHasWideUnits();
-    if (t.wideAvailable) t.kernels = &WideKernels;
-#endif
+    useVectorCode(VectorCode::Best);
     SetupFFT(128);
 }
 
 FftEngine::~FftEngine() = default;
 
-void FftEngine::forcePortableKernels(bool portable) {
-#ifdef PLANEXOR_FFT_WIDE
-    tables_->kernels = (portable || !tables_->wideAvailable) ? &PortableKernels : &WideKernels;
-#else
-    (void)portable;
+void FftEngine::useVectorCode(VectorCode code) {
+    tables_->kernels = &PortableKernels;
+#ifdef PLANEXOR_HAS_WIDE
+    if (useWideVectors(code)) tables_->kernels = &WideKernels;
 #endif
 }
 

@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "core/bitmap24.h"
+#include "core/vector_lanes.h"
 
 namespace planexor {
 
@@ -82,9 +83,9 @@ public:
     void BuildSpectrumCurve(double gamma, double toeSlope);
     static RgbBytes WavelengthToRGB(double wavelength);
 
-    // Use the portable kernels even where wider vector units exist, so both
-    // code paths can be checked on one machine.
-    void forcePortableKernels(bool portable);
+    // The engine starts on the best kernels; VectorCode::Portable keeps it on
+    // the portable ones even where wider units exist, so both can be compared.
+    void useVectorCode(VectorCode code);
     bool usesWideKernels() const;
 
     std::int32_t FFTSize = 0;

@@ -1,16 +1,15 @@
 #include "align/quality.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
+#include "core/number_text.h"
 #include "core/pixel.h"
 
 namespace planexor {
 
 namespace {
 
-constexpr int GraphHeight = 200;
 constexpr int PixelsPerBin = 5;
 
 int curveY(float value, double scale, const GammaValues& gammaTable) {
@@ -19,7 +18,7 @@ int curveY(float value, double scale, const GammaValues& gammaTable) {
     // a stale maximum or a NaN must not read outside the table.
     if (!(position >= 0.0)) position = 0.0;
     const int index = std::min(nearest(std::min(position, 1000.0)), GammaTableSize - 1);
-    return GraphHeight + 1 - nearest(GraphHeight * gammaTable[index]);
+    return GraphBaseline - nearest(GraphHeight * gammaTable[index]);
 }
 
 GraphMarker marker(double spinValue, int labelY) {
@@ -29,14 +28,18 @@ GraphMarker marker(double spinValue, int labelY) {
 
 }  // namespace
 
-float spectrumQuality(const std::array<float, FftEngine::ProfileBins>& profile, int qualityFilter) {
+double profileShare(const std::array<float, FftEngine::ProfileBins>& profile, int firstDetailBin, double guard) {
     double total = 0.0;
     double detail = 0.0;
     for (int i = 0; i < QualityBins; ++i) {
         total += profile[i];
-        if (i >= qualityFilter) detail += profile[i];
+        if (i >= firstDetailBin) detail += profile[i];
     }
-    return static_cast<float>(detail / (total + 1e-10));
+    return detail / (total + guard);
+}
+
+float spectrumQuality(const std::array<float, FftEngine::ProfileBins>& profile, int qualityFilter) {
+    return static_cast<float>(profileShare(profile, qualityFilter, 1e-10));
 }
 
 float scoreBlockQuality(FftEngine& engine, int qualityFilter) {
@@ -78,11 +81,22 @@ QualityGraph buildQualityGraph(const std::array<float, FftEngine::ProfileBins>& 
 }
 
 std::string qualityCaption(float quality) {
-    const double shown = std::trunc(static_cast<double>(quality) * 10000.0) * 0.0001;
-    char digits[32];
-    // Fifteen significant digits hide the binary residue of * 0.0001.
-    const auto result = std::to_chars(digits, digits + sizeof digits, shown, std::chars_format::general, 15);
-    return "quality :" + std::string(digits, result.ptr);
+    return "quality :" + fifteenDigitText(std::trunc(static_cast<double>(quality) * 10000.0) * 0.0001);
+}
+
+void drawQualityGraph(const QualityGraph& graph, Drawing& into) {
+    using namespace drawing_colour;
+    GraphPainter painter(into, PropertyGraphLayout);
+    painter.text(Red, {120, 170}, " red line = power spectrum");
+    painter.curve(Red, graph.start, graph.curve);
+    const auto marker = [&painter](const GraphMarker& m, std::uint32_t colour, std::string_view text) {
+        if (!m.shown) return;
+        painter.line(colour, {m.lineX, GraphHeight}, {m.lineX, 0}, 2);
+        painter.text(colour, m.label, text);
+    };
+    marker(graph.qualityFilter, Green, "<- Quality filter");
+    marker(graph.fftFilter, Blue, "<- FFT Filter");
+    painter.text(Black, {150, 17}, graph.qualityText);
 }
 
 }  // namespace planexor

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "align/fft.h"
+#include "core/drawing.h"
 
 namespace planexor {
 
@@ -12,6 +13,10 @@ inline constexpr int QualityBins = 51;
 inline constexpr int GammaTableSize = 1001;
 // The display transfer curve's values (GammaCurve::values in the workspace).
 using GammaValues = std::array<double, GammaTableSize>;
+
+// Share of the radial profile from bin `firstDetailBin` on among bins 0..50,
+// with `guard` added to the whole so that a zero profile scores 0.
+double profileShare(const std::array<float, FftEngine::ProfileBins>& profile, int firstDetailBin, double guard);
 
 // Share of the radial profile at or above bin `qualityFilter`, over bins
 // 0..50: 0..1, higher is sharper, independent of the box brightness. A zero
@@ -31,12 +36,6 @@ float applySpectrumLowPass(FftEngine& engine, double cutRadius);
 
 // What the power-spectrum graph (250 x 200, y downward) shows; the window
 // draws it, this only places it.
-struct GraphPoint {
-    int x = 0;
-    int y = 0;
-    bool operator==(const GraphPoint&) const = default;
-};
-
 struct GraphMarker {
     bool shown = false;
     int lineX = 0;  // vertical line from (lineX, 200) to (lineX, 0)
@@ -61,5 +60,8 @@ QualityGraph buildQualityGraph(const std::array<float, FftEngine::ProfileBins>& 
 
 // "quality :" followed by trunc(q * 10000) * 0.0001 in its shortest form.
 std::string qualityCaption(float quality);
+
+// The power-spectrum graph of one box: the curve, the filter markers and the quality.
+void drawQualityGraph(const QualityGraph& graph, Drawing& into);
 
 }  // namespace planexor

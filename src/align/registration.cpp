@@ -4,112 +4,13 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE__)
-#include <immintrin.h>
-#endif
-
 #include "core/error.h"
 #include "core/pixel.h"
+#include "core/vector_lanes.h"
 
 namespace planexor {
 
 // ---------------------------------------------------------------- drawings
-
-namespace {
-
-template <class Item>
-Item& nextItem(std::vector<Item>& items, std::size_t& used) {
-    if (used == items.size()) items.emplace_back();
-    return items[used++];
-}
-
-constexpr int GraphBaseline = 201;  // y of a zero value; 200 pixels for 1.0
-constexpr int RankSpan = 245;       // x of the last rank
-
-// nearest() of a graph coordinate, kept within reach so that a broken record
-// (NaN, infinity, absurd values) cannot overflow an int.
-int plotCoordinate(double value) {
-    if (!(value == value)) return 0;
-    return nearest(std::clamp(value, -100000.0, 100000.0));
-}
-
-}  // namespace
-
-DrawingBuilder::DrawingBuilder(Drawing& drawing) : drawing_(drawing) { drawing_.background = false; }
-
-DrawingBuilder::~DrawingBuilder() {
-    drawing_.lines.resize(lines_);
-    drawing_.ellipses.resize(ellipses_);
-    drawing_.pixels.resize(pixels_);
-    drawing_.texts.resize(texts_);
-}
-
-void DrawingBuilder::background(int width, int height, std::uint32_t colour) {
-    drawing_.background = true;
-    drawing_.width = width;
-    drawing_.height = height;
-    drawing_.backgroundColour = colour;
-}
-
-DrawnLine& DrawingBuilder::line(std::uint32_t colour, int penWidth, bool dotted) {
-    DrawnLine& line = nextItem(drawing_.lines, lines_);
-    line.colour = colour;
-    line.penWidth = penWidth;
-    line.dotted = dotted;
-    line.invert = false;
-    line.points.clear();
-    return line;
-}
-
-void DrawingBuilder::segment(std::uint32_t colour, GraphPoint from, GraphPoint to, int penWidth) {
-    DrawnLine& drawn = line(colour, penWidth);
-    drawn.points.push_back(from);
-    drawn.points.push_back(to);
-}
-
-void DrawingBuilder::ellipse(std::uint32_t colour, int left, int top, int right, int bottom) {
-    nextItem(drawing_.ellipses, ellipses_) = {colour, left, top, right, bottom};
-}
-
-void DrawingBuilder::pixel(std::uint32_t colour, GraphPoint at) { nextItem(drawing_.pixels, pixels_) = {colour, at}; }
-
-void DrawingBuilder::text(std::uint32_t colour, GraphPoint at, std::string_view text) {
-    DrawnText& drawn = nextItem(drawing_.texts, texts_);
-    drawn.colour = colour;
-    drawn.at = at;
-    drawn.text.assign(text);  // keeps the old capacity
-}
-
-void drawGraphGrid(DrawingBuilder& builder) {
-    using namespace drawing_colour;
-    builder.background(GraphWidth, GraphHeight, White);
-    DrawnLine& frame = builder.line(Black);
-    frame.points = {{0, 0}, {GraphWidth, 0}, {GraphWidth, GraphHeight}, {0, GraphHeight}, {0, 0}};
-    for (int k = 0; k <= 10; ++k) {
-        const int y = GraphHeight - 2 - 20 * k;
-        builder.segment(Silver, {1, y}, {GraphWidth - 1, y});
-        const int x = 25 * k + 1;
-        builder.segment(Silver, {x, 1}, {x, GraphHeight - 1});
-    }
-}
-
-void drawQualityGraph(const QualityGraph& graph, Drawing& into) {
-    using namespace drawing_colour;
-    DrawingBuilder builder(into);
-    drawGraphGrid(builder);
-    builder.text(Red, {120, 170}, " red line = power spectrum");
-    DrawnLine& curve = builder.line(Red);
-    curve.points.push_back(graph.start);
-    curve.points.insert(curve.points.end(), graph.curve.begin(), graph.curve.end());
-    const auto marker = [&builder](const GraphMarker& m, std::uint32_t colour, std::string_view text) {
-        if (!m.shown) return;
-        builder.segment(colour, {m.lineX, GraphHeight}, {m.lineX, 0}, 2);
-        builder.text(colour, m.label, text);
-    };
-    marker(graph.qualityFilter, Green, "<- Quality filter");
-    marker(graph.fftFilter, Blue, "<- FFT Filter");
-    builder.text(Black, {150, 17}, graph.qualityText);
-}
 
 void drawFeatureMarks(DrawingBuilder& builder, int x, int y, int boxLeft, int boxTop, int size, bool centrePixel) {
     using drawing_colour::White;
@@ -142,9 +43,9 @@ struct GreyTables {
     double red[256], green[256], blue[256];
     GreyTables() {
         for (int v = 0; v < 256; ++v) {
-            red[v] = 0.299 * v;
-            green[v] = 0.587 * v;
-            blue[v] = 0.114 * v;
+            red[v] = GreyWeightRed * v;
+            green[v] = GreyWeightGreen * v;
+            blue[v] = GreyWeightBlue * v;
         }
     }
     float operator()(const std::uint8_t* bgr) const {
@@ -238,55 +139,39 @@ void requireReference(const Alignment& alignment, const FftEngine& fft) {
         throw PlanexorError("The alignment reference does not match the box size: click the alignment feature again");
 }
 
-// Four lanes with IEEE square roots: the same values as the scalar code.
-using Lanes = float __attribute__((vector_size(16)));
-
-Lanes loadLanes(const float* p) {
-    Lanes v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-void storeLanes(float* p, Lanes v) { std::memcpy(p, &v, sizeof v); }
-
-Lanes squareRoot(Lanes v) {
-#if defined(__SSE__)
-    return _mm_sqrt_ps(v);
-#else
-    return Lanes{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
-#endif
-}
+// Four lanes with IEEE square roots give the same values as the scalar code.
+using lanes::F4;
 
 // C = R conj(F), or its phase only, into SpecRe/SpecIm where F (the frame's
 // spectrum) is, whitening F first when asked.
 template <bool Normalize, bool Phase>
 void crossPowerSpectrum(FftEngine& fft, const Alignment& alignment, int size) {
-    const Lanes floor = {0.000001f, 0.000001f, 0.000001f, 0.000001f};
-    const Lanes one = {1.0f, 1.0f, 1.0f, 1.0f};
+    const F4 floor = {0.000001f, 0.000001f, 0.000001f, 0.000001f};
+    const F4 one = {1.0f, 1.0f, 1.0f, 1.0f};
     for (int a = 0; a < size; ++a) {
         float* re = fft.SpecRe[a];
         float* im = fft.SpecIm[a];
         const float* refRe = alignment.RefRe[a];
         const float* refIm = alignment.RefIm[a];
         for (int b = 0; b < size; b += 4) {
-            Lanes fr = loadLanes(re + b), fi = loadLanes(im + b);
+            F4 fr = lanes::load<F4>(re + b), fi = lanes::load<F4>(im + b);
             if constexpr (Normalize) {
-                const Lanes scale = one / squareRoot(fr * fr + fi * fi + floor);
+                const F4 scale = one / lanes::squareRoot(fr * fr + fi * fi + floor);
                 fr *= scale;
                 fi *= scale;
             }
-            const Lanes rr = loadLanes(refRe + b), ri = loadLanes(refIm + b);
-            Lanes cr = rr * fr + ri * fi;
-            Lanes ci = ri * fr - rr * fi;
+            const F4 rr = lanes::load<F4>(refRe + b), ri = lanes::load<F4>(refIm + b);
+            F4 cr = rr * fr + ri * fi;
+            F4 ci = ri * fr - rr * fi;
             if constexpr (Phase) {
-                const Lanes pr = rr * fr - ri * fi, pi = rr * fi + ri * fr;
-                Lanes magnitude = squareRoot(pr * pr + pi * pi);
+                const F4 pr = rr * fr - ri * fi, pi = rr * fi + ri * fr;
+                F4 magnitude = lanes::squareRoot(pr * pr + pi * pi);
                 magnitude = magnitude == 0.0f ? floor : magnitude;
                 cr /= magnitude;
                 ci /= magnitude;
             }
-            storeLanes(re + b, cr);
-            storeLanes(im + b, ci);
+            lanes::store(re + b, cr);
+            lanes::store(im + b, ci);
         }
     }
 }
@@ -304,12 +189,12 @@ void crossPowerSpectrum(FftEngine& fft, const Alignment& alignment, int size, bo
 // The largest cell, searched from -1e11; of equal maxima the first in
 // column-then-row order wins. The maximum is found four lanes wide first.
 void findPeak(const FftEngine& fft, int size, CorrelationPeak& peak) {
-    const Lanes start = {-1e11f, -1e11f, -1e11f, -1e11f};
-    Lanes largest = start;
+    const F4 start = {-1e11f, -1e11f, -1e11f, -1e11f};
+    F4 largest = start;
     for (int a = 0; a < size; ++a) {
         const float* column = fft.SpecRe[a];
         for (int b = 0; b < size; b += 4) {
-            const Lanes v = loadLanes(column + b);
+            const F4 v = lanes::load<F4>(column + b);
             largest = v > largest ? v : largest;  // a NaN never wins
         }
     }
@@ -566,9 +451,7 @@ int chainCutRank(const Workspace& workspace, int lastRank, int lowerQualityPerce
     return k == lastRank ? lastRank : cut;
 }
 
-int rankMarkerX(int rank, int lastRank) {
-    return lastRank > 0 ? plotCoordinate(static_cast<double>(rank) * RankSpan / lastRank) : 0;
-}
+int rankMarkerX(int rank, int lastRank) { return rankX(rank, lastRank); }
 
 RegistrationGraph buildRegistrationGraph(const Workspace& workspace, int lastRank, int lowerQualityPercent,
                                          int differenceCutPercent) {
@@ -577,7 +460,6 @@ RegistrationGraph buildRegistrationGraph(const Workspace& workspace, int lastRan
     const auto recordOf = [&workspace](int rank) -> const TFrameRec& {
         return workspace.FrameRecs[std::clamp(workspace.Ranking[rank].Frame, 0, LastFrameNumber)];
     };
-    const double step = lastRank > 0 ? static_cast<double>(RankSpan) / lastRank : 0.0;
     const double best = workspace.Ranking[0].Quality + 0.000001;
     const double lower = lowerQualityPercent / 100.0;
     double largest = 0.0;
@@ -589,44 +471,27 @@ RegistrationGraph buildRegistrationGraph(const Workspace& workspace, int lastRan
     for (int rank = 0; rank <= lastRank; ++rank) {
         const double share = workspace.Ranking[rank].Quality / best;
         if (graph.firstDottedRank < 0 && share < lower) graph.firstDottedRank = rank;
-        const int x = plotCoordinate(rank * step);
-        graph.qualityCurve.push_back({x, GraphBaseline - plotCoordinate(200.0 * share)});
-        graph.differenceCurve.push_back({x, GraphBaseline - plotCoordinate(200.0 * recordOf(rank).Difference / largest)});
+        const int x = rankX(rank, lastRank);
+        graph.qualityCurve.push_back({x, valueY(workspace.Ranking[rank].Quality, best)});
+        graph.differenceCurve.push_back({x, valueY(recordOf(rank).Difference, largest)});
     }
     graph.differenceCutY = GraphBaseline - 2 * std::clamp(differenceCutPercent, 0, 100);
     return graph;
 }
 
-namespace {
-
-// A curve that turns dotted at `firstDotted` is two polylines sharing the
-// point where the pen changes.
-void drawCurve(DrawingBuilder& builder, std::uint32_t colour, GraphPoint start, const std::vector<GraphPoint>& points,
-               int firstDotted) {
-    DrawnLine& solid = builder.line(colour);
-    solid.points.push_back(start);
-    const int count = static_cast<int>(points.size());
-    const int solidEnd = firstDotted >= 0 ? std::min(firstDotted, count) : count;
-    solid.points.insert(solid.points.end(), points.begin(), points.begin() + solidEnd);
-    if (solidEnd == count) return;
-    const GraphPoint joint = solid.points.back();
-    DrawnLine& dotted = builder.line(colour, 1, true);
-    dotted.points.push_back(joint);
-    dotted.points.insert(dotted.points.end(), points.begin() + solidEnd, points.end());
+void paintRegistrationGraph(GraphPainter& painter, const RegistrationGraph& graph) {
+    using namespace drawing_colour;
+    painter.text(Red, {10, 150}, " red  line = image quality");
+    painter.text(Blue, {10, 180}, " blue line = registration difference");
+    painter.curve(Red, {0, 0}, graph.qualityCurve, graph.firstDottedRank);
+    painter.line(Blue, {0, graph.differenceCutY}, {GraphWidth, graph.differenceCutY});
+    painter.curve(Blue, {0, GraphBaseline}, graph.differenceCurve, graph.firstDottedRank);
+    if (graph.rankMarkerX >= 0) painter.line(Green, {graph.rankMarkerX, 0}, {graph.rankMarkerX, GraphBaseline});
 }
 
-}  // namespace
-
 void drawRegistrationGraph(const RegistrationGraph& graph, Drawing& into) {
-    using namespace drawing_colour;
-    DrawingBuilder builder(into);
-    drawGraphGrid(builder);
-    builder.text(Red, {10, 150}, " red  line = image quality");
-    builder.text(Blue, {10, 180}, " blue line = registration difference");
-    drawCurve(builder, Red, {0, 0}, graph.qualityCurve, graph.firstDottedRank);
-    builder.segment(Blue, {0, graph.differenceCutY}, {GraphWidth, graph.differenceCutY});
-    drawCurve(builder, Blue, {0, GraphBaseline}, graph.differenceCurve, graph.firstDottedRank);
-    if (graph.rankMarkerX >= 0) builder.segment(Green, {graph.rankMarkerX, 0}, {graph.rankMarkerX, GraphBaseline});
+    GraphPainter painter(into, PropertyGraphLayout);
+    paintRegistrationGraph(painter, graph);
 }
 
 }  // namespace planexor

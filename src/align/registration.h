@@ -1,106 +1,15 @@
 #pragma once
 #include <cstdint>
 #include <optional>
-#include <string>
-#include <string_view>
 #include <vector>
 
 #include "align/fft.h"
 #include "align/quality.h"
 #include "core/bitmap24.h"
+#include "core/drawing.h"
 #include "core/workspace.h"
 
 namespace planexor {
-
-// ---------------------------------------------------------------- drawings
-
-// What the window paints over a picture or as a graph, as plain data:
-// coordinates in the picture's pixels (x right, y down), colours 0xRRGGBB.
-namespace drawing_colour {
-inline constexpr std::uint32_t White = 0xFFFFFF;
-inline constexpr std::uint32_t Black = 0x000000;
-inline constexpr std::uint32_t Silver = 0xC0C0C0;
-inline constexpr std::uint32_t Red = 0xFF0000;
-inline constexpr std::uint32_t Green = 0x008000;
-inline constexpr std::uint32_t Blue = 0x0000FF;
-}  // namespace drawing_colour
-
-// A polyline through the points in order. Rectangles and outlines are closed
-// polylines through their corners.
-struct DrawnLine {
-    std::uint32_t colour = drawing_colour::Black;
-    int penWidth = 1;
-    bool dotted = false;
-    bool invert = false;  // XOR with the picture below (the rubber-band box outline)
-    std::vector<GraphPoint> points;
-    bool operator==(const DrawnLine&) const = default;
-};
-
-// The outline of the ellipse inscribed in (left, top)..(right, bottom).
-struct DrawnEllipse {
-    std::uint32_t colour = drawing_colour::White;
-    int left = 0, top = 0, right = 0, bottom = 0;
-    bool operator==(const DrawnEllipse&) const = default;
-};
-
-struct DrawnPixel {
-    std::uint32_t colour = drawing_colour::White;
-    GraphPoint at;
-    bool operator==(const DrawnPixel&) const = default;
-};
-
-// Text with its top-left corner at `at`, in the canvas's default font.
-struct DrawnText {
-    std::uint32_t colour = drawing_colour::Black;
-    GraphPoint at;
-    std::string text;
-    bool operator==(const DrawnText&) const = default;
-};
-
-// Painted in this order: background (graphs only), lines, ellipses, pixels,
-// texts. Over an image nothing but the listed items is painted.
-struct Drawing {
-    bool background = false;  // fill width x height with backgroundColour first
-    std::uint32_t backgroundColour = drawing_colour::White;
-    int width = 0, height = 0;
-    std::vector<DrawnLine> lines;
-    std::vector<DrawnEllipse> ellipses;
-    std::vector<DrawnPixel> pixels;
-    std::vector<DrawnText> texts;
-
-    bool empty() const { return !background && lines.empty() && ellipses.empty() && pixels.empty() && texts.empty(); }
-    bool operator==(const Drawing&) const = default;
-};
-
-// Builds a drawing in place over its previous content, so that redrawing
-// once per frame reuses the storage instead of allocating it anew.
-class DrawingBuilder {
-public:
-    explicit DrawingBuilder(Drawing& drawing);
-    ~DrawingBuilder();  // trims what the new content did not use
-    DrawingBuilder(const DrawingBuilder&) = delete;
-    DrawingBuilder& operator=(const DrawingBuilder&) = delete;
-
-    void background(int width, int height, std::uint32_t colour);
-    DrawnLine& line(std::uint32_t colour, int penWidth = 1, bool dotted = false);  // add points to it
-    void segment(std::uint32_t colour, GraphPoint from, GraphPoint to, int penWidth = 1);
-    void ellipse(std::uint32_t colour, int left, int top, int right, int bottom);
-    void pixel(std::uint32_t colour, GraphPoint at);
-    void text(std::uint32_t colour, GraphPoint at, std::string_view text);
-
-private:
-    Drawing& drawing_;
-    std::size_t lines_ = 0, ellipses_ = 0, pixels_ = 0, texts_ = 0;
-};
-
-// The 250 x 200 graphs of the "Registration properties" window.
-inline constexpr int GraphWidth = 250;
-inline constexpr int GraphHeight = 200;
-
-// Background, frame and the silver grid shared by both graphs.
-void drawGraphGrid(DrawingBuilder& builder);
-// The power-spectrum graph of one box.
-void drawQualityGraph(const QualityGraph& graph, Drawing& into);
 
 // The feature marks: the circle of radius 15 and four ticks around (x, y)
 // and the box (left, top)..(left + size, top + size), white.
@@ -224,6 +133,8 @@ RegistrationGraph buildRegistrationGraph(const Workspace& workspace, int lastRan
                                          int differenceCutPercent);
 // x of the green rank marker for rank `rank` of 0..lastRank.
 int rankMarkerX(int rank, int lastRank);
+// The legend, both curves and the difference cut-off, then the rank marker when set.
+void paintRegistrationGraph(GraphPainter& painter, const RegistrationGraph& graph);
 void drawRegistrationGraph(const RegistrationGraph& graph, Drawing& into);
 
 }  // namespace planexor

@@ -79,11 +79,11 @@ std::optional<std::string> readIniText(const std::string& fileName) {
 
 }  // namespace
 
-std::string decimalText(double value) {
+std::string shortestDecimalText(double value) {
     return shortestText(value);
 }
 
-std::string decimalText(float value) {
+std::string shortestDecimalText(float value) {
     return shortestText(value);
 }
 
@@ -350,8 +350,8 @@ void TBigIniFile::writeNumber(std::string_view section, std::string_view key, Nu
     // Stored, it would make the whole file unreadable for the loader.
     if (!std::isfinite(value))
         throw PlanexorError("Cannot store " + std::string(key) + " in [" + std::string(section) + "]: " +
-                            decimalText(value) + " is not a number");
-    WriteString(section, key, decimalText(value));
+                            shortestDecimalText(value) + " is not a number");
+    WriteString(section, key, shortestDecimalText(value));
 }
 
 void TBigIniFile::WriteFloat(std::string_view section, std::string_view key, float value) {

@@ -14,8 +14,8 @@ namespace planexor {
 // format, in the shortest text that reads back to the same value ("1.2",
 // never "1.19999999999999996"); decimals read with "." or "," so that files
 // written under a "," locale still open. "nan" and "inf" are no numbers.
-std::string decimalText(double value);
-std::string decimalText(float value);
+std::string shortestDecimalText(double value);
+std::string shortestDecimalText(float value);
 std::optional<double> parseDouble(std::string_view text);
 std::optional<float> parseFloat(std::string_view text);
 // Decimal with an optional minus sign, or hexadecimal after "0x"/"0X"; a text

@@ -1,7 +1,6 @@
 // Handlers of the align page: the alignment feature, registration of one
 // frame and of all frames, the ranking and the graphs of the properties window.
 #include <algorithm>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 
@@ -9,6 +8,7 @@
 #include "app/run_scope.h"
 #include "core/scoped_value.h"
 #include "core/error.h"
+#include "core/number_text.h"
 #include "core/pixel.h"
 #include "input/still_frames.h"
 #include "stack/frame_preparation.h"
@@ -24,14 +24,6 @@ constexpr const char* RealignQuestion = " Is the alignment lost ? \n\r Click OK 
 
 
 int frameSlot(int frame) { return std::clamp(frame, 0, LastFrameNumber); }
-
-// A value in its shortest decimal form; fifteen digits hide binary residue.
-std::string decimalText(double value) {
-    if (!std::isfinite(value)) return "0";
-    char digits[32];
-    const auto result = std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 15);
-    return std::string(digits, result.ptr);
-}
 
 }  // namespace
 
@@ -217,7 +209,7 @@ void TMainForm::Alignonebuttonclick() {
     RegisterFrame();
     const double size = fft_.FFTSize;
     const double perPixel = w.FrameRecs[frameSlot(w.CurrentFrame)].Difference / size / size;
-    control(Control::Label4).setCaption("Image Difference " + decimalText(std::trunc(perPixel * 1000.0) * 0.001));
+    control(Control::Label4).setCaption("Image Difference " + fifteenDigitText(std::trunc(perPixel * 1000.0) * 0.001));
 }
 
 // ------------------------------------------------------------ registration
@@ -457,7 +449,7 @@ void TMainForm::AlignallButtonClick() {
         const double perImage = nearest(elapsed / std::max(w.usedframes, 1) * 1000.0) * 0.001;
         std::string memo = control(Control::Memo2).caption();
         if (!memo.empty()) memo += "\n";
-        memo += "Time per image :" + decimalText(perImage) + " ms\nTotal Time     :" +
+        memo += "Time per image :" + fifteenDigitText(perImage) + " ms\nTotal Time     :" +
                 std::to_string(milliseconds) + " ms";
         control(Control::Memo2).setCaption(memo);
     };
@@ -573,7 +565,7 @@ const Drawing& TMainForm::overlay(Control imageControl) const {
     }
     if (imageControl == Control::imgGraph) return graphDrawing_;
     if (imageControl == Control::StackGraph) {
-        stackGraphOverlay_ = toDrawing(stack_->stackGraph());
+        drawStackGraph(stack_->stackGraph(), stackGraphOverlay_);
         return stackGraphOverlay_;
     }
     if (imageControl == Control::StackImage) {

@@ -7,47 +7,35 @@
 #include "core/file_io.h"
 
 namespace planexor {
-namespace {
-
-constexpr std::uint32_t Lime = 0x00FF00;
-constexpr std::uint32_t Teal = 0x008080;
-
-}  // namespace
 
 void drawHistogramGraph(const Histograms& histograms, bool showPeak, bool smooth, const StretchMarkers* dragged,
                         Drawing& into) {
     using namespace drawing_colour;
-    DrawingBuilder builder(into);
-    builder.background(HistographSize, HistographSize, White);
-    if (dragged) {
-        builder.text(Black, {10, 10}, "  hi: " + std::to_string(dragged->high));
-        builder.text(Black, {10, 25}, "  lo: " + std::to_string(dragged->low));
-    }
+    // While a marker moves the columns stand a pixel closer.
     const int columnStep = dragged ? 50 : 51;
-    for (int i = 0; i <= 5; ++i) {
-        builder.segment(Silver, {9 + columnStep * i, 0}, {9 + columnStep * i, 250});
-        builder.segment(Silver, {9, 50 * i}, {264, 50 * i});
+    const GraphLayout layout{HistographSize, HistographSize, false, 6, {9, columnStep, 0, 250}, {0, 50, 9, 264}};
+    GraphPainter painter(into, layout);
+    if (dragged) {
+        painter.text(Black, {10, 10}, "  hi: " + std::to_string(dragged->high));
+        painter.text(Black, {10, 25}, "  lo: " + std::to_string(dragged->low));
     }
     const int scale = histogramScale(histograms, showPeak);
     const std::pair<const std::array<std::int32_t, 256>*, std::uint32_t> curves[] = {
         {&histograms.HistoR, Red}, {&histograms.HistoG, Green}, {&histograms.HistoB, Blue}};
     for (const auto& [counts, colour] : curves) {
-        DrawnLine& curve = builder.line(colour);
-        curve.points.push_back({9, 255});
-        for (const HistogramPoint& point : histogramCurve(*counts, scale, smooth))
-            curve.points.push_back({point.x, point.y});
+        painter.curve(colour, {9, 255}, histogramCurve(*counts, scale, smooth));
         if (dragged) {
-            builder.segment(Teal, {dragged->low + 9, 0}, {dragged->low + 9, 255});
-            builder.segment(Red, {dragged->high + 9, 0}, {dragged->high + 9, 255});
+            painter.line(Teal, {dragged->low + 9, 0}, {dragged->low + 9, 255});
+            painter.line(Red, {dragged->high + 9, 0}, {dragged->high + 9, 255});
         }
     }
 }
 
 void drawSelectionBox(DrawingBuilder& builder, const PixelRegion& box, bool rubberBand) {
-    DrawnLine& top = builder.line(Lime);
+    DrawnLine& top = builder.line(drawing_colour::Lime);
     top.invert = rubberBand;
     top.points = {{box.x1, box.y1}, {box.x2, box.y1}, {box.x2, box.y2}};
-    DrawnLine& left = builder.line(Lime);
+    DrawnLine& left = builder.line(drawing_colour::Lime);
     left.invert = rubberBand;
     left.points = {{box.x1, box.y1}, {box.x1, box.y2}, {box.x2, box.y2}};
 }

@@ -2,8 +2,8 @@
 #include <memory>
 #include <string>
 
-#include "align/registration.h"
 #include "core/bitmap24.h"
+#include "core/drawing.h"
 #include "process/display_mapping.h"
 #include "process/processing_cache.h"
 #include "process/recombination.h"

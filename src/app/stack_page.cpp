@@ -189,7 +189,7 @@ void StackPage::StackButtonClick() {
     if (w.StopRequested)
         control(Control::StackInfoLabel)
             .setCaption("Stacking cancelled after " + std::to_string(added) + " of " + std::to_string(count) + " frames");
-    stackGraph_.texts.push_back({GraphColour::Green, {10, 165}, " green line = stacked image quality"});
+    stackGraph_.stackQualityLegend = true;
 
     if (options.resample) {
         w.ImageWidth = limitSide(nearest(w.FrameWidth * static_cast<double>(w.ResampleFactor)));

@@ -4,9 +4,20 @@
 
 namespace planexor {
 
-// Grey value of a 24-bit pixel, kept as a float and never rounded.
-inline float greyValue(std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-    return static_cast<float>(0.299 * red + 0.587 * green + 0.114 * blue);
+// The luminance weights every grey value in the program is made with.
+inline constexpr double GreyWeightRed = 0.299;
+inline constexpr double GreyWeightGreen = 0.587;
+inline constexpr double GreyWeightBlue = 0.114;
+
+// The weighted sum in double, added red, green, blue: every caller that
+// keeps it, rounds it to float or builds tables from it gets the same value.
+inline double greyWeightedSum(double red, double green, double blue) {
+    return GreyWeightRed * red + GreyWeightGreen * green + GreyWeightBlue * blue;
+}
+
+// Grey value of a pixel (bytes or stacked sums), kept as a float and never rounded.
+inline float greyValue(double red, double green, double blue) {
+    return static_cast<float>(greyWeightedSum(red, green, blue));
 }
 
 // Round to the nearest integer, halves to even (the default IEEE rounding mode).

@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "core/error.h"
+#include "core/pixel.h"
 #include "demo/avi_writer.h"
 #include "demo/ser_writer.h"
 #include "input/bmp_codec.h"
@@ -178,7 +179,7 @@ Colour bandColour(double latitudeDegrees) {
     return kPolar;
 }
 
-double luminance(const Colour& c) { return 0.299 * c.r + 0.587 * c.g + 0.114 * c.b; }
+double luminance(const Colour& c) { return greyWeightedSum(c.r, c.g, c.b); }
 
 struct Oval {
     double lon, lat, lonRadius, latRadius;

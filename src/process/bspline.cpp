@@ -140,8 +140,8 @@ SplinePoint TBSpline::valueAt(double t) const {
     return {static_cast<float>(x), static_cast<float>(y)};
 }
 
-std::vector<OutlinePoint> TBSpline::outline() const {
-    std::vector<OutlinePoint> result;
+std::vector<GraphPoint> TBSpline::outline() const {
+    std::vector<GraphPoint> result;
     result.reserve(static_cast<std::size_t>(fragments_) + 1);
     for (int i = 0; i <= fragments_; ++i) {
         const SplinePoint p = valueAt(static_cast<double>(i) / fragments_);

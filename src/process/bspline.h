@@ -1,19 +1,14 @@
 #pragma once
 #include <vector>
 
+#include "core/drawing.h"
+
 namespace planexor {
 
 struct SplinePoint {
     float x = 0;
     float y = 0;
     bool operator==(const SplinePoint&) const = default;
-};
-
-// A point of the drawn outline, rounded to graph pixels.
-struct OutlinePoint {
-    int x = 0;
-    int y = 0;
-    bool operator==(const OutlinePoint&) const = default;
 };
 
 // A uniform cubic B-spline through 1-based control points. When
@@ -50,8 +45,8 @@ public:
     // The curve at t in 0..1 (t outside is taken as the nearer end); (0, 0)
     // with fewer than two points.
     SplinePoint valueAt(double t) const;
-    // The rounded curve at t = i / fragments for i = 0..fragments.
-    std::vector<OutlinePoint> outline() const;
+    // The curve at t = i / fragments for i = 0..fragments, rounded to graph pixels.
+    std::vector<GraphPoint> outline() const;
 
     // The solved vertices 0..V+1, as of now.
     const std::vector<SplinePoint>& vertices() const;

@@ -1,45 +1,23 @@
 #include "process/column_kernels.h"
 
-#ifdef PLANEXOR_LANES_WIDE
+#ifdef PLANEXOR_HAS_WIDE
 #include <immintrin.h>
 #endif
 
 namespace planexor {
 
-namespace lanes {
-
-namespace {
-bool wideAllowed = true;
-}
-
-bool wideUnitsAvailable() {
-#ifdef PLANEXOR_LANES_WIDE
-    static const bool present = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
-    return present && wideAllowed;
-#else
-    return false;
-#endif
-}
-
-void allowWideUnits(bool allowed) { wideAllowed = allowed; }
-
-}  // namespace lanes
-
-#ifdef PLANEXOR_LANES_WIDE
+#ifdef PLANEXOR_HAS_WIDE
 namespace columns {
 
 namespace {
-PLANEXOR_LANES_WIDE inline void addWeighted(float* out, const float* layer, __m256d gain) {
+PLANEXOR_WIDE inline void addWeighted(float* out, const float* layer, __m256d gain) {
     const __m256d sum =
         _mm256_add_pd(_mm256_cvtps_pd(_mm_loadu_ps(out)), _mm256_mul_pd(gain, _mm256_cvtps_pd(_mm_loadu_ps(layer))));
     _mm_storeu_ps(out, _mm256_cvtpd_ps(sum));
 }
 }  // namespace
 
-PLANEXOR_LANES_WIDE void recombineWide(const float* residual, const ActiveLayers& layers, float* out,
+PLANEXOR_WIDE void recombineWide(const float* residual, const ActiveLayers& layers, float* out,
                                        std::size_t begin, std::size_t end) {
     std::memcpy(out + begin, residual + begin, sizeof(float) * (end - begin));
     for (int k = 0; k < layers.count; ++k) {
@@ -54,7 +32,7 @@ PLANEXOR_LANES_WIDE void recombineWide(const float* residual, const ActiveLayers
     }
 }
 
-PLANEXOR_LANES_WIDE void tableIndexesWide(const float* values, int count, double minimum, double scale,
+PLANEXOR_WIDE void tableIndexesWide(const float* values, int count, double minimum, double scale,
                                           std::int32_t* indexes) {
     const __m256d low = _mm256_set1_pd(minimum);
     const __m256d factor = _mm256_set1_pd(scale);

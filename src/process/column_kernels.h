@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "process/recombination.h"
-#include "process/vector_lanes.h"
+#include "core/vector_lanes.h"
 
 namespace planexor::columns {
 
@@ -87,20 +87,20 @@ PLANEXOR_INLINE void tableIndexesPortable(const float* values, int count, double
     for (; i < count; ++i) indexes[i] = tableIndex(values[i], minimum, scale);
 }
 
-#ifdef PLANEXOR_LANES_WIDE
+#ifdef PLANEXOR_HAS_WIDE
 // The same two loops written with AVX intrinsics: GCC splits every float to
 // double conversion of the generic vectors into halves, which costs a
 // quarter of the live update. Results are identical to the portable loops.
-PLANEXOR_LANES_WIDE void recombineWide(const float* residual, const ActiveLayers& layers, float* out,
+PLANEXOR_WIDE void recombineWide(const float* residual, const ActiveLayers& layers, float* out,
                                        std::size_t begin, std::size_t end);
-PLANEXOR_LANES_WIDE void tableIndexesWide(const float* values, int count, double minimum, double scale,
+PLANEXOR_WIDE void tableIndexesWide(const float* values, int count, double minimum, double scale,
                                           std::int32_t* indexes);
 #endif
 
 template <bool Wide>
 PLANEXOR_INLINE void recombine(const float* residual, const ActiveLayers& layers, float* out, std::size_t begin,
                                std::size_t end) {
-#ifdef PLANEXOR_LANES_WIDE
+#ifdef PLANEXOR_HAS_WIDE
     if constexpr (Wide) return recombineWide(residual, layers, out, begin, end);
 #endif
     recombinePortable(residual, layers, out, begin, end);
@@ -109,7 +109,7 @@ PLANEXOR_INLINE void recombine(const float* residual, const ActiveLayers& layers
 template <bool Wide>
 PLANEXOR_INLINE void tableIndexes(const float* values, int count, double minimum, double scale,
                                   std::int32_t* indexes) {
-#ifdef PLANEXOR_LANES_WIDE
+#ifdef PLANEXOR_HAS_WIDE
     if constexpr (Wide) return tableIndexesWide(values, count, minimum, scale, indexes);
 #endif
     tableIndexesPortable(values, count, minimum, scale, indexes);

@@ -118,8 +118,8 @@ PLANEXOR_INLINE void mapRegion(const MapPlan& plan, const LayerStore& store) {
 }
 
 void mapRegionPortable(const MapPlan& plan, const LayerStore& store) { mapRegion<false>(plan, store); }
-#ifdef PLANEXOR_LANES_WIDE
-PLANEXOR_LANES_WIDE void mapRegionWide(const MapPlan& plan, const LayerStore& store) { mapRegion<true>(plan, store); }
+#ifdef PLANEXOR_HAS_WIDE
+PLANEXOR_WIDE void mapRegionWide(const MapPlan& plan, const LayerStore& store) { mapRegion<true>(plan, store); }
 #endif
 
 
@@ -127,13 +127,13 @@ PLANEXOR_LANES_WIDE void mapRegionWide(const MapPlan& plan, const LayerStore& st
 
 void mapToBitmap(const LayerStore& store, float stackMin, float stackMax, const MappingTarget& target,
                  const DisplayOptions& options, const GammaCurve& gammaTable, MappingVariant variant,
-                 Bitmap24& bitmap, Histograms& histograms) {
+                 Bitmap24& bitmap, Histograms& histograms, VectorCode code) {
     const MapTables tables = buildTables(gammaTable, options);
     const MapPlan plan = planMapping(target, stackMin, mappingScale(stackMin, stackMax, options.ContrastSlider, variant),
                                      tables, bitmap, histograms);
     if (!plan.region.empty()) {
-#ifdef PLANEXOR_LANES_WIDE
-        if (lanes::wideUnitsAvailable())
+#ifdef PLANEXOR_HAS_WIDE
+        if (useWideVectors(code))
             mapRegionWide(plan, store);
         else
 #endif
@@ -154,9 +154,9 @@ int histogramScale(const Histograms& histograms, bool showPeak) {
     return scale > 0 ? static_cast<int>(scale) : 1;
 }
 
-std::vector<HistogramPoint> histogramCurve(const std::array<std::int32_t, 256>& counts, int scale, bool smooth) {
+std::vector<GraphPoint> histogramCurve(const std::array<std::int32_t, 256>& counts, int scale, bool smooth) {
     const double perCount = 250.0 / std::max(scale, 1);
-    std::vector<HistogramPoint> points;
+    std::vector<GraphPoint> points;
     if (smooth) {
         for (int i = 1; i <= 254; ++i) {
             const double mean = (static_cast<double>(counts[i - 1]) + counts[i] + counts[i + 1]) / 3;

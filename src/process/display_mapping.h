@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/bitmap24.h"
+#include "core/drawing.h"
 #include "core/workspace.h"
 #include "process/recombination.h"
 #include "process/wavelet_layers.h"
@@ -64,20 +65,15 @@ struct MappingTarget {
 // grey result goes to all three bytes and the three histograms are equal.
 void mapToBitmap(const LayerStore& store, float stackMin, float stackMax, const MappingTarget& target,
                  const DisplayOptions& options, const GammaCurve& gammaTable, MappingVariant variant,
-                 Bitmap24& bitmap, Histograms& histograms);
+                 Bitmap24& bitmap, Histograms& histograms, VectorCode code = VectorCode::Best);
 
 // The histogram graph (275 x 275, bins drawn from x = 9, 250 pixels high).
-struct HistogramPoint {
-    int x = 0;
-    int y = 0;
-    bool operator==(const HistogramPoint&) const = default;
-};
 // Counts per full graph height: the sum of bins 1..255 of the three
 // histograms over 32, or with `showPeak` the tallest of those bins; at least 1.
 int histogramScale(const Histograms& histograms, bool showPeak);
 // The line-to points of one curve (it starts at (9, 255)); smoothed: bins
 // 1..254, each the mean of three.
-std::vector<HistogramPoint> histogramCurve(const std::array<std::int32_t, 256>& counts, int scale, bool smooth);
+std::vector<GraphPoint> histogramCurve(const std::array<std::int32_t, 256>& counts, int scale, bool smooth);
 
 // The two stretch markers under the graph, in levels 0..255.
 struct StretchMarkers {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
+#include "core/number_text.h"
 #include "core/pixel.h"
 #include "process/column_kernels.h"
 
@@ -13,9 +13,7 @@ namespace planexor {
 float layerGain(int sliderValue) { return static_cast<float>(sliderValue * 0.1); }
 
 std::string gainCaption(int sliderValue) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.15g", nearest(layerGain(sliderValue) * 10.0) * 0.1);
-    return text;
+    return fifteenDigitText(nearest(layerGain(sliderValue) * 10.0) * 0.1);
 }
 
 namespace {
@@ -52,17 +50,17 @@ PLANEXOR_INLINE void recombineAll(const RecombineJob& job) {
 }
 
 void recombinePortable(const RecombineJob& job) { recombineAll<false>(job); }
-#ifdef PLANEXOR_LANES_WIDE
-PLANEXOR_LANES_WIDE void recombineWide(const RecombineJob& job) { recombineAll<true>(job); }
+#ifdef PLANEXOR_HAS_WIDE
+PLANEXOR_WIDE void recombineWide(const RecombineJob& job) { recombineAll<true>(job); }
 #endif
 
 }  // namespace
 
 void recombineLayers(const Workspace& workspace, LayerStore& store, const RecombinationOptions& options,
-                     const ImageGeometry& geometry) {
+                     const ImageGeometry& geometry, VectorCode code) {
     const RecombineJob job = recombineJob(workspace, store, options, geometry);
-#ifdef PLANEXOR_LANES_WIDE
-    if (lanes::wideUnitsAvailable()) return recombineWide(job);
+#ifdef PLANEXOR_HAS_WIDE
+    if (useWideVectors(code)) return recombineWide(job);
 #endif
     recombinePortable(job);
 }

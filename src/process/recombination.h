@@ -28,7 +28,7 @@ std::string gainCaption(int sliderValue);
 // Slot 0 of every channel in use := residual (the processing planes) plus
 // the gain times each layer that is on, over the whole W x H image. No clipping.
 void recombineLayers(const Workspace& workspace, LayerStore& store, const RecombinationOptions& options,
-                     const ImageGeometry& geometry);
+                     const ImageGeometry& geometry, VectorCode code = VectorCode::Best);
 
 // The selection box in displayed-image pixels, and the mirroring in force
 // when it was drawn.

@@ -2,11 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 
+#include "core/number_text.h"
 #include "core/pixel.h"
-#include "process/vector_lanes.h"
+#include "core/vector_lanes.h"
 
 namespace planexor {
 
@@ -149,16 +149,17 @@ void smoothPlanePortable(const LayerJob& job, TFloatPlane& plane, TFloatPlane& l
     smoothPlane(job, plane, layer, ring);
 }
 
-#ifdef PLANEXOR_LANES_WIDE
-PLANEXOR_LANES_WIDE void smoothPlaneWide(const LayerJob& job, TFloatPlane& plane, TFloatPlane& layer,
+#ifdef PLANEXOR_HAS_WIDE
+PLANEXOR_WIDE void smoothPlaneWide(const LayerJob& job, TFloatPlane& plane, TFloatPlane& layer,
                                          TFloatPlane& ring) {
     smoothPlane(job, plane, layer, ring);
 }
 #endif
 
-void smoothPlaneBest(const LayerJob& job, TFloatPlane& plane, TFloatPlane& layer, TFloatPlane& ring) {
-#ifdef PLANEXOR_LANES_WIDE
-    if (lanes::wideUnitsAvailable()) return smoothPlaneWide(job, plane, layer, ring);
+void smoothPlaneWith(VectorCode code, const LayerJob& job, TFloatPlane& plane, TFloatPlane& layer,
+                     TFloatPlane& ring) {
+#ifdef PLANEXOR_HAS_WIDE
+    if (useWideVectors(code)) return smoothPlaneWide(job, plane, layer, ring);
 #endif
     smoothPlanePortable(job, plane, layer, ring);
 }
@@ -166,7 +167,7 @@ void smoothPlaneBest(const LayerJob& job, TFloatPlane& plane, TFloatPlane& layer
 }  // namespace
 
 void computeLayer(Workspace& workspace, LayerStore& store, int layer, const DecompositionOptions& options,
-                  const ImageGeometry& geometry, const PixelRegion& region) {
+                  const ImageGeometry& geometry, const PixelRegion& region, VectorCode code) {
     const ImageGeometry image = geometry.clamped();
     if (layer < 1 || layer > WaveletLayerCount) return;
     int margin = 0;
@@ -183,7 +184,7 @@ void computeLayer(Workspace& workspace, LayerStore& store, int layer, const Deco
     const auto planes = processingPlanes(workspace);
     for (int channel = 0; channel < ColourChannels; ++channel) {
         if (!image.colour && channel != GreenChannel) continue;
-        smoothPlaneBest(job, *planes[channel], store.plane(layer, channel), store.smoothScratch());
+        smoothPlaneWith(code, job, *planes[channel], store.plane(layer, channel), store.smoothScratch());
     }
 }
 
@@ -192,11 +193,12 @@ int layerProgressPercent(int layer) { return nearest(layer * 100.0 / WaveletLaye
 std::string layerProgressMessage(int layer) { return "Calculating Layer " + std::to_string(layer); }
 
 void decomposeStack(Workspace& workspace, LayerStore& store, const DecompositionOptions& options,
-                    const ImageGeometry& geometry, const PixelRegion& region, RunProgress& progress) {
+                    const ImageGeometry& geometry, const PixelRegion& region, RunProgress& progress,
+                    VectorCode code) {
     copyStackToProcessing(workspace, geometry.colour);
     for (int layer = 1; layer <= WaveletLayerCount; ++layer) {
         progress.setPercent(layerProgressPercent(layer));
-        computeLayer(workspace, store, layer, options, geometry, region);
+        computeLayer(workspace, store, layer, options, geometry, region, code);
     }
 }
 
@@ -228,9 +230,7 @@ LayerViewRange renderLayerView(const LayerStore& store, int layer, int width, in
 }
 
 std::string layerViewCaption(const char* prefix, double value) {
-    char digits[40];
-    std::snprintf(digits, sizeof digits, "%.15g", std::trunc(value * 100) * 0.01);
-    return std::string(prefix) + digits;
+    return prefix + fifteenDigitText(std::trunc(value * 100) * 0.01);
 }
 
 }  // namespace planexor

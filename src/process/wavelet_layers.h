@@ -4,6 +4,7 @@
 
 #include "core/bitmap24.h"
 #include "core/run_progress.h"
+#include "core/vector_lanes.h"
 #include "core/workspace.h"
 
 namespace planexor {
@@ -98,13 +99,14 @@ void copyStackToProcessing(Workspace& workspace, bool colour);
 // that after all six the region holds exactly what a whole-image run gives.
 // Outside the widened region planes and layers keep their values.
 void computeLayer(Workspace& workspace, LayerStore& store, int layer, const DecompositionOptions& options,
-                  const ImageGeometry& geometry, const PixelRegion& region);
+                  const ImageGeometry& geometry, const PixelRegion& region, VectorCode code = VectorCode::Best);
 
 // A whole decomposition: stack copy, then layers 1..6 with progress
 // round(k x 100 / 6) before each. Afterwards the processing planes hold the
 // residual; residual plus the six layers equals the stack up to float rounding.
 void decomposeStack(Workspace& workspace, LayerStore& store, const DecompositionOptions& options,
-                    const ImageGeometry& geometry, const PixelRegion& region, RunProgress& progress);
+                    const ImageGeometry& geometry, const PixelRegion& region, RunProgress& progress,
+                    VectorCode code = VectorCode::Best);
 
 // Progress bar value and message shown before layer k is computed.
 int layerProgressPercent(int layer);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "align/quality.h"
 #include "core/pixel.h"
 
 namespace planexor {
@@ -113,10 +114,8 @@ float stackQualityOf(const Workspace& workspace, FftEngine& fft, int boxSize, in
         for (int j = 0; j < n; ++j) {
             const long long y = static_cast<long long>(boxTop) + j;
             if (y < 0 || y >= height) continue;
-            const float value =
-                colour ? static_cast<float>(0.299 * workspace.StackR[x][y] + 0.587 * workspace.StackG[x][y] +
-                                            0.114 * workspace.StackB[x][y])
-                       : workspace.StackG[x][y];
+            const float value = colour ? greyValue(workspace.StackR[x][y], workspace.StackG[x][y], workspace.StackB[x][y])
+                                       : workspace.StackG[x][y];
             column[j] = value;
             total += value;
         }
@@ -129,12 +128,11 @@ float stackQualityOf(const Workspace& workspace, FftEngine& fft, int boxSize, in
     fft.ForwardFFT2D();
     fft.ComputeRadialProfile();
 
-    double detail = 0.0, all = 0.0;
-    for (int bin = 0; bin < QualityBins; ++bin) {
-        all += fft.RadialProfile[bin];
-        if (bin > qualityFilter) detail += fft.RadialProfile[bin];
-    }
-    const double quality = detail / (0.000001 + all);
+    // Not the frames' quality: the stack's own measure starts one bin past
+    // the filter and guards with 1e-6. It is only ever compared with other
+    // stack qualities of the same run (the stack graph's green curve), and
+    // keeps the values that curve has always shown.
+    const double quality = profileShare(fft.RadialProfile, qualityFilter + 1, 0.000001);
     return std::isfinite(quality) ? static_cast<float>(quality) : 0.0f;
 }
 

@@ -34,7 +34,8 @@ QString labelText(const std::string& caption) {
 
 namespace {
 
-QColor rgb(std::uint32_t colour) { return QColor((colour >> 16) & 0xFF, (colour >> 8) & 0xFF, colour & 0xFF); }
+// Drawings and control models both hold 0xBBGGRR.
+QColor qtColour(std::uint32_t colour) { return QColor(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF); }
 
 // Texts are set in a small fixed size: the engine places them for a
 // 250-pixel graph.
@@ -49,11 +50,11 @@ QFont drawingFont() {
 void paintDrawing(QPainter& painter, const Drawing& drawing, bool withTexts) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
-    if (drawing.background) painter.fillRect(0, 0, drawing.width, drawing.height, rgb(drawing.backgroundColour));
+    if (drawing.background) painter.fillRect(0, 0, drawing.width, drawing.height, qtColour(drawing.backgroundColour));
     painter.setBrush(Qt::NoBrush);
     for (const DrawnLine& line : drawing.lines) {
         if (line.points.empty()) continue;
-        QPen pen(line.invert ? QColor(Qt::white) : rgb(line.colour), std::max(line.penWidth, 1));
+        QPen pen(line.invert ? QColor(Qt::white) : qtColour(line.colour), std::max(line.penWidth, 1));
         pen.setStyle(line.dotted ? Qt::DotLine : Qt::SolidLine);
         pen.setCapStyle(Qt::FlatCap);
         painter.setPen(pen);
@@ -70,11 +71,11 @@ void paintDrawing(QPainter& painter, const Drawing& drawing, bool withTexts) {
     }
     painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
     for (const DrawnEllipse& ellipse : drawing.ellipses) {
-        painter.setPen(rgb(ellipse.colour));
+        painter.setPen(qtColour(ellipse.colour));
         painter.drawEllipse(QRect(QPoint(ellipse.left, ellipse.top), QPoint(ellipse.right - 1, ellipse.bottom - 1)));
     }
     for (const DrawnPixel& pixel : drawing.pixels) {
-        painter.setPen(rgb(pixel.colour));
+        painter.setPen(qtColour(pixel.colour));
         painter.drawPoint(pixel.at.x, pixel.at.y);
     }
     painter.restore();
@@ -91,7 +92,7 @@ void paintDrawingTexts(QPainter& painter, const Drawing& drawing, double scaleX,
         const QPoint at(qRound(text.at.x * scaleX), qRound(text.at.y * scaleY));
         // On a white box, as a canvas writes text: readable over any picture.
         painter.fillRect(QRect(at, QSize(metrics.horizontalAdvance(shown), metrics.height())), Qt::white);
-        painter.setPen(rgb(text.colour));
+        painter.setPen(qtColour(text.colour));
         painter.drawText(at + QPoint(0, metrics.ascent()), shown);
     }
     painter.restore();
@@ -243,7 +244,7 @@ void ImageView::mouseReleaseEvent(QMouseEvent* event) {
 ShapeWidget::ShapeWidget(QWidget* parent) : QWidget(parent) { setFixedSize(16, 16); }
 
 void ShapeWidget::setModelColour(int colour) {
-    const QColor next(colour & 0xFF, (colour >> 8) & 0xFF, (colour >> 16) & 0xFF);
+    const QColor next = qtColour(static_cast<std::uint32_t>(colour));
     if (next == colour_) return;
     colour_ = next;
     update();

@@ -13,6 +13,7 @@
 
 #include "app/main_form.h"
 #include "core/bitmap24.h"
+#include "core/drawing.h"
 
 class QPainter;
 class QVBoxLayout;

@@ -82,7 +82,7 @@ Grid randomGrid(int n, bool real, unsigned seed) {
 // Every test runs on the kernels this machine picks and on the portable ones.
 class FftKernels : public ::testing::TestWithParam<bool> {
 protected:
-    void SetUp() override { engine.forcePortableKernels(GetParam()); }
+    void SetUp() override { engine.useVectorCode(GetParam() ? VectorCode::Portable : VectorCode::Best); }
     FftEngine engine;
 };
 

@@ -299,36 +299,6 @@ TEST(Ranking, ChainedStackCutsAtTheFirstRankBelowTheLowerQuality) {
     EXPECT_EQ(cut({1.0f}), 0);
 }
 
-TEST(RegistrationGraphData, CurvesTurnDottedBelowTheLowerQualityAndOneRankIsOnePoint) {
-    auto workspace = std::make_unique<Workspace>();
-    Workspace& w = *workspace;
-    const float qualities[] = {1.0f, 0.9f, 0.5f, 0.4f};
-    const float differences[] = {10, 20, 40, 0};
-    for (int k = 0; k < 4; ++k) {
-        w.Ranking[k] = {3 - k, qualities[k], 0};
-        w.FrameRecs[3 - k].Difference = differences[k];
-    }
-    RegistrationGraph graph = buildRegistrationGraph(w, 3, 80, 50);
-    EXPECT_EQ(graph.firstDottedRank, 2);
-    EXPECT_EQ(graph.differenceCutY, 101);
-    ASSERT_EQ(graph.qualityCurve.size(), 4u);
-    EXPECT_EQ(graph.qualityCurve[3], (GraphPoint{245, 201 - 80}));
-    EXPECT_EQ(graph.differenceCurve[2], (GraphPoint{163, 1}));
-    graph.rankMarkerX = rankMarkerX(1, 3);
-    Drawing drawing;
-    drawRegistrationGraph(graph, drawing);
-    int dotted = 0;
-    for (const DrawnLine& line : drawing.lines) dotted += line.dotted;
-    EXPECT_EQ(dotted, 2);
-    EXPECT_EQ(drawing.lines.back().points, (std::vector<GraphPoint>{{82, 0}, {82, 201}}));
-
-    // One ranked frame: a single point and the marker at 0, no division by zero.
-    graph = buildRegistrationGraph(w, 0, 80, 100);
-    ASSERT_EQ(graph.qualityCurve.size(), 1u);
-    EXPECT_EQ(graph.qualityCurve[0].x, 0);
-    EXPECT_EQ(rankMarkerX(0, 0), 0);
-}
-
 TEST(Drawings, RedrawingKeepsOnlyTheNewContent) {
     Drawing drawing;
     {
@@ -349,17 +319,6 @@ TEST(Drawings, RedrawingKeepsOnlyTheNewContent) {
     EXPECT_TRUE(drawing.ellipses.empty());
     EXPECT_TRUE(drawing.pixels.empty());
     EXPECT_EQ(drawing.lines[0].points.front(), (GraphPoint{36, 26}));
-
-    QualityGraph graph;
-    graph.qualityFilter = {true, 61, {65, 5}};
-    graph.qualityText = "quality :0.5";
-    drawQualityGraph(graph, drawing);
-    EXPECT_TRUE(drawing.background);
-    EXPECT_EQ(drawing.width, 250);
-    int texts = 0;
-    for (const DrawnText& text : drawing.texts) texts += text.text == "<- FFT Filter";
-    EXPECT_EQ(texts, 0);  // its marker is shown only with the filter on
-    EXPECT_EQ(drawing.texts.back().text, "quality :0.5");
 }
 
 }  // namespace

@@ -157,12 +157,12 @@ TEST_F(Stacking, FramesShiftedByTheirRecordedShiftsStackSharpAndMisregisteredOne
     for (int i = 1; i <= 4; ++i) EXPECT_GT(sharp[i], 0.0f) << i;
     const auto& green = form.stackGraph().stackQualityCurve;
     ASSERT_EQ(green.size(), 5u);
-    EXPECT_EQ(green[0], (PlotPoint{0, 0}));
+    EXPECT_EQ(green[0], (GraphPoint{0, 0}));
     EXPECT_EQ(green[1].y, 1);
     EXPECT_EQ(green[4].x, 245);
-    const auto& texts = form.stackGraph().texts;
+    const auto& texts = form.overlay(Control::StackGraph).texts;
     EXPECT_TRUE(std::any_of(texts.begin(), texts.end(),
-                            [](const PlotText& t) { return t.text == " green line = stacked image quality"; }));
+                            [](const DrawnText& t) { return t.text == " green line = stacked image quality"; }));
 
     for (int k = 0; k < 4; ++k) w.FrameRecs[k].ShiftX = w.FrameRecs[k].ShiftY = 0;
     stack();
@@ -262,7 +262,7 @@ TEST_F(Stacking, AllBlackFramesStackToBlackWithoutNaN) {
         EXPECT_TRUE(std::all_of(shown.data(), shown.data() + Bitmap24::byteCount(20, 16),
                                 [](std::uint8_t b) { return b == 0; }));
         for (int i = 1; i <= 3; ++i) EXPECT_EQ(form.stackQualities()[i], 0.0f);
-        for (const PlotPoint& p : form.stackGraph().stackQualityCurve) EXPECT_TRUE(p.y == 0 || p.y == 201) << p.y;
+        for (const GraphPoint& p : form.stackGraph().stackQualityCurve) EXPECT_TRUE(p.y == 0 || p.y == 201) << p.y;
         EXPECT_EQ(form.control(Control::StackInfoLabel).caption(), "Stacking : quality >= 0% , difference <= 100% , n = 3");
     }
 }
@@ -300,7 +300,7 @@ TEST_F(Stacking, OneUsedFrameNeedsNoDivisionByTheSlidersZeroSpan) {
     const StackGraphData& graph = form.stackGraph();
     EXPECT_EQ(graph.qualityCutX, 245);
     ASSERT_EQ(graph.qualityCurve.size(), 1u);
-    EXPECT_EQ(graph.qualityCurve[0], (PlotPoint{0, 1}));
+    EXPECT_EQ(graph.qualityCurve[0], (GraphPoint{0, 1}));
     EXPECT_EQ(form.control(Control::StackInfoLabel).caption(), "Stacking : quality >= 100% , difference <= 100% , n = 1");
     stack();
     EXPECT_EQ(ui.questions.size(), 1u);
@@ -471,34 +471,6 @@ TEST_F(Stacking, AviFramesAreDecodedAgainForTheStack) {
             EXPECT_NEAR(w.StackR[x][y], red / 3, 0.01) << x << "," << y;
         }
     EXPECT_EQ(w.StackCount[63][47], 3);
-}
-
-TEST(StackGraph, CurvesTurnDottedBelowTheLowerQualityAndTextsCutToTwoDecimals) {
-    auto workspace = std::make_unique<Workspace>();
-    const float qualities[] = {1.0f, 0.9f, 0.7f, 0.95f};
-    for (int k = 0; k < 4; ++k) {
-        workspace->Ranking[k] = {k, qualities[k], 0.0f};
-        workspace->FrameRecs[k].Difference = 10.0f * k;
-    }
-    StackQualityTable stackQuality{};
-    StackGraphInput input;
-    input.lastRank = 3;
-    input.cutRank = 2;
-    input.differenceCutPercent = 40;
-    const StackGraphData graph = buildStackGraph(*workspace, stackQuality, input);
-    EXPECT_EQ(graph.firstDottedRank, 2);  // stays dotted although rank 3 is above the limit again
-    EXPECT_EQ(graph.qualityCurve[1], (PlotPoint{82, 201 - 180}));
-    EXPECT_EQ(graph.differenceCurve[3], (PlotPoint{245, 1}));
-    EXPECT_EQ(graph.differenceCutY, 121);
-    EXPECT_EQ(graph.qualityCutX, 163);
-    int dotted = 0;
-    for (const PlotLine& line : graph.lines) dotted += line.dotted;
-    EXPECT_EQ(dotted, 2);
-
-    EXPECT_EQ(twoDecimalText(1234.9), "12.34");
-    EXPECT_EQ(twoDecimalText(3.0), "0.03");
-    EXPECT_EQ(twoDecimalText(300.0), "3");
-    EXPECT_EQ(twoDecimalText(std::nan("")), "0");
 }
 
 }  // namespace

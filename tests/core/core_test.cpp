@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <functional>
 #include <new>
 #include <stdexcept>
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "core/frame_loop.h"
+#include "core/number_text.h"
 #include "core/pixel.h"
 #include "core/workspace.h"
 #include "core/error.h"
@@ -36,10 +38,21 @@ TEST(PixelHelpers, ByteClampRoundsThenSaturatesAtBothEnds) {
     EXPECT_EQ(byteClamp(std::nan("")), 0);
 }
 
-TEST(PixelHelpers, GreyValueIsWeightedAndNotRounded) {
-    EXPECT_FLOAT_EQ(greyValue(255, 0, 0), 0.299f * 255);
-    EXPECT_FLOAT_EQ(greyValue(1, 1, 1), 1.0f);
-    EXPECT_FLOAT_EQ(greyValue(0, 0, 3), 0.342f);
+TEST(NumberText, FifteenDigitsWithoutResidue) {
+    const struct {
+        double value;
+        const char* text;
+    } cases[] = {{0.1 * 3, "0.3"}, {2.0, "2"}, {-2.5, "-2.5"}, {1e-20, "1e-20"},
+                 {123456789012345678.0, "1.23456789012346e+17"}, {std::nan(""), "0"}, {-INFINITY, "0"}};
+    for (const auto& c : cases) EXPECT_EQ(fifteenDigitText(c.value), c.text) << c.value;
+}
+
+TEST(NumberText, DecimalPointUnderACommaLocale) {
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
+        GTEST_SKIP() << "no locale with a decimal comma is installed";
+    const std::string underComma = fifteenDigitText(2.5);
+    std::setlocale(LC_NUMERIC, "C");
+    EXPECT_EQ(underComma, "2.5");
 }
 
 TEST(Workspace, PlanesAreColumnMajorWithTheFixedStride) {

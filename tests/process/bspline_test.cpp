@@ -64,13 +64,13 @@ TEST(BSpline, PassesThroughEveryControlPointAndFollowsChanges) {
 
 TEST(BSpline, OutlineRunsFromFirstToLastPointInTheSetFragments) {
     TBSpline curve = defaultCurve();
-    std::vector<OutlinePoint> outline = curve.outline();
+    std::vector<GraphPoint> outline = curve.outline();
     ASSERT_EQ(outline.size(), 51u);
-    EXPECT_EQ(outline.front(), (OutlinePoint{0, 255}));
-    EXPECT_EQ(outline[25], (OutlinePoint{128, 128}));
-    EXPECT_EQ(outline.back(), (OutlinePoint{255, 0}));
+    EXPECT_EQ(outline.front(), (GraphPoint{0, 255}));
+    EXPECT_EQ(outline[25], (GraphPoint{128, 128}));
+    EXPECT_EQ(outline.back(), (GraphPoint{255, 0}));
     curve.setPoint(2, {128, std::numeric_limits<float>::infinity()});
-    for (OutlinePoint p : curve.outline()) ASSERT_LE(std::abs(p.y), 1000000);  // absurd points stay in int range
+    for (GraphPoint p : curve.outline()) ASSERT_LE(std::abs(p.y), 1000000);  // absurd points stay in int range
 }
 
 TEST(BSpline, IndexErrorsCarryTheirTexts) {

@@ -74,7 +74,7 @@ TEST_F(ImageViewTest, StackGraphIsPaintedWholeWithItsBackgroundFrameAndCutOffLin
     auto* graph = widget<ImageView>("StackGraph");
     model("differencecutslider").setValueByUser(50);  // redraws the graph: the blue line at y 101
     window->refreshImages();
-    ASSERT_EQ(graph->size(), QSize(StackGraphData::Width, StackGraphData::Height));
+    ASSERT_EQ(graph->size(), QSize(GraphWidth, GraphHeight));
     EXPECT_EQ(at(graph, 13, 10), QColor(Qt::white));
     EXPECT_EQ(at(graph, 0, 100), QColor(Qt::black));
     EXPECT_EQ(at(graph, 26, 10), QColor(192, 192, 192));

@@ -1,0 +1,74 @@
+#pragma once
+// The one place that decides how loops use vector units: the lane types of
+// GCC's vector extensions, the always-inline marker, the attributes that
+// compile a loop a second time for wide units, and the run-time choice
+// between the two builds.
+#include <cmath>
+#include <cstring>
+
+#if defined(__SSE__)
+#include <immintrin.h>
+#endif
+
+// Vectors never cross a non-inlined call between code built for different
+// units, so the ABI note about wider vectors does not concern us.
+#pragma GCC diagnostic ignored "-Wpsabi"
+
+#define PLANEXOR_INLINE inline __attribute__((always_inline))
+
+#if defined(__x86_64__) || defined(__i386__)
+#define PLANEXOR_HAS_WIDE 1
+// AVX2 without FMA, for the pixel loops: fused steps would round differently
+// from the portable build and from the edge paths, and those must agree.
+#define PLANEXOR_WIDE __attribute__((target("avx2")))
+// AVX2 with FMA, for the transform, which only needs to agree within rounding.
+#define PLANEXOR_WIDE_FMA __attribute__((target("avx2,fma")))
+#endif
+
+namespace planexor {
+
+namespace lanes {
+
+typedef float F4 __attribute__((vector_size(16)));
+typedef float F8 __attribute__((vector_size(32)));
+typedef double D4 __attribute__((vector_size(32)));
+typedef int I4 __attribute__((vector_size(16)));
+
+template <class V>
+PLANEXOR_INLINE V load(const float* p) {
+    V v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+template <class V>
+PLANEXOR_INLINE void store(float* p, const V& v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+// Four floats widened to doubles, and back.
+PLANEXOR_INLINE D4 load4(const float* p) { return __builtin_convertvector(load<F4>(p), D4); }
+
+PLANEXOR_INLINE void store4(float* p, const D4& v) { store(p, __builtin_convertvector(v, F4)); }
+
+// IEEE square roots lane by lane: the same values as std::sqrt.
+PLANEXOR_INLINE F4 squareRoot(const F4& v) {
+#if defined(__SSE__)
+    return _mm_sqrt_ps(v);
+#else
+    return F4{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
+#endif
+}
+
+}  // namespace lanes
+
+// Which build of a loop a caller wants: the best this processor runs, or the
+// portable one (to compare the two).
+enum class VectorCode { Best, Portable };
+
+// True when the processor runs both wide builds (AVX2 and FMA); asked once.
+bool wideVectorsAvailable();
+
+inline bool useWideVectors(VectorCode code) { return code == VectorCode::Best && wideVectorsAvailable(); }
+
+}  // namespace planexor

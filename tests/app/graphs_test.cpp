@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <ostream>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/main_form.h"
+#include "app/processing_view.h"
+#include "app/stack_graph.h"
+
+namespace planexor {
+namespace {
+
+struct Stroke {
+    std::uint32_t colour;
+    bool dotted;
+    GraphPoint first, last;
+    int penWidth = 1;
+    bool operator==(const Stroke&) const = default;
+};
+
+void PrintTo(const Stroke& s, std::ostream* out) {
+    *out << std::hex << s.colour << std::dec << (s.dotted ? " dotted " : " ") << s.first.x << "," << s.first.y
+         << " to " << s.last.x << "," << s.last.y << " pen " << s.penWidth;
+}
+
+struct GraphCase {
+    const char* name;
+    std::function<void(Drawing&)> draw;
+    int size[2];
+    bool frame;
+    std::vector<Stroke> strokes;  // what the graph adds after the canvas, in order
+    std::vector<std::string> texts;
+};
+
+// Four ranks, frames in reverse: qualities fall below 80 % from rank 2 on,
+// the differences peak at rank 2.
+std::unique_ptr<Workspace> rankedWorkspace() {
+    auto w = std::make_unique<Workspace>();
+    const float qualities[] = {1.0f, 0.9f, 0.5f, 0.4f};
+    const float differences[] = {10, 20, 40, 0};
+    for (int k = 0; k < 4; ++k) {
+        w->Ranking[k] = {3 - k, qualities[k], 0};
+        w->FrameRecs[3 - k].Difference = differences[k];
+    }
+    return w;
+}
+
+// Every graph is one painter's canvas (white, optionally framed, a silver
+// grid) plus its own strokes and texts; a redraw leaves nothing of the last.
+TEST(Graphs, EachGraphIsTheCanvasAndItsOwnStrokes) {
+    using namespace drawing_colour;
+    const auto workspace = rankedWorkspace();
+    const std::vector<Stroke> rankCurves = {{Red, false, {0, 0}, {82, 21}},      {Red, true, {82, 21}, {245, 121}},
+                                            {Blue, false, {0, 101}, {250, 101}}, {Blue, false, {0, 201}, {82, 101}},
+                                            {Blue, true, {82, 101}, {245, 201}}};
+    const auto with = [&rankCurves](std::vector<Stroke> tail) {
+        std::vector<Stroke> all = rankCurves;
+        all.insert(all.end(), tail.begin(), tail.end());
+        return all;
+    };
+    const std::string quality = " red  line = image quality", difference = " blue line = registration difference";
+    const StretchMarkers markers{20, 200};
+    const std::vector<Stroke> markerLines = {{Teal, false, {29, 0}, {29, 255}}, {Red, false, {209, 0}, {209, 255}}};
+
+    const GraphCase cases[] = {
+        {"registration",
+         [&](Drawing& d) {
+             RegistrationGraph graph = buildRegistrationGraph(*workspace, 3, 80, 50);
+             graph.rankMarkerX = rankMarkerX(1, 3);
+             drawRegistrationGraph(graph, d);
+         },
+         {250, 200}, true, with({{Green, false, {82, 0}, {82, 201}}}), {quality, difference}},
+        {"stack",
+         [&](Drawing& d) {
+             StackQualityTable stackQuality{};
+             stackQuality[1] = 1.0f;
+             stackQuality[2] = 1.2f;
+             stackQuality[3] = 1.5f;
+             StackGraphInput input;
+             input.lastRank = 3;
+             input.cutRank = 2;
+             input.differenceCutPercent = 50;
+             input.stackedCount = 3;
+             input.stackLimit = 4;
+             StackGraphData graph = buildStackGraph(*workspace, stackQuality, input);
+             graph.stackQualityLegend = true;
+             drawStackGraph(graph, d);
+         },
+         {250, 200}, true, with({{Red, false, {163, 0}, {163, 201}}, {Green, false, {0, 0}, {245, -99}}}),
+         {quality, difference, " green line = stacked image quality"}},
+        {"power spectrum",
+         [](Drawing& d) {
+             QualityGraph graph;
+             graph.start = {0, 90};
+             graph.curve[50] = {251, 201};
+             graph.qualityFilter = {true, 61, {65, 5}};  // the FFT filter marker stays hidden
+             graph.qualityText = "quality :0.5";
+             drawQualityGraph(graph, d);
+         },
+         {250, 200}, true, {{Red, false, {0, 90}, {251, 201}}, {Green, false, {61, 200}, {61, 0}, 2}},
+         {" red line = power spectrum", "<- Quality filter", "quality :0.5"}},
+        {"histogram while a marker moves",
+         [&](Drawing& d) { drawHistogramGraph(Histograms{}, false, false, &markers, d); },
+         {275, 275}, false,
+         [&] {
+             std::vector<Stroke> all;
+             for (std::uint32_t colour : {Red, Green, Blue}) {
+                 all.push_back({colour, false, {9, 255}, {264, 250}});
+                 all.insert(all.end(), markerLines.begin(), markerLines.end());
+             }
+             return all;
+         }(),
+         {"  hi: 200", "  lo: 20"}},
+    };
+    for (const GraphCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        Drawing drawing;
+        DrawingBuilder(drawing).line(Black, 3, true).points.assign(40, {7, 7});  // a previous content
+        c.draw(drawing);
+        EXPECT_TRUE(drawing.background);
+        EXPECT_EQ(drawing.backgroundColour, White);
+        EXPECT_EQ(drawing.width, c.size[0]);
+        EXPECT_EQ(drawing.height, c.size[1]);
+        const auto& lines = drawing.lines;
+        ASSERT_FALSE(lines.empty());
+        const bool framed = lines[0].colour == Black && lines[0].points.size() == 5 &&
+                            lines[0].points[2] == GraphPoint{c.size[0], c.size[1]};
+        EXPECT_EQ(framed, c.frame);
+        std::size_t next = framed;
+        while (next < lines.size() && lines[next].colour == Silver) ++next;
+        EXPECT_EQ(next - framed, c.frame ? 22u : 12u) << "grid lines";
+        std::vector<Stroke> strokes;
+        for (; next < lines.size(); ++next) {
+            EXPECT_FALSE(lines[next].invert);
+            strokes.push_back({lines[next].colour, lines[next].dotted, lines[next].points.front(),
+                               lines[next].points.back(), lines[next].penWidth});
+        }
+        EXPECT_EQ(strokes, c.strokes);
+        std::vector<std::string> texts;
+        for (const DrawnText& text : drawing.texts) texts.push_back(text.text);
+        EXPECT_EQ(texts, c.texts);
+    }
+}
+
+// The window paints drawings and colours the models' shapes through one
+// conversion, so both must hold the same encoding.
+TEST(Graphs, DrawingsAndModelsShareTheColourEncoding) {
+    EXPECT_EQ(drawing_colour::Red, static_cast<std::uint32_t>(ColourRed));
+    EXPECT_EQ(drawing_colour::Green, static_cast<std::uint32_t>(ColourGreen));
+}
+
+TEST(Graphs, DifferenceCaptionCutsToTwoDecimals) {
+    EXPECT_EQ(twoDecimalText(1234.9), "12.34");
+    EXPECT_EQ(twoDecimalText(-250.9), "-2.5");
+    EXPECT_EQ(twoDecimalText(300.0), "3");
+}
+
+}  // namespace
+}  // namespace planexor

@@ -1,18 +1,16 @@
 #include <gtest/gtest.h>
 
-#include "app/main_form.h"
+
+#include "support/form_fixture.h"
 
 namespace planexor {
 namespace {
 
-class PageFlow : public ::testing::Test {
+class PageFlow : public testing::FormTest {
 protected:
     void showPage(int page) { form.control(Control::PageControl1).setItemIndexByUser(page); }
     bool visible(Control name) const { return form.control(name).visible(); }
 
-    ScriptedUiServices ui;
-    MemoryUserSettings settings;
-    TMainForm form{ui, settings};
 };
 
 TEST_F(PageFlow, ToolWindowsShowOnlyOnTheirPageAndOnlyWhileTheirBoxIsChecked) {
@@ -66,15 +64,6 @@ TEST_F(PageFlow, CancelSetsTheStopFlagHidesProgressAndRestoresTheCursor) {
     EXPECT_TRUE(form.workspace().StopRequested);
     EXPECT_FALSE(visible(Control::MessageWindow));
     EXPECT_EQ(ui.cursor, CursorShape::Arrow);
-}
-
-TEST_F(PageFlow, StartPagesShowOnlyTheFirstAndLastTabs) {
-    EXPECT_TRUE(visible(Control::TabSheet1));
-    EXPECT_FALSE(visible(Control::TabSheet2));
-    EXPECT_FALSE(visible(Control::TabSheet3));
-    EXPECT_FALSE(visible(Control::TabSheet4));
-    EXPECT_TRUE(visible(Control::TabSheet5));
-    EXPECT_EQ(form.control(Control::PageControl1).itemIndex(), 0);
 }
 
 }  // namespace

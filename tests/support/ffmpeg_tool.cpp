@@ -5,6 +5,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "support/test_files.h"
 
 namespace planexor::testing {
@@ -75,6 +77,13 @@ std::vector<Bitmap24> writeCountingVideo(const std::string& path, int width, int
     for (int number = 0; number < count; ++number) frames.push_back(countingFrame(width, height, number));
     writeVideo(path, frames, outputArguments);
     return frames;
+}
+
+std::string decodeWithFfmpeg(const std::string& path) {
+    const CommandResult decoded = runCommand("ffmpeg -v error -i '" + path + "' -f rawvideo -pix_fmt bgr24 -");
+    EXPECT_EQ(decoded.status, 0);
+    EXPECT_EQ(decoded.err, "") << "ffmpeg complained about " << path;
+    return decoded.out;
 }
 
 double meanDifference(const Bitmap24& first, const Bitmap24& second) {

@@ -40,6 +40,10 @@ void writeVideos(const std::vector<Bitmap24>& frames, const std::vector<VideoOut
 std::vector<Bitmap24> writeCountingVideo(const std::string& path, int width, int height, int count,
                                          const std::string& outputArguments);
 
+// Every frame of a video as the ffmpeg tool decodes it, raw B G R, top row
+// first; a complaint from ffmpeg fails the calling test.
+std::string decodeWithFfmpeg(const std::string& path);
+
 // Mean absolute difference over all channel values of two same-sized bitmaps.
 double meanDifference(const Bitmap24& first, const Bitmap24& second);
 

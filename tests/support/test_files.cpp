@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "core/error.h"
 #include "input/bmp_codec.h"
 
 namespace planexor::testing {
@@ -81,6 +82,15 @@ CommandResult runCommand(const std::string& commandLine) {
     result.out = readText(out);
     result.err = readText(err);
     return result;
+}
+
+std::string errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const PlanexorError& error) {
+        return error.what();
+    }
+    return "(no error)";
 }
 
 }  // namespace planexor::testing

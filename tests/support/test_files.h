@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 
 #include "core/bitmap24.h"
@@ -41,5 +42,8 @@ struct CommandResult {
     std::string err;
 };
 CommandResult runCommand(const std::string& commandLine);
+
+// The text of the PlanexorError the action throws, or "(no error)".
+std::string errorOf(const std::function<void()>& action);
 
 }  // namespace planexor::testing

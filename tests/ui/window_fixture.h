@@ -10,16 +10,13 @@
 #include <QApplication>
 #include <QWidget>
 
-#include "app/main_form.h"
-#include "app/ui_services.h"
-#include "app/user_settings.h"
+#include "support/form_fixture.h"
 #include "ui/main_window.h"
 
 namespace planexor::testing {
 
-// The form with a scripted desktop, its window, and the names of the
-// handlers that ran.
-class WindowTest : public ::testing::Test {
+// The form with its window, and the names of the handlers that ran.
+class WindowTest : public FormTest {
 protected:
     void SetUp() override {
         form.handlerTrace = [this](std::string_view handler) { handlers.emplace_back(handler); };
@@ -40,9 +37,6 @@ protected:
 
     ControlModel& model(std::string_view name) { return form.control(*controlByName(name)); }
 
-    ScriptedUiServices ui;
-    MemoryUserSettings settings;
-    TMainForm form{ui, settings};
     std::vector<std::string> handlers;
     std::unique_ptr<MainWindow> window;
 };

@@ -27,20 +27,21 @@ for target in "${targets[@]}"; do
     dictionary=()
     [ -f "$root/fuzz/$target.dict" ] && dictionary=(-dict="$root/fuzz/$target.dict")
     echo "== $target: ${seconds} s"
-    if ! "$root/build-fuzz/fuzz/fuzz_$target" "$work/$target/corpus" "${dictionary[@]}" \
+    # -jobs writes its fuzz-0.log into the current directory.
+    if ! (cd "$work/$target" && "$root/build-fuzz/fuzz/fuzz_$target" "$work/$target/corpus" "${dictionary[@]}" \
             -max_total_time="$seconds" -jobs=1 -workers=1 -rss_limit_mb=2048 -timeout=10 \
             -artifact_prefix="$work/$target/findings/" -print_final_stats=1 \
-            >"$work/$target/log" 2>&1; then
+            >"$work/$target/log" 2>&1); then
         failed+=("$target")
     fi
     ls "$work/$target/findings" | grep -q . && [[ ! " ${failed[*]} " =~ " $target " ]] && failed+=("$target")
-    grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|DONE|cov:" "$work/$target/log" | tail -3
+    grep -E "^stat::number_of_executed_units|^stat::peak_rss_mb|DONE|cov:" "$work/$target/fuzz-0.log" | tail -3
 done
 
 if [ ${#failed[@]} -gt 0 ]; then
     for target in "${failed[@]}"; do
-        echo "FINDING in $target: log $work/$target/log, inputs in $work/$target/findings"
-        grep -m1 -E "ERROR|runtime error|Reader fault|terminate" "$work/$target/log" || true
+        echo "FINDING in $target: log $work/$target/fuzz-0.log, inputs in $work/$target/findings"
+        grep -m1 -E "ERROR|runtime error|Reader fault|terminate" "$work/$target/fuzz-0.log" || true
     done
     exit 1
 fi

@@ -477,7 +477,9 @@ std::vector<std::pair<std::string, std::string>> TBigIniFile::ReadSectionPairs(s
 
 void TBigIniFile::WriteSectionPairs(std::string_view section,
                                     const std::vector<std::pair<std::string, std::string>>& pairs) {
-    for (const auto& [key, value] : pairs) WriteString(section, key, value);
+    // An empty key would erase the whole section; only a damaged line gives one.
+    for (const auto& [key, value] : pairs)
+        if (!key.empty()) WriteString(section, key, value);
 }
 
 }  // namespace planexor

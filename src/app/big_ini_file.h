@@ -87,7 +87,8 @@ public:
     // first line of a repeated key, the one ReadString finds).
     std::vector<std::pair<std::string, std::string>> ReadSectionPairs(std::string_view section) const;
     // Writes each pair with WriteString: keys not in the list stay, and
-    // values that did not change leave HasChanged alone.
+    // values that did not change leave HasChanged alone. A pair with an empty
+    // key (read from a line starting with "=") is left as it is.
     void WriteSectionPairs(std::string_view section, const std::vector<std::pair<std::string, std::string>>& pairs);
 
 private:

@@ -104,8 +104,8 @@ void decodeShorts(const std::uint8_t* bytes, int count, float scale, float offse
         U8 raw;
         std::memcpy(&raw, bytes + 2 * i, sizeof raw);
         const S8 values = (S8)((raw << 8) | (raw >> 8));
-        const I4 low = (I4)__builtin_shuffle(values, values, S8{0, 0, 1, 1, 2, 2, 3, 3}) >> 16;
-        const I4 high = (I4)__builtin_shuffle(values, values, S8{4, 4, 5, 5, 6, 6, 7, 7}) >> 16;
+        const I4 low = (I4)__builtin_shufflevector(values, values, 0, 0, 1, 1, 2, 2, 3, 3) >> 16;
+        const I4 high = (I4)__builtin_shufflevector(values, values, 4, 4, 5, 5, 6, 6, 7, 7) >> 16;
         store4(out + i, __builtin_convertvector(low, F4) * s + o);
         store4(out + i + 4, __builtin_convertvector(high, F4) * s + o);
     }
@@ -170,12 +170,12 @@ void transposeBand(const float* band, std::size_t stride, int rows, int width, T
             high = b > high ? b : high;
             high = c > high ? c : high;
             high = d > high ? d : high;
-            const F4 ab01 = __builtin_shuffle(a, b, I4{0, 4, 1, 5}), ab23 = __builtin_shuffle(a, b, I4{2, 6, 3, 7});
-            const F4 cd01 = __builtin_shuffle(c, d, I4{0, 4, 1, 5}), cd23 = __builtin_shuffle(c, d, I4{2, 6, 3, 7});
-            store4(plane[x] + lowestRow + k, __builtin_shuffle(ab01, cd01, I4{0, 1, 4, 5}));
-            store4(plane[x + 1] + lowestRow + k, __builtin_shuffle(ab01, cd01, I4{2, 3, 6, 7}));
-            store4(plane[x + 2] + lowestRow + k, __builtin_shuffle(ab23, cd23, I4{0, 1, 4, 5}));
-            store4(plane[x + 3] + lowestRow + k, __builtin_shuffle(ab23, cd23, I4{2, 3, 6, 7}));
+            const F4 ab01 = __builtin_shufflevector(a, b, 0, 4, 1, 5), ab23 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
+            const F4 cd01 = __builtin_shufflevector(c, d, 0, 4, 1, 5), cd23 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
+            store4(plane[x] + lowestRow + k, __builtin_shufflevector(ab01, cd01, 0, 1, 4, 5));
+            store4(plane[x + 1] + lowestRow + k, __builtin_shufflevector(ab01, cd01, 2, 3, 6, 7));
+            store4(plane[x + 2] + lowestRow + k, __builtin_shufflevector(ab23, cd23, 0, 1, 4, 5));
+            store4(plane[x + 3] + lowestRow + k, __builtin_shufflevector(ab23, cd23, 2, 3, 6, 7));
         }
     }
     for (int lane = 0; lane < 4; ++lane) {

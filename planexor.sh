@@ -14,7 +14,7 @@ packages=(cmake ninja-build g++ pkg-config
           qt6-base-dev libgl-dev
           libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
           libjpeg62-turbo-dev libgtest-dev libbenchmark-dev
-          ffmpeg libcfitsio-dev libfftw3-dev fitsverify)
+          ffmpeg libcfitsio-dev libfftw3-dev locales-all fitsverify)
 
 setup() {
     local missing=()

@@ -15,6 +15,7 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     : ui_(ui), settings_(settings), workspace_(std::make_unique<Workspace>()) {
     preview_.reserve(MaxImageSide, MaxImageSide);
     stack_ = std::make_unique<StackPage>(*this);
+    process_ = std::make_unique<ProcessPage>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();

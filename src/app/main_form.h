@@ -14,6 +14,7 @@
 #include "app/control_model.h"
 #include "app/processing_view.h"
 #include "app/stack_graph.h"
+#include "app/process_page.h"
 #include "app/stack_page.h"
 #include "app/ui_services.h"
 #include "app/user_settings.h"
@@ -152,73 +153,58 @@ public:
     double DifferenceTotal = 0.0;
     // End of alignment
 
-    // Processing
-    // The window tells how large the processed image's view really is
-    // (640 x 480 until it does); larger pictures pan inside it.
-    void setProcessViewSize(int width, int height);
-    void ProcessButtonClick();
-    void AutoProcessBoxClick();
-    void TabSheet4Enter();
-    void ScaletypeClick();
-    void LevelStepChange();
-    void MultiplicantChange();
-    // Recombination and display: the committed change of any gain slider.
-    void RxSlider3Changed();
-    // The re-map: the committed change of a display control.
-    void ContrastSliderChanged();
-    void ContrastSliderChange();  // contrast or brightness moving
-    void ContrastSliderKeyDown(int key, bool ctrl);
-    void BrightnessSliderKeyDown(int key, bool ctrl);
-    void Gamma1spinChange();
-    void HistowinClick();
-    void HistoResetClick();
-    void BitBtn3Click();
-    void HistographMouseMove(int x, int y, bool leftButton);
-    void HorizFlipCheckboxClick();
-    void VertiFlipCheckboxClick();
-    void ProcessImageMouseDown(int x, int y);
-    void ProcessImageMouseMove(int x, int y, bool leftButton);
-    void ProcessImageMouseUp();
-    void SectionClick();
-    void ShowsectionboxClick();
-    void SaveSectionboxClick();
-    void ResetButtonClick();
-    void layerbuttonMouseDown(int layer);  // layer1button .. layer6button, layer 1..6
-    void layerbuttonMouseUp(int layer);
-    void HorizScrollbarChange();
-    void VertiScrollbarChange();
-    void ShrinkClick();
-    void ShrinkviewResize(int windowWidth, int windowHeight);
-    void ShrinktooriginalClick();
-    void ResizeFiltersClick();
-    void SaveShrinkClick();
-    // A slider released after a drag, or changed by a click or key: its
-    // "changed" event. A value moving only follows live with AutoProcess.
-    void sliderCommitted(Control control);
-    // A new stack or kernel: the next processing run decomposes again.
-    void markLayersStale();
-    bool autoProcess() const { return control(Control::AutoProcessBox).checked(); }
-    // What the window paints: over ProcessImage the rubber band while a box
-    // is dragged, the selection outline (lime) when Section and
-    // Showsectionbox are checked, and the "HI :"/"LO :" texts while a layer
-    // button is held; on Histograph the whole graph (Histowin checked or a
-    // marker dragged). Empty for other controls.
-    const Drawing& processingOverlay(Control control) const;
-    const Histograms& histograms() const;
-    const StretchMarkers& stretchMarkers() const { return processing_.markers; }
-    // The size the resized view's window should take (image + control areas).
-    PictureSize shrinkviewSize() const { return processing_.shrinkWindow; }
-    // The first stage the last processing update reran.
-    ProcessingCache::Stage lastProcessingStage() const { return processing_.lastStage; }
-    WaveletKernel waveletKernel;
-    float StretchLow = 0.0f;
-    float StretchHigh = 255.0f;
-    SelectionBox SectionBox;
-    // End of processing
+    // The process page (process_page.h) does the work; these are its handlers.
+    void setProcessViewSize(int width, int height) { process_->setProcessViewSize(width, height); }
+    void ProcessButtonClick() { process_->ProcessButtonClick(); }
+    void AutoProcessBoxClick() { process_->AutoProcessBoxClick(); }
+    void TabSheet4Enter() { process_->TabSheet4Enter(); }
+    void ScaletypeClick() { process_->ScaletypeClick(); }
+    void LevelStepChange() { process_->LevelStepChange(); }
+    void MultiplicantChange() { process_->MultiplicantChange(); }
+    void RxSlider3Changed() { process_->RxSlider3Changed(); }
+    void ContrastSliderChanged() { process_->ContrastSliderChanged(); }
+    void ContrastSliderChange() { process_->ContrastSliderChange(); }
+    void ContrastSliderKeyDown(int key, bool ctrl) { process_->ContrastSliderKeyDown(key, ctrl); }
+    void BrightnessSliderKeyDown(int key, bool ctrl) { process_->BrightnessSliderKeyDown(key, ctrl); }
+    void Gamma1spinChange() { process_->Gamma1spinChange(); }
+    void HistowinClick() { process_->HistowinClick(); }
+    void HistoResetClick() { process_->HistoResetClick(); }
+    void BitBtn3Click() { process_->BitBtn3Click(); }
+    void HistographMouseMove(int x, int y, bool leftButton) { process_->HistographMouseMove(x, y, leftButton); }
+    void HorizFlipCheckboxClick() { process_->HorizFlipCheckboxClick(); }
+    void VertiFlipCheckboxClick() { process_->VertiFlipCheckboxClick(); }
+    void ProcessImageMouseDown(int x, int y) { process_->ProcessImageMouseDown(x, y); }
+    void ProcessImageMouseMove(int x, int y, bool leftButton) { process_->ProcessImageMouseMove(x, y, leftButton); }
+    void ProcessImageMouseUp() { process_->ProcessImageMouseUp(); }
+    void SectionClick() { process_->SectionClick(); }
+    void ShowsectionboxClick() { process_->ShowsectionboxClick(); }
+    void SaveSectionboxClick() { process_->SaveSectionboxClick(); }
+    void ResetButtonClick() { process_->ResetButtonClick(); }
+    void layerbuttonMouseDown(int layer) { process_->layerbuttonMouseDown(layer); }
+    void layerbuttonMouseUp(int layer) { process_->layerbuttonMouseUp(layer); }
+    void HorizScrollbarChange() { process_->HorizScrollbarChange(); }
+    void VertiScrollbarChange() { process_->VertiScrollbarChange(); }
+    void ShrinkClick() { process_->ShrinkClick(); }
+    void ShrinkviewResize(int windowWidth, int windowHeight) { process_->ShrinkviewResize(windowWidth, windowHeight); }
+    void ShrinktooriginalClick() { process_->ShrinktooriginalClick(); }
+    void ResizeFiltersClick() { process_->ResizeFiltersClick(); }
+    void SaveShrinkClick() { process_->SaveShrinkClick(); }
+    void sliderCommitted(Control control) { process_->sliderCommitted(control); }
+    void markLayersStale() { process_->markLayersStale(); }
+    const Drawing& processingOverlay(Control control) const { return process_->processingOverlay(control); }
+    const Histograms& histograms() const { return process_->histograms(); }
+    bool autoProcess() const { return process_->autoProcess(); }
+    const StretchMarkers& stretchMarkers() const { return process_->stretchMarkers(); }
+    PictureSize shrinkviewSize() const { return process_->shrinkviewSize(); }
+    ProcessingCache::Stage lastProcessingStage() const { return process_->lastProcessingStage(); }
+    void resetProcessingControls() { process_->resetProcessingControls(); }
+    ProcessPage& processPage() { return *process_; }
+    const ProcessPage& processPage() const { return *process_; }
 
 private:
     friend class RunScope;
     friend class StackPage;
+    friend class ProcessPage;
     void buildModels();
     void bindHandlers();
     void bindPageHandlers();
@@ -230,7 +216,6 @@ private:
 
     void showTabs(bool align, bool stack, bool process);
     void lockControlsForRun(bool locked);
-    void resetProcessingControls();
     bool openStillFrames(const std::vector<std::string>& selected, bool jpeg);
     bool openAvi(const std::string& path);
     void finishOpening(int lastFrame);
@@ -293,22 +278,7 @@ private:
     RegistrationGraph registrationGraph_;
     // End of alignment
 
-    // Processing
-    void fitProcessScrollBars();
-    int processViewWidth_ = 640;
-    int processViewHeight_ = 480;
-    ProcessingCache& processingCache();
-    ProcessingSettings processingSettings() const;
-    void updateProcessing(ProcessingCache::Stage deepest);
-    void finishDisplayPass();
-    void showLayerDistances();
-    void showGainCaptions();
-    void gainSliderChange(int layer);
-    void layerCheckBoxClick(int layer);
-    void stepDisplaySlider(Control slider, int key, bool ctrl);
-    void showShrinkview(int width, int height);
-    ProcessingPage processing_;
-    // End of processing
+    std::unique_ptr<ProcessPage> process_;
 };
 
 }  // namespace planexor

@@ -162,20 +162,20 @@ TEST_F(ProcessPage, ResetRestoresTheSharpeningAndDisplayDefaultsAndProcessesAgai
     form.control(Control::RxSlider5).setValueByUser(300);
     form.control(Control::ContrastSlider).setValueByUser(250);
     form.control(Control::Gamma1spin).setValueByUser(3.0);
-    form.StretchHigh = 200;
+    form.processPage().StretchHigh = 200;
     drag(5, 5, 40, 40);
     ASSERT_TRUE(form.control(Control::Section).checked());
 
     form.control(Control::ResetButton).click();
     EXPECT_FALSE(form.control(Control::Section).checked());
     EXPECT_TRUE(form.control(Control::HorizFlipCheckbox).enabled());
-    EXPECT_EQ(form.SectionBox, SelectionBox{});
+    EXPECT_EQ(form.processPage().SectionBox, SelectionBox{});
     EXPECT_EQ(form.control(Control::LevelStep).value(), 1);
     EXPECT_EQ(form.control(Control::RxSlider5).value(), 10);
     EXPECT_EQ(form.control(Control::ContrastLabel).caption(), "C : 100");
     EXPECT_EQ(form.control(Control::Gamma1spin).value(), 1.0);
     EXPECT_EQ(form.control(Control::Scaletype).itemIndex(), 0);  // not reset
-    EXPECT_EQ(form.StretchHigh, 200);                      // nor the stretch
+    EXPECT_EQ(form.processPage().StretchHigh, 200);                      // nor the stretch
     EXPECT_EQ(form.lastProcessingStage(), Stage::Decomposition);
     form.HistoResetClick();
     expectShowsStack();
@@ -242,12 +242,12 @@ TEST_F(ProcessPage, HistogramMarkersComposeIntoTheStretchOnlyWhenAsked) {
     const Bitmap24 before = shown();
     form.mouseEvent(Control::Histograph, Mouse::Move, 240, 240, true);  // the high marker follows from 231
     form.mouseEvent(Control::Histograph, Mouse::Move, 213, 240, true);
-    EXPECT_EQ(form.StretchHigh, 204.0f);
+    EXPECT_EQ(form.processPage().StretchHigh, 204.0f);
     EXPECT_EQ(form.control(Control::Hitriangle).left(), 204);
     EXPECT_EQ(shown(), before);  // the picture waits for "Stretch"
     EXPECT_EQ(form.processingOverlay(Control::Histograph).texts.size(), 2u);
     form.control(Control::BitBtn3).click();
-    EXPECT_FLOAT_EQ(form.StretchHigh, 163.2f);
+    EXPECT_FLOAT_EQ(form.processPage().StretchHigh, 163.2f);
     EXPECT_EQ(form.stretchMarkers(), StretchMarkers{});
     EXPECT_EQ(byteAt(1, 40, 0), 255);
     EXPECT_EQ(byteAt(1, 0, 0), nearest(100 / 163.2 * 255));

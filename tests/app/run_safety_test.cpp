@@ -131,7 +131,7 @@ TEST_F(RunSafety, OpeningAgainResetsProcessingWithWhatFollowsFromIt) {
     form.mouseEvent(Control::ProcessImage, Mouse::Move, 90, 90, true);
     form.mouseEvent(Control::ProcessImage, Mouse::Up, 90, 90, true);
     ASSERT_TRUE(form.control(Control::Section).checked());
-    ASSERT_NE(form.StretchHigh, 255.0f);
+    ASSERT_NE(form.processPage().StretchHigh, 255.0f);
     ASSERT_FALSE(form.control(Control::RxSlider4).enabled());
 
     openDemo(6);
@@ -141,10 +141,10 @@ TEST_F(RunSafety, OpeningAgainResetsProcessingWithWhatFollowsFromIt) {
     EXPECT_EQ(form.GammaTable.values, identity.values);
     EXPECT_TRUE(form.control(Control::CheckBox6).checked());
     EXPECT_TRUE(form.control(Control::RxSlider4).enabled());
-    EXPECT_EQ(form.StretchLow, 0.0f);
-    EXPECT_EQ(form.StretchHigh, 255.0f);
+    EXPECT_EQ(form.processPage().StretchLow, 0.0f);
+    EXPECT_EQ(form.processPage().StretchHigh, 255.0f);
     EXPECT_FALSE(form.control(Control::Section).checked());
-    EXPECT_EQ(form.SectionBox, SelectionBox{});
+    EXPECT_EQ(form.processPage().SectionBox, SelectionBox{});
 }
 
 TEST_F(RunSafety, TheSpectrumWindowNamesTheBoxThatSmallFramesForce) {

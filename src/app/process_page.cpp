@@ -4,6 +4,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/process_page.h"
+
 #include "app/control_table.h"
 #include "app/main_form.h"
 #include "core/error.h"
@@ -51,78 +53,47 @@ void fitScrollBar(ControlModel& bar, int side, int view) {
 
 }  // namespace
 
-void TMainForm::setProcessViewSize(int width, int height) {
+void ProcessPage::setProcessViewSize(int width, int height) {
     processViewWidth_ = std::max(width, 1);
     processViewHeight_ = std::max(height, 1);
-    if (!findImage(Control::ProcessImage) || findImage(Control::ProcessImage)->empty()) return;
+    if (!form_.findImage(Control::ProcessImage) || form_.findImage(Control::ProcessImage)->empty()) return;
     fitProcessScrollBars();
     HorizScrollbarChange();
     VertiScrollbarChange();
 }
 
-void TMainForm::fitProcessScrollBars() {
+void ProcessPage::fitProcessScrollBars() {
     fitScrollBar(control(Control::HorizScrollbar), workspace_->ImageWidth, processViewWidth_);
     fitScrollBar(control(Control::VertiScrollbar), workspace_->ImageHeight, processViewHeight_);
 }
 
-void TMainForm::bindProcessHandlers() {
-    bind(Control::ProcessButton, "ProcessButtonClick", true, [this] { ProcessButtonClick(); });
-    bind(Control::AutoProcessBox, "AutoProcessBoxClick", false, [this] { AutoProcessBoxClick(); });
-    bind(Control::Scaletype, "ScaletypeClick", true, [this] { ScaletypeClick(); });
-    bind(Control::LevelStep, "LevelStepChange", true, [this] { LevelStepChange(); });
-    bind(Control::Multiplicant, "MultiplicantChange", true, [this] { MultiplicantChange(); });
-    for (int layer = 1; layer <= WaveletLayerCount; ++layer) {
-        bind(gainSlider(layer), handlerName(gainSlider(layer), "Change"), true, [this, layer] { gainSliderChange(layer); });
-        bind(layerCheckBox(layer), handlerName(layerCheckBox(layer), "Click"), true,
-             [this, layer] { layerCheckBoxClick(layer); });
-    }
-    bind(Control::HorizFlipCheckbox, "HorizFlipCheckboxClick", true, [this] { HorizFlipCheckboxClick(); });
-    bind(Control::VertiFlipCheckbox, "VertiFlipCheckboxClick", true, [this] { VertiFlipCheckboxClick(); });
-    bind(Control::Section, "SectionClick", true, [this] { SectionClick(); });
-    bind(Control::Showsectionbox, "ShowsectionboxClick", false, [this] { ShowsectionboxClick(); });
-    bind(Control::SaveSectionbox, "SaveSectionboxClick", false, [this] { SaveSectionboxClick(); });
-    bind(Control::ResetButton, "ResetButtonClick", true, [this] { ResetButtonClick(); });
-    bind(Control::ContrastSlider, "ContrastSliderChange", true, [this] { ContrastSliderChange(); });
-    bind(Control::BrightnessSlider, "ContrastSliderChange", true, [this] { ContrastSliderChange(); });
-    bind(Control::Gamma1spin, "Gamma1spinChange", true, [this] { Gamma1spinChange(); });
-    bind(Control::Showpeak, "ShowpeakClick", true, [this] { ContrastSliderChanged(); });
-    bind(Control::HistoSmooth, "HistoSmoothClick", true, [this] { ContrastSliderChanged(); });
-    bind(Control::HistoReset, "HistoResetClick", true, [this] { HistoResetClick(); });
-    bind(Control::BitBtn3, "BitBtn3Click", true, [this] { BitBtn3Click(); });
-    bind(Control::RedSlider, "RedSliderChanged", true, [this] { ContrastSliderChanged(); });
-    bind(Control::GreenSlider, "GreenSliderChanged", true, [this] { ContrastSliderChanged(); });
-    bind(Control::blueslider, "bluesliderChanged", true, [this] { ContrastSliderChanged(); });
-    bind(Control::HorizScrollbar, "HorizScrollbarChange", false, [this] { HorizScrollbarChange(); });
-    bind(Control::VertiScrollbar, "VertiScrollbarChange", false, [this] { VertiScrollbarChange(); });
-    bind(Control::Shrink, "ShrinkClick", true, [this] { ShrinkClick(); });
-    bind(Control::Shrinktooriginal, "ShrinktooriginalClick", true, [this] { ShrinktooriginalClick(); });
-    bind(Control::ResizeFilters, "ResizeFiltersClick", true, [this] { ResizeFiltersClick(); });
-    bind(Control::SaveShrink, "SaveShrinkClick", false, [this] { SaveShrinkClick(); });
+ProcessPage::ProcessPage(TMainForm& form)
+    : form_(form), ui_(form.ui()), settings_(form.settings()), workspace_(&form.workspace()) {}
 
-    control(Control::Lowtriangle).setColour(TealColour);
-    control(Control::Hitriangle).setColour(ColourRed);
-    control(Control::Lowtriangle).setPosition(processing_.markers.low, control(Control::Lowtriangle).top());
-    control(Control::Hitriangle).setPosition(processing_.markers.high, control(Control::Hitriangle).top());
-}
+ControlModel& ProcessPage::control(Control id) { return form_.control(id); }
+const ControlModel& ProcessPage::control(Control id) const { return form_.control(id); }
+
+bool ProcessPage::autoProcess() const { return control(Control::AutoProcessBox).checked(); }
+
 
 // ------------------------------------------------------------ the pipeline
 
-ProcessingCache& TMainForm::processingCache() {
+ProcessingCache& ProcessPage::processingCache() {
     if (!processing_.cache) processing_.cache = std::make_unique<ProcessingCache>(*workspace_);
     return *processing_.cache;
 }
 
-void TMainForm::markLayersStale() {
+void ProcessPage::markLayersStale() {
     // A cache not made yet decomposes at its first update anyway.
     if (processing_.cache) processing_.cache->invalidateLayers();
 }
 
-const Histograms& TMainForm::histograms() const {
+const Histograms& ProcessPage::histograms() const {
     static const Histograms none;
     return processing_.cache ? processing_.cache->histograms() : none;
 }
 
-ProcessingSettings TMainForm::processingSettings() const {
+ProcessingSettings ProcessPage::processingSettings() const {
     const Workspace& w = *workspace_;
     ProcessingSettings settings;
     settings.geometry = {w.ImageWidth, w.ImageHeight, control(Control::ColourStack).checked()};
@@ -147,16 +118,16 @@ ProcessingSettings TMainForm::processingSettings() const {
     return settings;
 }
 
-void TMainForm::updateProcessing(Stage deepest) {
-    LayerProgress progress(*this);
+void ProcessPage::updateProcessing(Stage deepest) {
+    LayerProgress progress(form_);
     ProcessingCache& cache = processingCache();
-    processing_.lastStage = cache.update(processingSettings(), GammaTable, progress, deepest);
+    processing_.lastStage = cache.update(processingSettings(), form_.GammaTable, progress, deepest);
     // While a layer button is held the new picture waits behind the layer view.
-    (processing_.heldLayer != 0 ? processing_.heldBackup : image(Control::ProcessImage)) = cache.image();
+    (processing_.heldLayer != 0 ? processing_.heldBackup : form_.image(Control::ProcessImage)) = cache.image();
     finishDisplayPass();
 }
 
-void TMainForm::finishDisplayPass() {
+void ProcessPage::finishDisplayPass() {
     ui_.repaint(Control::ProcessImage);
     if (control(Control::Histowin).checked()) {
         drawHistogramGraph(histograms(), control(Control::Showpeak).checked(), control(Control::HistoSmooth).checked(), nullptr,
@@ -167,22 +138,22 @@ void TMainForm::finishDisplayPass() {
     if (control(Control::Shrinkview).visible() && window.width > 0) ShrinkviewResize(window.width, window.height);
 }
 
-void TMainForm::showLayerDistances() {
+void ProcessPage::showLayerDistances() {
     const DecompositionOptions options = processingSettings().decomposition;
     for (int layer = 1; layer <= WaveletLayerCount; ++layer)
         control(layerCheckBox(layer)).setCaption(layerCaption(layer, layerDistance(options, layer)));
 }
 
-void TMainForm::showGainCaptions() {
+void ProcessPage::showGainCaptions() {
     for (int layer = 1; layer <= WaveletLayerCount; ++layer)
         control(layerButton(layer)).setCaption(gainCaption(control(gainSlider(layer)).intValue()));
 }
 
 // ------------------------------------------------------ wavelet processing
 
-void TMainForm::ProcessButtonClick() {
+void ProcessPage::ProcessButtonClick() {
     Workspace& w = *workspace_;
-    if (ChainRun) control(Control::MessageWindow).setVisible(true);
+    if (form_.ChainRun) control(Control::MessageWindow).setVisible(true);
     // A stack made since the last run has not been decomposed yet.
     if (w.StackReady) markLayersStale();
     w.StackReady = false;
@@ -198,22 +169,22 @@ void TMainForm::ProcessButtonClick() {
     showLayerDistances();
     showGainCaptions();
     updateProcessing(Stage::Decomposition);
-    ChainRun = false;
+    form_.ChainRun = false;
     control(Control::MessageWindow).setVisible(false);
     ui_.setCursor(CursorShape::Arrow);
 }
 
-void TMainForm::AutoProcessBoxClick() {
+void ProcessPage::AutoProcessBoxClick() {
     const bool on = control(Control::AutoProcessBox).checked();
     control(Control::ProcessButton).setVisible(!on);
     settings_.writeBool("Settings", "Autoprocess", on);
 }
 
-void TMainForm::TabSheet4Enter() {
+void ProcessPage::TabSheet4Enter() {
     if (workspace_->StackReady) ProcessButtonClick();
 }
 
-void TMainForm::ScaletypeClick() {
+void ProcessPage::ScaletypeClick() {
     markLayersStale();
     const bool linear = control(Control::Scaletype).itemIndex() == 1;
     control(Control::LevelStep).setEnabled(linear);
@@ -222,20 +193,20 @@ void TMainForm::ScaletypeClick() {
     if (autoProcess()) ProcessButtonClick();
 }
 
-void TMainForm::LevelStepChange() {
+void ProcessPage::LevelStepChange() {
     markLayersStale();
     showLayerDistances();
     if (autoProcess()) ProcessButtonClick();
 }
 
-void TMainForm::MultiplicantChange() { LevelStepChange(); }
+void ProcessPage::MultiplicantChange() { LevelStepChange(); }
 
-void TMainForm::layerCheckBoxClick(int layer) {
+void ProcessPage::layerCheckBoxClick(int layer) {
     ProcessButtonClick();
     control(gainSlider(layer)).setEnabled(control(layerCheckBox(layer)).checked());
 }
 
-void TMainForm::layerbuttonMouseDown(int layer) {
+void ProcessPage::layerbuttonMouseDown(int layer) {
     if (layer < 1 || layer > WaveletLayerCount || processing_.heldLayer != 0) return;
     const Workspace& w = *workspace_;
     int width = w.ImageWidth;
@@ -244,7 +215,7 @@ void TMainForm::layerbuttonMouseDown(int layer) {
         width = resampledSide(w.FrameWidth, w.ResampleFactor);
         height = resampledSide(w.FrameHeight, w.ResampleFactor);
     }
-    Bitmap24& shown = image(Control::ProcessImage);
+    Bitmap24& shown = form_.image(Control::ProcessImage);
     processing_.heldBackup = shown;
     processing_.heldLayer = layer;
     processing_.heldRange = renderLayerView(processingCache().layers(), layer, std::clamp(width, 0, MaxImageSide),
@@ -254,43 +225,43 @@ void TMainForm::layerbuttonMouseDown(int layer) {
     ui_.repaint(Control::ProcessImage);
 }
 
-void TMainForm::layerbuttonMouseUp(int layer) {
+void ProcessPage::layerbuttonMouseUp(int layer) {
     if (layer != processing_.heldLayer || layer == 0) return;
-    image(Control::ProcessImage) = processing_.heldBackup;
+    form_.image(Control::ProcessImage) = processing_.heldBackup;
     processing_.heldLayer = 0;
     ui_.repaint(Control::ProcessImage);
 }
 
 // ------------------------------------------------------------ recombination
 
-void TMainForm::RxSlider3Changed() {
+void ProcessPage::RxSlider3Changed() {
     ui_.setCursor(CursorShape::Hourglass);
     showGainCaptions();
     updateProcessing(Stage::Recombination);
     ui_.setCursor(CursorShape::Arrow);
 }
 
-void TMainForm::gainSliderChange(int layer) {
+void ProcessPage::gainSliderChange(int layer) {
     control(layerButton(layer)).setCaption(gainCaption(control(gainSlider(layer)).intValue()));
     if (autoProcess()) RxSlider3Changed();
 }
 
-void TMainForm::HorizFlipCheckboxClick() {
+void ProcessPage::HorizFlipCheckboxClick() {
     if (autoProcess()) RxSlider3Changed();
 }
 
-void TMainForm::VertiFlipCheckboxClick() {
+void ProcessPage::VertiFlipCheckboxClick() {
     if (autoProcess()) RxSlider3Changed();
 }
 
-void TMainForm::sliderCommitted(Control name) {
+void ProcessPage::sliderCommitted(Control name) {
     if (std::find(GainSliders.begin(), GainSliders.end(), name) != GainSliders.end())
-        dispatch("RxSlider3Changed", true, [this] { RxSlider3Changed(); });
+        form_.dispatch("RxSlider3Changed", true, [this] { RxSlider3Changed(); });
     else if (name == Control::ContrastSlider || name == Control::BrightnessSlider)
-        dispatch("ContrastSliderChanged", true, [this] { ContrastSliderChanged(); });
+        form_.dispatch("ContrastSliderChanged", true, [this] { ContrastSliderChanged(); });
 }
 
-void TMainForm::ProcessImageMouseDown(int x, int y) {
+void ProcessPage::ProcessImageMouseDown(int x, int y) {
     control(Control::Boxoptionspanel).setExpanded(true);
     SectionBox.SectionX1 = SectionBox.SectionX2 = x;
     SectionBox.SectionY1 = SectionBox.SectionY2 = y;
@@ -300,14 +271,14 @@ void TMainForm::ProcessImageMouseDown(int x, int y) {
     ui_.repaint(Control::ProcessImage);
 }
 
-void TMainForm::ProcessImageMouseMove(int x, int y, bool leftButton) {
+void ProcessPage::ProcessImageMouseMove(int x, int y, bool leftButton) {
     if (!leftButton || !processing_.boxDragging) return;
     SectionBox.SectionX2 = std::max(x, 0);
     SectionBox.SectionY2 = std::max(y, 0);
     ui_.repaint(Control::ProcessImage);
 }
 
-void TMainForm::ProcessImageMouseUp() {
+void ProcessPage::ProcessImageMouseUp() {
     if (!processing_.boxDragging) return;
     processing_.boxDragging = false;
     control(Control::Section).setEnabled(true);
@@ -316,7 +287,7 @@ void TMainForm::ProcessImageMouseUp() {
     ui_.repaint(Control::ProcessImage);
 }
 
-void TMainForm::SectionClick() {
+void ProcessPage::SectionClick() {
     const bool on = control(Control::Section).checked();
     if (on) control(Control::SaveSectionbox).setVisible(true);
     // Mirroring cannot change under a processed selection.
@@ -330,16 +301,16 @@ void TMainForm::SectionClick() {
     if (autoProcess()) ProcessButtonClick();
 }
 
-void TMainForm::ShowsectionboxClick() {
+void ProcessPage::ShowsectionboxClick() {
     settings_.writeBool("Settings", "Showsectionbox", control(Control::Showsectionbox).checked());
     ui_.repaint(Control::ProcessImage);
 }
 
-void TMainForm::SaveSectionboxClick() {
+void ProcessPage::SaveSectionboxClick() {
     settings_.writeBool("Settings", "Savesection", control(Control::SaveSectionbox).checked());
 }
 
-void TMainForm::ResetButtonClick() {
+void ProcessPage::ResetButtonClick() {
     // Silently: SectionClick would run a processing of its own; the flips
     // it would enable are enabled here.
     control(Control::Section).setChecked(false);
@@ -357,47 +328,47 @@ void TMainForm::ResetButtonClick() {
     // A curve drawn in the gamma editor stays unless the spin really changes.
     if (control(Control::Gamma1spin).value() != 1.0) {
         control(Control::Gamma1spin).setValue(1.0);
-        GammaTable.build(1.0);
+        form_.GammaTable.build(1.0);
     }
     ProcessButtonClick();
 }
 
 // ------------------------------------------------------------ display mapping
 
-void TMainForm::ContrastSliderChanged() {
+void ProcessPage::ContrastSliderChanged() {
     control(Control::ContrastLabel).setCaption("C : " + std::to_string(control(Control::ContrastSlider).intValue()));
     control(Control::Brightnesslabel).setCaption("B : " + std::to_string(control(Control::BrightnessSlider).intValue()));
     updateProcessing(Stage::Mapping);
 }
 
-void TMainForm::ContrastSliderChange() {
+void ProcessPage::ContrastSliderChange() {
     if (autoProcess()) ContrastSliderChanged();
 }
 
-void TMainForm::stepDisplaySlider(Control name, int key, bool ctrl) {
-    if (key != KeyLeft && key != KeyRight) return;
+void ProcessPage::stepDisplaySlider(Control name, int key, bool ctrl) {
+    if (key != TMainForm::KeyLeft && key != TMainForm::KeyRight) return;
     ControlModel& slider = control(name);
     const double before = slider.value();
     const int step = ctrl ? 1 : 10;
-    slider.setValue(before + (key == KeyLeft ? -step : step));
+    slider.setValue(before + (key == TMainForm::KeyLeft ? -step : step));
     if (slider.value() != before) ContrastSliderChanged();
 }
 
-void TMainForm::ContrastSliderKeyDown(int key, bool ctrl) { stepDisplaySlider(Control::ContrastSlider, key, ctrl); }
+void ProcessPage::ContrastSliderKeyDown(int key, bool ctrl) { stepDisplaySlider(Control::ContrastSlider, key, ctrl); }
 
-void TMainForm::BrightnessSliderKeyDown(int key, bool ctrl) { stepDisplaySlider(Control::BrightnessSlider, key, ctrl); }
+void ProcessPage::BrightnessSliderKeyDown(int key, bool ctrl) { stepDisplaySlider(Control::BrightnessSlider, key, ctrl); }
 
-void TMainForm::Gamma1spinChange() {
+void ProcessPage::Gamma1spinChange() {
     ControlModel& spin = control(Control::Gamma1spin);
     if (spin.value() > 0) {
-        GammaTable.build(spin.value());
+        form_.GammaTable.build(spin.value());
         ContrastSliderChanged();
     } else {
         spin.setValueByUser(1.0);
     }
 }
 
-void TMainForm::HistowinClick() {
+void ProcessPage::HistowinClick() {
     control(Control::HistoWindow).setVisible(control(Control::Histowin).checked());
     ContrastSliderChanged();
 }
@@ -413,34 +384,34 @@ void showStretchMarkers(TMainForm& form, const StretchMarkers& markers) {
 
 }  // namespace
 
-void TMainForm::HistographMouseMove(int x, int y, bool leftButton) {
+void ProcessPage::HistographMouseMove(int x, int y, bool leftButton) {
     if (!leftButton) return;
     DisplayOptions bounds;
     if (!dragStretchMarker(processing_.markers, x, y, bounds)) return;
     // The bounds follow the markers at once; the picture waits for "Stretch".
     StretchLow = bounds.StretchLow;
     StretchHigh = bounds.StretchHigh;
-    showStretchMarkers(*this, processing_.markers);
+    showStretchMarkers(form_, processing_.markers);
     drawHistogramGraph(histograms(), control(Control::Showpeak).checked(), control(Control::HistoSmooth).checked(),
                        &processing_.markers, processing_.histogram);
     ui_.repaint(Control::Histograph);
 }
 
-void TMainForm::BitBtn3Click() {
+void ProcessPage::BitBtn3Click() {
     DisplayOptions bounds;
     bounds.StretchLow = StretchLow;
     bounds.StretchHigh = StretchHigh;
     applyStretch(processing_.markers, bounds);
     StretchLow = bounds.StretchLow;
     StretchHigh = bounds.StretchHigh;
-    showStretchMarkers(*this, processing_.markers);
+    showStretchMarkers(form_, processing_.markers);
     ContrastSliderChanged();
 }
 
 // Opening a sequence puts the processing and display controls back to their
 // defaults, and with them everything derived from them: the gamma table, the
 // gain sliders' enabling, the stretch and the selection.
-void TMainForm::resetProcessingControls() {
+void ProcessPage::resetProcessingControls() {
     const auto toDefault = [this](Control id) { control(id).setValue(definitionOf(id).defaultValue); };
     for (int layer = 1; layer <= WaveletLayerCount; ++layer) {
         toDefault(gainSlider(layer));
@@ -453,13 +424,13 @@ void TMainForm::resetProcessingControls() {
         toDefault(id);
     for (const Control id : {Control::ContrastLabel, Control::Brightnesslabel})
         control(id).setCaption(definitionOf(id).caption);
-    GammaTable.build(control(Control::Gamma1spin).value());
+    form_.GammaTable.build(control(Control::Gamma1spin).value());
     workspace_->ResampleFactor = static_cast<float>(control(Control::ResampleSpin).value());
     DisplayOptions bounds;
     resetStretch(processing_.markers, bounds);
     StretchLow = bounds.StretchLow;
     StretchHigh = bounds.StretchHigh;
-    showStretchMarkers(*this, processing_.markers);
+    showStretchMarkers(form_, processing_.markers);
     SectionBox = {};
     control(Control::Section).setChecked(false);
     control(Control::Section).setEnabled(false);
@@ -468,16 +439,16 @@ void TMainForm::resetProcessingControls() {
     markLayersStale();
 }
 
-void TMainForm::HistoResetClick() {
+void ProcessPage::HistoResetClick() {
     DisplayOptions bounds;
     resetStretch(processing_.markers, bounds);
     StretchLow = bounds.StretchLow;
     StretchHigh = bounds.StretchHigh;
-    showStretchMarkers(*this, processing_.markers);
+    showStretchMarkers(form_, processing_.markers);
     ContrastSliderChanged();
 }
 
-const Drawing& TMainForm::processingOverlay(Control controlName) const {
+const Drawing& ProcessPage::processingOverlay(Control controlName) const {
     if (controlName == Control::Histograph) return processing_.histogram;
     Drawing& overlay = processing_.overlay;
     if (controlName != Control::ProcessImage) {
@@ -506,14 +477,14 @@ const Drawing& TMainForm::processingOverlay(Control controlName) const {
 
 // ------------------------------------------------------------ panning
 
-void TMainForm::HorizScrollbarChange() {
+void ProcessPage::HorizScrollbarChange() {
     ControlModel& picture = control(Control::ProcessImage);
     picture.setEnabled(false);
     picture.setPosition(control(Control::HorizScrollbar).intValue(), picture.top());
     picture.setEnabled(true);
 }
 
-void TMainForm::VertiScrollbarChange() {
+void ProcessPage::VertiScrollbarChange() {
     ControlModel& picture = control(Control::ProcessImage);
     picture.setEnabled(false);
     picture.setPosition(picture.left(), control(Control::VertiScrollbar).intValue());
@@ -522,13 +493,13 @@ void TMainForm::VertiScrollbarChange() {
 
 // ------------------------------------------------------------ resized view
 
-void TMainForm::showShrinkview(int width, int height) {
-    if (image(Control::ProcessImage).empty()) throw PlanexorError("Source bitmap too small");
+void ProcessPage::showShrinkview(int width, int height) {
+    if (form_.image(Control::ProcessImage).empty()) throw PlanexorError("Source bitmap too small");
     width = std::max(width, 1);
     height = std::max(height, 1);
     ControlModel& window = control(Control::Shrinkview);
     window.setEnabled(false);
-    image(Control::ShrinkImage).resize(width, height);
+    form_.image(Control::ShrinkImage).resize(width, height);
     control(Control::Imagesize).setCaption(imageSizeCaption(width, height));
     processing_.shrinkAspect = static_cast<float>(width) / static_cast<float>(height);
     window.setVisible(true);
@@ -538,21 +509,21 @@ void TMainForm::showShrinkview(int width, int height) {
     window.setEnabled(true);
 }
 
-void TMainForm::ShrinkClick() {
+void ProcessPage::ShrinkClick() {
     if (!control(Control::Resampled).checked()) workspace_->ResampleFactor = 1.0f;
-    const Bitmap24& processed = image(Control::ProcessImage);
+    const Bitmap24& processed = form_.image(Control::ProcessImage);
     showShrinkview(processed.width(), processed.height());
 }
 
-void TMainForm::ShrinkviewResize(int windowWidth, int windowHeight) {
+void ProcessPage::ShrinkviewResize(int windowWidth, int windowHeight) {
     processing_.shrinkWindow = {windowWidth, windowHeight};
     ControlModel& window = control(Control::Shrinkview);
     window.setEnabled(false);
     const PictureSize size = fitShrinkImage(windowWidth, windowHeight, processing_.shrinkAspect);
-    Bitmap24& shrunk = image(Control::ShrinkImage);
+    Bitmap24& shrunk = form_.image(Control::ShrinkImage);
     shrunk.resize(size.width, size.height);
     control(Control::Imagesize).setCaption(imageSizeCaption(size.width, size.height));
-    const Bitmap24& processed = image(Control::ProcessImage);
+    const Bitmap24& processed = form_.image(Control::ProcessImage);
     if (!processed.empty()) {
         const ResampleFilter& filter = filterForItem(control(Control::ResizeFilters).itemIndex());
         Stretch(processed, shrunk, filter.function, filter.support);
@@ -561,7 +532,7 @@ void TMainForm::ShrinkviewResize(int windowWidth, int windowHeight) {
     ui_.repaint(Control::ShrinkImage);
 }
 
-void TMainForm::ShrinktooriginalClick() {
+void ProcessPage::ShrinktooriginalClick() {
     const Workspace& w = *workspace_;
     int width = w.OrigWidth;
     int height = w.OrigHeight;
@@ -577,19 +548,19 @@ void TMainForm::ShrinktooriginalClick() {
     showShrinkview(width, height);
 }
 
-void TMainForm::ResizeFiltersClick() {
+void ProcessPage::ResizeFiltersClick() {
     const PictureSize window = processing_.shrinkWindow;
     if (control(Control::Shrinkview).visible() && window.width > 0) ShrinkviewResize(window.width, window.height);
 }
 
-void TMainForm::SaveShrinkClick() {
+void ProcessPage::SaveShrinkClick() {
     FileDialogRequest request;
     request.dialog = "SaveDialog4";
     request.filters = {"Bitmap (*.bmp)", "Jpeg (*.jpg)"};
     request.defaultExtension = "BMP";
     request.save = true;
     if (control(Control::SaveSub).checked()) {
-        request.directory = joinPath(sequenceDirectory(), control(Control::Subdirname).caption());
+        request.directory = joinPath(form_.sequenceDirectory(), control(Control::Subdirname).caption());
         std::error_code ignored;  // the dialog then starts wherever it can
         std::filesystem::create_directories(request.directory, ignored);
     }
@@ -599,8 +570,48 @@ void TMainForm::SaveShrinkClick() {
     settings_.writeString("Files", "SaveDir", directoryOf(chosen));
     const std::string target = shrinkSaveTarget(chosen, answer.filterIndex);
     if (std::filesystem::exists(target) && !ui_.askYesNo(MessageKind::Warning, " Overwrite existing file ?")) return;
-    if (answer.filterIndex == 2) writeJpegFile(target, image(Control::ShrinkImage), 90);
-    else writeBmpFile(target, image(Control::ShrinkImage));
+    if (answer.filterIndex == 2) writeJpegFile(target, form_.image(Control::ShrinkImage), 90);
+    else writeBmpFile(target, form_.image(Control::ShrinkImage));
+}
+
+void TMainForm::bindProcessHandlers() {
+    bind(Control::ProcessButton, "ProcessButtonClick", true, [this] { ProcessButtonClick(); });
+    bind(Control::AutoProcessBox, "AutoProcessBoxClick", false, [this] { AutoProcessBoxClick(); });
+    bind(Control::Scaletype, "ScaletypeClick", true, [this] { ScaletypeClick(); });
+    bind(Control::LevelStep, "LevelStepChange", true, [this] { LevelStepChange(); });
+    bind(Control::Multiplicant, "MultiplicantChange", true, [this] { MultiplicantChange(); });
+    for (int layer = 1; layer <= WaveletLayerCount; ++layer) {
+        bind(gainSlider(layer), handlerName(gainSlider(layer), "Change"), true, [this, layer] { process_->gainSliderChange(layer); });
+        bind(layerCheckBox(layer), handlerName(layerCheckBox(layer), "Click"), true,
+             [this, layer] { process_->layerCheckBoxClick(layer); });
+    }
+    bind(Control::HorizFlipCheckbox, "HorizFlipCheckboxClick", true, [this] { HorizFlipCheckboxClick(); });
+    bind(Control::VertiFlipCheckbox, "VertiFlipCheckboxClick", true, [this] { VertiFlipCheckboxClick(); });
+    bind(Control::Section, "SectionClick", true, [this] { SectionClick(); });
+    bind(Control::Showsectionbox, "ShowsectionboxClick", false, [this] { ShowsectionboxClick(); });
+    bind(Control::SaveSectionbox, "SaveSectionboxClick", false, [this] { SaveSectionboxClick(); });
+    bind(Control::ResetButton, "ResetButtonClick", true, [this] { ResetButtonClick(); });
+    bind(Control::ContrastSlider, "ContrastSliderChange", true, [this] { ContrastSliderChange(); });
+    bind(Control::BrightnessSlider, "ContrastSliderChange", true, [this] { ContrastSliderChange(); });
+    bind(Control::Gamma1spin, "Gamma1spinChange", true, [this] { Gamma1spinChange(); });
+    bind(Control::Showpeak, "ShowpeakClick", true, [this] { ContrastSliderChanged(); });
+    bind(Control::HistoSmooth, "HistoSmoothClick", true, [this] { ContrastSliderChanged(); });
+    bind(Control::HistoReset, "HistoResetClick", true, [this] { HistoResetClick(); });
+    bind(Control::BitBtn3, "BitBtn3Click", true, [this] { BitBtn3Click(); });
+    bind(Control::RedSlider, "RedSliderChanged", true, [this] { ContrastSliderChanged(); });
+    bind(Control::GreenSlider, "GreenSliderChanged", true, [this] { ContrastSliderChanged(); });
+    bind(Control::blueslider, "bluesliderChanged", true, [this] { ContrastSliderChanged(); });
+    bind(Control::HorizScrollbar, "HorizScrollbarChange", false, [this] { HorizScrollbarChange(); });
+    bind(Control::VertiScrollbar, "VertiScrollbarChange", false, [this] { VertiScrollbarChange(); });
+    bind(Control::Shrink, "ShrinkClick", true, [this] { ShrinkClick(); });
+    bind(Control::Shrinktooriginal, "ShrinktooriginalClick", true, [this] { ShrinktooriginalClick(); });
+    bind(Control::ResizeFilters, "ResizeFiltersClick", true, [this] { ResizeFiltersClick(); });
+    bind(Control::SaveShrink, "SaveShrinkClick", false, [this] { SaveShrinkClick(); });
+
+    control(Control::Lowtriangle).setColour(TealColour);
+    control(Control::Hitriangle).setColour(ColourRed);
+    control(Control::Lowtriangle).setPosition(process_->processing_.markers.low, control(Control::Lowtriangle).top());
+    control(Control::Hitriangle).setPosition(process_->processing_.markers.high, control(Control::Hitriangle).top());
 }
 
 }  // namespace planexor

@@ -16,6 +16,7 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     preview_.reserve(MaxImageSide, MaxImageSide);
     stack_ = std::make_unique<StackPage>(*this);
     process_ = std::make_unique<ProcessPage>(*this);
+    align_ = std::make_unique<AlignPage>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();
@@ -112,6 +113,22 @@ void TMainForm::BitBtn2Click() {
     workspace_->StopRequested = true;
     control(Control::MessageWindow).setVisible(false);
     ui_.setCursor(CursorShape::Arrow);
+}
+
+const Drawing& TMainForm::overlay(Control imageControl) const {
+    switch (imageControl) {
+        case Control::PreviewImage:
+        case Control::AlignImage:
+        case Control::imgFFT:
+        case Control::imgGraph: return align_->overlay(imageControl);
+        case Control::StackGraph:
+        case Control::StackImage: return stack_->overlay(imageControl);
+        case Control::ProcessImage:
+        case Control::Histograph: return process_->processingOverlay(imageControl);
+        default: break;
+    }
+    static const Drawing nothing;
+    return nothing;
 }
 
 void TMainForm::lockControlsForRun(bool locked) {

@@ -14,6 +14,7 @@
 #include "app/control_model.h"
 #include "app/processing_view.h"
 #include "app/stack_graph.h"
+#include "app/align_page.h"
 #include "app/process_page.h"
 #include "app/stack_page.h"
 #include "app/ui_services.h"
@@ -112,46 +113,39 @@ public:
     const StackQualityTable& stackQualities() const { return stack_->stackQualities(); }
     int stackedCount() const { return stack_->stackedCount(); }
 
-    // Alignment
-    // The one FFT engine of the form: the alignment box's transforms and scores.
-    FftEngine& fft() { return fft_; }
-    const Alignment& alignment() const { return alignment_; }
-    // The reference frame as clicked (de-interlaced when asked): what
-    // registration compares against. Its own bitmap, never a scratch one.
-    const Bitmap24& referenceImage() const { return Image1_; }
-    void FFTsizeGroupClick();
-    void PreviewImageMouseMove(int x, int y);
-    void PreviewImageMouseDown(int x, int y);
-    void CalculateReferenceFFT();
-    void Alignonebuttonclick();
-    void FFTFilterspinChange();
-    void FFTFilterClick();
-    void QualityFilterChange();
-    void MisalignwarningClick();
-    void HaltbuttonClick();
-    void BlurBoxClick();
-    void AlignImageMouseDown(int x, int y);
-    void AlignImageMouseMove(int x, int y);
-    void RegisterFrame();
-    void EstimateQuality();
-    void AlignallButtonClick();
-    void AlignStackButtonClick();
-    void AlignSliderChange();
-    void DrawRegistrationGraph();
+    // The align page (align_page.h) does the work; these are its handlers.
+    void FFTsizeGroupClick() { align_->FFTsizeGroupClick(); }
+    void PreviewImageMouseMove(int x, int y) { align_->PreviewImageMouseMove(x, y); }
+    void PreviewImageMouseDown(int x, int y) { align_->PreviewImageMouseDown(x, y); }
+    void CalculateReferenceFFT() { align_->CalculateReferenceFFT(); }
+    void Alignonebuttonclick() { align_->Alignonebuttonclick(); }
+    void FFTFilterspinChange() { align_->FFTFilterspinChange(); }
+    void FFTFilterClick() { align_->FFTFilterClick(); }
+    void QualityFilterChange() { align_->QualityFilterChange(); }
+    void MisalignwarningClick() { align_->MisalignwarningClick(); }
+    void HaltbuttonClick() { align_->HaltbuttonClick(); }
+    void BlurBoxClick() { align_->BlurBoxClick(); }
+    void AlignImageMouseDown(int x, int y) { align_->AlignImageMouseDown(x, y); }
+    void AlignImageMouseMove(int x, int y) { align_->AlignImageMouseMove(x, y); }
+    void RegisterFrame() { align_->RegisterFrame(); }
+    void EstimateQuality() { align_->EstimateQuality(); }
+    void AlignallButtonClick() { align_->AlignallButtonClick(); }
+    void AlignStackButtonClick() { align_->AlignStackButtonClick(); }
+    void AlignSliderChange() { align_->AlignSliderChange(); }
+    void DrawRegistrationGraph() { align_->DrawRegistrationGraph(); }
+    FftEngine& fft() { return align_->fft(); }
+    const Alignment& alignment() const { return align_->alignment(); }
+    const Bitmap24& referenceImage() const { return align_->referenceImage(); }
+    const QualityGraph& qualityGraph() const { return align_->qualityGraph(); }
+    const RegistrationGraph& registrationGraph() const { return align_->registrationGraph(); }
+    AlignPage& alignPage() { return *align_; }
+    const AlignPage& alignPage() const { return *align_; }
+    int alignBoxSize() const { return align_->alignBoxSize(); }
     // What the window paints over an image control, in its pixels, or as the
-    // whole picture of a graph: PreviewImage the box outline under the mouse;
-    // AlignImage the feature or trace marks and, while a realign click is
-    // awaited, the box outline; imgFFT its " Not defined " caption; imgGraph
-    // the power spectrum or registration curves; StackGraph the stack graph;
-    // StackImage the set-middle marks; ProcessImage and Histograph as
-    // processingOverlay(). Empty otherwise. The one entry the window paints from.
+    // whole picture of a graph; each page draws its own. Empty for other controls.
     const Drawing& overlay(Control imageControl) const;
-    const QualityGraph& qualityGraph() const { return qualityGraph_; }
-    const RegistrationGraph& registrationGraph() const { return registrationGraph_; }
+    // "Align & stack" runs align, stack and process as one chain.
     bool ChainRun = false;
-    // 0.001 x the sum of the differences after the last align-all run.
-    double DifferenceTotal = 0.0;
-    // End of alignment
 
     // The process page (process_page.h) does the work; these are its handlers.
     void setProcessViewSize(int width, int height) { process_->setProcessViewSize(width, height); }
@@ -204,6 +198,7 @@ public:
 private:
     friend class RunScope;
     friend class StackPage;
+    friend class AlignPage;
     friend class ProcessPage;
     void buildModels();
     void bindHandlers();
@@ -243,40 +238,7 @@ private:
 
     std::unique_ptr<StackPage> stack_;
 
-    // Alignment
-    struct AlignMarks {
-        bool shown = false;
-        bool centrePixel = false;
-        int x = 0, y = 0, boxLeft = 0, boxTop = 0, size = 0;
-    };
-    RegistrationOptions registrationOptions() const;
-    // The options an align-all run took at its start, kept to its end.
-    std::optional<RegistrationOptions> runRegistration_;
-    int alignBoxSize() const;
-    void showBoxSizeCaption();
-    void prepareFft();
-    void ensureReference();
-    bool rebuildReference();
-    void makeReferenceImage();
-    void alignDecodedFrame(Bitmap24& frame);
-    std::optional<GraphPoint> askForRealign();
-    void showQualityGraph();
-    void noteProfileOwner();
-    FftEngine fft_;
-    Alignment alignment_;
-    Bitmap24 referenceFrame_;  // the clicked frame as decoded, to rebuild the reference at another box size
-    Bitmap24 Image1_;
-    Bitmap24 unsplitFrame_;    // an interlaced frame kept for its second field
-    Bitmap24* alignImage_ = nullptr;
-    AlignMarks alignMarks_;
-    bool fftNotDefined_ = false;
-    int profileFrame_ = -1;    // whose spectrum profile the engine holds, and which field
-    bool profileFirstField_ = false;
-    mutable Drawing previewOverlay_, alignOverlay_, fftOverlay_, stackGraphOverlay_, stackMarksOverlay_;
-    Drawing graphDrawing_;
-    QualityGraph qualityGraph_;
-    RegistrationGraph registrationGraph_;
-    // End of alignment
+    std::unique_ptr<AlignPage> align_;
 
     std::unique_ptr<ProcessPage> process_;
 };

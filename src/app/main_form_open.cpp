@@ -185,7 +185,7 @@ void TMainForm::finishOpening(int totalFrames) {
     control(Control::differencecutslider).setValue(100);
     if (w.ImageWidth < 128 || w.ImageHeight < 128) {
         control(Control::FFTsizeGroup).setItemIndex(0);
-        showBoxSizeCaption();
+        align_->showBoxSizeCaption();
     }
     // The true length decides the warning: the slider is already capped.
     if (totalFrames > MaxFrames) {
@@ -292,7 +292,7 @@ void TMainForm::FetchAviFrames(const std::string& fileName, int frame) {
     RunScope scope(*this, w.AlignRun ? "Alignment processing" : "Reading frames", fileName);
     HandlerProgress progress(*this);
     FrameConsumer handOn;
-    if (w.AlignRun) handOn = [this](int, Bitmap24& decoded) { alignDecodedFrame(decoded); };
+    if (w.AlignRun) handOn = [this](int, Bitmap24& decoded) { align_->alignDecodedFrame(decoded); };
     const LoopOutcome outcome =
         runFrameLoop(w, *reader, {0, reader->frameCount() - 1}, preview_, handOn, progress, w.AlignRun ? "align" : "read");
     if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);

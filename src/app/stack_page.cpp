@@ -46,6 +46,39 @@ StackPage::StackPage(TMainForm& form)
 ControlModel& StackPage::control(Control id) { return form_.control(id); }
 const ControlModel& StackPage::control(Control id) const { return form_.control(id); }
 
+const Drawing& StackPage::overlay(Control imageControl) const {
+    if (imageControl == Control::StackGraph) {
+        drawStackGraph(stackGraph_, graphOverlay_);
+        return graphOverlay_;
+    }
+    if (imageControl == Control::StackImage) {
+        DrawingBuilder builder(marksOverlay_);
+        const StackImageMarks& m = stackMarks_;
+        if (m.rectangleShown) {
+            DrawnLine& outline = builder.line(drawing_colour::White);
+            outline.invert = true;
+            outline.points.assign({{m.left, m.top},
+                                   {m.left + m.width, m.top},
+                                   {m.left + m.width, m.top + m.height},
+                                   {m.left, m.top + m.height},
+                                   {m.left, m.top}});
+        }
+        if (m.crossShown) {
+            // Lines 30 pixels long through the chosen middle, inverting the picture.
+            const GraphPoint ends[2][2] = {{{m.crossX - 15, m.crossY}, {m.crossX + 15, m.crossY}},
+                                           {{m.crossX, m.crossY - 15}, {m.crossX, m.crossY + 15}}};
+            for (const auto& end : ends) {
+                DrawnLine& stroke = builder.line(drawing_colour::Green);
+                stroke.invert = true;
+                stroke.points.assign({end[0], end[1]});
+            }
+        }
+        return marksOverlay_;
+    }
+    static const Drawing nothing;
+    return nothing;
+}
+
 void TMainForm::bindStackHandlers() {
     // Handlers that change what a running loop reads (the preview frame, the
     // image sizes, the resampling factor) are refused during a run, like the

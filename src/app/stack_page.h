@@ -3,6 +3,7 @@
 #include "app/control_id.h"
 #include "app/stack_graph.h"
 #include "core/bitmap24.h"
+#include "core/drawing.h"
 #include "stack/frame_preparation.h"
 
 namespace planexor {
@@ -50,6 +51,8 @@ public:
     // Entry i: the stack quality after i frames of the last run.
     const StackQualityTable& stackQualities() const { return stackQuality_; }
     int stackedCount() const { return StackedCount; }
+    // StackGraph the stack graph; StackImage the set-middle marks.
+    const Drawing& overlay(Control imageControl) const;
     // The graph anew from the records, as after a run that was cancelled.
     void refreshStackGraph(float maxDifference);
 
@@ -71,6 +74,7 @@ private:
     int StackedCount = 1;
     int StackLimit = 0;
     FftEngine stackQualityFft_;
+    mutable Drawing graphOverlay_, marksOverlay_;
 };
 
 }  // namespace planexor

@@ -4,6 +4,8 @@
 #include <chrono>
 #include <cmath>
 
+#include "app/align_page.h"
+
 #include "app/main_form.h"
 #include "app/run_scope.h"
 #include "core/scoped_value.h"
@@ -27,36 +29,24 @@ int frameSlot(int frame) { return std::clamp(frame, 0, LastFrameNumber); }
 
 }  // namespace
 
-void TMainForm::bindAlignHandlers() {
-    alignImage_ = &image(Control::AlignImage);
-    // Handlers that decode a frame or change what a running loop registers
-    // against wait for the loop; those a loop itself needs (Re-Align, the
-    // realign click) never do.
-    bind(Control::FFTsizeGroup, "FFTsizeGroupClick", true, [this] { FFTsizeGroupClick(); });
-    bind(Control::AlignOneBUtton, "Alignonebuttonclick", true, [this] { Alignonebuttonclick(); });
-    bind(Control::Allignallbutton, "AlignallButtonClick", true, [this] { AlignallButtonClick(); });
-    bind(Control::AlignStackButton, "AlignStackButtonClick", true, [this] { AlignStackButtonClick(); });
-    bind(Control::AlignSlider, "AlignSliderChange", true, [this] { AlignSliderChange(); });
-    bind(Control::FFTFilterspin, "FFTFilterspinChange", false, [this] { FFTFilterspinChange(); });
-    bind(Control::FFTFilter, "FFTFilterClick", false, [this] { FFTFilterClick(); });
-    bind(Control::QualityFilter, "QualityFilterChange", false, [this] { QualityFilterChange(); });
-    bind(Control::Misalignwarning, "MisalignwarningClick", false, [this] { MisalignwarningClick(); });
-    bind(Control::Haltbutton, "HaltbuttonClick", false, [this] { HaltbuttonClick(); });
-    bind(Control::BlurBox, "BlurBoxClick", false, [this] { BlurBoxClick(); });
-}
+AlignPage::AlignPage(TMainForm& form)
+    : form_(form), ui_(form.ui()), settings_(form.settings()), workspace_(&form.workspace()) {}
+
+ControlModel& AlignPage::control(Control id) { return form_.control(id); }
+const ControlModel& AlignPage::control(Control id) const { return form_.control(id); }
 
 // 64, 128 or 256 by the item chosen.
-int TMainForm::alignBoxSize() const { return 1 << (std::clamp(control(Control::FFTsizeGroup).itemIndex(), 0, 2) + 6); }
+int AlignPage::alignBoxSize() const { return 1 << (std::clamp(control(Control::FFTsizeGroup).itemIndex(), 0, 2) + 6); }
 
 // Settings restored silently may have changed the box without a click. A
 // run keeps the box it started with.
-void TMainForm::prepareFft() {
+void AlignPage::prepareFft() {
     if (runRegistration_) return;
     const int size = alignBoxSize();
     if (fft_.FFTSize != size) fft_.SetupFFT(size);
 }
 
-RegistrationOptions TMainForm::registrationOptions() const {
+RegistrationOptions AlignPage::registrationOptions() const {
     if (runRegistration_) return *runRegistration_;
     RegistrationOptions options;
     options.fftFilter = control(Control::FFTFilter).checked();
@@ -75,8 +65,8 @@ RegistrationOptions TMainForm::registrationOptions() const {
 
 // ------------------------------------------------------ the alignment feature
 
-void TMainForm::FFTsizeGroupClick() {
-    PreviewSliderChange();
+void AlignPage::FFTsizeGroupClick() {
+    form_.PreviewSliderChange();
     const int size = alignBoxSize();
     fft_.SetupFFT(size);
     // The box is pulled back into the 352 x 288 frame it was first made for.
@@ -90,12 +80,12 @@ void TMainForm::FFTsizeGroupClick() {
         ui_.showMessage(MessageKind::Warning, BorderMessage);
 }
 
-void TMainForm::showBoxSizeCaption() {
+void AlignPage::showBoxSizeCaption() {
     const std::string size = std::to_string(alignBoxSize());
     control(Control::FFTWindow).setCaption("FFT spectrum " + size + "x" + size);
 }
 
-void TMainForm::PreviewImageMouseMove(int x, int y) {
+void AlignPage::PreviewImageMouseMove(int x, int y) {
     Workspace& w = *workspace_;
     if (alignment_.WaitingForClick) return;  // the outline belongs to AlignImage meanwhile
     const bool excluded = w.FrameRecs[frameSlot(control(Control::PreviewSlider).intValue())].Excluded != 0;
@@ -106,14 +96,14 @@ void TMainForm::PreviewImageMouseMove(int x, int y) {
     const int half = alignBoxSize() / 2;
     const bool cross = x >= half && y >= half && w.ImageHeight - 1 - y >= half && w.ImageWidth - 1 - x >= half;
     ui_.setControlCursor(Control::PreviewImage, cross ? CursorShape::Cross : CursorShape::Arrow);
-    RubberX = cross ? x : -1;
-    RubberY = cross ? y : -1;
+    form_.RubberX = cross ? x : -1;
+    form_.RubberY = cross ? y : -1;
     ui_.repaint(Control::PreviewImage);
     w.usedframes = w.countUsedFrames(nearest(control(Control::PreviewSlider).maximum()));
-    updateFramesLabel();
+    form_.updateFramesLabel();
 }
 
-void TMainForm::PreviewImageMouseDown(int x, int y) {
+void AlignPage::PreviewImageMouseDown(int x, int y) {
     Workspace& w = *workspace_;
     if (!w.SequenceOpen) return;
     if (w.FrameRecs[frameSlot(control(Control::PreviewSlider).intValue())].Excluded != 0) return;
@@ -126,12 +116,12 @@ void TMainForm::PreviewImageMouseDown(int x, int y) {
         return;
     }
     w.progstatus = 1;
-    PreviewSliderChange();
+    form_.PreviewSliderChange();
     control(Control::AlignSlider).setVisible(false);
     control(Control::Label4).setVisible(false);
     alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
     control(Control::AlignOneBUtton).setEnabled(true);
-    Bitmap24& spectrum = image(Control::imgFFT);
+    Bitmap24& spectrum = form_.image(Control::imgFFT);
     spectrum.resize(250, 250);
     spectrum.fill(255, 255, 255);
     fftNotDefined_ = true;
@@ -151,20 +141,20 @@ void TMainForm::PreviewImageMouseDown(int x, int y) {
     Alignonebuttonclick();
     if (control(Control::Showgraphbox).checked()) control(Control::Propertywindow).setVisible(true);
     control(Control::SelectFrameswindow).setVisible(false);
-    RubberX = RubberY = -1;
+    form_.RubberX = form_.RubberY = -1;
 }
 
-void TMainForm::makeReferenceImage() {
+void AlignPage::makeReferenceImage() {
     const Workspace& w = *workspace_;
     Image1_ = referenceFrame_;
     const RegistrationOptions options = registrationOptions();
     if (options.interlaced) SplitField(Image1_, 0, options.interlaceColumns, w.FrameWidth, w.FrameHeight);
 }
 
-void TMainForm::CalculateReferenceFFT() {
+void AlignPage::CalculateReferenceFFT() {
     Workspace& w = *workspace_;
     prepareFft();
-    referenceFrame_ = preview_;
+    referenceFrame_ = form_.preview_;
     // De-interlacing: the reference and the picture shown are the rebuilt field.
     makeReferenceImage();
     *alignImage_ = Image1_;
@@ -175,7 +165,7 @@ void TMainForm::CalculateReferenceFFT() {
     ui_.repaint(Control::AlignImage);
 }
 
-bool TMainForm::rebuildReference() {
+bool AlignPage::rebuildReference() {
     Workspace& w = *workspace_;
     const int size = fft_.FFTSize, half = size / 2;
     const bool fits = w.hotx > half && w.hotx < w.ImageWidth - 1 - half && w.hoty > half &&
@@ -195,13 +185,13 @@ bool TMainForm::rebuildReference() {
     return true;
 }
 
-void TMainForm::ensureReference() {
+void AlignPage::ensureReference() {
     prepareFft();
     if (workspace_->progstatus < 1 || alignment_.referenceSize == 0) throw PlanexorError(NoFeatureMessage);
     if (alignment_.referenceSize != fft_.FFTSize && !rebuildReference()) throw PlanexorError(NoFeatureMessage);
 }
 
-void TMainForm::Alignonebuttonclick() {
+void AlignPage::Alignonebuttonclick() {
     Workspace& w = *workspace_;
     ensureReference();
     alignment_.PrevPeak = 0.0;
@@ -214,18 +204,18 @@ void TMainForm::Alignonebuttonclick() {
 
 // ------------------------------------------------------------ registration
 
-void TMainForm::RegisterFrame() {
+void AlignPage::RegisterFrame() {
     Workspace& w = *workspace_;
     ensureReference();
     const RegistrationOptions options = registrationOptions();
     const bool showTrace = control(Control::Showtracebox).checked();
-    if (showTrace) *alignImage_ = preview_;
+    if (showTrace) *alignImage_ = form_.preview_;
     control(Control::Label4).setCaption("Processing frame " + std::to_string(w.CurrentFrame + 1) + " of " +
                                  std::to_string(w.usedframes));
 
-    const CorrelationPeak peak = correlateFrame(alignment_, fft_, preview_, w.FrameWidth, w.FrameHeight, options);
+    const CorrelationPeak peak = correlateFrame(alignment_, fft_, form_.preview_, w.FrameWidth, w.FrameHeight, options);
     if (control(Control::ShowFFTbox).checked()) {
-        image(Control::imgFFT) = fft_.MakeSpectrumImage(fft_.SpecRe, &fft_.SpecIm, 1.0f);
+        form_.image(Control::imgFFT) = fft_.MakeSpectrumImage(fft_.SpecRe, &fft_.SpecIm, 1.0f);
         fftNotDefined_ = false;
         ui_.repaint(Control::imgFFT);
     }
@@ -233,7 +223,7 @@ void TMainForm::RegisterFrame() {
     if (alignmentLost(alignment_, peak, control(Control::Misalignwarning).checked())) click = askForRealign();
 
     const RegistrationResult result =
-        finishRegistration(w, alignment_, fft_, preview_, Image1_, peak, click, options);
+        finishRegistration(w, alignment_, fft_, form_.preview_, Image1_, peak, click, options);
     noteProfileOwner();
     control(Control::Label3).setCaption(std::to_string(result.localX) + " " + std::to_string(result.localY));
     control(Control::Label1).setCaption(std::to_string(result.foundX) + " " + std::to_string(result.foundY));
@@ -246,7 +236,7 @@ void TMainForm::RegisterFrame() {
     ui_.repaint(Control::AlignImage);
 }
 
-std::optional<GraphPoint> TMainForm::askForRealign() {
+std::optional<GraphPoint> AlignPage::askForRealign() {
     Workspace& w = *workspace_;
     const bool progressShown = control(Control::MessageWindow).visible();
     control(Control::FFTWindow).setVisible(false);
@@ -256,11 +246,11 @@ std::optional<GraphPoint> TMainForm::askForRealign() {
     if (ui_.askYesNo(MessageKind::Warning, RealignQuestion)) {
         alignment_.WaitingForClick = true;
         alignment_.RealignRequested = false;
-        RubberX = RubberY = -1;
+        form_.RubberX = form_.RubberY = -1;
         {
             // Counts as a run, so that closing the window cancels the wait
             // instead of pulling the form away underneath it.
-            RunScope waiting(*this, "", "", false);
+            RunScope waiting(form_, "", "", false);
             // The hourglass of the run gives way to the cross over the picture to click.
             ui_.setCursor(CursorShape::Arrow);
             ui_.setControlCursor(Control::AlignImage, CursorShape::Cross);
@@ -268,9 +258,9 @@ std::optional<GraphPoint> TMainForm::askForRealign() {
         }
         if (!alignment_.WaitingForClick) click = GraphPoint{alignment_.ClickX, alignment_.ClickY};
         alignment_.WaitingForClick = false;  // a cancelled wait keeps the peak that was found
-        RubberX = RubberY = -1;
+        form_.RubberX = form_.RubberY = -1;
         ui_.setControlCursor(Control::AlignImage, CursorShape::Arrow);
-        ui_.setCursor(runInProgress() ? CursorShape::Hourglass : CursorShape::Arrow);
+        ui_.setCursor(form_.runInProgress() ? CursorShape::Hourglass : CursorShape::Arrow);
         ui_.repaint(Control::AlignImage);
     }
     if (control(Control::ShowFFTbox).checked()) control(Control::FFTWindow).setVisible(true);
@@ -280,36 +270,36 @@ std::optional<GraphPoint> TMainForm::askForRealign() {
     return click;
 }
 
-void TMainForm::AlignImageMouseDown(int x, int y) {
+void AlignPage::AlignImageMouseDown(int x, int y) {
     if (!alignment_.WaitingForClick) return;
     alignment_.ClickX = x;
     alignment_.ClickY = y;
     alignment_.WaitingForClick = false;
 }
 
-void TMainForm::AlignImageMouseMove(int x, int y) {
+void AlignPage::AlignImageMouseMove(int x, int y) {
     if (!alignment_.WaitingForClick) return;
-    RubberX = x;
-    RubberY = y;
+    form_.RubberX = x;
+    form_.RubberY = y;
     ui_.repaint(Control::AlignImage);
 }
 
-void TMainForm::HaltbuttonClick() { alignment_.RealignRequested = true; }
+void AlignPage::HaltbuttonClick() { alignment_.RealignRequested = true; }
 
-void TMainForm::BlurBoxClick() { control(Control::Bias).setVisible(control(Control::BlurBox).checked()); }
+void AlignPage::BlurBoxClick() { control(Control::Bias).setVisible(control(Control::BlurBox).checked()); }
 
-void TMainForm::MisalignwarningClick() {
+void AlignPage::MisalignwarningClick() {
     settings_.writeBool("Settings", "Misalignwarning", control(Control::Misalignwarning).checked());
 }
 
 // ----------------------------------------------------------------- quality
 
-void TMainForm::noteProfileOwner() {
+void AlignPage::noteProfileOwner() {
     profileFrame_ = frameSlot(workspace_->CurrentFrame);
     profileFirstField_ = registrationOptions().interlaced && workspace_->CurrentField == 0;
 }
 
-void TMainForm::EstimateQuality() {
+void AlignPage::EstimateQuality() {
     Workspace& w = *workspace_;
     const float quality = spectrumQuality(fft_.RadialProfile, control(Control::QualityFilter).intValue());
     // The profile in memory is of the box scored last; a frame shown since
@@ -321,25 +311,25 @@ void TMainForm::EstimateQuality() {
     showQualityGraph();
 }
 
-void TMainForm::showQualityGraph() {
-    qualityGraph_ = buildQualityGraph(fft_.RadialProfile, fft_.RadialProfileMax, GammaTable.values,
+void AlignPage::showQualityGraph() {
+    qualityGraph_ = buildQualityGraph(fft_.RadialProfile, fft_.RadialProfileMax, form_.GammaTable.values,
                                       control(Control::QualityFilter).intValue(), control(Control::FFTFilter).checked(),
                                       control(Control::FFTFilterspin).value());
     drawQualityGraph(qualityGraph_, graphDrawing_);
     ui_.repaint(Control::imgGraph);
 }
 
-void TMainForm::QualityFilterChange() {
+void AlignPage::QualityFilterChange() {
     settings_.writeInteger("Settings", "QualityFilter", control(Control::QualityFilter).intValue());
     EstimateQuality();
 }
 
-void TMainForm::FFTFilterspinChange() {
+void AlignPage::FFTFilterspinChange() {
     settings_.writeInteger("Settings", "FFTFilter", nearest(control(Control::FFTFilterspin).value()));
     EstimateQuality();
 }
 
-void TMainForm::FFTFilterClick() {
+void AlignPage::FFTFilterClick() {
     const ControlModel& slider = control(Control::AlignSlider);
     const int x = rankMarkerX(slider.intValue(), nearest(slider.maximum()));
     graphDrawing_.lines.push_back({drawing_colour::Green, 1, false, false, {{x, 0}, {x, 201}}});
@@ -348,7 +338,7 @@ void TMainForm::FFTFilterClick() {
 
 // ------------------------------------------------------------ align-all run
 
-void TMainForm::alignDecodedFrame(Bitmap24& frame) {
+void AlignPage::alignDecodedFrame(Bitmap24& frame) {
     Workspace& w = *workspace_;
     // The align-all run checks the reference before it starts; a loop that
     // merely reads frames with nothing to register against only shows them.
@@ -371,10 +361,10 @@ void TMainForm::alignDecodedFrame(Bitmap24& frame) {
     ui_.repaint(Control::AlignImage);
 }
 
-void TMainForm::AlignallButtonClick() {
+void AlignPage::AlignallButtonClick() {
     Workspace& w = *workspace_;
     // One press of "Align & stack" chains once; a failure must not leave the next plain "Align" chaining.
-    const ScopedValue<bool> chainEnds(ChainRun, ChainRun, false);
+    const ScopedValue<bool> chainEnds(form_.ChainRun, form_.ChainRun, false);
     if (!w.SequenceOpen) throw PlanexorError(NothingOpenMessage);
     ensureReference();
     const int last = std::clamp(nearest(control(Control::PreviewSlider).maximum()), 0, LastFrameNumber);
@@ -412,7 +402,7 @@ void TMainForm::AlignallButtonClick() {
     w.StopRequested = false;
     control(Control::TabSheet3).setVisible(true);
     {
-        RunScope scope(*this, "Alignment processing", "");
+        RunScope scope(form_, "Alignment processing", "");
         const ScopedValue<bool> running(w.AlignRun, true, false);
         const ScopedValue<std::optional<RegistrationOptions>> options(runRegistration_, registrationOptions(),
                                                                         std::nullopt);
@@ -428,15 +418,15 @@ void TMainForm::AlignallButtonClick() {
                 // A smaller still frame shrinks the working image from here on.
                 if (decoded.width() < w.ImageWidth) w.ImageWidth = w.FrameWidth = decoded.width();
                 if (decoded.height() < w.ImageHeight) w.ImageHeight = w.FrameHeight = decoded.height();
-                setCaption(prefix + w.FrameFiles[frame]);
+                form_.setCaption(prefix + w.FrameFiles[frame]);
                 if (misalignWarning) control(Control::Haltbutton).setVisible(true);
                 alignDecodedFrame(decoded);
             };
-            HandlerProgress progress(*this);
-            const LoopOutcome outcome = runFrameLoop(w, source, {0, last}, preview_, handOn, progress, "align");
+            HandlerProgress progress(form_);
+            const LoopOutcome outcome = runFrameLoop(w, source, {0, last}, form_.preview_, handOn, progress, "align");
             if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
         } else {
-            FetchAviFrames(w.SourceFile, -1);
+            form_.FetchAviFrames(w.SourceFile, -1);
         }
     }
     control(Control::Haltbutton).setVisible(false);
@@ -459,7 +449,7 @@ void TMainForm::AlignallButtonClick() {
         control(Control::Label4).setCaption("Alignment cancelled at frame " + std::to_string(w.CurrentFrame + 1) +
                                             " of " + std::to_string(last + 1));
         DrawRegistrationGraph();
-        stack_->refreshStackGraph(0.0f);
+        form_.stack_->refreshStackGraph(0.0f);
         elapsedNote();
         return;
     }
@@ -474,7 +464,7 @@ void TMainForm::AlignallButtonClick() {
     SortRanking(w, last);
 
     control(Control::PreviewSlider).setValue(0);
-    PreviewSliderChange();
+    form_.PreviewSliderChange();
     const int lastRank = std::max(w.usedframes - 1, 0);
     control(Control::AlignSlider).setRange(0, lastRank);
     control(Control::StackSlider).setRange(0, lastRank);
@@ -486,7 +476,7 @@ void TMainForm::AlignallButtonClick() {
         if (frame >= 0 && frame < static_cast<int>(frameItems.size()))
             stackList.addListItem(frameItems[frame].text, frameItems[frame].checked);
     }
-    const int cutRank = ChainRun ? chainCutRank(w, lastRank, control(Control::OptimizeQualitySpin).intValue()) : 0;
+    const int cutRank = form_.ChainRun ? chainCutRank(w, lastRank, control(Control::OptimizeQualitySpin).intValue()) : 0;
     if (total == 0.0) total = 1e-10;
     DifferenceTotal = total * 0.001;
     DrawRegistrationGraph();
@@ -496,28 +486,28 @@ void TMainForm::AlignallButtonClick() {
 
     control(Control::Messagewinlabel2).setCaption(" ");
     control(Control::MessageWindow).setVisible(false);
-    StackSliderChange();
-    if (ChainRun) {
+    form_.StackSliderChange();
+    if (form_.ChainRun) {
         control(Control::StackSlider).setValue(cutRank);
         control(Control::FFTWindow).setVisible(false);
         control(Control::Propertywindow).setVisible(false);
         control(Control::PageControl1).setItemIndexByUser(2);
         ui_.repaint(Control::TabSheet3);
-        StackButtonClick();
+        form_.StackButtonClick();
         control(Control::PageControl1).setItemIndexByUser(3);
         // Entering the page may have processed the new stack already.
-        if (w.StackReady) ProcessButtonClick();
+        if (w.StackReady) form_.ProcessButtonClick();
     }
     elapsedNote();
 }
 
-void TMainForm::AlignStackButtonClick() {
-    ChainRun = true;
+void AlignPage::AlignStackButtonClick() {
+    form_.ChainRun = true;
     control(Control::ShowFFTbox).setCheckedByUser(false);
     AlignallButtonClick();
 }
 
-void TMainForm::DrawRegistrationGraph() {
+void AlignPage::DrawRegistrationGraph() {
     registrationGraph_ = buildRegistrationGraph(*workspace_, nearest(control(Control::AlignSlider).maximum()),
                                                 control(Control::OptimizeQualitySpin).intValue(),
                                                 control(Control::differencecutslider).intValue());
@@ -525,12 +515,12 @@ void TMainForm::DrawRegistrationGraph() {
     ui_.repaint(Control::imgGraph);
 }
 
-void TMainForm::AlignSliderChange() {
+void AlignPage::AlignSliderChange() {
     Workspace& w = *workspace_;
     const ControlModel& slider = control(Control::AlignSlider);
     const int rank = std::clamp(slider.intValue(), 0, LastFrameNumber);
     if (w.SequenceOpen) {
-        loadFrame(frameSlot(w.Ranking[rank].Frame));
+        form_.loadFrame(frameSlot(w.Ranking[rank].Frame));
         ui_.repaint(Control::PreviewImage);
     }
     DrawRegistrationGraph();
@@ -540,61 +530,50 @@ void TMainForm::AlignSliderChange() {
 
 // ---------------------------------------------------------------- overlays
 
-const Drawing& TMainForm::overlay(Control imageControl) const {
+const Drawing& AlignPage::overlay(Control imageControl) const {
     if (imageControl == Control::PreviewImage) {
         DrawingBuilder builder(previewOverlay_);
-        if (RubberX >= 0 && RubberY >= 0 && !alignment_.WaitingForClick)
-            drawBoxOutline(builder, RubberX, RubberY, alignBoxSize());
+        if (form_.RubberX >= 0 && form_.RubberY >= 0 && !alignment_.WaitingForClick)
+            drawBoxOutline(builder, form_.RubberX, form_.RubberY, alignBoxSize());
         return previewOverlay_;
     }
     if (imageControl == Control::AlignImage) {
         DrawingBuilder builder(alignOverlay_);
         const AlignMarks& m = alignMarks_;
         if (m.shown) drawFeatureMarks(builder, m.x, m.y, m.boxLeft, m.boxTop, m.size, m.centrePixel);
-        if (alignment_.WaitingForClick && RubberX >= 0 && RubberY >= 0)
-            drawBoxOutline(builder, RubberX, RubberY, fft_.FFTSize);
+        if (alignment_.WaitingForClick && form_.RubberX >= 0 && form_.RubberY >= 0)
+            drawBoxOutline(builder, form_.RubberX, form_.RubberY, fft_.FFTSize);
         return alignOverlay_;
     }
     if (imageControl == Control::imgFFT) {
         DrawingBuilder builder(fftOverlay_);
-        const Bitmap24* spectrum = findImage(Control::imgFFT);
+        const Bitmap24* spectrum = form_.findImage(Control::imgFFT);
         if (fftNotDefined_ && spectrum)
             builder.text(drawing_colour::Black, {spectrum->width() / 2 - 40, spectrum->height() / 2 - 16},
                          " Not defined ");
         return fftOverlay_;
     }
     if (imageControl == Control::imgGraph) return graphDrawing_;
-    if (imageControl == Control::StackGraph) {
-        drawStackGraph(stack_->stackGraph(), stackGraphOverlay_);
-        return stackGraphOverlay_;
-    }
-    if (imageControl == Control::StackImage) {
-        DrawingBuilder builder(stackMarksOverlay_);
-        const StackImageMarks& m = stack_->stackImageMarks();
-        if (m.rectangleShown) {
-            DrawnLine& outline = builder.line(drawing_colour::White);
-            outline.invert = true;
-            outline.points.assign({{m.left, m.top},
-                                   {m.left + m.width, m.top},
-                                   {m.left + m.width, m.top + m.height},
-                                   {m.left, m.top + m.height},
-                                   {m.left, m.top}});
-        }
-        if (m.crossShown) {
-            // Lines 30 pixels long through the chosen middle, inverting the picture.
-            const GraphPoint ends[2][2] = {{{m.crossX - 15, m.crossY}, {m.crossX + 15, m.crossY}},
-                                           {{m.crossX, m.crossY - 15}, {m.crossX, m.crossY + 15}}};
-            for (const auto& end : ends) {
-                DrawnLine& stroke = builder.line(drawing_colour::Green);
-                stroke.invert = true;
-                stroke.points.assign({end[0], end[1]});
-            }
-        }
-        return stackMarksOverlay_;
-    }
-    if (imageControl == Control::ProcessImage || imageControl == Control::Histograph) return processingOverlay(imageControl);
     static const Drawing nothing;
     return nothing;
+}
+
+void TMainForm::bindAlignHandlers() {
+    align_->alignImage_ = &image(Control::AlignImage);
+    // Handlers that decode a frame or change what a running loop registers
+    // against wait for the loop; those a loop itself needs (Re-Align, the
+    // realign click) never do.
+    bind(Control::FFTsizeGroup, "FFTsizeGroupClick", true, [this] { FFTsizeGroupClick(); });
+    bind(Control::AlignOneBUtton, "Alignonebuttonclick", true, [this] { Alignonebuttonclick(); });
+    bind(Control::Allignallbutton, "AlignallButtonClick", true, [this] { AlignallButtonClick(); });
+    bind(Control::AlignStackButton, "AlignStackButtonClick", true, [this] { AlignStackButtonClick(); });
+    bind(Control::AlignSlider, "AlignSliderChange", true, [this] { AlignSliderChange(); });
+    bind(Control::FFTFilterspin, "FFTFilterspinChange", false, [this] { FFTFilterspinChange(); });
+    bind(Control::FFTFilter, "FFTFilterClick", false, [this] { FFTFilterClick(); });
+    bind(Control::QualityFilter, "QualityFilterChange", false, [this] { QualityFilterChange(); });
+    bind(Control::Misalignwarning, "MisalignwarningClick", false, [this] { MisalignwarningClick(); });
+    bind(Control::Haltbutton, "HaltbuttonClick", false, [this] { HaltbuttonClick(); });
+    bind(Control::BlurBox, "BlurBoxClick", false, [this] { align_->BlurBoxClick(); });
 }
 
 }  // namespace planexor

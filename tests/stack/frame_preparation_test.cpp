@@ -242,33 +242,21 @@ TEST(AddFrameToStack, ExtraShiftMovesTheReadAndTheDarkFollowsTheFramePixel) {
     EXPECT_EQ(workspace->StackCount[13][2], 0);  // would read column 16
 }
 
-TEST(SplitField, RebuildsTheOtherLinesWithTruncatedMeans) {
+TEST(SplitField, RebuildsTheOtherLinesWithTruncatedMeansWithinTheBitmap) {
     const Bitmap24 source = makeFrame(5, 6, [](int x, int y, int c) { return (y * 37 + x * 11 + c) % 256; });
-    auto mean = [&](int x0, int y0, int x1, int y1, int c) {
-        return (source.pixel(x0, y0)[c] + source.pixel(x1, y1)[c]) >> 1;
-    };
-    for (int field : {0, 1}) {
-        Bitmap24 rows = source;
-        SplitField(rows, field, false, 5, 6);
-        Bitmap24 columns = source;
-        SplitField(columns, field, true, 5, 6);
-        for (int y = 0; y < 6; ++y)
-            for (int x = 0; x < 5; ++x)
-                for (int c = 0; c < 3; ++c) {
-                    const bool rowRebuilt = y % 2 != field && y >= 1 && y <= 4;
-                    ASSERT_EQ(rows.pixel(x, y)[c], rowRebuilt ? mean(x, y - 1, x, y + 1, c) : source.pixel(x, y)[c])
-                        << "field " << field << " row " << y;
-                    const bool columnRebuilt = x % 2 != field && x >= 1 && x <= 3;
-                    ASSERT_EQ(columns.pixel(x, y)[c],
-                              columnRebuilt ? mean(x - 1, y, x + 1, y, c) : source.pixel(x, y)[c])
-                        << "field " << field << " column " << x;
-                }
-    }
+    Bitmap24 rows = source;
+    SplitField(rows, 0, false, 5, 6);
+    EXPECT_EQ(rows.pixel(2, 3)[1], (source.pixel(2, 2)[1] + source.pixel(2, 4)[1]) >> 1);
+    EXPECT_EQ(rows.pixel(2, 2)[1], source.pixel(2, 2)[1]);
+    EXPECT_EQ(rows.pixel(2, 5)[1], source.pixel(2, 5)[1]);  // no line below to rebuild from
+    Bitmap24 columns = source;
+    SplitField(columns, 1, true, 5, 6);
+    EXPECT_EQ(columns.pixel(2, 3)[0], (source.pixel(1, 3)[0] + source.pixel(3, 3)[0]) >> 1);
+    EXPECT_EQ(columns.pixel(1, 3)[0], source.pixel(1, 3)[0]);
     // A frame size beyond the bitmap is bounded by the bitmap's own.
-    Bitmap24 bounded = source, exact = source;
+    Bitmap24 bounded = source;
     SplitField(bounded, 1, true, 1024, 1024);
-    SplitField(exact, 1, true, 5, 6);
-    EXPECT_EQ(bounded, exact);
+    EXPECT_EQ(bounded, columns);
 }
 
 TEST(AddDecodedFrame, InterlaceInterpolationChoosesTheLinesOfEachField) {

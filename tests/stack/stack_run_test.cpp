@@ -87,8 +87,6 @@ TEST_F(StackQuality, FineDetailScoresHigherAndTheLevelDoesNotMatter) {
     paint(100.0f, false);
     const float sharp = quality(false);
     EXPECT_GT(sharp, 0.05f);
-    EXPECT_LE(sharp, 1.0f);
-    EXPECT_EQ(fft.FFTSize, 64);
     paint(1000.0f, false);
     EXPECT_NEAR(quality(false), sharp, 1e-4);
     EXPECT_NEAR(quality(true), sharp, 1e-4);  // the channels are proportional

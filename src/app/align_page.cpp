@@ -402,7 +402,7 @@ void AlignPage::AlignallButtonClick() {
     w.StopRequested = false;
     control(Control::TabSheet3).setVisible(true);
     {
-        RunScope scope(form_, "Alignment processing", "");
+        RunScope scope(form_, "Alignment processing", w.StillFrames ? "" : w.SourceFile);
         const ScopedValue<bool> running(w.AlignRun, true, false);
         const ScopedValue<std::optional<RegistrationOptions>> options(runRegistration_, registrationOptions(),
                                                                         std::nullopt);
@@ -411,23 +411,21 @@ void AlignPage::AlignallButtonClick() {
         alignment_.BoxLeft = w.hotx - half;
         alignment_.BoxTop = w.hoty - half;
         control(Control::AlignSlider).setRange(0, last);
-        if (w.StillFrames) {
-            StillFrameSource source(w.FrameFiles, last + 1, w.JpegFrames);
-            const char* prefix = w.JpegFrames ? "Planexor processing JPG: " : "Planexor processing BMP: ";
-            const auto handOn = [&](int frame, Bitmap24& decoded) {
+        const char* prefix = w.JpegFrames ? "Planexor processing JPG: " : "Planexor processing BMP: ";
+        const auto handOn = [&](int frame, Bitmap24& decoded) {
+            if (w.StillFrames) {
                 // A smaller still frame shrinks the working image from here on.
                 if (decoded.width() < w.ImageWidth) w.ImageWidth = w.FrameWidth = decoded.width();
                 if (decoded.height() < w.ImageHeight) w.ImageHeight = w.FrameHeight = decoded.height();
                 form_.setCaption(prefix + w.FrameFiles[frame]);
-                if (misalignWarning) control(Control::Haltbutton).setVisible(true);
-                alignDecodedFrame(decoded);
-            };
-            HandlerProgress progress(form_);
-            const LoopOutcome outcome = runFrameLoop(w, source, {0, last}, form_.preview_, handOn, progress, "align");
-            if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
-        } else {
-            form_.FetchAviFrames(w.SourceFile, -1);
-        }
+            }
+            if (misalignWarning) control(Control::Haltbutton).setVisible(true);
+            alignDecodedFrame(decoded);
+        };
+        HandlerProgress progress(form_);
+        const LoopOutcome outcome =
+            runFrameLoop(w, form_.sequenceSource(), {0, last}, form_.preview_, handOn, progress, "align");
+        if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
     }
     control(Control::Haltbutton).setVisible(false);
     control(Control::Stackimagesize).setCaption(sizeCaption());

@@ -72,7 +72,10 @@ public:
     void PreviewSliderChange();
     void PreviewSliderKeyDown(int key);  // key: KeySpace toggles the frame's exclusion
     void BitBtn2Click();
+    // Frame `frame` of the AVI into the preview bitmap, sizing the images.
     void FetchAviFrames(const std::string& fileName, int frame);
+    // The open sequence's frames, AVI or still files: what every run reads.
+    FrameSource& sequenceSource();
     void PageControl1Change();
 
     // Desktop events that are not a change of a control's value, routed to

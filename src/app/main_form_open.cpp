@@ -264,8 +264,21 @@ void TMainForm::PreviewSliderKeyDown(int key) {
     updateFramesLabel();
 }
 
+FrameSource& TMainForm::sequenceSource() {
+    Workspace& w = *workspace_;
+    if (w.StillFrames) {
+        if (!dynamic_cast<StillFrameSource*>(source_.get()))
+            source_ = std::make_unique<StillFrameSource>(w.FrameFiles, nearest(control(Control::PreviewSlider).maximum()) + 1,
+                                                         w.JpegFrames);
+    } else {
+        const std::string path = joinPath(sequenceDirectory(), w.SourceFile);
+        auto* reader = dynamic_cast<AviReader*>(source_.get());
+        if (!reader || reader->path() != path) source_ = std::make_unique<AviReader>(path);
+    }
+    return *source_;
+}
+
 void TMainForm::FetchAviFrames(const std::string& fileName, int frame) {
-    if (frame == -2) return;
     Workspace& w = *workspace_;
     const std::string path = joinPath(sequenceDirectory(), fileName);
     auto* reader = dynamic_cast<AviReader*>(source_.get());
@@ -274,28 +287,17 @@ void TMainForm::FetchAviFrames(const std::string& fileName, int frame) {
         reader = static_cast<AviReader*>(source_.get());
     }
     control(Control::PreviewSlider).setRange(0, std::min(reader->frameCount() - 1, LastFrameNumber));
-    if (frame >= 0) {
-        if (frame >= reader->frameCount()) throw PlanexorError("Failed to decompress AVI frame");
-        reader->decode(frame, preview_);
-        w.ImageWidth = w.OrigWidth = preview_.width();
-        w.ImageHeight = w.OrigHeight = preview_.height();
-        w.ImageWidth = std::min(w.ImageWidth, MaxImageSide);
-        w.ImageHeight = std::min(w.ImageHeight, MaxImageSide);
-        w.FrameWidth = w.ImageWidth;
-        w.FrameHeight = w.ImageHeight;
-        w.CurrentFrame = frame;
-        ui_.repaint(Control::PreviewImage);
-        return;
-    }
-    // The run over every frame: its consumers (registration, stacking) hand
-    // themselves in through the run flags.
-    RunScope scope(*this, w.AlignRun ? "Alignment processing" : "Reading frames", fileName);
-    HandlerProgress progress(*this);
-    FrameConsumer handOn;
-    if (w.AlignRun) handOn = [this](int, Bitmap24& decoded) { align_->alignDecodedFrame(decoded); };
-    const LoopOutcome outcome =
-        runFrameLoop(w, *reader, {0, reader->frameCount() - 1}, preview_, handOn, progress, w.AlignRun ? "align" : "read");
-    if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
+    if (frame < 0) return;
+    if (frame >= reader->frameCount()) throw PlanexorError("Failed to decompress AVI frame");
+    reader->decode(frame, preview_);
+    w.ImageWidth = w.OrigWidth = preview_.width();
+    w.ImageHeight = w.OrigHeight = preview_.height();
+    w.ImageWidth = std::min(w.ImageWidth, MaxImageSide);
+    w.ImageHeight = std::min(w.ImageHeight, MaxImageSide);
+    w.FrameWidth = w.ImageWidth;
+    w.FrameHeight = w.ImageHeight;
+    w.CurrentFrame = frame;
+    ui_.repaint(Control::PreviewImage);
 }
 
 }  // namespace planexor

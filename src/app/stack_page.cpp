@@ -115,20 +115,6 @@ StackOptions StackPage::stackOptionsFromControls() const {
 }
 
 
-FrameSource& StackPage::stackFrameSource() {
-    Workspace& w = *workspace_;
-    if (w.StillFrames) {
-        if (!dynamic_cast<StillFrameSource*>(form_.source_.get()))
-            form_.source_ = std::make_unique<StillFrameSource>(w.FrameFiles, nearest(control(Control::PreviewSlider).maximum()) + 1,
-                                                         w.JpegFrames);
-    } else {
-        const std::string path = joinPath(form_.sequenceDirectory(), w.SourceFile);
-        auto* reader = dynamic_cast<AviReader*>(form_.source_.get());
-        if (!reader || reader->path() != path) form_.source_ = std::make_unique<AviReader>(path);
-    }
-    return *form_.source_;
-}
-
 void StackPage::StackButtonClick() {
     Workspace& w = *workspace_;
     if (!w.SequenceOpen) throw PlanexorError("No sequence of frames is open: there is nothing to stack");
@@ -191,7 +177,7 @@ void StackPage::StackButtonClick() {
 
     stackQuality_.fill(0.0f);
     FramePreparation preparation(options);
-    FrameSource& source = stackFrameSource();
+    FrameSource& source = form_.sequenceSource();
     HandlerProgress progress(form_);
     const int boxSize = form_.alignBoxSize();
     const int qualityFilter = control(Control::QualityFilter).intValue();

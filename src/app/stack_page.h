@@ -60,7 +60,6 @@ private:
     ControlModel& control(Control id);
     const ControlModel& control(Control id) const;
     StackOptions stackOptionsFromControls() const;
-    FrameSource& stackFrameSource();
     void showCutOffFrame(int frame);
 
     TMainForm& form_;

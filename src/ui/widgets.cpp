@@ -89,7 +89,12 @@ void paintDrawingTexts(QPainter& painter, const Drawing& drawing, double scaleX,
     const QFontMetrics metrics(painter.font());
     for (const DrawnText& text : drawing.texts) {
         const QString shown = QString::fromStdString(text.text);
-        const QPoint at(qRound(text.at.x * scaleX), qRound(text.at.y * scaleY));
+        QPoint at(qRound(text.at.x * scaleX), qRound(text.at.y * scaleY));
+        // A legend that would run past the picture's right edge moves left
+        // until it is whole: the font decides its width, not the drawing.
+        const int right = painter.device() ? painter.device()->width() : 0;
+        const int width = metrics.horizontalAdvance(shown);
+        if (right > 0 && at.x() + width > right) at.setX(std::max(0, right - width));
         // On a white box, as a canvas writes text: readable over any picture.
         painter.fillRect(QRect(at, QSize(metrics.horizontalAdvance(shown), metrics.height())), Qt::white);
         painter.setPen(qtColour(text.colour));

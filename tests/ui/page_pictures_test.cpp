@@ -23,7 +23,11 @@ protected:
         // A page that shows is more than its background.
         EXPECT_GT(distinctColours(picture), 8) << name;
         const QString folder = qEnvironmentVariable("PLANEXOR_SCREENSHOT_DIR");
-        if (!folder.isEmpty()) picture.save(QDir(folder).filePath(QString(name) + ".png"));
+        if (folder.isEmpty()) return;
+        picture.save(QDir(folder).filePath(QString(name) + ".png"));
+        for (const char* tool : {"Propertywindow", "FFTWindow", "HistoWindow"})
+            if (QWidget* shown = window->controlWidget(std::string(tool)); shown && shown->isVisible())
+                shown->grab().save(QDir(folder).filePath(QString(name) + "-" + tool + ".png"));
     }
     static int distinctColours(const QImage& picture) {
         std::set<QRgb> colours;

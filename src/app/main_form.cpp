@@ -105,6 +105,7 @@ void TMainForm::bindHandlers() {
     bindAlignHandlers();
     bindStackHandlers();
     bindProcessHandlers();
+    bindSavingHandlers();
 }
 
 void TMainForm::BitBtn2Click() {

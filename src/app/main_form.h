@@ -21,6 +21,7 @@
 #include "core/frame_loop.h"
 #include "core/frame_source.h"
 #include "core/workspace.h"
+#include "process/fits_writer.h"
 #include "stack/frame_preparation.h"
 
 namespace planexor {
@@ -216,6 +217,19 @@ public:
     SelectionBox SectionBox;
     // End of processing
 
+    // Saving pictures
+    void SaveButtonClick();
+    void SaveBMP2buttonClick();
+    void SaveSubClick();
+    // Where saving starts: with "Save to subdir" the input directory's
+    // Subdirname, made with its parents; otherwise empty (the dialog's choice).
+    std::string saveDirectory();
+    // The header texts of FITS saves; an empty Comment says what was saved.
+    TFITParams fitsHeader;
+    // The files the last save wrote: none after a cancel, a No or a refusal.
+    const std::vector<std::string>& savedFiles() const { return savedFiles_; }
+    // End of saving
+
 private:
     friend class RunScope;
     friend class StackPage;
@@ -233,6 +247,7 @@ private:
     void resetProcessingControls();
     bool openStillFrames(const std::vector<std::string>& selected, bool jpeg);
     bool openAvi(const std::string& path);
+    void openFitsInput(const std::string& path);
     void finishOpening(int lastFrame);
     void buildFrameList();
     void showFrameState();
@@ -309,6 +324,22 @@ private:
     void showShrinkview(int width, int height);
     ProcessingPage processing_;
     // End of processing
+
+    // Saving pictures
+    struct SaveChoice {
+        std::string directory;
+        std::string name;  // with its extension
+        int filterIndex = 1;
+    };
+    void bindSavingHandlers();
+    std::optional<SaveChoice> askSaveFile();
+    bool mayWrite(const std::string& path);
+    void savePicture(const SaveChoice& choice, const Bitmap24& picture);
+    void saveFits(const SaveChoice& choice, int source, const FitsChannels& channels);
+    std::string savedWorkText(bool processed) const;
+    int saveFilterIndex_ = 1;  // SaveDialog1 opens with the filter it closed with
+    std::vector<std::string> savedFiles_;
+    // End of saving
 };
 
 }  // namespace planexor

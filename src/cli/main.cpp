@@ -448,10 +448,13 @@ std::vector<std::string> saveAsAsked(Session& session, const SaveRequest& reques
     }
     session.ui.defaultYesNo = request.overwrite;
     session.ui.queueFiles({path}, request.filterIndex);
+    const std::size_t questionsBefore = session.ui.questions.size();
     form.control(request.processed ? Control::SaveBMP2button : Control::SaveButton).click();
     session.check();
-    if (form.savedFiles().empty())
-        throw PlanexorError("Nothing was saved: " + path + (request.overwrite ? "" : " exists and --no-overwrite keeps it"));
+    // Any file kept by --no-overwrite fails the command, even when others were written.
+    if (!request.overwrite && session.ui.questions.size() > questionsBefore)
+        throw PlanexorError("A file of " + path + " exists and --no-overwrite keeps it");
+    if (form.savedFiles().empty()) throw PlanexorError("Nothing was saved: " + path);
     return form.savedFiles();
 }
 

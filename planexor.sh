@@ -65,9 +65,13 @@ case "${1:-}" in
         echo "Aligning on the planet's centre, stacking the best 25% and sharpening ..."
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 \
             --wavelets 40,30,20,10,10,10 --shifts "$demo/shifts.csv" --out "$demo/planet-sharpened.jpg"
+        cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 \
+            --wavelets 40,30,20,10,10,10 --fits-object "synthetic planet" --out "$demo/planet-sharpened.fit" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.bmp" >/dev/null
-        echo "Done. The sharpened picture: $demo/planet-sharpened.jpg"
-        echo "The plain stack: $demo/planet-stack.bmp; the sharp original to compare: $demo/original.bmp" ;;
+        cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.fitq" >/dev/null
+        echo "Done. The sharpened picture: $demo/planet-sharpened.jpg (FITS: $demo/planet-sharpened_[RGB].fit)"
+        echo "The plain stack: $demo/planet-stack.bmp (special FITS: $demo/planet-stack_[RGB].fitq);"
+        echo "the sharp original to compare: $demo/original.bmp" ;;
     gui)
         setup; build build -DCMAKE_BUILD_TYPE=Release
         shift; exec "$root/build/planexor" "$@" ;;

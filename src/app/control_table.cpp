@@ -171,7 +171,7 @@ std::vector<ControlDefinition> buildTable() {
     add(stored(checkBox(C::InterlaceHoriz, P::Page1, "Horizontal", false, false), {{StoredProperty::Checked, 48}}));
     add(stored(checkBox(C::ColourStack, P::Page1, "Colour processing", true), {{StoredProperty::Checked, 11}}));
     add(button(C::SelectFileButton, P::Page1, "Select input"));
-    add(readWhenUsed(checkBox(C::SaveSub, P::Page1, "Save to subdir", false)));
+    add(checkBox(C::SaveSub, P::Page1, "Save to subdir", false));
     add(hidden(make(C::Subdirname, K::Edit, P::Page1, "processed")));
     add(stored(checkBox(C::UseDarkFrame, P::Page1, "Use darkframe", false, false), {{StoredProperty::Checked, 91}}));
     add(later(button(C::LoadDarkframe, P::Page1, "Load Darkframe"), "Load a dark frame to subtract from every frame"));
@@ -218,7 +218,7 @@ std::vector<ControlDefinition> buildTable() {
     // Stack Frames.
     add(make(C::StackImage, K::Image, P::Page3));
     add(button(C::Stackbutton, P::Page3, "Stack"));
-    add(later(button(C::SaveButton, P::Page3, "Save"), "Save the stacked picture as BMP, JPG or FITS"));
+    add(button(C::SaveButton, P::Page3, "Save"));
     add(button(C::SetMiddleButton, P::Page3, "Set middle", false));
     add(stored(in("Options", readWhenUsed(checkBox(C::QualStack, P::Page3, "Use image quality", true))), {{StoredProperty::Checked, 63}}));
     add(stored(in("Options", readWhenUsed(checkBox(C::Averagepixel, P::Page3, "Partial coverage ", true))), {{StoredProperty::Checked, 1}}));
@@ -247,7 +247,7 @@ std::vector<ControlDefinition> buildTable() {
     add(button(C::ProcessButton, P::Page4, "Process"));
     add(stored(checkBox(C::AutoProcessBox, P::Page4, "Auto-processsing", false), {{StoredProperty::Checked, 103}}));
     add(button(C::ResetButton, P::Page4, "Reset"));
-    add(disabled(later(button(C::SaveBMP2button, P::Page4, "Save"), "Save the processed picture as BMP, JPG or FITS")));
+    add(disabled(button(C::SaveBMP2button, P::Page4, "Save")));
     add(button(C::Shrink, P::Page4, "Resize"));
     add(stored(radio(C::Scaletype, P::Page4, "Wavelet Layers", {"Dyadic (2^n)", "Linear"}, 1), {{StoredProperty::ItemIndex, 74}}));
     add(stored(spin(C::LevelStep, P::Page4, "Initial", 1, 8, 1, 0, 1), {{StoredProperty::Value, 49}}));

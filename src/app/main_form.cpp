@@ -17,6 +17,7 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     stack_ = std::make_unique<StackPage>(*this);
     process_ = std::make_unique<ProcessPage>(*this);
     align_ = std::make_unique<AlignPage>(*this);
+    saving_ = std::make_unique<ImageSaving>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();
@@ -107,6 +108,7 @@ void TMainForm::bindHandlers() {
     bindAlignHandlers();
     bindStackHandlers();
     bindProcessHandlers();
+    saving_->bindHandlers();
 }
 
 void TMainForm::BitBtn2Click() {

@@ -15,6 +15,7 @@
 #include "app/processing_view.h"
 #include "app/stack_graph.h"
 #include "app/align_page.h"
+#include "app/image_saving.h"
 #include "app/process_page.h"
 #include "app/stack_page.h"
 #include "app/ui_services.h"
@@ -198,11 +199,18 @@ public:
     ProcessPage& processPage() { return *process_; }
     const ProcessPage& processPage() const { return *process_; }
 
+    // Saving (image_saving.h) writes the stack and the processed picture.
+    void SaveButtonClick() { saving_->SaveButtonClick(); }
+    void SaveBMP2buttonClick() { saving_->SaveBMP2buttonClick(); }
+    ImageSaving& saving() { return *saving_; }
+    const ImageSaving& saving() const { return *saving_; }
+
 private:
     friend class RunScope;
     friend class StackPage;
     friend class AlignPage;
     friend class ProcessPage;
+    friend class ImageSaving;
     void buildModels();
     void bindHandlers();
     void bindPageHandlers();
@@ -216,6 +224,7 @@ private:
     void lockControlsForRun(bool locked);
     bool openStillFrames(const std::vector<std::string>& selected, bool jpeg);
     bool openAvi(const std::string& path);
+    void openFitsInput(const std::string& path);
     void finishOpening(int lastFrame);
     void buildFrameList();
     void showFrameState();
@@ -244,6 +253,8 @@ private:
     std::unique_ptr<AlignPage> align_;
 
     std::unique_ptr<ProcessPage> process_;
+
+    std::unique_ptr<ImageSaving> saving_;
 };
 
 }  // namespace planexor

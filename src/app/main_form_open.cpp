@@ -5,8 +5,9 @@
 #include "app/run_scope.h"
 #include "core/error.h"
 #include "core/pixel.h"
-#include "input/avi_reader.h"
 #include "core/file_io.h"
+#include "input/avi_reader.h"
+#include "input/fits_reader.h"
 #include "input/still_frames.h"
 
 namespace planexor {
@@ -72,7 +73,7 @@ void TMainForm::SelectFileButtonClick() {
             case 1: openAvi(answer.files.front()); break;
             case 2: openStillFrames(answer.files, false); break;
             case 4: openStillFrames(answer.files, true); break;
-            default: throw PlanexorError("Opening a FITS frame is not supported yet");
+            default: openFitsInput(answer.files.front()); break;
         }
     } catch (...) {
         // Nothing half-open stays behind: the state is that of a cancelled dialog.
@@ -166,6 +167,40 @@ bool TMainForm::openStillFrames(const std::vector<std::string>& selected, bool j
         control(Control::PageControl1).setItemIndexByUser(3);
     }
     return true;
+}
+
+// One FITS frame is the stack itself: it goes straight to processing, and
+// the stack page shows it, so its "Save" writes this frame and never a stack
+// left from earlier work.
+void TMainForm::openFitsInput(const std::string& path) {
+    Workspace& w = *workspace_;
+    settings_.writeString("Files", "Lasttype", "FIT");
+    openFitsFrame(w, path);
+    w.SequenceOpen = false;
+    w.SourceFile = fileNameOf(path);
+    setSequenceDirectory(directoryOf(path));
+    setCaption("Planexor processing FIT: " + path);
+    limitFrameSize();
+    control(Control::ColourStack).setCheckedByUser(false);
+    // The frame is not resampled; processing must not size it as if it were.
+    control(Control::Resampled).setCheckedByUser(false);
+    control(Control::SaveButton).setEnabled(true);
+    control(Control::SaveBMP2button).setEnabled(true);
+
+    const double span = static_cast<double>(w.StackMax) - w.StackMin;
+    const double scale = span > 0 ? 255.0 / span : 0.0;
+    Bitmap24& shown = stack_->stackBitmap();
+    shown.resize(w.ImageWidth, w.ImageHeight);
+    for (int y = 0; y < w.ImageHeight; ++y)
+        for (int x = 0; x < w.ImageWidth; ++x) {
+            std::uint8_t* pixel = shown.pixel(x, y);
+            pixel[0] = pixel[1] = pixel[2] = byteClamp((w.StackG[x][y] - w.StackMin) * scale);
+        }
+
+    w.StackReady = true;
+    showTabs(false, true, true);
+    control(Control::PageControl1).setItemIndexByUser(3);
+    if (w.StackReady) ProcessButtonClick();  // the process page was showing already
 }
 
 void TMainForm::limitFrameSize() {

@@ -89,6 +89,7 @@ public:
 
 private:
     friend class TMainForm;
+    friend class ImageSaving;
     ControlModel& control(Control id);
     const ControlModel& control(Control id) const;
     void fitProcessScrollBars();

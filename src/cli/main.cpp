@@ -1,5 +1,6 @@
 // planexor-cli: the window's handlers, driven from the command line.
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -7,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -15,9 +17,8 @@
 #include "cli/console_ui.h"
 #include "core/error.h"
 #include "core/pixel.h"
-#include "input/bmp_codec.h"
 #include "core/file_io.h"
-#include "input/jpeg_codec.h"
+#include "input/bmp_codec.h"
 #include "input/ser_reader.h"
 #include "demo/synthetic_planet.h"
 
@@ -330,14 +331,6 @@ std::vector<double> numberList(const Arguments& arguments, const std::string& na
     return values;
 }
 
-void saveImage(const Bitmap24& image, const std::string& path) {
-    if (image.empty()) throw PlanexorError("There is no picture to save");
-    const std::string extension = lowerExtensionOf(path);
-    if (extension == ".jpg" || extension == ".jpeg") writeJpegFile(path, image, 90);
-    else if (extension == ".bmp") writeBmpFile(path, image);
-    else throw UsageError("--out must end in .bmp or .jpg");
-}
-
 // Sets a slider or spin as the user would, after checking the range the
 // window offers.
 void setControlValue(TMainForm& form, Control control, double value, const std::string& option) {
@@ -348,8 +341,142 @@ void setControlValue(TMainForm& form, Control control, double value, const std::
     model.setValueByUser(value);
 }
 
+bool processingAsked(const Arguments& arguments) {
+    for (const char* option : {"wavelets", "layers-off", "linear", "dyadic", "contrast", "brightness", "gamma"})
+        if (arguments.has(option)) return true;
+    return false;
+}
+
+// The processing options set as the user would, then "Process".
+void processAsAsked(Session& session, const Arguments& arguments) {
+    TMainForm& form = session.form;
+    if (arguments.has("dyadic")) form.control(Control::Scaletype).setItemIndexByUser(0);
+    if (arguments.has("linear")) form.control(Control::Scaletype).setItemIndexByUser(1);
+    if (arguments.has("wavelets")) {
+        const auto gains = numberList(arguments, "wavelets");
+        if (gains.size() != 6) throw UsageError("--wavelets takes six slider values, e.g. 40,30,20,10,10,10");
+        for (int layer = 0; layer < 6; ++layer) setControlValue(form, GainSliders[layer], gains[layer], "wavelets");
+    }
+    if (arguments.has("layers-off"))
+        for (double layer : numberList(arguments, "layers-off")) {
+            if (layer < 1 || layer > 6 || layer != static_cast<int>(layer)) throw UsageError("--layers-off lists layers 1..6");
+            form.control(LayerCheckBoxes[static_cast<int>(layer) - 1]).setCheckedByUser(false);
+        }
+    if (arguments.has("contrast")) setControlValue(form, Control::ContrastSlider, arguments.number("contrast", 100), "contrast");
+    if (arguments.has("brightness"))
+        setControlValue(form, Control::BrightnessSlider, arguments.number("brightness", 0), "brightness");
+    if (arguments.has("gamma")) setControlValue(form, Control::Gamma1spin, arguments.number("gamma", 1.0), "gamma");
+    form.control(Control::ProcessButton).click();
+    session.check();
+}
+
+// What to save and how, checked before any work is done.
+struct SaveRequest {
+    std::string out;
+    int filterIndex = 1;  // as SaveDialog1 counts: BMP, FIT, special FIT, JPEG
+    bool processed = false;
+    std::optional<std::array<int, 4>> selection;
+    std::string subdir;
+    TFITParams header;
+    bool overwrite = true;
+};
+
+const std::vector<std::string> SaveOptions = {"out", "save", "selection", "subdir", "fits-object", "fits-telescope",
+                                              "fits-instrument", "fits-exposure", "fits-observer", "fits-comment"};
+
+std::vector<std::string> withSaveOptions(std::vector<std::string> options) {
+    options.insert(options.end(), SaveOptions.begin(), SaveOptions.end());
+    return options;
+}
+
+SaveRequest saveRequestFrom(const Arguments& arguments, bool processedByDefault) {
+    SaveRequest request;
+    if (!arguments.has("out")) throw UsageError("--out FILE (.bmp, .jpg, .fit, .fits or .fitq) is required");
+    request.out = arguments.text("out");
+    const std::string extension = lowerExtensionOf(request.out);
+    if (extension == ".bmp") request.filterIndex = 1;
+    else if (extension == ".fit" || extension == ".fits") request.filterIndex = 2;
+    else if (extension == ".fitq") request.filterIndex = 3;
+    else if (extension == ".jpg" || extension == ".jpeg") request.filterIndex = 4;
+    else throw UsageError("--out must end in .bmp, .jpg, .fit, .fits or .fitq");
+
+    const std::string save = arguments.text("save", processedByDefault || arguments.has("selection") ? "processed" : "stack");
+    if (save != "stack" && save != "processed") throw UsageError("--save is stack or processed");
+    request.processed = save == "processed";
+    if (request.processed && request.filterIndex == 3)
+        throw UsageError("the processed picture cannot be saved as .fitq (Filetype not supported for processed output)");
+    if (arguments.has("selection")) {
+        std::array<int, 4> box{};
+        char tail = 0;
+        if (!request.processed || request.filterIndex == 2 ||
+            std::sscanf(arguments.text("selection").c_str(), "%d,%d,%d,%d%c", &box[0], &box[1], &box[2], &box[3], &tail) != 4)
+            throw UsageError("--selection needs X1,Y1,X2,Y2 and a processed .bmp or .jpg");
+        request.selection = box;
+    }
+    request.subdir = arguments.text("subdir");
+    if (arguments.has("subdir") && (request.subdir.empty() || request.subdir.find('/') == 0))
+        throw UsageError("--subdir needs a folder name inside the input's folder");
+    request.header.Object = arguments.text("fits-object");
+    request.header.Telescope = arguments.text("fits-telescope");
+    request.header.Instrument = arguments.text("fits-instrument");
+    request.header.Exposure = arguments.text("fits-exposure");
+    request.header.Observer = arguments.text("fits-observer");
+    request.header.Comment = arguments.text("fits-comment");
+    request.overwrite = !arguments.has("no-overwrite");
+    return request;
+}
+
+// Saves through the window's "Save" of the stack or the process page, the
+// file dialog answered with --out; returns the files written.
+std::vector<std::string> saveAsAsked(Session& session, const SaveRequest& request) {
+    TMainForm& form = session.form;
+    form.saving().fitsHeader = request.header;
+    std::string path = request.out;
+    if (!request.subdir.empty()) {
+        form.control(Control::SaveSub).setCheckedByUser(true);
+        form.control(Control::Subdirname).setCaption(request.subdir);
+        // The dialog opens in the subdirectory; the user types only a name.
+        path = joinPath(form.saving().saveDirectory(), fileNameOf(request.out));
+    }
+    if (request.selection) {
+        const auto& box = *request.selection;
+        form.mouseEvent(Control::ProcessImage, TMainForm::MouseAction::Down, box[0], box[1], true);
+        form.mouseEvent(Control::ProcessImage, TMainForm::MouseAction::Move, box[2], box[3], true);
+        form.mouseEvent(Control::ProcessImage, TMainForm::MouseAction::Up, box[2], box[3], true);
+        form.control(Control::SaveSectionbox).setCheckedByUser(true);
+        session.check();
+    }
+    session.ui.defaultYesNo = request.overwrite;
+    session.ui.queueFiles({path}, request.filterIndex);
+    const std::size_t questionsBefore = session.ui.questions.size();
+    form.control(request.processed ? Control::SaveBMP2button : Control::SaveButton).click();
+    session.check();
+    // Any file kept by --no-overwrite fails the command, even when others were written.
+    if (!request.overwrite && session.ui.questions.size() > questionsBefore)
+        throw PlanexorError("A file of " + path + " exists and --no-overwrite keeps it");
+    if (form.saving().savedFiles().empty()) throw PlanexorError("Nothing was saved: " + path);
+    return form.saving().savedFiles();
+}
+
+std::string joined(const std::vector<std::string>& files) {
+    std::string text;
+    for (const std::string& file : files) text += (text.empty() ? "" : " ") + file;
+    return text;
+}
+
+int runProcess(const Arguments& arguments) {
+    const SaveRequest save = saveRequestFrom(arguments, true);
+    if (arguments.positional.size() != 1 || lowerExtensionOf(arguments.positional.front()) == ".avi")
+        throw UsageError("process takes one image: .fit, .fits, .bmp or .jpg");
+    Session session;
+    session.open(arguments.positional);
+    if (save.processed) processAsAsked(session, arguments);
+    std::printf("saved: %s\n", joined(saveAsAsked(session, save)).c_str());
+    return 0;
+}
+
 int runStack(const Arguments& arguments) {
-    if (!arguments.has("out")) throw UsageError("--out FILE.bmp (or .jpg) is required");
+    const SaveRequest save = saveRequestFrom(arguments, processingAsked(arguments));
     if (arguments.has("best") && arguments.has("best-percent")) throw UsageError("give --best or --best-percent, not both");
     if (arguments.has("resample") && arguments.has("expand")) throw UsageError("--resample and --expand exclude each other");
     const std::string filter = arguments.text("filter", "mitchell");
@@ -360,9 +487,6 @@ int runStack(const Arguments& arguments) {
     const std::vector<std::string> fields = {"none", "both", "odd", "even"};
     const auto fieldItem = std::find(fields.begin(), fields.end(), deinterlace) - fields.begin();
     if (fieldItem == static_cast<long>(fields.size())) throw UsageError("--deinterlace is none, both, odd or even");
-    const bool processing = arguments.has("wavelets") || arguments.has("layers-off") || arguments.has("linear") ||
-                            arguments.has("dyadic") || arguments.has("contrast") || arguments.has("brightness") ||
-                            arguments.has("gamma");
 
     Session session;
     TMainForm& form = session.form;
@@ -399,32 +523,9 @@ int runStack(const Arguments& arguments) {
     session.check();
     if (w.progstatus < 4) throw PlanexorError("Stacking did not finish");
 
-    if (!processing) {
-        saveImage(form.stackBitmap(), arguments.text("out"));
-    } else {
-        if (arguments.has("dyadic")) form.control(Control::Scaletype).setItemIndexByUser(0);
-        if (arguments.has("linear")) form.control(Control::Scaletype).setItemIndexByUser(1);
-        if (arguments.has("wavelets")) {
-            const auto gains = numberList(arguments, "wavelets");
-            if (gains.size() != 6) throw UsageError("--wavelets takes six slider values, e.g. 40,30,20,10,10,10");
-            for (int layer = 0; layer < 6; ++layer)
-                setControlValue(form, GainSliders[layer], gains[layer], "wavelets");
-        }
-        if (arguments.has("layers-off"))
-            for (double layer : numberList(arguments, "layers-off")) {
-                if (layer < 1 || layer > 6 || layer != static_cast<int>(layer))
-                    throw UsageError("--layers-off lists layers 1..6");
-                form.control(LayerCheckBoxes[static_cast<int>(layer) - 1]).setCheckedByUser(false);
-            }
-        if (arguments.has("contrast")) setControlValue(form, Control::ContrastSlider, arguments.number("contrast", 100), "contrast");
-        if (arguments.has("brightness"))
-            setControlValue(form, Control::BrightnessSlider, arguments.number("brightness", 0), "brightness");
-        if (arguments.has("gamma")) setControlValue(form, Control::Gamma1spin, arguments.number("gamma", 1.0), "gamma");
-        form.control(Control::ProcessButton).click();
-        session.check();
-        saveImage(form.image(Control::ProcessImage), arguments.text("out"));
-    }
-    std::printf("stacked %d frames: %s\n", form.stackedCount(), arguments.text("out").c_str());
+    if (save.processed) processAsAsked(session, arguments);
+    const std::vector<std::string> files = saveAsAsked(session, save);
+    std::printf("stacked %d frames: %s\n", form.stackedCount(), joined(files).c_str());
     return 0;
 }
 
@@ -449,20 +550,39 @@ const std::vector<Command>& commands() {
          "stack INPUT... --feature X,Y [--box N] [--best N | --best-percent P] [--max-diff PERCENT] [--mono] "
          "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell] [--expand] "
          "[--deinterlace none|both|odd|even] [--wavelets G1,G2,G3,G4,G5,G6] [--layers-off LIST] [--linear|--dyadic] "
-         "[--contrast C] [--brightness B] [--gamma G] --out FILE.bmp|FILE.jpg [--shifts FILE.csv]",
-         "Align, stack the best frames (default: the best 25%) and save. With any of the processing options the "
-         "saved picture is the sharpened, display-mapped one; --wavelets takes the six layer slider values "
-         "(10 = unchanged).",
-         {"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "deinterlace", "wavelets",
-          "layers-off", "contrast", "brightness", "gamma", "out", "shifts"},
-         {"no-track", "predict", "mono", "no-quality-weight", "expand", "linear", "dyadic"}, runStack},
+         "[--contrast C] [--brightness B] [--gamma G] --out FILE [--save stack|processed] [SAVING OPTIONS] "
+         "[--shifts FILE.csv]",
+         "Align, stack the best frames (default: the best 25%) and save. With any of the processing options (or "
+         "--save processed) the saved picture is the sharpened, display-mapped one; --wavelets takes the six layer "
+         "slider values (10 = unchanged).",
+         withSaveOptions({"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "deinterlace",
+                          "wavelets", "layers-off", "contrast", "brightness", "gamma", "shifts"}),
+         {"no-track", "predict", "mono", "no-quality-weight", "expand", "linear", "dyadic", "no-overwrite"}, runStack},
+        {"process",
+         "process IMAGE --out FILE [--save processed|stack] [--wavelets ...] [--layers-off LIST] [--linear|--dyadic] "
+         "[--contrast C] [--brightness B] [--gamma G] [SAVING OPTIONS]",
+         "Open one picture (.fit, .fits, .bmp or .jpg) as the window opens a single image, sharpen it with the "
+         "processing options of 'stack' and save.",
+         withSaveOptions({"wavelets", "layers-off", "contrast", "brightness", "gamma"}),
+         {"linear", "dyadic", "no-overwrite"}, runProcess},
     };
     return table;
 }
 
+constexpr const char* SavingHelp =
+    "saving options (stack, process):\n"
+    "  --out FILE            .bmp or .jpg: the picture as shown; .fit/.fits: FITS of the data (colour as\n"
+    "                        FILE_R/_G/_B.fit); .fitq: the stack x 128 (stack only)\n"
+    "  --selection X1,Y1,X2,Y2  save only this box of the processed picture (.bmp or .jpg)\n"
+    "  --subdir NAME         write into NAME under the input's folder (made when missing)\n"
+    "  --fits-object|--fits-telescope|--fits-instrument|--fits-exposure|--fits-observer|--fits-comment TEXT\n"
+    "                        FITS header texts\n"
+    "  --no-overwrite        keep an existing file and fail instead of replacing it\n";
+
 void printUsage(std::FILE* out) {
     std::fprintf(out, "usage: planexor-cli COMMAND [ARGS]\n\ncommands:\n");
     for (const Command& command : commands()) std::fprintf(out, "  %s\n      %s\n", command.usage, command.help);
+    std::fprintf(out, "\n%s", SavingHelp);
     std::fprintf(out, "\nErrors exit with status 1, usage errors with 2. 'planexor-cli COMMAND --help' shows one command.\n");
 }
 
@@ -481,6 +601,8 @@ int run(int argc, char** argv) {
         for (int i = 2; i < argc; ++i) {
             if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
                 std::printf("usage: planexor-cli %s\n%s\n", command.usage, command.help);
+                const auto& options = command.valueOptions;
+                if (std::find(options.begin(), options.end(), "subdir") != options.end()) std::printf("\n%s", SavingHelp);
                 return 0;
             }
         }

@@ -3,9 +3,11 @@
 #include <filesystem>
 
 #include "app/main_form.h"
+#include "core/file_io.h"
 #include "input/bmp_codec.h"
 #include "demo/synthetic_planet.h"
 #include "support/ffmpeg_tool.h"
+#include "support/fits_files.h"
 #include "support/test_files.h"
 
 namespace planexor {
@@ -159,6 +161,68 @@ TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
         EXPECT_EQ(run.status, 2) << bad << ": " << run.err;
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("never.bmp")));
+}
+
+// The window opening one picture, sharpening it and saving through the dialog.
+void saveAsTheWindowDoes(const std::string& image, int openFilter, const std::string& out, int saveFilter) {
+    ScriptedUiServices ui;
+    MemoryUserSettings settings;
+    TMainForm form(ui, settings);
+    ui.queueFiles({image}, openFilter);
+    form.control(Control::SelectFileButton).click();
+    const int gains[6] = {40, 25, 15, 10, 10, 10};
+    for (int layer = 0; layer < 6; ++layer) form.control(GainSliders[layer]).setValueByUser(gains[layer]);
+    form.control(Control::ProcessButton).click();
+    ui.queueFiles({out}, saveFilter);
+    form.control(Control::SaveBMP2button).click();
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+// The file's bytes with the date and time cards blanked: they record when it was written.
+std::string withoutTimestamps(const std::string& path) {
+    std::string bytes = testing::readText(path);
+    if (lowerExtensionOf(path) == ".fit" && bytes.size() > 640) bytes.replace(6 * 80, 2 * 80, 2 * 80, ' ');
+    return bytes;
+}
+
+TEST_F(Cli, ProcessWritesWhatTheWindowWritesForOneImage) {
+    testing::CfitsioImage picture;
+    picture.axes = {160, 120};
+    for (int i = 0; i < 160 * 120; ++i) picture.values.push_back((i % 160) * 40 + (i / 160 % 9) * 300 - 2000);
+    const std::string fits = dir.file("m42.fit");
+    testing::writeWithCfitsio(fits, picture);
+    const std::string bmp = frame("moon.bmp", 5, 160, 120);
+    struct Case {
+        std::string input;
+        int openFilter;
+        std::string out;
+        int saveFilter;
+    };
+    for (const Case& c : {Case{fits, 3, "a.fit", 2}, Case{fits, 3, "a.bmp", 1}, Case{bmp, 2, "b.jpg", 4}}) {
+        const auto run = runCommand(cli("process " + c.input + " --wavelets 40,25,15,10,10,10 --out " + dir.file("cli-" + c.out)));
+        ASSERT_EQ(run.status, 0) << c.out << ": " << run.err;
+        EXPECT_EQ(run.out, "saved: " + dir.file("cli-" + c.out) + "\n");
+        saveAsTheWindowDoes(c.input, c.openFilter, dir.file("win-" + c.out), c.saveFilter);
+        EXPECT_EQ(withoutTimestamps(dir.file("cli-" + c.out)), withoutTimestamps(dir.file("win-" + c.out))) << c.out;
+    }
+}
+
+TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
+    const std::string image = frame("moon.bmp", 5, 160, 120);
+    const auto selection = runCommand(cli("process " + image + " --selection 10,20,60,40 --subdir out/sharp --out s.bmp"));
+    ASSERT_EQ(selection.status, 0) << selection.err;
+    Bitmap24 written;
+    readBmpFile(dir.file("out/sharp/s.bmp"), written);
+    EXPECT_EQ(written.width(), 49);
+    EXPECT_EQ(written.height(), 19);
+
+    testing::writeText(dir.file("keep.bmp"), "old");
+    const auto kept = runCommand(cli("process " + image + " --no-overwrite --out " + dir.file("keep.bmp")));
+    EXPECT_EQ(kept.status, 1);
+    EXPECT_EQ(testing::readText(dir.file("keep.bmp")), "old");
+    for (const char* bad : {"--out x.fitq", "--out x.png", "--save stack --selection 1,2,3,4 --out x.bmp",
+                                   "--save neither --out x.bmp"})
+        EXPECT_EQ(runCommand(cli("process " + image + " " + std::string(bad))).status, 2) << bad;
 }
 
 }  // namespace

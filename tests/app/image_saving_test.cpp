@@ -1,0 +1,218 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "core/file_io.h"
+#include "core/pixel.h"
+#include "input/bmp_codec.h"
+#include "input/jpeg_codec.h"
+#include "support/fits_files.h"
+#include "support/form_fixture.h"
+
+namespace planexor {
+namespace {
+
+namespace fs = std::filesystem;
+using Mouse = TMainForm::MouseAction;
+
+constexpr int Width = 400, Height = 300;
+
+// A finished colour stack, every channel its own smooth ramp so JPEG keeps it close.
+float ramp(int channel, int x, int y) { return static_cast<float>((x / 2 + y / 3 + channel * 40) % 256); }
+
+class ImageSaving : public testing::FormTest {
+protected:
+    void SetUp() override {
+        w.FrameWidth = w.OrigWidth = w.ImageWidth = Width;
+        w.FrameHeight = w.OrigHeight = w.ImageHeight = Height;
+        TFloatPlane* planes[] = {&w.StackR, &w.StackG, &w.StackB};
+        for (int c = 0; c < 3; ++c)
+            for (int x = 0; x < Width; ++x)
+                for (int y = 0; y < Height; ++y) (*planes[c])[x][y] = ramp(c, x, y);
+        w.StackMax = 255;
+        w.StackReady = true;
+        w.SourceFile = "jupiter.avi";
+        form.control(Control::TabSheet4).setVisible(true);
+        form.control(Control::PageControl1).setItemIndexByUser(3);
+        form.stackPage().stackBitmap() = shown();
+    }
+    const Bitmap24& shown() { return form.image(Control::ProcessImage); }
+    // Answers the save dialog with `name` in the temporary directory and presses `button`.
+    std::vector<std::string> save(Control button, const std::string& name, int filter) {
+        ui.queueFiles({dir.file(name)}, filter);
+        form.control(button).click();
+        return form.saving().savedFiles();
+    }
+    void drag(int x1, int y1, int x2, int y2) {
+        form.mouseEvent(Control::ProcessImage, Mouse::Down, x1, y1, true);
+        form.mouseEvent(Control::ProcessImage, Mouse::Move, x2, y2, true);
+        form.mouseEvent(Control::ProcessImage, Mouse::Up, x2, y2, true);
+        form.control(Control::SaveSectionbox).setCheckedByUser(true);
+    }
+};
+
+Bitmap24 readBmp(const std::string& path) {
+    Bitmap24 read;
+    readBmpFile(path, read);
+    return read;
+}
+
+// Small for JPEG's loss, large for a wrong channel order, mirroring or picture.
+double meanDifference(const Bitmap24& a, const Bitmap24& b) {
+    double sum = 0;
+    for (std::size_t i = 0; i < Bitmap24::byteCount(a.width(), a.height()); ++i) sum += std::abs(a.data()[i] - b.data()[i]);
+    return sum / static_cast<double>(Bitmap24::byteCount(a.width(), a.height()));
+}
+
+TEST_F(ImageSaving, EachFilterWritesItsFilesUnderTheChosenName) {
+    struct Case {
+        Control button;
+        int filter;
+        const char* chosen;
+        std::vector<std::string> written;
+    };
+    const std::vector<Case> cases = {
+        {Control::SaveButton, 1, "moon.png", {"moon.bmp"}},
+        {Control::SaveButton, 4, "moon.png", {"moon.jpg"}},
+        {Control::SaveButton, 2, "moon.png", {"moon_R.fit", "moon_G.fit", "moon_B.fit"}},
+        {Control::SaveButton, 3, "moon.fit", {"moon_R.fitq", "moon_G.fitq", "moon_B.fitq"}},
+        {Control::SaveBMP2button, 1, ".bmp", {"default.bmp"}},
+        {Control::SaveBMP2button, 4, "sharp.bmp", {"sharp.jpg"}},
+        {Control::SaveBMP2button, 2, ".fit", {"default_R.fit", "default_G.fit", "default_B.fit"}},
+        {Control::SaveBMP2button, 2, "sharp.fits", {"sharp_R.fits", "sharp_G.fits", "sharp_B.fits"}},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> expected;
+        for (const std::string& name : c.written) expected.push_back(dir.file(name));
+        EXPECT_EQ(save(c.button, c.chosen, c.filter), expected) << c.chosen;
+    }
+    EXPECT_EQ(settings.readString("Files", "SaveDir", ""), dir.path());
+    EXPECT_TRUE(errors().empty());
+
+    // The pictures are the bitmaps as shown; JPEG within its error.
+    EXPECT_EQ(readBmp(dir.file("moon.bmp")), form.stackBitmap());
+    EXPECT_EQ(readBmp(dir.file("default.bmp")), shown());
+    Bitmap24 jpeg;
+    decodeJpegFile(dir.file("sharp.jpg"), jpeg);
+    ASSERT_EQ(jpeg.width(), Width);
+    EXPECT_LT(meanDifference(jpeg, shown()), 2.0);
+
+    // The FITS files hold the stack, upright, bottom row first; the special variant x 128.
+    const auto stack = testing::readWithCfitsio(dir.file("moon_G.fit"));
+    const auto special = testing::readWithCfitsio(dir.file("moon_B.fitq"));
+    ASSERT_EQ(stack.axes, (std::vector<long>{Width, Height}));
+    const double smallest = 0, span = 255 * 1.1;
+    for (int y : {0, 7, Height - 1})
+        for (int x : {0, 13, Width - 1}) {
+            const std::size_t stored = static_cast<std::size_t>(Height - 1 - y) * Width + x;
+            EXPECT_EQ(stack.values[stored], nearest(((ramp(1, x, y) - smallest) / span - 0.5) * 65536)) << x << "," << y;
+            EXPECT_EQ(special.values[stored], ramp(2, x, y) * 128) << x << "," << y;
+        }
+    // The processed image with unit gains is the stack again.
+    const auto processed = testing::readWithCfitsio(dir.file("sharp_G.fits"));
+    for (std::size_t i = 0; i < stack.values.size(); i += 997) EXPECT_NEAR(processed.values[i], stack.values[i], 2);
+    EXPECT_EQ(testing::cfitsioCard(dir.file("sharp_R.fits"), 15).find("COMMENT processed stack of 1 frame of jupiter.avi"), 0u);
+    EXPECT_EQ(testing::fitsverifyComplaints(dir.file("sharp_B.fits")), "");
+}
+
+TEST_F(ImageSaving, TheProcessedPictureIsSavedAsShown_MirroredAndAsTheSelection) {
+    form.control(Control::HorizFlipCheckbox).setCheckedByUser(true);
+    form.control(Control::ProcessButton).click();
+    EXPECT_EQ(readBmp(save(Control::SaveBMP2button, "flip.bmp", 1).at(0)), shown());
+    EXPECT_EQ(shown().pixel(0, 9)[1], nearest(ramp(1, Width - 1, 9)));  // what is shown is mirrored
+
+    struct Box {
+        int x1, y1, x2, y2;
+        int left, top, width, height;
+    };
+    const Box boxes[] = {
+        {100, 80, 300, 200, 100, 80, 199, 119},
+        {300, 200, 100, 80, 100, 80, 199, 119},           // dragged the other way
+        {350, 250, Width + 40, Height + 9, 350, 250, 50, 50},  // past the edge: clipped
+    };
+    for (const Box& box : boxes) {
+        drag(box.x1, box.y1, box.x2, box.y2);
+        const Bitmap24 section = readBmp(save(Control::SaveBMP2button, "section.bmp", 1).at(0));
+        ASSERT_EQ(section.width() * 1000 + section.height(), box.width * 1000 + box.height);
+        for (int y : {0, box.height - 1})
+            for (int x : {0, box.width - 1})
+                EXPECT_EQ(section.pixel(x, y)[0], shown().pixel(box.left + x, box.top + y)[0]) << x << "," << y;
+    }
+    drag(Width + 5, 20, Width + 60, 90);  // wholly outside the picture
+    EXPECT_TRUE(save(Control::SaveBMP2button, "empty.bmp", 1).empty());
+    EXPECT_EQ(errors(), std::vector<std::string>{"Select an image section first."});
+    EXPECT_FALSE(fs::exists(dir.file("empty.bmp")));
+}
+
+TEST_F(ImageSaving, NoSpecialFitsOfTheProcessedPictureAndNothingWrittenOnNoOrFailure) {
+    EXPECT_TRUE(save(Control::SaveBMP2button, "sharp.fitq", 3).empty());
+    EXPECT_EQ(timesShown("Filetype not supported for processed output"), 1);
+    ui.queueCancel();
+    form.control(Control::SaveButton).click();
+    EXPECT_EQ(ui.dialogRequests.back().filterIndex, 1);
+
+    testing::writeText(dir.file("keep.bmp"), "old");
+    ui.yesNoAnswers = {false};
+    EXPECT_TRUE(save(Control::SaveButton, "keep.bmp", 1).empty());
+    EXPECT_EQ(ui.questions, std::vector<std::string>{" Overwrite existing file ?"});
+    EXPECT_EQ(testing::readText(dir.file("keep.bmp")), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);  // nothing else
+
+    // A FITS file that cannot be created says which and why; what stood there stays.
+    fs::create_directories(dir.file("blocked.fit/inside"));
+    form.control(Control::ColourStack).setChecked(false);
+    EXPECT_TRUE(save(Control::SaveButton, "blocked.fit", 2).empty());
+    ASSERT_EQ(errors().size(), 1u);
+    EXPECT_NE(errors()[0].find(dir.file("blocked.fit") + ": "), std::string::npos) << errors()[0];
+    EXPECT_TRUE(fs::is_directory(dir.file("blocked.fit/inside")));
+}
+
+TEST_F(ImageSaving, SaveToSubdirStartsTheDialogInItsFolderMadeWithItsParents) {
+    form.control(Control::DirectoryListBox1).setCaption(dir.path());
+    form.control(Control::SaveSub).setCheckedByUser(true);
+    form.control(Control::Subdirname).setCaption("night/processed");
+    ui.queueCancel();
+    form.control(Control::SaveBMP2button).click();
+    EXPECT_EQ(ui.dialogRequests.back().directory, dir.file("night/processed"));
+    EXPECT_TRUE(fs::is_directory(dir.file("night/processed")));
+
+    fs::remove_all(dir.file("night"));
+    testing::writeText(dir.file("night"), "a file where the folder should be");
+    form.control(Control::SaveBMP2button).click();
+    ASSERT_EQ(errors().size(), 1u);
+    EXPECT_EQ(errors()[0].rfind("Cannot create the folder " + dir.file("night/processed"), 0), 0u) << errors()[0];
+}
+
+TEST_F(ImageSaving, AFitsFrameOpensOnTheProcessPageAndItsStackPageShowsIt) {
+    testing::CfitsioImage frame;
+    frame.axes = {120, 90};
+    for (int i = 0; i < 120 * 90; ++i) frame.values.push_back(i % 120 == 7 ? 30000 : -1000 + i % 50);
+    const std::string path = dir.file("m42.fits");
+    testing::writeWithCfitsio(path, frame);
+    open({path}, 3);
+    ASSERT_TRUE(errors().empty()) << errors().front();
+
+    EXPECT_EQ(form.control(Control::PageControl1).itemIndex(), 3);
+    EXPECT_FALSE(form.control(Control::ColourStack).checked());
+    EXPECT_TRUE(w.SingleImage && !w.SequenceOpen);
+    EXPECT_EQ(settings.readString("Files", "Lasttype", ""), "FIT");
+    ASSERT_EQ(shown().width() * 1000 + shown().height(), 120090);
+    EXPECT_GT(shown().pixel(7, 40)[1], shown().pixel(8, 40)[1]);  // column 7 is the brightest
+    // The stack page shows the frame, not the stack from before.
+    ASSERT_EQ(form.stackBitmap().width(), 120);
+    EXPECT_EQ(form.stackBitmap().pixel(7, 40)[1] * 1000 + form.stackBitmap().pixel(8, 40)[1], 255000);
+
+    const auto saved = save(Control::SaveButton, "again.fit", 2);
+    ASSERT_EQ(saved, std::vector<std::string>{dir.file("again.fit")});
+    EXPECT_EQ(testing::readWithCfitsio(saved[0]).values[7], nearest((31000 / (31000 * 1.1) - 0.5) * 65536));
+
+    testing::writeText(dir.file("text.fit"), "SIMPLE = T, I am not a FITS file\n");
+    open({dir.file("text.fit")}, 3);
+    EXPECT_EQ(errors().size(), 1u);
+    EXPECT_FALSE(w.SingleImage);
+    EXPECT_FALSE(form.control(Control::TabSheet4).visible());
+}
+
+}  // namespace
+}  // namespace planexor

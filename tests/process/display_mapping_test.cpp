@@ -21,6 +21,13 @@ GammaCurve gammaCurve(double gamma) {
     return curve;
 }
 
+// Maps the recombined planes of `planes` over the whole w x h at unit gamma.
+void mapWhole(testing::ProcessingPlanes& planes, float low, float high, int w, int h, bool colour, Bitmap24& bitmap,
+              Histograms& histograms, MappingVariant variant = MappingVariant::Remap) {
+    mapToBitmap(*planes.store, low, high, {{w, h, colour}, PixelRegion::whole(w, h)}, DisplayOptions{},
+                gammaCurve(1.0), variant, bitmap, histograms);
+}
+
 std::int64_t total(const std::array<std::int32_t, 256>& counts) {
     return std::accumulate(counts.begin(), counts.end(), std::int64_t{0});
 }
@@ -102,15 +109,12 @@ TEST(DisplayMapping, HistogramsCountEveryMappedPixel) {
             for (int y = 0; y < height; ++y) planes.store->recombined(channel)[x][y] = texturedValue(channel, x, y);
     Bitmap24 bitmap;
     Histograms histograms;
-    const MappingTarget whole{{width, height, true}, PixelRegion::whole(width, height)};
-    mapToBitmap(*planes.store, 20, 150, whole, DisplayOptions{}, gammaCurve(1.0), MappingVariant::Remap, bitmap,
-                histograms);
+    mapWhole(planes, 20, 150, width, height, true, bitmap, histograms);
     EXPECT_EQ(total(histograms.HistoR) + total(histograms.HistoG) + total(histograms.HistoB), 3 * width * height);
     EXPECT_NE(histograms.HistoR, histograms.HistoB);
 
     // Mono: the grey result in all three bytes, three equal histograms.
-    mapToBitmap(*planes.store, 20, 150, {{width, height, false}, whole.region}, DisplayOptions{}, gammaCurve(1.0),
-                MappingVariant::Remap, bitmap, histograms);
+    mapWhole(planes, 20, 150, width, height, false, bitmap, histograms);
     EXPECT_EQ(histograms.HistoR, histograms.HistoG);
     EXPECT_EQ(histograms.HistoB, histograms.HistoG);
     EXPECT_EQ(bitmap.pixel(40, 30)[0], bitmap.pixel(40, 30)[2]);
@@ -152,18 +156,15 @@ TEST(DisplayMapping, ConstantOrEmptyStackMapsWithoutDividingByZero) {
     Bitmap24 bitmap;
     Histograms histograms;
     for (MappingVariant variant : {MappingVariant::Remap, MappingVariant::AfterRecombination}) {
-        mapToBitmap(*planes.store, 5, 5, {{30, 20, false}, PixelRegion::whole(30, 20)}, DisplayOptions{},
-                    gammaCurve(1.0), variant, bitmap, histograms);
+        mapWhole(planes, 5, 5, 30, 20, false, bitmap, histograms, variant);
         EXPECT_EQ(histograms.HistoG[0], 30 * 20 - 1);
         EXPECT_EQ(histograms.HistoG[255], 1);
     }
     // A stack search that found nothing leaves the range upside down.
-    mapToBitmap(*planes.store, 65000, -65000, {{30, 20, true}, PixelRegion::whole(30, 20)}, DisplayOptions{},
-                gammaCurve(1.0), MappingVariant::Remap, bitmap, histograms);
+    mapWhole(planes, 65000, -65000, 30, 20, true, bitmap, histograms);
     EXPECT_EQ(histograms.HistoG[0], 30 * 20);
     // No image at all.
-    mapToBitmap(*planes.store, 0, 0, {{0, 0, true}, PixelRegion::whole(0, 0)}, DisplayOptions{}, gammaCurve(1.0),
-                MappingVariant::Remap, bitmap, histograms);
+    mapWhole(planes, 0, 0, 0, 0, true, bitmap, histograms);
     EXPECT_TRUE(bitmap.empty());
     EXPECT_EQ(histograms, Histograms{});
 }
@@ -181,8 +182,7 @@ TEST(DisplayMapping, NonFiniteValuesAndEqualStretchBoundsStayInRange) {
     planes.store->recombined(GreenChannel)[2][0] = -INFINITY;
     Bitmap24 bitmap;
     Histograms histograms;
-    mapToBitmap(*planes.store, 0, 100, {{8, 1, false}, PixelRegion::whole(8, 1)}, DisplayOptions{}, gammaCurve(1.0),
-                MappingVariant::Remap, bitmap, histograms);
+    mapWhole(planes, 0, 100, 8, 1, false, bitmap, histograms);
     EXPECT_EQ(bitmap.pixel(0, 0)[1], 0);
     EXPECT_EQ(bitmap.pixel(1, 0)[1], 255);
     EXPECT_EQ(bitmap.pixel(2, 0)[1], 0);

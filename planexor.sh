@@ -69,8 +69,12 @@ case "${1:-}" in
             --wavelets 40,30,20,10,10,10 --fits-object "synthetic planet" --out "$demo/planet-sharpened.fit" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.bmp" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.fitq" >/dev/null
+        echo "Align & stack in one go: aligning, optimizing, stacking the frames above 80% quality, sharpening ..."
+        cli stack "$demo/planet.avi" --feature 320,240 --chain --optimize \
+            --wavelets 40,30,20,10,10,10 --out "$demo/planet-chain.jpg"
         echo "Done. The sharpened picture: $demo/planet-sharpened.jpg (FITS: $demo/planet-sharpened_[RGB].fit)"
         echo "The plain stack: $demo/planet-stack.bmp (special FITS: $demo/planet-stack_[RGB].fitq);"
+        echo "Aligned, optimized and stacked in one chain: $demo/planet-chain.jpg;"
         echo "the sharp original to compare: $demo/original.bmp" ;;
     gui)
         setup; build build -DCMAKE_BUILD_TYPE=Release

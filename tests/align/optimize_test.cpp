@@ -42,7 +42,9 @@ TEST(Optimize, ShiftsWithinTheSearchAreaComeBackToTheTruthAndFartherOnesMoveBySA
         optimizer.optimize(record, false, reference, frame, Centre, options);
         EXPECT_EQ(record.ShiftX, c.expectX) << c.offsetX << "," << c.offsetY;
         EXPECT_EQ(record.ShiftY, c.expectY) << c.offsetX << "," << c.offsetY;
-        if (c.storedDifference != 1.0f) EXPECT_LE(record.Difference, c.storedDifference);
+        if (c.storedDifference != 1.0f) {
+            EXPECT_LE(record.Difference, c.storedDifference);
+        }
     }
 }
 

@@ -5,6 +5,7 @@
 #   ./planexor.sh test --sanitize the same under AddressSanitizer and UBSan
 #   ./planexor.sh gui [FILE]      start the desktop program
 #   ./planexor.sh bench           build and run the benchmarks
+#   ./planexor.sh fuzz [SECONDS]  run every file reader's fuzz target (30 s each)
 #   ./planexor.sh setup | build
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -14,7 +15,8 @@ packages=(cmake ninja-build g++ pkg-config
           qt6-base-dev libgl-dev
           libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
           libjpeg62-turbo-dev libgtest-dev libbenchmark-dev
-          ffmpeg libcfitsio-dev libfftw3-dev locales-all fitsverify)
+          ffmpeg libcfitsio-dev libfftw3-dev locales-all fitsverify
+          desktop-file-utils libxml2-utils)
 
 setup() {
     local missing=()
@@ -84,10 +86,13 @@ case "${1:-}" in
     gui)
         setup; build build -DCMAKE_BUILD_TYPE=Release
         shift; exec "$root/build/planexor" "$@" ;;
+    fuzz)  # fuzz [SECONDS]: every reader's libFuzzer target on its seed corpus
+        packages+=(clang-14 libclang-rt-14-dev)
+        setup; fuzz/run-all.sh "${2:-30}" ;;
     bench)
         setup; build build-bench -DCMAKE_BUILD_TYPE=Release -DPLANEXOR_BENCH=ON -DPLANEXOR_TESTS=OFF
         for b in build-bench/bench/*_bench; do echo "== $b"; "$b"; done ;;
     *)
-        sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
         exit 2 ;;
 esac

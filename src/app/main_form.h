@@ -15,6 +15,7 @@
 #include "app/processing_view.h"
 #include "app/stack_graph.h"
 #include "app/align_page.h"
+#include "app/frame_lists.h"
 #include "app/image_saving.h"
 #include "app/process_page.h"
 #include "app/stack_page.h"
@@ -91,6 +92,9 @@ public:
     void toolWindowMoved(Control window, int left, int top);
     void toolWindowResized(Control window, int width, int height);
     void toolWindowClosed(Control window);
+    // The check lists' events besides a plain click (which is the model's click()).
+    enum class ListAction { Click, ClickCheck, DblClick };
+    void listEvent(Control list, ListAction action);
 
     static constexpr int KeySpace = 32;
     static constexpr int KeyLeft = 37;
@@ -141,6 +145,8 @@ public:
     void AlignStackButtonClick() { align_->AlignStackButtonClick(); }
     void AlignSliderChange() { align_->AlignSliderChange(); }
     void DrawRegistrationGraph() { align_->DrawRegistrationGraph(); }
+    void OptimizeButtonClick() { align_->OptimizeButtonClick(); }
+    void SearchAreaChange() { align_->SearchAreaChange(); }
     FftEngine& fft() { return align_->fft(); }
     const Alignment& alignment() const { return align_->alignment(); }
     const Bitmap24& referenceImage() const { return align_->referenceImage(); }
@@ -203,6 +209,11 @@ public:
     ProcessPage& processPage() { return *process_; }
     const ProcessPage& processPage() const { return *process_; }
 
+    // The frame lists (frame_lists.h) and their file.
+    // Opens a frame list file (.pxl) as a new sequence, without a dialog.
+    void openFrameList(const std::string& path) { lists_->openFrameList(path); }
+    FrameLists& frameLists() { return *lists_; }
+
     // Saving (image_saving.h) writes the stack and the processed picture.
     void SaveButtonClick() { saving_->SaveButtonClick(); }
     void SaveBMP2buttonClick() { saving_->SaveBMP2buttonClick(); }
@@ -215,6 +226,7 @@ private:
     friend class AlignPage;
     friend class ProcessPage;
     friend class ImageSaving;
+    friend class FrameLists;
     void buildModels();
     void bindHandlers();
     void bindPageHandlers();
@@ -261,6 +273,8 @@ private:
     std::unique_ptr<ProcessPage> process_;
 
     std::unique_ptr<ImageSaving> saving_;
+
+    std::unique_ptr<FrameLists> lists_;
 };
 
 }  // namespace planexor

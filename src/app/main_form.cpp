@@ -18,6 +18,7 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     process_ = std::make_unique<ProcessPage>(*this);
     align_ = std::make_unique<AlignPage>(*this);
     saving_ = std::make_unique<ImageSaving>(*this);
+    calibration_ = std::make_unique<CalibrationActions>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();
@@ -109,6 +110,7 @@ void TMainForm::bindHandlers() {
     bindStackHandlers();
     bindProcessHandlers();
     saving_->bindHandlers();
+    calibration_->bindHandlers();
 }
 
 void TMainForm::BitBtn2Click() {

@@ -15,6 +15,7 @@
 #include "app/processing_view.h"
 #include "app/stack_graph.h"
 #include "app/align_page.h"
+#include "app/calibration_actions.h"
 #include "app/image_saving.h"
 #include "app/process_page.h"
 #include "app/stack_page.h"
@@ -205,12 +206,21 @@ public:
     ImageSaving& saving() { return *saving_; }
     const ImageSaving& saving() const { return *saving_; }
 
+    // Dark frame and flat field (calibration_actions.h). What is loaded, and
+    // darkfile, darkfiletype, flatfile, flatfiletype, live in the workspace.
+    void LoadDarkframeClick() { calibration_->LoadDarkframeClick(); }
+    void FlatfieldbuttonClick() { calibration_->FlatfieldbuttonClick(); }
+    void CreateDarkframeClick() { calibration_->CreateDarkframeClick(); }
+    bool LoadDarkFile(const std::string& path, int typeIndex) { return calibration_->LoadDarkFile(path, typeIndex); }
+    bool LoadFlatFile(const std::string& path, int typeIndex) { return calibration_->LoadFlatFile(path, typeIndex); }
+
 private:
     friend class RunScope;
     friend class StackPage;
     friend class AlignPage;
     friend class ProcessPage;
     friend class ImageSaving;
+    friend class CalibrationActions;
     void buildModels();
     void bindHandlers();
     void bindPageHandlers();
@@ -255,6 +265,8 @@ private:
     std::unique_ptr<ProcessPage> process_;
 
     std::unique_ptr<ImageSaving> saving_;
+
+    std::unique_ptr<CalibrationActions> calibration_;
 };
 
 }  // namespace planexor

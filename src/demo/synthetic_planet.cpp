@@ -508,7 +508,7 @@ void PlanetRenderer::setSensor(int hotPixels, double vignetting) {
     for (HotPixel& pixel : hotPixels_)
         pixel = {static_cast<int>(random.next() % static_cast<std::uint64_t>(width_)),
                  static_cast<int>(random.next() % static_cast<std::uint64_t>(height_)),
-                 40 + static_cast<int>(random.next() % 121)};
+                 15 + static_cast<int>(random.next() % 36)};
     // The light falls with the square of the distance from the middle, to
     // 1 - vignetting in the corners.
     const double centreX = (width_ - 1) / 2.0, centreY = (height_ - 1) / 2.0;

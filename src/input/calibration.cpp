@@ -93,8 +93,12 @@ void normaliseFlat(Scratch& scratch, const std::string& path) {
     for (const auto& plane : scratch.planes)
         for (int x = 0; x < scratch.width; ++x)
             for (int y = 0; y < scratch.height; ++y) sum += (*plane)[x][y];
-    double mean = sum / (3.0 * static_cast<double>(pixels));
-    if (mean == 0) mean = 1.0;
+    // Nothing is negative here, so a mean of 0 is a flat black everywhere:
+    // every divisor would become the smallest one and every frame white.
+    if (sum == 0)
+        throw PlanexorError("The flatfield " + path +
+                            " is black everywhere and cannot even out the light; it was not loaded");
+    const double mean = sum / (3.0 * static_cast<double>(pixels));
     for (const auto& plane : scratch.planes)
         for (int x = 0; x < scratch.width; ++x)
             for (int y = 0; y < scratch.height; ++y) {

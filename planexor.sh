@@ -69,9 +69,19 @@ case "${1:-}" in
             --wavelets 40,30,20,10,10,10 --fits-object "synthetic planet" --out "$demo/planet-sharpened.fit" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.bmp" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.fitq" >/dev/null
+        camera="$demo/faulty-camera"
+        echo "The same planet through a camera with hot pixels and vignetting, into $camera ..."
+        cli make-demo "$camera" --frames 200 --size 640x480 --hot-pixels 400 --vignetting 0.5 >/dev/null
+        echo "Making a dark frame and a flat field from its dark/ and flat/ frames, then stacking with both ..."
+        cli make-dark "$camera/dark/dark.avi" --out "$camera/dark.fitq" 2>/dev/null
+        cli make-flat "$camera/flat/flat.avi" --dark "$camera/dark.fitq" --out "$camera/flat.fitq" 2>/dev/null
+        cli stack "$camera/planet.avi" --feature 320,240 --best-percent 25 --out "$camera/uncalibrated.bmp" 2>/dev/null
+        cli stack "$camera/planet.avi" --feature 320,240 --best-percent 25 --dark "$camera/dark.fitq" \
+            --flat "$camera/flat.fitq" --colour --out "$camera/calibrated.bmp" 2>/dev/null
         echo "Done. The sharpened picture: $demo/planet-sharpened.jpg (FITS: $demo/planet-sharpened_[RGB].fit)"
         echo "The plain stack: $demo/planet-stack.bmp (special FITS: $demo/planet-stack_[RGB].fitq);"
-        echo "the sharp original to compare: $demo/original.bmp" ;;
+        echo "the sharp original to compare: $demo/original.bmp"
+        echo "Calibration: $camera/uncalibrated.bmp shows the hot pixels, $camera/calibrated.bmp has them gone" ;;
     gui)
         setup; build build -DCMAKE_BUILD_TYPE=Release
         shift; exec "$root/build/planexor" "$@" ;;

@@ -791,10 +791,9 @@ namespace {
 class SequenceWriter {
 public:
     SequenceWriter(const DemoOptions& options, const std::string& directory, const std::string& videoName,
-                   bool serAllowed, WrittenFiles& written, std::vector<std::string>& files)
+                   WrittenFiles& written, std::vector<std::string>& files)
         : options_(options), directory_(directory), written_(written), files_(files) {
-        const bool ser = serAllowed && options.format == DemoOptions::Ser;
-        if (ser) {
+        if (options.format == DemoOptions::Ser) {
             const std::string path = joinPath(directory, videoName + ".ser");
             SerWriter::Format format;
             format.colour = options.serColour;
@@ -805,8 +804,7 @@ public:
             format.telescope = "Synthetic telescope";
             serVideo_.open(path, options.width, options.height, format);
             files_.push_back(path);
-        } else if (options.format == DemoOptions::Avi || options.format == DemoOptions::Ser) {
-            // The window opens no SER yet: calibration frames of a SER demo come as AVI.
+        } else if (options.format == DemoOptions::Avi) {
             const std::string path = joinPath(directory, videoName + ".avi");
             video_.open(path, options.width, options.height, kFramesPerSecond,
                         options.codec == DemoOptions::Mjpeg ? AviWriter::Codec::Mjpeg : AviWriter::Codec::Raw);
@@ -888,7 +886,7 @@ DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) 
         return nothing;
     };
     {
-        SequenceWriter sequence(options, options.directory, "planet", true, written, result.sequenceFiles);
+        SequenceWriter sequence(options, options.directory, "planet", written, result.sequenceFiles);
         for (int i = 0; i < options.frames; ++i) {
             if (!next()) return stopped();
             renderer.render(truth[static_cast<std::size_t>(i)], i, FrameEffects{}, frame);
@@ -900,8 +898,7 @@ DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) 
         if (!calibration) break;
         const std::string directory = joinPath(options.directory, flat ? "flat" : "dark");
         makeDirectory(directory);
-        SequenceWriter sequence(options, directory, flat ? "flat" : "dark", false, written,
-                                flat ? result.flatFiles : result.darkFiles);
+        SequenceWriter sequence(options, directory, flat ? "flat" : "dark", written, flat ? result.flatFiles : result.darkFiles);
         for (int i = 0; i < calibrationFrames; ++i) {
             if (!next()) return stopped();
             if (flat) renderer.renderFlat(i, frame);

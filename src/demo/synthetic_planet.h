@@ -125,7 +125,7 @@ Bitmap24 renderDemoFrame(const DemoOptions& options, int frame, FrameTruth* trut
 // Writes original.bmp, the frames (planet.avi, planet.ser, or frame_0000.bmp ... /
 // frame_0000.jpg ...) and truth.csv into options.directory, creating it if
 // needed; with hot pixels or vignetting also dark/ and flat/ (dark.avi and
-// flat.avi for a video, still frames as the frames are). A stop or an error
+// flat.avi, dark.ser and flat.ser, or still frames, as the frames are). A stop or an error
 // removes what this run had written.
 DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress);
 

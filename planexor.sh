@@ -79,6 +79,7 @@ case "${1:-}" in
         camera="$demo/faulty-camera"
         echo "The same planet through a camera with hot pixels and vignetting, into $camera ..."
         cli make-demo "$camera" --frames 200 --size 640x480 --hot-pixels 400 --vignetting 0.5 >/dev/null
+        cli frame "$camera/planet.avi" --index 0 --out "$camera/frame-0.bmp" >/dev/null
         echo "Making a dark frame and a flat field from its dark/ and flat/ frames, then stacking with both ..."
         cli make-dark "$camera/dark/dark.avi" --out "$camera/dark.fitq" 2>/dev/null
         cli make-flat "$camera/flat/flat.avi" --dark "$camera/dark.fitq" --out "$camera/flat.fitq" 2>/dev/null
@@ -88,7 +89,8 @@ case "${1:-}" in
         echo "Done. The sharpened picture: $demo/planet-sharpened.jpg (FITS: $demo/planet-sharpened_[RGB].fit)"
         echo "The plain stack: $demo/planet-stack.bmp (special FITS: $demo/planet-stack_[RGB].fitq);"
         echo "from the SER recording: $demo/planet-ser-sharpened.jpg; the sharp original to compare: $demo/original.bmp"
-        echo "Calibration: $camera/uncalibrated.bmp shows the hot pixels, $camera/calibrated.bmp has them gone" ;;
+        echo "Calibration: one raw frame with its faults, $camera/frame-0.bmp; stacked without and with the"
+        echo "dark and flat: $camera/uncalibrated.bmp, $camera/calibrated.bmp" ;;
     gui)
         setup; build build -DCMAKE_BUILD_TYPE=Release
         shift; exec "$root/build/planexor" "$@" ;;

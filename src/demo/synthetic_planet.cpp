@@ -898,7 +898,8 @@ DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) 
         if (!calibration) break;
         const std::string directory = joinPath(options.directory, flat ? "flat" : "dark");
         makeDirectory(directory);
-        SequenceWriter sequence(options, directory, flat ? "flat" : "dark", written, flat ? result.flatFiles : result.darkFiles);
+        std::vector<std::string>& files = flat ? result.flatFiles : result.darkFiles;
+        SequenceWriter sequence(options, directory, flat ? "flat" : "dark", written, files);
         for (int i = 0; i < calibrationFrames; ++i) {
             if (!next()) return stopped();
             if (flat) renderer.renderFlat(i, frame);

@@ -44,8 +44,6 @@ TEST_F(Calibration, LoadersKeepFileAndTypeShowTheUseBoxAndLeaveWhatIsInForceWhen
     const std::string bmp = testing::writeBmp(dir, "dark.bmp", testing::uniform(8, 6, 3));
     const std::string special = greyFits("dark.fitq", 8, 6, 640);
     load(Control::LoadDarkframe, bmp, CalibrationBmp);
-    EXPECT_EQ(ui.dialogRequests.back().dialog, "OpenDialog");
-    EXPECT_EQ(ui.dialogRequests.back().filters.size(), 3u);
     EXPECT_EQ(w.darkfile, bmp);
     EXPECT_TRUE(form.control(Control::UseDarkFrame).visible());
     EXPECT_TRUE(form.control(Control::ColourStack).checked());
@@ -53,9 +51,6 @@ TEST_F(Calibration, LoadersKeepFileAndTypeShowTheUseBoxAndLeaveWhatIsInForceWhen
     EXPECT_EQ(w.darkfiletype, CalibrationSpecialFits);
     EXPECT_EQ(w.DarkG[7][5], 640.0f);
     EXPECT_FALSE(form.control(Control::ColourStack).checked());  // a FITS dark is grey
-    ui.queueCancel();
-    form.control(Control::LoadDarkframe).click();
-    EXPECT_EQ(w.darkfile, special);
 
     // Failures: each shows its message and the dark of 640 stays, file name and all.
     form.control(Control::UseDarkFrame).setChecked(true);
@@ -146,33 +141,22 @@ TEST_F(Calibration, ADarkStaysInForceForTheNextSequenceCalibratesTheOverlapAndWa
     EXPECT_EQ(w.progstatus, 2);
 }
 
-// The grey stack as a picture of w x h floats.
-std::vector<float> greyStack(const Workspace& w) {
-    std::vector<float> picture(static_cast<std::size_t>(w.ImageWidth) * w.ImageHeight);
-    for (int y = 0; y < w.ImageHeight; ++y)
-        for (int x = 0; x < w.ImageWidth; ++x) picture[static_cast<std::size_t>(y) * w.ImageWidth + x] = w.StackG[x][y];
-    return picture;
-}
-
 // PSNR against the original's grey over the planet, after the best whole-pixel
 // offset and the best gain and level.
 double fittedPsnr(const std::vector<float>& stack, const Bitmap24& original) {
     const int width = original.width(), height = original.height();
-    const auto grey = [&](int x, int y) {
-        const std::uint8_t* p = original.pixel(x, y);
-        return greyValue(p[2], p[1], p[0]);
-    };
     double best = 1e30;
     for (int dy = -22; dy <= 22; ++dy)
         for (int dx = -22; dx <= 22; ++dx) {
             double n = 0, sp = 0, so = 0, spp = 0, spo = 0, soo = 0;
             for (int y = height / 4; y < 3 * height / 4; ++y)
                 for (int x = width / 4; x < 3 * width / 4; ++x) {
-                    const double p = stack[static_cast<std::size_t>(y + dy) * width + x + dx], o = grey(x, y);
+                    const std::uint8_t* q = original.pixel(x, y);
+                    const double p = stack[(y + dy) * width + x + dx], o = greyValue(q[2], q[1], q[0]);
                     n += 1, sp += p, so += o, spp += p * p, spo += p * o, soo += o * o;
                 }
-            const double varP = spp - sp * sp / n, cov = spo - sp * so / n;
-            best = std::min(best, (soo - so * so / n - cov * cov / varP) / n);
+            const double cov = spo - sp * so / n;
+            best = std::min(best, (soo - so * so / n - cov * cov / (spp - sp * sp / n)) / n);
         }
     return 10 * std::log10(255.0 * 255.0 / best);
 }
@@ -183,11 +167,10 @@ double hotPixelExcess(const std::vector<float>& stack, int width, int height) {
     for (int y = 1; y < height - 1; ++y)
         for (int x = 1; x < width - 1; ++x) {
             if (std::hypot(x - width / 2.0, y - height / 2.0) < 55) continue;  // the planet's reach
-            double around = 0;
+            double around = -stack[y * width + x];
             for (int j = -1; j <= 1; ++j)
-                for (int i = -1; i <= 1; ++i)
-                    if (i || j) around += stack[static_cast<std::size_t>(y + j) * width + x + i];
-            excess = std::max(excess, stack[static_cast<std::size_t>(y) * width + x] - around / 8);
+                for (int i = -1; i <= 1; ++i) around += stack[(y + j) * width + x + i];
+            excess = std::max(excess, stack[y * width + x] - around / 8);
         }
     return excess;
 }
@@ -245,7 +228,10 @@ TEST_F(Calibration, MadeDarkAndFlatRemoveHotPixelsAndVignettingFromTheDemo) {
         form.control(Control::UseDarkFrame).setCheckedByUser(calibrated);
         form.control(Control::UseFlatfield).setCheckedByUser(calibrated);
         form.control(Control::Stackbutton).click();
-        return greyStack(w);
+        std::vector<float> grey;
+        for (int y = 0; y < demo.height; ++y)
+            for (int x = 0; x < demo.width; ++x) grey.push_back(w.StackG[x][y]);
+        return grey;
     };
     const std::vector<float> raw = stack(false), calibrated = stack(true);
     EXPECT_GT(hotPixelExcess(raw, demo.width, demo.height), 5.0);

@@ -173,11 +173,11 @@ std::vector<ControlDefinition> buildTable() {
     add(button(C::SelectFileButton, P::Page1, "Select input"));
     add(checkBox(C::SaveSub, P::Page1, "Save to subdir", false));
     add(hidden(make(C::Subdirname, K::Edit, P::Page1, "processed")));
-    add(stored(checkBox(C::UseDarkFrame, P::Page1, "Use darkframe", false, false), {{StoredProperty::Checked, 91}}));
-    add(later(button(C::LoadDarkframe, P::Page1, "Load Darkframe"), "Load a dark frame to subtract from every frame"));
+    add(stored(readWhenUsed(checkBox(C::UseDarkFrame, P::Page1, "Use darkframe", false, false)), {{StoredProperty::Checked, 91}}));
+    add(button(C::LoadDarkframe, P::Page1, "Load Darkframe"));
     add(button(C::CreateDarkframe, P::Page1, "Make Darkframe", false));
-    add(stored(checkBox(C::UseFlatfield, P::Page1, "Use flatfield", false, false), {{StoredProperty::Checked, 92}}));
-    add(later(button(C::Flatfieldbutton, P::Page1, "Load Flatfield"), "Load a flat field to even out the light"));
+    add(stored(readWhenUsed(checkBox(C::UseFlatfield, P::Page1, "Use flatfield", false, false)), {{StoredProperty::Checked, 92}}));
+    add(button(C::Flatfieldbutton, P::Page1, "Load Flatfield"));
     add(button(C::CreateFlatfield, P::Page1, "Make Flatfield", false));
     add(hidden(make(C::DirectoryListBox1, K::Edit, P::Page1)));
     add(hidden(make(C::DriveComboBox1, K::Edit, P::Page1)));

@@ -19,6 +19,7 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     align_ = std::make_unique<AlignPage>(*this);
     saving_ = std::make_unique<ImageSaving>(*this);
     lists_ = std::make_unique<FrameLists>(*this);
+    calibration_ = std::make_unique<CalibrationActions>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();
@@ -111,6 +112,7 @@ void TMainForm::bindHandlers() {
     bindProcessHandlers();
     saving_->bindHandlers();
     lists_->bindHandlers();
+    calibration_->bindHandlers();
 }
 
 void TMainForm::BitBtn2Click() {

@@ -16,6 +16,7 @@
 #include "app/stack_graph.h"
 #include "app/align_page.h"
 #include "app/frame_lists.h"
+#include "app/calibration_actions.h"
 #include "app/image_saving.h"
 #include "app/process_page.h"
 #include "app/stack_page.h"
@@ -220,6 +221,14 @@ public:
     ImageSaving& saving() { return *saving_; }
     const ImageSaving& saving() const { return *saving_; }
 
+    // Dark frame and flat field (calibration_actions.h). What is loaded, and
+    // darkfile, darkfiletype, flatfile, flatfiletype, live in the workspace.
+    void LoadDarkframeClick() { calibration_->LoadDarkframeClick(); }
+    void FlatfieldbuttonClick() { calibration_->FlatfieldbuttonClick(); }
+    void CreateDarkframeClick() { calibration_->CreateDarkframeClick(); }
+    bool LoadDarkFile(const std::string& path, int typeIndex) { return calibration_->LoadDarkFile(path, typeIndex); }
+    bool LoadFlatFile(const std::string& path, int typeIndex) { return calibration_->LoadFlatFile(path, typeIndex); }
+
 private:
     friend class RunScope;
     friend class StackPage;
@@ -227,6 +236,7 @@ private:
     friend class ProcessPage;
     friend class ImageSaving;
     friend class FrameLists;
+    friend class CalibrationActions;
     void buildModels();
     void bindHandlers();
     void bindPageHandlers();
@@ -275,6 +285,7 @@ private:
     std::unique_ptr<ImageSaving> saving_;
 
     std::unique_ptr<FrameLists> lists_;
+    std::unique_ptr<CalibrationActions> calibration_;
 };
 
 }  // namespace planexor

@@ -228,6 +228,8 @@ int runMakeDemo(const Arguments& arguments) {
     else throw UsageError("--codec is raw or mjpeg");
     options.seed = static_cast<unsigned>(arguments.integer("seed", options.seed));
     options.drift = arguments.number("drift", options.drift);
+    options.hotPixels = static_cast<int>(arguments.integer("hot-pixels", 0));
+    options.vignetting = arguments.number("vignetting", 0);
 
     validateDemoOptions(options);
     ConsoleBar bar("Rendering frames");
@@ -235,6 +237,8 @@ int runMakeDemo(const Arguments& arguments) {
     if (result.sequenceFiles.size() == 1) std::printf("sequence: %s\n", result.sequenceFiles.front().c_str());
     else std::printf("sequence: %zu frames, %s ...\n", result.sequenceFiles.size(), result.sequenceFiles.front().c_str());
     std::printf("truth: %s\noriginal: %s\n", result.truthFile.c_str(), result.originalFile.c_str());
+    for (const auto& [name, files] : {std::pair{"dark", &result.darkFiles}, {"flat", &result.flatFiles}})
+        if (!files->empty()) std::printf("%s: %s%s\n", name, files->front().c_str(), files->size() > 1 ? " ..." : "");
     return 0;
 }
 
@@ -313,6 +317,37 @@ void setOptimizing(TMainForm& form, const Arguments& arguments) {
         setControlValue(form, Control::OptimizeQualitySpin, arguments.number("lower-quality", 80), "lower-quality");
 }
 
+// The type index the calibration dialog would be closed with, by extension.
+int calibrationType(const std::string& path) {
+    const std::string extension = lowerExtensionOf(path);
+    if (extension == ".bmp") return 1;
+    if (extension == ".fitq") return 2;
+    if (extension == ".fit" || extension == ".fits") return 3;
+    throw UsageError("a dark frame or flat field is a .bmp, .fitq, .fit or .fits file, not " + path);
+}
+
+// --dark and --flat through "Load Darkframe" and "Load Flatfield", then their
+// use boxes ticked. They stay in force for the sequence opened next.
+void loadCalibration(Session& session, const Arguments& arguments) {
+    for (const bool flat : {false, true}) {
+        const std::string option = flat ? "flat" : "dark";
+        if (arguments.has(option)) calibrationType(arguments.text(option));
+    }
+    TMainForm& form = session.form;
+    for (const bool flat : {false, true}) {
+        const std::string option = flat ? "flat" : "dark";
+        if (!arguments.has(option)) continue;
+        const std::string path = arguments.text(option);
+        session.ui.queueFiles({path}, calibrationType(path));
+        form.control(flat ? Control::Flatfieldbutton : Control::LoadDarkframe).click();
+        session.check();
+        const Workspace& w = form.workspace();
+        if ((flat ? w.flatfile : w.darkfile) != path)
+            throw PlanexorError(std::string(flat ? "The flatfield " : "The darkframe ") + path + " was not loaded");
+        form.control(flat ? Control::UseFlatfield : Control::UseDarkFrame).setCheckedByUser(true);
+    }
+}
+
 // Opens the input, clicks the feature on frame 0 and aligns every frame,
 // as a user would in the window. Options that registration reads are set
 // before the click.
@@ -327,6 +362,7 @@ void alignSequence(Session& session, const Arguments& arguments, const std::func
         boxItem = box == 64 ? 0 : box == 128 ? 1 : 2;
     }
 
+    loadCalibration(session, arguments);
     session.open(arguments.positional);
     applyFrameListOptions(session, arguments);
     TMainForm& form = session.form;
@@ -564,6 +600,7 @@ int runStack(const Arguments& arguments) {
         }
         form.control(Control::Filters).setItemIndexByUser(static_cast<int>(filterItem));
         if (arguments.has("mono")) form.control(Control::ColourStack).setCheckedByUser(false);
+        if (arguments.has("colour")) form.control(Control::ColourStack).setCheckedByUser(true);
         // The chain stacks before the command could set them.
         if (chain && arguments.has("no-quality-weight")) form.control(Control::QualStack).setCheckedByUser(false);
         if (chain && arguments.has("expand")) form.control(Control::Expandstack).setCheckedByUser(true);
@@ -603,6 +640,24 @@ int runStack(const Arguments& arguments) {
     return 0;
 }
 
+// "Make Darkframe" or "Make Flatfield" over the inputs, then the stack page's Save.
+int runMakeCalibration(const Arguments& arguments, bool flat) {
+    const SaveRequest save = saveRequestFrom(arguments, false);
+    if (save.processed) throw UsageError("make-dark and make-flat save the stack, not a processed picture");
+    Session session;
+    TMainForm& form = session.form;
+    loadCalibration(session, arguments);
+    session.open(arguments.positional);
+    // A dark or flat is grey unless asked otherwise: one FITS file, as the loaders read it.
+    form.control(Control::ColourStack).setCheckedByUser(arguments.has("colour"));
+    form.control(flat ? Control::CreateFlatfield : Control::CreateDarkframe).click();
+    session.check();
+    if (!form.workspace().StackReady) throw PlanexorError("Nothing was stacked");
+    const std::vector<std::string> files = saveAsAsked(session, save);
+    std::printf("%s of %d frames: %s\n", flat ? "flatfield" : "darkframe", form.stackedCount(), joined(files).c_str());
+    return 0;
+}
+
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
         {"info", "info INPUT... [--exclude LIST] [--save-list FILE.pxl]",
@@ -613,30 +668,45 @@ const std::vector<Command>& commands() {
          {"index", "out"}, {}, runFrame},
         {"make-demo",
          "make-demo DIR [--frames N] [--size WxH] [--format avi|bmp|jpg|ser] [--codec raw|mjpeg] "
-         "[--ser-colour mono|rggb|grbg|gbrg|bggr|rgb|bgr] [--ser-depth 8|12|16] [--seed S] [--drift PIXELS]",
-         "Render a synthetic planet seen through turbulent air: the frames, truth.csv and original.bmp.",
-         {"frames", "size", "format", "codec", "ser-colour", "ser-depth", "seed", "drift"}, {}, runMakeDemo},
-        {"align", "align INPUT... --feature X,Y [--box 64|128|256] [--no-track] [--predict] [FRAME OPTIONS] "
-                  "[OPTIMIZING OPTIONS] --shifts FILE.csv",
+         "[--ser-colour mono|rggb|grbg|gbrg|bggr|rgb|bgr] [--ser-depth 8|12|16] [--seed S] [--drift PIXELS] "
+         "[--hot-pixels N] [--vignetting V]",
+         "Render a synthetic planet seen through turbulent air: the frames, truth.csv and original.bmp. With N hot "
+         "pixels or vignetting V (0..0.95, the light lost in the corners) the camera has these faults, and dark/ "
+         "and flat/ hold calibration frames taken with it.",
+         {"frames", "size", "format", "codec", "ser-colour", "ser-depth", "seed", "drift", "hot-pixels", "vignetting"},
+         {}, runMakeDemo},
+        {"make-dark", "make-dark INPUT... --out FILE [--colour] [SAVING OPTIONS]",
+         "Stack every frame of a sequence taken with the telescope covered, each at its own place, into a dark "
+         "frame and save it (.fitq keeps its fractions of a level; load it with --dark).",
+         withSaveOptions({}), {"colour", "no-overwrite"}, [](const Arguments& a) { return runMakeCalibration(a, false); }},
+        {"make-flat", "make-flat INPUT... --out FILE [--dark FILE] [--colour] [SAVING OPTIONS]",
+         "The same for a flat field from frames of an even light, the dark subtracted first when given (save as "
+         ".fitq: a plain FITS flat is refused).",
+         withSaveOptions({"dark"}), {"colour", "no-overwrite"}, [](const Arguments& a) { return runMakeCalibration(a, true); }},
+        {"align", "align INPUT... --feature X,Y [--box 64|128|256] [--no-track] [--predict] [--dark FILE] [--flat FILE] "
+                  "[FRAME OPTIONS] [OPTIMIZING OPTIONS] --shifts FILE.csv",
          "Click the alignment feature at X,Y on frame 0, align every frame and write each frame's shift, "
          "difference, quality and rank (0 = best, -1 = not ranked) as CSV.",
-         {"feature", "box", "shifts", "exclude", "save-list", "optimize-until", "search-area", "lower-quality"},
+         {"feature", "box", "shifts", "dark", "flat", "exclude", "save-list", "optimize-until", "search-area",
+          "lower-quality"},
          {"no-track", "predict", "optimize"}, runAlign},
         {"stack",
          "stack INPUT... --feature X,Y [--box N] [--best N | --best-percent P] [--max-diff PERCENT] [--mono] "
          "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell] [--expand] "
          "[--deinterlace none|both|odd|even] [--wavelets G1,G2,G3,G4,G5,G6] [--layers-off LIST] [--linear|--dyadic] "
          "[--contrast C] [--brightness B] [--gamma G] [--chain] [FRAME OPTIONS] [OPTIMIZING OPTIONS] --out FILE "
-         "[--save stack|processed] [SAVING OPTIONS] [--shifts FILE.csv]",
+         "[--save stack|processed] [SAVING OPTIONS] [--shifts FILE.csv] [--dark FILE] [--flat FILE] [--colour]",
          "Align, stack the best frames (default: the best 25%) and save. With any of the processing options (or "
          "--save processed) the saved picture is the sharpened, display-mapped one; --wavelets takes the six layer "
          "slider values (10 = unchanged). --chain presses \"Align & stack\" instead: the ranks down to "
-         "--lower-quality are stacked and processed in one go, and the processed picture is saved.",
+         "--lower-quality are stacked and processed in one go, and the processed picture is saved. --dark and "
+         "--flat (.bmp, .fitq, .fit or .fits) calibrate every frame; a FITS one turns colour stacking off unless "
+         "--colour is given.",
          withSaveOptions({"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "deinterlace",
                           "wavelets", "layers-off", "contrast", "brightness", "gamma", "shifts", "exclude",
-                          "save-list", "optimize-until", "search-area", "lower-quality"}),
+                          "save-list", "optimize-until", "search-area", "lower-quality", "dark", "flat"}),
          {"no-track", "predict", "mono", "no-quality-weight", "expand", "linear", "dyadic", "no-overwrite", "chain",
-          "optimize"},
+          "optimize", "colour"},
          runStack},
         {"process",
          "process IMAGE --out FILE [--save processed|stack] [--wavelets ...] [--layers-off LIST] [--linear|--dyadic] "
@@ -650,7 +720,7 @@ const std::vector<Command>& commands() {
 }
 
 constexpr const char* SavingHelp =
-    "saving options (stack, process):\n"
+    "saving options (stack, process, make-dark, make-flat):\n"
     "  --out FILE            .bmp or .jpg: the picture as shown; .fit/.fits: FITS of the data (colour as\n"
     "                        FILE_R/_G/_B.fit); .fitq: the stack x 128 (stack only)\n"
     "  --selection X1,Y1,X2,Y2  save only this box of the processed picture (.bmp or .jpg)\n"

@@ -235,5 +235,74 @@ TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
         EXPECT_EQ(runCommand(cli("process " + image + " " + std::string(bad))).status, 2) << bad;
 }
 
+
+// The bytes of a FITS file with its DATE-OBS and TIME-OBS cards blanked.
+std::string withoutObservationTime(const std::string& path) {
+    std::string bytes = testing::readText(path);
+    for (const char* key : {"DATE-OBS", "TIME-OBS"})
+        if (const auto at = bytes.find(key); at != std::string::npos && at % 80 == 0) bytes.replace(at, 80, 80, ' ');
+    return bytes;
+}
+
+TEST_F(Cli, CalibrationCommandsWriteWhatTheWindowWritesAndRefuseBadFiles) {
+    DemoOptions demo;
+    demo.directory = dir.path();
+    demo.frames = 16;
+    demo.width = 160;
+    demo.height = 120;
+    demo.hotPixels = 60;
+    demo.vignetting = 0.4;
+    RunProgress quiet;
+    const DemoResult written = writeDemoSequence(demo, quiet);
+    const std::string dark = dir.file("dark.fitq"), flat = dir.file("flat.fitq");
+    const auto made = runCommand(cli("make-dark " + written.darkFiles.front() + " --out " + dark));
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(made.out, "darkframe of 40 frames: " + dark + "\n");
+    ASSERT_EQ(runCommand(cli("make-flat " + written.flatFiles.front() + " --dark " + dark + " --out " + flat)).status, 0);
+    const auto stacked = runCommand(cli("stack " + written.sequenceFiles.front() + " --feature 80,60 --best 4 --dark " +
+                                        dark + " --flat " + flat + " --out " + dir.file("cli.bmp")));
+    ASSERT_EQ(stacked.status, 0) << stacked.err;
+
+    ScriptedUiServices ui;
+    MemoryUserSettings settings;
+    TMainForm form(ui, settings);
+    form.control(Control::AutoOptimize).setChecked(false);  // as the CLI without --optimize
+    ui.queueFiles({written.darkFiles.front()}, 1);
+    form.control(Control::SelectFileButton).click();
+    form.control(Control::ColourStack).setCheckedByUser(false);
+    form.control(Control::CreateDarkframe).click();
+    ui.queueFiles({dir.file("window-dark.fitq")}, 3);
+    form.control(Control::SaveButton).click();
+    EXPECT_EQ(withoutObservationTime(dark), withoutObservationTime(dir.file("window-dark.fitq")));
+    for (const auto& [button, box, file] : {std::tuple{Control::LoadDarkframe, Control::UseDarkFrame, dark},
+                                            {Control::Flatfieldbutton, Control::UseFlatfield, flat}}) {
+        ui.queueFiles({file}, 2);
+        form.control(button).click();
+        form.control(box).setCheckedByUser(true);
+    }
+    ui.queueFiles({written.sequenceFiles.front()}, 1);
+    form.control(Control::SelectFileButton).click();
+    form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, 80, 60, true);
+    form.control(Control::Allignallbutton).click();
+    form.control(Control::StackSlider).setValueByUser(3);
+    form.control(Control::Stackbutton).click();
+    EXPECT_TRUE(ui.messages.empty());
+    Bitmap24 fromCli;
+    readBmpFile(dir.file("cli.bmp"), fromCli);
+    EXPECT_EQ(fromCli, form.stackBitmap());
+
+    testing::CfitsioImage huge;
+    huge.axes = {1100, 4};
+    huge.values.assign(4400, 1.0);
+    testing::writeWithCfitsio(dir.file("huge.fit"), huge);
+    const std::string stack = "stack " + written.sequenceFiles.front() + " --feature 80,60 --out " + dir.file("x.bmp");
+    for (const auto& [options, status] : {std::pair{" --dark " + dir.file("huge.fit"), 1},
+                                          {" --flat " + dark + ".png", 2}}) {
+        const auto run = runCommand(cli(stack + options));
+        EXPECT_EQ(run.status, status) << options << ": " << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("x.bmp")));
+}
+
 }  // namespace
 }  // namespace planexor

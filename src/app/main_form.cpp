@@ -18,6 +18,7 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     process_ = std::make_unique<ProcessPage>(*this);
     align_ = std::make_unique<AlignPage>(*this);
     saving_ = std::make_unique<ImageSaving>(*this);
+    editors_ = std::make_unique<EditorWindows>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();
@@ -109,6 +110,7 @@ void TMainForm::bindHandlers() {
     bindStackHandlers();
     bindProcessHandlers();
     saving_->bindHandlers();
+    editors_->bindHandlers();
 }
 
 void TMainForm::BitBtn2Click() {
@@ -127,6 +129,7 @@ const Drawing& TMainForm::overlay(Control imageControl) const {
         case Control::StackImage: return stack_->overlay(imageControl);
         case Control::ProcessImage:
         case Control::Histograph: return process_->processingOverlay(imageControl);
+        case Control::GammaSplineGraph: return editors_->gammaGraph();
         default: break;
     }
     static const Drawing nothing;

@@ -15,6 +15,7 @@
 #include "app/processing_view.h"
 #include "app/stack_graph.h"
 #include "app/align_page.h"
+#include "app/editor_windows.h"
 #include "app/image_saving.h"
 #include "app/process_page.h"
 #include "app/stack_page.h"
@@ -81,9 +82,12 @@ public:
 
     // Desktop events that are not a change of a control's value, routed to
     // the named handlers (keys on sliders, mouse on images, tool windows).
-    enum class MouseAction { Down, Move, Up };
+    enum class MouseAction { Down, Move, Up, DoubleClick };
     void keyDown(Control control, int key, bool ctrl);
-    void mouseEvent(Control control, MouseAction action, int x, int y, bool leftButton);
+    void mouseEvent(Control control, MouseAction action, int x, int y, MouseButtons buttons);
+    void mouseEvent(Control control, MouseAction action, int x, int y, bool leftButton) {
+        mouseEvent(control, action, x, y, MouseButtons{leftButton});
+    }
     void toolWindowMoved(Control window, int left, int top);
     void toolWindowResized(Control window, int width, int height);
     void toolWindowClosed(Control window);
@@ -205,12 +209,17 @@ public:
     ImageSaving& saving() { return *saving_; }
     const ImageSaving& saving() const { return *saving_; }
 
+    // The gamma curve and wavelet filter windows (editor_windows.h).
+    EditorWindows& editors() { return *editors_; }
+    const EditorWindows& editors() const { return *editors_; }
+
 private:
     friend class RunScope;
     friend class StackPage;
     friend class AlignPage;
     friend class ProcessPage;
     friend class ImageSaving;
+    friend class EditorWindows;
     void buildModels();
     void bindHandlers();
     void bindPageHandlers();
@@ -255,6 +264,8 @@ private:
     std::unique_ptr<ProcessPage> process_;
 
     std::unique_ptr<ImageSaving> saving_;
+
+    std::unique_ptr<EditorWindows> editors_;
 };
 
 }  // namespace planexor

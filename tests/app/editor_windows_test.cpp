@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <functional>
 
-#include "app/control_table.h"
 #include "process/gamma_curve.h"
 #include "support/form_fixture.h"
 
@@ -105,7 +104,7 @@ TEST_F(EditorWindows, SetNormalisesTheSpinsAndResetRestoresTheBuiltInKernel) {
     // Weights that cancel up to the spins' rounding are used as typed.
     setKernelSpins({0.1, 0.2, -0.3, 0, 0, 0, 0, 0, 0});
     form.control(Control::Button1).click();
-    EXPECT_FLOAT_EQ(kernel().taps[1], 0.2f);
+    EXPECT_FLOAT_EQ(kernel().taps[1], 0.2f);  // divided by the residue it would be ~1e7
 
     form.control(Control::Button3).click();
     EXPECT_EQ(kernel(), WaveletKernel{});
@@ -136,22 +135,6 @@ TEST_F(EditorWindows, EachSpinIsTheTapItsNameSays) {
     EXPECT_EQ(shown().pixel(at, at)[1], 0);
     form.control(Control::CheckBox5).setCheckedByUser(true);
     EXPECT_EQ(shown().pixel(at, at)[1], 255);
-}
-
-TEST_F(EditorWindows, SpinsWindowPlacesAndBoxesAreStoredInTheFormSection) {
-    std::vector<std::string> keys;
-    for (const PersistedKey& key : persistedKeys()) keys.push_back(key.key());
-    const std::vector<std::string> expected = {
-        "Filter00spin_Value", "Filter01spin_Value", "Filter02spin_Value", "Filter10spin_Value",
-        "Filter11spin_Value", "Filter12spin_Value", "Filter20spin_Value", "Filter22spin_Value",
-        "Filter21spin_Value", "Filtercheckbox_Checked", "FilterWindow_Left", "FilterWindow_Top",
-        "Followme_Checked", "Gamma1spin_Value", "Gammawin_Checked", "GammaWindow_Left", "GammaWindow_Top"};
-    ASSERT_GE(keys.size(), 38u);
-    EXPECT_EQ(std::vector<std::string>(keys.begin() + 21, keys.begin() + 38), expected);
-    const ControlDefinition& spin = definitionOf(Control::Filter21spin);
-    EXPECT_LE(spin.minimum, -1000);
-    EXPECT_GE(spin.maximum, 1000);
-    EXPECT_EQ(spin.decimals, 2);
 }
 
 }  // namespace

@@ -70,6 +70,8 @@ case "${1:-}" in
             --wavelets 40,30,20,10,10,10 --shifts "$demo/shifts.csv" --out "$demo/planet-sharpened.jpg"
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 \
             --wavelets 40,30,20,10,10,10 --fits-object "synthetic planet" --out "$demo/planet-sharpened.fit" >/dev/null
+        cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --wavelets 40,30,20,10,10,10 \
+            --gamma-curve 0:0,64:52,192:206,255:255 --out "$demo/planet-s-curve.jpg" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.bmp" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.fitq" >/dev/null
         echo "Align & stack in one go: aligning, optimizing, stacking the frames above 80% quality, sharpening ..."
@@ -90,6 +92,7 @@ case "${1:-}" in
         cli stack "$camera/planet.avi" --feature 320,240 --best-percent 25 --dark "$camera/dark.fitq" \
             --flat "$camera/flat.fitq" --colour --out "$camera/calibrated.bmp" 2>/dev/null
         echo "Done. The sharpened picture: $demo/planet-sharpened.jpg (FITS: $demo/planet-sharpened_[RGB].fit)"
+        echo "the same through a gentle S-shaped gamma curve: $demo/planet-s-curve.jpg"
         echo "The plain stack: $demo/planet-stack.bmp (special FITS: $demo/planet-stack_[RGB].fitq);"
         echo "aligned, optimized and stacked in one chain: $demo/planet-chain.jpg;"
         echo "from the SER recording: $demo/planet-ser-sharpened.jpg; the sharp original to compare: $demo/original.bmp"

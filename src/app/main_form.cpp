@@ -20,6 +20,7 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     saving_ = std::make_unique<ImageSaving>(*this);
     lists_ = std::make_unique<FrameLists>(*this);
     calibration_ = std::make_unique<CalibrationActions>(*this);
+    editors_ = std::make_unique<EditorWindows>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();
@@ -113,6 +114,7 @@ void TMainForm::bindHandlers() {
     saving_->bindHandlers();
     lists_->bindHandlers();
     calibration_->bindHandlers();
+    editors_->bindHandlers();
 }
 
 void TMainForm::BitBtn2Click() {
@@ -131,6 +133,7 @@ const Drawing& TMainForm::overlay(Control imageControl) const {
         case Control::StackImage: return stack_->overlay(imageControl);
         case Control::ProcessImage:
         case Control::Histograph: return process_->processingOverlay(imageControl);
+        case Control::GammaSplineGraph: return editors_->gammaGraph();
         default: break;
     }
     static const Drawing nothing;

@@ -17,6 +17,7 @@
 #include "app/align_page.h"
 #include "app/frame_lists.h"
 #include "app/calibration_actions.h"
+#include "app/editor_windows.h"
 #include "app/image_saving.h"
 #include "app/process_page.h"
 #include "app/stack_page.h"
@@ -87,9 +88,12 @@ public:
 
     // Desktop events that are not a change of a control's value, routed to
     // the named handlers (keys on sliders, mouse on images, tool windows).
-    enum class MouseAction { Down, Move, Up };
+    enum class MouseAction { Down, Move, Up, DoubleClick };
     void keyDown(Control control, int key, bool ctrl);
-    void mouseEvent(Control control, MouseAction action, int x, int y, bool leftButton);
+    void mouseEvent(Control control, MouseAction action, int x, int y, MouseButtons buttons);
+    void mouseEvent(Control control, MouseAction action, int x, int y, bool leftButton) {
+        mouseEvent(control, action, x, y, MouseButtons{leftButton});
+    }
     void toolWindowMoved(Control window, int left, int top);
     void toolWindowResized(Control window, int width, int height);
     void toolWindowClosed(Control window);
@@ -228,6 +232,9 @@ public:
     void CreateDarkframeClick() { calibration_->CreateDarkframeClick(); }
     bool LoadDarkFile(const std::string& path, int typeIndex) { return calibration_->LoadDarkFile(path, typeIndex); }
     bool LoadFlatFile(const std::string& path, int typeIndex) { return calibration_->LoadFlatFile(path, typeIndex); }
+    // The gamma curve and wavelet filter windows (editor_windows.h).
+    EditorWindows& editors() { return *editors_; }
+    const EditorWindows& editors() const { return *editors_; }
 
 private:
     friend class RunScope;
@@ -237,6 +244,7 @@ private:
     friend class ImageSaving;
     friend class FrameLists;
     friend class CalibrationActions;
+    friend class EditorWindows;
     void buildModels();
     void bindHandlers();
     void bindPageHandlers();
@@ -286,6 +294,7 @@ private:
 
     std::unique_ptr<FrameLists> lists_;
     std::unique_ptr<CalibrationActions> calibration_;
+    std::unique_ptr<EditorWindows> editors_;
 };
 
 }  // namespace planexor

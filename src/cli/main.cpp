@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "app/control_table.h"
 #include "app/main_form.h"
 #include "app/user_settings.h"
 #include "cli/console_ui.h"
@@ -431,16 +433,67 @@ std::vector<double> numberList(const Arguments& arguments, const std::string& na
 // window offers.
 void setControlValue(TMainForm& form, Control control, double value, const std::string& option) {
     ControlModel& model = form.control(control);
-    if (value < model.minimum() || value > model.maximum())
+    if (!(value >= model.minimum() && value <= model.maximum()))
         throw UsageError("--" + option + " must lie in " + floatText(static_cast<float>(model.minimum())) + ".." +
                          floatText(static_cast<float>(model.maximum())));
     model.setValueByUser(value);
 }
 
 bool processingAsked(const Arguments& arguments) {
-    for (const char* option : {"wavelets", "layers-off", "linear", "dyadic", "contrast", "brightness", "gamma"})
+    for (const char* option :
+         {"wavelets", "layers-off", "linear", "dyadic", "contrast", "brightness", "gamma", "gamma-curve", "kernel"})
         if (arguments.has(option)) return true;
     return false;
+}
+
+// --gamma-curve IN:OUT,... as graph points (x the input level, y 255 minus
+// the output), checked against what the editor itself keeps: rising inputs,
+// the ends on outputs 0 and 255, no more points than the curve holds.
+std::vector<SplinePoint> gammaCurveOption(const Arguments& arguments) {
+    if (!arguments.has("gamma-curve")) return {};
+    const std::string text = arguments.text("gamma-curve");
+    const auto fail = [](const std::string& why) -> UsageError {
+        return UsageError("--gamma-curve " + why + " (IN:OUT,IN:OUT,... with levels 0..255, e.g. 0:0,64:40,192:215,255:255)");
+    };
+    std::vector<SplinePoint> points;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string item = text.substr(start, comma - start);
+        int in = 0, out = 0;
+        char tail = 0;
+        if (std::sscanf(item.c_str(), "%d:%d%c", &in, &out, &tail) != 2 || item.find_first_of(" +") != std::string::npos)
+            throw fail("needs whole-number pairs IN:OUT, not '" + item + "'");
+        if (in < 0 || in > 255 || out < 0 || out > 255) throw fail("has a level outside 0..255 in '" + item + "'");
+        if (!points.empty() && in <= points.back().x)
+            throw fail("needs strictly rising input levels ('" + item + "' does not rise)");
+        points.push_back({static_cast<float>(in), static_cast<float>(255 - out)});
+        start = comma + 1;
+    }
+    if (points.size() < 2) throw fail("needs at least two points");
+    if (points.size() > static_cast<std::size_t>(TBSpline::MaxPoints))
+        throw fail("takes at most " + std::to_string(TBSpline::MaxPoints) + " points");
+    if (points.front().y != 255 || points.back().y != 0)
+        throw fail("must start at output 0 and end at output 255, as the editor keeps its end points");
+    return points;
+}
+
+// --kernel K0,...,K8 in kernel order, rounded as the spins round what is typed.
+std::vector<double> kernelOption(const Arguments& arguments) {
+    if (!arguments.has("kernel")) return {};
+    std::vector<double> weights = numberList(arguments, "kernel");
+    if (weights.size() != FilterSpins.size())
+        throw UsageError("--kernel takes nine weights, row by row from the top, e.g. 1,2,1,2,4,2,1,2,1 (got " +
+                         std::to_string(weights.size()) + ")");
+    const ControlDefinition& spin = definitionOf(FilterSpins.front());
+    const double scale = std::pow(10.0, spin.decimals);
+    for (double& weight : weights) {
+        if (!(weight >= spin.minimum && weight <= spin.maximum))
+            throw UsageError("--kernel weights must lie in " + floatText(static_cast<float>(spin.minimum)) + ".." +
+                             floatText(static_cast<float>(spin.maximum)));
+        weight = std::nearbyint(weight * scale) / scale;
+    }
+    return weights;
 }
 
 // The processing options set as the user would, then "Process".
@@ -462,8 +515,20 @@ void processAsAsked(Session& session, const Arguments& arguments) {
     if (arguments.has("brightness"))
         setControlValue(form, Control::BrightnessSlider, arguments.number("brightness", 0), "brightness");
     if (arguments.has("gamma")) setControlValue(form, Control::Gamma1spin, arguments.number("gamma", 1.0), "gamma");
-    form.control(Control::ProcessButton).click();
+    const std::vector<SplinePoint> curve = gammaCurveOption(arguments);
+    if (const std::vector<double> weights = kernelOption(arguments); !weights.empty()) {
+        // Typed into the filter window's spins, then "Set", which processes.
+        for (std::size_t tap = 0; tap < weights.size(); ++tap) setControlValue(form, FilterSpins[tap], weights[tap], "kernel");
+        form.control(Control::Button1).click();
+    } else {
+        form.control(Control::ProcessButton).click();
+    }
     session.check();
+    if (!curve.empty()) {
+        form.editors().drawGammaCurve(curve);
+        form.mouseEvent(Control::GammaSplineGraph, TMainForm::MouseAction::Up, 0, 0, true);
+        session.check();
+    }
 }
 
 // What to save and how, checked before any work is done.
@@ -560,8 +625,15 @@ std::string joined(const std::vector<std::string>& files) {
     return text;
 }
 
+// Processing options that can be checked before any work is done.
+void checkProcessingOptions(const Arguments& arguments) {
+    gammaCurveOption(arguments);
+    kernelOption(arguments);
+}
+
 int runProcess(const Arguments& arguments) {
     const SaveRequest save = saveRequestFrom(arguments, true);
+    checkProcessingOptions(arguments);
     if (arguments.positional.size() != 1 || lowerExtensionOf(arguments.positional.front()) == ".avi")
         throw UsageError("process takes one image: .fit, .fits, .bmp or .jpg");
     Session session;
@@ -576,6 +648,7 @@ int runStack(const Arguments& arguments) {
     const SaveRequest save = saveRequestFrom(arguments, chain || processingAsked(arguments));
     if (chain && (arguments.has("best") || arguments.has("best-percent") || arguments.has("max-diff")))
         throw UsageError("--chain stacks the ranks above --lower-quality: give no --best, --best-percent or --max-diff");
+    checkProcessingOptions(arguments);
     if (arguments.has("best") && arguments.has("best-percent")) throw UsageError("give --best or --best-percent, not both");
     if (arguments.has("resample") && arguments.has("expand")) throw UsageError("--resample and --expand exclude each other");
     const std::string filter = arguments.text("filter", "mitchell");
@@ -694,26 +767,31 @@ const std::vector<Command>& commands() {
          "stack INPUT... --feature X,Y [--box N] [--best N | --best-percent P] [--max-diff PERCENT] [--mono] "
          "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell] [--expand] "
          "[--deinterlace none|both|odd|even] [--wavelets G1,G2,G3,G4,G5,G6] [--layers-off LIST] [--linear|--dyadic] "
-         "[--contrast C] [--brightness B] [--gamma G] [--chain] [FRAME OPTIONS] [OPTIMIZING OPTIONS] --out FILE "
-         "[--save stack|processed] [SAVING OPTIONS] [--shifts FILE.csv] [--dark FILE] [--flat FILE] [--colour]",
+         "[--contrast C] [--brightness B] [--gamma G] [--gamma-curve IN:OUT,...] [--kernel K0,...,K8] [--chain] "
+         "[FRAME OPTIONS] [OPTIMIZING OPTIONS] --out FILE [--save stack|processed] [SAVING OPTIONS] "
+         "[--shifts FILE.csv] [--dark FILE] [--flat FILE] [--colour]",
          "Align, stack the best frames (default: the best 25%) and save. With any of the processing options (or "
          "--save processed) the saved picture is the sharpened, display-mapped one; --wavelets takes the six layer "
-         "slider values (10 = unchanged). --chain presses \"Align & stack\" instead: the ranks down to "
-         "--lower-quality are stacked and processed in one go, and the processed picture is saved. --dark and "
-         "--flat (.bmp, .fitq, .fit or .fits) calibrate every frame; a FITS one turns colour stacking off unless "
-         "--colour is given.",
+         "slider values (10 = unchanged). --gamma-curve draws the gamma curve through its points (input:output "
+         "levels, the first output 0, the last 255) after any --gamma; --kernel types the wavelet filter's nine "
+         "weights, row by row from the top (two decimals), and presses Set. --chain presses \"Align & stack\" "
+         "instead: the ranks down to --lower-quality are stacked and processed in one go, and the processed picture "
+         "is saved. --dark and --flat (.bmp, .fitq, .fit or .fits) calibrate every frame; a FITS one turns colour "
+         "stacking off unless --colour is given.",
          withSaveOptions({"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "deinterlace",
-                          "wavelets", "layers-off", "contrast", "brightness", "gamma", "shifts", "exclude",
-                          "save-list", "optimize-until", "search-area", "lower-quality", "dark", "flat"}),
+                          "wavelets", "layers-off", "contrast", "brightness", "gamma", "gamma-curve", "kernel",
+                          "shifts", "exclude", "save-list", "optimize-until", "search-area", "lower-quality", "dark",
+                          "flat"}),
          {"no-track", "predict", "mono", "no-quality-weight", "expand", "linear", "dyadic", "no-overwrite", "chain",
           "optimize", "colour"},
          runStack},
         {"process",
          "process IMAGE --out FILE [--save processed|stack] [--wavelets ...] [--layers-off LIST] [--linear|--dyadic] "
-         "[--contrast C] [--brightness B] [--gamma G] [SAVING OPTIONS]",
+         "[--contrast C] [--brightness B] [--gamma G] [--gamma-curve IN:OUT,...] [--kernel K0,...,K8] "
+         "[SAVING OPTIONS]",
          "Open one picture (.fit, .fits, .bmp or .jpg) as the window opens a single image, sharpen it with the "
          "processing options of 'stack' and save.",
-         withSaveOptions({"wavelets", "layers-off", "contrast", "brightness", "gamma"}),
+         withSaveOptions({"wavelets", "layers-off", "contrast", "brightness", "gamma", "gamma-curve", "kernel"}),
          {"linear", "dyadic", "no-overwrite"}, runProcess},
     };
     return table;

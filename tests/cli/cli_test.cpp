@@ -217,6 +217,57 @@ TEST_F(Cli, ProcessWritesWhatTheWindowWritesForOneImage) {
     }
 }
 
+TEST_F(Cli, GammaCurveAndKernelGiveWhatTheEditorsGive) {
+    const std::string image = frame("moon.bmp", 5, 160, 120);
+    const auto run = runCommand(cli("process " + image + " --gamma 1.3 --kernel 1,2,1,2,4,2,1,2,1 "
+                                    "--gamma-curve 0:0,64:40,128:127,192:215,255:255 --out " + dir.file("cli.bmp")));
+    ASSERT_EQ(run.status, 0) << run.err;
+    {
+        ScriptedUiServices ui;
+        MemoryUserSettings settings;
+        TMainForm form(ui, settings);
+        ui.queueFiles({image}, 2);
+        form.control(Control::SelectFileButton).click();
+        form.control(Control::Gamma1spin).setValueByUser(1.3);
+        const double weights[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
+        for (int tap = 0; tap < 9; ++tap) form.control(FilterSpins[tap]).setValueByUser(weights[tap]);
+        form.control(Control::Button1).click();
+        form.mouseEvent(Control::GammaSplineGraph, TMainForm::MouseAction::Down, 64, 215, MouseButtons{false, true});
+        form.mouseEvent(Control::GammaSplineGraph, TMainForm::MouseAction::Down, 192, 40, MouseButtons{false, true});
+        form.mouseEvent(Control::GammaSplineGraph, TMainForm::MouseAction::Up, 192, 40, MouseButtons{false, true});
+        ui.queueFiles({dir.file("win.bmp")}, 1);
+        form.control(Control::SaveBMP2button).click();
+        EXPECT_TRUE(ui.messages.empty());
+    }
+    EXPECT_EQ(testing::readText(dir.file("cli.bmp")), testing::readText(dir.file("win.bmp")));
+
+    // The fourth weight is the middle row's left tap: it moves an impulse right.
+    Bitmap24 impulse;
+    impulse.resize(21, 21);
+    std::fill(impulse.pixel(10, 10), impulse.pixel(10, 10) + 3, 255);
+    const std::string dot = testing::writeBmp(dir, "dot.bmp", impulse);
+    const auto echo = runCommand(cli("process " + dot + " --layers-off 1 --kernel 0,0,0,1,0,0,0,0,0 --out " + dir.file("echo.bmp")));
+    ASSERT_EQ(echo.status, 0) << echo.err;
+    Bitmap24 smoothed;
+    readBmpFile(dir.file("echo.bmp"), smoothed);
+    EXPECT_EQ(smoothed.pixel(11, 10)[1], 255);
+    EXPECT_EQ(smoothed.pixel(10, 10)[1], 0);
+
+    std::string many = "0:0";
+    for (int i = 1; i < 249; ++i) many += "," + std::to_string(i) + ":" + std::to_string(i);
+    const std::string never = " --out " + dir.file("never.bmp");
+    for (const std::string& bad : std::vector<std::string>{"--gamma-curve 0:0,100:200,90:220,255:255", "--gamma-curve 0:0,50:50,50:60,255:255",
+                                   "--gamma-curve 0:0,300:255", "--gamma-curve 0:0", "--gamma-curve 0:10,255:255",
+                                   "--gamma-curve 0:0,128:x,255:255", "--gamma-curve curve",
+                                   "--gamma-curve " + many + ",255:255", "--kernel 1,1,1,1,1,1,1,1",
+                                   "--kernel 1,1,1,1,nan,1,1,1,1", "--kernel 1,1,1,1,5000,1,1,1,1"}) {
+        const auto refused = runCommand(cli("process " + image + " " + bad + never));
+        EXPECT_EQ(refused.status, 2) << bad << ": " << refused.err;
+        EXPECT_NE(refused.err.find(bad.substr(2, bad.find(' ') - 2)), std::string::npos) << refused.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("never.bmp")));
+}
+
 TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
     const std::string image = frame("moon.bmp", 5, 160, 120);
     const auto selection = runCommand(cli("process " + image + " --selection 10,20,60,40 --subdir out/sharp --out s.bmp"));

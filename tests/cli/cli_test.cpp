@@ -82,6 +82,19 @@ TEST_F(Cli, BrokenInputsFailWithAMessageAndExitOne) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("x.bmp")));
 }
 
+// A write that fails, the printed result included, never exits 0.
+TEST_F(Cli, EveryFailedWriteExitsOne) {
+    const std::string frames = frame("a.bmp", 1) + " " + frame("b.bmp", 2);
+    const std::string missing = dir.file("missing/x");
+    for (const std::string& command :
+         {cli("frame " + frames + " --out " + missing + ".bmp"), cli("info " + frames + " --save-list " + missing + ".pxl"),
+          "{ " + cli("info " + frames) + " >/dev/full; }"}) {
+        const auto run = runCommand(command);
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_NE(run.err.find("error: Cannot write"), std::string::npos) << run.err;
+    }
+}
+
 TEST_F(Cli, NeverTouchesTheWindowsUserSettings) {
     TempDir home;
     const auto run = runCommand("HOME=" + home.path() + " XDG_CONFIG_HOME=" + home.path() + "/.config " +

@@ -263,13 +263,22 @@ std::string floatText(float value) {
 
 void setControlValue(TMainForm& form, Control control, double value, const std::string& option);
 
-// "3,10-20": frame numbers from 0, each below `frames`.
-std::vector<int> frameNumbers(const std::string& text, int frames) {
-    std::vector<int> numbers;
+// "a,b,,c" -> {"a", "b", "", "c"}: empty items are kept for the caller to refuse.
+std::vector<std::string> commaItems(const std::string& text) {
+    std::vector<std::string> items;
     std::size_t start = 0;
     while (start <= text.size()) {
         const std::size_t comma = std::min(text.find(',', start), text.size());
-        const std::string item = text.substr(start, comma - start);
+        items.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return items;
+}
+
+// "3,10-20": frame numbers from 0, each below `frames`.
+std::vector<int> frameNumbers(const std::string& text, int frames) {
+    std::vector<int> numbers;
+    for (const std::string& item : commaItems(text)) {
         int first = 0, last = 0;
         char tail = 0;
         const int read = std::sscanf(item.c_str(), "%d-%d%c", &first, &last, &tail);
@@ -278,7 +287,6 @@ std::vector<int> frameNumbers(const std::string& text, int frames) {
         if (first < 0 || last < first || last >= frames)
             throw UsageError("--exclude: frames are numbered 0.." + std::to_string(frames - 1) + ", not '" + item + "'");
         for (int n = first; n <= last; ++n) numbers.push_back(n);
-        start = comma + 1;
     }
     return numbers;
 }
@@ -415,16 +423,11 @@ int runAlign(const Arguments& arguments) {
 
 std::vector<double> numberList(const Arguments& arguments, const std::string& name) {
     std::vector<double> values;
-    std::string text = arguments.text(name);
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', start), text.size());
-        const std::string item = text.substr(start, comma - start);
+    for (const std::string& item : commaItems(arguments.text(name))) {
         char* end = nullptr;
         const double value = std::strtod(item.c_str(), &end);
         if (item.empty() || *end != 0) throw UsageError("--" + name + " takes numbers separated by commas");
         values.push_back(value);
-        start = comma + 1;
     }
     return values;
 }
@@ -456,10 +459,7 @@ std::vector<SplinePoint> gammaCurveOption(const Arguments& arguments) {
         return UsageError("--gamma-curve " + why + " (IN:OUT,IN:OUT,... with levels 0..255, e.g. 0:0,64:40,192:215,255:255)");
     };
     std::vector<SplinePoint> points;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', start), text.size());
-        const std::string item = text.substr(start, comma - start);
+    for (const std::string& item : commaItems(text)) {
         int in = 0, out = 0;
         char tail = 0;
         if (std::sscanf(item.c_str(), "%d:%d%c", &in, &out, &tail) != 2 || item.find_first_of(" +") != std::string::npos)
@@ -468,7 +468,6 @@ std::vector<SplinePoint> gammaCurveOption(const Arguments& arguments) {
         if (!points.empty() && in <= points.back().x)
             throw fail("needs strictly rising input levels ('" + item + "' does not rise)");
         points.push_back({static_cast<float>(in), static_cast<float>(255 - out)});
-        start = comma + 1;
     }
     if (points.size() < 2) throw fail("needs at least two points");
     if (points.size() > static_cast<std::size_t>(TBSpline::MaxPoints))

@@ -18,10 +18,11 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     process_ = std::make_unique<ProcessPage>(*this);
     align_ = std::make_unique<AlignPage>(*this);
     saving_ = std::make_unique<ImageSaving>(*this);
+    project_ = std::make_unique<ProjectFile>(*this);
+    help_ = std::make_unique<HelpAndAbout>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();
-    recordWindowPlaces_ = true;
 }
 
 TMainForm::~TMainForm() = default;
@@ -109,6 +110,8 @@ void TMainForm::bindHandlers() {
     bindStackHandlers();
     bindProcessHandlers();
     saving_->bindHandlers();
+    project_->bindHandlers();
+    help_->bindHandlers();
 }
 
 void TMainForm::BitBtn2Click() {

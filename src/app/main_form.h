@@ -15,8 +15,10 @@
 #include "app/processing_view.h"
 #include "app/stack_graph.h"
 #include "app/align_page.h"
+#include "app/help_about.h"
 #include "app/image_saving.h"
 #include "app/process_page.h"
+#include "app/project_file.h"
 #include "app/stack_page.h"
 #include "app/ui_services.h"
 #include "app/user_settings.h"
@@ -199,6 +201,22 @@ public:
     ProcessPage& processPage() { return *process_; }
     const ProcessPage& processPage() const { return *process_; }
 
+    // Projects (project_file.h): the whole piece of work saved and reopened.
+    void SaveProjectClick() { project_->SaveProjectClick(); }
+    void LoadProjectClick() { project_->LoadProjectClick(); }
+    ProjectFile& project() { return *project_; }
+    // Help panels and the About page (help_about.h).
+    void BitBtn1Click() { help_->BitBtn1Click(); }
+    void MailLabelClick() { help_->MailLabelClick(); }
+    HelpAndAbout& help() { return *help_; }
+    const HelpAndAbout& help() const { return *help_; }
+    // Writes the control values to the settings file, where the program
+    // keeps one (not in the CLI or tests).
+    std::function<void()> storeSettings;
+    // From here on tool-window moves reach the user settings: the places
+    // given while the window is being built are not the user's.
+    void openUserSettingsKey() { recordWindowPlaces_ = true; }
+
     // Saving (image_saving.h) writes the stack and the processed picture.
     void SaveButtonClick() { saving_->SaveButtonClick(); }
     void SaveBMP2buttonClick() { saving_->SaveBMP2buttonClick(); }
@@ -211,6 +229,8 @@ private:
     friend class AlignPage;
     friend class ProcessPage;
     friend class ImageSaving;
+    friend class ProjectFile;
+    friend class HelpAndAbout;
     void buildModels();
     void bindHandlers();
     void bindPageHandlers();
@@ -255,6 +275,10 @@ private:
     std::unique_ptr<ProcessPage> process_;
 
     std::unique_ptr<ImageSaving> saving_;
+
+    std::unique_ptr<ProjectFile> project_;
+
+    std::unique_ptr<HelpAndAbout> help_;
 };
 
 }  // namespace planexor

@@ -28,6 +28,8 @@ const char* const RankingSection = "Ranking";
 // No value of a project holds a line break: this marks a missing key.
 const char* const Missing = "\n";
 
+const char* const ProcessingKeys[11] = {"layer1",  "layer2", "layer3",    "layer4",   "layer5",    "layer6",
+                                        "initial", "step",   "scaletype", "contrast", "brightness"};
 const std::vector<std::string> FileTypes = {"AVI", "BMP", "FIT", "JPG"};
 
 bool fileExists(const std::string& path) {
@@ -120,9 +122,7 @@ void writeProject(TBigIniFile& ini, const ProjectData& p, const ProjectProgress&
     if (p.stackslider) ini.WriteInteger(Input, "stackslider", *p.stackslider);
     if (p.stackdifslider) ini.WriteInteger(Input, "stackdifslider", *p.stackdifslider);
     if (p.processing) {
-        static const char* const names[11] = {"layer1",  "layer2", "layer3",    "layer4",   "layer5",    "layer6",
-                                              "initial", "step",   "scaletype", "contrast", "brightness"};
-        for (int i = 0; i < 11; ++i) ini.WriteInteger(Input, names[i], (*p.processing)[i]);
+        for (int i = 0; i < 11; ++i) ini.WriteInteger(Input, ProcessingKeys[i], (*p.processing)[i]);
     }
     ini.WriteInteger(Input, "hotx", p.hotx);
     ini.WriteInteger(Input, "hoty", p.hoty);
@@ -190,11 +190,18 @@ ProjectData readProject(const TBigIniFile& ini) {
         p.flat = {in.text(Input, "flatfile").value_or("xxx"), in.integer(Input, "flatfiletype", 0, 1, 3)};
     const int n = p.sequencelength = in.integer(Input, "sequencelength", 0, 1, p.filetype == "FIT" ? 1 : MaxFrames);
     p.progstatus = in.integer(Input, "progstatus", 0, 0, 4);
-    p.activepage = parseInteger(in.text(Input, "activepage").value_or("1")).value_or(1);
-    if (p.activepage < 1 || p.activepage > 4) p.activepage = 0;
+    if (const auto page = in.text(Input, "activepage")) {
+        p.activepage = parseInteger(*page).value_or(-1);
+        if (p.activepage < 1 || p.activepage > 4) p.activepage = -1;
+    }
     p.refframe = in.integer(Input, "refframe", 0, 0, n - 1);
     if (in.text(Input, "stackslider")) p.stackslider = in.integer(Input, "stackslider", 0, 0, n - 1);
     if (in.text(Input, "stackdifslider")) p.stackdifslider = in.integer(Input, "stackdifslider", 0, 0, 100);
+    if (in.text(Input, "layer1")) {
+        std::array<int, 11> info{};
+        for (int i = 0; i < 11; ++i) info[i] = ini.ReadInteger(Input, ProcessingKeys[i], 0);
+        p.processing = info;
+    }
     // hotx .. stacky are checked against the frame once its size is known.
     p.hotx = in.integer(Input, "hotx", 0, 0, MaxImageSide);
     p.hoty = in.integer(Input, "hoty", 0, 0, MaxImageSide);
@@ -584,7 +591,9 @@ void ProjectFile::rerunSteps(const ProjectData& p, const DeferredFormValues& def
 }
 
 void ProjectFile::showActivePage(const ProjectData& p) {
-    if (p.activepage >= 1 && p.activepage <= 4) form_.control(Control::PageControl1).setItemIndex(p.activepage - 1);
+    // Saved on the About page: no key, the first page.
+    const int page = p.activepage == 0 ? 1 : p.activepage;
+    if (page >= 1 && page <= 4) form_.control(Control::PageControl1).setItemIndex(page - 1);
     form_.PageControl1Change();
     form_.control(Control::Messagewinlabel2).setCaption(" ");
     form_.control(Control::MessageWindow).setVisible(false);

@@ -24,7 +24,7 @@ struct ProjectData {
     std::optional<std::pair<std::string, int>> dark, flat;
     int sequencelength = 0;
     int progstatus = 0;
-    int activepage = 0;  // 1..4; 0 when the About page showed
+    int activepage = 0;  // 1..4; 0 when the About page showed, -1 for a value that is none of these
     int usedframes = 0;  // recounted from the exclusions on reading
     int refframe = 0;
     std::optional<int> stackslider, stackdifslider;

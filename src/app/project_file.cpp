@@ -268,7 +268,10 @@ ProjectData ProjectFile::capture() const {
     const Workspace& w = form_.workspace();
     ProjectData p;
     p.filetype = FileTypes[std::min<std::size_t>(w.InputType, FileTypes.size() - 1)];
-    p.filedir = form_.sequenceDirectory();
+    // Whoever reopens it may start elsewhere.
+    std::error_code error;
+    p.filedir = std::filesystem::absolute(form_.sequenceDirectory(), error).lexically_normal().string();
+    if (p.filedir.size() > 1 && p.filedir.back() == '/') p.filedir.pop_back();
     if (p.filetype == "AVI") p.filename = w.SourceFile;
     if (form_.control(Control::UseDarkFrame).checked()) p.dark = {w.darkfile, w.darkfiletype};
     if (form_.control(Control::UseFlatfield).checked()) p.flat = {w.flatfile, w.flatfiletype};
@@ -301,7 +304,8 @@ ProjectData ProjectFile::capture() const {
     if (w.StillFrames || fits) {
         for (int i = 0; i < n; ++i) {
             const std::string& file = w.FrameFiles[i];
-            p.frameFiles.push_back(directoryOf(file) == p.filedir ? fileNameOf(file) : file);
+            const std::string full = std::filesystem::absolute(file, error).lexically_normal().string();
+            p.frameFiles.push_back(directoryOf(full) == p.filedir ? fileNameOf(full) : full);
         }
     }
     p.interlaced = form_.control(Control::Interlaced).checked();

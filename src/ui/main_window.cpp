@@ -586,13 +586,15 @@ QWidget* MainWindow::createControl(const ControlDefinition& desc, QBoxLayout* in
                 panel = group;
             }
             if (desc.name == "SecretPanel1") {
-                content->addWidget(new CreditsTicker(
+                auto* credits = new CreditsTicker(
                     {"Planexor registers, ranks and stacks the frames of planetary videos.", "", "It builds on:",
                      "Qt 6: the window, its pages and tool windows",
                      "FFmpeg (libavformat, libavcodec, libswscale, libavutil): AVI video",
                      "libjpeg-turbo: JPEG frames and pictures",
                      "GoogleTest, Google Benchmark, CFITSIO and FFTW: its tests and measurements", "",
-                     "Thanks to everyone who tested it under a night sky."}));
+                     "Thanks to everyone who tested it under a night sky."});
+                credits->setObjectName("Credits");
+                content->addWidget(credits);
             }
             binder_->bindPanel(panel, model);
             panelContents_[desc.name] = content;

@@ -5,6 +5,7 @@
 #   ./planexor.sh test --sanitize the same under AddressSanitizer and UBSan
 #   ./planexor.sh gui [FILE]      start the desktop program
 #   ./planexor.sh bench           build and run the benchmarks
+#   ./planexor.sh fuzz [SECONDS]  run every file reader's fuzz target (30 s each)
 #   ./planexor.sh setup | build
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -14,7 +15,8 @@ packages=(cmake ninja-build g++ pkg-config
           qt6-base-dev libgl-dev
           libavformat-dev libavcodec-dev libswscale-dev libavutil-dev
           libjpeg62-turbo-dev libgtest-dev libbenchmark-dev
-          ffmpeg libcfitsio-dev libfftw3-dev locales-all fitsverify)
+          ffmpeg libcfitsio-dev libfftw3-dev locales-all fitsverify
+          desktop-file-utils libxml2-utils)
 
 setup() {
     local missing=()
@@ -51,7 +53,8 @@ case "${1:-}" in
             export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1
             cd build-sanitize
         else
-            build build -DCMAKE_BUILD_TYPE=Release
+            # The benchmarks are compiled too, so that they cannot fall behind the code they time.
+            build build -DCMAKE_BUILD_TYPE=Release -DPLANEXOR_BENCH=ON
             cd build
         fi
         ctest --output-on-failure -j "$(jobs)" ;;
@@ -69,16 +72,23 @@ case "${1:-}" in
             --wavelets 40,30,20,10,10,10 --fits-object "synthetic planet" --out "$demo/planet-sharpened.fit" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.bmp" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.fitq" >/dev/null
+        echo "The same planet as a 12-bit Bayer (RGGB) SER recording, as planetary cameras write it ..."
+        cli make-demo "$demo/ser" --frames 500 --size 640x480 --format ser --ser-colour rggb --ser-depth 12 >/dev/null
+        cli stack "$demo/ser/planet.ser" --feature 320,240 --best-percent 25 \
+            --wavelets 40,30,20,10,10,10 --out "$demo/planet-ser-sharpened.jpg" >/dev/null
         echo "Done. The sharpened picture: $demo/planet-sharpened.jpg (FITS: $demo/planet-sharpened_[RGB].fit)"
         echo "The plain stack: $demo/planet-stack.bmp (special FITS: $demo/planet-stack_[RGB].fitq);"
-        echo "the sharp original to compare: $demo/original.bmp" ;;
+        echo "from the SER recording: $demo/planet-ser-sharpened.jpg; the sharp original to compare: $demo/original.bmp" ;;
     gui)
         setup; build build -DCMAKE_BUILD_TYPE=Release
         shift; exec "$root/build/planexor" "$@" ;;
+    fuzz)  # fuzz [SECONDS]: every reader's libFuzzer target on its seed corpus
+        packages+=(clang-14 libclang-rt-14-dev)
+        setup; fuzz/run-all.sh "${2:-30}" ;;
     bench)
         setup; build build-bench -DCMAKE_BUILD_TYPE=Release -DPLANEXOR_BENCH=ON -DPLANEXOR_TESTS=OFF
         for b in build-bench/bench/*_bench; do echo "== $b"; "$b"; done ;;
     *)
-        sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'
+        sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
         exit 2 ;;
 esac

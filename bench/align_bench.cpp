@@ -94,7 +94,9 @@ public:
     FileDialogAnswer runFileDialog(const FileDialogRequest&) override { return {true, {benchVideo()}, 1}; }
     void setCursor(CursorShape) override {}
     void processPendingEvents() override {}
-    void repaint(const std::string&) override {}
+    void waitForEvents() override {}
+    void repaint(Control) override {}
+    void setControlCursor(Control, CursorShape) override {}
 };
 
 void AlignAll(benchmark::State& state) {

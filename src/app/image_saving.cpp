@@ -10,6 +10,7 @@
 #include "core/file_io.h"
 #include "input/bmp_codec.h"
 #include "input/jpeg_codec.h"
+#include "input/ser_reader.h"
 
 namespace planexor {
 namespace {
@@ -107,6 +108,12 @@ void ImageSaving::saveFits(const SaveChoice& choice, int source, const FitsChann
     TFITParams params = fitsHeader;
     params.UseNow = true;
     if (params.Comment.empty()) params.Comment = savedWorkText(source == FitsProcessed);
+    // A SER recording names its observer, camera and telescope; those fill what was left empty.
+    if (const SerHeader* ser = form_.serHeader()) {
+        if (params.Observer.empty()) params.Observer = ser->observer;
+        if (params.Instrument.empty()) params.Instrument = ser->instrument;
+        if (params.Telescope.empty()) params.Telescope = ser->telescope;
+    }
     const Workspace& w = form_.workspace();
     savedFiles_ = WriteFits(joinPath(choice.directory, choice.name), w.ImageWidth, w.ImageHeight, 16, source, params,
                             channels, form_.control(Control::ColourStack).checked(),

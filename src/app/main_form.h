@@ -30,6 +30,8 @@
 
 namespace planexor {
 
+struct SerHeader;
+
 inline constexpr int ColourRed = 255;
 inline constexpr int ColourGreen = 32768;
 
@@ -79,6 +81,8 @@ public:
     void FetchAviFrames(const std::string& fileName, int frame);
     // The open sequence's frames, AVI or still files: what every run reads.
     FrameSource& sequenceSource();
+    // The header of the open SER video; null for every other input.
+    const SerHeader* serHeader() const;
     void PageControl1Change();
 
     // Desktop events that are not a change of a control's value, routed to
@@ -243,7 +247,8 @@ private:
     void showTabs(bool align, bool stack, bool process);
     void lockControlsForRun(bool locked);
     bool openStillFrames(const std::vector<std::string>& selected, bool jpeg);
-    bool openAvi(const std::string& path);
+    bool openVideo(const std::string& path, InputKind kind);
+    FrameSource& videoSource(const std::string& path);
     void openFitsInput(const std::string& path);
     void finishOpening(int lastFrame);
     void buildFrameList();
@@ -262,6 +267,7 @@ private:
     Bitmap24 preview_;
     std::map<Control, Bitmap24> images_;
     std::unique_ptr<FrameSource> source_;  // open for the length of the sequence
+    std::string sourcePath_;               // the video source_ reads, if it is one
     int runDepth_ = 0;
     int failedHandlers_ = 0;
     bool sequenceOpenedThisRun_ = false;

@@ -8,18 +8,22 @@
 #include "core/file_io.h"
 #include "input/avi_reader.h"
 #include "input/fits_reader.h"
+#include "input/ser_reader.h"
 #include "input/still_frames.h"
 
 namespace planexor {
 namespace {
 
-const std::vector<std::string> OpenFilters = {"Video (*.avi)", "Still frames (*.bmp)",
-                                              "Single Fit frame (*.fit)", "Still frames (*.jpg)"};
+// SER comes after the four older filters, whose indices stored settings rely on.
+const std::vector<std::string> OpenFilters = {"Video (*.avi)", "Still frames (*.bmp)", "Single Fit frame (*.fit)",
+                                              "Still frames (*.jpg)", "SER video (*.ser)"};
+constexpr int SerFilter = 5;
 
 int filterIndexOfType(const std::string& type) {
     if (type == "BMP") return 2;
     if (type == "FIT") return 3;
     if (type == "JPG") return 4;
+    if (type == "SER") return SerFilter;
     return 1;
 }
 
@@ -70,7 +74,8 @@ void TMainForm::SelectFileButtonClick() {
 
     try {
         switch (answer.filterIndex) {
-            case 1: openAvi(answer.files.front()); break;
+            case 1: openVideo(answer.files.front(), InputKind::Avi); break;
+            case SerFilter: openVideo(answer.files.front(), InputKind::Ser); break;
             case 2: openStillFrames(answer.files, false); break;
             case 4: openStillFrames(answer.files, true); break;
             default: openFitsInput(answer.files.front()); break;
@@ -89,22 +94,26 @@ void TMainForm::SelectFileButtonClick() {
     ui_.setCursor(CursorShape::Arrow);
 }
 
-bool TMainForm::openAvi(const std::string& path) {
+bool TMainForm::openVideo(const std::string& path, InputKind kind) {
     Workspace& w = *workspace_;
+    const bool ser = kind == InputKind::Ser;
     w.StillFrames = false;
     w.JpegFrames = false;
-    w.InputType = static_cast<std::uint8_t>(InputKind::Avi);
+    w.InputType = static_cast<std::uint8_t>(kind);
     control(Control::Framelistsavebutton).setVisible(false);
     control(Control::Framelistloadbutton).setVisible(false);
-    settings_.writeString("Files", "Lasttype", "AVI");
+    settings_.writeString("Files", "Lasttype", ser ? "SER" : "AVI");
 
-    source_ = std::make_unique<AviReader>(path);
+    source_.reset();
+    FrameSource& video = videoSource(path);
     setSequenceDirectory(directoryOf(path));
     w.SourceFile = fileNameOf(path);
-    const int total = source_->frameCount();
-    if (total <= 0) throw PlanexorError("The AVI file holds no frames: " + path);
+    const int total = video.frameCount();
+    if (total <= 0) throw PlanexorError(std::string(ser ? "The SER file" : "The AVI file") + " holds no frames: " + path);
+    if (auto* reader = dynamic_cast<SerReader*>(&video); reader && reader->truncated())
+        ui_.showMessage(MessageKind::Warning, reader->warning());
     FetchAviFrames(w.SourceFile, 0);
-    setCaption("Planexor processing AVI: " + path);
+    setCaption(std::string(ser ? "Planexor processing SER: " : "Planexor processing AVI: ") + path);
     finishOpening(total);
     return true;
 }
@@ -139,6 +148,7 @@ bool TMainForm::openStillFrames(const std::vector<std::string>& selected, bool j
     std::swap(w.FrameFiles[0], w.FrameFiles[count - 1]);
     control(Control::PreviewSlider).setRange(0, count - 1);
     source_ = std::make_unique<StillFrameSource>(w.FrameFiles, count, jpeg);
+    sourcePath_.clear();
 
     if (count == 1) {
         w.SingleImage = true;
@@ -299,32 +309,39 @@ void TMainForm::PreviewSliderKeyDown(int key) {
     updateFramesLabel();
 }
 
-FrameSource& TMainForm::sequenceSource() {
-    Workspace& w = *workspace_;
-    if (w.StillFrames) {
-        if (!dynamic_cast<StillFrameSource*>(source_.get()))
-            source_ = std::make_unique<StillFrameSource>(w.FrameFiles, nearest(control(Control::PreviewSlider).maximum()) + 1,
-                                                         w.JpegFrames);
-    } else {
-        const std::string path = joinPath(sequenceDirectory(), w.SourceFile);
-        auto* reader = dynamic_cast<AviReader*>(source_.get());
-        if (!reader || reader->path() != path) source_ = std::make_unique<AviReader>(path);
+FrameSource& TMainForm::videoSource(const std::string& path) {
+    if (!source_ || sourcePath_ != path) {
+        source_.reset();
+        if (workspace_->InputType == static_cast<std::uint8_t>(InputKind::Ser))
+            source_ = std::make_unique<SerReader>(path);
+        else
+            source_ = std::make_unique<AviReader>(path);
+        sourcePath_ = path;
     }
     return *source_;
 }
 
+FrameSource& TMainForm::sequenceSource() {
+    Workspace& w = *workspace_;
+    if (w.StillFrames) {
+        if (!dynamic_cast<StillFrameSource*>(source_.get())) {
+            source_ = std::make_unique<StillFrameSource>(w.FrameFiles, nearest(control(Control::PreviewSlider).maximum()) + 1,
+                                                         w.JpegFrames);
+            sourcePath_.clear();
+        }
+        return *source_;
+    }
+    return videoSource(joinPath(sequenceDirectory(), w.SourceFile));
+}
+
+// The frame fetch of every video, AVI or SER.
 void TMainForm::FetchAviFrames(const std::string& fileName, int frame) {
     Workspace& w = *workspace_;
-    const std::string path = joinPath(sequenceDirectory(), fileName);
-    auto* reader = dynamic_cast<AviReader*>(source_.get());
-    if (!reader || reader->path() != path) {
-        source_ = std::make_unique<AviReader>(path);
-        reader = static_cast<AviReader*>(source_.get());
-    }
-    control(Control::PreviewSlider).setRange(0, std::min(reader->frameCount() - 1, LastFrameNumber));
+    FrameSource& video = videoSource(joinPath(sequenceDirectory(), fileName));
+    control(Control::PreviewSlider).setRange(0, std::min(video.frameCount() - 1, LastFrameNumber));
     if (frame < 0) return;
-    if (frame >= reader->frameCount()) throw PlanexorError("Failed to decompress AVI frame");
-    reader->decode(frame, preview_);
+    if (frame >= video.frameCount()) throw PlanexorError("Failed to decompress AVI frame");
+    video.decode(frame, preview_);
     w.ImageWidth = w.OrigWidth = preview_.width();
     w.ImageHeight = w.OrigHeight = preview_.height();
     w.ImageWidth = std::min(w.ImageWidth, MaxImageSide);
@@ -333,6 +350,11 @@ void TMainForm::FetchAviFrames(const std::string& fileName, int frame) {
     w.FrameHeight = w.ImageHeight;
     w.CurrentFrame = frame;
     ui_.repaint(Control::PreviewImage);
+}
+
+const SerHeader* TMainForm::serHeader() const {
+    const auto* reader = dynamic_cast<const SerReader*>(source_.get());
+    return reader ? &reader->header() : nullptr;
 }
 
 }  // namespace planexor

@@ -576,11 +576,7 @@ void ProcessPage::SaveShrinkClick() {
     request.filters = {"Bitmap (*.bmp)", "Jpeg (*.jpg)"};
     request.defaultExtension = "BMP";
     request.save = true;
-    if (control(Control::SaveSub).checked()) {
-        request.directory = joinPath(form_.sequenceDirectory(), control(Control::Subdirname).caption());
-        std::error_code ignored;  // the dialog then starts wherever it can
-        std::filesystem::create_directories(request.directory, ignored);
-    }
+    request.directory = form_.saving().saveDirectory();
     const FileDialogAnswer answer = ui_.runFileDialog(request);
     if (!answer.accepted || answer.files.empty()) return;
     const std::string& chosen = answer.files.front();

@@ -103,7 +103,8 @@ int filterIndexFor(const std::string& path) {
     if (extension == ".bmp") return 2;
     if (extension == ".fit" || extension == ".fits") return 3;
     if (extension == ".jpg" || extension == ".jpeg") return 4;
-    throw PlanexorError("Unknown input type: " + path + " (expected .avi, .bmp, .jpg or .fit)");
+    if (extension == ".ser") return 5;
+    throw PlanexorError("Unknown input type: " + path + " (expected .avi, .ser, .bmp, .jpg or .fit)");
 }
 
 // A settings file named with --settings: its control values come first in
@@ -166,7 +167,7 @@ struct Session {
     }
 };
 
-// SER input is read here directly until the window opens it.
+// `info` on a SER also prints what its header says.
 bool isSerInput(const Arguments& arguments) {
     return arguments.positional.size() == 1 && lowerExtensionOf(arguments.positional.front()) == ".ser";
 }
@@ -230,18 +231,6 @@ int runInfo(const Arguments& arguments) {
 int runFrame(const Arguments& arguments) {
     if (!arguments.has("out")) throw UsageError("--out FILE.bmp is required");
     const long index = arguments.integer("index", 0);
-    if (isSerInput(arguments)) {
-        const auto reader = openSer(arguments);
-        const int frames = std::min(reader->frameCount(), MaxFrames);
-        if (index < 0 || index >= frames)
-            throw PlanexorError("There is no frame " + std::to_string(index) + " (the sequence has " +
-                                std::to_string(frames) + " frames)");
-        Bitmap24 frame;
-        reader->decode(static_cast<int>(index), frame);
-        writeBmpFile(arguments.text("out"), frame);
-        std::printf("%s\n", arguments.text("out").c_str());
-        return 0;
-    }
     Session session;
     session.open(arguments.positional);
     if (index < 0 || index >= session.form.frameCount())

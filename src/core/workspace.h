@@ -63,7 +63,7 @@ struct TRankEntry {
     bool operator==(const TRankEntry&) const = default;
 };
 
-enum class InputKind : std::uint8_t { Avi = 0, Bmp = 1, Fits = 2, Jpg = 3 };
+enum class InputKind : std::uint8_t { Avi = 0, Bmp = 1, Fits = 2, Jpg = 3, Ser = 4 };
 
 // The one workspace: the opened sequence and everything derived from it.
 // The planes take about 55 MB and live as long as the program.

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -192,6 +193,36 @@ void spreadGrey(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
     spreadGreyScalar(in, out, count);
 }
 
+// 16-bit samples scaled to bytes by arithmetic, 16 at a time: each value,
+// byte-swapped when asked, times `scale`, rounded, saturated at 255. Used
+// only where it was checked to give the lookup table's bytes for every input.
+struct ScaledReduction {
+    float scale = 0.0f;
+    bool swap = false;
+};
+
+#if defined(__SSE2__)
+std::size_t reduceScaledSse2(const std::uint8_t* in, std::uint8_t* out, std::size_t count, ScaledReduction how) {
+    const __m128 scale = _mm_set1_ps(how.scale);
+    const __m128 half = _mm_set1_ps(0.5f);
+    const __m128i zero = _mm_setzero_si128();
+    const auto toBytes = [&](__m128i samples) {  // 8 samples -> 8 saturated 16-bit results
+        if (how.swap) samples = _mm_or_si128(_mm_slli_epi16(samples, 8), _mm_srli_epi16(samples, 8));
+        const auto scaled = [&](__m128i wide) {
+            return _mm_cvttps_epi32(_mm_add_ps(_mm_mul_ps(_mm_cvtepi32_ps(wide), scale), half));
+        };
+        return _mm_packs_epi32(scaled(_mm_unpacklo_epi16(samples, zero)), scaled(_mm_unpackhi_epi16(samples, zero)));
+    };
+    std::size_t i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 2 * i + 16));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), _mm_packus_epi16(toBytes(low), toBytes(high)));
+    }
+    return i;
+}
+#endif
+
 }  // namespace
 
 std::string serColourName(SerColour colour) {
@@ -225,6 +256,7 @@ struct SerReader::Impl {
     std::vector<std::uint8_t> reduced; // 16-bit samples reduced to 8 bits
     std::vector<std::uint8_t> padded;  // the Bayer mosaic with its mirrored border
     std::vector<std::uint8_t> toByte;  // 16-bit sample as loaded on this machine -> 8 bits
+    std::optional<ScaledReduction> scaled;  // the same by arithmetic, when it agrees everywhere
 
     ~Impl() {
         if (descriptor >= 0) ::close(descriptor);
@@ -353,6 +385,19 @@ void SerReader::Impl::decideSampleLayout() {
         const unsigned value = swap ? swapped(static_cast<std::uint16_t>(loaded)) : loaded;
         toByte[loaded] = static_cast<std::uint8_t>(std::min(255u, (value * 255 + maximum / 2) / maximum));
     }
+#if defined(__SSE2__)
+    // The table is the definition; the arithmetic is taken only if it gives
+    // the same byte for every possible sample.
+    std::vector<std::uint8_t> every(2 * 65536);
+    for (unsigned loaded = 0; loaded < 65536; ++loaded) {
+        const auto sample = static_cast<std::uint16_t>(loaded);
+        std::memcpy(every.data() + 2 * loaded, &sample, 2);
+    }
+    const ScaledReduction candidate{255.0f / static_cast<float>(maximum), swap};
+    std::vector<std::uint8_t> bytes(65536);
+    reduceScaledSse2(every.data(), bytes.data(), 65536, candidate);
+    if (bytes == toByte) scaled = candidate;
+#endif
 }
 
 void SerReader::Impl::readFrame(int frame) {
@@ -373,7 +418,11 @@ const std::uint8_t* SerReader::Impl::samples() {
 
 void SerReader::Impl::reduce(const std::uint8_t* in, std::uint8_t* out, std::size_t count) const {
     const std::uint8_t* table = toByte.data();
-    for (std::size_t i = 0; i < count; ++i) {
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    if (scaled) i = reduceScaledSse2(in, out, count, *scaled);
+#endif
+    for (; i < count; ++i) {
         std::uint16_t loaded;
         std::memcpy(&loaded, in + 2 * i, 2);
         out[i] = table[loaded];

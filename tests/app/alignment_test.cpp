@@ -43,7 +43,7 @@ protected:
     }
     void open(const std::vector<std::string>& files) {
         const bool avi = files.front().ends_with(".avi");
-        FormTest::open(files, avi ? 1 : 2);
+        FormTest::open(files, avi ? 1 : files.front().ends_with(".ser") ? 5 : 2);
         ASSERT_TRUE(w.SequenceOpen);
     }
     void click(int x, int y) { form.mouseEvent(Control::PreviewImage, Mouse::Down, x, y, true); }
@@ -189,6 +189,7 @@ TEST_F(AlignPage, VideoAndStillFramesAreAlignedAlikeToAPixelAndRankedByQuality) 
     EXPECT_EQ(records(frames), videoRecords);
     EXPECT_EQ(std::vector<TRankEntry>(w.Ranking.begin(), w.Ranking.begin() + frames), videoRanking);
 
+
     // A smaller still frame shrinks the working image and is read within its own size.
     Bitmap24 small(300, 200);
     small.fill(40, 40, 40);
@@ -198,6 +199,25 @@ TEST_F(AlignPage, VideoAndStillFramesAreAlignedAlikeToAPixelAndRankedByQuality) 
     EXPECT_EQ(w.ImageWidth, 300);
     EXPECT_EQ(w.FrameHeight, 200);
     EXPECT_TRUE(std::isfinite(w.FrameRecs[7].Difference));
+
+    // As an RGB SER video the same frames give the same records; a 12-bit
+    // Bayer recording, demosaiced, still registers to a pixel.
+    options.serColour = SerColour::Rgb;
+    const DemoResult ser = demo("ser", frames, DemoOptions::Ser);
+    open(ser.sequenceFiles);
+    EXPECT_EQ(form.caption(), "Planexor processing SER: " + ser.sequenceFiles.front());
+    EXPECT_EQ(settings.readString("Files", "Lasttype", ""), "SER");
+    EXPECT_EQ(w.InputType, static_cast<std::uint8_t>(InputKind::Ser));
+    click(160, 120);
+    alignAll();
+    EXPECT_EQ(records(frames), videoRecords);
+    options.serColour = SerColour::BayerRggb;
+    options.serDepth = 12;
+    open(demo("bayer", frames, DemoOptions::Ser).sequenceFiles);
+    click(160, 120);
+    alignAll();
+    ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
+    EXPECT_GE(framesWithinAPixel(frames), 39);
 }
 
 TEST_F(AlignPage, DeInterlacingRegistersEachFrameFieldByFieldAgainstADeInterlacedReference) {

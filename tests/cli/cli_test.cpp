@@ -146,6 +146,16 @@ TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
     readBmpFile(dir.file("plain.bmp"), written);
     EXPECT_EQ(written, stackAsTheWindowDoes(video, false));
 
+    // The same frames recorded as an RGB SER stack to the same bytes.
+    demo.directory = dir.file("ser");
+    demo.format = DemoOptions::Ser;
+    demo.serColour = SerColour::Rgb;
+    const std::string ser = writeDemoSequence(demo, quiet).sequenceFiles.front();
+    const auto fromSer = runCommand(cli("stack " + ser + " --feature 160,120 --best 8 --max-diff 90 --out " +
+                                        dir.file("ser.bmp")));
+    ASSERT_EQ(fromSer.status, 0) << fromSer.err;
+    EXPECT_EQ(testing::readText(dir.file("ser.bmp")), testing::readText(dir.file("plain.bmp")));
+
     const auto sharp = runCommand(cli(common + " --wavelets 40,25,15,10,10,10 --layers-off 6 --contrast 120 "
                                                "--gamma 1.2 --out " + dir.file("sharp.bmp")));
     ASSERT_EQ(sharp.status, 0) << sharp.err;

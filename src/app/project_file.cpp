@@ -13,6 +13,7 @@
 #include "core/file_io.h"
 #include "core/pixel.h"
 #include "input/avi_reader.h"
+#include "input/ser_reader.h"
 #include "input/still_frames.h"
 
 namespace planexor {
@@ -30,7 +31,10 @@ const char* const Missing = "\n";
 
 const char* const ProcessingKeys[11] = {"layer1",  "layer2", "layer3",    "layer4",   "layer5",    "layer6",
                                         "initial", "step",   "scaletype", "contrast", "brightness"};
-const std::vector<std::string> FileTypes = {"AVI", "BMP", "FIT", "JPG"};
+// By InputType.
+const std::vector<std::string> FileTypes = {"AVI", "BMP", "FIT", "JPG", "SER"};
+
+bool isVideo(const std::string& filetype) { return filetype == "AVI" || filetype == "SER"; }
 
 bool fileExists(const std::string& path) {
     std::error_code error;
@@ -105,7 +109,7 @@ void writeProject(TBigIniFile& ini, const ProjectData& p, const ProjectProgress&
     };
     ini.WriteString(Input, "filetype", p.filetype);
     ini.WriteString(Input, "filedir", p.filedir);
-    if (p.filetype == "AVI") ini.WriteString(Input, "filename", p.filename);
+    if (isVideo(p.filetype)) ini.WriteString(Input, "filename", p.filename);
     if (p.dark) {
         ini.WriteString(Input, "darkfile", p.dark->first);
         ini.WriteInteger(Input, "darkfiletype", p.dark->second);
@@ -181,9 +185,9 @@ ProjectData readProject(const TBigIniFile& ini) {
     // A file without a type was taken for still frames.
     if (p.filetype == "xxx") p.filetype = "BMP";
     if (std::find(FileTypes.begin(), FileTypes.end(), p.filetype) == FileTypes.end())
-        refuse(Input, "filetype", p.filetype, "expected AVI, BMP, FIT or JPG");
+        refuse(Input, "filetype", p.filetype, "expected AVI, BMP, FIT, JPG or SER");
     p.filedir = in.text(Input, "filedir").value_or("");
-    if (p.filetype == "AVI") p.filename = in.text(Input, "filename").value_or("xxxx");
+    if (isVideo(p.filetype)) p.filename = in.text(Input, "filename").value_or("xxxx");
     if (formChecked(p.form, "UseDarkFrame_Checked"))
         p.dark = {in.text(Input, "darkfile").value_or("xxx"), in.integer(Input, "darkfiletype", 0, 1, 3)};
     if (formChecked(p.form, "UseFlatfield_Checked"))
@@ -207,7 +211,7 @@ ProjectData readProject(const TBigIniFile& ini) {
     p.hoty = in.integer(Input, "hoty", 0, 0, MaxImageSide);
     p.stackx = in.integer(Input, "stackx", 0, 0, MaxImageSide);
     p.stacky = in.integer(Input, "stacky", 0, 0, MaxImageSide);
-    if (p.filetype != "AVI")
+    if (!isVideo(p.filetype))
         for (int i = 0; i < n; ++i) p.frameFiles.push_back(in.text(Input, key("im", i)).value_or(" "));
 
     p.interlaced = formChecked(p.form, "Interlaced_Checked");
@@ -272,7 +276,7 @@ ProjectData ProjectFile::capture() const {
     std::error_code error;
     p.filedir = std::filesystem::absolute(form_.sequenceDirectory(), error).lexically_normal().string();
     if (p.filedir.size() > 1 && p.filedir.back() == '/') p.filedir.pop_back();
-    if (p.filetype == "AVI") p.filename = w.SourceFile;
+    if (isVideo(p.filetype)) p.filename = w.SourceFile;
     if (form_.control(Control::UseDarkFrame).checked()) p.dark = {w.darkfile, w.darkfiletype};
     if (form_.control(Control::UseFlatfield).checked()) p.flat = {w.flatfile, w.flatfiletype};
     const bool fits = p.filetype == "FIT";
@@ -377,7 +381,7 @@ void ProjectFile::LoadProjectClick() {
 
 std::string ProjectFile::resolveSequenceDirectory(const ProjectData& p, const std::string& projectFile) const {
     // The first file the sequence needs: what tells whether a folder holds it.
-    const std::string first = p.filetype == "AVI" ? p.filename : p.frameFiles.empty() ? std::string() : p.frameFiles[0];
+    const std::string first = isVideo(p.filetype) ? p.filename : p.frameFiles.empty() ? std::string() : p.frameFiles[0];
     const bool bare = fileNameOf(first) == first;
     if (!bare || fileExists(joinPath(p.filedir, first))) return p.filedir;
     // A folder moved with its project: the sequence lies beside the project file.
@@ -405,8 +409,10 @@ void ProjectFile::load(const std::string& path) {
         throw PlanexorError("Error : " + kind + " " + name + " missing, project not loaded");
     };
     std::vector<std::string> files;
-    if (project.filetype == "AVI") {
-        if (!fileExists(joinPath(directory, project.filename))) missing("Avifile", project.filename);
+    const bool video = isVideo(project.filetype);
+    if (video) {
+        if (!fileExists(joinPath(directory, project.filename)))
+            missing(project.filetype == "AVI" ? "Avifile" : "SER file", project.filename);
         files.push_back(joinPath(directory, project.filename));
     } else {
         for (const std::string& file : project.frameFiles) {
@@ -422,7 +428,7 @@ void ProjectFile::load(const std::string& path) {
 
     // A single FITS frame or a single picture opens as the window opens
     // one, and is processed with the restored controls.
-    if (project.filetype == "FIT" || (project.sequencelength == 1 && project.filetype != "AVI")) {
+    if (project.filetype == "FIT" || (project.sequencelength == 1 && !video)) {
         w.resetForOpening();
         form_.sequenceOpenedThisRun_ = true;
         form_.control(Control::Showpanel).setVisible(false);
@@ -435,16 +441,16 @@ void ProjectFile::load(const std::string& path) {
 
     // The frames must be there and fit the stored positions before anything
     // of the open work is given up.
-    std::unique_ptr<FrameSource> source;
     Bitmap24 reference;
-    if (project.filetype == "AVI") {
-        auto reader = std::make_unique<AviReader>(files[0]);
+    if (video) {
+        std::unique_ptr<FrameSource> reader;
+        if (project.filetype == "SER") reader = std::make_unique<SerReader>(files[0]);
+        else reader = std::make_unique<AviReader>(files[0]);
         if (reader->frameCount() < project.sequencelength)
-            throw PlanexorError("The project cannot be loaded: the AVI file " + project.filename + " holds " +
-                                std::to_string(reader->frameCount()) + " frames, the project " +
+            throw PlanexorError("The project cannot be loaded: the " + project.filetype + " file " + project.filename +
+                                " holds " + std::to_string(reader->frameCount()) + " frames, the project " +
                                 std::to_string(project.sequencelength));
         reader->decode(project.refframe, reference);
-        source = std::move(reader);
     } else {
         loadStillFrame(files[project.refframe], reference);
     }
@@ -466,7 +472,6 @@ void ProjectFile::load(const std::string& path) {
                    "the alignment box does not fit in the frame");
     }
 
-    form_.source_ = std::move(source);
     restoreWork(project, directory);
     rerunSteps(project, deferred);
     showActivePage(project);
@@ -488,16 +493,20 @@ void ProjectFile::restoreWork(const ProjectData& p, const std::string& directory
     form_.control(Control::AutoProcessBox).setChecked(false);
     form_.control(Control::ProcessButton).setVisible(true);
 
-    const bool avi = p.filetype == "AVI";
-    w.StillFrames = !avi;
+    const bool video = isVideo(p.filetype);
+    const auto type = std::find(FileTypes.begin(), FileTypes.end(), p.filetype) - FileTypes.begin();
+    w.InputType = static_cast<std::uint8_t>(type);
+    w.StillFrames = !video;
     w.JpegFrames = p.filetype == "JPG";
-    w.InputType = static_cast<std::uint8_t>(avi ? InputKind::Avi : w.JpegFrames ? InputKind::Jpg : InputKind::Bmp);
-    form_.control(Control::Framelistsavebutton).setVisible(!avi);
-    form_.control(Control::Framelistloadbutton).setVisible(!avi);
+    form_.control(Control::Framelistsavebutton).setVisible(!video);
+    form_.control(Control::Framelistloadbutton).setVisible(!video);
     form_.control(Control::DirectoryListBox1).setCaption(directory);
-    if (avi) {
+    // The frames are read afresh from the files found.
+    form_.source_.reset();
+    form_.sourcePath_.clear();
+    if (video) {
         w.SourceFile = p.filename;
-        form_.setCaption("Planexor processing AVI: " + joinPath(directory, p.filename));
+        form_.setCaption("Planexor processing " + p.filetype + ": " + joinPath(directory, p.filename));
     } else {
         for (int i = 0; i < n; ++i) {
             const std::string& file = p.frameFiles[i];

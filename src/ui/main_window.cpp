@@ -593,7 +593,6 @@ QWidget* MainWindow::createControl(const ControlDefinition& desc, QBoxLayout* in
                      "libjpeg-turbo: JPEG frames and pictures",
                      "GoogleTest, Google Benchmark, CFITSIO and FFTW: its tests and measurements", "",
                      "Thanks to everyone who tested it under a night sky."});
-                credits->setObjectName("Credits");
                 content->addWidget(credits);
             }
             binder_->bindPanel(panel, model);

@@ -310,7 +310,10 @@ TEST_F(BindingTest, HelpShowsThePanelWithItsStylesAndTheCreditsRollOnlyOnTheAbou
     EXPECT_TRUE(help->isVisible());
     EXPECT_TRUE(help->toPlainText().contains("Select Input"));
     EXPECT_TRUE(help->toHtml().contains("font-weight:700"));
-    auto* credits = widget<CreditsTicker>("Credits");
+    CreditsTicker* credits = nullptr;
+    for (QWidget* child : window->findChildren<QWidget*>())
+        if (auto* ticker = dynamic_cast<CreditsTicker*>(child)) credits = ticker;
+    ASSERT_NE(credits, nullptr);
     EXPECT_FALSE(credits->rolling());
     model("PageControl1").setItemIndexByUser(4);
     EXPECT_TRUE(credits->rolling());

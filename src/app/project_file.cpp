@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <filesystem>
 #include <memory>
 #include <system_error>
@@ -62,18 +63,19 @@ public:
     // Text that is no integer takes the default, as a missing key does; the
     // range is checked either way.
     int integer(const char* section, const std::string& keyName, int fallback, int low, int high) const {
-        const auto value = text(section, keyName);
-        const int number = value ? parseInteger(*value).value_or(fallback) : fallback;
+        const int number = ini_.ReadInteger(section, keyName, fallback);
         if (number < low || number > high)
-            refuse(section, keyName, value.value_or(std::to_string(number)),
+            refuse(section, keyName, text(section, keyName).value_or(std::to_string(number)),
                    "expected " + std::to_string(low) + " to " + std::to_string(high));
         return number;
     }
     float decimal(const char* section, const std::string& keyName) const {
-        const std::string value = text(section, keyName).value_or("0");
-        const auto number = parseFloat(value);
-        if (!number) refuse(section, keyName, value, "not a number");
-        return *number;
+        // No number reads as NaN: then it is either missing (0) or refused.
+        const float number = ini_.ReadFloat(section, keyName, std::numeric_limits<float>::quiet_NaN());
+        if (!std::isnan(number)) return number;
+        const auto value = text(section, keyName);
+        if (value) refuse(section, keyName, *value, "not a number");
+        return 0.0f;
     }
 
 private:

@@ -249,8 +249,7 @@ void ProjectFile::bindHandlers() {
 
 bool ProjectFile::hasWork() const {
     const Workspace& w = form_.workspace();
-    return w.SequenceOpen || (w.InputType == static_cast<std::uint8_t>(InputKind::Fits) && w.SourceFile != "none" &&
-                              !w.FrameFiles[0].empty());
+    return w.SequenceOpen || (w.InputType == static_cast<std::uint8_t>(InputKind::Fits) && w.SourceFile != "none");
 }
 
 void ProjectFile::SaveProjectClick() {
@@ -309,7 +308,8 @@ ProjectData ProjectFile::capture() const {
     p.stacky = w.stacky;
     if (w.StillFrames || fits) {
         for (int i = 0; i < n; ++i) {
-            const std::string& file = w.FrameFiles[i];
+            // The FITS frame is the sequence's one file.
+            const std::string& file = fits ? joinPath(form_.sequenceDirectory(), w.SourceFile) : w.FrameFiles[i];
             const std::string full = std::filesystem::absolute(file, error).lexically_normal().string();
             p.frameFiles.push_back(directoryOf(full) == p.filedir ? fileNameOf(full) : full);
         }
@@ -436,7 +436,7 @@ void ProjectFile::load(const std::string& path) {
         form_.control(Control::Showpanel).setVisible(false);
         if (project.filetype == "FIT") form_.openFitsInput(files[0]);
         else form_.openStillFrames(files, project.filetype == "JPG");
-        w.FrameFiles[0] = files[0];
+        if (project.filetype == "FIT") w.FrameFiles[0] = files[0];
         showActivePage(project);
         return;
     }

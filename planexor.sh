@@ -76,6 +76,9 @@ case "${1:-}" in
             --wavelets 40,30,20,10,10,10 --fits-object "synthetic planet" --out "$demo/planet-sharpened.fit" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.bmp" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.fitq" >/dev/null
+        echo "Align & stack in one go: aligning, optimizing, stacking the frames above 80% quality, sharpening ..."
+        cli stack "$demo/planet.avi" --feature 320,240 --chain --optimize \
+            --wavelets 40,30,20,10,10,10 --out "$demo/planet-chain.jpg"
         echo "The same planet as a 12-bit Bayer (RGGB) SER recording, as planetary cameras write it ..."
         cli make-demo "$demo/ser" --frames 500 --size 640x480 --format ser --ser-colour rggb --ser-depth 12 >/dev/null
         cli stack "$demo/ser/planet.ser" --feature 320,240 --best-percent 25 \
@@ -83,6 +86,7 @@ case "${1:-}" in
         echo "Done. The sharpened picture: $demo/planet-sharpened.jpg (FITS: $demo/planet-sharpened_[RGB].fit)"
         echo "The project: $demo/planet.pxp (reopened: $demo/planet-from-project.jpg)"
         echo "The plain stack: $demo/planet-stack.bmp (special FITS: $demo/planet-stack_[RGB].fitq);"
+        echo "aligned, optimized and stacked in one chain: $demo/planet-chain.jpg;"
         echo "from the SER recording: $demo/planet-ser-sharpened.jpg; the sharp original to compare: $demo/original.bmp" ;;
     gui)
         setup; build build -DCMAKE_BUILD_TYPE=Release

@@ -182,6 +182,7 @@ void AlignPage::CalculateReferenceFFT() {
     Workspace& w = *workspace_;
     prepareFft();
     referenceFrame_ = form_.preview_;
+    optimizeMarks_.shown = false;
     // De-interlacing: the reference and the picture shown are the rebuilt field.
     makeReferenceImage();
     *alignImage_ = Image1_;
@@ -411,6 +412,7 @@ void AlignPage::AlignallButtonClick() {
     w.Ranking.fill(TRankEntry{});
 
     alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
+    optimizeMarks_.shown = false;
     const auto sizeCaption = [&w] {
         return "Image : " + std::to_string(w.ImageWidth) + "x" + std::to_string(w.ImageHeight);
     };
@@ -506,13 +508,13 @@ void AlignPage::AlignallButtonClick() {
     DifferenceTotal = total * 0.001;
     DrawRegistrationGraph();
     ui_.setCursor(CursorShape::Arrow);
-    // Optimizing (AutoOptimize) follows here once it exists; until then the
-    // run ends with the registration as found.
+    // A Cancel while optimizing ends the chain as it does while aligning.
+    const bool optimized = !control(Control::AutoOptimize).checked() || autoOptimize();
 
     control(Control::Messagewinlabel2).setCaption(" ");
     control(Control::MessageWindow).setVisible(false);
     form_.StackSliderChange();
-    if (form_.ChainRun) {
+    if (form_.ChainRun && optimized) {
         control(Control::StackSlider).setValue(cutRank);
         control(Control::FFTWindow).setVisible(false);
         control(Control::Propertywindow).setVisible(false);
@@ -566,6 +568,12 @@ const Drawing& AlignPage::overlay(Control imageControl) const {
         DrawingBuilder builder(alignOverlay_);
         const AlignMarks& m = alignMarks_;
         if (m.shown) drawFeatureMarks(builder, m.x, m.y, m.boxLeft, m.boxTop, m.size, m.centrePixel);
+        if (const OptimizeMarks& o = optimizeMarks_; o.shown) {
+            builder.text(drawing_colour::Black, {0, o.boxSize + 15}, " Original ");
+            builder.text(drawing_colour::Black, {o.boxSize + 10, o.boxSize + 15}, " Current ");
+            builder.text(drawing_colour::Black, {0, o.boxSize + 30},
+                         " Processing frame " + std::to_string(o.frame + 1) + "            ");
+        }
         if (alignment_.WaitingForClick && form_.RubberX >= 0 && form_.RubberY >= 0)
             drawBoxOutline(builder, form_.RubberX, form_.RubberY, fft_.FFTSize);
         return alignOverlay_;
@@ -599,6 +607,8 @@ void TMainForm::bindAlignHandlers() {
     bind(Control::Misalignwarning, "MisalignwarningClick", false, [this] { MisalignwarningClick(); });
     bind(Control::Haltbutton, "HaltbuttonClick", false, [this] { HaltbuttonClick(); });
     bind(Control::BlurBox, "BlurBoxClick", false, [this] { align_->BlurBoxClick(); });
+    bind(Control::Optimizebutton, "OptimizeButtonClick", true, [this] { OptimizeButtonClick(); });
+    bind(Control::SearchArea, "SearchAreaChange", false, [this] { SearchAreaChange(); });
 }
 
 }  // namespace planexor

@@ -2,11 +2,13 @@
 #include <optional>
 
 #include "align/fft.h"
+#include "align/optimize.h"
 #include "align/quality.h"
 #include "align/registration.h"
 #include "app/control_id.h"
 #include "core/bitmap24.h"
 #include "core/drawing.h"
+#include "stack/resample.h"
 
 namespace planexor {
 
@@ -54,6 +56,8 @@ public:
     void AlignStackButtonClick();
     void AlignSliderChange();
     void DrawRegistrationGraph();
+    void OptimizeButtonClick();
+    void SearchAreaChange();
     // PreviewImage the box outline under the mouse; AlignImage the feature or
     // trace marks and, while a realign click is awaited, the box outline;
     // imgFFT its " Not defined " caption; imgGraph the power spectrum or
@@ -63,6 +67,8 @@ public:
     const RegistrationGraph& registrationGraph() const { return registrationGraph_; }
     // 0.001 x the sum of the differences after the last align-all run.
     double DifferenceTotal = 0.0;
+    // 0.001 x the sum of the differences above the quality limit after the last completed optimizing pass.
+    double OptTotal = 0.0;
 
 private:
     friend class TMainForm;
@@ -85,6 +91,23 @@ private:
     std::optional<GraphPoint> askForRealign();
     void showQualityGraph();
     void noteProfileOwner();
+    // One optimizing pass over the ranked frames; false when it was stopped.
+    bool runOptimizePass();
+    // Passes after an align-all run while each improves enough; false when stopped.
+    bool autoOptimize();
+    void optimizeDecodedFrame(int frame, Bitmap24& decoded, const OptimizeOptions& options);
+    void optimizeField(int frame, Bitmap24& decoded, bool firstField, const OptimizeOptions& options);
+    FrameOptimizer optimizer_;
+    // Resampled optimizing: the reference resampled whole, and the picture
+    // each frame's resampled box is pasted into.
+    Bitmap24 resampledReference_, resampledFrame_, optimizeSquare_, optimizeSquareScaled_;
+    ResamplePlan optimizePlan_;
+    struct OptimizeMarks {
+        bool shown = false;
+        int boxSize = 0;
+        int frame = 0;
+    };
+    OptimizeMarks optimizeMarks_;
     FftEngine fft_;
     Alignment alignment_;
     Bitmap24 referenceFrame_;  // the clicked frame as decoded, to rebuild the reference at another box size

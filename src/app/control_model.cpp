@@ -133,6 +133,7 @@ void ControlModel::removeObserver(int id) {
 void ControlModel::clearList() {
     listItems_.clear();
     selectedListItem_ = -1;
+    listSelection_.clear();
     changed();
 }
 
@@ -149,8 +150,24 @@ void ControlModel::setListItemChecked(int index, bool checked) {
 }
 
 void ControlModel::selectListItem(int index) {
-    if (index < -1 || index >= static_cast<int>(listItems_.size()) || index == selectedListItem_) return;
+    if (index < -1 || index >= static_cast<int>(listItems_.size())) return;
+    std::vector<int> only;
+    if (index >= 0) only.push_back(index);
+    if (index == selectedListItem_ && only == listSelection_) return;
     selectedListItem_ = index;
+    listSelection_ = std::move(only);
+    changed();
+}
+
+void ControlModel::setListSelection(std::vector<int> rows, int focused) {
+    const int count = static_cast<int>(listItems_.size());
+    std::erase_if(rows, [count](int row) { return row < 0 || row >= count; });
+    std::sort(rows.begin(), rows.end());
+    rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+    if (focused < -1 || focused >= count) focused = -1;
+    if (rows == listSelection_ && focused == selectedListItem_) return;
+    listSelection_ = std::move(rows);
+    selectedListItem_ = focused;
     changed();
 }
 

@@ -94,8 +94,12 @@ public:
     void clearList();
     void addListItem(std::string text, bool checked);
     void setListItemChecked(int index, bool checked);
+    // The focused row, which selectListItem() also makes the only selected one.
     int selectedListItem() const { return selectedListItem_; }
     void selectListItem(int index);
+    // Every selected row, ascending (multi-selection lists).
+    const std::vector<int>& listSelection() const { return listSelection_; }
+    void setListSelection(std::vector<int> rows, int focused);
 
 private:
     void changed();
@@ -123,6 +127,7 @@ private:
     bool expanded_ = true;
     std::vector<ListItem> listItems_;
     int selectedListItem_ = -1;
+    std::vector<int> listSelection_;
     std::function<void()> handler_;
     struct Observer {
         int id;

@@ -185,7 +185,7 @@ std::vector<ControlDefinition> buildTable() {
     // Align Frames.
     add(make(C::AlignImage, K::Image, P::Page2));
     add(button(C::Allignallbutton, P::Page2, "Align"));
-    add(disabled(later(button(C::Optimizebutton, P::Page2, "Optimize"), "Refine the alignment of the best frames")));
+    add(disabled(button(C::Optimizebutton, P::Page2, "Optimize")));
     add(button(C::AlignStackButton, P::Page2, "Align && stack"));
     add(button(C::AlignOneBUtton, P::Page2, "Recalc FFT", false));
     add(live(button(C::Haltbutton, P::Page2, "Re-Align", false)));
@@ -207,7 +207,7 @@ std::vector<ControlDefinition> buildTable() {
     add(stored(in("Graphs", live(checkBox(C::Showgraphbox, P::Page2, "Show graph", true))), {{StoredProperty::Checked, 81}}));
     add(stored(in("Options", checkBox(C::Resampled, P::Page2, "Resampling", false)), {{StoredProperty::Checked, 64}}));
     add(stored(in("Options", spin(C::ResampleSpin, P::Page2, "x", 1.0, 4.0, 0.1, 1, 2.0, false)), {{StoredProperty::Value, 66}}));
-    add(stored(later(checkBox(C::AutoOptimize, P::Page2, "Auto-Optimisation", true), "Optimize the alignment after each run"), {{StoredProperty::Checked, 0}}));
+    add(stored(readWhenUsed(checkBox(C::AutoOptimize, P::Page2, "Auto-Optimisation", true)), {{StoredProperty::Checked, 0}}));
     add(stored(readWhenUsed(radio(C::Correlationtype, P::Page2, "Correlation type", {"Cross", "Phase"}, 0, 1, false)), {{StoredProperty::ItemIndex, 12}}));
     add(stored(readWhenUsed(checkBox(C::Normalize, P::Page2, "Normalized", true, false)), {{StoredProperty::Checked, 54}}));
     add(checkBox(C::Showtracebox, P::Page2, "Show aligning", true, false));
@@ -298,14 +298,14 @@ std::vector<ControlDefinition> buildTable() {
     add(in("Propertywindow", label(C::Label1, P::ToolWindow, "", false)));
     add(in("Propertywindow", label(C::Label3, P::ToolWindow, "", false)));
     add(stored(toolWindow(C::SelectFrameswindow, "Frame list", 184, 96, 177, 345), {{StoredProperty::Left, 77}, {StoredProperty::Top, 78}}));
-    add(in("SelectFrameswindow", later(make(C::SelectFramesChecklist, K::CheckList, P::ToolWindow), "Tick or clear a frame to use or leave it out")));
-    add(in("SelectFrameswindow", later(button(C::BitBtn4, P::ToolWindow, "Set all"), "Include every frame")));
-    add(in("SelectFrameswindow", later(button(C::BitBtn5, P::ToolWindow, "Set none"), "Exclude every frame")));
-    add(in("SelectFrameswindow", later(button(C::Framelistsavebutton, P::ToolWindow, "Save"), "Save the frame list to a file")));
-    add(in("SelectFrameswindow", later(button(C::Framelistloadbutton, P::ToolWindow, "Load"), "Open a frame list file")));
+    add(in("SelectFrameswindow", withHint(make(C::SelectFramesChecklist, K::CheckList, P::ToolWindow), "when selecting multiple frames double click \nthe filename that shows a dotted outline !")));
+    add(in("SelectFrameswindow", button(C::BitBtn4, P::ToolWindow, "Set all")));
+    add(in("SelectFrameswindow", button(C::BitBtn5, P::ToolWindow, "Set none")));
+    add(in("SelectFrameswindow", button(C::Framelistsavebutton, P::ToolWindow, "Save")));
+    add(in("SelectFrameswindow", button(C::Framelistloadbutton, P::ToolWindow, "Load")));
     add(in("SelectFrameswindow", button(C::AddFramesButton, P::ToolWindow, "Add", false)));
     add(stored(toolWindow(C::Stackframeswindow, "Stackframes", 352, 128, 177, 281), {{StoredProperty::Left, 85}, {StoredProperty::Top, 86}}));
-    add(in("Stackframeswindow", later(make(C::StackFramesList, K::CheckList, P::ToolWindow), "Tick or clear a stacked frame to use or leave it out")));
+    add(in("Stackframeswindow", make(C::StackFramesList, K::CheckList, P::ToolWindow)));
     add(stored(toolWindow(C::FilterWindow, "Wavelet Filter", 344, 288, 241, 145), {{StoredProperty::Left, 31}, {StoredProperty::Top, 32}}));
     // In kernel order; the stored order is by name, but for Filter22spin before Filter21spin.
     constexpr int FilterSpinOrder[9] = {21, 24, 27, 22, 25, 29, 23, 26, 28};

@@ -20,6 +20,7 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     saving_ = std::make_unique<ImageSaving>(*this);
     project_ = std::make_unique<ProjectFile>(*this);
     help_ = std::make_unique<HelpAndAbout>(*this);
+    lists_ = std::make_unique<FrameLists>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();
@@ -112,6 +113,7 @@ void TMainForm::bindHandlers() {
     saving_->bindHandlers();
     project_->bindHandlers();
     help_->bindHandlers();
+    lists_->bindHandlers();
 }
 
 void TMainForm::BitBtn2Click() {

@@ -16,6 +16,7 @@
 #include "app/stack_graph.h"
 #include "app/align_page.h"
 #include "app/help_about.h"
+#include "app/frame_lists.h"
 #include "app/image_saving.h"
 #include "app/process_page.h"
 #include "app/project_file.h"
@@ -93,6 +94,9 @@ public:
     void toolWindowMoved(Control window, int left, int top);
     void toolWindowResized(Control window, int width, int height);
     void toolWindowClosed(Control window);
+    // The check lists' events besides a plain click (which is the model's click()).
+    enum class ListAction { Click, ClickCheck, DblClick };
+    void listEvent(Control list, ListAction action);
 
     static constexpr int KeySpace = 32;
     static constexpr int KeyLeft = 37;
@@ -143,6 +147,8 @@ public:
     void AlignStackButtonClick() { align_->AlignStackButtonClick(); }
     void AlignSliderChange() { align_->AlignSliderChange(); }
     void DrawRegistrationGraph() { align_->DrawRegistrationGraph(); }
+    void OptimizeButtonClick() { align_->OptimizeButtonClick(); }
+    void SearchAreaChange() { align_->SearchAreaChange(); }
     FftEngine& fft() { return align_->fft(); }
     const Alignment& alignment() const { return align_->alignment(); }
     const Bitmap24& referenceImage() const { return align_->referenceImage(); }
@@ -220,6 +226,10 @@ public:
     // From here on tool-window moves reach the user settings: the places
     // given while the window is being built are not the user's.
     void openUserSettingsKey() { recordWindowPlaces_ = true; }
+    // The frame lists (frame_lists.h) and their file.
+    // Opens a frame list file (.pxl) as a new sequence, without a dialog.
+    void openFrameList(const std::string& path) { lists_->openFrameList(path); }
+    FrameLists& frameLists() { return *lists_; }
 
     // Saving (image_saving.h) writes the stack and the processed picture.
     void SaveButtonClick() { saving_->SaveButtonClick(); }
@@ -235,6 +245,7 @@ private:
     friend class ImageSaving;
     friend class ProjectFile;
     friend class HelpAndAbout;
+    friend class FrameLists;
     void buildModels();
     void bindHandlers();
     void bindPageHandlers();
@@ -285,6 +296,8 @@ private:
     std::unique_ptr<ProjectFile> project_;
 
     std::unique_ptr<HelpAndAbout> help_;
+
+    std::unique_ptr<FrameLists> lists_;
 };
 
 }  // namespace planexor

@@ -290,7 +290,9 @@ void TMainForm::PreviewSliderChange() {
     RubberX = RubberY = -1;
     if (!w.SequenceOpen) return;
     const int frame = control(Control::PreviewSlider).intValue();
-    if (control(Control::SelectFrameswindow).visible()) control(Control::SelectFramesChecklist).selectListItem(frame);
+    // A multi-selection in the list stays while its focused frame is shown.
+    ControlModel& list = control(Control::SelectFramesChecklist);
+    if (control(Control::SelectFrameswindow).visible() && list.selectedListItem() != frame) list.selectListItem(frame);
     loadFrame(frame);
     control(Control::Label9).setCaption(std::to_string(frame + 1) + " / " +
                                  std::to_string(nearest(control(Control::PreviewSlider).maximum()) + 1));

@@ -130,6 +130,25 @@ void TMainForm::mouseEvent(Control controlName, MouseAction action, int x, int y
     }
 }
 
+void TMainForm::listEvent(Control list, ListAction action) {
+    if (list != Control::SelectFramesChecklist && list != Control::StackFramesList) return;
+    const bool frames = list == Control::SelectFramesChecklist;
+    const std::string name(controlName(list));
+    switch (action) {
+        case ListAction::Click: control(list).click(); break;
+        case ListAction::ClickCheck:
+            dispatch(name + "ClickCheck", true, [this, frames] {
+                frames ? lists_->SelectFramesChecklistClickCheck() : lists_->StackFramesListClickCheck();
+            });
+            break;
+        case ListAction::DblClick:
+            dispatch(name + "DblClick", true, [this, frames] {
+                frames ? lists_->SelectFramesChecklistDblClick() : lists_->StackFramesListDblClick();
+            });
+            break;
+    }
+}
+
 void TMainForm::toolWindowMoved(Control window, int left, int top) {
     control(window).setPosition(left, top);
     const ToolWindowRule* rule = ruleFor(window);

@@ -375,10 +375,10 @@ void ProjectFile::LoadProjectClick() {
         ~AutoLoadEnds() { flag = false; }
     } autoLoadEnds{autoLoad};
     if (filterIndex == 2) {
-        // Frame lists open through the frame-list window of a later version.
-        throw PlanexorError("Frame lists cannot be opened in this version: " + path);
+        form_.openFrameList(path);
+    } else {
+        load(path);
     }
-    load(path);
 }
 
 std::string ProjectFile::resolveSequenceDirectory(const ProjectData& p, const std::string& projectFile) const {

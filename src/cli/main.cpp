@@ -154,8 +154,14 @@ struct Session {
     // Opens the inputs through "Select input", as a user would.
     void open(const std::vector<std::string>& inputs) {
         if (inputs.empty()) throw UsageError("no input given");
-        ui.queueFiles(inputs, filterIndexFor(inputs.front()));
-        form.control(Control::SelectFileButton).click();
+        if (lowerExtensionOf(inputs.front()) == ".pxl") {
+            // A frame list opens as the window's list window opens it.
+            if (inputs.size() != 1) throw UsageError("a frame list (.pxl) is the only input");
+            form.openFrameList(inputs.front());
+        } else {
+            ui.queueFiles(inputs, filterIndexFor(inputs.front()));
+            form.control(Control::SelectFileButton).click();
+        }
         check();
         if (!form.workspace().SequenceOpen && !form.workspace().SingleImage)
             throw PlanexorError("Nothing was opened");
@@ -214,14 +220,18 @@ int runProjectInfo(const std::string& path) {
     return 0;
 }
 
+void applyFrameListOptions(Session& session, const Arguments& arguments);
+
 int runInfo(const Arguments& arguments) {
     if (isSerInput(arguments)) return runSerInfo(arguments);
     if (arguments.positional.size() == 1 && isProject(arguments.positional.front()))
         return runProjectInfo(arguments.positional.front());
     Session session;
     session.open(arguments.positional);
+    applyFrameListOptions(session, arguments);
     const Workspace& w = session.form.workspace();
     std::printf("frames: %d\n", session.form.frameCount());
+    if (arguments.has("exclude")) std::printf("used: %d\n", w.usedframes);
     std::printf("width: %d\n", w.OrigWidth);
     std::printf("height: %d\n", w.OrigHeight);
     std::printf("source: %s\n", session.form.describeSource().c_str());
@@ -306,10 +316,69 @@ std::string floatText(float value) {
     return std::string(digits, result.ptr);
 }
 
+void setControlValue(TMainForm& form, Control control, double value, const std::string& option);
+
+// "3,10-20": frame numbers from 0, each below `frames`.
+std::vector<int> frameNumbers(const std::string& text, int frames) {
+    std::vector<int> numbers;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string item = text.substr(start, comma - start);
+        int first = 0, last = 0;
+        char tail = 0;
+        const int read = std::sscanf(item.c_str(), "%d-%d%c", &first, &last, &tail);
+        if (read == 1 && item.find('-') == std::string::npos) last = first;
+        else if (read != 2) throw UsageError("--exclude takes frame numbers and ranges, e.g. 3,10-20");
+        if (first < 0 || last < first || last >= frames)
+            throw UsageError("--exclude: frames are numbered 0.." + std::to_string(frames - 1) + ", not '" + item + "'");
+        for (int n = first; n <= last; ++n) numbers.push_back(n);
+        start = comma + 1;
+    }
+    return numbers;
+}
+
+// --exclude through the frame list (a double click on the selected frames),
+// then --save-list through its "Save", as a user would.
+void applyFrameListOptions(Session& session, const Arguments& arguments) {
+    TMainForm& form = session.form;
+    if (arguments.has("exclude")) {
+        ControlModel& list = form.control(Control::SelectFramesChecklist);
+        std::vector<int> frames = frameNumbers(arguments.text("exclude"), form.frameCount());
+        std::erase_if(frames, [&list](int n) { return !list.listItems()[n].checked; });
+        if (!frames.empty()) {
+            list.setListSelection(frames, frames.front());
+            form.listEvent(Control::SelectFramesChecklist, TMainForm::ListAction::DblClick);
+        }
+        session.check();
+    }
+    if (arguments.has("save-list")) {
+        const std::string path = arguments.text("save-list");
+        if (lowerExtensionOf(path) != ".pxl") throw UsageError("--save-list needs a FILE.pxl");
+        session.ui.queueFiles({path}, 1);
+        form.control(Control::Framelistsavebutton).click();
+        session.check();
+        std::printf("frame list: %s\n", path.c_str());
+    }
+}
+
+// The optimizing options; without --optimize a run does not optimize, so
+// scripts written before it keep their results and speed.
+void setOptimizing(TMainForm& form, const Arguments& arguments) {
+    form.control(Control::AutoOptimize).setChecked(arguments.has("optimize"));
+    if (arguments.has("optimize-until"))
+        setControlValue(form, Control::OptimizeSpin, arguments.number("optimize-until", 1), "optimize-until");
+    if (arguments.has("search-area"))
+        setControlValue(form, Control::SearchArea, arguments.number("search-area", 2), "search-area");
+    if (arguments.has("lower-quality"))
+        setControlValue(form, Control::OptimizeQualitySpin, arguments.number("lower-quality", 80), "lower-quality");
+}
+
 // Opens the input, clicks the feature on frame 0 and aligns every frame,
 // as a user would in the window. Options that registration reads are set
 // before the click.
-void alignSequence(Session& session, const Arguments& arguments, const std::function<void()>& beforeClick = {}) {
+void alignSequence(Session& session, const Arguments& arguments, const std::function<void()>& beforeClick = {},
+                   bool chain = false) {
     if (!arguments.has("feature")) throw UsageError("--feature X,Y is required");
     const auto [featureX, featureY] = pointOption(arguments, "feature");
     int boxItem = -1;
@@ -320,7 +389,9 @@ void alignSequence(Session& session, const Arguments& arguments, const std::func
     }
 
     session.open(arguments.positional);
+    applyFrameListOptions(session, arguments);
     TMainForm& form = session.form;
+    setOptimizing(form, arguments);
     if (boxItem >= 0) form.control(Control::FFTsizeGroup).setItemIndexByUser(boxItem);
     form.control(Control::Followme).setChecked(!arguments.has("no-track"));
     form.control(Control::PredictTrack).setChecked(arguments.has("predict"));
@@ -332,9 +403,9 @@ void alignSequence(Session& session, const Arguments& arguments, const std::func
     if (form.workspace().progstatus < 1)
         throw PlanexorError("The alignment feature " + arguments.text("feature") +
                             " was not accepted (too close to the border, or frame 0 is excluded)");
-    form.control(Control::Allignallbutton).click();
+    form.control(chain ? Control::AlignStackButton : Control::Allignallbutton).click();
     session.check();
-    if (form.workspace().progstatus < 2) throw PlanexorError("Aligning did not finish");
+    if (form.workspace().progstatus < 2 || form.workspace().StopRequested) throw PlanexorError("Aligning did not finish");
 }
 
 void writeShifts(const TMainForm& form, const std::string& path) {
@@ -537,7 +608,10 @@ int runProcess(const Arguments& arguments) {
 }
 
 int runStack(const Arguments& arguments) {
-    const SaveRequest save = saveRequestFrom(arguments, processingAsked(arguments));
+    const bool chain = arguments.has("chain");
+    const SaveRequest save = saveRequestFrom(arguments, chain || processingAsked(arguments));
+    if (chain && (arguments.has("best") || arguments.has("best-percent") || arguments.has("max-diff")))
+        throw UsageError("--chain stacks the ranks above --lower-quality: give no --best, --best-percent or --max-diff");
     if (arguments.has("best") && arguments.has("best-percent")) throw UsageError("give --best or --best-percent, not both");
     if (arguments.has("resample") && arguments.has("expand")) throw UsageError("--resample and --expand exclude each other");
     const std::string filter = arguments.text("filter", "mitchell");
@@ -565,21 +639,35 @@ int runStack(const Arguments& arguments) {
         if (!resume || arguments.has("filter"))
             form.control(Control::Filters).setItemIndexByUser(static_cast<int>(filterItem));
         if (arguments.has("mono")) form.control(Control::ColourStack).setCheckedByUser(false);
+        if (arguments.has("colour")) form.control(Control::ColourStack).setCheckedByUser(true);
+        // The chain stacks before the command could set them.
+        if (chain && arguments.has("no-quality-weight")) form.control(Control::QualStack).setCheckedByUser(false);
+        if (chain && arguments.has("expand")) form.control(Control::Expandstack).setCheckedByUser(true);
     };
     if (resume) {
         // An aligned project stacks again with new cut-offs, without aligning anew.
         if (fieldItem > 0) throw UsageError("--deinterlace belongs to aligning; the project keeps its own");
+        if (chain) throw UsageError("--chain aligns anew; a project stacks without aligning");
         session.openProject(arguments.positional.front());
         if (form.workspace().progstatus < 2)
             throw PlanexorError("The project is not aligned yet (stage " + std::to_string(form.workspace().progstatus) +
                                 ", " + stageName(form.workspace().progstatus) + "): align it first");
         stackingOptions();
     } else {
-        alignSequence(session, arguments, stackingOptions);
+        alignSequence(session, arguments, stackingOptions, chain);
     }
     if (arguments.has("shifts")) writeShifts(form, arguments.text("shifts"));
-
     const Workspace& w = form.workspace();
+    if (chain) {
+        // "Align & stack" has stacked and processed; the options shape the picture further.
+        if (w.progstatus < 4) throw PlanexorError("Stacking did not finish");
+        if (processingAsked(arguments)) processAsAsked(session, arguments);
+        const std::vector<std::string> files = saveAsAsked(session, save);
+        std::printf("stacked %d frames: %s\n", form.stackedCount(), joined(files).c_str());
+        if (arguments.has("project")) session.saveProject(arguments.text("project"), save.overwrite);
+        return 0;
+    }
+
     int best = std::max(1, nearest(w.usedframes * 0.25));
     if (resume) best = form.control(Control::StackSlider).intValue() + 1;  // the project's cut-off
     if (arguments.has("best")) best = static_cast<int>(arguments.integer("best", best));
@@ -614,11 +702,11 @@ int runAbout(const Arguments& arguments) {
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
-        {"info", "info INPUT... | info FILE.pxp",
-         "Open a sequence (AVI, SER, BMP or JPG frames) and print its frame count, size and source; for SER also "
-         "the colour ID, depth, byte order and whether the file is complete. For a project: its stage, source and "
-         "frame counts.",
-         {}, {}, runInfo},
+        {"info", "info INPUT... [--exclude LIST] [--save-list FILE.pxl] | info FILE.pxp",
+         "Open a sequence (AVI, SER, BMP or JPG frames, or a .pxl frame list) and print its frame count, size and "
+         "source; for SER also the colour ID, depth, byte order and whether the file is complete. For a project: "
+         "its stage, source and frame counts.",
+         {"exclude", "save-list"}, {}, runInfo},
         {"frame", "frame INPUT... --index N --out FILE.bmp", "Write frame N (0-based) of a sequence as a BMP.",
          {"index", "out"}, {}, runFrame},
         {"make-demo",
@@ -626,25 +714,31 @@ const std::vector<Command>& commands() {
          "[--ser-colour mono|rggb|grbg|gbrg|bggr|rgb|bgr] [--ser-depth 8|12|16] [--seed S] [--drift PIXELS]",
          "Render a synthetic planet seen through turbulent air: the frames, truth.csv and original.bmp.",
          {"frames", "size", "format", "codec", "ser-colour", "ser-depth", "seed", "drift"}, {}, runMakeDemo},
-        {"align",
-         "align INPUT... --feature X,Y [--box 64|128|256] [--no-track] [--predict] [--shifts FILE.csv] "
-         "[--project FILE.pxp [--no-overwrite]]",
+        {"align", "align INPUT... --feature X,Y [--box 64|128|256] [--no-track] [--predict] [FRAME OPTIONS] "
+                  "[OPTIMIZING OPTIONS] [--shifts FILE.csv] [--project FILE.pxp [--no-overwrite]]",
          "Click the alignment feature at X,Y on frame 0, align every frame and write each frame's shift, "
          "difference, quality and rank (0 = best, -1 = not ranked) as CSV, and/or save the work as a project.",
-         {"feature", "box", "shifts", "project"}, {"no-track", "predict", "no-overwrite"}, runAlign},
+         {"feature", "box", "shifts", "exclude", "save-list", "optimize-until", "search-area", "lower-quality", "project"},
+         {"no-track", "predict", "optimize", "no-overwrite"}, runAlign},
         {"stack",
          "stack INPUT... --feature X,Y [--box N] [--best N | --best-percent P] [--max-diff PERCENT] [--mono] "
          "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell] [--expand] "
          "[--deinterlace none|both|odd|even] [--wavelets G1,G2,G3,G4,G5,G6] [--layers-off LIST] [--linear|--dyadic] "
-         "[--contrast C] [--brightness B] [--gamma G] --out FILE [--save stack|processed] [SAVING OPTIONS] "
-         "[--shifts FILE.csv] [--project FILE.pxp]\n  stack FILE.pxp [the same options but --feature, --box, --deinterlace]",
+         "[--contrast C] [--brightness B] [--gamma G] [--chain] [FRAME OPTIONS] [OPTIMIZING OPTIONS] --out FILE "
+         "[--save stack|processed] [SAVING OPTIONS] [--shifts FILE.csv] [--project FILE.pxp]\n"
+         "  stack FILE.pxp [the same options but --feature, --box, --deinterlace, --chain]",
          "Align, stack the best frames (default: the best 25%) and save. With any of the processing options (or "
          "--save processed) the saved picture is the sharpened, display-mapped one; --wavelets takes the six layer "
-         "slider values (10 = unchanged). --project saves the work at the end. Given an aligned project, it stacks "
-         "again without aligning (default: the project's cut-off).",
+         "slider values (10 = unchanged). --chain presses \"Align & stack\" instead: the ranks down to "
+         "--lower-quality are stacked and processed in one go, and the processed picture is saved. --project saves "
+         "the work at the end. Given an aligned project, it stacks again without aligning (default: the project's "
+         "cut-off).",
          withSaveOptions({"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "deinterlace",
-                          "wavelets", "layers-off", "contrast", "brightness", "gamma", "shifts", "project"}),
-         {"no-track", "predict", "mono", "no-quality-weight", "expand", "linear", "dyadic", "no-overwrite"}, runStack},
+                          "wavelets", "layers-off", "contrast", "brightness", "gamma", "shifts", "exclude",
+                          "save-list", "optimize-until", "search-area", "lower-quality", "project"}),
+         {"no-track", "predict", "mono", "no-quality-weight", "expand", "linear", "dyadic", "no-overwrite", "chain",
+          "optimize"},
+         runStack},
         {"process",
          "process IMAGE|FILE.pxp --out FILE [--save processed|stack] [--wavelets ...] [--layers-off LIST] "
          "[--linear|--dyadic] [--contrast C] [--brightness B] [--gamma G] [SAVING OPTIONS]",
@@ -665,7 +759,15 @@ constexpr const char* SavingHelp =
     "  --subdir NAME         write into NAME under the input's folder (made when missing)\n"
     "  --fits-object|--fits-telescope|--fits-instrument|--fits-exposure|--fits-observer|--fits-comment TEXT\n"
     "                        FITS header texts\n"
-    "  --no-overwrite        keep an existing file and fail instead of replacing it\n";
+    "  --no-overwrite        keep an existing file and fail instead of replacing it\n"
+    "\nframe options (info, align, stack):\n"
+    "  --exclude LIST        leave out frames, numbered from 0: 3,10-20\n"
+    "  --save-list FILE.pxl  write the frames used as a frame list (still frames only)\n"
+    "\noptimizing options (align, stack):\n"
+    "  --optimize            refine the alignment after aligning, pass after pass (off without it)\n"
+    "  --optimize-until P    stop when a pass improves the total difference by P % or less (1..50, 1)\n"
+    "  --search-area S       try shifts up to S pixels each way (1..10, 2)\n"
+    "  --lower-quality P     optimize, and chain-stack, only frames of at least P % of the best quality (0..100, 80)\n";
 
 void printUsage(std::FILE* out) {
     std::fprintf(out, "usage: planexor-cli COMMAND [ARGS]\n\ncommands:\n");

@@ -33,6 +33,8 @@ typedef float F4 __attribute__((vector_size(16)));
 typedef float F8 __attribute__((vector_size(32)));
 typedef double D4 __attribute__((vector_size(32)));
 typedef int I4 __attribute__((vector_size(16)));
+typedef unsigned short U16x8 __attribute__((vector_size(16)));
+typedef short S16x8 __attribute__((vector_size(16)));
 
 template <class V>
 PLANEXOR_INLINE V load(const float* p) {

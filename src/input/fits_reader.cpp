@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 
 #include "core/error.h"
+#include "core/vector_lanes.h"
 
 namespace planexor {
 namespace {
@@ -81,18 +82,10 @@ Raw bigEndian(const std::uint8_t* bytes) {
     }
 }
 
-typedef float F4 __attribute__((vector_size(16)));
-typedef int I4 __attribute__((vector_size(16)));
-
-F4 load4(const float* p) {
-    F4 v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-void store4(float* p, F4 v) { std::memcpy(p, &v, sizeof v); }
-
-typedef unsigned short U8 __attribute__((vector_size(16)));
-typedef short S8 __attribute__((vector_size(16)));
+using lanes::F4;
+using lanes::I4;
+using U8 = lanes::U16x8;
+using S8 = lanes::S16x8;
 
 // 16-bit camera data, eight values a step, in steps plain SSE2 has: swap
 // the bytes, sign-extend each value by doubling it into 32 bits and
@@ -106,8 +99,8 @@ void decodeShorts(const std::uint8_t* bytes, int count, float scale, float offse
         const S8 values = (S8)((raw << 8) | (raw >> 8));
         const I4 low = (I4)__builtin_shufflevector(values, values, 0, 0, 1, 1, 2, 2, 3, 3) >> 16;
         const I4 high = (I4)__builtin_shufflevector(values, values, 4, 4, 5, 5, 6, 6, 7, 7) >> 16;
-        store4(out + i, __builtin_convertvector(low, F4) * s + o);
-        store4(out + i + 4, __builtin_convertvector(high, F4) * s + o);
+        lanes::store(out + i, __builtin_convertvector(low, F4) * s + o);
+        lanes::store(out + i + 4, __builtin_convertvector(high, F4) * s + o);
     }
     for (; i < count; ++i) out[i] = static_cast<float>(bigEndian<std::int16_t>(bytes + 2 * i)) * scale + offset;
 }
@@ -160,8 +153,8 @@ void transposeBand(const float* band, std::size_t stride, int rows, int width, T
     for (int k = 0; k < fullRows; k += 4) {
         const float* row = band + stride * k;
         for (int x = 0; x < fullColumns; x += 4) {
-            const F4 a = load4(row + x), b = load4(row + stride + x);
-            const F4 c = load4(row + 2 * stride + x), d = load4(row + 3 * stride + x);
+            const F4 a = lanes::load<F4>(row + x), b = lanes::load<F4>(row + stride + x);
+            const F4 c = lanes::load<F4>(row + 2 * stride + x), d = lanes::load<F4>(row + 3 * stride + x);
             low = a < low ? a : low;
             low = b < low ? b : low;
             low = c < low ? c : low;
@@ -172,10 +165,10 @@ void transposeBand(const float* band, std::size_t stride, int rows, int width, T
             high = d > high ? d : high;
             const F4 ab01 = __builtin_shufflevector(a, b, 0, 4, 1, 5), ab23 = __builtin_shufflevector(a, b, 2, 6, 3, 7);
             const F4 cd01 = __builtin_shufflevector(c, d, 0, 4, 1, 5), cd23 = __builtin_shufflevector(c, d, 2, 6, 3, 7);
-            store4(plane[x] + lowestRow + k, __builtin_shufflevector(ab01, cd01, 0, 1, 4, 5));
-            store4(plane[x + 1] + lowestRow + k, __builtin_shufflevector(ab01, cd01, 2, 3, 6, 7));
-            store4(plane[x + 2] + lowestRow + k, __builtin_shufflevector(ab23, cd23, 0, 1, 4, 5));
-            store4(plane[x + 3] + lowestRow + k, __builtin_shufflevector(ab23, cd23, 2, 3, 6, 7));
+            lanes::store(plane[x] + lowestRow + k, __builtin_shufflevector(ab01, cd01, 0, 1, 4, 5));
+            lanes::store(plane[x + 1] + lowestRow + k, __builtin_shufflevector(ab01, cd01, 2, 3, 6, 7));
+            lanes::store(plane[x + 2] + lowestRow + k, __builtin_shufflevector(ab23, cd23, 0, 1, 4, 5));
+            lanes::store(plane[x + 3] + lowestRow + k, __builtin_shufflevector(ab23, cd23, 2, 3, 6, 7));
         }
     }
     for (int lane = 0; lane < 4; ++lane) {

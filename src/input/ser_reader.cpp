@@ -9,12 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 #include "core/error.h"
 #include "core/file_io.h"
+#include "core/vector_lanes.h"
 
 namespace planexor {
 namespace {
@@ -100,7 +98,7 @@ inline void demosaicPixel(const std::uint8_t* p, std::ptrdiff_t s, std::uint8_t*
     out[2] = static_cast<std::uint8_t>(redRow ? rowColour : otherColour);
 }
 
-#if defined(__x86_64__)
+#if defined(PLANEXOR_HAS_WIDE)
 // pshufb masks that interleave 16 blue, green and red bytes into 48 bytes of
 // B G R: [output block][channel][byte], -128 where another channel goes.
 struct InterleaveMasks {
@@ -121,7 +119,7 @@ constexpr InterleaveMasks makeInterleaveMasks() {
 constexpr InterleaveMasks kInterleave = makeInterleaveMasks();
 
 // Whole blocks of 16 pixels of one row; returns the pixels done.
-__attribute__((target("ssse3"))) int demosaicRowSsse3(const std::uint8_t* p, std::ptrdiff_t s, std::uint8_t* out,
+PLANEXOR_WIDE int demosaicRowSsse3(const std::uint8_t* p, std::ptrdiff_t s, std::uint8_t* out,
                                                       int width, bool siteAtEven, bool redRow) {
     const auto load = [](const std::uint8_t* at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(at)); };
     const __m128i siteMask = siteAtEven ? _mm_set1_epi16(0x00ff) : _mm_set1_epi16(static_cast<short>(0xff00));
@@ -157,9 +155,8 @@ __attribute__((target("ssse3"))) int demosaicRowSsse3(const std::uint8_t* p, std
 void demosaicRow(const std::uint8_t* p, std::ptrdiff_t s, std::uint8_t* out, int width, bool siteAtEven,
                  bool redRow) {
     int x = 0;
-#if defined(__x86_64__)
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3) x = demosaicRowSsse3(p, s, out, width, siteAtEven, redRow);
+#if defined(PLANEXOR_HAS_WIDE)
+    if (useWideVectors(VectorCode::Best)) x = demosaicRowSsse3(p, s, out, width, siteAtEven, redRow);
 #endif
     for (; x < width; ++x) demosaicPixel(p + x, s, out + 3 * x, ((x & 1) == 0) == siteAtEven, redRow);
 }
@@ -169,8 +166,8 @@ void spreadGreyScalar(const std::uint8_t* in, std::uint8_t* out, std::size_t cou
     for (std::size_t i = 0; i < count; ++i, out += 3) out[0] = out[1] = out[2] = in[i];
 }
 
-#if defined(__x86_64__)
-__attribute__((target("ssse3"))) void spreadGreySsse3(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
+#if defined(PLANEXOR_HAS_WIDE)
+PLANEXOR_WIDE void spreadGreySsse3(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
     const __m128i first = _mm_setr_epi8(0, 0, 0, 1, 1, 1, 2, 2, 2, 3, 3, 3, 4, 4, 4, 5);
     const __m128i second = _mm_setr_epi8(5, 5, 6, 6, 6, 7, 7, 7, 8, 8, 8, 9, 9, 9, 10, 10);
     const __m128i third = _mm_setr_epi8(10, 11, 11, 11, 12, 12, 12, 13, 13, 13, 14, 14, 14, 15, 15, 15);
@@ -186,9 +183,8 @@ __attribute__((target("ssse3"))) void spreadGreySsse3(const std::uint8_t* in, st
 #endif
 
 void spreadGrey(const std::uint8_t* in, std::uint8_t* out, std::size_t count) {
-#if defined(__x86_64__)
-    static const bool ssse3 = __builtin_cpu_supports("ssse3");
-    if (ssse3) return spreadGreySsse3(in, out, count);
+#if defined(PLANEXOR_HAS_WIDE)
+    if (useWideVectors(VectorCode::Best)) return spreadGreySsse3(in, out, count);
 #endif
     spreadGreyScalar(in, out, count);
 }

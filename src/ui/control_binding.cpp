@@ -1,5 +1,6 @@
 #include "ui/control_binding.h"
 
+#include <algorithm>
 #include <exception>
 
 #include <QAbstractSlider>
@@ -240,26 +241,39 @@ void ControlBinder::bindCheckList(QListWidget* list, ControlModel& model) {
                 if (item->checkState() != state) item->setCheckState(state);
             }
         }
-        if (list->currentRow() != m.selectedListItem()) {
-            list->setCurrentRow(m.selectedListItem());
+        // The selection follows the model's: rows the form selected (the
+        // frame shown) or the user's multi-selection kept.
+        std::vector<int> shown;
+        for (const QModelIndex& index : list->selectionModel()->selectedRows()) shown.push_back(index.row());
+        std::sort(shown.begin(), shown.end());
+        if (shown != m.listSelection() || list->currentRow() != m.selectedListItem()) {
+            list->clearSelection();
+            if (m.selectedListItem() >= 0)
+                list->setCurrentRow(m.selectedListItem(), QItemSelectionModel::NoUpdate);
+            for (const int row : m.listSelection())
+                if (QListWidgetItem* item = list->item(row)) item->setSelected(true);
             if (QListWidgetItem* item = list->currentItem()) list->scrollToItem(item);
         }
     });
-    // The list's handler learns the row from the selection and the mark from
-    // the item; a click on a row and a click on its box both reach it.
-    connect(list, &QListWidget::itemChanged, this, [this, list, &model](QListWidgetItem* item) {
+    // The widget has already inverted a clicked check mark, as the form expects.
+    const Control name = model.id();
+    connect(list, &QListWidget::itemChanged, this, [this, list, &model, name](QListWidgetItem* item) {
         const int row = list->row(item);
-        userAction([&model, row, checked = item->checkState() == Qt::Checked] {
+        userAction([this, &model, name, row, checked = item->checkState() == Qt::Checked] {
             model.setListItemChecked(row, checked);
-            model.selectListItem(row);
-            model.click();
+            form_.listEvent(name, TMainForm::ListAction::ClickCheck);
         });
     });
-    connect(list, &QListWidget::currentRowChanged, this, [this, &model](int row) {
-        userAction([&model, row] {
-            model.selectListItem(row);
-            model.click();
-        });
+    connect(list, &QListWidget::itemSelectionChanged, this, [list, &model] {
+        std::vector<int> rows;
+        for (const QModelIndex& index : list->selectionModel()->selectedRows()) rows.push_back(index.row());
+        model.setListSelection(rows, list->currentRow());
+    });
+    connect(list, &QListWidget::itemClicked, this, [this, name](QListWidgetItem*) {
+        userAction([this, name] { form_.listEvent(name, TMainForm::ListAction::Click); });
+    });
+    connect(list, &QListWidget::itemDoubleClicked, this, [this, name](QListWidgetItem*) {
+        userAction([this, name] { form_.listEvent(name, TMainForm::ListAction::DblClick); });
     });
 }
 

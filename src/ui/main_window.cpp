@@ -559,8 +559,9 @@ QWidget* MainWindow::createControl(const ControlDefinition& desc, QBoxLayout* in
             return shape;
         }
         case ControlKind::CheckList: {
-            auto* list = new QListWidget;
+            auto* list = new CheckListWidget;
             list->setUniformItemSizes(true);  // thousands of frames
+            list->setSelectionMode(QAbstractItemView::ExtendedSelection);
             binder_->bindCheckList(list, model);
             into->addWidget(list, 1);
             return list;

@@ -1,5 +1,9 @@
 #include "ui/widgets.h"
 
+#include <QStyleOptionViewItem>
+
+#include <QStyle>
+
 #include <algorithm>
 #include <cmath>
 
@@ -463,6 +467,23 @@ QString richDocumentHtml(const RichDocument& document) {
     }
     if (inList) html += "</ul>";
     return html;
+}
+
+// --- CheckListWidget --------------------------------------------------------
+
+QItemSelectionModel::SelectionFlags CheckListWidget::selectionCommand(const QModelIndex& index,
+                                                                      const QEvent* event) const {
+    if (event && event->type() == QEvent::MouseButtonPress && index.isValid() &&
+        selectionModel()->isSelected(index)) {
+        QStyleOptionViewItem option;
+        initViewItemOption(&option);
+        option.rect = visualRect(index);
+        option.features |= QStyleOptionViewItem::HasCheckIndicator;
+        const QRect mark = style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &option, this);
+        const auto* press = static_cast<const QMouseEvent*>(event);
+        if (mark.contains(press->position().toPoint())) return QItemSelectionModel::NoUpdate;
+    }
+    return QListWidget::selectionCommand(index, event);
 }
 
 }  // namespace planexor

@@ -7,6 +7,7 @@
 #include <QColor>
 #include <QGroupBox>
 #include <QImage>
+#include <QListWidget>
 #include <QTimer>
 #include <QToolButton>
 #include <QWidget>
@@ -193,6 +194,18 @@ private:
     bool movePending_ = false;
     bool resizePending_ = false;
     QSize reportedSize_;
+};
+
+// A check list with several rows selected: a click on the check mark of a
+// selected row keeps the selection, so the form can toggle every selected row.
+class CheckListWidget : public QListWidget {
+    Q_OBJECT
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event = nullptr) const override;
 };
 
 // Qt shows "&&" as "&" on buttons but a plain-text label shows both; label

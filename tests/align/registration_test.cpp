@@ -245,9 +245,10 @@ double spearman(const std::vector<double>& a, const std::vector<double>& b) {
     return 1.0 - 6.0 * d2 / (n * (n * n - 1.0));
 }
 
-TEST_F(Registration, SyntheticPlanetIsRegisteredToAPixelAndRankedBySharpness) {
-    const Planet planet(50);
-    click(planet.frames[0], 160, 120, 128);
+// A 100-pixel drift takes tracking to follow it.
+TEST_F(Registration, SyntheticPlanetIsTrackedToAPixelAndRankedBySharpness) {
+    const Planet planet(50, 100.0);
+    click(planet.frames[0], 110, 120, 128);
     int within = 0;
     std::vector<double> quality, sharpness;
     for (int k = 0; k < 50; ++k) {
@@ -260,30 +261,19 @@ TEST_F(Registration, SyntheticPlanetIsRegisteredToAPixelAndRankedBySharpness) {
     EXPECT_GE(spearman(quality, sharpness), 0.85);
 }
 
-TEST_F(Registration, TrackingFollowsAHundredPixelDrift) {
-    const Planet planet(50, 100.0);
-    click(planet.frames[0], 110, 120, 128);
-    int within = 0;
-    for (int k = 0; k < 50; ++k) {
-        const RegistrationResult result = align(k, planet.frames[k]);
-        within += std::abs(result.shiftX - planet.expectedX(k)) <= 2.0 && std::abs(result.shiftY - planet.expectedY(k)) <= 2.0;
-    }
-    EXPECT_GE(within, 49);
-}
-
 TEST(Ranking, SortsByFallingQualityStablyWithExcludedFramesLast) {
     auto workspace = std::make_unique<Workspace>();
     Workspace& w = *workspace;
     const float qualities[] = {0.5f, 0.8f, 0.8f, 0.3f, 0.0f, 0.0f};
     for (int k = 0; k < 6; ++k) w.Ranking[k] = {k, qualities[k], 10.0f + k};
-    w.FrameRecs[4].Excluded = 1;  // frame 5 is used but scored 0 (its box left the frame)
+    w.FrameRecs[4].Excluded = 1;
     SortRanking(w, 5);
-    const int expected[] = {1, 2, 0, 3, 5, 4};
-    for (int k = 0; k < 6; ++k) {
-        EXPECT_EQ(w.Ranking[k].Frame, expected[k]) << k;
-        EXPECT_EQ(w.Ranking[k].Quality, qualities[expected[k]]) << k;
-        EXPECT_EQ(w.Ranking[k].StackQuality, 10.0f + k) << "indexed by count, not by rank";
-    }
+    std::vector<TRankEntry> sorted(w.Ranking.begin(), w.Ranking.begin() + 6);
+    // Frame 5 is used but scored 0 (its box left the frame); StackQuality
+    // is indexed by count, not by rank.
+    const std::vector<TRankEntry> expected = {{1, 0.8f, 10}, {2, 0.8f, 11}, {0, 0.5f, 12},
+                                              {3, 0.3f, 13}, {5, 0.0f, 14}, {4, 0.0f, 15}};
+    EXPECT_EQ(sorted, expected);
 }
 
 TEST(Ranking, ChainedStackCutsAtTheFirstRankBelowTheLowerQuality) {
@@ -296,23 +286,6 @@ TEST(Ranking, ChainedStackCutsAtTheFirstRankBelowTheLowerQuality) {
     EXPECT_EQ(cut({1.0f, 0.9f, 0.85f, 0.7f, 0.6f}), 2);
     EXPECT_EQ(cut({1.0f, 0.7f, 0.6f}), 2);
     EXPECT_EQ(cut({1.0f}), 0);
-}
-
-TEST(Drawings, RedrawingKeepsOnlyTheNewContent) {
-    Drawing drawing;
-    {
-        DrawingBuilder builder(drawing);
-        drawFeatureMarks(builder, 50, 40, 18, 8, 64, true);
-        drawBoxOutline(builder, 10, 10, 64);
-    }
-    EXPECT_EQ(drawing.ellipses.size(), 1u);
-    {
-        DrawingBuilder builder(drawing);
-        drawBoxOutline(builder, 100, 90, 128);
-    }
-    EXPECT_EQ(drawing.lines.size(), 1u);
-    EXPECT_TRUE(drawing.ellipses.empty());
-    EXPECT_TRUE(drawing.pixels.empty());
 }
 
 }  // namespace

@@ -23,6 +23,8 @@ constexpr const char* BorderMessage = " Alignment feature too close to image bor
 
 class AlignPage : public testing::FormTest {
 protected:
+    // Registration as found; optimizing has tests of its own.
+    AlignPage() { form.control(Control::AutoOptimize).setChecked(false); }
     DemoOptions options;
     // A synthetic planet sequence of 320 x 240 frames in `folder`.
     DemoResult demo(const std::string& folder, int frames, DemoOptions::Format format = DemoOptions::Avi) {

@@ -129,13 +129,6 @@ TEST(Graphs, EachGraphIsTheCanvasAndItsOwnStrokes) {
     }
 }
 
-// The window paints drawings and colours the models' shapes through one
-// conversion, so both must hold the same encoding.
-TEST(Graphs, DrawingsAndModelsShareTheColourEncoding) {
-    EXPECT_EQ(drawing_colour::Red, static_cast<std::uint32_t>(ColourRed));
-    EXPECT_EQ(drawing_colour::Green, static_cast<std::uint32_t>(ColourGreen));
-}
-
 TEST(Graphs, DifferenceCaptionCutsToTwoDecimals) {
     EXPECT_EQ(twoDecimalText(1234.9), "12.34");
     EXPECT_EQ(twoDecimalText(-250.9), "-2.5");

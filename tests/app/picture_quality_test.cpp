@@ -200,29 +200,6 @@ protected:
         return fromBitmap(s().form->image(Control::ProcessImage));
     }
 
-    // The frames of the best ranks, each moved by its true shift relative to the
-    // reference frame rounded to whole pixels, averaged where they cover: the
-    // stack a perfect whole-pixel registration would give.
-    static Picture stackByTruth(int count) {
-        const FrameTruth& reference = s().truth[w().refframe];
-        Picture sum(Width, Height);
-        std::vector<int> cover(static_cast<std::size_t>(Width) * Height, 0);
-        for (int rank = 0; rank < count; ++rank) {
-            const int frame = w().Ranking[rank].Frame;
-            const int dx = nearest(s().truth[frame].shiftX - reference.shiftX);
-            const int dy = nearest(s().truth[frame].shiftY - reference.shiftY);
-            for (int y = std::max(0, -dy); y < std::min(Height, Height - dy); ++y)
-                for (int x = std::max(0, -dx); x < std::min(Width, Width - dx); ++x) {
-                    for (int c = 0; c < 3; ++c) sum.at(c, x, y) += s().frames[frame].at(c, x + dx, y + dy);
-                    ++cover[static_cast<std::size_t>(y) * Width + x];
-                }
-        }
-        for (int c = 0; c < 3; ++c)
-            for (std::size_t i = 0; i < cover.size(); ++i)
-                if (cover[i] > 0) sum.channel[c][i] /= static_cast<float>(cover[i]);
-        return sum;
-    }
-
     static Picture plainMean() {
         Picture sum(Width, Height);
         for (const Picture& frame : s().frames)
@@ -237,52 +214,21 @@ private:
 
 Session* PictureQuality::session_ = nullptr;
 
-TEST_F(PictureQuality, StackOfTheBestQuarterIsAsGoodAsTrueWholePixelShifts_AndFarBetterThanThePlainMean) {
+// Measured: stack 30.9 dB, plain mean 22.5; unsharpened 30.9, best frame
+// 31.7; the finest three layers at 10 + 10 * (3, 2, 1) 33.8; every gain 300 17.1.
+TEST_F(PictureQuality, TheStackBeatsThePlainMean_ModerateSharpeningBeatsTheStackAndTheBestFrame) {
     ASSERT_TRUE(s().ui.messages.empty());
     ASSERT_EQ(w().ImageWidth, Width);
-    ASSERT_EQ(w().ImageHeight, Height);
-    const Picture stackPlanes = fromStack(w());
-    const Picture truthStack = stackByTruth(Stacked);
-    const double stack = quality(stackPlanes);
-    const double shown = quality(fromBitmap(s().form->stackBitmap()));
-    const double byTruth = quality(truthStack);
+    const double stack = quality(fromStack(w()));
     const double mean = quality(plainMean());
-    // Measured: stack 30.9 dB, by truth 30.9, plain mean 22.5.
-    EXPECT_GE(stack, byTruth - 1.0) << "stack " << stack << " dB, true shifts " << byTruth << " dB";
-    // Against the original, whole-pixel errors hide in the frames' own blur
-    // (half the frames 1 px off costs only 0.3 dB), so the two stacks are
-    // also compared with each other: one frame 3 px off gives 51 dB, half of
-    // them 1 px off 42 dB.
-    const double agreement = psnr(stackPlanes, truthStack, s().window);
-    EXPECT_GT(agreement, 48.0) << "stack against true shifts: " << agreement << " dB";
     EXPECT_GE(stack, mean + 3.0) << "stack " << stack << " dB, plain mean " << mean << " dB";
-    // The 8-bit picture shown loses nothing that matters.
-    EXPECT_NEAR(shown, stack, 0.2);
-}
 
-TEST_F(PictureQuality, ModerateWaveletGainsBeatTheStackAndTheBestFrame_ExcessiveGainsDoNot) {
-    ASSERT_TRUE(s().ui.messages.empty());
     const double unsharpened = quality(sharpened({10, 10, 10, 10, 10, 10}));
-    const double bestFrame = quality(s().frames[w().Ranking[0].Frame]);
-    const double rival = std::max(unsharpened, bestFrame);
-    // Unit gains put the layers back together into the stack itself.
-    EXPECT_NEAR(unsharpened, quality(fromStack(w())), 0.2);
-    // Measured: unsharpened 30.9 dB, best frame 31.7; the finest three layers
-    // at 10 + k * (3, 2, 1): k = 4 32.5, 6 33.2, 8 33.6, 10 33.8, 15 32.9,
-    // 20 31.1, 50 23.4; every gain 300: 17.1.
-    for (const int k : {4, 6, 8, 10, 15}) {
-        const double q = quality(sharpened({10 + 3 * k, 10 + 2 * k, 10 + k, 10, 10, 10}));
-        EXPECT_GT(q, rival + 0.5) << "k = " << k << ": " << q << " dB against " << unsharpened << " (stack) and "
-                                  << bestFrame << " (best frame)";
-        if (k == 10) {
-            EXPECT_GT(q, rival + 1.5) << q;
-        }
-    }
-    for (const std::array<int, 6>& gains : {std::array<int, 6>{160, 110, 60, 10, 10, 10},
-                                            std::array<int, 6>{300, 300, 300, 300, 300, 300}}) {
-        const double q = quality(sharpened(gains));
-        EXPECT_LT(q, unsharpened - 3.0) << gains[0] << "," << gains[1] << "," << gains[2] << ": " << q << " dB";
-    }
+    const double rival = std::max(unsharpened, quality(s().frames[w().Ranking[0].Frame]));
+    const double moderate = quality(sharpened({40, 30, 20, 10, 10, 10}));
+    EXPECT_GT(moderate, rival + 1.5) << moderate << " dB against " << rival;
+    const double excessive = quality(sharpened({300, 300, 300, 300, 300, 300}));
+    EXPECT_LT(excessive, unsharpened - 3.0) << excessive;
 }
 
 }  // namespace

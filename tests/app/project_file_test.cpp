@@ -40,6 +40,7 @@ protected:
         return writeDemoSequence(options, quiet).sequenceFiles.front();
     }
     void alignAt(const std::string& file) {
+        form.control(Control::AutoOptimize).setChecked(false);  // aligned, not optimized: stage 2
         open({file}, 1);
         form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, 160, 120, true);
         form.control(Control::Allignallbutton).click();

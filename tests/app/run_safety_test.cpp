@@ -12,14 +12,15 @@ using Mouse = TMainForm::MouseAction;
 
 class RunSafety : public ::testing::Test {
 protected:
-    void openDemo(int frames) {
+    void openDemo(int frames, DemoOptions::Format format = DemoOptions::Avi) {
         DemoOptions options;
-        options.directory = dir.file("demo");
+        options.directory = dir.file(format == DemoOptions::Avi ? "demo" : "stills");
         options.frames = frames;
         options.width = 160;
         options.height = 160;
+        options.format = format;
         RunProgress quiet;
-        ui.queueFiles(writeDemoSequence(options, quiet).sequenceFiles, 1);
+        ui.queueFiles(writeDemoSequence(options, quiet).sequenceFiles, format == DemoOptions::Avi ? 1 : 2);
         form.control(Control::SelectFileButton).click();
         ASSERT_TRUE(w.SequenceOpen);
         form.mouseEvent(Control::PreviewImage, Mouse::Down, 80, 80, true);
@@ -114,6 +115,45 @@ TEST_F(RunSafety, ACancelSaysWhereTheRunStoppedAndThePreviewShowsTheFrameItsSlid
     ASSERT_NE(w.CurrentFrame, 0);
     form.control(Control::PageControl1).setItemIndexByUser(0);
     EXPECT_EQ(w.CurrentFrame, form.control(Control::PreviewSlider).intValue());
+}
+
+TEST_F(RunSafety, ACancelAtAnyFrameStopsTheRunBeforeItsNextDecodeAndTheGaugeNeverGoesBack) {
+    for (const DemoOptions::Format format : {DemoOptions::Avi, DemoOptions::Bmp}) {
+        openDemo(8, format);
+        form.control(Control::Allignallbutton).click();
+        for (const Control run : {Control::Allignallbutton, Control::Stackbutton}) {
+            for (const int cancelAt : {1, 4}) {
+                SCOPED_TRACE(std::string(controlName(run)) + (format == DemoOptions::Avi ? " AVI" : " BMP") +
+                             ", cancel at yield " + std::to_string(cancelAt));
+                form.control(Control::StackSlider).setValueByUser(7);
+                int cancelledOn = -1, calls = 0;
+                bool backwards = false;
+                double gauge = 0;
+                ui.onProcessEvents = [&](int) {
+                    if (!form.runInProgress()) return;
+                    const double now = form.control(Control::Progressgraph).value();
+                    backwards |= now < gauge;
+                    gauge = now;
+                    if (++calls == cancelAt) {
+                        cancelledOn = w.CurrentFrame;
+                        form.control(Control::BitBtn2).click();
+                    }
+                };
+                gauge = 0;
+                ui.pendingEventCalls = 0;
+                form.control(run).click();
+                ui.onProcessEvents = nullptr;
+                EXPECT_FALSE(backwards);
+                EXPECT_NE(cancelledOn, -1);
+                // Stacking shows its cut-off frame once it has ended, so it counts what went in instead.
+                if (run == Control::Allignallbutton) EXPECT_EQ(w.CurrentFrame, cancelledOn);
+                else EXPECT_EQ(form.control(Control::StackInfoLabel).caption().rfind(
+                                   "Stacking cancelled after " + std::to_string(cancelAt - 1) + " of ", 0), 0u);
+                EXPECT_FALSE(form.runInProgress());
+                form.control(Control::Allignallbutton).click();  // a whole run again, for the next stack
+            }
+        }
+    }
 }
 
 TEST_F(RunSafety, OpeningAgainResetsProcessingWithWhatFollowsFromIt) {

@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "core/frame_loop.h"
@@ -61,18 +62,13 @@ TEST(Workspace, ResetOnOpeningClearsRecordsButKeepsPlanesAndCalibration) {
 
     w.resetForOpening();
 
-    EXPECT_EQ(w.DarkG[3][4], 255 * 128.0f);
-    EXPECT_EQ(w.FlatR[1][1], 0.5f);
-    EXPECT_EQ(w.StackG[0][0], 9);
-    EXPECT_EQ(w.DarkWidth, 640);
+    EXPECT_EQ(std::tuple(w.DarkG[3][4], w.FlatR[1][1], w.StackG[0][0], w.DarkWidth),
+              std::tuple(255 * 128.0f, 0.5f, 9.0f, 640));
     TFrameRec expected;
     expected.Excluded = 1;  // set per frame later, when the frame list is built
     EXPECT_EQ(w.FrameRecs[17], expected);
     EXPECT_EQ(w.Ranking[4], TRankEntry{});
-    EXPECT_EQ(w.hotx, 0);
-    EXPECT_FALSE(w.StillFrames);
-    EXPECT_FALSE(w.StopRequested);
-    EXPECT_EQ(w.ResampleFactor, 2.0f);
+    EXPECT_EQ(std::tuple(w.hotx, w.StillFrames, w.StopRequested, w.ResampleFactor), std::tuple(0, false, false, 2.0f));
 }
 
 // A source whose frames carry their number in the first pixel.
@@ -129,18 +125,14 @@ TEST(FrameLoop, RunSkipsExcludedFramesAndHandsOnTheRest) {
     EXPECT_EQ(progress.percents.front(), 0);
     EXPECT_EQ(progress.percents.back(), 100);
     EXPECT_TRUE(std::is_sorted(progress.percents.begin(), progress.percents.end()));
-}
 
-TEST(FrameLoop, ShowingDecodesEvenExcludedFramesButHandsThemOnToNobody) {
-    Workspace w;
-    w.FrameRecs[0].Excluded = 1;
-    CountingSource source(3);
-    Bitmap24 frame;
-    int handed = 0;
-    RunProgress none;
-    runFrameLoop(w, source, {0, 0}, frame, [&](int, Bitmap24&) { ++handed; }, none);
-    EXPECT_EQ(source.decoded, std::vector<int>{0});
-    EXPECT_EQ(handed, 0);
+    // Outside a run, showing a frame decodes it even when excluded, for nobody.
+    w.AlignRun = false;
+    CountingSource shown(3);
+    handed.clear();
+    runFrameLoop(w, shown, {1, 1}, frame, [&](int n, Bitmap24&) { handed.push_back(n); }, progress);
+    EXPECT_EQ(shown.decoded, std::vector<int>{1});
+    EXPECT_TRUE(handed.empty());
 }
 
 TEST(FrameLoop, StopBeforeFrameKDecodesNothingFurther) {

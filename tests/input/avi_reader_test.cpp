@@ -7,6 +7,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/error.h"
@@ -116,16 +117,12 @@ TEST(AviReaderTest, EveryCodecDecodesEveryFrameInAnyOrder) {
         const char* codec;
         double tolerance;
     };
-    // mpeg4's B-frames: frames 10 and 11 are stored after key frame 12, shown before.
     for (const Case& c : {Case{"raw", "rawvideo", 0.0}, Case{"yuv420p", "rawvideo", kLossy},
                           Case{"mjpeg", "mjpeg", kLossy}, Case{"mpeg4", "mpeg4", kLossy}}) {
         SCOPED_TRACE(c.name);
         AviReader reader(shared().path(c.name));
-        EXPECT_EQ(reader.frameCount(), kCount);
-        EXPECT_EQ(reader.width(), kWidth);
-        EXPECT_EQ(reader.height(), kHeight);
-        EXPECT_EQ(reader.describe(), std::string("AVI ") + c.codec);
-        EXPECT_FALSE(reader.truncated());
+        EXPECT_EQ(std::tuple(reader.frameCount(), reader.describe(), reader.truncated()),
+                  std::tuple(kCount, std::string("AVI ") + c.codec, false));
         expectFrames(reader, shared().frames, testOrder(kCount), c.tolerance);
         expectFrames(reader, shared().frames, {11, 10, 23, 22, 12, 35, 34, 0}, c.tolerance);
     }
@@ -181,25 +178,21 @@ TEST(AviReaderTest, Pal8_ShowsTheStreamPalette) {
                         "[b][p]paletteuse=dither=none\" -c:v rawvideo -pix_fmt pal8");
 
     AviReader reader(path);
-    EXPECT_EQ(reader.frameCount(), 8);
     expectFrames(reader, frames, testOrder(8), 0.0);
 }
 
 TEST(AviReaderTest, Grey8_IsExactGrey_AndWithoutColourTableStillGrey) {
     REQUIRE_FFMPEG();
     const std::string path = shared().path("grey");
-    std::vector<Bitmap24> grey;
+    std::vector<Bitmap24> grey(2);
     {
         AviReader reader(path);
-        EXPECT_EQ(reader.frameCount(), kCount);
-        Bitmap24 frame;
-        for (const int n : {0, 1, 3}) {
-            reader.decode(n, frame);
+        for (const int n : {0, 1}) {
+            reader.decode(n, grey[n]);
             for (int i = 0; i < kWidth * kHeight; ++i) {
-                const std::uint8_t* pixel = frame.data() + 3 * i;
+                const std::uint8_t* pixel = grey[n].data() + 3 * i;
                 ASSERT_TRUE(pixel[0] == pixel[1] && pixel[1] == pixel[2]);
             }
-            grey.push_back(frame);
         }
         EXPECT_FALSE(grey[0] == grey[1]);
     }
@@ -213,10 +206,10 @@ TEST(AviReaderTest, Grey8_IsExactGrey_AndWithoutColourTableStillGrey) {
     testing::writeText(dir.file("bare.avi"), bytes);
     AviReader bare(dir.file("bare.avi"));
     Bitmap24 frame;
-    bare.decode(3, frame);
-    EXPECT_TRUE(frame == flipped(grey[2]));
-    bare.decode(0, frame);
-    EXPECT_TRUE(frame == flipped(grey[0]));
+    for (const int n : {1, 0}) {
+        bare.decode(n, frame);
+        EXPECT_TRUE(frame == flipped(grey[n])) << n;
+    }
 }
 
 // Rows of a 24-bit bitmap stream are padded to four bytes; ffmpeg's own
@@ -224,7 +217,6 @@ TEST(AviReaderTest, Grey8_IsExactGrey_AndWithoutColourTableStillGrey) {
 TEST(AviReaderTest, OddWidthFromOurWriter_IsExact) {
     TempDir dir;
     for (const int width : {45, 46}) {
-        SCOPED_TRACE(width);
         std::vector<Bitmap24> frames;
         AviWriter writer;
         writer.open(dir.file("odd.avi"), width, 20, 25, AviWriter::Codec::Raw);
@@ -234,7 +226,6 @@ TEST(AviReaderTest, OddWidthFromOurWriter_IsExact) {
         }
         writer.finish();
         AviReader reader(dir.file("odd.avi"));
-        EXPECT_EQ(reader.width(), width);
         expectFrames(reader, frames, testOrder(5), 0.0);
     }
 }
@@ -272,7 +263,7 @@ TEST(AviReaderTest, DroppedFramesAndInterleavedAudio_CountOnlyRealFrames) {
     frames.erase(frames.begin() + 3);
 
     AviReader reader(path);
-    EXPECT_EQ(reader.frameCount(), 9);
+    ASSERT_EQ(reader.frameCount(), 9);
     expectFrames(reader, frames, testOrder(9), 0.0);
 }
 

@@ -94,42 +94,32 @@ TEST(BmpReader, OddWidthTwentyFourBitRoundTripsWithRowPadding) {
 TEST(BmpReader, PaletteFormatsAndBothRowOrdersDecodeToTheRightPixels) {
     // Palette: 0 black, 1 red, 2 green, 3 blue (stored B G R 0).
     const std::vector<std::uint32_t> palette = {0x000000, 0xff0000, 0x00ff00, 0x0000ff};
-    // 8-bit, 2 x 2, bottom-up: the first stored row is the bottom row.
-    const auto eight = handmadeBmp(2, 2, 8, palette, {{2, 3, 0, 0}, {1, 0, 0, 0}});
-    Bitmap24 image;
-    decodeBmp(eight.data(), eight.size(), image);
-    EXPECT_EQ(bgr(image, 0, 0), (std::vector<std::uint8_t>{0, 0, 255}));  // red, top left
-    EXPECT_EQ(bgr(image, 0, 1), (std::vector<std::uint8_t>{0, 255, 0}));  // green, bottom left
-    EXPECT_EQ(bgr(image, 1, 1), (std::vector<std::uint8_t>{255, 0, 0}));  // blue
-
-    // 4-bit, top-down (negative height): first stored row is the top row.
-    auto four = handmadeBmp(3, 1, 4, palette, {{0x12, 0x30, 0, 0}});
-    const std::int32_t minusOne = -1;
-    std::memcpy(&four[22], &minusOne, 4);
-    decodeBmp(four.data(), four.size(), image);
-    EXPECT_EQ(bgr(image, 0, 0), (std::vector<std::uint8_t>{0, 0, 255}));
-    EXPECT_EQ(bgr(image, 1, 0), (std::vector<std::uint8_t>{0, 255, 0}));
-    EXPECT_EQ(bgr(image, 2, 0), (std::vector<std::uint8_t>{255, 0, 0}));
-
-    // 1-bit: bits from the most significant end.
-    const auto one = handmadeBmp(9, 1, 1, {0x000000, 0xffffff}, {{0b10100000, 0b10000000, 0, 0}});
-    decodeBmp(one.data(), one.size(), image);
-    EXPECT_EQ(image.pixel(0, 0)[1], 255);
-    EXPECT_EQ(image.pixel(1, 0)[1], 0);
-    EXPECT_EQ(image.pixel(2, 0)[1], 255);
-    EXPECT_EQ(image.pixel(8, 0)[1], 255);
-
-    // 32-bit B G R X.
-    const auto wide = handmadeBmp(1, 1, 32, {}, {{10, 20, 30, 99}});
-    decodeBmp(wide.data(), wide.size(), image);
-    EXPECT_EQ(bgr(image, 0, 0), (std::vector<std::uint8_t>{10, 20, 30}));
-}
-
-TEST(BmpReader, PaletteIndexBeyondThePaletteReadsBlackNotPastTheTable) {
-    const auto bytes = handmadeBmp(1, 1, 8, {0xffffff, 0xffffff}, {{200, 0, 0, 0}});
-    Bitmap24 image;
-    decodeBmp(bytes.data(), bytes.size(), image);
-    EXPECT_EQ(bgr(image, 0, 0), (std::vector<std::uint8_t>{0, 0, 0}));
+    const std::vector<std::uint8_t> red = {0, 0, 255}, green = {0, 255, 0}, blue = {255, 0, 0}, black = {0, 0, 0},
+                                    white = {255, 255, 255};
+    auto topDown = handmadeBmp(3, 1, 4, palette, {{0x12, 0x30, 0, 0}});
+    const std::int32_t minusOne = -1;  // negative height: the first stored row is the top row
+    std::memcpy(&topDown[22], &minusOne, 4);
+    struct Case {
+        const char* name;
+        std::vector<std::uint8_t> bytes;
+        std::vector<std::vector<std::uint8_t>> pixels;  // row by row from the top left
+    };
+    const Case cases[] = {
+        {"8 bits, bottom-up", handmadeBmp(2, 2, 8, palette, {{2, 3, 0, 0}, {1, 0, 0, 0}}), {red, black, green, blue}},
+        {"4 bits, top-down", topDown, {red, green, blue}},
+        {"1 bit, from the top bit", handmadeBmp(9, 1, 1, {0x000000, 0xffffff}, {{0b10100000, 0b10000000, 0, 0}}),
+         {white, black, white, black, black, black, black, black, white}},
+        {"32 bits B G R X", handmadeBmp(1, 1, 32, {}, {{10, 20, 30, 99}}), {{10, 20, 30}}},
+        {"index beyond the palette reads black", handmadeBmp(1, 1, 8, {0xffffff, 0xffffff}, {{200, 0, 0, 0}}), {black}},
+    };
+    for (const Case& c : cases) {
+        Bitmap24 image;
+        decodeBmp(c.bytes.data(), c.bytes.size(), image);
+        std::vector<std::vector<std::uint8_t>> pixels;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) pixels.push_back(bgr(image, x, y));
+        EXPECT_EQ(pixels, c.pixels) << c.name;
+    }
 }
 
 TEST(BmpReader, DamagedFilesAreRefusedWithAClearMessage) {

@@ -91,16 +91,7 @@ TEST(FitsWriter, EveryVariantIsStandardAndReadsBackAsScaled) {
             }
         }
     }
-    // The edges of the scaled range and of the special variant, by value.
     TempDir dir;
-    WriteFits(dir.file("a.fit"), Width, Height, 16, FitsStack, fixedTime(), stackChannels(w), false);
-    const auto scaled = testing::readWithCfitsio(dir.file("a.fit")).values;
-    EXPECT_EQ(*std::max_element(scaled.begin(), scaled.end()), 26810);
-    EXPECT_EQ(*std::min_element(scaled.begin(), scaled.end()), -32768);
-    WriteFits(dir.file("a.fitq"), Width, Height, 16, FitsSpecialStack, fixedTime(), stackChannels(w), true);
-    const auto special = testing::readWithCfitsio(dir.file("a_R.fitq")).values;
-    EXPECT_EQ(special[(Height - 1) * Width + 1], 1600);    // 12.5 x 128
-    EXPECT_EQ(special[(Height - 1) * Width + 0], -32768);  // -300 x 128 would wrap
     // A constant image: span 0.000001, every value the lowest.
     WriteFits(dir.file("c.fit"), Width, Height, 16, FitsStack, fixedTime(), stackChannels(stackOf(0.0f)), false);
     for (double value : testing::readWithCfitsio(dir.file("c.fit")).values) EXPECT_EQ(value, -32768);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "process_test_support.h"
 
 namespace planexor {
@@ -37,30 +39,23 @@ TEST(ProcessingCache, EachChangeRerunsOnlyTheStagesItMakesStale) {
     Live live;
     EXPECT_EQ(live.update(), Stage::Decomposition);
     EXPECT_EQ(live.update(), Stage::None);
-
-    live.settings.display.ContrastSlider = 150;
-    EXPECT_EQ(live.update(), Stage::Mapping);
-    live.settings.display.StretchHigh = 200;
-    EXPECT_EQ(live.update(), Stage::Mapping);
-    live.gamma.build(2.0);
-    EXPECT_EQ(live.update(), Stage::Mapping);
-
-    live.settings.recombination.gainSlider[2] = 40;
-    EXPECT_EQ(live.update(), Stage::Recombination);
-    live.settings.recombination.layerOn[5] = false;
-    EXPECT_EQ(live.update(), Stage::Recombination);
-    live.settings.recombination.VertiFlipCheckbox = true;
-    EXPECT_EQ(live.update(), Stage::Recombination);
-
-    live.settings.decomposition.LevelStep = 2;
-    EXPECT_EQ(live.update(), Stage::Decomposition);
-    live.settings.decomposition.kernel.taps[4] = 0.4f;
-    EXPECT_EQ(live.update(), Stage::Decomposition);
-    live.cache.invalidateLayers();
-    EXPECT_EQ(live.update(), Stage::Decomposition);
-    live.settings.geometry.colour = false;
-    EXPECT_EQ(live.update(), Stage::Decomposition);
-    EXPECT_EQ(live.update(), Stage::None);
+    const std::pair<std::function<void(Live&)>, Stage> changes[] = {
+        {[](Live& l) { l.settings.display.ContrastSlider = 150; }, Stage::Mapping},
+        {[](Live& l) { l.settings.display.StretchHigh = 200; }, Stage::Mapping},
+        {[](Live& l) { l.gamma.build(2.0); }, Stage::Mapping},
+        {[](Live& l) { l.settings.recombination.gainSlider[2] = 40; }, Stage::Recombination},
+        {[](Live& l) { l.settings.recombination.layerOn[5] = false; }, Stage::Recombination},
+        {[](Live& l) { l.settings.recombination.VertiFlipCheckbox = true; }, Stage::Recombination},
+        {[](Live& l) { l.settings.decomposition.LevelStep = 2; }, Stage::Decomposition},
+        {[](Live& l) { l.settings.decomposition.kernel.taps[4] = 0.4f; }, Stage::Decomposition},
+        {[](Live& l) { l.cache.invalidateLayers(); }, Stage::Decomposition},
+        {[](Live& l) { l.settings.geometry.colour = false; }, Stage::Decomposition},
+    };
+    for (std::size_t i = 0; i < std::size(changes); ++i) {
+        changes[i].first(live);
+        EXPECT_EQ(live.update(), changes[i].second) << "change " << i;
+        EXPECT_EQ(live.update(), Stage::None) << "change " << i;
+    }
 }
 
 TEST(ProcessingCache, ShowsWhatTheStagesGiveWhenRunByHand) {

@@ -1,0 +1,266 @@
+// The frame lists, their file, and optimizing the alignment through the form.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "demo/synthetic_planet.h"
+#include "core/file_io.h"
+#include "input/bmp_codec.h"
+#include "input/frame_list_file.h"
+#include "support/form_fixture.h"
+#include "support/test_files.h"
+
+namespace planexor {
+namespace {
+
+using Mouse = TMainForm::MouseAction;
+using Action = TMainForm::ListAction;
+constexpr const char* TooMany = "Warning : only the first 2500 frames will be processed";
+
+class FrameLists : public testing::FormTest {
+protected:
+    std::vector<std::string> frames(int count, const std::string& prefix = "f") {
+        std::vector<std::string> paths;
+        for (int k = 0; k < count; ++k)
+            paths.push_back(testing::writeBmp(dir, prefix + std::to_string(k) + ".bmp",
+                                              testing::uniform(80, 60, static_cast<std::uint8_t>(10 * k + 5))));
+        return paths;
+    }
+    std::string list(const std::string& name, const std::vector<std::string>& paths) {
+        testing::writeText(dir.file(name), frameListText(paths));
+        return dir.file(name);
+    }
+    void press(Control button, const std::string& file) {
+        ui.queueFiles({file}, 1);
+        form.control(button).click();
+    }
+    std::vector<std::string> openedFrames() const {
+        return {w.FrameFiles.begin(), w.FrameFiles.begin() + form.frameCount()};
+    }
+    std::vector<int> excluded() const {
+        std::vector<int> frames;
+        for (int k = 0; k < form.frameCount(); ++k)
+            if (w.FrameRecs[k].Excluded) frames.push_back(k);
+        return frames;
+    }
+    // As the desktop reports it: the clicked row's mark is already inverted.
+    void clickCheck(Control listControl, std::vector<int> selected, int clicked) {
+        ControlModel& list = form.control(listControl);
+        list.setListSelection(selected, clicked);
+        list.setListItemChecked(clicked, !list.listItems()[clicked].checked);
+        form.listEvent(listControl, Action::ClickCheck);
+    }
+    void doubleClick(Control listControl, std::vector<int> selected) {
+        form.control(listControl).setListSelection(selected, selected.front());
+        form.listEvent(listControl, Action::DblClick);
+    }
+};
+
+TEST_F(FrameLists, TogglesSaveReopenAndAddGiveTheFramesInOrder) {
+    const auto paths = frames(6);
+    press(Control::Framelistloadbutton, list("all.pxl", paths));
+    ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
+    EXPECT_EQ(openedFrames(), paths);
+    EXPECT_TRUE(form.control(Control::AddFramesButton).visible());
+    EXPECT_EQ(form.control(Control::DirectoryListBox1).caption(), directoryOf(paths[0]));
+    EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 6 selected (Total = 6 ) ");
+
+    doubleClick(Control::SelectFramesChecklist, {1, 3});             // both toggle
+    clickCheck(Control::SelectFramesChecklist, {2, 4}, 4);           // both toggle
+    clickCheck(Control::SelectFramesChecklist, {0}, 0);              // the one toggles
+    clickCheck(Control::SelectFramesChecklist, {3}, 3);              // back in
+    EXPECT_EQ(excluded(), (std::vector<int>{0, 1, 2, 4}));
+    EXPECT_EQ(w.usedframes, 2);
+    EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 2 selected (Total = 6 ) ");
+    for (int k = 0; k < 6; ++k) EXPECT_EQ(form.control(Control::SelectFramesChecklist).listItems()[k].checked, !w.FrameRecs[k].Excluded);
+
+    press(Control::Framelistsavebutton, dir.file("kept.pxl"));
+    EXPECT_EQ(testing::readText(dir.file("kept.pxl")), paths[3] + "\r\n" + paths[5] + "\r\n");
+    form.control(Control::BitBtn5).click();
+    press(Control::Framelistsavebutton, dir.file("none.pxl"));
+    EXPECT_EQ(testing::readText(dir.file("none.pxl")), "");
+    form.control(Control::BitBtn4).click();
+    EXPECT_EQ(w.usedframes, 6);
+
+    // Added frames take part even where an earlier exclusion was left in their slots.
+    w.FrameRecs[6].Excluded = 1;
+    press(Control::AddFramesButton, list("more.pxl", frames(2, "g")));
+    EXPECT_EQ(form.frameCount(), 8);
+    EXPECT_EQ(w.usedframes, 8);
+    EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 8 selected (Total = 8 ) ");
+    EXPECT_EQ(form.control(Control::StackSlider).maximum(), 7);
+
+    press(Control::Framelistloadbutton, dir.file("kept.pxl"));
+    EXPECT_EQ(openedFrames(), (std::vector<std::string>{paths[3], paths[5]}));
+    EXPECT_TRUE(excluded().empty());
+    EXPECT_TRUE(ui.messages.empty());
+}
+
+TEST_F(FrameLists, BadListsAreRefusedOrTrimmedWithTheirNamesAndTheOldSequenceStays) {
+    const auto paths = frames(3);
+    press(Control::Framelistloadbutton, list("good.pxl", paths));
+    w.Ranking[0] = {2, 1.0f, 0.0f};
+    w.progstatus = 2;
+    form.control(Control::TabSheet3).setVisible(true);
+    form.control(Control::StackFramesList).addListItem("f2.bmp", true);
+
+    for (const std::string& bad : {list("empty.pxl", {}), list("gone.pxl", {dir.file("x.bmp"), dir.file("y.bmp")}),
+                                   dir.file("missing.pxl")}) {
+        ui.messages.clear();
+        press(Control::Framelistloadbutton, bad);
+        ASSERT_EQ(errors().size(), 1u) << bad;
+        EXPECT_NE(errors()[0].find(bad), std::string::npos) << errors()[0];
+        EXPECT_EQ(openedFrames(), paths);
+        EXPECT_EQ(w.progstatus, 2);
+    }
+
+    // Missing frames are left out by name; the ranking and pages of the old sequence go.
+    ui.messages.clear();
+    press(Control::Framelistloadbutton, list("some.pxl", {paths[0], dir.file("x.bmp"), paths[2]}));
+    EXPECT_EQ(openedFrames(), (std::vector<std::string>{paths[0], paths[2]}));
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].text.find(dir.file("x.bmp")), std::string::npos);
+    EXPECT_EQ(w.progstatus, 0);
+    EXPECT_EQ(w.Ranking[0], TRankEntry{});
+    EXPECT_FALSE(form.control(Control::TabSheet3).visible());
+    EXPECT_TRUE(form.control(Control::StackFramesList).listItems().empty());
+
+    // Too many lines, opened or added: the first 2501 frames, one warning each.
+    ui.messages.clear();
+    press(Control::Framelistloadbutton, list("long.pxl", std::vector<std::string>(MaxFrames + 1, paths[1])));
+    EXPECT_EQ(form.frameCount(), MaxFrames);
+    press(Control::AddFramesButton, list("one.pxl", {paths[0]}));
+    EXPECT_EQ(form.frameCount(), MaxFrames);
+    EXPECT_EQ(timesShown(TooMany), 2);
+}
+
+TEST_F(FrameLists, TheStackListExcludesRankedFramesAndMirrorsThemWithoutRecounting) {
+    press(Control::Framelistloadbutton, list("all.pxl", frames(4)));
+    ControlModel& stackList = form.control(Control::StackFramesList);
+    for (int rank = 0; rank < 4; ++rank) {
+        w.Ranking[rank].Frame = 3 - rank;
+        stackList.addListItem("f" + std::to_string(3 - rank) + ".bmp", true);
+    }
+    doubleClick(Control::StackFramesList, {0, 1});
+    clickCheck(Control::StackFramesList, {3}, 3);
+    EXPECT_EQ(excluded(), (std::vector<int>{0, 2, 3}));
+    for (int frame : {0, 2, 3}) EXPECT_FALSE(form.control(Control::SelectFramesChecklist).listItems()[frame].checked);
+    EXPECT_EQ(w.usedframes, 4);
+    EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 4 selected (Total = 4 ) ");
+}
+
+class Optimizing : public testing::FormTest {
+protected:
+    DemoOptions options;
+    DemoResult demo(int frames, DemoOptions::Format format) {
+        options.directory = dir.file("demo");
+        options.frames = frames;
+        options.width = 320;
+        options.height = 240;
+        options.format = format;
+        RunProgress quiet;
+        return writeDemoSequence(options, quiet);
+    }
+    void alignAt(int x, int y) {
+        form.mouseEvent(Control::PreviewImage, Mouse::Down, x, y, true);
+        form.control(Control::Allignallbutton).click();
+    }
+};
+
+TEST_F(Optimizing, OnePassBringsDisplacedShiftsBackWithinAPixelOfTheTruth) {
+    const int frames = 40;
+    open(demo(frames, DemoOptions::Avi).sequenceFiles, 1);
+    form.control(Control::AutoOptimize).setChecked(false);
+    alignAt(160, 120);
+    ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
+    const auto truth = demoTruth(options);
+    const auto offTruth = [&](int k) {
+        return std::max(std::abs(w.FrameRecs[k].ShiftX - (truth[k].shiftX - truth[0].shiftX)),
+                        std::abs(w.FrameRecs[k].ShiftY - (truth[k].shiftY - truth[0].shiftY)));
+    };
+    std::vector<bool> wasClose(frames);
+    for (int k = 0; k < frames; ++k) wasClose[k] = offTruth(k) <= 1.0;
+    const int offsets[][2] = {{1, 2}, {-2, 1}, {2, -2}, {-1, -1}, {2, 0}};
+    for (int k = 0; k < frames; k += 4) {
+        w.FrameRecs[k].ShiftX += offsets[k % 5][0];
+        w.FrameRecs[k].ShiftY += offsets[k % 5][1];
+        w.FrameRecs[k].Difference = 1e30f;  // as if far worse than any candidate
+    }
+    form.control(Control::OptimizeQualitySpin).setValue(0);
+    form.control(Control::Optimizebutton).click();
+    ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
+    EXPECT_EQ(w.progstatus, 3);
+    int displacedBack = 0, othersLost = 0;
+    for (int k = 0; k < frames; ++k) {
+        if (k % 4 == 0) displacedBack += wasClose[k] && offTruth(k) <= 1.0;
+        else othersLost += wasClose[k] && offTruth(k) > 1.0;
+    }
+    EXPECT_GE(displacedBack, 10 * 95 / 100);
+    EXPECT_EQ(othersLost, 0);
+    EXPECT_GT(form.alignPage().OptTotal, 0.0);
+}
+
+TEST_F(Optimizing, ExcludedFramesAreNeverDecodedAndCancelEndsTheChain) {
+    const auto files = demo(12, DemoOptions::Bmp).sequenceFiles;
+    testing::writeText(dir.file("demo.pxl"), frameListText(files));
+    form.openFrameList(dir.file("demo.pxl"));
+    form.control(Control::SelectFramesChecklist).setListSelection({3, 7}, 3);
+    form.listEvent(Control::SelectFramesChecklist, Action::DblClick);
+    std::remove(files[3].c_str());
+    std::remove(files[7].c_str());
+    form.control(Control::OptimizeQualitySpin).setValue(0);
+    form.mouseEvent(Control::PreviewImage, Mouse::Down, 160, 120, true);
+    form.control(Control::AlignStackButton).click();  // aligns, optimizes, stacks and processes
+    ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
+    EXPECT_EQ(form.control(Control::PageControl1).itemIndex(), 3);
+
+    // A Cancel in the first optimizing pass: no stack, no processing follows.
+    form.control(Control::PageControl1).setItemIndexByUser(1);
+    const int stackedBefore = form.stackedCount();
+    bool optimizing = false;
+    form.handlerTrace = [&](std::string_view name) { optimizing = optimizing || name == "AlignStackButtonClick"; };
+    ui.onProcessEvents = [&](int) {
+        if (form.control(Control::messagewinlabel).caption() == "Optimizing frames") form.control(Control::BitBtn2).click();
+    };
+    w.progstatus = 1;
+    form.control(Control::AlignStackButton).click();
+    ui.onProcessEvents = nullptr;
+    EXPECT_TRUE(optimizing);
+    EXPECT_EQ(w.progstatus, 3);
+    EXPECT_EQ(form.control(Control::PageControl1).itemIndex(), 1);
+    EXPECT_EQ(form.stackedCount(), stackedBefore);
+    EXPECT_FALSE(form.ChainRun);
+    EXPECT_FALSE(form.runInProgress());
+}
+
+// The CLI's chain gives what "Align & stack" gives in the window.
+TEST_F(Optimizing, CommandLineChainEqualsTheScriptedWindow) {
+    const std::string input = demo(16, DemoOptions::Avi).sequenceFiles.front();
+    open({input}, 1);
+    form.mouseEvent(Control::PreviewImage, Mouse::Down, 160, 120, true);
+    form.control(Control::AlignStackButton).click();
+    ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
+
+    const std::string csv = dir.file("shifts.csv");
+    const auto run = testing::runCommand(std::string(PLANEXOR_CLI_PATH) + " stack " + input +
+                                         " --feature 160,120 --chain --optimize --shifts " + csv + " --out " +
+                                         dir.file("chain.bmp"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    std::istringstream lines(testing::readText(csv));
+    std::string line;
+    std::getline(lines, line);
+    for (int frame = 0; std::getline(lines, line); ++frame) {
+        int number = 0, shiftX = 0, shiftY = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%d,%d,%d", &number, &shiftX, &shiftY), 3);
+        EXPECT_EQ(shiftX, w.FrameRecs[frame].ShiftX) << frame;
+        EXPECT_EQ(shiftY, w.FrameRecs[frame].ShiftY) << frame;
+    }
+    EXPECT_NE(run.out.find("stacked " + std::to_string(form.stackedCount()) + " frames"), std::string::npos) << run.out;
+    Bitmap24 saved;
+    readBmpFile(dir.file("chain.bmp"), saved);
+    EXPECT_EQ(saved, form.image(Control::ProcessImage));
+}
+
+}  // namespace
+}  // namespace planexor

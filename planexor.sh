@@ -74,6 +74,8 @@ case "${1:-}" in
         cli process "$demo/planet.pxp" --gamma 1.4 --out "$demo/planet-from-project.jpg"
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 \
             --wavelets 40,30,20,10,10,10 --fits-object "synthetic planet" --out "$demo/planet-sharpened.fit" >/dev/null
+        cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --wavelets 40,30,20,10,10,10 \
+            --gamma-curve 0:0,64:52,192:206,255:255 --out "$demo/planet-s-curve.jpg" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.bmp" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --out "$demo/planet-stack.fitq" >/dev/null
         echo "Align & stack in one go: aligning, optimizing, stacking the frames above 80% quality, sharpening ..."
@@ -83,11 +85,24 @@ case "${1:-}" in
         cli make-demo "$demo/ser" --frames 500 --size 640x480 --format ser --ser-colour rggb --ser-depth 12 >/dev/null
         cli stack "$demo/ser/planet.ser" --feature 320,240 --best-percent 25 \
             --wavelets 40,30,20,10,10,10 --out "$demo/planet-ser-sharpened.jpg" >/dev/null
+        camera="$demo/faulty-camera"
+        echo "The same planet through a camera with hot pixels and vignetting, into $camera ..."
+        cli make-demo "$camera" --frames 200 --size 640x480 --hot-pixels 400 --vignetting 0.5 >/dev/null
+        cli frame "$camera/planet.avi" --index 0 --out "$camera/frame-0.bmp" >/dev/null
+        echo "Making a dark frame and a flat field from its dark/ and flat/ frames, then stacking with both ..."
+        cli make-dark "$camera/dark/dark.avi" --out "$camera/dark.fitq" 2>/dev/null
+        cli make-flat "$camera/flat/flat.avi" --dark "$camera/dark.fitq" --out "$camera/flat.fitq" 2>/dev/null
+        cli stack "$camera/planet.avi" --feature 320,240 --best-percent 25 --out "$camera/uncalibrated.bmp" 2>/dev/null
+        cli stack "$camera/planet.avi" --feature 320,240 --best-percent 25 --dark "$camera/dark.fitq" \
+            --flat "$camera/flat.fitq" --colour --out "$camera/calibrated.bmp" 2>/dev/null
         echo "Done. The sharpened picture: $demo/planet-sharpened.jpg (FITS: $demo/planet-sharpened_[RGB].fit)"
+        echo "the same through a gentle S-shaped gamma curve: $demo/planet-s-curve.jpg"
         echo "The project: $demo/planet.pxp (reopened: $demo/planet-from-project.jpg)"
         echo "The plain stack: $demo/planet-stack.bmp (special FITS: $demo/planet-stack_[RGB].fitq);"
         echo "aligned, optimized and stacked in one chain: $demo/planet-chain.jpg;"
-        echo "from the SER recording: $demo/planet-ser-sharpened.jpg; the sharp original to compare: $demo/original.bmp" ;;
+        echo "from the SER recording: $demo/planet-ser-sharpened.jpg; the sharp original to compare: $demo/original.bmp"
+        echo "Calibration: one raw frame with its faults, $camera/frame-0.bmp; stacked without and with the"
+        echo "dark and flat: $camera/uncalibrated.bmp, $camera/calibrated.bmp" ;;
     gui)
         setup; build build -DCMAKE_BUILD_TYPE=Release
         shift; exec "$root/build/planexor" "$@" ;;

@@ -34,9 +34,9 @@ namespace planexor {
     X(AboutTitle) X(AboutText) X(HomepageLabel) X(MailLabel) X(SecretPanel1) X(FFTWindow) X(imgFFT) \
     X(Propertywindow) X(imgGraph) X(Label1) X(Label3) X(SelectFrameswindow) X(SelectFramesChecklist) \
     X(BitBtn4) X(BitBtn5) X(Framelistsavebutton) X(Framelistloadbutton) X(AddFramesButton) X(Stackframeswindow) \
-    X(StackFramesList) X(FilterWindow) X(Filter00spin) X(Filter10spin) X(Filter20spin) X(Filter01spin) \
+    X(StackFramesList) X(FilterWindow) X(Panel4) X(Filter00spin) X(Filter10spin) X(Filter20spin) X(Filter01spin) \
     X(Filter11spin) X(Filter21spin) X(Filter02spin) X(Filter12spin) X(Filter22spin) X(Button1) \
-    X(Button3) X(GammaWindow) X(HistoWindow) X(Histograph) X(Lowtriangle) X(Hitriangle) X(Showpeak) \
+    X(Button3) X(GammaWindow) X(GammaSplineGraph) X(Button2) X(GammaHints) X(HistoWindow) X(Histograph) X(Lowtriangle) X(Hitriangle) X(Showpeak) \
     X(HistoSmooth) X(HistoReset) X(BitBtn3) X(RedSlider) X(GreenSlider) X(blueslider) X(HintWindow) \
     X(Hintsmemo) X(MessageWindow) X(messagewinlabel) X(Messagewinlabel2) X(Progressgraph) X(Shrinkview) \
     X(ShrinkImage) X(Imagesize) X(SaveShrink) X(Shrinktooriginal) X(ResizeFilters)

@@ -173,11 +173,11 @@ std::vector<ControlDefinition> buildTable() {
     add(button(C::SelectFileButton, P::Page1, "Select input"));
     add(checkBox(C::SaveSub, P::Page1, "Save to subdir", false));
     add(hidden(make(C::Subdirname, K::Edit, P::Page1, "processed")));
-    add(stored(checkBox(C::UseDarkFrame, P::Page1, "Use darkframe", false, false), {{StoredProperty::Checked, 91}}));
-    add(later(button(C::LoadDarkframe, P::Page1, "Load Darkframe"), "Load a dark frame to subtract from every frame"));
+    add(stored(readWhenUsed(checkBox(C::UseDarkFrame, P::Page1, "Use darkframe", false, false)), {{StoredProperty::Checked, 91}}));
+    add(button(C::LoadDarkframe, P::Page1, "Load Darkframe"));
     add(button(C::CreateDarkframe, P::Page1, "Make Darkframe", false));
-    add(stored(checkBox(C::UseFlatfield, P::Page1, "Use flatfield", false, false), {{StoredProperty::Checked, 92}}));
-    add(later(button(C::Flatfieldbutton, P::Page1, "Load Flatfield"), "Load a flat field to even out the light"));
+    add(stored(readWhenUsed(checkBox(C::UseFlatfield, P::Page1, "Use flatfield", false, false)), {{StoredProperty::Checked, 92}}));
+    add(button(C::Flatfieldbutton, P::Page1, "Load Flatfield"));
     add(button(C::CreateFlatfield, P::Page1, "Make Flatfield", false));
     add(hidden(make(C::DirectoryListBox1, K::Edit, P::Page1)));
     add(hidden(make(C::DriveComboBox1, K::Edit, P::Page1)));
@@ -307,14 +307,20 @@ std::vector<ControlDefinition> buildTable() {
     add(stored(toolWindow(C::Stackframeswindow, "Stackframes", 352, 128, 177, 281), {{StoredProperty::Left, 85}, {StoredProperty::Top, 86}}));
     add(in("Stackframeswindow", make(C::StackFramesList, K::CheckList, P::ToolWindow)));
     add(stored(toolWindow(C::FilterWindow, "Wavelet Filter", 344, 288, 241, 145), {{StoredProperty::Left, 31}, {StoredProperty::Top, 32}}));
+    add(in("FilterWindow", make(C::Panel4, K::Panel, P::ToolWindow)));
     // In kernel order; the stored order is by name, but for Filter22spin before Filter21spin.
+    // Typed weights may be negative or fractional; "Set" reads them.
     constexpr int FilterSpinOrder[9] = {21, 24, 27, 22, 25, 29, 23, 26, 28};
     for (int tap = 0; tap < 9; ++tap)
-        add(stored(in("FilterWindow", spin(FilterSpins[tap], P::ToolWindow, "", -100, 100, 1, 0, tap == 4 ? 50 : 6)),
+        add(stored(in("Panel4", readWhenUsed(spin(FilterSpins[tap], P::ToolWindow, "", -1000, 1000, 1, 2, tap == 4 ? 50 : 6))),
                    {{StoredProperty::Value, FilterSpinOrder[tap]}}));
-    add(in("FilterWindow", later(button(C::Button1, P::ToolWindow, "Set"), "Install the typed smoothing kernel")));
-    add(in("FilterWindow", later(button(C::Button3, P::ToolWindow, "Reset"), "Restore the built-in smoothing kernel")));
+    add(in("FilterWindow", button(C::Button1, P::ToolWindow, "Set")));
+    add(in("FilterWindow", button(C::Button3, P::ToolWindow, "Reset")));
     add(stored(toolWindow(C::GammaWindow, "GammaWindow", 328, 152, 267, 331), {{StoredProperty::Left, 36}, {StoredProperty::Top, 37}}));
+    add(in("GammaWindow", make(C::GammaSplineGraph, K::Image, P::ToolWindow)));
+    add(in("GammaWindow", button(C::Button2, P::ToolWindow, "Reset")));
+    add(in("GammaWindow", label(C::GammaHints, P::ToolWindow,
+                                " right-click : insert a point\n ctrl-left-click : delete a point\n double - click : reset")));
     add(stored(toolWindow(C::HistoWindow, "Histogram", 400, 128, 395, 307), {{StoredProperty::Left, 42}, {StoredProperty::Top, 43}}));
     add(in("HistoWindow", make(C::Histograph, K::Image, P::ToolWindow)));
     // The stretch markers under the graph: their left edge is the marker's level.

@@ -21,6 +21,8 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     project_ = std::make_unique<ProjectFile>(*this);
     help_ = std::make_unique<HelpAndAbout>(*this);
     lists_ = std::make_unique<FrameLists>(*this);
+    calibration_ = std::make_unique<CalibrationActions>(*this);
+    editors_ = std::make_unique<EditorWindows>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();
@@ -114,6 +116,8 @@ void TMainForm::bindHandlers() {
     project_->bindHandlers();
     help_->bindHandlers();
     lists_->bindHandlers();
+    calibration_->bindHandlers();
+    editors_->bindHandlers();
 }
 
 void TMainForm::BitBtn2Click() {
@@ -132,6 +136,7 @@ const Drawing& TMainForm::overlay(Control imageControl) const {
         case Control::StackImage: return stack_->overlay(imageControl);
         case Control::ProcessImage:
         case Control::Histograph: return process_->processingOverlay(imageControl);
+        case Control::GammaSplineGraph: return editors_->gammaGraph();
         default: break;
     }
     static const Drawing nothing;

@@ -17,6 +17,8 @@
 #include "app/align_page.h"
 #include "app/help_about.h"
 #include "app/frame_lists.h"
+#include "app/calibration_actions.h"
+#include "app/editor_windows.h"
 #include "app/image_saving.h"
 #include "app/process_page.h"
 #include "app/project_file.h"
@@ -88,9 +90,12 @@ public:
 
     // Desktop events that are not a change of a control's value, routed to
     // the named handlers (keys on sliders, mouse on images, tool windows).
-    enum class MouseAction { Down, Move, Up };
+    enum class MouseAction { Down, Move, Up, DoubleClick };
     void keyDown(Control control, int key, bool ctrl);
-    void mouseEvent(Control control, MouseAction action, int x, int y, bool leftButton);
+    void mouseEvent(Control control, MouseAction action, int x, int y, MouseButtons buttons);
+    void mouseEvent(Control control, MouseAction action, int x, int y, bool leftButton) {
+        mouseEvent(control, action, x, y, MouseButtons{leftButton});
+    }
     void toolWindowMoved(Control window, int left, int top);
     void toolWindowResized(Control window, int width, int height);
     void toolWindowClosed(Control window);
@@ -237,6 +242,17 @@ public:
     ImageSaving& saving() { return *saving_; }
     const ImageSaving& saving() const { return *saving_; }
 
+    // Dark frame and flat field (calibration_actions.h). What is loaded, and
+    // darkfile, darkfiletype, flatfile, flatfiletype, live in the workspace.
+    void LoadDarkframeClick() { calibration_->LoadDarkframeClick(); }
+    void FlatfieldbuttonClick() { calibration_->FlatfieldbuttonClick(); }
+    void CreateDarkframeClick() { calibration_->CreateDarkframeClick(); }
+    bool LoadDarkFile(const std::string& path, int typeIndex) { return calibration_->LoadDarkFile(path, typeIndex); }
+    bool LoadFlatFile(const std::string& path, int typeIndex) { return calibration_->LoadFlatFile(path, typeIndex); }
+    // The gamma curve and wavelet filter windows (editor_windows.h).
+    EditorWindows& editors() { return *editors_; }
+    const EditorWindows& editors() const { return *editors_; }
+
 private:
     friend class RunScope;
     friend class StackPage;
@@ -246,6 +262,8 @@ private:
     friend class ProjectFile;
     friend class HelpAndAbout;
     friend class FrameLists;
+    friend class CalibrationActions;
+    friend class EditorWindows;
     void buildModels();
     void bindHandlers();
     void bindPageHandlers();
@@ -298,6 +316,8 @@ private:
     std::unique_ptr<HelpAndAbout> help_;
 
     std::unique_ptr<FrameLists> lists_;
+    std::unique_ptr<CalibrationActions> calibration_;
+    std::unique_ptr<EditorWindows> editors_;
 };
 
 }  // namespace planexor

@@ -84,7 +84,8 @@ void TMainForm::keyDown(Control controlName, int key, bool ctrl) {
         dispatch("BrightnessSliderKeyDown", true, [this, key, ctrl] { BrightnessSliderKeyDown(key, ctrl); });
 }
 
-void TMainForm::mouseEvent(Control controlName, MouseAction action, int x, int y, bool leftButton) {
+void TMainForm::mouseEvent(Control controlName, MouseAction action, int x, int y, MouseButtons buttons) {
+    const bool leftButton = buttons.left;
     if (controlName == Control::PreviewImage) {
         // A click decodes the frame and builds the reference: never under a running loop.
         if (action == MouseAction::Move)
@@ -113,8 +114,22 @@ void TMainForm::mouseEvent(Control controlName, MouseAction action, int x, int y
         else if (action == MouseAction::Move)
             dispatch("ProcessImageMouseMove", true,
                      [this, x, y, leftButton] { ProcessImageMouseMove(x, y, leftButton); });
-        else
+        else if (action == MouseAction::Up)
             dispatch("ProcessImageMouseUp", true, [this] { ProcessImageMouseUp(); });
+    }
+    if (controlName == Control::GammaSplineGraph) {
+        // Editing only draws; the release re-maps the picture.
+        EditorWindows& editor = *editors_;
+        if (action == MouseAction::Down)
+            dispatch("GammaSplineGraphMouseDown", false,
+                     [&editor, x, y, buttons] { editor.GammaSplineGraphMouseDown(x, y, buttons); });
+        else if (action == MouseAction::Move)
+            dispatch("GammaSplineGraphMouseMove", false,
+                     [&editor, x, y, buttons] { editor.GammaSplineGraphMouseMove(x, y, buttons); });
+        else if (action == MouseAction::Up)
+            dispatch("GammaSplineGraphMouseUp", true, [&editor] { editor.GammaSplineGraphMouseUp(); });
+        else
+            dispatch("GammaSplineGraphDblClick", false, [&editor] { editor.GammaSplineGraphDblClick(); });
     }
     if (controlName == Control::Histograph && action == MouseAction::Move)
         dispatch("HistographMouseMove", false, [this, x, y, leftButton] { HistographMouseMove(x, y, leftButton); });

@@ -423,10 +423,10 @@ void ProjectFile::load(const std::string& path) {
         }
     }
 
-    // Until this version loads dark frames and flat fields from a project,
-    // a restored box would subtract nothing: it is switched off.
-    if (project.dark) form_.control(Control::UseDarkFrame).setChecked(false);
-    if (project.flat) form_.control(Control::UseFlatfield).setChecked(false);
+    // A calibration file that cannot be loaded is reported and switched off;
+    // the rest of the project still loads.
+    if (project.dark) form_.LoadDarkFile(project.dark->first, project.dark->second);
+    if (project.flat) form_.LoadFlatFile(project.flat->first, project.flat->second);
 
     // A single FITS frame or a single picture opens as the window opens
     // one, and is processed with the restored controls.

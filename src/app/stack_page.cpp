@@ -123,7 +123,8 @@ void StackPage::StackButtonClick() {
     const StackSelection selection = selectStackRanks(w, cutRank, nearest(control(Control::StackSlider).maximum()),
                                                       control(Control::differencecutslider).intValue());
     // An empty run would only trade the last stack for a black picture.
-    if (selection.ranks.empty()) {
+    // Making a dark asks instead, as for a single frame, and leaves the stack empty.
+    if (selection.ranks.empty() && !w.DarkCreation) {
         ui_.showMessage(MessageKind::Warning, NothingToStack);
         return;
     }
@@ -196,6 +197,7 @@ void StackPage::StackButtonClick() {
         if (outcome.framesHandled == 0) continue;  // a ranked frame the source does not hold
         added = index;
         lastAddedRank = rank;
+        if (w.DarkCreation) continue;  // no graph: the quality would cost a transform per frame
         stackQuality_[added] = stackQualityOf(w, stackQualityFft_, boxSize, form_.alignment().BoxLeft,
                                               form_.alignment().BoxTop, w.FrameWidth, w.FrameHeight, options.colour,
                                               qualityFilter);

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -16,6 +17,7 @@
 
 #include "app/big_ini_file.h"
 #include "app/help_about.h"
+#include "app/control_table.h"
 #include "app/main_form.h"
 #include "app/project_file.h"
 #include "app/settings_file.h"
@@ -289,6 +291,8 @@ int runMakeDemo(const Arguments& arguments) {
     else throw UsageError("--codec is raw or mjpeg");
     options.seed = static_cast<unsigned>(arguments.integer("seed", options.seed));
     options.drift = arguments.number("drift", options.drift);
+    options.hotPixels = static_cast<int>(arguments.integer("hot-pixels", 0));
+    options.vignetting = arguments.number("vignetting", 0);
 
     validateDemoOptions(options);
     ConsoleBar bar("Rendering frames");
@@ -296,6 +300,8 @@ int runMakeDemo(const Arguments& arguments) {
     if (result.sequenceFiles.size() == 1) std::printf("sequence: %s\n", result.sequenceFiles.front().c_str());
     else std::printf("sequence: %zu frames, %s ...\n", result.sequenceFiles.size(), result.sequenceFiles.front().c_str());
     std::printf("truth: %s\noriginal: %s\n", result.truthFile.c_str(), result.originalFile.c_str());
+    for (const auto& [name, files] : {std::pair{"dark", &result.darkFiles}, {"flat", &result.flatFiles}})
+        if (!files->empty()) std::printf("%s: %s%s\n", name, files->front().c_str(), files->size() > 1 ? " ..." : "");
     return 0;
 }
 
@@ -374,6 +380,37 @@ void setOptimizing(TMainForm& form, const Arguments& arguments) {
         setControlValue(form, Control::OptimizeQualitySpin, arguments.number("lower-quality", 80), "lower-quality");
 }
 
+// The type index the calibration dialog would be closed with, by extension.
+int calibrationType(const std::string& path) {
+    const std::string extension = lowerExtensionOf(path);
+    if (extension == ".bmp") return 1;
+    if (extension == ".fitq") return 2;
+    if (extension == ".fit" || extension == ".fits") return 3;
+    throw UsageError("a dark frame or flat field is a .bmp, .fitq, .fit or .fits file, not " + path);
+}
+
+// --dark and --flat through "Load Darkframe" and "Load Flatfield", then their
+// use boxes ticked. They stay in force for the sequence opened next.
+void loadCalibration(Session& session, const Arguments& arguments) {
+    for (const bool flat : {false, true}) {
+        const std::string option = flat ? "flat" : "dark";
+        if (arguments.has(option)) calibrationType(arguments.text(option));
+    }
+    TMainForm& form = session.form;
+    for (const bool flat : {false, true}) {
+        const std::string option = flat ? "flat" : "dark";
+        if (!arguments.has(option)) continue;
+        const std::string path = arguments.text(option);
+        session.ui.queueFiles({path}, calibrationType(path));
+        form.control(flat ? Control::Flatfieldbutton : Control::LoadDarkframe).click();
+        session.check();
+        const Workspace& w = form.workspace();
+        if ((flat ? w.flatfile : w.darkfile) != path)
+            throw PlanexorError(std::string(flat ? "The flatfield " : "The darkframe ") + path + " was not loaded");
+        form.control(flat ? Control::UseFlatfield : Control::UseDarkFrame).setCheckedByUser(true);
+    }
+}
+
 // Opens the input, clicks the feature on frame 0 and aligns every frame,
 // as a user would in the window. Options that registration reads are set
 // before the click.
@@ -388,6 +425,7 @@ void alignSequence(Session& session, const Arguments& arguments, const std::func
         boxItem = box == 64 ? 0 : box == 128 ? 1 : 2;
     }
 
+    loadCalibration(session, arguments);
     session.open(arguments.positional);
     applyFrameListOptions(session, arguments);
     TMainForm& form = session.form;
@@ -458,16 +496,67 @@ std::vector<double> numberList(const Arguments& arguments, const std::string& na
 // window offers.
 void setControlValue(TMainForm& form, Control control, double value, const std::string& option) {
     ControlModel& model = form.control(control);
-    if (value < model.minimum() || value > model.maximum())
+    if (!(value >= model.minimum() && value <= model.maximum()))
         throw UsageError("--" + option + " must lie in " + floatText(static_cast<float>(model.minimum())) + ".." +
                          floatText(static_cast<float>(model.maximum())));
     model.setValueByUser(value);
 }
 
 bool processingAsked(const Arguments& arguments) {
-    for (const char* option : {"wavelets", "layers-off", "linear", "dyadic", "contrast", "brightness", "gamma"})
+    for (const char* option :
+         {"wavelets", "layers-off", "linear", "dyadic", "contrast", "brightness", "gamma", "gamma-curve", "kernel"})
         if (arguments.has(option)) return true;
     return false;
+}
+
+// --gamma-curve IN:OUT,... as graph points (x the input level, y 255 minus
+// the output), checked against what the editor itself keeps: rising inputs,
+// the ends on outputs 0 and 255, no more points than the curve holds.
+std::vector<SplinePoint> gammaCurveOption(const Arguments& arguments) {
+    if (!arguments.has("gamma-curve")) return {};
+    const std::string text = arguments.text("gamma-curve");
+    const auto fail = [](const std::string& why) -> UsageError {
+        return UsageError("--gamma-curve " + why + " (IN:OUT,IN:OUT,... with levels 0..255, e.g. 0:0,64:40,192:215,255:255)");
+    };
+    std::vector<SplinePoint> points;
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        const std::size_t comma = std::min(text.find(',', start), text.size());
+        const std::string item = text.substr(start, comma - start);
+        int in = 0, out = 0;
+        char tail = 0;
+        if (std::sscanf(item.c_str(), "%d:%d%c", &in, &out, &tail) != 2 || item.find_first_of(" +") != std::string::npos)
+            throw fail("needs whole-number pairs IN:OUT, not '" + item + "'");
+        if (in < 0 || in > 255 || out < 0 || out > 255) throw fail("has a level outside 0..255 in '" + item + "'");
+        if (!points.empty() && in <= points.back().x)
+            throw fail("needs strictly rising input levels ('" + item + "' does not rise)");
+        points.push_back({static_cast<float>(in), static_cast<float>(255 - out)});
+        start = comma + 1;
+    }
+    if (points.size() < 2) throw fail("needs at least two points");
+    if (points.size() > static_cast<std::size_t>(TBSpline::MaxPoints))
+        throw fail("takes at most " + std::to_string(TBSpline::MaxPoints) + " points");
+    if (points.front().y != 255 || points.back().y != 0)
+        throw fail("must start at output 0 and end at output 255, as the editor keeps its end points");
+    return points;
+}
+
+// --kernel K0,...,K8 in kernel order, rounded as the spins round what is typed.
+std::vector<double> kernelOption(const Arguments& arguments) {
+    if (!arguments.has("kernel")) return {};
+    std::vector<double> weights = numberList(arguments, "kernel");
+    if (weights.size() != FilterSpins.size())
+        throw UsageError("--kernel takes nine weights, row by row from the top, e.g. 1,2,1,2,4,2,1,2,1 (got " +
+                         std::to_string(weights.size()) + ")");
+    const ControlDefinition& spin = definitionOf(FilterSpins.front());
+    const double scale = std::pow(10.0, spin.decimals);
+    for (double& weight : weights) {
+        if (!(weight >= spin.minimum && weight <= spin.maximum))
+            throw UsageError("--kernel weights must lie in " + floatText(static_cast<float>(spin.minimum)) + ".." +
+                             floatText(static_cast<float>(spin.maximum)));
+        weight = std::nearbyint(weight * scale) / scale;
+    }
+    return weights;
 }
 
 // The processing options set as the user would, then "Process".
@@ -489,8 +578,20 @@ void processAsAsked(Session& session, const Arguments& arguments) {
     if (arguments.has("brightness"))
         setControlValue(form, Control::BrightnessSlider, arguments.number("brightness", 0), "brightness");
     if (arguments.has("gamma")) setControlValue(form, Control::Gamma1spin, arguments.number("gamma", 1.0), "gamma");
-    form.control(Control::ProcessButton).click();
+    const std::vector<SplinePoint> curve = gammaCurveOption(arguments);
+    if (const std::vector<double> weights = kernelOption(arguments); !weights.empty()) {
+        // Typed into the filter window's spins, then "Set", which processes.
+        for (std::size_t tap = 0; tap < weights.size(); ++tap) setControlValue(form, FilterSpins[tap], weights[tap], "kernel");
+        form.control(Control::Button1).click();
+    } else {
+        form.control(Control::ProcessButton).click();
+    }
     session.check();
+    if (!curve.empty()) {
+        form.editors().drawGammaCurve(curve);
+        form.mouseEvent(Control::GammaSplineGraph, TMainForm::MouseAction::Up, 0, 0, true);
+        session.check();
+    }
 }
 
 // What to save and how, checked before any work is done.
@@ -587,8 +688,15 @@ std::string joined(const std::vector<std::string>& files) {
     return text;
 }
 
+// Processing options that can be checked before any work is done.
+void checkProcessingOptions(const Arguments& arguments) {
+    gammaCurveOption(arguments);
+    kernelOption(arguments);
+}
+
 int runProcess(const Arguments& arguments) {
     const SaveRequest save = saveRequestFrom(arguments, true);
+    checkProcessingOptions(arguments);
     if (arguments.positional.size() != 1 || lowerExtensionOf(arguments.positional.front()) == ".avi")
         throw UsageError("process takes one image (.fit, .fits, .bmp or .jpg) or one project (.pxp)");
     Session session;
@@ -612,6 +720,7 @@ int runStack(const Arguments& arguments) {
     const SaveRequest save = saveRequestFrom(arguments, chain || processingAsked(arguments));
     if (chain && (arguments.has("best") || arguments.has("best-percent") || arguments.has("max-diff")))
         throw UsageError("--chain stacks the ranks above --lower-quality: give no --best, --best-percent or --max-diff");
+    checkProcessingOptions(arguments);
     if (arguments.has("best") && arguments.has("best-percent")) throw UsageError("give --best or --best-percent, not both");
     if (arguments.has("resample") && arguments.has("expand")) throw UsageError("--resample and --expand exclude each other");
     const std::string filter = arguments.text("filter", "mitchell");
@@ -700,6 +809,24 @@ int runAbout(const Arguments& arguments) {
     return 0;
 }
 
+// "Make Darkframe" or "Make Flatfield" over the inputs, then the stack page's Save.
+int runMakeCalibration(const Arguments& arguments, bool flat) {
+    const SaveRequest save = saveRequestFrom(arguments, false);
+    if (save.processed) throw UsageError("make-dark and make-flat save the stack, not a processed picture");
+    Session session;
+    TMainForm& form = session.form;
+    loadCalibration(session, arguments);
+    session.open(arguments.positional);
+    // A dark or flat is grey unless asked otherwise: one FITS file, as the loaders read it.
+    form.control(Control::ColourStack).setCheckedByUser(arguments.has("colour"));
+    form.control(flat ? Control::CreateFlatfield : Control::CreateDarkframe).click();
+    session.check();
+    if (!form.workspace().StackReady) throw PlanexorError("Nothing was stacked");
+    const std::vector<std::string> files = saveAsAsked(session, save);
+    std::printf("%s of %d frames: %s\n", flat ? "flatfield" : "darkframe", form.stackedCount(), joined(files).c_str());
+    return 0;
+}
+
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
         {"info", "info INPUT... [--exclude LIST] [--save-list FILE.pxl] | info FILE.pxp",
@@ -711,40 +838,59 @@ const std::vector<Command>& commands() {
          {"index", "out"}, {}, runFrame},
         {"make-demo",
          "make-demo DIR [--frames N] [--size WxH] [--format avi|bmp|jpg|ser] [--codec raw|mjpeg] "
-         "[--ser-colour mono|rggb|grbg|gbrg|bggr|rgb|bgr] [--ser-depth 8|12|16] [--seed S] [--drift PIXELS]",
-         "Render a synthetic planet seen through turbulent air: the frames, truth.csv and original.bmp.",
-         {"frames", "size", "format", "codec", "ser-colour", "ser-depth", "seed", "drift"}, {}, runMakeDemo},
-        {"align", "align INPUT... --feature X,Y [--box 64|128|256] [--no-track] [--predict] [FRAME OPTIONS] "
-                  "[OPTIMIZING OPTIONS] [--shifts FILE.csv] [--project FILE.pxp [--no-overwrite]]",
+         "[--ser-colour mono|rggb|grbg|gbrg|bggr|rgb|bgr] [--ser-depth 8|12|16] [--seed S] [--drift PIXELS] "
+         "[--hot-pixels N] [--vignetting V]",
+         "Render a synthetic planet seen through turbulent air: the frames, truth.csv and original.bmp. With N hot "
+         "pixels or vignetting V (0..0.95, the light lost in the corners) the camera has these faults, and dark/ "
+         "and flat/ hold calibration frames taken with it.",
+         {"frames", "size", "format", "codec", "ser-colour", "ser-depth", "seed", "drift", "hot-pixels", "vignetting"},
+         {}, runMakeDemo},
+        {"make-dark", "make-dark INPUT... --out FILE [--colour] [SAVING OPTIONS]",
+         "Stack every frame of a sequence taken with the telescope covered, each at its own place, into a dark "
+         "frame and save it (.fitq keeps its fractions of a level; load it with --dark).",
+         withSaveOptions({}), {"colour", "no-overwrite"}, [](const Arguments& a) { return runMakeCalibration(a, false); }},
+        {"make-flat", "make-flat INPUT... --out FILE [--dark FILE] [--colour] [SAVING OPTIONS]",
+         "The same for a flat field from frames of an even light, the dark subtracted first when given (save as "
+         ".fitq: a plain FITS flat is refused).",
+         withSaveOptions({"dark"}), {"colour", "no-overwrite"}, [](const Arguments& a) { return runMakeCalibration(a, true); }},
+        {"align", "align INPUT... --feature X,Y [--box 64|128|256] [--no-track] [--predict] [--dark FILE] [--flat FILE] "
+                  "[FRAME OPTIONS] [OPTIMIZING OPTIONS] [--shifts FILE.csv] [--project FILE.pxp [--no-overwrite]]",
          "Click the alignment feature at X,Y on frame 0, align every frame and write each frame's shift, "
          "difference, quality and rank (0 = best, -1 = not ranked) as CSV, and/or save the work as a project.",
-         {"feature", "box", "shifts", "exclude", "save-list", "optimize-until", "search-area", "lower-quality", "project"},
+         {"feature", "box", "shifts", "dark", "flat", "exclude", "save-list", "optimize-until", "search-area",
+          "lower-quality", "project"},
          {"no-track", "predict", "optimize", "no-overwrite"}, runAlign},
         {"stack",
          "stack INPUT... --feature X,Y [--box N] [--best N | --best-percent P] [--max-diff PERCENT] [--mono] "
          "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell] [--expand] "
          "[--deinterlace none|both|odd|even] [--wavelets G1,G2,G3,G4,G5,G6] [--layers-off LIST] [--linear|--dyadic] "
-         "[--contrast C] [--brightness B] [--gamma G] [--chain] [FRAME OPTIONS] [OPTIMIZING OPTIONS] --out FILE "
-         "[--save stack|processed] [SAVING OPTIONS] [--shifts FILE.csv] [--project FILE.pxp]\n"
-         "  stack FILE.pxp [the same options but --feature, --box, --deinterlace, --chain]",
+         "[--contrast C] [--brightness B] [--gamma G] [--gamma-curve IN:OUT,...] [--kernel K0,...,K8] [--chain] "
+         "[FRAME OPTIONS] [OPTIMIZING OPTIONS] --out FILE [--save stack|processed] [SAVING OPTIONS] "
+         "[--shifts FILE.csv] [--dark FILE] [--flat FILE] [--colour] [--project FILE.pxp]\n"
+         "  stack FILE.pxp [the same options but --feature, --box, --deinterlace, --chain, --dark, --flat]",
          "Align, stack the best frames (default: the best 25%) and save. With any of the processing options (or "
          "--save processed) the saved picture is the sharpened, display-mapped one; --wavelets takes the six layer "
-         "slider values (10 = unchanged). --chain presses \"Align & stack\" instead: the ranks down to "
-         "--lower-quality are stacked and processed in one go, and the processed picture is saved. --project saves "
-         "the work at the end. Given an aligned project, it stacks again without aligning (default: the project's "
-         "cut-off).",
+         "slider values (10 = unchanged). --gamma-curve draws the gamma curve through its points (input:output "
+         "levels, the first output 0, the last 255) after any --gamma; --kernel types the wavelet filter's nine "
+         "weights, row by row from the top (two decimals), and presses Set. --chain presses \"Align & stack\" "
+         "instead: the ranks down to --lower-quality are stacked and processed in one go, and the processed picture "
+         "is saved. --dark and --flat (.bmp, .fitq, .fit or .fits) calibrate every frame; a FITS one turns colour "
+         "stacking off unless --colour is given. --project saves the work at the end. Given an aligned project, it "
+         "stacks again without aligning (default: the project's cut-off).",
          withSaveOptions({"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "deinterlace",
-                          "wavelets", "layers-off", "contrast", "brightness", "gamma", "shifts", "exclude",
-                          "save-list", "optimize-until", "search-area", "lower-quality", "project"}),
+                          "wavelets", "layers-off", "contrast", "brightness", "gamma", "gamma-curve", "kernel",
+                          "shifts", "exclude", "save-list", "optimize-until", "search-area", "lower-quality", "dark",
+                          "flat", "project"}),
          {"no-track", "predict", "mono", "no-quality-weight", "expand", "linear", "dyadic", "no-overwrite", "chain",
-          "optimize"},
+          "optimize", "colour"},
          runStack},
         {"process",
          "process IMAGE|FILE.pxp --out FILE [--save processed|stack] [--wavelets ...] [--layers-off LIST] "
-         "[--linear|--dyadic] [--contrast C] [--brightness B] [--gamma G] [SAVING OPTIONS]",
+         "[--linear|--dyadic] [--contrast C] [--brightness B] [--gamma G] [--gamma-curve IN:OUT,...] "
+         "[--kernel K0,...,K8] [SAVING OPTIONS]",
          "Open one picture (.fit, .fits, .bmp or .jpg) as the window opens a single image, or reopen a stacked "
          "project with its stored settings, sharpen it with the processing options of 'stack' and save.",
-         withSaveOptions({"wavelets", "layers-off", "contrast", "brightness", "gamma"}),
+         withSaveOptions({"wavelets", "layers-off", "contrast", "brightness", "gamma", "gamma-curve", "kernel"}),
          {"linear", "dyadic", "no-overwrite"}, runProcess},
         {"about", "about", "Print the version and the OS and memory lines of a report.", {}, {}, runAbout},
     };
@@ -752,7 +898,7 @@ const std::vector<Command>& commands() {
 }
 
 constexpr const char* SavingHelp =
-    "saving options (stack, process):\n"
+    "saving options (stack, process, make-dark, make-flat):\n"
     "  --out FILE            .bmp or .jpg: the picture as shown; .fit/.fits: FITS of the data (colour as\n"
     "                        FILE_R/_G/_B.fit); .fitq: the stack x 128 (stack only)\n"
     "  --selection X1,Y1,X2,Y2  save only this box of the processed picture (.bmp or .jpg)\n"

@@ -140,6 +140,9 @@ public:
     void line(std::uint32_t colour, GraphPoint from, GraphPoint to, int penWidth = 1) {
         builder_.segment(colour, from, to, penWidth);
     }
+    void ellipse(std::uint32_t colour, int left, int top, int right, int bottom) {
+        builder_.ellipse(colour, left, top, right, bottom);
+    }
     // A polyline from `start` through `points`, dotted from points[firstDotted]
     // on (never when negative); the pen changes at the last solid point.
     void curve(std::uint32_t colour, GraphPoint start, std::span<const GraphPoint> points, int firstDotted = -1);

@@ -28,13 +28,17 @@ constexpr double kReadNoise = 2.0;
 constexpr int kPadding = 4;                // zero border around the original: interpolation reads past the disc
 constexpr int kFramesPerSecond = 30;
 constexpr int kLanczosSteps = 64;          // table samples per pixel
+constexpr double kFlatLevel = 170.0;       // the even light of a flat, at the centre
 // Float images inside the renderer keep four values per pixel (B, G, R and
 // a spare) so that the inner loops work on whole pixels at once.
 constexpr int kLanes = 4;
 
 // Streams of one seed: they never share numbers, so changing how one effect
 // draws its numbers leaves the others as they were.
-enum Stream : std::uint64_t { TruthStream = 1, DistortionStream = 2, NoiseStream = 3, PlanetStream = 4 };
+enum Stream : std::uint64_t {
+    TruthStream = 1, DistortionStream = 2, NoiseStream = 3, PlanetStream = 4, SensorStream = 5, DarkStream = 6,
+    FlatStream = 7
+};
 
 std::uint64_t mixBits(std::uint64_t z) {
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -62,6 +66,25 @@ public:
 private:
     std::uint64_t state_;
 };
+
+// The sky carries read noise only: rounded and clipped at black it takes
+// a handful of levels, drawn from a table by 16 random bits.
+void fillSky(Random& random, const std::vector<std::uint8_t>& levels, std::uint8_t* begin, std::uint8_t* end) {
+    while (begin < end) {
+        std::uint64_t bits = random.next();
+        for (int i = 0; i < 4 && begin < end; ++i, bits >>= 16) *begin++ = levels[bits & 0xFFFF];
+    }
+}
+
+// Sum of four random bytes: near enough to a normal for sensor noise
+// (its tails end at 3.5 sigma), two samples per generator call.
+inline float byteSum(std::uint64_t bits) {
+    const std::uint32_t sum = static_cast<std::uint32_t>((bits & 0xFF) + ((bits >> 8) & 0xFF) +
+                                                         ((bits >> 16) & 0xFF) + ((bits >> 24) & 0xFF));
+    return (static_cast<float>(sum) - 510.0f) * (1.0f / 147.8f);
+}
+
+inline std::uint8_t quantise(float value) { return static_cast<std::uint8_t>(std::clamp(value + 0.5f, 0.0f, 255.0f)); }
 
 struct PlanetSize {
     double equatorialRadius;
@@ -364,6 +387,10 @@ void validateDemoOptions(const DemoOptions& options) {
         throw PlanexorError("The demo SER depth is 8, 12 or 16 bits");
     if (options.codec != DemoOptions::Raw && options.codec != DemoOptions::Mjpeg)
         throw PlanexorError("Unknown demo codec");
+    if (options.hotPixels < 0 || options.hotPixels > options.width * options.height)
+        throw PlanexorError("The demo's hot pixels must number between 0 and the pixels of a frame");
+    if (!(options.vignetting >= 0.0 && options.vignetting < 0.95))
+        throw PlanexorError("The demo's vignetting must lie between 0 and 0.95");
 }
 
 std::vector<FrameTruth> demoTruth(const DemoOptions& options) {
@@ -460,8 +487,6 @@ PlanetRenderer::PlanetRenderer(int width, int height, unsigned seed) : width_(wi
         lanczosTable_[static_cast<std::size_t>(i)] =
             static_cast<float>(lanczos3(static_cast<double>(i - 3 * kLanczosSteps) / kLanczosSteps));
 
-    // The sky carries read noise only: rounded and clipped at black it takes
-    // a handful of levels, drawn from a table by 16 random bits.
     skyLevels_.resize(65536);
     std::uint8_t level = 0;
     for (std::size_t k = 0; k < skyLevels_.size(); ++k) {
@@ -471,6 +496,57 @@ PlanetRenderer::PlanetRenderer(int width, int height, unsigned seed) : width_(wi
     }
     for (std::size_t i = 0; i < sigmaOfLevel_.size(); ++i)
         sigmaOfLevel_[i] = static_cast<float>(std::sqrt(kReadNoise * kReadNoise + static_cast<double>(i) / kElectronsPerLevel));
+    vignetteX_.assign(static_cast<std::size_t>(width), 0.0f);
+    vignetteY_.assign(static_cast<std::size_t>(height), 0.0f);
+}
+
+void PlanetRenderer::setSensor(int hotPixels, double vignetting) {
+    if (hotPixels < 0 || hotPixels > width_ * height_ || !(vignetting >= 0.0 && vignetting < 0.95))
+        throw PlanexorError("Invalid sensor faults: hot pixels 0 .. the frame's pixels, vignetting 0 .. 0.95");
+    Random random(streamSeed(seed_, SensorStream, 0));
+    hotPixels_.resize(static_cast<std::size_t>(hotPixels));
+    for (HotPixel& pixel : hotPixels_)
+        pixel = {static_cast<int>(random.next() % static_cast<std::uint64_t>(width_)),
+                 static_cast<int>(random.next() % static_cast<std::uint64_t>(height_)),
+                 15 + static_cast<int>(random.next() % 36)};
+    // The light falls with the square of the distance from the middle, to
+    // 1 - vignetting in the corners.
+    const double centreX = (width_ - 1) / 2.0, centreY = (height_ - 1) / 2.0;
+    const double scale = vignetting / (centreX * centreX + centreY * centreY);
+    for (int x = 0; x < width_; ++x) vignetteX_[x] = static_cast<float>(scale * (x - centreX) * (x - centreX));
+    for (int y = 0; y < height_; ++y) vignetteY_[y] = static_cast<float>(scale * (y - centreY) * (y - centreY));
+    vignetted_ = vignetting > 0.0;
+}
+
+void PlanetRenderer::addHotPixels(Bitmap24& frame) const {
+    for (const HotPixel& hot : hotPixels_) {
+        std::uint8_t* pixel = frame.pixel(hot.x, hot.y);
+        for (int c = 0; c < 3; ++c) pixel[c] = static_cast<std::uint8_t>(std::min(pixel[c] + hot.level, 255));
+    }
+}
+
+void PlanetRenderer::renderDark(int index, Bitmap24& frame) {
+    Random random(streamSeed(seed_, DarkStream, static_cast<std::uint64_t>(index)));
+    frame.resize(width_, height_);
+    for (int y = 0; y < height_; ++y) fillSky(random, skyLevels_, frame.row(y), frame.row(y) + frame.rowBytes());
+    addHotPixels(frame);
+}
+
+void PlanetRenderer::renderFlat(int index, Bitmap24& frame) {
+    Random random(streamSeed(seed_, FlatStream, static_cast<std::uint64_t>(index)));
+    frame.resize(width_, height_);
+    const int topLevel = static_cast<int>(sigmaOfLevel_.size()) - 1;
+    for (int y = 0; y < height_; ++y) {
+        std::uint8_t* row = frame.row(y);
+        for (int x = 0; x < width_; ++x) {
+            const float signal = static_cast<float>(kFlatLevel) * lightGain(x, y);
+            const float sigma = sigmaOfLevel_[static_cast<std::size_t>(std::clamp(static_cast<int>(signal), 0, topLevel))];
+            const std::uint64_t first = random.next(), second = random.next();
+            const float noise[3] = {byteSum(first), byteSum(first >> 32), byteSum(second)};
+            for (int c = 0; c < 3; ++c) row[3 * x + c] = quantise(signal + sigma * noise[c]);
+        }
+    }
+    addHotPixels(frame);
 }
 
 // The seeing's local part: each frame gets its own smooth displacement
@@ -650,55 +726,45 @@ void PlanetRenderer::render(const FrameTruth& truth, int frameIndex, const Frame
     }
 
     frame.resize(width_, height_);
-    const auto quantise = [](float value) {
-        return static_cast<std::uint8_t>(std::clamp(value + 0.5f, 0.0f, 255.0f));
-    };
     if (!effects.noise) {
         for (int y = 0; y < height_; ++y) {
             std::uint8_t* row = frame.row(y);
             std::fill(row, row + frame.rowBytes(), std::uint8_t{0});
             if (y < outY0 || y >= outY1) continue;
             const float* in = blurred_.data() + static_cast<std::size_t>(y) * rowFloats;
-            for (int x = outX0; x < outX1; ++x)
-                for (int c = 0; c < 3; ++c) row[3 * x + c] = quantise(in[kLanes * x + c]);
+            for (int x = outX0; x < outX1; ++x) {
+                const float gain = vignetted_ ? lightGain(x, y) : 1.0f;
+                for (int c = 0; c < 3; ++c) row[3 * x + c] = quantise(gain * in[kLanes * x + c]);
+            }
         }
+        addHotPixels(frame);
         return;
     }
 
     Random random(streamSeed(seed_, NoiseStream, static_cast<std::uint64_t>(frameIndex)));
-    const auto fillSky = [&](std::uint8_t* begin, std::uint8_t* end) {
-        while (begin < end) {
-            std::uint64_t bits = random.next();
-            for (int i = 0; i < 4 && begin < end; ++i, bits >>= 16) *begin++ = skyLevels_[bits & 0xFFFF];
-        }
-    };
-    // Sum of four random bytes: near enough to a normal for sensor noise
-    // (its tails end at 3.5 sigma), two samples per generator call.
-    const auto byteSum = [](std::uint64_t bits) {
-        const std::uint32_t sum = static_cast<std::uint32_t>((bits & 0xFF) + ((bits >> 8) & 0xFF) +
-                                                             ((bits >> 16) & 0xFF) + ((bits >> 24) & 0xFF));
-        return (static_cast<float>(sum) - 510.0f) * (1.0f / 147.8f);
-    };
+    const auto sky = [&](std::uint8_t* begin, std::uint8_t* end) { fillSky(random, skyLevels_, begin, end); };
     const int topLevel = static_cast<int>(sigmaOfLevel_.size()) - 1;
     for (int y = 0; y < height_; ++y) {
         std::uint8_t* row = frame.row(y);
         if (y < outY0 || y >= outY1) {
-            fillSky(row, row + frame.rowBytes());
+            sky(row, row + frame.rowBytes());
             continue;
         }
-        fillSky(row, row + 3 * outX0);
+        sky(row, row + 3 * outX0);
         const float* in = blurred_.data() + static_cast<std::size_t>(y) * rowFloats;
         for (int x = outX0; x < outX1; ++x) {
             const std::uint64_t first = random.next(), second = random.next();
             const float noise[3] = {byteSum(first), byteSum(first >> 32), byteSum(second)};
+            const float gain = vignetted_ ? lightGain(x, y) : 1.0f;
             for (int c = 0; c < 3; ++c) {
-                const float signal = in[kLanes * x + c];
+                const float signal = gain * in[kLanes * x + c];
                 const int level = std::clamp(static_cast<int>(signal), 0, topLevel);
                 row[3 * x + c] = quantise(signal + sigmaOfLevel_[static_cast<std::size_t>(level)] * noise[c]);
             }
         }
-        fillSky(row + 3 * outX1, row + frame.rowBytes());
+        sky(row + 3 * outX1, row + frame.rowBytes());
     }
+    addHotPixels(frame);
 }
 
 // ------------------------------------------------------------- sequences
@@ -712,76 +778,135 @@ Bitmap24 renderDemoFrame(const DemoOptions& options, int frame, FrameTruth* trut
     const std::vector<FrameTruth> all = demoTruth(options);
     if (frame < 0 || frame >= options.frames) throw PlanexorError("No such demo frame");
     PlanetRenderer renderer(options.width, options.height, options.seed);
+    renderer.setSensor(options.hotPixels, options.vignetting);
     Bitmap24 image;
     renderer.render(all[static_cast<std::size_t>(frame)], frame, FrameEffects{}, image);
     if (truth != nullptr) *truth = all[static_cast<std::size_t>(frame)];
     return image;
 }
 
+namespace {
+
+// One sequence on disk: an AVI, a SER or numbered still frames in a directory.
+class SequenceWriter {
+public:
+    SequenceWriter(const DemoOptions& options, const std::string& directory, const std::string& videoName,
+                   WrittenFiles& written, std::vector<std::string>& files)
+        : options_(options), directory_(directory), written_(written), files_(files) {
+        if (options.format == DemoOptions::Ser) {
+            const std::string path = joinPath(directory, videoName + ".ser");
+            SerWriter::Format format;
+            format.colour = options.serColour;
+            format.depth = options.serDepth;
+            format.framesPerSecond = kFramesPerSecond;
+            format.observer = "Planexor demo";
+            format.instrument = "Synthetic camera";
+            format.telescope = "Synthetic telescope";
+            serVideo_.open(path, options.width, options.height, format);
+            files_.push_back(path);
+        } else if (options.format == DemoOptions::Avi) {
+            const std::string path = joinPath(directory, videoName + ".avi");
+            video_.open(path, options.width, options.height, kFramesPerSecond,
+                        options.codec == DemoOptions::Mjpeg ? AviWriter::Codec::Mjpeg : AviWriter::Codec::Raw);
+            files_.push_back(path);
+        }
+    }
+
+    void add(const Bitmap24& frame) {
+        if (video_.isOpen()) {
+            video_.addFrame(frame);
+        } else if (serVideo_.isOpen()) {
+            serVideo_.addFrame(frame);
+        } else {
+            char name[32];
+            const bool bmp = options_.format == DemoOptions::Bmp;
+            std::snprintf(name, sizeof name, "frame_%04d.%s", still_++, bmp ? "bmp" : "jpg");
+            const std::string path = joinPath(directory_, name);
+            written_.paths.push_back(path);
+            if (bmp) writeBmpFile(path, frame);
+            else writeJpegFile(path, frame, 90);
+            files_.push_back(path);
+        }
+    }
+
+    void finish() {
+        if (!video_.isOpen() && !serVideo_.isOpen()) return;
+        if (video_.isOpen()) video_.finish();
+        else serVideo_.finish();
+        written_.paths.push_back(files_.back());
+    }
+
+private:
+    const DemoOptions& options_;
+    std::string directory_;
+    WrittenFiles& written_;
+    std::vector<std::string>& files_;
+    AviWriter video_;
+    SerWriter serVideo_;
+    int still_ = 0;
+};
+
+void makeDirectory(const std::string& directory) {
+    std::error_code error;
+    std::filesystem::create_directories(directory, error);
+    if (error || !std::filesystem::is_directory(directory))
+        throw PlanexorError("Could not create the directory " + directory);
+}
+
+}  // namespace
+
 DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) {
     validateDemoOptions(options);
     if (options.directory.empty()) throw PlanexorError("No directory given for the demo sequence");
-    std::error_code error;
-    std::filesystem::create_directories(options.directory, error);
-    if (error || !std::filesystem::is_directory(options.directory))
-        throw PlanexorError("Could not create the directory " + options.directory);
+    makeDirectory(options.directory);
 
     progress.setPercent(0);
     const std::vector<FrameTruth> truth = demoTruth(options);
     PlanetRenderer renderer(options.width, options.height, options.seed);
+    renderer.setSensor(options.hotPixels, options.vignetting);
+    const bool calibration = options.hotPixels > 0 || options.vignetting > 0;
+    const int calibrationFrames = calibration ? DemoOptions::CalibrationFrames : 0;
+    const long long total = options.frames + 2LL * calibrationFrames;
     Bitmap24 frame;
     frame.reserve(options.width, options.height);
 
     DemoResult result;
     WrittenFiles written;
-    AviWriter video;
-    SerWriter serVideo;
-    if (options.format == DemoOptions::Avi) {
-        const std::string path = joinPath(options.directory, "planet.avi");
-        video.open(path, options.width, options.height, kFramesPerSecond,
-                   options.codec == DemoOptions::Mjpeg ? AviWriter::Codec::Mjpeg : AviWriter::Codec::Raw);
-        result.sequenceFiles.push_back(path);
-    } else if (options.format == DemoOptions::Ser) {
-        const std::string path = joinPath(options.directory, "planet.ser");
-        SerWriter::Format format;
-        format.colour = options.serColour;
-        format.depth = options.serDepth;
-        format.framesPerSecond = kFramesPerSecond;
-        format.observer = "Planexor demo";
-        format.instrument = "Synthetic camera";
-        format.telescope = "Synthetic telescope";
-        serVideo.open(path, options.width, options.height, format);
-        result.sequenceFiles.push_back(path);
-    }
-    for (int i = 0; i < options.frames; ++i) {
+    long long done = 0;
+    // False after a stop: the writers and `written` clean up.
+    const auto next = [&] {
         progress.yield();
-        if (progress.stopRequested()) {
-            result = DemoResult{};
-            result.stopped = true;
-            return result;  // the AVI writer and `written` clean up
+        if (progress.stopRequested()) return false;
+        progress.setPercent(static_cast<int>(++done * 100 / total));
+        return true;
+    };
+    const auto stopped = [] {
+        DemoResult nothing;
+        nothing.stopped = true;
+        return nothing;
+    };
+    {
+        SequenceWriter sequence(options, options.directory, "planet", written, result.sequenceFiles);
+        for (int i = 0; i < options.frames; ++i) {
+            if (!next()) return stopped();
+            renderer.render(truth[static_cast<std::size_t>(i)], i, FrameEffects{}, frame);
+            sequence.add(frame);
         }
-        renderer.render(truth[static_cast<std::size_t>(i)], i, FrameEffects{}, frame);
-        if (options.format == DemoOptions::Avi) {
-            video.addFrame(frame);
-        } else if (options.format == DemoOptions::Ser) {
-            serVideo.addFrame(frame);
-        } else {
-            char name[32];
-            std::snprintf(name, sizeof name, "frame_%04d.%s", i, options.format == DemoOptions::Bmp ? "bmp" : "jpg");
-            const std::string path = joinPath(options.directory, name);
-            written.paths.push_back(path);
-            if (options.format == DemoOptions::Bmp)
-                writeBmpFile(path, frame);
-            else
-                writeJpegFile(path, frame, 90);
-            result.sequenceFiles.push_back(path);
-        }
-        progress.setPercent(static_cast<int>((static_cast<long long>(i) + 1) * 100 / options.frames));
+        sequence.finish();
     }
-    if (options.format == DemoOptions::Avi || options.format == DemoOptions::Ser) {
-        if (options.format == DemoOptions::Avi) video.finish();
-        else serVideo.finish();
-        written.paths.push_back(result.sequenceFiles.front());
+    for (const bool flat : {false, true}) {
+        if (!calibration) break;
+        const std::string directory = joinPath(options.directory, flat ? "flat" : "dark");
+        makeDirectory(directory);
+        std::vector<std::string>& files = flat ? result.flatFiles : result.darkFiles;
+        SequenceWriter sequence(options, directory, flat ? "flat" : "dark", written, files);
+        for (int i = 0; i < calibrationFrames; ++i) {
+            if (!next()) return stopped();
+            if (flat) renderer.renderFlat(i, frame);
+            else renderer.renderDark(i, frame);
+            sequence.add(frame);
+        }
+        sequence.finish();
     }
 
     result.originalFile = joinPath(options.directory, "original.bmp");

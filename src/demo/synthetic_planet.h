@@ -26,6 +26,13 @@ struct DemoOptions {
     // Pixels the planet moves to the right from the first frame to the last
     // (negative: to the left); 0 gives a random walk around the centre.
     double drift = 0;
+    // Faults of the camera for calibration: this many hot pixels (a fixed
+    // pattern added to every frame) and vignetting (the light falls to
+    // 1 - vignetting in the corners). Either one also writes a dark/ and a
+    // flat/ sequence of CalibrationFrames each beside the frames.
+    int hotPixels = 0;
+    double vignetting = 0;
+    static constexpr int CalibrationFrames = 40;
 };
 
 // Frame content at (x + shiftX, y + shiftY) shows the original at (x, y);
@@ -48,6 +55,7 @@ struct DemoResult {
     std::vector<std::string> sequenceFiles;  // the AVI or SER, or the frame files in frame order
     std::string truthFile;
     std::string originalFile;
+    std::vector<std::string> darkFiles, flatFiles;  // the calibration sequences, when asked for
     bool stopped = false;
 };
 
@@ -69,13 +77,25 @@ public:
     // `frameIndex`'s distortion and noise where `effects` asks for them.
     // Non-finite or absurd values throw PlanexorError.
     void render(const FrameTruth& truth, int frameIndex, const FrameEffects& effects, Bitmap24& frame);
+    // The camera's hot pixels and vignetting, from here on in every frame.
+    void setSensor(int hotPixels, double vignetting);
+    // Frame `index` of the calibration sequences: the telescope covered
+    // (dark), or pointed at an even light (flat); both with the sensor's faults.
+    void renderDark(int index, Bitmap24& frame);
+    void renderFlat(int index, Bitmap24& frame);
 
 private:
     struct Region {
         int x0 = 0, y0 = 0, x1 = 0, y1 = 0;  // half-open
     };
 
+    struct HotPixel {
+        int x, y, level;
+    };
+
     void distort(int frameIndex);
+    float lightGain(int x, int y) const { return 1.0f - vignetteX_[x] - vignetteY_[y]; }
+    void addHotPixels(Bitmap24& frame) const;
     void makeKernel(double shift, double sigma, int& integerShift, std::vector<float>& taps) const;
 
     int width_;
@@ -93,6 +113,9 @@ private:
     std::vector<float> lanczosTable_;
     std::vector<std::uint8_t> skyLevels_;
     std::array<float, 320> sigmaOfLevel_{};
+    std::vector<HotPixel> hotPixels_;
+    std::vector<float> vignetteX_, vignetteY_;  // light lost along each axis
+    bool vignetted_ = false;
 };
 
 Bitmap24 renderDemoOriginal(const DemoOptions& options);
@@ -101,7 +124,9 @@ Bitmap24 renderDemoFrame(const DemoOptions& options, int frame, FrameTruth* trut
 
 // Writes original.bmp, the frames (planet.avi, planet.ser, or frame_0000.bmp ... /
 // frame_0000.jpg ...) and truth.csv into options.directory, creating it if
-// needed. A stop or an error removes what this run had written.
+// needed; with hot pixels or vignetting also dark/ and flat/ (dark.avi and
+// flat.avi, dark.ser and flat.ser, or still frames, as the frames are). A stop or an error
+// removes what this run had written.
 DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress);
 
 }  // namespace planexor

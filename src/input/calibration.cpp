@@ -1,7 +1,8 @@
 #include "input/calibration.h"
 
 #include <array>
-#include <memory>
+#include <algorithm>
+#include <cstdint>
 
 #include "core/bitmap24.h"
 #include "core/error.h"
@@ -29,34 +30,33 @@ const CalibrationKind Flat{"flatfield", 1.0f, 1.0f,
                            " Warning: flatfield too large (max = 1024x1024), truncated !",
                            " flatfield too large (max = 1024x1024)!!"};
 
-// Red, green, blue, filled apart from the workspace so a failed load changes nothing.
-struct Scratch {
-    std::array<std::unique_ptr<TFloatPlane>, 3> planes;
+// What a file holds, read and checked apart from the workspace so that a
+// failed load changes nothing: a BMP's bitmap or a FITS file's grey plane.
+struct Loaded {
+    Bitmap24 bitmap;
+    const TFloatPlane* grey = nullptr;
     int width = 0, height = 0;
-    float minimum = 0;
+    double divisor = 1.0;  // the flat's mean
 };
 
-CalibrationLoad readCalibration(const std::string& path, int fileType, const CalibrationKind& kind,
-                                Scratch& scratch) {
+// FITS calibrations are read into one plane kept for the program's life:
+// a fresh 4 MB plane per load would cost more than the file's bytes.
+TFloatPlane& fitsScratch() {
+    static TFloatPlane plane;
+    return plane;
+}
+
+CalibrationLoad readCalibration(const std::string& path, int fileType, const CalibrationKind& kind, Loaded& loaded,
+                                float& minimum) {
     if (fileType < CalibrationBmp || fileType > CalibrationFits)
         throw PlanexorError(std::string("Unknown ") + kind.name + " file type " + std::to_string(fileType));
     CalibrationLoad load;
     if (fileType == CalibrationBmp) {
-        Bitmap24 bitmap;
-        readBmpFile(path, bitmap);
-        if (bitmap.width() > MaxImageSide || bitmap.height() > MaxImageSide) load.message = kind.cutWarning;
-        scratch.width = std::min(bitmap.width(), MaxImageSide);
-        scratch.height = std::min(bitmap.height(), MaxImageSide);
-        for (auto& plane : scratch.planes) {
-            plane = std::make_unique<TFloatPlane>();
-            plane->fill(kind.outside);
-        }
-        for (int y = 0; y < scratch.height; ++y)
-            for (int x = 0; x < scratch.width; ++x) {
-                const std::uint8_t* pixel = bitmap.pixel(x, y);  // blue, green, red
-                for (int channel = 0; channel < 3; ++channel)
-                    (*scratch.planes[channel])[x][y] = LevelUnits * pixel[2 - channel];
-            }
+        readBmpFile(path, loaded.bitmap);
+        if (loaded.bitmap.width() > MaxImageSide || loaded.bitmap.height() > MaxImageSide) load.message = kind.cutWarning;
+        loaded.width = std::min(loaded.bitmap.width(), MaxImageSide);
+        loaded.height = std::min(loaded.bitmap.height(), MaxImageSide);
+        minimum = 0;
         load.loaded = true;
         return load;
     }
@@ -67,75 +67,114 @@ CalibrationLoad readCalibration(const std::string& path, int fileType, const Cal
         load.message = kind.tooLarge;
         return load;
     }
-    auto grey = std::make_unique<TFloatPlane>();
-    grey->fill(kind.outside);
     const float factor = fileType == CalibrationFits ? kind.plainFitsFactor : 1.0f;
-    const FitsPlaneRead read = readFitsPlane(file, header, *grey, factor);
-    scratch.width = read.width;
-    scratch.height = read.height;
-    scratch.minimum = read.minimum;
-    for (int channel : {0, 2}) {
-        scratch.planes[channel] = std::make_unique<TFloatPlane>();
-        std::copy(grey->data(), grey->data() + TFloatPlane::Size, scratch.planes[channel]->data());
-    }
-    scratch.planes[1] = std::move(grey);
+    const FitsPlaneRead read = readFitsPlane(file, header, fitsScratch(), factor);
+    loaded.grey = &fitsScratch();
+    loaded.width = read.width;
+    loaded.height = read.height;
+    minimum = read.minimum;
     load.loaded = true;
     load.uncheckColourStack = true;
     return load;
 }
 
-// Divides by the mean over the loaded area so the flat keeps the frames'
-// brightness; an element of 0 would divide by zero.
-void normaliseFlat(Scratch& scratch, const std::string& path) {
-    const std::int64_t pixels = std::int64_t{scratch.width} * scratch.height;
+// The mean over the loaded area: the flat then keeps the frames' brightness.
+double flatMean(const Loaded& loaded, const std::string& path) {
+    const std::int64_t pixels = std::int64_t{loaded.width} * loaded.height;
     if (pixels == 0) throw PlanexorError("The flatfield " + path + " holds no pixels");
     double sum = 0;
-    for (const auto& plane : scratch.planes)
-        for (int x = 0; x < scratch.width; ++x)
-            for (int y = 0; y < scratch.height; ++y) sum += (*plane)[x][y];
-    double mean = sum / (3.0 * static_cast<double>(pixels));
-    if (mean == 0) mean = 1.0;
-    for (const auto& plane : scratch.planes)
-        for (int x = 0; x < scratch.width; ++x)
-            for (int y = 0; y < scratch.height; ++y) {
-                float& element = (*plane)[x][y];
-                element = static_cast<float>(element / mean);
-                if (element == 0) element = SmallestDivisor;
-            }
+    if (loaded.grey) {
+        // Four sums side by side, so that one add need not wait for the last.
+        double lanes[4] = {};
+        for (int x = 0; x < loaded.width; ++x) {
+            const float* column = (*loaded.grey)[x];
+            int y = 0;
+            for (; y + 3 < loaded.height; y += 4)
+                for (int lane = 0; lane < 4; ++lane) lanes[lane] += column[y + lane];
+            for (; y < loaded.height; ++y) lanes[0] += column[y];
+        }
+        sum = (lanes[0] + lanes[1]) + (lanes[2] + lanes[3]);
+    } else {
+        for (int y = 0; y < loaded.height; ++y) {
+            const std::uint8_t* row = loaded.bitmap.row(y);
+            for (int i = 0; i < 3 * loaded.width; ++i) sum += LevelUnits * row[i];
+        }
+    }
+    // Nothing is negative here, so a mean of 0 is a flat black everywhere:
+    // every divisor would become the smallest one and every frame white.
+    if (sum == 0)
+        throw PlanexorError("The flatfield " + path +
+                            " is black everywhere and cannot even out the light; it was not loaded");
+    return loaded.grey ? sum / static_cast<double>(pixels) : sum / (3.0 * static_cast<double>(pixels));
 }
 
-// Only a complete load replaces what is in force.
-void commit(Scratch& scratch, std::array<TFloatPlane*, 3> planes, std::int32_t& width, std::int32_t& height,
-            std::string& file, std::int32_t& type, const std::string& path, int fileType) {
-    for (int channel = 0; channel < 3; ++channel) planes[channel]->swap(*scratch.planes[channel]);
-    width = scratch.width;
-    height = scratch.height;
-    file = path;
-    type = fileType;
+// A column of the file's area divided by the flat's mean; an element of 0
+// would divide by zero.
+void normaliseColumn(float* column, int height, double mean) {
+    for (int y = 0; y < height; ++y) {
+        const float element = static_cast<float>(column[y] / mean);
+        column[y] = element == 0 ? SmallestDivisor : element;
+    }
+}
+
+// Only a complete load replaces what is in force: every plane is written
+// whole, the file's area from the file and the rest with the neutral value.
+// A grey file's column is made once, in green, and copied to red and blue.
+void commit(const Loaded& loaded, const CalibrationKind& kind, std::array<TFloatPlane*, 3> planes,
+            std::int32_t& width, std::int32_t& height) {
+    const bool flat = &kind == &Flat;
+    const int rows = loaded.height;
+    for (int x = 0; x < PlaneStride; ++x) {
+        for (int channel : {1, 0, 2}) {
+            float* column = (*planes[channel])[x];
+            if (x >= loaded.width) {
+                std::fill(column, column + PlaneStride, kind.outside);
+            } else if (loaded.grey && channel != 1) {
+                std::copy_n((*planes[1])[x], PlaneStride, column);
+            } else {
+                if (loaded.grey) {
+                    std::copy_n((*loaded.grey)[x], rows, column);
+                } else {
+                    const std::uint8_t* pixel = loaded.bitmap.pixel(x, 0) + (2 - channel);  // blue, green, red
+                    for (int y = 0; y < rows; ++y, pixel += loaded.bitmap.rowBytes()) column[y] = LevelUnits * *pixel;
+                }
+                if (flat) normaliseColumn(column, rows, loaded.divisor);
+                std::fill(column + rows, column + PlaneStride, kind.outside);
+            }
+        }
+    }
+    width = loaded.width;
+    height = rows;
 }
 
 }  // namespace
 
 CalibrationLoad loadDarkFrame(Workspace& workspace, const std::string& path, int fileType) {
-    Scratch scratch;
-    const CalibrationLoad load = readCalibration(path, fileType, Dark, scratch);
-    if (load.loaded)
-        commit(scratch, {&workspace.DarkR, &workspace.DarkG, &workspace.DarkB}, workspace.DarkWidth,
-               workspace.DarkHeight, workspace.darkfile, workspace.darkfiletype, path, fileType);
+    Loaded loaded;
+    float minimum = 0;
+    const CalibrationLoad load = readCalibration(path, fileType, Dark, loaded, minimum);
+    if (!load.loaded) return load;
+    commit(loaded, Dark, {&workspace.DarkR, &workspace.DarkG, &workspace.DarkB}, workspace.DarkWidth,
+           workspace.DarkHeight);
+    workspace.darkfile = path;
+    workspace.darkfiletype = fileType;
     return load;
 }
 
 CalibrationLoad loadFlatField(Workspace& workspace, const std::string& path, int fileType) {
-    Scratch scratch;
-    const CalibrationLoad load = readCalibration(path, fileType, Flat, scratch);
+    Loaded loaded;
+    float minimum = 0;
+    const CalibrationLoad load = readCalibration(path, fileType, Flat, loaded, minimum);
     if (!load.loaded) return load;
-    if (scratch.minimum < 0)
+    if (minimum < 0)
         throw PlanexorError("The flatfield " + path +
                             " holds negative values and would turn the frames negative. Plain FITS files are "
                             "scaled around 0: save the flat as special planexor fits (.fitq) and load that.");
-    normaliseFlat(scratch, path);
-    commit(scratch, {&workspace.FlatR, &workspace.FlatG, &workspace.FlatB}, workspace.FlatWidth,
-           workspace.FlatHeight, workspace.flatfile, workspace.flatfiletype, path, fileType);
+    loaded.divisor = flatMean(loaded, path);
+    commit(loaded, Flat, {&workspace.FlatR, &workspace.FlatG, &workspace.FlatB}, workspace.FlatWidth,
+           workspace.FlatHeight);
+    workspace.flatfile = path;
+    workspace.flatfiletype = fileType;
     return load;
 }
 

@@ -30,6 +30,29 @@ void reset(TBSpline& curve) {
     drawAsEdited(curve);
 }
 
+void assign(TBSpline& curve, std::span<const SplinePoint> points) {
+    curve.clear();
+    for (const SplinePoint point : points) curve.add(point);
+    drawAsEdited(curve);
+}
+
+void drawGraph(const TBSpline& curve, Drawing& graph) {
+    constexpr int Side = GraphMax + 1;
+    constexpr int Ruling = 51;
+    constexpr GraphLayout Layout{Side, Side, false, 6, {0, Ruling, 0, GraphMax}, {0, Ruling, 0, GraphMax}};
+    GraphPainter painter(graph, Layout);
+    painter.line(drawing_colour::Silver, {0, GraphMax}, {GraphMax, 0});
+    if (curve.count() < 2) return;
+    const std::vector<GraphPoint> outline = curve.outline();
+    painter.curve(drawing_colour::Black, outline.front(), std::span(outline).subspan(1));
+    if (!curve.showPoints) return;
+    for (int i = 1; i <= curve.count(); ++i) {
+        const SplinePoint p = curve.point(i);
+        const int x = nearest(std::clamp(p.x, -1e6f, 1e6f)), y = nearest(std::clamp(p.y, -1e6f, 1e6f));
+        painter.ellipse(drawing_colour::Red, x - 2, y - 2, x + 2, y + 2);
+    }
+}
+
 bool insertAt(TBSpline& curve, int x, int y) {
     for (int i = 1; i < curve.count(); ++i)
         if (curve.point(i).x < x && x < curve.point(i + 1).x) {

@@ -1,4 +1,7 @@
 #pragma once
+#include <span>
+
+#include "core/drawing.h"
 #include "core/workspace.h"
 #include "process/bspline.h"
 
@@ -30,6 +33,14 @@ bool deleteAt(TBSpline& curve, int x, int y);
 // radius follows when it stays more than PointSpacing from its neighbours
 // in x; the end points move only along their output level (0 first, 255 last).
 bool dragTo(TBSpline& curve, int x, int y);
+
+// The curve through `points` in place of the old one, drawn as the editor
+// draws (at most TBSpline::MaxPoints are taken).
+void assign(TBSpline& curve, std::span<const SplinePoint> points);
+
+// The graph as the window shows it: white, ruled every 51 levels and the
+// identity diagonal in silver, the curve in black and each point in a red circle.
+void drawGraph(const TBSpline& curve, Drawing& graph);
 
 // A release on the graph: the table from Samples evaluations; entries left
 // of the curve's start are 0 and entries right of its end 1.

@@ -18,6 +18,15 @@ ImageGeometry ImageGeometry::clamped() const {
     return {std::clamp(width, 0, MaxImageSide), std::clamp(height, 0, MaxImageSide), colour};
 }
 
+WaveletKernel normalisedKernel(const std::array<float, 9>& weights, float zeroBelow) {
+    float sum = 0.0f;
+    for (float weight : weights) sum += weight;
+    if (!(std::fabs(sum) >= zeroBelow)) sum = 1.0f;
+    WaveletKernel kernel;
+    for (std::size_t i = 0; i < weights.size(); ++i) kernel.taps[i] = weights[i] / sum;
+    return kernel;
+}
+
 int layerDistance(const DecompositionOptions& options, int layer) {
     const double distance = options.Scaletype == 0
                                 ? std::pow(2.0, layer - 1)

@@ -48,6 +48,12 @@ struct WaveletKernel {
     bool operator==(const WaveletKernel&) const = default;
 };
 
+// The filter window's "Set": the typed weights (kernel order) divided by
+// their float sum. A sum nearer 0 than `zeroBelow` counts as 0, and the
+// weights are then used as typed: dividing by a rounding residue would blow
+// the taps up to huge values.
+WaveletKernel normalisedKernel(const std::array<float, 9>& weights, float zeroBelow);
+
 // The scale rule of the layers, as the controls hold it.
 struct DecompositionOptions {
     int Scaletype = 1;     // 0 dyadic (2^n), 1 linear

@@ -132,6 +132,30 @@ void addPixels(Workspace& workspace, const Bitmap24& source, const Placement& pl
                 }
             }
         }
+        // Plain grey likewise, the weighted sum in double as greyValue takes it.
+        if constexpr (!Colour && !Calibrate) {
+            if (placement.stepY == 1) {
+                const __m128i one = _mm_set1_epi32(1);
+                const __m128d redWeight = _mm_set1_pd(GreyWeightRed), greenWeight = _mm_set1_pd(GreyWeightGreen),
+                              blueWeight = _mm_set1_pd(GreyWeightBlue);
+                const __m128 frameWeight = _mm_set1_ps(weight);
+                const auto grey = [&](const std::uint8_t* a, const std::uint8_t* b) {
+                    const __m128d sum = _mm_add_pd(_mm_add_pd(_mm_mul_pd(redWeight, _mm_setr_pd(a[2], b[2])),
+                                                              _mm_mul_pd(greenWeight, _mm_setr_pd(a[1], b[1]))),
+                                                   _mm_mul_pd(blueWeight, _mm_setr_pd(a[0], b[0])));
+                    return _mm_cvtpd_ps(sum);
+                };
+                for (; y + 3 <= placement.y1; y += 4, pixel += 4 * rowBytes) {
+                    const std::uint8_t* p1 = pixel + rowBytes;
+                    const std::uint8_t* p2 = p1 + rowBytes;
+                    const std::uint8_t* p3 = p2 + rowBytes;
+                    const __m128 value = _mm_movelh_ps(grey(pixel, p1), grey(p2, p3));
+                    _mm_storeu_ps(green + y, _mm_add_ps(_mm_loadu_ps(green + y), _mm_mul_ps(value, frameWeight)));
+                    __m128i* counts = reinterpret_cast<__m128i*>(count + y);
+                    _mm_storeu_si128(counts, _mm_add_epi32(_mm_loadu_si128(counts), one));
+                }
+            }
+        }
 #endif
         for (; y <= placement.y1; y += placement.stepY, pixel += pixelStep) {
             const int row = y + placement.sourceDy;

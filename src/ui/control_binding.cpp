@@ -280,8 +280,8 @@ void ControlBinder::bindCheckList(QListWidget* list, ControlModel& model) {
 void ControlBinder::bindImage(ImageView* image, ControlModel& model) {
     bindCommon(image, model);
     observe(image, model, [image](const ControlModel& m) { image->setOffset(QPoint(m.left(), m.top())); });
-    image->setMouseHandler([this, name = model.id()](TMainForm::MouseAction action, int x, int y, bool left) {
-        userAction([this, &name, action, x, y, left] { form_.mouseEvent(name, action, x, y, left); });
+    image->setMouseHandler([this, name = model.id()](TMainForm::MouseAction action, int x, int y, MouseButtons buttons) {
+        userAction([this, &name, action, x, y, buttons] { form_.mouseEvent(name, action, x, y, buttons); });
     });
 }
 

@@ -36,6 +36,7 @@ namespace {
 constexpr int ColumnWidth = 240;  // the controls beside a page's picture
 constexpr int StackColumnWidth = 268;
 constexpr int HistographSide = 275;
+constexpr int GammaGraphSide = 256;  // input and output levels 0..255
 const QColor ViewBackground(48, 48, 48);
 
 QString qt(const std::string& text) { return QString::fromStdString(text); }
@@ -376,6 +377,7 @@ ImageView* MainWindow::createImage(const ControlDefinition& desc) {
     if (desc.name == "imgFFT") image->setStretched(true);
     if (desc.name == "imgGraph" || desc.name == "StackGraph") image->setFixedSize(GraphWidth, GraphHeight);
     if (desc.name == "Histograph") image->setFixedSize(HistographSide, HistographSide);
+    if (desc.name == "GammaSplineGraph") image->setFixedSize(GammaGraphSide, GammaGraphSide);
     binder_->bindImage(image, form_.control(desc.id));
     images_.push_back(image);
     return image;
@@ -611,7 +613,7 @@ QWidget* MainWindow::createControl(const ControlDefinition& desc, QBoxLayout* in
 void MainWindow::buildToolWindow(const ControlDefinition& desc) {
     static const std::set<std::string> aboveAll = {"HintWindow", "SelectFrameswindow", "GammaWindow"};
     static const std::set<std::string> fixedSize = {"FFTWindow", "Propertywindow", "MessageWindow", "FilterWindow",
-                                                     "HistoWindow"};
+                                                     "GammaWindow", "HistoWindow"};
     auto* window = new ToolWindow(this, aboveAll.count(desc.name) != 0);
     window->setClientSize(QSize(desc.width, desc.height), fixedSize.count(desc.name) != 0);
     auto* layout = new QVBoxLayout(window);
@@ -658,12 +660,10 @@ void MainWindow::buildToolWindow(const ControlDefinition& desc) {
             imageColumn->addStretch(1);
         }
         panelContents_[desc.name] = side;
-        for (const ControlDefinition& child : controlTable())
-            if (child.parent == desc.name) place(child, surface);
+        placeChildren(desc.name, surface);
         side->addStretch(1);
     } else {
-        for (const ControlDefinition& child : controlTable())
-            if (child.parent == desc.name) place(child, surface);
+        placeChildren(desc.name, surface);
         if (desc.name == "MessageWindow" || desc.name == "FilterWindow") layout->addStretch(1);
     }
     if (auto* title = qobject_cast<QLabel*>(controlWidget(Control::messagewinlabel)); title && desc.name == "MessageWindow") {
@@ -676,6 +676,14 @@ void MainWindow::buildToolWindow(const ControlDefinition& desc) {
     binder_->bindToolWindow(window, form_.control(desc.id));
     widgets_[desc.name] = window;
     toolWindows_.push_back(window);
+}
+
+void MainWindow::placeChildren(const std::string& parent, Surface& surface) {
+    for (const ControlDefinition& child : controlTable()) {
+        if (child.parent != parent) continue;
+        place(child, surface);
+        if (child.kind == ControlKind::Panel) placeChildren(child.name, surface);
+    }
 }
 
 QWidget* MainWindow::buildStretchMarkers() {

@@ -58,6 +58,8 @@ private:
     void buildAboutPage(QWidget* page);
     void buildToolWindow(const ControlDefinition& desc);
     void place(const ControlDefinition& desc, Surface& surface);
+    // The controls inside a tool window, and inside its panels.
+    void placeChildren(const std::string& parent, Surface& surface);
     void addControl(const ControlDefinition& desc, QBoxLayout* into, Surface& surface);
     QBoxLayout* containerFor(const ControlDefinition& desc, Surface& surface);
     QWidget* createControl(const ControlDefinition& desc, QBoxLayout* into);

@@ -225,27 +225,45 @@ QPoint ImageView::pictureAt(QMouseEvent* event) const {
     return {static_cast<int>(std::floor(at.x() / factor.width())), static_cast<int>(std::floor(at.y() / factor.height()))};
 }
 
-void ImageView::report(TMainForm::MouseAction action, QMouseEvent* event, bool leftButton) {
+void ImageView::report(TMainForm::MouseAction action, QMouseEvent* event, MouseButtons buttons) {
     if (!mouseHandler_) return;
     const QPoint at = pictureAt(event);
     // Presses and hovering count only over the picture; a drag that started
     // on it is followed outside, as the pointer is captured.
     const bool dragging = event->buttons() != Qt::NoButton || action == TMainForm::MouseAction::Up;
     if (!dragging && !QRect(QPoint(0, 0), bitmapSize()).contains(at)) return;
-    mouseHandler_(action, at.x(), at.y(), leftButton);
+    buttons.ctrl = (event->modifiers() & Qt::ControlModifier) != 0;
+    mouseHandler_(action, at.x(), at.y(), buttons);
 }
+
+namespace {
+
+// The button a press or release is about.
+MouseButtons changedButton(const QMouseEvent* event) {
+    return {event->button() == Qt::LeftButton, event->button() == Qt::RightButton, false};
+}
+
+}  // namespace
 
 void ImageView::mousePressEvent(QMouseEvent* event) {
     if (!QRect(QPoint(0, 0), bitmapSize()).contains(pictureAt(event))) return;
-    report(TMainForm::MouseAction::Down, event, event->button() == Qt::LeftButton);
+    report(TMainForm::MouseAction::Down, event, changedButton(event));
 }
 
 void ImageView::mouseMoveEvent(QMouseEvent* event) {
-    report(TMainForm::MouseAction::Move, event, (event->buttons() & Qt::LeftButton) != 0);
+    const Qt::MouseButtons held = event->buttons();
+    report(TMainForm::MouseAction::Move, event, {(held & Qt::LeftButton) != 0, (held & Qt::RightButton) != 0, false});
 }
 
 void ImageView::mouseReleaseEvent(QMouseEvent* event) {
-    report(TMainForm::MouseAction::Up, event, event->button() == Qt::LeftButton);
+    report(TMainForm::MouseAction::Up, event, changedButton(event));
+}
+
+void ImageView::mouseDoubleClickEvent(QMouseEvent* event) {
+    // The second press is still a press for the handlers that only know presses.
+    mousePressEvent(event);
+    if (!QRect(QPoint(0, 0), bitmapSize()).contains(pictureAt(event))) return;
+    report(TMainForm::MouseAction::DoubleClick, event, changedButton(event));
 }
 
 // --- ShapeWidget ------------------------------------------------------------

@@ -41,7 +41,7 @@ class ImageView : public QWidget {
 public:
     using Source = std::function<const Bitmap24*()>;
     using OverlaySource = std::function<const Drawing*()>;
-    using MouseHandler = std::function<void(TMainForm::MouseAction, int x, int y, bool leftButton)>;
+    using MouseHandler = std::function<void(TMainForm::MouseAction, int x, int y, MouseButtons buttons)>;
 
     explicit ImageView(QWidget* parent = nullptr);
 
@@ -68,10 +68,11 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    void report(TMainForm::MouseAction action, QMouseEvent* event, bool leftButton);
+    void report(TMainForm::MouseAction action, QMouseEvent* event, MouseButtons buttons);
     QPoint pictureAt(QMouseEvent* event) const;
     const Bitmap24* bitmap() const;
     const Drawing* drawing() const;

@@ -64,6 +64,9 @@ protected:
 
 TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
     alignAt(video("seq"));
+    const std::string dark = testing::writeBmp(dir, "dark.bmp", testing::uniform(320, 240, 3));
+    ASSERT_TRUE(form.LoadDarkFile(dark, 1));
+    form.control(Control::UseDarkFrame).setChecked(true);
     stackAndProcess();
     const std::string path = dir.file("seq/jupiter.pxp");
     save(path);
@@ -83,6 +86,8 @@ TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
     EXPECT_EQ(handlers, std::vector<std::string>{"LoadProjectClick"});  // what follows runs without handlers
     EXPECT_EQ(reopened.form.project().capture(), form.project().capture());
     EXPECT_EQ(reopened.form.workspace().progstatus, 4);
+    EXPECT_EQ(reopened.form.workspace().darkfile, dark);
+    EXPECT_TRUE(reopened.form.control(Control::UseDarkFrame).checked());
     EXPECT_TRUE(reopened.form.control(Control::TabSheet4).visible());
     EXPECT_EQ(reopened.form.control(Control::PageControl1).itemIndex(), 3);
     EXPECT_EQ(reopened.form.image(Control::ProcessImage), form.image(Control::ProcessImage));

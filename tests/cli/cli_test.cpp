@@ -217,6 +217,57 @@ TEST_F(Cli, ProcessWritesWhatTheWindowWritesForOneImage) {
     }
 }
 
+TEST_F(Cli, GammaCurveAndKernelGiveWhatTheEditorsGive) {
+    const std::string image = frame("moon.bmp", 5, 160, 120);
+    const auto run = runCommand(cli("process " + image + " --gamma 1.3 --kernel 1,2,1,2,4,2,1,2,1 "
+                                    "--gamma-curve 0:0,64:40,128:127,192:215,255:255 --out " + dir.file("cli.bmp")));
+    ASSERT_EQ(run.status, 0) << run.err;
+    {
+        ScriptedUiServices ui;
+        MemoryUserSettings settings;
+        TMainForm form(ui, settings);
+        ui.queueFiles({image}, 2);
+        form.control(Control::SelectFileButton).click();
+        form.control(Control::Gamma1spin).setValueByUser(1.3);
+        const double weights[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
+        for (int tap = 0; tap < 9; ++tap) form.control(FilterSpins[tap]).setValueByUser(weights[tap]);
+        form.control(Control::Button1).click();
+        form.mouseEvent(Control::GammaSplineGraph, TMainForm::MouseAction::Down, 64, 215, MouseButtons{false, true});
+        form.mouseEvent(Control::GammaSplineGraph, TMainForm::MouseAction::Down, 192, 40, MouseButtons{false, true});
+        form.mouseEvent(Control::GammaSplineGraph, TMainForm::MouseAction::Up, 192, 40, MouseButtons{false, true});
+        ui.queueFiles({dir.file("win.bmp")}, 1);
+        form.control(Control::SaveBMP2button).click();
+        EXPECT_TRUE(ui.messages.empty());
+    }
+    EXPECT_EQ(testing::readText(dir.file("cli.bmp")), testing::readText(dir.file("win.bmp")));
+
+    // The fourth weight is the middle row's left tap: it moves an impulse right.
+    Bitmap24 impulse;
+    impulse.resize(21, 21);
+    std::fill(impulse.pixel(10, 10), impulse.pixel(10, 10) + 3, 255);
+    const std::string dot = testing::writeBmp(dir, "dot.bmp", impulse);
+    const auto echo = runCommand(cli("process " + dot + " --layers-off 1 --kernel 0,0,0,1,0,0,0,0,0 --out " + dir.file("echo.bmp")));
+    ASSERT_EQ(echo.status, 0) << echo.err;
+    Bitmap24 smoothed;
+    readBmpFile(dir.file("echo.bmp"), smoothed);
+    EXPECT_EQ(smoothed.pixel(11, 10)[1], 255);
+    EXPECT_EQ(smoothed.pixel(10, 10)[1], 0);
+
+    std::string many = "0:0";
+    for (int i = 1; i < 249; ++i) many += "," + std::to_string(i) + ":" + std::to_string(i);
+    const std::string never = " --out " + dir.file("never.bmp");
+    for (const std::string& bad : std::vector<std::string>{"--gamma-curve 0:0,100:200,90:220,255:255", "--gamma-curve 0:0,50:50,50:60,255:255",
+                                   "--gamma-curve 0:0,300:255", "--gamma-curve 0:0", "--gamma-curve 0:10,255:255",
+                                   "--gamma-curve 0:0,128:x,255:255", "--gamma-curve curve",
+                                   "--gamma-curve " + many + ",255:255", "--kernel 1,1,1,1,1,1,1,1",
+                                   "--kernel 1,1,1,1,nan,1,1,1,1", "--kernel 1,1,1,1,5000,1,1,1,1"}) {
+        const auto refused = runCommand(cli("process " + image + " " + bad + never));
+        EXPECT_EQ(refused.status, 2) << bad << ": " << refused.err;
+        EXPECT_NE(refused.err.find(bad.substr(2, bad.find(' ') - 2)), std::string::npos) << refused.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("never.bmp")));
+}
+
 TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
     const std::string image = frame("moon.bmp", 5, 160, 120);
     const auto selection = runCommand(cli("process " + image + " --selection 10,20,60,40 --subdir out/sharp --out s.bmp"));
@@ -233,6 +284,75 @@ TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
     for (const char* bad : {"--out x.fitq", "--out x.png", "--save stack --selection 1,2,3,4 --out x.bmp",
                                    "--save neither --out x.bmp"})
         EXPECT_EQ(runCommand(cli("process " + image + " " + std::string(bad))).status, 2) << bad;
+}
+
+
+// The bytes of a FITS file with its DATE-OBS and TIME-OBS cards blanked.
+std::string withoutObservationTime(const std::string& path) {
+    std::string bytes = testing::readText(path);
+    for (const char* key : {"DATE-OBS", "TIME-OBS"})
+        if (const auto at = bytes.find(key); at != std::string::npos && at % 80 == 0) bytes.replace(at, 80, 80, ' ');
+    return bytes;
+}
+
+TEST_F(Cli, CalibrationCommandsWriteWhatTheWindowWritesAndRefuseBadFiles) {
+    DemoOptions demo;
+    demo.directory = dir.path();
+    demo.frames = 16;
+    demo.width = 160;
+    demo.height = 120;
+    demo.hotPixels = 60;
+    demo.vignetting = 0.4;
+    RunProgress quiet;
+    const DemoResult written = writeDemoSequence(demo, quiet);
+    const std::string dark = dir.file("dark.fitq"), flat = dir.file("flat.fitq");
+    const auto made = runCommand(cli("make-dark " + written.darkFiles.front() + " --out " + dark));
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_EQ(made.out, "darkframe of 40 frames: " + dark + "\n");
+    ASSERT_EQ(runCommand(cli("make-flat " + written.flatFiles.front() + " --dark " + dark + " --out " + flat)).status, 0);
+    const auto stacked = runCommand(cli("stack " + written.sequenceFiles.front() + " --feature 80,60 --best 4 --dark " +
+                                        dark + " --flat " + flat + " --out " + dir.file("cli.bmp")));
+    ASSERT_EQ(stacked.status, 0) << stacked.err;
+
+    ScriptedUiServices ui;
+    MemoryUserSettings settings;
+    TMainForm form(ui, settings);
+    form.control(Control::AutoOptimize).setChecked(false);  // as the CLI without --optimize
+    ui.queueFiles({written.darkFiles.front()}, 1);
+    form.control(Control::SelectFileButton).click();
+    form.control(Control::ColourStack).setCheckedByUser(false);
+    form.control(Control::CreateDarkframe).click();
+    ui.queueFiles({dir.file("window-dark.fitq")}, 3);
+    form.control(Control::SaveButton).click();
+    EXPECT_EQ(withoutObservationTime(dark), withoutObservationTime(dir.file("window-dark.fitq")));
+    for (const auto& [button, box, file] : {std::tuple{Control::LoadDarkframe, Control::UseDarkFrame, dark},
+                                            {Control::Flatfieldbutton, Control::UseFlatfield, flat}}) {
+        ui.queueFiles({file}, 2);
+        form.control(button).click();
+        form.control(box).setCheckedByUser(true);
+    }
+    ui.queueFiles({written.sequenceFiles.front()}, 1);
+    form.control(Control::SelectFileButton).click();
+    form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, 80, 60, true);
+    form.control(Control::Allignallbutton).click();
+    form.control(Control::StackSlider).setValueByUser(3);
+    form.control(Control::Stackbutton).click();
+    EXPECT_TRUE(ui.messages.empty());
+    Bitmap24 fromCli;
+    readBmpFile(dir.file("cli.bmp"), fromCli);
+    EXPECT_EQ(fromCli, form.stackBitmap());
+
+    testing::CfitsioImage huge;
+    huge.axes = {1100, 4};
+    huge.values.assign(4400, 1.0);
+    testing::writeWithCfitsio(dir.file("huge.fit"), huge);
+    const std::string stack = "stack " + written.sequenceFiles.front() + " --feature 80,60 --out " + dir.file("x.bmp");
+    for (const auto& [options, status] : {std::pair{" --dark " + dir.file("huge.fit"), 1},
+                                          {" --flat " + dark + ".png", 2}}) {
+        const auto run = runCommand(cli(stack + options));
+        EXPECT_EQ(run.status, status) << options << ": " << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.file("x.bmp")));
 }
 
 }  // namespace

@@ -252,22 +252,29 @@ TEST(Calibration, FailedLoadLeavesThePreviousCalibrationInForce) {
     TempDir dir;
     const std::string good = greyFits(dir, "good.fitq", 3, 3, [](int, int) { return 64; });
     testing::writeText(dir.file("broken.fit"), "SIMPLE  =                    T");
-    const std::pair<std::string, const char*> cases[] = {
+    struct Case {
+        std::string path;
+        const char* expected;
+        int type = CalibrationFits;
+        bool flatOnly = false;
+    };
+    const Case cases[] = {
         {dir.file("missing.fit"), "Cannot open"},
         {dir.file("broken.fit"), "no END card"},
         {greyFits(dir, "huge.fit", 1025, 2, [](int, int) { return 1; }), "too large (max = 1024x1024)!!"},
-        {greyFits(dir, "scaled.fit", 3, 3, [](int x, int) { return x - 1; }), ".fitq"},  // flat only
+        {greyFits(dir, "scaled.fit", 3, 3, [](int x, int) { return x - 1; }), ".fitq", CalibrationFits, true},
+        {testing::writeBmp(dir, "black.bmp", testing::uniform(4, 4, 0)), "black everywhere", CalibrationBmp, true},
     };
     Workspace& w = sharedWorkspace();
     for (const bool flat : {false, true}) {
         const auto load = flat ? loadFlatField : loadDarkFrame;
         load(w, good, CalibrationSpecialFits);
-        for (const auto& [path, expected] : cases) {
-            if (!flat && path == cases[3].first) continue;
+        for (const auto& [path, expected, type, flatOnly] : cases) {
+            if (!flat && flatOnly) continue;
             SCOPED_TRACE(path + (flat ? " (flat)" : " (dark)"));
             std::string message;
             try {
-                const CalibrationLoad result = load(w, path, CalibrationFits);
+                const CalibrationLoad result = load(w, path, type);
                 EXPECT_FALSE(result.loaded || result.uncheckColourStack);
                 message = result.message;
             } catch (const PlanexorError& error) {

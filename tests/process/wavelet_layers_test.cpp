@@ -173,6 +173,48 @@ TEST(Decomposition, ReportsProgressAndStaysInBounds) {
     EXPECT_EQ(planes.store->plane(1, GreenChannel)[1024][1024], 0.0f);
 }
 
+TEST(FilterKernel, SetDividesByTheSumUnlessItIsWithinHalfAStepOfZero) {
+    using Taps = std::array<float, 9>;
+    struct Case {
+        Taps weights;
+        Taps taps;
+    };
+    const float outer = 6.0f / 98.0f, centre = 50.0f / 98.0f;
+    const Case cases[] = {
+        {{6, 6, 6, 6, 50, 6, 6, 6, 6}, {outer, outer, outer, outer, centre, outer, outer, outer, outer}},
+        {{-1, -1, -1, -1, -2, -1, -1, -1, -1}, {0.1f, 0.1f, 0.1f, 0.1f, 0.2f, 0.1f, 0.1f, 0.1f, 0.1f}},
+        {{}, {}},
+        // Weights meant to cancel: the float sum is a residue, not 0.
+        {{0.1f, 0.2f, -0.3f, 0, 0, 0, 0, 0, 0}, {0.1f, 0.2f, -0.3f, 0, 0, 0, 0, 0, 0}},
+        {{1000, -999.6f, 0, 0, 0, 0, 0, 0, 0}, {1000, -999.6f, 0, 0, 0, 0, 0, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        const WaveletKernel kernel = normalisedKernel(c.weights, 0.5f);
+        for (int tap = 0; tap < 9; ++tap) EXPECT_FLOAT_EQ(kernel.taps[tap], c.taps[tap]) << c.weights[0] << ", tap " << tap;
+    }
+}
+
+// The most amplifying kernel the spins allow, over the pattern that feeds it
+// best, keeps every layer finite.
+TEST(FilterKernel, TheSteepestTypedKernelLeavesNoInfinityInAnyLayer) {
+    ProcessingPlanes planes;
+    const int width = 24, height = 24;
+    planes.fillStack(width, height, [](int, int x, int y) { return (x + y) % 2 ? 0.0f : 255.0f; });
+    DecompositionOptions options = linear(1, 0);
+    options.kernel = normalisedKernel({1000, -1000, 1000, -1000, 1000, -1000, 1000, -1000, 0.5f}, 0.5f);
+    RunProgress quiet;
+    decomposeStack(*planes.workspace, *planes.store, options, {width, height, false}, PixelRegion::whole(width, height), quiet);
+    float largest = 0;
+    for (int layer = 0; layer <= WaveletLayerCount; ++layer)
+        for (int x = 0; x < width; ++x)
+            for (int y = 0; y < height; ++y) {
+                const float value = layer == 0 ? planes.processing(GreenChannel)[x][y] : planes.store->plane(layer, GreenChannel)[x][y];
+                ASSERT_TRUE(std::isfinite(value)) << layer << " at " << x << "," << y;
+                largest = std::max(largest, std::abs(value));
+            }
+    EXPECT_GT(largest, 1e20f);  // the pattern really was amplified
+}
+
 TEST(LayerView, StretchesTheGreenLayerWithoutItsMargin) {
     ProcessingPlanes planes;
     const int width = 40, height = 30;

@@ -25,7 +25,7 @@ protected:
         const QString folder = qEnvironmentVariable("PLANEXOR_SCREENSHOT_DIR");
         if (folder.isEmpty()) return;
         picture.save(QDir(folder).filePath(QString(name) + ".png"));
-        for (const char* tool : {"Propertywindow", "FFTWindow", "HistoWindow"})
+        for (const char* tool : {"Propertywindow", "FFTWindow", "HistoWindow", "GammaWindow", "FilterWindow"})
             if (QWidget* shown = window->controlWidget(std::string(tool)); shown && shown->isVisible())
                 shown->grab().save(QDir(folder).filePath(QString(name) + "-" + tool + ".png"));
     }
@@ -62,6 +62,17 @@ TEST_F(PagePictures, EveryPageOfTheDemoStepsRenders) {
     form.control(Control::RxSlider3).setValueByUser(40);
     form.control(Control::ProcessButton).click();
     snapshot("5-processed");
+    // An S-curve drawn on the gamma graph and a flatter kernel set.
+    form.control(Control::Gammawin).setCheckedByUser(true);
+    form.control(Control::Filtercheckbox).setCheckedByUser(true);
+    using Mouse = TMainForm::MouseAction;
+    form.mouseEvent(Control::GammaSplineGraph, Mouse::Down, 64, 215, MouseButtons{false, true});
+    form.mouseEvent(Control::GammaSplineGraph, Mouse::Down, 192, 40, MouseButtons{false, true});
+    form.mouseEvent(Control::GammaSplineGraph, Mouse::Move, 190, 30, MouseButtons{true});
+    form.mouseEvent(Control::GammaSplineGraph, Mouse::Up, 190, 30, MouseButtons{true});
+    for (const Control spin : FilterSpins) form.control(spin).setValueByUser(1);
+    form.control(Control::Button1).click();
+    snapshot("5-editors");
     form.control(Control::PageControl1).setItemIndexByUser(4);
     snapshot("6-about");
 }

@@ -1,0 +1,247 @@
+// Dark frame and flat field through the window's handlers: loading, making,
+// and what they do to a stack.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+
+#include "core/pixel.h"
+#include "demo/synthetic_planet.h"
+#include "input/bmp_codec.h"
+#include "input/calibration.h"
+#include "support/fits_files.h"
+#include "support/form_fixture.h"
+
+namespace planexor {
+namespace {
+
+using Mouse = TMainForm::MouseAction;
+const std::string DarkMissing = " missing ";
+const std::string OnlyOneFrame = "Only one frame to stack, continue ???";
+
+class Calibration : public testing::FormTest {
+protected:
+    Calibration() { form.control(Control::AutoOptimize).setChecked(false); }
+    std::string greyFits(const std::string& name, int width, int height, double value) {
+        testing::CfitsioImage image;
+        image.axes = {width, height};
+        image.values.assign(static_cast<std::size_t>(width) * height, value);
+        testing::writeWithCfitsio(dir.file(name), image);
+        return dir.file(name);
+    }
+    std::vector<std::string> stills(const std::string& prefix, const std::vector<Bitmap24>& frames) {
+        std::vector<std::string> files;
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            files.push_back(testing::writeBmp(dir, prefix + std::to_string(i) + ".bmp", frames[i]));
+        return files;
+    }
+    void load(Control button, const std::string& path, int type) {
+        ui.queueFiles({path}, type);
+        form.control(button).click();
+    }
+};
+
+TEST_F(Calibration, LoadersKeepFileAndTypeShowTheUseBoxAndLeaveWhatIsInForceWhenALoadFails) {
+    const std::string bmp = testing::writeBmp(dir, "dark.bmp", testing::uniform(8, 6, 3));
+    const std::string special = greyFits("dark.fitq", 8, 6, 640);
+    load(Control::LoadDarkframe, bmp, CalibrationBmp);
+    EXPECT_EQ(w.darkfile, bmp);
+    EXPECT_TRUE(form.control(Control::UseDarkFrame).visible());
+    EXPECT_TRUE(form.control(Control::ColourStack).checked());
+    load(Control::LoadDarkframe, special, CalibrationSpecialFits);
+    EXPECT_EQ(w.darkfiletype, CalibrationSpecialFits);
+    EXPECT_EQ(w.DarkG[7][5], 640.0f);
+    EXPECT_FALSE(form.control(Control::ColourStack).checked());  // a FITS dark is grey
+
+    // Failures: each shows its message and the dark of 640 stays, file name and all.
+    form.control(Control::UseDarkFrame).setChecked(true);
+    const std::string missing = dir.file("gone.fitq");
+    EXPECT_FALSE(form.LoadDarkFile(missing, CalibrationSpecialFits));
+    EXPECT_EQ(timesShown("Warning : darkframe " + missing + DarkMissing), 1);
+    EXPECT_FALSE(form.control(Control::UseDarkFrame).checked());
+    load(Control::LoadDarkframe, greyFits("huge.fit", 1100, 4, 1), CalibrationFits);
+    EXPECT_EQ(timesShown(" darkframe too large (max = 1024x1024)!!"), 1);
+    EXPECT_TRUE(form.control(Control::UseDarkFrame).visible());  // the dark in force is still usable
+    testing::writeText(dir.file("junk.fit"), "not a FITS file at all");
+    EXPECT_FALSE(form.LoadDarkFile(dir.file("junk.fit"), CalibrationFits));
+    EXPECT_EQ(errors().size(), 1u);
+    EXPECT_EQ(w.DarkG[7][5], 640.0f);
+    EXPECT_EQ(w.DarkWidth, 8);
+    EXPECT_EQ(w.darkfile, special);
+
+    // With no flat in force, a flat too large to load leaves nothing to use.
+    EXPECT_FALSE(form.LoadFlatFile(dir.file("gone.fit"), CalibrationFits));
+    EXPECT_TRUE(form.control(Control::UseFlatfield).visible());
+    load(Control::Flatfieldbutton, dir.file("huge.fit"), CalibrationFits);
+    EXPECT_EQ(timesShown(" flatfield too large (max = 1024x1024)!!"), 1);
+    EXPECT_FALSE(form.control(Control::UseFlatfield).visible());
+    EXPECT_TRUE(form.LoadFlatFile(testing::writeBmp(dir, "flat.bmp", testing::uniform(4, 4, 100)), CalibrationBmp));
+    EXPECT_EQ(w.FlatR[3][3], 1.0f);
+}
+
+TEST_F(Calibration, MakingStacksEveryUsedFrameWhereItLiesAndGivesTheStackOptionsBack) {
+    std::vector<Bitmap24> frames;
+    for (int value : {10, 20, 90, 40}) {
+        frames.push_back(testing::uniform(40, 30, static_cast<std::uint8_t>(value)));
+        std::fill_n(frames.back().pixel(5, 7), 3, std::uint8_t{200});  // a hot pixel
+    }
+    open(stills("cal", frames), 2);
+    EXPECT_TRUE(form.control(Control::CreateDarkframe).visible());
+    EXPECT_TRUE(form.control(Control::CreateFlatfield).visible());
+    form.control(Control::PreviewSlider).setValueByUser(2);
+    form.keyDown(Control::PreviewSlider, TMainForm::KeySpace, false);  // the 90 is left out
+    // What an earlier alignment and the user's options left behind.
+    w.FrameRecs[1].ShiftX = 5;
+    form.control(Control::StackSlider).setRange(0, 1);
+    form.control(Control::Resampled).setCheckedByUser(true);
+    form.control(Control::Interlaced).setCheckedByUser(true);
+    form.control(Control::Averagepixel).setCheckedByUser(false);
+    form.control(Control::Xshift).setValueByUser(3);
+
+    form.control(Control::CreateDarkframe).click();
+    ASSERT_TRUE(errors().empty()) << errors().front();
+    EXPECT_EQ(form.stackedCount(), 3);
+    EXPECT_EQ(w.ImageWidth, 40);
+    for (const TFloatPlane* plane : {&w.StackR, &w.StackG, &w.StackB}) {
+        EXPECT_FLOAT_EQ((*plane)[0][0], 70.0f / 3);
+        EXPECT_FLOAT_EQ((*plane)[39][29], 70.0f / 3);
+        EXPECT_FLOAT_EQ((*plane)[5][7], 200.0f);
+    }
+    EXPECT_EQ(form.stackBitmap().pixel(0, 0)[1], 23);  // unstretched
+    EXPECT_FALSE(form.control(Control::TabSheet4).visible());
+    EXPECT_FALSE(w.DarkCreation);
+    EXPECT_TRUE(form.control(Control::Resampled).checked());
+    EXPECT_TRUE(form.control(Control::Interlaced).checked());
+    EXPECT_FALSE(form.control(Control::Averagepixel).checked());
+    EXPECT_EQ(form.control(Control::Xshift).value(), 3);
+
+    // Below 100 every difference of 1.0 is cut: the question, and an empty stack.
+    form.control(Control::differencecutslider).setValueByUser(99);
+    ui.yesNoAnswers.push_back(false);
+    form.control(Control::CreateFlatfield).click();
+    EXPECT_EQ(ui.questions.back(), OnlyOneFrame);
+    EXPECT_EQ(w.StackG[0][0], 0.0f);
+    EXPECT_FALSE(w.StackReady);
+}
+
+TEST_F(Calibration, ADarkStaysInForceForTheNextSequenceCalibratesTheOverlapAndWarnsWhenAligning) {
+    load(Control::LoadDarkframe, testing::writeBmp(dir, "small.bmp", testing::uniform(20, 10, 10)), CalibrationBmp);
+    form.control(Control::UseDarkFrame).setCheckedByUser(true);
+    open(stills("first", {testing::movedScene(96, 80, 0, 0), testing::movedScene(96, 80, 1, 1)}), 2);
+    const Bitmap24 scene = testing::movedScene(96, 80, 0, 0);
+    open(stills("second", {scene, scene, scene}), 2);
+    form.control(Control::CreateDarkframe).click();
+    EXPECT_FLOAT_EQ(w.StackR[19][9], scene.pixel(19, 9)[2] - 10.0f);
+    EXPECT_FLOAT_EQ(w.StackR[20][9], scene.pixel(20, 9)[2]);
+    EXPECT_FLOAT_EQ(w.StackR[19][10], scene.pixel(19, 10)[2]);
+
+    form.mouseEvent(Control::PreviewImage, Mouse::Down, 48, 40, true);
+    form.control(Control::Allignallbutton).click();
+    EXPECT_EQ(timesShown(" darkframe size does not match imagesize !!"), 1);
+    EXPECT_EQ(timesShown(" flatfield size does not match imagesize !!"), 0);
+    EXPECT_EQ(w.progstatus, 2);
+}
+
+// PSNR against the original's grey over the planet, after the best whole-pixel
+// offset and the best gain and level.
+double fittedPsnr(const std::vector<float>& stack, const Bitmap24& original) {
+    const int width = original.width(), height = original.height();
+    double best = 1e30;
+    for (int dy = -22; dy <= 22; ++dy)
+        for (int dx = -22; dx <= 22; ++dx) {
+            double n = 0, sp = 0, so = 0, spp = 0, spo = 0, soo = 0;
+            for (int y = height / 4; y < 3 * height / 4; ++y)
+                for (int x = width / 4; x < 3 * width / 4; ++x) {
+                    const std::uint8_t* q = original.pixel(x, y);
+                    const double p = stack[(y + dy) * width + x + dx], o = greyValue(q[2], q[1], q[0]);
+                    n += 1, sp += p, so += o, spp += p * p, spo += p * o, soo += o * o;
+                }
+            const double cov = spo - sp * so / n;
+            best = std::min(best, (soo - so * so / n - cov * cov / (spp - sp * sp / n)) / n);
+        }
+    return 10 * std::log10(255.0 * 255.0 / best);
+}
+
+// How far the brightest sky pixel stands above the mean of its eight neighbours.
+double hotPixelExcess(const std::vector<float>& stack, int width, int height) {
+    double excess = 0;
+    for (int y = 1; y < height - 1; ++y)
+        for (int x = 1; x < width - 1; ++x) {
+            if (std::hypot(x - width / 2.0, y - height / 2.0) < 55) continue;  // the planet's reach
+            double around = -stack[y * width + x];
+            for (int j = -1; j <= 1; ++j)
+                for (int i = -1; i <= 1; ++i) around += stack[(y + j) * width + x + i];
+            excess = std::max(excess, stack[y * width + x] - around / 8);
+        }
+    return excess;
+}
+
+TEST_F(Calibration, MadeDarkAndFlatRemoveHotPixelsAndVignettingFromTheDemo) {
+    DemoOptions demo;
+    demo.directory = dir.path();
+    demo.frames = 40;
+    demo.width = 160;
+    demo.height = 120;
+    demo.hotPixels = 120;
+    demo.vignetting = 0.5;
+    RunProgress quiet;
+    const DemoResult written = writeDemoSequence(demo, quiet);
+    const auto makeAndLoad = [&](const std::string& sequence, const std::string& out, Control loader) {
+        open({sequence}, 1);
+        form.control(Control::ColourStack).setCheckedByUser(false);
+        form.control(Control::CreateDarkframe).click();
+        ui.queueFiles({dir.file(out)}, 3);  // special FITS
+        form.control(Control::SaveButton).click();
+        load(loader, dir.file(out), CalibrationSpecialFits);
+    };
+    makeAndLoad(written.darkFiles.front(), "dark.fitq", Control::LoadDarkframe);
+    form.control(Control::UseDarkFrame).setCheckedByUser(true);
+    makeAndLoad(written.flatFiles.front(), "flat.fitq", Control::Flatfieldbutton);
+    ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
+
+    // An even light of another camera of the same optics, divided by the flat.
+    PlanetRenderer other(demo.width, demo.height, 7);
+    other.setSensor(0, demo.vignetting);
+    std::vector<Bitmap24> light(6);
+    for (int i = 0; i < 6; ++i) other.renderFlat(i, light[i]);
+    form.control(Control::UseDarkFrame).setCheckedByUser(false);
+    open(stills("light", light), 2);
+    const auto cornerOverCentre = [&](bool useFlat) {
+        form.control(Control::UseFlatfield).setCheckedByUser(useFlat);
+        form.control(Control::CreateDarkframe).click();
+        double corner = 0, centre = 0;
+        for (int i = 0; i < 6; ++i)
+            for (int j = 0; j < 6; ++j) {
+                corner += w.StackG[1 + i][1 + j];
+                centre += w.StackG[77 + i][57 + j];
+            }
+        return corner / centre;
+    };
+    EXPECT_LT(cornerOverCentre(false), 0.6);
+    EXPECT_NEAR(cornerOverCentre(true), 1.0, 0.02);
+
+    open(written.sequenceFiles, 1);
+    form.control(Control::QualStack).setCheckedByUser(false);  // the stack in levels
+    form.mouseEvent(Control::PreviewImage, Mouse::Down, 80, 60, true);
+    form.control(Control::Allignallbutton).click();
+    form.control(Control::StackSlider).setValueByUser(19);
+    const auto stack = [&](bool calibrated) {
+        form.control(Control::UseDarkFrame).setCheckedByUser(calibrated);
+        form.control(Control::UseFlatfield).setCheckedByUser(calibrated);
+        form.control(Control::Stackbutton).click();
+        std::vector<float> grey;
+        for (int y = 0; y < demo.height; ++y)
+            for (int x = 0; x < demo.width; ++x) grey.push_back(w.StackG[x][y]);
+        return grey;
+    };
+    const std::vector<float> raw = stack(false), calibrated = stack(true);
+    EXPECT_GT(hotPixelExcess(raw, demo.width, demo.height), 5.0);
+    EXPECT_LE(hotPixelExcess(calibrated, demo.width, demo.height), 2.0);
+    Bitmap24 original;
+    readBmpFile(written.originalFile, original);
+    EXPECT_GT(fittedPsnr(calibrated, original), fittedPsnr(raw, original) + 0.05);
+    EXPECT_TRUE(errors().empty());
+}
+
+}  // namespace
+}  // namespace planexor

@@ -128,11 +128,6 @@ ControlDefinition mouseDriven(ControlDefinition desc) {
     return desc;
 }
 
-ControlDefinition later(ControlDefinition desc, std::string whatItWillDo) {
-    desc.notYetAvailable = std::move(whatItWillDo) + " (not available in this version yet)";
-    return desc;
-}
-
 ControlDefinition withHint(ControlDefinition desc, std::string hint) {
     desc.hint = std::move(hint);
     return desc;

@@ -714,6 +714,13 @@ int runProcess(const Arguments& arguments) {
     return 0;
 }
 
+// A project keeps every control, but a drawn gamma curve lives only as long as the window.
+void saveStackProject(Session& session, const Arguments& arguments, bool overwrite) {
+    if (arguments.has("gamma-curve"))
+        std::fprintf(stderr, "note: the gamma curve is not saved in the project; give --gamma-curve again\n");
+    session.saveProject(arguments.text("project"), overwrite);
+}
+
 int runStack(const Arguments& arguments) {
     const bool chain = arguments.has("chain");
     const SaveRequest save = saveRequestFrom(arguments, chain || processingAsked(arguments));
@@ -772,7 +779,7 @@ int runStack(const Arguments& arguments) {
         if (processingAsked(arguments)) processAsAsked(session, arguments);
         const std::vector<std::string> files = saveAsAsked(session, save);
         std::printf("stacked %d frames: %s\n", form.stackedCount(), joined(files).c_str());
-        if (arguments.has("project")) session.saveProject(arguments.text("project"), save.overwrite);
+        if (arguments.has("project")) saveStackProject(session, arguments, save.overwrite);
         return 0;
     }
 
@@ -798,7 +805,7 @@ int runStack(const Arguments& arguments) {
     if (save.processed) processAsAsked(session, arguments);
     const std::vector<std::string> files = saveAsAsked(session, save);
     std::printf("stacked %d frames: %s\n", form.stackedCount(), joined(files).c_str());
-    if (arguments.has("project")) session.saveProject(arguments.text("project"), save.overwrite);
+    if (arguments.has("project")) saveStackProject(session, arguments, save.overwrite);
     return 0;
 }
 

@@ -18,13 +18,14 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     process_ = std::make_unique<ProcessPage>(*this);
     align_ = std::make_unique<AlignPage>(*this);
     saving_ = std::make_unique<ImageSaving>(*this);
+    project_ = std::make_unique<ProjectFile>(*this);
+    help_ = std::make_unique<HelpAndAbout>(*this);
     lists_ = std::make_unique<FrameLists>(*this);
     calibration_ = std::make_unique<CalibrationActions>(*this);
     editors_ = std::make_unique<EditorWindows>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();
-    recordWindowPlaces_ = true;
 }
 
 TMainForm::~TMainForm() = default;
@@ -112,6 +113,8 @@ void TMainForm::bindHandlers() {
     bindStackHandlers();
     bindProcessHandlers();
     saving_->bindHandlers();
+    project_->bindHandlers();
+    help_->bindHandlers();
     lists_->bindHandlers();
     calibration_->bindHandlers();
     editors_->bindHandlers();

@@ -300,26 +300,20 @@ TEST_F(Cli, CalibrationCommandsWriteWhatTheWindowWritesAndRefuseBadFiles) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("x.bmp")));
 }
 
-}  // namespace
-}  // namespace planexor
-
-namespace planexor {
-namespace {
-
 TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
     const std::string demo = dir.file("demo");
-    ASSERT_EQ(runCommand(cli("make-demo " + demo + " --frames 16 --size 320x240")).status, 0);
+    ASSERT_EQ(runCli("make-demo " + demo + " --frames 16 --size 320x240").status, 0);
     // The window's settings on purpose: a 64-pixel box.
     testing::writeText(dir.file("planexor.ini"), "[Form]\nFFTsizeGroup_ItemIndex=0\n");
     const std::string project = dir.file("aligned.pxp");
-    const auto align = runCommand(cli("align " + demo + "/planet.avi --feature 160,120 --settings " +
+    const auto align = runCli("align " + demo + "/planet.avi --feature 160,120 --settings " +
                                       dir.file("planexor.ini") + " --shifts " + dir.file("s.csv") + " --project " +
-                                      project));
+                                      project);
     ASSERT_EQ(align.status, 0) << align.err;
 
-    ScriptedUiServices ui;
-    MemoryUserSettings settings;
-    TMainForm form(ui, settings);
+    ScriptedWindow window;
+    ScriptedUiServices& ui = window.ui;
+    TMainForm& form = window.form;
     ui.queueFiles({project}, 1);
     form.control(Control::LoadProject).click();
     ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
@@ -333,24 +327,24 @@ TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
         EXPECT_NE(csv.find("\n" + row), std::string::npos) << row;
     }
 
-    const auto info = runCommand(cli("info " + project));
+    const auto info = runCli("info " + project);
     EXPECT_EQ(info.out, "stage: 2 (aligned)\nsource: AVI " + demo + "/planet.avi\nframes: 16\nused: 16\n");
-    const auto stack = runCommand(cli("stack " + project + " --best 4 --out " + dir.file("s.bmp") + " --project " +
-                                      dir.file("stacked.pxp")));
+    const auto stack = runCli("stack " + project + " --best 4 --out " + dir.file("s.bmp") + " --project " +
+                                      dir.file("stacked.pxp"));
     ASSERT_EQ(stack.status, 0) << stack.err;
     EXPECT_NE(stack.out.find("stacked 4 frames"), std::string::npos);
-    const auto process = runCommand(cli("process " + dir.file("stacked.pxp") + " --gamma 1.4 --out " + dir.file("p.bmp")));
+    const auto process = runCli("process " + dir.file("stacked.pxp") + " --gamma 1.4 --out " + dir.file("p.bmp"));
     EXPECT_EQ(process.status, 0) << process.err;
     EXPECT_TRUE(std::filesystem::exists(dir.file("p.bmp")));
 
-    const auto unstacked = runCommand(cli("process " + project + " --out " + dir.file("q.bmp")));
+    const auto unstacked = runCli("process " + project + " --out " + dir.file("q.bmp"));
     EXPECT_EQ(unstacked.status, 1);
     EXPECT_NE(unstacked.err.find("no stack yet"), std::string::npos);
     testing::writeText(dir.file("bad.pxp"), "[Input]\nfiletype=AVI\nsequencelength=99999\n");
-    const auto bad = runCommand(cli("stack " + dir.file("bad.pxp") + " --out " + dir.file("b.bmp")));
+    const auto bad = runCli("stack " + dir.file("bad.pxp") + " --out " + dir.file("b.bmp"));
     EXPECT_EQ(bad.status, 1);
     EXPECT_NE(bad.err.find("sequencelength=99999"), std::string::npos) << bad.err;
-    const auto about = runCommand(cli("about"));
+    const auto about = runCli("about");
     EXPECT_NE(about.out.find("\n OS: "), std::string::npos);
     EXPECT_NE(about.out.find(" Kb\n"), std::string::npos);
 }

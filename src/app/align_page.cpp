@@ -90,6 +90,18 @@ void AlignPage::restoreFeature() {
     Workspace& w = *workspace_;
     w.StopRequested = false;
     control(Control::TabSheet2).setVisible(true);
+    showFeatureChosen();
+    alignment_.referenceSize = 0;
+    prepareFft();
+    alignment_.BoxLeft = w.hotx - fft_.FFTSize / 2;
+    alignment_.BoxTop = w.hoty - fft_.FFTSize / 2;
+    w.CurrentField = 1;
+    CalculateReferenceFFT();
+}
+
+// A feature is chosen: the align page waits for a run, with an empty spectrum and a fresh track.
+void AlignPage::showFeatureChosen() {
+    const Workspace& w = *workspace_;
     control(Control::AlignSlider).setVisible(false);
     control(Control::Label4).setVisible(false);
     alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
@@ -99,12 +111,6 @@ void AlignPage::restoreFeature() {
     spectrum.fill(255, 255, 255);
     fftNotDefined_ = true;
     alignment_.resetTrack();
-    alignment_.referenceSize = 0;
-    prepareFft();
-    alignment_.BoxLeft = w.hotx - fft_.FFTSize / 2;
-    alignment_.BoxTop = w.hoty - fft_.FFTSize / 2;
-    w.CurrentField = 1;
-    CalculateReferenceFFT();
 }
 
 void AlignPage::showBoxSizeCaption() {
@@ -144,16 +150,7 @@ void AlignPage::PreviewImageMouseDown(int x, int y) {
     }
     w.progstatus = 1;
     form_.PreviewSliderChange();
-    control(Control::AlignSlider).setVisible(false);
-    control(Control::Label4).setVisible(false);
-    alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
-    control(Control::AlignOneBUtton).setEnabled(true);
-    Bitmap24& spectrum = form_.image(Control::imgFFT);
-    spectrum.resize(250, 250);
-    spectrum.fill(255, 255, 255);
-    fftNotDefined_ = true;
-
-    alignment_.resetTrack();
+    showFeatureChosen();
     w.hotx = x;
     w.hoty = y;
     alignment_.BoxLeft = x - half;

@@ -1,10 +1,12 @@
 #include "stack/frame_preparation.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "core/error.h"
 #include "core/pixel.h"
+#include <cmath>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -201,6 +203,150 @@ void addPlaced(Workspace& workspace, const Bitmap24& source, const Placement& pl
     }
 }
 
+// The taps that read a picture `fraction` of a pixel further on: weight k
+// belongs to source offset first + k. The weights sum to 1, so a constant
+// stays constant; a fraction of 0 gives the pixel itself for an
+// interpolating kernel.
+struct Kernel {
+    int first = 0, count = 0;
+    std::array<float, 8> weights{};
+};
+
+Kernel kernelFor(float (*function)(float), float support, float fraction) {
+    Kernel kernel;
+    kernel.first = static_cast<int>(std::floor(fraction - support)) + 1;
+    double sum = 0.0;
+    for (int k = 0; k < 8; ++k) {
+        const float position = static_cast<float>(kernel.first + k) - fraction;
+        if (position >= support) break;
+        kernel.weights[k] = function(position);
+        sum += kernel.weights[k];
+        kernel.count = k + 1;
+    }
+    if (std::fabs(sum) > 1e-6)
+        for (int k = 0; k < kernel.count; ++k) kernel.weights[k] = static_cast<float>(kernel.weights[k] / sum);
+    return kernel;
+}
+
+// The placement's pixels read a fraction of a pixel further on: the source
+// part they need is taken into floats (calibrated), moved along the rows,
+// then down the columns, and added. Indices beyond the readable source
+// (limitX x limitY) repeat its edge.
+template <bool Colour, bool Calibrate>
+void addInterpolated(Workspace& workspace, const Bitmap24& source, const Placement& steps, int limitX, int limitY,
+                     const Kernel& across, const Kernel& down, const Calibration& calibration,
+                     SubpixelScratch& scratch) {
+    const int channels = Colour ? 3 : 1;
+    auto& values_ = scratch.values;
+    auto& moved_ = scratch.moved;
+    struct {
+        int sourceX0, sourceX1, sourceY0, sourceY1, limitX, limitY;
+    } area{steps.x0 + steps.sourceDx, steps.x1 + steps.sourceDx, steps.y0 + steps.sourceDy,
+           steps.y1 + steps.sourceDy, limitX, limitY};
+    const int c0 = std::clamp(area.sourceX0 + across.first, 0, area.limitX - 1);
+    const int c1 = std::clamp(area.sourceX1 + across.first + across.count - 1, 0, area.limitX - 1);
+    const int r0 = std::clamp(area.sourceY0 + down.first, 0, area.limitY - 1);
+    const int r1 = std::clamp(area.sourceY1 + down.first + down.count - 1, 0, area.limitY - 1);
+    const int columns = c1 - c0 + 1, rows = r1 - r0 + 1;
+    const int outColumns = area.sourceX1 - area.sourceX0 + 1;
+    for (int c = 0; c < channels; ++c) {
+        values_[c].resize(static_cast<std::size_t>(columns) * rows);
+        moved_[c].resize(static_cast<std::size_t>(outColumns) * rows);
+    }
+    // Source values, column-major like the planes.
+    for (int r = r0; r <= r1; ++r) {
+        const std::uint8_t* pixel = source.pixel(c0, r);
+        for (int column = c0; column <= c1; ++column, pixel += 3) {
+            const std::size_t at = static_cast<std::size_t>(column - c0) * rows + (r - r0);
+            float value[3];
+            if constexpr (Colour) {
+                value[0] = pixel[2], value[1] = pixel[1], value[2] = pixel[0];
+            } else {
+                value[0] = greyValue(pixel[2], pixel[1], pixel[0]);
+            }
+            if constexpr (Calibrate) {
+                if (column < calibration.darkColumns && r < calibration.darkRows) {
+                    if constexpr (Colour) {
+                        value[0] -= workspace.DarkR[column][r] * DarkUnit;
+                        value[1] -= workspace.DarkG[column][r] * DarkUnit;
+                        value[2] -= workspace.DarkB[column][r] * DarkUnit;
+                    } else {
+                        value[0] -= workspace.DarkG[column][r] * DarkUnit;
+                    }
+                }
+                if (column < calibration.flatColumns && r < calibration.flatRows) {
+                    if constexpr (Colour) {
+                        value[0] /= workspace.FlatR[column][r];
+                        value[1] /= workspace.FlatG[column][r];
+                        value[2] /= workspace.FlatB[column][r];
+                    } else {
+                        value[0] /= workspace.FlatG[column][r];
+                    }
+                }
+            }
+            for (int c = 0; c < channels; ++c) values_[c][at] = value[c];
+        }
+    }
+    // Along the rows: column x of the output takes source columns x + first + k.
+    for (int c = 0; c < channels; ++c) {
+        for (int x = area.sourceX0; x <= area.sourceX1; ++x) {
+            float* out = moved_[c].data() + static_cast<std::size_t>(x - area.sourceX0) * rows;
+            std::fill(out, out + rows, 0.0f);
+            for (int k = 0; k < across.count; ++k) {
+                const int column = std::clamp(x + across.first + k, c0, c1);
+                const float* in = values_[c].data() + static_cast<std::size_t>(column - c0) * rows;
+                const float weight = across.weights[k];
+                for (int r = 0; r < rows; ++r) out[r] += weight * in[r];
+            }
+        }
+    }
+    // Down the columns, into the stack.
+    const float frameWeight = workspace.FrameWeight;
+    for (int x = steps.x0; x <= steps.x1; x += steps.stepX) {
+        const int stackColumn = x + steps.stackDx;
+        const std::size_t at = static_cast<std::size_t>(x + steps.sourceDx - area.sourceX0) * rows;
+        float* planes[3] = {workspace.StackR[stackColumn] + steps.stackDy, workspace.StackG[stackColumn] + steps.stackDy,
+                            workspace.StackB[stackColumn] + steps.stackDy};
+        std::int32_t* count = workspace.StackCount[stackColumn] + steps.stackDy;
+        for (int y = steps.y0; y <= steps.y1; y += steps.stepY) {
+            const int row = y + steps.sourceDy;
+            float sums[3] = {0.0f, 0.0f, 0.0f};
+            for (int k = 0; k < down.count; ++k) {
+                const int r = std::clamp(row + down.first + k, r0, r1) - r0;
+                for (int c = 0; c < channels; ++c) sums[c] += down.weights[k] * moved_[c][at + r];
+            }
+            if constexpr (Colour) {
+                for (int c = 0; c < 3; ++c) planes[c][y] += sums[c];
+            } else {
+                planes[1][y] += sums[0] * frameWeight;
+            }
+            count[y] += 1;
+        }
+    }
+}
+
+// Lanczos3 moves detail by a fraction of a pixel and keeps it sharp;
+// bilinear weights soften a stack more than whole-pixel rounding does.
+const ResampleFilter& subpixelInterpolation() { return resampleFilterTable()[5]; }
+
+// A fraction read from a damaged or foreign record stays within a pixel.
+float limitFraction(float fraction) { return fraction == fraction ? std::clamp(fraction, -1.0f, 1.0f) : 0.0f; }
+
+void addPlacedInterpolated(Workspace& workspace, const Bitmap24& source, const Placement& placement, int limitX,
+                           int limitY, const Kernel& across, const Kernel& down, bool colour, const Calibration* area,
+                           SubpixelScratch& scratch) {
+    if (limitX < 1 || limitY < 1 || placement.x0 > placement.x1 || placement.y0 > placement.y1) return;
+    const Calibration none;
+    const Calibration& calibration = area ? *area : none;
+    if (area) {
+        if (colour) addInterpolated<true, true>(workspace, source, placement, limitX, limitY, across, down, calibration, scratch);
+        else addInterpolated<false, true>(workspace, source, placement, limitX, limitY, across, down, calibration, scratch);
+    } else {
+        if (colour) addInterpolated<true, false>(workspace, source, placement, limitX, limitY, across, down, calibration, scratch);
+        else addInterpolated<false, false>(workspace, source, placement, limitX, limitY, across, down, calibration, scratch);
+    }
+}
+
 // Before enlarging, the frame's own bytes are calibrated, rounded and clamped.
 void calibrateBytes(const Workspace& workspace, const StackOptions& options, Bitmap24& frame) {
     const Calibration area = calibrationArea(workspace, options, frame.width(), frame.height());
@@ -287,12 +433,15 @@ void chooseShiftAndWeight(Workspace& workspace, int frameNumber, bool firstField
     const TFrameRec& record = workspace.FrameRecs[frameNumber];
     workspace.ApplyShiftX = firstField ? record.FieldShiftX : record.ShiftX;
     workspace.ApplyShiftY = firstField ? record.FieldShiftY : record.ShiftY;
+    workspace.ApplySubShiftX = firstField ? record.FieldSubShiftX : record.SubShiftX;
+    workspace.ApplySubShiftY = firstField ? record.FieldSubShiftY : record.SubShiftY;
     const float quality = firstField ? record.FieldQuality : record.Quality;
     workspace.FrameWeight = qualityWeight ? quality : 1.0f;
 }
 
 FramePreparation::FramePreparation(const StackOptions& options)
-    : options_(options), filter_(options.resample ? &filterForItem(options.filterItem) : nullptr) {
+    : options_(options), filter_(options.resample ? &filterForItem(options.filterItem) : nullptr),
+      interpolation_(&subpixelInterpolation()) {
     if (options.interlaceInterpolation < 0 || options.interlaceInterpolation > 3)
         throw PlanexorError("Unknown interlace interpolation");
     const int side = MaxImageSide;
@@ -359,12 +508,20 @@ void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame) {
     placement.stackDy = static_cast<int>(stackDy);
     if (!applyLineRule(options_, workspace.CurrentField, sourceDx, sourceDy, placement)) return;
 
-    if (options_.useDark || options_.useFlat) {
-        const Calibration area = calibrationArea(workspace, options_, frame.width(), frame.height());
-        addPlaced(workspace, frame, placement, options_.colour, &area);
-    } else {
-        addPlaced(workspace, frame, placement, options_.colour, nullptr);
+    const bool calibrate = options_.useDark || options_.useFlat;
+    const Calibration area =
+        calibrate ? calibrationArea(workspace, options_, frame.width(), frame.height()) : Calibration{};
+    if (options_.subpixel) {
+        const Kernel across = kernelFor(interpolation_->function, interpolation_->support,
+                                        limitFraction(workspace.ApplySubShiftX));
+        const Kernel down = kernelFor(interpolation_->function, interpolation_->support,
+                                      limitFraction(workspace.ApplySubShiftY));
+        addPlacedInterpolated(workspace, frame, placement, static_cast<int>(std::min(width, frameWidth)),
+                              static_cast<int>(std::min(height, frameHeight)), across, down, options_.colour,
+                              calibrate ? &area : nullptr, scratch_);
+        return;
     }
+    addPlaced(workspace, frame, placement, options_.colour, calibrate ? &area : nullptr);
 }
 
 void FramePreparation::addResampled(Workspace& workspace, Bitmap24& frame) {
@@ -418,9 +575,16 @@ void FramePreparation::addResampled(Workspace& workspace, Bitmap24& frame) {
     if (placement.x0 > placement.x1 || placement.y0 > placement.y1) return;
     if (!applyLineRule(options_, workspace.CurrentField, shiftX, shiftY, placement)) return;
 
+    // Sub-pixel: the window is read from where the shift really points, the
+    // part below a whole frame pixel going into the filter's positions.
+    float offsetX = 0.0f, offsetY = 0.0f;
+    if (options_.subpixel) {
+        offsetX = static_cast<float>((shiftX + limitFraction(workspace.ApplySubShiftX)) / factor - left);
+        offsetY = static_cast<float>((shiftY + limitFraction(workspace.ApplySubShiftY)) / factor - top);
+    }
     cutOut_.resize(windowWidth, windowHeight);
     cutWindow(frame, left, top, cutOut_);
-    plan_.prepare(windowWidth, windowHeight, width, height, filter_->function, filter_->support);
+    plan_.prepare(windowWidth, windowHeight, width, height, filter_->function, filter_->support, offsetX, offsetY);
     plan_.apply(cutOut_, resampled_);
     addPlaced(workspace, resampled_, placement, options_.colour, nullptr);
 }

@@ -6,6 +6,7 @@
 
 #include "core/error.h"
 #include "core/pixel.h"
+#include "core/vector_lanes.h"
 #include <cmath>
 
 #if defined(__SSE2__)
@@ -228,36 +229,51 @@ Kernel kernelFor(float (*function)(float), float support, float fraction) {
     return kernel;
 }
 
+// out[j] = weight * in[j], and out[j] += weight * in[j], four lanes at a time.
+void scaled(float* out, const float* in, float weight, int n) {
+    const lanes::F4 w = {weight, weight, weight, weight};
+    int j = 0;
+    for (; j + 4 <= n; j += 4) lanes::store(out + j, lanes::load<lanes::F4>(in + j) * w);
+    for (; j < n; ++j) out[j] = weight * in[j];
+}
+
+void addScaled(float* out, const float* in, float weight, int n) {
+    const lanes::F4 w = {weight, weight, weight, weight};
+    int j = 0;
+    for (; j + 4 <= n; j += 4)
+        lanes::store(out + j, lanes::load<lanes::F4>(out + j) + lanes::load<lanes::F4>(in + j) * w);
+    for (; j < n; ++j) out[j] += weight * in[j];
+}
+
 // The placement's pixels read a fraction of a pixel further on: the source
-// part they need is taken into floats (calibrated), moved along the rows,
-// then down the columns, and added. Indices beyond the readable source
-// (limitX x limitY) repeat its edge.
+// part they need is taken into floats (calibrated, the edge repeated beyond
+// limitX x limitY), moved along the rows, then down the columns, and added.
 template <bool Colour, bool Calibrate>
 void addInterpolated(Workspace& workspace, const Bitmap24& source, const Placement& steps, int limitX, int limitY,
                      const Kernel& across, const Kernel& down, const Calibration& calibration,
                      SubpixelScratch& scratch) {
-    const int channels = Colour ? 3 : 1;
-    auto& values_ = scratch.values;
-    auto& moved_ = scratch.moved;
-    struct {
-        int sourceX0, sourceX1, sourceY0, sourceY1, limitX, limitY;
-    } area{steps.x0 + steps.sourceDx, steps.x1 + steps.sourceDx, steps.y0 + steps.sourceDy,
-           steps.y1 + steps.sourceDy, limitX, limitY};
-    const int c0 = std::clamp(area.sourceX0 + across.first, 0, area.limitX - 1);
-    const int c1 = std::clamp(area.sourceX1 + across.first + across.count - 1, 0, area.limitX - 1);
-    const int r0 = std::clamp(area.sourceY0 + down.first, 0, area.limitY - 1);
-    const int r1 = std::clamp(area.sourceY1 + down.first + down.count - 1, 0, area.limitY - 1);
-    const int columns = c1 - c0 + 1, rows = r1 - r0 + 1;
-    const int outColumns = area.sourceX1 - area.sourceX0 + 1;
-    for (int c = 0; c < channels; ++c) {
-        values_[c].resize(static_cast<std::size_t>(columns) * rows);
-        moved_[c].resize(static_cast<std::size_t>(outColumns) * rows);
+    constexpr int Channels = Colour ? 3 : 1;
+    // Source columns and rows read, before the edge is applied.
+    const int firstColumn = steps.x0 + steps.sourceDx + across.first;
+    const int lastColumn = steps.x1 + steps.sourceDx + across.first + across.count - 1;
+    const int firstRow = steps.y0 + steps.sourceDy + down.first;
+    const int lastRow = steps.y1 + steps.sourceDy + down.first + down.count - 1;
+    const int columns = lastColumn - firstColumn + 1, rows = lastRow - firstRow + 1;
+    const int outColumns = steps.x1 - steps.x0 + 1;
+    for (int c = 0; c < Channels; ++c) {
+        scratch.values[c].resize(static_cast<std::size_t>(columns) * rows);
+        scratch.moved[c].resize(static_cast<std::size_t>(outColumns) * rows);
     }
-    // Source values, column-major like the planes.
-    for (int r = r0; r <= r1; ++r) {
-        const std::uint8_t* pixel = source.pixel(c0, r);
-        for (int column = c0; column <= c1; ++column, pixel += 3) {
-            const std::size_t at = static_cast<std::size_t>(column - c0) * rows + (r - r0);
+    scratch.column.resize(static_cast<std::size_t>(rows));
+    const std::size_t rowBytes = source.rowBytes();
+    for (int i = 0; i < columns; ++i) {
+        const int column = std::clamp(firstColumn + i, 0, limitX - 1);
+        const std::uint8_t* base = source.data() + static_cast<std::size_t>(column) * 3;
+        float* out[3];
+        for (int c = 0; c < Channels; ++c) out[c] = scratch.values[c].data() + static_cast<std::size_t>(i) * rows;
+        for (int j = 0; j < rows; ++j) {
+            const int row = std::clamp(firstRow + j, 0, limitY - 1);
+            const std::uint8_t* pixel = base + static_cast<std::size_t>(row) * rowBytes;
             float value[3];
             if constexpr (Colour) {
                 value[0] = pixel[2], value[1] = pixel[1], value[2] = pixel[0];
@@ -265,63 +281,58 @@ void addInterpolated(Workspace& workspace, const Bitmap24& source, const Placeme
                 value[0] = greyValue(pixel[2], pixel[1], pixel[0]);
             }
             if constexpr (Calibrate) {
-                if (column < calibration.darkColumns && r < calibration.darkRows) {
+                if (column < calibration.darkColumns && row < calibration.darkRows) {
                     if constexpr (Colour) {
-                        value[0] -= workspace.DarkR[column][r] * DarkUnit;
-                        value[1] -= workspace.DarkG[column][r] * DarkUnit;
-                        value[2] -= workspace.DarkB[column][r] * DarkUnit;
+                        value[0] -= workspace.DarkR[column][row] * DarkUnit;
+                        value[1] -= workspace.DarkG[column][row] * DarkUnit;
+                        value[2] -= workspace.DarkB[column][row] * DarkUnit;
                     } else {
-                        value[0] -= workspace.DarkG[column][r] * DarkUnit;
+                        value[0] -= workspace.DarkG[column][row] * DarkUnit;
                     }
                 }
-                if (column < calibration.flatColumns && r < calibration.flatRows) {
+                if (column < calibration.flatColumns && row < calibration.flatRows) {
                     if constexpr (Colour) {
-                        value[0] /= workspace.FlatR[column][r];
-                        value[1] /= workspace.FlatG[column][r];
-                        value[2] /= workspace.FlatB[column][r];
+                        value[0] /= workspace.FlatR[column][row];
+                        value[1] /= workspace.FlatG[column][row];
+                        value[2] /= workspace.FlatB[column][row];
                     } else {
-                        value[0] /= workspace.FlatG[column][r];
+                        value[0] /= workspace.FlatG[column][row];
                     }
                 }
             }
-            for (int c = 0; c < channels; ++c) values_[c][at] = value[c];
+            for (int c = 0; c < Channels; ++c) out[c][j] = value[c];
         }
     }
-    // Along the rows: column x of the output takes source columns x + first + k.
-    for (int c = 0; c < channels; ++c) {
-        for (int x = area.sourceX0; x <= area.sourceX1; ++x) {
-            float* out = moved_[c].data() + static_cast<std::size_t>(x - area.sourceX0) * rows;
-            std::fill(out, out + rows, 0.0f);
-            for (int k = 0; k < across.count; ++k) {
-                const int column = std::clamp(x + across.first + k, c0, c1);
-                const float* in = values_[c].data() + static_cast<std::size_t>(column - c0) * rows;
-                const float weight = across.weights[k];
-                for (int r = 0; r < rows; ++r) out[r] += weight * in[r];
-            }
+    // Along the rows: output column i reads value columns i .. i + count - 1.
+    for (int c = 0; c < Channels; ++c) {
+        for (int i = 0; i < outColumns; ++i) {
+            float* out = scratch.moved[c].data() + static_cast<std::size_t>(i) * rows;
+            const float* in = scratch.values[c].data() + static_cast<std::size_t>(i) * rows;
+            scaled(out, in, across.weights[0], rows);
+            for (int k = 1; k < across.count; ++k)
+                addScaled(out, in + static_cast<std::size_t>(k) * rows, across.weights[k], rows);
         }
     }
-    // Down the columns, into the stack.
-    const float frameWeight = workspace.FrameWeight;
+    // Down the columns, into the stack: stack row y reads moved rows
+    // y - y0 .. y - y0 + count - 1.
+    const float frameWeight = Colour ? 1.0f : workspace.FrameWeight;
+    const int outRows = steps.y1 - steps.y0 + 1;
+    float* sum = scratch.column.data();
     for (int x = steps.x0; x <= steps.x1; x += steps.stepX) {
         const int stackColumn = x + steps.stackDx;
-        const std::size_t at = static_cast<std::size_t>(x + steps.sourceDx - area.sourceX0) * rows;
+        const std::size_t at = static_cast<std::size_t>(x - steps.x0) * rows;
         float* planes[3] = {workspace.StackR[stackColumn] + steps.stackDy, workspace.StackG[stackColumn] + steps.stackDy,
                             workspace.StackB[stackColumn] + steps.stackDy};
-        std::int32_t* count = workspace.StackCount[stackColumn] + steps.stackDy;
-        for (int y = steps.y0; y <= steps.y1; y += steps.stepY) {
-            const int row = y + steps.sourceDy;
-            float sums[3] = {0.0f, 0.0f, 0.0f};
-            for (int k = 0; k < down.count; ++k) {
-                const int r = std::clamp(row + down.first + k, r0, r1) - r0;
-                for (int c = 0; c < channels; ++c) sums[c] += down.weights[k] * moved_[c][at + r];
-            }
-            if constexpr (Colour) {
-                for (int c = 0; c < 3; ++c) planes[c][y] += sums[c];
-            } else {
-                planes[1][y] += sums[0] * frameWeight;
-            }
-            count[y] += 1;
+        for (int c = 0; c < Channels; ++c) {
+            const float* in = scratch.moved[c].data() + at;
+            scaled(sum, in, down.weights[0] * frameWeight, outRows);
+            for (int k = 1; k < down.count; ++k) addScaled(sum, in + k, down.weights[k] * frameWeight, outRows);
+            float* plane = planes[Colour ? c : 1];
+            if (steps.stepY == 1) addScaled(plane + steps.y0, sum, 1.0f, outRows);
+            else for (int y = steps.y0; y <= steps.y1; y += steps.stepY) plane[y] += sum[y - steps.y0];
         }
+        std::int32_t* count = workspace.StackCount[stackColumn] + steps.stackDy;
+        for (int y = steps.y0; y <= steps.y1; y += steps.stepY) count[y] += 1;
     }
 }
 

@@ -40,6 +40,7 @@ void chooseShiftAndWeight(Workspace& workspace, int frameNumber, bool firstField
 // The floats a sub-pixel placement works in, kept from frame to frame.
 struct SubpixelScratch {
     std::array<std::vector<float>, 3> values, moved;
+    std::vector<float> column;
 };
 
 // Everything a decoded frame goes through on its way into the stack. Made

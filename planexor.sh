@@ -67,7 +67,11 @@ case "${1:-}" in
         cli info "$demo/planet.avi"
         echo "Aligning on the planet's centre, stacking the best 25% and sharpening ..."
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 \
-            --wavelets 40,30,20,10,10,10 --shifts "$demo/shifts.csv" --out "$demo/planet-sharpened.jpg"
+            --wavelets 40,30,20,10,10,10 --shifts "$demo/shifts.csv" --out "$demo/planet-sharpened.jpg" \
+            --project "$demo/planet.pxp"
+        echo "Reopening the saved project, as after a restart, and sharpening it with a brighter gamma ..."
+        cli info "$demo/planet.pxp"
+        cli process "$demo/planet.pxp" --gamma 1.4 --out "$demo/planet-from-project.jpg"
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 \
             --wavelets 40,30,20,10,10,10 --fits-object "synthetic planet" --out "$demo/planet-sharpened.fit" >/dev/null
         cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --wavelets 40,30,20,10,10,10 \
@@ -93,6 +97,7 @@ case "${1:-}" in
             --flat "$camera/flat.fitq" --colour --out "$camera/calibrated.bmp" 2>/dev/null
         echo "Done. The sharpened picture: $demo/planet-sharpened.jpg (FITS: $demo/planet-sharpened_[RGB].fit)"
         echo "the same through a gentle S-shaped gamma curve: $demo/planet-s-curve.jpg"
+        echo "The project: $demo/planet.pxp (reopened: $demo/planet-from-project.jpg)"
         echo "The plain stack: $demo/planet-stack.bmp (special FITS: $demo/planet-stack_[RGB].fitq);"
         echo "aligned, optimized and stacked in one chain: $demo/planet-chain.jpg;"
         echo "from the SER recording: $demo/planet-ser-sharpened.jpg; the sharp original to compare: $demo/original.bmp"

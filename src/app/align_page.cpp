@@ -82,6 +82,33 @@ void AlignPage::FFTsizeGroupClick() {
         ui_.showMessage(MessageKind::Warning, BorderMessage);
 }
 
+void AlignPage::syncWithControls() {
+    BlurBoxClick();
+    control(Control::AlignOneBUtton).setVisible(control(Control::ShowFFTbox).checked());
+    showBoxSizeCaption();
+}
+
+void AlignPage::restoreFeature() {
+    Workspace& w = *workspace_;
+    w.StopRequested = false;
+    control(Control::TabSheet2).setVisible(true);
+    control(Control::AlignSlider).setVisible(false);
+    control(Control::Label4).setVisible(false);
+    alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
+    control(Control::AlignOneBUtton).setEnabled(true);
+    Bitmap24& spectrum = form_.image(Control::imgFFT);
+    spectrum.resize(250, 250);
+    spectrum.fill(255, 255, 255);
+    fftNotDefined_ = true;
+    alignment_.resetTrack();
+    alignment_.referenceSize = 0;
+    prepareFft();
+    alignment_.BoxLeft = w.hotx - fft_.FFTSize / 2;
+    alignment_.BoxTop = w.hoty - fft_.FFTSize / 2;
+    w.CurrentField = 1;
+    CalculateReferenceFFT();
+}
+
 void AlignPage::showBoxSizeCaption() {
     const std::string size = std::to_string(alignBoxSize());
     control(Control::FFTWindow).setCaption("FFT spectrum " + size + "x" + size);

@@ -32,6 +32,11 @@ public:
     // The reference frame as clicked (de-interlaced when asked): what
     // registration compares against. Its own bitmap, never a scratch one.
     const Bitmap24& referenceImage() const { return Image1_; }
+    // Restored settings: what follows from the option boxes, without a handler.
+    void syncWithControls();
+    // A reopened project's feature: the reference is built again at hotx,
+    // hoty of the frame in the preview, as the click had built it.
+    void restoreFeature();
     void FFTsizeGroupClick();
     void PreviewImageMouseMove(int x, int y);
     void PreviewImageMouseDown(int x, int y);

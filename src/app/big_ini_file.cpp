@@ -427,6 +427,12 @@ void TBigIniFile::UpdateFile() {
     hasChanged_ = false;
 }
 
+void TBigIniFile::SaveAs(const std::string& fileName) {
+    writeFileAtomically(fileName, fileText());
+    fileName_ = fileName;
+    hasChanged_ = false;
+}
+
 void TBigIniFile::MergeFile(const std::string& fileName) {
     if (const auto text = readIniText(fileName)) appendText(*text);
 }

@@ -79,6 +79,9 @@ public:
     // its header, its lines and one empty line.
     void ReadAll(std::vector<std::string>& list) const;
     void UpdateFile();
+    // Writes the whole content to `fileName`, changed or not, replacing any
+    // file there only once the new one is complete, and makes it the file.
+    void SaveAs(const std::string& fileName);
     // Appends the sections of another file; a section whose name is already
     // held is dropped with its lines. A missing file adds nothing.
     void MergeFile(const std::string& fileName);

@@ -128,11 +128,6 @@ ControlDefinition mouseDriven(ControlDefinition desc) {
     return desc;
 }
 
-ControlDefinition later(ControlDefinition desc, std::string whatItWillDo) {
-    desc.notYetAvailable = std::move(whatItWillDo) + " (not available in this version yet)";
-    return desc;
-}
-
 ControlDefinition withHint(ControlDefinition desc, std::string hint) {
     desc.hint = std::move(hint);
     return desc;
@@ -145,9 +140,9 @@ std::vector<ControlDefinition> buildTable() {
     // The window, its pages and the top bar.
     add(make(C::MainForm, K::Page, P::Window, "Planexor"));
     add(label(C::VersionCaption, P::TopBar, "Planexor Freeware Version"));
-    add(later(button(C::LoadProject, P::TopBar, "LoadProject"), "Reopen a saved project"));
-    add(later(button(C::SaveProject, P::TopBar, "SaveProject"), "Save the whole piece of work as a project"));
-    add(later(button(C::BitBtn1, P::TopBar, "Help"), "Show help for this page"));
+    add(button(C::LoadProject, P::TopBar, "LoadProject"));
+    add(button(C::SaveProject, P::TopBar, "SaveProject"));
+    add(live(button(C::BitBtn1, P::TopBar, "Help")));
     add(live(button(C::BitBtn2, P::TopBar, "Cancel")));
     add(radio(C::PageControl1, P::Window, "", {"Select Input", "Align Frames", "Stack Frames",
                                              "Image Processing", "About"}, 0));

@@ -84,24 +84,18 @@ void FrameLists::StackFramesListClickCheck() { toggleSelected(Control::StackFram
 
 void FrameLists::StackFramesListDblClick() { toggleSelected(Control::StackFramesList, false); }
 
-void FrameLists::BitBtn4Click() {
-    Workspace& w = *workspace_;
-    ControlModel& list = control(Control::SelectFramesChecklist);
-    const int last = std::min(nearest(control(Control::PreviewSlider).maximum()), LastFrameNumber);
-    for (int i = 0; i <= last; ++i) {
-        w.FrameRecs[i].Excluded = 0;
-        list.setListItemChecked(i, true);
-    }
-    recount();
-}
+void FrameLists::BitBtn4Click() { markEveryFrame(true); }
 
-void FrameLists::BitBtn5Click() {
+void FrameLists::BitBtn5Click() { markEveryFrame(false); }
+
+// "Set all" and "Set none".
+void FrameLists::markEveryFrame(bool used) {
     Workspace& w = *workspace_;
     ControlModel& list = control(Control::SelectFramesChecklist);
     const int last = std::min(nearest(control(Control::PreviewSlider).maximum()), LastFrameNumber);
     for (int i = 0; i <= last; ++i) {
-        w.FrameRecs[i].Excluded = 1;
-        list.setListItemChecked(i, false);
+        w.FrameRecs[i].Excluded = used ? 0 : 1;
+        list.setListItemChecked(i, used);
     }
     recount();
 }

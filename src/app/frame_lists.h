@@ -43,6 +43,7 @@ public:
 
     // UseFramesign, usedframes and the Frames text from the exclusions.
     void recount();
+    void markEveryFrame(bool used);
 
 private:
     ControlModel& control(Control id);

@@ -1,54 +1,57 @@
 #pragma once
 #include <functional>
+#include <memory>
 #include <string>
-#include <vector>
 
 #include "app/user_settings.h"
 
 namespace planexor {
 
-// The user settings key of the window program, kept as an INI file with the
-// sections "Files", "Settings" and "Toolwin". Every write goes to disk at
-// once (the key is written as things happen, nothing is saved at exit).
+class TBigIniFile;
+
+// The user's configuration directory: $XDG_CONFIG_HOME/planexor, else
+// ~/.config/planexor (never beside the program, which may be shared and
+// read-only).
+std::string configurationDirectory();
+
+// The user settings key of the window program, kept as "user.ini" with the
+// sections "Files", "Settings" and "Toolwin", read and written through the
+// INI engine. Writes land in memory at once and reach the file on flush(),
+// so the hundreds of moves of one drag make one write; every write replaces
+// the whole file by rename, so two running windows never leave a torn file.
 // Section and key names match without regard to case, as a registry key does.
 class IniUserSettings : public UserSettings {
 public:
-    // $XDG_CONFIG_HOME/planexor/planexor-user.ini, else ~/.config/planexor/...
-    static std::string defaultPath();
+    static std::string defaultPath();  // configurationDirectory() + "/user.ini"
 
+    // An unreadable file starts empty; the next flush makes a good one.
     explicit IniUserSettings(std::string path);
+    ~IniUserSettings() override;
 
     bool has(const std::string& section, const std::string& key) const override;
     std::string readString(const std::string& section, const std::string& key,
                            const std::string& fallback) const override;
-    // Never throws: a settings file that cannot be written must not break
-    // the action that stores a setting. The value is kept for this session
-    // and the failure goes to the failure callback, once per session.
     void writeString(const std::string& section, const std::string& key, const std::string& value) override;
+    // Never throws: a settings file that cannot be written must not break
+    // what the user does. The values stay for this session and the failure
+    // goes to the failure callback, once per session.
+    void flush() override;
+    bool pending() const { return pending_; }
 
     const std::string& path() const { return path_; }
     const std::string& lastError() const { return lastError_; }
     void onWriteFailure(std::function<void(const std::string&)> callback) { onWriteFailure_ = std::move(callback); }
-
-    // The file's text for these values, and the values of a file's text; a
-    // text that is not an INI file of ours gives no values.
-    struct Entry {
-        std::string section;
-        std::string key;
-        std::string value;
-    };
-    static std::string format(const std::vector<Entry>& entries);
-    static std::vector<Entry> parse(const std::string& text);
+    // Told after each change that awaits a flush: the window coalesces them.
+    void onPending(std::function<void()> callback) { onPending_ = std::move(callback); }
 
 private:
-    const Entry* find(const std::string& section, const std::string& key) const;
-    void save();
-
     std::string path_;
-    std::vector<Entry> entries_;  // in the order first written, grouped by section on save
+    std::unique_ptr<TBigIniFile> ini_;
+    bool pending_ = false;
     std::string lastError_;
     bool failureReported_ = false;
     std::function<void(const std::string&)> onWriteFailure_;
+    std::function<void()> onPending_;
 };
 
 }  // namespace planexor

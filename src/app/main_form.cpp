@@ -18,13 +18,14 @@ TMainForm::TMainForm(UiServices& ui, UserSettings& settings)
     process_ = std::make_unique<ProcessPage>(*this);
     align_ = std::make_unique<AlignPage>(*this);
     saving_ = std::make_unique<ImageSaving>(*this);
+    project_ = std::make_unique<ProjectFile>(*this);
+    help_ = std::make_unique<HelpAndAbout>(*this);
     lists_ = std::make_unique<FrameLists>(*this);
     calibration_ = std::make_unique<CalibrationActions>(*this);
     editors_ = std::make_unique<EditorWindows>(*this);
     GammaTable.build(1.0);
     buildModels();
     bindHandlers();
-    recordWindowPlaces_ = true;
 }
 
 TMainForm::~TMainForm() = default;
@@ -40,8 +41,7 @@ void TMainForm::buildModels() {
         model->setChecked(desc.defaultChecked);
         model->setCaption(desc.caption);
         model->setItems(desc.items);
-        model->setHint(desc.notYetAvailable.empty() ? desc.hint : desc.notYetAvailable);
-        model->setAvailable(desc.notYetAvailable.empty());
+        model->setHint(desc.hint);
         model->setVisible(desc.visible);
         model->setEnabled(desc.enabled);
         model->setPosition(desc.left, desc.top);
@@ -112,6 +112,8 @@ void TMainForm::bindHandlers() {
     bindStackHandlers();
     bindProcessHandlers();
     saving_->bindHandlers();
+    project_->bindHandlers();
+    help_->bindHandlers();
     lists_->bindHandlers();
     calibration_->bindHandlers();
     editors_->bindHandlers();

@@ -15,11 +15,13 @@
 #include "app/processing_view.h"
 #include "app/stack_graph.h"
 #include "app/align_page.h"
+#include "app/help_about.h"
 #include "app/frame_lists.h"
 #include "app/calibration_actions.h"
 #include "app/editor_windows.h"
 #include "app/image_saving.h"
 #include "app/process_page.h"
+#include "app/project_file.h"
 #include "app/stack_page.h"
 #include "app/ui_services.h"
 #include "app/user_settings.h"
@@ -214,6 +216,21 @@ public:
     ProcessPage& processPage() { return *process_; }
     const ProcessPage& processPage() const { return *process_; }
 
+    // Projects (project_file.h): the whole piece of work saved and reopened.
+    void SaveProjectClick() { project_->SaveProjectClick(); }
+    void LoadProjectClick() { project_->LoadProjectClick(); }
+    ProjectFile& project() { return *project_; }
+    // Help panels and the About page (help_about.h).
+    void BitBtn1Click() { help_->BitBtn1Click(); }
+    void MailLabelClick() { help_->MailLabelClick(); }
+    HelpAndAbout& help() { return *help_; }
+    const HelpAndAbout& help() const { return *help_; }
+    // Writes the control values to the settings file, where the program
+    // keeps one (not in the CLI or tests).
+    std::function<void()> storeSettings;
+    // From here on tool-window moves reach the user settings: the places
+    // given while the window is being built are not the user's.
+    void openUserSettingsKey() { recordWindowPlaces_ = true; }
     // The frame lists (frame_lists.h) and their file.
     // Opens a frame list file (.pxl) as a new sequence, without a dialog.
     void openFrameList(const std::string& path) { lists_->openFrameList(path); }
@@ -242,6 +259,8 @@ private:
     friend class AlignPage;
     friend class ProcessPage;
     friend class ImageSaving;
+    friend class ProjectFile;
+    friend class HelpAndAbout;
     friend class FrameLists;
     friend class CalibrationActions;
     friend class EditorWindows;
@@ -291,6 +310,10 @@ private:
     std::unique_ptr<ProcessPage> process_;
 
     std::unique_ptr<ImageSaving> saving_;
+
+    std::unique_ptr<ProjectFile> project_;
+
+    std::unique_ptr<HelpAndAbout> help_;
 
     std::unique_ptr<FrameLists> lists_;
     std::unique_ptr<CalibrationActions> calibration_;

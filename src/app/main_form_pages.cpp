@@ -72,6 +72,7 @@ void TMainForm::PageControl1Change() {
         setCaption(stillCaption + w.FrameFiles[std::clamp(w.Ranking[rank].Frame, 0, LastFrameNumber)]);
     }
     if (page == 3) TabSheet4Enter();
+    if (control(Control::HintWindow).visible()) help_->showPanel(page + 1);
 }
 
 void TMainForm::keyDown(Control controlName, int key, bool ctrl) {

@@ -180,6 +180,23 @@ void ProcessPage::AutoProcessBoxClick() {
     settings_.writeBool("Settings", "Autoprocess", on);
 }
 
+void ProcessPage::syncWithControls() {
+    control(Control::ProcessButton).setVisible(!autoProcess());
+    const bool linear = control(Control::Scaletype).itemIndex() == 1;
+    control(Control::LevelStep).setEnabled(linear);
+    control(Control::Multiplicant).setEnabled(linear);
+    for (int layer = 1; layer <= WaveletLayerCount; ++layer)
+        control(gainSlider(layer)).setEnabled(control(layerCheckBox(layer)).checked());
+    showLayerDistances();
+    showGainCaptions();
+    form_.GammaTable.build(control(Control::Gamma1spin).value());
+    const bool section = control(Control::Section).checked();
+    if (section) control(Control::SaveSectionbox).setVisible(true);
+    control(Control::HorizFlipCheckbox).setEnabled(!section);
+    control(Control::VertiFlipCheckbox).setEnabled(!section);
+    markLayersStale();
+}
+
 void ProcessPage::TabSheet4Enter() {
     if (workspace_->StackReady) ProcessButtonClick();
 }

@@ -28,6 +28,9 @@ public:
     // The window tells how large the processed image's view really is
     // (640 x 480 until it does); larger pictures pan inside it.
     void setProcessViewSize(int width, int height);
+    // Restored settings: what follows from the processing controls, without
+    // a handler: the gamma table, captions, and the showing and enabling rules.
+    void syncWithControls();
     void ProcessButtonClick();
     void AutoProcessBoxClick();
     void TabSheet4Enter();

@@ -305,6 +305,14 @@ void StackPage::ResampledClick() {
     workspace_->ResampleFactor = limitFactor(control(Control::ResampleSpin).value());
 }
 
+void StackPage::syncWithControls() {
+    InterlacedClick();
+    ResampledClick();
+    const bool colour = control(Control::ColourStack).checked();
+    control(Control::RedSlider).setEnabled(colour);
+    control(Control::blueslider).setEnabled(colour);
+}
+
 void StackPage::ResampleSpinChange() { workspace_->ResampleFactor = limitFactor(control(Control::ResampleSpin).value()); }
 
 void StackPage::ColourStackClick() {

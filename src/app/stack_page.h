@@ -33,6 +33,8 @@ public:
     void StackButtonClick();
     void StackSliderChange();
     void differencecutsliderChange();
+    // Restored settings: what follows from the option boxes, without a handler.
+    void syncWithControls();
     void InterlacedClick();
     void ResampledClick();
     void ResampleSpinChange();

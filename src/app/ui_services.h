@@ -45,6 +45,8 @@ public:
     virtual void repaint(Control control) = 0;
     // The pointer's shape over one control; it ends when the pointer leaves it.
     virtual void setControlCursor(Control control, CursorShape shape) = 0;
+    // Hands a link (a web page, a "mailto:" mail) to the desktop's handler.
+    virtual void openUrl(const std::string& url) = 0;
 };
 
 // Puts files in the order the open dialog reports a multiple selection (the
@@ -72,6 +74,7 @@ public:
     }
     void repaint(Control control) override { repaints.push_back(control); }
     void setControlCursor(Control control, CursorShape shape) override { controlCursors[control] = shape; }
+    void openUrl(const std::string& url) override { openedUrls.push_back(url); }
 
     void queueDialog(FileDialogAnswer answer) { dialogAnswers.push_back(std::move(answer)); }
     void queueFiles(std::vector<std::string> files, int filterIndex);
@@ -84,6 +87,7 @@ public:
     std::vector<std::string> questions;
     std::vector<FileDialogRequest> dialogRequests;
     std::vector<Control> repaints;
+    std::vector<std::string> openedUrls;
     CursorShape cursor = CursorShape::Arrow;
     std::map<Control, CursorShape> controlCursors;
     int waitCalls = 0;

@@ -15,6 +15,8 @@ public:
     virtual std::string readString(const std::string& section, const std::string& key,
                                    const std::string& fallback) const = 0;
     virtual void writeString(const std::string& section, const std::string& key, const std::string& value) = 0;
+    // Writes what is held in memory to where the store keeps it.
+    virtual void flush() {}
 
     int readInteger(const std::string& section, const std::string& key, int fallback) const;
     void writeInteger(const std::string& section, const std::string& key, int value);

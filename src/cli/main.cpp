@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,8 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "app/big_ini_file.h"
+#include "app/help_about.h"
 #include "app/control_table.h"
 #include "app/main_form.h"
+#include "app/project_file.h"
+#include "app/settings_file.h"
 #include "app/user_settings.h"
 #include "cli/console_ui.h"
 #include "core/error.h"
@@ -103,13 +109,49 @@ int filterIndexFor(const std::string& path) {
     throw PlanexorError("Unknown input type: " + path + " (expected .avi, .ser, .bmp, .jpg or .fit)");
 }
 
+// A settings file named with --settings: its control values come first in
+// every session, to reproduce the window's settings on purpose.
+std::string settingsFileOption;
+
+bool isProject(const std::string& path) { return lowerExtensionOf(path) == ".pxp"; }
+
+bool fileExists(const std::string& path) {
+    std::error_code error;
+    return std::filesystem::is_regular_file(path, error);
+}
+
 // One window's worth of state, with the console standing in for the desktop.
 struct Session {
     ConsoleUiServices ui;
     MemoryUserSettings settings;  // never the window's settings: a batch run must not depend on them
     TMainForm form{ui, settings};
 
-    Session() { ui.followProgress(form); }
+    Session() {
+        ui.followProgress(form);
+        if (!settingsFileOption.empty()) SettingsFile(settingsFileOption).restore(form);
+    }
+
+    // Reopens a project through "LoadProject", the dialog answered with it.
+    void openProject(const std::string& path) {
+        ui.queueFiles({path}, 1);
+        form.control(Control::LoadProject).click();
+        check();
+        if (!form.workspace().SequenceOpen && form.workspace().InputType != static_cast<std::uint8_t>(InputKind::Fits))
+            throw PlanexorError("The project " + path + " was not opened");
+    }
+
+    // Saves the work through "SaveProject"; an existing file is replaced
+    // unless `overwrite` is false, which fails instead.
+    void saveProject(const std::string& path, bool overwrite) {
+        ui.defaultYesNo = overwrite;
+        const std::size_t questions = ui.questions.size();
+        ui.queueFiles({path}, 1);
+        form.control(Control::SaveProject).click();
+        check();
+        if (ui.questions.size() > questions && !overwrite)
+            throw PlanexorError("The project " + path + " exists and --no-overwrite keeps it");
+        std::printf("project: %s\n", path.c_str());
+    }
 
     // Opens the inputs through "Select input", as a user would.
     void open(const std::vector<std::string>& inputs) {
@@ -163,10 +205,29 @@ int runSerInfo(const Arguments& arguments) {
     return 0;
 }
 
+const char* stageName(int progstatus) {
+    static const char* const names[] = {"opened", "feature chosen", "aligned", "optimized", "stacked"};
+    return names[std::clamp(progstatus, 0, 4)];
+}
+
+int runProjectInfo(const std::string& path) {
+    if (!fileExists(path)) throw PlanexorError("The project file " + path + " does not exist");
+    const ProjectData project = readProject(TBigIniFile(path));
+    std::printf("stage: %d (%s)\n", project.progstatus, stageName(project.progstatus));
+    const std::string source =
+        project.filetype == "AVI" ? project.filename : project.frameFiles.empty() ? "" : project.frameFiles.front();
+    std::printf("source: %s %s\n", project.filetype.c_str(), joinPath(project.filedir, source).c_str());
+    std::printf("frames: %d\nused: %d\n", project.sequencelength, project.usedframes);
+    if (project.stackslider) std::printf("stack cut-off: best %d\n", *project.stackslider + 1);
+    return 0;
+}
+
 void applyFrameListOptions(Session& session, const Arguments& arguments);
 
 int runInfo(const Arguments& arguments) {
     if (isSerInput(arguments)) return runSerInfo(arguments);
+    if (arguments.positional.size() == 1 && isProject(arguments.positional.front()))
+        return runProjectInfo(arguments.positional.front());
     Session session;
     session.open(arguments.positional);
     applyFrameListOptions(session, arguments);
@@ -263,13 +324,22 @@ std::string floatText(float value) {
 
 void setControlValue(TMainForm& form, Control control, double value, const std::string& option);
 
-// "3,10-20": frame numbers from 0, each below `frames`.
-std::vector<int> frameNumbers(const std::string& text, int frames) {
-    std::vector<int> numbers;
+// "a,b,,c" -> {"a", "b", "", "c"}: empty items are kept for the caller to refuse.
+std::vector<std::string> commaItems(const std::string& text) {
+    std::vector<std::string> items;
     std::size_t start = 0;
     while (start <= text.size()) {
         const std::size_t comma = std::min(text.find(',', start), text.size());
-        const std::string item = text.substr(start, comma - start);
+        items.push_back(text.substr(start, comma - start));
+        start = comma + 1;
+    }
+    return items;
+}
+
+// "3,10-20": frame numbers from 0, each below `frames`.
+std::vector<int> frameNumbers(const std::string& text, int frames) {
+    std::vector<int> numbers;
+    for (const std::string& item : commaItems(text)) {
         int first = 0, last = 0;
         char tail = 0;
         const int read = std::sscanf(item.c_str(), "%d-%d%c", &first, &last, &tail);
@@ -278,7 +348,6 @@ std::vector<int> frameNumbers(const std::string& text, int frames) {
         if (first < 0 || last < first || last >= frames)
             throw UsageError("--exclude: frames are numbered 0.." + std::to_string(frames - 1) + ", not '" + item + "'");
         for (int n = first; n <= last; ++n) numbers.push_back(n);
-        start = comma + 1;
     }
     return numbers;
 }
@@ -418,25 +487,22 @@ void writeShifts(const TMainForm& form, const std::string& path, bool subpixel) 
 }
 
 int runAlign(const Arguments& arguments) {
-    if (!arguments.has("shifts")) throw UsageError("--shifts FILE.csv is required");
+    if (!arguments.has("shifts") && !arguments.has("project"))
+        throw UsageError("--shifts FILE.csv or --project FILE.pxp is required");
     Session session;
     alignSequence(session, arguments);
-    writeShifts(session.form, arguments.text("shifts"), arguments.has("subpixel"));
+    if (arguments.has("shifts")) writeShifts(session.form, arguments.text("shifts"), arguments.has("subpixel"));
+    if (arguments.has("project")) session.saveProject(arguments.text("project"), !arguments.has("no-overwrite"));
     return 0;
 }
 
 std::vector<double> numberList(const Arguments& arguments, const std::string& name) {
     std::vector<double> values;
-    std::string text = arguments.text(name);
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', start), text.size());
-        const std::string item = text.substr(start, comma - start);
+    for (const std::string& item : commaItems(arguments.text(name))) {
         char* end = nullptr;
         const double value = std::strtod(item.c_str(), &end);
         if (item.empty() || *end != 0) throw UsageError("--" + name + " takes numbers separated by commas");
         values.push_back(value);
-        start = comma + 1;
     }
     return values;
 }
@@ -468,10 +534,7 @@ std::vector<SplinePoint> gammaCurveOption(const Arguments& arguments) {
         return UsageError("--gamma-curve " + why + " (IN:OUT,IN:OUT,... with levels 0..255, e.g. 0:0,64:40,192:215,255:255)");
     };
     std::vector<SplinePoint> points;
-    std::size_t start = 0;
-    while (start <= text.size()) {
-        const std::size_t comma = std::min(text.find(',', start), text.size());
-        const std::string item = text.substr(start, comma - start);
+    for (const std::string& item : commaItems(text)) {
         int in = 0, out = 0;
         char tail = 0;
         if (std::sscanf(item.c_str(), "%d:%d%c", &in, &out, &tail) != 2 || item.find_first_of(" +") != std::string::npos)
@@ -480,7 +543,6 @@ std::vector<SplinePoint> gammaCurveOption(const Arguments& arguments) {
         if (!points.empty() && in <= points.back().x)
             throw fail("needs strictly rising input levels ('" + item + "' does not rise)");
         points.push_back({static_cast<float>(in), static_cast<float>(255 - out)});
-        start = comma + 1;
     }
     if (points.size() < 2) throw fail("needs at least two points");
     if (points.size() > static_cast<std::size_t>(TBSpline::MaxPoints))
@@ -647,12 +709,28 @@ int runProcess(const Arguments& arguments) {
     const SaveRequest save = saveRequestFrom(arguments, true);
     checkProcessingOptions(arguments);
     if (arguments.positional.size() != 1 || lowerExtensionOf(arguments.positional.front()) == ".avi")
-        throw UsageError("process takes one image: .fit, .fits, .bmp or .jpg");
+        throw UsageError("process takes one image (.fit, .fits, .bmp or .jpg) or one project (.pxp)");
     Session session;
-    session.open(arguments.positional);
+    if (isProject(arguments.positional.front())) {
+        // The project re-runs its steps up to the stage it was saved at.
+        session.openProject(arguments.positional.front());
+        const Workspace& w = session.form.workspace();
+        if (w.progstatus < 4 && w.InputType != static_cast<std::uint8_t>(InputKind::Fits))
+            throw PlanexorError("The project holds no stack yet (stage " + std::to_string(w.progstatus) + ", " +
+                                stageName(w.progstatus) + "): stack it first");
+    } else {
+        session.open(arguments.positional);
+    }
     if (save.processed) processAsAsked(session, arguments);
     std::printf("saved: %s\n", joined(saveAsAsked(session, save)).c_str());
     return 0;
+}
+
+// A project keeps every control, but a drawn gamma curve lives only as long as the window.
+void saveStackProject(Session& session, const Arguments& arguments, bool overwrite) {
+    if (arguments.has("gamma-curve"))
+        std::fprintf(stderr, "note: the gamma curve is not saved in the project; give --gamma-curve again\n");
+    session.saveProject(arguments.text("project"), overwrite);
 }
 
 int runStack(const Arguments& arguments) {
@@ -674,7 +752,9 @@ int runStack(const Arguments& arguments) {
 
     Session session;
     TMainForm& form = session.form;
-    alignSequence(session, arguments, [&] {
+    // A project brings its own options: only those given change them.
+    const bool resume = arguments.positional.size() == 1 && isProject(arguments.positional.front());
+    const auto stackingOptions = [&] {
         if (fieldItem > 0) {
             form.control(Control::Interlaced).setCheckedByUser(true);
             form.control(Control::interlaceinterpolation).setItemIndexByUser(static_cast<int>(fieldItem));
@@ -683,13 +763,26 @@ int runStack(const Arguments& arguments) {
             form.control(Control::Resampled).setCheckedByUser(true);
             setControlValue(form, Control::ResampleSpin, arguments.number("resample", 2.0), "resample");
         }
-        form.control(Control::Filters).setItemIndexByUser(static_cast<int>(filterItem));
+        if (!resume || arguments.has("filter"))
+            form.control(Control::Filters).setItemIndexByUser(static_cast<int>(filterItem));
         if (arguments.has("mono")) form.control(Control::ColourStack).setCheckedByUser(false);
         if (arguments.has("colour")) form.control(Control::ColourStack).setCheckedByUser(true);
         // The chain stacks before the command could set them.
         if (chain && arguments.has("no-quality-weight")) form.control(Control::QualStack).setCheckedByUser(false);
         if (chain && arguments.has("expand")) form.control(Control::Expandstack).setCheckedByUser(true);
-    }, chain);
+    };
+    if (resume) {
+        // An aligned project stacks again with new cut-offs, without aligning anew.
+        if (fieldItem > 0) throw UsageError("--deinterlace belongs to aligning; the project keeps its own");
+        if (chain) throw UsageError("--chain aligns anew; a project stacks without aligning");
+        session.openProject(arguments.positional.front());
+        if (form.workspace().progstatus < 2)
+            throw PlanexorError("The project is not aligned yet (stage " + std::to_string(form.workspace().progstatus) +
+                                ", " + stageName(form.workspace().progstatus) + "): align it first");
+        stackingOptions();
+    } else {
+        alignSequence(session, arguments, stackingOptions, chain);
+    }
     if (arguments.has("shifts")) writeShifts(form, arguments.text("shifts"), arguments.has("subpixel"));
     const Workspace& w = form.workspace();
     if (chain) {
@@ -698,10 +791,12 @@ int runStack(const Arguments& arguments) {
         if (processingAsked(arguments)) processAsAsked(session, arguments);
         const std::vector<std::string> files = saveAsAsked(session, save);
         std::printf("stacked %d frames: %s\n", form.stackedCount(), joined(files).c_str());
+        if (arguments.has("project")) saveStackProject(session, arguments, save.overwrite);
         return 0;
     }
 
     int best = std::max(1, nearest(w.usedframes * 0.25));
+    if (resume) best = form.control(Control::StackSlider).intValue() + 1;  // the project's cut-off
     if (arguments.has("best")) best = static_cast<int>(arguments.integer("best", best));
     if (arguments.has("best-percent")) {
         const double percent = arguments.number("best-percent", 25);
@@ -722,6 +817,13 @@ int runStack(const Arguments& arguments) {
     if (save.processed) processAsAsked(session, arguments);
     const std::vector<std::string> files = saveAsAsked(session, save);
     std::printf("stacked %d frames: %s\n", form.stackedCount(), joined(files).c_str());
+    if (arguments.has("project")) saveStackProject(session, arguments, save.overwrite);
+    return 0;
+}
+
+int runAbout(const Arguments& arguments) {
+    if (!arguments.positional.empty()) throw UsageError("about takes no arguments");
+    std::printf("%s\n OS: %s\n Memory: %s\n", ProgramVersion, GetOSINFO().c_str(), memoryText().c_str());
     return 0;
 }
 
@@ -745,9 +847,10 @@ int runMakeCalibration(const Arguments& arguments, bool flat) {
 
 const std::vector<Command>& commands() {
     static const std::vector<Command> table = {
-        {"info", "info INPUT... [--exclude LIST] [--save-list FILE.pxl]",
+        {"info", "info INPUT... [--exclude LIST] [--save-list FILE.pxl] | info FILE.pxp",
          "Open a sequence (AVI, SER, BMP or JPG frames, or a .pxl frame list) and print its frame count, size and "
-         "source; for SER also the colour ID, depth, byte order and whether the file is complete.",
+         "source; for SER also the colour ID, depth, byte order and whether the file is complete. For a project: "
+         "its stage, source and frame counts.",
          {"exclude", "save-list"}, {}, runInfo},
         {"frame", "frame INPUT... --index N --out FILE.bmp", "Write frame N (0-based) of a sequence as a BMP.",
          {"index", "out"}, {}, runFrame},
@@ -770,14 +873,15 @@ const std::vector<Command>& commands() {
          withSaveOptions({"dark"}), {"colour", "no-overwrite"}, [](const Arguments& a) { return runMakeCalibration(a, true); }},
         {"align", "align INPUT... --feature X,Y [--box 64|128|256] [--no-track] [--predict] [--subpixel] "
                   "[--quality spectrum|disc] [--dark FILE] [--flat FILE] [FRAME OPTIONS] [OPTIMIZING OPTIONS] "
-                  "--shifts FILE.csv",
+                  "[--shifts FILE.csv] [--project FILE.pxp [--no-overwrite]]",
          "Click the alignment feature at X,Y on frame 0, align every frame and write each frame's shift, "
-         "difference, quality and rank (0 = best, -1 = not ranked) as CSV. --subpixel refines each shift to a "
-         "fraction of a pixel (the CSV gains subpixel_x,subpixel_y, the fraction beside the whole shift); "
-         "--quality disc ranks by the sharpness of the whole planet disc instead of the box's spectrum.",
+         "difference, quality and rank (0 = best, -1 = not ranked) as CSV, and/or save the work as a project. "
+         "--subpixel refines each shift to a fraction of a pixel (the CSV gains subpixel_x,subpixel_y, the "
+         "fraction beside the whole shift); --quality disc ranks by the sharpness of the whole planet disc instead "
+         "of the box's spectrum.",
          {"feature", "box", "shifts", "dark", "flat", "exclude", "save-list", "optimize-until", "search-area",
-          "lower-quality", "quality"},
-         {"no-track", "predict", "optimize", "subpixel"}, runAlign},
+          "lower-quality", "project", "quality"},
+         {"no-track", "predict", "optimize", "no-overwrite", "subpixel"}, runAlign},
         {"stack",
          "stack INPUT... --feature X,Y [--box N] [--best N | --best-percent P] [--max-diff PERCENT] [--mono] "
          "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell] [--expand] [--subpixel] "
@@ -785,7 +889,8 @@ const std::vector<Command>& commands() {
          "[--deinterlace none|both|odd|even] [--wavelets G1,G2,G3,G4,G5,G6] [--layers-off LIST] [--linear|--dyadic] "
          "[--contrast C] [--brightness B] [--gamma G] [--gamma-curve IN:OUT,...] [--kernel K0,...,K8] [--chain] "
          "[FRAME OPTIONS] [OPTIMIZING OPTIONS] --out FILE [--save stack|processed] [SAVING OPTIONS] "
-         "[--shifts FILE.csv] [--dark FILE] [--flat FILE] [--colour]",
+         "[--shifts FILE.csv] [--dark FILE] [--flat FILE] [--colour] [--project FILE.pxp]\n"
+         "  stack FILE.pxp [the same options but --feature, --box, --deinterlace, --chain, --dark, --flat]",
          "Align, stack the best frames (default: the best 25%) and save. With any of the processing options (or "
          "--save processed) the saved picture is the sharpened, display-mapped one; --wavelets takes the six layer "
          "slider values (10 = unchanged). --gamma-curve draws the gamma curve through its points (input:output "
@@ -793,23 +898,26 @@ const std::vector<Command>& commands() {
          "weights, row by row from the top (two decimals), and presses Set. --chain presses \"Align & stack\" "
          "instead: the ranks down to --lower-quality are stacked and processed in one go, and the processed picture "
          "is saved. --dark and --flat (.bmp, .fitq, .fit or .fits) calibrate every frame; a FITS one turns colour "
-         "stacking off unless --colour is given. --subpixel registers to a fraction of a pixel and places each frame "
-         "there, through the --filter when resampling and bilinear otherwise; --quality as for 'align'.",
+         "stacking off unless --colour is given. --project saves the work at the end. Given an aligned project, it "
+         "stacks again without aligning (default: the project's cut-off). --subpixel registers to a fraction of a "
+         "pixel and places each frame there, through the --filter when resampling and Lanczos3 otherwise; "
+         "--quality as for 'align'.",
          withSaveOptions({"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "deinterlace",
                           "wavelets", "layers-off", "contrast", "brightness", "gamma", "gamma-curve", "kernel",
                           "shifts", "exclude", "save-list", "optimize-until", "search-area", "lower-quality", "dark",
-                          "flat", "quality"}),
+                          "flat", "project", "quality"}),
          {"no-track", "predict", "mono", "no-quality-weight", "expand", "linear", "dyadic", "no-overwrite", "chain",
           "optimize", "colour", "subpixel"},
          runStack},
         {"process",
-         "process IMAGE --out FILE [--save processed|stack] [--wavelets ...] [--layers-off LIST] [--linear|--dyadic] "
-         "[--contrast C] [--brightness B] [--gamma G] [--gamma-curve IN:OUT,...] [--kernel K0,...,K8] "
-         "[SAVING OPTIONS]",
-         "Open one picture (.fit, .fits, .bmp or .jpg) as the window opens a single image, sharpen it with the "
-         "processing options of 'stack' and save.",
+         "process IMAGE|FILE.pxp --out FILE [--save processed|stack] [--wavelets ...] [--layers-off LIST] "
+         "[--linear|--dyadic] [--contrast C] [--brightness B] [--gamma G] [--gamma-curve IN:OUT,...] "
+         "[--kernel K0,...,K8] [SAVING OPTIONS]",
+         "Open one picture (.fit, .fits, .bmp or .jpg) as the window opens a single image, or reopen a stacked "
+         "project with its stored settings, sharpen it with the processing options of 'stack' and save.",
          withSaveOptions({"wavelets", "layers-off", "contrast", "brightness", "gamma", "gamma-curve", "kernel"}),
          {"linear", "dyadic", "no-overwrite"}, runProcess},
+        {"about", "about", "Print the version and the OS and memory lines of a report.", {}, {}, runAbout},
     };
     return table;
 }
@@ -836,6 +944,8 @@ void printUsage(std::FILE* out) {
     std::fprintf(out, "usage: planexor-cli COMMAND [ARGS]\n\ncommands:\n");
     for (const Command& command : commands()) std::fprintf(out, "  %s\n      %s\n", command.usage, command.help);
     std::fprintf(out, "\n%s", SavingHelp);
+    std::fprintf(out, "\nEvery command takes --settings FILE: the control values of a settings file (planexor.ini)\n"
+                      "come first. Without it no stored setting of the window is used.\n");
     std::fprintf(out, "\nErrors exit with status 1, usage errors with 2. 'planexor-cli COMMAND --help' shows one command.\n");
 }
 
@@ -860,7 +970,19 @@ int run(int argc, char** argv) {
             }
         }
         try {
-            return command.run(parse(command, argc - 2, argv + 2));
+            // --settings belongs to every command.
+            std::vector<char*> rest;
+            for (int i = 2; i < argc; ++i) {
+                if (std::strcmp(argv[i], "--settings") != 0) {
+                    rest.push_back(argv[i]);
+                    continue;
+                }
+                if (i + 1 >= argc) throw UsageError("--settings needs a value");
+                settingsFileOption = argv[++i];
+                if (!fileExists(settingsFileOption))
+                    throw PlanexorError("The settings file " + settingsFileOption + " does not exist");
+            }
+            return command.run(parse(command, static_cast<int>(rest.size()), rest.data()));
         } catch (const UsageError& error) {
             std::fprintf(stderr, "planexor-cli %s: %s\nusage: planexor-cli %s\n", command.name, error.what(),
                          command.usage);

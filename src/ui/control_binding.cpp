@@ -18,6 +18,8 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextBrowser>
+#include <QGuiApplication>
 
 #include "core/pixel.h"
 #include "ui/widgets.h"
@@ -208,6 +210,12 @@ void ControlBinder::bindMemo(QPlainTextEdit* memo, ControlModel& model) {
     });
 }
 
+void ControlBinder::bindRichMemo(QTextBrowser* memo, ControlModel& model, std::function<QString()> html) {
+    bindCommon(memo, model);
+    memo->setReadOnly(true);
+    observe(memo, model, [memo, html = std::move(html)](const ControlModel&) { memo->setHtml(html()); });
+}
+
 void ControlBinder::bindCheckList(QListWidget* list, ControlModel& model) {
     bindCommon(list, model);
     observe(list, model, [list](const ControlModel& m) {
@@ -319,10 +327,14 @@ void ControlBinder::bindToolWindow(ToolWindow* window, ControlModel& model) {
         if (window->isHidden() == m.visible()) window->setVisible(m.visible());
     });
     const Control name = model.id();
-    connect(window, &ToolWindow::movedByUser, this, [this, &model, name](QPoint place) {
-        if (place == QPoint(model.left(), model.top())) return;  // where the form put it
-        userAction([this, name, place] { form_.toolWindowMoved(name, place.x(), place.y()); });
-    });
+    // Where programs cannot place windows, a place read back is no place of
+    // the user's: the stored one is kept.
+    if (!QGuiApplication::platformName().startsWith("wayland")) {
+        connect(window, &ToolWindow::movedByUser, this, [this, &model, name](QPoint place) {
+            if (place == QPoint(model.left(), model.top())) return;  // where the form put it
+            userAction([this, name, place] { form_.toolWindowMoved(name, place.x(), place.y()); });
+        });
+    }
     connect(window, &ToolWindow::resizedByUser, this, [this, name](QSize size) {
         userAction([this, name, size] { form_.toolWindowResized(name, size.width(), size.height()); });
     });

@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
+class QTextBrowser;
 class QProgressBar;
 class QTabWidget;
 class QWidget;
@@ -52,6 +53,8 @@ public:
     void bindLabel(QLabel* label, ControlModel& model);
     void bindEdit(QLineEdit* edit, ControlModel& model);
     void bindMemo(QPlainTextEdit* memo, ControlModel& model);
+    // A memo showing rich text: `html` gives it whenever the model changes.
+    void bindRichMemo(QTextBrowser* memo, ControlModel& model, std::function<QString()> html);
     void bindCheckList(QListWidget* list, ControlModel& model);
     void bindImage(ImageView* image, ControlModel& model);
     void bindShape(ShapeWidget* shape, ControlModel& model);

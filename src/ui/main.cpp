@@ -1,18 +1,21 @@
 // planexor: the desktop program.
 #include <clocale>
 #include <exception>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include <QApplication>
-#include <QFileInfo>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
 
 #include "app/ini_user_settings.h"
 #include "app/main_form.h"
+#include "app/settings_file.h"
+#include "app/start_up.h"
 #include "ui/main_window.h"
 #include "ui/qt_ui_services.h"
-
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
@@ -22,26 +25,48 @@ int main(int argc, char** argv) {
     std::setlocale(LC_NUMERIC, "C");
 
     try {
+        std::error_code error;
+        const std::string currentDirectory = std::filesystem::current_path(error).string();
         planexor::QtUiServices ui;
         planexor::IniUserSettings settings(planexor::IniUserSettings::defaultPath());
-        settings.onWriteFailure([&ui](const std::string& reason) {
+        planexor::SettingsFile settingsFile(planexor::SettingsFile::defaultPath());
+        const auto reportFailure = [&ui](const std::string& reason) {
             ui.showMessage(planexor::MessageKind::Warning, "Your settings cannot be saved: " + reason);
-        });
+        };
+        settings.onWriteFailure(reportFailure);
+        settingsFile.onWriteFailure(reportFailure);
+        // A drag moves a window hundreds of times: the file follows once it rests.
+        QTimer flushSettings;
+        flushSettings.setSingleShot(true);
+        flushSettings.setInterval(500);
+        QObject::connect(&flushSettings, &QTimer::timeout, [&settings] { settings.flush(); });
+        settings.onPending([&flushSettings] { flushSettings.start(); });
+
         planexor::TMainForm form(ui, settings);
+        form.help().directories =
+            planexor::helpDirectoriesFor(QCoreApplication::applicationFilePath().toStdString());
+        planexor::StartUp startUp(form, settingsFile, currentDirectory);
+        startUp.FormCreate();
+
         planexor::MainWindow window(form);
         ui.setWindow(&window);
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             window.move(screen->availableGeometry().center() - window.rect().center());
         window.show();
+        startUp.FormShow();
 
-        // A project or frame list named on the command line is kept for the
-        // start-up load; any other argument is ignored.
-        const QStringList arguments = QApplication::arguments();
-        if (arguments.size() == 2) {
-            const QString suffix = QFileInfo(arguments[1]).suffix().toLower();
-            if (suffix == "pxp" || suffix == "pxl") window.setProperty("startupFile", arguments[1]);
+        // QApplication has taken its own options off the arguments.
+        std::vector<std::string> arguments;
+        for (const QString& argument : QApplication::arguments().mid(1)) arguments.push_back(argument.toStdString());
+        if (const auto file = planexor::startupFileOf(arguments)) {
+            QTimer::singleShot(0, &window, [&startUp, &window, file = *file] {
+                startUp.loadStartupFile(file);
+                window.refreshImages();
+            });
         }
-        return QApplication::exec();
+        const int status = QApplication::exec();
+        startUp.FormClose();
+        return status;
     } catch (const std::exception& error) {
         QMessageBox::critical(nullptr, "Planexor", QString::fromStdString(error.what()));
         return 1;

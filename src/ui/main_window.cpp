@@ -21,6 +21,8 @@
 #include <QScrollBar>
 #include <QSlider>
 #include <QTabWidget>
+#include <QTextBrowser>
+#include <QGuiApplication>
 #include <QTimer>
 #include <QVBoxLayout>
 
@@ -526,6 +528,12 @@ QWidget* MainWindow::createControl(const ControlDefinition& desc, QBoxLayout* in
             return edit;
         }
         case ControlKind::Memo: {
+            if (desc.id == Control::Hintsmemo) {
+                auto* help = new QTextBrowser;
+                binder_->bindRichMemo(help, model, [this] { return richDocumentHtml(form_.help().panel()); });
+                into->addWidget(help, 1);
+                return help;
+            }
             auto* memo = new QPlainTextEdit;
             binder_->bindMemo(memo, model);
             into->addWidget(memo, 1);
@@ -583,11 +591,13 @@ QWidget* MainWindow::createControl(const ControlDefinition& desc, QBoxLayout* in
                 panel = group;
             }
             if (desc.name == "SecretPanel1") {
-                auto* credits = new QLabel(
-                    "Planexor registers, ranks and stacks the frames of planetary videos.\n"
-                    "Built with Qt, FFmpeg and libjpeg.\n"
-                    "Thanks to everyone who tested it under a night sky.");
-                credits->setAlignment(Qt::AlignCenter);
+                auto* credits = new CreditsTicker(
+                    {"Planexor registers, ranks and stacks the frames of planetary videos.", "", "It builds on:",
+                     "Qt 6: the window, its pages and tool windows",
+                     "FFmpeg (libavformat, libavcodec, libswscale, libavutil): AVI video",
+                     "libjpeg-turbo: JPEG frames and pictures",
+                     "GoogleTest, Google Benchmark, CFITSIO and FFTW: its tests and measurements", "",
+                     "Thanks to everyone who tested it under a night sky."});
                 content->addWidget(credits);
             }
             binder_->bindPanel(panel, model);
@@ -730,7 +740,8 @@ void MainWindow::showEvent(QShowEvent* event) {
     if (toolWindowsPlaced_) return;
     toolWindowsPlaced_ = true;
     const QScreen* screen = this->screen();
-    if (!screen) return;
+    // Where programs cannot place windows, the stored places are kept as they are.
+    if (!screen || QGuiApplication::platformName().startsWith("wayland")) return;
     // A window still at its design place has no place of the user's yet.
     for (const auto& [window, place] : toolWindowPlaces(frameGeometry(), screen->availableGeometry())) {
         const ControlDefinition& desc = definitionOf(window);

@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDesktopServices>
+#include <QUrl>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileDialog>
@@ -152,6 +154,11 @@ void QtUiServices::repaint(Control control) {
         for (ImageView* image : widget->findChildren<ImageView*>()) image->refresh(false);
         widget->repaint();
     }
+}
+
+void QtUiServices::openUrl(const std::string& url) {
+    if (!QDesktopServices::openUrl(QUrl(QString::fromStdString(url))))
+        showMessage(MessageKind::Warning, "No program of this desktop opens " + url.substr(0, url.find('?')));
 }
 
 }  // namespace planexor

@@ -25,6 +25,7 @@ public:
     void waitForEvents() override;
     void repaint(Control control) override;
     void setControlCursor(Control control, CursorShape shape) override;
+    void openUrl(const std::string& url) override;
 
     // The files a dialog returned, in the order the opening handler expects:
     // by name, then as a multiple selection is reported (see toDialogOrder).

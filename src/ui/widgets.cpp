@@ -434,6 +434,59 @@ void ToolWindow::closeEvent(QCloseEvent* event) {
     emit closedByUser();
 }
 
+CreditsTicker::CreditsTicker(QStringList lines, QWidget* parent) : QWidget(parent), lines_(std::move(lines)) {
+    setMinimumHeight(fontMetrics().lineSpacing() * 4);
+    timer_.setInterval(40);
+    connect(&timer_, &QTimer::timeout, this, [this] {
+        ++offset_;
+        update();
+    });
+}
+
+void CreditsTicker::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    timer_.start();
+}
+
+void CreditsTicker::hideEvent(QHideEvent* event) {
+    timer_.stop();
+    QWidget::hideEvent(event);
+}
+
+void CreditsTicker::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const int line = fontMetrics().lineSpacing();
+    const int cycle = height() + line * static_cast<int>(lines_.size());
+    const int top = height() - (cycle > 0 ? offset_ % cycle : 0);
+    for (int i = 0; i < lines_.size(); ++i)
+        painter.drawText(QRect(0, top + i * line, width(), line), Qt::AlignHCenter, lines_[i]);
+}
+
+QString richDocumentHtml(const RichDocument& document) {
+    QString html;
+    bool inList = false;
+    for (const RichParagraph& paragraph : document.paragraphs) {
+        if (paragraph.listItem != inList) {
+            html += paragraph.listItem ? "<ul>" : "</ul>";
+            inList = paragraph.listItem;
+        }
+        html += paragraph.listItem ? "<li>" : "<p style=\"margin:0\">";
+        if (paragraph.runs.empty()) html += "&nbsp;";
+        for (const TextRun& run : paragraph.runs) {
+            QString text = QString::fromStdString(run.text).toHtmlEscaped();
+            text.replace("\n", "<br>").replace("\t", "&nbsp;&nbsp;&nbsp;&nbsp;");
+            html += QString("<span style=\"font-size:%1pt;%2%3\">%4</span>")
+                        .arg(run.halfPoints / 2.0)
+                        .arg(run.bold ? "font-weight:bold;" : "")
+                        .arg(run.italic ? "font-style:italic;" : "")
+                        .arg(text);
+        }
+        html += paragraph.listItem ? "</li>" : "</p>";
+    }
+    if (inList) html += "</ul>";
+    return html;
+}
+
 // --- CheckListWidget --------------------------------------------------------
 
 QItemSelectionModel::SelectionFlags CheckListWidget::selectionCommand(const QModelIndex& index,

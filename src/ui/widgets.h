@@ -13,6 +13,7 @@
 #include <QWidget>
 
 #include "app/main_form.h"
+#include "app/rich_text.h"
 #include "core/bitmap24.h"
 #include "core/drawing.h"
 
@@ -126,6 +127,26 @@ private:
     std::vector<std::string> items_;
     int columns_ = 1;
 };
+
+// Lines of text rolling upwards, moving only while they are on screen.
+class CreditsTicker : public QWidget {
+public:
+    explicit CreditsTicker(QStringList lines, QWidget* parent = nullptr);
+    bool rolling() const { return timer_.isActive(); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
+
+private:
+    QStringList lines_;
+    QTimer timer_;
+    int offset_ = 0;
+};
+
+// A help panel as the help window shows it.
+QString richDocumentHtml(const RichDocument& document);
 
 // A panel whose contents fold away under its title.
 class CollapsiblePanel : public QWidget {

@@ -43,7 +43,10 @@ TEST_F(PageFlow, ClosingAToolWindowUnchecksItsBoxSoTheNextVisitLeavesItClosed) {
     EXPECT_FALSE(visible(Control::SelectFrameswindow));
 }
 
-TEST_F(PageFlow, WindowMovesAreRecordedUnderTheirUserSettingsNames) {
+TEST_F(PageFlow, WindowMovesAreRecordedUnderTheirUserSettingsNamesOnceTheKeyIsOpen) {
+    form.toolWindowMoved(Control::FFTWindow, 3, 4);  // while the window is being built
+    EXPECT_TRUE(settings.values.empty());
+    form.openUserSettingsKey();
     form.toolWindowMoved(Control::FFTWindow, 30, 40);
     form.toolWindowMoved(Control::SelectFrameswindow, 5, 6);
     form.toolWindowResized(Control::HintWindow, 300, 120);

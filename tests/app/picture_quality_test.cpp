@@ -70,16 +70,10 @@ Window planetWindow(const Picture& original, int margin) {
     for (int y = 0; y < original.height; ++y)
         for (int x = 0; x < original.width; ++x)
             if (original.at(0, x, y) + original.at(1, x, y) + original.at(2, x, y) > 30.0f) {
-                window.x0 = std::min(window.x0, x);
-                window.y0 = std::min(window.y0, y);
-                window.x1 = std::max(window.x1, x + 1);
-                window.y1 = std::max(window.y1, y + 1);
+                window = {std::min(window.x0, x), std::min(window.y0, y), std::max(window.x1, x + 1), std::max(window.y1, y + 1)};
             }
-    window.x0 = std::max(window.x0 - margin, 0);
-    window.y0 = std::max(window.y0 - margin, 0);
-    window.x1 = std::min(window.x1 + margin, original.width);
-    window.y1 = std::min(window.y1 + margin, original.height);
-    return window;
+    return {std::max(window.x0 - margin, 0), std::max(window.y0 - margin, 0), std::min(window.x1 + margin, original.width),
+            std::min(window.y1 + margin, original.height)};
 }
 
 // Squared residual of the original against a * picture + b, the line fitted
@@ -101,12 +95,7 @@ double fittedResidual(const Picture& picture, const Picture& original, const Win
                     p = picture.at(c, x + dx, y + dy);
                     o = original.at(c, x, y);
                 }
-                n += 1;
-                sp += p;
-                so += o;
-                spp += p * p;
-                spo += p * o;
-                soo += o * o;
+                n += 1, sp += p, so += o, spp += p * p, spo += p * o, soo += o * o;
             }
         const double varP = spp - sp * sp / n;
         const double cov = spo - sp * so / n;

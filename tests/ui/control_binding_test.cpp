@@ -10,6 +10,7 @@
 #include <QSlider>
 #include <QTabBar>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <QTest>
 #include <QToolButton>
 
@@ -210,6 +211,7 @@ TEST_F(BindingTest, PanelsFoldAndTheModelRemembersIt) {
 }
 
 TEST_F(BindingTest, ToolWindowsShowWithTheirModelAndReportClosingMovingAndResizing) {
+    form.openUserSettingsKey();
     window->show();
     auto* fft = widget<ToolWindow>("FFTWindow");
     model("TabSheet2").setVisible(true);
@@ -265,6 +267,26 @@ TEST_F(BindingTest, ClosingDuringARunStopsItAndClosesOnceItHasUnwound) {
     }
     for (int wait = 0; wait < 50 && window->isVisible(); ++wait) QTest::qWait(20);
     EXPECT_FALSE(window->isVisible());
+}
+
+TEST_F(BindingTest, HelpShowsThePanelWithItsStylesAndTheCreditsRollOnlyOnTheAboutPage) {
+    form.help().directories = {std::string(PLANEXOR_SOURCE_DIR) + "/data/help"};
+    window->show();
+    model("BitBtn1").click();
+    auto* help = widget<QTextBrowser>("Hintsmemo");
+    EXPECT_TRUE(help->isVisible());
+    EXPECT_TRUE(help->toPlainText().contains("Select Input"));
+    EXPECT_TRUE(help->toHtml().contains("font-weight:700"));
+    CreditsTicker* credits = nullptr;
+    for (QWidget* child : window->findChildren<QWidget*>())
+        if (auto* ticker = dynamic_cast<CreditsTicker*>(child)) credits = ticker;
+    ASSERT_NE(credits, nullptr);
+    EXPECT_FALSE(credits->rolling());
+    model("PageControl1").setItemIndexByUser(4);
+    EXPECT_TRUE(credits->rolling());
+    EXPECT_TRUE(help->toPlainText().contains("About"));
+    model("PageControl1").setItemIndexByUser(0);
+    EXPECT_FALSE(credits->rolling());
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QTextBrowser>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScrollBar>
@@ -37,7 +38,7 @@ bool isWidgetOfKind(QWidget* widget, const ControlDefinition& control) {
         case ControlKind::RadioGroup: return qobject_cast<RadioGroupBox*>(widget);
         case ControlKind::Label: return qobject_cast<QLabel*>(widget);
         case ControlKind::Edit: return qobject_cast<QLineEdit*>(widget);
-        case ControlKind::Memo: return qobject_cast<QPlainTextEdit*>(widget);
+        case ControlKind::Memo: return qobject_cast<QPlainTextEdit*>(widget) || qobject_cast<QTextBrowser*>(widget);
         case ControlKind::Image: return qobject_cast<ImageView*>(widget);
         case ControlKind::Shape: return qobject_cast<ShapeWidget*>(widget);
         case ControlKind::CheckList: return qobject_cast<QListWidget*>(widget);

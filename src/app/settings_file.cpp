@@ -1,0 +1,49 @@
+#include "app/settings_file.h"
+
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "app/big_ini_file.h"
+#include "app/form_state.h"
+#include "app/ini_user_settings.h"
+
+namespace planexor {
+
+SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {}
+
+std::string SettingsFile::defaultPath() {
+    return (std::filesystem::path(configurationDirectory()) / "planexor.ini").string();
+}
+
+void SettingsFile::restore(TMainForm& form) const {
+    try {
+        const TBigIniFile ini(path_);
+        restoreFormSection(form, ini);
+    } catch (const std::exception&) {
+        // Unreadable (a folder, no permission): the controls keep their values.
+    }
+}
+
+bool SettingsFile::save(const TMainForm& form) {
+    try {
+        std::error_code error;
+        const auto directory = std::filesystem::path(path_).parent_path();
+        if (!directory.empty()) std::filesystem::create_directories(directory, error);
+        // Built from nothing: the file holds the list's keys and no others.
+        TBigIniFile ini;
+        writeFormSection(ini, form);
+        ini.SaveAs(path_);
+        lastError_.clear();
+        return true;
+    } catch (const std::exception& error) {
+        lastError_ = error.what();
+        if (!failureReported_ && onWriteFailure_) {
+            failureReported_ = true;
+            onWriteFailure_(lastError_);
+        }
+        return false;
+    }
+}
+
+}  // namespace planexor

@@ -1,0 +1,235 @@
+// Saving the work to a project and reopening it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "app/big_ini_file.h"
+#include "app/project_file.h"
+#include "core/run_progress.h"
+#include "demo/synthetic_planet.h"
+#include "support/fits_files.h"
+#include "support/form_fixture.h"
+
+namespace planexor {
+namespace {
+
+namespace fs = std::filesystem;
+
+// A second window's worth of state, as after a restart.
+struct FreshForm {
+    ScriptedUiServices ui;
+    MemoryUserSettings settings;
+    TMainForm form{ui, settings};
+    void load(const std::string& path) {
+        ui.queueFiles({path}, 1);
+        form.control(Control::LoadProject).click();
+    }
+};
+
+class ProjectTest : public testing::FormTest {
+protected:
+    // A 320 x 240 synthetic planet video in `folder`.
+    std::string video(const std::string& folder, int frames = 12) {
+        DemoOptions options;
+        options.directory = dir.file(folder);
+        options.frames = frames;
+        options.width = 320;
+        options.height = 240;
+        RunProgress quiet;
+        return writeDemoSequence(options, quiet).sequenceFiles.front();
+    }
+    void alignAt(const std::string& file) {
+        form.control(Control::AutoOptimize).setChecked(false);  // aligned, not optimized: stage 2
+        open({file}, 1);
+        form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, 160, 120, true);
+        form.control(Control::Allignallbutton).click();
+        ASSERT_EQ(w.progstatus, 2);
+    }
+    void stackAndProcess() {
+        form.control(Control::StackSlider).setValueByUser(5);
+        form.control(Control::Stackbutton).click();
+        form.control(Control::RxSlider3).setValueByUser(40);
+        form.control(Control::Gamma1spin).setValueByUser(1.7);
+        form.control(Control::ProcessButton).click();
+        form.control(Control::PageControl1).setItemIndexByUser(3);
+        ASSERT_EQ(w.progstatus, 4);
+    }
+    void save(const std::string& path) {
+        ui.queueFiles({path}, 1);
+        form.control(Control::SaveProject).click();
+        ASSERT_TRUE(errors().empty()) << errors().front();
+    }
+};
+
+TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
+    alignAt(video("seq"));
+    const std::string dark = testing::writeBmp(dir, "dark.bmp", testing::uniform(320, 240, 3));
+    ASSERT_TRUE(form.LoadDarkFile(dark, 1));
+    form.control(Control::UseDarkFrame).setChecked(true);
+    stackAndProcess();
+    const std::string path = dir.file("seq/jupiter.pxp");
+    save(path);
+
+    const std::string text = testing::readText(path);
+    std::vector<std::size_t> places;
+    for (const char* header : {"[Input]\r\n", "[Shifts]", "[Info]", "[Ranking]", "[Form]\r\nFormVersion=0\r\n"})
+        places.push_back(text.find(header));
+    EXPECT_TRUE(std::is_sorted(places.begin(), places.end()) && places.back() != std::string::npos);
+    EXPECT_NE(text.find("activepage=4\r\nusedframes=12\r\nrefframe=0\r\nstackslider=5\r\n"), std::string::npos);
+
+    FreshForm reopened;
+    std::vector<std::string> handlers;
+    reopened.form.handlerTrace = [&](std::string_view name) { handlers.emplace_back(name); };
+    reopened.load(path);
+    EXPECT_TRUE(reopened.ui.messages.empty()) << reopened.ui.messages.front().text;
+    EXPECT_EQ(handlers, std::vector<std::string>{"LoadProjectClick"});  // what follows runs without handlers
+    EXPECT_EQ(reopened.form.project().capture(), form.project().capture());
+    EXPECT_EQ(reopened.form.workspace().progstatus, 4);
+    EXPECT_EQ(reopened.form.workspace().darkfile, dark);
+    EXPECT_TRUE(reopened.form.control(Control::UseDarkFrame).checked());
+    EXPECT_TRUE(reopened.form.control(Control::TabSheet4).visible());
+    EXPECT_EQ(reopened.form.control(Control::PageControl1).itemIndex(), 3);
+    EXPECT_EQ(reopened.form.image(Control::ProcessImage), form.image(Control::ProcessImage));
+    EXPECT_EQ(reopened.settings.readString("Files", "Dir", ""), dir.file("seq"));
+}
+
+TEST_F(ProjectTest, AnAlignedProjectInAMovedFolderReopensAndStacksWithOtherCutOffs) {
+    alignAt(video("night"));
+    save(dir.file("night/aligned.pxp"));
+    fs::rename(dir.file("night"), dir.file("moved"));
+
+    FreshForm reopened;
+    reopened.load(dir.file("moved/aligned.pxp"));
+    ASSERT_TRUE(reopened.ui.messages.empty()) << reopened.ui.messages.front().text;
+    TMainForm& again = reopened.form;
+    EXPECT_EQ(again.workspace().progstatus, 2);
+    EXPECT_TRUE(again.control(Control::TabSheet3).visible());
+    EXPECT_FALSE(again.control(Control::TabSheet4).visible());
+    EXPECT_EQ(again.control(Control::StackFramesList).listItems().size(), 12u);
+    EXPECT_FALSE(again.registrationGraph().qualityCurve.empty());
+    for (int frame = 0; frame < 12; ++frame) EXPECT_EQ(again.workspace().FrameRecs[frame], w.FrameRecs[frame]);
+    again.control(Control::StackSlider).setValueByUser(2);
+    again.control(Control::Stackbutton).click();
+    EXPECT_EQ(again.workspace().progstatus, 4);
+    EXPECT_EQ(again.stackedCount(), 3);
+}
+
+TEST_F(ProjectTest, ABadProjectIsRefusedNamingTheKeyAndTheWorkStaysAsItWas) {
+    alignAt(video("seq"));
+    const std::string good = dir.file("seq/good.pxp");
+    save(good);
+    const std::string original = testing::readText(good);
+    const auto replaced = [&](const std::string& from, const std::string& to) {
+        std::string text = original;
+        text.replace(text.find(from), from.size(), to);
+        return text;
+    };
+    const struct {
+        std::string text;
+        std::string message;
+    } cases[] = {
+        {original.substr(0, 5), "has no [Input] section"},
+        {std::string("\x7f" "ELF\x01\x02\0\0[x", 10) + std::string(3000, '\xff'), "has no [Input] section"},
+        {replaced("sequencelength=12", "sequencelength=99999"), "[Input] sequencelength=99999 (expected 1 to 2501)"},
+        {replaced("Rank5=", "Rank5=77\r\nx="), "[Ranking] Rank5=77 (expected 0 to 11)"},
+        {replaced("refframe=0", "refframe=-1"), "[Input] refframe=-1"},
+        {replaced("progstatus=2", "progstatus=9"), "[Input] progstatus=9"},
+        {replaced("\r\nD3=", "\r\nD3=nan\r\nx="), "[Info] D3=nan (not a number)"},
+        {replaced("\r\nX2=", "\r\nX2=5000\r\nx="), "[Shifts] X2=5000"},
+        {replaced("filetype=AVI", "filetype=MOV"), "[Input] filetype=MOV"},
+        {replaced("UseDarkFrame_Checked=False", "UseDarkFrame_Checked=True") + "[Input]\r\n", "darkfiletype=0"},
+        {replaced("hotx=160", "hotx=330"), "hotx=330 (outside the frame of 320 x 240)"},
+        {replaced("hotx=160", "hotx=310"), "the alignment box does not fit"},
+        {replaced("filename=planet.avi", "filename=gone.avi"), "Error : Avifile gone.avi missing, project not loaded"},
+        {replaced("sequencelength=12", "sequencelength=40"), "holds 12 frames, the project 40"},
+        // A 50 MB line: no number, so the default 0, which is no place for the box.
+        {replaced("hotx=160", "hotx=" + std::string(50 << 20, '7')), "the alignment box does not fit"},
+    };
+    const auto recordsBefore = w.FrameRecs;
+    const std::string captionBefore = form.caption();
+    for (const auto& c : cases) {
+        const std::string path = dir.file("seq/bad.pxp");
+        testing::writeText(path, c.text);
+        ui.messages.clear();
+        ui.queueFiles({path}, 1);
+        form.control(Control::LoadProject).click();
+        ASSERT_EQ(errors().size(), 1u) << c.message;
+        EXPECT_NE(errors().front().find(c.message), std::string::npos) << errors().front();
+        EXPECT_TRUE(w.FrameRecs == recordsBefore) << c.message;
+        EXPECT_EQ(form.caption(), captionBefore);
+        EXPECT_EQ(w.progstatus, 2);
+    }
+}
+
+TEST_F(ProjectTest, AFitsFrameReopensAndIsProcessedWithTheRestoredControls) {
+    testing::CfitsioImage frame;
+    frame.axes = {120, 90};
+    for (int i = 0; i < 120 * 90; ++i) frame.values.push_back(i % 120 == 7 ? 30000 : -1000 + i % 50);
+    testing::writeWithCfitsio(dir.file("m42.fits"), frame);
+    open({dir.file("m42.fits")}, 3);
+    form.control(Control::Gamma1spin).setValueByUser(2.0);
+    save(dir.file("m42.pxp"));
+    EXPECT_NE(testing::readText(dir.file("m42.pxp")).find("filetype=FIT\r\n"), std::string::npos);
+
+    FreshForm reopened;
+    reopened.load(dir.file("m42.pxp"));
+    ASSERT_TRUE(reopened.ui.messages.empty()) << reopened.ui.messages.front().text;
+    EXPECT_EQ(reopened.form.control(Control::Gamma1spin).value(), 2.0);
+    EXPECT_EQ(reopened.form.workspace().FrameFiles[0], dir.file("m42.fits"));
+    EXPECT_EQ(reopened.form.image(Control::ProcessImage), form.image(Control::ProcessImage));
+}
+
+TEST(ProjectData, ALongInterlacedWorkspaceWritesAndReadsBackExactly) {
+    testing::TempDir dir;
+    ProjectData p;
+    p.filetype = "BMP";
+    p.filedir = dir.path();
+    p.sequencelength = MaxFrames;
+    p.progstatus = 4;
+    p.activepage = 3;
+    p.refframe = 17;
+    p.stackslider = 800;
+    p.stackdifslider = 55;
+    p.processing = std::array<int, 11>{40, 30, 20, 10, 10, 10, 1, 2, 1, 150, -3};
+    p.hotx = 300;
+    p.hoty = 200;
+    p.interlaced = true;
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> real(0.0f, 1.0f);
+    for (int i = 0; i < MaxFrames; ++i) {
+        // A list may mix folders: names in the sequence folder, full paths elsewhere.
+        p.frameFiles.push_back(i % 7 ? "f" + std::to_string(i) + ".bmp" : "/other place/g" + std::to_string(i) + ".bmp");
+        TFrameRec frame;
+        frame.ShiftX = int(random() % 200) - 100;
+        frame.ShiftY = int(random() % 200) - 100;
+        frame.FieldShiftX = int(random() % 9) - 4;
+        frame.FieldShiftY = int(random() % 9) - 4;
+        frame.Quality = real(random);
+        frame.Difference = real(random) * 1e6f;
+        frame.FieldQuality = real(random) * 1e-7f;
+        frame.FieldDifference = real(random);
+        frame.Excluded = random() % 5 == 0;
+        p.usedframes += frame.Excluded ? 0 : 1;
+        p.frames.push_back(frame);
+        p.ranking.push_back((i * 37) % MaxFrames);
+    }
+    p.form = {{"FormVersion", "0"}, {"Interlaced_Checked", "True"}, {"Gamma1spin_Value", "1.2"}};
+    TBigIniFile written;
+    writeProject(written, p);
+    written.SaveAs(dir.file("long.pxp"));
+    EXPECT_EQ(readProject(TBigIniFile(dir.file("long.pxp"))), p);
+
+    // One frame: the gauge stays at each group's base.
+    ProjectData one = p;
+    one.sequencelength = 1;
+    one.frames.resize(1);
+    one.ranking = {0};
+    std::vector<int> gauge;
+    TBigIniFile single;
+    writeProject(single, one, {nullptr, [&](int percent) { gauge.push_back(percent); }});
+    EXPECT_EQ(gauge, (std::vector<int>{0, 33, 66, 0, 50}));
+}
+
+}  // namespace
+}  // namespace planexor

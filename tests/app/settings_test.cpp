@@ -1,0 +1,218 @@
+// The two settings stores and the "Form" section they share with projects.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "app/big_ini_file.h"
+#include "app/control_table.h"
+#include "app/form_state.h"
+#include "app/ini_user_settings.h"
+#include "app/settings_file.h"
+#include "support/form_fixture.h"
+
+namespace planexor {
+namespace {
+
+using testing::TempDir;
+namespace fs = std::filesystem;
+
+TEST(UserIni, ValuesSurviveARestartAndReachTheFileOnlyWhenFlushed) {
+    TempDir dir;
+    const std::string path = dir.file("config/planexor/user.ini");  // the folders do not exist yet
+    const std::string awkward = "/data/night 1/a=b\\c\nsecond line\r[x]";
+    {
+        IniUserSettings settings(path);
+        int pendings = 0;
+        settings.onPending([&] { ++pendings; });
+        settings.writeString("Files", "Dir", awkward);
+        for (int move = 0; move < 200; ++move) settings.writeInteger("Toolwin", "FFTTop", move % 2 ? -40 : 7);
+        settings.writeBool("Settings", "usecolour", false);
+        EXPECT_FALSE(fs::exists(path));  // a drag writes nothing until it rests
+        settings.flush();
+        EXPECT_TRUE(fs::exists(path));
+        settings.writeString("Files", "Lasttype", "BMP");  // flushed when the store closes
+        EXPECT_GT(pendings, 0);
+    }
+    IniUserSettings reread(path);
+    EXPECT_EQ(reread.readString("Files", "Dir", "nonex"), awkward);
+    EXPECT_EQ(reread.readInteger("Toolwin", "FFTTop", 0), -40);
+    EXPECT_FALSE(reread.readBool("Settings", "usecolour", true));
+    EXPECT_EQ(reread.readString("files", "LASTTYPE", "none"), "BMP");  // a registry key ignores case
+    EXPECT_EQ(reread.readString("Files", "SaveDir", "nonex"), "nonex");
+    const std::string text = testing::readText(path);
+    EXPECT_EQ(text.find("[Files]\r\n"), 0u);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.file("config/planexor")), fs::directory_iterator()), 1);
+}
+
+TEST(UserIni, DamagedFilesNeverFailAndTheNextWriteMakesAGoodFile) {
+    TempDir dir;
+    const std::string path = dir.file("user.ini");
+    const std::string garbage[] = {
+        std::string("[Files]\nDir=/x\n") + std::string(1, '\0') + "\x01\xff",
+        "[Files]\nLasttype=" + std::string(1 << 20, 'y') + "\n",
+        "Dir=/x\n[Files\n=/x\njust some words\n",
+        "[Files]\nLasttype=JPG\n[files]\nLasttype=BMP\n",
+    };
+    for (const std::string& text : garbage) {
+        testing::writeText(path, text);
+        IniUserSettings settings(path);
+        const std::string type = settings.readString("Files", "Lasttype", "none");
+        EXPECT_TRUE(type == "none" || type == "JPG" || type.size() == 1u << 20) << type.substr(0, 10);
+        settings.writeString("Files", "SaveDir", "/s");
+    }
+    EXPECT_EQ(IniUserSettings(path).readString("Files", "SaveDir", ""), "/s");
+    fs::create_directory(dir.file("a-directory.ini"));
+    EXPECT_FALSE(IniUserSettings(dir.file("a-directory.ini")).has("Files", "Dir"));
+}
+
+TEST(UserIni, AFileThatCannotBeWrittenIsReportedOnceAndTheSessionGoesOn) {
+    TempDir dir;
+    testing::writeText(dir.file("not-a-folder"), "x");  // not even root can make a folder here
+    IniUserSettings settings(dir.file("not-a-folder/user.ini"));
+    int reports = 0;
+    settings.onWriteFailure([&](const std::string& text) {
+        ++reports;
+        EXPECT_NE(text.find("user.ini"), std::string::npos);
+    });
+    settings.writeString("Files", "Dir", "/a");
+    settings.flush();
+    settings.writeString("Files", "Dir", "/b");
+    settings.flush();
+    EXPECT_EQ(settings.readString("Files", "Dir", ""), "/b");
+    EXPECT_EQ(reports, 1);
+}
+
+TEST(UserIni, BothFilesLiveInTheUsersConfigurationDirectory) {
+    const char* saved = std::getenv("XDG_CONFIG_HOME");
+    const std::string restore = saved ? saved : "";
+    ::setenv("XDG_CONFIG_HOME", "/tmp/xdg-test", 1);
+    EXPECT_EQ(IniUserSettings::defaultPath(), "/tmp/xdg-test/planexor/user.ini");
+    EXPECT_EQ(SettingsFile::defaultPath(), "/tmp/xdg-test/planexor/planexor.ini");
+    ::setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // ignored, as the XDG rules say
+    if (const char* home = std::getenv("HOME"); home && *home) {
+        EXPECT_EQ(IniUserSettings::defaultPath(), std::string(home) + "/.config/planexor/user.ini");
+    }
+    if (saved) ::setenv("XDG_CONFIG_HOME", restore.c_str(), 1);
+    else ::unsetenv("XDG_CONFIG_HOME");
+}
+
+class FormState : public testing::FormTest {
+protected:
+    // Every stored property of `target` off its default, each by its own rule.
+    static void setAllOffDefault(TMainForm& target) {
+        for (const PersistedKey& key : persistedKeys()) {
+            ControlModel& model = target.control(key.control);
+            switch (key.property) {
+                case StoredProperty::Checked: model.setChecked(!model.checked()); break;
+                case StoredProperty::Expand: model.setExpanded(!model.expanded()); break;
+                case StoredProperty::Visible: model.setVisible(!model.visible()); break;
+                case StoredProperty::Left: model.setPosition(model.left() + 17, model.top()); break;
+                case StoredProperty::Top: model.setPosition(model.left(), model.top() - 300); break;
+                case StoredProperty::ItemIndex:
+                    model.setItemIndex((model.itemIndex() + 1) % static_cast<int>(model.items().size()));
+                    break;
+                case StoredProperty::Value: {
+                    // A step off the default, with a fraction where the spin shows one.
+                    const double step = model.decimals() > 0 ? 0.2 : 1.0;
+                    model.setValue(model.value() + (model.value() + step <= model.maximum() ? step : -step));
+                    break;
+                }
+                case StoredProperty::None: break;
+            }
+        }
+    }
+    std::string settingsPath() const { return dir.file("planexor.ini"); }
+};
+
+TEST_F(FormState, EveryStoredPropertySurvivesAWriteAndARestoreInTheStoredOrder) {
+    form.control(Control::StackSlider).setRange(0, 40);  // a sequence is open
+    setAllOffDefault(form);
+    form.control(Control::Expandstack).setChecked(false);  // resampling and expanding exclude each other
+    form.control(Control::Gamma1spin).setValue(1.2);
+    SettingsFile file(settingsPath());
+    ASSERT_TRUE(file.save(form));
+
+    const TBigIniFile ini(settingsPath());
+    std::vector<std::string> sections, keys;
+    ini.ReadSections(sections);
+    ini.ReadSection(FormSection, keys);
+    EXPECT_EQ(sections, std::vector<std::string>{"Form"});
+    ASSERT_EQ(keys.size(), 107u);
+    EXPECT_EQ(keys[0], "FormVersion");
+    for (std::size_t i = 0; i < persistedKeys().size(); ++i) EXPECT_EQ(keys[i + 1], persistedKeys()[i].key());
+    EXPECT_EQ(ini.ReadString(FormSection, "Gamma1spin_Value", ""), "1.2");
+    EXPECT_EQ(ini.ReadString(FormSection, "AutoOptimize_Checked", ""), "False");
+    EXPECT_EQ(ini.ReadString(FormSection, "Gammawin_Left", ""), "17");  // no use to us, kept all the same
+
+    ScriptedUiServices otherUi;
+    MemoryUserSettings otherSettings;
+    TMainForm restored(otherUi, otherSettings);
+    const DeferredFormValues deferred = restoreFormSection(restored, ini);
+    // The stack slider waits for a sequence to give it its range.
+    EXPECT_EQ(deferred.stackSlider, form.control(Control::StackSlider).value());
+    restored.control(Control::StackSlider).setRange(0, 40);
+    restored.control(Control::StackSlider).setValue(*deferred.stackSlider);
+    EXPECT_EQ(captureFormSection(restored), captureFormSection(form));
+}
+
+TEST_F(FormState, ARestoreIsSilentAndBringsWhatFollowsFromTheValuesInLine) {
+    std::vector<std::string> handlers;
+    form.handlerTrace = [&](std::string_view name) { handlers.emplace_back(name); };
+    restoreFormSection(form, FormPairs{{"Gamma1spin_Value", "2.5"}, {"AUTOPROCESSBOX_CHECKED", "True"},
+                                       {"Resampled_Checked", "True"}, {"ResampleSpin_Value", "3,5"},
+                                       {"Interlaced_Checked", "True"}, {"ShowFFTbox_Checked", "True"},
+                                       {"Histowin_Checked", "True"}, {"ShowFramelist_Checked", "True"},
+                                       {"Misalignwarning_Checked", "True"}, {"BlurBox_Checked", "True"}});
+    EXPECT_TRUE(handlers.empty());
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(settings.values.empty());
+    for (const ControlDefinition& desc : controlTable()) {
+        if (desc.kind == ControlKind::ToolWindow) EXPECT_FALSE(form.control(desc.id).visible()) << desc.name;
+    }
+    GammaCurve expected;
+    expected.build(2.5);
+    EXPECT_EQ(form.GammaTable.values, expected.values);
+    EXPECT_FALSE(form.control(Control::ProcessButton).visible());
+    EXPECT_FLOAT_EQ(w.ResampleFactor, 3.5f);  // a "," decimal of another locale reads too
+    EXPECT_TRUE(form.control(Control::SetMiddleButton).visible());
+    EXPECT_TRUE(form.control(Control::DeInterlacepanel).visible());
+    EXPECT_TRUE(form.control(Control::AlignOneBUtton).visible());
+    EXPECT_TRUE(form.control(Control::Bias).visible());
+}
+
+TEST_F(FormState, GarbageKeepsTheControlsAsTheyWereAndUnknownKeysVanishOnTheNextWrite) {
+    testing::writeText(settingsPath(), "[Form]\nGamma1spin_Value=nan\nRxSlider3_Value=9999\nFFTsizeGroup_ItemIndex=7\n"
+                                       "AutoOptimize_Checked=maybe\nOldControl_Checked=True\nFilters_ItemIndex=0x2\n"
+                                       "FFTWindow_Left=12345678901\nno equals sign\n[Other]\nx=1\n");
+    SettingsFile file(settingsPath());
+    file.restore(form);
+    EXPECT_EQ(form.control(Control::Gamma1spin).value(), 1.0);
+    EXPECT_EQ(form.control(Control::RxSlider3).value(), 10);
+    EXPECT_EQ(form.control(Control::FFTsizeGroup).itemIndex(), 1);
+    EXPECT_TRUE(form.control(Control::AutoOptimize).checked());
+    EXPECT_EQ(form.control(Control::Filters).itemIndex(), 2);
+    EXPECT_EQ(form.control(Control::FFTWindow).left(), definitionOf(Control::FFTWindow).left);
+    ASSERT_TRUE(file.save(form));
+    const std::string text = testing::readText(settingsPath());
+    EXPECT_EQ(text.find("OldControl"), std::string::npos);
+    EXPECT_EQ(text.find("[Other]"), std::string::npos);
+}
+
+TEST_F(FormState, AFailedWriteKeepsWhatIsThereAndSaysSoOnce) {
+    // A folder where the file should be: the rename over it fails.
+    fs::create_directories(settingsPath());
+    testing::writeText(settingsPath() + "/kept", "x");
+    SettingsFile file(settingsPath());
+    int reports = 0;
+    file.onWriteFailure([&](const std::string&) { ++reports; });
+    EXPECT_FALSE(file.save(form));
+    EXPECT_FALSE(file.save(form));
+    EXPECT_EQ(reports, 1);
+    EXPECT_TRUE(fs::exists(settingsPath() + "/kept"));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+}  // namespace
+}  // namespace planexor

@@ -1,0 +1,140 @@
+// Start-up, help panels and the About page.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/big_ini_file.h"
+#include "app/help_about.h"
+#include "app/settings_file.h"
+#include "app/start_up.h"
+#include "support/form_fixture.h"
+
+namespace planexor {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StartUpTest : public testing::FormTest {
+protected:
+    std::string iniPath() const { return dir.file("config/planexor.ini"); }
+    SettingsFile file{iniPath()};
+    StartUp start{form, file, dir.path()};
+};
+
+TEST_F(StartUpTest, AFirstStartStoresTheFirstStartValuesAndWritesTheSettingsFile) {
+    start.FormCreate();
+    EXPECT_EQ(settings.readString("Files", "Dir", ""), dir.path());
+    EXPECT_EQ(settings.readString("Files", "Lasttype", ""), "AVI");
+    EXPECT_EQ(settings.readString("Files", "SaveDir", ""), dir.path());
+    EXPECT_TRUE(fs::exists(iniPath()));
+    EXPECT_EQ(timesShown("helpfile panel1.rtf not found"), 1);  // no panels where this form looks
+    for (const Control tab : {Control::TabSheet2, Control::TabSheet3, Control::TabSheet4})
+        EXPECT_FALSE(form.control(tab).visible());
+    EXPECT_EQ(form.control(Control::PageControl1).itemIndex(), 0);
+    GammaCurve unity;
+    unity.build(1.0);
+    EXPECT_EQ(form.GammaTable.values, unity.values);
+}
+
+TEST_F(StartUpTest, ValuesComeBackAtTheNextStartButADarkFrameInUseIsOff) {
+    start.FormCreate();
+    form.control(Control::UseDarkFrame).setChecked(true);
+    form.control(Control::Gamma1spin).setValue(2.3);
+    form.control(Control::HistoWindow).setPosition(900, 40);
+    start.FormClose();
+
+    ScriptedUiServices nextUi;
+    MemoryUserSettings nextSettings;
+    nextSettings.writeString("Files", "Dir", dir.file("gone"));
+    TMainForm next(nextUi, nextSettings);
+    StartUp nextStart(next, file, dir.path());
+    nextStart.FormCreate();
+    nextStart.FormShow();
+    EXPECT_FALSE(next.control(Control::UseDarkFrame).checked());
+    EXPECT_EQ(next.control(Control::Gamma1spin).value(), 2.3);
+    EXPECT_EQ(next.control(Control::HistoWindow).left(), 900);
+    EXPECT_FALSE(next.control(Control::HistoWindow).visible());
+    EXPECT_EQ(TBigIniFile(iniPath()).ReadString("Form", "UseDarkFrame_Checked", ""), "False");
+    ASSERT_FALSE(nextUi.messages.empty());
+    EXPECT_EQ(nextUi.messages.back().text, "Previously used directory " + dir.file("gone") + " not found");
+    EXPECT_EQ(nextUi.messages.back().kind, MessageKind::Warning);
+}
+
+TEST_F(StartUpTest, WindowMovesBeforeTheUserSettingsKeyOpensWriteNothing) {
+    form.toolWindowMoved(Control::HintWindow, 10, 20);
+    EXPECT_FALSE(settings.has("Toolwin", "Hintleft"));
+    start.FormCreate();
+    form.toolWindowMoved(Control::HintWindow, 30, 40);
+    EXPECT_EQ(settings.readInteger("Toolwin", "Hintleft", 0), 30);
+}
+
+TEST(StartupArgument, OneProjectOrFrameListInAnyCaseLoadsAndAnythingElseDoesNot) {
+    const struct {
+        std::vector<std::string> arguments;
+        std::optional<int> filterIndex;
+    } cases[] = {
+        {{"jupiter.PXP"}, 1}, {{"/x/list.pxl"}, 2}, {{"a.pxp", "b.pxp"}, std::nullopt},
+        {{"movie.avi"}, std::nullopt}, {{}, std::nullopt}, {{"pxp"}, std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto file = startupFileOf(c.arguments);
+        EXPECT_EQ(file ? std::optional<int>(file->filterIndex) : std::nullopt, c.filterIndex);
+    }
+}
+
+TEST_F(StartUpTest, AStartupProjectThatIsNotThereSaysSoAndLoadsNothing) {
+    start.FormCreate();
+    start.loadStartupFile({dir.file("missing.pxp"), 1});
+    EXPECT_EQ(errors(), std::vector<std::string>{"The project file " + dir.file("missing.pxp") + " does not exist"});
+    EXPECT_FALSE(form.project().autoLoad);
+    EXPECT_FALSE(w.SequenceOpen);
+}
+
+TEST_F(StartUpTest, EveryPageShowsItsHelpAndAMissingPanelSaysWhichOne) {
+    form.help().directories = {fs::path(PLANEXOR_SOURCE_DIR) / "data" / "help"};
+    const char* titles[] = {"Select Input", "Align", "Stack", "Image Processing", "About"};
+    for (int page = 0; page < 5; ++page) {
+        form.control(Control::PageControl1).setItemIndex(page);
+        form.control(Control::BitBtn1).click();
+        EXPECT_TRUE(form.control(Control::HintWindow).visible());
+        EXPECT_NE(form.control(Control::Hintsmemo).caption().find(titles[page]), std::string::npos) << page;
+        EXPECT_GT(form.help().panel().paragraphs.size(), 5u);
+        form.control(Control::BitBtn1).click();
+        EXPECT_FALSE(form.control(Control::HintWindow).visible());
+    }
+    // The help window open, a page change brings that page's panel.
+    form.control(Control::BitBtn1).click();
+    form.control(Control::PageControl1).setItemIndexByUser(0);
+    EXPECT_NE(form.control(Control::Hintsmemo).caption().find("Select Input"), std::string::npos);
+    EXPECT_TRUE(ui.messages.empty());
+
+    form.help().directories = {dir.path()};
+    form.control(Control::PageControl1).setItemIndexByUser(2);
+    EXPECT_EQ(timesShown("helpfile panel3.rtf not found"), 1);
+    EXPECT_TRUE(form.control(Control::HintWindow).visible());
+}
+
+TEST(OsInfo, NamesTheDistributionAndTheKernel) {
+    EXPECT_EQ(osInfoText("PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\nID=debian\n",
+                         "6.1.0-18-amd64"),
+              "Debian GNU/Linux 6.1 (Build 6.1.0-18-amd64)");
+    EXPECT_EQ(osInfoText("NAME=Fedora Linux\r\n", "6.8.9-300.fc40.x86_64"), "Fedora Linux 6.8 (Build 6.8.9-300.fc40.x86_64)");
+    EXPECT_EQ(osInfoText("", "5.15.0"), "Linux 5.15 (Build 5.15.0)");
+    EXPECT_EQ(osInfoText("NAME=\"\"\n", "weird"), "Linux (Build weird)");
+    EXPECT_EQ(osInfoText("NAME=Debian\n", ""), "");
+}
+
+TEST_F(StartUpTest, TheMailLabelOpensAReportMail) {
+    form.control(Control::MailLabel).click();
+    ASSERT_EQ(ui.openedUrls.size(), 1u);
+    const std::string& url = ui.openedUrls[0];
+    EXPECT_EQ(url.rfind(std::string("mailto:") + ReportAddress + "?subject=Planexor%20Planexor&body=", 0), 0u) << url;
+    EXPECT_NE(url.find("%0A%20OS%3A%20"), std::string::npos);
+    EXPECT_NE(url.find("%20Kb%0A"), std::string::npos);
+    EXPECT_EQ(url.find(' '), std::string::npos);
+    form.control(Control::HomepageLabel).click();
+    EXPECT_EQ(ui.openedUrls.back(), HomepageUrl);
+}
+
+}  // namespace
+}  // namespace planexor

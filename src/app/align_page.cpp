@@ -60,6 +60,8 @@ RegistrationOptions AlignPage::registrationOptions() const {
     options.resampled = control(Control::Resampled).checked();
     options.resampleFactor = workspace_->ResampleFactor;
     options.qualityFilter = control(Control::QualityFilter).intValue();
+    options.subpixel = control(Control::SubpixelBox).checked();
+    options.discQuality = control(Control::QualityMeasure).itemIndex() == 1;
     return options;
 }
 
@@ -329,7 +331,8 @@ void AlignPage::EstimateQuality() {
     const float quality = spectrumQuality(fft_.RadialProfile, control(Control::QualityFilter).intValue());
     // The profile in memory is of the box scored last; a frame shown since
     // (browsing the ranking) must not receive its score.
-    if (profileFrame_ >= 0) {
+    // The disc measure does not come from the profile: the frame keeps its score.
+    if (profileFrame_ >= 0 && !registrationOptions().discQuality) {
         TFrameRec& record = w.FrameRecs[profileFrame_];
         (profileFirstField_ ? record.FieldQuality : record.Quality) = quality;
     }

@@ -165,6 +165,9 @@ FrameOptimizer::Outcome FrameOptimizer::optimize(TFrameRec& record, bool firstFi
     outcome.shiftY = shiftY;
     outcome.best = best;
     outcome.moved = shiftX != startX || shiftY != startY;
+    // A sub-pixel fraction belonged to the whole shift it was found beside.
+    if (outcome.moved) (firstField ? record.FieldSubShiftX : record.SubShiftX) = 0.0f;
+    if (outcome.moved) (firstField ? record.FieldSubShiftY : record.SubShiftY) = 0.0f;
     return outcome;
 }
 

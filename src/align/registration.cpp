@@ -214,6 +214,16 @@ void findPeak(const FftEngine& fft, int size, CorrelationPeak& peak) {
     }
 }
 
+// The peak's top between cells, along each axis through the peak cell.
+void refinePeak(const FftEngine& fft, int size, CorrelationPeak& peak) {
+    const auto at = [&fft, size](int a, int b) {
+        return static_cast<double>(fft.SpecRe[(a + size) % size][(b + size) % size]);
+    };
+    const int a = peak.indexA, b = peak.indexB;
+    peak.fractionA = peakOffset(at(a - 1, b), at(a, b), at(a + 1, b));
+    peak.fractionB = peakOffset(at(a, b - 1), at(a, b), at(a, b + 1));
+}
+
 bool firstFieldOf(const Workspace& workspace, bool interlaced) { return interlaced && workspace.CurrentField == 0; }
 
 int frameIndex(const Workspace& workspace) { return std::clamp(workspace.CurrentFrame, 0, LastFrameNumber); }
@@ -239,6 +249,15 @@ void updatePrediction(Alignment& alignment, int frame, int field, int shiftX, in
 }
 
 }  // namespace
+
+double peakOffset(double before, double centre, double after) {
+    // A parabola through the three; the broad peak of a low-passed
+    // correlation is near enough to one over a cell either side.
+    const double curvature = before - 2.0 * centre + after;
+    if (!(curvature < 0.0)) return 0.0;
+    const double offset = 0.5 * (before - after) / curvature;
+    return std::isfinite(offset) ? std::clamp(offset, -0.5, 0.5) : 0.0;
+}
 
 void Alignment::resetTrack() {
     TrackX = TrackY = TrackVelX = TrackVelY = 0;
@@ -290,6 +309,7 @@ CorrelationPeak correlateFrame(Alignment& alignment, FftEngine& fft, const Bitma
     fft.InverseFFT2D();
 
     findPeak(fft, size, peak);
+    if (options.subpixel) refinePeak(fft, size, peak);
     return peak;
 }
 
@@ -307,6 +327,13 @@ RegistrationResult finishRegistration(Workspace& workspace, Alignment& alignment
     alignment.PrevPeak = peak.height;
 
     RegistrationResult result;
+    // A frame displaced by (sx, sy) peaks at (-sx, -sy): the fraction turns
+    // sign with it. A clicked feature has none.
+    double subX = 0.0, subY = 0.0;
+    if (options.subpixel && !userClick) {
+        subX = -peak.fractionA;
+        subY = -peak.fractionB;
+    }
     if (userClick) {
         // The clicked point is where the feature is in this frame.
         result.localX = userClick->x - peak.offsetX - hotx;
@@ -381,12 +408,21 @@ RegistrationResult finishRegistration(Workspace& workspace, Alignment& alignment
         // Shifts count in resampled pixels; the track stays in frame pixels.
         record.Difference = 1.0f;
         const double factor = options.resampleFactor;
-        shiftX = nearest(shiftX * factor);
-        shiftY = nearest(shiftY * factor);
+        const int wholeX = nearest(shiftX * factor), wholeY = nearest(shiftY * factor);
+        subX = (shiftX + subX) * factor - wholeX;
+        subY = (shiftY + subY) * factor - wholeY;
+        shiftX = wholeX;
+        shiftY = wholeY;
     }
     storeShift(workspace, firstField, shiftX, shiftY);
     result.shiftX = shiftX;
     result.shiftY = shiftY;
+    if (options.subpixel) {
+        result.subShiftX = static_cast<float>(subX);
+        result.subShiftY = static_cast<float>(subY);
+        (firstField ? record.FieldSubShiftX : record.SubShiftX) = result.subShiftX;
+        (firstField ? record.FieldSubShiftY : record.SubShiftY) = result.subShiftY;
+    }
 
     if (result.outside) {
         fft.ClearRadialProfile();
@@ -394,7 +430,9 @@ RegistrationResult finishRegistration(Workspace& workspace, Alignment& alignment
         fft.ForwardFFT2D();
         fft.ComputeRadialProfile();
     }
-    result.quality = spectrumQuality(fft.RadialProfile, options.qualityFilter);
+    result.quality = options.discQuality
+                         ? alignment.disc.measure(frame, workspace.FrameWidth, workspace.FrameHeight)
+                         : spectrumQuality(fft.RadialProfile, options.qualityFilter);
     storeQuality(workspace, options.interlaced, result.quality);
     return result;
 }

@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "align/disc_quality.h"
 #include "align/fft.h"
 #include "align/quality.h"
 #include "core/bitmap24.h"
@@ -42,6 +43,7 @@ struct Alignment {
     Found lastFound[2];
 
     TSpectrumPlane RefRe, RefIm;
+    DiscSharpness disc;  // its buffers, reused from frame to frame
 
     // Tracking starts over: at a run's start, a feature click, "Recalc FFT".
     void resetTrack();
@@ -60,6 +62,8 @@ struct RegistrationOptions {
     bool resampled = false;
     float resampleFactor = 2.0f;
     int qualityFilter = 12;
+    bool subpixel = false;      // refine the peak to a fraction of a pixel
+    bool discQuality = false;   // score the whole disc rather than the box's spectrum
 };
 
 // Builds the reference spectrum from the box (BoxLeft, BoxTop) of `frame`:
@@ -77,6 +81,9 @@ struct CorrelationPeak {
     bool outside = false;          // that box left the frame
     int indexA = 0, indexB = 0;    // peak cell, [column][row]
     double height = 0.0;
+    // With sub-pixel registration: where the peak really lies, relative to
+    // its cell, each within -0.5..0.5.
+    double fractionA = 0.0, fractionB = 0.0;
 };
 CorrelationPeak correlateFrame(Alignment& alignment, FftEngine& fft, const Bitmap24& frame, int frameWidth,
                                int frameHeight, const RegistrationOptions& options);
@@ -94,6 +101,7 @@ struct RegistrationResult {
     int foundX = 0, foundY = 0;  // feature position relative to the box's origin (nx, ny of the box)
     int markX = 0, markY = 0;    // where the feature was found in this frame
     int shiftX = 0, shiftY = 0;  // what was stored
+    float subShiftX = 0.0f, subShiftY = 0.0f;  // the fraction stored beside it
     float difference = 0.0f;
     float quality = 0.0f;
     bool outside = false;
@@ -101,6 +109,10 @@ struct RegistrationResult {
 RegistrationResult finishRegistration(Workspace& workspace, Alignment& alignment, FftEngine& fft,
                                       const Bitmap24& frame, const Bitmap24& reference, const CorrelationPeak& peak,
                                       std::optional<GraphPoint> userClick, const RegistrationOptions& options);
+
+// Where between three samples of a peak, centre the highest, its top
+// lies: -0.5..0.5 from the centre, 0 when they give no curvature.
+double peakOffset(double before, double centre, double after);
 
 // Both halves without a misalignment question.
 RegistrationResult registerFrame(Workspace& workspace, Alignment& alignment, FftEngine& fft, const Bitmap24& frame,

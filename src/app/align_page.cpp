@@ -60,6 +60,8 @@ RegistrationOptions AlignPage::registrationOptions() const {
     options.resampled = control(Control::Resampled).checked();
     options.resampleFactor = workspace_->ResampleFactor;
     options.qualityFilter = control(Control::QualityFilter).intValue();
+    options.subpixel = control(Control::SubpixelBox).checked();
+    options.discQuality = control(Control::QualityMeasure).itemIndex() == 1;
     return options;
 }
 
@@ -90,6 +92,18 @@ void AlignPage::restoreFeature() {
     Workspace& w = *workspace_;
     w.StopRequested = false;
     control(Control::TabSheet2).setVisible(true);
+    showFeatureChosen();
+    alignment_.referenceSize = 0;
+    prepareFft();
+    alignment_.BoxLeft = w.hotx - fft_.FFTSize / 2;
+    alignment_.BoxTop = w.hoty - fft_.FFTSize / 2;
+    w.CurrentField = 1;
+    CalculateReferenceFFT();
+}
+
+// A feature is chosen: the align page waits for a run, with an empty spectrum and a fresh track.
+void AlignPage::showFeatureChosen() {
+    const Workspace& w = *workspace_;
     control(Control::AlignSlider).setVisible(false);
     control(Control::Label4).setVisible(false);
     alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
@@ -99,12 +113,6 @@ void AlignPage::restoreFeature() {
     spectrum.fill(255, 255, 255);
     fftNotDefined_ = true;
     alignment_.resetTrack();
-    alignment_.referenceSize = 0;
-    prepareFft();
-    alignment_.BoxLeft = w.hotx - fft_.FFTSize / 2;
-    alignment_.BoxTop = w.hoty - fft_.FFTSize / 2;
-    w.CurrentField = 1;
-    CalculateReferenceFFT();
 }
 
 void AlignPage::showBoxSizeCaption() {
@@ -144,16 +152,7 @@ void AlignPage::PreviewImageMouseDown(int x, int y) {
     }
     w.progstatus = 1;
     form_.PreviewSliderChange();
-    control(Control::AlignSlider).setVisible(false);
-    control(Control::Label4).setVisible(false);
-    alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
-    control(Control::AlignOneBUtton).setEnabled(true);
-    Bitmap24& spectrum = form_.image(Control::imgFFT);
-    spectrum.resize(250, 250);
-    spectrum.fill(255, 255, 255);
-    fftNotDefined_ = true;
-
-    alignment_.resetTrack();
+    showFeatureChosen();
     w.hotx = x;
     w.hoty = y;
     alignment_.BoxLeft = x - half;
@@ -332,7 +331,8 @@ void AlignPage::EstimateQuality() {
     const float quality = spectrumQuality(fft_.RadialProfile, control(Control::QualityFilter).intValue());
     // The profile in memory is of the box scored last; a frame shown since
     // (browsing the ranking) must not receive its score.
-    if (profileFrame_ >= 0) {
+    // The disc measure does not come from the profile: the frame keeps its score.
+    if (profileFrame_ >= 0 && !registrationOptions().discQuality) {
         TFrameRec& record = w.FrameRecs[profileFrame_];
         (profileFirstField_ ? record.FieldQuality : record.Quality) = quality;
     }

@@ -83,6 +83,7 @@ private:
     // The options an align-all run took at its start, kept to its end.
     std::optional<RegistrationOptions> runRegistration_;
     void showBoxSizeCaption();
+    void showFeatureChosen();
     void prepareFft();
     void ensureReference();
     bool rebuildReference();

@@ -44,10 +44,11 @@ public:
     NeutralStackControls& operator=(const NeutralStackControls&) = delete;
 
 private:
-    static constexpr std::array<std::pair<Control, bool>, 4> CheckBoxes = {{{Control::Resampled, false},
+    static constexpr std::array<std::pair<Control, bool>, 5> CheckBoxes = {{{Control::Resampled, false},
                                                                            {Control::Expandstack, false},
                                                                            {Control::Interlaced, false},
-                                                                           {Control::Averagepixel, true}}};
+                                                                           {Control::Averagepixel, true},
+                                                                           {Control::SubpixelBox, false}}};
     static constexpr std::array<Control, 2> Shifts = {Control::Xshift, Control::Yshift};
     TMainForm& form_;
     std::vector<bool> checkedBefore_;

@@ -128,11 +128,6 @@ ControlDefinition mouseDriven(ControlDefinition desc) {
     return desc;
 }
 
-ControlDefinition later(ControlDefinition desc, std::string whatItWillDo) {
-    desc.notYetAvailable = std::move(whatItWillDo) + " (not available in this version yet)";
-    return desc;
-}
-
 ControlDefinition withHint(ControlDefinition desc, std::string hint) {
     desc.hint = std::move(hint);
     return desc;
@@ -210,6 +205,9 @@ std::vector<ControlDefinition> buildTable() {
     add(stored(readWhenUsed(checkBox(C::AutoOptimize, P::Page2, "Auto-Optimisation", true)), {{StoredProperty::Checked, 0}}));
     add(stored(readWhenUsed(radio(C::Correlationtype, P::Page2, "Correlation type", {"Cross", "Phase"}, 0, 1, false)), {{StoredProperty::ItemIndex, 12}}));
     add(stored(readWhenUsed(checkBox(C::Normalize, P::Page2, "Normalized", true, false)), {{StoredProperty::Checked, 54}}));
+    // Beyond whole pixels: options, off by default, not kept in the settings or project.
+    add(readWhenUsed(checkBox(C::SubpixelBox, P::Page2, "Sub-pixel", false)));
+    add(readWhenUsed(radio(C::QualityMeasure, P::Page2, "Quality", {"Spectrum", "Disc"}, 0, 2)));
     add(checkBox(C::Showtracebox, P::Page2, "Show aligning", true, false));
     add(slider(C::AlignSlider, P::Page2, 0, 0, 0, false));
     add(label(C::Label4, P::Page2, "Frames", false));

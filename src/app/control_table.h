@@ -40,9 +40,6 @@ struct ControlDefinition {
     // Does its work without a change handler: an option that the work reads
     // when it runs, or a button the form drives by its mouse events.
     bool noHandler = false;
-    // Set while the control's work is not built: the control shows greyed,
-    // with this text as its tool tip.
-    std::string notYetAvailable;
     std::string hint;
     int left = 0, top = 0, width = 0, height = 0;  // tool windows: design place and client size
     int columns = 1;                               // radio groups

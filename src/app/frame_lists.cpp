@@ -238,15 +238,19 @@ void FrameLists::openFrameList(const std::string& path) {
     form_.PreviewSliderChange();
 }
 
-void FrameLists::FramelistloadbuttonClick() {
+// "Load" and "Add" ask for a list the same way; empty when the dialog is cancelled.
+std::string FrameLists::askForList() {
     FileDialogRequest request;
     request.dialog = "OpenDialog1";
     request.filters = OpenFilters;
     request.defaultExtension = "pxl";
     request.directory = form_.sequenceDirectory();
     const FileDialogAnswer answer = ui_.runFileDialog(request);
-    if (!answer.accepted || answer.files.empty()) return;
-    openFrameList(answer.files.front());
+    return answer.accepted && !answer.files.empty() ? answer.files.front() : std::string();
+}
+
+void FrameLists::FramelistloadbuttonClick() {
+    if (const std::string path = askForList(); !path.empty()) openFrameList(path);
 }
 
 void FrameLists::addFrameList(const std::string& path) {
@@ -277,14 +281,7 @@ void FrameLists::addFrameList(const std::string& path) {
 }
 
 void FrameLists::AddFramesButtonClick() {
-    FileDialogRequest request;
-    request.dialog = "OpenDialog1";
-    request.filters = OpenFilters;
-    request.defaultExtension = "pxl";
-    request.directory = form_.sequenceDirectory();
-    const FileDialogAnswer answer = ui_.runFileDialog(request);
-    if (!answer.accepted || answer.files.empty()) return;
-    addFrameList(answer.files.front());
+    if (const std::string path = askForList(); !path.empty()) addFrameList(path);
 }
 
 void FrameLists::bindHandlers() {

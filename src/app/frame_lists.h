@@ -44,6 +44,7 @@ public:
     // UseFramesign, usedframes and the Frames text from the exclusions.
     void recount();
     void markEveryFrame(bool used);
+    std::string askForList();
 
 private:
     ControlModel& control(Control id);

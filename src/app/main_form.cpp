@@ -41,8 +41,7 @@ void TMainForm::buildModels() {
         model->setChecked(desc.defaultChecked);
         model->setCaption(desc.caption);
         model->setItems(desc.items);
-        model->setHint(desc.notYetAvailable.empty() ? desc.hint : desc.notYetAvailable);
-        model->setAvailable(desc.notYetAvailable.empty());
+        model->setHint(desc.hint);
         model->setVisible(desc.visible);
         model->setEnabled(desc.enabled);
         model->setPosition(desc.left, desc.top);

@@ -111,6 +111,7 @@ StackOptions StackPage::stackOptionsFromControls() const {
     options.useFlat = control(Control::UseFlatfield).checked();
     options.xShift = nearest(control(Control::Xshift).value());
     options.yShift = nearest(control(Control::Yshift).value());
+    options.subpixel = control(Control::SubpixelBox).checked();
     return options;
 }
 

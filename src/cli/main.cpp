@@ -389,6 +389,14 @@ void setOptimizing(TMainForm& form, const Arguments& arguments) {
         setControlValue(form, Control::OptimizeQualitySpin, arguments.number("lower-quality", 80), "lower-quality");
 }
 
+// Registration past whole pixels and the ranking measure, each off unless asked.
+void setRegistrationExtras(TMainForm& form, const Arguments& arguments) {
+    const std::string quality = arguments.text("quality", "spectrum");
+    if (quality != "spectrum" && quality != "disc") throw UsageError("--quality is spectrum or disc");
+    if (arguments.has("subpixel")) form.control(Control::SubpixelBox).setCheckedByUser(true);
+    if (quality == "disc") form.control(Control::QualityMeasure).setItemIndexByUser(1);
+}
+
 // The type index the calibration dialog would be closed with, by extension.
 int calibrationType(const std::string& path) {
     const std::string extension = lowerExtensionOf(path);
@@ -439,6 +447,7 @@ void alignSequence(Session& session, const Arguments& arguments, const std::func
     applyFrameListOptions(session, arguments);
     TMainForm& form = session.form;
     setOptimizing(form, arguments);
+    setRegistrationExtras(form, arguments);
     if (boxItem >= 0) form.control(Control::FFTsizeGroup).setItemIndexByUser(boxItem);
     form.control(Control::Followme).setChecked(!arguments.has("no-track"));
     form.control(Control::PredictTrack).setChecked(arguments.has("predict"));
@@ -455,7 +464,7 @@ void alignSequence(Session& session, const Arguments& arguments, const std::func
     if (form.workspace().progstatus < 2 || form.workspace().StopRequested) throw PlanexorError("Aligning did not finish");
 }
 
-void writeShifts(const TMainForm& form, const std::string& path) {
+void writeShifts(const TMainForm& form, const std::string& path, bool subpixel) {
     const Workspace& w = form.workspace();
     const int last = form.frameCount() - 1;
     std::vector<int> rankOf(static_cast<std::size_t>(std::max(last, 0)) + 1, -1);
@@ -464,12 +473,15 @@ void writeShifts(const TMainForm& form, const std::string& path) {
             const int frame = w.Ranking[rank].Frame;
             if (frame >= 0 && frame <= last && !w.FrameRecs[frame].Excluded) rankOf[frame] = rank;
         }
-    std::string csv = "frame,shift_x,shift_y,difference,quality,rank\n";
+    std::string csv = subpixel ? "frame,shift_x,shift_y,difference,quality,rank,subpixel_x,subpixel_y\n"
+                               : "frame,shift_x,shift_y,difference,quality,rank\n";
     for (int frame = 0; frame <= last; ++frame) {
         const TFrameRec& record = w.FrameRecs[frame];
         csv += std::to_string(frame) + "," + std::to_string(record.ShiftX) + "," + std::to_string(record.ShiftY) +
                "," + floatText(record.Difference) + "," + floatText(record.Quality) + "," +
-               std::to_string(rankOf[frame]) + "\n";
+               std::to_string(rankOf[frame]);
+        if (subpixel) csv += "," + floatText(record.SubShiftX) + "," + floatText(record.SubShiftY);
+        csv += "\n";
     }
     writeFileAtomically(path, csv);
     std::printf("shifts: %s\n", path.c_str());
@@ -480,7 +492,7 @@ int runAlign(const Arguments& arguments) {
         throw UsageError("--shifts FILE.csv or --project FILE.pxp is required");
     Session session;
     alignSequence(session, arguments);
-    if (arguments.has("shifts")) writeShifts(session.form, arguments.text("shifts"));
+    if (arguments.has("shifts")) writeShifts(session.form, arguments.text("shifts"), arguments.has("subpixel"));
     if (arguments.has("project")) session.saveProject(arguments.text("project"), !arguments.has("no-overwrite"));
     return 0;
 }
@@ -715,6 +727,13 @@ int runProcess(const Arguments& arguments) {
     return 0;
 }
 
+// A project keeps every control, but a drawn gamma curve lives only as long as the window.
+void saveStackProject(Session& session, const Arguments& arguments, bool overwrite) {
+    if (arguments.has("gamma-curve"))
+        std::fprintf(stderr, "note: the gamma curve is not saved in the project; give --gamma-curve again\n");
+    session.saveProject(arguments.text("project"), overwrite);
+}
+
 int runStack(const Arguments& arguments) {
     const bool chain = arguments.has("chain");
     const SaveRequest save = saveRequestFrom(arguments, chain || processingAsked(arguments));
@@ -765,7 +784,7 @@ int runStack(const Arguments& arguments) {
     } else {
         alignSequence(session, arguments, stackingOptions, chain);
     }
-    if (arguments.has("shifts")) writeShifts(form, arguments.text("shifts"));
+    if (arguments.has("shifts")) writeShifts(form, arguments.text("shifts"), arguments.has("subpixel"));
     const Workspace& w = form.workspace();
     if (chain) {
         // "Align & stack" has stacked and processed; the options shape the picture further.
@@ -773,7 +792,7 @@ int runStack(const Arguments& arguments) {
         if (processingAsked(arguments)) processAsAsked(session, arguments);
         const std::vector<std::string> files = saveAsAsked(session, save);
         std::printf("stacked %d frames: %s\n", form.stackedCount(), joined(files).c_str());
-        if (arguments.has("project")) session.saveProject(arguments.text("project"), save.overwrite);
+        if (arguments.has("project")) saveStackProject(session, arguments, save.overwrite);
         return 0;
     }
 
@@ -799,7 +818,7 @@ int runStack(const Arguments& arguments) {
     if (save.processed) processAsAsked(session, arguments);
     const std::vector<std::string> files = saveAsAsked(session, save);
     std::printf("stacked %d frames: %s\n", form.stackedCount(), joined(files).c_str());
-    if (arguments.has("project")) session.saveProject(arguments.text("project"), save.overwrite);
+    if (arguments.has("project")) saveStackProject(session, arguments, save.overwrite);
     return 0;
 }
 
@@ -853,16 +872,21 @@ const std::vector<Command>& commands() {
          "The same for a flat field from frames of an even light, the dark subtracted first when given (save as "
          ".fitq: a plain FITS flat is refused).",
          withSaveOptions({"dark"}), {"colour", "no-overwrite"}, [](const Arguments& a) { return runMakeCalibration(a, true); }},
-        {"align", "align INPUT... --feature X,Y [--box 64|128|256] [--no-track] [--predict] [--dark FILE] [--flat FILE] "
-                  "[FRAME OPTIONS] [OPTIMIZING OPTIONS] [--shifts FILE.csv] [--project FILE.pxp [--no-overwrite]]",
+        {"align", "align INPUT... --feature X,Y [--box 64|128|256] [--no-track] [--predict] [--subpixel] "
+                  "[--quality spectrum|disc] [--dark FILE] [--flat FILE] [FRAME OPTIONS] [OPTIMIZING OPTIONS] "
+                  "[--shifts FILE.csv] [--project FILE.pxp [--no-overwrite]]",
          "Click the alignment feature at X,Y on frame 0, align every frame and write each frame's shift, "
-         "difference, quality and rank (0 = best, -1 = not ranked) as CSV, and/or save the work as a project.",
+         "difference, quality and rank (0 = best, -1 = not ranked) as CSV, and/or save the work as a project. "
+         "--subpixel refines each shift to a fraction of a pixel (the CSV gains subpixel_x,subpixel_y, the "
+         "fraction beside the whole shift); --quality disc ranks by the sharpness of the whole planet disc instead "
+         "of the box's spectrum.",
          {"feature", "box", "shifts", "dark", "flat", "exclude", "save-list", "optimize-until", "search-area",
-          "lower-quality", "project"},
-         {"no-track", "predict", "optimize", "no-overwrite"}, runAlign},
+          "lower-quality", "project", "quality"},
+         {"no-track", "predict", "optimize", "no-overwrite", "subpixel"}, runAlign},
         {"stack",
          "stack INPUT... --feature X,Y [--box N] [--best N | --best-percent P] [--max-diff PERCENT] [--mono] "
-         "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell] [--expand] "
+         "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell] [--expand] [--subpixel] "
+         "[--quality spectrum|disc] "
          "[--deinterlace none|both|odd|even] [--wavelets G1,G2,G3,G4,G5,G6] [--layers-off LIST] [--linear|--dyadic] "
          "[--contrast C] [--brightness B] [--gamma G] [--gamma-curve IN:OUT,...] [--kernel K0,...,K8] [--chain] "
          "[FRAME OPTIONS] [OPTIMIZING OPTIONS] --out FILE [--save stack|processed] [SAVING OPTIONS] "
@@ -876,13 +900,15 @@ const std::vector<Command>& commands() {
          "instead: the ranks down to --lower-quality are stacked and processed in one go, and the processed picture "
          "is saved. --dark and --flat (.bmp, .fitq, .fit or .fits) calibrate every frame; a FITS one turns colour "
          "stacking off unless --colour is given. --project saves the work at the end. Given an aligned project, it "
-         "stacks again without aligning (default: the project's cut-off).",
+         "stacks again without aligning (default: the project's cut-off). --subpixel registers to a fraction of a "
+         "pixel and places each frame there, through the --filter when resampling and Lanczos3 otherwise; "
+         "--quality as for 'align'.",
          withSaveOptions({"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "deinterlace",
                           "wavelets", "layers-off", "contrast", "brightness", "gamma", "gamma-curve", "kernel",
                           "shifts", "exclude", "save-list", "optimize-until", "search-area", "lower-quality", "dark",
-                          "flat", "project"}),
+                          "flat", "project", "quality"}),
          {"no-track", "predict", "mono", "no-quality-weight", "expand", "linear", "dyadic", "no-overwrite", "chain",
-          "optimize", "colour"},
+          "optimize", "colour", "subpixel"},
          runStack},
         {"process",
          "process IMAGE|FILE.pxp --out FILE [--save processed|stack] [--wavelets ...] [--layers-off LIST] "

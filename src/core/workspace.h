@@ -51,6 +51,13 @@ struct TFrameRec {
     float FieldQuality = 0;
     float FieldDifference = 0;
     std::uint8_t Excluded = 0;
+    // Sub-pixel registration: the fraction found beside the whole shift, in
+    // the shift's own unit, so the frame lies at ShiftX + SubShiftX. Zero
+    // unless asked for; never stored in a project.
+    float SubShiftX = 0;
+    float SubShiftY = 0;
+    float FieldSubShiftX = 0;
+    float FieldSubShiftY = 0;
 
     bool operator==(const TFrameRec&) const = default;
 };
@@ -101,6 +108,7 @@ struct Workspace {
     std::int32_t CurrentFrame = 0;
     std::int32_t CurrentField = 1;
     std::int32_t ApplyShiftX = 0, ApplyShiftY = 0;
+    float ApplySubShiftX = 0, ApplySubShiftY = 0;  // the fraction beside it, read by sub-pixel stacking
     float FrameWeight = 1.0f;
     float ResampleFactor = 2.0f;
     std::int32_t StackOffsetX = 0, StackOffsetY = 0;

@@ -1,10 +1,13 @@
 #include "stack/frame_preparation.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "core/error.h"
 #include "core/pixel.h"
+#include "core/vector_lanes.h"
+#include <cmath>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -201,6 +204,160 @@ void addPlaced(Workspace& workspace, const Bitmap24& source, const Placement& pl
     }
 }
 
+// The taps that read a picture `fraction` of a pixel further on: weight k
+// belongs to source offset first + k. The weights sum to 1, so a constant
+// stays constant; a fraction of 0 gives the pixel itself for an
+// interpolating kernel.
+struct Kernel {
+    int first = 0, count = 0;
+    std::array<float, 8> weights{};
+};
+
+Kernel kernelFor(float (*function)(float), float support, float fraction) {
+    Kernel kernel;
+    kernel.first = static_cast<int>(std::floor(fraction - support)) + 1;
+    double sum = 0.0;
+    for (int k = 0; k < 8; ++k) {
+        const float position = static_cast<float>(kernel.first + k) - fraction;
+        if (position >= support) break;
+        kernel.weights[k] = function(position);
+        sum += kernel.weights[k];
+        kernel.count = k + 1;
+    }
+    if (std::fabs(sum) > 1e-6)
+        for (int k = 0; k < kernel.count; ++k) kernel.weights[k] = static_cast<float>(kernel.weights[k] / sum);
+    return kernel;
+}
+
+// out[j] = weight * in[j], and out[j] += weight * in[j], four lanes at a time.
+void scaled(float* out, const float* in, float weight, int n) {
+    const lanes::F4 w = {weight, weight, weight, weight};
+    int j = 0;
+    for (; j + 4 <= n; j += 4) lanes::store(out + j, lanes::load<lanes::F4>(in + j) * w);
+    for (; j < n; ++j) out[j] = weight * in[j];
+}
+
+void addScaled(float* out, const float* in, float weight, int n) {
+    const lanes::F4 w = {weight, weight, weight, weight};
+    int j = 0;
+    for (; j + 4 <= n; j += 4)
+        lanes::store(out + j, lanes::load<lanes::F4>(out + j) + lanes::load<lanes::F4>(in + j) * w);
+    for (; j < n; ++j) out[j] += weight * in[j];
+}
+
+// The placement's pixels read a fraction of a pixel further on: the source
+// part they need is taken into floats (calibrated, the edge repeated beyond
+// limitX x limitY), moved along the rows, then down the columns, and added.
+template <bool Colour, bool Calibrate>
+void addInterpolated(Workspace& workspace, const Bitmap24& source, const Placement& steps, int limitX, int limitY,
+                     const Kernel& across, const Kernel& down, const Calibration& calibration,
+                     SubpixelScratch& scratch) {
+    constexpr int Channels = Colour ? 3 : 1;
+    // Source columns and rows read, before the edge is applied.
+    const int firstColumn = steps.x0 + steps.sourceDx + across.first;
+    const int lastColumn = steps.x1 + steps.sourceDx + across.first + across.count - 1;
+    const int firstRow = steps.y0 + steps.sourceDy + down.first;
+    const int lastRow = steps.y1 + steps.sourceDy + down.first + down.count - 1;
+    const int columns = lastColumn - firstColumn + 1, rows = lastRow - firstRow + 1;
+    const int outColumns = steps.x1 - steps.x0 + 1;
+    for (int c = 0; c < Channels; ++c) {
+        scratch.values[c].resize(static_cast<std::size_t>(columns) * rows);
+        scratch.moved[c].resize(static_cast<std::size_t>(outColumns) * rows);
+    }
+    scratch.column.resize(static_cast<std::size_t>(rows));
+    const std::size_t rowBytes = source.rowBytes();
+    for (int i = 0; i < columns; ++i) {
+        const int column = std::clamp(firstColumn + i, 0, limitX - 1);
+        const std::uint8_t* base = source.data() + static_cast<std::size_t>(column) * 3;
+        float* out[3];
+        for (int c = 0; c < Channels; ++c) out[c] = scratch.values[c].data() + static_cast<std::size_t>(i) * rows;
+        for (int j = 0; j < rows; ++j) {
+            const int row = std::clamp(firstRow + j, 0, limitY - 1);
+            const std::uint8_t* pixel = base + static_cast<std::size_t>(row) * rowBytes;
+            float value[3];
+            if constexpr (Colour) {
+                value[0] = pixel[2], value[1] = pixel[1], value[2] = pixel[0];
+            } else {
+                value[0] = greyValue(pixel[2], pixel[1], pixel[0]);
+            }
+            if constexpr (Calibrate) {
+                if (column < calibration.darkColumns && row < calibration.darkRows) {
+                    if constexpr (Colour) {
+                        value[0] -= workspace.DarkR[column][row] * DarkUnit;
+                        value[1] -= workspace.DarkG[column][row] * DarkUnit;
+                        value[2] -= workspace.DarkB[column][row] * DarkUnit;
+                    } else {
+                        value[0] -= workspace.DarkG[column][row] * DarkUnit;
+                    }
+                }
+                if (column < calibration.flatColumns && row < calibration.flatRows) {
+                    if constexpr (Colour) {
+                        value[0] /= workspace.FlatR[column][row];
+                        value[1] /= workspace.FlatG[column][row];
+                        value[2] /= workspace.FlatB[column][row];
+                    } else {
+                        value[0] /= workspace.FlatG[column][row];
+                    }
+                }
+            }
+            for (int c = 0; c < Channels; ++c) out[c][j] = value[c];
+        }
+    }
+    // Along the rows: output column i reads value columns i .. i + count - 1.
+    for (int c = 0; c < Channels; ++c) {
+        for (int i = 0; i < outColumns; ++i) {
+            float* out = scratch.moved[c].data() + static_cast<std::size_t>(i) * rows;
+            const float* in = scratch.values[c].data() + static_cast<std::size_t>(i) * rows;
+            scaled(out, in, across.weights[0], rows);
+            for (int k = 1; k < across.count; ++k)
+                addScaled(out, in + static_cast<std::size_t>(k) * rows, across.weights[k], rows);
+        }
+    }
+    // Down the columns, into the stack: stack row y reads moved rows
+    // y - y0 .. y - y0 + count - 1.
+    const float frameWeight = Colour ? 1.0f : workspace.FrameWeight;
+    const int outRows = steps.y1 - steps.y0 + 1;
+    float* sum = scratch.column.data();
+    for (int x = steps.x0; x <= steps.x1; x += steps.stepX) {
+        const int stackColumn = x + steps.stackDx;
+        const std::size_t at = static_cast<std::size_t>(x - steps.x0) * rows;
+        float* planes[3] = {workspace.StackR[stackColumn] + steps.stackDy, workspace.StackG[stackColumn] + steps.stackDy,
+                            workspace.StackB[stackColumn] + steps.stackDy};
+        for (int c = 0; c < Channels; ++c) {
+            const float* in = scratch.moved[c].data() + at;
+            scaled(sum, in, down.weights[0] * frameWeight, outRows);
+            for (int k = 1; k < down.count; ++k) addScaled(sum, in + k, down.weights[k] * frameWeight, outRows);
+            float* plane = planes[Colour ? c : 1];
+            if (steps.stepY == 1) addScaled(plane + steps.y0, sum, 1.0f, outRows);
+            else for (int y = steps.y0; y <= steps.y1; y += steps.stepY) plane[y] += sum[y - steps.y0];
+        }
+        std::int32_t* count = workspace.StackCount[stackColumn] + steps.stackDy;
+        for (int y = steps.y0; y <= steps.y1; y += steps.stepY) count[y] += 1;
+    }
+}
+
+// Lanczos3 moves detail by a fraction of a pixel and keeps it sharp;
+// bilinear weights soften a stack more than whole-pixel rounding does.
+const ResampleFilter& subpixelInterpolation() { return resampleFilterTable()[5]; }
+
+// A fraction read from a damaged or foreign record stays within a pixel.
+float limitFraction(float fraction) { return fraction == fraction ? std::clamp(fraction, -1.0f, 1.0f) : 0.0f; }
+
+void addPlacedInterpolated(Workspace& workspace, const Bitmap24& source, const Placement& placement, int limitX,
+                           int limitY, const Kernel& across, const Kernel& down, bool colour, const Calibration* area,
+                           SubpixelScratch& scratch) {
+    if (limitX < 1 || limitY < 1 || placement.x0 > placement.x1 || placement.y0 > placement.y1) return;
+    const Calibration none;
+    const Calibration& calibration = area ? *area : none;
+    if (area) {
+        if (colour) addInterpolated<true, true>(workspace, source, placement, limitX, limitY, across, down, calibration, scratch);
+        else addInterpolated<false, true>(workspace, source, placement, limitX, limitY, across, down, calibration, scratch);
+    } else {
+        if (colour) addInterpolated<true, false>(workspace, source, placement, limitX, limitY, across, down, calibration, scratch);
+        else addInterpolated<false, false>(workspace, source, placement, limitX, limitY, across, down, calibration, scratch);
+    }
+}
+
 // Before enlarging, the frame's own bytes are calibrated, rounded and clamped.
 void calibrateBytes(const Workspace& workspace, const StackOptions& options, Bitmap24& frame) {
     const Calibration area = calibrationArea(workspace, options, frame.width(), frame.height());
@@ -287,12 +444,15 @@ void chooseShiftAndWeight(Workspace& workspace, int frameNumber, bool firstField
     const TFrameRec& record = workspace.FrameRecs[frameNumber];
     workspace.ApplyShiftX = firstField ? record.FieldShiftX : record.ShiftX;
     workspace.ApplyShiftY = firstField ? record.FieldShiftY : record.ShiftY;
+    workspace.ApplySubShiftX = firstField ? record.FieldSubShiftX : record.SubShiftX;
+    workspace.ApplySubShiftY = firstField ? record.FieldSubShiftY : record.SubShiftY;
     const float quality = firstField ? record.FieldQuality : record.Quality;
     workspace.FrameWeight = qualityWeight ? quality : 1.0f;
 }
 
 FramePreparation::FramePreparation(const StackOptions& options)
-    : options_(options), filter_(options.resample ? &filterForItem(options.filterItem) : nullptr) {
+    : options_(options), filter_(options.resample ? &filterForItem(options.filterItem) : nullptr),
+      interpolation_(&subpixelInterpolation()) {
     if (options.interlaceInterpolation < 0 || options.interlaceInterpolation > 3)
         throw PlanexorError("Unknown interlace interpolation");
     const int side = MaxImageSide;
@@ -359,12 +519,20 @@ void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame) {
     placement.stackDy = static_cast<int>(stackDy);
     if (!applyLineRule(options_, workspace.CurrentField, sourceDx, sourceDy, placement)) return;
 
-    if (options_.useDark || options_.useFlat) {
-        const Calibration area = calibrationArea(workspace, options_, frame.width(), frame.height());
-        addPlaced(workspace, frame, placement, options_.colour, &area);
-    } else {
-        addPlaced(workspace, frame, placement, options_.colour, nullptr);
+    const bool calibrate = options_.useDark || options_.useFlat;
+    const Calibration area =
+        calibrate ? calibrationArea(workspace, options_, frame.width(), frame.height()) : Calibration{};
+    if (options_.subpixel) {
+        const Kernel across = kernelFor(interpolation_->function, interpolation_->support,
+                                        limitFraction(workspace.ApplySubShiftX));
+        const Kernel down = kernelFor(interpolation_->function, interpolation_->support,
+                                      limitFraction(workspace.ApplySubShiftY));
+        addPlacedInterpolated(workspace, frame, placement, static_cast<int>(std::min(width, frameWidth)),
+                              static_cast<int>(std::min(height, frameHeight)), across, down, options_.colour,
+                              calibrate ? &area : nullptr, scratch_);
+        return;
     }
+    addPlaced(workspace, frame, placement, options_.colour, calibrate ? &area : nullptr);
 }
 
 void FramePreparation::addResampled(Workspace& workspace, Bitmap24& frame) {
@@ -418,9 +586,16 @@ void FramePreparation::addResampled(Workspace& workspace, Bitmap24& frame) {
     if (placement.x0 > placement.x1 || placement.y0 > placement.y1) return;
     if (!applyLineRule(options_, workspace.CurrentField, shiftX, shiftY, placement)) return;
 
+    // Sub-pixel: the window is read from where the shift really points, the
+    // part below a whole frame pixel going into the filter's positions.
+    float offsetX = 0.0f, offsetY = 0.0f;
+    if (options_.subpixel) {
+        offsetX = static_cast<float>((shiftX + limitFraction(workspace.ApplySubShiftX)) / factor - left);
+        offsetY = static_cast<float>((shiftY + limitFraction(workspace.ApplySubShiftY)) / factor - top);
+    }
     cutOut_.resize(windowWidth, windowHeight);
     cutWindow(frame, left, top, cutOut_);
-    plan_.prepare(windowWidth, windowHeight, width, height, filter_->function, filter_->support);
+    plan_.prepare(windowWidth, windowHeight, width, height, filter_->function, filter_->support, offsetX, offsetY);
     plan_.apply(cutOut_, resampled_);
     addPlaced(workspace, resampled_, placement, options_.colour, nullptr);
 }

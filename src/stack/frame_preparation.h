@@ -1,4 +1,7 @@
 #pragma once
+#include <array>
+#include <vector>
+
 #include "core/bitmap24.h"
 #include "core/workspace.h"
 #include "stack/resample.h"
@@ -20,6 +23,7 @@ struct StackOptions {
     bool useFlat = false;             // UseFlatfield
     int xShift = 0;                   // Xshift: extra shift of the whole stack, pixels
     int yShift = 0;                   // Yshift
+    bool subpixel = false;            // place each frame at its fractional shift too
 };
 
 // Rebuilds field 0 (even lines kept) or field 1 (odd lines kept) of an
@@ -28,10 +32,16 @@ struct StackOptions {
 // the part of the bitmap inside frameWidth x frameHeight is touched.
 void SplitField(Bitmap24& frame, int field, bool columns, int frameWidth, int frameHeight);
 
-// Sets ApplyShiftX/Y and FrameWeight for the field of `frameNumber` about to
+// Sets ApplyShiftX/Y, their fractions and FrameWeight for the field of `frameNumber` about to
 // be added: the first field of an interlaced frame takes the field shift and
 // quality, every other frame or field the frame's own.
 void chooseShiftAndWeight(Workspace& workspace, int frameNumber, bool firstField, bool qualityWeight);
+
+// The floats a sub-pixel placement works in, kept from frame to frame.
+struct SubpixelScratch {
+    std::array<std::vector<float>, 3> values, moved;
+    std::vector<float> column;
+};
 
 // Everything a decoded frame goes through on its way into the stack. Made
 // once per run: it owns the scratch bitmaps and the resampling plan, so
@@ -60,6 +70,8 @@ private:
 
     StackOptions options_;
     const ResampleFilter* filter_;
+    const ResampleFilter* interpolation_;  // places a frame between pixels when not resampling
+    SubpixelScratch scratch_;
     ResamplePlan plan_;
     Bitmap24 cutOut_;      // the part of the frame a resampled window needs
     Bitmap24 resampled_;   // that part enlarged to the working image

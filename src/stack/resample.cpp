@@ -97,7 +97,8 @@ float resampleScale(int sourceSize, int destSize) {
     return static_cast<float>(destSize - 1) / static_cast<float>(sourceSize - 1);
 }
 
-void ContributionLists::build(int sourceSize, int destSize, ResampleFilterFunction filter, float support) {
+void ContributionLists::build(int sourceSize, int destSize, ResampleFilterFunction filter, float support,
+                              float offset) {
     if (sourceSize < 1) throw PlanexorError("Source bitmap too small");
     starts_.assign(1, 0);
     indices_.clear();
@@ -114,7 +115,8 @@ void ContributionLists::build(int sourceSize, int destSize, ResampleFilterFuncti
     weights_.reserve(perList * static_cast<std::size_t>(destSize));
 
     for (int i = 0; i < destSize; ++i) {
-        const float center = static_cast<float>(i) / scale;
+        float center = static_cast<float>(i) / scale;
+        if (offset != 0.0f) center += offset;
         const int left = static_cast<int>(std::floor(center - width));
         const int right = static_cast<int>(std::ceil(center + width));
         const std::size_t first = weights_.size();
@@ -203,14 +205,16 @@ void storeRow(const float* sums, std::uint8_t* out, std::size_t count) {
 }  // namespace
 
 void ResamplePlan::prepare(int sourceWidth, int sourceHeight, int destWidth, int destHeight,
-                           ResampleFilterFunction filter, float support) {
+                           ResampleFilterFunction filter, float support, float offsetX, float offsetY) {
     if (sourceWidth < 1 || sourceHeight < 1) throw PlanexorError("Source bitmap too small");
     if (destWidth < 0 || destHeight < 0) throw PlanexorError("Invalid image size");
+    if (!std::isfinite(offsetX) || !std::isfinite(offsetY)) throw PlanexorError("Invalid resampling offset");
     if (sourceWidth == sourceWidth_ && sourceHeight == sourceHeight_ && destWidth == destWidth_ &&
-        destHeight == destHeight_ && filter == filter_ && support == support_)
+        destHeight == destHeight_ && filter == filter_ && support == support_ && offsetX == offsetX_ &&
+        offsetY == offsetY_)
         return;
-    columns_.build(sourceWidth, destWidth, filter, support);
-    rows_.build(sourceHeight, destHeight, filter, support);
+    columns_.build(sourceWidth, destWidth, filter, support, offsetX);
+    rows_.build(sourceHeight, destHeight, filter, support, offsetY);
     intermediate_.resize(destWidth, sourceHeight);
     sums_.assign(static_cast<std::size_t>(destWidth) * 3, 0.0f);
     sourceWidth_ = sourceWidth;
@@ -219,6 +223,8 @@ void ResamplePlan::prepare(int sourceWidth, int sourceHeight, int destWidth, int
     destHeight_ = destHeight;
     filter_ = filter;
     support_ = support;
+    offsetX_ = offsetX;
+    offsetY_ = offsetY;
 }
 
 void ResamplePlan::apply(const Bitmap24& source, Bitmap24& dest) {

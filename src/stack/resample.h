@@ -41,7 +41,8 @@ float resampleScale(int sourceSize, int destSize);
 // weights, packed one list after the other.
 class ContributionLists {
 public:
-    void build(int sourceSize, int destSize, ResampleFilterFunction filter, float support);
+    // `offset` moves every output pixel's source position by that many source pixels.
+    void build(int sourceSize, int destSize, ResampleFilterFunction filter, float support, float offset = 0.0f);
 
     int size() const { return static_cast<int>(starts_.size()) - 1; }
     int begin(int output) const { return starts_[output]; }
@@ -61,10 +62,12 @@ private:
 // size no call allocates.
 class ResamplePlan {
 public:
-    // Works out the lists unless they already fit these sizes and filter.
-    // Throws "Source bitmap too small" for a source below 1 x 1.
+    // Works out the lists unless they already fit these sizes, filter and
+    // offsets (source pixels added to every output pixel's position, for
+    // placing a picture between pixels). Throws "Source bitmap too small"
+    // for a source below 1 x 1.
     void prepare(int sourceWidth, int sourceHeight, int destWidth, int destHeight,
-                 ResampleFilterFunction filter, float support);
+                 ResampleFilterFunction filter, float support, float offsetX = 0.0f, float offsetY = 0.0f);
 
     // Scales `source`, which must have the prepared source size, into `dest`,
     // which takes the prepared destination size.
@@ -81,6 +84,7 @@ private:
     int sourceWidth_ = -1, sourceHeight_ = -1, destWidth_ = -1, destHeight_ = -1;
     ResampleFilterFunction filter_ = nullptr;
     float support_ = 0.0f;
+    float offsetX_ = 0.0f, offsetY_ = 0.0f;
     ContributionLists columns_, rows_;
     Bitmap24 intermediate_;       // destination width x source height
     std::vector<float> sums_;     // one destination row of channel sums

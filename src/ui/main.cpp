@@ -52,8 +52,10 @@ int main(int argc, char** argv) {
         ui.setWindow(&window);
         if (const QScreen* screen = QGuiApplication::primaryScreen())
             window.move(screen->availableGeometry().center() - window.rect().center());
-        window.show();
+        // The stored values first: the window's first showing places every tool
+        // window that still stands at its design place beside it.
         startUp.FormShow();
+        window.show();
 
         // QApplication has taken its own options off the arguments.
         std::vector<std::string> arguments;

@@ -15,7 +15,6 @@
 namespace planexor {
 namespace {
 
-using Mouse = TMainForm::MouseAction;
 const std::string DarkMissing = " missing ";
 const std::string OnlyOneFrame = "Only one frame to stack, continue ???";
 
@@ -135,8 +134,8 @@ TEST_F(Calibration, ADarkStaysInForceForTheNextSequenceCalibratesTheOverlapAndWa
     EXPECT_FLOAT_EQ(w.StackR[20][9], scene.pixel(20, 9)[2]);
     EXPECT_FLOAT_EQ(w.StackR[19][10], scene.pixel(19, 10)[2]);
 
-    form.mouseEvent(Control::PreviewImage, Mouse::Down, 48, 40, true);
-    form.control(Control::Allignallbutton).click();
+    click(48, 40);
+    alignAll();
     EXPECT_EQ(timesShown(" darkframe size does not match imagesize !!"), 1);
     EXPECT_EQ(timesShown(" flatfield size does not match imagesize !!"), 0);
     EXPECT_EQ(w.progstatus, 2);
@@ -177,15 +176,10 @@ double hotPixelExcess(const std::vector<float>& stack, int width, int height) {
 }
 
 TEST_F(Calibration, MadeDarkAndFlatRemoveHotPixelsAndVignettingFromTheDemo) {
-    DemoOptions demo;
-    demo.directory = dir.path();
-    demo.frames = 40;
-    demo.width = 160;
-    demo.height = 120;
-    demo.hotPixels = 120;
-    demo.vignetting = 0.5;
-    RunProgress quiet;
-    const DemoResult written = writeDemoSequence(demo, quiet);
+    options.hotPixels = 120;
+    options.vignetting = 0.5;
+    const DemoResult written = demo("demo", 40, DemoOptions::Avi, 160, 120);
+    const DemoOptions& demo = options;
     const auto makeAndLoad = [&](const std::string& sequence, const std::string& out, Control loader) {
         open({sequence}, 1);
         form.control(Control::ColourStack).setCheckedByUser(false);
@@ -222,8 +216,8 @@ TEST_F(Calibration, MadeDarkAndFlatRemoveHotPixelsAndVignettingFromTheDemo) {
 
     open(written.sequenceFiles, 1);
     form.control(Control::QualStack).setCheckedByUser(false);  // the stack in levels
-    form.mouseEvent(Control::PreviewImage, Mouse::Down, 80, 60, true);
-    form.control(Control::Allignallbutton).click();
+    click(80, 60);
+    alignAll();
     form.control(Control::StackSlider).setValueByUser(19);
     const auto stack = [&](bool calibrated) {
         form.control(Control::UseDarkFrame).setCheckedByUser(calibrated);

@@ -9,23 +9,12 @@
 namespace planexor {
 namespace {
 
-using Mouse = TMainForm::MouseAction;
-
 // The process page over a stack made by hand; StackMax 255 shows each stack
 // value as its byte.
 class EditorWindows : public testing::FormTest {
 protected:
     void stack(int width, int height, const std::function<float(int, int)>& value) {
-        w.FrameWidth = w.OrigWidth = w.ImageWidth = width;
-        w.FrameHeight = w.OrigHeight = w.ImageHeight = height;
-        for (TFloatPlane* plane : {&w.StackR, &w.StackG, &w.StackB})
-            for (int x = 0; x < width; ++x)
-                for (int y = 0; y < height; ++y) (*plane)[x][y] = value(x, y);
-        w.StackMin = 0;
-        w.StackMax = 255;
-        w.StackReady = true;
-        w.progstatus = 4;
-        form.control(Control::TabSheet4).setVisible(true);
+        setStack(width, height, [&](int, int x, int y) { return value(x, y); });
         form.control(Control::PageControl1).setItemIndexByUser(3);
     }
     const Bitmap24& shown() const { return *form.findImage(Control::ProcessImage); }

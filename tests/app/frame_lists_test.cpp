@@ -14,7 +14,6 @@
 namespace planexor {
 namespace {
 
-using Mouse = TMainForm::MouseAction;
 using Action = TMainForm::ListAction;
 constexpr const char* TooMany = "Warning : only the first 2500 frames will be processed";
 
@@ -152,25 +151,15 @@ TEST_F(FrameLists, TheStackListExcludesRankedFramesAndMirrorsThemWithoutRecounti
 
 class Optimizing : public testing::FormTest {
 protected:
-    DemoOptions options;
-    DemoResult demo(int frames, DemoOptions::Format format) {
-        options.directory = dir.file("demo");
-        options.frames = frames;
-        options.width = 320;
-        options.height = 240;
-        options.format = format;
-        RunProgress quiet;
-        return writeDemoSequence(options, quiet);
-    }
     void alignAt(int x, int y) {
-        form.mouseEvent(Control::PreviewImage, Mouse::Down, x, y, true);
-        form.control(Control::Allignallbutton).click();
+        click(x, y);
+        alignAll();
     }
 };
 
 TEST_F(Optimizing, OnePassBringsDisplacedShiftsBackWithinAPixelOfTheTruth) {
     const int frames = 40;
-    open(demo(frames, DemoOptions::Avi).sequenceFiles, 1);
+    open(demo("demo", frames).sequenceFiles, 1);
     form.control(Control::AutoOptimize).setChecked(false);
     alignAt(160, 120);
     ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
@@ -202,7 +191,7 @@ TEST_F(Optimizing, OnePassBringsDisplacedShiftsBackWithinAPixelOfTheTruth) {
 }
 
 TEST_F(Optimizing, ExcludedFramesAreNeverDecodedAndCancelEndsTheChain) {
-    const auto files = demo(12, DemoOptions::Bmp).sequenceFiles;
+    const auto files = demo("demo", 12, DemoOptions::Bmp).sequenceFiles;
     testing::writeText(dir.file("demo.pxl"), frameListText(files));
     form.openFrameList(dir.file("demo.pxl"));
     form.control(Control::SelectFramesChecklist).setListSelection({3, 7}, 3);
@@ -210,7 +199,7 @@ TEST_F(Optimizing, ExcludedFramesAreNeverDecodedAndCancelEndsTheChain) {
     std::remove(files[3].c_str());
     std::remove(files[7].c_str());
     form.control(Control::OptimizeQualitySpin).setValue(0);
-    form.mouseEvent(Control::PreviewImage, Mouse::Down, 160, 120, true);
+    click(160, 120);
     form.control(Control::AlignStackButton).click();  // aligns, optimizes, stacks and processes
     ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
     EXPECT_EQ(form.control(Control::PageControl1).itemIndex(), 3);
@@ -236,15 +225,14 @@ TEST_F(Optimizing, ExcludedFramesAreNeverDecodedAndCancelEndsTheChain) {
 
 // The CLI's chain gives what "Align & stack" gives in the window.
 TEST_F(Optimizing, CommandLineChainEqualsTheScriptedWindow) {
-    const std::string input = demo(16, DemoOptions::Avi).sequenceFiles.front();
+    const std::string input = demo("demo", 16).sequenceFiles.front();
     open({input}, 1);
-    form.mouseEvent(Control::PreviewImage, Mouse::Down, 160, 120, true);
+    click(160, 120);
     form.control(Control::AlignStackButton).click();
     ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
 
     const std::string csv = dir.file("shifts.csv");
-    const auto run = testing::runCommand(std::string(PLANEXOR_CLI_PATH) + " stack " + input +
-                                         " --feature 160,120 --chain --optimize --shifts " + csv + " --out " +
+    const auto run = testing::runCli("stack " + input + " --feature 160,120 --chain --optimize --shifts " + csv + " --out " +
                                          dir.file("chain.bmp"));
     ASSERT_EQ(run.status, 0) << run.err;
     std::istringstream lines(testing::readText(csv));

@@ -9,14 +9,13 @@
 #include "core/pixel.h"
 #include "input/bmp_codec.h"
 #include "input/jpeg_codec.h"
+#include "support/ffmpeg_tool.h"
 #include "support/form_fixture.h"
 #include "support/test_files.h"
 
 namespace planexor {
 namespace {
 
-using testing::TempDir;
-using Mouse = TMainForm::MouseAction;
 using Stage = ProcessingCache::Stage;
 
 // Every channel different, neighbours unlike: wavelet layers that are not zero.
@@ -24,20 +23,8 @@ float pattern(int channel, int x, int y) { return static_cast<float>((x * 5 + y 
 
 class ProcessPage : public testing::FormTest {
 protected:
-    // A finished stack as the stacking run leaves it; StackMax 255 makes the
-    // default mapping give each stack value back as its byte.
-    void stack(int width, int height, const std::function<float(int, int, int)>& value = pattern, float top = 255) {
-        w.FrameWidth = w.OrigWidth = w.ImageWidth = width;
-        w.FrameHeight = w.OrigHeight = w.ImageHeight = height;
-        TFloatPlane* planes[] = {&w.StackR, &w.StackG, &w.StackB};
-        for (int c = 0; c < 3; ++c)
-            for (int x = 0; x < width; ++x)
-                for (int y = 0; y < height; ++y) (*planes[c])[x][y] = value(c, x, y);
-        w.StackMin = 0;
-        w.StackMax = top;
-        w.StackReady = true;
-        w.progstatus = 4;
-        form.control(Control::TabSheet4).setVisible(true);
+    void stack(int width, int height, const std::function<float(int, int, int)>& value = pattern) {
+        setStack(width, height, value);
     }
     void enterPage() { form.control(Control::PageControl1).setItemIndexByUser(3); }
     const Bitmap24& shown() const { return *form.findImage(Control::ProcessImage); }
@@ -48,15 +35,7 @@ protected:
             for (int x = 0; x < shown().width(); ++x)
                 for (int c = 0; c < 3; ++c) ASSERT_EQ(byteAt(c, x, y), value(c, x, y)) << x << "," << y << "," << c;
     }
-    void drag(int x1, int y1, int x2, int y2) {
-        form.mouseEvent(Control::ProcessImage, Mouse::Down, x1, y1, true);
-        form.mouseEvent(Control::ProcessImage, Mouse::Move, x2, y2, true);
-        form.mouseEvent(Control::ProcessImage, Mouse::Up, x2, y2, true);
-    }
-    int repaintsOf(Control name) const {
-        return static_cast<int>(std::count(ui.repaints.begin(), ui.repaints.end(), name));
-    }
-
+    bool visible(Control id) { return form.control(id).visible(); }
 };
 
 TEST_F(ProcessPage, ANewStackIsProcessedOnceOnEnteringThePage_AndUnitGainsShowTheStack) {
@@ -70,10 +49,10 @@ TEST_F(ProcessPage, ANewStackIsProcessedOnceOnEnteringThePage_AndUnitGainsShowTh
     expectShowsStack();
     EXPECT_TRUE(ui.messages.empty());
 
-    const int paints = repaintsOf(Control::ProcessImage);
+    const auto paints = ui.repaints.size();
     form.control(Control::PageControl1).setItemIndexByUser(0);
     enterPage();
-    EXPECT_EQ(repaintsOf(Control::ProcessImage), paints);  // nothing new to process
+    EXPECT_EQ(std::count(ui.repaints.begin() + paints, ui.repaints.end(), Control::ProcessImage), 0);  // nothing new
 
     const auto restacked = [](int c, int x, int y) { return pattern(c, y, x); };
     stack(64, 48, restacked);
@@ -155,12 +134,10 @@ TEST_F(ProcessPage, ResetRestoresTheSharpeningAndDisplayDefaultsAndProcessesAgai
     EXPECT_FALSE(form.control(Control::Section).checked());
     EXPECT_TRUE(form.control(Control::HorizFlipCheckbox).enabled());
     EXPECT_EQ(form.processPage().SectionBox, SelectionBox{});
-    EXPECT_EQ(form.control(Control::LevelStep).value(), 1);
-    EXPECT_EQ(form.control(Control::RxSlider5).value(), 10);
-    EXPECT_EQ(form.control(Control::ContrastLabel).caption(), "C : 100");
-    EXPECT_EQ(form.control(Control::Gamma1spin).value(), 1.0);
-    EXPECT_EQ(form.control(Control::Scaletype).itemIndex(), 0);  // not reset
-    EXPECT_EQ(form.processPage().StretchHigh, 200);                      // nor the stretch
+    EXPECT_EQ((std::vector<double>{form.control(Control::LevelStep).value(), form.control(Control::RxSlider5).value(),
+                                   form.control(Control::ContrastSlider).value(), form.control(Control::Gamma1spin).value(),
+                                   double(form.control(Control::Scaletype).itemIndex()), form.processPage().StretchHigh}),
+              (std::vector<double>{1, 10, 100, 1.0, 0, 200}));  // neither the scale type nor the stretch reset
     EXPECT_EQ(form.lastProcessingStage(), Stage::Decomposition);
     form.HistoResetClick();
     expectShowsStack();
@@ -173,19 +150,16 @@ TEST_F(ProcessPage, ASelectionBoxRestrictsTheDisplayToTheSamePixelsWhateverTheDr
     form.control(Control::Showsectionbox).setCheckedByUser(true);
     form.mouseEvent(Control::ProcessImage, Mouse::Down, 40, 30, true);
     form.mouseEvent(Control::ProcessImage, Mouse::Move, -3, 5, true);
-    const Drawing& band = form.processingOverlay(Control::ProcessImage);
-    ASSERT_EQ(band.lines.size(), 2u);
-    EXPECT_TRUE(band.lines[0].invert);
+    EXPECT_TRUE(form.processingOverlay(Control::ProcessImage).lines.at(0).invert);  // the rubber band
     form.mouseEvent(Control::ProcessImage, Mouse::Up, -3, 5, true);
 
     EXPECT_TRUE(form.control(Control::Section).checked());
     EXPECT_TRUE(form.control(Control::SaveSectionbox).visible());
     EXPECT_FALSE(form.control(Control::VertiFlipCheckbox).enabled());
-    const Drawing& outline = form.processingOverlay(Control::ProcessImage);
-    ASSERT_EQ(outline.lines.size(), 2u);
-    EXPECT_FALSE(outline.lines[0].invert);
-    EXPECT_EQ(outline.lines[0].points.front(), (GraphPoint{-1, 4}));
-    EXPECT_EQ(outline.lines[0].points.back(), (GraphPoint{41, 31}));
+    const DrawnLine& outline = form.processingOverlay(Control::ProcessImage).lines.at(0);
+    EXPECT_FALSE(outline.invert);
+    EXPECT_EQ(outline.points.front(), (GraphPoint{-1, 4}));
+    EXPECT_EQ(outline.points.back(), (GraphPoint{41, 31}));
 
     form.control(Control::ContrastSlider).setValueByUser(300);
     form.sliderCommitted(Control::ContrastSlider);
@@ -235,27 +209,25 @@ TEST_F(ProcessPage, HistogramMarkersComposeIntoTheStretchOnlyWhenAsked) {
 }
 
 TEST_F(ProcessPage, WideImagesPanWithScrollBars) {
+    const auto bars = [&] {
+        return std::vector<double>{double(visible(Control::HorizScrollbar)), form.control(Control::HorizScrollbar).minimum(),
+                                double(visible(Control::VertiScrollbar)), form.control(Control::VertiScrollbar).minimum()};
+    };
     stack(700, 300);
     enterPage();
-    EXPECT_TRUE(form.control(Control::HorizScrollbar).visible());
-    EXPECT_FALSE(form.control(Control::VertiScrollbar).visible());
-    EXPECT_EQ(form.control(Control::HorizScrollbar).minimum(), -60);
+    EXPECT_EQ(bars(), (std::vector<double>{1, -60, 0, 0}));
     form.control(Control::HorizScrollbar).setValueByUser(-60);
     EXPECT_EQ(form.control(Control::ProcessImage).left(), -60);
     stack(600, 300);
     form.control(Control::ProcessButton).click();
-    EXPECT_FALSE(form.control(Control::HorizScrollbar).visible());
+    EXPECT_FALSE(visible(Control::HorizScrollbar));
     EXPECT_EQ(form.control(Control::ProcessImage).left(), 0);
 
     // A window whose view is smaller than 640 x 480 pans within what it shows.
     form.setProcessViewSize(520, 250);
-    EXPECT_TRUE(form.control(Control::HorizScrollbar).visible());
-    EXPECT_EQ(form.control(Control::HorizScrollbar).minimum(), -80);
-    EXPECT_TRUE(form.control(Control::VertiScrollbar).visible());
-    EXPECT_EQ(form.control(Control::VertiScrollbar).minimum(), -50);
+    EXPECT_EQ(bars(), (std::vector<double>{1, -80, 1, -50}));
     form.setProcessViewSize(800, 600);
-    EXPECT_FALSE(form.control(Control::HorizScrollbar).visible());
-    EXPECT_FALSE(form.control(Control::VertiScrollbar).visible());
+    EXPECT_FALSE(visible(Control::HorizScrollbar) || visible(Control::VertiScrollbar));
 }
 
 TEST_F(ProcessPage, TheResizedViewKeepsItsShapeAndSavesBmpAndJpg) {
@@ -288,10 +260,7 @@ TEST_F(ProcessPage, TheResizedViewKeepsItsShapeAndSavesBmpAndJpg) {
     decodeJpegFile(dir.file("default.jpg"), read);
     ASSERT_EQ(read.width(), 128);
     ASSERT_EQ(read.height(), 96);
-    double error = 0;
-    const Bitmap24& saved = form.image(Control::ShrinkImage);
-    for (std::size_t i = 0; i < 128 * 96 * 3; ++i) error += std::abs(read.data()[i] - saved.data()[i]);
-    EXPECT_LT(error / (128 * 96 * 3), 8.0);
+    EXPECT_LT(testing::meanDifference(read, form.image(Control::ShrinkImage)), 8.0);
 
     const auto written = std::filesystem::last_write_time(dir.file("default.jpg"));
     ui.yesNoAnswers.push_back(false);
@@ -305,14 +274,12 @@ TEST_F(ProcessPage, TheResizedViewKeepsItsShapeAndSavesBmpAndJpg) {
 
 TEST_F(ProcessPage, OptionBoxesStoreTheirUserSettings) {
     form.control(Control::AutoProcessBox).setCheckedByUser(true);
-    EXPECT_FALSE(form.control(Control::ProcessButton).visible());
-    EXPECT_TRUE(form.autoProcess());
-    EXPECT_EQ(settings.readString("Settings", "Autoprocess", ""), "1");
     form.control(Control::SaveSectionbox).setCheckedByUser(true);
-    EXPECT_EQ(settings.readString("Settings", "Savesection", ""), "1");
+    EXPECT_FALSE(visible(Control::ProcessButton));
+    EXPECT_TRUE(form.autoProcess());
+    EXPECT_EQ(settings.readString("Settings", "Autoprocess", "") + settings.readString("Settings", "Savesection", ""), "11");
     form.control(Control::AutoProcessBox).setCheckedByUser(false);
-    EXPECT_TRUE(form.control(Control::ProcessButton).visible());
-
+    EXPECT_TRUE(visible(Control::ProcessButton));
 }
 
 }  // namespace

@@ -1,29 +1,17 @@
 #include <gtest/gtest.h>
 
 #include "app/control_table.h"
-#include "app/main_form.h"
-#include "demo/synthetic_planet.h"
-#include "support/test_files.h"
+#include "support/form_fixture.h"
 
 namespace planexor {
 namespace {
 
-using Mouse = TMainForm::MouseAction;
-
-class RunSafety : public ::testing::Test {
+class RunSafety : public testing::FormTest {
 protected:
     void openDemo(int frames, DemoOptions::Format format = DemoOptions::Avi) {
-        DemoOptions options;
-        options.directory = dir.file(format == DemoOptions::Avi ? "demo" : "stills");
-        options.frames = frames;
-        options.width = 160;
-        options.height = 160;
-        options.format = format;
-        RunProgress quiet;
-        ui.queueFiles(writeDemoSequence(options, quiet).sequenceFiles, format == DemoOptions::Avi ? 1 : 2);
-        form.control(Control::SelectFileButton).click();
+        open(demo(format == DemoOptions::Avi ? "demo" : "stills", frames, format, 160, 160).sequenceFiles);
         ASSERT_TRUE(w.SequenceOpen);
-        form.mouseEvent(Control::PreviewImage, Mouse::Down, 80, 80, true);
+        click(80, 80);
     }
     // Every visible, usable control a user can press or tick does something.
     void expectEveryLiveControlHandled(const char* stage) {
@@ -38,20 +26,13 @@ protected:
             }
         }
     }
-    std::vector<TFrameRec> records(int frames) const { return {w.FrameRecs.begin(), w.FrameRecs.begin() + frames}; }
-
-    testing::TempDir dir;
-    ScriptedUiServices ui;
-    MemoryUserSettings settings;
-    TMainForm form{ui, settings};
-    Workspace& w = form.workspace();
 };
 
 TEST_F(RunSafety, NoControlThatLooksUsableDoesNothingAtAnyStage) {
     expectEveryLiveControlHandled("nothing open");
     openDemo(6);
     expectEveryLiveControlHandled("opened");
-    form.control(Control::Allignallbutton).click();
+    alignAll();
     expectEveryLiveControlHandled("aligned");
     form.control(Control::Stackbutton).click();
     expectEveryLiveControlHandled("stacked");
@@ -70,7 +51,7 @@ void disturb(TMainForm& form) {
 
 TEST_F(RunSafety, ARunKeepsTheOptionsItStartedWithAndRefusesChangesUntilItEnds) {
     openDemo(8);
-    form.control(Control::Allignallbutton).click();
+    alignAll();
     const auto undisturbedShifts = records(8);
     form.control(Control::StackSlider).setValueByUser(5);
     form.control(Control::Stackbutton).click();
@@ -83,7 +64,7 @@ TEST_F(RunSafety, ARunKeepsTheOptionsItStartedWithAndRefusesChangesUntilItEnds) 
         disturb(form);
     };
     ui.pendingEventCalls = 0;
-    form.control(Control::Allignallbutton).click();
+    alignAll();
     EXPECT_TRUE(lockedMidRun);
     EXPECT_EQ(records(8), undisturbedShifts);
     form.control(Control::StackSlider).setValueByUser(5);
@@ -105,12 +86,12 @@ TEST_F(RunSafety, ACancelSaysWhereTheRunStoppedAndThePreviewShowsTheFrameItsSlid
         if (call == 4 && form.runInProgress()) form.control(Control::BitBtn2).click();
     };
     ui.pendingEventCalls = 0;
-    form.control(Control::Allignallbutton).click();
+    alignAll();
     EXPECT_EQ(form.control(Control::Label4).caption(), "Alignment cancelled at frame 3 of 8");
     EXPECT_FALSE(form.control(Control::Allignallbutton).locked());
 
     ui.onProcessEvents = nullptr;
-    form.control(Control::Allignallbutton).click();
+    alignAll();
     form.control(Control::StackSlider).setValueByUser(4);  // shows the cut-off frame through the preview bitmap
     ASSERT_NE(w.CurrentFrame, 0);
     form.control(Control::PageControl1).setItemIndexByUser(0);
@@ -120,7 +101,7 @@ TEST_F(RunSafety, ACancelSaysWhereTheRunStoppedAndThePreviewShowsTheFrameItsSlid
 TEST_F(RunSafety, ACancelAtAnyFrameStopsTheRunBeforeItsNextDecodeAndTheGaugeNeverGoesBack) {
     for (const DemoOptions::Format format : {DemoOptions::Avi, DemoOptions::Bmp}) {
         openDemo(8, format);
-        form.control(Control::Allignallbutton).click();
+        alignAll();
         for (const Control run : {Control::Allignallbutton, Control::Stackbutton}) {
             for (const int cancelAt : {1, 4}) {
                 SCOPED_TRACE(std::string(controlName(run)) + (format == DemoOptions::Avi ? " AVI" : " BMP") +
@@ -150,7 +131,7 @@ TEST_F(RunSafety, ACancelAtAnyFrameStopsTheRunBeforeItsNextDecodeAndTheGaugeNeve
                 else EXPECT_EQ(form.control(Control::StackInfoLabel).caption().rfind(
                                    "Stacking cancelled after " + std::to_string(cancelAt - 1) + " of ", 0), 0u);
                 EXPECT_FALSE(form.runInProgress());
-                form.control(Control::Allignallbutton).click();  // a whole run again, for the next stack
+                alignAll();  // a whole run again, for the next stack
             }
         }
     }
@@ -158,7 +139,7 @@ TEST_F(RunSafety, ACancelAtAnyFrameStopsTheRunBeforeItsNextDecodeAndTheGaugeNeve
 
 TEST_F(RunSafety, OpeningAgainResetsProcessingWithWhatFollowsFromIt) {
     openDemo(6);
-    form.control(Control::Allignallbutton).click();
+    alignAll();
     form.control(Control::Stackbutton).click();
     form.control(Control::PageControl1).setItemIndexByUser(3);
     form.control(Control::Gamma1spin).setValueByUser(2.0);
@@ -167,9 +148,7 @@ TEST_F(RunSafety, OpeningAgainResetsProcessingWithWhatFollowsFromIt) {
     form.mouseEvent(Control::Histograph, Mouse::Move, 240, 240, true);
     form.mouseEvent(Control::Histograph, Mouse::Move, 213, 240, true);
     form.control(Control::BitBtn3).click();
-    form.mouseEvent(Control::ProcessImage, Mouse::Down, 10, 10, true);
-    form.mouseEvent(Control::ProcessImage, Mouse::Move, 90, 90, true);
-    form.mouseEvent(Control::ProcessImage, Mouse::Up, 90, 90, true);
+    drag(10, 10, 90, 90);
     ASSERT_TRUE(form.control(Control::Section).checked());
     ASSERT_NE(form.processPage().StretchHigh, 255.0f);
     ASSERT_FALSE(form.control(Control::RxSlider4).enabled());
@@ -181,21 +160,13 @@ TEST_F(RunSafety, OpeningAgainResetsProcessingWithWhatFollowsFromIt) {
     EXPECT_EQ(form.GammaTable.values, identity.values);
     EXPECT_TRUE(form.control(Control::CheckBox6).checked());
     EXPECT_TRUE(form.control(Control::RxSlider4).enabled());
-    EXPECT_EQ(form.processPage().StretchLow, 0.0f);
-    EXPECT_EQ(form.processPage().StretchHigh, 255.0f);
+    EXPECT_EQ(std::pair(form.processPage().StretchLow, form.processPage().StretchHigh), std::pair(0.0f, 255.0f));
     EXPECT_FALSE(form.control(Control::Section).checked());
     EXPECT_EQ(form.processPage().SectionBox, SelectionBox{});
 }
 
 TEST_F(RunSafety, TheSpectrumWindowNamesTheBoxThatSmallFramesForce) {
-    DemoOptions options;
-    options.directory = dir.file("small");
-    options.frames = 3;
-    options.width = 120;
-    options.height = 100;
-    RunProgress quiet;
-    ui.queueFiles(writeDemoSequence(options, quiet).sequenceFiles, 1);
-    form.control(Control::SelectFileButton).click();
+    open(demo("small", 3, DemoOptions::Avi, 120, 100).sequenceFiles);
     EXPECT_EQ(form.control(Control::FFTsizeGroup).itemIndex(), 0);
     EXPECT_EQ(form.control(Control::FFTWindow).caption(), "FFT spectrum 64x64");
 }

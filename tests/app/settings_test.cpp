@@ -91,8 +91,9 @@ TEST(UserIni, BothFilesLiveInTheUsersConfigurationDirectory) {
     EXPECT_EQ(IniUserSettings::defaultPath(), "/tmp/xdg-test/planexor/user.ini");
     EXPECT_EQ(SettingsFile::defaultPath(), "/tmp/xdg-test/planexor/planexor.ini");
     ::setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // ignored, as the XDG rules say
-    if (const char* home = std::getenv("HOME"); home && *home)
+    if (const char* home = std::getenv("HOME"); home && *home) {
         EXPECT_EQ(IniUserSettings::defaultPath(), std::string(home) + "/.config/planexor/user.ini");
+    }
     if (saved) ::setenv("XDG_CONFIG_HOME", restore.c_str(), 1);
     else ::unsetenv("XDG_CONFIG_HOME");
 }
@@ -167,8 +168,11 @@ TEST_F(FormState, ARestoreIsSilentAndBringsWhatFollowsFromTheValuesInLine) {
     EXPECT_TRUE(handlers.empty());
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_TRUE(settings.values.empty());
-    for (const ControlDefinition& desc : controlTable())
-        if (desc.kind == ControlKind::ToolWindow) EXPECT_FALSE(form.control(desc.id).visible()) << desc.name;
+    for (const ControlDefinition& desc : controlTable()) {
+        if (desc.kind == ControlKind::ToolWindow) {
+            EXPECT_FALSE(form.control(desc.id).visible()) << desc.name;
+        }
+    }
     GammaCurve expected;
     expected.build(2.5);
     EXPECT_EQ(form.GammaTable.values, expected.values);

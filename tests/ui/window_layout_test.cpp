@@ -65,11 +65,13 @@ TEST_P(PageControls, EveryControlIsBuiltAsTheTableSays) {
         ASSERT_NE(w, nullptr);
         EXPECT_TRUE(isWidgetOfKind(w, control));
         EXPECT_EQ(w->isHidden(), !control.visible);
-        // A control whose work is not built yet shows greyed and says what it will do.
-        EXPECT_EQ(w->isEnabled(), control.enabled && control.notYetAvailable.empty());
-        EXPECT_EQ(w->toolTip().toStdString(), control.notYetAvailable.empty() ? control.hint : control.notYetAvailable);
+        // Enabling and tool tip are the table's.
+        EXPECT_EQ(w->isEnabled(), control.enabled);
+        EXPECT_EQ(w->toolTip().toStdString(), control.hint);
         // Captions are the table's own text; what the widget adds is its state.
-        if (auto* box = qobject_cast<QCheckBox*>(w)) EXPECT_EQ(box->isChecked(), control.defaultChecked);
+        if (auto* box = qobject_cast<QCheckBox*>(w)) {
+            EXPECT_EQ(box->isChecked(), control.defaultChecked);
+        }
         if (auto* slider = qobject_cast<QAbstractSlider*>(w)) {
             EXPECT_EQ(std::tuple(slider->minimum(), slider->maximum(), slider->value()),
                       std::tuple(int(control.minimum), int(control.maximum), int(control.defaultValue)));
@@ -82,7 +84,9 @@ TEST_P(PageControls, EveryControlIsBuiltAsTheTableSays) {
             EXPECT_EQ(group->count(), static_cast<int>(control.items.size()));
             EXPECT_EQ(group->index(), control.defaultValue);
         }
-        if (auto* panel = qobject_cast<CollapsiblePanel*>(w)) EXPECT_TRUE(panel->isExpanded());
+        if (auto* panel = qobject_cast<CollapsiblePanel*>(w)) {
+            EXPECT_TRUE(panel->isExpanded());
+        }
         ++checked;
     }
     EXPECT_GT(checked, 3);

@@ -80,10 +80,11 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
 TEST_F(Cli, EveryFailedWriteExitsOne) {
     const std::string frames = frame("a.bmp", 1) + " " + frame("b.bmp", 2);
     const std::string missing = dir.file("missing/x");
+    const std::string cli = PLANEXOR_CLI_PATH;
     for (const std::string& command :
-         {cli("frame " + frames + " --out " + missing + ".bmp"), cli("info " + frames + " --save-list " + missing + ".pxl"),
-          "{ " + cli("info " + frames) + " >/dev/full; }"}) {
-        const auto run = runCommand(command);
+         {cli + " frame " + frames + " --out " + missing + ".bmp", cli + " info " + frames + " --save-list " + missing +
+          ".pxl", "{ " + cli + " info " + frames + " >/dev/full; }"}) {
+        const auto run = testing::runCommand(command);
         EXPECT_EQ(run.status, 1) << command;
         EXPECT_NE(run.err.find("error: Cannot write"), std::string::npos) << run.err;
     }

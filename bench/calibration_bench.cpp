@@ -73,6 +73,7 @@ public:
     void waitForEvents() override {}
     void repaint(Control) override {}
     void setControlCursor(Control, CursorShape) override {}
+    void openUrl(const std::string&) override {}
 };
 
 // Arg 0: grey, as make-dark makes it; 1: in colour.

@@ -71,6 +71,7 @@ public:
     void waitForEvents() override {}
     void repaint(Control) override {}
     void setControlCursor(Control, CursorShape) override {}
+    void openUrl(const std::string&) override {}
 };
 
 void OptimizePass(benchmark::State& state) {

@@ -28,6 +28,7 @@
 #include "core/file_io.h"
 #include "input/bmp_codec.h"
 #include "input/ser_reader.h"
+#include "demo/picture_psnr.h"
 #include "demo/synthetic_planet.h"
 
 namespace planexor {
@@ -253,6 +254,15 @@ int runFrame(const Arguments& arguments) {
     session.check();
     writeBmpFile(arguments.text("out"), session.form.previewBitmap());
     std::printf("%s\n", arguments.text("out").c_str());
+    return 0;
+}
+
+int runCompare(const Arguments& arguments) {
+    if (arguments.positional.size() != 2) throw UsageError("compare takes a picture and the original");
+    Bitmap24 picture, original;
+    readBmpFile(arguments.positional[0], picture);
+    readBmpFile(arguments.positional[1], original);
+    std::printf("PSNR %.2f dB\n", psnrAgainstOriginal(picture, original));
     return 0;
 }
 
@@ -863,6 +873,11 @@ const std::vector<Command>& commands() {
          "and flat/ hold calibration frames taken with it.",
          {"frames", "size", "format", "codec", "ser-colour", "ser-depth", "seed", "drift", "hot-pixels", "vignetting"},
          {}, runMakeDemo},
+        {"compare", "compare PICTURE.bmp ORIGINAL.bmp",
+         "Print the PSNR (dB, peak 255) of a picture against the original over the original's planet, after the "
+         "best whole-pixel placement and a gain and offset per channel: what a stack recovered of a demo's "
+         "original.bmp.",
+         {}, {}, runCompare},
         {"make-dark", "make-dark INPUT... --out FILE [--colour] [SAVING OPTIONS]",
          "Stack every frame of a sequence taken with the telescope covered, each at its own place, into a dark "
          "frame and save it (.fitq keeps its fractions of a level; load it with --dark).",

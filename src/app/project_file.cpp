@@ -304,7 +304,9 @@ ProjectData ProjectFile::capture() const {
     p.filetype = FileTypes[std::min<std::size_t>(w.InputType, FileTypes.size() - 1)];
     // Whoever reopens it may start elsewhere.
     std::error_code error;
-    p.filedir = std::filesystem::absolute(form_.sequenceDirectory(), error).lexically_normal().string();
+    // A sequence opened by a bare name lies in the current directory.
+    const std::string directory = form_.sequenceDirectory().empty() ? "." : form_.sequenceDirectory();
+    p.filedir = std::filesystem::absolute(directory, error).lexically_normal().string();
     if (p.filedir.size() > 1 && p.filedir.back() == '/') p.filedir.pop_back();
     if (isVideo(p.filetype)) p.filename = w.SourceFile;
     if (form_.control(Control::UseDarkFrame).checked()) p.dark = {w.darkfile, w.darkfiletype};

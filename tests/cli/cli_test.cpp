@@ -356,6 +356,11 @@ TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
         EXPECT_NE(csv.find("\n" + row), std::string::npos) << row;
     }
 
+    // A sequence named relative to where the command runs is stored by its full folder.
+    ASSERT_EQ(testing::runCommand("cd " + demo + " && " + PLANEXOR_CLI_PATH + " align planet.avi --feature 160,120 "
+                                  "--shifts s.csv --project " + dir.file("relative.pxp")).status, 0);
+    EXPECT_NE(testing::readText(dir.file("relative.pxp")).find("filedir=" + demo + "\r\n"), std::string::npos);
+
     const auto info = runCli("info " + project);
     EXPECT_EQ(info.out, "stage: 2 (aligned)\nsource: AVI " + demo + "/planet.avi\nframes: 16\nused: 16\n");
     const auto stack = runCli("stack " + project + " --best 4 --out " + dir.file("s.bmp") + " --project " +

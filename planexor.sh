@@ -4,7 +4,7 @@
 #   ./planexor.sh test            build and run every test
 #   ./planexor.sh test --sanitize the same under AddressSanitizer and UBSan
 #   ./planexor.sh gui [FILE]      start the desktop program
-#   ./planexor.sh bench           build and run the benchmarks
+#   ./planexor.sh bench [--table] build and run the benchmarks, print the table of the whole job
 #   ./planexor.sh fuzz [SECONDS]  run every file reader's fuzz target (30 s each)
 #   ./planexor.sh setup | build
 set -euo pipefail
@@ -115,9 +115,20 @@ case "${1:-}" in
     fuzz)  # fuzz [SECONDS]: every reader's libFuzzer target on its seed corpus
         packages+=(clang-14 libclang-rt-14-dev)
         setup; fuzz/run-all.sh "${2:-30}" ;;
-    bench)
+    bench)  # bench [--table]: the Google Benchmarks (skipped with --table), then the one table
         setup; build build-bench -DCMAKE_BUILD_TYPE=Release -DPLANEXOR_BENCH=ON -DPLANEXOR_TESTS=OFF
-        for b in build-bench/bench/*_bench; do echo "== $b"; "$b"; done ;;
+        results=$root/build-bench/bench-results
+        mkdir -p "$results"
+        if [ "${2:-}" != "--table" ]; then
+            for b in build-bench/bench/*_bench; do
+                name=$(basename "$b")
+                echo "Google Benchmark $name ..." >&2
+                "$b" --benchmark_out="$results/$name.json" --benchmark_out_format=json >"$results/$name.txt" 2>&1 ||
+                    { cat "$results/$name.txt"; echo "FAILED: $name" >&2; exit 1; }
+            done
+        fi
+        build-bench/bench/planexor_bench_table "$root/build-bench/bench-results.md"
+        echo "The table as Markdown: build-bench/bench-results.md; each benchmark's figures: $results/" ;;
     *)
         sed -n '2,9p' "$0" | sed 's/^# \{0,1\}//'
         exit 2 ;;

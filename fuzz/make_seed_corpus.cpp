@@ -10,6 +10,7 @@
 #include "core/file_io.h"
 #include "demo/synthetic_planet.h"
 #include "input/bmp_codec.h"
+#include "input/frame_list_file.h"
 #include "input/jpeg_codec.h"
 #include "process/fits_writer.h"
 
@@ -104,6 +105,21 @@ void ini() {
     fs::remove(path);
 }
 
+// Lists naming the frames the list target lays beside them, as a save writes
+// them and as a hand might: absolute, relative, with gaps and missing frames.
+void lists() {
+    const struct {
+        const char* name;
+        std::vector<std::string> paths;
+    } kinds[] = {
+        {"saved.pxl", {"/home/observer/jupiter/frame0.bmp", "/home/observer/jupiter/frame1.bmp"}},
+        {"mixed.pxl", {"frame2.jpg", "../elsewhere/wide.bmp", "missing.bmp", "broken.bmp", "frame0.bmp"}},
+    };
+    fs::create_directories(output / "list");
+    for (const auto& kind : kinds) writeFileAtomically((output / "list" / kind.name).string(), frameListText(kind.paths));
+    writeFileAtomically((output / "list" / "by-hand.pxl").string(), std::string("\n  \nframe1.bmp\n\rframe0.bmp\r\n\n"));
+}
+
 void rtf(const fs::path& source) {
     for (int page = 1; page <= 5; ++page) {
         const std::string name = "Panel" + std::to_string(page) + ".rtf";
@@ -123,6 +139,7 @@ int main(int argc, char** argv) {
         videos();
         fits();
         ini();
+        lists();
         rtf(argv[1]);
     } catch (const PlanexorError& error) {
         std::fprintf(stderr, "%s\n", error.what());

@@ -13,7 +13,10 @@
 #include "core/file_io.h"
 #include "input/avi_reader.h"
 #include "input/calibration.h"
+#include "input/bmp_codec.h"
 #include "input/fits_reader.h"
+#include "input/frame_list_file.h"
+#include "input/jpeg_codec.h"
 #include "input/ser_reader.h"
 #include "input/still_frames.h"
 
@@ -80,16 +83,79 @@ void runSer(const std::string& path) {
     reader.timestamp(reader.frameCount() - 1);
 }
 
+// The file as a frame, then as a dark and a flat of both FITS kinds: each
+// path on its own, since they check the header differently.
 void runFits(const std::string& path) {
-    const FitsPlaneRead read = openFitsFrame(workspace(), path);
-    expect(read.width >= 1 && read.width <= MaxImageSide && read.height >= 1 && read.height <= MaxImageSide,
-           "a FITS frame read outside the plane");
-    expect(std::isfinite(read.minimum) && std::isfinite(read.maximum) && read.minimum <= read.maximum,
-           "FITS extremes that are no numbers");
+    tryLoad([&] {
+        const FitsPlaneRead read = openFitsFrame(workspace(), path);
+        expect(read.width >= 1 && read.width <= MaxImageSide && read.height >= 1 && read.height <= MaxImageSide,
+               "a FITS frame read outside the plane");
+        expect(std::isfinite(read.minimum) && std::isfinite(read.maximum) && read.minimum <= read.maximum,
+               "FITS extremes that are no numbers");
+    });
     for (const int type : {CalibrationSpecialFits, CalibrationFits}) {
         tryLoad([&] { loadDarkFrame(workspace(), path, type); });
-        tryLoad([&] { loadFlatField(workspace(), path, type); });
+        tryLoad([&] {
+            if (!loadFlatField(workspace(), path, type).loaded) return;
+            // Every frame pixel is divided by it.
+            const Workspace& w = workspace();
+            for (int x = 0; x < w.FlatWidth; ++x)
+                for (int y = 0; y < w.FlatHeight; ++y)
+                    expect(std::isfinite(w.FlatG[x][y]) && w.FlatG[x][y] > 0, "a flat element that cannot divide");
+        });
     }
+}
+
+// The frames a fuzzed list may name, beside the list: two alike, one of
+// another size, a JPG and a BMP cut short. Nothing else exists for it.
+void makeFrames(const std::string& directory) {
+    static std::string madeIn;
+    if (madeIn == directory) return;
+    const auto frame = [](int width, int height) {
+        Bitmap24 picture(width, height);
+        for (int y = 0; y < height; ++y)
+            for (std::size_t i = 0; i < picture.rowBytes(); ++i)
+                picture.row(y)[i] = static_cast<std::uint8_t>(y * 7 + i);
+        return picture;
+    };
+    writeBmpFile(joinPath(directory, "frame0.bmp"), frame(40, 30));
+    writeBmpFile(joinPath(directory, "frame1.bmp"), frame(40, 30));
+    writeBmpFile(joinPath(directory, "wide.bmp"), frame(56, 30));
+    writeJpegFile(joinPath(directory, "frame2.jpg"), frame(40, 30));
+    const std::vector<std::uint8_t> bmp = encodeBmp(frame(40, 30));
+    writeFileAtomically(joinPath(directory, "broken.bmp"), bmp.data(), 60);
+    madeIn = directory;
+}
+
+// A list as the program opens one: every line sized from its header, the
+// unreadable ones left out, the first readable one decoded. Each path is
+// confined to the list's folder by its file name, so no fuzzed path reaches
+// the machine's files.
+void runList(const std::string& path) {
+    const std::string directory = directoryOf(path);
+    makeFrames(directory);
+    std::vector<std::string> lines = readFrameListFile(path);
+    for (const std::string& line : lines)
+        expect(!line.empty() && line.size() <= MaxFrameListLine && line.find_first_of("\r\n") == std::string::npos,
+               "a frame path that is no line of the list");
+    expect(parseFrameList(frameListText(lines), "again") == lines, "a list reads back other than it was written");
+    if (lines.size() > std::size_t{MaxFrames}) lines.resize(MaxFrames);
+    std::string first;
+    for (const std::string& line : lines) {
+        const std::string name = fileNameOf(line);
+        if (name.empty() || name == "." || name == "..") continue;
+        const std::string confined = joinPath(directory, name);
+        try {
+            const StillFrameSize size = stillFrameSize(confined);
+            expect(size.width > 0 && size.height > 0, "a frame sized without pixels");
+            if (first.empty()) first = confined;
+        } catch (const PlanexorError&) {
+        }
+    }
+    if (first.empty()) return;
+    Bitmap24 frame;
+    loadStillFrame(first, frame);
+    expect(!frame.empty(), "a listed frame read without pixels");
 }
 
 std::vector<std::string> allLines(const TBigIniFile& ini) {
@@ -160,7 +226,7 @@ const std::vector<ReaderRun>& readerRuns() {
     static const std::vector<ReaderRun> runs = {
         {"bmp", ".bmp", runStill},       {"jpg", ".jpg", runStill}, {"avi", ".avi", runVideo<AviReader>},
         {"ser", ".ser", runSer},         {"fits", ".fit", runFits}, {"ini", ".pxp", runIni},
-        {"rtf", ".rtf", runRtf},
+        {"rtf", ".rtf", runRtf},         {"list", ".pxl", runList},
     };
     return runs;
 }

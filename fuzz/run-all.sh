@@ -10,7 +10,7 @@ root=$(pwd)
 seconds=${1:?usage: fuzz/run-all.sh SECONDS [TARGET...]}
 shift
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(bmp jpg avi ser fits ini rtf)
+[ ${#targets[@]} -eq 0 ] && targets=(bmp jpg avi ser fits ini rtf list project)
 
 CC=clang-14 CXX=clang++-14 cmake -S "$root" -B "$root/build-fuzz" -G Ninja -DCMAKE_BUILD_TYPE=Release \
     -DPLANEXOR_FUZZ=ON >/dev/null

@@ -1,6 +1,7 @@
 // planexor-cli: the window's handlers, driven from the command line.
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -1022,4 +1023,13 @@ int run(int argc, char** argv) {
 }  // namespace
 }  // namespace planexor
 
-int main(int argc, char** argv) { return planexor::run(argc, argv); }
+// What a command prints (info's lines, the files it wrote) is part of its
+// result: output that could not be written fails the command.
+int main(int argc, char** argv) {
+    const int status = planexor::run(argc, argv);
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "error: Cannot write the output: %s\n", std::strerror(errno));
+        return status == 0 ? planexor::ExitFailure : status;
+    }
+    return status;
+}

@@ -16,7 +16,9 @@
 
 #define PLANEXOR_INLINE inline __attribute__((always_inline))
 
-#if defined(__x86_64__) || defined(__i386__)
+// clang checks the wide lanes' ABI before inlining, where GCC checks after;
+// clang builds (the fuzzing ones) take the portable loops only.
+#if (defined(__x86_64__) || defined(__i386__)) && !defined(__clang__)
 #define PLANEXOR_HAS_WIDE 1
 // AVX2 without FMA, for the pixel loops: fused steps would round differently
 // from the portable build and from the edge paths, and those must agree.

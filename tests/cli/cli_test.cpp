@@ -105,6 +105,20 @@ TEST_F(Cli, CompareMeasuresAfterPlacementAndGainAndRefusesAnOriginalWithoutAPlan
     EXPECT_EQ(runCli("compare " + reference).status, 2);
 }
 
+// A write that fails, the printed result included, never exits 0.
+TEST_F(Cli, EveryFailedWriteExitsOne) {
+    const std::string frames = frame("a.bmp", 1) + " " + frame("b.bmp", 2);
+    const std::string missing = dir.file("missing/x");
+    const std::string cli = PLANEXOR_CLI_PATH;
+    for (const std::string& command :
+         {cli + " frame " + frames + " --out " + missing + ".bmp", cli + " info " + frames + " --save-list " + missing +
+          ".pxl", "{ " + cli + " info " + frames + " >/dev/full; }"}) {
+        const auto run = testing::runCommand(command);
+        EXPECT_EQ(run.status, 1) << command;
+        EXPECT_NE(run.err.find("error: Cannot write"), std::string::npos) << run.err;
+    }
+}
+
 TEST_F(Cli, NeverTouchesTheWindowsUserSettings) {
     TempDir home;
     const auto run = testing::runCommand("HOME=" + home.path() + " XDG_CONFIG_HOME=" + home.path() + "/.config " +

@@ -95,6 +95,11 @@ case "${1:-}" in
         cli stack "$camera/planet.avi" --feature 320,240 --best-percent 25 --out "$camera/uncalibrated.bmp" 2>/dev/null
         cli stack "$camera/planet.avi" --feature 320,240 --best-percent 25 --dark "$camera/dark.fitq" \
             --flat "$camera/flat.fitq" --colour --out "$camera/calibrated.bmp" 2>/dev/null
+        echo "The 500-frame stack at whole-pixel shifts and at sub-pixel shifts, against the original ..."
+        cli stack "$demo/planet.avi" --feature 320,240 --best-percent 25 --subpixel \
+            --out "$demo/planet-stack-subpixel.bmp" >/dev/null 2>&1
+        echo "  whole pixels: $(cli compare "$demo/planet-stack.bmp" "$demo/original.bmp")"
+        echo "  sub-pixel:    $(cli compare "$demo/planet-stack-subpixel.bmp" "$demo/original.bmp")"
         echo "Done. The sharpened picture: $demo/planet-sharpened.jpg (FITS: $demo/planet-sharpened_[RGB].fit)"
         echo "the same through a gentle S-shaped gamma curve: $demo/planet-s-curve.jpg"
         echo "The project: $demo/planet.pxp (reopened: $demo/planet-from-project.jpg)"
@@ -102,7 +107,8 @@ case "${1:-}" in
         echo "aligned, optimized and stacked in one chain: $demo/planet-chain.jpg;"
         echo "from the SER recording: $demo/planet-ser-sharpened.jpg; the sharp original to compare: $demo/original.bmp"
         echo "Calibration: one raw frame with its faults, $camera/frame-0.bmp; stacked without and with the"
-        echo "dark and flat: $camera/uncalibrated.bmp, $camera/calibrated.bmp" ;;
+        echo "dark and flat: $camera/uncalibrated.bmp, $camera/calibrated.bmp"
+        echo "Stacked at sub-pixel shifts: $demo/planet-stack-subpixel.bmp" ;;
     gui)
         setup; build build -DCMAKE_BUILD_TYPE=Release
         shift; exec "$root/build/planexor" "$@" ;;

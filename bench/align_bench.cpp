@@ -191,6 +191,39 @@ void WholeStackJob(benchmark::State& state) {
 }
 BENCHMARK(WholeStackJob)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
+// The same whole job with "Sub-pixel" on and off, alternately in one run:
+// subpixel_ratio is the best job with it over the best job without it.
+double wholeJobSeconds(bool subpixel, const std::string& out) {
+    const auto start = Clock::now();
+    QuietUi ui;
+    MemoryUserSettings settings;
+    TMainForm form(ui, settings);
+    form.control(Control::SelectFileButton).click();
+    form.control(Control::AutoOptimize).setChecked(false);
+    form.control(Control::SubpixelBox).setCheckedByUser(subpixel);
+    form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, 320, 240, true);
+    form.control(Control::Allignallbutton).click();
+    if (form.workspace().progstatus != 2) throw std::runtime_error("aligning did not finish");
+    form.control(Control::StackSlider).setValueByUser(124);
+    form.control(Control::Stackbutton).click();
+    writeBmpFile(out, form.stackBitmap());
+    return secondsSince(start);
+}
+
+void SubpixelWholeJob(benchmark::State& state) {
+    benchVideo();
+    const std::string out = (std::filesystem::temp_directory_path() / "planexor-bench-subpixel.bmp").string();
+    double whole = 1e9, fraction = 1e9;
+    for (auto _ : state) {
+        whole = std::min(whole, wholeJobSeconds(false, out));
+        fraction = std::min(fraction, wholeJobSeconds(true, out));
+    }
+    state.counters["whole_ms"] = whole * 1e3;
+    state.counters["subpixel_ms"] = fraction * 1e3;
+    state.counters["subpixel_ratio"] = fraction / whole;
+}
+BENCHMARK(SubpixelWholeJob)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+
 // One registration of a decoded frame: the transforms, the difference and the quality.
 void RegisterOneFrame(benchmark::State& state) {
     const int box = static_cast<int>(state.range(0));

@@ -96,7 +96,47 @@ bool restoreValue(ControlModel& model, StoredProperty property, std::string_view
     return false;
 }
 
+const std::vector<PersistedKey>& extensionKeys() {
+    static const std::vector<PersistedKey> keys = {{Control::SubpixelBox, StoredProperty::Checked},
+                                                   {Control::QualityMeasure, StoredProperty::ItemIndex}};
+    return keys;
+}
+
+void resetToDefault(ControlModel& model, StoredProperty property) {
+    const ControlDefinition& definition = definitionOf(model.id());
+    if (property == StoredProperty::Checked) model.setChecked(definition.defaultChecked);
+    else model.setItemIndex(nearest(definition.defaultValue));
+}
+
 }  // namespace
+
+FormPairs captureExtensionSection(const TMainForm& form) {
+    FormPairs pairs;
+    bool allDefault = true;
+    for (const PersistedKey& key : extensionKeys()) {
+        const ControlModel& model = form.control(key.control);
+        const ControlDefinition& definition = definitionOf(key.control);
+        allDefault = allDefault && (key.property == StoredProperty::Checked
+                                        ? model.checked() == definition.defaultChecked
+                                        : model.itemIndex() == nearest(definition.defaultValue));
+        pairs.emplace_back(key.key(), valueText(model, key.property));
+    }
+    if (allDefault) pairs.clear();
+    return pairs;
+}
+
+void restoreExtensionSection(TMainForm& form, const FormPairs& section) {
+    std::unordered_map<std::string, const std::string*> byKey;
+    for (const auto& [key, value] : section) byKey.emplace(lowerAscii(key), &value);
+    DeferredFormValues unused;
+    for (const PersistedKey& key : extensionKeys()) {
+        ControlModel& model = form.control(key.control);
+        const auto found = byKey.find(lowerAscii(key.key()));
+        if (found == byKey.end() || !restoreValue(model, key.property, *found->second, unused))
+            resetToDefault(model, key.property);
+    }
+    syncFormWithControls(form);
+}
 
 FormPairs captureFormSection(const TMainForm& form) {
     FormPairs pairs;

@@ -39,6 +39,16 @@ struct DeferredFormValues {
 DeferredFormValues restoreFormSection(TMainForm& form, const FormPairs& section);
 DeferredFormValues restoreFormSection(TMainForm& form, const TBigIniFile& ini);
 
+// The options beyond the "Form" keys (sub-pixel, quality measure) live in a
+// section of their own, so "Form" keeps its layout and a reader of that
+// layout meets nothing new. Empty while every option is at its default: the
+// files then stay as they were without them. Restoring sets each option to
+// the section's value, or to its default when the key or the section is
+// missing, then brings the derived state in line.
+inline constexpr const char* ExtensionSection = "Extensions";
+FormPairs captureExtensionSection(const TMainForm& form);
+void restoreExtensionSection(TMainForm& form, const FormPairs& section);
+
 // The derived state of the whole form, brought in line with its controls.
 void syncFormWithControls(TMainForm& form);
 

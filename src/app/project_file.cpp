@@ -27,6 +27,9 @@ const char* const Info = "Info";
 const char* const FieldShifts = "IShifts";
 const char* const FieldInfo = "IInfo";
 const char* const RankingSection = "Ranking";
+// The sub-pixel fractions, only when a frame has one: readers that know
+// nothing of them see the whole shifts they always saw.
+const char* const SubShifts = "SubShifts";
 // No value of a project holds a line break: this marks a missing key.
 const char* const Missing = "\n";
 
@@ -76,6 +79,13 @@ public:
         const auto value = text(section, keyName);
         if (value) refuse(section, keyName, *value, "not a number");
         return 0.0f;
+    }
+
+    // A sub-pixel fraction: within one pixel either way.
+    float fraction(const char* section, const std::string& keyName) const {
+        const float number = decimal(section, keyName);
+        if (number < -1.0f || number > 1.0f) refuse(section, keyName, *text(section, keyName), "expected -1 to 1");
+        return number;
     }
 
 private:
@@ -166,10 +176,24 @@ void writeProject(TBigIniFile& ini, const ProjectData& p, const ProjectProgress&
             gauge(percentOf(i, n, 50, 50));
         }
     }
+    const bool fractions = std::any_of(p.frames.begin(), p.frames.end(), [&](const TFrameRec& f) {
+        return f.SubShiftX != 0 || f.SubShiftY != 0 || (p.interlaced && (f.FieldSubShiftX != 0 || f.FieldSubShiftY != 0));
+    });
+    if (fractions) {
+        for (int i = 0; i < n; ++i) {
+            ini.WriteFloat(SubShifts, key("X", i), p.frames[i].SubShiftX);
+            ini.WriteFloat(SubShifts, key("Y", i), p.frames[i].SubShiftY);
+            if (p.interlaced) {
+                ini.WriteFloat(SubShifts, key("Xa", i), p.frames[i].FieldSubShiftX);
+                ini.WriteFloat(SubShifts, key("Ya", i), p.frames[i].FieldSubShiftY);
+            }
+        }
+    }
     group(" Ranking ");
     for (std::size_t r = 0; r < p.ranking.size(); ++r) ini.WriteInteger(RankingSection, key("Rank", int(r)), p.ranking[r]);
     ini.EraseSection(FormSection);
     ini.WriteSectionPairs(FormSection, p.form);
+    if (!p.extensions.empty()) ini.WriteSectionPairs(ExtensionSection, p.extensions);
 }
 
 ProjectData readProject(const TBigIniFile& ini) {
@@ -183,6 +207,7 @@ ProjectData readProject(const TBigIniFile& ini) {
     const ProjectReader in(ini);
     ProjectData p;
     p.form = ini.ReadSectionPairs(FormSection);
+    p.extensions = ini.ReadSectionPairs(ExtensionSection);
     p.filetype = in.text(Input, "filetype").value_or("xxx");
     // A file without a type was taken for still frames.
     if (p.filetype == "xxx") p.filetype = "BMP";
@@ -230,7 +255,11 @@ ProjectData readProject(const TBigIniFile& ini) {
             frame.FieldShiftY = in.integer(FieldShifts, key("Ya", i), 0, -MaxShift, MaxShift);
             frame.FieldDifference = in.decimal(FieldInfo, key("Da", i));
             frame.FieldQuality = in.decimal(FieldInfo, key("Qa", i));
+            frame.FieldSubShiftX = in.fraction(SubShifts, key("Xa", i));
+            frame.FieldSubShiftY = in.fraction(SubShifts, key("Ya", i));
         }
+        frame.SubShiftX = in.fraction(SubShifts, key("X", i));
+        frame.SubShiftY = in.fraction(SubShifts, key("Y", i));
         if (!frame.Excluded) ++p.usedframes;
     }
     const int missingRank = std::min(1, n - 1);
@@ -319,11 +348,14 @@ ProjectData ProjectFile::capture() const {
     p.interlaced = form_.control(Control::Interlaced).checked();
     for (int i = 0; i < n; ++i) {
         TFrameRec frame = w.FrameRecs[i];
-        if (!p.interlaced) frame.FieldShiftX = frame.FieldShiftY = 0, frame.FieldDifference = frame.FieldQuality = 0;
+        if (!p.interlaced)
+            frame.FieldShiftX = frame.FieldShiftY = 0, frame.FieldDifference = frame.FieldQuality = 0,
+            frame.FieldSubShiftX = frame.FieldSubShiftY = 0;
         p.frames.push_back(frame);
         p.ranking.push_back(std::clamp(w.Ranking[i].Frame, 0, n - 1));
     }
     p.form = captureFormSection(form_);
+    p.extensions = captureExtensionSection(form_);
     return p;
 }
 
@@ -403,6 +435,7 @@ void ProjectFile::load(const std::string& path) {
 
     form_.settings().writeString("Files", "Dir", directoryOf(std::filesystem::absolute(path).string()));
     const DeferredFormValues deferred = restoreFormSection(form_, project.form);
+    restoreExtensionSection(form_, project.extensions);
     // The project's control values become the user's settings.
     if (form_.storeSettings) form_.storeSettings();
 

@@ -39,6 +39,7 @@ struct ProjectData {
     std::vector<TFrameRec> frames;
     std::vector<int> ranking;
     FormPairs form;
+    FormPairs extensions;  // empty while those options are at their defaults
 
     bool operator==(const ProjectData&) const = default;
 };

@@ -20,6 +20,7 @@ void SettingsFile::restore(TMainForm& form) const {
     try {
         const TBigIniFile ini(path_);
         restoreFormSection(form, ini);
+        restoreExtensionSection(form, ini.ReadSectionPairs(ExtensionSection));
     } catch (const std::exception&) {
         // Unreadable (a folder, no permission): the controls keep their values.
     }
@@ -33,6 +34,8 @@ bool SettingsFile::save(const TMainForm& form) {
         // Built from nothing: the file holds the list's keys and no others.
         TBigIniFile ini;
         writeFormSection(ini, form);
+        if (const FormPairs extensions = captureExtensionSection(form); !extensions.empty())
+            ini.WriteSectionPairs(ExtensionSection, extensions);
         ini.SaveAs(path_);
         lastError_.clear();
         return true;

@@ -7,7 +7,7 @@ namespace planexor {
 class TMainForm;
 
 // The settings file "planexor.ini": one section "Form" with the stored
-// control values, restored silently and written anew as a whole (by
+// control values (and "Extensions" when an option beyond them is set), restored silently and written anew as a whole (by
 // rename, so a failed write keeps the old file).
 class SettingsFile {
 public:

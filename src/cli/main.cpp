@@ -29,6 +29,7 @@
 #include "core/file_io.h"
 #include "input/bmp_codec.h"
 #include "input/ser_reader.h"
+#include "demo/picture_psnr.h"
 #include "demo/synthetic_planet.h"
 
 namespace planexor {
@@ -257,6 +258,15 @@ int runFrame(const Arguments& arguments) {
     return 0;
 }
 
+int runCompare(const Arguments& arguments) {
+    if (arguments.positional.size() != 2) throw UsageError("compare takes a picture and the original");
+    Bitmap24 picture, original;
+    readBmpFile(arguments.positional[0], picture);
+    readBmpFile(arguments.positional[1], original);
+    std::printf("PSNR %.2f dB\n", psnrAgainstOriginal(picture, original));
+    return 0;
+}
+
 int runMakeDemo(const Arguments& arguments) {
     if (arguments.positional.size() != 1) throw UsageError("make-demo takes one directory");
     DemoOptions options;
@@ -294,6 +304,7 @@ int runMakeDemo(const Arguments& arguments) {
     options.drift = arguments.number("drift", options.drift);
     options.hotPixels = static_cast<int>(arguments.integer("hot-pixels", 0));
     options.vignetting = arguments.number("vignetting", 0);
+    options.seeingDistortion = arguments.number("seeing-distortion", 0);
 
     validateDemoOptions(options);
     ConsoleBar bar("Rendering frames");
@@ -301,6 +312,7 @@ int runMakeDemo(const Arguments& arguments) {
     if (result.sequenceFiles.size() == 1) std::printf("sequence: %s\n", result.sequenceFiles.front().c_str());
     else std::printf("sequence: %zu frames, %s ...\n", result.sequenceFiles.size(), result.sequenceFiles.front().c_str());
     std::printf("truth: %s\noriginal: %s\n", result.truthFile.c_str(), result.originalFile.c_str());
+    if (!result.seeingFile.empty()) std::printf("seeing: %s\n", result.seeingFile.c_str());
     for (const auto& [name, files] : {std::pair{"dark", &result.darkFiles}, {"flat", &result.flatFiles}})
         if (!files->empty()) std::printf("%s: %s%s\n", name, files->front().c_str(), files->size() > 1 ? " ..." : "");
     return 0;
@@ -858,12 +870,21 @@ const std::vector<Command>& commands() {
         {"make-demo",
          "make-demo DIR [--frames N] [--size WxH] [--format avi|bmp|jpg|ser] [--codec raw|mjpeg] "
          "[--ser-colour mono|rggb|grbg|gbrg|bggr|rgb|bgr] [--ser-depth 8|12|16] [--seed S] [--drift PIXELS] "
-         "[--hot-pixels N] [--vignetting V]",
+         "[--hot-pixels N] [--vignetting V] [--seeing-distortion AMOUNT]",
          "Render a synthetic planet seen through turbulent air: the frames, truth.csv and original.bmp. With N hot "
          "pixels or vignetting V (0..0.95, the light lost in the corners) the camera has these faults, and dark/ "
-         "and flat/ hold calibration frames taken with it.",
-         {"frames", "size", "format", "codec", "ser-colour", "ser-depth", "seed", "drift", "hot-pixels", "vignetting"},
+         "and flat/ hold calibration frames taken with it. --seeing-distortion (0..2) moves parts of the "
+         "disc differently in each frame, a few pixels at 1, on top of the frame's shift; seeing.csv gives the "
+         "field's true values (frame,x,y,dx,dy: the original's point x,y shows at x+dx,y+dy before the shift) "
+         "every 32 pixels.",
+         {"frames", "size", "format", "codec", "ser-colour", "ser-depth", "seed", "drift", "hot-pixels", "vignetting",
+          "seeing-distortion"},
          {}, runMakeDemo},
+        {"compare", "compare PICTURE.bmp ORIGINAL.bmp",
+         "Print the PSNR (dB, peak 255) of a picture against the original over the original's planet, after the "
+         "best whole-pixel placement and a gain and offset per channel: what a stack recovered of a demo's "
+         "original.bmp.",
+         {}, {}, runCompare},
         {"make-dark", "make-dark INPUT... --out FILE [--colour] [SAVING OPTIONS]",
          "Stack every frame of a sequence taken with the telescope covered, each at its own place, into a dark "
          "frame and save it (.fitq keeps its fractions of a level; load it with --dark).",

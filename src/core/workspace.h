@@ -53,7 +53,7 @@ struct TFrameRec {
     std::uint8_t Excluded = 0;
     // Sub-pixel registration: the fraction found beside the whole shift, in
     // the shift's own unit, so the frame lies at ShiftX + SubShiftX. Zero
-    // unless asked for; never stored in a project.
+    // unless asked for; a project keeps them in a section of their own.
     float SubShiftX = 0;
     float SubShiftY = 0;
     float FieldSubShiftX = 0;

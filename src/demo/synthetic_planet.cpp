@@ -25,6 +25,7 @@ constexpr double kPolarRatio = 0.935;      // polar over equatorial radius, as J
 constexpr double kPeakLevel = 200.0;       // brightest zone at the disc centre
 constexpr double kElectronsPerLevel = 4.0; // photon noise sigma 7 levels at the peak
 constexpr double kReadNoise = 2.0;
+constexpr int SeeingStep = 32;              // seeing.csv's grid, in pixels
 constexpr int kPadding = 4;                // zero border around the original: interpolation reads past the disc
 constexpr int kFramesPerSecond = 30;
 constexpr int kLanczosSteps = 64;          // table samples per pixel
@@ -391,6 +392,8 @@ void validateDemoOptions(const DemoOptions& options) {
         throw PlanexorError("The demo's hot pixels must number between 0 and the pixels of a frame");
     if (!(options.vignetting >= 0.0 && options.vignetting < 0.95))
         throw PlanexorError("The demo's vignetting must lie between 0 and 0.95");
+    if (!(options.seeingDistortion >= 0.0 && options.seeingDistortion <= 2.0))
+        throw PlanexorError("The demo's seeing distortion must lie between 0 and 2");
 }
 
 std::vector<FrameTruth> demoTruth(const DemoOptions& options) {
@@ -563,7 +566,8 @@ void PlanetRenderer::distort(int frameIndex) {
             amplitude = random.uniform(-1.0, 1.0);
             total += std::abs(amplitude);
         }
-        const double peak = 0.6 * random.uniform(0.3, 1.0);
+        // Up to 0.6 pixels, five times that more per unit of seeing.
+        const double peak = 0.6 * random.uniform(0.3, 1.0) * (1.0 + 5.0 * seeing_);
         for (int k = 0; k < 3; ++k) {
             float* table = displacementTables_.data() + static_cast<std::size_t>(axis * 3 + k) * tableLength;
             const double amplitude = amplitudes[k] * peak / std::max(total, 1e-9);
@@ -603,6 +607,10 @@ void PlanetRenderer::distort(int frameIndex) {
     }
     const float offsetX = weightSum > 0 ? static_cast<float>(meanX / weightSum) : 0.0f;
     const float offsetY = weightSum > 0 ? static_cast<float>(meanY / weightSum) : 0.0f;
+    fieldOffsetX_ = offsetX;
+    fieldOffsetY_ = offsetY;
+    // Strong seeing may reach past the zero border: the reads stay inside it.
+    const float lowest = 1.0f - kPadding, highestX = width_ + kPadding - 3.0f, highestY = height_ + kPadding - 3.0f;
 
     for (int y = planet_.y0; y < planet_.y1; ++y) {
         float* out = distorted_.data() + static_cast<std::size_t>(y) * width_ * kLanes;
@@ -611,7 +619,8 @@ void PlanetRenderer::distort(int frameIndex) {
             displacement(x, y, shiftX, shiftY);
             shiftX -= offsetX;
             shiftY -= offsetY;
-            const float sourceX = x - shiftX, sourceY = y - shiftY;
+            const float sourceX = std::clamp(x - shiftX, lowest, highestX);
+            const float sourceY = std::clamp(y - shiftY, lowest, highestY);
             const float floorX = std::floor(sourceX), floorY = std::floor(sourceY);
             float weightX[4], weightY[4];
             catmullRom(sourceX - floorX, weightX);
@@ -629,6 +638,22 @@ void PlanetRenderer::distort(int frameIndex) {
             for (int c = 0; c < kLanes; ++c) out[kLanes * x + c] = sum[c];
         }
     }
+}
+
+std::vector<PlanetRenderer::FieldSample> PlanetRenderer::fieldSamples(int step) const {
+    std::vector<FieldSample> samples;
+    const std::size_t tableLength = static_cast<std::size_t>(width_ + height_);
+    const float* tables = displacementTables_.data();
+    for (int y = planet_.y0; y < planet_.y1; y += step)
+        for (int x = planet_.x0; x < planet_.x1; x += step) {
+            float dx = -fieldOffsetX_, dy = -fieldOffsetY_;
+            for (std::size_t k = 0; k < 3; ++k) {
+                dx += tables[k * tableLength + x] * tables[k * tableLength + width_ + y];
+                dy += tables[(3 + k) * tableLength + x] * tables[(3 + k) * tableLength + width_ + y];
+            }
+            samples.push_back({x, y, dx, dy});
+        }
+    return samples;
 }
 
 // Taps of the shift-and-blur kernel along one axis: the original is taken
@@ -779,6 +804,7 @@ Bitmap24 renderDemoFrame(const DemoOptions& options, int frame, FrameTruth* trut
     if (frame < 0 || frame >= options.frames) throw PlanexorError("No such demo frame");
     PlanetRenderer renderer(options.width, options.height, options.seed);
     renderer.setSensor(options.hotPixels, options.vignetting);
+    renderer.setSeeingDistortion(options.seeingDistortion);
     Bitmap24 image;
     renderer.render(all[static_cast<std::size_t>(frame)], frame, FrameEffects{}, image);
     if (truth != nullptr) *truth = all[static_cast<std::size_t>(frame)];
@@ -864,6 +890,9 @@ DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) 
     const std::vector<FrameTruth> truth = demoTruth(options);
     PlanetRenderer renderer(options.width, options.height, options.seed);
     renderer.setSensor(options.hotPixels, options.vignetting);
+    renderer.setSeeingDistortion(options.seeingDistortion);
+    std::string seeing;
+    if (options.seeingDistortion > 0) seeing = "frame,x,y,dx,dy\n";
     const bool calibration = options.hotPixels > 0 || options.vignetting > 0;
     const int calibrationFrames = calibration ? DemoOptions::CalibrationFrames : 0;
     const long long total = options.frames + 2LL * calibrationFrames;
@@ -891,6 +920,13 @@ DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) 
             if (!next()) return stopped();
             renderer.render(truth[static_cast<std::size_t>(i)], i, FrameEffects{}, frame);
             sequence.add(frame);
+            if (options.seeingDistortion > 0) {
+                char line[96];
+                for (const PlanetRenderer::FieldSample& sample : renderer.fieldSamples(SeeingStep)) {
+                    std::snprintf(line, sizeof line, "%d,%d,%d,%.4f,%.4f\n", i, sample.x, sample.y, sample.dx, sample.dy);
+                    seeing += line;
+                }
+            }
         }
         sequence.finish();
     }
@@ -914,6 +950,11 @@ DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) 
     writeBmpFile(result.originalFile, renderer.original());
     result.truthFile = joinPath(options.directory, "truth.csv");
     writeFileAtomically(result.truthFile, truthText(truth));
+    if (options.seeingDistortion > 0) {
+        result.seeingFile = joinPath(options.directory, "seeing.csv");
+        written.paths.push_back(result.seeingFile);
+        writeFileAtomically(result.seeingFile, seeing);
+    }
     written.keep = true;
     return result;
 }

@@ -32,6 +32,11 @@ struct DemoOptions {
     // flat/ sequence of CalibrationFrames each beside the frames.
     int hotPixels = 0;
     double vignetting = 0;
+    // Seeing that moves parts of the disc differently: the frame's smooth
+    // field of local displacements grows from below a pixel (0) to a few
+    // pixels across the disc (1); 0..2. Above 0 the field's true values go
+    // to seeing.csv beside truth.csv.
+    double seeingDistortion = 0;
     static constexpr int CalibrationFrames = 40;
 };
 
@@ -54,6 +59,7 @@ struct FrameEffects {
 struct DemoResult {
     std::vector<std::string> sequenceFiles;  // the AVI or SER, or the frame files in frame order
     std::string truthFile;
+    std::string seeingFile;  // with seeing distortion only
     std::string originalFile;
     std::vector<std::string> darkFiles, flatFiles;  // the calibration sequences, when asked for
     bool stopped = false;
@@ -79,6 +85,16 @@ public:
     void render(const FrameTruth& truth, int frameIndex, const FrameEffects& effects, Bitmap24& frame);
     // The camera's hot pixels and vignetting, from here on in every frame.
     void setSensor(int hotPixels, double vignetting);
+    // The strength of the local displacement field, as DemoOptions::seeingDistortion.
+    void setSeeingDistortion(double amount) { seeing_ = amount; }
+    // The field of the last distorted frame every `step` pixels over the
+    // planet: a point (x, y) of the original shows at (x + dx, y + dy) before
+    // the frame's global shift.
+    struct FieldSample {
+        int x, y;
+        float dx, dy;
+    };
+    std::vector<FieldSample> fieldSamples(int step) const;
     // Frame `index` of the calibration sequences: the telescope covered
     // (dark), or pointed at an even light (flat); both with the sensor's faults.
     void renderDark(int index, Bitmap24& frame);
@@ -116,6 +132,8 @@ private:
     std::vector<HotPixel> hotPixels_;
     std::vector<float> vignetteX_, vignetteY_;  // light lost along each axis
     bool vignetted_ = false;
+    double seeing_ = 0;
+    float fieldOffsetX_ = 0, fieldOffsetY_ = 0;  // the mean removed from the last field
 };
 
 Bitmap24 renderDemoOriginal(const DemoOptions& options);

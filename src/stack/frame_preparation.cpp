@@ -229,20 +229,171 @@ Kernel kernelFor(float (*function)(float), float support, float fraction) {
     return kernel;
 }
 
-// out[j] = weight * in[j], and out[j] += weight * in[j], four lanes at a time.
-void scaled(float* out, const float* in, float weight, int n) {
-    const lanes::F4 w = {weight, weight, weight, weight};
-    int j = 0;
-    for (; j + 4 <= n; j += 4) lanes::store(out + j, lanes::load<lanes::F4>(in + j) * w);
-    for (; j < n; ++j) out[j] = weight * in[j];
+// The lanes a loop runs on: four with SSE, eight with AVX2 (no fused
+// steps, so both builds give the same sums).
+template <int Width>
+struct Lanes;
+template <>
+struct Lanes<4> {
+    using F = lanes::F4;
+    using I = lanes::I4;
+};
+template <>
+struct Lanes<8> {
+    using F = lanes::F8;
+    typedef int I __attribute__((vector_size(32)));
+};
+
+template <class V>
+PLANEXOR_INLINE V broadcast(float value) {
+    V v;
+    for (std::size_t l = 0; l < sizeof(V) / sizeof(float); ++l) v[l] = value;
+    return v;
 }
 
-void addScaled(float* out, const float* in, float weight, int n) {
-    const lanes::F4 w = {weight, weight, weight, weight};
+// out[j] = weights[0] * in[j] + weights[1] * in[j + stride] + ..., summed
+// in that order, a vector at a time: one pass over the output however long
+// the kernel.
+template <int Width, int Taps>
+PLANEXOR_INLINE void filteredLanes(float* out, const float* in, std::size_t stride, const float* weights, int count,
+                                   int n) {
+    using F = typename Lanes<Width>::F;
+    if constexpr (Taps > 0) count = Taps;
+    F w[8];
+    for (int k = 0; k < count; ++k) w[k] = broadcast<F>(weights[k]);
     int j = 0;
-    for (; j + 4 <= n; j += 4)
-        lanes::store(out + j, lanes::load<lanes::F4>(out + j) + lanes::load<lanes::F4>(in + j) * w);
-    for (; j < n; ++j) out[j] += weight * in[j];
+    for (; j + Width <= n; j += Width) {
+        F sum = lanes::load<F>(in + j) * w[0];
+#pragma GCC unroll 8
+        for (int k = 1; k < count; ++k) sum = sum + lanes::load<F>(in + k * stride + j) * w[k];
+        lanes::store(out + j, sum);
+    }
+    for (; j < n; ++j) {
+        float sum = weights[0] * in[j];
+        for (int k = 1; k < count; ++k) sum += weights[k] * in[k * stride + j];
+        out[j] = sum;
+    }
+}
+
+// Down one column into the stack: planes[c][j] += weights[0] * in[c][j] +
+// weights[1] * in[c][j + 1] + ..., summed in that order, and count[j] += 1,
+// in one pass.
+template <int Width, int Channels, int Taps>
+PLANEXOR_INLINE void addColumnLanes(float* const* planes, std::int32_t* count, const float* const* in,
+                                    const float* weights, int taps, int n) {
+    using F = typename Lanes<Width>::F;
+    using I = typename Lanes<Width>::I;
+    if constexpr (Taps > 0) taps = Taps;
+    F w[8];
+    for (int k = 0; k < taps; ++k) w[k] = broadcast<F>(weights[k]);
+    I one;
+    for (int l = 0; l < Width; ++l) one[l] = 1;
+    int j = 0;
+    for (; j + Width <= n; j += Width) {
+        // The channels' sums side by side, each in the kernel's order.
+        F sum0 = lanes::load<F>(in[0] + j) * w[0], sum1 = sum0, sum2 = sum0;
+        if constexpr (Channels == 3) {
+            sum1 = lanes::load<F>(in[1] + j) * w[0];
+            sum2 = lanes::load<F>(in[2] + j) * w[0];
+        }
+#pragma GCC unroll 8
+        for (int k = 1; k < taps; ++k) {
+            sum0 = sum0 + lanes::load<F>(in[0] + j + k) * w[k];
+            if constexpr (Channels == 3) {
+                sum1 = sum1 + lanes::load<F>(in[1] + j + k) * w[k];
+                sum2 = sum2 + lanes::load<F>(in[2] + j + k) * w[k];
+            }
+        }
+        lanes::store(planes[0] + j, lanes::load<F>(planes[0] + j) + sum0);
+        if constexpr (Channels == 3) {
+            lanes::store(planes[1] + j, lanes::load<F>(planes[1] + j) + sum1);
+            lanes::store(planes[2] + j, lanes::load<F>(planes[2] + j) + sum2);
+        }
+        I counted;
+        std::memcpy(&counted, count + j, sizeof counted);
+        counted += one;
+        std::memcpy(count + j, &counted, sizeof counted);
+    }
+    for (; j < n; ++j) {
+        for (int c = 0; c < Channels; ++c) {
+            float sum = weights[0] * in[c][j];
+            for (int k = 1; k < taps; ++k) sum += weights[k] * in[c][j + k];
+            planes[c][j] += sum;
+        }
+        count[j] += 1;
+    }
+}
+
+template <int Taps>
+void filteredPortable(float* out, const float* in, std::size_t stride, const float* weights, int count, int n) {
+    filteredLanes<4, Taps>(out, in, stride, weights, count, n);
+}
+template <int Channels, int Taps>
+void addColumnPortable(float* const* planes, std::int32_t* count, const float* const* in, const float* weights,
+                       int taps, int n) {
+    addColumnLanes<4, Channels, Taps>(planes, count, in, weights, taps, n);
+}
+#if defined(PLANEXOR_HAS_WIDE)
+template <int Taps>
+PLANEXOR_WIDE void filteredWide(float* out, const float* in, std::size_t stride, const float* weights, int count,
+                                int n) {
+    filteredLanes<8, Taps>(out, in, stride, weights, count, n);
+}
+template <int Channels, int Taps>
+PLANEXOR_WIDE void addColumnWide(float* const* planes, std::int32_t* count, const float* const* in,
+                                 const float* weights, int taps, int n) {
+    addColumnLanes<8, Channels, Taps>(planes, count, in, weights, taps, n);
+}
+#endif
+
+bool wideSubpixel() {
+#if defined(PLANEXOR_HAS_WIDE)
+    static const bool wide = useWideVectors(VectorCode::Best);
+    return wide;
+#else
+    return false;
+#endif
+}
+
+// The kernels met in practice (Lanczos3 with and without a fraction) get
+// their own unrolled loops.
+void filtered(float* out, const float* in, std::size_t stride, const float* weights, int count, int n) {
+#if defined(PLANEXOR_HAS_WIDE)
+    if (wideSubpixel()) {
+        if (count == 6) return filteredWide<6>(out, in, stride, weights, count, n);
+        if (count == 5) return filteredWide<5>(out, in, stride, weights, count, n);
+        return filteredWide<0>(out, in, stride, weights, count, n);
+    }
+#endif
+    if (count == 6) return filteredPortable<6>(out, in, stride, weights, count, n);
+    if (count == 5) return filteredPortable<5>(out, in, stride, weights, count, n);
+    filteredPortable<0>(out, in, stride, weights, count, n);
+}
+
+template <int Channels>
+void addColumn(float* const* planes, std::int32_t* count, const float* const* in, const float* weights, int taps,
+               int n) {
+#if defined(PLANEXOR_HAS_WIDE)
+    if (wideSubpixel()) {
+        if (taps == 6) return addColumnWide<Channels, 6>(planes, count, in, weights, taps, n);
+        if (taps == 5) return addColumnWide<Channels, 5>(planes, count, in, weights, taps, n);
+        return addColumnWide<Channels, 0>(planes, count, in, weights, taps, n);
+    }
+#endif
+    if (taps == 6) return addColumnPortable<Channels, 6>(planes, count, in, weights, taps, n);
+    if (taps == 5) return addColumnPortable<Channels, 5>(planes, count, in, weights, taps, n);
+    addColumnPortable<Channels, 0>(planes, count, in, weights, taps, n);
+}
+
+// A kernel that only takes the pixel itself (a fraction of 0): the offset
+// of that pixel, else -1.
+int identityTap(const Kernel& kernel) {
+    int tap = -1;
+    for (int k = 0; k < kernel.count; ++k) {
+        if (kernel.weights[k] == 1.0f && tap < 0) tap = k;
+        else if (kernel.weights[k] != 0.0f) return -1;
+    }
+    return tap;
 }
 
 // The placement's pixels read a fraction of a pixel further on: the source
@@ -259,80 +410,128 @@ void addInterpolated(Workspace& workspace, const Bitmap24& source, const Placeme
     const int firstRow = steps.y0 + steps.sourceDy + down.first;
     const int lastRow = steps.y1 + steps.sourceDy + down.first + down.count - 1;
     const int columns = lastColumn - firstColumn + 1, rows = lastRow - firstRow + 1;
-    const int outColumns = steps.x1 - steps.x0 + 1;
+    // The stack's columns are made a band at a time, from the values of the
+    // band's own source columns, which stay in the cache between the passes.
+    // Even, for a placement that takes every other column.
+    constexpr int OutBand = 32;
     for (int c = 0; c < Channels; ++c) {
-        scratch.values[c].resize(static_cast<std::size_t>(columns) * rows);
-        scratch.moved[c].resize(static_cast<std::size_t>(outColumns) * rows);
+        scratch.values[c].resize(static_cast<std::size_t>(std::min(columns, OutBand + across.count)) * rows);
+        scratch.moved[c].resize(static_cast<std::size_t>(rows));
     }
     scratch.column.resize(static_cast<std::size_t>(rows));
     const std::size_t rowBytes = source.rowBytes();
-    for (int i = 0; i < columns; ++i) {
-        const int column = std::clamp(firstColumn + i, 0, limitX - 1);
-        const std::uint8_t* base = source.data() + static_cast<std::size_t>(column) * 3;
-        float* out[3];
-        for (int c = 0; c < Channels; ++c) out[c] = scratch.values[c].data() + static_cast<std::size_t>(i) * rows;
-        for (int j = 0; j < rows; ++j) {
-            const int row = std::clamp(firstRow + j, 0, limitY - 1);
-            const std::uint8_t* pixel = base + static_cast<std::size_t>(row) * rowBytes;
-            float value[3];
-            if constexpr (Colour) {
-                value[0] = pixel[2], value[1] = pixel[1], value[2] = pixel[0];
-            } else {
-                value[0] = greyValue(pixel[2], pixel[1], pixel[0]);
-            }
-            if constexpr (Calibrate) {
-                if (column < calibration.darkColumns && row < calibration.darkRows) {
-                    if constexpr (Colour) {
-                        value[0] -= workspace.DarkR[column][row] * DarkUnit;
-                        value[1] -= workspace.DarkG[column][row] * DarkUnit;
-                        value[2] -= workspace.DarkB[column][row] * DarkUnit;
-                    } else {
-                        value[0] -= workspace.DarkG[column][row] * DarkUnit;
-                    }
-                }
-                if (column < calibration.flatColumns && row < calibration.flatRows) {
-                    if constexpr (Colour) {
-                        value[0] /= workspace.FlatR[column][row];
-                        value[1] /= workspace.FlatG[column][row];
-                        value[2] /= workspace.FlatB[column][row];
-                    } else {
-                        value[0] /= workspace.FlatG[column][row];
+    // A band of columns at a time, row by row: the bytes are read along
+    // their rows and each column's values still written in order.
+    constexpr int Band = 16;
+    const auto convert = [&](int from, int to) {
+        for (int band = from; band < to; band += Band) {
+            const int bandEnd = std::min(to, band + Band);
+            int j = 0;
+#if defined(__SSE2__)
+            // Plain colour, four rows at a time: one store per column and channel.
+            if constexpr (Colour && !Calibrate) {
+                for (; j + 4 <= rows; j += 4) {
+                    const std::uint8_t* line[4];
+                    for (int r = 0; r < 4; ++r)
+                        line[r] = source.data() +
+                                  static_cast<std::size_t>(std::clamp(firstRow + j + r, 0, limitY - 1)) * rowBytes;
+                    for (int i = band; i < bandEnd; ++i) {
+                        const std::size_t offset =
+                            static_cast<std::size_t>(std::clamp(firstColumn + i, 0, limitX - 1)) * 3;
+                        const std::uint8_t *p0 = line[0] + offset, *p1 = line[1] + offset, *p2 = line[2] + offset,
+                                           *p3 = line[3] + offset;
+                        const std::size_t at = static_cast<std::size_t>(i - from) * rows + j;
+                        _mm_storeu_ps(scratch.values[0].data() + at,
+                                      _mm_cvtepi32_ps(_mm_setr_epi32(p0[2], p1[2], p2[2], p3[2])));
+                        _mm_storeu_ps(scratch.values[1].data() + at,
+                                      _mm_cvtepi32_ps(_mm_setr_epi32(p0[1], p1[1], p2[1], p3[1])));
+                        _mm_storeu_ps(scratch.values[2].data() + at,
+                                      _mm_cvtepi32_ps(_mm_setr_epi32(p0[0], p1[0], p2[0], p3[0])));
                     }
                 }
             }
-            for (int c = 0; c < Channels; ++c) out[c][j] = value[c];
+#endif
+            for (; j < rows; ++j) {
+                const int row = std::clamp(firstRow + j, 0, limitY - 1);
+                const std::uint8_t* line = source.data() + static_cast<std::size_t>(row) * rowBytes;
+                for (int i = band; i < bandEnd; ++i) {
+                    const int column = std::clamp(firstColumn + i, 0, limitX - 1);
+                    const std::uint8_t* pixel = line + static_cast<std::size_t>(column) * 3;
+                    float value[3];
+                    if constexpr (Colour) {
+                        value[0] = pixel[2], value[1] = pixel[1], value[2] = pixel[0];
+                    } else {
+                        value[0] = greyValue(pixel[2], pixel[1], pixel[0]);
+                    }
+                    if constexpr (Calibrate) {
+                        if (column < calibration.darkColumns && row < calibration.darkRows) {
+                            if constexpr (Colour) {
+                                value[0] -= workspace.DarkR[column][row] * DarkUnit;
+                                value[1] -= workspace.DarkG[column][row] * DarkUnit;
+                                value[2] -= workspace.DarkB[column][row] * DarkUnit;
+                            } else {
+                                value[0] -= workspace.DarkG[column][row] * DarkUnit;
+                            }
+                        }
+                        if (column < calibration.flatColumns && row < calibration.flatRows) {
+                            if constexpr (Colour) {
+                                value[0] /= workspace.FlatR[column][row];
+                                value[1] /= workspace.FlatG[column][row];
+                                value[2] /= workspace.FlatB[column][row];
+                            } else {
+                                value[0] /= workspace.FlatG[column][row];
+                            }
+                        }
+                    }
+                    const std::size_t at = static_cast<std::size_t>(i - from) * rows + j;
+                    for (int c = 0; c < Channels; ++c) scratch.values[c][at] = value[c];
+                }
+            }
         }
-    }
-    // Along the rows: output column i reads value columns i .. i + count - 1.
-    for (int c = 0; c < Channels; ++c) {
-        for (int i = 0; i < outColumns; ++i) {
-            float* out = scratch.moved[c].data() + static_cast<std::size_t>(i) * rows;
-            const float* in = scratch.values[c].data() + static_cast<std::size_t>(i) * rows;
-            scaled(out, in, across.weights[0], rows);
-            for (int k = 1; k < across.count; ++k)
-                addScaled(out, in + static_cast<std::size_t>(k) * rows, across.weights[k], rows);
-        }
-    }
-    // Down the columns, into the stack: stack row y reads moved rows
-    // y - y0 .. y - y0 + count - 1.
+    };
+    // Stack column by stack column: along the rows into one column that
+    // stays in the cache (output column i reads value columns i .. i + count
+    // - 1; with no fraction across, the values as they are), then down it
+    // into the stack (stack row y reads rows y - y0 .. y - y0 + count - 1).
+    const int acrossTap = identityTap(across);
     const float frameWeight = Colour ? 1.0f : workspace.FrameWeight;
     const int outRows = steps.y1 - steps.y0 + 1;
-    float* sum = scratch.column.data();
-    for (int x = steps.x0; x <= steps.x1; x += steps.stepX) {
-        const int stackColumn = x + steps.stackDx;
-        const std::size_t at = static_cast<std::size_t>(x - steps.x0) * rows;
-        float* planes[3] = {workspace.StackR[stackColumn] + steps.stackDy, workspace.StackG[stackColumn] + steps.stackDy,
-                            workspace.StackB[stackColumn] + steps.stackDy};
-        for (int c = 0; c < Channels; ++c) {
-            const float* in = scratch.moved[c].data() + at;
-            scaled(sum, in, down.weights[0] * frameWeight, outRows);
-            for (int k = 1; k < down.count; ++k) addScaled(sum, in + k, down.weights[k] * frameWeight, outRows);
-            float* plane = planes[Colour ? c : 1];
-            if (steps.stepY == 1) addScaled(plane + steps.y0, sum, 1.0f, outRows);
-            else for (int y = steps.y0; y <= steps.y1; y += steps.stepY) plane[y] += sum[y - steps.y0];
+    std::array<float, 8> downWeights{};
+    for (int k = 0; k < down.count; ++k) downWeights[k] = down.weights[k] * frameWeight;
+    const int outColumns = steps.x1 - steps.x0 + 1;
+    for (int bandStart = 0; bandStart < outColumns; bandStart += OutBand) {
+        const int bandEnd = std::min(outColumns, bandStart + OutBand);
+        convert(bandStart, bandEnd + across.count - 1);
+        for (int x = steps.x0 + bandStart; x < steps.x0 + bandEnd; x += steps.stepX) {
+            const int stackColumn = x + steps.stackDx;
+            const std::size_t at = static_cast<std::size_t>(x - steps.x0 - bandStart) * rows;
+            const float* moved[Channels];
+            float* planes[Channels];
+            float* const all[3] = {workspace.StackR[stackColumn], workspace.StackG[stackColumn],
+                                   workspace.StackB[stackColumn]};
+            for (int c = 0; c < Channels; ++c) {
+                const float* values = scratch.values[c].data() + at;
+                if (acrossTap >= 0) {
+                    moved[c] = values + static_cast<std::size_t>(acrossTap) * rows;
+                } else {
+                    filtered(scratch.moved[c].data(), values, static_cast<std::size_t>(rows), across.weights.data(),
+                             across.count, rows);
+                    moved[c] = scratch.moved[c].data();
+                }
+                planes[c] = all[Colour ? c : 1] + steps.stackDy + steps.y0;
+            }
+            std::int32_t* count = workspace.StackCount[stackColumn] + steps.stackDy + steps.y0;
+            if (steps.stepY == 1) {
+                addColumn<Channels>(planes, count, moved, downWeights.data(), down.count, outRows);
+                continue;
+            }
+            float* sum = scratch.column.data();
+            for (int c = 0; c < Channels; ++c) {
+                filtered(sum, moved[c], 1, downWeights.data(), down.count, outRows);
+                for (int y = 0; y < outRows; y += steps.stepY) planes[c][y] += sum[y];
+            }
+            for (int y = 0; y < outRows; y += steps.stepY) count[y] += 1;
         }
-        std::int32_t* count = workspace.StackCount[stackColumn] + steps.stackDy;
-        for (int y = steps.y0; y <= steps.y1; y += steps.stepY) count[y] += 1;
     }
 }
 

@@ -13,7 +13,7 @@
 #include "app/main_form.h"
 #include "core/pixel.h"
 #include "demo/synthetic_planet.h"
-#include "support/picture_psnr.h"
+#include "demo/picture_psnr.h"
 #include "support/test_files.h"
 
 namespace planexor {

@@ -14,7 +14,7 @@
 #include "core/pixel.h"
 #include "input/avi_reader.h"
 #include "demo/synthetic_planet.h"
-#include "support/picture_psnr.h"
+#include "demo/picture_psnr.h"
 #include "support/test_files.h"
 
 namespace planexor {

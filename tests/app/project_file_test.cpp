@@ -137,6 +137,7 @@ TEST_F(ProjectTest, ABadProjectIsRefusedNamingTheKeyAndTheWorkStaysAsItWas) {
         {replaced("progstatus=2", "progstatus=9"), "[Input] progstatus=9"},
         {replaced("\r\nD3=", "\r\nD3=nan\r\nx="), "[Info] D3=nan (not a number)"},
         {replaced("\r\nX2=", "\r\nX2=5000\r\nx="), "[Shifts] X2=5000"},
+        {original + "[SubShifts]\r\nX1=7\r\n", "[SubShifts] X1=7 (expected -1 to 1)"},
         {replaced("filetype=AVI", "filetype=MOV"), "[Input] filetype=MOV"},
         {replaced("UseDarkFrame_Checked=False", "UseDarkFrame_Checked=True") + "[Input]\r\n", "darkfiletype=0"},
         {replaced("hotx=160", "hotx=330"), "hotx=330 (outside the frame of 320 x 240)"},
@@ -210,15 +211,28 @@ TEST(ProjectData, ALongInterlacedWorkspaceWritesAndReadsBackExactly) {
         frame.FieldQuality = real(random) * 1e-7f;
         frame.FieldDifference = real(random);
         frame.Excluded = random() % 5 == 0;
+        frame.SubShiftX = real(random) - 0.5f;
+        frame.FieldSubShiftY = 0.5f - real(random);
         p.usedframes += frame.Excluded ? 0 : 1;
         p.frames.push_back(frame);
         p.ranking.push_back((i * 37) % MaxFrames);
     }
     p.form = {{"FormVersion", "0"}, {"Interlaced_Checked", "True"}, {"Gamma1spin_Value", "1.2"}};
+    p.extensions = {{"SubpixelBox_Checked", "True"}};
     TBigIniFile written;
     writeProject(written, p);
     written.SaveAs(dir.file("long.pxp"));
     EXPECT_EQ(readProject(TBigIniFile(dir.file("long.pxp"))), p);
+
+    // Without fractions and options the file has none of their sections.
+    ProjectData whole = p;
+    whole.extensions.clear();
+    for (TFrameRec& frame : whole.frames) frame.SubShiftX = frame.FieldSubShiftY = 0;
+    TBigIniFile plain;
+    writeProject(plain, whole);
+    std::vector<std::string> sections;
+    plain.ReadSections(sections);
+    EXPECT_EQ(sections, (std::vector<std::string>{"Input", "Shifts", "Info", "IShifts", "IInfo", "Ranking", "Form"}));
 
     // One frame: the gauge stays at each group's base.
     ProjectData one = p;

@@ -157,6 +157,35 @@ TEST_F(FormState, EveryStoredPropertySurvivesAWriteAndARestoreInTheStoredOrder) 
     EXPECT_EQ(captureFormSection(restored), captureFormSection(form));
 }
 
+TEST_F(FormState, TheOptionsBeyondTheFormKeysLiveInTheirOwnSectionAndAFileWithoutItRestoresTheirDefaults) {
+    form.control(Control::SubpixelBox).setChecked(true);
+    form.control(Control::QualityMeasure).setItemIndex(1);
+    SettingsFile file(settingsPath());
+    ASSERT_TRUE(file.save(form));
+    const TBigIniFile ini(settingsPath());
+    std::vector<std::string> sections, keys;
+    ini.ReadSections(sections);
+    ini.ReadSection(FormSection, keys);
+    EXPECT_EQ(sections, (std::vector<std::string>{"Form", "Extensions"}));
+    EXPECT_EQ(keys.size(), persistedKeys().size() + 1);
+    EXPECT_EQ(ini.ReadSectionPairs(ExtensionSection),
+              (FormPairs{{"SubpixelBox_Checked", "True"}, {"QualityMeasure_ItemIndex", "1"}}));
+
+    ScriptedUiServices otherUi;
+    MemoryUserSettings otherSettings;
+    TMainForm restored(otherUi, otherSettings);
+    file.restore(restored);
+    EXPECT_EQ(captureExtensionSection(restored), captureExtensionSection(form));
+
+    // A file of the plain layout, or a bad value: the defaults, and nothing extra is written.
+    testing::writeText(settingsPath(), "[Form]\nFormVersion=0\n[Extensions]\nQualityMeasure_ItemIndex=5\n");
+    file.restore(restored);
+    EXPECT_FALSE(restored.control(Control::SubpixelBox).checked());
+    EXPECT_EQ(restored.control(Control::QualityMeasure).itemIndex(), 0);
+    ASSERT_TRUE(file.save(restored));
+    EXPECT_EQ(testing::readText(settingsPath()).find("Extensions"), std::string::npos);
+}
+
 TEST_F(FormState, ARestoreIsSilentAndBringsWhatFollowsFromTheValuesInLine) {
     std::vector<std::string> handlers;
     form.handlerTrace = [&](std::string_view name) { handlers.emplace_back(name); };

@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "core/file_io.h"
+#include "demo/synthetic_planet.h"
 #include "input/bmp_codec.h"
 #include "support/ffmpeg_tool.h"
 #include "support/fits_files.h"
@@ -74,6 +75,34 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
     }
     EXPECT_EQ(runCli("frame " + a + " " + frame("b.bmp", 2) + " --index 2 --out " + dir.file("x.bmp")).status, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.file("x.bmp")));
+}
+
+TEST_F(Cli, CompareMeasuresAfterPlacementAndGainAndRefusesAnOriginalWithoutAPlanet) {
+    DemoOptions demo;
+    demo.width = 160;
+    demo.height = 120;
+    const Bitmap24 original = renderDemoOriginal(demo);
+    // Moved by whole pixels and dimmed to half: nothing lost that the measure counts.
+    Bitmap24 moved(160, 120), noisy = original;
+    for (int y = 0; y < 120; ++y)
+        for (int x = 0; x < 160; ++x)
+            for (int c = 0; c < 3; ++c) {
+                if (x >= 3 && y >= 2) moved.pixel(x, y)[c] = original.pixel(x - 3, y - 2)[c] / 2;
+                noisy.pixel(x, y)[c] = static_cast<std::uint8_t>(std::clamp(original.pixel(x, y)[c] + ((x * 7 + y * 13) % 9) - 4, 0, 255));
+            }
+    const std::string reference = testing::writeBmp(dir, "original.bmp", original);
+    const auto psnrOf = [&](const Bitmap24& picture) {
+        const auto run = runCli("compare " + testing::writeBmp(dir, "picture.bmp", picture) + " " + reference);
+        EXPECT_EQ(run.status, 0) << run.err;
+        return std::stod(run.out.substr(run.out.find(' ')));
+    };
+    EXPECT_GT(psnrOf(moved), 45.0);
+    EXPECT_LT(psnrOf(noisy), 45.0);
+    EXPECT_GT(psnrOf(noisy), 35.0);
+    const auto black = runCli("compare " + reference + " " + testing::writeBmp(dir, "black.bmp", Bitmap24(160, 120)));
+    EXPECT_EQ(black.status, 1);
+    EXPECT_NE(black.err.find("no planet"), std::string::npos);
+    EXPECT_EQ(runCli("compare " + reference).status, 2);
 }
 
 // A write that fails, the printed result included, never exits 0.

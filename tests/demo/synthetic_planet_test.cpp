@@ -135,6 +135,57 @@ TEST(SyntheticPlanet, StopLeavesNothingBehindAndCompletionReachesHundred) {
     }
 }
 
+// Where the field of seeing.csv says a patch of the original went, the
+// frame (no shift, no blur, no noise) shows that patch best: a field of the
+// wrong sign or of other values fails.
+TEST(SyntheticPlanet, SeeingMovesPartsOfTheDiscAsItsTruthSays) {
+    TempDir dir;
+    DemoOptions options = smallDemo(dir.path());
+    options.width = 320;
+    options.height = 240;
+    options.frames = 2;
+    options.seeingDistortion = 1;
+    RunProgress progress;
+    const DemoResult result = writeDemoSequence(options, progress);
+    ASSERT_EQ(result.seeingFile, dir.file("seeing.csv"));
+    EXPECT_EQ(testing::readText(result.seeingFile).rfind("frame,x,y,dx,dy\n", 0), 0u);
+
+    PlanetRenderer renderer(320, 240, options.seed);
+    renderer.setSeeingDistortion(1);
+    const Grey original = grey(renderer.original());
+    Bitmap24 frame;
+    renderer.render({0, 0, 0}, 1, FrameEffects{true, false}, frame);
+    const Grey seen = grey(frame);
+    const auto patchError = [&](int x, int y, int ox, int oy) {
+        double error = 0;
+        for (int v = -7; v <= 7; ++v)
+            for (int u = -7; u <= 7; ++u) {
+                const double d = seen.at(x + ox + u, y + oy + v) - original.at(x + u, y + v);
+                error += d * d;
+            }
+        return error;
+    };
+    int moved = 0, found = 0;
+    double largest = 0;
+    for (const auto& sample : renderer.fieldSamples(8)) {
+        largest = std::max(largest, static_cast<double>(std::hypot(sample.dx, sample.dy)));
+        const int x = sample.x, y = sample.y;
+        if (x < 20 || y < 20 || x >= 300 || y >= 220 || std::abs(sample.dy) < 1.5) continue;
+        if (original.at(x, y) < 40) continue;  // sky shows no movement
+        int bestX = 0, bestY = 0;
+        for (int oy = -6; oy <= 6; ++oy)
+            for (int ox = -6; ox <= 6; ++ox)
+                if (patchError(x, y, ox, oy) < patchError(x, y, bestX, bestY)) bestX = ox, bestY = oy;
+        ++moved;
+        // Across the bands only: along them a patch matches almost anywhere.
+        found += bestY * sample.dy > 0;
+    }
+    EXPECT_GT(largest, 2.0);
+    EXPECT_LT(largest, 8.0);
+    ASSERT_GT(moved, 10);
+    EXPECT_GE(found, moved * 3 / 4) << found << " of " << moved;
+}
+
 TEST(SyntheticPlanet, BadOptionsAreRefused) {
     TempDir dir;
     testing::writeText(dir.file("plain"), "x");
@@ -142,6 +193,7 @@ TEST(SyntheticPlanet, BadOptionsAreRefused) {
         [](DemoOptions& o) { o.frames = 0; },          [](DemoOptions& o) { o.width = 8; },
         [](DemoOptions& o) { o.height = 5000; },       [](DemoOptions& o) { o.drift = std::nan(""); },
         [](DemoOptions& o) { o.directory = ""; },      [&](DemoOptions& o) { o.directory = dir.file("plain"); },
+        [](DemoOptions& o) { o.seeingDistortion = 2.5; },
     };
     RunProgress progress;
     for (std::size_t i = 0; i < std::size(changes); ++i) {

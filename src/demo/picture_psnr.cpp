@@ -1,8 +1,10 @@
-#include "support/picture_psnr.h"
+#include "demo/picture_psnr.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
+
+#include "core/error.h"
 
 namespace planexor {
 
@@ -108,6 +110,14 @@ double psnr(const Picture& picture, const Picture& original, const Window& windo
         for (int dx = bestX - 2; dx <= bestX + 2; ++dx)
             best = std::min(best, fittedResidual(picture, original, window, dx, dy, false, 1, samples));
     return 10.0 * std::log10(255.0 * 255.0 / std::max(best / static_cast<double>(samples), 1e-12));
+}
+
+double psnrAgainstOriginal(const Bitmap24& picture, const Bitmap24& original) {
+    const Picture reference = fromBitmap(original);
+    const Window window = planetWindow(reference, 12);
+    if (window.x0 >= window.x1 || window.y0 >= window.y1)
+        throw PlanexorError("The original shows no planet to compare with");
+    return psnr(fromBitmap(picture), reference, window);
 }
 
 }  // namespace planexor

@@ -77,7 +77,7 @@ void fits() {
     const struct {
         int bits, source;
         const char* name;
-    } kinds[] = {{16, FitsStack, "stack16"}, {32, FitsStack, "stack32"}, {16, FitsSpecialStack, "special16"}};
+    } kinds[] = {{16, FitsStack, "stack16"}, {32, FitsStack, "stack32"}, {16, FitsSpecialStack, "times128"}};
     for (const auto& kind : kinds) {
         const auto files = WriteFits((scratch / kind.name).string(), 16, 12, kind.bits, kind.source, params,
                                      stackChannels(*workspace), false);

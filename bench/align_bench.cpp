@@ -21,6 +21,7 @@
 #include "input/avi_reader.h"
 #include "input/bmp_codec.h"
 #include "demo/synthetic_planet.h"
+#include "bench_job.h"
 
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 namespace {
@@ -37,17 +38,18 @@ void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 namespace {
 
 using namespace planexor;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::secondsSince;
 
 constexpr int kFrames = 500;
 const std::string kDirectory = "/tmp/planexor-bench-align";
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-void runQuietly(const std::string& command) {
-    if (std::system((command + " >/dev/null 2>&1 </dev/null").c_str()) != 0)
-        throw std::runtime_error("failed: " + command);
+// Written once per machine and kept in /tmp.
+const std::string& benchVideo() {
+    static const std::string path = bench::demoVideo(kDirectory);
+    return path;
 }
+double toolSeconds(const std::string& arguments) { return bench::ffmpegSeconds(arguments); }
 
 DemoOptions demoOptions() {
     DemoOptions options;
@@ -58,55 +60,13 @@ DemoOptions demoOptions() {
     return options;
 }
 
-// Written once per machine and kept in /tmp.
-const std::string& benchVideo() {
-    static const std::string path = [] {
-        const std::string file = kDirectory + "/planet.avi";
-        try {
-            AviReader reader(file);
-            if (reader.frameCount() == kFrames && reader.width() == 640 && reader.height() == 480) return file;
-        } catch (const std::exception&) {
-        }
-        RunProgress quiet;
-        writeDemoSequence(demoOptions(), quiet);
-        return file;
-    }();
-    return path;
-}
-
-// The best of five runs of the tool decoding, single-threaded.
-double toolSeconds(const std::string& arguments) {
-    double best = 1e9;
-    for (int run = 0; run < 5; ++run) {
-        const auto start = Clock::now();
-        runQuietly("ffmpeg -nostdin -threads 1 " + arguments + " -f null -");
-        best = std::min(best, secondsSince(start));
-    }
-    return best;
-}
-
-// A desktop that answers the open dialog with the bench video and does
-// nothing else, so that only the engine is timed.
-class QuietUi : public UiServices {
-public:
-    void showMessage(MessageKind, const std::string& text) override { throw std::runtime_error(text); }
-    bool askYesNo(MessageKind, const std::string&) override { return true; }
-    FileDialogAnswer runFileDialog(const FileDialogRequest&) override { return {true, {benchVideo()}, 1}; }
-    void setCursor(CursorShape) override {}
-    void processPendingEvents() override {}
-    void waitForEvents() override {}
-    void repaint(Control) override {}
-    void setControlCursor(Control, CursorShape) override {}
-    void openUrl(const std::string&) override {}
-};
-
 void AlignAll(benchmark::State& state) {
     const int box = static_cast<int>(state.range(0));
     const std::string& video = benchVideo();
     const double tool = toolSeconds("-i " + video);
     const double startup = toolSeconds("-i " + video + " -frames:v 1");
 
-    QuietUi ui;
+    bench::QuietUi ui(benchVideo());
     MemoryUserSettings settings;
     TMainForm form(ui, settings);
     form.control(Control::SelectFileButton).click();
@@ -150,7 +110,7 @@ void openAndAlign(TMainForm& form) {
 void StackBestQuarter(benchmark::State& state) {
     const std::string& video = benchVideo();
     const double tool = toolSeconds("-i " + video + " -frames:v 125");
-    QuietUi ui;
+    bench::QuietUi ui(benchVideo());
     MemoryUserSettings settings;
     TMainForm form(ui, settings);
     openAndAlign(form);
@@ -176,7 +136,7 @@ void WholeStackJob(benchmark::State& state) {
     double best = 1e9;
     for (auto _ : state) {
         const auto start = Clock::now();
-        QuietUi ui;
+        bench::QuietUi ui(benchVideo());
         MemoryUserSettings settings;
         TMainForm form(ui, settings);
         openAndAlign(form);
@@ -195,7 +155,7 @@ BENCHMARK(WholeStackJob)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(
 // subpixel_ratio is the best job with it over the best job without it.
 double wholeJobSeconds(bool subpixel, const std::string& out) {
     const auto start = Clock::now();
-    QuietUi ui;
+    bench::QuietUi ui(benchVideo());
     MemoryUserSettings settings;
     TMainForm form(ui, settings);
     form.control(Control::SelectFileButton).click();

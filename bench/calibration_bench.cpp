@@ -18,6 +18,7 @@
 #include "app/main_form.h"
 #include "core/file_io.h"
 #include "demo/synthetic_planet.h"
+#include "bench_job.h"
 #include "input/avi_reader.h"
 #include "input/calibration.h"
 #include "process/fits_writer.h"
@@ -25,62 +26,22 @@
 namespace {
 
 using namespace planexor;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::secondsSince;
 
 constexpr int kFrames = 500;
 const std::string kDirectory = "/tmp/planexor-bench-align";  // shared with the align benchmark
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
 const std::string& benchVideo() {
-    static const std::string path = [] {
-        const std::string file = kDirectory + "/planet.avi";
-        try {
-            AviReader reader(file);
-            if (reader.frameCount() == kFrames && reader.width() == 640 && reader.height() == 480) return file;
-        } catch (const std::exception&) {
-        }
-        DemoOptions options;
-        options.directory = kDirectory;
-        options.frames = kFrames;
-        RunProgress quiet;
-        writeDemoSequence(options, quiet);
-        return file;
-    }();
+    static const std::string path = bench::demoVideo(kDirectory);
     return path;
 }
-
-// The best of five runs of the tool decoding, single-threaded.
-double toolSeconds(const std::string& video) {
-    double best = 1e9;
-    for (int run = 0; run < 5; ++run) {
-        const auto start = Clock::now();
-        if (std::system(("ffmpeg -nostdin -threads 1 -i " + video + " -f null - >/dev/null 2>&1 </dev/null").c_str()))
-            throw std::runtime_error("ffmpeg failed on " + video);
-        best = std::min(best, secondsSince(start));
-    }
-    return best;
-}
-
-// A desktop that answers the open dialog with the bench video and does nothing else.
-class QuietUi : public UiServices {
-public:
-    void showMessage(MessageKind, const std::string& text) override { throw std::runtime_error(text); }
-    bool askYesNo(MessageKind, const std::string&) override { return true; }
-    FileDialogAnswer runFileDialog(const FileDialogRequest&) override { return {true, {benchVideo()}, 1}; }
-    void setCursor(CursorShape) override {}
-    void processPendingEvents() override {}
-    void waitForEvents() override {}
-    void repaint(Control) override {}
-    void setControlCursor(Control, CursorShape) override {}
-    void openUrl(const std::string&) override {}
-};
 
 // Arg 0: grey, as make-dark makes it; 1: in colour.
 void MakeDarkFrom500Frames(benchmark::State& state) {
     const std::string& video = benchVideo();
-    const double tool = toolSeconds(video);
-    QuietUi ui;
+    const double tool = bench::ffmpegSeconds("-i " + video);
+    bench::QuietUi ui(benchVideo());
     MemoryUserSettings settings;
     TMainForm form(ui, settings);
     form.control(Control::SelectFileButton).click();

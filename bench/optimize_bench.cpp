@@ -15,6 +15,7 @@
 #include "app/main_form.h"
 #include "core/file_io.h"
 #include "demo/synthetic_planet.h"
+#include "bench_job.h"
 #include "input/avi_reader.h"
 #include "input/bmp_codec.h"
 #include "input/frame_list_file.h"
@@ -22,64 +23,22 @@
 namespace {
 
 using namespace planexor;
-using Clock = std::chrono::steady_clock;
+using bench::Clock;
+using bench::secondsSince;
 
 constexpr int kFrames = 500;
 const std::string kDirectory = "/tmp/planexor-bench-optimize";
 
-double secondsSince(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
 const std::string& benchVideo() {
-    static const std::string path = [] {
-        const std::string file = kDirectory + "/planet.avi";
-        try {
-            AviReader reader(file);
-            if (reader.frameCount() == kFrames && reader.width() == 640) return file;
-        } catch (const std::exception&) {
-        }
-        DemoOptions options;
-        options.directory = kDirectory;
-        options.frames = kFrames;
-        options.width = 640;
-        options.height = 480;
-        RunProgress quiet;
-        writeDemoSequence(options, quiet);
-        return file;
-    }();
+    static const std::string path = bench::demoVideo(kDirectory);
     return path;
 }
 
-double toolSeconds(const std::string& arguments) {
-    double best = 1e9;
-    for (int run = 0; run < 5; ++run) {
-        const auto start = Clock::now();
-        if (std::system(("ffmpeg -nostdin -threads 1 " + arguments + " -f null - >/dev/null 2>&1 </dev/null").c_str()) != 0)
-            throw std::runtime_error("ffmpeg failed");
-        best = std::min(best, secondsSince(start));
-    }
-    return best;
-}
-
-class QuietUi : public UiServices {
-public:
-    std::string file;
-    void showMessage(MessageKind, const std::string& text) override { throw std::runtime_error(text); }
-    bool askYesNo(MessageKind, const std::string&) override { return true; }
-    FileDialogAnswer runFileDialog(const FileDialogRequest&) override { return {true, {file}, 1}; }
-    void setCursor(CursorShape) override {}
-    void processPendingEvents() override {}
-    void waitForEvents() override {}
-    void repaint(Control) override {}
-    void setControlCursor(Control, CursorShape) override {}
-    void openUrl(const std::string&) override {}
-};
-
 void OptimizePass(benchmark::State& state) {
     const std::string& video = benchVideo();
-    const double tool = toolSeconds("-i " + video);
-    const double startup = toolSeconds("-i " + video + " -frames:v 1");
-    QuietUi ui;
-    ui.file = video;
+    const double tool = bench::ffmpegSeconds("-i " + video);
+    const double startup = bench::ffmpegSeconds("-i " + video + " -frames:v 1");
+    bench::QuietUi ui(benchVideo());
     MemoryUserSettings settings;
     TMainForm form(ui, settings);
     form.control(Control::SelectFileButton).click();
@@ -124,7 +83,7 @@ const std::string& longList() {
 }
 
 void OpenLongFrameList(benchmark::State& state) {
-    QuietUi ui;
+    bench::QuietUi ui("");  // no dialog: the list opens directly
     MemoryUserSettings settings;
     TMainForm form(ui, settings);
     const std::string& list = longList();

@@ -2,7 +2,10 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <string>
 
 namespace planexor {
@@ -13,14 +16,20 @@ inline constexpr int MaxFrames = 2501;    // frame numbers 0..2500
 inline constexpr int LastFrameNumber = MaxFrames - 1;
 
 // A fixed 1031 x 1031 plane addressed [x][y], x-major: one column is contiguous.
-// Allocated once, zeroed, never resized.
+// Allocated once, zeroed, never resized. The zeros come from calloc, which
+// takes pages the system has already cleared: the window's two dozen planes
+// cost nothing at start-up until a run first writes them.
 template <typename T>
 class FixedPlane {
+    static_assert(std::is_arithmetic_v<T>, "a plane of numbers, whose zero is all bits clear");
+
 public:
     static constexpr int Stride = PlaneStride;
     static constexpr std::size_t Size = static_cast<std::size_t>(Stride) * Stride;
 
-    FixedPlane() : values_(new T[Size]()) {}
+    FixedPlane() : values_(static_cast<T*>(std::calloc(Size, sizeof(T)))) {
+        if (!values_) throw std::bad_alloc();
+    }
     FixedPlane(const FixedPlane&) = delete;
     FixedPlane& operator=(const FixedPlane&) = delete;
 
@@ -35,7 +44,10 @@ public:
     void swap(FixedPlane& other) noexcept { values_.swap(other.values_); }
 
 private:
-    std::unique_ptr<T[]> values_;
+    struct Release {
+        void operator()(T* values) const { std::free(values); }
+    };
+    std::unique_ptr<T, Release> values_;
 };
 
 using TFloatPlane = FixedPlane<float>;

@@ -199,10 +199,12 @@ void StackPage::StackButtonClick() {
         added = index;
         lastAddedRank = rank;
         if (w.DarkCreation) continue;  // no graph: the quality would cost a transform per frame
-        stackQuality_[added] = stackQualityOf(w, stackQualityFft_, boxSize, form_.alignment().BoxLeft,
-                                              form_.alignment().BoxTop, w.FrameWidth, w.FrameHeight, options.colour,
-                                              qualityFilter);
+        const int boxLeft = form_.alignment().BoxLeft, boxTop = form_.alignment().BoxTop;
+        preparation.settleArea(w, boxLeft, boxLeft + boxSize - 1, boxTop, boxTop + boxSize - 1);
+        stackQuality_[added] = stackQualityOf(w, stackQualityFft_, boxSize, boxLeft, boxTop, w.FrameWidth,
+                                              w.FrameHeight, options.colour, qualityFilter);
     }
+    preparation.settle(w);
     // After a stop the green line covers the frames that went in.
     StackedCount = std::max(added, 1);
     if (added < count && lastAddedRank >= 0) StackLimit = lastAddedRank + 1;

@@ -193,7 +193,12 @@ void addPixels(Workspace& workspace, const Bitmap24& source, const Placement& pl
 }
 
 void addPlaced(Workspace& workspace, const Bitmap24& source, const Placement& placement, bool colour,
-               const Calibration* area) {
+               const Calibration* area, PendingSums& pending) {
+    if (colour && !area && placement.stepX == 1 && placement.stepY == 1) {
+        pending.add(workspace, source, placement.x0, placement.x1, placement.y0, placement.y1, placement.sourceDx,
+                    placement.sourceDy, placement.stackDx, placement.stackDy);
+        return;
+    }
     if (area) {
         if (colour) addPixels<true, true>(workspace, source, placement, *area);
         else addPixels<false, true>(workspace, source, placement, *area);
@@ -731,7 +736,7 @@ void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame) {
                               calibrate ? &area : nullptr, scratch_);
         return;
     }
-    addPlaced(workspace, frame, placement, options_.colour, calibrate ? &area : nullptr);
+    addPlaced(workspace, frame, placement, options_.colour, calibrate ? &area : nullptr, pending_);
 }
 
 void FramePreparation::addResampled(Workspace& workspace, Bitmap24& frame) {
@@ -796,7 +801,7 @@ void FramePreparation::addResampled(Workspace& workspace, Bitmap24& frame) {
     cutWindow(frame, left, top, cutOut_);
     plan_.prepare(windowWidth, windowHeight, width, height, filter_->function, filter_->support, offsetX, offsetY);
     plan_.apply(cutOut_, resampled_);
-    addPlaced(workspace, resampled_, placement, options_.colour, nullptr);
+    addPlaced(workspace, resampled_, placement, options_.colour, nullptr, pending_);
 }
 
 void FramePreparation::addDecodedFrame(Workspace& workspace, Bitmap24& frame, int frameNumber) {

@@ -4,6 +4,7 @@
 
 #include "core/bitmap24.h"
 #include "core/workspace.h"
+#include "stack/pending_sums.h"
 #include "stack/resample.h"
 
 namespace planexor {
@@ -56,13 +57,20 @@ public:
     // changes in place) to StackR/G/B and StackCount, shifted so that stack
     // column x reads frame column x + ApplyShiftX, with FrameWeight in mono.
     // Only the part of the shifted frame that lies inside the frame bitmap,
-    // the working image and the planes contributes.
+    // the working image and the planes contributes. Plain colour sums may
+    // wait: the planes hold every frame added only after `settle`, and an
+    // area of StackR/G/B after `settleArea`.
     void AddFrameToStack(Workspace& workspace, Bitmap24& frame);
 
     // The whole road of one decoded frame: an interlaced frame is added as
     // its two rebuilt fields (and is left holding field 1), any other frame
     // as it is; shift and weight are chosen for each.
     void addDecodedFrame(Workspace& workspace, Bitmap24& frame, int frameNumber);
+
+    void settle(Workspace& workspace) { pending_.settle(workspace); }
+    void settleArea(Workspace& workspace, int x0, int x1, int y0, int y1) {
+        pending_.settleArea(workspace, x0, x1, y0, y1);
+    }
 
 private:
     void addDirect(Workspace& workspace, const Bitmap24& frame);
@@ -76,6 +84,7 @@ private:
     Bitmap24 cutOut_;      // the part of the frame a resampled window needs
     Bitmap24 resampled_;   // that part enlarged to the working image
     Bitmap24 unsplit_;     // the decoded frame, kept for the second field
+    PendingSums pending_;
 };
 
 // After a run: with partial coverage each pixel of 0..width-1 x 0..height-1

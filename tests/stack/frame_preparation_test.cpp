@@ -11,6 +11,7 @@
 
 #include "core/error.h"
 #include "core/pixel.h"
+#include "support/settled_stack.h"
 
 // Counts every allocation of this test program, so a test can prove that
 // adding frames allocates nothing once the first frame has set the sizes.
@@ -76,7 +77,7 @@ TEST(AddFrameToStack, ShiftedFrameAddsOnlyItsOverlap) {
         FramePreparation preparation(options);
         workspace->ApplyShiftX = c.applyX;
         workspace->ApplyShiftY = c.applyY;
-        preparation.AddFrameToStack(*workspace, frame);
+        addSettled(preparation, *workspace, frame);
         const int dx = c.applyX + c.extraX, dy = c.applyY + c.extraY;
         for (int x = 0; x < 41; ++x)
             for (int y = 0; y < 31; ++y) {
@@ -92,10 +93,35 @@ TEST(AddFrameToStack, ShiftedFrameAddsOnlyItsOverlap) {
         const int before = countSum(*workspace);
         for (int shift : {c.frameW + 5, -c.frameW - 5, INT_MAX, INT_MIN}) {
             workspace->ApplyShiftX = shift;
-            preparation.AddFrameToStack(*workspace, frame);
+            addSettled(preparation, *workspace, frame);
         }
         EXPECT_EQ(countSum(*workspace), before);
     }
+}
+
+// Plain colour sums wait in 16-bit lanes: 300 white frames must still sum
+// exactly, the box a run reads mid-way must be current, and the counts must
+// follow each frame's own overlap.
+TEST(AddFrameToStack, WaitingSumsSettleExactlyPastTheLaneLimit) {
+    auto workspace = workspaceFor(40, 30);
+    Bitmap24 white = makeFrame(40, 30, [](int, int, int) { return 255; });
+    FramePreparation preparation{StackOptions{}};
+    for (int n = 0; n < 300; ++n) {
+        workspace->ApplyShiftX = n % 2 ? 3 : 0;
+        workspace->ApplyShiftY = n % 2 ? -2 : 0;
+        preparation.AddFrameToStack(*workspace, white);
+    }
+    const auto count = [](int x, int y) { return 150 + (x <= 36 && y >= 2 ? 150 : 0); };
+    preparation.settleArea(*workspace, 30, 39, 0, 9);
+    EXPECT_EQ(workspace->StackR[35][1], 255.0f * count(35, 1));
+    EXPECT_EQ(workspace->StackB[38][5], 255.0f * count(38, 5));
+    preparation.settle(*workspace);
+    for (int x = 0; x < 41; ++x)
+        for (int y = 0; y < 31; ++y) {
+            const int expected = x < 40 && y < 30 ? count(x, y) : 0;
+            ASSERT_EQ(workspace->StackCount[x][y], expected) << x << "," << y;
+            ASSERT_EQ(workspace->StackG[x][y], 255.0f * expected) << x << "," << y;
+        }
 }
 
 TEST(AddFrameToStack, ColourIgnoresTheWeightAndMonoWeighsTheGreyValue) {
@@ -106,7 +132,7 @@ TEST(AddFrameToStack, ColourIgnoresTheWeightAndMonoWeighsTheGreyValue) {
         StackOptions options;
         options.colour = colour;
         workspace->FrameWeight = 0.25f;
-        FramePreparation(options).AddFrameToStack(*workspace, frame);
+        addSettled(FramePreparation(options), *workspace, frame);
         for (int x = 0; x < 8; ++x)
             for (int y = 0; y < 6; ++y) {
                 const std::uint8_t* p = source.pixel(x, y);
@@ -124,7 +150,7 @@ TEST(AddFrameToStack, PartialCoverageMakesUpForUncoveredColumns) {
     for (int shift : {0, 5}) {
         Bitmap24 frame = flat;
         workspace->ApplyShiftX = shift;
-        preparation.AddFrameToStack(*workspace, frame);
+        addSettled(preparation, *workspace, frame);
     }
     for (int x = 0; x < 12; ++x) EXPECT_EQ(workspace->StackCount[x][1], x < 7 ? 2 : 1) << x;
     workspace->StackR[13][1] = 5.0f;  // nobody reached it: cleared by normalising
@@ -148,7 +174,7 @@ TEST(AddFrameToStack, ExpandedStackPlacesTheWholeFrameAtMaxShiftMinusShift) {
     workspace->ApplyShiftX = -3;
     workspace->ApplyShiftY = 1;
     FramePreparation preparation(options);
-    preparation.AddFrameToStack(*workspace, frame);
+    addSettled(preparation, *workspace, frame);
     EXPECT_EQ(workspace->StackOffsetX, 4);
     EXPECT_EQ(workspace->StackOffsetY, 2);
     // Source pixel (u, v), but for the outermost lines, lands at (7 + u, 1 + v).
@@ -162,14 +188,14 @@ TEST(AddFrameToStack, ExpandedStackPlacesTheWholeFrameAtMaxShiftMinusShift) {
     workspace->ApplyShiftX = -2000;
     workspace->MaxShiftX = INT_MAX;
     workspace->StackWidth = INT_MAX;
-    preparation.AddFrameToStack(*workspace, frame);
+    addSettled(preparation, *workspace, frame);
     EXPECT_EQ(countSum(*workspace), 8 * 6);
     // One beyond the spread is cut at the expanded stack's own size: only
     // columns 0..15 and rows 0..7 are the stack's.
     workspace->StackWidth = 16;
     workspace->MaxShiftX = 4;
     workspace->ApplyShiftX = -5;
-    preparation.AddFrameToStack(*workspace, frame);
+    addSettled(preparation, *workspace, frame);
     EXPECT_EQ(countSum(*workspace), 8 * 6 + 6 * 6);
     for (int v = 1; v <= 6; ++v) EXPECT_EQ(workspace->StackCount[16][1 + v], 0);
 }
@@ -194,7 +220,7 @@ TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
         options.colour = colour;
         options.useDark = options.useFlat = true;
         Bitmap24 frame = source;
-        FramePreparation(options).AddFrameToStack(*workspace, frame);
+        addSettled(FramePreparation(options), *workspace, frame);
         for (int x = 0; x < 20; ++x)
             for (int y = 0; y < 10; ++y) {
                 const float dark = x < 10 && y < 6 ? 20.0f : 0.0f;
@@ -223,7 +249,7 @@ TEST(AddFrameToStack, TheDarkFollowsTheFramePixelRead) {
     options.xShift = 2;
     options.yShift = -1;
     workspace->ApplyShiftX = 1;
-    FramePreparation(options).AddFrameToStack(*workspace, frame);
+    addSettled(FramePreparation(options), *workspace, frame);
     EXPECT_EQ(workspace->StackR[4][4], coded(7, 3, 2) - 50);
     EXPECT_EQ(workspace->StackR[7][3], coded(10, 2, 2));
 }
@@ -256,7 +282,7 @@ TEST(AddDecodedFrame, InterlaceInterpolationChoosesTheLinesOfEachField) {
         options.interlaced = true;
         options.interlaceInterpolation = item;
         Bitmap24 frame = source;
-        FramePreparation(options).addDecodedFrame(*workspace, frame, 0);
+        decodedSettled(FramePreparation(options), *workspace, frame, 0);
         EXPECT_EQ(workspace->CurrentField, 1);
         for (int y = 0; y < 9; ++y) {
             const int x = 2;
@@ -272,7 +298,7 @@ TEST(AddDecodedFrame, InterlaceInterpolationChoosesTheLinesOfEachField) {
     options.interlaced = options.interlaceColumns = true;
     options.interlaceInterpolation = 0;
     Bitmap24 frame = source;
-    FramePreparation(options).addDecodedFrame(*workspace, frame, 0);
+    decodedSettled(FramePreparation(options), *workspace, frame, 0);
     for (int x = 0; x < 6; ++x)
         for (int y = 0; y < 9; ++y) {
             ASSERT_EQ(workspace->StackCount[x][y], 1) << x << "," << y;
@@ -300,7 +326,7 @@ TEST(AddDecodedFrame, EachFieldTakesItsOwnShiftAndWeight) {
     options.interlaced = true;
     options.interlaceInterpolation = 3;  // even lines: field 0 only
     Bitmap24 frame = makeFrame(8, 8, [](int, int, int) { return 10; });
-    FramePreparation(options).addDecodedFrame(*workspace, frame, 5);
+    decodedSettled(FramePreparation(options), *workspace, frame, 5);
     EXPECT_FLOAT_EQ(workspace->StackG[0][0], greyValue(10, 10, 10) * 0.5f);
     EXPECT_EQ(workspace->StackCount[6][0], 0);  // field 0 is shifted by 2 columns
 }
@@ -313,7 +339,7 @@ TEST(AddFrameToStack, ResampledStackWindowFollowsTheMiddlePoint) {
         auto workspace = workspaceFor(640, 480);
         workspace->stackx = stackx;
         Bitmap24 frame = source;
-        FramePreparation(options).AddFrameToStack(*workspace, frame);
+        addSettled(FramePreparation(options), *workspace, frame);
         EXPECT_EQ(workspace->ImageWidth, 1024);
         EXPECT_EQ(workspace->ImageHeight, 959);
         EXPECT_EQ(countSum(*workspace), 1024 * 959);
@@ -327,7 +353,7 @@ TEST(AddFrameToStack, ResampledStackWindowFollowsTheMiddlePoint) {
     auto workspace = workspaceFor(640, 480);
     workspace->ResampleFactor = 1.0f;
     Bitmap24 frame = source;
-    FramePreparation(options).AddFrameToStack(*workspace, frame);
+    addSettled(FramePreparation(options), *workspace, frame);
     EXPECT_EQ(workspace->ImageWidth, 639);
     EXPECT_EQ(workspace->StackR[100][7], 40.0f);
 }
@@ -342,7 +368,7 @@ TEST(AddFrameToStack, FourfoldLargestFrameStaysInsideThePlanes) {
     workspace->stackx = workspace->stacky = 1023;
     workspace->ApplyShiftX = 40;
     Bitmap24 frame = source;
-    FramePreparation(options).AddFrameToStack(*workspace, frame);
+    addSettled(FramePreparation(options), *workspace, frame);
     EXPECT_EQ(workspace->ImageWidth, 1024);
     EXPECT_EQ(workspace->ImageHeight, 1024);
     // The window starts at enlarged column 3071 + 40; it runs out of the
@@ -362,7 +388,7 @@ TEST(AddFrameToStack, ResampledFrameShiftedOffTheBitmapAddsOnlyItsOverlap) {
     Bitmap24 frame = makeFrame(64, 48, [](int, int, int) { return 90; });
     FramePreparation preparation(options);
     workspace->ApplyShiftX = -100;  // enlarged pixels
-    preparation.AddFrameToStack(*workspace, frame);
+    addSettled(preparation, *workspace, frame);
     EXPECT_EQ(workspace->ImageWidth, 127);
     for (int x = 0; x < 127; ++x) ASSERT_EQ(workspace->StackCount[x][10], x >= 100 ? 1 : 0) << x;
     EXPECT_EQ(workspace->StackG[110][10], 90.0f);
@@ -371,7 +397,7 @@ TEST(AddFrameToStack, ResampledFrameShiftedOffTheBitmapAddsOnlyItsOverlap) {
     // its 30 x 20 pixels come in.
     auto other = workspaceFor(64, 48);
     Bitmap24 small = makeFrame(30, 20, [](int, int, int) { return 90; });
-    preparation.AddFrameToStack(*other, small);
+    addSettled(preparation, *other, small);
     for (int x = 0; x < 127; ++x) ASSERT_EQ(other->StackCount[x][10], x <= 58 ? 1 : 0) << x;
     for (int y = 0; y < 95; ++y) ASSERT_EQ(other->StackCount[10][y], y <= 38 ? 1 : 0) << y;
 }
@@ -391,7 +417,7 @@ TEST(AddFrameToStack, ResampledCalibrationClampsTheFrameBytesOverTheOverlap) {
     options.resample = true;
     options.useDark = options.useFlat = true;
     Bitmap24 frame = makeFrame(20, 10, [](int, int, int) { return 100; });
-    FramePreparation(options).AddFrameToStack(*workspace, frame);
+    addSettled(FramePreparation(options), *workspace, frame);
     for (int x = 0; x < 20; ++x)
         for (int y = 0; y < 10; ++y) {
             const bool flat = x < 4 && y < 4;
@@ -415,7 +441,7 @@ TEST(FramePreparation, RefusesUnknownChoices) {
     Bitmap24 frame(8, 8);
     options.interlaceInterpolation = 1;
     FramePreparation preparation(options);
-    EXPECT_THROW(preparation.AddFrameToStack(*workspace, frame), PlanexorError);
+    EXPECT_THROW(addSettled(preparation, *workspace, frame), PlanexorError);
 }
 
 TEST(FramePreparation, AddingFramesAfterTheFirstAllocatesNothing) {
@@ -430,9 +456,9 @@ TEST(FramePreparation, AddingFramesAfterTheFirstAllocatesNothing) {
         workspace->FrameRecs[1].ShiftX = 3;
         Bitmap24 frame = makeFrame(160, 120, coded);
         FramePreparation preparation(options);
-        preparation.addDecodedFrame(*workspace, frame, 0);
+        decodedSettled(preparation, *workspace, frame, 0);
         const long before = allocationCount.load();
-        for (int n = 1; n < 4; ++n) preparation.addDecodedFrame(*workspace, frame, n);
+        for (int n = 1; n < 4; ++n) decodedSettled(preparation, *workspace, frame, n);
         EXPECT_EQ(allocationCount.load(), before) << (options.resample ? "resampled" : "plain");
     }
 }

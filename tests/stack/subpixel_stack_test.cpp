@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "stack/frame_preparation.h"
+#include "support/settled_stack.h"
 
 namespace planexor {
 namespace {
@@ -47,7 +48,7 @@ protected:
         options.subpixel = subpixel;
         FramePreparation preparation(options);
         Bitmap24 frame = slopes(60, 50);
-        preparation.addDecodedFrame(*w, frame, 0);
+        decodedSettled(preparation, *w, frame, 0);
         return w;
     }
 };
@@ -101,7 +102,7 @@ TEST(SubpixelStackInput, AnAbsurdFractionStaysFinite) {
     options.subpixel = true;
     FramePreparation preparation(options);
     Bitmap24 frame = slopes(40, 30);
-    preparation.addDecodedFrame(*w, frame, 0);
+    decodedSettled(preparation, *w, frame, 0);
     for (int x = 0; x < 40; ++x)
         for (int y = 0; y < 30; ++y) ASSERT_TRUE(std::isfinite(w->StackR[x][y]));
     EXPECT_EQ(w->StackCount[5][5], 1);

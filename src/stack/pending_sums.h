@@ -1,0 +1,50 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+
+#include "core/bitmap24.h"
+#include "core/workspace.h"
+
+namespace planexor {
+
+// Plain colour frames, added unweighted and uncalibrated, are whole bytes:
+// their sums are collected in 16-bit lanes laid out like the frames' own
+// rows, and their counts as rectangles, and only then added to the float
+// planes. Integer sums below 2^24 are exact in float whatever the order, so
+// the planes end exactly as if each frame had been added there, while a frame
+// costs a third of the memory traffic.
+class PendingSums {
+public:
+    // Adds source (x + sourceDx, y + sourceDy) to stack (x + stackDx,
+    // y + stackDy) for x in [x0, x1], y in [y0, y1]; the caller has clipped
+    // the rectangle to the source and the planes.
+    void add(Workspace& workspace, const Bitmap24& source, int x0, int x1, int y0, int y1, int sourceDx,
+             int sourceDy, int stackDx, int stackDy);
+
+    // Moves what is pending for stack columns [x0, x1] and rows [y0, y1]
+    // into StackR/G/B, for a reader of that area; the counts stay pending.
+    void settleArea(Workspace& workspace, int x0, int x1, int y0, int y1);
+
+    // Moves everything pending into the planes and StackCount.
+    void settle(Workspace& workspace);
+
+private:
+    struct Release {
+        void operator()(void* memory) const;
+    };
+    static constexpr int Side = PlaneStride;
+    static constexpr int CornerSide = PlaneStride + 1;
+    // One more frame would overflow a lane: 257 x 255 = 65535.
+    static constexpr int MostFrames = 257;
+
+    void settleValues(Workspace& workspace, int x0, int x1, int y0, int y1);
+    void settleCounts(Workspace& workspace);
+
+    std::unique_ptr<std::uint16_t, Release> values_;  // [y][x][B, G, R], Side x Side
+    std::unique_ptr<std::int32_t, Release> corners_;  // the counts' rectangles as corner marks, [y][x]
+    int frames_ = 0;                                   // added since the values were last settled
+    int left_ = Side, right_ = -1, top_ = Side, bottom_ = -1;  // what the pending values cover
+    int countLeft_ = Side, countRight_ = -1, countTop_ = Side, countBottom_ = -1;
+};
+
+}  // namespace planexor

@@ -2,6 +2,10 @@
 #include <cmath>
 #include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace planexor {
 
 // The luminance weights every grey value in the program is made with.
@@ -21,8 +25,14 @@ inline float greyValue(double red, double green, double blue) {
 }
 
 // Round to the nearest integer, halves to even (the default IEEE rounding mode).
+// The SSE2 conversion rounds in that mode in one instruction, where
+// nearbyint is a library call on processors without SSE4.1.
 inline int nearest(double value) {
+#if defined(__SSE2__)
+    return _mm_cvtsd_si32(_mm_set_sd(value));
+#else
     return static_cast<int>(std::nearbyint(value));
+#endif
 }
 
 // The clamp used wherever a float goes back into a bitmap: nearest, then

@@ -4,6 +4,15 @@
 
 namespace planexor {
 
+// Every stack run writes these four planes: their pages are taken here, once,
+// not in the middle of the first run.
+Workspace::Workspace() {
+    StackR.clear();
+    StackG.clear();
+    StackB.clear();
+    StackCount.clear();
+}
+
 void Workspace::resetForOpening() {
     hotx = hoty = 0;
     stackx = stacky = 0;

@@ -87,6 +87,8 @@ enum class InputKind : std::uint8_t { Avi = 0, Bmp = 1, Fits = 2, Jpg = 3, Ser =
 // The one workspace: the opened sequence and everything derived from it.
 // The planes take about 55 MB and live as long as the program.
 struct Workspace {
+    Workspace();
+
     TFloatPlane StackR, StackG, StackB;
     TCountPlane StackCount;
     TFloatPlane DarkR, DarkG, DarkB;

@@ -96,8 +96,9 @@ Calibration calibrationArea(const Workspace& workspace, const StackOptions& opti
 
 // One loop over the placement, column by column so the planes are walked
 // along their contiguous axis. Without calibration there is no test per
-// pixel at all.
-template <bool Colour, bool Calibrate>
+// pixel at all. The counts rise here only when `Count`; otherwise the caller
+// counts the placement as a rectangle.
+template <bool Colour, bool Calibrate, bool Count>
 void addPixels(Workspace& workspace, const Bitmap24& source, const Placement& placement, const Calibration& area) {
     const std::size_t rowBytes = source.rowBytes();
     const std::size_t pixelStep = rowBytes * static_cast<std::size_t>(placement.stepY);
@@ -130,8 +131,10 @@ void addPixels(Workspace& workspace, const Bitmap24& source, const Placement& pl
                     _mm_storeu_ps(red + y, _mm_add_ps(_mm_loadu_ps(red + y), r));
                     _mm_storeu_ps(green + y, _mm_add_ps(_mm_loadu_ps(green + y), g));
                     _mm_storeu_ps(blue + y, _mm_add_ps(_mm_loadu_ps(blue + y), b));
-                    __m128i* counts = reinterpret_cast<__m128i*>(count + y);
-                    _mm_storeu_si128(counts, _mm_add_epi32(_mm_loadu_si128(counts), one));
+                    if constexpr (Count) {
+                        __m128i* counts = reinterpret_cast<__m128i*>(count + y);
+                        _mm_storeu_si128(counts, _mm_add_epi32(_mm_loadu_si128(counts), one));
+                    }
                 }
             }
         }
@@ -154,8 +157,10 @@ void addPixels(Workspace& workspace, const Bitmap24& source, const Placement& pl
                     const std::uint8_t* p3 = p2 + rowBytes;
                     const __m128 value = _mm_movelh_ps(grey(pixel, p1), grey(p2, p3));
                     _mm_storeu_ps(green + y, _mm_add_ps(_mm_loadu_ps(green + y), _mm_mul_ps(value, frameWeight)));
-                    __m128i* counts = reinterpret_cast<__m128i*>(count + y);
-                    _mm_storeu_si128(counts, _mm_add_epi32(_mm_loadu_si128(counts), one));
+                    if constexpr (Count) {
+                        __m128i* counts = reinterpret_cast<__m128i*>(count + y);
+                        _mm_storeu_si128(counts, _mm_add_epi32(_mm_loadu_si128(counts), one));
+                    }
                 }
             }
         }
@@ -187,25 +192,38 @@ void addPixels(Workspace& workspace, const Bitmap24& source, const Placement& pl
                 }
                 green[y] += grey * weight;
             }
-            count[y] += 1;
+            if constexpr (Count) count[y] += 1;
         }
     }
 }
 
 void addPlaced(Workspace& workspace, const Bitmap24& source, const Placement& placement, bool colour,
                const Calibration* area, PendingSums& pending) {
-    if (colour && !area && placement.stepX == 1 && placement.stepY == 1) {
-        pending.add(workspace, source, placement.x0, placement.x1, placement.y0, placement.y1, placement.sourceDx,
-                    placement.sourceDy, placement.stackDx, placement.stackDy);
+    // A placement of every pixel is one rectangle of counts; plain colour
+    // waits whole in the lanes.
+    if (placement.stepX == 1 && placement.stepY == 1) {
+        if (colour && !area) {
+            pending.add(workspace, source, placement.x0, placement.x1, placement.y0, placement.y1, placement.sourceDx,
+                        placement.sourceDy, placement.stackDx, placement.stackDy);
+            return;
+        }
+        pending.count(placement.x0 + placement.stackDx, placement.x1 + placement.stackDx,
+                      placement.y0 + placement.stackDy, placement.y1 + placement.stackDy);
+        if (area) {
+            if (colour) addPixels<true, true, false>(workspace, source, placement, *area);
+            else addPixels<false, true, false>(workspace, source, placement, *area);
+        } else {
+            addPixels<false, false, false>(workspace, source, placement, Calibration{});
+        }
         return;
     }
     if (area) {
-        if (colour) addPixels<true, true>(workspace, source, placement, *area);
-        else addPixels<false, true>(workspace, source, placement, *area);
+        if (colour) addPixels<true, true, true>(workspace, source, placement, *area);
+        else addPixels<false, true, true>(workspace, source, placement, *area);
     } else {
         const Calibration none;
-        if (colour) addPixels<true, false>(workspace, source, placement, none);
-        else addPixels<false, false>(workspace, source, placement, none);
+        if (colour) addPixels<true, false, true>(workspace, source, placement, none);
+        else addPixels<false, false, true>(workspace, source, placement, none);
     }
 }
 

@@ -4,9 +4,7 @@
 #include <cstdlib>
 #include <new>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/vector_lanes.h"
 
 namespace planexor {
 
@@ -20,8 +18,24 @@ T* zeroed(std::size_t count) {
     return static_cast<T*>(memory);
 }
 
+#ifdef PLANEXOR_HAS_WIDE
+PLANEXOR_WIDE std::size_t addBytesWide(std::uint16_t* __restrict sums, const std::uint8_t* __restrict bytes,
+                                       std::size_t n) {
+    std::size_t i = 0;
+    for (; i + 16 <= n; i += 16) {
+        const __m256i b = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i)));
+        __m256i* at = reinterpret_cast<__m256i*>(sums + i);
+        _mm256_storeu_si256(at, _mm256_add_epi16(_mm256_loadu_si256(at), b));
+    }
+    return i;
+}
+#endif
+
 void addBytes(std::uint16_t* __restrict sums, const std::uint8_t* __restrict bytes, std::size_t n) {
     std::size_t i = 0;
+#ifdef PLANEXOR_HAS_WIDE
+    if (useWideVectors(VectorCode::Best)) i = addBytesWide(sums, bytes, n);
+#endif
 #if defined(__SSE2__)
     const __m128i zero = _mm_setzero_si128();
     for (; i + 16 <= n; i += 16) {
@@ -39,12 +53,18 @@ void addBytes(std::uint16_t* __restrict sums, const std::uint8_t* __restrict byt
 
 void PendingSums::Release::operator()(void* memory) const { std::free(memory); }
 
+// Room for two fields of every frame, so adding frames allocates nothing.
+PendingSums::PendingSums() {
+    counted_.reserve(2 * MaxFrames);
+    edges_.reserve(4 * MaxFrames);
+    profile_.resize(Side + 1);
+}
+
 void PendingSums::add(Workspace& workspace, const Bitmap24& source, int x0, int x1, int y0, int y1, int sourceDx,
                       int sourceDy, int stackDx, int stackDy) {
     if (x0 > x1 || y0 > y1) return;
     if (frames_ == MostFrames) settleValues(workspace, left_, right_, top_, bottom_);
     if (!values_) values_.reset(zeroed<std::uint16_t>(static_cast<std::size_t>(Side) * Side * 3));
-    if (!corners_) corners_.reset(zeroed<std::int32_t>(static_cast<std::size_t>(CornerSide) * CornerSide));
     ++frames_;
 
     const int left = x0 + stackDx, right = x1 + stackDx, top = y0 + stackDy, bottom = y1 + stackDy;
@@ -59,18 +79,12 @@ void PendingSums::add(Workspace& workspace, const Bitmap24& source, int x0, int 
     right_ = std::max(right_, right);
     top_ = std::min(top_, top);
     bottom_ = std::max(bottom_, bottom);
+    count(left, right, top, bottom);
+}
 
-    // Each count rises by one over the rectangle: four corner marks, summed
-    // out when the counts are settled.
-    std::int32_t* corners = corners_.get();
-    corners[static_cast<std::size_t>(top) * CornerSide + left] += 1;
-    corners[static_cast<std::size_t>(top) * CornerSide + right + 1] -= 1;
-    corners[static_cast<std::size_t>(bottom + 1) * CornerSide + left] -= 1;
-    corners[static_cast<std::size_t>(bottom + 1) * CornerSide + right + 1] += 1;
-    countLeft_ = std::min(countLeft_, left);
-    countRight_ = std::max(countRight_, right);
-    countTop_ = std::min(countTop_, top);
-    countBottom_ = std::max(countBottom_, bottom);
+void PendingSums::count(int left, int right, int top, int bottom) {
+    if (left > right || top > bottom) return;
+    counted_.push_back({left, right, top, bottom});
 }
 
 void PendingSums::settleArea(Workspace& workspace, int x0, int x1, int y0, int y1) {
@@ -91,15 +105,41 @@ void PendingSums::settleValues(Workspace& workspace, int x0, int x1, int y0, int
     // and each column of the planes is walked along its contiguous axis.
     constexpr int Band = 8;
     for (int band = x0; band <= x1; band += Band) {
-        const int bandEnd = std::min(x1, band + Band - 1);
-        for (int y = y0; y <= y1; ++y) {
-            std::uint16_t* sums = values_.get() + (static_cast<std::size_t>(y) * Side + band) * 3;
-            for (int x = band; x <= bandEnd; ++x, sums += 3) {
-                workspace.StackB[x][y] += sums[0];
-                workspace.StackG[x][y] += sums[1];
-                workspace.StackR[x][y] += sums[2];
-                sums[0] = sums[1] = sums[2] = 0;
+        const int columns = std::min(x1 - band + 1, Band);
+        float* blue[Band];
+        float* green[Band];
+        float* red[Band];
+        for (int i = 0; i < columns; ++i) {
+            blue[i] = workspace.StackB[band + i];
+            green[i] = workspace.StackG[band + i];
+            red[i] = workspace.StackR[band + i];
+        }
+        int y = y0;
+#if defined(__SSE2__)
+        // Four rows at a time: four sums of a column become one vector of its plane.
+        for (; y + 3 <= y1; y += 4) {
+            std::uint16_t* row[4];
+            row[0] = values_.get() + (static_cast<std::size_t>(y) * Side + band) * 3;
+            for (int r = 1; r < 4; ++r) row[r] = row[r - 1] + static_cast<std::size_t>(Side) * 3;
+            for (int i = 0; i < columns; ++i) {
+                float* planes[3] = {blue[i] + y, green[i] + y, red[i] + y};
+                for (int c = 0; c < 3; ++c) {
+                    const int k = 3 * i + c;
+                    const __m128 v = _mm_cvtepi32_ps(_mm_setr_epi32(row[0][k], row[1][k], row[2][k], row[3][k]));
+                    _mm_storeu_ps(planes[c], _mm_add_ps(_mm_loadu_ps(planes[c]), v));
+                }
             }
+            for (std::uint16_t* sums : row) std::fill_n(sums, 3 * columns, std::uint16_t{0});
+        }
+#endif
+        for (; y <= y1; ++y) {
+            std::uint16_t* sums = values_.get() + (static_cast<std::size_t>(y) * Side + band) * 3;
+            for (int i = 0; i < columns; ++i) {
+                blue[i][y] += sums[3 * i];
+                green[i][y] += sums[3 * i + 1];
+                red[i][y] += sums[3 * i + 2];
+            }
+            std::fill_n(sums, 3 * columns, std::uint16_t{0});
         }
     }
     // A whole settle empties every lane; part of one leaves the rest as full.
@@ -107,27 +147,37 @@ void PendingSums::settleValues(Workspace& workspace, int x0, int x1, int y0, int
 }
 
 void PendingSums::settleCounts(Workspace& workspace) {
-    if (!corners_ || countLeft_ > countRight_) return;
-    std::int32_t* corners = corners_.get();
-    // Sums along each row, then down each column, give every count; the marks
-    // are cleared on the way.
-    for (int y = countTop_; y <= countBottom_; ++y) {
-        std::int32_t* row = corners + static_cast<std::size_t>(y) * CornerSide;
-        for (int x = countLeft_ + 1; x <= countRight_; ++x) row[x] += row[x - 1];
+    if (counted_.empty()) return;
+    // Between two neighbouring rectangle edges every column lies in the same
+    // rectangles, so it takes the same counts: one profile per stretch.
+    edges_.clear();
+    int top = Side, bottom = -1;
+    for (const Rectangle& r : counted_) {
+        edges_.push_back(r.left);
+        edges_.push_back(r.right + 1);
+        top = std::min(top, r.top);
+        bottom = std::max(bottom, r.bottom);
     }
-    for (int x = countLeft_; x <= countRight_; ++x) {
-        std::int32_t* count = workspace.StackCount[x];
-        std::int32_t running = 0;
-        for (int y = countTop_; y <= countBottom_; ++y) {
-            running += corners[static_cast<std::size_t>(y) * CornerSide + x];
-            count[y] += running;
+    std::sort(edges_.begin(), edges_.end());
+    edges_.erase(std::unique(edges_.begin(), edges_.end()), edges_.end());
+    for (std::size_t e = 0; e + 1 < edges_.size(); ++e) {
+        const int from = edges_[e], to = edges_[e + 1];
+        std::fill(profile_.begin() + top, profile_.begin() + bottom + 2, 0);
+        bool covered = false;
+        for (const Rectangle& r : counted_) {
+            if (r.left > from || r.right < from) continue;
+            covered = true;
+            ++profile_[r.top];
+            --profile_[r.bottom + 1];
+        }
+        if (!covered) continue;
+        for (int y = top + 1; y <= bottom; ++y) profile_[y] += profile_[y - 1];
+        for (int x = from; x < to; ++x) {
+            std::int32_t* count = workspace.StackCount[x];
+            for (int y = top; y <= bottom; ++y) count[y] += profile_[y];
         }
     }
-    for (int y = countTop_; y <= countBottom_ + 1; ++y)
-        std::fill(corners + static_cast<std::size_t>(y) * CornerSide + countLeft_,
-                  corners + static_cast<std::size_t>(y) * CornerSide + countRight_ + 2, 0);
-    countLeft_ = countTop_ = Side;
-    countRight_ = countBottom_ = -1;
+    counted_.clear();
 }
 
 }  // namespace planexor

@@ -1,6 +1,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "core/bitmap24.h"
 #include "core/workspace.h"
@@ -9,17 +10,23 @@ namespace planexor {
 
 // Plain colour frames, added unweighted and uncalibrated, are whole bytes:
 // their sums are collected in 16-bit lanes laid out like the frames' own
-// rows, and their counts as rectangles, and only then added to the float
-// planes. Integer sums below 2^24 are exact in float whatever the order, so
+// rows, and only then added to the float planes. Every frame's counts are
+// one rectangle, kept as such until the end. Integer sums below 2^24 are exact in float whatever the order, so
 // the planes end exactly as if each frame had been added there, while a frame
 // costs a third of the memory traffic.
 class PendingSums {
 public:
+    PendingSums();
+
     // Adds source (x + sourceDx, y + sourceDy) to stack (x + stackDx,
     // y + stackDy) for x in [x0, x1], y in [y0, y1]; the caller has clipped
     // the rectangle to the source and the planes.
     void add(Workspace& workspace, const Bitmap24& source, int x0, int x1, int y0, int y1, int sourceDx,
              int sourceDy, int stackDx, int stackDy);
+
+    // Each count of stack columns [left, right] and rows [top, bottom] rises
+    // by one, for a frame whose values went straight into the planes.
+    void count(int left, int right, int top, int bottom);
 
     // Moves what is pending for stack columns [x0, x1] and rows [y0, y1]
     // into StackR/G/B, for a reader of that area; the counts stay pending.
@@ -33,7 +40,6 @@ private:
         void operator()(void* memory) const;
     };
     static constexpr int Side = PlaneStride;
-    static constexpr int CornerSide = PlaneStride + 1;
     // One more frame would overflow a lane: 257 x 255 = 65535.
     static constexpr int MostFrames = 257;
 
@@ -41,10 +47,14 @@ private:
     void settleCounts(Workspace& workspace);
 
     std::unique_ptr<std::uint16_t, Release> values_;  // [y][x][B, G, R], Side x Side
-    std::unique_ptr<std::int32_t, Release> corners_;  // the counts' rectangles as corner marks, [y][x]
     int frames_ = 0;                                   // added since the values were last settled
     int left_ = Side, right_ = -1, top_ = Side, bottom_ = -1;  // what the pending values cover
-    int countLeft_ = Side, countRight_ = -1, countTop_ = Side, countBottom_ = -1;
+    struct Rectangle {
+        int left, right, top, bottom;
+    };
+    std::vector<Rectangle> counted_;  // one per frame or field since the counts were settled
+    std::vector<std::int32_t> profile_;  // a column's counts, shared by the columns with the same rectangles
+    std::vector<int> edges_;
 };
 
 }  // namespace planexor

@@ -6,6 +6,10 @@
 #include "align/quality.h"
 #include "core/pixel.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace planexor {
 
 namespace {
@@ -15,6 +19,46 @@ constexpr int QualityBins = 51;  // profile bins 0..50, radii 1..51
 int lastUsableRank(int rank) { return std::clamp(rank, -1, LastFrameNumber); }
 
 bool validFrame(int frame) { return frame >= 0 && frame <= LastFrameNumber; }
+
+// out[j] = greyValue(red[j], green[j], blue[j]), two at a time in double
+// with the same steps as greyValue; returns total plus the values, added in
+// order so the sum is the same to the last bit.
+double greyRun(const float* red, const float* green, const float* blue, float* out, int n, double total) {
+    int j = 0;
+#if defined(__SSE2__)
+    const __m128d wr = _mm_set1_pd(GreyWeightRed), wg = _mm_set1_pd(GreyWeightGreen),
+                  wb = _mm_set1_pd(GreyWeightBlue);
+    const auto pair = [](const float* p) {
+        return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p))));
+    };
+    for (; j + 2 <= n; j += 2) {
+        const __m128d sum = _mm_add_pd(_mm_add_pd(_mm_mul_pd(wr, pair(red + j)), _mm_mul_pd(wg, pair(green + j))),
+                                       _mm_mul_pd(wb, pair(blue + j)));
+        _mm_store_sd(reinterpret_cast<double*>(out + j), _mm_castps_pd(_mm_cvtpd_ps(sum)));
+        total += out[j];
+        total += out[j + 1];
+    }
+#endif
+    for (; j < n; ++j) {
+        out[j] = greyValue(red[j], green[j], blue[j]);
+        total += out[j];
+    }
+    return total;
+}
+
+// values[j] = values[j] / divisor in double, rounded back to float.
+void divideRun(float* values, double divisor, int n) {
+    int j = 0;
+#if defined(__SSE2__)
+    const __m128d d = _mm_set1_pd(divisor);
+    for (; j + 2 <= n; j += 2) {
+        double* at = reinterpret_cast<double*>(values + j);
+        const __m128d quotient = _mm_div_pd(_mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(at))), d);
+        _mm_store_sd(at, _mm_castps_pd(_mm_cvtpd_ps(quotient)));
+    }
+#endif
+    for (; j < n; ++j) values[j] = static_cast<float>(values[j] / divisor);
+}
 
 }  // namespace
 
@@ -84,15 +128,21 @@ void renderStack(const Workspace& workspace, int width, int height, bool colour,
     height = std::clamp(height, 0, MaxImageSide);
     into.resize(width, height);
     const double scale = 1.0 / (static_cast<double>(peak) + 0.000001) * 255.0;
-    for (int y = 0; y < height; ++y) {
-        std::uint8_t* pixel = into.row(y);
-        for (int x = 0; x < width; ++x, pixel += 3) {
-            if (colour) {
-                pixel[0] = byteClamp(workspace.StackB[x][y] * scale);
-                pixel[1] = byteClamp(workspace.StackG[x][y] * scale);
-                pixel[2] = byteClamp(workspace.StackR[x][y] * scale);
-            } else {
-                pixel[0] = pixel[1] = pixel[2] = byteClamp(workspace.StackG[x][y] * scale);
+    // A band of rows at a time, each plane column read along its contiguous
+    // axis: row by row, every pixel would be on another page of each plane.
+    constexpr int Band = 8;
+    for (int band = 0; band < height; band += Band) {
+        const int bandEnd = std::min(height, band + Band);
+        for (int x = 0; x < width; ++x) {
+            for (int y = band; y < bandEnd; ++y) {
+                std::uint8_t* pixel = into.row(y) + static_cast<std::size_t>(x) * 3;
+                if (colour) {
+                    pixel[0] = byteClamp(workspace.StackB[x][y] * scale);
+                    pixel[1] = byteClamp(workspace.StackG[x][y] * scale);
+                    pixel[2] = byteClamp(workspace.StackR[x][y] * scale);
+                } else {
+                    pixel[0] = pixel[1] = pixel[2] = byteClamp(workspace.StackG[x][y] * scale);
+                }
             }
         }
     }
@@ -106,25 +156,27 @@ float stackQualityOf(const Workspace& workspace, FftEngine& fft, int boxSize, in
     const int height = std::min(frameHeight, PlaneStride);
     fft.SpecRe.clear(n);
     fft.SpecIm.clear(n);
+    // The box's part inside the frame; the rest stays 0.
+    const long long left = boxLeft, top = boxTop;
+    const int firstColumn = static_cast<int>(std::clamp(-left, 0LL, static_cast<long long>(n)));
+    const int endColumn = static_cast<int>(std::clamp(width - left, 0LL, static_cast<long long>(n)));
+    const int firstRow = static_cast<int>(std::clamp(-top, 0LL, static_cast<long long>(n)));
+    const int endRow = static_cast<int>(std::clamp(height - top, 0LL, static_cast<long long>(n)));
     double total = 0.0;
-    for (int i = 0; i < n; ++i) {
-        const long long x = static_cast<long long>(boxLeft) + i;
-        if (x < 0 || x >= width) continue;
-        float* column = fft.SpecRe[i];
-        for (int j = 0; j < n; ++j) {
-            const long long y = static_cast<long long>(boxTop) + j;
-            if (y < 0 || y >= height) continue;
-            const float value = colour ? greyValue(workspace.StackR[x][y], workspace.StackG[x][y], workspace.StackB[x][y])
-                                       : workspace.StackG[x][y];
-            column[j] = value;
-            total += value;
+    for (int i = firstColumn; i < endColumn; ++i) {
+        const int x = static_cast<int>(left + i), y = static_cast<int>(top + firstRow);
+        float* column = fft.SpecRe[i] + firstRow;
+        const int rows = endRow - firstRow;
+        if (colour) {
+            total = greyRun(workspace.StackR[x] + y, workspace.StackG[x] + y, workspace.StackB[x] + y, column, rows,
+                            total);
+        } else {
+            std::copy_n(workspace.StackG[x] + y, std::max(rows, 0), column);
+            for (int j = 0; j < rows; ++j) total += column[j];  // in order, as above
         }
     }
     const double mean = 0.000001 + total / (static_cast<double>(n) * n);
-    for (int i = 0; i < n; ++i) {
-        float* column = fft.SpecRe[i];
-        for (int j = 0; j < n; ++j) column[j] = static_cast<float>(column[j] / mean);
-    }
+    for (int i = 0; i < n; ++i) divideRun(fft.SpecRe[i], mean, n);
     fft.ForwardFFT2D();
     fft.ComputeRadialProfile();
 

@@ -10,10 +10,10 @@ namespace planexor {
 
 // Plain colour frames, added unweighted and uncalibrated, are whole bytes:
 // their sums are collected in 16-bit lanes laid out like the frames' own
-// rows, and only then added to the float planes. Every frame's counts are
-// one rectangle, kept as such until the end. Integer sums below 2^24 are exact in float whatever the order, so
-// the planes end exactly as if each frame had been added there, while a frame
-// costs a third of the memory traffic.
+// rows, and only then added to the float planes. Integer sums below 2^24 are
+// exact in float whatever the order, so the planes end exactly as if each
+// frame had been added there, while a frame costs a third of the memory
+// traffic. Every frame's counts are one rectangle, kept as such to the end.
 class PendingSums {
 public:
     PendingSums();

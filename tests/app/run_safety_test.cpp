@@ -101,8 +101,10 @@ TEST_F(RunSafety, ACancelSaysWhereTheRunStoppedAndThePreviewShowsTheFrameItsSlid
 TEST_F(RunSafety, ACancelAtAnyFrameStopsTheRunBeforeItsNextDecodeAndTheGaugeNeverGoesBack) {
     for (const DemoOptions::Format format : {DemoOptions::Avi, DemoOptions::Bmp}) {
         openDemo(8, format);
+        form.control(Control::OptimizeQualitySpin).setValueByUser(0);  // optimizing visits every frame
         alignAll();
-        for (const Control run : {Control::Allignallbutton, Control::Stackbutton}) {
+        for (const Control run :
+             {Control::Allignallbutton, Control::Optimizebutton, Control::Stackbutton, Control::CreateDarkframe}) {
             for (const int cancelAt : {1, 4}) {
                 SCOPED_TRACE(std::string(controlName(run)) + (format == DemoOptions::Avi ? " AVI" : " BMP") +
                              ", cancel at yield " + std::to_string(cancelAt));
@@ -127,7 +129,8 @@ TEST_F(RunSafety, ACancelAtAnyFrameStopsTheRunBeforeItsNextDecodeAndTheGaugeNeve
                 EXPECT_FALSE(backwards);
                 EXPECT_NE(cancelledOn, -1);
                 // Stacking shows its cut-off frame once it has ended, so it counts what went in instead.
-                if (run == Control::Allignallbutton) EXPECT_EQ(w.CurrentFrame, cancelledOn);
+                if (run == Control::Allignallbutton || run == Control::Optimizebutton)
+                    EXPECT_EQ(w.CurrentFrame, cancelledOn);
                 else EXPECT_EQ(form.control(Control::StackInfoLabel).caption().rfind(
                                    "Stacking cancelled after " + std::to_string(cancelAt - 1) + " of ", 0), 0u);
                 EXPECT_FALSE(form.runInProgress());

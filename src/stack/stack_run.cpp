@@ -20,6 +20,12 @@ int lastUsableRank(int rank) { return std::clamp(rank, -1, LastFrameNumber); }
 
 bool validFrame(int frame) { return frame >= 0 && frame <= LastFrameNumber; }
 
+#if defined(__SSE2__)
+// Two floats at any address into the low half of a vector, and back.
+__m128 loadPair(const float* p) { return _mm_castsi128_ps(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(p))); }
+void storePair(float* p, __m128 v) { _mm_storel_epi64(reinterpret_cast<__m128i*>(p), _mm_castps_si128(v)); }
+#endif
+
 // out[j] = greyValue(red[j], green[j], blue[j]), two at a time in double
 // with the same steps as greyValue; returns total plus the values, added in
 // order so the sum is the same to the last bit.
@@ -28,13 +34,11 @@ double greyRun(const float* red, const float* green, const float* blue, float* o
 #if defined(__SSE2__)
     const __m128d wr = _mm_set1_pd(GreyWeightRed), wg = _mm_set1_pd(GreyWeightGreen),
                   wb = _mm_set1_pd(GreyWeightBlue);
-    const auto pair = [](const float* p) {
-        return _mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(p))));
-    };
+    const auto pair = [](const float* p) { return _mm_cvtps_pd(loadPair(p)); };
     for (; j + 2 <= n; j += 2) {
         const __m128d sum = _mm_add_pd(_mm_add_pd(_mm_mul_pd(wr, pair(red + j)), _mm_mul_pd(wg, pair(green + j))),
                                        _mm_mul_pd(wb, pair(blue + j)));
-        _mm_store_sd(reinterpret_cast<double*>(out + j), _mm_castps_pd(_mm_cvtpd_ps(sum)));
+        storePair(out + j, _mm_cvtpd_ps(sum));
         total += out[j];
         total += out[j + 1];
     }
@@ -52,9 +56,7 @@ void divideRun(float* values, double divisor, int n) {
 #if defined(__SSE2__)
     const __m128d d = _mm_set1_pd(divisor);
     for (; j + 2 <= n; j += 2) {
-        double* at = reinterpret_cast<double*>(values + j);
-        const __m128d quotient = _mm_div_pd(_mm_cvtps_pd(_mm_castpd_ps(_mm_load_sd(at))), d);
-        _mm_store_sd(at, _mm_castps_pd(_mm_cvtpd_ps(quotient)));
+        storePair(values + j, _mm_cvtpd_ps(_mm_div_pd(_mm_cvtps_pd(loadPair(values + j)), d)));
     }
 #endif
     for (; j < n; ++j) values[j] = static_cast<float>(values[j] / divisor);

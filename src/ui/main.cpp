@@ -64,6 +64,7 @@ int main(int argc, char** argv) {
             QTimer::singleShot(0, &window, [&startUp, &window, file = *file] {
                 startUp.loadStartupFile(file);
                 window.refreshImages();
+                window.placeUnmovedToolWindows();
             });
         }
         const int status = QApplication::exec();

@@ -169,7 +169,10 @@ struct MainWindow::Surface {
 MainWindow::MainWindow(TMainForm& form, QWidget* parent)
     : QWidget(parent), form_(form), binder_(new ControlBinder(form, this)) {
     binder_->bindWindowCaption(this, form.control(Control::MainForm));
-    binder_->setAfterUserAction([this] { refreshImages(); });
+    binder_->setAfterUserAction([this] {
+        refreshImages();
+        placeUnmovedToolWindows();  // a loaded project may have put some back at their design places
+    });
     setFixedSize(ClientWidth, ClientHeight);
 
     auto* layout = new QVBoxLayout(this);
@@ -737,12 +740,16 @@ std::map<Control, QPoint> MainWindow::toolWindowPlaces(const QRect& mainFrame, c
 
 void MainWindow::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    if (toolWindowsPlaced_) return;
-    toolWindowsPlaced_ = true;
+    if (shown_) return;
+    shown_ = true;
+    placeUnmovedToolWindows();
+}
+
+void MainWindow::placeUnmovedToolWindows() {
     const QScreen* screen = this->screen();
-    // Where programs cannot place windows, the stored places are kept as they are.
-    if (!screen || QGuiApplication::platformName().startsWith("wayland")) return;
-    // A window still at its design place has no place of the user's yet.
+    // Before the first showing the frame is not yet known; where programs
+    // cannot place windows, the stored places are kept as they are.
+    if (!shown_ || !screen || QGuiApplication::platformName().startsWith("wayland")) return;
     for (const auto& [window, place] : toolWindowPlaces(frameGeometry(), screen->availableGeometry())) {
         const ControlDefinition& desc = definitionOf(window);
         ControlModel& model = form_.control(window);

@@ -46,6 +46,10 @@ public:
     // the main window's frame, inside the screen, the windows of one page
     // one under another. Window by window, in screen coordinates.
     static std::map<Control, QPoint> toolWindowPlaces(const QRect& mainFrame, const QRect& screen);
+    // Moves every tool window still at its design place, which no user chose,
+    // beside the shown window. A project or settings file written elsewhere
+    // (by the CLI) can put them back there at any time.
+    void placeUnmovedToolWindows();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -76,7 +80,7 @@ private:
     std::vector<ImageView*> images_;
     std::vector<ToolWindow*> toolWindows_;
     bool closeRequested_ = false;
-    bool toolWindowsPlaced_ = false;
+    bool shown_ = false;
 };
 
 }  // namespace planexor

@@ -217,6 +217,24 @@ INSTANTIATE_TEST_SUITE_P(Window, PageGeometry, ::testing::Range(0, 5), pageName)
 namespace planexor::testing {
 namespace {
 
+class ShownWindow : public WindowTest {};
+
+// A project written by the command line holds the design places; once the
+// window shows, such a window goes beside it, while a place of the user's stays.
+TEST_F(ShownWindow, AToolWindowPutBackAtItsDesignPlaceGoesBesideAfterTheNextAction) {
+    window->show();
+    const ControlDefinition& desc = definitionOf(Control::Propertywindow);
+    ControlModel& graph = form.control(Control::Propertywindow);
+    const auto atDesignPlace = [&] { return graph.left() == desc.left && graph.top() == desc.top; };
+    EXPECT_FALSE(atDesignPlace());
+    graph.setPosition(desc.left, desc.top);
+    widget<QCheckBox>("Showgraphbox")->click();
+    EXPECT_FALSE(atDesignPlace());
+    graph.setPosition(desc.left + 1, desc.top);
+    widget<QCheckBox>("Showgraphbox")->click();
+    EXPECT_EQ(graph.left(), desc.left + 1);
+}
+
 TEST(ToolWindowPlaces, BesideTheMainWindowInsideTheScreenAndClearOfEachOther) {
     const QRect screen(0, 0, 1920, 1050);
     const auto frameOf = [](Control window, QPoint at) {

@@ -145,6 +145,25 @@ TEST_F(AlignPage, VideoStillAndSerFramesGiveTheSameRecordsAndRanking) {
     EXPECT_EQ(records(frames), videoRecords);
 }
 
+// The demosaiced 12-bit Bayer recording registers like the AVI: the
+// 100-frame 640x480 demo with a 256 box, which holds the whole disc.
+TEST_F(AlignPage, ATwelveBitBayerSerRegistersWithinAPixelOfTheTruth) {
+    options.serColour = SerColour::BayerRggb;
+    options.serDepth = 12;
+    const int frames = 100;
+    open(demo("ser12", frames, DemoOptions::Ser, 640, 480).sequenceFiles);
+    form.control(Control::FFTsizeGroup).setItemIndexByUser(2);
+    click(320, 240);
+    alignAll();
+    ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
+    const auto truth = demoTruth(options);
+    int within = 0;
+    for (int k = 0; k < frames; ++k)
+        within += std::abs(w.FrameRecs[k].ShiftX - (truth[k].shiftX - truth[0].shiftX)) <= 1.0 &&
+                  std::abs(w.FrameRecs[k].ShiftY - (truth[k].shiftY - truth[0].shiftY)) <= 1.0;
+    EXPECT_GE(within, 98);
+}
+
 TEST_F(AlignPage, DeInterlacingRegistersFieldByFieldAgainstADeInterlacedReference) {
     open(demo("seq", 4).sequenceFiles);
     form.control(Control::Interlaced).setCheckedByUser(true);

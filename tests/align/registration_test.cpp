@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <new>
-#include <numeric>
 #include <vector>
 
 #include "core/error.h"
@@ -34,6 +33,7 @@ namespace planexor {
 namespace {
 
 using testing::movedScene;
+using testing::spearman;
 using testing::uniform;
 
 class Registration : public ::testing::Test {
@@ -228,22 +228,6 @@ struct Planet {
     double expectedX(int k) const { return truth[k].shiftX - truth[0].shiftX; }
     double expectedY(int k) const { return truth[k].shiftY - truth[0].shiftY; }
 };
-
-double spearman(const std::vector<double>& a, const std::vector<double>& b) {
-    auto ranks = [](const std::vector<double>& v) {
-        std::vector<int> order(v.size());
-        std::iota(order.begin(), order.end(), 0);
-        std::sort(order.begin(), order.end(), [&v](int i, int j) { return v[i] < v[j]; });
-        std::vector<double> rank(v.size());
-        for (std::size_t i = 0; i < order.size(); ++i) rank[order[i]] = static_cast<double>(i);
-        return rank;
-    };
-    const auto ra = ranks(a), rb = ranks(b);
-    double d2 = 0;
-    for (std::size_t i = 0; i < ra.size(); ++i) d2 += (ra[i] - rb[i]) * (ra[i] - rb[i]);
-    const double n = static_cast<double>(ra.size());
-    return 1.0 - 6.0 * d2 / (n * (n * n - 1.0));
-}
 
 // A 100-pixel drift takes tracking to follow it.
 TEST_F(Registration, SyntheticPlanetIsTrackedToAPixelAndRankedBySharpness) {

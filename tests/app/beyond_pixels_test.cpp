@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <memory>
-#include <numeric>
 #include <vector>
 
 #include "app/main_form.h"
@@ -19,23 +18,8 @@
 namespace planexor {
 namespace {
 
+using testing::spearman;
 using testing::TempDir;
-
-double spearman(const std::vector<double>& a, const std::vector<double>& b) {
-    const auto ranks = [](const std::vector<double>& v) {
-        std::vector<int> order(v.size());
-        std::iota(order.begin(), order.end(), 0);
-        std::sort(order.begin(), order.end(), [&v](int i, int j) { return v[i] < v[j]; });
-        std::vector<double> rank(v.size());
-        for (std::size_t i = 0; i < order.size(); ++i) rank[order[i]] = static_cast<double>(i);
-        return rank;
-    };
-    const auto ra = ranks(a), rb = ranks(b);
-    double d2 = 0;
-    for (std::size_t i = 0; i < ra.size(); ++i) d2 += (ra[i] - rb[i]) * (ra[i] - rb[i]);
-    const double n = static_cast<double>(ra.size());
-    return 1.0 - 6.0 * d2 / (n * (n * n - 1.0));
-}
 
 // One demo sequence opened in the window, the feature clicked on the
 // planet's middle in frame 0.

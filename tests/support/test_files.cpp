@@ -1,8 +1,10 @@
 #include "support/test_files.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -91,6 +93,22 @@ std::string errorOf(const std::function<void()>& action) {
         return error.what();
     }
     return "(no error)";
+}
+
+double spearman(const std::vector<double>& a, const std::vector<double>& b) {
+    const auto ranks = [](const std::vector<double>& v) {
+        std::vector<int> order(v.size());
+        std::iota(order.begin(), order.end(), 0);
+        std::sort(order.begin(), order.end(), [&v](int i, int j) { return v[i] < v[j]; });
+        std::vector<double> rank(v.size());
+        for (std::size_t i = 0; i < order.size(); ++i) rank[order[i]] = static_cast<double>(i);
+        return rank;
+    };
+    const auto ra = ranks(a), rb = ranks(b);
+    double d2 = 0;
+    for (std::size_t i = 0; i < ra.size(); ++i) d2 += (ra[i] - rb[i]) * (ra[i] - rb[i]);
+    const double n = static_cast<double>(ra.size());
+    return 1.0 - 6.0 * d2 / (n * (n * n - 1.0));
 }
 
 }  // namespace planexor::testing

@@ -1,6 +1,7 @@
 #pragma once
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "core/bitmap24.h"
 
@@ -45,5 +46,8 @@ CommandResult runCommand(const std::string& commandLine);
 
 // The text of the PlanexorError the action throws, or "(no error)".
 std::string errorOf(const std::function<void()>& action);
+
+// Spearman's rank correlation of two equally long series without ties.
+double spearman(const std::vector<double>& a, const std::vector<double>& b);
 
 }  // namespace planexor::testing

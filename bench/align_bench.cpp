@@ -51,15 +51,6 @@ const std::string& benchVideo() {
 }
 double toolSeconds(const std::string& arguments) { return bench::ffmpegSeconds(arguments); }
 
-DemoOptions demoOptions() {
-    DemoOptions options;
-    options.directory = kDirectory;
-    options.frames = kFrames;
-    options.width = 640;
-    options.height = 480;
-    return options;
-}
-
 void AlignAll(benchmark::State& state) {
     const int box = static_cast<int>(state.range(0));
     const std::string& video = benchVideo();
@@ -187,7 +178,7 @@ BENCHMARK(SubpixelWholeJob)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTi
 // One registration of a decoded frame: the transforms, the difference and the quality.
 void RegisterOneFrame(benchmark::State& state) {
     const int box = static_cast<int>(state.range(0));
-    const DemoOptions options = demoOptions();
+    const DemoOptions options = bench::demoOptions(kDirectory);
     const Bitmap24 reference = renderDemoFrame(options, 0);
     const Bitmap24 frame = renderDemoFrame(options, 1);
     auto workspace = std::make_unique<Workspace>();

@@ -28,6 +28,16 @@ inline void runQuietly(const std::string& command) {
         throw std::runtime_error("failed: " + command);
 }
 
+// The options of the 640x480 demo the benchmarks share.
+inline DemoOptions demoOptions(const std::string& directory) {
+    DemoOptions options;
+    options.directory = directory;
+    options.frames = kDemoFrames;
+    options.width = 640;
+    options.height = 480;
+    return options;
+}
+
 // The demo video in `directory`, written once per machine and kept.
 inline std::string demoVideo(const std::string& directory) {
     const std::string file = directory + "/planet.avi";
@@ -36,13 +46,8 @@ inline std::string demoVideo(const std::string& directory) {
         if (reader.frameCount() == kDemoFrames && reader.width() == 640 && reader.height() == 480) return file;
     } catch (const std::exception&) {
     }
-    DemoOptions options;
-    options.directory = directory;
-    options.frames = kDemoFrames;
-    options.width = 640;
-    options.height = 480;
     RunProgress quiet;
-    writeDemoSequence(options, quiet);
+    writeDemoSequence(demoOptions(directory), quiet);
     return file;
 }
 

@@ -38,8 +38,12 @@ constexpr int kLanes = 4;
 // draws its numbers leaves the others as they were.
 enum Stream : std::uint64_t {
     TruthStream = 1, DistortionStream = 2, NoiseStream = 3, PlanetStream = 4, SensorStream = 5, DarkStream = 6,
-    FlatStream = 7
+    FlatStream = 7, SeeingStream = 8
 };
+
+// Waves per axis of a frame's displacement field: the slight ones every
+// frame has, then those of the seeing asked for.
+constexpr std::size_t SlightWaves = 3, SeeingWaves = 3, FieldWaves = SlightWaves + SeeingWaves;
 
 std::uint64_t mixBits(std::uint64_t z) {
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -484,7 +488,7 @@ PlanetRenderer::PlanetRenderer(int width, int height, unsigned seed) : width_(wi
     distorted_.assign(frameFloats, 0.0f);
     rowPass_.assign(frameFloats, 0.0f);
     blurred_.assign(frameFloats, 0.0f);
-    displacementTables_.assign(static_cast<std::size_t>(6) * static_cast<std::size_t>(width + height), 0.0f);
+    displacementTables_.assign(2 * FieldWaves * static_cast<std::size_t>(width + height), 0.0f);
     lanczosTable_.resize(6 * kLanczosSteps + 1);
     for (int i = 0; i <= 6 * kLanczosSteps; ++i)
         lanczosTable_[static_cast<std::size_t>(i)] =
@@ -553,32 +557,42 @@ void PlanetRenderer::renderFlat(int index, Bitmap24& frame) {
 }
 
 // The seeing's local part: each frame gets its own smooth displacement
-// field, a sum of three separable waves per axis with a wavelength near the
-// planet's radius so that it averages out over the disc and leaves the
-// frame's shift as the truth says. The field stays below one pixel.
+// field, a sum of separable waves per axis. The slight part every frame has
+// stays below one pixel, with a wavelength near the planet's radius so that
+// it averages out over the disc and leaves the frame's shift as the truth
+// says. The seeing asked for adds waves as long as the disc is wide,
+// reaching a few pixels at 1: moved detail stays recognisable in a box
+// around it, as it does under real seeing.
 void PlanetRenderer::distort(int frameIndex) {
-    Random random(streamSeed(seed_, DistortionStream, static_cast<std::uint64_t>(frameIndex)));
     const double radius = planetSize(width_, height_).polarRadius;
     const std::size_t tableLength = static_cast<std::size_t>(width_ + height_);
-    for (int axis = 0; axis < 2; ++axis) {
-        double amplitudes[3], total = 0;
-        for (double& amplitude : amplitudes) {
-            amplitude = random.uniform(-1.0, 1.0);
-            total += std::abs(amplitude);
+    const auto addWaves = [&](Random& random, std::size_t first, double peak, double shortest, double longest) {
+        for (std::size_t axis = 0; axis < 2; ++axis) {
+            double amplitudes[3], total = 0;
+            for (double& amplitude : amplitudes) {
+                amplitude = random.uniform(-1.0, 1.0);
+                total += std::abs(amplitude);
+            }
+            const double reach = peak * random.uniform(0.3, 1.0);
+            for (std::size_t k = 0; k < 3; ++k) {
+                float* table = displacementTables_.data() + (axis * FieldWaves + first + k) * tableLength;
+                const double amplitude = amplitudes[k] * reach / std::max(total, 1e-9);
+                const double waveX = 2.0 * kPi / (radius * random.uniform(shortest, longest));
+                const double waveY = 2.0 * kPi / (radius * random.uniform(shortest, longest));
+                const double phaseX = random.uniform(0.0, 2.0 * kPi), phaseY = random.uniform(0.0, 2.0 * kPi);
+                for (int x = planet_.x0; x < planet_.x1; ++x)
+                    table[x] = static_cast<float>(amplitude * std::sin(waveX * x + phaseX));
+                for (int y = planet_.y0; y < planet_.y1; ++y)
+                    table[width_ + y] = static_cast<float>(std::sin(waveY * y + phaseY));
+            }
         }
-        // Up to 0.6 pixels, five times that more per unit of seeing.
-        const double peak = 0.6 * random.uniform(0.3, 1.0) * (1.0 + 5.0 * seeing_);
-        for (int k = 0; k < 3; ++k) {
-            float* table = displacementTables_.data() + static_cast<std::size_t>(axis * 3 + k) * tableLength;
-            const double amplitude = amplitudes[k] * peak / std::max(total, 1e-9);
-            const double waveX = 2.0 * kPi / (radius * random.uniform(0.5, 1.2));
-            const double waveY = 2.0 * kPi / (radius * random.uniform(0.5, 1.2));
-            const double phaseX = random.uniform(0.0, 2.0 * kPi), phaseY = random.uniform(0.0, 2.0 * kPi);
-            for (int x = planet_.x0; x < planet_.x1; ++x)
-                table[x] = static_cast<float>(amplitude * std::sin(waveX * x + phaseX));
-            for (int y = planet_.y0; y < planet_.y1; ++y)
-                table[width_ + y] = static_cast<float>(std::sin(waveY * y + phaseY));
-        }
+    };
+    Random slight(streamSeed(seed_, DistortionStream, static_cast<std::uint64_t>(frameIndex)));
+    addWaves(slight, 0, 0.6, 0.5, 1.2);
+    const std::size_t waves = seeing_ > 0 ? FieldWaves : SlightWaves;
+    if (seeing_ > 0) {
+        Random strong(streamSeed(seed_, SeeingStream, static_cast<std::uint64_t>(frameIndex)));
+        addWaves(strong, SlightWaves, 4.0 * seeing_, 2.0, 4.0);
     }
 
     const std::ptrdiff_t paddedStride = static_cast<std::ptrdiff_t>(width_ + 2 * kPadding) * kLanes;
@@ -586,9 +600,9 @@ void PlanetRenderer::distort(int frameIndex) {
     const float* tables = displacementTables_.data();
     const auto displacement = [&](int x, int y, float& shiftX, float& shiftY) {
         shiftX = shiftY = 0;
-        for (std::size_t k = 0; k < 3; ++k) {
+        for (std::size_t k = 0; k < waves; ++k) {
             shiftX += tables[k * tableLength + x] * tables[k * tableLength + width_ + y];
-            shiftY += tables[(3 + k) * tableLength + x] * tables[(3 + k) * tableLength + width_ + y];
+            shiftY += tables[(FieldWaves + k) * tableLength + x] * tables[(FieldWaves + k) * tableLength + width_ + y];
         }
     };
     // Remove the brightness-weighted mean so that the field moves detail
@@ -642,18 +656,22 @@ void PlanetRenderer::distort(int frameIndex) {
 
 std::vector<PlanetRenderer::FieldSample> PlanetRenderer::fieldSamples(int step) const {
     std::vector<FieldSample> samples;
+    for (int y = planet_.y0; y < planet_.y1; y += step)
+        for (int x = planet_.x0; x < planet_.x1; x += step) samples.push_back(fieldAt(x, y));
+    return samples;
+}
+
+PlanetRenderer::FieldSample PlanetRenderer::fieldAt(int x, int y) const {
+    if (x < planet_.x0 || x >= planet_.x1 || y < planet_.y0 || y >= planet_.y1) return {x, y, 0.0f, 0.0f};
     const std::size_t tableLength = static_cast<std::size_t>(width_ + height_);
     const float* tables = displacementTables_.data();
-    for (int y = planet_.y0; y < planet_.y1; y += step)
-        for (int x = planet_.x0; x < planet_.x1; x += step) {
-            float dx = -fieldOffsetX_, dy = -fieldOffsetY_;
-            for (std::size_t k = 0; k < 3; ++k) {
-                dx += tables[k * tableLength + x] * tables[k * tableLength + width_ + y];
-                dy += tables[(3 + k) * tableLength + x] * tables[(3 + k) * tableLength + width_ + y];
-            }
-            samples.push_back({x, y, dx, dy});
-        }
-    return samples;
+    const std::size_t waves = seeing_ > 0 ? FieldWaves : SlightWaves;
+    float dx = 0, dy = 0;
+    for (std::size_t k = 0; k < waves; ++k) {
+        dx += tables[k * tableLength + x] * tables[k * tableLength + width_ + y];
+        dy += tables[(FieldWaves + k) * tableLength + x] * tables[(FieldWaves + k) * tableLength + width_ + y];
+    }
+    return {x, y, dx - fieldOffsetX_, dy - fieldOffsetY_};
 }
 
 // Taps of the shift-and-blur kernel along one axis: the original is taken

@@ -95,6 +95,8 @@ public:
         float dx, dy;
     };
     std::vector<FieldSample> fieldSamples(int step) const;
+    // The same at one point; none outside the planet's region.
+    FieldSample fieldAt(int x, int y) const;
     // Frame `index` of the calibration sequences: the telescope covered
     // (dark), or pointed at an even light (flat); both with the sensor's faults.
     void renderDark(int index, Bitmap24& frame);

@@ -686,11 +686,29 @@ FramePreparation::FramePreparation(const StackOptions& options)
 }
 
 void FramePreparation::AddFrameToStack(Workspace& workspace, Bitmap24& frame) {
-    if (options_.resample) addResampled(workspace, frame);
-    else addDirect(workspace, frame);
+    bool calibrate = options_.useDark || options_.useFlat;
+    if (points_) {
+        if (calibrate) calibrateBytes(workspace, options_, frame);
+        calibrate = false;
+        const double shiftX = frameShiftX(workspace), shiftY = frameShiftY(workspace);
+        points_->measure(frame, shiftX, shiftY);
+        points_->warp(frame, shiftX, shiftY);
+    }
+    if (options_.resample) addResampled(workspace, frame, calibrate);
+    else addDirect(workspace, frame, calibrate);
 }
 
-void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame) {
+double FramePreparation::frameShiftX(const Workspace& workspace) const {
+    const double shift = workspace.ApplyShiftX + (options_.subpixel ? limitFraction(workspace.ApplySubShiftX) : 0.0f);
+    return options_.resample ? shift / workspace.ResampleFactor : shift;
+}
+
+double FramePreparation::frameShiftY(const Workspace& workspace) const {
+    const double shift = workspace.ApplyShiftY + (options_.subpixel ? limitFraction(workspace.ApplySubShiftY) : 0.0f);
+    return options_.resample ? shift / workspace.ResampleFactor : shift;
+}
+
+void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame, bool calibrate) {
     const long long width = workspace.ImageWidth;
     const long long height = workspace.ImageHeight;
     const long long shiftX = limitShift(workspace.ApplyShiftX);
@@ -741,7 +759,6 @@ void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame) {
     placement.stackDy = static_cast<int>(stackDy);
     if (!applyLineRule(options_, workspace.CurrentField, sourceDx, sourceDy, placement)) return;
 
-    const bool calibrate = options_.useDark || options_.useFlat;
     const Calibration area =
         calibrate ? calibrationArea(workspace, options_, frame.width(), frame.height()) : Calibration{};
     if (options_.subpixel) {
@@ -757,12 +774,12 @@ void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame) {
     addPlaced(workspace, frame, placement, options_.colour, calibrate ? &area : nullptr, pending_);
 }
 
-void FramePreparation::addResampled(Workspace& workspace, Bitmap24& frame) {
+void FramePreparation::addResampled(Workspace& workspace, Bitmap24& frame, bool calibrate) {
     const double factor = workspace.ResampleFactor;
     if (!(factor >= 1.0 && factor <= 4.0)) throw PlanexorError("Resample factor out of range");
     workspace.StackOffsetX = 0;
     workspace.StackOffsetY = 0;
-    if (options_.useDark || options_.useFlat) calibrateBytes(workspace, options_, frame);
+    if (calibrate) calibrateBytes(workspace, options_, frame);
 
     // The enlarged frame, one pixel short of the factor so its first and last
     // pixels sit on the frame's.

@@ -4,6 +4,7 @@
 
 #include "core/bitmap24.h"
 #include "core/workspace.h"
+#include "stack/alignment_points.h"
 #include "stack/pending_sums.h"
 #include "stack/resample.h"
 
@@ -67,14 +68,21 @@ public:
     // as it is; shift and weight are chosen for each.
     void addDecodedFrame(Workspace& workspace, Bitmap24& frame, int frameNumber);
 
+    // With points, every frame is warped onto their reference before it is
+    // added (calibrated first, so that the dark's pixels stay on the frame's).
+    void usePoints(AlignmentPoints* points) { points_ = points; }
+    // Where the frame about to be added is placed, in frame pixels.
+    double frameShiftX(const Workspace& workspace) const;
+    double frameShiftY(const Workspace& workspace) const;
+
     void settle(Workspace& workspace) { pending_.settle(workspace); }
     void settleArea(Workspace& workspace, int x0, int x1, int y0, int y1) {
         pending_.settleArea(workspace, x0, x1, y0, y1);
     }
 
 private:
-    void addDirect(Workspace& workspace, const Bitmap24& frame);
-    void addResampled(Workspace& workspace, Bitmap24& frame);
+    void addDirect(Workspace& workspace, const Bitmap24& frame, bool calibrate);
+    void addResampled(Workspace& workspace, Bitmap24& frame, bool calibrate);
 
     StackOptions options_;
     const ResampleFilter* filter_;
@@ -85,6 +93,7 @@ private:
     Bitmap24 resampled_;   // that part enlarged to the working image
     Bitmap24 unsplit_;     // the decoded frame, kept for the second field
     PendingSums pending_;
+    AlignmentPoints* points_ = nullptr;
 };
 
 // After a run: with partial coverage each pixel of 0..width-1 x 0..height-1

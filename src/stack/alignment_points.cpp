@@ -1,0 +1,527 @@
+#include "stack/alignment_points.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <numeric>
+
+#include "align/registration.h"
+#include "core/pixel.h"
+
+namespace planexor {
+namespace {
+
+constexpr int Box = AlignmentPoints::BoxSize;
+constexpr int HalfBox = Box / 2;
+constexpr int Radius = AlignmentPoints::SearchRadius;
+constexpr int Region = Box + 2 * Radius;   // a point's search area, frame pixels
+constexpr int HalfRegion = Region / 2;     // the same at half resolution
+constexpr int HalfRadius = Radius / 2;
+constexpr int Offsets = 2 * Radius + 1;
+constexpr int GridStep = 8;                // the field is interpolated between nodes this far apart
+// A cell whose corners all move less than this is copied as it is.
+constexpr float NegligibleShift = 0.02f;
+// The weight of a shift taken from the neighbours, or of one along bands,
+// against a firmly measured one.
+constexpr float GuessWeight = 0.05f;
+// A match worse than this is no match: the box holds noise or other detail.
+constexpr double LeastCorrelation = 0.25;
+static_assert(Radius % 2 == 0, "the coarse search works in whole half-resolution pixels");
+static_assert(HalfBox % 8 == 0, "correlations take eight columns at a time");
+
+float grey(const std::uint8_t* pixel) {
+    return static_cast<float>(GreyWeightRed) * pixel[2] + static_cast<float>(GreyWeightGreen) * pixel[1] +
+           static_cast<float>(GreyWeightBlue) * pixel[0];
+}
+
+// A raised cosine over n pixels, so that detail at a box's edge, which
+// enters and leaves as the box moves, weighs little.
+std::vector<float> hannWindow(int n) {
+    std::vector<float> window(static_cast<std::size_t>(n) * n);
+    std::vector<double> line(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) line[static_cast<std::size_t>(i)] = 0.5 - 0.5 * std::cos(2.0 * 3.14159265358979 * (i + 0.5) / n);
+    for (int y = 0; y < n; ++y)
+        for (int x = 0; x < n; ++x)
+            window[static_cast<std::size_t>(y) * n + x] =
+                static_cast<float>(line[static_cast<std::size_t>(x)] * line[static_cast<std::size_t>(y)]);
+    return window;
+}
+
+// Two by two means of a square of side 2n into one of side n.
+void halve(const float* in, int n, float* out) {
+    for (int y = 0; y < n; ++y) {
+        const float* top = in + static_cast<std::size_t>(2 * y) * 2 * n;
+        const float* bottom = top + 2 * n;
+        for (int x = 0; x < n; ++x)
+            out[y * n + x] = 0.25f * (top[2 * x] + top[2 * x + 1] + bottom[2 * x] + bottom[2 * x + 1]);
+    }
+}
+
+// Normalised correlation of a zero-mean weighted template (side n, already
+// multiplied by its window) with the part of `area` (side `stride`) at
+// (left, top). The frame's own mean and gain drop out.
+double correlation(const float* weighted, const float* window, double windowTotal, double energy, int n,
+                   const float* area, int stride, int left, int top) {
+    // Eight columns at a time: every box side is a multiple of eight.
+    typedef float Eight __attribute__((vector_size(32)));
+    const auto load = [](const float* from) {
+        Eight lanes;
+        std::memcpy(&lanes, from, sizeof lanes);
+        return lanes;
+    };
+    Eight cross = {}, sum = {}, squares = {};
+    for (int y = 0; y < n; ++y) {
+        const float* in = area + static_cast<std::size_t>(top + y) * stride + left;
+        const float* t = weighted + static_cast<std::size_t>(y) * n;
+        const float* w = window + static_cast<std::size_t>(y) * n;
+        for (int x = 0; x < n; x += 8) {
+            const Eight value = load(in + x), weight = load(w + x);
+            cross += load(t + x) * value;
+            sum += weight * value;
+            squares += weight * value * value;
+        }
+    }
+    double crossTotal = 0.0, sumTotal = 0.0, squaresTotal = 0.0;
+    for (int k = 0; k < 8; ++k) {
+        crossTotal += cross[k];
+        sumTotal += sum[k];
+        squaresTotal += squares[k];
+    }
+    const double variance = squaresTotal - sumTotal * sumTotal / windowTotal;
+    if (!(variance > 1e-6) || !(energy > 1e-6)) return 0.0;
+    return crossTotal / std::sqrt(variance * energy);
+}
+
+// Catmull-Rom weights of the four samples around a point `t` past the second.
+[[gnu::always_inline]] inline void cubicWeights(float t, float* weight) {
+    weight[0] = 0.5f * ((-t + 2.0f) * t - 1.0f) * t;
+    weight[1] = 0.5f * ((3.0f * t - 5.0f) * t * t + 2.0f);
+    weight[2] = 0.5f * ((-3.0f * t + 4.0f) * t + 1.0f) * t;
+    weight[3] = 0.5f * (t - 1.0f) * t * t;
+}
+
+float median(std::vector<float>& values) {
+    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+}  // namespace
+
+void AlignmentPoints::startReference(int width, int height) {
+    width_ = std::max(width, 0);
+    height_ = std::max(height, 0);
+    const std::size_t size = static_cast<std::size_t>(width_) * height_;
+    sum_.assign(size, 0.0f);
+    count_.assign(size, 0);
+    reference_.clear();
+    points_.clear();
+    templates_.clear();
+    neighbours_.clear();
+}
+
+void AlignmentPoints::addToReference(const Bitmap24& frame, double shiftX, double shiftY) {
+    if (!std::isfinite(shiftX) || !std::isfinite(shiftY)) return;
+    const long long wholeX = std::llround(std::clamp(shiftX, -1e6, 1e6));
+    const long long wholeY = std::llround(std::clamp(shiftY, -1e6, 1e6));
+    const long long x0 = std::max(0LL, -wholeX), x1 = std::min<long long>(width_, frame.width() - wholeX);
+    const long long y0 = std::max(0LL, -wholeY), y1 = std::min<long long>(height_, frame.height() - wholeY);
+    for (long long y = y0; y < y1; ++y) {
+        const std::uint8_t* in = frame.pixel(static_cast<int>(x0 + wholeX), static_cast<int>(y + wholeY));
+        float* sum = sum_.data() + static_cast<std::size_t>(y) * width_;
+        int* count = count_.data() + static_cast<std::size_t>(y) * width_;
+        for (long long x = x0; x < x1; ++x, in += 3) {
+            sum[x] += grey(in);
+            ++count[x];
+        }
+    }
+}
+
+int AlignmentPoints::placePoints(int requested) {
+    points_.clear();
+    templates_.clear();
+    neighbours_.clear();
+    reference_.assign(sum_.size(), 0.0f);
+    for (std::size_t i = 0; i < sum_.size(); ++i)
+        if (count_[i] > 0) reference_[i] = sum_[i] / static_cast<float>(count_[i]);
+    const int margin = HalfBox + Radius + 1;
+    if (requested == 0 || width_ <= 2 * margin || height_ <= 2 * margin) return 0;
+
+    // The disc: what stands clearly above the sky.
+    std::vector<float> sample;
+    for (std::size_t i = 0; i < reference_.size(); i += 7) sample.push_back(reference_[i]);
+    std::sort(sample.begin(), sample.end());
+    const float sky = sample[sample.size() / 20];
+    const float bright = sample[sample.size() - 1 - sample.size() / 200];
+    if (!(bright - sky >= 4.0f)) return 0;
+    const float threshold = sky + 0.25f * (bright - sky);
+    long long area = 0;
+    double centreX = 0, centreY = 0;
+    for (int y = 0; y < height_; ++y)
+        for (int x = 0; x < width_; ++x)
+            if (reference_[static_cast<std::size_t>(y) * width_ + x] >= threshold) {
+                ++area;
+                centreX += x;
+                centreY += y;
+            }
+    if (area == 0) return 0;
+    centreX /= static_cast<double>(area);
+    centreY /= static_cast<double>(area);
+    // Auto: about AutoPoints over a small disc, one every AutoSpacing pixels over a large one.
+    const int wanted = requested > 0 ? requested : AutoPoints;
+    spacing_ = std::max(8, static_cast<int>(std::lround(std::sqrt(static_cast<double>(area) / wanted))));
+    if (requested == Auto) spacing_ = std::clamp(spacing_, AutoSpacing / 2, AutoSpacing);
+
+    window_ = hannWindow(Box);
+    halfWindow_ = hannWindow(HalfBox);
+    windowTotal_ = std::accumulate(window_.begin(), window_.end(), 0.0);
+    halfWindowTotal_ = std::accumulate(halfWindow_.begin(), halfWindow_.end(), 0.0);
+    // Grid nodes through the disc's centre whose box lies on the disc.
+    struct Candidate {
+        Point point;
+        double weakest;  // the smaller eigenvalue of the box's gradient tensor
+    };
+    std::vector<Candidate> candidates;
+    const int firstX = static_cast<int>(std::lround(centreX)) % spacing_;
+    const int firstY = static_cast<int>(std::lround(centreY)) % spacing_;
+    for (int y = firstY; y < height_; y += spacing_) {
+        if (y < margin || y >= height_ - margin) continue;
+        for (int x = firstX; x < width_; x += spacing_) {
+            if (x < margin || x >= width_ - margin) continue;
+            int onDisc = 0;
+            double xx = 0, yy = 0, xy = 0;
+            for (int v = y - HalfBox; v < y + HalfBox; ++v) {
+                const float* row = reference_.data() + static_cast<std::size_t>(v) * width_;
+                for (int u = x - HalfBox; u < x + HalfBox; ++u) {
+                    onDisc += row[u] >= threshold;
+                    const double gx = row[u + 1] - row[u - 1], gy = row[u + width_] - row[u - width_];
+                    xx += gx * gx;
+                    yy += gy * gy;
+                    xy += gx * gy;
+                }
+            }
+            if (onDisc * 2 < Box * Box) continue;
+            const double mean = 0.5 * (xx + yy), spread = std::sqrt(0.25 * (xx - yy) * (xx - yy) + xy * xy);
+            candidates.push_back({{x, y}, mean - spread});
+        }
+    }
+    if (candidates.empty()) return 0;
+    // Bands seen through a small box fix only one direction: such a box
+    // would slide along them.
+    std::vector<float> weakest;
+    for (const Candidate& candidate : candidates) weakest.push_back(static_cast<float>(candidate.weakest));
+    const double typical = median(weakest);
+    for (const Candidate& candidate : candidates)
+        if (candidate.weakest > 0.0 && candidate.weakest >= 0.1 * typical) points_.push_back(candidate.point);
+
+    templates_.resize(points_.size());
+    for (std::size_t i = 0; i < points_.size(); ++i) makeTemplate(points_[i], templates_[i]);
+    const double reach = 1.6 * spacing_;
+    neighbours_.assign(points_.size(), {});
+    for (std::size_t i = 0; i < points_.size(); ++i)
+        for (std::size_t j = 0; j < points_.size(); ++j) {
+            const double dx = points_[i].x - points_[j].x, dy = points_[i].y - points_[j].y;
+            if (i != j && dx * dx + dy * dy <= reach * reach) neighbours_[i].push_back(static_cast<int>(j));
+        }
+    region_.resize(static_cast<std::size_t>(Region) * Region);
+    halfRegion_.resize(static_cast<std::size_t>(HalfRegion) * HalfRegion);
+    return static_cast<int>(points_.size());
+}
+
+void AlignmentPoints::makeTemplate(const Point& point, Template& into) const {
+    std::vector<float> box(static_cast<std::size_t>(Box) * Box);
+    for (int v = 0; v < Box; ++v)
+        std::memcpy(box.data() + static_cast<std::size_t>(v) * Box,
+                    reference_.data() + static_cast<std::size_t>(point.y - HalfBox + v) * width_ + (point.x - HalfBox),
+                    sizeof(float) * Box);
+    std::vector<float> half(static_cast<std::size_t>(HalfBox) * HalfBox);
+    halve(box.data(), HalfBox, half.data());
+    const auto weigh = [](std::vector<float>& values, const std::vector<float>& window, double& energy) {
+        double sum = 0, weights = 0;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            sum += window[i] * values[i];
+            weights += window[i];
+        }
+        const double mean = sum / weights;
+        energy = 0;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const double centred = values[i] - mean;
+            energy += window[i] * centred * centred;
+            values[i] = static_cast<float>(window[i] * centred);
+        }
+    };
+    weigh(box, window_, into.fullEnergy);
+    weigh(half, halfWindow_, into.halfEnergy);
+    into.full = std::move(box);
+    into.half = std::move(half);
+}
+
+bool AlignmentPoints::registerPoint(const Bitmap24& frame, std::size_t index, int wholeX, int wholeY, float& shiftX,
+                                    float& shiftY) {
+    const Point& point = points_[index];
+    const Template& model = templates_[index];
+    const long long left = static_cast<long long>(point.x) + wholeX - HalfBox - Radius;
+    const long long top = static_cast<long long>(point.y) + wholeY - HalfBox - Radius;
+    if (left < 0 || top < 0 || left + Region > frame.width() || top + Region > frame.height()) return false;
+    for (int v = 0; v < Region; ++v) {
+        const std::uint8_t* in = frame.pixel(static_cast<int>(left), static_cast<int>(top + v));
+        float* out = region_.data() + static_cast<std::size_t>(v) * Region;
+        for (int u = 0; u < Region; ++u, in += 3) out[u] = grey(in);
+    }
+    halve(region_.data(), HalfRegion, halfRegion_.data());
+
+    // Coarse: every even shift at half resolution.
+    double best = -2.0;
+    int bestX = 0, bestY = 0;
+    for (int oy = 0; oy <= 2 * HalfRadius; ++oy)
+        for (int ox = 0; ox <= 2 * HalfRadius; ++ox) {
+            const double score = correlation(model.half.data(), halfWindow_.data(), halfWindowTotal_, model.halfEnergy, HalfBox,
+                                             halfRegion_.data(), HalfRegion, ox, oy);
+            if (score > best) {
+                best = score;
+                bestX = 2 * (ox - HalfRadius);
+                bestY = 2 * (oy - HalfRadius);
+            }
+        }
+
+    // Fine: climb from there through whole shifts.
+    std::array<double, Offsets * Offsets> scores;
+    scores.fill(std::numeric_limits<double>::quiet_NaN());
+    const auto score = [&](int dx, int dy) {
+        double& value = scores[static_cast<std::size_t>((dy + Radius) * Offsets + dx + Radius)];
+        if (value != value)
+            value = correlation(model.full.data(), window_.data(), windowTotal_, model.fullEnergy, Box, region_.data(), Region,
+                                dx + Radius, dy + Radius);
+        return value;
+    };
+    for (int step = 0; step < 2 * Radius; ++step) {
+        int nextX = bestX, nextY = bestY;
+        double top = score(bestX, bestY);
+        for (int dy = std::max(bestY - 1, -Radius); dy <= std::min(bestY + 1, Radius); ++dy)
+            for (int dx = std::max(bestX - 1, -Radius); dx <= std::min(bestX + 1, Radius); ++dx)
+                if (score(dx, dy) > top) {
+                    top = score(dx, dy);
+                    nextX = dx;
+                    nextY = dy;
+                }
+        if (nextX == bestX && nextY == bestY) break;
+        bestX = nextX;
+        bestY = nextY;
+    }
+    // A peak at the search's edge may lie beyond it.
+    if (std::abs(bestX) >= Radius || std::abs(bestY) >= Radius || !(score(bestX, bestY) >= LeastCorrelation))
+        return false;
+    const double centre = score(bestX, bestY);
+    const double before = score(bestX - 1, bestY), after = score(bestX + 1, bestY);
+    const double above = score(bestX, bestY - 1), below = score(bestX, bestY + 1);
+    shiftX = static_cast<float>(bestX + peakOffset(before, centre, after));
+    shiftY = static_cast<float>(bestY + peakOffset(above, centre, below));
+    Point& measured = points_[index];
+    measured.firmX = static_cast<float>(std::max(0.0, 2.0 * centre - before - after));
+    measured.firmY = static_cast<float>(std::max(0.0, 2.0 * centre - above - below));
+    return true;
+}
+
+void AlignmentPoints::measure(const Bitmap24& frame, double shiftX, double shiftY) {
+    if (!std::isfinite(shiftX) || !std::isfinite(shiftY)) {
+        for (Point& point : points_) point = {point.x, point.y};
+        return;
+    }
+    shiftX = std::clamp(shiftX, -1e6, 1e6);
+    shiftY = std::clamp(shiftY, -1e6, 1e6);
+    const int wholeX = static_cast<int>(std::lround(shiftX)), wholeY = static_cast<int>(std::lround(shiftY));
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        Point& point = points_[i];
+        point.firmX = point.firmY = 0.0f;
+        float localX = 0.0f, localY = 0.0f;
+        point.found = registerPoint(frame, i, wholeX, wholeY, localX, localY);
+        point.shiftX = point.found ? static_cast<float>(wholeX + localX - shiftX) : 0.0f;
+        point.shiftY = point.found ? static_cast<float>(wholeY + localY - shiftY) : 0.0f;
+    }
+    replaceOutliers();
+    weighFirmness();
+}
+
+// How sharp the correlation peak is along each axis, against the frame's
+// typical peak: a box across bands fixes the shift across them firmly and
+// the shift along them hardly at all, and the field should lean on its
+// neighbours there. A replaced shift is a guess and weighs little.
+void AlignmentPoints::weighFirmness() {
+    std::vector<float> sharpness;
+    for (const Point& point : points_)
+        if (point.found) {
+            sharpness.push_back(point.firmX);
+            sharpness.push_back(point.firmY);
+        }
+    const float typical = sharpness.empty() ? 0.0f : median(sharpness);
+    for (Point& point : points_) {
+        if (!point.found || !(typical > 0.0f)) {
+            point.firmX = point.firmY = GuessWeight;
+            continue;
+        }
+        point.firmX = std::clamp(point.firmX / typical, GuessWeight, 1.0f);
+        point.firmY = std::clamp(point.firmY / typical, GuessWeight, 1.0f);
+    }
+}
+
+void AlignmentPoints::replaceOutliers() {
+    std::vector<float> medianX(points_.size()), medianY(points_.size());
+    std::vector<int> known(points_.size());
+    std::vector<float> xs, ys;
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        xs.clear();
+        ys.clear();
+        for (const int j : neighbours_[i])
+            if (points_[static_cast<std::size_t>(j)].found) {
+                xs.push_back(points_[static_cast<std::size_t>(j)].shiftX);
+                ys.push_back(points_[static_cast<std::size_t>(j)].shiftY);
+            }
+        known[i] = static_cast<int>(xs.size());
+        if (!xs.empty()) {
+            medianX[i] = median(xs);
+            medianY[i] = median(ys);
+        }
+    }
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        Point& point = points_[i];
+        // One neighbour cannot outvote a point; two that agree can.
+        const bool outvoted = point.found && known[i] >= 2 &&
+                              (std::abs(point.shiftX - medianX[i]) > MaxDisagreement ||
+                               std::abs(point.shiftY - medianY[i]) > MaxDisagreement);
+        if (point.found && !outvoted) continue;
+        point.found = false;
+        point.shiftX = known[i] > 0 ? medianX[i] : 0.0f;
+        point.shiftY = known[i] > 0 ? medianY[i] : 0.0f;
+    }
+}
+
+// The local shift at a reference position: a Gaussian-weighted mean of the
+// points' shifts, each axis weighed by its firmness, with a floor in the
+// weights so that it fades to none where no point is near (the sky, the
+// disc's edge).
+void AlignmentPoints::blendedShift(double x, double y, float& shiftX, float& shiftY) const {
+    const double sigma = 0.5 * spacing_;
+    const double reach = 3.0 * sigma, spread = -0.5 / (sigma * sigma);
+    constexpr double Floor = 0.05;
+    double weightsX = Floor, weightsY = Floor, sumX = 0, sumY = 0;
+    for (const Point& point : points_) {
+        const double dx = point.x - x, dy = point.y - y;
+        if (std::abs(dx) > reach || std::abs(dy) > reach) continue;
+        const double weight = std::exp(spread * (dx * dx + dy * dy));
+        weightsX += weight * point.firmX;
+        weightsY += weight * point.firmY;
+        sumX += weight * point.firmX * point.shiftX;
+        sumY += weight * point.firmY * point.shiftY;
+    }
+    shiftX = static_cast<float>(sumX / weightsX);
+    shiftY = static_cast<float>(sumY / weightsY);
+}
+
+void AlignmentPoints::buildField(int gridColumns, int gridRows) {
+    fieldX_.assign(static_cast<std::size_t>(gridColumns) * gridRows, 0.0f);
+    fieldY_.assign(fieldX_.size(), 0.0f);
+    for (int j = 0; j < gridRows; ++j)
+        for (int i = 0; i < gridColumns; ++i) {
+            const std::size_t node = static_cast<std::size_t>(j) * gridColumns + i;
+            blendedShift(i * GridStep, j * GridStep, fieldX_[node], fieldY_[node]);
+        }
+}
+
+void AlignmentPoints::warp(Bitmap24& frame, double shiftX, double shiftY) {
+    if (points_.empty() || frame.empty()) return;
+    if (!std::isfinite(shiftX) || !std::isfinite(shiftY)) return;
+    const int gridColumns = width_ / GridStep + 2, gridRows = height_ / GridStep + 2;
+    buildField(gridColumns, gridRows);
+    const long long wholeX = std::llround(std::clamp(shiftX, -1e6, 1e6));
+    const long long wholeY = std::llround(std::clamp(shiftY, -1e6, 1e6));
+    const int width = frame.width(), height = frame.height();
+
+    // The frame pixels whose grid cell moves anything, and how far.
+    std::vector<std::uint8_t>& moving = movingCells_;
+    moving.assign(static_cast<std::size_t>(gridColumns) * gridRows, 0);
+    long long x0 = width, x1 = 0, y0 = height, y1 = 0;
+    float farthest = 0.0f;
+    for (int j = 0; j + 1 < gridRows; ++j)
+        for (int i = 0; i + 1 < gridColumns; ++i) {
+            const std::size_t node = static_cast<std::size_t>(j) * gridColumns + i;
+            float largest = 0.0f;
+            for (const std::size_t corner : {node, node + 1, node + gridColumns, node + gridColumns + 1})
+                largest = std::max({largest, std::abs(fieldX_[corner]), std::abs(fieldY_[corner])});
+            if (largest < NegligibleShift) continue;
+            moving[node] = 1;
+            farthest = std::max(farthest, largest);
+            x0 = std::min(x0, wholeX + i * GridStep);
+            x1 = std::max(x1, wholeX + (i + 1) * GridStep);
+            y0 = std::min(y0, wholeY + j * GridStep);
+            y1 = std::max(y1, wholeY + (j + 1) * GridStep);
+        }
+    x0 = std::max(x0, 0LL);
+    y0 = std::max(y0, 0LL);
+    x1 = std::min<long long>(x1, width);
+    y1 = std::min<long long>(y1, height);
+    if (x0 >= x1 || y0 >= y1) return;
+
+    // That area and the margin its samples reach, as floats four to a pixel.
+    const int margin = static_cast<int>(std::ceil(farthest)) + 3;
+    const int left = static_cast<int>(std::max(x0 - margin, 0LL)), top = static_cast<int>(std::max(y0 - margin, 0LL));
+    const int right = static_cast<int>(std::min<long long>(x1 + margin, width));
+    const int bottom = static_cast<int>(std::min<long long>(y1 + margin, height));
+    const int sourceWidth = right - left;
+    source_.resize(static_cast<std::size_t>(sourceWidth) * (bottom - top));
+    for (int y = top; y < bottom; ++y) {
+        const std::uint8_t* in = frame.pixel(left, y);
+        PixelLanes* out = source_.data() + static_cast<std::size_t>(y - top) * sourceWidth;
+        for (int x = 0; x < sourceWidth; ++x, in += 3) out[x] = PixelLanes{float(in[0]), float(in[1]), float(in[2]), 0.0f};
+    }
+
+    warped_ = frame;
+    const float* fieldX = fieldX_.data();
+    const float* fieldY = fieldY_.data();
+    for (int y = static_cast<int>(y0); y < y1; ++y) {
+        std::uint8_t* out = warped_.row(y);
+        const long long j = (y - wholeY) / GridStep;
+        const float down = static_cast<float>(y - wholeY - j * GridStep) / GridStep;
+        for (int x = static_cast<int>(x0); x < x1; ++x) {
+            const long long i = (x - wholeX) / GridStep;
+            const std::size_t node = static_cast<std::size_t>(j * gridColumns + i);
+            if (!moving[node]) continue;
+            const float across = static_cast<float>(x - wholeX - i * GridStep) / GridStep;
+            const auto blend = [&](const float* field) {
+                const float upper = field[node] + across * (field[node + 1] - field[node]);
+                const float lower =
+                    field[node + gridColumns] + across * (field[node + gridColumns + 1] - field[node + gridColumns]);
+                return upper + down * (lower - upper);
+            };
+            const float sourceX = x + blend(fieldX), sourceY = y + blend(fieldY);
+            const float floorX = std::floor(sourceX), floorY = std::floor(sourceY);
+            float weightX[4], weightY[4];
+            cubicWeights(sourceX - floorX, weightX);
+            cubicWeights(sourceY - floorY, weightY);
+            const int firstColumn = static_cast<int>(floorX) - 1, firstRow = static_cast<int>(floorY) - 1;
+            PixelLanes sum = {0.0f, 0.0f, 0.0f, 0.0f};
+            if (firstColumn >= left && firstColumn + 4 <= right && firstRow >= top && firstRow + 4 <= bottom) {
+                const PixelLanes* corner =
+                    source_.data() + static_cast<std::size_t>(firstRow - top) * sourceWidth + (firstColumn - left);
+                for (int k = 0; k < 4; ++k, corner += sourceWidth)
+                    sum += weightY[k] * (weightX[0] * corner[0] + weightX[1] * corner[1] + weightX[2] * corner[2] +
+                                         weightX[3] * corner[3]);
+            } else {
+                // Near the frame's edge the edge pixels repeat.
+                int columns[4];
+                for (int k = 0; k < 4; ++k) columns[k] = std::clamp(firstColumn + k, left, right - 1) - left;
+                for (int k = 0; k < 4; ++k) {
+                    const int row = std::clamp(firstRow + k, top, bottom - 1) - top;
+                    const PixelLanes* line = source_.data() + static_cast<std::size_t>(row) * sourceWidth;
+                    sum += weightY[k] * (weightX[0] * line[columns[0]] + weightX[1] * line[columns[1]] +
+                                         weightX[2] * line[columns[2]] + weightX[3] * line[columns[3]]);
+                }
+            }
+            for (int c = 0; c < 3; ++c) out[3 * x + c] = byteClamp(sum[c]);
+        }
+    }
+    std::swap(frame, warped_);
+}
+
+}  // namespace planexor

@@ -1,0 +1,146 @@
+// Alignment points measured against the synthetic planet's own seeing field,
+// and what they do with frames they cannot use.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "core/pixel.h"
+#include "demo/synthetic_planet.h"
+#include "stack/alignment_points.h"
+
+namespace planexor {
+namespace {
+
+// The sharpest quarter of a demo with seeing that moves parts of the disc,
+// placed at their true whole shifts so that only the local part is left,
+// with the field each was rendered with at every point.
+struct SeeingRun {
+    std::vector<FrameTruth> truth;
+    std::vector<int> used;
+    std::vector<Bitmap24> frames;
+    std::vector<std::vector<PlanetRenderer::FieldSample>> fields;
+    AlignmentPoints points;
+    int placed = 0;
+
+    SeeingRun(int width, int height, int count, double seeing) {
+        DemoOptions demo;
+        demo.width = width;
+        demo.height = height;
+        demo.frames = count;
+        demo.seeingDistortion = seeing;
+        truth = demoTruth(demo);
+        for (int i = 0; i < count; ++i) used.push_back(i);
+        std::sort(used.begin(), used.end(), [&](int a, int b) { return truth[a].blur < truth[b].blur; });
+        used.resize(static_cast<std::size_t>(count / 4));
+        PlanetRenderer renderer(width, height, demo.seed);
+        renderer.setSeeingDistortion(seeing);
+        frames.resize(used.size());
+        points.startReference(width, height);
+        for (std::size_t n = 0; n < used.size(); ++n) {
+            renderer.render(truth[used[n]], used[n], FrameEffects{}, frames[n]);
+            points.addToReference(frames[n], wholeX(n), wholeY(n));
+        }
+        placed = points.placePoints(AlignmentPoints::Auto);
+        for (std::size_t n = 0; n < used.size(); ++n) {
+            renderer.render(truth[used[n]], used[n], FrameEffects{}, frames[n]);
+            fields.emplace_back();
+            for (const AlignmentPoints::Point& point : points.points())
+                fields.back().push_back(
+                    renderer.fieldAt(nearest(point.x - truth[0].shiftX), nearest(point.y - truth[0].shiftY)));
+        }
+    }
+    double wholeX(std::size_t n) const { return nearest(truth[used[n]].shiftX - truth[0].shiftX); }
+    double wholeY(std::size_t n) const { return nearest(truth[used[n]].shiftY - truth[0].shiftY); }
+};
+
+// Each frame's point shifts, less the part of its true shift below a pixel,
+// against the field; the run's common offset (the reference's own place) is
+// taken out as the median.
+TEST(AlignmentPoints, ShiftsFollowTheSeeingField) {
+    SeeingRun run(640, 480, 160, 1.0);
+    EXPECT_GE(run.placed, 16);
+    EXPECT_LE(run.placed, 32);
+    std::vector<double> errorsX, errorsY;
+    double fieldSquares = 0;
+    for (std::size_t n = 0; n < run.used.size(); ++n) {
+        run.points.measure(run.frames[n], run.wholeX(n), run.wholeY(n));
+        const FrameTruth& truth = run.truth[run.used[n]];
+        for (std::size_t k = 0; k < run.points.points().size(); ++k) {
+            const AlignmentPoints::Point& point = run.points.points()[k];
+            const PlanetRenderer::FieldSample& field = run.fields[n][k];
+            ASSERT_TRUE(std::isfinite(point.shiftX) && std::isfinite(point.shiftY));
+            errorsX.push_back(point.shiftX - (truth.shiftX - run.truth[0].shiftX - run.wholeX(n)) - field.dx);
+            errorsY.push_back(point.shiftY - (truth.shiftY - run.truth[0].shiftY - run.wholeY(n)) - field.dy);
+            fieldSquares += field.dx * field.dx + field.dy * field.dy;
+        }
+    }
+    const auto middle = [](std::vector<double> values) {
+        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
+        return values[values.size() / 2];
+    };
+    const double offsetX = middle(errorsX), offsetY = middle(errorsY);
+    double squares = 0;
+    int within = 0;
+    for (std::size_t k = 0; k < errorsX.size(); ++k) {
+        const double error = std::hypot(errorsX[k] - offsetX, errorsY[k] - offsetY);
+        squares += error * error;
+        within += error <= 0.5;
+    }
+    const double share = within / static_cast<double>(errorsX.size());
+    const double errorRms = std::sqrt(squares / errorsX.size()), fieldRms = std::sqrt(fieldSquares / errorsX.size());
+    std::printf("%d points: error %.3f px rms against a field of %.3f, within 0.5 px %.3f\n", run.placed, errorRms,
+                fieldRms, share);
+    // A field of the wrong sign or a shift left out would double the error.
+    EXPECT_LT(errorRms, 0.6 * fieldRms);
+    EXPECT_GE(share, 0.6);
+}
+
+// Frames the points cannot use leave the frame at its global shift: nothing
+// moves, nothing is read outside a bitmap (the sanitizers watch), no NaN.
+TEST(AlignmentPoints, UnusableFramesFallBackToTheGlobalShift) {
+    SeeingRun run(320, 240, 40, 1.0);
+    ASSERT_GT(run.placed, 4);
+    const Bitmap24& frame = run.frames.front();
+    Bitmap24 black(320, 240), small(100, 80), empty;
+    black.fill(0, 0, 0);
+    small.fill(90, 90, 90);
+    struct Case {
+        const char* name;
+        const Bitmap24* bitmap;
+        double shiftX, shiftY;
+    } cases[] = {
+        {"black", &black, 0, 0},
+        {"smaller than the reference", &small, 0, 0},
+        {"shifted off the frame", &frame, 500, -700},
+        {"shift not a number", &frame, std::nan(""), 0},
+        {"empty", &empty, 0, 0},
+    };
+    for (const Case& c : cases) {
+        Bitmap24 moved = *c.bitmap;
+        run.points.measure(moved, c.shiftX, c.shiftY);
+        for (const AlignmentPoints::Point& point : run.points.points()) {
+            EXPECT_FALSE(point.found) << c.name;
+            EXPECT_EQ(point.shiftX, 0.0f) << c.name;
+            EXPECT_EQ(point.shiftY, 0.0f) << c.name;
+        }
+        run.points.warp(moved, c.shiftX, c.shiftY);
+        EXPECT_TRUE(moved == *c.bitmap) << c.name;
+    }
+
+    // A flat, a black or a tiny reference gets no points at all.
+    for (const Bitmap24* reference : {&black, &small}) {
+        AlignmentPoints none;
+        none.startReference(reference->width(), reference->height());
+        none.addToReference(*reference, 0, 0);
+        EXPECT_EQ(none.placePoints(AlignmentPoints::Auto), 0);
+        Bitmap24 moved = frame;
+        none.measure(moved, 0, 0);
+        none.warp(moved, 0, 0);
+        EXPECT_TRUE(moved == frame);
+    }
+}
+
+}  // namespace
+}  // namespace planexor

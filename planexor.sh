@@ -100,6 +100,14 @@ case "${1:-}" in
             --out "$demo/planet-stack-subpixel.bmp" >/dev/null 2>&1
         echo "  whole pixels: $(cli compare "$demo/planet-stack.bmp" "$demo/original.bmp")"
         echo "  sub-pixel:    $(cli compare "$demo/planet-stack-subpixel.bmp" "$demo/original.bmp")"
+        seeing="$demo/strong-seeing"
+        echo "Seeing that moves parts of the disc differently, into $seeing: global shifts and alignment points ..."
+        cli make-demo "$seeing" --frames 500 --size 640x480 --seeing-distortion 1 >/dev/null
+        cli stack "$seeing/planet.avi" --feature 320,240 --best-percent 25 --out "$seeing/global.bmp" >/dev/null 2>&1
+        cli stack "$seeing/planet.avi" --feature 320,240 --best-percent 25 --points auto \
+            --out "$seeing/points.bmp" >/dev/null 2>&1
+        echo "  global shift:     $(cli compare "$seeing/global.bmp" "$seeing/original.bmp")"
+        echo "  alignment points: $(cli compare "$seeing/points.bmp" "$seeing/original.bmp")"
         echo "Done. The sharpened picture: $demo/planet-sharpened.jpg (FITS: $demo/planet-sharpened_[RGB].fit)"
         echo "the same through a gentle S-shaped gamma curve: $demo/planet-s-curve.jpg"
         echo "The project: $demo/planet.pxp (reopened: $demo/planet-from-project.jpg)"
@@ -108,7 +116,8 @@ case "${1:-}" in
         echo "from the SER recording: $demo/planet-ser-sharpened.jpg; the sharp original to compare: $demo/original.bmp"
         echo "Calibration: one raw frame with its faults, $camera/frame-0.bmp; stacked without and with the"
         echo "dark and flat: $camera/uncalibrated.bmp, $camera/calibrated.bmp"
-        echo "Stacked at sub-pixel shifts: $demo/planet-stack-subpixel.bmp" ;;
+        echo "Stacked at sub-pixel shifts: $demo/planet-stack-subpixel.bmp; under strong seeing, at the global shift"
+        echo "and with alignment points: $seeing/global.bmp, $seeing/points.bmp" ;;
     gui)
         setup; build build -DCMAKE_BUILD_TYPE=Release
         shift; exec "$root/build/planexor" "$@" ;;

@@ -208,6 +208,11 @@ std::vector<ControlDefinition> buildTable() {
     // Beyond whole pixels: options, off by default, not kept in the settings or project.
     add(readWhenUsed(checkBox(C::SubpixelBox, P::Page2, "Sub-pixel", false)));
     add(readWhenUsed(radio(C::QualityMeasure, P::Page2, "Quality", {"Spectrum", "Disc"}, 0, 2)));
+    {
+        ControlDefinition points = readWhenUsed(spin(C::PointsSpin, P::Page2, "Alignment points", -1, 400, 1, 0, 0));
+        points.minimumText = "auto";
+        add(std::move(points));
+    }
     add(checkBox(C::Showtracebox, P::Page2, "Show aligning", true, false));
     add(slider(C::AlignSlider, P::Page2, 0, 0, 0, false));
     add(label(C::Label4, P::Page2, "Frames", false));

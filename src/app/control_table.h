@@ -41,6 +41,7 @@ struct ControlDefinition {
     // when it runs, or a button the form drives by its mouse events.
     bool noHandler = false;
     std::string hint;
+    std::string minimumText;  // a spin shows this instead of its minimum value
     int left = 0, top = 0, width = 0, height = 0;  // tool windows: design place and client size
     int columns = 1;                               // radio groups
     std::vector<StoredEntry> stored;               // settings file and project "Form" keys

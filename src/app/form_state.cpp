@@ -98,14 +98,16 @@ bool restoreValue(ControlModel& model, StoredProperty property, std::string_view
 
 const std::vector<PersistedKey>& extensionKeys() {
     static const std::vector<PersistedKey> keys = {{Control::SubpixelBox, StoredProperty::Checked},
-                                                   {Control::QualityMeasure, StoredProperty::ItemIndex}};
+                                                   {Control::QualityMeasure, StoredProperty::ItemIndex},
+                                                   {Control::PointsSpin, StoredProperty::Value}};
     return keys;
 }
 
 void resetToDefault(ControlModel& model, StoredProperty property) {
     const ControlDefinition& definition = definitionOf(model.id());
     if (property == StoredProperty::Checked) model.setChecked(definition.defaultChecked);
-    else model.setItemIndex(nearest(definition.defaultValue));
+    else if (property == StoredProperty::ItemIndex) model.setItemIndex(nearest(definition.defaultValue));
+    else model.setValue(definition.defaultValue);
 }
 
 }  // namespace
@@ -116,9 +118,11 @@ FormPairs captureExtensionSection(const TMainForm& form) {
     for (const PersistedKey& key : extensionKeys()) {
         const ControlModel& model = form.control(key.control);
         const ControlDefinition& definition = definitionOf(key.control);
-        allDefault = allDefault && (key.property == StoredProperty::Checked
-                                        ? model.checked() == definition.defaultChecked
-                                        : model.itemIndex() == nearest(definition.defaultValue));
+        switch (key.property) {
+            case StoredProperty::Checked: allDefault = allDefault && model.checked() == definition.defaultChecked; break;
+            case StoredProperty::ItemIndex: allDefault = allDefault && model.itemIndex() == nearest(definition.defaultValue); break;
+            default: allDefault = allDefault && model.value() == definition.defaultValue; break;
+        }
         pairs.emplace_back(key.key(), valueText(model, key.property));
     }
     if (allDefault) pairs.clear();

@@ -181,15 +181,33 @@ void StackPage::StackButtonClick() {
     FramePreparation preparation(options);
     FrameSource& source = form_.sequenceSource();
     HandlerProgress progress(form_);
+    // Alignment points are found on a reference stacked from the same frames
+    // first. A dark or flat being made, or fields with two shifts, keep the
+    // global shift.
+    AlignmentPoints points;
+    std::string pointsText;
+    pointsPlaced_ = 0;
+    const int requestedPoints = control(Control::PointsSpin).intValue();
+    const bool withPoints = requestedPoints != 0 && !w.DarkCreation && !options.interlaced;
+    const bool pointsStopped = withPoints && !gatherPointReference(points, preparation, selection.ranks, progress);
+    if (withPoints && !pointsStopped) {
+        pointsPlaced_ = points.placePoints(requestedPoints);
+        if (pointsPlaced_ > 0) preparation.usePoints(&points);
+        pointsText = ", " + std::to_string(pointsPlaced_) + " alignment points";
+    }
+    // The reference took the gauge's first half.
+    const double gaugeStart = withPoints ? 50.0 : 0.0;
     const int boxSize = form_.alignBoxSize();
     const int qualityFilter = control(Control::QualityFilter).intValue();
     const FrameConsumer addFrame = [&](int frame, Bitmap24& bitmap) { preparation.addDecodedFrame(w, bitmap, frame); };
     int added = 0;
     int lastAddedRank = -1;
     for (const int rank : selection.ranks) {
+        if (pointsStopped) break;
         const int index = added + 1;
-        if (cutRank > 0) progress.setPercent(nearest(100.0 * index / count));
-        control(Control::StackInfoLabel).setCaption("Stacking " + std::to_string(index) + " of " + std::to_string(count));
+        if (cutRank > 0) progress.setPercent(nearest(gaugeStart + (100.0 - gaugeStart) * index / count));
+        control(Control::StackInfoLabel)
+            .setCaption("Stacking " + std::to_string(index) + " of " + std::to_string(count) + pointsText);
         ui_.repaint(Control::StackInfoLabel);
         const int frame = w.Ranking[rank].Frame;
         const LoopOutcome outcome = runFrameLoop(w, source, {frame, frame}, form_.preview_, addFrame, progress, "stack");
@@ -238,6 +256,28 @@ void StackPage::StackButtonClick() {
     ui_.repaint(Control::StackImage);
     ui_.repaint(Control::StackGraph);
     w.StackReady = true;
+}
+
+bool StackPage::gatherPointReference(AlignmentPoints& points, const FramePreparation& preparation,
+                                     const std::vector<int>& ranks, RunProgress& progress) {
+    Workspace& w = *workspace_;
+    points.startReference(w.FrameWidth, w.FrameHeight);
+    const FrameConsumer add = [&](int frame, Bitmap24& bitmap) {
+        chooseShiftAndWeight(w, frame, false, false);
+        points.addToReference(bitmap, preparation.frameShiftX(w), preparation.frameShiftY(w));
+    };
+    const int count = static_cast<int>(ranks.size());
+    for (int index = 0; index < count; ++index) {
+        progress.setPercent(nearest(50.0 * (index + 1) / count));
+        control(Control::StackInfoLabel)
+            .setCaption("Alignment points: reference " + std::to_string(index + 1) + " of " + std::to_string(count));
+        ui_.repaint(Control::StackInfoLabel);
+        const int frame = w.Ranking[ranks[static_cast<std::size_t>(index)]].Frame;
+        const LoopOutcome outcome = runFrameLoop(w, form_.sequenceSource(), {frame, frame}, form_.preview_, add, progress, "stack");
+        if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
+        if (outcome.result == LoopResult::Stopped) return false;
+    }
+    return true;
 }
 
 void StackPage::showCutOffFrame(int frame) {

@@ -4,6 +4,7 @@
 #include "app/stack_graph.h"
 #include "core/bitmap24.h"
 #include "core/drawing.h"
+#include "core/run_progress.h"
 #include "stack/frame_preparation.h"
 
 namespace planexor {
@@ -53,6 +54,8 @@ public:
     // Entry i: the stack quality after i frames of the last run.
     const StackQualityTable& stackQualities() const { return stackQuality_; }
     int stackedCount() const { return StackedCount; }
+    // Placed by the last stacking run; 0 without alignment points.
+    int alignmentPointCount() const { return pointsPlaced_; }
     // StackGraph the stack graph; StackImage the set-middle marks.
     const Drawing& overlay(Control imageControl) const;
     // The graph anew from the records, as after a run that was cancelled.
@@ -63,6 +66,8 @@ private:
     const ControlModel& control(Control id) const;
     StackOptions stackOptionsFromControls() const;
     void showCutOffFrame(int frame);
+    bool gatherPointReference(AlignmentPoints& points, const FramePreparation& preparation,
+                              const std::vector<int>& ranks, RunProgress& progress);
 
     TMainForm& form_;
     UiServices& ui_;
@@ -74,6 +79,7 @@ private:
     StackQualityTable stackQuality_{};
     int StackedCount = 1;
     int StackLimit = 0;
+    int pointsPlaced_ = 0;
     FftEngine stackQualityFft_;
     mutable Drawing graphOverlay_, marksOverlay_;
 };

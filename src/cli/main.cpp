@@ -783,6 +783,12 @@ int runStack(const Arguments& arguments) {
         // The chain stacks before the command could set them.
         if (chain && arguments.has("no-quality-weight")) form.control(Control::QualStack).setCheckedByUser(false);
         if (chain && arguments.has("expand")) form.control(Control::Expandstack).setCheckedByUser(true);
+        if (arguments.has("points")) {
+            const std::string points = arguments.text("points");
+            if (points == "auto") form.control(Control::PointsSpin).setValueByUser(AlignmentPoints::Auto);
+            else if (!(arguments.number("points", 0) >= 0)) throw UsageError("--points is a count (0 = off) or auto");
+            else setControlValue(form, Control::PointsSpin, arguments.number("points", 0), "points");
+        }
     };
     if (resume) {
         // An aligned project stacks again with new cut-offs, without aligning anew.
@@ -826,6 +832,7 @@ int runStack(const Arguments& arguments) {
     form.control(Control::Stackbutton).click();
     session.check();
     if (w.progstatus < 4) throw PlanexorError("Stacking did not finish");
+    if (arguments.has("points")) std::printf("alignment points: %d\n", form.stackPage().alignmentPointCount());
 
     if (save.processed) processAsAsked(session, arguments);
     const std::vector<std::string> files = saveAsAsked(session, save);
@@ -907,7 +914,7 @@ const std::vector<Command>& commands() {
         {"stack",
          "stack INPUT... --feature X,Y [--box N] [--best N | --best-percent P] [--max-diff PERCENT] [--mono] "
          "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell] [--expand] [--subpixel] "
-         "[--quality spectrum|disc] "
+         "[--quality spectrum|disc] [--points N|auto] "
          "[--deinterlace none|both|odd|even] [--wavelets G1,G2,G3,G4,G5,G6] [--layers-off LIST] [--linear|--dyadic] "
          "[--contrast C] [--brightness B] [--gamma G] [--gamma-curve IN:OUT,...] [--kernel K0,...,K8] [--chain] "
          "[FRAME OPTIONS] [OPTIMIZING OPTIONS] --out FILE [--save stack|processed] [SAVING OPTIONS] "
@@ -923,11 +930,13 @@ const std::vector<Command>& commands() {
          "stacking off unless --colour is given. --project saves the work at the end. Given an aligned project, it "
          "stacks again without aligning (default: the project's cut-off). --subpixel registers to a fraction of a "
          "pixel and places each frame there, through the --filter when resampling and Lanczos3 otherwise; "
-         "--quality as for 'align'.",
+         "--quality as for 'align'. --points registers about N points over the planet (auto: about 24, "
+         "at most 32 pixels apart) in every stacked frame against a first stack of the same frames, and warps each frame by "
+         "them before adding it, for seeing that moves parts of the disc differently.",
          withSaveOptions({"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "deinterlace",
                           "wavelets", "layers-off", "contrast", "brightness", "gamma", "gamma-curve", "kernel",
                           "shifts", "exclude", "save-list", "optimize-until", "search-area", "lower-quality", "dark",
-                          "flat", "project", "quality"}),
+                          "flat", "project", "quality", "points"}),
          {"no-track", "predict", "mono", "no-quality-weight", "expand", "linear", "dyadic", "no-overwrite", "chain",
           "optimize", "colour", "subpixel"},
          runStack},

@@ -70,7 +70,7 @@ const std::vector<std::vector<std::string>>& rows() {
             {"ContrastLabel", "ContrastMinusLabel", "ContrastSlider", "ContrastPlusLabel", "Brightnesslabel", "BrightnessSlider"},
             {"Gamma1spin", "Gammawin", "Histowin"},
             {"Correlationtype", "Normalize", "Showtracebox"},
-            {"SubpixelBox", "QualityMeasure"},
+            {"SubpixelBox", "QualityMeasure", "PointsSpin"},
             {"HorizFlipCheckbox", "VertiFlipCheckbox"},
             {"BitBtn4", "BitBtn5"},
             {"Framelistsavebutton", "Framelistloadbutton"},
@@ -244,7 +244,7 @@ QWidget* MainWindow::buildPage(ControlPlace place) {
     static const std::map<ControlPlace, std::pair<std::string, std::set<std::string>>> designs = {
         {ControlPlace::Page1, {"PreviewImage", {"Frontpanel"}}},
         {ControlPlace::Page2, {"AlignImage", {"AlignSlider", "Label4", "Correlationtype", "Normalize", "Showtracebox", "SubpixelBox",
-                                               "QualityMeasure"}}},
+                                               "QualityMeasure", "PointsSpin"}}},
         {ControlPlace::Page3, {"StackImage", {"Options", "StackInfoLabel", "Stackimagesize", "Xshift", "Yshift"}}},
         {ControlPlace::Page4,
          {"ProcessImage",
@@ -502,6 +502,7 @@ QWidget* MainWindow::createControl(const ControlDefinition& desc, QBoxLayout* in
             QLabel* caption = nullptr;
             if (!desc.caption.empty() && !captionIsUnit(desc.name)) caption = new QLabel;
             if (const char* unit = unitOf(desc.name)) spin->setSuffix(unit);
+            if (!desc.minimumText.empty()) spin->setSpecialValueText(qt(desc.minimumText));
             binder_->bindSpin(spin, model, caption);
             auto* line = new QHBoxLayout;
             compact(line, 4);

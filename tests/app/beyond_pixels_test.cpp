@@ -33,11 +33,12 @@ struct Sequence {
     MemoryUserSettings settings;
     std::unique_ptr<TMainForm> form;
 
-    Sequence(int width, int height, int frames) {
+    Sequence(int width, int height, int frames, double seeing = 0) {
         demo.directory = dir.path();
         demo.frames = frames;
         demo.width = width;
         demo.height = height;
+        demo.seeingDistortion = seeing;
         RunProgress quiet;
         const DemoResult written = writeDemoSequence(demo, quiet);
         truth = demoTruth(demo);
@@ -109,6 +110,28 @@ TEST(BeyondPixels, SubpixelStackBeatsTheStackAtTrueWholePixelShifts) {
 TEST(BeyondPixels, DISABLED_SubpixelStackBeatsTrueWholePixelsOnTheFullDemo) {
     expectSubpixelBeatsTrueWholePixels(640, 480, 500);
 }
+
+// Seeing that moves parts of the disc differently: the stack with alignment
+// points against the same stack at the global shifts alone.
+void expectPointsBeatTheGlobalShift(int width, int height, int frames, double gain) {
+    Sequence s(width, height, frames, 1.0);
+    s.align(1, false, false);
+    const int best = std::max(1, nearest(frames * 0.25));
+    const double global = s.stackPsnr(best);
+    s.form->control(Control::PointsSpin).setValueByUser(AlignmentPoints::Auto);
+    const double points = s.stackPsnr(best);
+    const int placed = s.form->stackPage().alignmentPointCount();
+    std::printf("%dx%d, %d frames: %d alignment points %.3f dB, global shift %.3f dB\n", width, height, frames,
+                placed, points, global);
+    EXPECT_GE(placed, 16);
+    EXPECT_GE(points, global + gain);
+    EXPECT_TRUE(s.ui.messages.empty());
+}
+
+TEST(BeyondPixels, AlignmentPointsUndoSeeingThatMovesPartsOfTheDisc) { expectPointsBeatTheGlobalShift(320, 240, 100, 0.8); }
+
+// The full demo: run with --gtest_also_run_disabled_tests.
+TEST(BeyondPixels, DISABLED_AlignmentPointsGainADecibelOnTheFullDemo) { expectPointsBeatTheGlobalShift(640, 480, 500, 1.0); }
 
 // The spectral quality of a box on the disc's middle follows the seeing
 // less well the smaller the box; the disc measure does not depend on it.

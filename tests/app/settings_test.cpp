@@ -160,6 +160,7 @@ TEST_F(FormState, EveryStoredPropertySurvivesAWriteAndARestoreInTheStoredOrder) 
 TEST_F(FormState, TheOptionsBeyondTheFormKeysLiveInTheirOwnSectionAndAFileWithoutItRestoresTheirDefaults) {
     form.control(Control::SubpixelBox).setChecked(true);
     form.control(Control::QualityMeasure).setItemIndex(1);
+    form.control(Control::PointsSpin).setValue(-1);
     SettingsFile file(settingsPath());
     ASSERT_TRUE(file.save(form));
     const TBigIniFile ini(settingsPath());
@@ -169,7 +170,7 @@ TEST_F(FormState, TheOptionsBeyondTheFormKeysLiveInTheirOwnSectionAndAFileWithou
     EXPECT_EQ(sections, (std::vector<std::string>{"Form", "Extensions"}));
     EXPECT_EQ(keys.size(), persistedKeys().size() + 1);
     EXPECT_EQ(ini.ReadSectionPairs(ExtensionSection),
-              (FormPairs{{"SubpixelBox_Checked", "True"}, {"QualityMeasure_ItemIndex", "1"}}));
+              (FormPairs{{"SubpixelBox_Checked", "True"}, {"QualityMeasure_ItemIndex", "1"}, {"PointsSpin_Value", "-1"}}));
 
     ScriptedUiServices otherUi;
     MemoryUserSettings otherSettings;
@@ -178,10 +179,12 @@ TEST_F(FormState, TheOptionsBeyondTheFormKeysLiveInTheirOwnSectionAndAFileWithou
     EXPECT_EQ(captureExtensionSection(restored), captureExtensionSection(form));
 
     // A file of the plain layout, or a bad value: the defaults, and nothing extra is written.
-    testing::writeText(settingsPath(), "[Form]\nFormVersion=0\n[Extensions]\nQualityMeasure_ItemIndex=5\n");
+    testing::writeText(settingsPath(),
+                       "[Form]\nFormVersion=0\n[Extensions]\nQualityMeasure_ItemIndex=5\nPointsSpin_Value=-2\n");
     file.restore(restored);
     EXPECT_FALSE(restored.control(Control::SubpixelBox).checked());
     EXPECT_EQ(restored.control(Control::QualityMeasure).itemIndex(), 0);
+    EXPECT_EQ(restored.control(Control::PointsSpin).value(), 0);
     ASSERT_TRUE(file.save(restored));
     EXPECT_EQ(testing::readText(settingsPath()).find("Extensions"), std::string::npos);
 }

@@ -181,8 +181,15 @@ TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
     for (const std::string& bad : {" --best 0" + never, " --best 25" + never, " --gamma 0" + never,
                                    " --wavelets 1,2,3" + never, " --filter cubic" + never,
                                    " --best 3 --best-percent 10" + never, " --deinterlace left" + never,
+                                   " --points -2" + never, " --points many" + never,
                                    std::string(" --out ") + dir.file("x.png")})
         EXPECT_EQ(runCli(common + bad).status, 2) << bad;
+
+    const auto points = runCli(common + " --points auto --out " + dir.file("points.bmp"));
+    ASSERT_EQ(points.status, 0) << points.err;
+    EXPECT_EQ(points.out.rfind("alignment points: ", 0), 0u) << points.out;
+    EXPECT_GT(std::stoi(points.out.substr(18)), 0) << points.out;
+    EXPECT_NE(readText(dir.file("points.bmp")), readText(dir.file("plain.bmp")));
     EXPECT_FALSE(std::filesystem::exists(dir.file("never.bmp")));
 }
 

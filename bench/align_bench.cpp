@@ -12,6 +12,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -21,6 +22,7 @@
 #include "input/avi_reader.h"
 #include "input/bmp_codec.h"
 #include "demo/synthetic_planet.h"
+#include "stack/alignment_points.h"
 #include "bench_job.h"
 
 #pragma GCC diagnostic ignored "-Wmismatched-new-delete"
@@ -142,16 +144,16 @@ void WholeStackJob(benchmark::State& state) {
 }
 BENCHMARK(WholeStackJob)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
-// The same whole job with "Sub-pixel" on and off, alternately in one run:
-// subpixel_ratio is the best job with it over the best job without it.
-double wholeJobSeconds(bool subpixel, const std::string& out) {
+// The same whole job with an option on and off, alternately in one run:
+// the ratio is the best job with it over the best job without it.
+double wholeJobSeconds(const std::function<void(TMainForm&)>& option, const std::string& out) {
     const auto start = Clock::now();
     bench::QuietUi ui(benchVideo());
     MemoryUserSettings settings;
     TMainForm form(ui, settings);
     form.control(Control::SelectFileButton).click();
     form.control(Control::AutoOptimize).setChecked(false);
-    form.control(Control::SubpixelBox).setCheckedByUser(subpixel);
+    if (option) option(form);
     form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, 320, 240, true);
     form.control(Control::Allignallbutton).click();
     if (form.workspace().progstatus != 2) throw std::runtime_error("aligning did not finish");
@@ -161,19 +163,58 @@ double wholeJobSeconds(bool subpixel, const std::string& out) {
     return secondsSince(start);
 }
 
-void SubpixelWholeJob(benchmark::State& state) {
+void compareWholeJobs(benchmark::State& state, const char* name, const std::function<void(TMainForm&)>& option) {
     benchVideo();
-    const std::string out = (std::filesystem::temp_directory_path() / "planexor-bench-subpixel.bmp").string();
-    double whole = 1e9, fraction = 1e9;
+    const std::string out = (std::filesystem::temp_directory_path() / "planexor-bench-option.bmp").string();
+    double without = 1e9, with = 1e9;
     for (auto _ : state) {
-        whole = std::min(whole, wholeJobSeconds(false, out));
-        fraction = std::min(fraction, wholeJobSeconds(true, out));
+        without = std::min(without, wholeJobSeconds(nullptr, out));
+        with = std::min(with, wholeJobSeconds(option, out));
     }
-    state.counters["whole_ms"] = whole * 1e3;
-    state.counters["subpixel_ms"] = fraction * 1e3;
-    state.counters["subpixel_ratio"] = fraction / whole;
+    state.counters["whole_ms"] = without * 1e3;
+    state.counters[std::string(name) + "_ms"] = with * 1e3;
+    state.counters[std::string(name) + "_ratio"] = with / without;
+}
+
+void SubpixelWholeJob(benchmark::State& state) {
+    compareWholeJobs(state, "subpixel", [](TMainForm& form) { form.control(Control::SubpixelBox).setCheckedByUser(true); });
 }
 BENCHMARK(SubpixelWholeJob)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+
+void PointsWholeJob(benchmark::State& state) {
+    compareWholeJobs(state, "points", [](TMainForm& form) {
+        form.control(Control::PointsSpin).setValueByUser(AlignmentPoints::Auto);
+    });
+}
+BENCHMARK(PointsWholeJob)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(5.0);
+
+// One stacked frame's alignment points: registering them and warping the
+// 640x480 colour frame, against a reference of the demo's first 30 frames.
+void WarpOneFrame(benchmark::State& state) {
+    const DemoOptions options = bench::demoOptions(kDirectory);
+    const std::vector<FrameTruth> truth = demoTruth(options);
+    PlanetRenderer renderer(options.width, options.height, options.seed);
+    AlignmentPoints points;
+    points.startReference(options.width, options.height);
+    Bitmap24 frame;
+    const auto whole = [&](int i, bool y) {
+        return std::round(y ? truth[i].shiftY - truth[0].shiftY : truth[i].shiftX - truth[0].shiftX);
+    };
+    for (int i = 0; i < 30; ++i) {
+        renderer.render(truth[i], i, FrameEffects{}, frame);
+        points.addToReference(frame, whole(i, false), whole(i, true));
+    }
+    state.counters["points"] = points.placePoints(AlignmentPoints::Auto);
+    renderer.render(truth[40], 40, FrameEffects{}, frame);
+    Bitmap24 moved;
+    for (auto _ : state) {
+        moved = frame;
+        points.measure(moved, whole(40, false), whole(40, true));
+        points.warp(moved, whole(40, false), whole(40, true));
+        benchmark::DoNotOptimize(moved.data());
+    }
+}
+BENCHMARK(WarpOneFrame)->Unit(benchmark::kMillisecond);
 
 // One registration of a decoded frame: the transforms, the difference and the quality.
 void RegisterOneFrame(benchmark::State& state) {

@@ -181,21 +181,13 @@ void StackPage::StackButtonClick() {
     FramePreparation preparation(options);
     FrameSource& source = form_.sequenceSource();
     HandlerProgress progress(form_);
-    // Alignment points are found on a reference stacked from the same frames
-    // first. A dark or flat being made, or fields with two shifts, keep the
-    // global shift.
+    // A dark or flat being made, or fields with two shifts, keep the global shift.
     AlignmentPoints points;
-    std::string pointsText;
     pointsPlaced_ = 0;
-    const int requestedPoints = control(Control::PointsSpin).intValue();
-    const bool withPoints = requestedPoints != 0 && !w.DarkCreation && !options.interlaced;
-    const bool pointsStopped = withPoints && !gatherPointReference(points, preparation, selection.ranks, progress);
-    if (withPoints && !pointsStopped) {
-        pointsPlaced_ = points.placePoints(requestedPoints);
-        if (pointsPlaced_ > 0) preparation.usePoints(&points);
-        pointsText = ", " + std::to_string(pointsPlaced_) + " alignment points";
-    }
-    // The reference took the gauge's first half.
+    const bool withPoints = control(Control::PointsSpin).intValue() != 0 && !w.DarkCreation && !options.interlaced;
+    const bool pointsStopped = withPoints && !preparePoints(points, preparation, selection.ranks, progress);
+    const std::string pointsText = withPoints ? ", " + std::to_string(pointsPlaced_) + " alignment points" : "";
+    // The points' reference took the gauge's first half.
     const double gaugeStart = withPoints ? 50.0 : 0.0;
     const int boxSize = form_.alignBoxSize();
     const int qualityFilter = control(Control::QualityFilter).intValue();
@@ -258,8 +250,10 @@ void StackPage::StackButtonClick() {
     w.StackReady = true;
 }
 
-bool StackPage::gatherPointReference(AlignmentPoints& points, const FramePreparation& preparation,
-                                     const std::vector<int>& ranks, RunProgress& progress) {
+// The points are found on a reference stacked from the run's own frames, read
+// once before the run adds them. False when the user stopped it.
+bool StackPage::preparePoints(AlignmentPoints& points, FramePreparation& preparation, const std::vector<int>& ranks,
+                              RunProgress& progress) {
     Workspace& w = *workspace_;
     points.startReference(w.FrameWidth, w.FrameHeight);
     const FrameConsumer add = [&](int frame, Bitmap24& bitmap) {
@@ -273,10 +267,13 @@ bool StackPage::gatherPointReference(AlignmentPoints& points, const FramePrepara
             .setCaption("Alignment points: reference " + std::to_string(index + 1) + " of " + std::to_string(count));
         ui_.repaint(Control::StackInfoLabel);
         const int frame = w.Ranking[ranks[static_cast<std::size_t>(index)]].Frame;
-        const LoopOutcome outcome = runFrameLoop(w, form_.sequenceSource(), {frame, frame}, form_.preview_, add, progress, "stack");
+        const LoopOutcome outcome =
+            runFrameLoop(w, form_.sequenceSource(), {frame, frame}, form_.preview_, add, progress, "stack");
         if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
         if (outcome.result == LoopResult::Stopped) return false;
     }
+    pointsPlaced_ = points.placePoints(control(Control::PointsSpin).intValue());
+    if (pointsPlaced_ > 0) preparation.usePoints(&points);
     return true;
 }
 

@@ -66,8 +66,8 @@ private:
     const ControlModel& control(Control id) const;
     StackOptions stackOptionsFromControls() const;
     void showCutOffFrame(int frame);
-    bool gatherPointReference(AlignmentPoints& points, const FramePreparation& preparation,
-                              const std::vector<int>& ranks, RunProgress& progress);
+    bool preparePoints(AlignmentPoints& points, FramePreparation& preparation, const std::vector<int>& ranks,
+                       RunProgress& progress);
 
     TMainForm& form_;
     UiServices& ui_;

@@ -9,6 +9,7 @@
 
 #include "align/registration.h"
 #include "core/pixel.h"
+#include "core/vector_lanes.h"
 
 namespace planexor {
 namespace {
@@ -23,6 +24,8 @@ constexpr int Offsets = 2 * Radius + 1;
 constexpr int GridStep = 8;                // the field is interpolated between nodes this far apart
 // A cell whose corners all move less than this is copied as it is.
 constexpr float NegligibleShift = 0.02f;
+// The field's Gaussian, and how far it reaches, in point spacings.
+constexpr double FieldSpread = 0.5, FieldReach = 3.0 * FieldSpread;
 // The weight of a shift taken from the neighbours, or of one along bands,
 // against a firmly measured one.
 constexpr float GuessWeight = 0.05f;
@@ -41,7 +44,8 @@ float grey(const std::uint8_t* pixel) {
 std::vector<float> hannWindow(int n) {
     std::vector<float> window(static_cast<std::size_t>(n) * n);
     std::vector<double> line(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) line[static_cast<std::size_t>(i)] = 0.5 - 0.5 * std::cos(2.0 * 3.14159265358979 * (i + 0.5) / n);
+    constexpr double Turn = 2.0 * 3.14159265358979;
+    for (int i = 0; i < n; ++i) line[static_cast<std::size_t>(i)] = 0.5 - 0.5 * std::cos(Turn * (i + 0.5) / n);
     for (int y = 0; y < n; ++y)
         for (int x = 0; x < n; ++x)
             window[static_cast<std::size_t>(y) * n + x] =
@@ -65,20 +69,16 @@ void halve(const float* in, int n, float* out) {
 double correlation(const float* weighted, const float* window, double windowTotal, double energy, int n,
                    const float* area, int stride, int left, int top) {
     // Eight columns at a time: every box side is a multiple of eight.
-    typedef float Eight __attribute__((vector_size(32)));
-    const auto load = [](const float* from) {
-        Eight lanes;
-        std::memcpy(&lanes, from, sizeof lanes);
-        return lanes;
-    };
-    Eight cross = {}, sum = {}, squares = {};
+    using lanes::F8;
+    using lanes::load;
+    F8 cross = {}, sum = {}, squares = {};
     for (int y = 0; y < n; ++y) {
         const float* in = area + static_cast<std::size_t>(top + y) * stride + left;
         const float* t = weighted + static_cast<std::size_t>(y) * n;
         const float* w = window + static_cast<std::size_t>(y) * n;
         for (int x = 0; x < n; x += 8) {
-            const Eight value = load(in + x), weight = load(w + x);
-            cross += load(t + x) * value;
+            const F8 value = load<F8>(in + x), weight = load<F8>(w + x);
+            cross += load<F8>(t + x) * value;
             sum += weight * value;
             squares += weight * value * value;
         }
@@ -95,7 +95,7 @@ double correlation(const float* weighted, const float* window, double windowTota
 }
 
 // Catmull-Rom weights of the four samples around a point `t` past the second.
-[[gnu::always_inline]] inline void cubicWeights(float t, float* weight) {
+PLANEXOR_INLINE void cubicWeights(float t, float* weight) {
     weight[0] = 0.5f * ((-t + 2.0f) * t - 1.0f) * t;
     weight[1] = 0.5f * ((3.0f * t - 5.0f) * t * t + 2.0f);
     weight[2] = 0.5f * ((-3.0f * t + 4.0f) * t + 1.0f) * t;
@@ -277,8 +277,8 @@ bool AlignmentPoints::registerPoint(const Bitmap24& frame, std::size_t index, in
     int bestX = 0, bestY = 0;
     for (int oy = 0; oy <= 2 * HalfRadius; ++oy)
         for (int ox = 0; ox <= 2 * HalfRadius; ++ox) {
-            const double score = correlation(model.half.data(), halfWindow_.data(), halfWindowTotal_, model.halfEnergy, HalfBox,
-                                             halfRegion_.data(), HalfRegion, ox, oy);
+            const double score = correlation(model.half.data(), halfWindow_.data(), halfWindowTotal_,
+                                             model.halfEnergy, HalfBox, halfRegion_.data(), HalfRegion, ox, oy);
             if (score > best) {
                 best = score;
                 bestX = 2 * (ox - HalfRadius);
@@ -292,8 +292,8 @@ bool AlignmentPoints::registerPoint(const Bitmap24& frame, std::size_t index, in
     const auto score = [&](int dx, int dy) {
         double& value = scores[static_cast<std::size_t>((dy + Radius) * Offsets + dx + Radius)];
         if (value != value)
-            value = correlation(model.full.data(), window_.data(), windowTotal_, model.fullEnergy, Box, region_.data(), Region,
-                                dx + Radius, dy + Radius);
+            value = correlation(model.full.data(), window_.data(), windowTotal_, model.fullEnergy, Box,
+                                region_.data(), Region, dx + Radius, dy + Radius);
         return value;
     };
     for (int step = 0; step < 2 * Radius; ++step) {
@@ -402,8 +402,8 @@ void AlignmentPoints::replaceOutliers() {
 // weights so that it fades to none where no point is near (the sky, the
 // disc's edge).
 void AlignmentPoints::blendedShift(double x, double y, float& shiftX, float& shiftY) const {
-    const double sigma = 0.5 * spacing_;
-    const double reach = 3.0 * sigma, spread = -0.5 / (sigma * sigma);
+    const double sigma = FieldSpread * spacing_;
+    const double reach = FieldReach * spacing_, spread = -0.5 / (sigma * sigma);
     constexpr double Floor = 0.05;
     double weightsX = Floor, weightsY = Floor, sumX = 0, sumY = 0;
     for (const Point& point : points_) {
@@ -422,8 +422,21 @@ void AlignmentPoints::blendedShift(double x, double y, float& shiftX, float& shi
 void AlignmentPoints::buildField(int gridColumns, int gridRows) {
     fieldX_.assign(static_cast<std::size_t>(gridColumns) * gridRows, 0.0f);
     fieldY_.assign(fieldX_.size(), 0.0f);
-    for (int j = 0; j < gridRows; ++j)
-        for (int i = 0; i < gridColumns; ++i) {
+    // Beyond the points' reach the field is none.
+    int left = width_, right = 0, top = height_, bottom = 0;
+    for (const Point& point : points_) {
+        left = std::min(left, point.x);
+        right = std::max(right, point.x);
+        top = std::min(top, point.y);
+        bottom = std::max(bottom, point.y);
+    }
+    const double reach = FieldReach * spacing_;
+    const int firstColumn = std::max(0, static_cast<int>(std::floor((left - reach) / GridStep)));
+    const int lastColumn = std::min(gridColumns - 1, static_cast<int>(std::ceil((right + reach) / GridStep)));
+    const int firstRow = std::max(0, static_cast<int>(std::floor((top - reach) / GridStep)));
+    const int lastRow = std::min(gridRows - 1, static_cast<int>(std::ceil((bottom + reach) / GridStep)));
+    for (int j = firstRow; j <= lastRow; ++j)
+        for (int i = firstColumn; i <= lastColumn; ++i) {
             const std::size_t node = static_cast<std::size_t>(j) * gridColumns + i;
             blendedShift(i * GridStep, j * GridStep, fieldX_[node], fieldY_[node]);
         }
@@ -472,8 +485,9 @@ void AlignmentPoints::warp(Bitmap24& frame, double shiftX, double shiftY) {
     source_.resize(static_cast<std::size_t>(sourceWidth) * (bottom - top));
     for (int y = top; y < bottom; ++y) {
         const std::uint8_t* in = frame.pixel(left, y);
-        PixelLanes* out = source_.data() + static_cast<std::size_t>(y - top) * sourceWidth;
-        for (int x = 0; x < sourceWidth; ++x, in += 3) out[x] = PixelLanes{float(in[0]), float(in[1]), float(in[2]), 0.0f};
+        lanes::F4* out = source_.data() + static_cast<std::size_t>(y - top) * sourceWidth;
+        for (int x = 0; x < sourceWidth; ++x, in += 3)
+            out[x] = lanes::F4{float(in[0]), float(in[1]), float(in[2]), 0.0f};
     }
 
     warped_ = frame;
@@ -500,9 +514,9 @@ void AlignmentPoints::warp(Bitmap24& frame, double shiftX, double shiftY) {
             cubicWeights(sourceX - floorX, weightX);
             cubicWeights(sourceY - floorY, weightY);
             const int firstColumn = static_cast<int>(floorX) - 1, firstRow = static_cast<int>(floorY) - 1;
-            PixelLanes sum = {0.0f, 0.0f, 0.0f, 0.0f};
+            lanes::F4 sum = {0.0f, 0.0f, 0.0f, 0.0f};
             if (firstColumn >= left && firstColumn + 4 <= right && firstRow >= top && firstRow + 4 <= bottom) {
-                const PixelLanes* corner =
+                const lanes::F4* corner =
                     source_.data() + static_cast<std::size_t>(firstRow - top) * sourceWidth + (firstColumn - left);
                 for (int k = 0; k < 4; ++k, corner += sourceWidth)
                     sum += weightY[k] * (weightX[0] * corner[0] + weightX[1] * corner[1] + weightX[2] * corner[2] +
@@ -513,7 +527,7 @@ void AlignmentPoints::warp(Bitmap24& frame, double shiftX, double shiftY) {
                 for (int k = 0; k < 4; ++k) columns[k] = std::clamp(firstColumn + k, left, right - 1) - left;
                 for (int k = 0; k < 4; ++k) {
                     const int row = std::clamp(firstRow + k, top, bottom - 1) - top;
-                    const PixelLanes* line = source_.data() + static_cast<std::size_t>(row) * sourceWidth;
+                    const lanes::F4* line = source_.data() + static_cast<std::size_t>(row) * sourceWidth;
                     sum += weightY[k] * (weightX[0] * line[columns[0]] + weightX[1] * line[columns[1]] +
                                          weightX[2] * line[columns[2]] + weightX[3] * line[columns[3]]);
                 }

@@ -2,6 +2,7 @@
 #include <vector>
 
 #include "core/bitmap24.h"
+#include "core/vector_lanes.h"
 
 namespace planexor {
 
@@ -80,9 +81,7 @@ private:
     double windowTotal_ = 0.0, halfWindowTotal_ = 0.0;
     std::vector<float> region_, halfRegion_;   // a point's search area of the frame, grey
     std::vector<float> fieldX_, fieldY_;       // the local shift every GridStep reference pixels
-    // One pixel's blue, green, red and a spare lane, added as one vector.
-    typedef float PixelLanes __attribute__((vector_size(16)));
-    std::vector<PixelLanes> source_;
+    std::vector<lanes::F4> source_;  // the frame's part being warped: blue, green, red and a spare lane
     std::vector<std::uint8_t> movingCells_;
     Bitmap24 warped_;
 };

@@ -119,9 +119,9 @@ FormPairs captureExtensionSection(const TMainForm& form) {
         const ControlModel& model = form.control(key.control);
         const ControlDefinition& definition = definitionOf(key.control);
         switch (key.property) {
-            case StoredProperty::Checked: allDefault = allDefault && model.checked() == definition.defaultChecked; break;
-            case StoredProperty::ItemIndex: allDefault = allDefault && model.itemIndex() == nearest(definition.defaultValue); break;
-            default: allDefault = allDefault && model.value() == definition.defaultValue; break;
+            case StoredProperty::Checked: allDefault &= model.checked() == definition.defaultChecked; break;
+            case StoredProperty::ItemIndex: allDefault &= model.itemIndex() == nearest(definition.defaultValue); break;
+            default: allDefault &= model.value() == definition.defaultValue; break;
         }
         pairs.emplace_back(key.key(), valueText(model, key.property));
     }

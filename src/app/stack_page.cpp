@@ -258,7 +258,8 @@ bool StackPage::preparePoints(AlignmentPoints& points, FramePreparation& prepara
     points.startReference(w.FrameWidth, w.FrameHeight);
     const FrameConsumer add = [&](int frame, Bitmap24& bitmap) {
         chooseShiftAndWeight(w, frame, false, false);
-        points.addToReference(bitmap, preparation.frameShiftX(w), preparation.frameShiftY(w));
+        const FramePreparation::FrameShift shift = preparation.frameShift(w);
+        points.addToReference(bitmap, shift.x, shift.y);
     };
     const int count = static_cast<int>(ranks.size());
     for (int index = 0; index < count; ++index) {

@@ -785,9 +785,9 @@ int runStack(const Arguments& arguments) {
         if (chain && arguments.has("expand")) form.control(Control::Expandstack).setCheckedByUser(true);
         if (arguments.has("points")) {
             const std::string points = arguments.text("points");
-            if (points == "auto") form.control(Control::PointsSpin).setValueByUser(AlignmentPoints::Auto);
-            else if (!(arguments.number("points", 0) >= 0)) throw UsageError("--points is a count (0 = off) or auto");
-            else setControlValue(form, Control::PointsSpin, arguments.number("points", 0), "points");
+            const double count = points == "auto" ? AlignmentPoints::Auto : arguments.number("points", 0);
+            if (points != "auto" && !(count >= 0)) throw UsageError("--points is a count (0 = off) or auto");
+            setControlValue(form, Control::PointsSpin, count, "points");
         }
     };
     if (resume) {
@@ -930,9 +930,9 @@ const std::vector<Command>& commands() {
          "stacking off unless --colour is given. --project saves the work at the end. Given an aligned project, it "
          "stacks again without aligning (default: the project's cut-off). --subpixel registers to a fraction of a "
          "pixel and places each frame there, through the --filter when resampling and Lanczos3 otherwise; "
-         "--quality as for 'align'. --points registers about N points over the planet (auto: about 24, "
-         "at most 32 pixels apart) in every stacked frame against a first stack of the same frames, and warps each frame by "
-         "them before adding it, for seeing that moves parts of the disc differently.",
+         "--quality as for 'align'. --points registers about N points over the planet (auto: about 24, at most "
+         "32 pixels apart) in every stacked frame against a first stack of the same frames, and warps each frame "
+         "by them before adding it, for seeing that moves parts of the disc differently.",
          withSaveOptions({"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "deinterlace",
                           "wavelets", "layers-off", "contrast", "brightness", "gamma", "gamma-curve", "kernel",
                           "shifts", "exclude", "save-list", "optimize-until", "search-area", "lower-quality", "dark",

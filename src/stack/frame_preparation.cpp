@@ -690,22 +690,21 @@ void FramePreparation::AddFrameToStack(Workspace& workspace, Bitmap24& frame) {
     if (points_) {
         if (calibrate) calibrateBytes(workspace, options_, frame);
         calibrate = false;
-        const double shiftX = frameShiftX(workspace), shiftY = frameShiftY(workspace);
-        points_->measure(frame, shiftX, shiftY);
-        points_->warp(frame, shiftX, shiftY);
+        const FrameShift shift = frameShift(workspace);
+        points_->measure(frame, shift.x, shift.y);
+        points_->warp(frame, shift.x, shift.y);
     }
     if (options_.resample) addResampled(workspace, frame, calibrate);
     else addDirect(workspace, frame, calibrate);
 }
 
-double FramePreparation::frameShiftX(const Workspace& workspace) const {
-    const double shift = workspace.ApplyShiftX + (options_.subpixel ? limitFraction(workspace.ApplySubShiftX) : 0.0f);
-    return options_.resample ? shift / workspace.ResampleFactor : shift;
-}
-
-double FramePreparation::frameShiftY(const Workspace& workspace) const {
-    const double shift = workspace.ApplyShiftY + (options_.subpixel ? limitFraction(workspace.ApplySubShiftY) : 0.0f);
-    return options_.resample ? shift / workspace.ResampleFactor : shift;
+FramePreparation::FrameShift FramePreparation::frameShift(const Workspace& workspace) const {
+    // Resampled registration counts its shifts in enlarged pixels.
+    const double scale = options_.resample ? workspace.ResampleFactor : 1.0;
+    const auto frame = [&](int whole, float fraction) {
+        return (whole + (options_.subpixel ? limitFraction(fraction) : 0.0f)) / scale;
+    };
+    return {frame(workspace.ApplyShiftX, workspace.ApplySubShiftX), frame(workspace.ApplyShiftY, workspace.ApplySubShiftY)};
 }
 
 void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame, bool calibrate) {

@@ -72,8 +72,10 @@ public:
     // added (calibrated first, so that the dark's pixels stay on the frame's).
     void usePoints(AlignmentPoints* points) { points_ = points; }
     // Where the frame about to be added is placed, in frame pixels.
-    double frameShiftX(const Workspace& workspace) const;
-    double frameShiftY(const Workspace& workspace) const;
+    struct FrameShift {
+        double x = 0.0, y = 0.0;
+    };
+    FrameShift frameShift(const Workspace& workspace) const;
 
     void settle(Workspace& workspace) { pending_.settle(workspace); }
     void settleArea(Workspace& workspace, int x0, int x1, int y0, int y1) {

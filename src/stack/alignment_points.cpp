@@ -225,6 +225,10 @@ int AlignmentPoints::placePoints(int requested) {
             const double dx = points_[i].x - points_[j].x, dy = points_[i].y - points_[j].y;
             if (i != j && dx * dx + dy * dy <= reach * reach) neighbours_[i].push_back(static_cast<int>(j));
         }
+    scratch_.medianX.resize(points_.size());
+    scratch_.medianY.resize(points_.size());
+    scratch_.known.resize(points_.size());
+    scratch_.values.reserve(2 * points_.size());
     region_.resize(static_cast<std::size_t>(Region) * Region);
     halfRegion_.resize(static_cast<std::size_t>(HalfRegion) * HalfRegion);
     return static_cast<int>(points_.size());
@@ -349,7 +353,8 @@ void AlignmentPoints::measure(const Bitmap24& frame, double shiftX, double shift
 // the shift along them hardly at all, and the field should lean on its
 // neighbours there. A replaced shift is a guess and weighs little.
 void AlignmentPoints::weighFirmness() {
-    std::vector<float> sharpness;
+    std::vector<float>& sharpness = scratch_.values;
+    sharpness.clear();
     for (const Point& point : points_)
         if (point.found) {
             sharpness.push_back(point.firmX);
@@ -367,22 +372,21 @@ void AlignmentPoints::weighFirmness() {
 }
 
 void AlignmentPoints::replaceOutliers() {
-    std::vector<float> medianX(points_.size()), medianY(points_.size());
-    std::vector<int> known(points_.size());
-    std::vector<float> xs, ys;
-    for (std::size_t i = 0; i < points_.size(); ++i) {
-        xs.clear();
-        ys.clear();
+    std::vector<float>& medianX = scratch_.medianX;
+    std::vector<float>& medianY = scratch_.medianY;
+    std::vector<float>& values = scratch_.values;
+    std::vector<int>& known = scratch_.known;
+    // Each axis's median of the found neighbours.
+    const auto neighbourMedian = [&](std::size_t i, float Point::*axis) {
+        values.clear();
         for (const int j : neighbours_[i])
-            if (points_[static_cast<std::size_t>(j)].found) {
-                xs.push_back(points_[static_cast<std::size_t>(j)].shiftX);
-                ys.push_back(points_[static_cast<std::size_t>(j)].shiftY);
-            }
-        known[i] = static_cast<int>(xs.size());
-        if (!xs.empty()) {
-            medianX[i] = median(xs);
-            medianY[i] = median(ys);
-        }
+            if (points_[static_cast<std::size_t>(j)].found) values.push_back(points_[static_cast<std::size_t>(j)].*axis);
+        known[i] = static_cast<int>(values.size());
+        return values.empty() ? 0.0f : median(values);
+    };
+    for (std::size_t i = 0; i < points_.size(); ++i) {
+        medianX[i] = neighbourMedian(i, &Point::shiftX);
+        medianY[i] = neighbourMedian(i, &Point::shiftY);
     }
     for (std::size_t i = 0; i < points_.size(); ++i) {
         Point& point = points_[i];
@@ -450,6 +454,9 @@ void AlignmentPoints::warp(Bitmap24& frame, double shiftX, double shiftY) {
     const long long wholeX = std::llround(std::clamp(shiftX, -1e6, 1e6));
     const long long wholeY = std::llround(std::clamp(shiftY, -1e6, 1e6));
     const int width = frame.width(), height = frame.height();
+    // Room for a whole frame from the first, so that no later frame allocates.
+    source_.reserve(static_cast<std::size_t>(width) * height);
+    warped_.reserve(width, height);
 
     // The frame pixels whose grid cell moves anything, and how far.
     std::vector<std::uint8_t>& moving = movingCells_;

@@ -77,6 +77,11 @@ private:
     std::vector<Point> points_;
     std::vector<Template> templates_;
     std::vector<std::vector<int>> neighbours_;
+    // Each frame's working space, sized when the points are placed.
+    struct Scratch {
+        std::vector<float> medianX, medianY, values;
+        std::vector<int> known;
+    } scratch_;
     std::vector<float> window_, halfWindow_;
     double windowTotal_ = 0.0, halfWindowTotal_ = 0.0;
     std::vector<float> region_, halfRegion_;   // a point's search area of the frame, grey

@@ -450,17 +450,25 @@ TEST(FramePreparation, AddingFramesAfterTheFirstAllocatesNothing) {
     resampled.resample = true;
     resampled.interlaced = true;
     resampled.useDark = true;
-    for (const StackOptions& options : {plain, resampled}) {
-        auto workspace = workspaceFor(160, 120);
-        workspace->DarkWidth = workspace->DarkHeight = 100;
-        workspace->FrameRecs[1].ShiftX = 3;
-        Bitmap24 frame = makeFrame(160, 120, coded);
-        FramePreparation preparation(options);
-        decodedSettled(preparation, *workspace, frame, 0);
-        const long before = allocationCount.load();
-        for (int n = 1; n < 4; ++n) decodedSettled(preparation, *workspace, frame, n);
-        EXPECT_EQ(allocationCount.load(), before) << (options.resample ? "resampled" : "plain");
-    }
+    for (const bool points : {false, true})
+        for (const StackOptions& options : {plain, resampled}) {
+            auto workspace = workspaceFor(160, 120);
+            workspace->DarkWidth = workspace->DarkHeight = 100;
+            workspace->FrameRecs[1].ShiftX = 3;
+            Bitmap24 frame = makeFrame(160, 120, coded);
+            FramePreparation preparation(options);
+            AlignmentPoints aligned;
+            if (points) {
+                aligned.startReference(160, 120);
+                aligned.addToReference(frame, 0, 0);
+                ASSERT_GT(aligned.placePoints(AlignmentPoints::Auto), 0);
+                preparation.usePoints(&aligned);
+            }
+            decodedSettled(preparation, *workspace, frame, 0);
+            const long before = allocationCount.load();
+            for (int n = 1; n < 4; ++n) decodedSettled(preparation, *workspace, frame, n);
+            EXPECT_EQ(allocationCount.load(), before) << (options.resample ? "resampled" : "plain") << points;
+        }
 }
 
 }  // namespace

@@ -34,10 +34,11 @@ constexpr double LeastCorrelation = 0.25;
 static_assert(Radius % 2 == 0, "the coarse search works in whole half-resolution pixels");
 static_assert(HalfBox % 8 == 0, "correlations take eight columns at a time");
 
-float grey(const std::uint8_t* pixel) {
-    return static_cast<float>(GreyWeightRed) * pixel[2] + static_cast<float>(GreyWeightGreen) * pixel[1] +
-           static_cast<float>(GreyWeightBlue) * pixel[0];
-}
+float grey(const std::uint8_t* bgr) { return greyValue(bgr[2], bgr[1], bgr[0]); }
+
+// The whole pixels nearest a frame's shift; a shift that is no number has
+// been refused before, one beyond a million pixels reaches no bitmap anyway.
+long long wholePixels(double shift) { return std::llround(std::clamp(shift, -1e6, 1e6)); }
 
 // A raised cosine over n pixels, so that detail at a box's edge, which
 // enters and leaves as the box moves, weighs little.
@@ -124,8 +125,7 @@ void AlignmentPoints::startReference(int width, int height) {
 
 void AlignmentPoints::addToReference(const Bitmap24& frame, double shiftX, double shiftY) {
     if (!std::isfinite(shiftX) || !std::isfinite(shiftY)) return;
-    const long long wholeX = std::llround(std::clamp(shiftX, -1e6, 1e6));
-    const long long wholeY = std::llround(std::clamp(shiftY, -1e6, 1e6));
+    const long long wholeX = wholePixels(shiftX), wholeY = wholePixels(shiftY);
     const long long x0 = std::max(0LL, -wholeX), x1 = std::min<long long>(width_, frame.width() - wholeX);
     const long long y0 = std::max(0LL, -wholeY), y1 = std::min<long long>(height_, frame.height() - wholeY);
     for (long long y = y0; y < y1; ++y) {
@@ -333,9 +333,7 @@ void AlignmentPoints::measure(const Bitmap24& frame, double shiftX, double shift
         for (Point& point : points_) point = {point.x, point.y};
         return;
     }
-    shiftX = std::clamp(shiftX, -1e6, 1e6);
-    shiftY = std::clamp(shiftY, -1e6, 1e6);
-    const int wholeX = static_cast<int>(std::lround(shiftX)), wholeY = static_cast<int>(std::lround(shiftY));
+    const int wholeX = static_cast<int>(wholePixels(shiftX)), wholeY = static_cast<int>(wholePixels(shiftY));
     for (std::size_t i = 0; i < points_.size(); ++i) {
         Point& point = points_[i];
         point.firmX = point.firmY = 0.0f;
@@ -451,8 +449,7 @@ void AlignmentPoints::warp(Bitmap24& frame, double shiftX, double shiftY) {
     if (!std::isfinite(shiftX) || !std::isfinite(shiftY)) return;
     const int gridColumns = width_ / GridStep + 2, gridRows = height_ / GridStep + 2;
     buildField(gridColumns, gridRows);
-    const long long wholeX = std::llround(std::clamp(shiftX, -1e6, 1e6));
-    const long long wholeY = std::llround(std::clamp(shiftY, -1e6, 1e6));
+    const long long wholeX = wholePixels(shiftX), wholeY = wholePixels(shiftY);
     const int width = frame.width(), height = frame.height();
     // Room for a whole frame from the first, so that no later frame allocates.
     source_.reserve(static_cast<std::size_t>(width) * height);

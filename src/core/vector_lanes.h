@@ -34,6 +34,8 @@ namespace lanes {
 typedef float F4 __attribute__((vector_size(16)));
 typedef float F8 __attribute__((vector_size(32)));
 typedef double D4 __attribute__((vector_size(32)));
+typedef float F2 __attribute__((vector_size(8)));
+typedef double D2 __attribute__((vector_size(16)));
 typedef int I4 __attribute__((vector_size(16)));
 typedef unsigned short U16x8 __attribute__((vector_size(16)));
 typedef short S16x8 __attribute__((vector_size(16)));
@@ -54,6 +56,10 @@ PLANEXOR_INLINE void store(float* p, const V& v) {
 PLANEXOR_INLINE D4 load4(const float* p) { return __builtin_convertvector(load<F4>(p), D4); }
 
 PLANEXOR_INLINE void store4(float* p, const D4& v) { store(p, __builtin_convertvector(v, F4)); }
+
+// Two floats widened to doubles: what the plain build does in one register,
+// where four take two and spill.
+PLANEXOR_INLINE D2 load2(const float* p) { return __builtin_convertvector(load<F2>(p), D2); }
 
 // IEEE square roots lane by lane: the same values as std::sqrt.
 PLANEXOR_INLINE F4 squareRoot(const F4& v) {

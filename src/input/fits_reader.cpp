@@ -21,6 +21,7 @@ constexpr std::size_t CardBytes = 80;
 constexpr std::size_t BlockBytes = 2880;
 constexpr std::int64_t MaxAxis = 1000000;  // far beyond any camera; keeps lying headers from asking for memory
 constexpr int BandRows = 32;               // rows converted at once: each column of the plane is written 128 bytes at a time
+constexpr int WideBandRows = 256;          // rows read at once for 16-bit files, which go straight into the plane
 
 std::string_view trimmed(std::string_view text) {
     while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -105,13 +106,19 @@ void decodeShorts(const std::uint8_t* bytes, int count, float scale, float offse
     for (; i < count; ++i) out[i] = static_cast<float>(bigEndian<std::int16_t>(bytes + 2 * i)) * scale + offset;
 }
 
-// Integers whose every scaled value fits a float need no check per value;
-// this plain loop is what keeps loading near the speed of reading the bytes.
-template <typename Raw, typename Math>
-void decodeAs(const std::uint8_t* bytes, int count, double scale, double offset, float* out) {
+// Integers whose every scaled value fits a float need no check per value.
+template <typename Raw>
+bool fitsEveryFloat(double scale, double offset) {
     const double largest = std::max(std::abs(static_cast<double>(std::numeric_limits<Raw>::lowest())),
                                     static_cast<double>(std::numeric_limits<Raw>::max()));
-    const bool unchecked = std::is_integral_v<Raw> && largest * std::abs(scale) + std::abs(offset) < 1e37;
+    return std::is_integral_v<Raw> && largest * std::abs(scale) + std::abs(offset) < 1e37;
+}
+
+// The plain loop below is what keeps other integers near the speed of
+// reading the bytes.
+template <typename Raw, typename Math>
+void decodeAs(const std::uint8_t* bytes, int count, double scale, double offset, float* out) {
+    const bool unchecked = fitsEveryFloat<Raw>(scale, offset);
     if (unchecked && std::is_same_v<Raw, std::int16_t>) {
         decodeShorts(bytes, count, static_cast<float>(scale), static_cast<float>(offset), out);
         return;
@@ -186,6 +193,88 @@ void transposeBand(const float* band, std::size_t stride, int rows, int width, T
     for (int k = fullRows; k < rows; ++k)
         for (int x = 0; x < width; ++x) single(k, x);
 }
+
+#ifdef PLANEXOR_HAS_WIDE
+constexpr bool WideShortsBuilt = true;
+
+PLANEXOR_WIDE PLANEXOR_INLINE void transpose8(__m256 (&v)[8]) {
+    const __m256 t0 = _mm256_unpacklo_ps(v[0], v[1]), t1 = _mm256_unpackhi_ps(v[0], v[1]);
+    const __m256 t2 = _mm256_unpacklo_ps(v[2], v[3]), t3 = _mm256_unpackhi_ps(v[2], v[3]);
+    const __m256 t4 = _mm256_unpacklo_ps(v[4], v[5]), t5 = _mm256_unpackhi_ps(v[4], v[5]);
+    const __m256 t6 = _mm256_unpacklo_ps(v[6], v[7]), t7 = _mm256_unpackhi_ps(v[6], v[7]);
+    const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xEE);
+    const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+    const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xEE);
+    const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xEE);
+    v[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
+    v[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
+    v[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
+    v[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
+    v[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
+    v[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
+    v[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
+    v[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
+}
+
+// 16-bit rows of the file straight into the plane, eight rows by eight
+// columns a step, with no float rows in between: the values are those of
+// decodeShorts (a product and a sum in single precision, never fused), so
+// both roads fill the plane with the same bits. Band row r (of rows) goes to
+// plane row lowestRow + rows - 1 - r. Also widens the extremes.
+PLANEXOR_WIDE void decodeShortBandWide(const std::uint8_t* bytes, std::size_t rowBytes, int rows, int width,
+                                       float scale, float offset, TFloatPlane& plane, int lowestRow,
+                                       float& minimum, float& maximum) {
+    const __m256 s = _mm256_set1_ps(scale), o = _mm256_set1_ps(offset);
+    const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    __m256 low = _mm256_set1_ps(minimum), high = _mm256_set1_ps(maximum);
+    const auto fileRow = [&](int k) { return bytes + rowBytes * static_cast<std::size_t>(rows - 1 - k); };
+    const int fullRows = rows & ~7, fullColumns = width & ~7;
+    // Taken once: a store through the plane could otherwise be its own pointer.
+    float* const first = plane[0] + lowestRow;
+    for (int k = 0; k < fullRows; k += 8) {
+        for (int x = 0; x < fullColumns; x += 8) {
+            __m256 v[8];
+#pragma GCC unroll 8
+            for (int j = 0; j < 8; ++j) {
+                __m128i raw;
+                std::memcpy(&raw, fileRow(k + j) + 2 * x, sizeof raw);
+                const __m256 wide = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm_shuffle_epi8(raw, swapBytes)));
+                v[j] = _mm256_add_ps(_mm256_mul_ps(wide, s), o);
+            }
+            // A tree, so the extremes wait on one step per block, not eight.
+            const __m256 low4 = _mm256_min_ps(_mm256_min_ps(v[0], v[1]), _mm256_min_ps(v[2], v[3]));
+            const __m256 high4 = _mm256_max_ps(_mm256_max_ps(v[0], v[1]), _mm256_max_ps(v[2], v[3]));
+            const __m256 low8 = _mm256_min_ps(_mm256_min_ps(v[4], v[5]), _mm256_min_ps(v[6], v[7]));
+            const __m256 high8 = _mm256_max_ps(_mm256_max_ps(v[4], v[5]), _mm256_max_ps(v[6], v[7]));
+            low = _mm256_min_ps(low, _mm256_min_ps(low4, low8));
+            high = _mm256_max_ps(high, _mm256_max_ps(high4, high8));
+            transpose8(v);
+            float* const column = first + static_cast<std::size_t>(x) * TFloatPlane::Stride + k;
+#pragma GCC unroll 8
+            for (int j = 0; j < 8; ++j) _mm256_storeu_ps(column + j * TFloatPlane::Stride, v[j]);
+        }
+    }
+    alignas(32) float lows[8], highs[8];
+    _mm256_store_ps(lows, low);
+    _mm256_store_ps(highs, high);
+    for (int lane = 0; lane < 8; ++lane) {
+        minimum = std::min(minimum, lows[lane]);
+        maximum = std::max(maximum, highs[lane]);
+    }
+    const auto single = [&](int k, int x) {
+        const float value = static_cast<float>(bigEndian<std::int16_t>(fileRow(k) + 2 * x)) * scale + offset;
+        plane[x][lowestRow + k] = value;
+        minimum = std::min(minimum, value);
+        maximum = std::max(maximum, value);
+    };
+    for (int x = fullColumns; x < width; ++x)
+        for (int k = 0; k < fullRows; ++k) single(k, x);
+    for (int x = 0; x < width; ++x)
+        for (int k = fullRows; k < rows; ++k) single(k, x);
+}
+#else
+constexpr bool WideShortsBuilt = false;
+#endif
 
 struct Cards {
     std::optional<std::int64_t> BITPIX, NAXIS;
@@ -308,7 +397,8 @@ void ReadFitsRow(FitsFile& file, const FitsHeader& header, std::vector<float>& v
     decodeValues(bytes.data(), header.NAXIS1, header, 1.0, values.data());
 }
 
-FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlane& plane, float factor) {
+FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlane& plane, float factor,
+                            VectorCode code) {
     FitsPlaneRead result;
     result.fileWidth = header.NAXIS1;
     result.fileHeight = header.NAXIS2;
@@ -317,19 +407,30 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
     const int width = result.width;
     const int height = result.height;
 
+    const double scale = header.BSCALE * factor, offset = header.BZERO * factor;
+    [[maybe_unused]] const bool wideShorts = WideShortsBuilt && header.BITPIX == 16 &&
+                                             fitsEveryFloat<std::int16_t>(scale, offset) && useWideVectors(code);
     const std::size_t rowBytes = static_cast<std::size_t>(header.NAXIS1) * bytesPerValue(header.BITPIX);
     // Several rows per read, fewer for very wide files so the buffer stays small.
-    const int band = static_cast<int>(std::clamp<std::size_t>((std::size_t{1} << 20) / rowBytes, 1, BandRows));
+    const int band = static_cast<int>(
+        std::clamp<std::size_t>((std::size_t{1} << 20) / rowBytes, 1, wideShorts ? WideBandRows : BandRows));
     std::vector<std::uint8_t> bytes(rowBytes * band);
     // Padded so rows of the band do not sit 4 KiB apart, where loads from
     // one row would wait on stores to another.
     const std::size_t stride = static_cast<std::size_t>(width) + 16;
-    std::vector<float> values(stride * band);
+    std::vector<float> values(wideShorts ? 0 : stride * band);
     float minimum = std::numeric_limits<float>::max();
     float maximum = std::numeric_limits<float>::lowest();
     for (int first = 0; first < height; first += band) {
         const int rows = std::min(band, height - first);
         file.read(bytes.data(), rowBytes * rows);
+#ifdef PLANEXOR_HAS_WIDE
+        if (wideShorts) {
+            decodeShortBandWide(bytes.data(), rowBytes, rows, width, static_cast<float>(scale),
+                                static_cast<float>(offset), plane, height - first - rows, minimum, maximum);
+            continue;
+        }
+#endif
         // Stored rows first .. first+rows-1 are plane rows that run
         // downwards in memory: band row k becomes plane row lowestRow + k.
         for (int r = 0; r < rows; ++r)

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "core/vector_lanes.h"
 #include "core/workspace.h"
 
 namespace planexor {
@@ -57,8 +58,9 @@ struct FitsPlaneRead {
 
 // Reads the first plane upright (stored row r to plane row height-1-r), cut to
 // MaxImageSide x MaxImageSide, every value x factor. Elements outside the
-// image are left as they are.
-FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlane& plane, float factor = 1.0f);
+// image are left as they are. Both vector codes give the same plane.
+FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlane& plane, float factor = 1.0f,
+                            VectorCode code = VectorCode::Best);
 
 // One FITS frame as the input of a single-image session: StackG holds it, the
 // image, frame and stack sizes are its size (cut), the original size is the

@@ -1,0 +1,77 @@
+// The fast roads of loading a calibration or FITS frame against the plain
+// arithmetic they stand in for: both must give the same bits.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <fitsio.h>
+#include <memory>
+#include <random>
+
+#include "input/calibration.h"
+#include "input/fits_reader.h"
+#include "support/fits_files.h"
+#include "support/test_files.h"
+
+namespace planexor {
+namespace {
+
+TEST(PlaneLoading, SixteenBitFilesFillTheSamePlaneOnEitherVectorCode) {
+    if (!wideVectorsAvailable()) GTEST_SKIP() << "one build of the loop on this processor";
+    testing::TempDir dir;
+    std::mt19937 random(7);
+    struct Case { int width, height, bitpix, lowest, highest; float factor; };
+    // Sizes off the eight-by-eight blocks, a band boundary, a file wider than
+    // the plane, unsigned camera data and a dark's factor of 128.
+    for (const Case c : {Case{1, 1, SHORT_IMG, -5, 5, 1}, {13, 9, USHORT_IMG, 0, 65535, 1},
+                         {16, 8, SHORT_IMG, -32768, 32767, 128}, {37, 300, USHORT_IMG, 0, 65535, 1},
+                         {1030, 20, SHORT_IMG, -1000, 1000, 1}}) {
+        SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " bitpix " << c.bitpix);
+        testing::CfitsioImage image;
+        image.bitpix = c.bitpix;
+        image.axes = {c.width, c.height};
+        std::uniform_int_distribution<int> value(c.lowest, c.highest);
+        for (int i = 0; i < c.width * c.height; ++i) image.values.push_back(value(random));
+        const std::string path = dir.path() + "/frame.fit";
+        writeWithCfitsio(path, image);
+
+        std::unique_ptr<TFloatPlane> planes[2] = {std::make_unique<TFloatPlane>(), std::make_unique<TFloatPlane>()};
+        FitsPlaneRead reads[2];
+        for (int road = 0; road < 2; ++road) {
+            FitsFile file(path);
+            const FitsHeader header = ReadFitsHeader(file);
+            reads[road] = readFitsPlane(file, header, *planes[road], c.factor,
+                                        road == 0 ? VectorCode::Best : VectorCode::Portable);
+        }
+        EXPECT_EQ(reads[0].minimum, reads[1].minimum);
+        EXPECT_EQ(reads[0].maximum, reads[1].maximum);
+        EXPECT_EQ(0, std::memcmp(planes[0]->data(), planes[1]->data(), TFloatPlane::Size * sizeof(float)));
+    }
+}
+
+// Quotients that land next to a point halfway between two floats are where a
+// product by the reciprocal rounds the other way; zeros, tiny and odd counts
+// go down the plain road.
+TEST(PlaneLoading, FlatElementsAreTheQuotientsRoundedAsDividingDoes) {
+    std::mt19937 random(11);
+    std::uniform_real_distribution<float> element(0.25f, 4.0f), level(1.0f, 60000.0f);
+    int cases = 0;
+    for (int column = 0; column < 400; ++column) {
+        const float target = element(random);
+        const double halfway = (double{target} + std::nextafter(target, 8.0f)) / 2;
+        const float value = level(random);
+        const double mean = value / halfway;
+        std::vector<float> from = {0.0f, 1e-40f, 3.0f};
+        for (int power = -20; power <= 20; ++power) from.push_back(std::ldexp(value, power));
+        std::vector<float> to(from.size());
+        normaliseFlatColumn(from.data(), to.data(), static_cast<int>(from.size()), mean);
+        for (std::size_t i = 0; i < from.size(); ++i, ++cases) {
+            const float quotient = static_cast<float>(from[i] / mean);
+            ASSERT_EQ(quotient == 0 ? 0.00001f : quotient, to[i]) << from[i] << " / " << mean;
+        }
+    }
+    EXPECT_GT(cases, 10000);
+}
+
+}  // namespace
+}  // namespace planexor

@@ -16,6 +16,7 @@ namespace planexor {
 namespace {
 
 using lanes::D2;
+using lanes::D4;
 using lanes::F2;
 using lanes::F4;
 
@@ -121,46 +122,68 @@ double flatMean(const Loaded& loaded, const std::string& path) {
     return loaded.grey ? sum / static_cast<double>(pixels) : sum / (3.0 * static_cast<double>(pixels));
 }
 
-}  // namespace
+float dividedElement(float value, double mean) {
+    const float element = static_cast<float>(value / mean);
+    return element == 0 ? SmallestDivisor : element;
+}
 
 // A division per element costs more than the rest of a load together. A
 // product by the reciprocal lies within four units of the double's last
 // place of the quotient, so rounding the product a little up and a little
 // down to floats gives the quotient's float when both agree. Where they do
 // not (a halfway point between two floats is that close), and for quotients
-// so small that floats thin out, the elements are divided.
-void normaliseFlatColumn(const float* from, float* to, int count, double mean) {
-    const double reciprocal = 1.0 / mean;
-    const auto divided = [mean](float value) {
-        const float element = static_cast<float>(value / mean);
-        return element == 0 ? SmallestDivisor : element;
-    };
+// so small that floats thin out, the elements are divided. D and F are
+// vectors of as many doubles and floats; returns how many were done.
+template <typename D, typename F>
+PLANEXOR_INLINE int normaliseByProducts(const float* from, float* to, int count, double mean, double reciprocal) {
+    constexpr int Lanes = sizeof(F) / sizeof(float);
+    using Mask = decltype(F{} != F{});
+    // A scalar added to a vector of zeros is spread over its lanes.
+    const D times = D{} + reciprocal, slack = D{} + 0x1p-49;
+    const F tiny = F{} + 0x1p-124f, zero = F{}, smallest = F{} + SmallestDivisor;
     int i = 0;
-    if (std::isfinite(reciprocal)) {
-        typedef long long L2 __attribute__((vector_size(16)));
-        const D2 times = {reciprocal, reciprocal}, slack = {0x1p-49, 0x1p-49};
-        const F4 tiny = {0x1p-124f, 0x1p-124f, 0x1p-124f, 0x1p-124f};
-        const F4 zero = {}, smallest = {SmallestDivisor, SmallestDivisor, SmallestDivisor, SmallestDivisor};
-        const auto rounded = [](const D2& first, const D2& second) {
-            return __builtin_shufflevector(__builtin_convertvector(first, F2), __builtin_convertvector(second, F2), 0,
-                                           1, 2, 3);
-        };
-        for (; i + 3 < count; i += 4) {
-            const D2 first = lanes::load2(from + i) * times, second = lanes::load2(from + i + 2) * times;
-            const D2 firstSpread = first * slack, secondSpread = second * slack;
-            const F4 low = rounded(first - firstSpread, second - secondSpread);
-            const F4 high = rounded(first + firstSpread, second + secondSpread);
-            const auto doubtful = (low != high) | (low < tiny);
-            L2 anyLane;
-            std::memcpy(&anyLane, &doubtful, sizeof anyLane);
-            if (anyLane[0] | anyLane[1]) {
-                for (int k = i; k < i + 4; ++k) to[k] = divided(from[k]);
-            } else {
-                lanes::store(to + i, low == zero ? smallest : low);
-            }
+    for (; i + Lanes <= count; i += Lanes) {
+        F values;
+        std::memcpy(&values, from + i, sizeof values);
+        const D product = __builtin_convertvector(values, D) * times;
+        const D spread = product * slack;
+        const F low = __builtin_convertvector(product - spread, F);
+        const F high = __builtin_convertvector(product + spread, F);
+        const Mask doubtful = (low != high) | (low < tiny);
+        std::uint64_t words[sizeof doubtful / 8];
+        std::memcpy(words, &doubtful, sizeof words);
+        std::uint64_t anyDoubtful = 0;
+        for (std::uint64_t word : words) anyDoubtful |= word;
+        if (anyDoubtful) {
+            for (int k = i; k < i + Lanes; ++k) to[k] = dividedElement(from[k], mean);
+        } else {
+            const F element = low == zero ? smallest : low;
+            std::memcpy(to + i, &element, sizeof element);
         }
     }
-    for (; i < count; ++i) to[i] = divided(from[i]);
+    return i;
+}
+
+#ifdef PLANEXOR_HAS_WIDE
+PLANEXOR_WIDE int normaliseByProductsWide(const float* from, float* to, int count, double mean, double reciprocal) {
+    return normaliseByProducts<D4, F4>(from, to, count, mean, reciprocal);
+}
+#endif
+
+}  // namespace
+
+void normaliseFlatColumn(const float* from, float* to, int count, double mean, VectorCode code) {
+    const double reciprocal = 1.0 / mean;
+    int i = 0;
+    if (std::isfinite(reciprocal)) {
+#ifdef PLANEXOR_HAS_WIDE
+        if (useWideVectors(code))
+            i = normaliseByProductsWide(from, to, count, mean, reciprocal);
+        else
+#endif
+            i = normaliseByProducts<D2, F2>(from, to, count, mean, reciprocal);
+    }
+    for (; i < count; ++i) to[i] = dividedElement(from[i], mean);
 }
 
 namespace {

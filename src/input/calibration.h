@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "core/vector_lanes.h"
 #include "core/workspace.h"
 
 namespace planexor {
@@ -28,7 +29,7 @@ CalibrationLoad loadDarkFrame(Workspace& workspace, const std::string& path, int
 CalibrationLoad loadFlatField(Workspace& workspace, const std::string& path, int fileType);
 
 // to[i] = from[i] / mean rounded to float, 0 made the smallest divisor, as
-// dividing each would give (from may be to).
-void normaliseFlatColumn(const float* from, float* to, int count, double mean);
+// dividing each would give (from may be to), on either vector code.
+void normaliseFlatColumn(const float* from, float* to, int count, double mean, VectorCode code = VectorCode::Best);
 
 }  // namespace planexor

@@ -37,6 +37,10 @@ void drawBoxOutline(DrawingBuilder& builder, int x, int y, int size) {
 
 namespace {
 
+// How far, in pixels, the disc's shift may lie from the box's and still be
+// taken: further, the box has found something else, or the disc has.
+constexpr double DiscAgreement = 4.0;
+
 // Grey values through three tables of the same products the plain formula
 // forms, added in the same order, so the result is the same float.
 struct GreyTables {
@@ -280,6 +284,7 @@ float buildReferenceSpectrum(Alignment& alignment, FftEngine& fft, const Bitmap2
     alignment.RefRe.copyFrom(fft.SpecRe, size);
     alignment.RefIm.copyFrom(fft.SpecIm, size);
     alignment.referenceSize = size;
+    alignment.referenceDisc = options.subpixel ? findDisc(frame, frameWidth, frameHeight) : std::nullopt;
     return quality;
 }
 
@@ -358,6 +363,23 @@ RegistrationResult finishRegistration(Workspace& workspace, Alignment& alignment
         alignment.TrackX = shiftX;
         alignment.TrackY = shiftY;
         updatePrediction(alignment, workspace.CurrentFrame, firstField ? 0 : 1, shiftX, shiftY, size);
+    }
+
+    // Seeing moves the box's own detail by a pixel or two, the disc's light
+    // as a whole not: where there is a whole disc and it moved about as the
+    // box did, the shift is the disc's, to a fraction of a pixel. The track
+    // stays with the box.
+    if (options.subpixel && !userClick && !options.interlaced && alignment.referenceDisc) {
+        const DiscWindow& disc = *alignment.referenceDisc;
+        if (const auto centre = discCentre(frame, workspace.FrameWidth, workspace.FrameHeight, disc, shiftX, shiftY)) {
+            const double discX = centre->x - disc.x, discY = centre->y - disc.y;
+            if (std::abs(discX - shiftX) <= DiscAgreement && std::abs(discY - shiftY) <= DiscAgreement) {
+                shiftX = nearest(discX);
+                shiftY = nearest(discY);
+                subX = discX - shiftX;
+                subY = discY - shiftY;
+            }
+        }
     }
 
     // Registration difference over the box around the feature, frame

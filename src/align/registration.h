@@ -3,6 +3,7 @@
 #include <optional>
 #include <vector>
 
+#include "align/disc_centre.h"
 #include "align/disc_quality.h"
 #include "align/fft.h"
 #include "align/quality.h"
@@ -44,6 +45,7 @@ struct Alignment {
 
     TSpectrumPlane RefRe, RefIm;
     DiscSharpness disc;  // its buffers, reused from frame to frame
+    std::optional<DiscWindow> referenceDisc;  // of the reference the spectrum was built from
 
     // Tracking starts over: at a run's start, a feature click, "Recalc FFT".
     void resetTrack();

@@ -905,8 +905,9 @@ const std::vector<Command>& commands() {
                   "[--shifts FILE.csv] [--project FILE.pxp [--no-overwrite]]",
          "Click the alignment feature at X,Y on frame 0, align every frame and write each frame's shift, "
          "difference, quality and rank (0 = best, -1 = not ranked) as CSV, and/or save the work as a project. "
-         "--subpixel refines each shift to a fraction of a pixel (the CSV gains subpixel_x,subpixel_y, the "
-         "fraction beside the whole shift); --quality disc ranks by the sharpness of the whole planet disc instead "
+         "--subpixel refines each shift to a fraction of a pixel, from the planet disc's centre of light where "
+         "the frames show the whole disc (the CSV gains subpixel_x,subpixel_y, the fraction beside the whole "
+         "shift); --quality disc ranks by the sharpness of the whole planet disc instead "
          "of the box's spectrum.",
          {"feature", "box", "shifts", "dark", "flat", "exclude", "save-list", "optimize-until", "search-area",
           "lower-quality", "project", "quality"},

@@ -1,0 +1,52 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+
+#include "align/disc_centre.h"
+
+namespace planexor {
+namespace {
+
+// A planet of radius 40 with a soft rim, centred at (cx, cy), on black.
+Bitmap24 disc(int width, int height, double cx, double cy, int level = 200) {
+    Bitmap24 picture(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const double inside = std::clamp(40.5 - std::hypot(x - cx, y - cy), 0.0, 1.0);
+            std::uint8_t* pixel = picture.pixel(x, y);
+            pixel[0] = pixel[1] = pixel[2] = static_cast<std::uint8_t>(std::lround(level * inside));
+        }
+    return picture;
+}
+
+TEST(DiscCentre, FollowsTheDiscToAFractionOfAPixel) {
+    const auto reference = findDisc(disc(200, 150, 100.0, 75.0), 200, 150);
+    ASSERT_TRUE(reference);
+    for (const auto [dx, dy] : {std::pair{3.3, -2.4}, {-0.5, 0.25}, {-12.75, 9.1}}) {
+        // Found near the whole shift a box would give, and dimmer: brightness drops out.
+        const auto centre = discCentre(disc(200, 150, 100.0 + dx, 75.0 + dy, 150), 200, 150, *reference,
+                                       static_cast<int>(std::lround(dx)), static_cast<int>(std::lround(dy)));
+        ASSERT_TRUE(centre);
+        EXPECT_NEAR(centre->x - reference->x, dx, 0.05);
+        EXPECT_NEAR(centre->y - reference->y, dy, 0.05);
+    }
+}
+
+TEST(DiscCentre, NoCentreWithoutAWholeDiscInsideTheFrame) {
+    Bitmap24 lit(200, 150);
+    std::fill(lit.row(0), lit.row(0) + lit.rowBytes() * 150, std::uint8_t{90});
+    for (const Bitmap24& frame : {Bitmap24(200, 150), lit, disc(200, 150, 20.0, 75.0), disc(200, 150, 100.0, 140.0),
+                                  disc(6, 6, 3.0, 3.0), Bitmap24()})
+        EXPECT_FALSE(findDisc(frame, 200, 150));
+
+    const auto reference = findDisc(disc(200, 150, 100.0, 75.0), 200, 150);
+    ASSERT_TRUE(reference);
+    EXPECT_FALSE(discCentre(Bitmap24(200, 150), 200, 150, *reference, 0, 0));         // black
+    EXPECT_FALSE(discCentre(disc(200, 150, 150.0, 75.0), 200, 150, *reference, 50, 0));  // window past the edge
+    EXPECT_FALSE(discCentre(disc(100, 80, 50.0, 40.0), 200, 150, *reference, 0, 0));     // smaller bitmap
+    EXPECT_FALSE(discCentre(disc(200, 150, 100.0, 75.0), 200, 150, *reference, -2000000000, 2000000000));
+}
+
+}  // namespace
+}  // namespace planexor

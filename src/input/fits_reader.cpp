@@ -226,7 +226,9 @@ PLANEXOR_WIDE void decodeShortBandWide(const std::uint8_t* bytes, std::size_t ro
                                        float& minimum, float& maximum) {
     const __m256 s = _mm256_set1_ps(scale), o = _mm256_set1_ps(offset);
     const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
-    __m256 low = _mm256_set1_ps(minimum), high = _mm256_set1_ps(maximum);
+    // The extremes of the stored values: scaling keeps or turns their order
+    // (never mixes it), so the scaled extremes are the scaled ends.
+    __m128i lowest = _mm_set1_epi16(32767), highest = _mm_set1_epi16(-32768);
     const auto fileRow = [&](int k) { return bytes + rowBytes * static_cast<std::size_t>(rows - 1 - k); };
     const int fullRows = rows & ~7, fullColumns = width & ~7;
     // Taken once: a store through the plane could otherwise be its own pointer.
@@ -238,35 +240,34 @@ PLANEXOR_WIDE void decodeShortBandWide(const std::uint8_t* bytes, std::size_t ro
             for (int j = 0; j < 8; ++j) {
                 __m128i raw;
                 std::memcpy(&raw, fileRow(k + j) + 2 * x, sizeof raw);
-                const __m256 wide = _mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(_mm_shuffle_epi8(raw, swapBytes)));
-                v[j] = _mm256_add_ps(_mm256_mul_ps(wide, s), o);
+                raw = _mm_shuffle_epi8(raw, swapBytes);
+                lowest = _mm_min_epi16(lowest, raw);
+                highest = _mm_max_epi16(highest, raw);
+                v[j] = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(raw)), s), o);
             }
-            // A tree, so the extremes wait on one step per block, not eight.
-            const __m256 low4 = _mm256_min_ps(_mm256_min_ps(v[0], v[1]), _mm256_min_ps(v[2], v[3]));
-            const __m256 high4 = _mm256_max_ps(_mm256_max_ps(v[0], v[1]), _mm256_max_ps(v[2], v[3]));
-            const __m256 low8 = _mm256_min_ps(_mm256_min_ps(v[4], v[5]), _mm256_min_ps(v[6], v[7]));
-            const __m256 high8 = _mm256_max_ps(_mm256_max_ps(v[4], v[5]), _mm256_max_ps(v[6], v[7]));
-            low = _mm256_min_ps(low, _mm256_min_ps(low4, low8));
-            high = _mm256_max_ps(high, _mm256_max_ps(high4, high8));
             transpose8(v);
             float* const column = first + static_cast<std::size_t>(x) * TFloatPlane::Stride + k;
 #pragma GCC unroll 8
             for (int j = 0; j < 8; ++j) _mm256_storeu_ps(column + j * TFloatPlane::Stride, v[j]);
         }
     }
-    alignas(32) float lows[8], highs[8];
-    _mm256_store_ps(lows, low);
-    _mm256_store_ps(highs, high);
-    for (int lane = 0; lane < 8; ++lane) {
-        minimum = std::min(minimum, lows[lane]);
-        maximum = std::max(maximum, highs[lane]);
-    }
+    const auto scaled = [&](std::int16_t value) { return static_cast<float>(value) * scale + offset; };
     const auto single = [&](int k, int x) {
-        const float value = static_cast<float>(bigEndian<std::int16_t>(fileRow(k) + 2 * x)) * scale + offset;
+        const float value = scaled(bigEndian<std::int16_t>(fileRow(k) + 2 * x));
         plane[x][lowestRow + k] = value;
         minimum = std::min(minimum, value);
         maximum = std::max(maximum, value);
     };
+    if (fullRows > 0 && fullColumns > 0) {
+        alignas(16) std::int16_t lows[8], highs[8];
+        _mm_store_si128(reinterpret_cast<__m128i*>(lows), lowest);
+        _mm_store_si128(reinterpret_cast<__m128i*>(highs), highest);
+        const std::int16_t low = *std::min_element(lows, lows + 8), high = *std::max_element(highs, highs + 8);
+        for (const float value : {scaled(low), scaled(high)}) {
+            minimum = std::min(minimum, value);
+            maximum = std::max(maximum, value);
+        }
+    }
     for (int x = fullColumns; x < width; ++x)
         for (int k = 0; k < fullRows; ++k) single(k, x);
     for (int x = 0; x < width; ++x)
@@ -414,7 +415,8 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
     // Several rows per read, fewer for very wide files so the buffer stays small.
     const int band = static_cast<int>(
         std::clamp<std::size_t>((std::size_t{1} << 20) / rowBytes, 1, wideShorts ? WideBandRows : BandRows));
-    std::vector<std::uint8_t> bytes(rowBytes * band);
+    // Not cleared first: every byte used is read from the file.
+    const auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(rowBytes * band);
     // Padded so rows of the band do not sit 4 KiB apart, where loads from
     // one row would wait on stores to another.
     const std::size_t stride = static_cast<std::size_t>(width) + 16;
@@ -423,10 +425,10 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
     float maximum = std::numeric_limits<float>::lowest();
     for (int first = 0; first < height; first += band) {
         const int rows = std::min(band, height - first);
-        file.read(bytes.data(), rowBytes * rows);
+        file.read(bytes.get(), rowBytes * rows);
 #ifdef PLANEXOR_HAS_WIDE
         if (wideShorts) {
-            decodeShortBandWide(bytes.data(), rowBytes, rows, width, static_cast<float>(scale),
+            decodeShortBandWide(bytes.get(), rowBytes, rows, width, static_cast<float>(scale),
                                 static_cast<float>(offset), plane, height - first - rows, minimum, maximum);
             continue;
         }
@@ -434,7 +436,7 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
         // Stored rows first .. first+rows-1 are plane rows that run
         // downwards in memory: band row k becomes plane row lowestRow + k.
         for (int r = 0; r < rows; ++r)
-            decodeValues(bytes.data() + rowBytes * r, width, header, factor, values.data() + stride * (rows - 1 - r));
+            decodeValues(bytes.get() + rowBytes * r, width, header, factor, values.data() + stride * (rows - 1 - r));
         transposeBand(values.data(), stride, rows, width, plane, height - first - rows, minimum, maximum);
     }
     result.minimum = minimum;

@@ -141,24 +141,31 @@ PLANEXOR_INLINE int normaliseByProducts(const float* from, float* to, int count,
     // A scalar added to a vector of zeros is spread over its lanes.
     const D times = D{} + reciprocal, slack = D{} + 0x1p-49;
     const F tiny = F{} + 0x1p-124f, zero = F{}, smallest = F{} + SmallestDivisor;
-    int i = 0;
-    for (; i + Lanes <= count; i += Lanes) {
+    const auto rounded = [&](const float* at, F& low) {
         F values;
-        std::memcpy(&values, from + i, sizeof values);
+        std::memcpy(&values, at, sizeof values);
         const D product = __builtin_convertvector(values, D) * times;
         const D spread = product * slack;
-        const F low = __builtin_convertvector(product - spread, F);
+        low = __builtin_convertvector(product - spread, F);
         const F high = __builtin_convertvector(product + spread, F);
-        const Mask doubtful = (low != high) | (low < tiny);
+        return Mask((low != high) | (low < tiny));
+    };
+    // Two vectors a step, with one test for both: doubt is rare.
+    int i = 0;
+    for (; i + 2 * Lanes <= count; i += 2 * Lanes) {
+        F first, second;
+        const Mask doubtful = rounded(from + i, first) | rounded(from + i + Lanes, second);
         std::uint64_t words[sizeof doubtful / 8];
         std::memcpy(words, &doubtful, sizeof words);
         std::uint64_t anyDoubtful = 0;
         for (std::uint64_t word : words) anyDoubtful |= word;
         if (anyDoubtful) {
-            for (int k = i; k < i + Lanes; ++k) to[k] = dividedElement(from[k], mean);
+            for (int k = i; k < i + 2 * Lanes; ++k) to[k] = dividedElement(from[k], mean);
         } else {
-            const F element = low == zero ? smallest : low;
-            std::memcpy(to + i, &element, sizeof element);
+            first = first == zero ? smallest : first;
+            second = second == zero ? smallest : second;
+            std::memcpy(to + i, &first, sizeof first);
+            std::memcpy(to + i + Lanes, &second, sizeof second);
         }
     }
     return i;

@@ -23,7 +23,7 @@ Bitmap24 disc(int width, int height, double cx, double cy, int level = 200) {
 TEST(DiscCentre, FollowsTheDiscToAFractionOfAPixel) {
     const auto reference = findDisc(disc(200, 150, 100.0, 75.0), 200, 150);
     ASSERT_TRUE(reference);
-    for (const auto [dx, dy] : {std::pair{3.3, -2.4}, {-0.5, 0.25}, {-12.75, 9.1}}) {
+    for (const auto& [dx, dy] : {std::pair{3.3, -2.4}, {-0.5, 0.25}, {-12.75, 9.1}}) {
         // Found near the whole shift a box would give, and dimmer: brightness drops out.
         const auto centre = discCentre(disc(200, 150, 100.0 + dx, 75.0 + dy, 150), 200, 150, *reference,
                                        static_cast<int>(std::lround(dx)), static_cast<int>(std::lround(dy)));

@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <random>
 #include <vector>
+
+#include "align/disc_quality.h"
+#include "demo/synthetic_planet.h"
+#include "support/test_files.h"
 
 namespace planexor {
 namespace {
@@ -36,44 +39,16 @@ TEST(SpectrumQuality, ShareOfTheWeighedBandFromTheFilterOn) {
     for (const auto& c : cases) EXPECT_FLOAT_EQ(spectrumQuality(c.profile, c.filter), c.share) << c.filter;
 }
 
-// A planet-like block: a limb-darkened disc with bands and fine random
-// detail, blurred by a Gaussian of the given width (0: not at all).
-std::vector<float> planetBlock(int n, double blur, unsigned seed = 7) {
-    std::mt19937 random(seed);
-    std::normal_distribution<double> grain(0.0, 12.0);
-    std::vector<double> sharp(static_cast<std::size_t>(n) * n);
+// The middle n x n of the synthetic planet, blurred by the seeing given
+// (0: not at all), green values in [x * n + y] order.
+std::vector<float> planetBlock(int n, double blur) {
+    PlanetRenderer renderer(320, 320, 7);
+    Bitmap24 frame;
+    renderer.render({0, 0, blur}, 0, FrameEffects{false, false}, frame);
+    std::vector<float> block(static_cast<std::size_t>(n) * n);
+    const int corner = 160 - n / 2;
     for (int x = 0; x < n; ++x)
-        for (int y = 0; y < n; ++y) {
-            const double dx = x - n * 0.45, dy = y - n * 0.52;
-            const double r = std::hypot(dx, dy) / (n * 0.35);
-            double value = 20.0;
-            if (r < 1.0) value += 160.0 * std::sqrt(1.0 - r * r) * (0.8 + 0.2 * std::sin(dy * 0.7)) + grain(random);
-            sharp[x * n + y] = value;
-        }
-    std::vector<float> block(sharp.size());
-    if (blur == 0.0) {
-        std::copy(sharp.begin(), sharp.end(), block.begin());
-        return block;
-    }
-    const int reach = static_cast<int>(std::ceil(5 * blur));  // a shorter cut lets high frequencies through
-    std::vector<double> kernel(2 * reach + 1);
-    double total = 0;
-    for (int i = -reach; i <= reach; ++i) total += kernel[i + reach] = std::exp(-i * i / (2 * blur * blur));
-    for (double& k : kernel) k /= total;
-    auto at = [n](int i) { return std::clamp(i, 0, n - 1); };
-    std::vector<double> across(sharp.size());
-    for (int x = 0; x < n; ++x)
-        for (int y = 0; y < n; ++y) {
-            double sum = 0;
-            for (int i = -reach; i <= reach; ++i) sum += kernel[i + reach] * sharp[at(x + i) * n + y];
-            across[x * n + y] = sum;
-        }
-    for (int x = 0; x < n; ++x)
-        for (int y = 0; y < n; ++y) {
-            double sum = 0;
-            for (int i = -reach; i <= reach; ++i) sum += kernel[i + reach] * across[x * n + at(y + i)];
-            block[x * n + y] = static_cast<float>(sum);
-        }
+        for (int y = 0; y < n; ++y) block[x * n + y] = frame.pixel(corner + x, corner + y)[1];
     return block;
 }
 
@@ -169,6 +144,36 @@ TEST(QualityGraphData, EmptyOrInconsistentProfile_StaysOnTheGraph) {
     // A maximum left over from an earlier profile must not index past the table.
     const QualityGraph stale = buildQualityGraph(flatProfile(0.8f), 0.1f, gamma, 12, false, 10);
     for (const GraphPoint& point : stale.curve) ASSERT_EQ(point.y, 201 - 200);
+}
+
+Bitmap24 scaled(const Bitmap24& frame, double gain) {
+    Bitmap24 out = frame;
+    for (int y = 0; y < out.height(); ++y)
+        for (int x = 0; x < out.width() * 3; ++x)
+            out.row(y)[x] = static_cast<std::uint8_t>(std::lround(std::min(255.0, out.row(y)[x] * gain)));
+    return out;
+}
+
+// The ranking by seeing itself is measured through the window (beyond_pixels_test).
+TEST(DiscSharpness, IgnoresBrightnessAndScoresNoDiscAsZero) {
+    DemoOptions options;
+    options.width = 320;
+    options.height = 240;
+    FrameTruth sharp{0, 0, 1.0}, blurred{0, 0, 2.5};
+    PlanetRenderer renderer(options.width, options.height, options.seed);
+    Bitmap24 frame, soft;
+    renderer.render(sharp, 0, FrameEffects{}, frame);
+    renderer.render(blurred, 0, FrameEffects{}, soft);
+    DiscSharpness disc;
+    const float quality = disc.measure(frame, 320, 240);
+    EXPECT_GT(quality, 1.5f * disc.measure(soft, 320, 240));
+    // A dimmer sky or a thinner cloud changes the brightness, not the score.
+    EXPECT_NEAR(disc.measure(scaled(frame, 0.6), 320, 240), quality, 0.05 * quality);
+
+    for (std::uint8_t level : {0, 90}) EXPECT_EQ(disc.measure(testing::uniform(64, 48, level), 64, 48), 0.0f);
+    EXPECT_EQ(disc.measure(frame, 3, 3), 0.0f);
+    // A working size beyond the bitmap reads only the bitmap.
+    EXPECT_EQ(disc.measure(frame, 5000, 5000), quality);
 }
 
 }  // namespace

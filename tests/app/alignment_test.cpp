@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <sstream>
 #include <tuple>
 
 #include "demo/avi_writer.h"
+#include "input/bmp_codec.h"
 #include "support/form_fixture.h"
 
 namespace planexor {
@@ -189,15 +191,18 @@ TEST_F(AlignPage, CancelHalfWayKeepsWhatWasRegisteredWithoutRankingAndTheNextRun
     form.handlerTrace = [&](std::string_view name) { runs += name == "AlignallButtonClick"; };
     ui.onProcessEvents = [&](int call) {
         if (call == 5) {
-            alignAll();  // a second run is refused while one runs
-            refusedRuns += form.runInProgress();
+            alignAll();  // a second run, or opening other files, is refused while one runs
+            form.control(Control::SelectFileButton).click();
+            refusedRuns += form.runInProgress() && form.control(Control::MessageWindow).visible();
         }
         if (call == 12) form.control(Control::BitBtn2).click();
     };
     ui.pendingEventCalls = 0;
+    const std::size_t dialogs = ui.dialogRequests.size();
     alignAll();
     ui.onProcessEvents = nullptr;
     EXPECT_EQ(refusedRuns * 10 + runs, 11);
+    EXPECT_EQ(ui.dialogRequests.size(), dialogs);
     EXPECT_TRUE(w.StopRequested);
     EXPECT_FALSE(w.AlignRun || form.runInProgress() || form.control(Control::MessageWindow).visible());
     EXPECT_EQ(ui.cursor, CursorShape::Arrow);
@@ -237,6 +242,7 @@ TEST_F(AlignPage, EveryFrameExcludedBlackConstantAndSingleFrameSequencesEndClean
         SCOPED_TRACE(static_cast<int>(level));
         open({video("flat" + std::to_string(level) + ".avi", std::vector<Bitmap24>(3, testing::uniform(160, 120, level)))});
         EXPECT_EQ(form.control(Control::FFTsizeGroup).itemIndex(), 0);  // 120 rows force the 64-pixel box
+        EXPECT_EQ(form.control(Control::FFTWindow).caption(), "FFT spectrum 64x64");
         click(80, 60);
         alignAll();
         EXPECT_TRUE(ui.messages.empty());
@@ -322,6 +328,35 @@ TEST_F(AlignPage, AlignAndStackChainsIntoTheStackingRun) {
     EXPECT_EQ(form.referenceImage(), referenceFrame);
 }
 
+// A shifts file the command line wrote, and the same rows from the window's
+// records: frame, shift x and y, difference, quality, rank (-1: not ranked).
+using ShiftRow = std::tuple<int, int, int, float, float, int>;
+
+std::vector<ShiftRow> readShiftRows(const std::string& path) {
+    std::istringstream lines(testing::readText(path));
+    std::string line;
+    std::getline(lines, line);
+    EXPECT_EQ(line, "frame,shift_x,shift_y,difference,quality,rank");
+    std::vector<ShiftRow> rows;
+    while (std::getline(lines, line)) {
+        auto& [frame, x, y, difference, quality, rank] = rows.emplace_back();
+        EXPECT_EQ(std::sscanf(line.c_str(), "%d,%d,%d,%f,%f,%d", &frame, &x, &y, &difference, &quality, &rank), 6)
+            << line;
+    }
+    return rows;
+}
+
+std::vector<ShiftRow> windowShiftRows(const Workspace& w, int frames) {
+    std::vector<int> rankOf(frames, -1);
+    for (int rank = 0; rank < w.usedframes; ++rank) rankOf[w.Ranking[rank].Frame] = rank;
+    std::vector<ShiftRow> rows;
+    for (int k = 0; k < frames; ++k) {
+        const TFrameRec& r = w.FrameRecs[k];
+        rows.emplace_back(k, r.ShiftX, r.ShiftY, r.Difference, r.Quality, rankOf[k]);
+    }
+    return rows;
+}
+
 // The CLI clicks, aligns and writes what the handlers leave in the records.
 TEST_F(AlignPage, CommandLineShiftsEqualTheScriptedHandlersRecords) {
     const int frames = 12;
@@ -334,31 +369,33 @@ TEST_F(AlignPage, CommandLineShiftsEqualTheScriptedHandlersRecords) {
     const std::string csv = dir.file("shifts.csv");
     const auto run = testing::runCli("align " + input + " --feature 150,110 --box 128 --predict --shifts " + csv);
     ASSERT_EQ(run.status, 0) << run.err;
-    std::istringstream lines(testing::readText(csv));
-    std::string line;
-    std::getline(lines, line);
-    EXPECT_EQ(line, "frame,shift_x,shift_y,difference,quality,rank");
-    std::vector<int> rankOf(frames, -1);
-    for (int rank = 0; rank < w.usedframes; ++rank) rankOf[w.Ranking[rank].Frame] = rank;
-    using Row = std::tuple<int, int, int, float, float, int>;
-    std::vector<Row> fromCli, fromWindow;
-    while (std::getline(lines, line)) {
-        int frame = 0, shiftX = 0, shiftY = 0, rank = 0;
-        float difference = 0, quality = 0;
-        ASSERT_EQ(std::sscanf(line.c_str(), "%d,%d,%d,%f,%f,%d", &frame, &shiftX, &shiftY, &difference, &quality,
-                              &rank), 6) << line;
-        fromCli.emplace_back(frame, shiftX, shiftY, difference, quality, rank);
-    }
-    for (int k = 0; k < frames; ++k) {
-        const TFrameRec& r = w.FrameRecs[k];
-        fromWindow.emplace_back(k, r.ShiftX, r.ShiftY, r.Difference, r.Quality, rankOf[k]);
-    }
-    EXPECT_EQ(fromCli, fromWindow);
+    EXPECT_EQ(readShiftRows(csv), windowShiftRows(w, frames));
 
     const auto refused = testing::runCli("align " + input + " --feature 5,5 --shifts " + csv);
     EXPECT_EQ(refused.status, 1);
     EXPECT_NE(refused.err.find(BorderMessage), std::string::npos);
     EXPECT_EQ(testing::runCli("align " + input + " --feature 5 --shifts x").status, 2);
+}
+
+using Optimizing = testing::FormTest;
+
+// The CLI's chain gives what "Align & stack" gives in the window.
+TEST_F(Optimizing, CommandLineChainEqualsTheScriptedWindow) {
+    const std::string input = demo("demo", 16).sequenceFiles.front();
+    open({input}, 1);
+    click(160, 120);
+    form.control(Control::AlignStackButton).click();
+    ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
+
+    const std::string csv = dir.file("shifts.csv");
+    const auto run = testing::runCli("stack " + input + " --feature 160,120 --chain --optimize --shifts " + csv + " --out " +
+                                         dir.file("chain.bmp"));
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(readShiftRows(csv), windowShiftRows(w, 16));
+    EXPECT_NE(run.out.find("stacked " + std::to_string(form.stackedCount()) + " frames"), std::string::npos) << run.out;
+    Bitmap24 saved;
+    readBmpFile(dir.file("chain.bmp"), saved);
+    EXPECT_EQ(saved, form.image(Control::ProcessImage));
 }
 
 }  // namespace

@@ -1,12 +1,8 @@
 // The frame lists, their file, and optimizing the alignment through the form.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <sstream>
-
 #include "demo/synthetic_planet.h"
 #include "core/file_io.h"
-#include "input/bmp_codec.h"
 #include "input/frame_list_file.h"
 #include "support/form_fixture.h"
 #include "support/test_files.h"
@@ -149,19 +145,14 @@ TEST_F(FrameLists, TheStackListExcludesRankedFramesAndMirrorsThemWithoutRecounti
     EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 4 selected (Total = 4 ) ");
 }
 
-class Optimizing : public testing::FormTest {
-protected:
-    void alignAt(int x, int y) {
-        click(x, y);
-        alignAll();
-    }
-};
+using Optimizing = testing::FormTest;
 
 TEST_F(Optimizing, OnePassBringsDisplacedShiftsBackWithinAPixelOfTheTruth) {
     const int frames = 40;
     open(demo("demo", frames).sequenceFiles, 1);
     form.control(Control::AutoOptimize).setChecked(false);
-    alignAt(160, 120);
+    click(160, 120);
+    alignAll();
     ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
     const auto truth = demoTruth(options);
     const auto offTruth = [&](int k) {
@@ -221,33 +212,6 @@ TEST_F(Optimizing, ExcludedFramesAreNeverDecodedAndCancelEndsTheChain) {
     EXPECT_EQ(form.stackedCount(), stackedBefore);
     EXPECT_FALSE(form.ChainRun);
     EXPECT_FALSE(form.runInProgress());
-}
-
-// The CLI's chain gives what "Align & stack" gives in the window.
-TEST_F(Optimizing, CommandLineChainEqualsTheScriptedWindow) {
-    const std::string input = demo("demo", 16).sequenceFiles.front();
-    open({input}, 1);
-    click(160, 120);
-    form.control(Control::AlignStackButton).click();
-    ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
-
-    const std::string csv = dir.file("shifts.csv");
-    const auto run = testing::runCli("stack " + input + " --feature 160,120 --chain --optimize --shifts " + csv + " --out " +
-                                         dir.file("chain.bmp"));
-    ASSERT_EQ(run.status, 0) << run.err;
-    std::istringstream lines(testing::readText(csv));
-    std::string line;
-    std::getline(lines, line);
-    for (int frame = 0; std::getline(lines, line); ++frame) {
-        int number = 0, shiftX = 0, shiftY = 0;
-        ASSERT_EQ(std::sscanf(line.c_str(), "%d,%d,%d", &number, &shiftX, &shiftY), 3);
-        EXPECT_EQ(shiftX, w.FrameRecs[frame].ShiftX) << frame;
-        EXPECT_EQ(shiftY, w.FrameRecs[frame].ShiftY) << frame;
-    }
-    EXPECT_NE(run.out.find("stacked " + std::to_string(form.stackedCount()) + " frames"), std::string::npos) << run.out;
-    Bitmap24 saved;
-    readBmpFile(dir.file("chain.bmp"), saved);
-    EXPECT_EQ(saved, form.image(Control::ProcessImage));
 }
 
 }  // namespace

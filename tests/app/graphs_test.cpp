@@ -65,17 +65,10 @@ TEST(Graphs, EachGraphIsTheCanvasAndItsOwnStrokes) {
          {250, 200}, true, with({{Green, false}}), {quality, difference}},
         {"stack",
          [&](Drawing& d) {
-             StackQualityTable stackQuality{};
-             stackQuality[1] = 1.0f;
-             stackQuality[2] = 1.2f;
-             stackQuality[3] = 1.5f;
-             StackGraphInput input;
-             input.lastRank = 3;
-             input.cutRank = 2;
-             input.differenceCutPercent = 50;
-             input.stackedCount = 3;
-             input.stackLimit = 4;
-             StackGraphData graph = buildStackGraph(*workspace, stackQuality, input);
+             const StackQualityTable stackQuality{0.0f, 1.0f, 1.2f, 1.5f};
+             StackGraphData graph = buildStackGraph(
+                 *workspace, stackQuality,
+                 {.lastRank = 3, .cutRank = 2, .differenceCutPercent = 50, .stackedCount = 3, .stackLimit = 4});
              graph.stackQualityLegend = true;
              drawStackGraph(graph, d);
          },

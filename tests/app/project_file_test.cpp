@@ -6,8 +6,10 @@
 
 #include "app/big_ini_file.h"
 #include "app/project_file.h"
+#include "core/file_io.h"
 #include "core/run_progress.h"
 #include "demo/synthetic_planet.h"
+#include "project_run.h"
 #include "support/fits_files.h"
 #include "support/form_fixture.h"
 
@@ -16,11 +18,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A second window's worth of state, as after a restart.
-struct FreshForm {
-    ScriptedUiServices ui;
-    MemoryUserSettings settings;
-    TMainForm form{ui, settings};
+// A second window, as after a restart.
+struct FreshForm : testing::ScriptedWindow {
     void load(const std::string& path) {
         ui.queueFiles({path}, 1);
         form.control(Control::LoadProject).click();
@@ -29,31 +28,13 @@ struct FreshForm {
 
 class ProjectTest : public testing::FormTest {
 protected:
-    // A 320 x 240 synthetic planet video in `folder`.
-    std::string video(const std::string& folder, int frames = 12) {
-        DemoOptions options;
-        options.directory = dir.file(folder);
-        options.frames = frames;
-        options.width = 320;
-        options.height = 240;
-        RunProgress quiet;
-        return writeDemoSequence(options, quiet).sequenceFiles.front();
-    }
-    void alignAt(const std::string& file) {
-        form.control(Control::AutoOptimize).setChecked(false);  // aligned, not optimized: stage 2
-        open({file}, 1);
-        form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, 160, 120, true);
-        form.control(Control::Allignallbutton).click();
+    // A 12-frame planet video in `folder`, aligned, not optimized: stage 2.
+    void alignDemo(const std::string& folder) {
+        form.control(Control::AutoOptimize).setChecked(false);
+        open(demo(folder, 12).sequenceFiles, 1);
+        click(160, 120);
+        alignAll();
         ASSERT_EQ(w.progstatus, 2);
-    }
-    void stackAndProcess() {
-        form.control(Control::StackSlider).setValueByUser(5);
-        form.control(Control::Stackbutton).click();
-        form.control(Control::RxSlider3).setValueByUser(40);
-        form.control(Control::Gamma1spin).setValueByUser(1.7);
-        form.control(Control::ProcessButton).click();
-        form.control(Control::PageControl1).setItemIndexByUser(3);
-        ASSERT_EQ(w.progstatus, 4);
     }
     void save(const std::string& path) {
         ui.queueFiles({path}, 1);
@@ -63,11 +44,17 @@ protected:
 };
 
 TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
-    alignAt(video("seq"));
+    alignDemo("seq");
     const std::string dark = testing::writeBmp(dir, "dark.bmp", testing::uniform(320, 240, 3));
     ASSERT_TRUE(form.LoadDarkFile(dark, 1));
     form.control(Control::UseDarkFrame).setChecked(true);
-    stackAndProcess();
+    form.control(Control::StackSlider).setValueByUser(5);
+    form.control(Control::Stackbutton).click();
+    form.control(Control::RxSlider3).setValueByUser(40);
+    form.control(Control::Gamma1spin).setValueByUser(1.7);
+    form.control(Control::ProcessButton).click();
+    form.control(Control::PageControl1).setItemIndexByUser(3);
+    ASSERT_EQ(w.progstatus, 4);
     const std::string path = dir.file("seq/jupiter.pxp");
     save(path);
 
@@ -95,7 +82,7 @@ TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
 }
 
 TEST_F(ProjectTest, AnAlignedProjectInAMovedFolderReopensAndStacksWithOtherCutOffs) {
-    alignAt(video("night"));
+    alignDemo("night");
     save(dir.file("night/aligned.pxp"));
     fs::rename(dir.file("night"), dir.file("moved"));
 
@@ -116,7 +103,7 @@ TEST_F(ProjectTest, AnAlignedProjectInAMovedFolderReopensAndStacksWithOtherCutOf
 }
 
 TEST_F(ProjectTest, ABadProjectIsRefusedNamingTheKeyAndTheWorkStaysAsItWas) {
-    alignAt(video("seq"));
+    alignDemo("seq");
     const std::string good = dir.file("seq/good.pxp");
     save(good);
     const std::string original = testing::readText(good);
@@ -196,29 +183,22 @@ TEST(ProjectData, ALongInterlacedWorkspaceWritesAndReadsBackExactly) {
     p.hotx = 300;
     p.hoty = 200;
     p.interlaced = true;
+    p.form = {{"FormVersion", "0"}, {"Interlaced_Checked", "True"}, {"Gamma1spin_Value", "1.2"}};
+    p.extensions = {{"SubpixelBox_Checked", "True"}};
     std::mt19937 random(7);
     std::uniform_real_distribution<float> real(0.0f, 1.0f);
     for (int i = 0; i < MaxFrames; ++i) {
         // A list may mix folders: names in the sequence folder, full paths elsewhere.
         p.frameFiles.push_back(i % 7 ? "f" + std::to_string(i) + ".bmp" : "/other place/g" + std::to_string(i) + ".bmp");
-        TFrameRec frame;
-        frame.ShiftX = int(random() % 200) - 100;
-        frame.ShiftY = int(random() % 200) - 100;
-        frame.FieldShiftX = int(random() % 9) - 4;
-        frame.FieldShiftY = int(random() % 9) - 4;
-        frame.Quality = real(random);
-        frame.Difference = real(random) * 1e6f;
-        frame.FieldQuality = real(random) * 1e-7f;
-        frame.FieldDifference = real(random);
-        frame.Excluded = random() % 5 == 0;
-        frame.SubShiftX = real(random) - 0.5f;
-        frame.FieldSubShiftY = 0.5f - real(random);
-        p.usedframes += frame.Excluded ? 0 : 1;
-        p.frames.push_back(frame);
+        p.frames.push_back({.ShiftX = int(random() % 200) - 100, .ShiftY = int(random() % 200) - 100,
+                            .FieldShiftX = int(random() % 9) - 4, .FieldShiftY = int(random() % 9) - 4,
+                            .Quality = real(random), .Difference = real(random) * 1e6f,
+                            .FieldQuality = real(random) * 1e-7f, .FieldDifference = real(random),
+                            .Excluded = random() % 5 == 0, .SubShiftX = real(random) - 0.5f,
+                            .FieldSubShiftY = 0.5f - real(random)});
+        p.usedframes += p.frames.back().Excluded ? 0 : 1;
         p.ranking.push_back((i * 37) % MaxFrames);
     }
-    p.form = {{"FormVersion", "0"}, {"Interlaced_Checked", "True"}, {"Gamma1spin_Value", "1.2"}};
-    p.extensions = {{"SubpixelBox_Checked", "True"}};
     TBigIniFile written;
     writeProject(written, p);
     written.SaveAs(dir.file("long.pxp"));
@@ -243,6 +223,23 @@ TEST(ProjectData, ALongInterlacedWorkspaceWritesAndReadsBackExactly) {
     TBigIniFile single;
     writeProject(single, one, {nullptr, [&](int percent) { gauge.push_back(percent); }});
     EXPECT_EQ(gauge, (std::vector<int>{0, 33, 66, 0, 50}));
+}
+
+// The project fuzz target's seeds and every project that once broke the
+// loader, replayed as the target ran them: refused or loaded, nothing else.
+TEST(ProjectRegression, SeedsAndFoundProjectsAreRefusedOrLoaded) {
+    const fs::path root(PLANEXOR_SOURCE_DIR);
+    int replayed = 0;
+    for (const fs::path& folder : {root / "fuzz" / "corpus" / "project", root / "tests" / "regression" / "project"}) {
+        if (!fs::is_directory(folder)) continue;
+        for (const auto& entry : fs::directory_iterator(folder)) {
+            SCOPED_TRACE(entry.path().string());
+            const auto bytes = readWholeFile(entry.path().string(), std::size_t{64} << 20);
+            EXPECT_NO_THROW(fuzzing::fuzzProject(bytes.data(), bytes.size()));
+            ++replayed;
+        }
+    }
+    EXPECT_GT(replayed, 0);
 }
 
 }  // namespace

@@ -171,11 +171,5 @@ TEST_F(RunSafety, OpeningAgainResetsProcessingWithWhatFollowsFromIt) {
     EXPECT_EQ(form.processPage().SectionBox, SelectionBox{});
 }
 
-TEST_F(RunSafety, TheSpectrumWindowNamesTheBoxThatSmallFramesForce) {
-    open(demo("small", 3, DemoOptions::Avi, 120, 100).sequenceFiles);
-    EXPECT_EQ(form.control(Control::FFTsizeGroup).itemIndex(), 0);
-    EXPECT_EQ(form.control(Control::FFTWindow).caption(), "FFT spectrum 64x64");
-}
-
 }  // namespace
 }  // namespace planexor

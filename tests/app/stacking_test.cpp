@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <tuple>
 
 #include "core/pixel.h"
 #include "support/ffmpeg_tool.h"
@@ -211,14 +212,19 @@ TEST_F(Stacking, ASingleStillFrameBecomesAOneFrameStackOnTheProcessingPage) {
 
     Bitmap24 image = movedScene(40, 30, 0, 0);
     std::fill_n(image.pixel(3, 4), 3, std::uint8_t{255});
-    open({testing::writeBmp(dir, "single.bmp", image)});
+    const std::string single = testing::writeBmp(dir, "single.bmp", image);
+    open({single});
     EXPECT_TRUE(ui.messages.empty() && ui.questions.empty());
     EXPECT_TRUE(w.SingleImage);
+    // Two ranks of the one frame, the second a copy: the stack slider keeps a span.
+    EXPECT_EQ(std::tuple(w.FrameFiles[1], w.Ranking[0].Frame, w.Ranking[1].Quality, form.control(Control::StackSlider).maximum()),
+              std::tuple(single, 0, 1.0f, 1.0));
     EXPECT_EQ(form.lastProcessingStage(), ProcessingCache::Stage::Decomposition);
     EXPECT_EQ(form.stackBitmap(), image);
     EXPECT_EQ(w.StackCount[39][29], 1);
-    EXPECT_FALSE(form.control(Control::TabSheet2).visible());
+    EXPECT_FALSE(form.control(Control::TabSheet2).visible() || form.control(Control::QualStack).checked());
     EXPECT_EQ(form.control(Control::PageControl1).itemIndex(), 3);
+    EXPECT_TRUE(form.control(Control::SaveBMP2button).enabled());
 }
 
 TEST_F(Stacking, OneUsedFrameNeedsNoDivisionByTheSlidersZeroSpan) {

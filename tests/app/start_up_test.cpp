@@ -1,4 +1,4 @@
-// Start-up, help panels and the About page.
+// Start-up, pages and their tool windows, help panels and the About page.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -27,6 +27,8 @@ TEST_F(StartUpTest, AFirstStartStoresTheFirstStartValuesAndWritesTheSettingsFile
     EXPECT_EQ(settings.readString("Files", "Lasttype", ""), "AVI");
     EXPECT_EQ(settings.readString("Files", "SaveDir", ""), dir.path());
     EXPECT_TRUE(fs::exists(iniPath()));
+    form.toolWindowMoved(Control::HintWindow, 30, 40);  // the user settings key is open
+    EXPECT_EQ(settings.readInteger("Toolwin", "Hintleft", 0), 30);
     EXPECT_EQ(timesShown("helpfile panel1.rtf not found"), 1);  // no panels where this form looks
     for (const Control tab : {Control::TabSheet2, Control::TabSheet3, Control::TabSheet4})
         EXPECT_FALSE(form.control(tab).visible());
@@ -60,14 +62,6 @@ TEST_F(StartUpTest, ValuesComeBackAtTheNextStartButADarkFrameInUseIsOff) {
     EXPECT_EQ(nextUi.messages.back().kind, MessageKind::Warning);
 }
 
-TEST_F(StartUpTest, WindowMovesBeforeTheUserSettingsKeyOpensWriteNothing) {
-    form.toolWindowMoved(Control::HintWindow, 10, 20);
-    EXPECT_FALSE(settings.has("Toolwin", "Hintleft"));
-    start.FormCreate();
-    form.toolWindowMoved(Control::HintWindow, 30, 40);
-    EXPECT_EQ(settings.readInteger("Toolwin", "Hintleft", 0), 30);
-}
-
 TEST(StartupArgument, OneProjectOrFrameListInAnyCaseLoadsAndAnythingElseDoesNot) {
     const struct {
         std::vector<std::string> arguments;
@@ -98,7 +92,6 @@ TEST_F(StartUpTest, EveryPageShowsItsHelpAndAMissingPanelSaysWhichOne) {
         form.control(Control::BitBtn1).click();
         EXPECT_TRUE(form.control(Control::HintWindow).visible());
         EXPECT_NE(form.control(Control::Hintsmemo).caption().find(titles[page]), std::string::npos) << page;
-        EXPECT_GT(form.help().panel().paragraphs.size(), 5u);
         form.control(Control::BitBtn1).click();
         EXPECT_FALSE(form.control(Control::HintWindow).visible());
     }
@@ -134,6 +127,68 @@ TEST_F(StartUpTest, TheMailLabelOpensAReportMail) {
     EXPECT_EQ(url.find(' '), std::string::npos);
     form.control(Control::HomepageLabel).click();
     EXPECT_EQ(ui.openedUrls.back(), HomepageUrl);
+}
+
+class PageFlow : public testing::FormTest {
+protected:
+    void showPage(int page) { form.control(Control::PageControl1).setItemIndexByUser(page); }
+    bool visible(Control name) const { return form.control(name).visible(); }
+};
+
+TEST_F(PageFlow, ToolWindowsShowOnlyOnTheirPageAndOnlyWhileTheirBoxIsChecked) {
+    form.control(Control::ShowFFTbox).setCheckedByUser(true);
+    EXPECT_TRUE(visible(Control::FFTWindow));
+    EXPECT_TRUE(visible(Control::AlignOneBUtton));
+    showPage(1);
+    EXPECT_TRUE(visible(Control::FFTWindow));
+    EXPECT_TRUE(visible(Control::Propertywindow));  // "Show graph" is checked by default
+    showPage(2);
+    EXPECT_FALSE(visible(Control::FFTWindow));
+    EXPECT_FALSE(visible(Control::Propertywindow));
+    form.control(Control::Stacklist).setCheckedByUser(true);
+    showPage(3);
+    EXPECT_FALSE(visible(Control::Stackframeswindow));
+    showPage(2);
+    EXPECT_TRUE(visible(Control::Stackframeswindow));
+    form.control(Control::Showgraphbox).setCheckedByUser(false);
+    showPage(1);
+    EXPECT_FALSE(visible(Control::Propertywindow));
+}
+
+TEST_F(PageFlow, ClosingAToolWindowUnchecksItsBoxSoTheNextVisitLeavesItClosed) {
+    form.control(Control::ShowFramelist).setCheckedByUser(true);
+    EXPECT_TRUE(visible(Control::SelectFrameswindow));
+    form.toolWindowClosed(Control::SelectFrameswindow);
+    EXPECT_FALSE(form.control(Control::ShowFramelist).checked());
+    showPage(1);
+    showPage(0);
+    EXPECT_FALSE(visible(Control::SelectFrameswindow));
+}
+
+TEST_F(PageFlow, WindowMovesAreRecordedUnderTheirUserSettingsNamesOnceTheKeyIsOpen) {
+    form.toolWindowMoved(Control::FFTWindow, 3, 4);  // while the window is being built
+    EXPECT_TRUE(settings.values.empty());
+    form.openUserSettingsKey();
+    form.toolWindowMoved(Control::FFTWindow, 30, 40);
+    form.toolWindowMoved(Control::SelectFrameswindow, 5, 6);
+    form.toolWindowResized(Control::HintWindow, 300, 120);
+    form.toolWindowMoved(Control::GammaWindow, 1, 2);  // not one of the recorded windows
+    EXPECT_EQ(settings.readInteger("Toolwin", "FFTleft", -1), 30);
+    EXPECT_EQ(settings.readInteger("Toolwin", "FFTTop", -1), 40);
+    EXPECT_EQ(settings.readInteger("Toolwin", "Frameleft", -1), 5);
+    EXPECT_EQ(settings.readInteger("Toolwin", "Hintwidth", -1), 300);
+    EXPECT_EQ(settings.readInteger("Toolwin", "Hintheight", -1), 120);
+    EXPECT_EQ(settings.values.size(), 6u);
+    EXPECT_EQ(form.control(Control::GammaWindow).left(), 1);
+}
+
+TEST_F(PageFlow, CancelSetsTheStopFlagHidesProgressAndRestoresTheCursor) {
+    form.control(Control::MessageWindow).setVisible(true);
+    ui.setCursor(CursorShape::Hourglass);
+    form.control(Control::BitBtn2).click();
+    EXPECT_TRUE(form.workspace().StopRequested);
+    EXPECT_FALSE(visible(Control::MessageWindow));
+    EXPECT_EQ(ui.cursor, CursorShape::Arrow);
 }
 
 }  // namespace

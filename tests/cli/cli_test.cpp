@@ -27,8 +27,23 @@ protected:
         readBmpFile(dir.file(name), read);
         return read;
     }
+    // The synthetic planet's sequence (and calibration frames) in `folder`.
+    DemoResult demo(const std::string& folder, int frames, int width, int height, DemoOptions options = {}) {
+        options.directory = dir.file(folder);
+        options.frames = frames;
+        options.width = width;
+        options.height = height;
+        RunProgress quiet;
+        return writeDemoSequence(options, quiet);
+    }
     TempDir dir;
 };
+
+// The layer gains the sharpening tests give, through the window's sliders.
+void setGains(TMainForm& form) {
+    const int gains[6] = {40, 25, 15, 10, 10, 10};
+    for (int layer = 0; layer < 6; ++layer) form.control(GainSliders[layer]).setValueByUser(gains[layer]);
+}
 
 TEST_F(Cli, InfoAndFrameReadStillFramesInTheGivenOrderAndAnAviWrittenByFfmpeg) {
     const std::string stills = frame("a.bmp", 1) + " " + frame("b.bmp", 2) + " " + frame("c.bmp", 3);
@@ -83,13 +98,10 @@ TEST_F(Cli, CompareMeasuresAfterPlacementAndGainAndRefusesAnOriginalWithoutAPlan
     demo.height = 120;
     const Bitmap24 original = renderDemoOriginal(demo);
     // Moved by whole pixels and dimmed to half: nothing lost that the measure counts.
-    Bitmap24 moved(160, 120), noisy = original;
-    for (int y = 0; y < 120; ++y)
-        for (int x = 0; x < 160; ++x)
-            for (int c = 0; c < 3; ++c) {
-                if (x >= 3 && y >= 2) moved.pixel(x, y)[c] = original.pixel(x - 3, y - 2)[c] / 2;
-                noisy.pixel(x, y)[c] = static_cast<std::uint8_t>(std::clamp(original.pixel(x, y)[c] + ((x * 7 + y * 13) % 9) - 4, 0, 255));
-            }
+    const Bitmap24 moved = testing::picture(
+        160, 120, [&](int x, int y, int c) { return x >= 3 && y >= 2 ? original.pixel(x - 3, y - 2)[c] / 2 : 0; });
+    const Bitmap24 noisy = testing::picture(
+        160, 120, [&](int x, int y, int c) { return std::clamp(original.pixel(x, y)[c] + (x * 7 + y * 13) % 9 - 4, 0, 255); });
     const std::string reference = testing::writeBmp(dir, "original.bmp", original);
     const auto psnrOf = [&](const Bitmap24& picture) {
         const auto run = runCli("compare " + testing::writeBmp(dir, "picture.bmp", picture) + " " + reference);
@@ -139,8 +151,7 @@ Bitmap24 stackAsTheWindowDoes(const std::string& video, bool sharpen) {
     form.control(Control::differencecutslider).setValueByUser(90);
     form.control(Control::Stackbutton).click();
     if (!sharpen) return form.stackBitmap();
-    const int gains[6] = {40, 25, 15, 10, 10, 10};
-    for (int layer = 0; layer < 6; ++layer) form.control(GainSliders[layer]).setValueByUser(gains[layer]);
+    setGains(form);
     form.control(Control::CheckBox10).setCheckedByUser(false);
     form.control(Control::ContrastSlider).setValueByUser(120);
     form.control(Control::Gamma1spin).setValueByUser(1.2);
@@ -150,13 +161,7 @@ Bitmap24 stackAsTheWindowDoes(const std::string& video, bool sharpen) {
 }
 
 TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
-    DemoOptions demo;
-    demo.directory = dir.path();
-    demo.frames = 24;
-    demo.width = 320;
-    demo.height = 240;
-    RunProgress quiet;
-    const std::string video = writeDemoSequence(demo, quiet).sequenceFiles.front();
+    const std::string video = demo("avi", 24, 320, 240).sequenceFiles.front();
     const std::string common = "stack " + video + " --feature 160,120 --best 8 --max-diff 90";
 
     const auto plain = runCli(common + " --out " + dir.file("plain.bmp"));
@@ -165,10 +170,10 @@ TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
     EXPECT_EQ(readBmp("plain.bmp"), stackAsTheWindowDoes(video, false));
 
     // The same frames recorded as an RGB SER stack to the same bytes.
-    demo.directory = dir.file("ser");
-    demo.format = DemoOptions::Ser;
-    demo.serColour = SerColour::Rgb;
-    const std::string ser = writeDemoSequence(demo, quiet).sequenceFiles.front();
+    DemoOptions rgbSer;
+    rgbSer.format = DemoOptions::Ser;
+    rgbSer.serColour = SerColour::Rgb;
+    const std::string ser = demo("ser", 24, 320, 240, rgbSer).sequenceFiles.front();
     ASSERT_EQ(runCli("stack " + ser + " --feature 160,120 --best 8 --max-diff 90 --out " + dir.file("ser.bmp")).status, 0);
     EXPECT_EQ(readText(dir.file("ser.bmp")), readText(dir.file("plain.bmp")));
 
@@ -197,8 +202,7 @@ TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
 void saveAsTheWindowDoes(const std::string& image, int openFilter, const std::string& out, int saveFilter) {
     ScriptedWindow window;
     window.open({image}, openFilter);
-    const int gains[6] = {40, 25, 15, 10, 10, 10};
-    for (int layer = 0; layer < 6; ++layer) window.form.control(GainSliders[layer]).setValueByUser(gains[layer]);
+    setGains(window.form);
     window.form.control(Control::ProcessButton).click();
     window.save(Control::SaveBMP2button, out, saveFilter);
     EXPECT_TRUE(window.ui.messages.empty());
@@ -219,12 +223,7 @@ TEST_F(Cli, ProcessWritesWhatTheWindowWritesForOneImage) {
     const std::string fits = dir.file("m42.fit");
     testing::writeWithCfitsio(fits, picture);
     const std::string bmp = frame("moon.bmp", 5, 160, 120);
-    struct Case {
-        std::string input;
-        int openFilter;
-        std::string out;
-        int saveFilter;
-    };
+    struct Case { std::string input; int openFilter; std::string out; int saveFilter; };
     for (const Case& c : {Case{fits, 3, "a.fit", 2}, Case{fits, 3, "a.bmp", 1}, Case{bmp, 2, "b.jpg", 4}}) {
         const auto run = runCli("process " + c.input + " --wavelets 40,25,15,10,10,10 --out " + dir.file("cli-" + c.out));
         ASSERT_EQ(run.status, 0) << c.out << ": " << run.err;
@@ -297,15 +296,10 @@ TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
 
 
 TEST_F(Cli, CalibrationCommandsWriteWhatTheWindowWritesAndRefuseBadFiles) {
-    DemoOptions demo;
-    demo.directory = dir.path();
-    demo.frames = 16;
-    demo.width = 160;
-    demo.height = 120;
-    demo.hotPixels = 60;
-    demo.vignetting = 0.4;
-    RunProgress quiet;
-    const DemoResult written = writeDemoSequence(demo, quiet);
+    DemoOptions faults;
+    faults.hotPixels = 60;
+    faults.vignetting = 0.4;
+    const DemoResult written = demo("demo", 16, 160, 120, faults);
     const std::string dark = dir.file("dark.fitq"), flat = dir.file("flat.fitq");
     const auto made = runCli("make-dark " + written.darkFiles.front() + " --out " + dark);
     ASSERT_EQ(made.status, 0) << made.err;

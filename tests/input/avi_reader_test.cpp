@@ -10,7 +10,6 @@
 #include <tuple>
 #include <vector>
 
-#include "core/error.h"
 #include "input/avi_reader.h"
 #include "demo/avi_writer.h"
 #include "support/ffmpeg_tool.h"
@@ -154,17 +153,10 @@ TEST(AviReaderTest, RawBgr24_BottomUp_IsTurnedUpright) {
 // Few colours, so a palette holds them all and the round trip is exact; the
 // palette is whatever palettegen chose, nothing a decoder could guess.
 Bitmap24 quadrantFrame(int width, int height, int number) {
-    Bitmap24 image(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            const int quadrant = (x >= width / 2) + 2 * (y >= height / 2);
-            const int shade = number * 4 + quadrant;
-            std::uint8_t* pixel = image.pixel(x, y);
-            pixel[0] = static_cast<std::uint8_t>(shade * 37 % 256);
-            pixel[1] = static_cast<std::uint8_t>(200 - shade * 5);
-            pixel[2] = static_cast<std::uint8_t>(shade * 91 % 256);
-        }
-    return image;
+    return testing::picture(width, height, [&](int x, int y, int c) {
+        const int shade = number * 4 + (x >= width / 2) + 2 * (y >= height / 2);
+        return c == 0 ? shade * 37 % 256 : c == 1 ? 200 - shade * 5 : shade * 91 % 256;
+    });
 }
 
 TEST(AviReaderTest, Pal8_ShowsTheStreamPalette) {
@@ -329,36 +321,25 @@ TEST(AviReaderTest, BrokenFiles_AreRefusedWithTheMatchingText) {
     const std::string cutInHeader = variant("cut_header.avi", [](std::string& b) { b.resize(100); });
     const std::string beforeFirstFrame =
         variant("cut_first.avi", [&](std::string& b) { b.resize(videoChunks(chunks)[0].at + 20); });
-    const std::string zeroWidth = variant("zero_width.avi", [&](std::string& b) {
-        putLe32(b, firstChunk(chunks, "strf").at + 8 + 4, 0);
-    });
+    const std::string zeroWidth =
+        variant("zero_width.avi", [&](std::string& b) { putLe32(b, firstChunk(chunks, "strf").at + 8 + 4, 0); });
     const std::string unknownCodec = variant("unknown.avi", [&](std::string& b) {
         b.replace(firstChunk(chunks, "strh").at + 8 + 4, 4, "ZQ9X");
         b.replace(firstChunk(chunks, "strf").at + 8 + 16, 4, "ZQ9X");
     });
 
-    struct Case {
-        std::string path;
-        std::string text;
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{dir.file("missing.avi"), dir.path(), zeroBytes, text, garbled, cutInHeader}, "Failed to open AVI file"},
+        {{audio}, "Failed to open AVI stream"},
+        {{empty, beforeFirstFrame}, "Failed to get AVI stream info"},
+        {{zeroWidth}, "Failed to get AVI stream format size"},
+        {{unknownCodec}, "Failed to start AVI decompression"},
     };
-    const Case cases[] = {
-        {dir.file("missing.avi"), "Failed to open AVI file"},
-        {dir.path(), "Failed to open AVI file"},
-        {zeroBytes, "Failed to open AVI file"},
-        {text, "Failed to open AVI file"},
-        {garbled, "Failed to open AVI file"},
-        {cutInHeader, "Failed to open AVI file"},
-        {audio, "Failed to open AVI stream"},
-        {empty, "Failed to get AVI stream info"},
-        {beforeFirstFrame, "Failed to get AVI stream info"},
-        {zeroWidth, "Failed to get AVI stream format size"},
-        {unknownCodec, "Failed to start AVI decompression"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path);
-        const std::string message = testing::errorOf([&] { AviReader reader(c.path); });
-        EXPECT_TRUE(startsWith(message, c.text)) << message;
-    }
+    for (const auto& [paths, expected] : cases)
+        for (const std::string& path : paths) {
+            const std::string message = testing::errorOf([&] { AviReader reader(path); });
+            EXPECT_TRUE(startsWith(message, expected)) << path << ": " << message;
+        }
 }
 
 TEST(AviReaderTest, DamagedMjpegFrames_FailAloneAndTheRestStillDecode) {

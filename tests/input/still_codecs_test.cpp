@@ -3,15 +3,20 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
+#include <tuple>
 #include <vector>
 
 #include <jpeglib.h>
 
 #include "core/error.h"
-#include "input/bmp_codec.h"
 #include "core/file_io.h"
+#include "input/bmp_codec.h"
+#include "input/frame_list_file.h"
 #include "input/jpeg_codec.h"
 #include "input/still_frames.h"
+#include "reader_runs.h"
 #include "support/test_files.h"
 
 namespace planexor {
@@ -124,45 +129,25 @@ TEST(BmpReader, PaletteFormatsAndBothRowOrdersDecodeToTheRightPixels) {
 
 TEST(BmpReader, DamagedFilesAreRefusedWithAClearMessage) {
     const auto good = encodeBmp(testing::numberedFrame(8, 8, 1));
-    Bitmap24 image;
-    auto refused = [&](std::vector<std::uint8_t> bytes) {
-        try {
-            decodeBmp(bytes.data(), bytes.size(), image);
-        } catch (const PlanexorError& error) {
-            return std::string(error.what());
-        }
-        return std::string("accepted");
+    const auto put32 = [](std::vector<std::uint8_t>& bytes, std::size_t at, std::int32_t value) {
+        std::memcpy(&bytes[at], &value, 4);
     };
-    EXPECT_EQ(refused({}), "Not a BMP file");
-    EXPECT_EQ(refused({'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', '\n', 'x', 'y', 'z', 'z', 'y',
-                       'x', 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 'i'}),
-              "Not a BMP file");
-    EXPECT_EQ(refused(std::vector<std::uint8_t>(good.begin(), good.begin() + 100)), "BMP file is truncated");
-
-    auto absurd = good;
-    const std::int32_t huge = 1 << 30;
-    std::memcpy(&absurd[18], &huge, 4);
-    std::memcpy(&absurd[22], &huge, 4);
-    EXPECT_EQ(refused(absurd), "BMP too large to open");
-
-    auto wide = good;  // plausible size, but far more pixels than the file holds
-    const std::int32_t big = 5000;
-    std::memcpy(&wide[18], &big, 4);
-    EXPECT_EQ(refused(wide), "BMP file is truncated");
-
-    auto rle = good;
-    rle[30] = 1;
-    EXPECT_EQ(refused(rle), "Compressed BMP files are not supported");
-
-    auto badHeader = good;
-    badHeader[14] = 0xff;
-    badHeader[15] = 0xff;
-    EXPECT_EQ(refused(badHeader), "Damaged BMP header");
-
-    auto noPixels = good;
-    const std::int32_t zero = 0;
-    std::memcpy(&noPixels[18], &zero, 4);
-    EXPECT_EQ(refused(noPixels), "BMP has no pixels");
+    const std::pair<std::function<void(std::vector<std::uint8_t>&)>, std::string> cases[] = {
+        {[](auto& b) { b.clear(); }, "Not a BMP file"},
+        {[](auto& b) { b.assign(27, 'x'); }, "Not a BMP file"},
+        {[](auto& b) { b.resize(100); }, "BMP file is truncated"},
+        {[&](auto& b) { put32(b, 18, 1 << 30), put32(b, 22, 1 << 30); }, "BMP too large to open"},
+        {[&](auto& b) { put32(b, 18, 5000); }, "BMP file is truncated"},  // far more pixels than the file holds
+        {[](auto& b) { b[30] = 1; }, "Compressed BMP files are not supported"},
+        {[](auto& b) { b[14] = b[15] = 0xff; }, "Damaged BMP header"},
+        {[&](auto& b) { put32(b, 18, 0); }, "BMP has no pixels"},
+    };
+    for (const auto& [damage, message] : cases) {
+        auto bytes = good;
+        damage(bytes);
+        Bitmap24 image;
+        EXPECT_EQ(testing::errorOf([&] { decodeBmp(bytes.data(), bytes.size(), image); }), message);
+    }
 }
 
 TEST(BmpWriter, FailedSaveLeavesTheOldFileIntact) {
@@ -178,14 +163,7 @@ TEST(BmpWriter, FailedSaveLeavesTheOldFileIntact) {
 
 TEST(JpegCodec, ColourAndGreyDecodeToTwentyFourBits) {
     TempDir dir;
-    Bitmap24 smooth(64, 48);
-    for (int y = 0; y < 48; ++y)
-        for (int x = 0; x < 64; ++x) {
-            std::uint8_t* p = smooth.pixel(x, y);
-            p[0] = static_cast<std::uint8_t>(x * 3);
-            p[1] = static_cast<std::uint8_t>(y * 4);
-            p[2] = 200;
-        }
+    const Bitmap24 smooth = testing::picture(64, 48, [](int x, int y, int c) { return c == 0 ? x * 3 : c == 1 ? y * 4 : 200; });
     writeJpegFile(dir.file("a.jpg"), smooth);
     Bitmap24 back;
     decodeJpegFile(dir.file("a.jpg"), back);
@@ -226,6 +204,50 @@ TEST(StillFrames, DecoderFollowsTheFileExtension) {
     const std::string bmp = testing::writeBmp(dir, "b.bmp", frame);
     loadStillFrame(bmp, image);
     EXPECT_EQ(image, frame);
+}
+
+TEST(FrameListFile, LinesEndedAnyWayAreReadBlankOnesSkippedAndGarbageNamedByLine) {
+    const std::vector<std::string> ab = {"/a/1.bmp", "/a/2.bmp"};
+    for (const char* text : {"/a/1.bmp\r\n/a/2.bmp\r\n", "/a/1.bmp\n\n/a/2.bmp", "/a/1.bmp\r/a/2.bmp\r\n  \r\n"})
+        EXPECT_EQ(parseFrameList(text, "l.pxl"), ab) << text;
+    EXPECT_EQ(parseFrameList(frameListText(ab), "l.pxl"), ab);
+    EXPECT_EQ(frameListText({}), "");
+    EXPECT_EQ(testing::errorOf([] { parseFrameList("/a/1.bmp\n" + std::string(5000, 'x') + "\n", "l.pxl"); }),
+              "Frame list l.pxl, line 2: longer than any file path (5000 characters)");
+    EXPECT_EQ(testing::errorOf([] { parseFrameList(std::string("ok\n\x01\x02\xff\0z", 8), "l.pxl"); }),
+              "Frame list l.pxl, line 2: holds binary data, not a file path");
+}
+
+TEST(FrameListFile, FrameSizesComeFromTheHeadersAndNonPicturesAreRefused) {
+    testing::TempDir dir;
+    const std::string bmp = testing::writeBmp(dir, "a.bmp", testing::uniform(33, 21, 7));
+    writeJpegFile(dir.file("b.jpg"), testing::uniform(50, 40, 7));
+    for (const auto& [path, width, height] : {std::tuple{bmp, 33, 21}, {dir.file("b.jpg"), 50, 40}})
+        EXPECT_EQ(std::pair(stillFrameSize(path).width, stillFrameSize(path).height), std::pair(width, height));
+    testing::writeText(dir.file("c.bmp"), "BM short");
+    testing::writeText(dir.file("d.jpg"), std::string("\xff\xd8\xff\xe0\x00\x01", 6));
+    for (const char* name : {"c.bmp", "d.jpg"})
+        EXPECT_EQ(testing::errorOf([&] { stillFrameSize(dir.file(name)); }), "Not a BMP or JPG picture: " + dir.file(name));
+    EXPECT_EQ(testing::errorOf([&] { stillFrameSize(dir.file("none.bmp")); }),
+              "Frame file not found or unreadable: " + dir.file("none.bmp"));
+}
+
+// Every input that once crashed a reader, hung it, exhausted its memory or
+// broke one of its promises is replayed exactly as its fuzz target ran it:
+// refused with a PlanexorError or read, nothing else.
+TEST(ReaderRegression, EveryFoundInputIsRefusedOrRead) {
+    const auto root = std::filesystem::path(PLANEXOR_SOURCE_DIR) / "tests" / "regression";
+    int replayed = 0;
+    for (const fuzzing::ReaderRun& reader : fuzzing::readerRuns()) {
+        if (!std::filesystem::is_directory(root / reader.name)) continue;
+        for (const auto& entry : std::filesystem::directory_iterator(root / reader.name)) {
+            SCOPED_TRACE(entry.path().string());
+            const auto bytes = readWholeFile(entry.path().string(), std::size_t{64} << 20);
+            EXPECT_NO_THROW(fuzzing::fuzzOneInput(reader, bytes.data(), bytes.size()));
+            ++replayed;
+        }
+    }
+    EXPECT_GT(replayed, 0);
 }
 
 }  // namespace

@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <numeric>
+#include <tuple>
 
 #include "core/pixel.h"
 #include "core/vector_lanes.h"
+#include "process/processing_cache.h"
 #include "process_test_support.h"
 
 namespace planexor {
@@ -205,10 +208,11 @@ TEST(DisplayMapping, PortableAndWideLoopsAgree) {
     DisplayOptions display;
     display.ContrastSlider = 140;
     const GammaCurve gamma = gammaCurve(0.8);
-    Bitmap24 wideImage, portableImage, wideRemap, portableRemap;
-    Histograms wideCounts, portableCounts, wideRemapCounts, portableRemapCounts;
-    auto run = [&](VectorCode code, ProcessingPlanes& planes, Bitmap24& image, Histograms& counts, Bitmap24& remap,
-                   Histograms& remapCounts) {
+    struct Output {
+        Bitmap24 image, remap;
+        Histograms counts, remapCounts;
+    } wideOut, portableOut;
+    auto run = [&](VectorCode code, ProcessingPlanes& planes, Output& out) {
         RunProgress quiet;
         decomposeStack(*planes.workspace, *planes.store, DecompositionOptions{}, {width, height, true},
                        PixelRegion::whole(width, height), quiet, code);
@@ -216,22 +220,20 @@ TEST(DisplayMapping, PortableAndWideLoopsAgree) {
         planes.workspace->StackMax = 140;
         recombineLayers(*planes.workspace, *planes.store, recombination, {width, height, true}, code);
         mapToBitmap(*planes.store, 10, 140, {{width, height, true}, PixelRegion::whole(width, height), true, false},
-                    display, gamma, MappingVariant::AfterRecombination, image, counts, code);
+                    display, gamma, MappingVariant::AfterRecombination, out.image, out.counts, code);
         mapToBitmap(*planes.store, 10, 140, {{width, height, false}, {3, 5, 100, 70}, false, true}, display, gamma,
-                    MappingVariant::Remap, remap, remapCounts, code);
+                    MappingVariant::Remap, out.remap, out.remapCounts, code);
     };
-    run(VectorCode::Best, wide, wideImage, wideCounts, wideRemap, wideRemapCounts);
-    run(VectorCode::Portable, portable, portableImage, portableCounts, portableRemap, portableRemapCounts);
+    run(VectorCode::Best, wide, wideOut);
+    run(VectorCode::Portable, portable, portableOut);
     for (int slot = 0; slot <= WaveletLayerCount; ++slot)
         for (int channel = 0; channel < ColourChannels; ++channel)
             for (int x = 0; x < width; ++x)
                 for (int y = 0; y < height; ++y)
                     ASSERT_EQ(wide.store->plane(slot, channel)[x][y], portable.store->plane(slot, channel)[x][y])
                         << slot << " " << channel << " " << x << "," << y;
-    EXPECT_EQ(wideImage, portableImage);
-    EXPECT_EQ(wideCounts, portableCounts);
-    EXPECT_EQ(wideRemap, portableRemap);
-    EXPECT_EQ(wideRemapCounts, portableRemapCounts);
+    EXPECT_EQ(std::tie(wideOut.image, wideOut.counts, wideOut.remap, wideOut.remapCounts),
+              std::tie(portableOut.image, portableOut.counts, portableOut.remap, portableOut.remapCounts));
 }
 
 TEST(HistogramGraph, ScaleFollowsTheCountsWithoutBinZero) {
@@ -268,6 +270,117 @@ TEST(HistogramGraph, MarkersSetTheStretch) {
         ASSERT_GE(markers.high - markers.low, 15) << x;
         ASSERT_LT(options.StretchLow, options.StretchHigh);
     }
+}
+
+using Stage = ProcessingCache::Stage;
+
+struct Live {
+    static constexpr int Width = 64, Height = 48;
+    testing::ProcessingPlanes planes;
+    Workspace* workspace = planes.workspace;
+    ProcessingCache cache{*workspace, *planes.store};
+    ProcessingSettings settings;
+    GammaCurve gamma;
+
+    Live() {
+        for (int x = 0; x < Width; ++x)
+            for (int y = 0; y < Height; ++y) {
+                workspace->StackR[x][y] = texturedValue(0, x, y);
+                workspace->StackG[x][y] = texturedValue(1, x, y);
+                workspace->StackB[x][y] = texturedValue(2, x, y);
+            }
+        workspace->StackMin = 0;
+        workspace->StackMax = 160;
+        settings.geometry = {Width, Height, true};
+        gamma.build(1.0);
+    }
+    Stage update() { return cache.update(settings, gamma); }
+};
+
+TEST(ProcessingCache, EachChangeRerunsOnlyTheStagesItMakesStale) {
+    Live live;
+    EXPECT_EQ(live.update(), Stage::Decomposition);
+    EXPECT_EQ(live.update(), Stage::None);
+    const std::pair<std::function<void(Live&)>, Stage> changes[] = {
+        {[](Live& l) { l.settings.display.ContrastSlider = 150; }, Stage::Mapping},
+        {[](Live& l) { l.settings.display.StretchHigh = 200; }, Stage::Mapping},
+        {[](Live& l) { l.gamma.build(2.0); }, Stage::Mapping},
+        {[](Live& l) { l.settings.recombination.gainSlider[2] = 40; }, Stage::Recombination},
+        {[](Live& l) { l.settings.recombination.layerOn[5] = false; }, Stage::Recombination},
+        {[](Live& l) { l.settings.recombination.VertiFlipCheckbox = true; }, Stage::Recombination},
+        {[](Live& l) { l.settings.decomposition.LevelStep = 2; }, Stage::Decomposition},
+        {[](Live& l) { l.settings.decomposition.kernel.taps[4] = 0.4f; }, Stage::Decomposition},
+        {[](Live& l) { l.cache.invalidateLayers(); }, Stage::Decomposition},
+        {[](Live& l) { l.settings.geometry.colour = false; }, Stage::Decomposition},
+    };
+    for (std::size_t i = 0; i < std::size(changes); ++i) {
+        changes[i].first(live);
+        EXPECT_EQ(live.update(), changes[i].second) << "change " << i;
+        EXPECT_EQ(live.update(), Stage::None) << "change " << i;
+    }
+}
+
+TEST(ProcessingCache, ShowsWhatTheStagesGiveWhenRunByHand) {
+    Live live;
+    live.settings.recombination.gainSlider = {30, 20, 10, 10, 10, 10};
+    live.settings.display.BrightnessSlider = 12;
+    live.update();
+    live.settings.display.ContrastSlider = 120;
+    ASSERT_EQ(live.update(), Stage::Mapping);
+
+    Workspace& workspace = *live.workspace;
+    testing::ProcessingPlanes spare;
+    LayerStore& direct = *spare.store;
+    RunProgress quiet;
+    decomposeStack(workspace, direct, live.settings.decomposition, live.settings.geometry,
+                   PixelRegion::whole(Live::Width, Live::Height), quiet);
+    recombineLayers(workspace, direct, live.settings.recombination, live.settings.geometry);
+    Bitmap24 bitmap;
+    Histograms histograms;
+    mapToBitmap(direct, workspace.StackMin, workspace.StackMax,
+                {live.settings.geometry, PixelRegion::whole(Live::Width, Live::Height)}, live.settings.display,
+                live.gamma, MappingVariant::Remap, bitmap, histograms);
+    EXPECT_EQ(live.cache.image(), bitmap);
+    EXPECT_EQ(live.cache.histograms(), histograms);
+}
+
+TEST(ProcessingCache, ProcessingBeforeAnyStackShowsBlack) {
+    testing::ProcessingPlanes planes;  // zero planes, StackMin = StackMax = 0
+    ProcessingCache cache(*planes.workspace, *planes.store);
+    ProcessingSettings settings;
+    settings.geometry = {32, 24, true};
+    GammaCurve gamma;
+    gamma.build(1.0);
+    EXPECT_EQ(cache.update(settings, gamma), Stage::Decomposition);
+    EXPECT_EQ(cache.histograms().HistoG[0], 32 * 24);
+    settings.display.ContrastSlider = 300;
+    EXPECT_EQ(cache.update(settings, gamma), Stage::Mapping);
+    EXPECT_EQ(cache.histograms().HistoR[0], 32 * 24);
+    for (int y = 0; y < 24; ++y)
+        for (int x = 0; x < 32; ++x) ASSERT_EQ(cache.image().pixel(x, y)[1], 0);
+
+    settings.geometry = {0, 0, true};  // nothing opened at all
+    cache.update(settings, gamma);
+    EXPECT_TRUE(cache.image().empty());
+}
+
+// A selection inside what was decomposed only re-maps; one reaching beyond
+// it, or going back to the whole image after a selection, decomposes again.
+TEST(ProcessingCache, SelectionDecomposesOnlyWhatIsMissing) {
+    Live live;
+    live.update();
+    live.settings.region = {10, 10, 40, 30};
+    EXPECT_EQ(live.update(), Stage::Mapping);
+    std::int64_t counted = 0;
+    for (auto count : live.cache.histograms().HistoG) counted += count;
+    EXPECT_EQ(counted, 31 * 21);
+
+    live.cache.invalidateLayers();
+    EXPECT_EQ(live.update(), Stage::Decomposition);
+    live.settings.region = {12, 12, 20, 20};
+    EXPECT_EQ(live.update(), Stage::Mapping);
+    live.settings.region = PixelRegion::whole(Live::Width, Live::Height);
+    EXPECT_EQ(live.update(), Stage::Decomposition);
 }
 
 }  // namespace

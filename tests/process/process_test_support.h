@@ -44,12 +44,12 @@ struct ProcessingPlanes {
     }
     TFloatPlane& processing(int channel) { return *processingPlanes(*workspace)[channel]; }
 
-    // value(channel, x, y) over W x H of the stack.
     static int& inUse() {
         static int count = 0;
         return count;
     }
 
+    // value(channel, x, y) over width x height of the stack.
     void fillStack(int width, int height, const std::function<float(int, int, int)>& value) {
         for (int channel = 0; channel < ColourChannels; ++channel)
             for (int x = 0; x < width; ++x)

@@ -9,6 +9,7 @@
 #include "core/pixel.h"
 #include "demo/synthetic_planet.h"
 #include "stack/alignment_points.h"
+#include "support/test_files.h"
 
 namespace planexor {
 namespace {
@@ -103,9 +104,7 @@ TEST(AlignmentPoints, UnusableFramesFallBackToTheGlobalShift) {
     SeeingRun run(320, 240, 40, 1.0);
     ASSERT_GT(run.placed, 4);
     const Bitmap24& frame = run.frames.front();
-    Bitmap24 black(320, 240), small(100, 80), empty;
-    black.fill(0, 0, 0);
-    small.fill(90, 90, 90);
+    const Bitmap24 black = testing::uniform(320, 240, 0), small = testing::uniform(100, 80, 90), empty;
     struct Case {
         const char* name;
         const Bitmap24* bitmap;

@@ -4,20 +4,22 @@
 
 #include <atomic>
 #include <climits>
+#include <cmath>
 #include <cstdlib>
-#include <functional>
 #include <memory>
 #include <new>
 
 #include "core/error.h"
 #include "core/pixel.h"
 #include "support/settled_stack.h"
+#include "support/test_files.h"
 
 // Counts every allocation of this test program, so a test can prove that
 // adding frames allocates nothing once the first frame has set the sizes.
 namespace {
 std::atomic<long> allocationCount{0};
 }
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
 
 void* operator new(std::size_t size) {
     ++allocationCount;
@@ -30,15 +32,7 @@ void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 namespace planexor {
 namespace {
 
-using PixelFunction = std::function<int(int x, int y, int channel)>;
-
-Bitmap24 makeFrame(int width, int height, const PixelFunction& value) {
-    Bitmap24 frame(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c) frame.pixel(x, y)[c] = static_cast<std::uint8_t>(value(x, y, c));
-    return frame;
-}
+using testing::picture;
 
 // Every pixel distinct enough that a wrong shift or channel shows.
 int coded(int x, int y, int channel) {
@@ -63,14 +57,12 @@ int countSum(const Workspace& workspace) {
 // stack shift; only pixels inside the frame bitmap and the working image
 // come in, and stack columns stop at the frame's own last column.
 TEST(AddFrameToStack, ShiftedFrameAddsOnlyItsOverlap) {
-    struct Case {
-        int frameW, frameH, imageW, imageH, applyX, applyY, extraX, extraY;
-    };
+    struct Case { int frameW, frameH, imageW, imageH, applyX, applyY, extraX, extraY; };
     for (const Case& c : {Case{20, 10, 20, 10, 3, -2, 0, 0}, Case{25, 20, 40, 30, -3, 2, 0, 0},
                           Case{16, 8, 16, 8, 1, 0, 2, -1}}) {
         SCOPED_TRACE(c.frameW);
         auto workspace = workspaceFor(c.imageW, c.imageH);
-        Bitmap24 frame = makeFrame(c.frameW, c.frameH, coded);
+        Bitmap24 frame = picture(c.frameW, c.frameH, coded);
         StackOptions options;
         options.xShift = c.extraX;
         options.yShift = c.extraY;
@@ -104,7 +96,7 @@ TEST(AddFrameToStack, ShiftedFrameAddsOnlyItsOverlap) {
 // follow each frame's own overlap.
 TEST(AddFrameToStack, WaitingSumsSettleExactlyPastTheLaneLimit) {
     auto workspace = workspaceFor(40, 30);
-    Bitmap24 white = makeFrame(40, 30, [](int, int, int) { return 255; });
+    Bitmap24 white = picture(40, 30, [](int, int, int) { return 255; });
     FramePreparation preparation{StackOptions{}};
     for (int n = 0; n < 300; ++n) {
         workspace->ApplyShiftX = n % 2 ? 3 : 0;
@@ -125,7 +117,7 @@ TEST(AddFrameToStack, WaitingSumsSettleExactlyPastTheLaneLimit) {
 }
 
 TEST(AddFrameToStack, ColourIgnoresTheWeightAndMonoWeighsTheGreyValue) {
-    const Bitmap24 source = makeFrame(8, 6, coded);
+    const Bitmap24 source = picture(8, 6, coded);
     for (bool colour : {true, false}) {
         auto workspace = workspaceFor(8, 6);
         Bitmap24 frame = source;
@@ -145,7 +137,7 @@ TEST(AddFrameToStack, ColourIgnoresTheWeightAndMonoWeighsTheGreyValue) {
 
 TEST(AddFrameToStack, PartialCoverageMakesUpForUncoveredColumns) {
     auto workspace = workspaceFor(12, 4);
-    const Bitmap24 flat = makeFrame(12, 4, [](int, int, int c) { return 60 + c; });
+    const Bitmap24 flat = picture(12, 4, [](int, int, int c) { return 60 + c; });
     FramePreparation preparation(StackOptions{});
     for (int shift : {0, 5}) {
         Bitmap24 frame = flat;
@@ -163,7 +155,7 @@ TEST(AddFrameToStack, PartialCoverageMakesUpForUncoveredColumns) {
 
 TEST(AddFrameToStack, ExpandedStackPlacesTheWholeFrameAtMaxShiftMinusShift) {
     auto workspace = workspaceFor(10, 8);
-    Bitmap24 frame = makeFrame(10, 8, coded);
+    Bitmap24 frame = picture(10, 8, coded);
     StackOptions options;
     options.expand = true;
     options.xShift = 50;  // not used by an expanded stack
@@ -202,7 +194,7 @@ TEST(AddFrameToStack, ExpandedStackPlacesTheWholeFrameAtMaxShiftMinusShift) {
 
 TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
     auto workspace = workspaceFor(20, 10);
-    const Bitmap24 source = makeFrame(20, 10, [](int, int, int) { return 100; });
+    const Bitmap24 source = picture(20, 10, [](int, int, int) { return 100; });
     // Beyond the loaded sizes the planes hold leftovers (and zero divisors).
     for (int x = 0; x < 30; ++x)
         for (int y = 0; y < 30; ++y) {
@@ -240,7 +232,7 @@ TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
 // frame pixel read: stack (4, 4) reads frame (7, 3).
 TEST(AddFrameToStack, TheDarkFollowsTheFramePixelRead) {
     auto workspace = workspaceFor(16, 8);
-    Bitmap24 frame = makeFrame(16, 8, coded);
+    Bitmap24 frame = picture(16, 8, coded);
     workspace->DarkR[7][3] = 128.0f * 50;
     workspace->DarkWidth = 16;
     workspace->DarkHeight = 8;
@@ -255,7 +247,7 @@ TEST(AddFrameToStack, TheDarkFollowsTheFramePixelRead) {
 }
 
 TEST(SplitField, RebuildsTheOtherLinesWithTruncatedMeansWithinTheBitmap) {
-    const Bitmap24 source = makeFrame(5, 6, [](int x, int y, int c) { return (y * 37 + x * 11 + c) % 256; });
+    const Bitmap24 source = picture(5, 6, [](int x, int y, int c) { return (y * 37 + x * 11 + c) % 256; });
     Bitmap24 rows = source;
     SplitField(rows, 0, false, 5, 6);
     EXPECT_EQ(rows.pixel(2, 3)[1], (source.pixel(2, 2)[1] + source.pixel(2, 4)[1]) >> 1);
@@ -272,7 +264,7 @@ TEST(SplitField, RebuildsTheOtherLinesWithTruncatedMeansWithinTheBitmap) {
 }
 
 TEST(AddDecodedFrame, InterlaceInterpolationChoosesTheLinesOfEachField) {
-    const Bitmap24 source = makeFrame(6, 9, coded);
+    const Bitmap24 source = picture(6, 9, coded);
     Bitmap24 field0 = source, field1 = source;
     SplitField(field0, 0, false, 6, 9);
     SplitField(field1, 1, false, 6, 9);
@@ -325,14 +317,14 @@ TEST(AddDecodedFrame, EachFieldTakesItsOwnShiftAndWeight) {
     options.colour = false;
     options.interlaced = true;
     options.interlaceInterpolation = 3;  // even lines: field 0 only
-    Bitmap24 frame = makeFrame(8, 8, [](int, int, int) { return 10; });
+    Bitmap24 frame = picture(8, 8, [](int, int, int) { return 10; });
     decodedSettled(FramePreparation(options), *workspace, frame, 5);
     EXPECT_FLOAT_EQ(workspace->StackG[0][0], greyValue(10, 10, 10) * 0.5f);
     EXPECT_EQ(workspace->StackCount[6][0], 0);  // field 0 is shifted by 2 columns
 }
 
 TEST(AddFrameToStack, ResampledStackWindowFollowsTheMiddlePoint) {
-    const Bitmap24 source = makeFrame(640, 480, [](int x, int, int c) { return c == 2 ? x * 2 / 5 : 0; });
+    const Bitmap24 source = picture(640, 480, [](int x, int, int c) { return c == 2 ? x * 2 / 5 : 0; });
     StackOptions options;
     options.resample = true;
     for (int stackx : {0, 639}) {
@@ -359,7 +351,7 @@ TEST(AddFrameToStack, ResampledStackWindowFollowsTheMiddlePoint) {
 }
 
 TEST(AddFrameToStack, FourfoldLargestFrameStaysInsideThePlanes) {
-    const Bitmap24 source = makeFrame(1024, 1024, [](int x, int, int) { return x / 4; });
+    const Bitmap24 source = picture(1024, 1024, [](int x, int, int) { return x / 4; });
     StackOptions options;
     options.resample = true;
     options.filterItem = 2;
@@ -385,7 +377,7 @@ TEST(AddFrameToStack, ResampledFrameShiftedOffTheBitmapAddsOnlyItsOverlap) {
     StackOptions options;
     options.resample = true;
     auto workspace = workspaceFor(64, 48);
-    Bitmap24 frame = makeFrame(64, 48, [](int, int, int) { return 90; });
+    Bitmap24 frame = picture(64, 48, [](int, int, int) { return 90; });
     FramePreparation preparation(options);
     workspace->ApplyShiftX = -100;  // enlarged pixels
     addSettled(preparation, *workspace, frame);
@@ -396,7 +388,7 @@ TEST(AddFrameToStack, ResampledFrameShiftedOffTheBitmapAddsOnlyItsOverlap) {
     // A still frame smaller than the sequence: only columns that map onto
     // its 30 x 20 pixels come in.
     auto other = workspaceFor(64, 48);
-    Bitmap24 small = makeFrame(30, 20, [](int, int, int) { return 90; });
+    Bitmap24 small = picture(30, 20, [](int, int, int) { return 90; });
     addSettled(preparation, *other, small);
     for (int x = 0; x < 127; ++x) ASSERT_EQ(other->StackCount[x][10], x <= 58 ? 1 : 0) << x;
     for (int y = 0; y < 95; ++y) ASSERT_EQ(other->StackCount[10][y], y <= 38 ? 1 : 0) << y;
@@ -416,7 +408,7 @@ TEST(AddFrameToStack, ResampledCalibrationClampsTheFrameBytesOverTheOverlap) {
     StackOptions options;
     options.resample = true;
     options.useDark = options.useFlat = true;
-    Bitmap24 frame = makeFrame(20, 10, [](int, int, int) { return 100; });
+    Bitmap24 frame = picture(20, 10, [](int, int, int) { return 100; });
     addSettled(FramePreparation(options), *workspace, frame);
     for (int x = 0; x < 20; ++x)
         for (int y = 0; y < 10; ++y) {
@@ -455,7 +447,7 @@ TEST(FramePreparation, AddingFramesAfterTheFirstAllocatesNothing) {
             auto workspace = workspaceFor(160, 120);
             workspace->DarkWidth = workspace->DarkHeight = 100;
             workspace->FrameRecs[1].ShiftX = 3;
-            Bitmap24 frame = makeFrame(160, 120, coded);
+            Bitmap24 frame = picture(160, 120, coded);
             FramePreparation preparation(options);
             AlignmentPoints aligned;
             if (points) {
@@ -469,6 +461,85 @@ TEST(FramePreparation, AddingFramesAfterTheFirstAllocatesNothing) {
             for (int n = 1; n < 4; ++n) decodedSettled(preparation, *workspace, frame, n);
             EXPECT_EQ(allocationCount.load(), before) << (options.resample ? "resampled" : "plain") << points;
         }
+}
+
+// A smooth picture whose value a fraction further on is known: a gentle
+// slope in x (red), in y (green), a constant (blue).
+int slopes(int x, int y, int channel) { return channel == 2 ? 40 + 2 * x : channel == 1 ? 30 + 3 * y : 77; }
+
+// Frames placed at a fraction of a pixel.
+struct SubpixelCase { bool colour, resample; };
+
+class SubpixelStack : public ::testing::TestWithParam<SubpixelCase> {
+protected:
+    std::unique_ptr<Workspace> stack(float fractionX, float fractionY, bool subpixel) {
+        auto w = workspaceFor(60, 50);
+        w->ResampleFactor = 2.0f;
+        TFrameRec& record = w->FrameRecs[0];
+        record.ShiftX = GetParam().resample ? 6 : 3;
+        record.ShiftY = GetParam().resample ? -4 : -2;
+        record.SubShiftX = fractionX;
+        record.SubShiftY = fractionY;
+        record.Quality = 1.0f;
+        StackOptions options;
+        options.colour = GetParam().colour;
+        options.resample = GetParam().resample;
+        options.filterItem = 1;  // B-Spline: smooth enough to keep a slope a slope
+        options.subpixel = subpixel;
+        FramePreparation preparation(options);
+        Bitmap24 frame = picture(60, 50, slopes);
+        decodedSettled(preparation, *w, frame, 0);
+        return w;
+    }
+};
+
+// Without a fraction the interpolated placement is the whole-pixel one, and
+// a fraction moves the picture by that much: a slope gains fraction x slope
+// (on average: resampling rounds each pixel to a byte on the way).
+TEST_P(SubpixelStack, PlacesTheFrameAtItsFraction) {
+    const bool resample = GetParam().resample, colour = GetParam().colour;
+    const auto whole = stack(0.0f, 0.0f, false);
+    const auto zero = stack(0.0f, 0.0f, true);
+    // Shifts count in resampled pixels while resampling: the same move in frame pixels.
+    const auto moved = stack(resample ? 1.0f : 0.5f, resample ? -0.5f : -0.25f, true);
+    const double expected[3] = {2 * 0.5, 3 * -0.25, 0.0};  // red, green, blue: slope x (0.5, -0.25)
+    const double grey = 0.299 * expected[0] + 0.587 * expected[1];
+    double moves[3] = {}, samples = 0;
+    for (int x = 12; x < 40; x += 3)
+        for (int y = 12; y < 30; y += 3, ++samples) {
+            ASSERT_EQ(zero->StackCount[x][y] + moved->StackCount[x][y], 2);
+            for (int c = 0; c < 3; ++c) {
+                const auto at = [&](const Workspace& w) { return (c == 0 ? w.StackR : c == 1 ? w.StackG : w.StackB)[x][y]; };
+                EXPECT_NEAR(at(*zero), at(*whole), resample ? 0.0 : 1e-3);
+                moves[c] += at(*moved) - at(*whole);
+            }
+        }
+    // Lanczos3 bends a slope slightly; a wrong sign or axis misses by 0.5 and more.
+    if (colour) {
+        for (int c = 0; c < 3; ++c) EXPECT_NEAR(moves[c] / samples, expected[c], 0.12) << "channel " << c;
+    } else {
+        EXPECT_NEAR(moves[1] / samples, grey, 0.12);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ColourAndMono, SubpixelStack,
+                         ::testing::Values(SubpixelCase{true, false}, SubpixelCase{false, false}, SubpixelCase{true, true},
+                                           SubpixelCase{false, true}));
+
+// A fraction that is not a number, or far beyond a pixel, from a damaged
+// record: the frame still lands inside the stack, finite.
+TEST(SubpixelStackInput, AnAbsurdFractionStaysFinite) {
+    auto w = workspaceFor(40, 30);
+    w->FrameRecs[0].SubShiftX = NAN;
+    w->FrameRecs[0].SubShiftY = 1e30f;
+    StackOptions options;
+    options.subpixel = true;
+    FramePreparation preparation(options);
+    Bitmap24 frame = picture(40, 30, slopes);
+    decodedSettled(preparation, *w, frame, 0);
+    for (int x = 0; x < 40; ++x)
+        for (int y = 0; y < 30; ++y) ASSERT_TRUE(std::isfinite(w->StackR[x][y]));
+    EXPECT_EQ(w->StackCount[5][5], 1);
 }
 
 }  // namespace

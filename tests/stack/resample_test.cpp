@@ -5,22 +5,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <string>
 
 #include "core/error.h"
 #include "core/pixel.h"
+#include "support/test_files.h"
 
 namespace planexor {
 namespace {
 
-Bitmap24 makeImage(int width, int height, const std::function<int(int x, int y, int channel)>& value) {
-    Bitmap24 image(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c) image.pixel(x, y)[c] = static_cast<std::uint8_t>(value(x, y, c));
-    return image;
-}
+using testing::picture;
 
 Bitmap24 stretched(const Bitmap24& source, int width, int height, const ResampleFilter& filter) {
     Bitmap24 dest(width, height);
@@ -43,7 +37,7 @@ TEST(ResampleFilters, PiecewiseKernelsSumToOneAtEveryOffset) {
 }
 
 TEST(Stretch, EveryFilterKeepsAConstantImageExactly) {
-    const Bitmap24 source = makeImage(23, 17, [](int, int, int c) { return c == 0 ? 255 : (c == 1 ? 131 : 0); });
+    const Bitmap24 source = picture(23, 17, [](int, int, int c) { return c == 0 ? 255 : (c == 1 ? 131 : 0); });
     const int sizes[][2] = {{45, 33}, {23, 17}, {9, 7}, {60, 5}, {1, 1}};
     for (const ResampleFilter& filter : resampleFilterTable())
         for (const auto& size : sizes) {
@@ -60,7 +54,7 @@ TEST(Stretch, EveryFilterKeepsAConstantImageExactly) {
 TEST(Stretch, EveryFilterFollowsALinearRampWithinOneLevel) {
     // One axis per channel, so only one pass rounds it.
     const Bitmap24 source =
-        makeImage(64, 48, [](int x, int y, int c) { return c == 0 ? 120 + y : (c == 1 ? x : 150 - x); });
+        picture(64, 48, [](int x, int y, int c) { return c == 0 ? 120 + y : (c == 1 ? x : 150 - x); });
     const int sizes[][2] = {{127, 95}, {64, 48}, {33, 25}, {200, 30}};
     for (const ResampleFilter& filter : resampleFilterTable())
         for (const auto& size : sizes) {
@@ -83,7 +77,7 @@ TEST(Stretch, EveryFilterFollowsALinearRampWithinOneLevel) {
 // 21 -> 41 pixels is exactly 2x (the end pixels map onto each other), so
 // output i samples the kernel at i / 2 - 10 around an impulse at 10.
 TEST(Stretch, DoublingAnImpulseDrawsTheKernel) {
-    const Bitmap24 impulse = makeImage(21, 1, [](int x, int, int) { return x == 10 ? 255 : 0; });
+    const Bitmap24 impulse = picture(21, 1, [](int x, int, int) { return x == 10 ? 255 : 0; });
     for (const ResampleFilter& filter : resampleFilterTable()) {
         const Bitmap24 dest = stretched(impulse, 41, 1, filter);
         for (int i = 0; i < 41; ++i) {
@@ -96,7 +90,7 @@ TEST(Stretch, DoublingAnImpulseDrawsTheKernel) {
 TEST(Stretch, LanczosLeavesAFlatAreaAtFullLevel) {
     // Left quarter dark, the rest saturated: the ringing next to the step is
     // clamped, and the flat part must not stripe by a level.
-    const Bitmap24 source = makeImage(40, 30, [](int x, int, int) { return x < 10 ? 0 : 255; });
+    const Bitmap24 source = picture(40, 30, [](int x, int, int) { return x < 10 ? 0 : 255; });
     const Bitmap24 dest = stretched(source, 79, 59, filterForItem(2));
     for (int y = 0; y < 59; ++y)
         for (int x = 2 * 10 + 8; x < 79; ++x)
@@ -104,12 +98,12 @@ TEST(Stretch, LanczosLeavesAFlatAreaAtFullLevel) {
 }
 
 TEST(Stretch, OnePixelDestinationsAndSources) {
-    const Bitmap24 ramp = makeImage(30, 20, [](int x, int y, int) { return 5 * x + y; });
+    const Bitmap24 ramp = picture(30, 20, [](int x, int y, int) { return 5 * x + y; });
     // One column wide: no division by a zero scale; it sits on column 0.
     Bitmap24 column = stretched(ramp, 1, 20, resampleFilterTable()[1]);
     for (int y = 0; y < 20; ++y) EXPECT_EQ(column.pixel(0, y)[0], y);
     // A single source pixel fills the whole destination.
-    const Bitmap24 single = makeImage(1, 1, [](int, int, int c) { return 40 + c; });
+    const Bitmap24 single = picture(1, 1, [](int, int, int c) { return 40 + c; });
     const Bitmap24 filled = stretched(single, 6, 4, filterForItem(3));
     for (int y = 0; y < 4; ++y)
         for (int x = 0; x < 6; ++x) EXPECT_EQ(filled.pixel(x, y)[2], 42);
@@ -127,7 +121,7 @@ TEST(Stretch, EmptySource_FailsAndLeavesDestinationAlone) {
 // sums of k + 0.5 must round half to even in both passes, including the
 // vectorised one that stores whole rows.
 TEST(Stretch, HalfwayValuesRoundToEven) {
-    const Bitmap24 source = makeImage(24, 2, [](int x, int y, int c) { return x + y + 30 * c; });
+    const Bitmap24 source = picture(24, 2, [](int x, int y, int c) { return x + y + 30 * c; });
     const Bitmap24 dest = stretched(source, 47, 3, resampleFilterTable()[1]);
     for (int x = 0; x < 47; ++x)
         for (int c = 0; c < 3; ++c) {
@@ -145,14 +139,14 @@ TEST(ResamplePlan, OnePlanServesManyFramesAsStretchWould) {
     Bitmap24 dest;
     for (int frame = 0; frame < 3; ++frame) {
         const Bitmap24 source =
-            makeImage(50, 40, [frame](int x, int y, int c) { return (x * 7 + y * 13 + c * 50 + frame * 91) % 256; });
+            picture(50, 40, [frame](int x, int y, int c) { return (x * 7 + y * 13 + c * 50 + frame * 91) % 256; });
         plan.prepare(50, 40, 99, 79, mitchell.function, mitchell.support);
         plan.apply(source, dest);
         EXPECT_EQ(dest, stretched(source, 99, 79, mitchell)) << "frame " << frame;
     }
     EXPECT_THROW(plan.apply(Bitmap24(49, 40), dest), PlanexorError);
     // Another size or filter makes new lists.
-    const Bitmap24 source = makeImage(50, 40, [](int x, int y, int) { return x * y % 256; });
+    const Bitmap24 source = picture(50, 40, [](int x, int y, int) { return x * y % 256; });
     plan.prepare(50, 40, 30, 61, BSplineFilter, 2.0f);
     plan.apply(source, dest);
     EXPECT_EQ(dest, stretched(source, 30, 61, filterForItem(1)));

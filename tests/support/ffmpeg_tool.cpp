@@ -33,15 +33,9 @@ void runFfmpeg(const std::string& arguments) {
 }
 
 Bitmap24 countingFrame(int width, int height, int number) {
-    Bitmap24 image(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* pixel = image.pixel(x, y);
-            pixel[0] = triangle(2 * (x + y) + 57 * number + 20);
-            pixel[1] = triangle(4 * y + 31 * number + 40);
-            pixel[2] = triangle(4 * x + 43 * number);
-        }
-    return image;
+    return picture(width, height, [number](int x, int y, int c) {
+        return triangle(c == 0 ? 2 * (x + y) + 57 * number + 20 : c == 1 ? 4 * y + 31 * number + 40 : 4 * x + 43 * number);
+    });
 }
 
 void writeVideos(const std::vector<Bitmap24>& frames, const std::vector<VideoOutput>& outputs) {

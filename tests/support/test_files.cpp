@@ -45,16 +45,20 @@ std::uint8_t sceneTexture(int x, int y, int channel) {
 }
 
 Bitmap24 movedScene(int width, int height, int dx, int dy) {
-    Bitmap24 image(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            for (int c = 0; c < 3; ++c) image.pixel(x, y)[c] = sceneTexture(x - dx, y - dy, c);
-    return image;
+    return picture(width, height, [&](int x, int y, int c) { return sceneTexture(x - dx, y - dy, c); });
 }
 
 Bitmap24 uniform(int width, int height, std::uint8_t value) {
     Bitmap24 image(width, height);
     image.fill(value, value, value);
+    return image;
+}
+
+Bitmap24 picture(int width, int height, const std::function<int(int x, int y, int channel)>& value) {
+    Bitmap24 image(width, height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            for (int c = 0; c < 3; ++c) image.pixel(x, y)[c] = static_cast<std::uint8_t>(value(x, y, c));
     return image;
 }
 

@@ -211,13 +211,7 @@ std::string pageName(const ::testing::TestParamInfo<int>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Window, PageGeometry, ::testing::Range(0, 5), pageName);
 
-}  // namespace
-}  // namespace planexor::testing
-
-namespace planexor::testing {
-namespace {
-
-class ShownWindow : public WindowTest {};
+using ShownWindow = WindowTest;
 
 // A project written by the command line holds the design places; once the
 // window shows, such a window goes beside it, while a place of the user's stays.

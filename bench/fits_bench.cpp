@@ -2,7 +2,9 @@
 // same run. Counters: ours_ms and floor_ms are the best of the iterations,
 // ratio their quotient. The write floor is the same bytes saved the one safe
 // way every writer saves (temporary file, sync, rename); plain_sync_ms and
-// plain_ms overwrite one file in place with and without the sync.
+// plain_ms overwrite one file in place with and without the sync. The read
+// floor is the file read into a buffer of its own, as the other reading
+// benchmarks take it; warm_read_ms reads it into one kept from the last time.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -92,7 +94,7 @@ void ReadSixteenBitFitsIntoStackG1024(benchmark::State& state) {
     WriteFits(path, MaxImageSide, MaxImageSide, 16, FitsStack, TFITParams{}, stackChannels(w), false);
     std::vector<std::uint8_t> bytes(std::filesystem::file_size(path));
 
-    double ours = 1e9, floor = 1e9, fresh = 1e9, fill = 1e9;
+    double ours = 1e9, floor = 1e9, warm = 1e9, fill = 1e9;
     for (auto _ : state) {
         auto start = Clock::now();
         {
@@ -102,15 +104,15 @@ void ReadSixteenBitFitsIntoStackG1024(benchmark::State& state) {
         }
         ours = std::min(ours, secondsSince(start));
         start = Clock::now();
+        benchmark::DoNotOptimize(readWholeFile(path, std::size_t{1} << 30).data());
+        floor = std::min(floor, secondsSince(start));
+        start = Clock::now();
         {
             std::FILE* file = std::fopen(path.c_str(), "rb");
             benchmark::DoNotOptimize(std::fread(bytes.data(), 1, bytes.size(), file));
             std::fclose(file);
         }
-        floor = std::min(floor, secondsSince(start));
-        start = Clock::now();
-        benchmark::DoNotOptimize(readWholeFile(path, std::size_t{1} << 30).data());
-        fresh = std::min(fresh, secondsSince(start));
+        warm = std::min(warm, secondsSince(start));
         start = Clock::now();
         w.StackG.fill(static_cast<float>(state.iterations()));
         fill = std::min(fill, secondsSince(start));
@@ -118,12 +120,11 @@ void ReadSixteenBitFitsIntoStackG1024(benchmark::State& state) {
     state.counters["ours_ms"] = ours * 1e3;
     state.counters["floor_ms"] = floor * 1e3;
     state.counters["ratio"] = ours / floor;
-    // Reading the file into a buffer of its own, as a plain program would.
-    state.counters["fresh_read_ms"] = fresh * 1e3;
-    state.counters["ratio_to_fresh_read"] = ours / fresh;
+    state.counters["warm_read_ms"] = warm * 1e3;
+    state.counters["ratio_to_warm_read"] = ours / warm;
     // The plane holds twice the file's bytes: storing it once is a floor too.
     state.counters["fill_plane_ms"] = fill * 1e3;
-    state.counters["ratio_to_read_and_fill"] = ours / (floor + fill);
+    state.counters["ratio_to_warm_read_and_fill"] = ours / (warm + fill);
     std::filesystem::remove(path);
 }
 BENCHMARK(ReadSixteenBitFitsIntoStackG1024)->Unit(benchmark::kMillisecond)->Iterations(50);

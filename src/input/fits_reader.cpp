@@ -197,25 +197,6 @@ void transposeBand(const float* band, std::size_t stride, int rows, int width, T
 #ifdef PLANEXOR_HAS_WIDE
 constexpr bool WideShortsBuilt = true;
 
-PLANEXOR_WIDE PLANEXOR_INLINE void transpose8(__m256 (&v)[8]) {
-    const __m256 t0 = _mm256_unpacklo_ps(v[0], v[1]), t1 = _mm256_unpackhi_ps(v[0], v[1]);
-    const __m256 t2 = _mm256_unpacklo_ps(v[2], v[3]), t3 = _mm256_unpackhi_ps(v[2], v[3]);
-    const __m256 t4 = _mm256_unpacklo_ps(v[4], v[5]), t5 = _mm256_unpackhi_ps(v[4], v[5]);
-    const __m256 t6 = _mm256_unpacklo_ps(v[6], v[7]), t7 = _mm256_unpackhi_ps(v[6], v[7]);
-    const __m256 u0 = _mm256_shuffle_ps(t0, t2, 0x44), u1 = _mm256_shuffle_ps(t0, t2, 0xEE);
-    const __m256 u2 = _mm256_shuffle_ps(t1, t3, 0x44), u3 = _mm256_shuffle_ps(t1, t3, 0xEE);
-    const __m256 u4 = _mm256_shuffle_ps(t4, t6, 0x44), u5 = _mm256_shuffle_ps(t4, t6, 0xEE);
-    const __m256 u6 = _mm256_shuffle_ps(t5, t7, 0x44), u7 = _mm256_shuffle_ps(t5, t7, 0xEE);
-    v[0] = _mm256_permute2f128_ps(u0, u4, 0x20);
-    v[1] = _mm256_permute2f128_ps(u1, u5, 0x20);
-    v[2] = _mm256_permute2f128_ps(u2, u6, 0x20);
-    v[3] = _mm256_permute2f128_ps(u3, u7, 0x20);
-    v[4] = _mm256_permute2f128_ps(u0, u4, 0x31);
-    v[5] = _mm256_permute2f128_ps(u1, u5, 0x31);
-    v[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
-    v[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
-}
-
 // 16-bit rows of the file straight into the plane, eight rows by eight
 // columns a step, with no float rows in between: the values are those of
 // decodeShorts (a product and a sum in single precision, never fused), so
@@ -245,7 +226,7 @@ PLANEXOR_WIDE void decodeShortBandWide(const std::uint8_t* bytes, std::size_t ro
                 highest = _mm_max_epi16(highest, raw);
                 v[j] = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(raw)), s), o);
             }
-            transpose8(v);
+            lanes::transpose8(v);
             float* const column = first + static_cast<std::size_t>(x) * TFloatPlane::Stride + k;
 #pragma GCC unroll 8
             for (int j = 0; j < 8; ++j) _mm256_storeu_ps(column + j * TFloatPlane::Stride, v[j]);

@@ -197,6 +197,88 @@ void addPixels(Workspace& workspace, const Bitmap24& source, const Placement& pl
     }
 }
 
+#ifdef PLANEXOR_HAS_WIDE
+// Plain grey with wide vectors, `columns` x `rows` of the placement (whole
+// eights): eight pixels of a row made grey along their bytes, eight rows
+// turned into columns, then added to the stack's columns. The values are
+// the portable loop's: the weighted sum in double, rounded to float, times
+// the frame's weight, added once.
+PLANEXOR_WIDE void addGreyBlocksWide(Workspace& workspace, const Bitmap24& source, const Placement& placement,
+                                     int columns, int rows) {
+    const std::size_t rowBytes = source.rowBytes();
+    const __m256d redWeight = _mm256_set1_pd(GreyWeightRed), greenWeight = _mm256_set1_pd(GreyWeightGreen),
+                  blueWeight = _mm256_set1_pd(GreyWeightBlue);
+    const __m256 frameWeight = _mm256_set1_ps(workspace.FrameWeight);
+    // A channel's eight bytes from the first sixteen and the last eight of 24.
+    const __m128i blueLow = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i blueHigh = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i greenLow = _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i greenHigh = _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i redLow = _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
+    const __m128i redHigh = _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, -1, -1, -1, -1, -1, -1, -1, -1);
+    for (int y = 0; y < rows; y += 8) {
+        const std::uint8_t* first = source.data() + static_cast<std::size_t>(placement.y0 + y + placement.sourceDy) *
+                                                        rowBytes;
+        for (int x = 0; x < columns; x += 8) {
+            __m256 v[8];
+#pragma GCC unroll 8
+            for (int j = 0; j < 8; ++j) {
+                const std::uint8_t* pixel =
+                    first + j * rowBytes + static_cast<std::size_t>(placement.x0 + x + placement.sourceDx) * 3;
+                __m128i low;
+                std::memcpy(&low, pixel, sizeof low);
+                const __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixel + 16));
+                const __m256i red = _mm256_cvtepu8_epi32(
+                    _mm_or_si128(_mm_shuffle_epi8(low, redLow), _mm_shuffle_epi8(high, redHigh)));
+                const __m256i green = _mm256_cvtepu8_epi32(
+                    _mm_or_si128(_mm_shuffle_epi8(low, greenLow), _mm_shuffle_epi8(high, greenHigh)));
+                const __m256i blue = _mm256_cvtepu8_epi32(
+                    _mm_or_si128(_mm_shuffle_epi8(low, blueLow), _mm_shuffle_epi8(high, blueHigh)));
+                const __m128i halves[3][2] = {
+                    {_mm256_castsi256_si128(red), _mm256_extracti128_si256(red, 1)},
+                    {_mm256_castsi256_si128(green), _mm256_extracti128_si256(green, 1)},
+                    {_mm256_castsi256_si128(blue), _mm256_extracti128_si256(blue, 1)}};
+                __m128 grey[2];
+                for (int half = 0; half < 2; ++half) {
+                    const __m256d sum = _mm256_add_pd(
+                        _mm256_add_pd(_mm256_mul_pd(redWeight, _mm256_cvtepi32_pd(halves[0][half])),
+                                      _mm256_mul_pd(greenWeight, _mm256_cvtepi32_pd(halves[1][half]))),
+                        _mm256_mul_pd(blueWeight, _mm256_cvtepi32_pd(halves[2][half])));
+                    grey[half] = _mm256_cvtpd_ps(sum);
+                }
+                v[j] = _mm256_mul_ps(_mm256_set_m128(grey[1], grey[0]), frameWeight);
+            }
+            lanes::transpose8(v);
+            for (int m = 0; m < 8; ++m) {
+                float* sums = workspace.StackG[placement.x0 + x + m + placement.stackDx] + placement.y0 + y +
+                              placement.stackDy;
+                _mm256_storeu_ps(sums, _mm256_add_ps(_mm256_loadu_ps(sums), v[m]));
+            }
+        }
+    }
+}
+#endif
+
+// Plain grey: the wide build takes the whole blocks of eight by eight, the
+// portable loop what is left at the right and the bottom.
+void addPlainGrey(Workspace& workspace, const Bitmap24& source, const Placement& placement) {
+#ifdef PLANEXOR_HAS_WIDE
+    static const bool wide = useWideVectors(VectorCode::Best);
+    const int columns = (placement.x1 - placement.x0 + 1) & ~7, rows = (placement.y1 - placement.y0 + 1) & ~7;
+    if (wide && columns > 0 && rows > 0) {
+        addGreyBlocksWide(workspace, source, placement, columns, rows);
+        Placement right = placement, below = placement;
+        right.x0 = placement.x0 + columns;
+        below.x1 = right.x0 - 1;
+        below.y0 = placement.y0 + rows;
+        addPixels<false, false, false>(workspace, source, right, Calibration{});
+        addPixels<false, false, false>(workspace, source, below, Calibration{});
+        return;
+    }
+#endif
+    addPixels<false, false, false>(workspace, source, placement, Calibration{});
+}
+
 void addPlaced(Workspace& workspace, const Bitmap24& source, const Placement& placement, bool colour,
                const Calibration* area, PendingSums& pending) {
     // A placement of every pixel is one rectangle of counts; plain colour
@@ -213,7 +295,7 @@ void addPlaced(Workspace& workspace, const Bitmap24& source, const Placement& pl
             if (colour) addPixels<true, true, false>(workspace, source, placement, *area);
             else addPixels<false, true, false>(workspace, source, placement, *area);
         } else {
-            addPixels<false, false, false>(workspace, source, placement, Calibration{});
+            addPlainGrey(workspace, source, placement);
         }
         return;
     }

@@ -2,6 +2,7 @@
 #include <optional>
 
 #include "core/bitmap24.h"
+#include "core/vector_lanes.h"
 
 namespace planexor {
 
@@ -22,11 +23,12 @@ std::optional<DiscWindow> findDisc(const Bitmap24& reference, int frameWidth, in
 
 // The centre of the same disc in a frame moved by about (shiftX, shiftY)
 // whole pixels from the reference, or none when its window leaves the frame
-// or holds nothing above the threshold.
+// or holds nothing above the threshold. Both vector codes give the same centre.
 struct DiscCentre {
     double x = 0, y = 0;
 };
 std::optional<DiscCentre> discCentre(const Bitmap24& frame, int frameWidth, int frameHeight,
-                                     const DiscWindow& disc, int shiftX, int shiftY);
+                                     const DiscWindow& disc, int shiftX, int shiftY,
+                                     VectorCode code = VectorCode::Best);
 
 }  // namespace planexor

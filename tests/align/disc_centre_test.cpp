@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 
 #include "align/disc_centre.h"
 
@@ -46,6 +47,27 @@ TEST(DiscCentre, NoCentreWithoutAWholeDiscInsideTheFrame) {
     EXPECT_FALSE(discCentre(disc(200, 150, 150.0, 75.0), 200, 150, *reference, 50, 0));  // window past the edge
     EXPECT_FALSE(discCentre(disc(100, 80, 50.0, 40.0), 200, 150, *reference, 0, 0));     // smaller bitmap
     EXPECT_FALSE(discCentre(disc(200, 150, 100.0, 75.0), 200, 150, *reference, -2000000000, 2000000000));
+}
+
+// Random bytes over the disc and beside it: the wide loop's sums are whole
+// numbers, so both builds must give the very same centre.
+TEST(DiscCentre, BothVectorCodesWeighAlike) {
+    if (!wideVectorsAvailable()) GTEST_SKIP() << "one build of the loop on this processor";
+    const auto reference = findDisc(disc(203, 151, 101.3, 74.6), 203, 151);
+    ASSERT_TRUE(reference);
+    std::mt19937 random(5);
+    for (int trial = 0; trial < 20; ++trial) {
+        Bitmap24 frame = disc(203, 151, 100.0 + trial % 5, 75.0 - trial % 3, 120 + trial);
+        for (int y = 0; y < frame.height(); ++y)
+            for (std::size_t i = 0; i < frame.rowBytes(); ++i) frame.row(y)[i] ^= random() % (trial < 10 ? 256 : 16);
+        const auto best = discCentre(frame, 203, 151, *reference, trial % 5, -(trial % 3), VectorCode::Best);
+        const auto portable = discCentre(frame, 203, 151, *reference, trial % 5, -(trial % 3), VectorCode::Portable);
+        ASSERT_EQ(best.has_value(), portable.has_value());
+        if (best) {
+            EXPECT_EQ(best->x, portable->x);
+            EXPECT_EQ(best->y, portable->y);
+        }
+    }
 }
 
 }  // namespace

@@ -284,7 +284,8 @@ float buildReferenceSpectrum(Alignment& alignment, FftEngine& fft, const Bitmap2
     alignment.RefRe.copyFrom(fft.SpecRe, size);
     alignment.RefIm.copyFrom(fft.SpecIm, size);
     alignment.referenceSize = size;
-    alignment.referenceDisc = options.subpixel ? findDisc(frame, frameWidth, frameHeight) : std::nullopt;
+    // Found whatever the options: "Sub-pixel" may be ticked after the click.
+    alignment.referenceDisc = findDisc(frame, frameWidth, frameHeight);
     return quality;
 }
 

@@ -92,7 +92,7 @@ double flatMean(const Loaded& loaded, const std::string& path) {
     if (pixels == 0) throw PlanexorError("The flatfield " + path + " holds no pixels");
     double sum = 0;
     if (loaded.grey) {
-        // Sixteen sums side by side, so that one add need not wait for the last.
+        // Eight sums side by side, so that one add need not wait for the last.
         D2 a = {}, b = {}, c = {}, d = {};
         double rest = 0;
         for (int x = 0; x < loaded.width; ++x) {

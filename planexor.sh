@@ -57,7 +57,8 @@ case "${1:-}" in
             build build -DCMAKE_BUILD_TYPE=Release -DPLANEXOR_BENCH=ON
             cd build
         fi
-        ctest --output-on-failure -j "$(jobs)" ;;
+        # A test that hangs fails after ten minutes instead of holding up the run.
+        ctest --output-on-failure --timeout 600 -j "$(jobs)" ;;
     demo)
         setup; build build -DCMAKE_BUILD_TYPE=Release
         demo=${PLANEXOR_DEMO_DIR:-$root/demo-output}

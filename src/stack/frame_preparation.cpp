@@ -263,9 +263,8 @@ PLANEXOR_WIDE void addGreyBlocksWide(Workspace& workspace, const Bitmap24& sourc
 // portable loop what is left at the right and the bottom.
 void addPlainGrey(Workspace& workspace, const Bitmap24& source, const Placement& placement) {
 #ifdef PLANEXOR_HAS_WIDE
-    static const bool wide = useWideVectors(VectorCode::Best);
     const int columns = (placement.x1 - placement.x0 + 1) & ~7, rows = (placement.y1 - placement.y0 + 1) & ~7;
-    if (wide && columns > 0 && rows > 0) {
+    if (useWideVectors(VectorCode::Best) && columns > 0 && rows > 0) {
         addGreyBlocksWide(workspace, source, placement, columns, rows);
         Placement right = placement, below = placement;
         right.x0 = placement.x0 + columns;

@@ -1,6 +1,7 @@
 #include "align/disc_centre.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 
@@ -159,6 +160,15 @@ std::optional<DiscCentre> discCentre(const Bitmap24& frame, int frameWidth, int 
     if (sums.pixels < Fewest) return std::nullopt;
     return DiscCentre{static_cast<double>(sums.x) / static_cast<double>(sums.weight),
                       static_cast<double>(sums.y) / static_cast<double>(sums.weight)};
+}
+
+std::optional<DiscShift> discShift(const Bitmap24& frame, int frameWidth, int frameHeight, const DiscWindow& disc,
+                                   int shiftX, int shiftY) {
+    const auto centre = discCentre(frame, frameWidth, frameHeight, disc, shiftX, shiftY);
+    if (!centre) return std::nullopt;
+    const DiscShift shift{centre->x - disc.x, centre->y - disc.y};
+    if (std::abs(shift.x - shiftX) > DiscAgreement || std::abs(shift.y - shiftY) > DiscAgreement) return std::nullopt;
+    return shift;
 }
 
 }  // namespace planexor

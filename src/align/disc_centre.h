@@ -31,4 +31,17 @@ std::optional<DiscCentre> discCentre(const Bitmap24& frame, int frameWidth, int 
                                      const DiscWindow& disc, int shiftX, int shiftY,
                                      VectorCode code = VectorCode::Best);
 
+// How far, in pixels, the disc's shift may lie from the box's and still be
+// taken: further, the box has found something else, or the disc has.
+inline constexpr double DiscAgreement = 4.0;
+
+// A frame's shift from the reference to a fraction of a pixel, as its disc
+// moved, when it shows the whole disc and that lies within DiscAgreement of
+// the box's whole shift (shiftX, shiftY); none otherwise.
+struct DiscShift {
+    double x = 0, y = 0;
+};
+std::optional<DiscShift> discShift(const Bitmap24& frame, int frameWidth, int frameHeight, const DiscWindow& disc,
+                                   int shiftX, int shiftY);
+
 }  // namespace planexor

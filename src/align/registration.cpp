@@ -37,10 +37,6 @@ void drawBoxOutline(DrawingBuilder& builder, int x, int y, int size) {
 
 namespace {
 
-// How far, in pixels, the disc's shift may lie from the box's and still be
-// taken: further, the box has found something else, or the disc has.
-constexpr double DiscAgreement = 4.0;
-
 // Grey values through three tables of the same products the plain formula
 // forms, added in the same order, so the result is the same float.
 struct GreyTables {
@@ -371,15 +367,12 @@ RegistrationResult finishRegistration(Workspace& workspace, Alignment& alignment
     // box did, the shift is the disc's, to a fraction of a pixel. The track
     // stays with the box.
     if (options.subpixel && !userClick && !options.interlaced && alignment.referenceDisc) {
-        const DiscWindow& disc = *alignment.referenceDisc;
-        if (const auto centre = discCentre(frame, workspace.FrameWidth, workspace.FrameHeight, disc, shiftX, shiftY)) {
-            const double discX = centre->x - disc.x, discY = centre->y - disc.y;
-            if (std::abs(discX - shiftX) <= DiscAgreement && std::abs(discY - shiftY) <= DiscAgreement) {
-                shiftX = nearest(discX);
-                shiftY = nearest(discY);
-                subX = discX - shiftX;
-                subY = discY - shiftY;
-            }
+        if (const auto disc = discShift(frame, workspace.FrameWidth, workspace.FrameHeight, *alignment.referenceDisc,
+                                        shiftX, shiftY)) {
+            shiftX = nearest(disc->x);
+            shiftY = nearest(disc->y);
+            subX = disc->x - shiftX;
+            subY = disc->y - shiftY;
         }
     }
 

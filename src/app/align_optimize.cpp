@@ -167,7 +167,8 @@ void AlignPage::optimizeField(int frame, Bitmap24& decoded, bool firstField, con
     OptimizePlacement placement{w.hotx, w.hoty, w.FrameWidth, w.FrameHeight, 0};
     const Bitmap24* reference = &Image1_;
     const Bitmap24* image = &decoded;
-    if (registrationOptions().resampled) {
+    const RegistrationOptions registration = registrationOptions();
+    if (registration.resampled) {
         // The frame's box, resampled, pasted where the resampled reference has it.
         const double factor = w.ResampleFactor;
         const int centreX = nearest(w.hotx * factor), centreY = nearest(w.hoty * factor);
@@ -186,7 +187,18 @@ void AlignPage::optimizeField(int frame, Bitmap24& decoded, bool firstField, con
         reference = &resampledReference_;
         image = &resampledFrame_;
     }
-    const FrameOptimizer::Outcome outcome = optimizer_.optimize(record, firstField, *reference, *image, placement, options);
+    // A frame its disc placed to a fraction of a pixel stays: the whole
+    // pixels searched here would only follow its box's detail where seeing
+    // moved it, and drop the fraction.
+    const bool placedByDisc = [&] {
+        if (!registration.subpixel || registration.interlaced || registration.resampled || !alignment_.referenceDisc)
+            return false;
+        const auto disc = discShift(decoded, w.FrameWidth, w.FrameHeight, *alignment_.referenceDisc, shiftX, shiftY);
+        return disc && nearest(disc->x) == shiftX && nearest(disc->y) == shiftY;
+    }();
+    const FrameOptimizer::Outcome outcome =
+        placedByDisc ? FrameOptimizer::Outcome{shiftX, shiftY, firstField ? record.FieldDifference : record.Difference, false}
+                     : optimizer_.optimize(record, firstField, *reference, *image, placement, options);
 
     Bitmap24& box = optimizeSquare_;
     copySquare(*image, placement.centreX + outcome.shiftX - half, placement.centreY + outcome.shiftY - half, size,

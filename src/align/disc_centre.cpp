@@ -18,22 +18,6 @@ struct Sums {
 #ifdef PLANEXOR_HAS_WIDE
 constexpr int WidestWideRow = 2048;  // the row's sums stay within 32 bits
 
-// For each channel and each 16-byte third of 16 pixels: where the channel's
-// bytes lie in that third, or -1.
-struct ChannelMaskTable {
-    std::int8_t masks[3][3][16];
-    constexpr ChannelMaskTable() : masks{} {
-        for (int channel = 0; channel < 3; ++channel)
-            for (int chunk = 0; chunk < 3; ++chunk)
-                for (int i = 0; i < 16; ++i) {
-                    const int at = 3 * i + channel - 16 * chunk;
-                    masks[channel][chunk][i] = static_cast<std::int8_t>(at >= 0 && at < 16 ? at : -1);
-                }
-    }
-};
-constexpr ChannelMaskTable ChannelMaskValues;
-constexpr const auto& ChannelMasks = ChannelMaskValues.masks;
-
 // Sixteen pixels a step from `left` while sixteen remain before `right`:
 // each channel gathered from its bytes, the three added in 16 bits, the
 // threshold taken off with saturation, and the sums formed in pairs.
@@ -42,7 +26,8 @@ PLANEXOR_WIDE int weighRowWide(const std::uint8_t* pixel, int left, int right, i
                                std::int64_t& weight, std::int64_t& moment, std::int64_t& pixels) {
     __m128i masks[3][3];
     for (int channel = 0; channel < 3; ++channel)
-        for (int chunk = 0; chunk < 3; ++chunk) std::memcpy(&masks[channel][chunk], ChannelMasks[channel][chunk], 16);
+        for (int chunk = 0; chunk < 3; ++chunk)
+            std::memcpy(&masks[channel][chunk], lanes::RgbShuffles.masks[channel][chunk], 16);
     const __m256i floor = _mm256_set1_epi16(static_cast<std::int16_t>(threshold));
     const __m256i ones = _mm256_set1_epi16(1), sixteen = _mm256_set1_epi16(16);
     __m256i offsets = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);

@@ -4,6 +4,7 @@
 // compile a loop a second time for wide units, and the run-time choice
 // between the two builds.
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 
 #if defined(__SSE__)
@@ -69,6 +70,23 @@ PLANEXOR_INLINE F4 squareRoot(const F4& v) {
     return F4{std::sqrt(v[0]), std::sqrt(v[1]), std::sqrt(v[2]), std::sqrt(v[3])};
 #endif
 }
+
+// Byte shuffles that gather one channel of interleaved pixels (blue, green,
+// red bytes) read as 16-byte thirds of 48: for each channel and third, the
+// place of pixel i's byte in that third, or -1 where it lies in another.
+// Fewer pixels use the first thirds and the first lanes alike.
+struct ChannelShuffles {
+    std::int8_t masks[3][3][16];
+    constexpr ChannelShuffles() : masks{} {
+        for (int channel = 0; channel < 3; ++channel)
+            for (int third = 0; third < 3; ++third)
+                for (int i = 0; i < 16; ++i) {
+                    const int at = 3 * i + channel - 16 * third;
+                    masks[channel][third][i] = static_cast<std::int8_t>(at >= 0 && at < 16 ? at : -1);
+                }
+    }
+};
+inline constexpr ChannelShuffles RgbShuffles;
 
 #ifdef PLANEXOR_HAS_WIDE
 // Eight rows of eight floats turned into eight columns: v[k][j] becomes v[j][k].

@@ -209,13 +209,16 @@ PLANEXOR_WIDE void addGreyBlocksWide(Workspace& workspace, const Bitmap24& sourc
     const __m256d redWeight = _mm256_set1_pd(GreyWeightRed), greenWeight = _mm256_set1_pd(GreyWeightGreen),
                   blueWeight = _mm256_set1_pd(GreyWeightBlue);
     const __m256 frameWeight = _mm256_set1_ps(workspace.FrameWeight);
-    // A channel's eight bytes from the first sixteen and the last eight of 24.
-    const __m128i blueLow = _mm_setr_epi8(0, 3, 6, 9, 12, 15, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i blueHigh = _mm_setr_epi8(-1, -1, -1, -1, -1, -1, 2, 5, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i greenLow = _mm_setr_epi8(1, 4, 7, 10, 13, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i greenHigh = _mm_setr_epi8(-1, -1, -1, -1, -1, 0, 3, 6, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i redLow = _mm_setr_epi8(2, 5, 8, 11, 14, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1);
-    const __m128i redHigh = _mm_setr_epi8(-1, -1, -1, -1, -1, 1, 4, 7, -1, -1, -1, -1, -1, -1, -1, -1);
+    // A channel's eight bytes from the first sixteen and the last eight of
+    // 24, in the low eight lanes.
+    const auto shuffle = [](int channel, int third) {
+        __m128i mask;
+        std::memcpy(&mask, lanes::RgbShuffles.masks[channel][third], sizeof mask);
+        return mask;
+    };
+    const __m128i blueLow = shuffle(0, 0), blueHigh = shuffle(0, 1);
+    const __m128i greenLow = shuffle(1, 0), greenHigh = shuffle(1, 1);
+    const __m128i redLow = shuffle(2, 0), redHigh = shuffle(2, 1);
     for (int y = 0; y < rows; y += 8) {
         const std::uint8_t* first = source.data() + static_cast<std::size_t>(placement.y0 + y + placement.sourceDy) *
                                                         rowBytes;

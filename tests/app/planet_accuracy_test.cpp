@@ -10,12 +10,11 @@
 #include <tuple>
 #include <vector>
 
-#include "app/main_form.h"
 #include "core/pixel.h"
 #include "demo/picture_psnr.h"
 #include "demo/synthetic_planet.h"
 #include "input/avi_reader.h"
-#include "support/test_files.h"
+#include "support/form_fixture.h"
 
 namespace planexor {
 namespace {
@@ -23,16 +22,13 @@ namespace {
 using testing::spearman;
 
 // A demo sequence opened in the window, with the truth it was rendered from.
-struct PlanetSession {
+struct PlanetSession : testing::ScriptedWindow {
     testing::TempDir dir;
     DemoOptions demo;
     DemoResult written;
     std::vector<FrameTruth> truth;
     Picture original;
     Window window;
-    ScriptedUiServices ui;
-    MemoryUserSettings settings;
-    TMainForm form{ui, settings};
 
     PlanetSession(int width, int height, int frames, double seeing = 0) {
         demo.directory = dir.path();
@@ -45,25 +41,22 @@ struct PlanetSession {
         truth = demoTruth(demo);
         original = fromBitmap(renderDemoOriginal(demo));
         window = planetWindow(original, 12);
-        ui.queueFiles({written.sequenceFiles.front()}, 1);
-        form.control(Control::SelectFileButton).click();
+        open({written.sequenceFiles.front()}, 1);
     }
-    Workspace& w() { return form.workspace(); }
     // Clicks the planet's middle as frame 0 shows it.
     void clickThePlanet() {
         const int cx = nearest((window.x0 + window.x1) / 2.0 + truth[0].shiftX);
-        const int cy = nearest((window.y0 + window.y1) / 2.0 + truth[0].shiftY);
-        form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, cx, cy, true);
+        click(cx, nearest((window.y0 + window.y1) / 2.0 + truth[0].shiftY));
     }
     // ... and aligns every frame.
     void alignOnThePlanet() {
         clickThePlanet();
-        form.control(Control::Allignallbutton).click();
+        alignAll();
     }
     double stackPsnr(int ranks) {
         form.control(Control::StackSlider).setValueByUser(ranks - 1);
         form.control(Control::Stackbutton).click();
-        return psnr(fromStack(w()), original, window);
+        return psnr(fromStack(w), original, window);
     }
 };
 
@@ -83,7 +76,7 @@ double truthY(const PlanetSession& s, std::size_t k) { return s.truth[k].shiftY 
 double withinAQuarterPixel(PlanetSession& s) {
     double within = 0;
     for (std::size_t k = 0; k < s.truth.size(); ++k) {
-        const TFrameRec& r = s.w().FrameRecs[k];
+        const TFrameRec& r = s.w.FrameRecs[k];
         within += std::max(std::abs(r.ShiftX + r.SubShiftX - truthX(s, k)),
                            std::abs(r.ShiftY + r.SubShiftY - truthY(s, k))) <= 0.25;
     }
@@ -99,7 +92,7 @@ void expectSubpixelBeatsTrueWholePixels(int width, int height, int frames) {
     const double subpixel = s.stackPsnr(best);
     // Every frame at the nearest whole pixel of its true shift.
     for (std::size_t k = 0; k < s.truth.size(); ++k) {
-        TFrameRec& r = s.w().FrameRecs[k];
+        TFrameRec& r = s.w.FrameRecs[k];
         std::tie(r.ShiftX, r.ShiftY, r.SubShiftX, r.SubShiftY) =
             std::tuple(nearest(truthX(s, k)), nearest(truthY(s, k)), 0.0f, 0.0f);
     }
@@ -125,7 +118,7 @@ TEST(BeyondPixels, SubpixelShiftsFollowTheTrueShiftsOnALargePlanet) {
     ASSERT_TRUE(s.form.control(Control::AutoOptimize).checked());
     s.clickThePlanet();
     s.form.control(Control::SubpixelBox).setCheckedByUser(true);
-    s.form.control(Control::Allignallbutton).click();
+    s.alignAll();
     EXPECT_GE(withinAQuarterPixel(s), 0.95);
 }
 
@@ -165,7 +158,7 @@ TEST(BeyondPixels, DiscQualityRanksBySeeingWithEveryBox) {
     for (int boxItem = 0; boxItem < 3; ++boxItem) {
         align(s, boxItem, false, true);
         std::vector<double> quality;
-        for (std::size_t k = 0; k < s.truth.size(); ++k) quality.push_back(s.w().FrameRecs[k].Quality);
+        for (std::size_t k = 0; k < s.truth.size(); ++k) quality.push_back(s.w.FrameRecs[k].Quality);
         EXPECT_GE(spearman(quality, sharpness), 0.97) << "box " << (64 << boxItem);
     }
     EXPECT_TRUE(s.ui.messages.empty());
@@ -181,7 +174,7 @@ TEST(PictureQuality, TheStackBeatsThePlainMean_ModerateSharpeningBeatsTheStackAn
     const auto quality = [&](const Picture& picture) { return psnr(picture, s.original, s.window); };
     const double stack = s.stackPsnr(Frames / 4);  // the best quarter
     ASSERT_TRUE(s.ui.messages.empty());
-    ASSERT_EQ(s.w().ImageWidth, Width);
+    ASSERT_EQ(s.w.ImageWidth, Width);
 
     // The plain sum of every frame; the fitted gain absorbs the missing division.
     AviReader reader(s.written.sequenceFiles.front());
@@ -204,7 +197,7 @@ TEST(PictureQuality, TheStackBeatsThePlainMean_ModerateSharpeningBeatsTheStackAn
         return quality(fromBitmap(s.form.image(Control::ProcessImage)));
     };
     const double unsharpened = sharpened({10, 10, 10, 10, 10, 10});
-    const double rival = std::max(unsharpened, quality(frames[s.w().Ranking[0].Frame]));
+    const double rival = std::max(unsharpened, quality(frames[s.w.Ranking[0].Frame]));
     const double moderate = sharpened({40, 30, 20, 10, 10, 10});
     EXPECT_GT(moderate, rival + 1.5) << moderate << " dB against " << rival;
     const double excessive = sharpened({300, 300, 300, 300, 300, 300});

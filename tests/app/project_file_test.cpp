@@ -7,10 +7,7 @@
 #include "app/big_ini_file.h"
 #include "app/project_file.h"
 #include "core/file_io.h"
-#include "core/run_progress.h"
-#include "demo/synthetic_planet.h"
 #include "project_run.h"
-#include "support/fits_files.h"
 #include "support/form_fixture.h"
 
 namespace planexor {
@@ -148,24 +145,6 @@ TEST_F(ProjectTest, ABadProjectIsRefusedNamingTheKeyAndTheWorkStaysAsItWas) {
         EXPECT_EQ(form.caption(), captionBefore);
         EXPECT_EQ(w.progstatus, 2);
     }
-}
-
-TEST_F(ProjectTest, AFitsFrameReopensAndIsProcessedWithTheRestoredControls) {
-    testing::CfitsioImage frame;
-    frame.axes = {120, 90};
-    for (int i = 0; i < 120 * 90; ++i) frame.values.push_back(i % 120 == 7 ? 30000 : -1000 + i % 50);
-    testing::writeWithCfitsio(dir.file("m42.fits"), frame);
-    open({dir.file("m42.fits")}, 3);
-    form.control(Control::Gamma1spin).setValueByUser(2.0);
-    save(dir.file("m42.pxp"));
-    EXPECT_NE(testing::readText(dir.file("m42.pxp")).find("filetype=FIT\r\n"), std::string::npos);
-
-    FreshForm reopened;
-    reopened.load(dir.file("m42.pxp"));
-    ASSERT_TRUE(reopened.ui.messages.empty()) << reopened.ui.messages.front().text;
-    EXPECT_EQ(reopened.form.control(Control::Gamma1spin).value(), 2.0);
-    EXPECT_EQ(reopened.form.workspace().FrameFiles[0], dir.file("m42.fits"));
-    EXPECT_EQ(reopened.form.image(Control::ProcessImage), form.image(Control::ProcessImage));
 }
 
 TEST(ProjectData, ALongInterlacedWorkspaceWritesAndReadsBackExactly) {

@@ -33,11 +33,9 @@ TEST(PixelHelpers, NearestAndByteClampRoundHalvesToEvenAndSaturate) {
 }
 
 TEST(NumberText, FifteenDigitsWithoutResidue) {
-    const struct {
-        double value;
-        const char* text;
-    } cases[] = {{0.1 * 3, "0.3"}, {2.0, "2"}, {-2.5, "-2.5"}, {1e-20, "1e-20"},
-                 {123456789012345678.0, "1.23456789012346e+17"}, {std::nan(""), "0"}, {-INFINITY, "0"}};
+    const struct { double value; const char* text; } cases[] = {
+        {0.1 * 3, "0.3"}, {2.0, "2"}, {-2.5, "-2.5"}, {1e-20, "1e-20"},
+        {123456789012345678.0, "1.23456789012346e+17"}, {std::nan(""), "0"}, {-INFINITY, "0"}};
     for (const auto& c : cases) EXPECT_EQ(fifteenDigitText(c.value), c.text) << c.value;
 }
 
@@ -153,10 +151,7 @@ TEST(FrameLoop, StopBeforeFrameKDecodesNothingFurther) {
 }
 
 TEST(FrameLoop, FailuresAreReportedNotThrownEndTheRunAndReadLikeTheProgramsOwn) {
-    struct Case {
-        std::function<void()> fail;
-        const char* text;
-    };
+    struct Case { std::function<void()> fail; const char* text; };
     const Case cases[] = {
         {[] { throw PlanexorError("Failed to decompress AVI frame"); }, "Failed to decompress AVI frame"},
         {[] { throw std::bad_alloc(); }, "Not enough memory to stack frame 3"},

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "input/avi_reader.h"
-#include "demo/avi_writer.h"
 #include "support/ffmpeg_tool.h"
 #include "support/riff.h"
 #include "support/test_files.h"
@@ -25,9 +24,6 @@ using testing::firstChunk;
 using testing::putLe32;
 using testing::TempDir;
 using testing::videoChunks;
-
-
-const std::string kRaw = "-c:v rawvideo -pix_fmt bgr24";
 
 Bitmap24 flipped(const Bitmap24& image) {
     Bitmap24 result(image.width(), image.height());
@@ -88,7 +84,7 @@ struct SharedVideos {
     std::vector<Bitmap24> frames;
     SharedVideos() {
         for (int n = 0; n < kCount; ++n) frames.push_back(testing::countingFrame(kWidth, kHeight, n));
-        testing::writeVideos(frames, {{path("raw"), kRaw},
+        testing::writeVideos(frames, {{path("raw"), "-c:v rawvideo -pix_fmt bgr24"},
                                       {path("mjpeg"), "-c:v mjpeg -q:v 2 -pix_fmt yuvj422p"},
                                       // Two B-frames between references and a key frame every 12:
                                       // frames 10 and 11 are stored after key frame 12, shown before.
@@ -104,18 +100,13 @@ const SharedVideos& shared() {
     return videos;
 }
 
-
 constexpr double kLossy = 8.0;
 
 // --- Codecs ---
 
 TEST(AviReaderTest, EveryCodecDecodesEveryFrameInAnyOrder) {
     REQUIRE_FFMPEG();
-    struct Case {
-        const char* name;
-        const char* codec;
-        double tolerance;
-    };
+    struct Case { const char* name; const char* codec; double tolerance; };
     for (const Case& c : {Case{"raw", "rawvideo", 0.0}, Case{"yuv420p", "rawvideo", kLossy},
                           Case{"mjpeg", "mjpeg", kLossy}, Case{"mpeg4", "mpeg4", kLossy}}) {
         SCOPED_TRACE(c.name);
@@ -204,24 +195,6 @@ TEST(AviReaderTest, Grey8_IsExactGrey_AndWithoutColourTableStillGrey) {
     }
 }
 
-// Rows of a 24-bit bitmap stream are padded to four bytes; ffmpeg's own
-// files never show it, as its test sources have even widths.
-TEST(AviReaderTest, OddWidthFromOurWriter_IsExact) {
-    TempDir dir;
-    for (const int width : {45, 46}) {
-        std::vector<Bitmap24> frames;
-        AviWriter writer;
-        writer.open(dir.file("odd.avi"), width, 20, 25, AviWriter::Codec::Raw);
-        for (int n = 0; n < 5; ++n) {
-            frames.push_back(testing::countingFrame(width, 20, n));
-            writer.addFrame(frames.back());
-        }
-        writer.finish();
-        AviReader reader(dir.file("odd.avi"));
-        expectFrames(reader, frames, testOrder(5), 0.0);
-    }
-}
-
 // --- Access pattern ---
 
 TEST(AviReaderTest, SequentialReading_NeverSeeks) {
@@ -277,10 +250,7 @@ TEST(AviReaderTest, TruncatedRecording_ExposesItsCompleteFrames) {
     const auto video = videoChunks(chunks);
     ASSERT_EQ(video.size(), std::size_t(kCount));
 
-    struct Cut {
-        std::size_t size;
-        int complete;
-    };
+    struct Cut { std::size_t size; int complete; };
     const std::size_t indexAt = firstChunk(chunks, "idx1").at;
     TempDir dir;
     for (const Cut cut : {Cut{video[6].at + 8 + 100, 6}, Cut{video[6].at, 6},
@@ -358,11 +328,11 @@ TEST(AviReaderTest, DamagedMjpegFrames_FailAloneAndTheRestStillDecode) {
 
     AviReader reader(dir.file("damaged.avi"));
     Bitmap24 frame;
+    // Which damage the codec notices depends on its version: a frame is refused under its own number or decoded.
     for (const int n : {5, 6, 4, 6, 7, 5}) {
         const std::string message = testing::errorOf([&] { reader.decode(n, frame); });
-        if (message != "(no error)") {
-            EXPECT_EQ(message, "Failed to decompress AVI frame " + std::to_string(n));
-        }
+        EXPECT_TRUE(message == "(no error)" || message == "Failed to decompress AVI frame " + std::to_string(n))
+            << message;
     }
     expectFrames(reader, shared().frames, {7, 0, 1, 2, 3, 4, 8, 39}, kLossy);
 }

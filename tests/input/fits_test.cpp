@@ -105,13 +105,8 @@ TEST(FitsReader, LargeFrameIsCutToTheFirstStoredRowsAndColumns) {
 }
 
 TEST(FitsReader, HeaderLayoutsAndByteOrder) {
-    struct Case {
-        const char* name;
-        std::vector<std::string> cards;
-        std::vector<std::uint8_t> data;
-        std::uint64_t dataOffset;
-        std::vector<float> row;
-    };
+    struct Case { const char* name; std::vector<std::string> cards; std::vector<std::uint8_t> data;
+                  std::uint64_t dataOffset; std::vector<float> row; };
     auto cards = [](std::vector<std::string> first, int total) {
         while (static_cast<int>(first.size()) < total - 1) first.push_back("HISTORY filler");
         return first;

@@ -53,6 +53,16 @@ std::string writeSer(const std::string& path, const std::vector<Bitmap24>& frame
     return path;
 }
 
+SerWriter::Format serFormat(SerColour colour, int depth, SerByteOrder order = SerByteOrder::LittleEndian,
+                            Convention convention = Convention::CapturePrograms) {
+    SerWriter::Format format;
+    format.colour = colour;
+    format.depth = depth;
+    format.order = order;
+    format.convention = convention;
+    return format;
+}
+
 // A bare header: colour, byte-order flag, width, height, depth, frame count.
 std::string header(int colour, int flag, int width, int height, int depth, int frames) {
     std::string bytes(178, '\0');
@@ -87,12 +97,8 @@ TEST(SerReader, EveryColourDepthAndByteOrder_ReadsBackWhatWasWritten) {
                                  (convention == Convention::CapturePrograms ? "capture" : "description") + " flag");
                     const bool grey = colour.colour == SerColour::Mono;
                     const std::vector<Bitmap24> frames = {randomPicture(19, 5, 1, grey), randomPicture(19, 5, 2, grey)};
-                    SerWriter::Format format;
-                    format.colour = colour.colour;
-                    format.depth = depth;
-                    format.order = order;
-                    format.convention = convention;
-                    SerReader reader(writeSer(dir.file("round.ser"), frames, format));
+                    SerReader reader(
+                        writeSer(dir.file("round.ser"), frames, serFormat(colour.colour, depth, order, convention)));
                     ASSERT_EQ(reader.frameCount(), 2);
                     if (depth > 8) {
                         EXPECT_EQ(reader.byteOrder(), order);
@@ -117,9 +123,7 @@ TEST(SerReader, BayerFields_ComeBackAsTheirColours) {
     for (const ColourCase& colour : kColours) {
         if (!*colour.sites) continue;
         SCOPED_TRACE(colour.sites);
-        SerWriter::Format format;
-        format.colour = colour.colour;
-        format.depth = 12;
+        const SerWriter::Format format = serFormat(colour.colour, 12);
         for (const Bitmap24* field : {&flat, &gradient}) {
             const int margin = field == &flat ? 0 : 1;
             SerReader reader(writeSer(dir.file("field.ser"), {*field}, format));
@@ -137,12 +141,9 @@ TEST(SerReader, TwelveBitSamplesLeftAlignedIn16Bits_AreReadAs16Bit) {
     TempDir dir;
     const Bitmap24 picture = randomPicture(6, 4, 3, true);
     for (SerByteOrder order : {SerByteOrder::LittleEndian, SerByteOrder::BigEndian}) {
-        SerWriter::Format format;
-        format.depth = 12;
-        format.order = order;
         // The flag says the wrong order: the clear low bits must decide.
-        format.convention = Convention::FormatDescription;
-        const std::string path = writeSer(dir.file("aligned.ser"), {picture}, format);
+        const std::string path = writeSer(dir.file("aligned.ser"), {picture},
+                                          serFormat(SerColour::Mono, 12, order, Convention::FormatDescription));
         std::string bytes = testing::readText(path);
         const bool little = order == SerByteOrder::LittleEndian;
         for (std::size_t at = 178; at < 178 + 2 * 24; at += 2) {
@@ -191,11 +192,10 @@ TEST(SerReader, FrameFarIntoALongRecording_IsReadAtItsOwnOffset) {
 
 TEST(SerReader, CutRecordingsAndTrailers_AreReadAsFarAsTheyGo) {
     TempDir dir;
-    SerWriter::Format format;
-    format.depth = 16;
     std::vector<Bitmap24> frames;
     for (unsigned i = 0; i < 5; ++i) frames.push_back(randomPicture(4, 3, i, true));
-    const std::string whole = testing::readText(writeSer(dir.file("whole.ser"), frames, format));
+    const std::string whole =
+        testing::readText(writeSer(dir.file("whole.ser"), frames, serFormat(SerColour::Mono, 16)));
     const std::size_t frameBytes = 4 * 3 * 2, trailerAt = 178 + 5 * frameBytes;
     struct Case { const char* name; std::size_t length; int frames; bool timestamps; };
     const Case cases[] = {

@@ -99,12 +99,7 @@ TEST(BSpline, PointCountStopsAtTheSolverBound) {
 }
 
 TEST(GammaCurveEditing, ClicksInsertAndDeleteOnlyWhereAllowed) {
-    struct Case {
-        bool control;  // ctrl-click deletes, right click inserts
-        int x, y;
-        bool changed;
-        int count;
-    };
+    struct Case { bool control; int x, y; bool changed; int count; };  // ctrl-click deletes, right click inserts
     const Case cases[] = {
         {true, 0, 255, false, 3},    {true, 255, 0, false, 3},     {true, 140, 140, true, 2},
         {true, 143, 128, false, 3},  {false, 128, 40, false, 3},   {false, 0, 200, false, 3},
@@ -123,11 +118,7 @@ TEST(GammaCurveEditing, ClicksInsertAndDeleteOnlyWhereAllowed) {
 }
 
 TEST(GammaCurveEditing, DragsKeepEndsOnTheirLevelsAndPointsApart) {
-    struct Case {
-        int fromX, toX, y;
-        int point;
-        SplinePoint expected;
-    };
+    struct Case { int fromX, toX, y, point; SplinePoint expected; };
     const Case cases[] = {
         {0, 60, 245, 1, {60, 255}},     // first point: horizontal only
         {255, 180, 10, 3, {180, 0}},    // last point likewise

@@ -7,7 +7,6 @@
 #include <memory>
 #include <sys/stat.h>
 
-#include "input/fits_reader.h"
 #include "process/fits_writer.h"
 #include "support/fits_files.h"
 #include "support/test_files.h"
@@ -64,25 +63,18 @@ TEST(FitsWriter, EveryVariantIsStandardAndReadsBackAsScaled) {
         for (std::size_t i = 0; i < written.size(); ++i) {
             ASSERT_EQ(written[i], dir.file(c.files[i]));
             EXPECT_EQ(testing::fitsverifyComplaints(written[i]), "");
-            EXPECT_EQ(std::filesystem::file_size(written[i]) % 2880, 0u);
             const testing::CfitsioImage theirs = testing::readWithCfitsio(written[i]);
             ASSERT_EQ(theirs.axes, (std::vector<long>{Width, Height}));
             EXPECT_EQ(theirs.bitpix, c.bitpix);
             const TFloatPlane& plane = *stackChannels(w)[c.colour ? i : 1];
-            FitsFile ours(written[i]);
-            const FitsHeader header = ReadFitsHeader(ours);
-            std::vector<float> row;
-            for (int r = 0; r < Height; ++r) {
-                ReadFitsRow(ours, header, row);
+            for (int r = 0; r < Height; ++r)
                 for (int x = 0; x < Width; ++x) {
                     const double v = plane[x][Height - 1 - r];  // bottom row stored first
                     const double expected = c.source == FitsSpecialStack
                                                 ? std::clamp(std::nearbyint(v * 128), -32768.0, 32767.0)
                                                 : std::nearbyint(((v - smallest) / (1.1 * (largest - smallest)) - 0.5) * fullRange);
                     EXPECT_EQ(theirs.values[r * Width + x], expected) << x << "," << r;
-                    EXPECT_EQ(row[x], static_cast<float>(expected));
                 }
-            }
         }
     }
     TempDir dir;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 #include <vector>
 
 #include "process/recombination.h"
@@ -115,16 +116,21 @@ TEST(Decomposition, MatchesDirectSmoothingForEveryScaleRule) {
 }
 
 // Mono works on green alone and leaves red and blue as they were.
-TEST(Decomposition, MonoLeavesRedAndBlueAlone) {
+TEST(Decomposition, MonoDecomposesAndRecombinesOnlyGreen) {
     ProcessingPlanes planes;
     planes.fillStack(40, 30, texturedValue);
-    planes.workspace->ProcR[5][5] = -7.0f;
-    planes.store->plane(4, 2)[5][5] = -7.0f;
+    for (int channel : {0, 2})
+        planes.processing(channel)[5][5] = planes.store->plane(4, channel)[5][5] =
+            planes.store->recombined(channel)[5][5] = -7.0f;
     RunProgress quiet;
     decomposeStack(*planes.workspace, *planes.store, dyadic(), {40, 30, false}, PixelRegion::whole(40, 30), quiet);
-    EXPECT_EQ(planes.workspace->ProcR[5][5], -7.0f);
-    EXPECT_EQ(planes.store->plane(4, 2)[5][5], -7.0f);
+    recombineLayers(*planes.workspace, *planes.store, RecombinationOptions{}, {40, 30, false});
+    for (int channel : {0, 2})
+        EXPECT_EQ(std::tuple(planes.processing(channel)[5][5], planes.store->plane(4, channel)[5][5],
+                             planes.store->recombined(channel)[5][5]),
+                  std::tuple(-7.0f, -7.0f, -7.0f));
     EXPECT_NE(planes.store->plane(4, GreenChannel)[5][5], 0.0f);
+    EXPECT_NEAR(planes.store->recombined(GreenChannel)[5][5], planes.workspace->StackG[5][5], 1e-4);
 }
 
 // A selection is decomposed as the whole image would be, and only the
@@ -176,10 +182,7 @@ TEST(Decomposition, ReportsProgressAndStaysInBounds) {
 
 TEST(FilterKernel, SetDividesByTheSumUnlessItIsWithinHalfAStepOfZero) {
     using Taps = std::array<float, 9>;
-    struct Case {
-        Taps weights;
-        Taps taps;
-    };
+    struct Case { Taps weights, taps; };
     const float outer = 6.0f / 98.0f, centre = 50.0f / 98.0f;
     const Case cases[] = {
         {{6, 6, 6, 6, 50, 6, 6, 6, 6}, {outer, outer, outer, outer, centre, outer, outer, outer, outer}},
@@ -244,22 +247,15 @@ TEST(LayerView, StretchesTheGreenLayerWithoutItsMargin) {
         for (int x = 0; x < 15; ++x) ASSERT_NEAR(view.pixel(x, y)[1], 127.5, 0.5);
 }
 
-constexpr int Width = 45, Height = 38;
-
-struct Decomposed : ProcessingPlanes {
-    explicit Decomposed(bool colour = true) {
-        fillStack(Width, Height, texturedValue);
-        DecompositionOptions dyadic;
-        dyadic.Scaletype = 0;
-        RunProgress quiet;
-        decomposeStack(*workspace, *store, dyadic, {Width, Height, colour}, PixelRegion::whole(Width, Height), quiet);
-    }
-};
-
 // -50 subtracts five times the layer, 500 adds fifty times, a layer that is
 // off never counts; the sum is rounded to float after each layer and never clipped.
 TEST(Recombination, GainsWeighEachLayer) {
-    Decomposed planes;
+    constexpr int Width = 45, Height = 38;
+    ProcessingPlanes planes;
+    planes.fillStack(Width, Height, texturedValue);
+    RunProgress quiet;
+    decomposeStack(*planes.workspace, *planes.store, dyadic(), {Width, Height, true}, PixelRegion::whole(Width, Height),
+                   quiet);
     RecombinationOptions options;
     options.gainSlider = {-50, 500, 300, 25, 0, 10};
     options.layerOn = {true, true, false, true, true, true};
@@ -274,16 +270,6 @@ TEST(Recombination, GainsWeighEachLayer) {
                         expected = static_cast<float>(expected + gains[k] * planes.store->plane(k + 1, channel)[x][y]);
                 ASSERT_EQ(planes.store->recombined(channel)[x][y], expected) << channel << " " << x << "," << y;
             }
-}
-
-TEST(Recombination, MonoWritesOnlyGreen) {
-    Decomposed planes(false);
-    planes.store->recombined(0)[3][3] = -1.0f;
-    planes.store->recombined(2)[3][3] = -1.0f;
-    recombineLayers(*planes.workspace, *planes.store, RecombinationOptions{}, {Width, Height, false});
-    EXPECT_EQ(planes.store->recombined(0)[3][3], -1.0f);
-    EXPECT_EQ(planes.store->recombined(2)[3][3], -1.0f);
-    EXPECT_NEAR(planes.store->recombined(GreenChannel)[3][3], planes.workspace->StackG[3][3], 1e-4);
 }
 
 TEST(Recombination, GainCaptionsShowOneDecimal) {

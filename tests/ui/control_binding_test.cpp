@@ -41,20 +41,6 @@ protected:
     std::map<std::string, int, std::less<>> runs;
 };
 
-TEST_F(BindingTest, ButtonClickRunsItsHandlerAndFollowsEnabledAndVisible) {
-    auto* cancel = widget<QPushButton>("BitBtn2");
-    QTest::mouseClick(cancel, Qt::LeftButton);
-    EXPECT_EQ(ran("BitBtn2Click"), 1);
-    EXPECT_TRUE(form.workspace().StopRequested);
-
-    auto* select = widget<QPushButton>("SelectFileButton");
-    model("SelectFileButton").setEnabled(false);
-    QTest::mouseClick(select, Qt::LeftButton);
-    EXPECT_EQ(ran("SelectFileButtonClick"), 0);
-    model("SelectFileButton").setVisible(false);
-    EXPECT_TRUE(select->isHidden());
-}
-
 TEST_F(BindingTest, CheckBoxClickRunsItsHandlerAndASilentChangeDoesNot) {
     auto* box = widget<QCheckBox>("ShowFramelist");
     window->show();

@@ -44,7 +44,6 @@ TEST(QtUiServices, WaitingForTheUsersClickCostsAlmostNoProcessorTime) {
     while (!clicked) ui.waitForEvents();
     const double processor = static_cast<double>(std::clock() - processorStart) / CLOCKS_PER_SEC;
     const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_GE(wall, 0.9);
     EXPECT_LT(processor, 0.05 * wall);
 }
 

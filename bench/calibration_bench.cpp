@@ -3,7 +3,7 @@
 // tool decoding the same file in the same run, and loading a 1024 x 1024
 // 16-bit FITS flat with its normalisation against reading the file's bytes.
 // Counters: ours_ms and the floor's time, best of the iterations, and ratio;
-// planes_ms is filling the three flat planes with a constant, the least any
+// plane_ms is filling one flat plane with a constant, the least a grey
 // load must spend.
 #include <benchmark/benchmark.h>
 
@@ -66,12 +66,12 @@ void LoadFlat1024(benchmark::State& state) {
         for (int y = 0; y < MaxImageSide; ++y) w.StackG[x][y] = 100.0f + static_cast<float>((x * 3 + y * 7) % 150);
     const std::string path = (std::filesystem::temp_directory_path() / "planexor-bench-flat.fitq").string();
     WriteFits(path, MaxImageSide, MaxImageSide, 16, FitsSpecialStack, TFITParams{}, stackChannels(w), false);
-    double ours = 1e9, floor = 1e9, planes = 1e9;
+    double ours = 1e9, floor = 1e9, plane = 1e9;
     for (auto _ : state) {
         auto start = Clock::now();
-        for (TFloatPlane* plane : {&w.FlatR, &w.FlatG, &w.FlatB}) plane->fill(1.0f);
+        w.FlatG.fill(1.0f);
         benchmark::ClobberMemory();
-        planes = std::min(planes, secondsSince(start));
+        plane = std::min(plane, secondsSince(start));
         start = Clock::now();
         const std::vector<std::uint8_t> bytes = readWholeFile(path, std::size_t{1} << 30);
         benchmark::DoNotOptimize(bytes.data());
@@ -82,8 +82,8 @@ void LoadFlat1024(benchmark::State& state) {
     }
     state.counters["ours_ms"] = ours * 1e3;
     state.counters["read_ms"] = floor * 1e3;
-    // What writing the three planes alone costs, whatever the file holds.
-    state.counters["planes_ms"] = planes * 1e3;
+    // What writing the plane alone costs, whatever the file holds.
+    state.counters["plane_ms"] = plane * 1e3;
     state.counters["ratio"] = ours / floor;
 }
 BENCHMARK(LoadFlat1024)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(2.0);

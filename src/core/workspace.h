@@ -105,6 +105,12 @@ struct Workspace {
     TCountPlane StackCount;
     TFloatPlane DarkR, DarkG, DarkB;
     TFloatPlane FlatR, FlatG, FlatB;
+    // A grey dark or flat (every FITS one) is held once, in green, which then
+    // stands for all three channels: loading it writes a third of the memory.
+    // Read the calibration through darkPlane/flatPlane (0 red, 1 green, 2 blue).
+    bool DarkGrey = false, FlatGrey = false;
+    const TFloatPlane& darkPlane(int channel) const { return DarkGrey ? DarkG : channelOf(channel, DarkR, DarkG, DarkB); }
+    const TFloatPlane& flatPlane(int channel) const { return FlatGrey ? FlatG : channelOf(channel, FlatR, FlatG, FlatB); }
     TFloatPlane ProcR, ProcG, ProcB;
 
     // Frame source.
@@ -160,6 +166,12 @@ struct Workspace {
 
     // Number of frames 0..lastFrame that are not excluded.
     int countUsedFrames(int lastFrame) const;
+
+private:
+    static const TFloatPlane& channelOf(int channel, const TFloatPlane& red, const TFloatPlane& green,
+                                        const TFloatPlane& blue) {
+        return channel == 0 ? red : channel == 1 ? green : blue;
+    }
 };
 
 // Display transfer curve: entry i = (0.000001 + 0.001 i) ^ (1 / g).

@@ -42,7 +42,7 @@ const CalibrationKind Flat{"flatfield", 1.0f, 1.0f,
 // failed load changes nothing: a BMP's bitmap or a FITS file's grey plane.
 struct Loaded {
     Bitmap24 bitmap;
-    const TFloatPlane* grey = nullptr;
+    TFloatPlane* grey = nullptr;  // the FITS scratch plane, swapped in when committed
     int width = 0, height = 0;
     double divisor = 1.0;  // the flat's mean
 };
@@ -86,28 +86,47 @@ CalibrationLoad readCalibration(const std::string& path, int fileType, const Cal
     return load;
 }
 
+// Eight sums side by side, so that one add need not wait for the last; D is
+// a vector of two or four doubles, load reads as many floats into one.
+template <typename D, D (*load)(const float*)>
+PLANEXOR_INLINE double sumPlane(const TFloatPlane& plane, int width, int height) {
+    constexpr int Lanes = sizeof(D) / sizeof(double);
+    D a = {}, b = {}, c = {}, d = {};
+    double rest = 0;
+    for (int x = 0; x < width; ++x) {
+        const float* column = plane[x];
+        int y = 0;
+        for (; y + 4 * Lanes <= height; y += 4 * Lanes) {
+            a += load(column + y);
+            b += load(column + y + Lanes);
+            c += load(column + y + 2 * Lanes);
+            d += load(column + y + 3 * Lanes);
+        }
+        for (; y < height; ++y) rest += column[y];
+    }
+    const D all = (a + b) + (c + d);
+    for (int i = 0; i < Lanes; ++i) rest += all[i];
+    return rest;
+}
+
+#ifdef PLANEXOR_HAS_WIDE
+PLANEXOR_WIDE double sumPlaneWide(const TFloatPlane& plane, int width, int height) {
+    return sumPlane<D4, lanes::load4>(plane, width, height);
+}
+#endif
+
 // The mean over the loaded area: the flat then keeps the frames' brightness.
 double flatMean(const Loaded& loaded, const std::string& path) {
     const std::int64_t pixels = std::int64_t{loaded.width} * loaded.height;
     if (pixels == 0) throw PlanexorError("The flatfield " + path + " holds no pixels");
     double sum = 0;
     if (loaded.grey) {
-        // Eight sums side by side, so that one add need not wait for the last.
-        D2 a = {}, b = {}, c = {}, d = {};
-        double rest = 0;
-        for (int x = 0; x < loaded.width; ++x) {
-            const float* column = (*loaded.grey)[x];
-            int y = 0;
-            for (; y + 7 < loaded.height; y += 8) {
-                a += lanes::load2(column + y);
-                b += lanes::load2(column + y + 2);
-                c += lanes::load2(column + y + 4);
-                d += lanes::load2(column + y + 6);
-            }
-            for (; y < loaded.height; ++y) rest += column[y];
-        }
-        const D2 all = (a + b) + (c + d);
-        sum = all[0] + all[1] + rest;
+#ifdef PLANEXOR_HAS_WIDE
+        if (useWideVectors(VectorCode::Best))
+            sum = sumPlaneWide(*loaded.grey, loaded.width, loaded.height);
+        else
+#endif
+            sum = sumPlane<D2, lanes::load2>(*loaded.grey, loaded.width, loaded.height);
     } else {
         for (int y = 0; y < loaded.height; ++y) {
             const std::uint8_t* row = loaded.bitmap.row(y);
@@ -128,38 +147,50 @@ float dividedElement(float value, double mean) {
 }
 
 // A division per element costs more than the rest of a load together. A
-// product by the reciprocal lies within four units of the double's last
-// place of the quotient, so rounding the product a little up and a little
-// down to floats gives the quotient's float when both agree. Where they do
-// not (a halfway point between two floats is that close), and for quotients
-// so small that floats thin out, the elements are divided. D and F are
-// vectors of as many doubles and floats; returns how many were done.
-template <typename D, typename F>
+// product by the reciprocal lies within two units of the double's last place
+// of the quotient, so it rounds to the quotient's float unless a halfway
+// point between two floats is that close: then the 29 bits a float drops
+// from a double lie within a few units of their middle. Those elements, and
+// quotients so small that floats thin out, are divided. D and F are vectors
+// of as many doubles and floats, Bits of as many 64-bit integers; returns how
+// many were done.
+typedef long long Bits2 __attribute__((vector_size(16)));
+typedef long long Bits4 __attribute__((vector_size(32)));
+
+// Whether any lane of a comparison's mask is set, in one test.
+PLANEXOR_INLINE bool anyOf(Bits2 mask) {
+#if defined(__SSE2__)
+    return _mm_movemask_pd(__m128d(mask)) != 0;
+#else
+    return (mask[0] | mask[1]) != 0;
+#endif
+}
+PLANEXOR_INLINE bool anyOf(Bits4 mask) {
+    return anyOf(Bits2(__builtin_shufflevector(mask, mask, 0, 1) | __builtin_shufflevector(mask, mask, 2, 3)));
+}
+
+template <typename D, typename F, typename Bits>
 PLANEXOR_INLINE int normaliseByProducts(const float* from, float* to, int count, double mean, double reciprocal) {
     constexpr int Lanes = sizeof(F) / sizeof(float);
-    using Mask = decltype(F{} != F{});
+    constexpr long long Dropped = (1LL << 29) - 1, Middle = 1LL << 28, Near = 8;
     // A scalar added to a vector of zeros is spread over its lanes.
-    const D times = D{} + reciprocal, slack = D{} + 0x1p-49;
-    const F tiny = F{} + 0x1p-124f, zero = F{}, smallest = F{} + SmallestDivisor;
-    const auto rounded = [&](const float* at, F& low) {
+    const D times = D{} + reciprocal, tiny = D{} + 0x1p-124;
+    const F zero = F{}, smallest = F{} + SmallestDivisor;
+    const auto rounded = [&](const float* at, F& element) {
         F values;
         std::memcpy(&values, at, sizeof values);
         const D product = __builtin_convertvector(values, D) * times;
-        const D spread = product * slack;
-        low = __builtin_convertvector(product - spread, F);
-        const F high = __builtin_convertvector(product + spread, F);
-        return Mask((low != high) | (low < tiny));
+        element = __builtin_convertvector(product, F);
+        Bits bits;
+        std::memcpy(&bits, &product, sizeof bits);
+        return Bits((((bits + (Near - Middle)) & Dropped) <= 2 * Near) | (product < tiny));
     };
     // Two vectors a step, with one test for both: doubt is rare.
     int i = 0;
     for (; i + 2 * Lanes <= count; i += 2 * Lanes) {
         F first, second;
-        const Mask doubtful = rounded(from + i, first) | rounded(from + i + Lanes, second);
-        std::uint64_t words[sizeof doubtful / 8];
-        std::memcpy(words, &doubtful, sizeof words);
-        std::uint64_t anyDoubtful = 0;
-        for (std::uint64_t word : words) anyDoubtful |= word;
-        if (anyDoubtful) {
+        const Bits doubtful = rounded(from + i, first) | rounded(from + i + Lanes, second);
+        if (anyOf(doubtful)) {
             for (int k = i; k < i + 2 * Lanes; ++k) to[k] = dividedElement(from[k], mean);
         } else {
             first = first == zero ? smallest : first;
@@ -173,7 +204,7 @@ PLANEXOR_INLINE int normaliseByProducts(const float* from, float* to, int count,
 
 #ifdef PLANEXOR_HAS_WIDE
 PLANEXOR_WIDE int normaliseByProductsWide(const float* from, float* to, int count, double mean, double reciprocal) {
-    return normaliseByProducts<D4, F4>(from, to, count, mean, reciprocal);
+    return normaliseByProducts<D4, F4, Bits4>(from, to, count, mean, reciprocal);
 }
 #endif
 
@@ -188,44 +219,38 @@ void normaliseFlatColumn(const float* from, float* to, int count, double mean, V
             i = normaliseByProductsWide(from, to, count, mean, reciprocal);
         else
 #endif
-            i = normaliseByProducts<D2, F2>(from, to, count, mean, reciprocal);
+            i = normaliseByProducts<D2, F2, Bits2>(from, to, count, mean, reciprocal);
     }
     for (; i < count; ++i) to[i] = dividedElement(from[i], mean);
 }
 
 namespace {
 
-// Only a complete load replaces what is in force: every plane is written
-// whole, the file's area from the file and the rest with the neutral value.
-// A grey file's column is made once, in green, and copied to red and blue.
-void commit(const Loaded& loaded, const CalibrationKind& kind, std::array<TFloatPlane*, 3> planes,
+// Only a complete load replaces what is in force: every plane it keeps is
+// written whole, the file's area from the file and the rest with the neutral
+// value. A grey file's plane is finished where it was read and swapped into
+// green, which then stands for all three.
+void commit(Loaded& loaded, const CalibrationKind& kind, std::array<TFloatPlane*, 3> planes, bool& grey,
             std::int32_t& width, std::int32_t& height) {
     const bool flat = &kind == &Flat;
     const int rows = loaded.height;
-    for (int x = 0; x < PlaneStride; ++x) {
-        for (int channel : {1, 0, 2}) {
-            float* column = (*planes[channel])[x];
-            if (x >= loaded.width) {
-                std::fill(column, column + PlaneStride, kind.outside);
-            } else if (loaded.grey && channel != 1) {
-                std::copy_n((*planes[1])[x], PlaneStride, column);
-            } else {
-                if (loaded.grey && flat) {
-                    normaliseFlatColumn((*loaded.grey)[x], column, rows, loaded.divisor);
-                } else {
-                    if (loaded.grey) {
-                        std::copy_n((*loaded.grey)[x], rows, column);
-                    } else {
-                        const std::uint8_t* pixel = loaded.bitmap.pixel(x, 0) + (2 - channel);  // blue, green, red
-                        for (int y = 0; y < rows; ++y, pixel += loaded.bitmap.rowBytes())
-                            column[y] = LevelUnits * *pixel;
-                    }
-                    if (flat) normaliseFlatColumn(column, column, rows, loaded.divisor);
-                }
-                std::fill(column + rows, column + PlaneStride, kind.outside);
+    for (int channel : {1, 0, 2}) {
+        if (loaded.grey && channel != 1) continue;
+        TFloatPlane& plane = loaded.grey ? *loaded.grey : *planes[channel];
+        for (int x = 0; x < loaded.width; ++x) {
+            float* column = plane[x];
+            if (!loaded.grey) {
+                const std::uint8_t* pixel = loaded.bitmap.pixel(x, 0) + (2 - channel);  // blue, green, red
+                for (int y = 0; y < rows; ++y, pixel += loaded.bitmap.rowBytes()) column[y] = LevelUnits * *pixel;
             }
+            if (flat) normaliseFlatColumn(column, column, rows, loaded.divisor);
+            std::fill(column + rows, column + PlaneStride, kind.outside);
         }
+        if (loaded.width < PlaneStride)
+            std::fill(plane[loaded.width], plane.data() + TFloatPlane::Size, kind.outside);
+        if (loaded.grey) planes[channel]->swap(plane);
     }
+    grey = loaded.grey != nullptr;
     width = loaded.width;
     height = rows;
 }
@@ -237,7 +262,7 @@ CalibrationLoad loadDarkFrame(Workspace& workspace, const std::string& path, int
     float minimum = 0;
     const CalibrationLoad load = readCalibration(path, fileType, Dark, loaded, minimum);
     if (!load.loaded) return load;
-    commit(loaded, Dark, {&workspace.DarkR, &workspace.DarkG, &workspace.DarkB}, workspace.DarkWidth,
+    commit(loaded, Dark, {&workspace.DarkR, &workspace.DarkG, &workspace.DarkB}, workspace.DarkGrey, workspace.DarkWidth,
            workspace.DarkHeight);
     workspace.darkfile = path;
     workspace.darkfiletype = fileType;
@@ -254,7 +279,7 @@ CalibrationLoad loadFlatField(Workspace& workspace, const std::string& path, int
                             " holds negative values and would turn the frames negative. Plain FITS files are "
                             "scaled around 0: save the flat as special planexor fits (.fitq) and load that.");
     loaded.divisor = flatMean(loaded, path);
-    commit(loaded, Flat, {&workspace.FlatR, &workspace.FlatG, &workspace.FlatB}, workspace.FlatWidth,
+    commit(loaded, Flat, {&workspace.FlatR, &workspace.FlatG, &workspace.FlatB}, workspace.FlatGrey, workspace.FlatWidth,
            workspace.FlatHeight);
     workspace.flatfile = path;
     workspace.flatfiletype = fileType;

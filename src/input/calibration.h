@@ -20,8 +20,9 @@ struct CalibrationLoad {
     std::string message;
 };
 
-// Load a dark frame or flat field into the Dark* or Flat* planes, their size,
-// and darkfile/darkfiletype (flatfile/flatfiletype). Outside the loaded area
+// Load a dark frame or flat field into the Dark* or Flat* planes (a FITS file
+// into green alone, DarkGrey/FlatGrey set), their size, and
+// darkfile/darkfiletype (flatfile/flatfiletype). Outside the loaded area
 // the planes hold 0 (dark) and 1.0 (flat), so only the overlap with a frame is
 // calibrated. The flat is normalised to mean 1.0 with no element 0. Any
 // failure throws PlanexorError and leaves the previous calibration in force.

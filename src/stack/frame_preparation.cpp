@@ -76,6 +76,10 @@ bool applyLineRule(const StackOptions& options, int currentField, long long line
 struct Calibration {
     int darkColumns = 0, darkRows = 0;
     int flatColumns = 0, flatRows = 0;
+    std::array<const TFloatPlane*, 3> dark{}, flat{};  // red, green, blue
+
+    float darkAt(int channel, int x, int y) const { return (*dark[channel])[x][y]; }
+    float flatAt(int channel, int x, int y) const { return (*flat[channel])[x][y]; }
 };
 
 // Calibration covers only the overlap of the dark or flat with the frame;
@@ -83,6 +87,10 @@ struct Calibration {
 Calibration calibrationArea(const Workspace& workspace, const StackOptions& options, int frameWidth,
                             int frameHeight) {
     Calibration area;
+    for (int channel = 0; channel < 3; ++channel) {
+        area.dark[channel] = &workspace.darkPlane(channel);
+        area.flat[channel] = &workspace.flatPlane(channel);
+    }
     if (options.useDark) {
         area.darkColumns = std::clamp(workspace.DarkWidth, 0, std::min(frameWidth, PlaneStride));
         area.darkRows = std::clamp(workspace.DarkHeight, 0, std::min(frameHeight, PlaneStride));
@@ -171,14 +179,14 @@ void addPixels(Workspace& workspace, const Bitmap24& source, const Placement& pl
                 float r = pixel[2], g = pixel[1], b = pixel[0];
                 if constexpr (Calibrate) {
                     if (row < darkRows) {
-                        r -= workspace.DarkR[column][row] * DarkUnit;
-                        g -= workspace.DarkG[column][row] * DarkUnit;
-                        b -= workspace.DarkB[column][row] * DarkUnit;
+                        r -= area.darkAt(0, column, row) * DarkUnit;
+                        g -= area.darkAt(1, column, row) * DarkUnit;
+                        b -= area.darkAt(2, column, row) * DarkUnit;
                     }
                     if (row < flatRows) {
-                        r /= workspace.FlatR[column][row];
-                        g /= workspace.FlatG[column][row];
-                        b /= workspace.FlatB[column][row];
+                        r /= area.flatAt(0, column, row);
+                        g /= area.flatAt(1, column, row);
+                        b /= area.flatAt(2, column, row);
                     }
                 }
                 red[y] += r;
@@ -187,8 +195,8 @@ void addPixels(Workspace& workspace, const Bitmap24& source, const Placement& pl
             } else {
                 float grey = greyValue(pixel[2], pixel[1], pixel[0]);
                 if constexpr (Calibrate) {
-                    if (row < darkRows) grey -= workspace.DarkG[column][row] * DarkUnit;
-                    if (row < flatRows) grey /= workspace.FlatG[column][row];
+                    if (row < darkRows) grey -= area.darkAt(1, column, row) * DarkUnit;
+                    if (row < flatRows) grey /= area.flatAt(1, column, row);
                 }
                 green[y] += grey * weight;
             }
@@ -573,20 +581,20 @@ void addInterpolated(Workspace& workspace, const Bitmap24& source, const Placeme
                     if constexpr (Calibrate) {
                         if (column < calibration.darkColumns && row < calibration.darkRows) {
                             if constexpr (Colour) {
-                                value[0] -= workspace.DarkR[column][row] * DarkUnit;
-                                value[1] -= workspace.DarkG[column][row] * DarkUnit;
-                                value[2] -= workspace.DarkB[column][row] * DarkUnit;
+                                value[0] -= calibration.darkAt(0, column, row) * DarkUnit;
+                                value[1] -= calibration.darkAt(1, column, row) * DarkUnit;
+                                value[2] -= calibration.darkAt(2, column, row) * DarkUnit;
                             } else {
-                                value[0] -= workspace.DarkG[column][row] * DarkUnit;
+                                value[0] -= calibration.darkAt(1, column, row) * DarkUnit;
                             }
                         }
                         if (column < calibration.flatColumns && row < calibration.flatRows) {
                             if constexpr (Colour) {
-                                value[0] /= workspace.FlatR[column][row];
-                                value[1] /= workspace.FlatG[column][row];
-                                value[2] /= workspace.FlatB[column][row];
+                                value[0] /= calibration.flatAt(0, column, row);
+                                value[1] /= calibration.flatAt(1, column, row);
+                                value[2] /= calibration.flatAt(2, column, row);
                             } else {
-                                value[0] /= workspace.FlatG[column][row];
+                                value[0] /= calibration.flatAt(1, column, row);
                             }
                         }
                     }
@@ -672,18 +680,18 @@ void calibrateBytes(const Workspace& workspace, const StackOptions& options, Bit
         std::uint8_t* column = frame.data() + static_cast<std::size_t>(x) * 3;
         for (int y = 0; y < area.darkRows; ++y) {
             std::uint8_t* pixel = column + static_cast<std::size_t>(y) * rowBytes;
-            pixel[2] = byteClamp(pixel[2] - workspace.DarkR[x][y] * (1.0 / 128));
-            pixel[1] = byteClamp(pixel[1] - workspace.DarkG[x][y] * (1.0 / 128));
-            pixel[0] = byteClamp(pixel[0] - workspace.DarkB[x][y] * (1.0 / 128));
+            pixel[2] = byteClamp(pixel[2] - area.darkAt(0, x, y) * (1.0 / 128));
+            pixel[1] = byteClamp(pixel[1] - area.darkAt(1, x, y) * (1.0 / 128));
+            pixel[0] = byteClamp(pixel[0] - area.darkAt(2, x, y) * (1.0 / 128));
         }
     }
     for (int x = 0; x < area.flatColumns; ++x) {
         std::uint8_t* column = frame.data() + static_cast<std::size_t>(x) * 3;
         for (int y = 0; y < area.flatRows; ++y) {
             std::uint8_t* pixel = column + static_cast<std::size_t>(y) * rowBytes;
-            pixel[2] = byteClamp(pixel[2] / static_cast<double>(workspace.FlatR[x][y]));
-            pixel[1] = byteClamp(pixel[1] / static_cast<double>(workspace.FlatG[x][y]));
-            pixel[0] = byteClamp(pixel[0] / static_cast<double>(workspace.FlatB[x][y]));
+            pixel[2] = byteClamp(pixel[2] / static_cast<double>(area.flatAt(0, x, y)));
+            pixel[1] = byteClamp(pixel[1] / static_cast<double>(area.flatAt(1, x, y)));
+            pixel[0] = byteClamp(pixel[0] / static_cast<double>(area.flatAt(2, x, y)));
         }
     }
 }

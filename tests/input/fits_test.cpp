@@ -216,17 +216,16 @@ TEST(Calibration, LoadsInLevelUnitsAndFillsBeyondTheFileWithNeutralValues) {
         EXPECT_TRUE(result.loaded);
         EXPECT_EQ(result.uncheckColourStack, c.grey);
         EXPECT_EQ(result.message, c.message);
-        const TFloatPlane* planes[] = {c.flat ? &w.FlatR : &w.DarkR, c.flat ? &w.FlatG : &w.DarkG,
-                                       c.flat ? &w.FlatB : &w.DarkB};
         EXPECT_EQ(c.flat ? w.FlatWidth : w.DarkWidth, c.width);
         EXPECT_EQ(c.flat ? w.FlatHeight : w.DarkHeight, c.height);
         EXPECT_EQ(c.flat ? w.flatfile : w.darkfile, c.path);
         const int y = c.height == 2 ? 0 : 2;
         const float expected[] = {c.r, c.g, c.b};
         for (int channel = 0; channel < 3; ++channel) {
-            EXPECT_FLOAT_EQ((*planes[channel])[1][y], expected[channel]) << channel;
+            const TFloatPlane& plane = c.flat ? w.flatPlane(channel) : w.darkPlane(channel);
+            EXPECT_FLOAT_EQ(plane[1][y], expected[channel]) << channel;
             for (auto [x, y] : {std::pair{c.width, 0}, {0, c.height}, {19, 19}})
-                EXPECT_EQ((*planes[channel])[x][y], c.flat ? 1.0f : 0.0f);
+                EXPECT_EQ(plane[x][y], c.flat ? 1.0f : 0.0f);
         }
     }
     EXPECT_FLOAT_EQ(w.FlatG[1][1], 2.0f);

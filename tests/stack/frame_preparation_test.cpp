@@ -214,7 +214,13 @@ TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
     workspace->DarkWidth = 10;
     workspace->DarkHeight = 6;
     workspace->FlatWidth = workspace->FlatHeight = 8;
-    for (bool colour : {true, false}) {
+    // A grey (FITS) dark and flat are held in green alone, for every channel.
+    for (auto [colour, grey] : {std::pair{true, false}, {false, false}, {true, true}}) {
+        if (grey) {
+            workspace->DarkR.fill(128.0f * 255);
+            workspace->FlatR.fill(0.5f);
+            workspace->DarkGrey = workspace->FlatGrey = true;
+        }
         workspace->StackR.clear();
         workspace->StackG.clear();
         StackOptions options;

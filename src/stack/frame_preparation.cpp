@@ -461,6 +461,35 @@ PLANEXOR_WIDE void addColumnWide(float* const* planes, std::int32_t* count, cons
 }
 #endif
 
+#if defined(PLANEXOR_HAS_WIDE)
+// Eight columns of eight rows of colour bytes (from `pixel` on, every row
+// `rowBytes` further) into floats, each channel's column of eight stored
+// at out[c] + column * stride: the bytes of a row gathered by channel, then
+// the eight rows turned into columns. Exact, as the portable loop is.
+PLANEXOR_WIDE void convertColourBlockWide(const std::uint8_t* pixel, std::size_t rowBytes, float* const* out,
+                                          std::size_t stride) {
+    __m256 v[3][8];
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j, pixel += rowBytes) {
+        __m128i low;
+        std::memcpy(&low, pixel, sizeof low);
+        const __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixel + 16));
+        for (int c = 0; c < 3; ++c) {
+            const int byte = 2 - c;  // red, green, blue from blue, green, red bytes
+            __m128i lowMask, highMask;
+            std::memcpy(&lowMask, lanes::RgbShuffles.masks[byte][0], sizeof lowMask);
+            std::memcpy(&highMask, lanes::RgbShuffles.masks[byte][1], sizeof highMask);
+            v[c][j] = _mm256_cvtepi32_ps(
+                _mm256_cvtepu8_epi32(_mm_or_si128(_mm_shuffle_epi8(low, lowMask), _mm_shuffle_epi8(high, highMask))));
+        }
+    }
+    for (int c = 0; c < 3; ++c) {
+        lanes::transpose8(v[c]);
+        for (int m = 0; m < 8; ++m) _mm256_storeu_ps(out[c] + static_cast<std::size_t>(m) * stride, v[c][m]);
+    }
+}
+#endif
+
 bool wideSubpixel() {
 #if defined(PLANEXOR_HAS_WIDE)
     static const bool wide = useWideVectors(VectorCode::Best);
@@ -541,32 +570,8 @@ void addInterpolated(Workspace& workspace, const Bitmap24& source, const Placeme
     const auto convert = [&](int from, int to) {
         for (int band = from; band < to; band += Band) {
             const int bandEnd = std::min(to, band + Band);
-            int j = 0;
-#if defined(__SSE2__)
-            // Plain colour, four rows at a time: one store per column and channel.
-            if constexpr (Colour && !Calibrate) {
-                for (; j + 4 <= rows; j += 4) {
-                    const std::uint8_t* line[4];
-                    for (int r = 0; r < 4; ++r)
-                        line[r] = source.data() +
-                                  static_cast<std::size_t>(std::clamp(firstRow + j + r, 0, limitY - 1)) * rowBytes;
-                    for (int i = band; i < bandEnd; ++i) {
-                        const std::size_t offset =
-                            static_cast<std::size_t>(std::clamp(firstColumn + i, 0, limitX - 1)) * 3;
-                        const std::uint8_t *p0 = line[0] + offset, *p1 = line[1] + offset, *p2 = line[2] + offset,
-                                           *p3 = line[3] + offset;
-                        const std::size_t at = static_cast<std::size_t>(i - from) * rows + j;
-                        _mm_storeu_ps(scratch.values[0].data() + at,
-                                      _mm_cvtepi32_ps(_mm_setr_epi32(p0[2], p1[2], p2[2], p3[2])));
-                        _mm_storeu_ps(scratch.values[1].data() + at,
-                                      _mm_cvtepi32_ps(_mm_setr_epi32(p0[1], p1[1], p2[1], p3[1])));
-                        _mm_storeu_ps(scratch.values[2].data() + at,
-                                      _mm_cvtepi32_ps(_mm_setr_epi32(p0[0], p1[0], p2[0], p3[0])));
-                    }
-                }
-            }
-#endif
-            for (; j < rows; ++j) {
+            // One row of the band, the edge repeated and calibrated.
+            const auto convertRow = [&](int j) {
                 const int row = std::clamp(firstRow + j, 0, limitY - 1);
                 const std::uint8_t* line = source.data() + static_cast<std::size_t>(row) * rowBytes;
                 for (int i = band; i < bandEnd; ++i) {
@@ -601,7 +606,54 @@ void addInterpolated(Workspace& workspace, const Bitmap24& source, const Placeme
                     const std::size_t at = static_cast<std::size_t>(i - from) * rows + j;
                     for (int c = 0; c < Channels; ++c) scratch.values[c][at] = value[c];
                 }
+            };
+            int j = 0;
+#if defined(PLANEXOR_HAS_WIDE)
+            // Plain colour, eight columns by eight rows a step, where the
+            // band's columns and the rows need no edge; rows above the frame
+            // (which repeat its first) one by one before.
+            if constexpr (Colour && !Calibrate) {
+                if (wideSubpixel() && bandEnd - band == Band && firstColumn + band >= 0 &&
+                    firstColumn + bandEnd <= limitX) {
+                    for (; j < rows && firstRow + j < 0; ++j) convertRow(j);
+                    for (; j + 8 <= rows && firstRow + j + 8 <= limitY; j += 8) {
+                        const std::uint8_t* line = source.data() + static_cast<std::size_t>(firstRow + j) * rowBytes;
+                        for (int i = band; i < bandEnd; i += 8) {
+                            const std::size_t at = static_cast<std::size_t>(i - from) * rows + j;
+                            float* const out[3] = {scratch.values[0].data() + at, scratch.values[1].data() + at,
+                                                   scratch.values[2].data() + at};
+                            convertColourBlockWide(line + static_cast<std::size_t>(firstColumn + i) * 3, rowBytes,
+                                                   out, static_cast<std::size_t>(rows));
+                        }
+                    }
+                }
             }
+#endif
+#if defined(__SSE2__)
+            // Plain colour, four rows at a time: one store per column and channel.
+            if constexpr (Colour && !Calibrate) {
+                for (; j + 4 <= rows; j += 4) {
+                    const std::uint8_t* line[4];
+                    for (int r = 0; r < 4; ++r)
+                        line[r] = source.data() +
+                                  static_cast<std::size_t>(std::clamp(firstRow + j + r, 0, limitY - 1)) * rowBytes;
+                    for (int i = band; i < bandEnd; ++i) {
+                        const std::size_t offset =
+                            static_cast<std::size_t>(std::clamp(firstColumn + i, 0, limitX - 1)) * 3;
+                        const std::uint8_t *p0 = line[0] + offset, *p1 = line[1] + offset, *p2 = line[2] + offset,
+                                           *p3 = line[3] + offset;
+                        const std::size_t at = static_cast<std::size_t>(i - from) * rows + j;
+                        _mm_storeu_ps(scratch.values[0].data() + at,
+                                      _mm_cvtepi32_ps(_mm_setr_epi32(p0[2], p1[2], p2[2], p3[2])));
+                        _mm_storeu_ps(scratch.values[1].data() + at,
+                                      _mm_cvtepi32_ps(_mm_setr_epi32(p0[1], p1[1], p2[1], p3[1])));
+                        _mm_storeu_ps(scratch.values[2].data() + at,
+                                      _mm_cvtepi32_ps(_mm_setr_epi32(p0[0], p1[0], p2[0], p3[0])));
+                    }
+                }
+            }
+#endif
+            for (; j < rows; ++j) convertRow(j);
         }
     };
     // Stack column by stack column: along the rows into one column that

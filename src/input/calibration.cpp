@@ -176,21 +176,25 @@ PLANEXOR_INLINE int normaliseByProducts(const float* from, float* to, int count,
     // A scalar added to a vector of zeros is spread over its lanes.
     const D times = D{} + reciprocal, tiny = D{} + 0x1p-124;
     const F zero = F{}, smallest = F{} + SmallestDivisor;
-    const auto rounded = [&](const float* at, F& element) {
+    // Results through references: a vector wider than 16 bytes returned from
+    // a call left out of line would pass differently in the wide build.
+    const auto rounded = [&](const float* at, F& element, Bits& doubt) __attribute__((always_inline)) {
         F values;
         std::memcpy(&values, at, sizeof values);
         const D product = __builtin_convertvector(values, D) * times;
         element = __builtin_convertvector(product, F);
         Bits bits;
         std::memcpy(&bits, &product, sizeof bits);
-        return Bits((((bits + (Near - Middle)) & Dropped) <= 2 * Near) | (product < tiny));
+        doubt = Bits((((bits + (Near - Middle)) & Dropped) <= 2 * Near) | (product < tiny));
     };
     // Two vectors a step, with one test for both: doubt is rare.
     int i = 0;
     for (; i + 2 * Lanes <= count; i += 2 * Lanes) {
         F first, second;
-        const Bits doubtful = rounded(from + i, first) | rounded(from + i + Lanes, second);
-        if (anyOf(doubtful)) {
+        Bits firstDoubt, secondDoubt;
+        rounded(from + i, first, firstDoubt);
+        rounded(from + i + Lanes, second, secondDoubt);
+        if (anyOf(firstDoubt | secondDoubt)) {
             for (int k = i; k < i + 2 * Lanes; ++k) to[k] = dividedElement(from[k], mean);
         } else {
             first = first == zero ? smallest : first;

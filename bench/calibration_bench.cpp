@@ -69,7 +69,7 @@ void LoadFlat1024(benchmark::State& state) {
     double ours = 1e9, floor = 1e9, plane = 1e9;
     for (auto _ : state) {
         auto start = Clock::now();
-        w.FlatG.fill(1.0f);
+        w.FlatR.fill(1.0f);
         benchmark::ClobberMemory();
         plane = std::min(plane, secondsSince(start));
         start = Clock::now();

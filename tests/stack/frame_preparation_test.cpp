@@ -512,13 +512,14 @@ TEST_P(SubpixelStack, PlacesTheFrameAtItsFraction) {
         EXPECT_NEAR(moves[1] / samples, grey, 0.12);
     }
     if (resample) return;
-    // A picture that only changes across: a fraction down leaves every
-    // covered pixel as it is, the rows by the edges (which repeat) included.
+    // A picture that only changes across: a fraction down covers the same
+    // pixels and leaves each as it is, the rows by the edges (which repeat) included.
     const auto across = [](int x, int, int c) { return 3 * x + 30 * c; };
     const auto plain = stack(0.0f, 0.0f, false, across), down = stack(0.0f, 0.3f, true, across);
-    for (int x = 0; x < 60; ++x)
-        for (int y = 0; y < 50; ++y) {
-            if (!plain->StackCount[x][y] || !down->StackCount[x][y]) continue;
+    for (int x = 0; x < 64; ++x)
+        for (int y = 0; y < 54; ++y) {
+            ASSERT_EQ(down->StackCount[x][y], plain->StackCount[x][y]) << x << "," << y;
+            if (!plain->StackCount[x][y]) continue;
             ASSERT_NEAR(down->StackG[x][y], plain->StackG[x][y], 1e-3f * plain->StackG[x][y]) << x << "," << y;
         }
 }

@@ -44,6 +44,13 @@ BENCHMARK(StretchLanczos3_640x480_2x)->Unit(benchmark::kMillisecond);
 
 void stackFrames(benchmark::State& state, const StackOptions& options, float resampleFactor) {
     auto workspace = std::make_unique<Workspace>();
+    // A dark and a flat over the whole frame, when the options use them.
+    workspace->DarkR.fill(128.0f * 3);
+    workspace->DarkG.fill(128.0f * 4);
+    workspace->DarkB.fill(128.0f * 5);
+    for (TFloatPlane* flat : {&workspace->FlatR, &workspace->FlatG, &workspace->FlatB}) flat->fill(0.9f);
+    workspace->DarkWidth = workspace->FlatWidth = 640;
+    workspace->DarkHeight = workspace->FlatHeight = 480;
     workspace->FrameWidth = workspace->ImageWidth = 640;
     workspace->FrameHeight = workspace->ImageHeight = 480;
     workspace->ResampleFactor = resampleFactor;
@@ -69,6 +76,14 @@ void AddMonoFrame_640x480(benchmark::State& state) {
     stackFrames(state, options, 1.0f);
 }
 BENCHMARK(AddMonoFrame_640x480)->Unit(benchmark::kMicrosecond);
+
+void AddCalibratedFrame_640x480(benchmark::State& state) {
+    StackOptions options;
+    options.colour = state.range(0) != 0;
+    options.useDark = options.useFlat = true;
+    stackFrames(state, options, 1.0f);
+}
+BENCHMARK(AddCalibratedFrame_640x480)->Arg(1)->Arg(0)->Unit(benchmark::kMicrosecond);
 
 void AddColourFrameResampled2x_640x480(benchmark::State& state) {
     StackOptions options;

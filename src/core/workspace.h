@@ -109,8 +109,12 @@ struct Workspace {
     // stands for all three channels: loading it writes a third of the memory.
     // Read the calibration through darkPlane/flatPlane (0 red, 1 green, 2 blue).
     bool DarkGrey = false, FlatGrey = false;
-    const TFloatPlane& darkPlane(int channel) const { return DarkGrey ? DarkG : channelOf(channel, DarkR, DarkG, DarkB); }
-    const TFloatPlane& flatPlane(int channel) const { return FlatGrey ? FlatG : channelOf(channel, FlatR, FlatG, FlatB); }
+    const TFloatPlane& darkPlane(int channel) const {
+        return DarkGrey ? DarkG : channelOf(channel, DarkR, DarkG, DarkB);
+    }
+    const TFloatPlane& flatPlane(int channel) const {
+        return FlatGrey ? FlatG : channelOf(channel, FlatR, FlatG, FlatB);
+    }
     TFloatPlane ProcR, ProcG, ProcB;
 
     // Frame source.

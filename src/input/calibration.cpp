@@ -266,8 +266,8 @@ CalibrationLoad loadDarkFrame(Workspace& workspace, const std::string& path, int
     float minimum = 0;
     const CalibrationLoad load = readCalibration(path, fileType, Dark, loaded, minimum);
     if (!load.loaded) return load;
-    commit(loaded, Dark, {&workspace.DarkR, &workspace.DarkG, &workspace.DarkB}, workspace.DarkGrey, workspace.DarkWidth,
-           workspace.DarkHeight);
+    commit(loaded, Dark, {&workspace.DarkR, &workspace.DarkG, &workspace.DarkB}, workspace.DarkGrey,
+           workspace.DarkWidth, workspace.DarkHeight);
     workspace.darkfile = path;
     workspace.darkfiletype = fileType;
     return load;
@@ -283,8 +283,8 @@ CalibrationLoad loadFlatField(Workspace& workspace, const std::string& path, int
                             " holds negative values and would turn the frames negative. Plain FITS files are "
                             "scaled around 0: save the flat as special planexor fits (.fitq) and load that.");
     loaded.divisor = flatMean(loaded, path);
-    commit(loaded, Flat, {&workspace.FlatR, &workspace.FlatG, &workspace.FlatB}, workspace.FlatGrey, workspace.FlatWidth,
-           workspace.FlatHeight);
+    commit(loaded, Flat, {&workspace.FlatR, &workspace.FlatG, &workspace.FlatB}, workspace.FlatGrey,
+           workspace.FlatWidth, workspace.FlatHeight);
     workspace.flatfile = path;
     workspace.flatfiletype = fileType;
     return load;

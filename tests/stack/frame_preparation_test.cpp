@@ -202,18 +202,21 @@ TEST(AddFrameToStack, ExpandedStackPlacesTheWholeFrameAtMaxShiftMinusShift) {
 }
 
 TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
-    auto workspace = workspaceFor(20, 10);
-    const Bitmap24 source = picture(20, 10, [](int, int, int) { return 100; });
+    auto workspace = workspaceFor(20, 16);  // the last row in a block of eight
+    const Bitmap24 source = picture(20, 16, [](int, int, int c) { return c == 2 ? 120 : 100; });  // red 120
     // Beyond the loaded sizes the planes hold leftovers (and zero divisors).
     for (int x = 0; x < 30; ++x)
         for (int y = 0; y < 30; ++y) {
-            const float dark = 128.0f * (x < 10 && y < 6 ? 20 : 90);
-            workspace->DarkR[x][y] = workspace->DarkG[x][y] = workspace->DarkB[x][y] = dark;
+            const bool inside = x < 10 && y < 6;
+            workspace->DarkG[x][y] = workspace->DarkB[x][y] = 128.0f * (inside ? 20 : 90);
+            workspace->DarkR[x][y] = 128.0f * (inside ? 30 : 90);
             workspace->FlatR[x][y] = workspace->FlatG[x][y] = workspace->FlatB[x][y] = x < 8 && y < 8 ? 2.0f : 0.0f;
         }
     workspace->DarkWidth = 10;
     workspace->DarkHeight = 6;
-    workspace->FlatWidth = workspace->FlatHeight = 8;
+    workspace->FlatWidth = 8;
+    workspace->FlatHeight = 5;
+    workspace->FrameWeight = 0.5f;  // weighs grey frames only
     // A grey (FITS) dark and flat are held in green alone, for every channel.
     for (auto [colour, grey] : {std::pair{true, false}, {false, false}, {true, true}}) {
         if (grey) {
@@ -229,12 +232,16 @@ TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
         Bitmap24 frame = source;
         addSettled(FramePreparation(options), *workspace, frame);
         for (int x = 0; x < 20; ++x)
-            for (int y = 0; y < 10; ++y) {
-                // 100 less a dark of 20, then halved by the flat: the flat divides what the dark left.
-                const bool dark = x < 10 && y < 6, flat = x < 8 && y < 8;
-                const float expected = dark ? (flat ? 40.0f : 80.0f) : (flat ? 50.0f : 100.0f);
-                ASSERT_FLOAT_EQ(workspace->StackG[x][y], expected) << x << "," << y;
-                ASSERT_EQ(workspace->StackR[x][y], colour ? expected : 0.0f) << x << "," << y;
+            for (int y = 0; y < 16; ++y) {
+                // Less the dark, then divided by the flat: the flat divides what the dark left.
+                const bool dark = x < 10 && y < 6, flat = x < 8 && y < 5;
+                const auto calibrated = [&](float value, float darkLevel) {
+                    return (dark ? value - darkLevel : value) / (flat ? 2 : 1);
+                };
+                const float green = calibrated(colour ? 100.0f : greyValue(120, 100, 100), 20) * (colour ? 1 : 0.5f);
+                ASSERT_FLOAT_EQ(workspace->StackG[x][y], green) << x << "," << y;
+                const float red = calibrated(120, grey ? 20 : 30);  // red's own dark
+                ASSERT_EQ(workspace->StackR[x][y], colour ? red : 0.0f) << x << "," << y;
             }
         EXPECT_EQ(frame, source);  // the float path leaves the frame alone
     }
@@ -463,7 +470,8 @@ struct SubpixelCase { bool colour, resample; };
 
 class SubpixelStack : public ::testing::TestWithParam<SubpixelCase> {
 protected:
-    std::unique_ptr<Workspace> stack(float fractionX, float fractionY, bool subpixel, int (*pixel)(int, int, int) = slopes) {
+    std::unique_ptr<Workspace> stack(float fractionX, float fractionY, bool subpixel,
+                                     int (*pixel)(int, int, int) = slopes) {
         auto w = workspaceFor(60, 50);
         w->ResampleFactor = 2.0f;
         TFrameRec& record = w->FrameRecs[0];

@@ -307,7 +307,6 @@ PLANEXOR_WIDE void addBlocksWide(Workspace& workspace, const Bitmap24& source, c
         }
     }
 }
-#endif
 
 // Calibrated colour with wide vectors, column by column (`columns` of the
 // placement, each a whole number of eights of `rows` long): eight rows of a
@@ -351,6 +350,8 @@ PLANEXOR_WIDE void addCalibratedColumnsWide(Workspace& workspace, const Bitmap24
         }
     }
 }
+
+#endif
 
 // Frame pixels straight into the float planes, the counts left to the
 // caller: the wide build takes the whole blocks of eight by eight, the

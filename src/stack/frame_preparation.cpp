@@ -206,17 +206,15 @@ void addPixels(Workspace& workspace, const Bitmap24& source, const Placement& pl
 }
 
 #ifdef PLANEXOR_HAS_WIDE
-// With wide vectors, `columns` x `rows` of the placement (whole eights):
-// eight pixels of a row taken along their bytes (made grey unless Colour),
-// eight rows turned into columns, calibrated where `area` says, and added to
-// the stack's columns. The values are the portable loop's: the grey sum in
-// double, rounded to float; the dark's product subtracted, then the flat
-// divided, in float; the frame's weight on grey; each added once. Outside
-// the calibrated area a lane subtracts 0 and divides by 1, which leaves it.
-template <bool Colour>
-PLANEXOR_WIDE void addBlocksWide(Workspace& workspace, const Bitmap24& source, const Placement& placement,
-                                 int columns, int rows, const Calibration* area) {
-    constexpr int Channels = Colour ? 3 : 1;
+// Grey with wide vectors, `columns` x `rows` of the placement (whole
+// eights): eight pixels of a row made grey along their bytes, eight rows
+// turned into columns, calibrated where `area` says, weighed, and added to
+// the stack's columns. The values are the portable loop's: the weighted sum
+// in double, rounded to float; the dark's product subtracted, then the flat
+// divided, in float; times the frame's weight, added once. Outside the
+// calibrated area a lane subtracts 0 and divides by 1, which leaves it.
+PLANEXOR_WIDE void addGreyBlocksWide(Workspace& workspace, const Bitmap24& source, const Placement& placement,
+                                     int columns, int rows, const Calibration* area) {
     const std::size_t rowBytes = source.rowBytes();
     const __m256d redWeight = _mm256_set1_pd(GreyWeightRed), greenWeight = _mm256_set1_pd(GreyWeightGreen),
                   blueWeight = _mm256_set1_pd(GreyWeightBlue);
@@ -224,24 +222,16 @@ PLANEXOR_WIDE void addBlocksWide(Workspace& workspace, const Bitmap24& source, c
     const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
     const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     // A channel's eight bytes from the first sixteen and the last eight of
-    // 24, in the low eight lanes; red, green, blue from blue, green, red bytes.
-    const auto shuffle = [](int byte, int third) {
+    // 24, in the low eight lanes.
+    const auto shuffle = [](int channel, int third) {
         __m128i mask;
-        std::memcpy(&mask, lanes::RgbShuffles.masks[byte][third], sizeof mask);
+        std::memcpy(&mask, lanes::RgbShuffles.masks[channel][third], sizeof mask);
         return mask;
     };
-    const __m128i low[3] = {shuffle(2, 0), shuffle(1, 0), shuffle(0, 0)};
-    const __m128i high[3] = {shuffle(2, 1), shuffle(1, 1), shuffle(0, 1)};
-    float* const stack[3] = {Colour ? workspace.StackR.data() : workspace.StackG.data(), workspace.StackG.data(),
-                             workspace.StackB.data()};
-    // Calibrating, a band of eight columns goes down all its rows, so each of
-    // the nine plane columns is walked in order (across the rows first, 4 KiB
-    // apart, they would fight over the same cache sets); else along the rows,
-    // which reads the frame's bytes in order.
-    const int across = columns / 8, down = rows / 8;
-    for (int block = 0; block < across * down; ++block) {
-        const int x = 8 * (area ? block / down : block % across);
-        const int y = 8 * (area ? block % down : block / across);
+    const __m128i blueLow = shuffle(0, 0), blueHigh = shuffle(0, 1);
+    const __m128i greenLow = shuffle(1, 0), greenHigh = shuffle(1, 1);
+    const __m128i redLow = shuffle(2, 0), redHigh = shuffle(2, 1);
+    for (int y = 0; y < rows; y += 8) {
         const int row = placement.y0 + y + placement.sourceDy;
         const std::uint8_t* first = source.data() + static_cast<std::size_t>(row) * rowBytes;
         // Which of the eight rows lie within the dark's and the flat's rows.
@@ -250,25 +240,21 @@ PLANEXOR_WIDE void addBlocksWide(Workspace& workspace, const Bitmap24& source, c
             area ? _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(area->darkRows), rowLanes)) : zero;
         const __m256 flatRows =
             area ? _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(area->flatRows), rowLanes)) : zero;
-        __m256 v[Channels][8];
+        for (int x = 0; x < columns; x += 8) {
+            __m256 v[8];
 #pragma GCC unroll 8
-        for (int j = 0; j < 8; ++j) {
-            const std::uint8_t* pixel =
-                first + j * rowBytes + static_cast<std::size_t>(placement.x0 + x + placement.sourceDx) * 3;
-            __m128i bytesLow;
-            std::memcpy(&bytesLow, pixel, sizeof bytesLow);
-            const __m128i bytesHigh = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixel + 16));
-            const __m256i red = _mm256_cvtepu8_epi32(
-                _mm_or_si128(_mm_shuffle_epi8(bytesLow, low[0]), _mm_shuffle_epi8(bytesHigh, high[0])));
-            const __m256i green = _mm256_cvtepu8_epi32(
-                _mm_or_si128(_mm_shuffle_epi8(bytesLow, low[1]), _mm_shuffle_epi8(bytesHigh, high[1])));
-            const __m256i blue = _mm256_cvtepu8_epi32(
-                _mm_or_si128(_mm_shuffle_epi8(bytesLow, low[2]), _mm_shuffle_epi8(bytesHigh, high[2])));
-            if constexpr (Colour) {
-                v[0][j] = _mm256_cvtepi32_ps(red);
-                v[1][j] = _mm256_cvtepi32_ps(green);
-                v[2][j] = _mm256_cvtepi32_ps(blue);
-            } else {
+            for (int j = 0; j < 8; ++j) {
+                const std::uint8_t* pixel =
+                    first + j * rowBytes + static_cast<std::size_t>(placement.x0 + x + placement.sourceDx) * 3;
+                __m128i low;
+                std::memcpy(&low, pixel, sizeof low);
+                const __m128i high = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(pixel + 16));
+                const __m256i red = _mm256_cvtepu8_epi32(
+                    _mm_or_si128(_mm_shuffle_epi8(low, redLow), _mm_shuffle_epi8(high, redHigh)));
+                const __m256i green = _mm256_cvtepu8_epi32(
+                    _mm_or_si128(_mm_shuffle_epi8(low, greenLow), _mm_shuffle_epi8(high, greenHigh)));
+                const __m256i blue = _mm256_cvtepu8_epi32(
+                    _mm_or_si128(_mm_shuffle_epi8(low, blueLow), _mm_shuffle_epi8(high, blueHigh)));
                 const __m128i halves[3][2] = {
                     {_mm256_castsi256_si128(red), _mm256_extracti128_si256(red, 1)},
                     {_mm256_castsi256_si128(green), _mm256_extracti128_si256(green, 1)},
@@ -281,28 +267,23 @@ PLANEXOR_WIDE void addBlocksWide(Workspace& workspace, const Bitmap24& source, c
                         _mm256_mul_pd(blueWeight, _mm256_cvtepi32_pd(halves[2][half])));
                     grey[half] = _mm256_cvtpd_ps(sum);
                 }
-                v[0][j] = _mm256_set_m128(grey[1], grey[0]);
+                v[j] = _mm256_set_m128(grey[1], grey[0]);
             }
-        }
-        for (int c = 0; c < Channels; ++c) {
-            lanes::transpose8(v[c]);
-            const int plane = Colour ? c : 1;
+            lanes::transpose8(v);
             for (int m = 0; m < 8; ++m) {
                 const int column = placement.x0 + x + m + placement.sourceDx;
-                __m256 value = v[c][m];
+                __m256 value = v[m];
                 if (area) {
                     __m256 dark = zero, flat = one;
                     if (column < area->darkColumns)
-                        dark = _mm256_and_ps(darkRows, _mm256_loadu_ps((*area->dark[plane])[column] + row));
+                        dark = _mm256_and_ps(darkRows, _mm256_loadu_ps((*area->dark[1])[column] + row));
                     if (column < area->flatColumns)
-                        flat = _mm256_blendv_ps(one, _mm256_loadu_ps((*area->flat[plane])[column] + row), flatRows);
+                        flat = _mm256_blendv_ps(one, _mm256_loadu_ps((*area->flat[1])[column] + row), flatRows);
                     value = _mm256_div_ps(_mm256_sub_ps(value, _mm256_mul_ps(dark, darkUnit)), flat);
                 }
-                if constexpr (!Colour) value = _mm256_mul_ps(value, frameWeight);
-                float* sums = stack[c] + static_cast<std::size_t>(placement.x0 + x + m + placement.stackDx) *
-                                             PlaneStride +
-                              placement.y0 + y + placement.stackDy;
-                _mm256_storeu_ps(sums, _mm256_add_ps(_mm256_loadu_ps(sums), value));
+                float* sums = workspace.StackG[placement.x0 + x + m + placement.stackDx] + placement.y0 + y +
+                              placement.stackDy;
+                _mm256_storeu_ps(sums, _mm256_add_ps(_mm256_loadu_ps(sums), _mm256_mul_ps(value, frameWeight)));
             }
         }
     }
@@ -354,24 +335,25 @@ PLANEXOR_WIDE void addCalibratedColumnsWide(Workspace& workspace, const Bitmap24
 #endif
 
 // Frame pixels straight into the float planes, the counts left to the
-// caller: the wide build takes the whole blocks of eight by eight, the
-// portable loop what is left at the right and the bottom.
+// caller: the wide build takes calibrated colour column by column and grey
+// in blocks of eight by eight, the portable loop what is left at the right
+// and the bottom.
 template <bool Colour, bool Calibrate>
 void addBlocks(Workspace& workspace, const Bitmap24& source, const Placement& placement, const Calibration& area) {
+    static_assert(Calibrate || !Colour, "plain colour waits in the pending sums");
 #ifdef PLANEXOR_HAS_WIDE
     int columns = (placement.x1 - placement.x0 + 1) & ~7;
     int rows = (placement.y1 - placement.y0 + 1) & ~7;
     // A block reads eight rows of a calibration column: only within the plane.
     if (Calibrate) rows = std::min(rows, (PlaneStride - (placement.y0 + placement.sourceDy)) & ~7);
     if (useWideVectors(VectorCode::Best) && columns > 0 && rows > 0) {
-        if constexpr (Colour && Calibrate) {
+        if constexpr (Colour) {
             // The gathers' fourth byte: the frame's last column is left to the portable loop.
             const int lastColumn = source.width() - 1 - placement.sourceDx;
-            columns = std::min(placement.x1 + 1, lastColumn) - placement.x0;
+            columns = std::max(0, std::min(placement.x1 + 1, lastColumn) - placement.x0);
             if (columns > 0) addCalibratedColumnsWide(workspace, source, placement, columns, rows, area);
-            else columns = 0;
         } else {
-            addBlocksWide<Colour>(workspace, source, placement, columns, rows, Calibrate ? &area : nullptr);
+            addGreyBlocksWide(workspace, source, placement, columns, rows, Calibrate ? &area : nullptr);
         }
         Placement right = placement, below = placement;
         right.x0 = placement.x0 + columns;

@@ -314,8 +314,10 @@ PLANEXOR_WIDE void addCalibratedColumnsWide(Workspace& workspace, const Bitmap24
         for (int y = 0; y < rows; y += 8, pixel += 8 * rowBytes) {
             const int row = placement.y0 + y + placement.sourceDy;
             const __m256i rowLanes = _mm256_add_epi32(_mm256_set1_epi32(row), lanes);
-            const __m256 darkRows = _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(area.darkRows), rowLanes));
-            const __m256 flatRows = _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(area.flatRows), rowLanes));
+            const __m256 darkRows =
+                _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(area.darkRows), rowLanes));
+            const __m256 flatRows =
+                _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(area.flatRows), rowLanes));
             const __m256i bytes = _mm256_i32gather_epi32(reinterpret_cast<const int*>(pixel), offsets, 1);
             // Blue, green, red in the low three bytes: red, green, blue here.
             const __m256 channel[3] = {_mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(bytes, 16), byte)),
@@ -324,14 +326,14 @@ PLANEXOR_WIDE void addCalibratedColumnsWide(Workspace& workspace, const Bitmap24
             for (int c = 0; c < 3; ++c) {
                 __m256 dark = zero, flat = one;
                 if (darkColumn) dark = _mm256_and_ps(darkRows, _mm256_loadu_ps((*area.dark[c])[column] + row));
-                if (flatColumn) flat = _mm256_blendv_ps(one, _mm256_loadu_ps((*area.flat[c])[column] + row), flatRows);
+                if (flatColumn)
+                    flat = _mm256_blendv_ps(one, _mm256_loadu_ps((*area.flat[c])[column] + row), flatRows);
                 const __m256 value = _mm256_div_ps(_mm256_sub_ps(channel[c], _mm256_mul_ps(dark, darkUnit)), flat);
                 _mm256_storeu_ps(stack[c] + y, _mm256_add_ps(_mm256_loadu_ps(stack[c] + y), value));
             }
         }
     }
 }
-
 #endif
 
 // Frame pixels straight into the float planes, the counts left to the

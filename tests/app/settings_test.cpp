@@ -149,7 +149,9 @@ TEST_F(FormState, EveryStoredPropertySurvivesAWriteAndARestoreInTheStoredOrder) 
     EXPECT_EQ(ini.ReadString(FormSection, "AutoOptimize_Checked", ""), "False");
     EXPECT_EQ(ini.ReadString(FormSection, "Gammawin_Left", ""), "17");  // no use to us, kept all the same
     EXPECT_EQ(ini.ReadSectionPairs(ExtensionSection),
-              (FormPairs{{"SubpixelBox_Checked", "True"}, {"QualityMeasure_ItemIndex", "1"}, {"PointsSpin_Value", "-1"}}));
+              (FormPairs{{"SubpixelBox_Checked", "True"},
+                         {"QualityMeasure_ItemIndex", "1"},
+                         {"PointsSpin_Value", "-1"}}));
 
     testing::ScriptedWindow other;
     TMainForm& restored = other.form;

@@ -289,20 +289,43 @@ PLANEXOR_WIDE void addGreyBlocksWide(Workspace& workspace, const Bitmap24& sourc
     }
 }
 
+// Eight rows of one pixel column, calibrated, in red, green and blue: the
+// pixel's four bytes gathered from each row (its blue, green, red and the
+// next pixel's blue, so the column may not be the frame's last), then the
+// portable loop's steps in float, the dark's product subtracted and the flat
+// divided; lanes outside the calibrated area subtract 0 and divide by 1.
+PLANEXOR_WIDE PLANEXOR_INLINE void calibratedColourRows(const std::uint8_t* pixel, __m256i rowOffsets, int column,
+                                                        int row, const Calibration& area, __m256 (&value)[3]) {
+    const __m256i rowLanes = _mm256_add_epi32(_mm256_set1_epi32(row), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7));
+    const __m256 darkRows = _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(area.darkRows), rowLanes));
+    const __m256 flatRows = _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(area.flatRows), rowLanes));
+    const __m256i bytes = _mm256_i32gather_epi32(reinterpret_cast<const int*>(pixel), rowOffsets, 1);
+    const __m256i byte = _mm256_set1_epi32(0xFF);
+    const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f);
+    for (int c = 0; c < 3; ++c) {
+        __m256 dark = zero, flat = one;
+        if (column < area.darkColumns)
+            dark = _mm256_and_ps(darkRows, _mm256_loadu_ps((*area.dark[c])[column] + row));
+        if (column < area.flatColumns)
+            flat = _mm256_blendv_ps(one, _mm256_loadu_ps((*area.flat[c])[column] + row), flatRows);
+        const __m256 level = _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(bytes, 16 - 8 * c), byte));
+        value[c] = _mm256_div_ps(_mm256_sub_ps(level, _mm256_mul_ps(dark, _mm256_set1_ps(DarkUnit))), flat);
+    }
+}
+
+PLANEXOR_WIDE PLANEXOR_INLINE __m256i rowOffsets(std::size_t rowBytes) {
+    return _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(static_cast<int>(rowBytes)));
+}
+
 // Calibrated colour with wide vectors, column by column (`columns` of the
-// placement, each a whole number of eights of `rows` long): eight rows of a
-// pixel gathered as four bytes each, the channels taken from them, then the
-// portable loop's steps. Column by column keeps the nine planes' columns
-// walked in order; eight columns at once would put 72 of them, 4 KiB apart,
-// in the same cache sets. Each gather reads the byte after the pixel, so the
-// caller leaves the frame's last column to the portable loop.
+// placement, each a whole number of eights of `rows` long), eight rows at a
+// time. Column by column keeps the nine planes' columns walked in order;
+// eight columns at once would put 72 of them, 4 KiB apart, in the same
+// cache sets. The caller leaves the frame's last column to the portable loop.
 PLANEXOR_WIDE void addCalibratedColumnsWide(Workspace& workspace, const Bitmap24& source, const Placement& placement,
                                             int columns, int rows, const Calibration& area) {
     const std::size_t rowBytes = source.rowBytes();
-    const __m256i lanes = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    const __m256i offsets = _mm256_mullo_epi32(lanes, _mm256_set1_epi32(static_cast<int>(rowBytes)));
-    const __m256i byte = _mm256_set1_epi32(0xFF);
-    const __m256 zero = _mm256_setzero_ps(), one = _mm256_set1_ps(1.0f), darkUnit = _mm256_set1_ps(DarkUnit);
+    const __m256i offsets = rowOffsets(rowBytes);
     for (int x = placement.x0; x < placement.x0 + columns; ++x) {
         const int column = x + placement.sourceDx;
         const std::uint8_t* pixel = source.data() + static_cast<std::size_t>(column) * 3 +
@@ -310,27 +333,11 @@ PLANEXOR_WIDE void addCalibratedColumnsWide(Workspace& workspace, const Bitmap24
         float* const stack[3] = {workspace.StackR[x + placement.stackDx] + placement.y0 + placement.stackDy,
                                  workspace.StackG[x + placement.stackDx] + placement.y0 + placement.stackDy,
                                  workspace.StackB[x + placement.stackDx] + placement.y0 + placement.stackDy};
-        const bool darkColumn = column < area.darkColumns, flatColumn = column < area.flatColumns;
         for (int y = 0; y < rows; y += 8, pixel += 8 * rowBytes) {
-            const int row = placement.y0 + y + placement.sourceDy;
-            const __m256i rowLanes = _mm256_add_epi32(_mm256_set1_epi32(row), lanes);
-            const __m256 darkRows =
-                _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(area.darkRows), rowLanes));
-            const __m256 flatRows =
-                _mm256_castsi256_ps(_mm256_cmpgt_epi32(_mm256_set1_epi32(area.flatRows), rowLanes));
-            const __m256i bytes = _mm256_i32gather_epi32(reinterpret_cast<const int*>(pixel), offsets, 1);
-            // Blue, green, red in the low three bytes: red, green, blue here.
-            const __m256 channel[3] = {_mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(bytes, 16), byte)),
-                                       _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srli_epi32(bytes, 8), byte)),
-                                       _mm256_cvtepi32_ps(_mm256_and_si256(bytes, byte))};
-            for (int c = 0; c < 3; ++c) {
-                __m256 dark = zero, flat = one;
-                if (darkColumn) dark = _mm256_and_ps(darkRows, _mm256_loadu_ps((*area.dark[c])[column] + row));
-                if (flatColumn)
-                    flat = _mm256_blendv_ps(one, _mm256_loadu_ps((*area.flat[c])[column] + row), flatRows);
-                const __m256 value = _mm256_div_ps(_mm256_sub_ps(channel[c], _mm256_mul_ps(dark, darkUnit)), flat);
-                _mm256_storeu_ps(stack[c] + y, _mm256_add_ps(_mm256_loadu_ps(stack[c] + y), value));
-            }
+            __m256 value[3];
+            calibratedColourRows(pixel, offsets, column, placement.y0 + y + placement.sourceDy, area, value);
+            for (int c = 0; c < 3; ++c)
+                _mm256_storeu_ps(stack[c] + y, _mm256_add_ps(_mm256_loadu_ps(stack[c] + y), value[c]));
         }
     }
 }
@@ -568,6 +575,26 @@ PLANEXOR_WIDE void convertColourBlockWide(const std::uint8_t* pixel, std::size_t
         for (int m = 0; m < 8; ++m) _mm256_storeu_ps(out[c] + static_cast<std::size_t>(m) * stride, v[c][m]);
     }
 }
+
+// Calibrated colour for the filter: `count` rows (whole eights) of `columns`
+// pixel columns from (firstColumn, firstRow) on, column i's values of a
+// channel at out[c] + i * stride. The columns may not hold the frame's last.
+PLANEXOR_WIDE void convertCalibratedColumnsWide(const Bitmap24& source, int firstColumn, int columns, int firstRow,
+                                                int count, const Calibration& area, float* const* out,
+                                                std::size_t stride) {
+    const std::size_t rowBytes = source.rowBytes();
+    const __m256i offsets = rowOffsets(rowBytes);
+    for (int i = 0; i < columns; ++i) {
+        const int column = firstColumn + i;
+        const std::uint8_t* pixel =
+            source.data() + static_cast<std::size_t>(column) * 3 + static_cast<std::size_t>(firstRow) * rowBytes;
+        for (int j = 0; j < count; j += 8, pixel += 8 * rowBytes) {
+            __m256 value[3];
+            calibratedColourRows(pixel, offsets, column, firstRow + j, area, value);
+            for (int c = 0; c < 3; ++c) _mm256_storeu_ps(out[c] + static_cast<std::size_t>(i) * stride + j, value[c]);
+        }
+    }
+}
 #endif
 
 bool wideSubpixel() {
@@ -705,6 +732,22 @@ void addInterpolated(Workspace& workspace, const Bitmap24& source, const Placeme
                             convertColourBlockWide(line + static_cast<std::size_t>(firstColumn + i) * 3, rowBytes,
                                                    out, static_cast<std::size_t>(rows));
                         }
+                    }
+                }
+            }
+            // Calibrated colour, column by column, eight rows a gather, where
+            // the band's columns need no edge (and none is the frame's last).
+            if constexpr (Colour && Calibrate) {
+                if (wideSubpixel() && firstColumn + band >= 0 && firstColumn + bandEnd <= limitX - 1) {
+                    for (; j < rows && firstRow + j < 0; ++j) convertRow(j);
+                    const int count = std::min(rows - j, std::min(limitY, PlaneStride) - (firstRow + j)) & ~7;
+                    if (count > 0) {
+                        const std::size_t at = static_cast<std::size_t>(band - from) * rows + j;
+                        float* const out[3] = {scratch.values[0].data() + at, scratch.values[1].data() + at,
+                                               scratch.values[2].data() + at};
+                        convertCalibratedColumnsWide(source, firstColumn + band, bandEnd - band, firstRow + j, count,
+                                                     calibration, out, static_cast<std::size_t>(rows));
+                        j += count;
                     }
                 }
             }

@@ -202,24 +202,27 @@ TEST(AddFrameToStack, ExpandedStackPlacesTheWholeFrameAtMaxShiftMinusShift) {
 }
 
 TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
-    auto workspace = workspaceFor(20, 16);  // the last row in a block of eight
-    const Bitmap24 source = picture(20, 16, [](int, int, int c) { return c == 2 ? 120 : 100; });  // red 120
+    auto workspace = workspaceFor(40, 16);  // wide enough for whole bands, the last row in a block of eight
+    const Bitmap24 source = picture(40, 16, [](int, int, int c) { return c == 2 ? 120 : 100; });  // red 120
     // Beyond the loaded sizes the planes hold leftovers (and zero divisors).
-    for (int x = 0; x < 30; ++x)
+    for (int x = 0; x < 48; ++x)
         for (int y = 0; y < 30; ++y) {
-            const bool inside = x < 10 && y < 6;
+            const bool inside = x < 20 && y < 6;
             workspace->DarkG[x][y] = workspace->DarkB[x][y] = 128.0f * (inside ? 20 : 90);
             workspace->DarkR[x][y] = 128.0f * (inside ? 30 : 90);
-            workspace->FlatR[x][y] = workspace->FlatG[x][y] = workspace->FlatB[x][y] = x < 8 && y < 8 ? 2.0f : 0.0f;
+            workspace->FlatR[x][y] = workspace->FlatG[x][y] = workspace->FlatB[x][y] = x < 24 && y < 8 ? 2.0f : 0.0f;
         }
-    workspace->DarkWidth = 10;
+    workspace->DarkWidth = 20;
     workspace->DarkHeight = 6;
-    workspace->FlatWidth = 8;
+    workspace->FlatWidth = 24;
     workspace->FlatHeight = 5;
     workspace->FrameWeight = 0.5f;  // weighs grey frames only
-    // A grey (FITS) dark and flat are held in green alone, for every channel.
-    for (auto [colour, grey] : {std::pair{true, false}, {false, false}, {true, true}}) {
-        if (grey) {
+    // Sub-pixel placement at a fraction of 0 moves nothing; a grey (FITS)
+    // dark and flat are held in green alone, for every channel.
+    struct Case { bool colour, subpixel, grey; };
+    for (const Case c : {Case{true, false, false}, {false, false, false}, {true, true, false}, {true, false, true}}) {
+        SCOPED_TRACE(::testing::Message() << c.colour << c.subpixel << c.grey);
+        if (c.grey) {
             workspace->DarkR.fill(128.0f * 255);
             workspace->FlatR.fill(0.5f);
             workspace->DarkGrey = workspace->FlatGrey = true;
@@ -227,21 +230,22 @@ TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
         workspace->StackR.clear();
         workspace->StackG.clear();
         StackOptions options;
-        options.colour = colour;
+        options.colour = c.colour;
+        options.subpixel = c.subpixel;
         options.useDark = options.useFlat = true;
         Bitmap24 frame = source;
         addSettled(FramePreparation(options), *workspace, frame);
-        for (int x = 0; x < 20; ++x)
+        for (int x = 0; x < 40; ++x)
             for (int y = 0; y < 16; ++y) {
                 // Less the dark, then divided by the flat: the flat divides what the dark left.
-                const bool dark = x < 10 && y < 6, flat = x < 8 && y < 5;
+                const bool dark = x < 20 && y < 6, flat = x < 24 && y < 5;
                 const auto calibrated = [&](float value, float darkLevel) {
                     return (dark ? value - darkLevel : value) / (flat ? 2 : 1);
                 };
-                const float green = calibrated(colour ? 100.0f : greyValue(120, 100, 100), 20) * (colour ? 1 : 0.5f);
+                const float green = c.colour ? calibrated(100, 20) : calibrated(greyValue(120, 100, 100), 20) / 2;
                 ASSERT_FLOAT_EQ(workspace->StackG[x][y], green) << x << "," << y;
-                const float red = calibrated(120, grey ? 20 : 30);  // red's own dark
-                ASSERT_EQ(workspace->StackR[x][y], colour ? red : 0.0f) << x << "," << y;
+                const float red = c.colour ? calibrated(120, c.grey ? 20 : 30) : 0.0f;  // red's own dark
+                ASSERT_FLOAT_EQ(workspace->StackR[x][y], red) << x << "," << y;
             }
         EXPECT_EQ(frame, source);  // the float path leaves the frame alone
     }

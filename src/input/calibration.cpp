@@ -10,6 +10,7 @@
 #include "core/error.h"
 #include "core/vector_lanes.h"
 #include "input/bmp_codec.h"
+#include "input/flat_division.h"
 #include "input/fits_reader.h"
 
 namespace planexor {
@@ -21,7 +22,6 @@ using lanes::F2;
 using lanes::F4;
 
 constexpr float LevelUnits = 128.0f;  // calibration planes hold 128 x the 8-bit level
-constexpr float SmallestDivisor = 0.00001f;
 
 struct CalibrationKind {
     const char* name;
@@ -44,7 +44,8 @@ struct Loaded {
     Bitmap24 bitmap;
     TFloatPlane* grey = nullptr;  // the FITS scratch plane, swapped in when committed
     int width = 0, height = 0;
-    double divisor = 1.0;  // the flat's mean
+    double divisor = 1.0;     // the flat's mean
+    bool normalised = false;  // divided by it already
 };
 
 // FITS calibrations are read into one plane kept for the program's life:
@@ -76,8 +77,10 @@ CalibrationLoad readCalibration(const std::string& path, int fileType, const Cal
         return load;
     }
     const float factor = fileType == CalibrationFits ? kind.plainFitsFactor : 1.0f;
-    const FitsPlaneRead read = readFitsPlane(file, header, fitsScratch(), factor);
+    const FitsPlaneRead read = readFitsPlane(file, header, fitsScratch(), factor, VectorCode::Best, &kind == &Flat);
     loaded.grey = &fitsScratch();
+    if (read.divided) loaded.divisor = read.mean;
+    loaded.normalised = read.divided;
     loaded.width = read.width;
     loaded.height = read.height;
     minimum = read.minimum;
@@ -141,95 +144,6 @@ double flatMean(const Loaded& loaded, const std::string& path) {
     return loaded.grey ? sum / static_cast<double>(pixels) : sum / (3.0 * static_cast<double>(pixels));
 }
 
-float dividedElement(float value, double mean) {
-    const float element = static_cast<float>(value / mean);
-    return element == 0 ? SmallestDivisor : element;
-}
-
-// A division per element costs more than the rest of a load together. A
-// product by the reciprocal lies within two units of the double's last place
-// of the quotient, so it rounds to the quotient's float unless a halfway
-// point between two floats is that close: then the 29 bits a float drops
-// from a double lie within a few units of their middle. Those elements, and
-// quotients so small that floats thin out, are divided. D and F are vectors
-// of as many doubles and floats, Bits of as many 64-bit integers; returns how
-// many were done.
-typedef long long Bits2 __attribute__((vector_size(16)));
-typedef long long Bits4 __attribute__((vector_size(32)));
-
-// Whether any lane of a comparison's mask is set, in one test.
-PLANEXOR_INLINE bool anyOf(Bits2 mask) {
-#if defined(__SSE2__)
-    return _mm_movemask_pd(__m128d(mask)) != 0;
-#else
-    return (mask[0] | mask[1]) != 0;
-#endif
-}
-PLANEXOR_INLINE bool anyOf(Bits4 mask) {
-    return anyOf(Bits2(__builtin_shufflevector(mask, mask, 0, 1) | __builtin_shufflevector(mask, mask, 2, 3)));
-}
-
-template <typename D, typename F, typename Bits>
-PLANEXOR_INLINE int normaliseByProducts(const float* from, float* to, int count, double mean, double reciprocal) {
-    constexpr int Lanes = sizeof(F) / sizeof(float);
-    constexpr long long Dropped = (1LL << 29) - 1, Middle = 1LL << 28, Near = 8;
-    // A scalar added to a vector of zeros is spread over its lanes.
-    const D times = D{} + reciprocal, tiny = D{} + 0x1p-124;
-    const F zero = F{}, smallest = F{} + SmallestDivisor;
-    // Results through references: a vector wider than 16 bytes returned from
-    // a call left out of line would pass differently in the wide build.
-    const auto rounded = [&](const float* at, F& element, Bits& doubt) __attribute__((always_inline)) {
-        F values;
-        std::memcpy(&values, at, sizeof values);
-        const D product = __builtin_convertvector(values, D) * times;
-        element = __builtin_convertvector(product, F);
-        Bits bits;
-        std::memcpy(&bits, &product, sizeof bits);
-        doubt = Bits((((bits + (Near - Middle)) & Dropped) <= 2 * Near) | (product < tiny));
-    };
-    // Two vectors a step, with one test for both: doubt is rare.
-    int i = 0;
-    for (; i + 2 * Lanes <= count; i += 2 * Lanes) {
-        F first, second;
-        Bits firstDoubt, secondDoubt;
-        rounded(from + i, first, firstDoubt);
-        rounded(from + i + Lanes, second, secondDoubt);
-        if (anyOf(firstDoubt | secondDoubt)) {
-            for (int k = i; k < i + 2 * Lanes; ++k) to[k] = dividedElement(from[k], mean);
-        } else {
-            first = first == zero ? smallest : first;
-            second = second == zero ? smallest : second;
-            std::memcpy(to + i, &first, sizeof first);
-            std::memcpy(to + i + Lanes, &second, sizeof second);
-        }
-    }
-    return i;
-}
-
-#ifdef PLANEXOR_HAS_WIDE
-PLANEXOR_WIDE int normaliseByProductsWide(const float* from, float* to, int count, double mean, double reciprocal) {
-    return normaliseByProducts<D4, F4, Bits4>(from, to, count, mean, reciprocal);
-}
-#endif
-
-}  // namespace
-
-void normaliseFlatColumn(const float* from, float* to, int count, double mean, VectorCode code) {
-    const double reciprocal = 1.0 / mean;
-    int i = 0;
-    if (std::isfinite(reciprocal)) {
-#ifdef PLANEXOR_HAS_WIDE
-        if (useWideVectors(code))
-            i = normaliseByProductsWide(from, to, count, mean, reciprocal);
-        else
-#endif
-            i = normaliseByProducts<D2, F2, Bits2>(from, to, count, mean, reciprocal);
-    }
-    for (; i < count; ++i) to[i] = dividedElement(from[i], mean);
-}
-
-namespace {
-
 // Only a complete load replaces what is in force: every plane it keeps is
 // written whole, the file's area from the file and the rest with the neutral
 // value. A grey file's plane is finished where it was read and swapped into
@@ -247,7 +161,7 @@ void commit(Loaded& loaded, const CalibrationKind& kind, std::array<TFloatPlane*
                 const std::uint8_t* pixel = loaded.bitmap.pixel(x, 0) + (2 - channel);  // blue, green, red
                 for (int y = 0; y < rows; ++y, pixel += loaded.bitmap.rowBytes()) column[y] = LevelUnits * *pixel;
             }
-            if (flat) normaliseFlatColumn(column, column, rows, loaded.divisor);
+            if (flat && !loaded.normalised) normaliseFlatColumn(column, column, rows, loaded.divisor);
             std::fill(column + rows, column + PlaneStride, kind.outside);
         }
         if (loaded.width < PlaneStride)
@@ -282,7 +196,7 @@ CalibrationLoad loadFlatField(Workspace& workspace, const std::string& path, int
         throw PlanexorError("The flatfield " + path +
                             " holds negative values and would turn the frames negative. Plain FITS files are "
                             "scaled around 0: save the flat as special planexor fits (.fitq) and load that.");
-    loaded.divisor = flatMean(loaded, path);
+    if (!loaded.normalised) loaded.divisor = flatMean(loaded, path);
     commit(loaded, Flat, {&workspace.FlatR, &workspace.FlatG, &workspace.FlatB}, workspace.FlatGrey,
            workspace.FlatWidth, workspace.FlatHeight);
     workspace.flatfile = path;

@@ -29,8 +29,4 @@ struct CalibrationLoad {
 CalibrationLoad loadDarkFrame(Workspace& workspace, const std::string& path, int fileType);
 CalibrationLoad loadFlatField(Workspace& workspace, const std::string& path, int fileType);
 
-// to[i] = from[i] / mean rounded to float, 0 made the smallest divisor, as
-// dividing each would give (from may be to), on either vector code.
-void normaliseFlatColumn(const float* from, float* to, int count, double mean, VectorCode code = VectorCode::Best);
-
 }  // namespace planexor

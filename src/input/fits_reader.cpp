@@ -13,6 +13,7 @@
 
 #include "core/error.h"
 #include "core/vector_lanes.h"
+#include "input/flat_division.h"
 
 namespace planexor {
 namespace {
@@ -197,15 +198,31 @@ void transposeBand(const float* band, std::size_t stride, int rows, int width, T
 #ifdef PLANEXOR_HAS_WIDE
 constexpr bool WideShortsBuilt = true;
 
+// Eight values divided by the mean (times is its reciprocal in every lane)
+// as a flat field is, for values known to be clear of doubt: products, made
+// the smallest divisor where they are 0.
+PLANEXOR_WIDE PLANEXOR_INLINE __m256 quotientsWide(__m256 values, __m256d times) {
+    const __m128 low = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(values)), times));
+    const __m128 high = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(values, 1)), times));
+    const __m256 quotients = _mm256_set_m128(high, low);
+    const __m256 zero = _mm256_cmp_ps(quotients, _mm256_setzero_ps(), _CMP_EQ_OQ);
+    return _mm256_blendv_ps(quotients, _mm256_set1_ps(SmallestFlatElement), zero);
+}
+
 // 16-bit rows of the file straight into the plane, eight rows by eight
 // columns a step, with no float rows in between: the values are those of
 // decodeShorts (a product and a sum in single precision, never fused), so
 // both roads fill the plane with the same bits. Band row r (of rows) goes to
-// plane row lowestRow + rows - 1 - r. Also widens the extremes.
+// plane row lowestRow + rows - 1 - r. Also widens the extremes, unless
+// Divide: then each value is divided by mean as a flat field is (the caller
+// has made sure products by the reciprocal are the quotients), and the
+// caller knows the extremes already.
+template <bool Divide>
 PLANEXOR_WIDE void decodeShortBandWide(const std::uint8_t* bytes, std::size_t rowBytes, int rows, int width,
                                        float scale, float offset, TFloatPlane& plane, int lowestRow,
-                                       float& minimum, float& maximum) {
+                                       float& minimum, float& maximum, double mean = 1.0) {
     const __m256 s = _mm256_set1_ps(scale), o = _mm256_set1_ps(offset);
+    const __m256d times = _mm256_set1_pd(1.0 / mean);
     const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
     // The extremes of the stored values: scaling keeps or turns their order
     // (never mixes it), so the scaled extremes are the scaled ends.
@@ -222,9 +239,13 @@ PLANEXOR_WIDE void decodeShortBandWide(const std::uint8_t* bytes, std::size_t ro
                 __m128i raw;
                 std::memcpy(&raw, fileRow(k + j) + 2 * x, sizeof raw);
                 raw = _mm_shuffle_epi8(raw, swapBytes);
-                lowest = _mm_min_epi16(lowest, raw);
-                highest = _mm_max_epi16(highest, raw);
                 v[j] = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(raw)), s), o);
+                if constexpr (Divide) {
+                    v[j] = quotientsWide(v[j], times);
+                } else {
+                    lowest = _mm_min_epi16(lowest, raw);
+                    highest = _mm_max_epi16(highest, raw);
+                }
             }
             lanes::transpose8(v);
             float* const column = first + static_cast<std::size_t>(x) * TFloatPlane::Stride + k;
@@ -235,11 +256,13 @@ PLANEXOR_WIDE void decodeShortBandWide(const std::uint8_t* bytes, std::size_t ro
     const auto scaled = [&](std::int16_t value) { return static_cast<float>(value) * scale + offset; };
     const auto single = [&](int k, int x) {
         const float value = scaled(bigEndian<std::int16_t>(fileRow(k) + 2 * x));
-        plane[x][lowestRow + k] = value;
+        float quotient = value;
+        if (Divide) normaliseFlatColumn(&value, &quotient, 1, mean);
+        plane[x][lowestRow + k] = quotient;
         minimum = std::min(minimum, value);
         maximum = std::max(maximum, value);
     };
-    if (fullRows > 0 && fullColumns > 0) {
+    if (!Divide && fullRows > 0 && fullColumns > 0) {
         alignas(16) std::int16_t lows[8], highs[8];
         _mm_store_si128(reinterpret_cast<__m128i*>(lows), lowest);
         _mm_store_si128(reinterpret_cast<__m128i*>(highs), highest);
@@ -254,9 +277,57 @@ PLANEXOR_WIDE void decodeShortBandWide(const std::uint8_t* bytes, std::size_t ro
     for (int x = 0; x < width; ++x)
         for (int k = fullRows; k < rows; ++k) single(k, x);
 }
+
+// The sum and the extremes of the stored 16-bit values of rows (rowBytes
+// apart), width of each, sixteen a step.
+PLANEXOR_WIDE void sumShortsWide(const std::uint8_t* bytes, std::size_t rowBytes, int rows, int width,
+                                 std::int64_t& sum, int& lowest, int& highest) {
+    const __m256i swapBytes = _mm256_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14, 1, 0, 3, 2, 5,
+                                               4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    const __m256i ones = _mm256_set1_epi16(1);
+    __m256i low = _mm256_set1_epi16(static_cast<short>(lowest)), high = _mm256_set1_epi16(static_cast<short>(highest));
+    const int full = width & ~15;
+    for (int r = 0; r < rows; ++r) {
+        const std::uint8_t* row = bytes + rowBytes * static_cast<std::size_t>(r);
+        // Pairs summed into 32 bits: a row of at most 1024 values stays far inside them.
+        __m256i pairs = _mm256_setzero_si256();
+        for (int x = 0; x < full; x += 16) {
+            __m256i raw;
+            std::memcpy(&raw, row + 2 * x, sizeof raw);
+            raw = _mm256_shuffle_epi8(raw, swapBytes);
+            low = _mm256_min_epi16(low, raw);
+            high = _mm256_max_epi16(high, raw);
+            pairs = _mm256_add_epi32(pairs, _mm256_madd_epi16(raw, ones));
+        }
+        alignas(32) std::int32_t lanes[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(lanes), pairs);
+        for (const std::int32_t lane : lanes) sum += lane;
+        for (int x = full; x < width; ++x) {
+            const int value = bigEndian<std::int16_t>(row + 2 * x);
+            sum += value;
+            lowest = std::min(lowest, value);
+            highest = std::max(highest, value);
+        }
+    }
+    alignas(32) std::int16_t lows[16], highs[16];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(lows), low);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(highs), high);
+    lowest = std::min<int>(lowest, *std::min_element(lows, lows + 16));
+    highest = std::max<int>(highest, *std::max_element(highs, highs + 16));
+}
 #else
 constexpr bool WideShortsBuilt = false;
 #endif
+
+// Whether every scaled 16-bit value is an integer that a float holds
+// exactly: then their sum is exact in any order, and the mean of the plane
+// can be taken from the stored integers.
+bool scaledShortsAreIntegers(double scale, double offset) {
+    const auto integral = [](double value) {
+        return static_cast<float>(value) == value && std::trunc(value) == value && std::abs(value) < 0x1p24;
+    };
+    return integral(scale) && integral(offset) && 32768 * std::abs(scale) + std::abs(offset) < 0x1p24;
+}
 
 struct Cards {
     std::optional<std::int64_t> BITPIX, NAXIS;
@@ -379,8 +450,58 @@ void ReadFitsRow(FitsFile& file, const FitsHeader& header, std::vector<float>& v
     decodeValues(bytes.data(), header.NAXIS1, header, 1.0, values.data());
 }
 
+#ifdef PLANEXOR_HAS_WIDE
+namespace {
+
+// A 16-bit image whose scaled values are integers, divided by their mean as
+// it is read: the rows are kept whole (the mean must be known before the
+// first value is stored) and summed band by band while the band is in cache.
+FitsPlaneRead readShortsOverMean(FitsFile& file, std::size_t rowBytes, float scale, float offset,
+                                 TFloatPlane& plane, FitsPlaneRead result) {
+    const int width = result.width, height = result.height;
+    const auto bytes = std::make_unique_for_overwrite<std::uint8_t[]>(rowBytes * height);
+    std::int64_t stored = 0;
+    int lowest = 32767, highest = -32768;
+    for (int first = 0; first < height; first += WideBandRows) {
+        const int rows = std::min(WideBandRows, height - first);
+        std::uint8_t* band = bytes.get() + rowBytes * first;
+        file.read(band, rowBytes * rows);
+        sumShortsWide(band, rowBytes, rows, width, stored, lowest, highest);
+    }
+    const float ends[2] = {static_cast<float>(lowest) * scale + offset, static_cast<float>(highest) * scale + offset};
+    result.minimum = std::min(ends[0], ends[1]);
+    result.maximum = std::max(ends[0], ends[1]);
+    const std::int64_t pixels = std::int64_t{width} * height;
+    const std::int64_t sum = static_cast<std::int64_t>(scale) * stored + static_cast<std::int64_t>(offset) * pixels;
+    // A flat with negative or no light is refused by its loader, which needs
+    // the values as they are. Every value the file can hold is checked once,
+    // so the pixels need no test of their own: products by the reciprocal
+    // where each is the quotient's float, else divided by the loader too.
+    const double mean = static_cast<double>(sum) / static_cast<double>(pixels);
+    bool divide = result.minimum >= 0 && sum > 0;
+    if (divide) {
+        std::vector<float> values(static_cast<std::size_t>(highest - lowest + 1));
+        for (int v = lowest; v <= highest; ++v) values[v - lowest] = static_cast<float>(v) * scale + offset;
+        divide = productsAreQuotients(values.data(), static_cast<int>(values.size()), mean);
+    }
+    float ignored[2] = {0, 0};
+    if (divide) {
+        decodeShortBandWide<true>(bytes.get(), rowBytes, height, width, scale, offset, plane, 0, ignored[0],
+                                  ignored[1], mean);
+        result.mean = mean;
+        result.divided = true;
+    } else {
+        decodeShortBandWide<false>(bytes.get(), rowBytes, height, width, scale, offset, plane, 0, ignored[0],
+                                   ignored[1]);
+    }
+    return result;
+}
+
+}  // namespace
+#endif
+
 FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlane& plane, float factor,
-                            VectorCode code) {
+                            VectorCode code, bool divideByMean) {
     FitsPlaneRead result;
     result.fileWidth = header.NAXIS1;
     result.fileHeight = header.NAXIS2;
@@ -393,6 +514,11 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
     [[maybe_unused]] const bool wideShorts = WideShortsBuilt && header.BITPIX == 16 &&
                                              fitsEveryFloat<std::int16_t>(scale, offset) && useWideVectors(code);
     const std::size_t rowBytes = static_cast<std::size_t>(header.NAXIS1) * bytesPerValue(header.BITPIX);
+#ifdef PLANEXOR_HAS_WIDE
+    // Rows no wider than the plane, so the whole image is at most 2 MiB.
+    if (divideByMean && wideShorts && header.NAXIS1 <= MaxImageSide && scaledShortsAreIntegers(scale, offset))
+        return readShortsOverMean(file, rowBytes, static_cast<float>(scale), static_cast<float>(offset), plane, result);
+#endif
     // Several rows per read, fewer for very wide files so the buffer stays small.
     const int band = static_cast<int>(
         std::clamp<std::size_t>((std::size_t{1} << 20) / rowBytes, 1, wideShorts ? WideBandRows : BandRows));
@@ -409,8 +535,8 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
         file.read(bytes.get(), rowBytes * rows);
 #ifdef PLANEXOR_HAS_WIDE
         if (wideShorts) {
-            decodeShortBandWide(bytes.get(), rowBytes, rows, width, static_cast<float>(scale),
-                                static_cast<float>(offset), plane, height - first - rows, minimum, maximum);
+            decodeShortBandWide<false>(bytes.get(), rowBytes, rows, width, static_cast<float>(scale),
+                                       static_cast<float>(offset), plane, height - first - rows, minimum, maximum);
             continue;
         }
 #endif

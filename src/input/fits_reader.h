@@ -54,13 +54,19 @@ struct FitsPlaneRead {
     int fileWidth = 0, fileHeight = 0;  // NAXIS1, NAXIS2
     int width = 0, height = 0;          // what was read: at most MaxImageSide each
     float minimum = 0, maximum = 0;     // of the values read
+    bool divided = false;               // by mean, as a flat field is
+    double mean = 0;
 };
 
 // Reads the first plane upright (stored row r to plane row height-1-r), cut to
 // MaxImageSide x MaxImageSide, every value x factor. Elements outside the
 // image are left as they are. Both vector codes give the same plane.
+// divideByMean: where it costs no second pass (16-bit values that scale to
+// integers, rows no wider than the plane, wide vectors, none negative, not
+// all 0), each value is also divided by the mean of those read as a flat
+// field is (normaliseFlatColumn); divided says so.
 FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlane& plane, float factor = 1.0f,
-                            VectorCode code = VectorCode::Best);
+                            VectorCode code = VectorCode::Best, bool divideByMean = false);
 
 // One FITS frame as the input of a single-image session: StackG holds it, the
 // image, frame and stack sizes are its size (cut), the original size is the

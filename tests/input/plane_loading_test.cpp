@@ -8,7 +8,7 @@
 #include <memory>
 #include <random>
 
-#include "input/calibration.h"
+#include "input/flat_division.h"
 #include "input/fits_reader.h"
 #include "support/fits_files.h"
 #include "support/test_files.h"
@@ -46,6 +46,48 @@ TEST(PlaneLoading, SixteenBitFilesFillTheSamePlaneOnEitherVectorCode) {
         EXPECT_EQ(reads[0].minimum, reads[1].minimum);
         EXPECT_EQ(reads[0].maximum, reads[1].maximum);
         EXPECT_EQ(0, std::memcmp(planes[0]->data(), planes[1]->data(), TFloatPlane::Size * sizeof(float)));
+    }
+}
+
+// A flat read straight into its quotients must hold what reading and then
+// dividing gives. The last file's mean puts 50981 exactly halfway between
+// two floats, where a product by the reciprocal rounds the other way.
+TEST(PlaneLoading, FlatsDividedWhileReadingHoldTheQuotients) {
+    if (!wideVectorsAvailable()) GTEST_SKIP() << "read first and divided after on this processor";
+    testing::TempDir dir;
+    std::mt19937 random(5);
+    struct Case { int width, height, highest; bool divided; };
+    for (const Case c : {Case{13, 9, 65535, true}, {37, 300, 65535, true}, {24, 16, 3, true}, {40, 664, 0, false}}) {
+        SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height);
+        testing::CfitsioImage image;
+        image.bitpix = USHORT_IMG;
+        image.axes = {c.width, c.height};
+        std::uniform_int_distribution<int> value(0, c.highest);
+        for (int i = 0; i < c.width * c.height; ++i) image.values.push_back(value(random));
+        if (!c.divided) image.values[4321] = 50981, image.values[7] = 65536 - 50981;
+        const std::string path = dir.path() + "/flat.fit";
+        writeWithCfitsio(path, image);
+
+        std::unique_ptr<TFloatPlane> planes[2] = {std::make_unique<TFloatPlane>(), std::make_unique<TFloatPlane>()};
+        FitsPlaneRead reads[2];
+        for (int road = 0; road < 2; ++road) {
+            FitsFile file(path);
+            reads[road] = readFitsPlane(file, ReadFitsHeader(file), *planes[road], 1.0f,
+                                        road == 0 ? VectorCode::Best : VectorCode::Portable, road == 0);
+        }
+        EXPECT_EQ(c.divided, reads[0].divided);
+        double sum = 0;
+        for (int x = 0; x < c.width; ++x)
+            for (int y = 0; y < c.height; ++y) sum += (*planes[1])[x][y];
+        const double mean = sum / (c.width * c.height);
+        if (c.divided) {
+            EXPECT_EQ(mean, reads[0].mean);
+        }
+        for (int x = 0; x < c.width; ++x) {
+            if (!reads[0].divided) normaliseFlatColumn((*planes[0])[x], (*planes[0])[x], c.height, mean);
+            normaliseFlatColumn((*planes[1])[x], (*planes[1])[x], c.height, mean, VectorCode::Portable);
+            ASSERT_EQ(0, std::memcmp((*planes[0])[x], (*planes[1])[x], c.height * sizeof(float))) << "column " << x;
+        }
     }
 }
 

@@ -303,14 +303,8 @@ TEST(Optimize, ShiftsWithinTheSearchAreaComeBackToTheTruthAndFartherOnesMoveBySA
     };
     FrameOptimizer optimizer;
     for (const Case& c : cases) {
-        TFrameRec record;
-        record.ShiftX = 5 + c.offsetX;
-        record.ShiftY = -3 + c.offsetY;
-        record.Difference = c.storedDifference;
-        OptimizeOptions options;
-        options.boxSize = Box;
-        options.searchArea = c.search;
-        optimizer.optimize(record, false, reference, frame, Centre, options);
+        TFrameRec record{.ShiftX = 5 + c.offsetX, .ShiftY = -3 + c.offsetY, .Difference = c.storedDifference};
+        optimizer.optimize(record, false, reference, frame, Centre, {.boxSize = Box, .searchArea = c.search});
         EXPECT_EQ(record.ShiftX, c.expectX) << c.offsetX << "," << c.offsetY;
         EXPECT_EQ(record.ShiftY, c.expectY) << c.offsetX << "," << c.offsetY;
         if (c.storedDifference != 1.0f) {
@@ -324,15 +318,10 @@ TEST(Optimize, AUniformDarkLeavesTheSumsAndEqualSumsFollowTheTieRules) {
     const Bitmap24 frame = movedScene(120, 100, 1, 2);
     auto dark = std::make_unique<TFloatPlane>();
     dark->fill(128.0f * 10.0f);
-    OptimizeOptions plain;
-    plain.boxSize = Box;
-    OptimizeOptions withDark = plain;
-    withDark.dark = dark.get();
-    withDark.darkWidth = 120;
-    withDark.darkHeight = 100;
+    const OptimizeOptions plain{.boxSize = Box};
+    const OptimizeOptions withDark{.boxSize = Box, .dark = dark.get(), .darkWidth = 120, .darkHeight = 100};
     FrameOptimizer a, b;
-    TFrameRec first, second;
-    first.Difference = second.Difference = 1e30f;
+    TFrameRec first{.Difference = 1e30f}, second{.Difference = 1e30f};
     a.optimize(first, false, reference, frame, Centre, plain);
     b.optimize(second, false, reference, frame, Centre, withDark);
     EXPECT_EQ(first, second);
@@ -342,15 +331,12 @@ TEST(Optimize, AUniformDarkLeavesTheSumsAndEqualSumsFollowTheTieRules) {
     // the first field's values are the ones written.
     const Bitmap24 flat = uniform(120, 100, 90);
     FrameOptimizer optimizer;
-    TFrameRec whole;
-    whole.Difference = 5.0f;
+    TFrameRec whole{.Difference = 5.0f};
     optimizer.optimize(whole, false, flat, flat, Centre, plain);
     EXPECT_EQ(whole.ShiftX, 2);
     EXPECT_EQ(whole.ShiftY, 2);
-    OptimizeOptions fields = plain;
-    fields.interlaced = true;
-    TFrameRec field;
-    field.FieldDifference = 5.0f;
+    const OptimizeOptions fields{.boxSize = Box, .interlaced = true};
+    TFrameRec field{.FieldDifference = 5.0f};
     optimizer.optimize(field, true, flat, flat, Centre, fields);
     EXPECT_EQ(field.FieldShiftX, -2);
     EXPECT_EQ(field.FieldShiftY, -2);
@@ -366,27 +352,18 @@ TEST(Optimize, ReadsStayWithinTheBitmapsAndBlankFramesNeedNoDivision) {
     // scaled positions: nothing outside is read (the sanitizer build checks).
     const Bitmap24 small = movedScene(40, 30, 0, 0);
     auto dark = std::make_unique<TFloatPlane>();
-    OptimizeOptions options;
-    options.boxSize = 64;
-    options.searchArea = 10;
-    options.dark = dark.get();
-    options.darkWidth = 20;
-    options.darkHeight = 15;
-    options.darkScale = 2.0;
-    options.biasSubtract = true;
+    const OptimizeOptions options{.boxSize = 64, .searchArea = 10, .biasSubtract = true, .dark = dark.get(),
+                                  .darkWidth = 20, .darkHeight = 15, .darkScale = 2.0};
     FrameOptimizer optimizer;
     for (const OptimizePlacement& place : {OptimizePlacement{20, 15, 4000, 4000, 32}, OptimizePlacement{0, 0, 40, 30, -5}}) {
-        TFrameRec record;
-        record.ShiftX = -1000000;
-        record.Difference = 1e30f;
+        TFrameRec record{.ShiftX = -1000000, .Difference = 1e30f};
         optimizer.optimize(record, false, small, small, place, options);
         EXPECT_TRUE(std::isfinite(record.Difference));
     }
 
     auto owner = std::make_unique<Workspace>();
     Workspace& w = *owner;
-    w.Ranking[0] = {0, 0.0f, 0.0f};
-    w.Ranking[1] = {1, 0.0f, 0.0f};
+    w.Ranking[1].Frame = 1;
     w.FrameRecs[0].Difference = 1000.0f;
     w.FrameRecs[1].Difference = 3000.0f;
     EXPECT_TRUE(aboveQualityLimit(w, 1, 0));

@@ -160,8 +160,7 @@ TEST_F(Calibration, MadeDarkAndFlatRemoveHotPixelsAndVignettingFromTheDemo) {
         open({sequence}, 1);
         form.control(Control::ColourStack).setCheckedByUser(false);
         form.control(Control::CreateDarkframe).click();
-        ui.queueFiles({dir.file(out)}, 3);  // special FITS
-        form.control(Control::SaveButton).click();
+        save(Control::SaveButton, dir.file(out), 3);  // special FITS
         load(loader, dir.file(out), CalibrationSpecialFits);
     };
     makeAndLoad(written.darkFiles.front(), "dark.fitq", Control::LoadDarkframe);

@@ -122,11 +122,5 @@ TEST(Graphs, EachGraphIsTheCanvasAndItsOwnStrokes) {
     }
 }
 
-TEST(Graphs, DifferenceCaptionCutsToTwoDecimals) {
-    EXPECT_EQ(twoDecimalText(1234.9), "12.34");
-    EXPECT_EQ(twoDecimalText(-250.9), "-2.5");
-    EXPECT_EQ(twoDecimalText(300.0), "3");
-}
-
 }  // namespace
 }  // namespace planexor

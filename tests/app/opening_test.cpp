@@ -27,7 +27,6 @@ protected:
 TEST_F(OpenStillFrames, DialogOrderHasItsFirstAndLastEntriesExchangedAndOpeningSetsUpTheFirstPage) {
     const std::string a = frame("a.bmp", 1), b = frame("b.bmp", 2), c = frame("c.bmp", 3);
     openAsDialogReports({c, a, b});
-    EXPECT_TRUE(errors().empty());
     EXPECT_EQ((std::vector<std::string>{w.FrameFiles[0], w.FrameFiles[1], w.FrameFiles[2]}), (std::vector{b, a, c}));
     EXPECT_TRUE(w.SequenceOpen && w.StillFrames);
     EXPECT_EQ(w.ImageWidth * 1000 + w.OrigHeight, 160140);
@@ -46,7 +45,6 @@ TEST_F(OpenStillFrames, DialogOrderHasItsFirstAndLastEntriesExchangedAndOpeningS
     writeJpegFile(dir.file("a.jpg"), testing::numberedFrame(64, 64, 1));
     writeJpegFile(dir.file("b.jpg"), testing::numberedFrame(64, 64, 2));
     open({dir.file("a.jpg"), dir.file("b.jpg")});
-    EXPECT_TRUE(errors().empty());
     EXPECT_TRUE(w.JpegFrames);
     EXPECT_EQ(form.caption(), "Planexor processing JPG: " + dir.file("a.jpg"));
 
@@ -82,7 +80,6 @@ TEST_F(OpenStillFrames, TooManyTooLargeOrUnequalFramesAreCutWithOneMessageAndRea
     frame("f0.bmp", 7);
     frame("f2500.bmp", 8);
     openAsDialogReports(files);
-    EXPECT_TRUE(errors().empty());
     EXPECT_EQ(timesShown(TooMany), 1);
     EXPECT_EQ(form.control(Control::PreviewSlider).maximum(), 2500);
     EXPECT_EQ(w.usedframes, 2501);

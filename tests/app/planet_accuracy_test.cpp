@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <cstdio>
 #include <tuple>
 #include <vector>
 
@@ -98,8 +97,6 @@ void expectSubpixelBeatsTrueWholePixels(int width, int height, int frames) {
     }
     s.form.control(Control::SubpixelBox).setCheckedByUser(false);
     const double whole = s.stackPsnr(best);
-    std::printf("%dx%d, %d frames: sub-pixel %.3f dB, true whole pixels %.3f dB, within 0.25 px %.3f\n", width,
-                height, frames, subpixel, whole, within);
     EXPECT_GE(subpixel, whole + 0.15);
     EXPECT_GE(within, 0.95);
 }
@@ -137,8 +134,6 @@ void expectPointsBeatTheGlobalShift(int width, int height, int frames, double ga
     s.form.control(Control::PointsSpin).setValueByUser(AlignmentPoints::Auto);
     const double points = s.stackPsnr(best);
     const int placed = s.form.stackPage().alignmentPointCount();
-    std::printf("%dx%d, %d frames: %d alignment points %.3f dB, global shift %.3f dB\n", width, height, frames,
-                placed, points, global);
     EXPECT_GE(placed, 16);
     EXPECT_GE(points, global + gain);
     EXPECT_TRUE(s.ui.messages.empty());
@@ -163,7 +158,6 @@ TEST(BeyondPixels, DiscQualityRanksBySeeingWithEveryBox) {
     }
     EXPECT_TRUE(s.ui.messages.empty());
 }
-
 
 // Measured: stack 30.9 dB, plain mean 22.5; unsharpened 30.9, best frame
 // 31.7; the finest three layers at 10 + 10 * (3, 2, 1) 33.8; every gain 300 17.1.

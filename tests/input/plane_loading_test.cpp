@@ -16,6 +16,27 @@
 namespace planexor {
 namespace {
 
+// width x height 16-bit FITS values drawn from lowest..highest.
+testing::CfitsioImage randomImage(int bitpix, int width, int height, int lowest, int highest, std::mt19937& random) {
+    testing::CfitsioImage image{bitpix, {width, height}, {}};
+    std::uniform_int_distribution<int> value(lowest, highest);
+    for (int i = 0; i < width * height; ++i) image.values.push_back(value(random));
+    return image;
+}
+
+// The file read on the wide road (index 0, dividing if asked) and on the portable one.
+struct BothRoads {
+    std::unique_ptr<TFloatPlane> planes[2] = {std::make_unique<TFloatPlane>(), std::make_unique<TFloatPlane>()};
+    FitsPlaneRead reads[2];
+    BothRoads(const std::string& path, float factor, bool divide) {
+        for (int road = 0; road < 2; ++road) {
+            FitsFile file(path);
+            reads[road] = readFitsPlane(file, ReadFitsHeader(file), *planes[road], factor,
+                                        road == 0 ? VectorCode::Best : VectorCode::Portable, divide && road == 0);
+        }
+    }
+};
+
 TEST(PlaneLoading, SixteenBitFilesFillTheSamePlaneOnEitherVectorCode) {
     if (!wideVectorsAvailable()) GTEST_SKIP() << "one build of the loop on this processor";
     testing::TempDir dir;
@@ -27,25 +48,11 @@ TEST(PlaneLoading, SixteenBitFilesFillTheSamePlaneOnEitherVectorCode) {
                          {16, 8, SHORT_IMG, -32768, 32767, 128}, {37, 300, USHORT_IMG, 0, 65535, 1},
                          {1030, 20, SHORT_IMG, -1000, 1000, 1}}) {
         SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " bitpix " << c.bitpix);
-        testing::CfitsioImage image;
-        image.bitpix = c.bitpix;
-        image.axes = {c.width, c.height};
-        std::uniform_int_distribution<int> value(c.lowest, c.highest);
-        for (int i = 0; i < c.width * c.height; ++i) image.values.push_back(value(random));
-        const std::string path = dir.path() + "/frame.fit";
-        writeWithCfitsio(path, image);
-
-        std::unique_ptr<TFloatPlane> planes[2] = {std::make_unique<TFloatPlane>(), std::make_unique<TFloatPlane>()};
-        FitsPlaneRead reads[2];
-        for (int road = 0; road < 2; ++road) {
-            FitsFile file(path);
-            const FitsHeader header = ReadFitsHeader(file);
-            reads[road] = readFitsPlane(file, header, *planes[road], c.factor,
-                                        road == 0 ? VectorCode::Best : VectorCode::Portable);
-        }
-        EXPECT_EQ(reads[0].minimum, reads[1].minimum);
-        EXPECT_EQ(reads[0].maximum, reads[1].maximum);
-        EXPECT_EQ(0, std::memcmp(planes[0]->data(), planes[1]->data(), TFloatPlane::Size * sizeof(float)));
+        writeWithCfitsio(dir.file("frame.fit"), randomImage(c.bitpix, c.width, c.height, c.lowest, c.highest, random));
+        const BothRoads read(dir.file("frame.fit"), c.factor, false);
+        EXPECT_EQ(read.reads[0].minimum, read.reads[1].minimum);
+        EXPECT_EQ(read.reads[0].maximum, read.reads[1].maximum);
+        EXPECT_EQ(0, std::memcmp(read.planes[0]->data(), read.planes[1]->data(), TFloatPlane::Size * sizeof(float)));
     }
 }
 
@@ -59,22 +66,11 @@ TEST(PlaneLoading, FlatsDividedWhileReadingHoldTheQuotients) {
     struct Case { int width, height, highest; bool divided; };
     for (const Case c : {Case{13, 9, 65535, true}, {37, 300, 65535, true}, {24, 16, 3, true}, {40, 664, 0, false}}) {
         SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height);
-        testing::CfitsioImage image;
-        image.bitpix = USHORT_IMG;
-        image.axes = {c.width, c.height};
-        std::uniform_int_distribution<int> value(0, c.highest);
-        for (int i = 0; i < c.width * c.height; ++i) image.values.push_back(value(random));
+        testing::CfitsioImage image = randomImage(USHORT_IMG, c.width, c.height, 0, c.highest, random);
         if (!c.divided) image.values[4321] = 50981, image.values[7] = 65536 - 50981;
-        const std::string path = dir.path() + "/flat.fit";
-        writeWithCfitsio(path, image);
-
-        std::unique_ptr<TFloatPlane> planes[2] = {std::make_unique<TFloatPlane>(), std::make_unique<TFloatPlane>()};
-        FitsPlaneRead reads[2];
-        for (int road = 0; road < 2; ++road) {
-            FitsFile file(path);
-            reads[road] = readFitsPlane(file, ReadFitsHeader(file), *planes[road], 1.0f,
-                                        road == 0 ? VectorCode::Best : VectorCode::Portable, road == 0);
-        }
+        writeWithCfitsio(dir.file("flat.fit"), image);
+        BothRoads read(dir.file("flat.fit"), 1.0f, true);
+        auto& [planes, reads] = read;
         EXPECT_EQ(c.divided, reads[0].divided);
         double sum = 0;
         for (int x = 0; x < c.width; ++x)

@@ -5,6 +5,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/error.h"
@@ -45,22 +46,17 @@ Bitmap24 randomPicture(int width, int height, unsigned seed, bool grey) {
     return picture;
 }
 
-std::string writeSer(const std::string& path, const std::vector<Bitmap24>& frames, const SerWriter::Format& format) {
+std::string writeSer(const std::string& path, const std::vector<Bitmap24>& frames, SerColour colour, int depth,
+                     SerByteOrder order = SerByteOrder::LittleEndian,
+                     Convention convention = Convention::CapturePrograms) {
+    SerWriter::Format format;
+    std::tie(format.colour, format.depth, format.order, format.convention) =
+        std::tuple(colour, depth, order, convention);
     SerWriter writer;
     writer.open(path, frames.front().width(), frames.front().height(), format);
     for (const Bitmap24& frame : frames) writer.addFrame(frame);
     writer.finish();
     return path;
-}
-
-SerWriter::Format serFormat(SerColour colour, int depth, SerByteOrder order = SerByteOrder::LittleEndian,
-                            Convention convention = Convention::CapturePrograms) {
-    SerWriter::Format format;
-    format.colour = colour;
-    format.depth = depth;
-    format.order = order;
-    format.convention = convention;
-    return format;
 }
 
 // A bare header: colour, byte-order flag, width, height, depth, frame count.
@@ -97,8 +93,7 @@ TEST(SerReader, EveryColourDepthAndByteOrder_ReadsBackWhatWasWritten) {
                                  (convention == Convention::CapturePrograms ? "capture" : "description") + " flag");
                     const bool grey = colour.colour == SerColour::Mono;
                     const std::vector<Bitmap24> frames = {randomPicture(19, 5, 1, grey), randomPicture(19, 5, 2, grey)};
-                    SerReader reader(
-                        writeSer(dir.file("round.ser"), frames, serFormat(colour.colour, depth, order, convention)));
+                    SerReader reader(writeSer(dir.file("r.ser"), frames, colour.colour, depth, order, convention));
                     ASSERT_EQ(reader.frameCount(), 2);
                     if (depth > 8) {
                         EXPECT_EQ(reader.byteOrder(), order);
@@ -123,10 +118,9 @@ TEST(SerReader, BayerFields_ComeBackAsTheirColours) {
     for (const ColourCase& colour : kColours) {
         if (!*colour.sites) continue;
         SCOPED_TRACE(colour.sites);
-        const SerWriter::Format format = serFormat(colour.colour, 12);
         for (const Bitmap24* field : {&flat, &gradient}) {
             const int margin = field == &flat ? 0 : 1;
-            SerReader reader(writeSer(dir.file("field.ser"), {*field}, format));
+            SerReader reader(writeSer(dir.file("field.ser"), {*field}, colour.colour, 12));
             Bitmap24 read;
             reader.decode(0, read);
             for (int y = margin; y < field->height() - margin; ++y)
@@ -142,8 +136,8 @@ TEST(SerReader, TwelveBitSamplesLeftAlignedIn16Bits_AreReadAs16Bit) {
     const Bitmap24 picture = randomPicture(6, 4, 3, true);
     for (SerByteOrder order : {SerByteOrder::LittleEndian, SerByteOrder::BigEndian}) {
         // The flag says the wrong order: the clear low bits must decide.
-        const std::string path = writeSer(dir.file("aligned.ser"), {picture},
-                                          serFormat(SerColour::Mono, 12, order, Convention::FormatDescription));
+        const std::string path =
+            writeSer(dir.file("aligned.ser"), {picture}, SerColour::Mono, 12, order, Convention::FormatDescription);
         std::string bytes = testing::readText(path);
         const bool little = order == SerByteOrder::LittleEndian;
         for (std::size_t at = 178; at < 178 + 2 * 24; at += 2) {
@@ -194,8 +188,7 @@ TEST(SerReader, CutRecordingsAndTrailers_AreReadAsFarAsTheyGo) {
     TempDir dir;
     std::vector<Bitmap24> frames;
     for (unsigned i = 0; i < 5; ++i) frames.push_back(randomPicture(4, 3, i, true));
-    const std::string whole =
-        testing::readText(writeSer(dir.file("whole.ser"), frames, serFormat(SerColour::Mono, 16)));
+    const std::string whole = testing::readText(writeSer(dir.file("whole.ser"), frames, SerColour::Mono, 16));
     const std::size_t frameBytes = 4 * 3 * 2, trailerAt = 178 + 5 * frameBytes;
     struct Case { const char* name; std::size_t length; int frames; bool timestamps; };
     const Case cases[] = {

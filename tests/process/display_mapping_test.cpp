@@ -57,19 +57,14 @@ struct Ramp : ProcessingPlanes {
 
 // Ramp value x lands on these levels; overshoot beyond the stack range saturates.
 TEST(DisplayMapping, ContrastGammaBrightnessAndStretchShapeTheCurve) {
-    DisplayOptions contrast, brightness, stretch;
-    contrast.ContrastSlider = 200;  // the upper half of the range saturates
-    brightness.BrightnessSlider = 127;
-    stretch.StretchLow = 51.0f;
-    stretch.StretchHigh = 204.0f;
     // levels: ramp x, green level.
     struct Case { DisplayOptions options; double gamma; std::vector<std::pair<int, int>> levels; };
     const Case cases[] = {
-        {DisplayOptions{}, 1.0, {{0, 0}, {500, 128}, {1000, 255}, {10, 255}, {11, 0}}},
-        {contrast, 1.0, {{250, 128}, {499, 254}, {500, 255}, {900, 255}}},
-        {DisplayOptions{}, 2.0, {{250, 128}, {100, 81}, {1000, 255}}},  // sqrt(0.250001) x 255 = 127.50025
-        {brightness, 1.0, {{0, 127}, {400, 229}, {1000, 255}}},
-        {stretch, 1.0, {{200, 0}, {500, 128}, {800, 255}}},
+        {{}, 1.0, {{0, 0}, {500, 128}, {1000, 255}, {10, 255}, {11, 0}}},
+        {{.ContrastSlider = 200}, 1.0, {{250, 128}, {499, 254}, {500, 255}, {900, 255}}},  // the upper half saturates
+        {{}, 2.0, {{250, 128}, {100, 81}, {1000, 255}}},  // sqrt(0.250001) x 255 = 127.50025
+        {{.BrightnessSlider = 127}, 1.0, {{0, 127}, {400, 229}, {1000, 255}}},
+        {{.StretchLow = 51.0f, .StretchHigh = 204.0f}, 1.0, {{200, 0}, {500, 128}, {800, 255}}},
     };
     Ramp ramp;
     ramp.store->recombined(GreenChannel)[10][0] = 1500.0f;
@@ -88,10 +83,7 @@ TEST(DisplayMapping, ColourSlidersShiftOneChannelAndItsHistogram) {
     Ramp ramp;
     ramp.map(DisplayOptions{});
     const Histograms plain = ramp.histograms;
-    DisplayOptions options;
-    options.GreenSlider = -100;
-    options.RedSlider = 30;
-    ramp.map(options);
+    ramp.map({.RedSlider = 30, .GreenSlider = -100});
     // Unshifted, x = 300 and 600 land on 77 and 153.
     for (const auto& [x, blue, green, red] : {std::array{0, 0, 0, 30}, {300, 77, 0, 107}, {600, 153, 53, 183},
                                               {1000, 255, 155, 255}}) {
@@ -167,9 +159,8 @@ TEST(DisplayMapping, ConstantOrEmptyStackMapsWithoutDividingByZero) {
 }
 
 TEST(DisplayMapping, NonFiniteValuesAndEqualStretchBoundsStayInRange) {
-    DisplayOptions options;
-    options.StretchLow = options.StretchHigh = 100.0f;  // a hard threshold at level 100
-    const auto bytes = channelBytes(gammaCurve(1.0), options, 0);
+    // A hard threshold at level 100.
+    const auto bytes = channelBytes(gammaCurve(1.0), {.StretchLow = 100.0f, .StretchHigh = 100.0f}, 0);
     EXPECT_EQ(bytes[392], 0);    // 99.96
     EXPECT_EQ(bytes[393], 255);  // 100.22
 
@@ -197,10 +188,8 @@ TEST(DisplayMapping, PortableAndWideLoopsAgree) {
     ProcessingPlanes wide, portable;
     wide.fillStack(width, height, texturedValue);
     portable.fillStack(width, height, texturedValue);
-    RecombinationOptions recombination;
-    recombination.gainSlider = {35, 20, -5, 10, 12, 10};
-    DisplayOptions display;
-    display.ContrastSlider = 140;
+    const RecombinationOptions recombination{.gainSlider = {35, 20, -5, 10, 12, 10}};
+    const DisplayOptions display{.ContrastSlider = 140};
     const GammaCurve gamma = gammaCurve(0.8);
     struct Output {
         Bitmap24 image, remap;

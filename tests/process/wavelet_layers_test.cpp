@@ -256,9 +256,8 @@ TEST(Recombination, GainsWeighEachLayer) {
     RunProgress quiet;
     decomposeStack(*planes.workspace, *planes.store, dyadic(), {Width, Height, true}, PixelRegion::whole(Width, Height),
                    quiet);
-    RecombinationOptions options;
-    options.gainSlider = {-50, 500, 300, 25, 0, 10};
-    options.layerOn = {true, true, false, true, true, true};
+    const RecombinationOptions options{.gainSlider = {-50, 500, 300, 25, 0, 10},
+                                       .layerOn = {true, true, false, true, true, true}};
     recombineLayers(*planes.workspace, *planes.store, options, {Width, Height, true});
     const double gains[6] = {-5.0, 50.0, 0.0, 2.5, 0.0, 1.0};
     for (int channel = 0; channel < ColourChannels; ++channel)

@@ -91,8 +91,6 @@ TEST(AlignmentPoints, ShiftsFollowTheSeeingField) {
     }
     const double share = within / static_cast<double>(errorsX.size());
     const double errorRms = std::sqrt(squares / errorsX.size()), fieldRms = std::sqrt(fieldSquares / errorsX.size());
-    std::printf("%d points: error %.3f px rms against a field of %.3f, within 0.5 px %.3f\n", run.placed, errorRms,
-                fieldRms, share);
     // A field of the wrong sign or a shift left out would double the error.
     EXPECT_LT(errorRms, 0.6 * fieldRms);
     EXPECT_GE(share, 0.6);

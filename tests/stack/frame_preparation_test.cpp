@@ -65,16 +65,12 @@ TEST(AddFrameToStack, ShiftedFrameAddsOnlyItsOverlap) {
         SCOPED_TRACE(c.frameW);
         auto workspace = workspaceFor(c.imageW, c.imageH);
         Bitmap24 frame = picture(c.frameW, c.frameH, coded);
-        StackOptions options;
-        options.xShift = c.extraX;
-        options.yShift = c.extraY;
-        options.useDark = c.dark;
         for (int u = 0; u < c.frameW; ++u)
             for (int v = 0; v < c.frameH; ++v)
                 workspace->DarkR[u][v] = workspace->DarkG[u][v] = workspace->DarkB[u][v] = 128.0f * darkLevel(u, v);
         workspace->DarkWidth = c.frameW;
         workspace->DarkHeight = c.frameH;
-        FramePreparation preparation(options);
+        FramePreparation preparation({.useDark = c.dark, .xShift = c.extraX, .yShift = c.extraY});
         workspace->ApplyShiftX = c.applyX;
         workspace->ApplyShiftY = c.applyY;
         addSettled(preparation, *workspace, frame);
@@ -130,10 +126,8 @@ TEST(AddFrameToStack, ColourIgnoresTheWeightAndMonoWeighsTheGreyValue) {
     for (bool colour : {true, false}) {
         auto workspace = workspaceFor(8, 6);
         Bitmap24 frame = source;
-        StackOptions options;
-        options.colour = colour;
         workspace->FrameWeight = 0.25f;
-        addSettled(FramePreparation(options), *workspace, frame);
+        addSettled(FramePreparation({.colour = colour}), *workspace, frame);
         for (int x = 0; x < 8; ++x)
             for (int y = 0; y < 6; ++y) {
                 const std::uint8_t* p = source.pixel(x, y);
@@ -165,16 +159,13 @@ TEST(AddFrameToStack, PartialCoverageMakesUpForUncoveredColumns) {
 TEST(AddFrameToStack, ExpandedStackPlacesTheWholeFrameAtMaxShiftMinusShift) {
     auto workspace = workspaceFor(10, 8);
     Bitmap24 frame = picture(10, 8, coded);
-    StackOptions options;
-    options.expand = true;
-    options.xShift = 50;  // not used by an expanded stack
     workspace->MaxShiftX = 4;
     workspace->MaxShiftY = 2;
     workspace->StackWidth = 16;
     workspace->StackHeight = 8;
     workspace->ApplyShiftX = -3;
     workspace->ApplyShiftY = 1;
-    FramePreparation preparation(options);
+    FramePreparation preparation({.expand = true, .xShift = 50});  // the shift is not used by an expanded stack
     addSettled(preparation, *workspace, frame);
     EXPECT_EQ(workspace->StackOffsetX, 4);
     EXPECT_EQ(workspace->StackOffsetY, 2);
@@ -229,12 +220,9 @@ TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
         }
         workspace->StackR.clear();
         workspace->StackG.clear();
-        StackOptions options;
-        options.colour = c.colour;
-        options.subpixel = c.subpixel;
-        options.useDark = options.useFlat = true;
         Bitmap24 frame = source;
-        addSettled(FramePreparation(options), *workspace, frame);
+        addSettled(FramePreparation({.colour = c.colour, .useDark = true, .useFlat = true, .subpixel = c.subpixel}),
+                   *workspace, frame);
         for (int x = 0; x < 40; ++x)
             for (int y = 0; y < 16; ++y) {
                 // Less the dark, then divided by the flat: the flat divides what the dark left.
@@ -275,11 +263,8 @@ TEST(AddDecodedFrame, InterlaceInterpolationChoosesTheLinesOfEachField) {
     SplitField(field1, 1, false, 6, 9);
     for (int item = 0; item < 4; ++item) {
         auto workspace = workspaceFor(6, 9);
-        StackOptions options;
-        options.interlaced = true;
-        options.interlaceInterpolation = item;
         Bitmap24 frame = source;
-        decodedSettled(FramePreparation(options), *workspace, frame, 0);
+        decodedSettled(FramePreparation({.interlaced = true, .interlaceInterpolation = item}), *workspace, frame, 0);
         EXPECT_EQ(workspace->CurrentField, 1);
         for (int y = 0; y < 9; ++y) {
             const int x = 2;
@@ -291,11 +276,9 @@ TEST(AddDecodedFrame, InterlaceInterpolationChoosesTheLinesOfEachField) {
     }
     // With column fields, "none" keeps each field's own columns.
     auto workspace = workspaceFor(6, 9);
-    StackOptions options;
-    options.interlaced = options.interlaceColumns = true;
-    options.interlaceInterpolation = 0;
     Bitmap24 frame = source;
-    decodedSettled(FramePreparation(options), *workspace, frame, 0);
+    decodedSettled(FramePreparation({.interlaced = true, .interlaceColumns = true, .interlaceInterpolation = 0}),
+                   *workspace, frame, 0);
     for (int x = 0; x < 6; ++x)
         for (int y = 0; y < 9; ++y) {
             ASSERT_EQ(workspace->StackCount[x][y], 1) << x << "," << y;
@@ -305,11 +288,7 @@ TEST(AddDecodedFrame, InterlaceInterpolationChoosesTheLinesOfEachField) {
 
 TEST(AddDecodedFrame, EachFieldTakesItsOwnShiftAndWeight) {
     auto workspace = workspaceFor(8, 8);
-    TFrameRec& record = workspace->FrameRecs[5];
-    record.FieldShiftX = 2;
-    record.FieldQuality = 0.5f;
-    record.ShiftY = 1;
-    record.Quality = 0.25f;
+    workspace->FrameRecs[5] = {.ShiftY = 1, .FieldShiftX = 2, .Quality = 0.25f, .FieldQuality = 0.5f};
     chooseShiftAndWeight(*workspace, 5, true, true);
     EXPECT_EQ(workspace->ApplyShiftX, 2);
     EXPECT_EQ(workspace->FrameWeight, 0.5f);
@@ -318,20 +297,17 @@ TEST(AddDecodedFrame, EachFieldTakesItsOwnShiftAndWeight) {
     EXPECT_EQ(workspace->FrameWeight, 1.0f);
     EXPECT_THROW(chooseShiftAndWeight(*workspace, MaxFrames, false, false), PlanexorError);
 
-    StackOptions options;
-    options.colour = false;
-    options.interlaced = true;
-    options.interlaceInterpolation = 3;  // even lines: field 0 only
     Bitmap24 frame = picture(8, 8, [](int, int, int) { return 10; });
-    decodedSettled(FramePreparation(options), *workspace, frame, 5);
+    // Even lines: field 0 only.
+    decodedSettled(FramePreparation({.colour = false, .interlaced = true, .interlaceInterpolation = 3}), *workspace,
+                   frame, 5);
     EXPECT_FLOAT_EQ(workspace->StackG[0][0], greyValue(10, 10, 10) * 0.5f);
     EXPECT_EQ(workspace->StackCount[6][0], 0);  // field 0 is shifted by 2 columns
 }
 
 TEST(AddFrameToStack, ResampledStackWindowFollowsTheMiddlePoint) {
     const Bitmap24 source = picture(640, 480, [](int x, int, int c) { return c == 2 ? x * 2 / 5 : 0; });
-    StackOptions options;
-    options.resample = true;
+    const StackOptions options{.resample = true};
     for (int stackx : {0, 639}) {
         auto workspace = workspaceFor(640, 480);
         workspace->stackx = stackx;
@@ -357,15 +333,12 @@ TEST(AddFrameToStack, ResampledStackWindowFollowsTheMiddlePoint) {
 
 TEST(AddFrameToStack, FourfoldLargestFrameStaysInsideThePlanes) {
     const Bitmap24 source = picture(1024, 1024, [](int x, int, int) { return x / 4; });
-    StackOptions options;
-    options.resample = true;
-    options.filterItem = 2;
     auto workspace = workspaceFor(1024, 1024);
     workspace->ResampleFactor = 4.0f;
     workspace->stackx = workspace->stacky = 1023;
     workspace->ApplyShiftX = 40;
     Bitmap24 frame = source;
-    addSettled(FramePreparation(options), *workspace, frame);
+    addSettled(FramePreparation({.resample = true, .filterItem = 2}), *workspace, frame);
     EXPECT_EQ(workspace->ImageWidth, 1024);
     EXPECT_EQ(workspace->ImageHeight, 1024);
     // The window starts at enlarged column 3071 + 40; it runs out of the
@@ -379,11 +352,9 @@ TEST(AddFrameToStack, FourfoldLargestFrameStaysInsideThePlanes) {
 }
 
 TEST(AddFrameToStack, ResampledFrameShiftedOffTheBitmapAddsOnlyItsOverlap) {
-    StackOptions options;
-    options.resample = true;
     auto workspace = workspaceFor(64, 48);
     Bitmap24 frame = picture(64, 48, [](int, int, int) { return 90; });
-    FramePreparation preparation(options);
+    FramePreparation preparation({.resample = true});
     workspace->ApplyShiftX = -100;  // enlarged pixels
     addSettled(preparation, *workspace, frame);
     EXPECT_EQ(workspace->ImageWidth, 127);
@@ -407,11 +378,8 @@ TEST(AddFrameToStack, ResampledCalibrationClampsTheFrameBytesOverTheOverlap) {
     for (TFloatPlane* flat : {&workspace->FlatR, &workspace->FlatG, &workspace->FlatB}) flat->fill(2.0f);
     workspace->DarkWidth = workspace->DarkHeight = 1024;  // larger than the frame
     workspace->FlatWidth = workspace->FlatHeight = 4;
-    StackOptions options;
-    options.resample = true;
-    options.useDark = options.useFlat = true;
     Bitmap24 frame = picture(20, 10, [](int, int, int) { return 100; });
-    addSettled(FramePreparation(options), *workspace, frame);
+    addSettled(FramePreparation({.resample = true, .useDark = true, .useFlat = true}), *workspace, frame);
     for (int x = 0; x < 20; ++x)
         for (int y = 0; y < 10; ++y) {
             const bool flat = x < 4 && y < 4;
@@ -439,11 +407,7 @@ TEST(FramePreparation, RefusesUnknownChoices) {
 }
 
 TEST(FramePreparation, AddingFramesAfterTheFirstAllocatesNothing) {
-    StackOptions plain;
-    StackOptions resampled;
-    resampled.resample = true;
-    resampled.interlaced = true;
-    resampled.useDark = true;
+    const StackOptions plain, resampled{.resample = true, .interlaced = true, .useDark = true};
     for (const bool points : {false, true})
         for (const StackOptions& options : {plain, resampled}) {
             auto workspace = workspaceFor(160, 120);
@@ -478,18 +442,11 @@ protected:
                                      int (*pixel)(int, int, int) = slopes) {
         auto w = workspaceFor(60, 50);
         w->ResampleFactor = 2.0f;
-        TFrameRec& record = w->FrameRecs[0];
-        record.ShiftX = GetParam().resample ? 6 : 3;
-        record.ShiftY = GetParam().resample ? -4 : -2;
-        record.SubShiftX = fractionX;
-        record.SubShiftY = fractionY;
-        record.Quality = 1.0f;
-        StackOptions options;
-        options.colour = GetParam().colour;
-        options.resample = GetParam().resample;
-        options.filterItem = 1;  // B-Spline: smooth enough to keep a slope a slope
-        options.subpixel = subpixel;
-        FramePreparation preparation(options);
+        w->FrameRecs[0] = {.ShiftX = GetParam().resample ? 6 : 3, .ShiftY = GetParam().resample ? -4 : -2,
+                           .Quality = 1.0f, .SubShiftX = fractionX, .SubShiftY = fractionY};
+        // B-Spline: smooth enough to keep a slope a slope.
+        FramePreparation preparation({.colour = GetParam().colour, .resample = GetParam().resample, .filterItem = 1,
+                                      .subpixel = subpixel});
         Bitmap24 frame = picture(60, 50, pixel);
         decodedSettled(preparation, *w, frame, 0);
         return w;
@@ -546,9 +503,7 @@ TEST(SubpixelStackInput, AnAbsurdFractionStaysFinite) {
     auto w = workspaceFor(40, 30);
     w->FrameRecs[0].SubShiftX = NAN;
     w->FrameRecs[0].SubShiftY = 1e30f;
-    StackOptions options;
-    options.subpixel = true;
-    FramePreparation preparation(options);
+    FramePreparation preparation({.subpixel = true});
     Bitmap24 frame = picture(40, 30, slopes);
     decodedSettled(preparation, *w, frame, 0);
     for (int x = 0; x < 40; ++x)

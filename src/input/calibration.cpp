@@ -2,9 +2,7 @@
 
 #include <array>
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "core/bitmap24.h"
 #include "core/error.h"
@@ -18,8 +16,6 @@ namespace {
 
 using lanes::D2;
 using lanes::D4;
-using lanes::F2;
-using lanes::F4;
 
 constexpr float LevelUnits = 128.0f;  // calibration planes hold 128 x the 8-bit level
 

@@ -122,7 +122,7 @@ TEST_F(Calibration, MakingStacksEveryUsedFrameWhereItLiesAndGivesTheStackOptions
 }
 
 TEST_F(Calibration, ADarkStaysInForceForTheNextSequenceAndWarnsWhenAligningAFrameOfAnotherSize) {
-    load(Control::LoadDarkframe, testing::writeBmp(dir, "small.bmp", testing::uniform(20, 10, 10)), CalibrationBmp);
+    load(Control::LoadDarkframe, testing::writeBmp(dir, "small.bmp", testing::uniform(96, 10, 10)), CalibrationBmp);
     form.control(Control::UseDarkFrame).setCheckedByUser(true);
     open(stills("first", {testing::movedScene(96, 80, 0, 0), testing::movedScene(96, 80, 1, 1)}), 2);
     const Bitmap24 scene = testing::movedScene(96, 80, 0, 0);

@@ -129,7 +129,8 @@ void normaliseFlatColumn(const float* from, float* to, int count, double mean, V
 
 bool productsAreQuotients(const float* values, int count, double mean) {
     const double reciprocal = 1.0 / mean;
-    if (!std::isfinite(reciprocal) || count <= 0) return std::isfinite(reciprocal);
+    if (!std::isfinite(reciprocal)) return false;
+    if (count <= 0) return true;
     // Whole vectors: the last few again, from the end.
     const int whole = count & ~3, rest = count - whole;
     float last[4];

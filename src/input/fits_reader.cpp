@@ -198,32 +198,25 @@ void transposeBand(const float* band, std::size_t stride, int rows, int width, T
 #ifdef PLANEXOR_HAS_WIDE
 constexpr bool WideShortsBuilt = true;
 
-// Eight values divided by the mean (times is its reciprocal in every lane)
-// as a flat field is, for values known to be clear of doubt: products, made
-// the smallest divisor where they are 0.
-PLANEXOR_WIDE PLANEXOR_INLINE __m256 quotientsWide(__m256 values, __m256d times) {
-    const __m128 low = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(values)), times));
-    const __m128 high = _mm256_cvtpd_ps(_mm256_mul_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(values, 1)), times));
-    const __m256 quotients = _mm256_set_m128(high, low);
-    const __m256 zero = _mm256_cmp_ps(quotients, _mm256_setzero_ps(), _CMP_EQ_OQ);
-    return _mm256_blendv_ps(quotients, _mm256_set1_ps(SmallestFlatElement), zero);
+// Eight stored 16-bit values from big-endian bytes, scaled in single
+// precision, a product and a sum never fused.
+PLANEXOR_WIDE PLANEXOR_INLINE __m256 scaledShortsWide(const std::uint8_t* bytes, __m256 scale, __m256 offset,
+                                                      __m128i& raw) {
+    const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
+    std::memcpy(&raw, bytes, sizeof raw);
+    raw = _mm_shuffle_epi8(raw, swapBytes);
+    return _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(raw)), scale), offset);
 }
 
 // 16-bit rows of the file straight into the plane, eight rows by eight
 // columns a step, with no float rows in between: the values are those of
-// decodeShorts (a product and a sum in single precision, never fused), so
-// both roads fill the plane with the same bits. Band row r (of rows) goes to
-// plane row lowestRow + rows - 1 - r. Also widens the extremes, unless
-// Divide: then each value is divided by mean as a flat field is (the caller
-// has made sure products by the reciprocal are the quotients), and the
-// caller knows the extremes already.
-template <bool Divide>
+// decodeShorts, so both roads fill the plane with the same bits. Band row r
+// (of rows) goes to plane row lowestRow + rows - 1 - r. Also widens the
+// extremes.
 PLANEXOR_WIDE void decodeShortBandWide(const std::uint8_t* bytes, std::size_t rowBytes, int rows, int width,
                                        float scale, float offset, TFloatPlane& plane, int lowestRow,
-                                       float& minimum, float& maximum, double mean = 1.0) {
+                                       float& minimum, float& maximum) {
     const __m256 s = _mm256_set1_ps(scale), o = _mm256_set1_ps(offset);
-    const __m256d times = _mm256_set1_pd(1.0 / mean);
-    const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
     // The extremes of the stored values: scaling keeps or turns their order
     // (never mixes it), so the scaled extremes are the scaled ends.
     __m128i lowest = _mm_set1_epi16(32767), highest = _mm_set1_epi16(-32768);
@@ -237,15 +230,9 @@ PLANEXOR_WIDE void decodeShortBandWide(const std::uint8_t* bytes, std::size_t ro
 #pragma GCC unroll 8
             for (int j = 0; j < 8; ++j) {
                 __m128i raw;
-                std::memcpy(&raw, fileRow(k + j) + 2 * x, sizeof raw);
-                raw = _mm_shuffle_epi8(raw, swapBytes);
-                v[j] = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(raw)), s), o);
-                if constexpr (Divide) {
-                    v[j] = quotientsWide(v[j], times);
-                } else {
-                    lowest = _mm_min_epi16(lowest, raw);
-                    highest = _mm_max_epi16(highest, raw);
-                }
+                v[j] = scaledShortsWide(fileRow(k + j) + 2 * x, s, o, raw);
+                lowest = _mm_min_epi16(lowest, raw);
+                highest = _mm_max_epi16(highest, raw);
             }
             lanes::transpose8(v);
             float* const column = first + static_cast<std::size_t>(x) * TFloatPlane::Stride + k;
@@ -256,13 +243,11 @@ PLANEXOR_WIDE void decodeShortBandWide(const std::uint8_t* bytes, std::size_t ro
     const auto scaled = [&](std::int16_t value) { return static_cast<float>(value) * scale + offset; };
     const auto single = [&](int k, int x) {
         const float value = scaled(bigEndian<std::int16_t>(fileRow(k) + 2 * x));
-        float quotient = value;
-        if (Divide) normaliseFlatColumn(&value, &quotient, 1, mean);
-        plane[x][lowestRow + k] = quotient;
+        plane[x][lowestRow + k] = value;
         minimum = std::min(minimum, value);
         maximum = std::max(maximum, value);
     };
-    if (!Divide && fullRows > 0 && fullColumns > 0) {
+    if (fullRows > 0 && fullColumns > 0) {
         alignas(16) std::int16_t lows[8], highs[8];
         _mm_store_si128(reinterpret_cast<__m128i*>(lows), lowest);
         _mm_store_si128(reinterpret_cast<__m128i*>(highs), highest);
@@ -272,6 +257,47 @@ PLANEXOR_WIDE void decodeShortBandWide(const std::uint8_t* bytes, std::size_t ro
             maximum = std::max(maximum, value);
         }
     }
+    for (int x = fullColumns; x < width; ++x)
+        for (int k = 0; k < fullRows; ++k) single(k, x);
+    for (int x = 0; x < width; ++x)
+        for (int k = fullRows; k < rows; ++k) single(k, x);
+}
+
+// The same for a flat whose scaled values are integers (a fused step gives
+// their exact value too) and whose every value splitProducts divides as
+// normaliseFlatColumn would: the plane receives value / mean. Without
+// Zeros no stored value is 0, and no quotient needs to be made the divisor.
+template <bool Zeros>
+PLANEXOR_WIDE_FMA void decodeShortQuotientsWide(const std::uint8_t* bytes, std::size_t rowBytes, int rows,
+                                                int width, float scale, float offset, TFloatPlane& plane,
+                                                double mean) {
+    const __m256 s = _mm256_set1_ps(scale), o = _mm256_set1_ps(offset);
+    const SplitReciprocal reciprocal(mean);
+    const __m256 high = _mm256_set1_ps(reciprocal.high), low = _mm256_set1_ps(reciprocal.low);
+    const auto fileRow = [&](int k) { return bytes + rowBytes * static_cast<std::size_t>(rows - 1 - k); };
+    const int fullRows = rows & ~7, fullColumns = width & ~7;
+    float* const first = plane[0];
+    // Down whole columns: the file's rows are in the cache either way, and
+    // a plane line is finished before the next is begun.
+    for (int x = 0; x < fullColumns; x += 8) {
+        for (int k = 0; k < fullRows; k += 8) {
+            __m256 v[8];
+#pragma GCC unroll 8
+            for (int j = 0; j < 8; ++j) {
+                __m128i raw;
+                v[j] = splitProducts(scaledShortsWide(fileRow(k + j) + 2 * x, s, o, raw), high, low);
+                if constexpr (Zeros) v[j] = smallestForZeros(v[j]);
+            }
+            lanes::transpose8(v);
+            float* const column = first + static_cast<std::size_t>(x) * TFloatPlane::Stride + k;
+#pragma GCC unroll 8
+            for (int j = 0; j < 8; ++j) _mm256_storeu_ps(column + j * TFloatPlane::Stride, v[j]);
+        }
+    }
+    const auto single = [&](int k, int x) {
+        const float value = static_cast<float>(bigEndian<std::int16_t>(fileRow(k) + 2 * x)) * scale + offset;
+        normaliseFlatColumn(&value, &plane[x][k], 1, mean);
+    };
     for (int x = fullColumns; x < width; ++x)
         for (int k = 0; k < fullRows; ++k) single(k, x);
     for (int x = 0; x < width; ++x)
@@ -475,24 +501,25 @@ FitsPlaneRead readShortsOverMean(FitsFile& file, std::size_t rowBytes, float sca
     const std::int64_t sum = static_cast<std::int64_t>(scale) * stored + static_cast<std::int64_t>(offset) * pixels;
     // A flat with negative or no light is refused by its loader, which needs
     // the values as they are. Every value the file can hold is checked once,
-    // so the pixels need no test of their own: products by the reciprocal
-    // where each is the quotient's float, else divided by the loader too.
+    // so the pixels need no test of their own: split products where each is
+    // the quotient's float, else divided by the loader.
     const double mean = static_cast<double>(sum) / static_cast<double>(pixels);
     bool divide = result.minimum >= 0 && sum > 0;
     if (divide) {
         std::vector<float> values(static_cast<std::size_t>(highest - lowest + 1));
         for (int v = lowest; v <= highest; ++v) values[v - lowest] = static_cast<float>(v) * scale + offset;
-        divide = productsAreQuotients(values.data(), static_cast<int>(values.size()), mean);
+        divide = splitProductsAreQuotients(values.data(), static_cast<int>(values.size()), mean);
     }
     float ignored[2] = {0, 0};
     if (divide) {
-        decodeShortBandWide<true>(bytes.get(), rowBytes, height, width, scale, offset, plane, 0, ignored[0],
-                                  ignored[1], mean);
+        if (result.minimum > 0)
+            decodeShortQuotientsWide<false>(bytes.get(), rowBytes, height, width, scale, offset, plane, mean);
+        else
+            decodeShortQuotientsWide<true>(bytes.get(), rowBytes, height, width, scale, offset, plane, mean);
         result.mean = mean;
         result.divided = true;
     } else {
-        decodeShortBandWide<false>(bytes.get(), rowBytes, height, width, scale, offset, plane, 0, ignored[0],
-                                   ignored[1]);
+        decodeShortBandWide(bytes.get(), rowBytes, height, width, scale, offset, plane, 0, ignored[0], ignored[1]);
     }
     return result;
 }
@@ -535,8 +562,8 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
         file.read(bytes.get(), rowBytes * rows);
 #ifdef PLANEXOR_HAS_WIDE
         if (wideShorts) {
-            decodeShortBandWide<false>(bytes.get(), rowBytes, rows, width, static_cast<float>(scale),
-                                       static_cast<float>(offset), plane, height - first - rows, minimum, maximum);
+            decodeShortBandWide(bytes.get(), rowBytes, rows, width, static_cast<float>(scale),
+                                static_cast<float>(offset), plane, height - first - rows, minimum, maximum);
             continue;
         }
 #endif

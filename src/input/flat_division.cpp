@@ -84,28 +84,7 @@ PLANEXOR_INLINE int normaliseByProducts(const float* from, float* to, int count,
     return i;
 }
 
-// Whether any of count values (a whole number of F) is in doubt; a 0 is
-// its own product and quotient.
-template <typename D, typename F, typename Bits>
-PLANEXOR_INLINE bool anyInDoubt(const float* values, int count, double reciprocal) {
-    constexpr int Lanes = sizeof(F) / sizeof(float);
-    const D times = D{} + reciprocal;
-    Bits doubts = {};
-    for (int i = 0; i < count; i += Lanes) {
-        const F value = lanes::load<F>(values + i);
-        F quotients;
-        Bits doubt;
-        byProducts(value, times, quotients, doubt);
-        doubts |= doubt & Bits(__builtin_convertvector(value, D) != D{});
-    }
-    return anyOf(doubts);
-}
-
 #ifdef PLANEXOR_HAS_WIDE
-PLANEXOR_WIDE bool anyInDoubtWide(const float* values, int count, double reciprocal) {
-    return anyInDoubt<D4, F4, Bits4>(values, count, reciprocal);
-}
-
 PLANEXOR_WIDE int normaliseByProductsWide(const float* from, float* to, int count, double mean, double reciprocal) {
     return normaliseByProducts<D4, F4, Bits4>(from, to, count, mean, reciprocal);
 }
@@ -127,20 +106,31 @@ void normaliseFlatColumn(const float* from, float* to, int count, double mean, V
     for (; i < count; ++i) to[i] = divided(from[i], mean);
 }
 
-bool productsAreQuotients(const float* values, int count, double mean) {
-    const double reciprocal = 1.0 / mean;
-    if (!std::isfinite(reciprocal)) return false;
-    if (count <= 0) return true;
-    // Whole vectors: the last few again, from the end.
-    const int whole = count & ~3, rest = count - whole;
-    float last[4];
-    for (int i = 0; i < 4; ++i) last[i] = values[std::max(0, count - 4 + i)];
 #ifdef PLANEXOR_HAS_WIDE
-    if (useWideVectors(VectorCode::Best))
-        return !anyInDoubtWide(values, whole, reciprocal) && !(rest && anyInDoubtWide(last, 4, reciprocal));
-#endif
-    return !anyInDoubt<D2, F2, Bits2>(values, whole, reciprocal) &&
-           !(rest && anyInDoubt<D2, F2, Bits2>(last, 4, reciprocal));
+PLANEXOR_WIDE_FMA bool splitProductsAreQuotients(const float* values, int count, double mean) {
+    if (!std::isfinite(1.0 / mean)) return false;
+    if (count <= 0) return true;
+    float padded[8];
+    if (count < 8) {
+        for (int i = 0; i < 8; ++i) padded[i] = values[std::min(i, count - 1)];
+        values = padded;
+        count = 8;
+    }
+    const SplitReciprocal reciprocal(mean);
+    const __m256 high = _mm256_set1_ps(reciprocal.high), low = _mm256_set1_ps(reciprocal.low);
+    const __m256d divisor = _mm256_set1_pd(mean);
+    __m256 same = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
+    for (int i = 0; i < count; i += 8) {
+        // The last eight again, from the end, for a count not a multiple of eight.
+        const __m256 v = _mm256_loadu_ps(values + std::max(0, std::min(i, count - 8)));
+        const __m128 first = _mm256_cvtpd_ps(_mm256_div_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(v)), divisor));
+        const __m128 second = _mm256_cvtpd_ps(_mm256_div_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)), divisor));
+        const __m256 quotients = smallestForZeros(_mm256_set_m128(second, first));
+        same = _mm256_and_ps(same,
+                             _mm256_cmp_ps(smallestForZeros(splitProducts(v, high, low)), quotients, _CMP_EQ_OQ));
+    }
+    return _mm256_movemask_ps(same) == 0xff;
 }
+#endif
 
 }  // namespace planexor

@@ -58,7 +58,8 @@ TEST(PlaneLoading, SixteenBitFilesFillTheSamePlaneOnEitherVectorCode) {
 
 // A flat read straight into its quotients must hold what reading and then
 // dividing gives. The last file's mean puts 50981 exactly halfway between
-// two floats, where a product by the reciprocal rounds the other way.
+// two floats, where the product that stands for the division rounds the
+// other way.
 TEST(PlaneLoading, FlatsDividedWhileReadingHoldTheQuotients) {
     if (!wideVectorsAvailable()) GTEST_SKIP() << "read first and divided after on this processor";
     testing::TempDir dir;

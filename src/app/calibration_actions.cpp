@@ -82,15 +82,16 @@ void CalibrationActions::askAndLoad(Kind kind) {
     request.directory = form_.sequenceDirectory();
     const FileDialogAnswer answer = ui_.runFileDialog(request);
     if (!answer.accepted || answer.files.empty()) return;
-    load(kind, answer.files.front(), answer.filterIndex);
+    load(kind, answer.files.front(), answer.filterIndex, true);
 }
 
-void CalibrationActions::load(Kind kind, const std::string& path, int typeIndex) {
+void CalibrationActions::load(Kind kind, const std::string& path, int typeIndex, bool chosen) {
     Workspace& w = form_.workspace();
     const bool dark = kind == Kind::Dark;
     const CalibrationLoad result = dark ? loadDarkFrame(w, path, typeIndex) : loadFlatField(w, path, typeIndex);
-    // A FITS calibration is grey: stacking goes mono.
-    if (result.uncheckColourStack) form_.control(Control::ColourStack).setCheckedByUser(false);
+    // A FITS calibration is grey: stacking goes mono when the user picks one.
+    // A project keeps the choice it was saved with, made after that.
+    if (chosen && result.uncheckColourStack) form_.control(Control::ColourStack).setCheckedByUser(false);
     if (!result.message.empty()) ui_.showMessage(MessageKind::Warning, result.message);
     ControlModel& useBox = form_.control(dark ? Control::UseDarkFrame : Control::UseFlatfield);
     // A file that was not loaded hides the box only when nothing else is in force to use.
@@ -119,7 +120,7 @@ bool CalibrationActions::loadWithoutDialog(Kind kind, const std::string& path, i
     }
     // Whatever else fails is shown here, so that the rest of a project still loads.
     try {
-        load(kind, path, typeIndex);
+        load(kind, path, typeIndex, false);
     } catch (const PlanexorError& failure) {
         ui_.showMessage(MessageKind::Error, failure.what());
         useBox.setChecked(false);

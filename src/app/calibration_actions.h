@@ -29,7 +29,7 @@ public:
 private:
     enum class Kind { Dark, Flat };
     void askAndLoad(Kind kind);
-    void load(Kind kind, const std::string& path, int typeIndex);
+    void load(Kind kind, const std::string& path, int typeIndex, bool chosen);
     bool loadWithoutDialog(Kind kind, const std::string& path, int typeIndex);
 
     TMainForm& form_;

@@ -243,8 +243,17 @@ ProjectData readProject(const TBigIniFile& ini) {
 
     p.interlaced = formChecked(p.form, "Interlaced_Checked");
     p.frames.resize(static_cast<std::size_t>(n));
+    // The writer gives an aligned project every shift and rank; one without
+    // them was cut short, and their defaults would stack one frame many times.
+    const auto present = [&](const char* section, const std::string& keyName) {
+        if (p.progstatus >= 2 && !in.text(section, keyName))
+            throw PlanexorError("The project cannot be loaded: [" + std::string(section) + "] " + keyName +
+                                " is missing (the file is incomplete)");
+    };
     for (int i = 0; i < n; ++i) {
         TFrameRec& frame = p.frames[i];
+        present(Shifts, key("X", i));
+        present(Shifts, key("Y", i));
         frame.Excluded = ini.ReadBool(Input, key("Ex", i), false) ? 1 : 0;
         frame.ShiftX = in.integer(Shifts, key("X", i), 0, -MaxShift, MaxShift);
         frame.ShiftY = in.integer(Shifts, key("Y", i), 0, -MaxShift, MaxShift);
@@ -263,7 +272,10 @@ ProjectData readProject(const TBigIniFile& ini) {
         if (!frame.Excluded) ++p.usedframes;
     }
     const int missingRank = std::min(1, n - 1);
-    for (int r = 0; r < n; ++r) p.ranking.push_back(in.integer(RankingSection, key("Rank", r), missingRank, 0, n - 1));
+    for (int r = 0; r < n; ++r) {
+        present(RankingSection, key("Rank", r));
+        p.ranking.push_back(in.integer(RankingSection, key("Rank", r), missingRank, 0, n - 1));
+    }
     return p;
 }
 
@@ -631,6 +643,12 @@ void ProjectFile::rerunSteps(const ProjectData& p, const DeferredFormValues& def
     if (p.progstatus == 4) {
         form_.control(Control::PageControl1).setItemIndex(2);
         form_.StackButtonClick();
+        // Frames that no longer give a stack (all excluded by hand, say) leave
+        // the work aligned, on the stack page, with the stack's warning shown.
+        if (!w.StackReady) {
+            w.progstatus = 2;
+            return;
+        }
         form_.control(Control::Stackframeswindow).setVisible(false);
         form_.control(Control::Propertywindow).setVisible(false);
         form_.control(Control::TabSheet4).setVisible(true);
@@ -642,7 +660,11 @@ void ProjectFile::rerunSteps(const ProjectData& p, const DeferredFormValues& def
 
 void ProjectFile::showActivePage(const ProjectData& p) {
     // Saved on the About page: no key, the first page.
-    const int page = p.activepage == 0 ? 1 : p.activepage;
+    int page = p.activepage == 0 ? 1 : p.activepage;
+    // A page the reopened work has not reached (no stack came of it) stays
+    // hidden: the last one it reached shows.
+    if (page == 4 && !form_.control(Control::TabSheet4).visible()) page = 3;
+    if (page == 3 && !form_.control(Control::TabSheet3).visible()) page = 2;
     if (page >= 1 && page <= 4) form_.control(Control::PageControl1).setItemIndex(page - 1);
     form_.PageControl1Change();
     form_.control(Control::Messagewinlabel2).setCaption(" ");

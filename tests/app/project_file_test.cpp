@@ -8,6 +8,7 @@
 #include "app/project_file.h"
 #include "core/file_io.h"
 #include "project_run.h"
+#include "support/fits_files.h"
 #include "support/form_fixture.h"
 
 namespace planexor {
@@ -42,9 +43,12 @@ protected:
 
 TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
     alignDemo("seq");
-    const std::string dark = testing::writeBmp(dir, "dark.bmp", testing::uniform(320, 240, 3));
-    ASSERT_TRUE(form.LoadDarkFile(dark, 1));
+    // A FITS dark turns colour stacking off; the user turns it back on.
+    const std::string dark = dir.file("dark.fit");
+    testing::writeWithCfitsio(dark, {8, {320, 240}, std::vector<double>(320 * 240, 3.0)});
+    ASSERT_TRUE(form.LoadDarkFile(dark, 3));
     form.control(Control::UseDarkFrame).setChecked(true);
+    form.control(Control::ColourStack).setCheckedByUser(true);
     form.control(Control::StackSlider).setValueByUser(5);
     form.control(Control::Stackbutton).click();
     form.control(Control::RxSlider3).setValueByUser(40);
@@ -72,6 +76,7 @@ TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
     EXPECT_EQ(reopened.form.workspace().progstatus, 4);
     EXPECT_EQ(reopened.form.workspace().darkfile, dark);
     EXPECT_TRUE(reopened.form.control(Control::UseDarkFrame).checked());
+    EXPECT_TRUE(reopened.form.control(Control::ColourStack).checked());
     EXPECT_TRUE(reopened.form.control(Control::TabSheet4).visible());
     EXPECT_EQ(reopened.form.control(Control::PageControl1).itemIndex(), 3);
     EXPECT_EQ(reopened.form.image(Control::ProcessImage), form.image(Control::ProcessImage));
@@ -104,8 +109,8 @@ TEST_F(ProjectTest, ABadProjectIsRefusedNamingTheKeyAndTheWorkStaysAsItWas) {
     const std::string good = dir.file("seq/good.pxp");
     save(good);
     const std::string original = testing::readText(good);
-    const auto replaced = [&](const std::string& from, const std::string& to) {
-        std::string text = original;
+    const auto replaced = [&](const std::string& from, const std::string& to, std::string text = "") {
+        if (text.empty()) text = original;
         text.replace(text.find(from), from.size(), to);
         return text;
     };
@@ -127,7 +132,11 @@ TEST_F(ProjectTest, ABadProjectIsRefusedNamingTheKeyAndTheWorkStaysAsItWas) {
         {replaced("hotx=160", "hotx=330"), "hotx=330 (outside the frame of 320 x 240)"},
         {replaced("hotx=160", "hotx=310"), "the alignment box does not fit"},
         {replaced("filename=planet.avi", "filename=gone.avi"), "Error : Avifile gone.avi missing, project not loaded"},
-        {replaced("sequencelength=12", "sequencelength=40"), "holds 12 frames, the project 40"},
+        {replaced("progstatus=2", "progstatus=1", replaced("sequencelength=12", "sequencelength=40")),
+         "holds 12 frames, the project 40"},
+        // Cut short: the defaults of the missing shifts and ranks would stack one frame again and again.
+        {replaced("sequencelength=12", "sequencelength=40"), "[Shifts] X12 is missing (the file is incomplete)"},
+        {original.substr(0, original.find("Rank5=")), "[Ranking] Rank5 is missing"},
         // A 50 MB line: no number, so the default 0, which is no place for the box.
         {replaced("hotx=160", "hotx=" + std::string(50 << 20, '7')), "the alignment box does not fit"},
     };

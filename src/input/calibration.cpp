@@ -176,6 +176,11 @@ CalibrationLoad loadDarkFrame(Workspace& workspace, const std::string& path, int
     float minimum = 0;
     const CalibrationLoad load = readCalibration(path, fileType, Dark, loaded, minimum);
     if (!load.loaded) return load;
+    // No light reads below 0: a negative dark would brighten every frame.
+    if (minimum < 0)
+        throw PlanexorError("The darkframe " + path +
+                            " holds negative values and would brighten the frames. Plain FITS files are "
+                            "scaled around 0: save the dark as special planexor fits (.fitq) and load that.");
     commit(loaded, Dark, {&workspace.DarkR, &workspace.DarkG, &workspace.DarkB}, workspace.DarkGrey,
            workspace.DarkWidth, workspace.DarkHeight);
     workspace.darkfile = path;

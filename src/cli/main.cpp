@@ -3,6 +3,7 @@
 #include <array>
 #include <cerrno>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/big_ini_file.h"
@@ -56,8 +58,10 @@ struct Arguments {
         if (!has(name)) return fallback;
         const std::string& value = options.at(name);
         char* end = nullptr;
+        errno = 0;
         const long result = std::strtol(value.c_str(), &end, 10);
-        if (value.empty() || *end != 0) throw UsageError("--" + name + " needs a whole number, not '" + value + "'");
+        if (value.empty() || *end != 0 || errno == ERANGE || result < INT_MIN || result > INT_MAX)
+            throw UsageError("--" + name + " needs a whole number, not '" + value + "'");
         return result;
     }
     double number(const std::string& name, double fallback) const {
@@ -115,6 +119,29 @@ int filterIndexFor(const std::string& path) {
 // every session, to reproduce the window's settings on purpose.
 std::string settingsFileOption;
 
+// Whole numbers with each of `separators` between two of them and nothing
+// else: "3x4" with "x". False for anything more or less, or a number beyond int.
+bool separatedNumbers(std::string_view text, std::string_view separators, int* values) {
+    const char* at = text.data();
+    const char* const end = at + text.size();
+    for (std::size_t i = 0; i <= separators.size(); ++i) {
+        if (i > 0 && (at == end || *at++ != separators[i - 1])) return false;
+        const auto [next, error] = std::from_chars(at, end, values[i]);
+        if (error != std::errc() || next == at) return false;
+        at = next;
+    }
+    return at == end;
+}
+
+// A file dialog answers with full paths: the files named on the command line
+// are taken the same way, so that projects and frame lists written from them
+// open from any folder.
+std::string fullPath(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(path, error);
+    return error ? path : full.lexically_normal().string();
+}
+
 bool isProject(const std::string& path) { return lowerExtensionOf(path) == ".pxp"; }
 
 bool fileExists(const std::string& path) {
@@ -163,7 +190,9 @@ struct Session {
             if (inputs.size() != 1) throw UsageError("a frame list (.pxl) is the only input");
             form.openFrameList(inputs.front());
         } else {
-            ui.queueFiles(inputs, filterIndexFor(inputs.front()));
+            std::vector<std::string> files;
+            for (const std::string& input : inputs) files.push_back(fullPath(input));
+            ui.queueFiles(files, filterIndexFor(inputs.front()));
             form.control(Control::SelectFileButton).click();
         }
         check();
@@ -274,12 +303,10 @@ int runMakeDemo(const Arguments& arguments) {
     options.frames = static_cast<int>(arguments.integer("frames", options.frames));
     if (arguments.has("size")) {
         const std::string size = arguments.text("size");
-        int width = 0, height = 0;
-        char tail = 0;
-        if (std::sscanf(size.c_str(), "%dx%d%c", &width, &height, &tail) != 2)
-            throw UsageError("--size needs WIDTHxHEIGHT, not '" + size + "'");
-        options.width = width;
-        options.height = height;
+        int sides[2] = {};
+        if (!separatedNumbers(size, "x", sides)) throw UsageError("--size needs WIDTHxHEIGHT, not '" + size + "'");
+        options.width = sides[0];
+        options.height = sides[1];
     }
     const std::string format = arguments.text("format", "avi");
     if (format == "avi") options.format = DemoOptions::Avi;
@@ -321,11 +348,9 @@ int runMakeDemo(const Arguments& arguments) {
 // "X,Y" as two whole numbers.
 std::pair<int, int> pointOption(const Arguments& arguments, const std::string& name) {
     const std::string text = arguments.text(name);
-    int x = 0, y = 0;
-    char tail = 0;
-    if (std::sscanf(text.c_str(), "%d,%d%c", &x, &y, &tail) != 2)
-        throw UsageError("--" + name + " needs X,Y, not '" + text + "'");
-    return {x, y};
+    int point[2] = {};
+    if (!separatedNumbers(text, ",", point)) throw UsageError("--" + name + " needs X,Y, not '" + text + "'");
+    return {point[0], point[1]};
 }
 
 // Shortest text that reads back as the same float, in the "C" format.
@@ -353,11 +378,11 @@ std::vector<std::string> commaItems(const std::string& text) {
 std::vector<int> frameNumbers(const std::string& text, int frames) {
     std::vector<int> numbers;
     for (const std::string& item : commaItems(text)) {
-        int first = 0, last = 0;
-        char tail = 0;
-        const int read = std::sscanf(item.c_str(), "%d-%d%c", &first, &last, &tail);
-        if (read == 1 && item.find('-') == std::string::npos) last = first;
-        else if (read != 2) throw UsageError("--exclude takes frame numbers and ranges, e.g. 3,10-20");
+        int range[2] = {};
+        if (separatedNumbers(item, "", range) && item.find('-') == std::string::npos) range[1] = range[0];
+        else if (!separatedNumbers(item, "-", range))
+            throw UsageError("--exclude takes frame numbers and ranges, e.g. 3,10-20");
+        const int first = range[0], last = range[1];
         if (first < 0 || last < first || last >= frames)
             throw UsageError("--exclude: frames are numbered 0.." + std::to_string(frames - 1) + ", not '" + item + "'");
         for (int n = first; n <= last; ++n) numbers.push_back(n);
@@ -429,7 +454,7 @@ void loadCalibration(Session& session, const Arguments& arguments) {
     for (const bool flat : {false, true}) {
         const std::string option = flat ? "flat" : "dark";
         if (!arguments.has(option)) continue;
-        const std::string path = arguments.text(option);
+        const std::string path = fullPath(arguments.text(option));
         session.ui.queueFiles({path}, calibrationType(path));
         form.control(flat ? Control::Flatfieldbutton : Control::LoadDarkframe).click();
         session.check();
@@ -499,9 +524,19 @@ void writeShifts(const TMainForm& form, const std::string& path, bool subpixel) 
     std::printf("shifts: %s\n", path.c_str());
 }
 
+// The files a run writes besides its pictures: a slip of the name must not
+// replace the input video.
+void checkWrittenNames(const Arguments& arguments) {
+    if (arguments.has("shifts") && lowerExtensionOf(arguments.text("shifts")) != ".csv")
+        throw UsageError("--shifts needs a FILE.csv");
+    if (arguments.has("project") && !isProject(arguments.text("project")))
+        throw UsageError("--project needs a FILE.pxp");
+}
+
 int runAlign(const Arguments& arguments) {
     if (!arguments.has("shifts") && !arguments.has("project"))
         throw UsageError("--shifts FILE.csv or --project FILE.pxp is required");
+    checkWrittenNames(arguments);
     Session session;
     alignSequence(session, arguments);
     if (arguments.has("shifts")) writeShifts(session.form, arguments.text("shifts"), arguments.has("subpixel"));
@@ -548,10 +583,9 @@ std::vector<SplinePoint> gammaCurveOption(const Arguments& arguments) {
     };
     std::vector<SplinePoint> points;
     for (const std::string& item : commaItems(text)) {
-        int in = 0, out = 0;
-        char tail = 0;
-        if (std::sscanf(item.c_str(), "%d:%d%c", &in, &out, &tail) != 2 || item.find_first_of(" +") != std::string::npos)
-            throw fail("needs whole-number pairs IN:OUT, not '" + item + "'");
+        int pair[2] = {};
+        if (!separatedNumbers(item, ":", pair)) throw fail("needs whole-number pairs IN:OUT, not '" + item + "'");
+        const int in = pair[0], out = pair[1];
         if (in < 0 || in > 255 || out < 0 || out > 255) throw fail("has a level outside 0..255 in '" + item + "'");
         if (!points.empty() && in <= points.back().x)
             throw fail("needs strictly rising input levels ('" + item + "' does not rise)");
@@ -655,10 +689,12 @@ SaveRequest saveRequestFrom(const Arguments& arguments, bool processedByDefault)
         throw UsageError("the processed picture cannot be saved as .fitq (Filetype not supported for processed output)");
     if (arguments.has("selection")) {
         std::array<int, 4> box{};
-        char tail = 0;
+        // Corners beyond the picture are cut to it; these bounds keep their arithmetic in range.
         if (!request.processed || request.filterIndex == 2 ||
-            std::sscanf(arguments.text("selection").c_str(), "%d,%d,%d,%d%c", &box[0], &box[1], &box[2], &box[3], &tail) != 4)
-            throw UsageError("--selection needs X1,Y1,X2,Y2 and a processed .bmp or .jpg");
+            !separatedNumbers(arguments.text("selection"), ",,,", box.data()) ||
+            std::any_of(box.begin(), box.end(), [](int corner) { return corner < 0 || corner > 4 * MaxImageSide; }))
+            throw UsageError("--selection needs X1,Y1,X2,Y2 (0.." + std::to_string(4 * MaxImageSide) +
+                             ") and a processed .bmp or .jpg");
         request.selection = box;
     }
     request.subdir = arguments.text("subdir");
@@ -752,6 +788,7 @@ int runStack(const Arguments& arguments) {
     if (chain && (arguments.has("best") || arguments.has("best-percent") || arguments.has("max-diff")))
         throw UsageError("--chain stacks the ranks above --lower-quality: give no --best, --best-percent or --max-diff");
     checkProcessingOptions(arguments);
+    checkWrittenNames(arguments);
     if (arguments.has("best") && arguments.has("best-percent")) throw UsageError("give --best or --best-percent, not both");
     if (arguments.has("resample") && arguments.has("expand")) throw UsageError("--resample and --expand exclude each other");
     const std::string filter = arguments.text("filter", "mitchell");
@@ -794,6 +831,12 @@ int runStack(const Arguments& arguments) {
         // An aligned project stacks again with new cut-offs, without aligning anew.
         if (fieldItem > 0) throw UsageError("--deinterlace belongs to aligning; the project keeps its own");
         if (chain) throw UsageError("--chain aligns anew; a project stacks without aligning");
+        // What opening and aligning read: the project keeps its own.
+        for (const char* option : {"feature", "box", "no-track", "predict", "subpixel", "quality", "dark", "flat",
+                                   "exclude", "save-list", "optimize", "optimize-until", "search-area", "lower-quality"})
+            if (arguments.has(option))
+                throw UsageError(std::string("--") + option +
+                                 " belongs to opening and aligning; a project stacks again with its own");
         session.openProject(arguments.positional.front());
         if (form.workspace().progstatus < 2)
             throw PlanexorError("The project is not aligned yet (stage " + std::to_string(form.workspace().progstatus) +

@@ -65,9 +65,15 @@ TEST_F(Cli, InfoAndFrameReadStillFramesInTheGivenOrderAndAnAviWrittenByFfmpeg) {
 
 TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) {
     const std::string a = frame("a.bmp", 1);
-    for (const std::string& usage : {std::string(), std::string("stak x.avi"), "frame " + a + " --index two --out x.bmp",
-                                     "frame " + a + " --index 0", std::string("info")})
+    const std::string bytesBefore = testing::readText(a);
+    for (const std::string& usage :
+         {std::string(), std::string("stak x.avi"), "frame " + a + " --index two --out x.bmp", "frame " + a + " --index 0",
+          std::string("info"), "frame " + a + " --index 4294967296 --out x.bmp",
+          "align " + a + " --feature 4294967456,120 --shifts s.csv", "align " + a + " --feature 1,1 --project " + a,
+          "align " + a + " --feature 1,1 --shifts " + a, "process " + a + " --selection 0,0,99999,5 --out x.bmp",
+          "stack p.pxp --dark " + a + " --out x.bmp", std::string("stack p.pxp --exclude 3 --out x.bmp")})
         EXPECT_EQ(runCli(usage).status, 2) << usage;
+    EXPECT_EQ(testing::readText(a), bytesBefore);
     const auto unknownOption = runCli("info a.bmp --fast");
     EXPECT_EQ(unknownOption.status, 2);
     EXPECT_NE(unknownOption.err.find("unknown option --fast"), std::string::npos);
@@ -371,10 +377,13 @@ TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
         EXPECT_NE(csv.find("\n" + row), std::string::npos) << row;
     }
 
-    // A sequence named relative to where the command runs is stored by its full folder.
+    // A sequence and a dark named relative to where the command runs are stored by their full paths.
+    const std::string dark = testing::writeBmp(dir, "d.bmp", testing::uniform(320, 240, 2));
     ASSERT_EQ(testing::runCommand("cd " + demo + " && " + PLANEXOR_CLI_PATH + " align planet.avi --feature 160,120 "
-                                  "--shifts s.csv --project " + dir.file("relative.pxp")).status, 0);
-    EXPECT_NE(testing::readText(dir.file("relative.pxp")).find("filedir=" + demo + "\r\n"), std::string::npos);
+                                  "--dark ../d.bmp --shifts s.csv --project " + dir.file("relative.pxp")).status, 0);
+    const std::string relative = testing::readText(dir.file("relative.pxp"));
+    EXPECT_NE(relative.find("filedir=" + demo + "\r\n"), std::string::npos);
+    EXPECT_NE(relative.find("darkfile=" + dark + "\r\n"), std::string::npos);
 
     const auto info = runCli("info " + project);
     EXPECT_EQ(info.out, "stage: 2 (aligned)\nsource: AVI " + demo + "/planet.avi\nframes: 16\nused: 16\n");
@@ -386,9 +395,19 @@ TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
     EXPECT_EQ(process.status, 0) << process.err;
     EXPECT_TRUE(std::filesystem::exists(dir.file("p.bmp")));
 
-    const auto unstacked = runCli("process " + project + " --out " + dir.file("q.bmp"));
-    EXPECT_EQ(unstacked.status, 1);
-    EXPECT_NE(unstacked.err.find("no stack yet"), std::string::npos);
+    // A project without a stack, saved so or with every frame excluded by hand since.
+    std::string excluded = testing::readText(dir.file("stacked.pxp"));
+    for (int frame = 0; frame < 16; ++frame) {
+        const std::string used = "Ex" + std::to_string(frame) + "=0";
+        excluded.replace(excluded.find(used), used.size(), "Ex" + std::to_string(frame) + "=1");
+    }
+    testing::writeText(dir.file("excluded.pxp"), excluded);
+    for (const std::string& unstackedProject : {project, dir.file("excluded.pxp")}) {
+        const auto unstacked = runCli("process " + unstackedProject + " --out " + dir.file("q.bmp"));
+        EXPECT_EQ(unstacked.status, 1);
+        EXPECT_NE(unstacked.err.find("no stack yet"), std::string::npos);
+        EXPECT_FALSE(std::filesystem::exists(dir.file("q.bmp")));
+    }
     testing::writeText(dir.file("bad.pxp"), "[Input]\nfiletype=AVI\nsequencelength=99999\n");
     const auto bad = runCli("stack " + dir.file("bad.pxp") + " --out " + dir.file("b.bmp"));
     EXPECT_EQ(bad.status, 1);

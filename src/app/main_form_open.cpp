@@ -43,12 +43,8 @@ void TMainForm::setSequenceDirectory(const std::string& directory) {
 
 void TMainForm::SelectFileButtonClick() {
     Workspace& w = *workspace_;
-    w.resetForOpening();
-    w.SequenceOpen = false;
-    resetProcessingControls();
-    showTabs(false, false, false);
-    ui_.setCursor(CursorShape::Hourglass);
-
+    // The work in hand is given up only once new input is chosen: a
+    // cancelled dialog leaves it as it was.
     FileDialogRequest request;
     request.dialog = "AddBitmapDialog";
     request.filters = OpenFilters;
@@ -56,11 +52,13 @@ void TMainForm::SelectFileButtonClick() {
     request.directory = sequenceDirectory().empty() ? settings_.readString("Files", "Dir", "") : sequenceDirectory();
     request.multiple = true;
     const FileDialogAnswer answer = ui_.runFileDialog(request);
-    if (!answer.accepted || answer.files.empty()) {
-        ui_.setCursor(CursorShape::Arrow);
-        return;
-    }
+    if (!answer.accepted || answer.files.empty()) return;
 
+    w.resetForOpening();
+    w.SequenceOpen = false;
+    resetProcessingControls();
+    showTabs(false, false, false);
+    ui_.setCursor(CursorShape::Hourglass);
     w.progstatus = 0;
     RubberX = RubberY = -1;
     source_.reset();

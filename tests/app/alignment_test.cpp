@@ -207,6 +207,8 @@ TEST_F(AlignPage, CancelHalfWayKeepsWhatWasRegisteredWithoutRankingAndTheNextRun
     EXPECT_FALSE(w.AlignRun || form.runInProgress() || form.control(Control::MessageWindow).visible());
     EXPECT_EQ(ui.cursor, CursorShape::Arrow);
     for (const TRankEntry& entry : w.Ranking) EXPECT_EQ(entry, TRankEntry{});
+    EXPECT_FALSE(form.control(Control::TabSheet3).visible());  // nothing ranked, nothing to stack
+    EXPECT_EQ(w.progstatus, 1);
     int registered = 0;
     for (int k = 0; k < frames; ++k) registered += w.FrameRecs[k] == complete[k];
     EXPECT_GT(registered, 5);

@@ -48,11 +48,13 @@ TEST_F(OpenStillFrames, DialogOrderHasItsFirstAndLastEntriesExchangedAndOpeningS
     EXPECT_TRUE(w.JpegFrames);
     EXPECT_EQ(form.caption(), "Planexor processing JPG: " + dir.file("a.jpg"));
 
-    // The dialog starts on the last used type.
+    // The dialog starts on the last used type; cancelling it keeps the work open.
     form.control(Control::SelectFileButton).click();  // nothing queued: cancelled
     EXPECT_EQ(ui.dialogRequests.back().filterIndex, 4);
     EXPECT_EQ(ui.cursor, CursorShape::Arrow);
     EXPECT_TRUE(errors().empty());
+    EXPECT_TRUE(w.SequenceOpen && w.JpegFrames);
+    EXPECT_EQ(form.caption(), "Planexor processing JPG: " + dir.file("a.jpg"));
 }
 
 TEST_F(OpenStillFrames, SpaceTogglesExclusionAndReopeningNeverShowsThePreviousOnes) {

@@ -963,7 +963,8 @@ const std::vector<Command>& commands() {
          "[--contrast C] [--brightness B] [--gamma G] [--gamma-curve IN:OUT,...] [--kernel K0,...,K8] [--chain] "
          "[FRAME OPTIONS] [OPTIMIZING OPTIONS] --out FILE [--save stack|processed] [SAVING OPTIONS] "
          "[--shifts FILE.csv] [--dark FILE] [--flat FILE] [--colour] [--project FILE.pxp]\n"
-         "  stack FILE.pxp [the same options but --feature, --box, --deinterlace, --chain, --dark, --flat]",
+         "  stack FILE.pxp [the same options but those of opening and aligning: --feature, --box, --deinterlace, "
+         "--chain, --subpixel, --quality, --dark, --flat, FRAME OPTIONS and OPTIMIZING OPTIONS]",
          "Align, stack the best frames (default: the best 25%) and save. With any of the processing options (or "
          "--save processed) the saved picture is the sharpened, display-mapped one; --wavelets takes the six layer "
          "slider values (10 = unchanged). --gamma-curve draws the gamma curve through its points (input:output "

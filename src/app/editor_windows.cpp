@@ -39,6 +39,8 @@ void EditorWindows::GammaSplineGraphMouseUp() {
 void EditorWindows::GammaSplineGraphDblClick() {
     gamma_curve::reset(curve_);
     redrawGraph();
+    // The picture follows at once: "Reset" brings no mouse release after it.
+    GammaSplineGraphMouseUp();
 }
 
 void EditorWindows::drawGammaCurve(std::span<const SplinePoint> points) {

@@ -277,6 +277,9 @@ void FrameLists::addFrameList(const std::string& path) {
     control(Control::AlignSlider).setRange(0, count - 1);
     control(Control::StackSlider).setRange(0, count - 1);
     form_.source_ = std::make_unique<StillFrameSource>(w.FrameFiles, count, w.JpegFrames);
+    // The counter under the preview counts the added frames too.
+    control(Control::Label9).setCaption(std::to_string(control(Control::PreviewSlider).intValue() + 1) + " / " +
+                                        std::to_string(count));
     recount();
 }
 

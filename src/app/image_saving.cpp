@@ -77,8 +77,11 @@ std::optional<ImageSaving::SaveChoice> ImageSaving::askSaveFile() {
     request.filterIndex = saveFilterIndex_;
     request.defaultExtension = "bmp";
     request.directory = saveDirectory();
+    // Where the last picture went, as the dialog starts after a restart too.
+    if (request.directory.empty()) request.directory = settings_.readString("Files", "SaveDir", "");
     request.fileName = baseNameOf(form_.workspace().SourceFile);
     request.save = true;
+    request.asksBeforeReplacing = true;
     const FileDialogAnswer answer = ui_.runFileDialog(request);
     if (!answer.accepted || answer.files.empty()) return std::nullopt;
     saveFilterIndex_ = answer.filterIndex;

@@ -576,6 +576,7 @@ void ProcessPage::SaveShrinkClick() {
     request.filters = {"Bitmap (*.bmp)", "Jpeg (*.jpg)"};
     request.defaultExtension = "BMP";
     request.save = true;
+    request.asksBeforeReplacing = true;
     request.directory = form_.saving().saveDirectory();
     const FileDialogAnswer answer = ui_.runFileDialog(request);
     if (!answer.accepted || answer.files.empty()) return;

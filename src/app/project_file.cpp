@@ -302,6 +302,7 @@ void ProjectFile::SaveProjectClick() {
     request.directory = form_.sequenceDirectory();
     request.fileName = baseNameOf(form_.workspace().SourceFile);
     request.save = true;
+    request.asksBeforeReplacing = true;
     const FileDialogAnswer answer = form_.ui().runFileDialog(request);
     if (!answer.accepted || answer.files.empty()) return;
     std::string path = answer.files.front();

@@ -20,6 +20,7 @@ struct FileDialogRequest {
     std::string fileName;
     std::string defaultExtension;
     bool save = false;
+    bool asksBeforeReplacing = false;  // the handler asks itself: the dialog must not ask too
     bool multiple = false;
 };
 

@@ -256,10 +256,16 @@ void ControlBinder::bindCheckList(QListWidget* list, ControlModel& model) {
         }
     });
     // The widget has already inverted a clicked check mark, as the form expects.
+    // The form toggles the selected entries and the focused one: a click on a
+    // box focuses its entry, kept in a multiple selection that holds it, else
+    // made the selection (Qt leaves both where they were).
     const Control name = model.id();
     connect(list, &QListWidget::itemChanged, this, [this, list, &model, name](QListWidgetItem* item) {
         const int row = list->row(item);
         userAction([this, &model, name, row, checked = item->checkState() == Qt::Checked] {
+            std::vector<int> selection = model.listSelection();
+            if (std::find(selection.begin(), selection.end(), row) == selection.end()) selection = {row};
+            model.setListSelection(selection, row);
             model.setListItemChecked(row, checked);
             form_.listEvent(name, TMainForm::ListAction::ClickCheck);
         });

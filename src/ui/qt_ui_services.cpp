@@ -10,6 +10,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 
 #include "ui/widgets.h"
 
@@ -29,6 +30,23 @@ public:
 // File names are bytes on Linux; Qt's local encoding maps them both ways.
 std::string encodedPath(const QString& path) { return QFile::encodeName(path).toStdString(); }
 QString decodedPath(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+// Filters may come in the Windows form "Name|*.a;*.b"; Qt reads "Name (*.a *.b)".
+QString qtFilter(const std::string& filter) {
+    const std::size_t bar = filter.find('|');
+    if (bar == std::string::npos) return QString::fromStdString(filter);
+    std::string patterns = filter.substr(bar + 1);
+    std::replace(patterns.begin(), patterns.end(), ';', ' ');
+    return QString::fromStdString(filter.substr(0, bar) + " (" + patterns + ")");
+}
+
+// The extension a save dialog gives a bare name: that of the chosen type, as
+// on other desktops, so "FIT" does not save "name.bmp".
+QString suffixOf(const QString& filter, const QString& fallback) {
+    static const QRegularExpression firstPattern(R"(\*\.(\w+))");
+    const QRegularExpressionMatch match = firstPattern.match(filter);
+    return match.hasMatch() ? match.captured(1) : fallback;
+}
 
 QMessageBox::Icon iconOf(MessageKind kind) {
     switch (kind) {
@@ -65,7 +83,7 @@ FileDialogAnswer QtUiServices::runFileDialog(const FileDialogRequest& request) {
     QFileDialog dialog(window_);
     dialog.setWindowTitle(request.save ? "Save as" : "Open");
     QStringList filters;
-    for (const std::string& filter : request.filters) filters << QString::fromStdString(filter);
+    for (const std::string& filter : request.filters) filters << qtFilter(filter);
     if (!filters.isEmpty()) dialog.setNameFilters(filters);
     if (request.filterIndex >= 1 && request.filterIndex <= filters.size())
         dialog.selectNameFilter(filters[request.filterIndex - 1]);
@@ -75,7 +93,13 @@ FileDialogAnswer QtUiServices::runFileDialog(const FileDialogRequest& request) {
         dialog.setFileMode(QFileDialog::AnyFile);
         std::string extension = request.defaultExtension;
         if (!extension.empty() && extension.front() == '.') extension.erase(0, 1);
-        dialog.setDefaultSuffix(QString::fromStdString(extension));
+        const QString fallback = QString::fromStdString(extension);
+        if (!fallback.isEmpty()) {
+            dialog.setDefaultSuffix(suffixOf(dialog.selectedNameFilter(), fallback));
+            QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog,
+                             [&dialog, fallback](const QString& filter) { dialog.setDefaultSuffix(suffixOf(filter, fallback)); });
+        }
+        dialog.setOption(QFileDialog::DontConfirmOverwrite, request.asksBeforeReplacing);
     } else {
         dialog.setAcceptMode(QFileDialog::AcceptOpen);
         dialog.setFileMode(request.multiple ? QFileDialog::ExistingFiles : QFileDialog::ExistingFile);

@@ -84,6 +84,7 @@ TEST_F(FrameLists, TogglesSaveReopenAndAddGiveTheFramesInOrder) {
     EXPECT_EQ(w.usedframes, 8);
     EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 8 selected (Total = 8 ) ");
     EXPECT_EQ(form.control(Control::StackSlider).maximum(), 7);
+    EXPECT_EQ(form.control(Control::Label9).caption().substr(1), " / 8");
 
     press(Control::Framelistloadbutton, dir.file("kept.pxl"));
     EXPECT_EQ(openedFrames(), (std::vector<std::string>{paths[3], paths[5]}));

@@ -139,6 +139,12 @@ TEST_F(ImageSaving, NoSpecialFitsOfTheProcessedPictureAndNothingWrittenOnNoOrFai
 }
 
 TEST_F(ImageSaving, SaveToSubdirStartsTheDialogInItsFolderMadeWithItsParents) {
+    // Without it, the dialog starts where the last picture went.
+    settings.writeString("Files", "SaveDir", dir.file("last"));
+    ui.queueCancel();
+    form.control(Control::SaveBMP2button).click();
+    EXPECT_EQ(ui.dialogRequests.back().directory, dir.file("last"));
+
     form.control(Control::DirectoryListBox1).setCaption(dir.path());
     form.control(Control::SaveSub).setCheckedByUser(true);
     form.control(Control::Subdirname).setCaption("night/processed");

@@ -324,9 +324,13 @@ TEST_F(EditorWindows, TheCurveFollowsTheMouseAndReachesThePictureAtEachRelease) 
     graph(Mouse::Up, 30, 30, Left);
     EXPECT_EQ(form.editors().gammaCurve().count(), 3);
     EXPECT_EQ(form.GammaTable.values, tableOfCurve().values);
+    const Bitmap24 reset = shown();
     graph(Mouse::Down, 64, 215, Right);
-    form.control(Control::Button2).click();  // the window's Reset: as a double click
+    graph(Mouse::Up, 64, 215, Right);
+    ASSERT_NE(shown(), reset);
+    form.control(Control::Button2).click();  // the window's Reset: as a double click, the picture following
     EXPECT_EQ(form.editors().gammaCurve().count(), 3);
+    EXPECT_EQ(shown(), reset);
 
     // The spin, changed later, is in force again; the curve stays drawn.
     form.control(Control::Gamma1spin).setValueByUser(1.5);

@@ -162,12 +162,19 @@ TEST_F(BindingTest, CheckListFollowsItsModelAndReportsTheUsersMarks) {
     EXPECT_EQ(list->currentRow(), 2);
     EXPECT_EQ(*runs, 0);
 
-    list->setCurrentRow(0);  // a press on the box selects its row first
-    EXPECT_EQ(frames.listSelection(), std::vector<int>{0});
+    // A click on a box leaves Qt's current row where it was (2): the clicked
+    // entry is the one that changes, and it becomes the selection.
     list->item(0)->setCheckState(Qt::Unchecked);  // as a click on the box does
     EXPECT_FALSE(frames.listItems()[0].checked);
+    EXPECT_TRUE(frames.listItems()[2].checked);
     EXPECT_EQ(form.workspace().FrameRecs[0].Excluded, 1);  // the form's check-mark handler ran
-    EXPECT_EQ(*runs, 0);                                     // which is no click on the entry
+    EXPECT_EQ(form.workspace().FrameRecs[2].Excluded, 0);
+    EXPECT_EQ(frames.listSelection(), std::vector<int>{0});
+    EXPECT_EQ(*runs, 0);  // which is no click on the entry
+    // Within a multiple selection, a box toggles every selected entry.
+    frames.setListSelection({0, 2}, 0);
+    list->item(2)->setCheckState(Qt::Unchecked);
+    EXPECT_EQ(form.workspace().FrameRecs[0].Excluded * 10 + form.workspace().FrameRecs[2].Excluded, 1);
 
     frames.clearList();
     EXPECT_EQ(list->count(), 0);

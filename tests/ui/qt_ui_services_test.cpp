@@ -108,6 +108,28 @@ TEST(QtUiServices, FileDialogOffersTheFiltersAndReportsTheChosenFileAndFilter) {
     ASSERT_TRUE(answer.accepted);
     EXPECT_EQ(answer.files, std::vector<std::string>{file});
     EXPECT_EQ(answer.filterIndex, 2);
+
+    // Saving: a bare name takes the extension of the type chosen last; filters
+    // written "Name|*.x" are offered as Qt shows them.
+    FileDialogRequest save;
+    save.save = true;
+    save.asksBeforeReplacing = true;
+    save.filters = {"BMP (*.bmp)", "FIT (*.fit *.fits)", "Planexor Frame list|*.pxl"};
+    save.defaultExtension = "bmp";
+    save.directory = dir.path();
+    whenDialogOpens<QFileDialog>([&](QFileDialog* dialog) {
+        EXPECT_EQ(dialog->nameFilters().back(), "Planexor Frame list (*.pxl)");
+        EXPECT_EQ(dialog->defaultSuffix(), "bmp");
+        EXPECT_TRUE(dialog->testOption(QFileDialog::DontConfirmOverwrite));
+        dialog->selectNameFilter("FIT (*.fit *.fits)");
+        emit dialog->filterSelected("FIT (*.fit *.fits)");  // as choosing it in the type box does
+        dialog->selectFile("stack");
+        static_cast<QDialog*>(dialog)->accept();
+    });
+    const FileDialogAnswer saved = ui.runFileDialog(save);
+    ASSERT_TRUE(saved.accepted);
+    EXPECT_EQ(saved.files, std::vector<std::string>{dir.file("stack.fit")});
+    EXPECT_EQ(saved.filterIndex, 2);
 }
 
 using RepaintTest = WindowTest;

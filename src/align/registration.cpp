@@ -423,10 +423,15 @@ RegistrationResult finishRegistration(Workspace& workspace, Alignment& alignment
     if (options.resampled) {
         // Shifts count in resampled pixels; the track stays in frame pixels.
         record.Difference = 1.0f;
+        // With fractions, the whole enlarged shift is the nearest to the whole
+        // shift and its fraction together, so the part left stays within half
+        // an enlarged pixel.
         const double factor = options.resampleFactor;
-        const int wholeX = nearest(shiftX * factor), wholeY = nearest(shiftY * factor);
-        subX = (shiftX + subX) * factor - wholeX;
-        subY = (shiftY + subY) * factor - wholeY;
+        const double totalX = (shiftX + subX) * factor, totalY = (shiftY + subY) * factor;
+        const int wholeX = nearest(options.subpixel ? totalX : shiftX * factor);
+        const int wholeY = nearest(options.subpixel ? totalY : shiftY * factor);
+        subX = totalX - wholeX;
+        subY = totalY - wholeY;
         shiftX = wholeX;
         shiftY = wholeY;
     }

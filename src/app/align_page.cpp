@@ -403,6 +403,7 @@ void AlignPage::AlignallButtonClick() {
     }
     const auto started = std::chrono::steady_clock::now();
     w.progstatus = 2;
+    form_.stackPage().noteAlignmentScale();
     control(Control::ShowFFTbox).setCheckedByUser(false);
     for (TFrameRec& record : w.FrameRecs) {
         const std::uint8_t excluded = record.Excluded;

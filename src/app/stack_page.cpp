@@ -87,8 +87,14 @@ void TMainForm::bindStackHandlers() {
     bind(Control::StackSlider, "StackSliderChange", true, [this] { StackSliderChange(); });
     bind(Control::differencecutslider, "differencecutsliderChange", true, [this] { differencecutsliderChange(); });
     bind(Control::SetMiddleButton, "SetMiddleButtonClick", true, [this] { SetMiddleButtonClick(); });
-    bind(Control::Resampled, "ResampledClick", true, [this] { ResampledClick(); });
-    bind(Control::ResampleSpin, "ResampleSpinChange", true, [this] { ResampleSpinChange(); });
+    bind(Control::Resampled, "ResampledClick", true, [this] {
+        ResampledClick();
+        stack_->checkAlignmentScale();
+    });
+    bind(Control::ResampleSpin, "ResampleSpinChange", true, [this] {
+        ResampleSpinChange();
+        stack_->checkAlignmentScale();
+    });
     bind(Control::Interlaced, "InterlacedClick", false, [this] { InterlacedClick(); });
     bind(Control::InterlaceHoriz, "InterlacedClick", false, [this] { InterlacedClick(); });
     bind(Control::ColourStack, "ColourStackClick", false, [this] { ColourStackClick(); });
@@ -351,6 +357,19 @@ void StackPage::syncWithControls() {
     const bool colour = control(Control::ColourStack).checked();
     control(Control::RedSlider).setEnabled(colour);
     control(Control::blueslider).setEnabled(colour);
+}
+
+double StackPage::alignmentScale() const {
+    return control(Control::Resampled).checked() ? limitFactor(control(Control::ResampleSpin).value()) : 1.0;
+}
+
+void StackPage::checkAlignmentScale() {
+    Workspace& w = *workspace_;
+    if (w.progstatus < 2 || alignmentScale() == alignedScale_) return;
+    w.progstatus = 1;
+    control(Control::TabSheet3).setVisible(false);
+    ui_.showMessage(MessageKind::Information,
+                    "The shifts were measured at another resampling: align the frames again before stacking.");
 }
 
 void StackPage::ResampleSpinChange() { workspace_->ResampleFactor = limitFactor(control(Control::ResampleSpin).value()); }

@@ -60,11 +60,17 @@ public:
     const Drawing& overlay(Control imageControl) const;
     // The graph anew from the records, as after a run that was cancelled.
     void refreshStackGraph(float maxDifference);
+    // Resampled alignment measures shifts in enlarged pixels: the scale the
+    // records were made at, noted when they were, and what a change of it
+    // after that does (the alignment must be made again).
+    void noteAlignmentScale() { alignedScale_ = alignmentScale(); }
+    void checkAlignmentScale();
 
 private:
     ControlModel& control(Control id);
     const ControlModel& control(Control id) const;
     StackOptions stackOptionsFromControls() const;
+    double alignmentScale() const;
     void showCutOffFrame(int frame);
     bool preparePoints(AlignmentPoints& points, FramePreparation& preparation, const std::vector<int>& ranks,
                        RunProgress& progress);
@@ -78,6 +84,7 @@ private:
     StackImageMarks stackMarks_;
     StackQualityTable stackQuality_{};
     int StackedCount = 1;
+    double alignedScale_ = 1.0;
     int StackLimit = 0;
     int pointsPlaced_ = 0;
     FftEngine stackQualityFft_;

@@ -832,8 +832,9 @@ int runStack(const Arguments& arguments) {
         if (fieldItem > 0) throw UsageError("--deinterlace belongs to aligning; the project keeps its own");
         if (chain) throw UsageError("--chain aligns anew; a project stacks without aligning");
         // What opening and aligning read: the project keeps its own.
-        for (const char* option : {"feature", "box", "no-track", "predict", "subpixel", "quality", "dark", "flat",
-                                   "exclude", "save-list", "optimize", "optimize-until", "search-area", "lower-quality"})
+        for (const char* option : {"feature", "box", "no-track", "predict", "subpixel", "quality", "resample", "dark",
+                                   "flat", "exclude", "save-list", "optimize", "optimize-until", "search-area",
+                                   "lower-quality"})
             if (arguments.has(option))
                 throw UsageError(std::string("--") + option +
                                  " belongs to opening and aligning; a project stacks again with its own");
@@ -964,7 +965,7 @@ const std::vector<Command>& commands() {
          "[FRAME OPTIONS] [OPTIMIZING OPTIONS] --out FILE [--save stack|processed] [SAVING OPTIONS] "
          "[--shifts FILE.csv] [--dark FILE] [--flat FILE] [--colour] [--project FILE.pxp]\n"
          "  stack FILE.pxp [the same options but those of opening and aligning: --feature, --box, --deinterlace, "
-         "--chain, --subpixel, --quality, --dark, --flat, FRAME OPTIONS and OPTIMIZING OPTIONS]",
+         "--chain, --subpixel, --quality, --resample, --dark, --flat, FRAME OPTIONS and OPTIMIZING OPTIONS]",
          "Align, stack the best frames (default: the best 25%) and save. With any of the processing options (or "
          "--save processed) the saved picture is the sharpened, display-mapped one; --wavelets takes the six layer "
          "slider values (10 = unchanged). --gamma-curve draws the gamma curve through its points (input:output "

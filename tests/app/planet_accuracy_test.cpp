@@ -119,6 +119,20 @@ TEST(BeyondPixels, SubpixelShiftsFollowTheTrueShiftsOnALargePlanet) {
     EXPECT_GE(withinAQuarterPixel(s), 0.95);
 }
 
+// Resampled, shifts count in enlarged pixels: the fraction left beside the
+// whole shift stays within half of one (a project refuses more).
+TEST(BeyondPixels, ResampledSubpixelShiftsKeepTheirFractionWithinHalfAPixel) {
+    PlanetSession s(320, 240, 30);
+    s.form.control(Control::Resampled).setCheckedByUser(true);
+    s.form.control(Control::ResampleSpin).setValueByUser(3);
+    align(s, 1, true, false);
+    for (std::size_t k = 0; k < s.truth.size(); ++k) {
+        const TFrameRec& r = s.w.FrameRecs[k];
+        EXPECT_LE(std::max(std::abs(r.SubShiftX), std::abs(r.SubShiftY)), 0.5f) << k;
+        EXPECT_NEAR((r.ShiftX + r.SubShiftX) / 3.0, truthX(s, k), 0.3) << k;
+    }
+}
+
 // The full demo, a minute's work: run with --gtest_also_run_disabled_tests.
 TEST(BeyondPixels, DISABLED_SubpixelStackBeatsTrueWholePixelsOnTheFullDemo) {
     expectSubpixelBeatsTrueWholePixels(640, 480, 500);

@@ -284,7 +284,12 @@ TEST_F(Stacking, AResampledStackTakesTheEnlargedSizeAndItsMiddleFromOneClick) {
     form.mouseEvent(Control::StackImage, Mouse::Down, 10, 12, true);
     EXPECT_EQ(w.stackx, 0);  // not in set-middle mode: ignored
 
+    // Shifts measured without resampling do not fit it: the alignment is to be made again.
     form.control(Control::Resampled).setCheckedByUser(true);
+    EXPECT_EQ(w.progstatus, 1);
+    EXPECT_FALSE(form.control(Control::TabSheet3).visible());
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_NE(ui.messages[0].text.find("align the frames again"), std::string::npos);
     stack();
     EXPECT_EQ(form.control(Control::Stackimagesize).caption(), "Image : 119x99");
     EXPECT_EQ(w.ImageWidth * 1000 + w.ImageHeight, 120100);

@@ -440,17 +440,34 @@ std::string ProjectFile::resolveSequenceDirectory(const ProjectData& p, const st
 }
 
 void ProjectFile::load(const std::string& path) {
-    Workspace& w = form_.workspace();
     if (!fileExists(path)) throw PlanexorError("The project file " + path + " does not exist");
     std::unique_ptr<TBigIniFile> ini = std::make_unique<TBigIniFile>(path);
     const ProjectData project = readProject(*ini);
     ini.reset();
 
     form_.settings().writeString("Files", "Dir", directoryOf(std::filesystem::absolute(path).string()));
-    const DeferredFormValues deferred = restoreFormSection(form_, project.form);
-    restoreExtensionSection(form_, project.extensions);
-    // The project's control values become the user's settings.
-    if (form_.storeSettings) form_.storeSettings();
+    // A project refused below leaves the controls, and the settings, as they were.
+    const FormPairs formBefore = captureFormSection(form_), extensionsBefore = captureExtensionSection(form_);
+    const auto restoreControls = [&](const FormPairs& formPairs, const FormPairs& extensions) {
+        const DeferredFormValues deferred = restoreFormSection(form_, formPairs);
+        restoreExtensionSection(form_, extensions);
+        // The project's control values become the user's settings.
+        if (form_.storeSettings) form_.storeSettings();
+        return deferred;
+    };
+    const DeferredFormValues deferred = restoreControls(project.form, project.extensions);
+    bool workGivenUp = false;
+    try {
+        checkAndOpen(project, path, deferred, workGivenUp);
+    } catch (...) {
+        if (!workGivenUp) restoreControls(formBefore, extensionsBefore);
+        throw;
+    }
+}
+
+void ProjectFile::checkAndOpen(const ProjectData& project, const std::string& path, const DeferredFormValues& deferred,
+                               bool& workGivenUp) {
+    Workspace& w = form_.workspace();
 
     const std::string directory = resolveSequenceDirectory(project, path);
     const auto missing = [&](const std::string& kind, const std::string& name) {
@@ -473,12 +490,16 @@ void ProjectFile::load(const std::string& path) {
 
     // A calibration file that cannot be loaded is reported and switched off;
     // the rest of the project still loads.
-    if (project.dark) form_.LoadDarkFile(project.dark->first, project.dark->second);
-    if (project.flat) form_.LoadFlatFile(project.flat->first, project.flat->second);
+    const auto loadCalibration = [&] {
+        if (project.dark) form_.LoadDarkFile(project.dark->first, project.dark->second);
+        if (project.flat) form_.LoadFlatFile(project.flat->first, project.flat->second);
+    };
 
     // A single FITS frame or a single picture opens as the window opens
     // one, and is processed with the restored controls.
     if (project.filetype == "FIT" || (project.sequencelength == 1 && !video)) {
+        workGivenUp = true;
+        loadCalibration();
         w.resetForOpening();
         form_.sequenceOpenedThisRun_ = true;
         form_.control(Control::Showpanel).setVisible(false);
@@ -522,6 +543,8 @@ void ProjectFile::load(const std::string& path) {
                    "the alignment box does not fit in the frame");
     }
 
+    workGivenUp = true;
+    loadCalibration();
     restoreWork(project, directory);
     rerunSteps(project, deferred);
     showActivePage(project);

@@ -76,6 +76,10 @@ public:
     void load(const std::string& path);
 
 private:
+    // What load does once the controls are restored: the checks of the
+    // frames, then the work opened (workGivenUp set as the open work goes).
+    void checkAndOpen(const ProjectData& project, const std::string& path, const DeferredFormValues& deferred,
+                      bool& workGivenUp);
     bool hasWork() const;
     std::string resolveSequenceDirectory(const ProjectData& project, const std::string& projectFile) const;
     void restoreWork(const ProjectData& project, const std::string& directory);

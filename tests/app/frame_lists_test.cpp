@@ -77,9 +77,13 @@ TEST_F(FrameLists, TogglesSaveReopenAndAddGiveTheFramesInOrder) {
     form.control(Control::BitBtn4).click();
     EXPECT_EQ(w.usedframes, 6);
 
-    // Added frames take part even where an earlier exclusion was left in their slots.
+    // Added frames take part even where an earlier exclusion was left in their
+    // slots, once aligned: the ranking of an alignment before has none of them.
     w.FrameRecs[6].Excluded = 1;
+    w.progstatus = 2;
     press(Control::AddFramesButton, list("more.pxl", frames(2, "g")));
+    EXPECT_EQ(w.progstatus, 1);
+    EXPECT_FALSE(form.control(Control::TabSheet3).visible());
     EXPECT_EQ(form.frameCount(), 8);
     EXPECT_EQ(w.usedframes, 8);
     EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 8 selected (Total = 8 ) ");

@@ -131,7 +131,9 @@ TEST_F(ProjectTest, ABadProjectIsRefusedNamingTheKeyAndTheWorkStaysAsItWas) {
         {replaced("UseDarkFrame_Checked=False", "UseDarkFrame_Checked=True") + "[Input]\r\n", "darkfiletype=0"},
         {replaced("hotx=160", "hotx=330"), "hotx=330 (outside the frame of 320 x 240)"},
         {replaced("hotx=160", "hotx=310"), "the alignment box does not fit"},
-        {replaced("filename=planet.avi", "filename=gone.avi"), "Error : Avifile gone.avi missing, project not loaded"},
+        // Its controls differ too: they stay as they were, in the window and in the settings.
+        {replaced("Gamma1spin_Value=1\r\n", "Gamma1spin_Value=2.5\r\n", replaced("filename=planet.avi", "filename=gone.avi")),
+         "Error : Avifile gone.avi missing, project not loaded"},
         {replaced("progstatus=2", "progstatus=1", replaced("sequencelength=12", "sequencelength=40")),
          "holds 12 frames, the project 40"},
         // Cut short: the defaults of the missing shifts and ranks would stack one frame again and again.
@@ -153,6 +155,7 @@ TEST_F(ProjectTest, ABadProjectIsRefusedNamingTheKeyAndTheWorkStaysAsItWas) {
         EXPECT_TRUE(w.FrameRecs == recordsBefore) << c.message;
         EXPECT_EQ(form.caption(), captionBefore);
         EXPECT_EQ(w.progstatus, 2);
+        EXPECT_EQ(form.control(Control::Gamma1spin).value(), 1.0);
     }
 }
 

@@ -158,7 +158,10 @@ void ImageSaving::SaveBMP2buttonClick() {
         default: {
             // While a layer button is held the page shows that layer; the picture is the one behind it.
             const Bitmap24& shown = form_.process_->processing_.heldLayer != 0 ? form_.process_->processing_.heldBackup : form_.image(Control::ProcessImage);
-            if (form_.control(Control::Section).checked() && form_.control(Control::SaveSectionbox).checked())
+            // A restored "Process selection" comes without its box (the box is not kept): then the
+            // picture is saved whole, as it is shown.
+            if (form_.control(Control::Section).checked() && form_.control(Control::SaveSectionbox).checked() &&
+                !selectionTooSmall(form_.process_->SectionBox))
                 savePicture(target, sectionOf(shown, form_.process_->SectionBox, form_.control(Control::HorizFlipCheckbox).checked(),
                                               form_.control(Control::VertiFlipCheckbox).checked()));
             else

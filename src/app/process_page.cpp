@@ -190,6 +190,7 @@ void ProcessPage::syncWithControls() {
     showLayerDistances();
     showGainCaptions();
     form_.GammaTable.build(control(Control::Gamma1spin).value());
+    showMappingCaptions();
     const bool section = control(Control::Section).checked();
     if (section) control(Control::SaveSectionbox).setVisible(true);
     control(Control::HorizFlipCheckbox).setEnabled(!section);
@@ -352,9 +353,13 @@ void ProcessPage::ResetButtonClick() {
 
 // ------------------------------------------------------------ display mapping
 
-void ProcessPage::ContrastSliderChanged() {
+void ProcessPage::showMappingCaptions() {
     control(Control::ContrastLabel).setCaption("C : " + std::to_string(control(Control::ContrastSlider).intValue()));
     control(Control::Brightnesslabel).setCaption("B : " + std::to_string(control(Control::BrightnessSlider).intValue()));
+}
+
+void ProcessPage::ContrastSliderChanged() {
+    showMappingCaptions();
     updateProcessing(Stage::Mapping);
 }
 

@@ -91,6 +91,7 @@ public:
     SelectionBox SectionBox;
 
 private:
+    void showMappingCaptions();
     friend class TMainForm;
     friend class ImageSaving;
     ControlModel& control(Control id);

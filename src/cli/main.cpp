@@ -539,7 +539,8 @@ int runAlign(const Arguments& arguments) {
     checkWrittenNames(arguments);
     Session session;
     alignSequence(session, arguments);
-    if (arguments.has("shifts")) writeShifts(session.form, arguments.text("shifts"), arguments.has("subpixel"));
+    if (arguments.has("shifts"))
+        writeShifts(session.form, arguments.text("shifts"), session.form.control(Control::SubpixelBox).checked());
     if (arguments.has("project")) session.saveProject(arguments.text("project"), !arguments.has("no-overwrite"));
     return 0;
 }
@@ -846,7 +847,8 @@ int runStack(const Arguments& arguments) {
     } else {
         alignSequence(session, arguments, stackingOptions, chain);
     }
-    if (arguments.has("shifts")) writeShifts(form, arguments.text("shifts"), arguments.has("subpixel"));
+    // The option, or the settings or project the run started from.
+    if (arguments.has("shifts")) writeShifts(form, arguments.text("shifts"), form.control(Control::SubpixelBox).checked());
     const Workspace& w = form.workspace();
     if (chain) {
         // "Align & stack" has stacked and processed; the options shape the picture further.
@@ -876,7 +878,8 @@ int runStack(const Arguments& arguments) {
     form.control(Control::Stackbutton).click();
     session.check();
     if (w.progstatus < 4) throw PlanexorError("Stacking did not finish");
-    if (arguments.has("points")) std::printf("alignment points: %d\n", form.stackPage().alignmentPointCount());
+    if (form.control(Control::PointsSpin).intValue() != 0)
+        std::printf("alignment points: %d\n", form.stackPage().alignmentPointCount());
 
     if (save.processed) processAsAsked(session, arguments);
     const std::vector<std::string> files = saveAsAsked(session, save);

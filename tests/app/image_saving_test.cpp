@@ -109,6 +109,9 @@ TEST_F(ImageSaving, TheProcessedPictureIsSavedAsShown_MirroredAndAsTheSelection)
             for (int x : {0, box.width - 1})
                 EXPECT_EQ(section.pixel(x, y)[0], shown().pixel(box.left + x, box.top + y)[0]) << x << "," << y;
     }
+    // Reopened from a project, "Process selection" comes without its box: the picture is saved whole.
+    form.processPage().SectionBox = {};
+    EXPECT_EQ(readBmp(save(Control::SaveBMP2button, "whole.bmp", 1).at(0)), shown());
     select(Width + 5, 20, Width + 60, 90);  // wholly outside the picture
     EXPECT_TRUE(save(Control::SaveBMP2button, "empty.bmp", 1).empty());
     EXPECT_EQ(errors(), std::vector<std::string>{"Select an image section first."});

@@ -182,7 +182,8 @@ TEST_F(FormState, ARestoreIsSilentAndBringsWhatFollowsFromTheValuesInLine) {
                                        {"Resampled_Checked", "True"}, {"ResampleSpin_Value", "3,5"},
                                        {"Interlaced_Checked", "True"}, {"ShowFFTbox_Checked", "True"},
                                        {"Histowin_Checked", "True"}, {"ShowFramelist_Checked", "True"},
-                                       {"Misalignwarning_Checked", "True"}, {"BlurBox_Checked", "True"}});
+                                       {"Misalignwarning_Checked", "True"}, {"BlurBox_Checked", "True"},
+                                       {"ContrastSlider_Value", "180"}});
     EXPECT_TRUE(handlers.empty());
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_TRUE(settings.values.empty());
@@ -196,6 +197,7 @@ TEST_F(FormState, ARestoreIsSilentAndBringsWhatFollowsFromTheValuesInLine) {
     EXPECT_EQ(form.GammaTable.values, expected.values);
     EXPECT_FALSE(form.control(Control::ProcessButton).visible());
     EXPECT_FLOAT_EQ(w.ResampleFactor, 3.5f);  // a "," decimal of another locale reads too
+    EXPECT_EQ(form.control(Control::ContrastLabel).caption(), "C : 180");
     for (const Control id : {Control::SetMiddleButton, Control::DeInterlacepanel, Control::AlignOneBUtton, Control::Bias})
         EXPECT_TRUE(form.control(id).visible()) << controlName(id);
 }

@@ -276,6 +276,7 @@ private:
     void showTabs(bool align, bool stack, bool process);
     void lockControlsForRun(bool locked);
     bool openStillFrames(const std::vector<std::string>& selected, bool jpeg);
+    void probeInput(int filterIndex, const std::vector<std::string>& files);
     bool openVideo(const std::string& path, InputKind kind);
     FrameSource& videoSource(const std::string& path);
     void openFitsInput(const std::string& path);

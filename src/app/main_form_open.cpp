@@ -53,6 +53,7 @@ void TMainForm::SelectFileButtonClick() {
     request.multiple = true;
     const FileDialogAnswer answer = ui_.runFileDialog(request);
     if (!answer.accepted || answer.files.empty()) return;
+    probeInput(answer.filterIndex, answer.files);
 
     w.resetForOpening();
     w.SequenceOpen = false;
@@ -90,6 +91,26 @@ void TMainForm::SelectFileButtonClick() {
         throw;
     }
     ui_.setCursor(CursorShape::Arrow);
+}
+
+// What opening reads first, read before the work in hand is given up: a file
+// that cannot be opened at all leaves that work as it was.
+void TMainForm::probeInput(int filterIndex, const std::vector<std::string>& files) {
+    Bitmap24 frame;
+    switch (filterIndex) {
+        case 1: AviReader{files.front()}.decode(0, frame); break;
+        case SerFilter: SerReader{files.front()}.decode(0, frame); break;
+        case 2:
+        case 4: {
+            const auto first = std::find_if(files.begin(), files.end(), isStillFrameFile);
+            if (first != files.end()) loadStillFrame(*first, frame);
+            break;
+        }
+        default: {
+            FitsFile file(files.front());
+            ReadFitsHeader(file);
+        }
+    }
 }
 
 bool TMainForm::openVideo(const std::string& path, InputKind kind) {

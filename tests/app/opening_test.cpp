@@ -55,6 +55,13 @@ TEST_F(OpenStillFrames, DialogOrderHasItsFirstAndLastEntriesExchangedAndOpeningS
     EXPECT_TRUE(errors().empty());
     EXPECT_TRUE(w.SequenceOpen && w.JpegFrames);
     EXPECT_EQ(form.caption(), "Planexor processing JPG: " + dir.file("a.jpg"));
+    // So does a file that cannot be opened.
+    testing::writeText(dir.file("text.bmp"), "not a picture");
+    ui.queueFiles({dir.file("text.bmp")}, 2);
+    form.control(Control::SelectFileButton).click();
+    EXPECT_EQ(errors().size(), 1u);
+    EXPECT_TRUE(w.SequenceOpen && w.JpegFrames);
+    EXPECT_EQ(form.caption(), "Planexor processing JPG: " + dir.file("a.jpg"));
 }
 
 TEST_F(OpenStillFrames, SpaceTogglesExclusionAndReopeningNeverShowsThePreviousOnes) {

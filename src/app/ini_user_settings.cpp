@@ -52,8 +52,11 @@ std::string IniUserSettings::defaultPath() { return (std::filesystem::path(confi
 IniUserSettings::IniUserSettings(std::string path) : path_(std::move(path)) {
     try {
         ini_ = std::make_unique<TBigIniFile>(path_);
-    } catch (const std::exception&) {
+    } catch (const std::exception& error) {
         ini_ = std::make_unique<TBigIniFile>();
+        // Never written over: the values in it outlive a session that could not read them.
+        std::error_code missing;
+        if (std::filesystem::exists(path_, missing)) unreadable_ = path_ + " cannot be read (" + error.what() + ") and is kept as it is";
     }
 }
 
@@ -85,6 +88,14 @@ void IniUserSettings::writeString(const std::string& section, const std::string&
 
 void IniUserSettings::flush() {
     if (!pending_) return;
+    if (!unreadable_.empty()) {
+        pending_ = false;
+        if (!failureReported_ && onWriteFailure_) {
+            failureReported_ = true;
+            onWriteFailure_(unreadable_);
+        }
+        return;
+    }
     try {
         std::error_code error;
         const auto directory = std::filesystem::path(path_).parent_path();

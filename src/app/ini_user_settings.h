@@ -50,6 +50,7 @@ private:
     bool pending_ = false;
     std::string lastError_;
     bool failureReported_ = false;
+    std::string unreadable_;  // why the file there is kept as it is, or empty
     std::function<void(const std::string&)> onWriteFailure_;
     std::function<void()> onPending_;
 };

@@ -16,17 +16,28 @@ std::string SettingsFile::defaultPath() {
     return (std::filesystem::path(configurationDirectory()) / "planexor.ini").string();
 }
 
-void SettingsFile::restore(TMainForm& form) const {
+void SettingsFile::restore(TMainForm& form) {
     try {
         const TBigIniFile ini(path_);
         restoreFormSection(form, ini);
         restoreExtensionSection(form, ini.ReadSectionPairs(ExtensionSection));
-    } catch (const std::exception&) {
+        unreadable_ = false;
+    } catch (const std::exception& error) {
         // Unreadable (a folder, no permission): the controls keep their values.
+        std::error_code missing;
+        unreadable_ = std::filesystem::exists(path_, missing);
+        if (unreadable_) lastError_ = error.what();
     }
 }
 
 bool SettingsFile::save(const TMainForm& form) {
+    if (unreadable_) {
+        if (!failureReported_ && onWriteFailure_) {
+            failureReported_ = true;
+            onWriteFailure_(path_ + " cannot be read (" + lastError_ + ") and is kept as it is");
+        }
+        return false;
+    }
     try {
         std::error_code error;
         const auto directory = std::filesystem::path(path_).parent_path();

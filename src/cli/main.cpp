@@ -157,7 +157,12 @@ struct Session {
 
     Session() {
         ui.followProgress(form);
-        if (!settingsFileOption.empty()) SettingsFile(settingsFileOption).restore(form);
+        if (!settingsFileOption.empty()) {
+            SettingsFile file(settingsFileOption);
+            file.restore(form);
+            if (file.unreadable())
+                throw PlanexorError("The settings file " + settingsFileOption + " cannot be read: " + file.lastError());
+        }
     }
 
     // Reopens a project through "LoadProject", the dialog answered with it.
@@ -1059,7 +1064,8 @@ int run(int argc, char** argv) {
                 }
                 if (i + 1 >= argc) throw UsageError("--settings needs a value");
                 settingsFileOption = argv[++i];
-                if (!fileExists(settingsFileOption))
+                std::error_code error;
+                if (!std::filesystem::exists(settingsFileOption, error))
                     throw PlanexorError("The settings file " + settingsFileOption + " does not exist");
             }
             return command.run(parse(command, static_cast<int>(rest.size()), rest.data()));

@@ -54,7 +54,14 @@ void StartUp::FormCreate() {
     form_.control(Control::PageControl1).setItemIndex(0);
 }
 
-void StartUp::FormShow() { settingsFile_.restore(form_); }
+void StartUp::FormShow() {
+    settingsFile_.restore(form_);
+    // Where the file could not be written at start it still holds the boxes
+    // of the last close; nothing is loaded for them to use.
+    const Workspace& w = form_.workspace();
+    if (w.DarkWidth == 0) form_.control(Control::UseDarkFrame).setChecked(false);
+    if (w.FlatWidth == 0) form_.control(Control::UseFlatfield).setChecked(false);
+}
 
 void StartUp::loadStartupFile(const StartupFile& file) {
     ProjectFile& project = form_.project();

@@ -48,12 +48,14 @@ TEST_F(StartUpTest, ValuesComeBackAtTheNextStartButADarkFrameInUseIsOff) {
     TMainForm next(nextUi, nextSettings);
     StartUp nextStart(next, file, dir.path());
     nextStart.FormCreate();
+    EXPECT_EQ(TBigIniFile(iniPath()).ReadString("Form", "UseDarkFrame_Checked", ""), "False");
+    // As if the file could not be written at start: it still holds the box ticked.
+    testing::writeText(iniPath(), "[Form]\nUseDarkFrame_Checked=True\nGamma1spin_Value=2.3\n");
     nextStart.FormShow();
     EXPECT_FALSE(next.control(Control::UseDarkFrame).checked());
     EXPECT_EQ(next.control(Control::Gamma1spin).value(), 2.3);
     EXPECT_EQ(next.control(Control::HistoWindow).left(), 900);
     EXPECT_FALSE(next.control(Control::HistoWindow).visible());
-    EXPECT_EQ(TBigIniFile(iniPath()).ReadString("Form", "UseDarkFrame_Checked", ""), "False");
     ASSERT_FALSE(nextUi.messages.empty());
     EXPECT_EQ(nextUi.messages.back().text, "Previously used directory " + dir.file("gone") + " not found");
     EXPECT_EQ(nextUi.messages.back().kind, MessageKind::Warning);

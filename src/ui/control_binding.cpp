@@ -20,6 +20,7 @@
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QGuiApplication>
+#include <QScreen>
 
 #include "core/pixel.h"
 #include "ui/widgets.h"
@@ -325,11 +326,29 @@ void ControlBinder::bindCollapsiblePanel(CollapsiblePanel* panel, ControlModel& 
     connect(panel, &CollapsiblePanel::expandedByUser, this, [&model](bool expanded) { model.setExpanded(expanded); });
 }
 
+namespace {
+
+// A place kept from a larger screen, or one since unplugged, is pulled back
+// so that the window's title bar can still be reached.
+QPoint reachablePlace(const QWidget* window, QPoint place) {
+    QRect desktop;
+    for (const QScreen* screen : QGuiApplication::screens()) desktop = desktop.united(screen->availableGeometry());
+    if (desktop.isEmpty()) return place;
+    constexpr int Reach = 40;
+    const int leftmost = desktop.left() - window->width() + Reach, rightmost = desktop.right() - Reach;
+    const int lowest = desktop.bottom() - Reach;
+    return {std::clamp(place.x(), std::min(leftmost, rightmost), rightmost),
+            std::clamp(place.y(), std::min(desktop.top(), lowest), lowest)};
+}
+
+}  // namespace
+
 void ControlBinder::bindToolWindow(ToolWindow* window, ControlModel& model) {
     window->setObjectName(qt(std::string(model.name())));
     observe(window, model, [window](const ControlModel& m) {
         window->setWindowTitle(qt(m.caption()));
-        if (window->pos() != QPoint(m.left(), m.top())) window->move(m.left(), m.top());
+        const QPoint place = reachablePlace(window, QPoint(m.left(), m.top()));
+        if (window->pos() != place) window->move(place);
         if (window->isHidden() == m.visible()) window->setVisible(m.visible());
     });
     const Control name = model.id();

@@ -7,6 +7,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QScreen>
+#include <QGuiApplication>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPushButton>
@@ -233,6 +235,11 @@ TEST_F(BindingTest, ToolWindowsShowWithTheirModelAndReportClosingMovingAndResizi
         stored.push_back(settings.readInteger("Toolwin", key, 0));
     EXPECT_EQ(stored, (std::vector<int>{hints->x(), hints->y(), 320, 200}));
     EXPECT_EQ(model("HintWindow").left(), hints->x());
+
+    // A place kept from a larger screen comes back within reach.
+    model("HintWindow").setPosition(25000, -9000);
+    const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
+    EXPECT_TRUE(screen.contains(hints->pos() + QPoint(20, 20))) << hints->x() << "," << hints->y();
 }
 
 TEST_F(BindingTest, ARunShowsProgressAndGreysWhatItReadsButNotCancelOrTheToolWindowBoxes) {

@@ -879,6 +879,14 @@ int runStack(const Arguments& arguments) {
     if (arguments.has("max-diff")) setControlValue(form, Control::differencecutslider, arguments.number("max-diff", 100), "max-diff");
     if (arguments.has("no-quality-weight")) form.control(Control::QualStack).setCheckedByUser(false);
     if (arguments.has("expand")) form.control(Control::Expandstack).setCheckedByUser(true);
+    // Enlarged beyond 1024 pixels, the stack keeps the window around the
+    // middle a "Set middle" click chooses: --middle, else the feature (a
+    // project keeps its own).
+    if (form.control(Control::Resampled).checked() && (arguments.has("middle") || !resume)) {
+        const auto [x, y] = pointOption(arguments, arguments.has("middle") ? "middle" : "feature");
+        form.control(Control::SetMiddleButton).click();
+        form.mouseEvent(Control::StackImage, TMainForm::MouseAction::Down, x, y, true);
+    }
     session.check();
     form.control(Control::Stackbutton).click();
     session.check();
@@ -966,7 +974,7 @@ const std::vector<Command>& commands() {
          {"no-track", "predict", "optimize", "no-overwrite", "subpixel"}, runAlign},
         {"stack",
          "stack INPUT... --feature X,Y [--box N] [--best N | --best-percent P] [--max-diff PERCENT] [--mono] "
-         "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell] [--expand] [--subpixel] "
+         "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell [--middle X,Y]] [--expand] [--subpixel] "
          "[--quality spectrum|disc] [--points N|auto] "
          "[--deinterlace none|both|odd|even] [--wavelets G1,G2,G3,G4,G5,G6] [--layers-off LIST] [--linear|--dyadic] "
          "[--contrast C] [--brightness B] [--gamma G] [--gamma-curve IN:OUT,...] [--kernel K0,...,K8] [--chain] "
@@ -983,11 +991,12 @@ const std::vector<Command>& commands() {
          "is saved. --dark and --flat (.bmp, .fitq, .fit or .fits) calibrate every frame; a FITS one turns colour "
          "stacking off unless --colour is given. --project saves the work at the end. Given an aligned project, it "
          "stacks again without aligning (default: the project's cut-off). --subpixel registers to a fraction of a "
-         "pixel and places each frame there, through the --filter when resampling and Lanczos3 otherwise; "
+         "pixel and places each frame there, through the --filter when resampling and Lanczos3 otherwise; an enlarged stack wider or taller than 1024 pixels "
+         "keeps the 1024 around --middle (frame pixels; default the feature), as the window's \"Set middle\" does; "
          "--quality as for 'align'. --points registers about N points over the planet (auto: about 24, at most "
          "32 pixels apart) in every stacked frame against a first stack of the same frames, and warps each frame "
          "by them before adding it, for seeing that moves parts of the disc differently.",
-         withSaveOptions({"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "deinterlace",
+         withSaveOptions({"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "middle", "deinterlace",
                           "wavelets", "layers-off", "contrast", "brightness", "gamma", "gamma-curve", "kernel",
                           "shifts", "exclude", "save-list", "optimize-until", "search-area", "lower-quality", "dark",
                           "flat", "project", "quality", "points"}),

@@ -98,6 +98,24 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
     EXPECT_FALSE(std::filesystem::exists(dir.file("x.bmp")));
 }
 
+// Enlarged beyond 1024 pixels, the window kept is centred on the feature (or
+// --middle), as a "Set middle" click there would: not cut at the top left.
+TEST_F(Cli, AnEnlargedStackBeyondTheLimitKeepsTheWindowAroundItsMiddle) {
+    const DemoResult written = demo("demo", 8, 400, 300);
+    const auto centreOfLight = [&](const std::string& name) {
+        const Bitmap24 picture = readBmp(name);
+        double moments = 0, light = 0;
+        for (int y = 0; y < picture.height(); y += 4)
+            for (int x = 0; x < picture.width(); x += 4) moments += x * picture.pixel(x, y)[1], light += picture.pixel(x, y)[1];
+        return moments / light;
+    };
+    const std::string stack = "stack " + written.sequenceFiles.front() + " --resample 4 --filter lanczos --out ";
+    ASSERT_EQ(runCli(stack + dir.file("feature.bmp") + " --feature 200,150").status, 0);
+    EXPECT_NEAR(centreOfLight("feature.bmp"), 512, 40);
+    ASSERT_EQ(runCli(stack + dir.file("middle.bmp") + " --feature 200,150 --middle 150,150").status, 0);
+    EXPECT_NEAR(centreOfLight("middle.bmp"), 512 + 4 * 50, 40);
+}
+
 TEST_F(Cli, CompareMeasuresAfterPlacementAndGainAndRefusesAnOriginalWithoutAPlanet) {
     DemoOptions demo;
     demo.width = 160;

@@ -476,8 +476,7 @@ void AlignPage::AlignallButtonClick() {
         // graphs show the records as the run left them. Without a ranking
         // there is nothing to stack (it would add the first frame again and
         // again) and no alignment to save in a project.
-        w.progstatus = 1;
-        control(Control::TabSheet3).setVisible(false);
+        form_.stackPage().dropAlignment();
         control(Control::Label4).setCaption("Alignment cancelled at frame " + std::to_string(w.CurrentFrame + 1) +
                                             " of " + std::to_string(last + 1));
         DrawRegistrationGraph();

@@ -279,10 +279,7 @@ void FrameLists::addFrameList(const std::string& path) {
     form_.source_ = std::make_unique<StillFrameSource>(w.FrameFiles, count, w.JpegFrames);
     // The ranking holds the frames aligned before: the added ones are in no
     // stack until the sequence is aligned again.
-    if (w.progstatus >= 2) {
-        w.progstatus = 1;
-        control(Control::TabSheet3).setVisible(false);
-    }
+    if (w.progstatus >= 2) form_.stackPage().dropAlignment();
     // The counter under the preview counts the added frames too.
     control(Control::Label9).setCaption(std::to_string(control(Control::PreviewSlider).intValue() + 1) + " / " +
                                         std::to_string(count));

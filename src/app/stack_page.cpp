@@ -363,11 +363,15 @@ double StackPage::alignmentScale() const {
     return control(Control::Resampled).checked() ? limitFactor(control(Control::ResampleSpin).value()) : 1.0;
 }
 
+void StackPage::dropAlignment() {
+    workspace_->progstatus = 1;
+    control(Control::TabSheet3).setVisible(false);
+}
+
 void StackPage::checkAlignmentScale() {
     Workspace& w = *workspace_;
     if (w.progstatus < 2 || alignmentScale() == alignedScale_) return;
-    w.progstatus = 1;
-    control(Control::TabSheet3).setVisible(false);
+    dropAlignment();
     ui_.showMessage(MessageKind::Information,
                     "The shifts were measured at another resampling: align the frames again before stacking.");
 }

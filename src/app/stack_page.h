@@ -65,6 +65,10 @@ public:
     // after that does (the alignment must be made again).
     void noteAlignmentScale() { alignedScale_ = alignmentScale(); }
     void checkAlignmentScale();
+    // Shifts and ranking no longer fit the frames (a cancelled or outdated
+    // alignment): back to the clicked feature, nothing to stack until the
+    // frames are aligned again.
+    void dropAlignment();
 
 private:
     ControlModel& control(Control id);

@@ -1,6 +1,7 @@
 #include "input/frame_list_file.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "core/error.h"
@@ -51,7 +52,14 @@ std::vector<std::string> parseFrameList(std::string_view text, const std::string
 
 std::vector<std::string> readFrameListFile(const std::string& path) {
     const std::vector<std::uint8_t> bytes = readWholeFile(path, MaxFrameListBytes);
-    return parseFrameList(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);
+    std::vector<std::string> paths =
+        parseFrameList(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), path);
+    // Lists hold full paths; one written by hand with names relative to it
+    // means the list's own folder, wherever the program was started.
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    for (std::string& frame : paths)
+        if (std::filesystem::path(frame).is_relative()) frame = (folder / frame).lexically_normal().string();
+    return paths;
 }
 
 std::string frameListText(const std::vector<std::string>& paths) {

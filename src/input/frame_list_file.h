@@ -19,7 +19,8 @@ inline constexpr std::size_t MaxFrameListBytes = 16u << 20;
 std::vector<std::string> parseFrameList(std::string_view text, const std::string& listName);
 
 // Reads and parses a frame list file; a file that cannot be read, or is
-// larger than any list, is refused naming it.
+// larger than any list, is refused naming it. A relative path is taken from
+// the list's own folder.
 std::vector<std::string> readFrameListFile(const std::string& path);
 
 // The file's text: each path and CR LF.

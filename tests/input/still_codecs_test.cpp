@@ -203,6 +203,13 @@ TEST(FrameListFile, LinesEndedAnyWayAreReadBlankOnesSkippedAndGarbageNamedByLine
               "Frame list l.pxl, line 2: longer than any file path (5000 characters)");
     EXPECT_EQ(testing::errorOf([] { parseFrameList(std::string("ok\n\x01\x02\xff\0z", 8), "l.pxl"); }),
               "Frame list l.pxl, line 2: holds binary data, not a file path");
+
+    // A name written relative to the list is taken from the list's folder.
+    testing::TempDir dir;
+    std::filesystem::create_directory(dir.file("night"));
+    testing::writeText(dir.file("night/l.pxl"), "frames/1.bmp\n../2.bmp\n/a/3.bmp\n");
+    EXPECT_EQ(readFrameListFile(dir.file("night/l.pxl")),
+              (std::vector<std::string>{dir.file("night/frames/1.bmp"), dir.file("2.bmp"), "/a/3.bmp"}));
 }
 
 TEST(FrameListFile, FrameSizesComeFromTheHeadersAndNonPicturesAreRefused) {

@@ -489,10 +489,18 @@ void ProjectFile::checkAndOpen(const ProjectData& project, const std::string& pa
     }
 
     // A calibration file that cannot be loaded is reported and switched off;
-    // the rest of the project still loads.
+    // the rest of the project still loads. One kept under the sequence's
+    // folder is looked for where the sequence was found, if that moved.
+    const auto relocated = [&](const std::string& file) {
+        if (directory == project.filedir || fileExists(file)) return file;
+        const std::filesystem::path inside = std::filesystem::path(file).lexically_relative(project.filedir);
+        if (inside.empty() || *inside.begin() == "..") return file;
+        const std::string moved = joinPath(directory, inside.string());
+        return fileExists(moved) ? moved : file;
+    };
     const auto loadCalibration = [&] {
-        if (project.dark) form_.LoadDarkFile(project.dark->first, project.dark->second);
-        if (project.flat) form_.LoadFlatFile(project.flat->first, project.flat->second);
+        if (project.dark) form_.LoadDarkFile(relocated(project.dark->first), project.dark->second);
+        if (project.flat) form_.LoadFlatFile(relocated(project.flat->first), project.flat->second);
     };
 
     // A single FITS frame or a single picture opens as the window opens

@@ -31,6 +31,7 @@
 #include "core/file_io.h"
 #include "input/bmp_codec.h"
 #include "input/ser_reader.h"
+#include "process/recombination.h"
 #include "demo/picture_psnr.h"
 #include "demo/synthetic_planet.h"
 
@@ -277,7 +278,8 @@ int runInfo(const Arguments& arguments) {
 }
 
 int runFrame(const Arguments& arguments) {
-    if (!arguments.has("out")) throw UsageError("--out FILE.bmp is required");
+    if (!arguments.has("out") || lowerExtensionOf(arguments.text("out")) != ".bmp")
+        throw UsageError("--out FILE.bmp is required");
     const long index = arguments.integer("index", 0);
     Session session;
     session.open(arguments.positional);
@@ -701,6 +703,9 @@ SaveRequest saveRequestFrom(const Arguments& arguments, bool processedByDefault)
             std::any_of(box.begin(), box.end(), [](int corner) { return corner < 0 || corner > 4 * MaxImageSide; }))
             throw UsageError("--selection needs X1,Y1,X2,Y2 (0.." + std::to_string(4 * MaxImageSide) +
                              ") and a processed .bmp or .jpg");
+        // A box the window takes for no selection would save the whole picture.
+        if (selectionTooSmall({box[0], box[1], box[2], box[3]}))
+            throw UsageError("--selection must be at least 10 pixels wide and high");
         request.selection = box;
     }
     request.subdir = arguments.text("subdir");
@@ -866,7 +871,8 @@ int runStack(const Arguments& arguments) {
     }
 
     int best = std::max(1, nearest(w.usedframes * 0.25));
-    if (resume) best = form.control(Control::StackSlider).intValue() + 1;  // the project's cut-off
+    // A stacked project's cut-off; an aligned one has none yet.
+    if (resume && w.progstatus > 3) best = form.control(Control::StackSlider).intValue() + 1;
     if (arguments.has("best")) best = static_cast<int>(arguments.integer("best", best));
     if (arguments.has("best-percent")) {
         const double percent = arguments.number("best-percent", 25);

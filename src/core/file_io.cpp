@@ -68,13 +68,18 @@ void AtomicFileWriter::write(const void* data, std::size_t size) {
     }
 }
 
-void AtomicFileWriter::commit() {
+void AtomicFileWriter::finish() {
     if (descriptor_ < 0) throw PlanexorError("Cannot write " + path_ + ": the file is already closed");
     // A full disk may only show when the data reaches it.
     if (::fsync(descriptor_) != 0) fail(std::strerror(errno));
     const int closed = ::close(descriptor_);
     descriptor_ = -1;
     if (closed != 0) fail(std::strerror(errno));
+}
+
+void AtomicFileWriter::commit() {
+    if (temporary_.empty()) throw PlanexorError("Cannot write " + path_ + ": the file is already closed");
+    if (descriptor_ >= 0) finish();
     if (std::rename(temporary_.c_str(), path_.c_str()) != 0) fail(std::strerror(errno));
     temporary_.clear();
 }

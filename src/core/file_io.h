@@ -21,7 +21,9 @@ public:
     AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
 
     void write(const void* data, std::size_t size);
-    void commit();
+    // Flushes and closes the temporary: the last step that can fail for lack of room.
+    void finish();
+    void commit();  // finish() if not done, then the rename
 
 private:
     [[noreturn]] void fail(const std::string& reason);

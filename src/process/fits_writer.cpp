@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -271,9 +272,9 @@ std::size_t encodeBand(const TFloatPlane& plane, int width, int rows, int lowest
     return static_cast<std::size_t>(width) * rows * sizeof(Stored);
 }
 
-void writeOneFile(const std::string& path, int width, int height, int bitpix, const TFITParams& params,
+// Written and flushed, not yet in place: commit() puts it there.
+void writeOneFile(AtomicFileWriter& file, int width, int height, int bitpix, const TFITParams& params,
                   const TFloatPlane& plane, const Scaling& scaling) {
-    AtomicFileWriter file(path);
     const std::string cards = header(width, height, bitpix, params);
     file.write(cards.data(), cards.size());
 
@@ -289,7 +290,7 @@ void writeOneFile(const std::string& path, int width, int height, int bitpix, co
     const std::size_t dataBytes = static_cast<std::size_t>(width) * height * bytes;
     const std::vector<std::uint8_t> padding((BlockBytes - dataBytes % BlockBytes) % BlockBytes, 0);
     file.write(padding.data(), padding.size());
-    file.commit();
+    file.finish();
 }
 
 }  // namespace
@@ -327,11 +328,16 @@ std::vector<std::string> WriteFits(const std::string& fileName, int width, int h
 
     const std::vector<std::string> targets = fitsTargetNames(fileName, source, colour);
     std::vector<std::string> written;
+    std::vector<std::unique_ptr<AtomicFileWriter>> files;
+    // Every channel is written before any replaces its file: a failure keeps
+    // the old set whole, not one new channel beside two old ones.
     for (std::size_t i = 0; i < targets.size(); ++i) {
         if (overwrite && std::filesystem::exists(targets[i]) && !overwrite(targets[i])) continue;
-        writeOneFile(targets[i], width, height, BITPIX, params, *planes[i], scaling);
+        files.push_back(std::make_unique<AtomicFileWriter>(targets[i]));
+        writeOneFile(*files.back(), width, height, BITPIX, params, *planes[i], scaling);
         written.push_back(targets[i]);
     }
+    for (const auto& file : files) file->commit();
     return written;
 }
 

@@ -85,6 +85,9 @@ TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
 
 TEST_F(ProjectTest, AnAlignedProjectInAMovedFolderReopensAndStacksWithOtherCutOffs) {
     alignDemo("night");
+    // A dark kept beside the frames moves with them.
+    ASSERT_TRUE(form.LoadDarkFile(testing::writeBmp(dir, "night/dark.bmp", testing::uniform(320, 240, 2)), 1));
+    form.control(Control::UseDarkFrame).setChecked(true);
     save(dir.file("night/aligned.pxp"));
     fs::rename(dir.file("night"), dir.file("moved"));
 
@@ -92,6 +95,7 @@ TEST_F(ProjectTest, AnAlignedProjectInAMovedFolderReopensAndStacksWithOtherCutOf
     reopened.load(dir.file("moved/aligned.pxp"));
     ASSERT_TRUE(reopened.ui.messages.empty()) << reopened.ui.messages.front().text;
     TMainForm& again = reopened.form;
+    EXPECT_EQ(again.workspace().darkfile, dir.file("moved/dark.bmp"));
     EXPECT_EQ(again.workspace().progstatus, 2);
     EXPECT_TRUE(again.control(Control::TabSheet3).visible());
     EXPECT_FALSE(again.control(Control::TabSheet4).visible());

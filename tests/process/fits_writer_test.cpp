@@ -7,6 +7,7 @@
 #include <memory>
 #include <sys/stat.h>
 
+#include "core/error.h"
 #include "process/fits_writer.h"
 #include "support/fits_files.h"
 #include "support/test_files.h"
@@ -137,6 +138,15 @@ TEST(FitsWriter, OverwriteAnswersAndFailedWritesKeepOldFiles) {
     EXPECT_EQ(written, std::vector<std::string>{dir.file("moon_G.fit")});
     EXPECT_EQ(testing::readText(dir.file("moon_R.fit")), "old");
     EXPECT_EQ(testing::readWithCfitsio(dir.file("moon_G.fit")).axes.size(), 2u);
+
+    // A failure part-way through a colour set keeps the old set whole.
+    EXPECT_THROW(WriteFits(base, Width, Height, 16, FitsStack, fixedTime(), stackChannels(w), true,
+                           [](const std::string& path) -> bool {
+                               if (path.find("_B") != std::string::npos) throw PlanexorError("No space left");
+                               return true;
+                           }),
+                 PlanexorError);
+    EXPECT_EQ(testing::readText(dir.file("moon_R.fit")), "old");
 
     // New files get the permissions the umask gives, not a temporary file's.
     const mode_t mask = ::umask(0);

@@ -448,7 +448,13 @@ void AviReader::Impl::decodeTo(int frameNumber) {
 }
 
 void AviReader::Impl::prepareScaler(const AVFrame& source) {
-    bool fullRange = source.color_range == AVCOL_RANGE_JPEG;
+    // Grey pictures carry no video range: their samples span the whole
+    // scale, as convert() copies 8-bit grey. Only YUV is limited
+    // unless the frame says otherwise.
+    const AVPixFmtDescriptor* descriptor = av_pix_fmt_desc_get(static_cast<AVPixelFormat>(source.format));
+    const bool grey = descriptor && descriptor->nb_components <= 2 &&
+                      !(descriptor->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL));
+    bool fullRange = source.color_range == AVCOL_RANGE_JPEG || (grey && source.color_range != AVCOL_RANGE_MPEG);
     const AVPixelFormat sourceFormat = withoutJpegRange(static_cast<AVPixelFormat>(source.format), fullRange);
     const int colorspace = source.colorspace;
     if (scaler && scalerFormat == sourceFormat && scalerWidth == source.width && scalerHeight == source.height &&

@@ -90,7 +90,8 @@ struct SharedVideos {
                                       // frames 10 and 11 are stored after key frame 12, shown before.
                                       {path("mpeg4"), "-c:v mpeg4 -bf 2 -g 12 -q:v 2"},
                                       {path("yuv420p"), "-c:v rawvideo -pix_fmt yuv420p"},
-                                      {path("grey"), "-c:v rawvideo -pix_fmt gray"}});
+                                      {path("grey"), "-c:v rawvideo -pix_fmt gray"},
+                                      {path("grey16"), "-c:v ffv1 -pix_fmt gray16le"}});
     }
     std::string path(const std::string& name) const { return directory.file(name + ".avi"); }
 };
@@ -179,6 +180,9 @@ TEST(AviReaderTest, Grey8_IsExactGrey_AndWithoutColourTableStillGrey) {
         }
         EXPECT_FALSE(grey[0] == grey[1]);
     }
+    // Sixteen-bit grey spans the whole scale too: no video range clipping its ends.
+    AviReader deep(shared().path("grey16"));
+    expectFrames(deep, grey, {1, 0}, 1.0);
     // The same pixels as a plain 8-bit bitmap stream without a colour table,
     // as some mono cameras write them: bottom-up rows, read as grey.
     std::string bytes = testing::readText(path);

@@ -131,6 +131,9 @@ bool TMainForm::openVideo(const std::string& path, InputKind kind) {
     if (total <= 0) throw PlanexorError(std::string(ser ? "The SER file" : "The AVI file") + " holds no frames: " + path);
     if (auto* reader = dynamic_cast<SerReader*>(&video); reader && reader->truncated())
         ui_.showMessage(MessageKind::Warning, reader->warning());
+    if (auto* reader = dynamic_cast<AviReader*>(&video); reader && reader->truncated())
+        ui_.showMessage(MessageKind::Warning, "The AVI file " + fileNameOf(path) + " is cut short: only its " +
+                                                  std::to_string(total) + " complete frames can be read");
     FetchAviFrames(w.SourceFile, 0);
     setCaption(std::string(ser ? "Planexor processing SER: " : "Planexor processing AVI: ") + path);
     finishOpening(total);

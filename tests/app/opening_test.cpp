@@ -163,6 +163,12 @@ TEST_F(OpenAvi, LongAndLargeVideosAreCutWithOneMessage) {
     EXPECT_EQ(timesShown(TooMany), 1);
     EXPECT_EQ(form.control(Control::PreviewSlider).maximum(), 2500);
     EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 2501 selected (Total = 2501 ) ");
+    const std::string cut = greyVideo("cut.avi", 16, 16, 10);
+    std::filesystem::resize_file(cut, std::filesystem::file_size(cut) * 6 / 10);
+    open({cut});
+    EXPECT_LT(form.frameCount(), 10);
+    EXPECT_EQ(timesShown("The AVI file cut.avi is cut short: only its " + std::to_string(form.frameCount()) +
+                         " complete frames can be read"), 1);
 }
 
 TEST_F(OpenAvi, ATextFileNamedAviIsRefusedAndNothingStaysOpen) {

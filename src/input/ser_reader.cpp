@@ -285,15 +285,21 @@ void SerReader::Impl::open(const std::string& filePath) {
         refuse("the file is shorter than a SER header");
     parseHeader(bytes);
 
-    const std::uint64_t declared = static_cast<std::uint64_t>(header.declaredFrames);
     const std::uint64_t available = (fileSize - kHeaderBytes) / frameBytes;
-    frames = static_cast<int>(std::min(declared, available));
+    // A capture that ended before its writer filled in the count leaves 0
+    // there; the frames it holds are still readable.
+    const bool counted = header.declaredFrames > 0;
+    const std::uint64_t declared = counted ? static_cast<std::uint64_t>(header.declaredFrames) : available;
+    frames = static_cast<int>(std::min<std::uint64_t>(std::min(declared, available), INT32_MAX));
     if (frames == 0)
         refuse("it holds no complete frame (its header declares " + std::to_string(header.declaredFrames) + ")");
-    if (available < declared)
+    if (!counted)
+        warning = "The SER file " + name + " does not say how many frames it holds: its " +
+                  std::to_string(frames) + " complete frames are read";
+    else if (available < declared)
         warning = "The SER file " + name + " is incomplete: only " + std::to_string(frames) + " of its " +
                   std::to_string(header.declaredFrames) + " frames can be read";
-    hasTrailer = available >= declared &&
+    hasTrailer = counted && available >= declared &&
                  fileSize - kHeaderBytes - declared * frameBytes >= declared * kTimestampBytes;
     decideSampleLayout();
 }
@@ -325,7 +331,7 @@ void SerReader::Impl::parseHeader(const std::uint8_t* bytes) {
     if (isBayer(header.colour) && (width < 2 || height < 2))
         refuse("a Bayer frame needs at least 2 x 2 pixels");
     if (depth < 1 || depth > 16) refuse("impossible pixel depth " + std::to_string(depth) + " (1 to 16 bits)");
-    if (header.declaredFrames < 1) refuse("it holds no frames");
+    if (header.declaredFrames < 0) refuse("its header declares a negative number of frames");
     header.width = width;
     header.height = height;
     header.depth = depth;

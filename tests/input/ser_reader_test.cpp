@@ -217,6 +217,13 @@ TEST(SerReader, CutRecordingsAndTrailers_AreReadAsFarAsTheyGo) {
         expectKept(read, frames[static_cast<std::size_t>(test.frames - 1)], kColours[0]);
         EXPECT_THROW(reader.decode(test.frames, read), PlanexorError);
     }
+    // A capture cut off before its writer filled in the count.
+    std::string uncounted = whole.substr(0, trailerAt);
+    uncounted.replace(38, 4, std::string(4, '\0'));
+    testing::writeText(dir.file("uncounted.ser"), uncounted);
+    SerReader reader(dir.file("uncounted.ser"));
+    EXPECT_EQ(reader.frameCount(), 5);
+    EXPECT_NE(reader.warning().find("does not say how many frames"), std::string::npos);
 }
 
 TEST(SerReader, BadFiles_AreRefusedWithTheReason) {
@@ -232,8 +239,8 @@ TEST(SerReader, BadFiles_AreRefusedWithTheReason) {
         {header(0, 0, 4, 4, 17, 1) + frame, "pixel depth 17"},
         {header(16, 0, 4, 4, 8, 1) + frame, "colour ID 16 (a CMY Bayer pattern)"},
         {header(42, 0, 4, 4, 8, 1) + frame, "unknown colour ID 42"},
-        {header(0, 0, 4, 4, 8, 0) + frame, "no frames"},
-        {header(0, 0, 4, 4, 8, -3) + frame, "no frames"},
+        {header(0, 0, 4, 4, 8, 0), "no complete frame (its header declares 0)"},
+        {header(0, 0, 4, 4, 8, -3) + frame, "negative number of frames"},
         {header(0, 0, 4, 4, 16, 2) + frame.substr(0, 31), "no complete frame (its header declares 2)"},
         {header(0, 0, 4, 4, 8, 1).substr(0, 100), "shorter than a SER header"},
         {std::string(300, 'x'), "not a SER file"},

@@ -60,8 +60,10 @@ std::optional<double> realValue(std::string_view text) {
 
 int bytesPerValue(int bitpix) { return std::abs(bitpix) / 8; }
 
+// A blank (NaN) or infinite sample stays NaN here, so that it widens no
+// extreme; readFitsPlane fills it in once the extremes are known.
 float planeValue(double value) {
-    if (!std::isfinite(value)) return 0.0f;
+    if (!std::isfinite(value)) return std::numeric_limits<float>::quiet_NaN();
     constexpr double Largest = std::numeric_limits<float>::max();
     return static_cast<float>(std::clamp(value, -Largest, Largest));
 }
@@ -572,6 +574,14 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
         for (int r = 0; r < rows; ++r)
             decodeValues(bytes.get() + rowBytes * r, width, header, factor, values.data() + stride * (rows - 1 - r));
         transposeBand(values.data(), stride, rows, width, plane, height - first - rows, minimum, maximum);
+    }
+    if (header.BITPIX < 0) {
+        // Blank samples read as the darkest of the picture: 0 may lie far
+        // outside its values and would then squash them into a few levels.
+        if (minimum > maximum) minimum = maximum = 0.0f;  // nothing but blanks
+        for (int x = 0; x < width; ++x)
+            for (float* value = plane[x]; value != plane[x] + height; ++value)
+                if (std::isnan(*value)) *value = minimum;
     }
     result.minimum = minimum;
     result.maximum = maximum;

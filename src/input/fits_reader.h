@@ -47,7 +47,7 @@ private:
 FitsHeader ReadFitsHeader(FitsFile& file);
 
 // The NAXIS1 values of the next stored row, BZERO and BSCALE applied; a value
-// that is not finite reads as 0.
+// that is not finite (a blank) reads as NaN.
 void ReadFitsRow(FitsFile& file, const FitsHeader& header, std::vector<float>& values);
 
 struct FitsPlaneRead {

@@ -61,7 +61,9 @@ TEST(FitsReader, ReadsWhatOtherProgramsWriteUprightWithScalingAndTrueExtremes) {
         {"unsigned 16 bits (BZERO 32768)", {USHORT_IMG, {3, 2}, {0, 65535, 40000, 1, 2, 3}}, {0, 65535, 40000, 1, 2, 3}},
         {"8 bits", {BYTE_IMG, {3, 2}, {0, 255, 7, 1, 2, 3}}, {0, 255, 7, 1, 2, 3}},
         {"signed 32 bits", {LONG_IMG, {3, 2}, {-2000000, 65536, 0, 1, 2, 3}}, {-2000000, 65536, 0, 1, 2, 3}},
-        {"float with NaN", {FLOAT_IMG, {3, 2}, {nan, 0.25, -1.5, 1, 2, 3e6}}, {0, 0.25, -1.5, 1, 2, 3e6}},
+        // A blank is the darkest value, not 0, which would squash the picture's range.
+        {"float with a blank", {FLOAT_IMG, {3, 2}, {nan, 1000.25, 1001.5, 1001, 1002, 3e6}},
+         {1000.25, 1000.25, 1001.5, 1001, 1002, 3e6}},
         {"double", {DOUBLE_IMG, {3, 2}, {1e10, -1e-3, 0, 1, 2, 3}}, {1e10, -1e-3, 0, 1, 2, 3}},
         {"cube: first plane", {SHORT_IMG, {3, 2, 2}, {5, 6, 7, 8, 9, 10, 99, 99, 99, 99, 99, 99}}, {5, 6, 7, 8, 9, 10}},
     };

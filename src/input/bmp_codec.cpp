@@ -45,6 +45,41 @@ void put32(std::vector<std::uint8_t>& out, std::size_t at, std::uint32_t v) {
     for (int i = 0; i < 4; ++i) out[at + i] = (v >> (8 * i)) & 0xff;
 }
 
+// Run-length coded 8- or 4-bit rows (bottom row first) into one palette
+// index per pixel, top row first; pixels a delta skips keep index 0.
+std::vector<std::uint8_t> runLengthIndexes(const std::uint8_t* in, std::size_t size, int width, int height,
+                                           int bits) {
+    std::vector<std::uint8_t> indexes(static_cast<std::size_t>(width) * height, 0);
+    std::size_t at = 0;
+    std::int64_t x = 0, y = 0;  // y counts file rows, from the bottom; runs may go far beyond the picture
+    const auto put = [&](unsigned index) {
+        if (x < width && y < height) indexes[static_cast<std::size_t>(height - 1 - y) * width + x] = index;
+        ++x;
+    };
+    while (at + 2 <= size && y < height) {
+        const unsigned count = in[at], value = in[at + 1];
+        at += 2;
+        if (count > 0) {
+            for (unsigned i = 0; i < count; ++i) put(bits == 8 ? value : (i & 1 ? value & 15 : value >> 4));
+        } else if (value == 0) {
+            x = 0, ++y;
+        } else if (value == 1) {
+            break;
+        } else if (value == 2) {
+            if (at + 2 > size) break;
+            x += in[at], y += in[at + 1];
+            at += 2;
+        } else {
+            const std::size_t bytes = bits == 8 ? value : (value + 1) / 2;
+            if (at + bytes > size) throw PlanexorError("BMP file is truncated");
+            for (unsigned i = 0; i < value; ++i)
+                put(bits == 8 ? in[at + i] : (i & 1 ? in[at + i / 2] & 15 : in[at + i / 2] >> 4));
+            at += bytes + (bytes & 1);
+        }
+    }
+    return indexes;
+}
+
 }  // namespace
 
 void decodeBmp(const std::uint8_t* data, std::size_t size, Bitmap24& into) {
@@ -84,7 +119,8 @@ void decodeBmp(const std::uint8_t* data, std::size_t size, Bitmap24& into) {
 
     switch (bitsPerPixel) {
         case 1: case 4: case 8: case 24:
-            if (compression != 0) throw PlanexorError("Compressed BMP files are not supported");
+            if (compression != 0 && !(compression == 1 && bitsPerPixel == 8) && !(compression == 2 && bitsPerPixel == 4))
+                throw PlanexorError("Compressed BMP files are not supported");
             break;
         case 16: case 32:
             if (compression != 0 && compression != 3) throw PlanexorError("Compressed BMP files are not supported");
@@ -107,6 +143,24 @@ void decodeBmp(const std::uint8_t* data, std::size_t size, Bitmap24& into) {
         if (available < paletteCount) throw PlanexorError("BMP file is truncated");
         for (std::size_t i = 0; i < paletteCount; ++i)
             std::memcpy(&palette[i * 3], data + paletteAt + i * paletteEntryBytes, 3);
+    }
+
+    if (compression == 1 || compression == 2) {  // RLE8, RLE4
+        if (topDown) throw PlanexorError("Damaged BMP header");
+        std::uint64_t at = le32(data + 10);
+        if (at == 0) at = 14 + headerSize + paletteCount * paletteEntryBytes;
+        if (at >= size) throw PlanexorError("BMP file is truncated");
+        const auto indexes = runLengthIndexes(data + at, size - at, static_cast<int>(width), static_cast<int>(height),
+                                              bitsPerPixel);
+        into.resize(static_cast<int>(width), static_cast<int>(height));
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const unsigned index = indexes[static_cast<std::size_t>(y) * width + x];
+                std::uint8_t* target = into.row(y) + 3 * x;
+                if (index < paletteCount) std::memcpy(target, &palette[index * 3], 3);
+                else target[0] = target[1] = target[2] = 0;
+            }
+        return;
     }
 
     const std::uint64_t rowBytes = ((static_cast<std::uint64_t>(bitsPerPixel) * width + 31) / 32) * 4;

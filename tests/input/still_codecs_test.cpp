@@ -114,6 +114,12 @@ TEST(BmpReader, PaletteFormatsAndBothRowOrdersDecodeToTheRightPixels) {
         {"1 bit, from the top bit", handmadeBmp(9, 1, 1, {0x000000, 0xffffff}, {{0b10100000, 0b10000000, 0, 0}}),
          {white, black, white, black, black, black, black, black, white}},
         {"32 bits B G R X", handmadeBmp(1, 1, 32, {}, {{10, 20, 30, 99}}), {{10, 20, 30}}},
+        // Run-length coded: runs, a literal stretch, ends of line, a skip (left black), the end.
+        {"8 bits, run-length coded",
+         handmadeBmp(3, 2, 8, palette, {{2, 1, 1, 2, 0, 0, 1, 3, 0, 2, 1, 0, 1, 3, 0, 1}}, 1),
+         {blue, black, blue, red, red, green}},
+        {"4 bits, run-length coded", handmadeBmp(7, 1, 4, palette, {{0, 4, 0x12, 0x30, 3, 0x12, 0, 1}}, 2),
+         {red, green, blue, black, red, green, red}},
         {"index beyond the palette reads black", handmadeBmp(1, 1, 8, {0xffffff, 0xffffff}, {{200, 0, 0, 0}}), {black}},
     };
     for (const Case& c : cases) {

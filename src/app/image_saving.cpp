@@ -119,7 +119,7 @@ void ImageSaving::saveFits(const SaveChoice& choice, int source, const FitsChann
     }
     const Workspace& w = form_.workspace();
     savedFiles_ = WriteFits(joinPath(choice.directory, choice.name), w.ImageWidth, w.ImageHeight, 16, source, params,
-                            channels, form_.control(Control::ColourStack).checked(),
+                            channels, form_.control(Control::ColourStack).checked() && w.StackColour,
                             [this](const std::string& path) { return mayWrite(path); });
 }
 

@@ -208,6 +208,7 @@ void TMainForm::openFitsInput(const std::string& path) {
     Workspace& w = *workspace_;
     settings_.writeString("Files", "Lasttype", "FIT");
     openFitsFrame(w, path);
+    w.StackColour = false;
     w.SequenceOpen = false;
     w.SourceFile = fileNameOf(path);
     setSequenceDirectory(directoryOf(path));

@@ -96,7 +96,7 @@ const Histograms& ProcessPage::histograms() const {
 ProcessingSettings ProcessPage::processingSettings() const {
     const Workspace& w = *workspace_;
     ProcessingSettings settings;
-    settings.geometry = {w.ImageWidth, w.ImageHeight, control(Control::ColourStack).checked()};
+    settings.geometry = {w.ImageWidth, w.ImageHeight, control(Control::ColourStack).checked() && w.StackColour};
     settings.decomposition.Scaletype = control(Control::Scaletype).itemIndex();
     settings.decomposition.LevelStep = control(Control::LevelStep).intValue();
     settings.decomposition.Multiplicant = control(Control::Multiplicant).intValue();

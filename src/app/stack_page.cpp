@@ -244,6 +244,7 @@ void StackPage::StackButtonClick() {
         w.ImageHeight = workingHeight;
     }
     normaliseStack(w, w.ImageWidth, w.ImageHeight, options.colour, options.partialCoverage);
+    w.StackColour = options.colour;
 
     float peak = stackPeak(w, w.ImageWidth, w.ImageHeight, options.colour);
     if (w.DarkCreation) peak = 255.0f;

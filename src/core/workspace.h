@@ -161,6 +161,9 @@ struct Workspace {
     bool StackRun = false;
     bool DarkCreation = false;
     bool StackReady = false;
+    // The stack planes hold three channels: "Colour processing" may be ticked
+    // after a mono stack, whose red and blue planes are empty.
+    bool StackColour = false;
     bool SetMiddleMode = false;
     bool SequenceOpen = false;
 

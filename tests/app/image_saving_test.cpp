@@ -87,6 +87,18 @@ TEST_F(ImageSaving, EachFilterWritesItsFilesUnderTheChosenName) {
     EXPECT_EQ(testing::fitsverifyComplaints(dir.file("sharp_B.fits")), "");
 }
 
+// "Colour processing" ticked after a mono stack: its red and blue planes are
+// empty, and the picture must not turn green.
+TEST_F(ImageSaving, AMonoStackStaysGreyWhenColourIsTickedAfterIt) {
+    setStack(Width, Height, [](int c, int x, int y) { return c == 1 ? ramp(1, x, y) : 0.0f; });
+    w.StackColour = false;
+    form.control(Control::ColourStack).setCheckedByUser(true);
+    form.control(Control::ProcessButton).click();
+    const std::uint8_t* pixel = shown().pixel(7, 5);
+    EXPECT_EQ(std::vector<int>(pixel, pixel + 3), std::vector<int>(3, nearest(ramp(1, 7, 5))));
+    EXPECT_EQ(save(Control::SaveBMP2button, "grey.fit", 2), std::vector<std::string>{dir.file("grey.fit")});
+}
+
 TEST_F(ImageSaving, TheProcessedPictureIsSavedAsShown_MirroredAndAsTheSelection) {
     form.control(Control::HorizFlipCheckbox).setCheckedByUser(true);
     form.control(Control::ProcessButton).click();

@@ -54,6 +54,7 @@ struct ScriptedWindow {
         w.StackMin = 0;
         w.StackMax = top;
         w.StackReady = true;
+        w.StackColour = true;
         w.progstatus = 4;
         form.control(Control::TabSheet4).setVisible(true);
     }

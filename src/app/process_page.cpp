@@ -408,11 +408,9 @@ void showStretchMarkers(TMainForm& form, const StretchMarkers& markers) {
 
 void ProcessPage::HistographMouseMove(int x, int y, bool leftButton) {
     if (!leftButton) return;
-    DisplayOptions bounds;
-    if (!dragStretchMarker(processing_.markers, x, y, bounds)) return;
-    // The bounds follow the markers at once; the picture waits for "Stretch".
-    StretchLow = bounds.StretchLow;
-    StretchHigh = bounds.StretchHigh;
+    // Only the markers move: they stand on the picture as it is shown, and
+    // "Stretch" maps them through the bounds in force.
+    if (!dragStretchMarker(processing_.markers, x, y)) return;
     showStretchMarkers(form_, processing_.markers);
     drawHistogramGraph(histograms(), control(Control::Showpeak).checked(), control(Control::HistoSmooth).checked(),
                        &processing_.markers, processing_.histogram);

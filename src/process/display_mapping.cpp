@@ -168,7 +168,7 @@ std::vector<GraphPoint> histogramCurve(const std::array<std::int32_t, 256>& coun
     return points;
 }
 
-bool dragStretchMarker(StretchMarkers& markers, int x, int y, DisplayOptions& options) {
+bool dragStretchMarker(StretchMarkers& markers, int x, int y) {
     if (x < 9 || x > 264) return false;
     if (std::abs(markers.high - x) < 30 && y > 200) {
         if (markers.high - markers.low > 16) markers.high = x - 9;
@@ -176,8 +176,6 @@ bool dragStretchMarker(StretchMarkers& markers, int x, int y, DisplayOptions& op
         markers.low = x - 9;
     }
     if (markers.high - markers.low < 15) markers.low = markers.high - 16;
-    options.StretchHigh = static_cast<float>(markers.high);
-    options.StretchLow = static_cast<float>(markers.low);
     return true;
 }
 

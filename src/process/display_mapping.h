@@ -82,9 +82,9 @@ struct StretchMarkers {
     bool operator==(const StretchMarkers&) const = default;
 };
 // A drag with the left button at graph point (x, y): moves the nearer
-// marker, keeps them apart, and sets the stretch bounds to the markers at
-// once (no re-map). False when the point is off the marker band.
-bool dragStretchMarker(StretchMarkers& markers, int x, int y, DisplayOptions& options);
+// marker and keeps them apart; the bounds wait for applyStretch. False when
+// the point is off the marker band.
+bool dragStretchMarker(StretchMarkers& markers, int x, int y);
 // "Stretch": composes the marked part of the current bounds into new
 // bounds and puts the markers back at 0 and 255.
 void applyStretch(StretchMarkers& markers, DisplayOptions& options);

@@ -672,6 +672,12 @@ void MainWindow::buildToolWindow(const ControlDefinition& desc) {
         placeChildren(desc.name, surface);
         if (desc.name == "MessageWindow" || desc.name == "FilterWindow") layout->addStretch(1);
     }
+    // A fixed window is never smaller than what it holds: the gamma graph
+    // with its Reset button and help lines needs more than its form's height.
+    if (fixedSize.count(desc.name) != 0) {
+        const QSize need = layout->sizeHint();
+        window->setClientSize(QSize(std::max(desc.width, need.width()), std::max(desc.height, need.height())), true);
+    }
     if (auto* title = qobject_cast<QLabel*>(controlWidget(Control::messagewinlabel)); title && desc.name == "MessageWindow") {
         QFont font = title->font();
         font.setBold(true);

@@ -778,6 +778,9 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     for (ToolWindow* window : toolWindows_) window->flush();
+    // Qt 6 closes an owner's tool windows with it: no close of the user's,
+    // so it must not untick their boxes before the settings are saved.
+    for (ToolWindow* window : toolWindows_) window->blockSignals(true);
     event->accept();
 }
 

@@ -240,6 +240,15 @@ TEST_F(BindingTest, ToolWindowsShowWithTheirModelAndReportClosingMovingAndResizi
     model("HintWindow").setPosition(25000, -9000);
     const QRect screen = QGuiApplication::primaryScreen()->availableGeometry();
     EXPECT_TRUE(screen.contains(hints->pos() + QPoint(20, 20))) << hints->x() << "," << hints->y();
+
+    // Quitting closes the tool windows after the main window; their boxes
+    // stay as the user left them, for the settings saved at the end.
+    clickBox(widget<QCheckBox>("ShowFFTbox"));
+    ASSERT_TRUE(fft->isVisible());
+    window->close();
+    QApplication::closeAllWindows();
+    EXPECT_FALSE(fft->isVisible());
+    EXPECT_TRUE(model("ShowFFTbox").checked());
 }
 
 TEST_F(BindingTest, ARunShowsProgressAndGreysWhatItReadsButNotCancelOrTheToolWindowBoxes) {

@@ -56,7 +56,8 @@ TEST_F(FrameLists, TogglesSaveReopenAndAddGiveTheFramesInOrder) {
     const auto paths = frames(6);
     press(Control::Framelistloadbutton, list("all.pxl", paths));
     EXPECT_EQ(openedFrames(), paths);
-    EXPECT_TRUE(form.control(Control::AddFramesButton).visible());
+    for (Control shown : {Control::AddFramesButton, Control::CreateDarkframe, Control::CreateFlatfield})
+        EXPECT_TRUE(form.control(shown).visible()) << controlName(shown);
     EXPECT_EQ(form.control(Control::DirectoryListBox1).caption(), directoryOf(paths[0]));
     EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 6 selected (Total = 6 ) ");
 

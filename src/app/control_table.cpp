@@ -272,7 +272,7 @@ std::vector<ControlDefinition> buildTable() {
     add(stored(spin(C::Gamma1spin, P::Page4, "Gamma", 0.1, 10.0, 0.1, 1, 1.0), {{StoredProperty::Value, 34}}));
     add(stored(live(checkBox(C::Gammawin, P::Page4, "Gamma curve", false)), {{StoredProperty::Checked, 35}, {StoredProperty::Left, 96}, {StoredProperty::Top, 97}}));
     add(stored(live(checkBox(C::Histowin, P::Page4, "Histogram stretch", false)), {{StoredProperty::Checked, 41}}));
-    add(stored(make(C::Boxoptionspanel, K::Panel, P::Page4, "Selection"), {{StoredProperty::Expand, 4}}));
+    add(stored(make(C::Boxoptionspanel, K::Panel, P::Page4, "Selection box"), {{StoredProperty::Expand, 4}}));
     add(stored(in("Boxoptionspanel", checkBox(C::Showsectionbox, P::Page4, "Draw box", false)), {{StoredProperty::Checked, 83}}));
     add(stored(in("Boxoptionspanel", checkBox(C::SaveSectionbox, P::Page4, "Save selection", false, false)), {{StoredProperty::Checked, 73}}));
     add(stored(in("Boxoptionspanel", disabled(checkBox(C::Section, P::Page4, "Process selection", false))), {{StoredProperty::Checked, 76}}));

@@ -432,11 +432,14 @@ std::string ProjectFile::resolveSequenceDirectory(const ProjectData& p, const st
     // The first file the sequence needs: what tells whether a folder holds it.
     const std::string first = isVideo(p.filetype) ? p.filename : p.frameFiles.empty() ? std::string() : p.frameFiles[0];
     const bool bare = fileNameOf(first) == first;
-    if (!bare || fileExists(joinPath(p.filedir, first))) return p.filedir;
-    // A folder moved with its project: the sequence lies beside the project file.
     const std::string beside = directoryOf(std::filesystem::absolute(projectFile).string());
+    // A folder written relative to something is relative to the project's own.
+    const std::string stored =
+        std::filesystem::path(p.filedir).is_relative() && !p.filedir.empty() ? joinPath(beside, p.filedir) : p.filedir;
+    if (!bare || fileExists(joinPath(stored, first))) return stored;
+    // A folder moved with its project: the sequence lies beside the project file.
     if (!first.empty() && fileExists(joinPath(beside, first))) return beside;
-    return p.filedir;
+    return stored;
 }
 
 void ProjectFile::load(const std::string& path) {

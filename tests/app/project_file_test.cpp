@@ -106,6 +106,17 @@ TEST_F(ProjectTest, AnAlignedProjectInAMovedFolderReopensAndStacksWithOtherCutOf
     again.control(Control::Stackbutton).click();
     EXPECT_EQ(again.workspace().progstatus, 4);
     EXPECT_EQ(again.stackedCount(), 3);
+
+    // A folder written by hand relative to the project is taken from the project's folder.
+    std::string text = testing::readText(dir.file("moved/aligned.pxp"));
+    const std::size_t at = text.find("filedir=") + 8;
+    text.replace(at, text.find('\r', at) - at, "../moved");
+    fs::create_directories(dir.file("other"));
+    testing::writeText(dir.file("other/relative.pxp"), text);
+    FreshForm relative;
+    relative.load(dir.file("other/relative.pxp"));
+    EXPECT_EQ(relative.form.workspace().progstatus, 2);
+    EXPECT_EQ(relative.form.frameCount(), 12);
 }
 
 TEST_F(ProjectTest, ABadProjectIsRefusedNamingTheKeyAndTheWorkStaysAsItWas) {

@@ -193,6 +193,11 @@ MainWindow::MainWindow(TMainForm& form, QWidget* parent)
     }
     binder_->bindPages(pages_, form.control(Control::PageControl1), sheets);
     layout->addWidget(pages_, 1);
+    // The display labels change their text after each re-map ("C : 150"): as
+    // wide as their design text throughout, so the sliders do not move under the pointer.
+    for (const Control label : {Control::ContrastLabel, Control::Brightnesslabel})
+        if (auto* widget = qobject_cast<QLabel*>(controlWidget(label)))
+            widget->setMinimumWidth(widget->sizeHint().width());
 
     for (const ControlDefinition& desc : controlTable())
         if (desc.kind == ControlKind::ToolWindow) buildToolWindow(desc);

@@ -154,10 +154,14 @@ bool TMainForm::openStillFrames(const std::vector<std::string>& selected, bool j
     std::copy_if(selected.begin(), selected.end(), std::back_inserter(files), isStillFrameFile);
     if (files.empty()) throw PlanexorError("No BMP or JPG files were selected");
     const int total = static_cast<int>(files.size());
-    // Only MaxFrames slots exist; the warning about the rest comes with the frame list.
+    // The dialog reports the file clicked last at the head of its list: the
+    // frame order comes back over the whole selection before only MaxFrames
+    // slots are kept (the warning about the rest comes with the frame list).
+    std::swap(files.front(), files.back());
     if (files.size() > static_cast<std::size_t>(MaxFrames)) files.resize(MaxFrames);
 
-    const std::string& first = files.front();
+    // The file the dialog reported first is the one shown first, as it was.
+    const std::string& first = files.back();
     loadStillFrame(first, preview_);
     setSequenceDirectory(directoryOf(first));
     setCaption(std::string(jpeg ? "Planexor processing JPG: " : "Planexor processing BMP: ") + first);
@@ -167,7 +171,6 @@ bool TMainForm::openStillFrames(const std::vector<std::string>& selected, bool j
 
     const int count = static_cast<int>(files.size());
     for (int n = 0; n < count; ++n) w.FrameFiles[n] = files[n];
-    std::swap(w.FrameFiles[0], w.FrameFiles[count - 1]);
     control(Control::PreviewSlider).setRange(0, count - 1);
     source_ = std::make_unique<StillFrameSource>(w.FrameFiles, count, jpeg);
     sourcePath_.clear();

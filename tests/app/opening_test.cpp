@@ -88,12 +88,15 @@ TEST_F(OpenStillFrames, TooManyTooLargeOrUnequalFramesAreCutWithOneMessageAndRea
     for (int i = 0; i < 2600; ++i) files.push_back(dir.file("f" + std::to_string(i) + ".bmp"));
     frame("f0.bmp", 7);
     frame("f2500.bmp", 8);
-    openAsDialogReports(files);
+    frame("f2599.bmp", 9);  // the dialog reports it first
+    openAsDialogReports(toDialogOrder(files));
     EXPECT_EQ(timesShown(TooMany), 1);
     EXPECT_EQ(form.control(Control::PreviewSlider).maximum(), 2500);
     EXPECT_EQ(w.usedframes, 2501);
-    EXPECT_EQ(w.FrameFiles[2500], files[0]);
-    EXPECT_EQ(shownNumber(), 8);
+    // The selection keeps its order: its first 2501 files are the frames.
+    EXPECT_EQ(w.FrameFiles[0], files[0]);
+    EXPECT_EQ(w.FrameFiles[2500], files[2500]);
+    EXPECT_EQ(shownNumber(), 7);
 
     open({frame("wide.bmp", 1, 1100, 100), frame("wide2.bmp", 2, 1100, 100)});
     EXPECT_EQ(timesShown("AVI or BMP too large (max 1024x1024) !!!!"), 1);

@@ -252,7 +252,7 @@ int runProjectInfo(const std::string& path) {
     const ProjectData project = readProject(TBigIniFile(path));
     std::printf("stage: %d (%s)\n", project.progstatus, stageName(project.progstatus));
     const std::string source =
-        project.filetype == "AVI" ? project.filename : project.frameFiles.empty() ? "" : project.frameFiles.front();
+        project.filetype == "AVI" || project.filetype == "SER" ? project.filename : project.frameFiles.empty() ? "" : project.frameFiles.front();
     std::printf("source: %s %s\n", project.filetype.c_str(), joinPath(project.filedir, source).c_str());
     std::printf("frames: %d\nused: %d\n", project.sequencelength, project.usedframes);
     if (project.stackslider) std::printf("stack cut-off: best %d\n", *project.stackslider + 1);
@@ -834,7 +834,9 @@ int runStack(const Arguments& arguments) {
         if (arguments.has("points")) {
             const std::string points = arguments.text("points");
             const double count = points == "auto" ? AlignmentPoints::Auto : arguments.number("points", 0);
-            if (points != "auto" && !(count >= 0)) throw UsageError("--points is a count (0 = off) or auto");
+            const double most = form.control(Control::PointsSpin).maximum();
+            if (points != "auto" && !(count >= 0 && count <= most))
+                throw UsageError("--points is a count up to " + floatText(static_cast<float>(most)) + " (0 = off) or auto");
             setControlValue(form, Control::PointsSpin, count, "points");
         }
     };
@@ -876,7 +878,7 @@ int runStack(const Arguments& arguments) {
     if (arguments.has("best")) best = static_cast<int>(arguments.integer("best", best));
     if (arguments.has("best-percent")) {
         const double percent = arguments.number("best-percent", 25);
-        if (!(percent > 0 && percent <= 100)) throw UsageError("--best-percent must lie in 0..100");
+        if (!(percent > 0 && percent <= 100)) throw UsageError("--best-percent must be above 0 and at most 100");
         best = std::max(1, nearest(w.usedframes * percent / 100.0));
     }
     if (best < 1 || best > w.usedframes)

@@ -406,6 +406,10 @@ TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
 
     const auto info = runCli("info " + project);
     EXPECT_EQ(info.out, "stage: 2 (aligned)\nsource: AVI " + demo + "/planet.avi\nframes: 16\nused: 16\n");
+    std::string ser = testing::readText(project);
+    ser.replace(ser.find("filetype=AVI"), 12, "filetype=SER");
+    testing::writeText(dir.file("ser.pxp"), ser);
+    EXPECT_NE(runCli("info " + dir.file("ser.pxp")).out.find("source: SER " + demo + "/planet.avi\n"), std::string::npos);
     // An aligned project has no cut-off of its own yet: the best quarter.
     const auto stack = runCli("stack " + project + " --out " + dir.file("s.bmp") + " --project " +
                                       dir.file("stacked.pxp"));

@@ -1,6 +1,7 @@
 #include "cli/console_ui.h"
 
 #include <algorithm>
+#include <csignal>
 #include <unistd.h>
 
 #include "core/pixel.h"
@@ -51,9 +52,25 @@ void ConsoleUiServices::drawBar(const TMainForm& form) {
     barShown_ = drawBarLine(out_, form.control(Control::messagewinlabel).caption(), percent);
 }
 
+namespace {
+volatile std::sig_atomic_t interrupted = 0;
+extern "C" void noteInterrupt(int) { interrupted = 1; }
+}  // namespace
+
+ConsoleBar::ConsoleBar(std::string title, std::FILE* out) : title_(std::move(title)), out_(out) {
+    struct sigaction action {};
+    action.sa_handler = noteInterrupt;
+    action.sa_flags = SA_RESETHAND;  // the second interrupt is the default one
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+}
+
 ConsoleBar::~ConsoleBar() {
     if (lineOpen_) std::fputc('\n', out_);
+    for (const int signal : {SIGINT, SIGTERM}) std::signal(signal, SIG_DFL);
 }
+
+bool ConsoleBar::stopRequested() const { return interrupted != 0; }
 
 void ConsoleBar::setPercent(int percent) {
     if (percent == lastPercent_) return;

@@ -31,11 +31,14 @@ private:
 };
 
 // A progress bar on stderr for work that runs outside the window's handlers.
+// An interrupt (Ctrl-C, SIGTERM) asks that work to stop, so that it can take
+// away what it had begun to write; a second one ends the program at once.
 class ConsoleBar : public RunProgress {
 public:
-    ConsoleBar(std::string title, std::FILE* out = stderr) : title_(std::move(title)), out_(out) {}
+    ConsoleBar(std::string title, std::FILE* out = stderr);
     ~ConsoleBar() override;
     void setPercent(int percent) override;
+    bool stopRequested() const override;
 
 private:
     std::string title_;

@@ -343,6 +343,10 @@ int runMakeDemo(const Arguments& arguments) {
     validateDemoOptions(options);
     ConsoleBar bar("Rendering frames");
     const DemoResult result = writeDemoSequence(options, bar);
+    if (result.stopped) {
+        std::fprintf(stderr, "interrupted: nothing was kept\n");
+        return 130;
+    }
     if (result.sequenceFiles.size() == 1) std::printf("sequence: %s\n", result.sequenceFiles.front().c_str());
     else std::printf("sequence: %zu frames, %s ...\n", result.sequenceFiles.size(), result.sequenceFiles.front().c_str());
     std::printf("truth: %s\noriginal: %s\n", result.truthFile.c_str(), result.originalFile.c_str());

@@ -156,6 +156,15 @@ TEST_F(Cli, EveryFailedWriteExitsOne) {
     }
 }
 
+// Ctrl-C while a demo is rendered: no half-written video is left behind.
+TEST_F(Cli, AnInterruptedDemoKeepsNothing) {
+    const std::string demo = dir.file("demo");
+    const auto run = testing::runCommand(std::string(PLANEXOR_CLI_PATH) + " make-demo " + demo +
+                                         " --frames 2500 --size 320x240 & sleep 1; kill -INT $!; wait $!");
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_TRUE(std::filesystem::is_empty(demo));
+}
+
 TEST_F(Cli, NeverTouchesTheWindowsUserSettings) {
     TempDir home;
     const auto run = testing::runCommand("HOME=" + home.path() + " XDG_CONFIG_HOME=" + home.path() + "/.config " +

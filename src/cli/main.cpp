@@ -888,13 +888,20 @@ int runStack(const Arguments& arguments) {
     if (best < 1 || best > w.usedframes)
         throw UsageError("--best must lie in 1.." + std::to_string(w.usedframes) + " (the frames aligned)");
     form.control(Control::StackSlider).setValueByUser(best - 1);
-    if (arguments.has("max-diff")) setControlValue(form, Control::differencecutslider, arguments.number("max-diff", 100), "max-diff");
+    const bool resampled = form.control(Control::Resampled).checked();
+    if (arguments.has("max-diff")) {
+        const double most = arguments.number("max-diff", 100);
+        // Resampled frames are not compared: every difference reads 100 %.
+        if (resampled && most < 100) throw UsageError("--max-diff below 100 leaves nothing to stack with --resample");
+        setControlValue(form, Control::differencecutslider, most, "max-diff");
+    }
     if (arguments.has("no-quality-weight")) form.control(Control::QualStack).setCheckedByUser(false);
     if (arguments.has("expand")) form.control(Control::Expandstack).setCheckedByUser(true);
     // Enlarged beyond 1024 pixels, the stack keeps the window around the
     // middle a "Set middle" click chooses: --middle, else the feature (a
     // project keeps its own).
-    if (form.control(Control::Resampled).checked() && (arguments.has("middle") || !resume)) {
+    if (arguments.has("middle") && !resampled) throw UsageError("--middle places an enlarged stack: it needs --resample");
+    if (resampled && (arguments.has("middle") || !resume)) {
         const auto [x, y] = pointOption(arguments, arguments.has("middle") ? "middle" : "feature");
         form.control(Control::SetMiddleButton).click();
         form.mouseEvent(Control::StackImage, TMainForm::MouseAction::Down, x, y, true);

@@ -115,6 +115,10 @@ TEST_F(Cli, AnEnlargedStackBeyondTheLimitKeepsTheWindowAroundItsMiddle) {
     EXPECT_NEAR(centreOfLight("feature.bmp"), 512, 40);
     ASSERT_EQ(runCli(stack + dir.file("middle.bmp") + " --feature 200,150 --middle 150,150").status, 0);
     EXPECT_NEAR(centreOfLight("middle.bmp"), 512 + 4 * 50, 40);
+    // A middle without enlarging, and a difference cut that resampled frames (all 100 %) never pass.
+    for (const std::string& pointless : {"stack " + written.sequenceFiles.front() + " --middle 150,150 --out ",
+                                         "stack " + written.sequenceFiles.front() + " --resample 2 --filter bell --max-diff 50 --out "})
+        EXPECT_EQ(runCli(pointless + dir.file("x.bmp") + " --feature 200,150").status, 2) << pointless;
 }
 
 TEST_F(Cli, CompareMeasuresAfterPlacementAndGainAndRefusesAnOriginalWithoutAPlanet) {

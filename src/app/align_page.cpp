@@ -82,6 +82,11 @@ void AlignPage::FFTsizeGroupClick() {
         ui_.showMessage(MessageKind::Warning, BorderMessage);
 }
 
+void AlignPage::referenceFieldsChanged() {
+    if (workspace_->progstatus >= 1 && alignment_.referenceSize != 0 && !rebuildReference())
+        ui_.showMessage(MessageKind::Warning, BorderMessage);
+}
+
 void AlignPage::syncWithControls() {
     BlurBoxClick();
     control(Control::AlignOneBUtton).setVisible(control(Control::ShowFFTbox).checked());
@@ -403,7 +408,7 @@ void AlignPage::AlignallButtonClick() {
     }
     const auto started = std::chrono::steady_clock::now();
     w.progstatus = 2;
-    form_.stackPage().noteAlignmentScale();
+    form_.stackPage().noteAlignmentBasis();
     control(Control::ShowFFTbox).setCheckedByUser(false);
     for (TFrameRec& record : w.FrameRecs) {
         const std::uint8_t excluded = record.Excluded;

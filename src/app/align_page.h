@@ -37,6 +37,9 @@ public:
     // A reopened project's feature: the reference is built again at hotx,
     // hoty of the frame in the preview, as the click had built it.
     void restoreFeature();
+    // De-interlacing turned on or off, or to columns: the reference is the
+    // clicked frame's field in the new mode, built again at the same feature.
+    void referenceFieldsChanged();
     void FFTsizeGroupClick();
     void PreviewImageMouseMove(int x, int y);
     void PreviewImageMouseDown(int x, int y);

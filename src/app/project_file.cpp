@@ -646,7 +646,7 @@ void ProjectFile::restoreWork(const ProjectData& p, const std::string& directory
     w.ImageHeight = w.FrameHeight = w.OrigHeight = form_.previewBitmap().height();
     form_.limitFrameSize();
     form_.alignPage().syncWithControls();
-    form_.stackPage().noteAlignmentScale();
+    form_.stackPage().noteAlignmentBasis();
     form_.control(Control::PageControl1).setItemIndex(0);
 }
 

@@ -89,14 +89,21 @@ void TMainForm::bindStackHandlers() {
     bind(Control::SetMiddleButton, "SetMiddleButtonClick", true, [this] { SetMiddleButtonClick(); });
     bind(Control::Resampled, "ResampledClick", true, [this] {
         ResampledClick();
-        stack_->checkAlignmentScale();
+        stack_->checkAlignmentBasis();
     });
     bind(Control::ResampleSpin, "ResampleSpinChange", true, [this] {
         ResampleSpinChange();
-        stack_->checkAlignmentScale();
+        stack_->checkAlignmentBasis();
     });
-    bind(Control::Interlaced, "InterlacedClick", false, [this] { InterlacedClick(); });
-    bind(Control::InterlaceHoriz, "InterlacedClick", false, [this] { InterlacedClick(); });
+    // Fields are registered apart: a reference and shifts made with the
+    // other field mode no longer fit.
+    const auto fieldsChanged = [this] {
+        InterlacedClick();
+        align_->referenceFieldsChanged();
+        stack_->checkAlignmentBasis();
+    };
+    bind(Control::Interlaced, "InterlacedClick", true, fieldsChanged);
+    bind(Control::InterlaceHoriz, "InterlacedClick", true, fieldsChanged);
     bind(Control::ColourStack, "ColourStackClick", false, [this] { ColourStackClick(); });
     bind(Control::Colourprocess2, "Colourprocess2Click", false, [this] { Colourprocess2Click(); });
     bind(Control::Expandstack, "ExpandstackClick", false, [this] { ExpandstackClick(); });
@@ -369,12 +376,19 @@ void StackPage::dropAlignment() {
     control(Control::TabSheet3).setVisible(false);
 }
 
-void StackPage::checkAlignmentScale() {
+int StackPage::alignmentFields() const {
+    if (!control(Control::Interlaced).checked()) return 0;
+    return control(Control::InterlaceHoriz).checked() ? 2 : 1;
+}
+
+void StackPage::checkAlignmentBasis() {
     Workspace& w = *workspace_;
-    if (w.progstatus < 2 || alignmentScale() == alignedScale_) return;
+    if (w.progstatus < 2 || (alignmentScale() == alignedScale_ && alignmentFields() == alignedFields_)) return;
     dropAlignment();
     ui_.showMessage(MessageKind::Information,
-                    "The shifts were measured at another resampling: align the frames again before stacking.");
+                    std::string("The shifts were measured ") +
+                        (alignmentScale() != alignedScale_ ? "at another resampling" : "with another de-interlacing") +
+                        ": align the frames again before stacking.");
 }
 
 void StackPage::ResampleSpinChange() { workspace_->ResampleFactor = limitFactor(control(Control::ResampleSpin).value()); }

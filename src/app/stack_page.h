@@ -60,11 +60,12 @@ public:
     const Drawing& overlay(Control imageControl) const;
     // The graph anew from the records, as after a run that was cancelled.
     void refreshStackGraph(float maxDifference);
-    // Resampled alignment measures shifts in enlarged pixels: the scale the
-    // records were made at, noted when they were, and what a change of it
-    // after that does (the alignment must be made again).
-    void noteAlignmentScale() { alignedScale_ = alignmentScale(); }
-    void checkAlignmentScale();
+    // Resampled alignment measures shifts in enlarged pixels, de-interlaced
+    // alignment the shifts of each field: the scale and field mode the
+    // records were made with, noted when they were, and what a change of
+    // either after that does (the alignment must be made again).
+    void noteAlignmentBasis() { alignedScale_ = alignmentScale(), alignedFields_ = alignmentFields(); }
+    void checkAlignmentBasis();
     // Shifts and ranking no longer fit the frames (a cancelled or outdated
     // alignment): back to the clicked feature, nothing to stack until the
     // frames are aligned again.
@@ -75,6 +76,7 @@ private:
     const ControlModel& control(Control id) const;
     StackOptions stackOptionsFromControls() const;
     double alignmentScale() const;
+    int alignmentFields() const;  // 0 whole frames, 1 fields of rows, 2 of columns
     void showCutOffFrame(int frame);
     bool preparePoints(AlignmentPoints& points, FramePreparation& preparation, const std::vector<int>& ranks,
                        RunProgress& progress);
@@ -89,6 +91,7 @@ private:
     StackQualityTable stackQuality_{};
     int StackedCount = 1;
     double alignedScale_ = 1.0;
+    int alignedFields_ = 0;
     int StackLimit = 0;
     int pointsPlaced_ = 0;
     FftEngine stackQualityFft_;

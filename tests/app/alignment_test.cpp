@@ -168,8 +168,8 @@ TEST_F(AlignPage, ATwelveBitBayerSerRegistersWithinAPixelOfTheTruth) {
 
 TEST_F(AlignPage, DeInterlacingRegistersFieldByFieldAgainstADeInterlacedReference) {
     open(demo("seq", 4).sequenceFiles);
-    form.control(Control::Interlaced).setCheckedByUser(true);
     click(160, 120);
+    form.control(Control::Interlaced).setCheckedByUser(true);  // after the click: the reference follows
     Bitmap24 expected = form.previewBitmap();
     SplitField(expected, 0, false, 320, 240);
     EXPECT_EQ(form.referenceImage(), expected);
@@ -180,6 +180,15 @@ TEST_F(AlignPage, DeInterlacingRegistersFieldByFieldAgainstADeInterlacedReferenc
         EXPECT_LE(std::abs(record.FieldShiftX - record.ShiftX) + std::abs(record.FieldShiftY - record.ShiftY), 2);
     }
     EXPECT_EQ(w.CurrentField, 1);
+    // Shifts measured field by field fit neither fields of columns nor whole frames.
+    for (const Control change : {Control::InterlaceHoriz, Control::Interlaced}) {
+        alignAll();
+        form.control(change).setCheckedByUser(!form.control(change).checked());
+        EXPECT_EQ(w.progstatus, 1);
+        ASSERT_EQ(ui.messages.size(), 1u);
+        EXPECT_NE(ui.messages[0].text.find("with another de-interlacing"), std::string::npos);
+        ui.messages.clear();
+    }
 }
 
 TEST_F(AlignPage, CancelHalfWayKeepsWhatWasRegisteredWithoutRankingAndTheNextRunCompletes) {

@@ -103,7 +103,9 @@ void TMainForm::probeInput(int filterIndex, const std::vector<std::string>& file
         case 2:
         case 4: {
             const auto first = std::find_if(files.begin(), files.end(), isStillFrameFile);
-            if (first != files.end()) loadStillFrame(*first, frame);
+            // Checked here, before the work in hand is given up, as a file that does not open is.
+            if (first == files.end()) throw PlanexorError("No BMP or JPG files were selected");
+            loadStillFrame(*first, frame);
             break;
         }
         default: {

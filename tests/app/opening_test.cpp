@@ -55,13 +55,16 @@ TEST_F(OpenStillFrames, DialogOrderHasItsFirstAndLastEntriesExchangedAndOpeningS
     EXPECT_TRUE(errors().empty());
     EXPECT_TRUE(w.SequenceOpen && w.JpegFrames);
     EXPECT_EQ(form.caption(), "Planexor processing JPG: " + dir.file("a.jpg"));
-    // So does a file that cannot be opened.
+    // So does a file that cannot be opened, or none of the chosen type.
     testing::writeText(dir.file("text.bmp"), "not a picture");
-    ui.queueFiles({dir.file("text.bmp")}, 2);
-    form.control(Control::SelectFileButton).click();
-    EXPECT_EQ(errors().size(), 1u);
-    EXPECT_TRUE(w.SequenceOpen && w.JpegFrames);
-    EXPECT_EQ(form.caption(), "Planexor processing JPG: " + dir.file("a.jpg"));
+    for (const char* chosen : {"text.bmp", "planet.avi"}) {
+        ui.queueFiles({dir.file(chosen)}, 2);
+        form.control(Control::SelectFileButton).click();
+        EXPECT_EQ(errors().size(), 1u);
+        EXPECT_TRUE(w.SequenceOpen && w.JpegFrames);
+        EXPECT_EQ(form.caption(), "Planexor processing JPG: " + dir.file("a.jpg"));
+        ui.messages.clear();
+    }
 }
 
 TEST_F(OpenStillFrames, SpaceTogglesExclusionAndReopeningNeverShowsThePreviousOnes) {

@@ -504,14 +504,7 @@ void AlignPage::AlignallButtonClick() {
     const int lastRank = std::max(w.usedframes - 1, 0);
     control(Control::AlignSlider).setRange(0, lastRank);
     control(Control::StackSlider).setRange(0, lastRank);
-    ControlModel& stackList = control(Control::StackFramesList);
-    const auto& frameItems = control(Control::SelectFramesChecklist).listItems();
-    stackList.clearList();
-    for (int rank = 0; rank <= lastRank && rank < w.usedframes; ++rank) {
-        const int frame = w.Ranking[rank].Frame;
-        if (frame >= 0 && frame < static_cast<int>(frameItems.size()))
-            stackList.addListItem(frameItems[frame].text, frameItems[frame].checked);
-    }
+    form_.frameLists().listRanks(w.usedframes);
     const int cutRank = form_.ChainRun ? chainCutRank(w, lastRank, control(Control::OptimizeQualitySpin).intValue()) : 0;
     if (total == 0.0) total = 1e-10;
     DifferenceTotal = total * 0.001;

@@ -144,6 +144,8 @@ void CalibrationActions::CreateDarkframeClick() {
         record.ShiftX = record.ShiftY = record.FieldShiftX = record.FieldShiftY = 0;
         w.Ranking[n].Frame = n;
     }
+    // The stack list names each rank's frame: its toggles must reach these.
+    form_.frameLists().listRanks(last + 1);
     const ScopedValue<bool> creating(w.DarkCreation, true, false);
     const NeutralStackControls neutral(form_);
     form_.control(Control::TabSheet3).setVisible(true);

@@ -80,6 +80,18 @@ void FrameLists::StackFramesListClick() {
 
 // The stack list's toggles leave the counter as it was: the next stacking
 // run skips the excluded frames.
+void FrameLists::listRanks(int ranks) {
+    const Workspace& w = form_.workspace();
+    ControlModel& stackList = control(Control::StackFramesList);
+    const auto& frameItems = control(Control::SelectFramesChecklist).listItems();
+    stackList.clearList();
+    for (int rank = 0; rank < std::min(ranks, MaxFrames); ++rank) {
+        const int frame = w.Ranking[rank].Frame;
+        if (frame >= 0 && frame < static_cast<int>(frameItems.size()))
+            stackList.addListItem(frameItems[frame].text, frameItems[frame].checked);
+    }
+}
+
 void FrameLists::StackFramesListClickCheck() { toggleSelected(Control::StackFramesList, true); }
 
 void FrameLists::StackFramesListDblClick() { toggleSelected(Control::StackFramesList, false); }

@@ -44,6 +44,8 @@ public:
     // UseFramesign, usedframes and the Frames text from the exclusions.
     void recount();
     void markEveryFrame(bool used);
+    // The stack list anew: the frame of each of the first `ranks` ranks, marked as in the frame list.
+    void listRanks(int ranks);
     std::string askForList();
 
 private:

@@ -98,6 +98,13 @@ TEST_F(Calibration, MakingStacksEveryUsedFrameWhereItLiesAndGivesTheStackOptions
     form.control(Control::CreateDarkframe).click();
     ASSERT_TRUE(errors().empty()) << errors().front();
     EXPECT_EQ(form.stackedCount(), 3);
+    // The stack list follows the ranks in frame order, so its toggles reach the right frames.
+    const auto& listed = form.control(Control::StackFramesList).listItems();
+    ASSERT_EQ(listed.size(), 4u);
+    for (int n = 0; n < 4; ++n) {
+        const auto& frame = form.control(Control::SelectFramesChecklist).listItems()[n];
+        EXPECT_EQ(std::pair(listed[n].text, listed[n].checked), std::pair(frame.text, frame.checked));
+    }
     EXPECT_EQ(w.ImageWidth, 40);
     for (const TFloatPlane* plane : {&w.StackR, &w.StackG, &w.StackB}) {
         EXPECT_FLOAT_EQ((*plane)[0][0], 70.0f / 3);

@@ -416,6 +416,7 @@ void AlignPage::AlignallButtonClick() {
         record.Excluded = excluded;
     }
     w.Ranking.fill(TRankEntry{});
+    form_.stackPage().forgetStack();
 
     alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
     optimizeMarks_.shown = false;

@@ -54,6 +54,8 @@ public:
     // Entry i: the stack quality after i frames of the last run.
     const StackQualityTable& stackQualities() const { return stackQuality_; }
     int stackedCount() const { return StackedCount; }
+    // A new ranking has no stack yet: the last run's quality line goes.
+    void forgetStack() { stackQuality_.fill(0.0f), StackedCount = 1; }
     // Placed by the last stacking run; 0 without alignment points.
     int alignmentPointCount() const { return pointsPlaced_; }
     // StackGraph the stack graph; StackImage the set-middle marks.

@@ -106,6 +106,8 @@ TEST_F(ProjectTest, AnAlignedProjectInAMovedFolderReopensAndStacksWithOtherCutOf
     again.control(Control::Stackbutton).click();
     EXPECT_EQ(again.workspace().progstatus, 4);
     EXPECT_EQ(again.stackedCount(), 3);
+    again.control(Control::Allignallbutton).click();
+    EXPECT_TRUE(again.stackGraph().stackQualityCurve.empty());  // a new ranking has no stack yet
 
     // A folder written by hand relative to the project is taken from the project's folder.
     std::string text = testing::readText(dir.file("moved/aligned.pxp"));

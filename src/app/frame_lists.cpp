@@ -210,9 +210,7 @@ void FrameLists::openFrameList(const std::string& path) {
     control(Control::Frontpanel).setVisible(true);
     control(Control::FFTsizeGroup).setVisible(true);
     control(Control::UseFramesign).setVisible(true);
-    // A list of calibration frames is made into a dark or flat like any sequence.
-    control(Control::CreateDarkframe).setVisible(true);
-    control(Control::CreateFlatfield).setVisible(true);
+    form_.offerCalibrationMaking();
     settings_.writeString("Files", "Lasttype", jpeg ? "JPG" : "BMP");
     // Frames are found by the folder of the first; a project saved next names them from there.
     form_.setSequenceDirectory(directoryOf(first));

@@ -281,6 +281,9 @@ private:
     FrameSource& videoSource(const std::string& path);
     void openFitsInput(const std::string& path);
     void finishOpening(int lastFrame);
+    // Any sequence may be a set of calibration frames, an AVI as much as a
+    // frame list or a project's: both Make buttons show on every opening.
+    void offerCalibrationMaking();
     void buildFrameList();
     void showFrameState();
     void updateFramesLabel();

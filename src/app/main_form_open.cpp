@@ -252,13 +252,16 @@ void TMainForm::limitFrameSize() {
     w.FrameHeight = std::min(w.FrameHeight, MaxImageSide);
 }
 
+void TMainForm::offerCalibrationMaking() {
+    control(Control::CreateDarkframe).setVisible(true);
+    control(Control::CreateFlatfield).setVisible(true);
+}
+
 void TMainForm::finishOpening(int totalFrames) {
     Workspace& w = *workspace_;
     limitFrameSize();
     control(Control::differencecutslider).setValue(100);
-    // Any sequence may be a set of calibration frames, an AVI as much as a frame list.
-    control(Control::CreateDarkframe).setVisible(true);
-    control(Control::CreateFlatfield).setVisible(true);
+    offerCalibrationMaking();
     if (w.ImageWidth < 128 || w.ImageHeight < 128) {
         control(Control::FFTsizeGroup).setItemIndex(0);
         align_->showBoxSizeCaption();

@@ -573,6 +573,7 @@ void ProjectFile::restoreWork(const ProjectData& p, const std::string& directory
     form_.control(Control::Frontpanel).setVisible(true);
     form_.control(Control::FFTsizeGroup).setVisible(true);
     form_.control(Control::UseFramesign).setVisible(true);
+    form_.offerCalibrationMaking();
     form_.control(Control::Optimizebutton).setEnabled(false);
     form_.control(Control::AutoProcessBox).setChecked(false);
     form_.control(Control::ProcessButton).setVisible(true);

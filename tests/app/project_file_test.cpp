@@ -98,6 +98,7 @@ TEST_F(ProjectTest, AnAlignedProjectInAMovedFolderReopensAndStacksWithOtherCutOf
     EXPECT_EQ(again.workspace().darkfile, dir.file("moved/dark.bmp"));
     EXPECT_EQ(again.workspace().progstatus, 2);
     EXPECT_TRUE(again.control(Control::TabSheet3).visible());
+    EXPECT_TRUE(again.control(Control::CreateDarkframe).visible());
     EXPECT_FALSE(again.control(Control::TabSheet4).visible());
     EXPECT_EQ(again.control(Control::StackFramesList).listItems().size(), 12u);
     EXPECT_FALSE(again.registrationGraph().qualityCurve.empty());

@@ -78,8 +78,6 @@ void FrameLists::StackFramesListClick() {
     if (row >= 0) control(Control::StackSlider).setValueByUser(row);
 }
 
-// The stack list's toggles leave the counter as it was: the next stacking
-// run skips the excluded frames.
 void FrameLists::listRanks(int ranks) {
     const Workspace& w = form_.workspace();
     ControlModel& stackList = control(Control::StackFramesList);
@@ -92,6 +90,8 @@ void FrameLists::listRanks(int ranks) {
     }
 }
 
+// The stack list's toggles leave the counter as it was: the next stacking
+// run skips the excluded frames.
 void FrameLists::StackFramesListClickCheck() { toggleSelected(Control::StackFramesList, true); }
 
 void FrameLists::StackFramesListDblClick() { toggleSelected(Control::StackFramesList, false); }

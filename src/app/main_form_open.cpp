@@ -18,6 +18,7 @@ namespace {
 const std::vector<std::string> OpenFilters = {"Video (*.avi)", "Still frames (*.bmp)", "Single Fit frame (*.fit)",
                                               "Still frames (*.jpg)", "SER video (*.ser)"};
 constexpr int SerFilter = 5;
+constexpr const char* NoStillFrames = "No BMP or JPG files were selected";
 
 int filterIndexOfType(const std::string& type) {
     if (type == "BMP") return 2;
@@ -104,7 +105,7 @@ void TMainForm::probeInput(int filterIndex, const std::vector<std::string>& file
         case 4: {
             const auto first = std::find_if(files.begin(), files.end(), isStillFrameFile);
             // Checked here, before the work in hand is given up, as a file that does not open is.
-            if (first == files.end()) throw PlanexorError("No BMP or JPG files were selected");
+            if (first == files.end()) throw PlanexorError(NoStillFrames);
             loadStillFrame(*first, frame);
             break;
         }
@@ -154,7 +155,7 @@ bool TMainForm::openStillFrames(const std::vector<std::string>& selected, bool j
     // Files of other kinds are left out and the rest renumbered.
     std::vector<std::string> files;
     std::copy_if(selected.begin(), selected.end(), std::back_inserter(files), isStillFrameFile);
-    if (files.empty()) throw PlanexorError("No BMP or JPG files were selected");
+    if (files.empty()) throw PlanexorError(NoStillFrames);
     const int total = static_cast<int>(files.size());
     // The dialog reports the file clicked last at the head of its list: the
     // frame order comes back over the whole selection before only MaxFrames

@@ -55,7 +55,10 @@ public:
     const StackQualityTable& stackQualities() const { return stackQuality_; }
     int stackedCount() const { return StackedCount; }
     // A new ranking has no stack yet: the last run's quality line goes.
-    void forgetStack() { stackQuality_.fill(0.0f), StackedCount = 1; }
+    void forgetStack() {
+        stackQuality_.fill(0.0f);
+        StackedCount = 1;
+    }
     // Placed by the last stacking run; 0 without alignment points.
     int alignmentPointCount() const { return pointsPlaced_; }
     // StackGraph the stack graph; StackImage the set-middle marks.
@@ -66,7 +69,10 @@ public:
     // alignment the shifts of each field: the scale and field mode the
     // records were made with, noted when they were, and what a change of
     // either after that does (the alignment must be made again).
-    void noteAlignmentBasis() { alignedScale_ = alignmentScale(), alignedFields_ = alignmentFields(); }
+    void noteAlignmentBasis() {
+        alignedScale_ = alignmentScale();
+        alignedFields_ = alignmentFields();
+    }
     void checkAlignmentBasis();
     // Shifts and ranking no longer fit the frames (a cancelled or outdated
     // alignment): back to the clicked feature, nothing to stack until the

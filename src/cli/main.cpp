@@ -542,6 +542,9 @@ void checkWrittenNames(const Arguments& arguments) {
         throw UsageError("--shifts needs a FILE.csv");
     if (arguments.has("project") && !isProject(arguments.text("project")))
         throw UsageError("--project needs a FILE.pxp");
+    // A project --no-overwrite keeps is said before the work, not after it.
+    if (arguments.has("project") && arguments.has("no-overwrite") && fileExists(arguments.text("project")))
+        throw PlanexorError("The project " + arguments.text("project") + " exists and --no-overwrite keeps it");
 }
 
 int runAlign(const Arguments& arguments) {

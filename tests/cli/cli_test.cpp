@@ -327,6 +327,12 @@ TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
     testing::writeText(dir.file("keep.bmp"), "old");
     EXPECT_EQ(runCli("process " + image + " --no-overwrite --out " + dir.file("keep.bmp")).status, 1);
     EXPECT_EQ(testing::readText(dir.file("keep.bmp")), "old");
+    // A project kept is refused before any work: no shifts are written either.
+    testing::writeText(dir.file("keep.pxp"), "old");
+    EXPECT_EQ(runCli("align " + image + " " + image + " --feature 80,60 --no-overwrite --project " + dir.file("keep.pxp") +
+                     " --shifts " + dir.file("s.csv")).status, 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.file("s.csv")));
+    EXPECT_EQ(testing::readText(dir.file("keep.pxp")), "old");
     for (const char* bad : {"--out x.fitq", "--out x.png", "--save stack --selection 1,2,3,4 --out x.bmp",
                                    "--save neither --out x.bmp"})
         EXPECT_EQ(runCli("process " + image + " " + std::string(bad)).status, 2) << bad;

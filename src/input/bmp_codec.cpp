@@ -150,6 +150,10 @@ void decodeBmp(const std::uint8_t* data, std::size_t size, Bitmap24& into) {
         std::uint64_t at = le32(data + 10);
         if (at == 0) at = 14 + headerSize + paletteCount * paletteEntryBytes;
         if (at >= size) throw PlanexorError("BMP file is truncated");
+        // A few bytes of runs cannot describe millions of pixels: such a
+        // header is damaged, and decoding it would only cost time and memory.
+        if (width * height > std::max<std::int64_t>(std::int64_t{1} << 20, std::int64_t{1024} * (size - at)))
+            throw PlanexorError("BMP file is truncated");
         const auto indexes = runLengthIndexes(data + at, size - at, static_cast<int>(width), static_cast<int>(height),
                                               bitsPerPixel);
         into.resize(static_cast<int>(width), static_cast<int>(height));

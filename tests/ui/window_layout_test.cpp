@@ -115,7 +115,9 @@ TEST_F(WindowTest, ToolWindowsFloatHiddenAtTheTablesPlaceAndSize) {
         EXPECT_EQ(w->size().expandedTo(QSize(control.width, control.height)), w->size());
         // A window the user cannot resize holds all it shows (the gamma
         // graph's bottom, with its first point, was under the Reset button).
-        if (w->minimumSize() == w->maximumSize()) EXPECT_EQ(w->size().expandedTo(w->sizeHint()), w->size());
+        if (w->minimumSize() == w->maximumSize()) {
+            EXPECT_EQ(w->size().expandedTo(w->sizeHint()), w->size());
+        }
     }
 }
 

@@ -553,6 +553,9 @@ QWidget* MainWindow::createControl(const ControlDefinition& desc, QBoxLayout* in
             if (desc.name == "ShrinkImage") {
                 // The resized copy may be larger than its window.
                 auto* scroll = new QScrollArea;
+                // The window is sized for the picture alone: a frame would
+                // call up scroll bars that hide its right and bottom edges.
+                scroll->setFrameShape(QFrame::NoFrame);
                 scroll->setAlignment(Qt::AlignCenter);
                 image->setFollowsBitmapSize(true);
                 scroll->setWidget(image);

@@ -69,8 +69,7 @@ void FrameOptimizer::extract(const Bitmap24& reference, const Bitmap24& frame, i
     const int reach = search_ + box_ / 2;
     std::fill(reference_.begin(), reference_.end(), 0.0f);
     std::fill(frame_.begin(), frame_.end(), 0.0f);
-    const long long baseX = static_cast<long long>(placement.centreX) + placement.readOffset;
-    const long long baseY = static_cast<long long>(placement.centreY) + placement.readOffset;
+    const long long baseX = placement.centreX, baseY = placement.centreY;
     const TFloatPlane* dark = options.dark;
     const auto darkAt = [&](long long x, long long y) -> float {
         const long long dx = nearest(x / options.darkScale), dy = nearest(y / options.darkScale);

@@ -25,12 +25,11 @@ struct OptimizeOptions {
 };
 
 // Where the boxes lie: the reference box around (centreX, centreY), the
-// frame's around the same point plus its shift, both moved by readOffset
-// (resampled mode) and read only where inside width x height and the bitmap.
+// frame's around the same point plus its shift, both read only where inside
+// width x height and the bitmap.
 struct OptimizePlacement {
     int centreX = 0, centreY = 0;
     int width = 0, height = 0;
-    int readOffset = 0;
 };
 
 // Refines one frame's shift in the image domain: every whole-pixel shift

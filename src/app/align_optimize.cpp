@@ -164,26 +164,26 @@ void AlignPage::optimizeField(int frame, Bitmap24& decoded, bool firstField, con
     TFrameRec& record = w.FrameRecs[frame];
     const int shiftX = firstField ? record.FieldShiftX : record.ShiftX;
     const int shiftY = firstField ? record.FieldShiftY : record.ShiftY;
-    OptimizePlacement placement{w.hotx, w.hoty, w.FrameWidth, w.FrameHeight, 0};
+    OptimizePlacement placement{w.hotx, w.hoty, w.FrameWidth, w.FrameHeight};
     const Bitmap24* reference = &Image1_;
     const Bitmap24* image = &decoded;
     const RegistrationOptions registration = registrationOptions();
     if (registration.resampled) {
-        // The frame's box, resampled, pasted where the resampled reference has it.
+        // The part of the frame the search reads, enlarged exactly as the
+        // reference was enlarged whole, and pasted where that puts it: the
+        // reference compared with itself stays where it is.
         const double factor = w.ResampleFactor;
         const int centreX = nearest(w.hotx * factor), centreY = nearest(w.hoty * factor);
-        const int scaled = std::max(nearest(size * factor), 1);
-        copySquare(decoded, nearest((static_cast<double>(centreX) + shiftX) / factor) - half,
-                   nearest((static_cast<double>(centreY) + shiftY) / factor) - half, size, size, optimizeSquare_);
+        const int reach = std::clamp(options.searchArea, MinSearchArea, MaxSearchArea) + half;
+        const auto corner = [reach](int centre, int shift) {
+            return static_cast<int>(std::clamp(static_cast<long long>(centre) + shift - reach, -100000LL, 100000LL));
+        };
+        const int left = corner(centreX, shiftX), top = corner(centreY, shiftY);
         const ResampleFilter& filter = filterForItem(std::clamp(control(Control::Filters).itemIndex(), 0, 3));
-        optimizePlan_.prepare(size, size, scaled, scaled, filter.function, filter.support);
-        optimizePlan_.apply(optimizeSquare_, optimizeSquareScaled_);
-        const long long left = static_cast<long long>(centreX) + shiftX - scaled / 2;
-        const long long top = static_cast<long long>(centreY) + shiftY - scaled / 2;
-        pasteSquare(optimizeSquareScaled_, static_cast<int>(std::clamp(left, -100000LL, 100000LL)),
-                    static_cast<int>(std::clamp(top, -100000LL, 100000LL)), resampledFrame_);
-        placement = {centreX, centreY, nearest(w.FrameWidth * factor) - 1, nearest(w.FrameHeight * factor) - 1,
-                     nearest(size / factor)};
+        optimizePlan_.stretchWindow(decoded, resampledReference_.width(), resampledReference_.height(), left, top,
+                                    2 * reach + 1, 2 * reach + 1, filter.function, filter.support, optimizeSquare_);
+        pasteSquare(optimizeSquare_, left, top, resampledFrame_);
+        placement = {centreX, centreY, nearest(w.FrameWidth * factor) - 1, nearest(w.FrameHeight * factor) - 1};
         reference = &resampledReference_;
         image = &resampledFrame_;
     }

@@ -104,7 +104,7 @@ private:
     FrameOptimizer optimizer_;
     // Resampled optimizing: the reference resampled whole, and the picture
     // each frame's resampled box is pasted into.
-    Bitmap24 resampledReference_, resampledFrame_, optimizeSquare_, optimizeSquareScaled_;
+    Bitmap24 resampledReference_, resampledFrame_, optimizeSquare_;
     ResamplePlan optimizePlan_;
     struct OptimizeMarks {
         bool shown = false;

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <numbers>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -97,15 +98,25 @@ float resampleScale(int sourceSize, int destSize) {
     return static_cast<float>(destSize - 1) / static_cast<float>(sourceSize - 1);
 }
 
+namespace {
+
+// Where a list reads source position j: mirrored at the edges; a filter
+// reaching further than the source is wide lands on the edge pixel.
+int mirroredIndex(int j, int sourceSize) {
+    return std::clamp(j < 0 ? -j : (j >= sourceSize ? 2 * sourceSize - j - 1 : j), 0, sourceSize - 1);
+}
+
+}  // namespace
+
 void ContributionLists::build(int sourceSize, int destSize, ResampleFilterFunction filter, float support,
-                              float offset) {
+                              float offset, float scale, int firstOutput) {
     if (sourceSize < 1) throw PlanexorError("Source bitmap too small");
     starts_.assign(1, 0);
     indices_.clear();
     weights_.clear();
     if (destSize < 1) return;
 
-    const float scale = resampleScale(sourceSize, destSize);
+    if (!(scale > 0.0f)) scale = resampleScale(sourceSize, destSize);
     const bool reducing = scale < 1.0f;
     const float width = reducing ? support / scale : support;
 
@@ -115,7 +126,7 @@ void ContributionLists::build(int sourceSize, int destSize, ResampleFilterFuncti
     weights_.reserve(perList * static_cast<std::size_t>(destSize));
 
     for (int i = 0; i < destSize; ++i) {
-        float center = static_cast<float>(i) / scale;
+        float center = static_cast<float>(i + firstOutput) / scale;
         if (offset != 0.0f) center += offset;
         const int left = static_cast<int>(std::floor(center - width));
         const int right = static_cast<int>(std::ceil(center + width));
@@ -125,11 +136,7 @@ void ContributionLists::build(int sourceSize, int destSize, ResampleFilterFuncti
             const float weight = reducing ? filter((center - static_cast<float>(j)) * scale) * scale
                                           : filter(center - static_cast<float>(j));
             if (weight == 0.0f) continue;
-            // Mirror at the edges; a filter reaching further than the source
-            // is wide lands on the edge pixel.
-            int source = j < 0 ? -j : (j >= sourceSize ? 2 * sourceSize - j - 1 : j);
-            source = std::clamp(source, 0, sourceSize - 1);
-            indices_.push_back(source);
+            indices_.push_back(mirroredIndex(j, sourceSize));
             weights_.push_back(weight);
             sum += weight;
         }
@@ -265,6 +272,45 @@ void ResamplePlan::apply(const Bitmap24& source, Bitmap24& dest) {
         }
         storeRow(sums, dest.row(i), rowValues);
     }
+}
+
+void ResamplePlan::stretchWindow(const Bitmap24& source, int wholeWidth, int wholeHeight, int left, int top,
+                                 int width, int height, ResampleFilterFunction filter, float support,
+                                 Bitmap24& dest) {
+    if (source.width() < 1 || source.height() < 1) throw PlanexorError("Source bitmap too small");
+    if (width < 0 || height < 0) throw PlanexorError("Invalid image size");
+    const float scaleX = resampleScale(source.width(), wholeWidth);
+    const float scaleY = resampleScale(source.height(), wholeHeight);
+    // The source positions the window's lists reach, a pixel more each side:
+    // copied as the whole picture's lists read them, mirror included, so that
+    // every list of the window finds its pixels inside the copy.
+    const auto reached = [&](int first, int count, float scale) {
+        const float reach = scale < 1.0f ? support / scale : support;
+        const int from = static_cast<int>(std::floor(static_cast<float>(first) / scale - reach)) - 1;
+        const int to = static_cast<int>(std::ceil(static_cast<float>(first + count - 1) / scale + reach)) + 1;
+        return std::pair{from, std::max(to - from + 1, 1)};
+    };
+    const auto [fromX, columns] = reached(left, width, scaleX);
+    const auto [fromY, rows] = reached(top, height, scaleY);
+    window_.resize(columns, rows);
+    for (int y = 0; y < rows; ++y) {
+        const std::uint8_t* in = source.row(mirroredIndex(fromY + y, source.height()));
+        std::uint8_t* out = window_.row(y);
+        for (int x = 0; x < columns; ++x)
+            std::copy_n(in + 3 * static_cast<std::size_t>(mirroredIndex(fromX + x, source.width())), 3, out + 3 * x);
+    }
+    // Output i sits on whole position (first + i) / scale, which is the
+    // copy's position less its start: the same weights as the whole picture's.
+    columns_.build(columns, width, filter, support, static_cast<float>(-fromX), scaleX, left);
+    rows_.build(rows, height, filter, support, static_cast<float>(-fromY), scaleY, top);
+    intermediate_.resize(width, rows);
+    sums_.assign(static_cast<std::size_t>(width) * 3, 0.0f);
+    sourceWidth_ = columns;
+    sourceHeight_ = rows;
+    destWidth_ = width;
+    destHeight_ = height;
+    filter_ = nullptr;  // lists of a window: the next prepare builds its own
+    apply(window_, dest);
 }
 
 void Stretch(const Bitmap24& Source, Bitmap24& Dest, ResampleFilterFunction Filter, float Support) {

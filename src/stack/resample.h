@@ -41,8 +41,11 @@ float resampleScale(int sourceSize, int destSize);
 // weights, packed one list after the other.
 class ContributionLists {
 public:
-    // `offset` moves every output pixel's source position by that many source pixels.
-    void build(int sourceSize, int destSize, ResampleFilterFunction filter, float support, float offset = 0.0f);
+    // `offset` moves every output pixel's source position by that many source
+    // pixels. A window of a larger scaling gives its scale (0: from the sizes)
+    // and the larger output's index of its first pixel.
+    void build(int sourceSize, int destSize, ResampleFilterFunction filter, float support, float offset = 0.0f,
+               float scale = 0.0f, int firstOutput = 0);
 
     int size() const { return static_cast<int>(starts_.size()) - 1; }
     int begin(int output) const { return starts_[output]; }
@@ -73,6 +76,13 @@ public:
     // which takes the prepared destination size.
     void apply(const Bitmap24& source, Bitmap24& dest);
 
+    // dest := the width x height pixels from (left, top) of what Stretch gives
+    // for source at wholeWidth x wholeHeight, byte for byte, at the cost of
+    // the window alone. Pixels beyond the whole picture read as its mirror
+    // continues it.
+    void stretchWindow(const Bitmap24& source, int wholeWidth, int wholeHeight, int left, int top, int width,
+                       int height, ResampleFilterFunction filter, float support, Bitmap24& dest);
+
     int sourceWidth() const { return sourceWidth_; }
     int sourceHeight() const { return sourceHeight_; }
     int destWidth() const { return destWidth_; }
@@ -87,6 +97,7 @@ private:
     float offsetX_ = 0.0f, offsetY_ = 0.0f;
     ContributionLists columns_, rows_;
     Bitmap24 intermediate_;       // destination width x source height
+    Bitmap24 window_;             // the source pixels a window's lists read
     std::vector<float> sums_;     // one destination row of channel sums
 };
 

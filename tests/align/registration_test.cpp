@@ -287,7 +287,7 @@ TEST(PeakOffset, FindsTheTopOfAParabolaAndNothingWithoutCurvature) {
 
 // The optimizer's 32-pixel box in the middle of a 120 x 100 picture.
 constexpr int Box = 32;
-const OptimizePlacement Centre{60, 50, 120, 100, 0};
+const OptimizePlacement Centre{60, 50, 120, 100};
 
 TEST(Optimize, ShiftsWithinTheSearchAreaComeBackToTheTruthAndFartherOnesMoveBySAtMost) {
     const Bitmap24 reference = movedScene(120, 100, 0, 0);
@@ -355,7 +355,7 @@ TEST(Optimize, ReadsStayWithinTheBitmapsAndBlankFramesNeedNoDivision) {
     const OptimizeOptions options{.boxSize = 64, .searchArea = 10, .biasSubtract = true, .dark = dark.get(),
                                   .darkWidth = 20, .darkHeight = 15, .darkScale = 2.0};
     FrameOptimizer optimizer;
-    for (const OptimizePlacement& place : {OptimizePlacement{20, 15, 4000, 4000, 32}, OptimizePlacement{0, 0, 40, 30, -5}}) {
+    for (const OptimizePlacement& place : {OptimizePlacement{52, 47, 4000, 4000}, OptimizePlacement{-5, -5, 40, 30}}) {
         TFrameRec record{.ShiftX = -1000000, .Difference = 1e30f};
         optimizer.optimize(record, false, small, small, place, options);
         EXPECT_TRUE(std::isfinite(record.Difference));

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "core/error.h"
 #include "core/pixel.h"
@@ -146,6 +148,28 @@ TEST(ResamplePlan, OnePlanServesManyFramesAsStretchWould) {
     plan.prepare(50, 40, 30, 61, BSplineFilter, 2.0f);
     plan.apply(source, dest);
     EXPECT_EQ(dest, stretched(source, 30, 61, filterForItem(1)));
+}
+
+// A window of a stretch, anywhere (beyond the edges too), is that part of
+// the whole stretch byte for byte, enlarging and reducing alike.
+TEST(ResamplePlan, AWindowIsThatPartOfTheWholeStretch) {
+    const Bitmap24 source = picture(37, 29, [](int x, int y, int c) { return (x * x * 5 + y * 11 + c * 70) % 256; });
+    ResamplePlan plan;
+    Bitmap24 window;
+    for (const auto& [filter, width, height] : {std::tuple{1, 73, 57}, std::tuple{2, 55, 43}, std::tuple{3, 20, 31}})
+        for (const auto& [left, top, side] : {std::tuple{0, 0, 9}, std::tuple{30, 20, 21}, std::tuple{-6, 50, 12}}) {
+            const ResampleFilter& chosen = filterForItem(filter);
+            const Bitmap24 whole = stretched(source, width, height, chosen);
+            plan.stretchWindow(source, width, height, left, top, side, side, chosen.function, chosen.support, window);
+            for (int y = 0; y < side; ++y)
+                for (int x = 0; x < side; ++x) {
+                    const int wx = left + x, wy = top + y;
+                    if (wx < 0 || wy < 0 || wx >= width || wy >= height) continue;
+                    ASSERT_EQ(std::vector<int>(window.pixel(x, y), window.pixel(x, y) + 3),
+                              std::vector<int>(whole.pixel(wx, wy), whole.pixel(wx, wy) + 3))
+                        << filter << ": " << wx << "," << wy;
+                }
+        }
 }
 
 }  // namespace

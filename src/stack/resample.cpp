@@ -220,18 +220,22 @@ void ResamplePlan::prepare(int sourceWidth, int sourceHeight, int destWidth, int
         destHeight == destHeight_ && filter == filter_ && support == support_ && offsetX == offsetX_ &&
         offsetY == offsetY_)
         return;
-    columns_.build(sourceWidth, destWidth, filter, support, offsetX);
-    rows_.build(sourceHeight, destHeight, filter, support, offsetY);
-    intermediate_.resize(destWidth, sourceHeight);
-    sums_.assign(static_cast<std::size_t>(destWidth) * 3, 0.0f);
-    sourceWidth_ = sourceWidth;
-    sourceHeight_ = sourceHeight;
-    destWidth_ = destWidth;
-    destHeight_ = destHeight;
+    setUp({sourceWidth, destWidth, offsetX}, {sourceHeight, destHeight, offsetY}, filter, support);
     filter_ = filter;
     support_ = support;
     offsetX_ = offsetX;
     offsetY_ = offsetY;
+}
+
+void ResamplePlan::setUp(const Pass& across, const Pass& down, ResampleFilterFunction filter, float support) {
+    columns_.build(across.sourceSize, across.destSize, filter, support, across.offset, across.scale, across.first);
+    rows_.build(down.sourceSize, down.destSize, filter, support, down.offset, down.scale, down.first);
+    intermediate_.resize(across.destSize, down.sourceSize);
+    sums_.assign(static_cast<std::size_t>(across.destSize) * 3, 0.0f);
+    sourceWidth_ = across.sourceSize;
+    sourceHeight_ = down.sourceSize;
+    destWidth_ = across.destSize;
+    destHeight_ = down.destSize;
 }
 
 void ResamplePlan::apply(const Bitmap24& source, Bitmap24& dest) {
@@ -301,14 +305,8 @@ void ResamplePlan::stretchWindow(const Bitmap24& source, int wholeWidth, int who
     }
     // Output i sits on whole position (first + i) / scale, which is the
     // copy's position less its start: the same weights as the whole picture's.
-    columns_.build(columns, width, filter, support, static_cast<float>(-fromX), scaleX, left);
-    rows_.build(rows, height, filter, support, static_cast<float>(-fromY), scaleY, top);
-    intermediate_.resize(width, rows);
-    sums_.assign(static_cast<std::size_t>(width) * 3, 0.0f);
-    sourceWidth_ = columns;
-    sourceHeight_ = rows;
-    destWidth_ = width;
-    destHeight_ = height;
+    setUp({columns, width, static_cast<float>(-fromX), scaleX, left},
+          {rows, height, static_cast<float>(-fromY), scaleY, top}, filter, support);
     filter_ = nullptr;  // lists of a window: the next prepare builds its own
     apply(window_, dest);
 }

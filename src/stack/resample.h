@@ -91,6 +91,14 @@ public:
     const ContributionLists& rows() const { return rows_; }
 
 private:
+    // One pass's sizes and where its output sits on its source (ContributionLists::build).
+    struct Pass {
+        int sourceSize, destSize;
+        float offset = 0.0f, scale = 0.0f;
+        int first = 0;
+    };
+    void setUp(const Pass& across, const Pass& down, ResampleFilterFunction filter, float support);
+
     int sourceWidth_ = -1, sourceHeight_ = -1, destWidth_ = -1, destHeight_ = -1;
     ResampleFilterFunction filter_ = nullptr;
     float support_ = 0.0f;

@@ -142,6 +142,13 @@ void StackPage::StackButtonClick() {
         ui_.showMessage(MessageKind::Warning, NothingToStack);
         return;
     }
+    const auto oneFrameDeclined = [&] {
+        return selection.ranks.size() <= 1 && !w.SingleImage &&
+               !ui_.askYesNo(MessageKind::Warning, "Only one frame to stack, continue ???");
+    };
+    // Declined before anything is cleared, the stack there is stays. A dark
+    // or flat being made is asked below, and starts from nothing either way.
+    if (!w.DarkCreation && oneFrameDeclined()) return;
 
     RunScope scope(form_, "Stacking frames", "");
     w.progstatus = 4;
@@ -186,9 +193,7 @@ void StackPage::StackButtonClick() {
     const int count = static_cast<int>(selection.ranks.size());
     StackedCount = count;
     StackLimit = cutRank + 1;
-    if (count <= 1 && !w.SingleImage &&
-        !ui_.askYesNo(MessageKind::Warning, "Only one frame to stack, continue ???"))
-        return;
+    if (w.DarkCreation && oneFrameDeclined()) return;
 
     stackQuality_.fill(0.0f);
     FramePreparation preparation(options);

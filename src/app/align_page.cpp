@@ -461,7 +461,12 @@ void AlignPage::AlignallButtonClick() {
         HandlerProgress progress(form_);
         const LoopOutcome outcome =
             runFrameLoop(w, form_.sequenceSource(), {0, last}, form_.preview_, handOn, progress, "align");
-        if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
+        if (outcome.result == LoopResult::Failed) {
+            // As after a Cancel: the ranking cleared for this run was never rebuilt.
+            control(Control::Haltbutton).setVisible(false);
+            form_.stackPage().dropAlignment();
+            throw PlanexorError(outcome.error);
+        }
     }
     control(Control::Haltbutton).setVisible(false);
     control(Control::Stackimagesize).setCaption(sizeCaption());

@@ -193,7 +193,8 @@ TEST_F(AlignPage, DeInterlacingRegistersFieldByFieldAgainstADeInterlacedReferenc
 
 TEST_F(AlignPage, CancelHalfWayKeepsWhatWasRegisteredWithoutRankingAndTheNextRunCompletes) {
     const int frames = 24;
-    alignSequence(demo("seq", frames).sequenceFiles);
+    const auto files = demo("seq", frames, DemoOptions::Bmp).sequenceFiles;
+    alignSequence(files);
     const auto complete = records(frames);
 
     int refusedRuns = 0, runs = 0;
@@ -226,6 +227,14 @@ TEST_F(AlignPage, CancelHalfWayKeepsWhatWasRegisteredWithoutRankingAndTheNextRun
     alignAll();
     EXPECT_EQ(records(frames), complete);
     expectRankedByQuality();
+
+    // A frame that cannot be read ends the run as a Cancel does: nothing ranked, nothing to stack.
+    form.control(Control::Misalignwarning).setChecked(true);
+    std::filesystem::remove(files[10]);
+    alignAll();
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_FALSE(form.control(Control::TabSheet3).visible() || form.control(Control::Haltbutton).visible());
+    EXPECT_EQ(w.progstatus, 1);
 }
 
 TEST_F(AlignPage, EveryFrameExcludedBlackConstantAndSingleFrameSequencesEndCleanly) {

@@ -65,7 +65,7 @@ bool restoreValue(ControlModel& model, StoredProperty property, std::string_view
         case StoredProperty::Left:
         case StoredProperty::Top: {
             const auto place = parseInteger(text);
-            if (!place || std::abs(*place) > MaxWindowCoordinate) return false;
+            if (!place || *place < -MaxWindowCoordinate || *place > MaxWindowCoordinate) return false;
             if (property == StoredProperty::Left) model.setPosition(*place, model.top());
             else model.setPosition(model.left(), *place);
             return true;

@@ -219,7 +219,7 @@ TEST_F(FormState, ARestoreIsSilentAndBringsWhatFollowsFromTheValuesInLine) {
 TEST_F(FormState, GarbageKeepsTheControlsAsTheyWereAndUnknownKeysVanishOnTheNextWrite) {
     testing::writeText(settingsPath(), "[Form]\nGamma1spin_Value=nan\nRxSlider3_Value=9999\nFFTsizeGroup_ItemIndex=7\n"
                                        "AutoOptimize_Checked=maybe\nOldControl_Checked=True\nFilters_ItemIndex=0x2\n"
-                                       "FFTWindow_Left=12345678901\nno equals sign\n[Other]\nx=1\n");
+                                       "FFTWindow_Left=12345678901\nFFTWindow_Top=-2147483648\nno equals sign\n[Other]\nx=1\n");
     SettingsFile file(settingsPath());
     file.restore(form);
     EXPECT_EQ(form.control(Control::Gamma1spin).value(), 1.0);
@@ -228,6 +228,7 @@ TEST_F(FormState, GarbageKeepsTheControlsAsTheyWereAndUnknownKeysVanishOnTheNext
     EXPECT_TRUE(form.control(Control::AutoOptimize).checked());
     EXPECT_EQ(form.control(Control::Filters).itemIndex(), 2);
     EXPECT_EQ(form.control(Control::FFTWindow).left(), definitionOf(Control::FFTWindow).left);
+    EXPECT_EQ(form.control(Control::FFTWindow).top(), definitionOf(Control::FFTWindow).top);
     ASSERT_TRUE(file.save(form));
     const std::string text = testing::readText(settingsPath());
     EXPECT_EQ(text.find("OldControl"), std::string::npos);

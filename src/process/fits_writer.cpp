@@ -306,7 +306,11 @@ FitsChannels recombinedChannels(const LayerStore& store) {
 std::vector<std::string> fitsTargetNames(const std::string& fileName, int source, bool colour) {
     std::filesystem::path base(fileName);
     std::string extension = source == FitsSpecialStack ? ".fitq" : ".fit";
-    if (source == FitsProcessed && base.has_extension()) extension = base.extension().string();
+    // A processed picture keeps a FITS extension it was given; a picture's
+    // name typed under the FITS filter must not hold FITS data.
+    const std::string given = lowerExtensionOf(fileName);
+    if (source == FitsProcessed && (given == ".fit" || given == ".fits" || given == ".fts"))
+        extension = base.extension().string();
     base.replace_extension();
     if (!colour) return {base.string() + extension};
     std::vector<std::string> names;

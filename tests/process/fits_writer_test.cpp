@@ -50,6 +50,10 @@ TEST(FitsWriter, EveryVariantIsStandardAndReadsBackAsScaled) {
         {"special colour", FitsSpecialStack, 16, true, {"jupiter_R.fitq", "jupiter_G.fitq", "jupiter_B.fitq"}},
         {"processed keeps its name", FitsProcessed, 16, false, {"jupiter.fits"}},
     };
+    // ... a FITS name, that is: a picture's name typed under the FITS filter holds no FITS data.
+    EXPECT_EQ(fitsTargetNames("m.FTS", FitsProcessed, false), std::vector<std::string>{"m.FTS"});
+    EXPECT_EQ(fitsTargetNames("m.bmp", FitsProcessed, true),
+              (std::vector<std::string>{"m_R.fit", "m_G.fit", "m_B.fit"}));
     const Workspace& w = stackOf(10.0f);
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

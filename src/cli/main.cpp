@@ -499,6 +499,8 @@ void alignSequence(Session& session, const Arguments& arguments, const std::func
     if (boxItem >= 0) form.control(Control::FFTsizeGroup).setItemIndexByUser(boxItem);
     form.control(Control::Followme).setChecked(!arguments.has("no-track"));
     form.control(Control::PredictTrack).setChecked(arguments.has("predict"));
+    // Its question waits for a click on the picture, which a console cannot give.
+    form.control(Control::Misalignwarning).setChecked(false);
     if (beforeClick) beforeClick();
     session.check();
     if (form.control(Control::PreviewSlider).intValue() != 0) form.control(Control::PreviewSlider).setValueByUser(0);

@@ -388,6 +388,18 @@ TEST_F(Cli, CalibrationCommandsWriteWhatTheWindowWritesAndRefuseBadFiles) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("x.bmp")));
 }
 
+// A settings file may tick "Misalign warning", whose question waits for a
+// click on the picture: a console cannot give one, and must not wait for it.
+TEST_F(Cli, AMisalignWarningFromTheSettingsNeverWaitsForAClick) {
+    testing::writeText(dir.file("warn.ini"), "[Form]\nMisalignwarning_Checked=True\n");
+    std::string frames;
+    for (const auto& [name, dx] : {std::pair{"a.bmp", 0}, std::pair{"b.bmp", 1}, std::pair{"c.bmp", 40}})
+        frames += testing::writeBmp(dir, name, testing::movedScene(200, 160, dx, dx / 2)) + " ";
+    const auto align = testing::runCommand("timeout 20 " + std::string(PLANEXOR_CLI_PATH) + " align " + frames +
+                                           "--feature 100,80 --box 64 --shifts " + dir.file("s.csv") + " --settings " + dir.file("warn.ini"));
+    EXPECT_EQ(align.status, 0) << align.err;
+}
+
 TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
     const std::string demo = dir.file("demo");
     ASSERT_EQ(runCli("make-demo " + demo + " --frames 16 --size 320x240").status, 0);

@@ -241,7 +241,11 @@ void AlignPage::RegisterFrame() {
     ensureReference();
     const RegistrationOptions options = registrationOptions();
     const bool showTrace = control(Control::Showtracebox).checked();
-    if (showTrace) *alignImage_ = form_.preview_;
+    if (showTrace) {
+        // The frame replaces the picture, and with it the last frame's marks.
+        *alignImage_ = form_.preview_;
+        alignMarks_.shown = false;
+    }
     control(Control::Label4).setCaption("Processing frame " + std::to_string(w.CurrentFrame + 1) + " of " +
                                  std::to_string(w.usedframes));
 
@@ -286,6 +290,7 @@ std::optional<GraphPoint> AlignPage::askForRealign() {
             // The hourglass of the run gives way to the cross over the picture to click.
             ui_.setCursor(CursorShape::Arrow);
             ui_.setControlCursor(Control::AlignImage, CursorShape::Cross);
+            ui_.repaint(Control::AlignImage);  // the frame to click on, not the one before it
             while (alignment_.WaitingForClick && !w.StopRequested) ui_.waitForEvents();
         }
         if (!alignment_.WaitingForClick) click = GraphPoint{alignment_.ClickX, alignment_.ClickY};

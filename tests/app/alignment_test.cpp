@@ -285,10 +285,15 @@ TEST_F(AlignPage, ReAlignAsksAndTheClickedPointBecomesTheShiftWhileCancelEndsThe
     form.control(Control::Misalignwarning).setCheckedByUser(false);  // only "Re-Align" asks below
 
     int waitedFrame = -1;
+    bool clickFrameShown = false;
     ui.onProcessEvents = [&](int call) {
         if (call == 4) form.control(Control::Haltbutton).click();
         if (form.alignment().WaitingForClick) {
             waitedFrame = w.CurrentFrame;
+            // The frame to click on, without the marks of the one before it.
+            clickFrameShown = ui.repaints.back() == Control::AlignImage &&
+                              form.image(Control::AlignImage) == form.previewBitmap() &&
+                              form.overlay(Control::AlignImage).ellipses.empty();
             form.mouseEvent(Control::AlignImage, Mouse::Move, 167, 116, false);
             form.mouseEvent(Control::AlignImage, Mouse::Down, 167, 116, true);
         }
@@ -298,6 +303,7 @@ TEST_F(AlignPage, ReAlignAsksAndTheClickedPointBecomesTheShiftWhileCancelEndsThe
     EXPECT_EQ(ui.questions[0], " Is the alignment lost ? \n\r Click OK to realign on feature ");
     EXPECT_GT(ui.waitCalls, 0);  // the click is awaited by blocking, not by spinning
     ASSERT_GE(waitedFrame, 0);
+    EXPECT_TRUE(clickFrameShown);
     EXPECT_EQ(w.FrameRecs[waitedFrame].ShiftX * 100 + w.FrameRecs[waitedFrame].ShiftY, 700 - 4);
     EXPECT_EQ(w.progstatus, 2);
     EXPECT_FALSE(form.alignment().RealignRequested);

@@ -315,7 +315,12 @@ void TMainForm::loadFrame(int frame) {
                    w.FrameFiles[frame]);
         w.CurrentFrame = frame;
     } else {
+        // A frame shown is no new picture size: a stack made since keeps its
+        // own (enlarged, expanded), as it does with still frames.
+        const int width = w.ImageWidth, height = w.ImageHeight;
         FetchAviFrames(w.SourceFile, frame);
+        w.ImageWidth = width;
+        w.ImageHeight = height;
     }
 }
 

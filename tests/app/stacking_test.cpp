@@ -5,6 +5,7 @@
 #include <tuple>
 
 #include "core/pixel.h"
+#include "support/fits_files.h"
 #include "support/form_fixture.h"
 
 namespace planexor {
@@ -306,6 +307,27 @@ TEST_F(Stacking, AResampledStackTakesTheEnlargedSizeAndItsMiddleFromOneClick) {
     EXPECT_EQ(ui.controlCursors[Control::StackImage], CursorShape::Arrow);
     form.mouseEvent(Control::StackImage, Mouse::Down, 5, 5, true);
     EXPECT_EQ(w.stackx, 41);
+}
+
+// A video frame shown after stacking (the preview or the cut-off slider) is
+// no new picture size: the FITS save and processing keep the stack's.
+TEST_F(Stacking, AVideoFrameShownAfterAnExpandedStackLeavesTheStacksSize) {
+    open(demo("video", 4, DemoOptions::Avi, 96, 72).sequenceFiles);
+    click(48, 36);
+    alignAll();
+    form.control(Control::Expandstack).setCheckedByUser(true);
+    form.control(Control::StackSlider).setValueByUser(3);
+    stack();
+    const std::vector<long> size{w.StackWidth, w.StackHeight};
+    ASSERT_GT(size[0] + size[1], 96 + 72);
+    form.control(Control::PreviewSlider).setValueByUser(2);
+    form.control(Control::StackSlider).setValueByUser(2);
+    const auto saved = save(Control::SaveButton, dir.file("s.fit"), 2);
+    ASSERT_EQ(saved.size(), 3u);
+    EXPECT_EQ(testing::readWithCfitsio(saved[0]).axes, size);
+    form.control(Control::PageControl1).setItemIndexByUser(3);
+    form.control(Control::ProcessButton).click();
+    EXPECT_EQ(form.image(Control::ProcessImage).width(), size[0]);
 }
 
 }  // namespace

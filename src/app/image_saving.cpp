@@ -121,6 +121,9 @@ void ImageSaving::saveFits(const SaveChoice& choice, int source, const FitsChann
     savedFiles_ = WriteFits(joinPath(choice.directory, choice.name), w.ImageWidth, w.ImageHeight, 16, source, params,
                             channels, form_.control(Control::ColourStack).checked() && w.StackColour,
                             [this](const std::string& path) { return mayWrite(path); });
+    // 128 x the level in 16 bits: a stack of sums (partial coverage off) goes beyond it.
+    if (source == FitsSpecialStack && !savedFiles_.empty() && w.StackMax * 128.0 > 32767.0)
+        ui_.showMessage(MessageKind::Warning, SpecialFitsCutText);
 }
 
 std::string ImageSaving::savedWorkText(bool processed) const {

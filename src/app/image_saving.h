@@ -12,6 +12,10 @@ class TMainForm;
 class UiServices;
 class UserSettings;
 
+inline constexpr const char* SpecialFitsCutText =
+    "The stack holds values above 255.99 levels, which special FITS cannot hold: they were saved as 255.99. "
+    "Save as FITS (.fit) to keep them.";
+
 // Saving the stack (stack page "Save") and the processed picture (process
 // page "Save") as BMP, JPG, FITS or the special FITS.
 class ImageSaving {

@@ -85,6 +85,11 @@ TEST_F(ImageSaving, EachFilterWritesItsFilesUnderTheChosenName) {
     for (std::size_t i = 0; i < stack.values.size(); i += 997) EXPECT_NEAR(processed.values[i], stack.values[i], 2);
     EXPECT_EQ(testing::cfitsioCard(dir.file("sharp_R.fits"), 15).find("COMMENT processed stack of 1 frame of jupiter.avi"), 0u);
     EXPECT_EQ(testing::fitsverifyComplaints(dir.file("sharp_B.fits")), "");
+
+    // Special FITS holds up to 255.99 levels: a stack of sums beyond is cut there, and the user is told.
+    w.StackMax = 256.0f;
+    save(Control::SaveButton, "sums.fit", 3);
+    EXPECT_EQ(timesShown(SpecialFitsCutText), 1);
 }
 
 // "Colour processing" ticked after a mono stack: its red and blue planes are

@@ -579,6 +579,13 @@ void setControlValue(TMainForm& form, Control control, double value, const std::
     if (!(value >= model.minimum() && value <= model.maximum()))
         throw UsageError("--" + option + " must lie in " + floatText(static_cast<float>(model.minimum())) + ".." +
                          floatText(static_cast<float>(model.maximum())));
+    // The control would round it without a word, as the window never lets it be typed.
+    const double steps = value * std::pow(10.0, model.decimals());
+    if (std::abs(steps - std::nearbyint(steps)) > 1e-6 * std::max(1.0, std::abs(steps)))
+        throw UsageError("--" + option + (model.decimals() == 0 ? " needs a whole number, not "
+                                                                 : " takes " + std::to_string(model.decimals()) +
+                                                                       " decimal(s) at most, not ") +
+                         shortestDecimalText(value));
     model.setValueByUser(value);
 }
 

@@ -28,6 +28,18 @@ int filterIndexOfType(const std::string& type) {
     return 1;
 }
 
+// The dialog's filter, unless the first name is of another type the program
+// reads: a name typed in is opened for what it is, whatever filter showed.
+int inputFilterOf(const FileDialogAnswer& answer) {
+    const std::string extension = lowerExtensionOf(answer.files.front());
+    if (extension == ".avi") return 1;
+    if (extension == ".bmp") return 2;
+    if (extension == ".fit" || extension == ".fits" || extension == ".fts") return 3;
+    if (extension == ".jpg" || extension == ".jpeg") return 4;
+    if (extension == ".ser") return SerFilter;
+    return answer.filterIndex;
+}
+
 bool isStillFrameFile(const std::string& path) {
     const std::string extension = lowerExtensionOf(path);
     return extension == ".bmp" || extension == ".jpg" || extension == ".jpeg";
@@ -54,7 +66,8 @@ void TMainForm::SelectFileButtonClick() {
     request.multiple = true;
     const FileDialogAnswer answer = ui_.runFileDialog(request);
     if (!answer.accepted || answer.files.empty()) return;
-    probeInput(answer.filterIndex, answer.files);
+    const int filter = inputFilterOf(answer);
+    probeInput(filter, answer.files);
 
     w.resetForOpening();
     w.SequenceOpen = false;
@@ -73,7 +86,7 @@ void TMainForm::SelectFileButtonClick() {
     control(Control::Optimizebutton).setEnabled(false);
 
     try {
-        switch (answer.filterIndex) {
+        switch (filter) {
             case 1: openVideo(answer.files.front(), InputKind::Avi); break;
             case SerFilter: openVideo(answer.files.front(), InputKind::Ser); break;
             case 2: openStillFrames(answer.files, false); break;

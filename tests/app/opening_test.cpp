@@ -131,6 +131,17 @@ TEST_F(OpenStillFrames, BrokenOrForeignFilesAreReportedAndNothingStaysHalfOpen) 
     EXPECT_EQ(errors(), (std::vector<std::string>{errors()[0], "No BMP or JPG files were selected"}));
 }
 
+// A name typed into the dialog is opened for what it is, whatever filter was showing.
+TEST_F(OpenStillFrames, ATypedNameOfAnotherKnownTypeOpensAsThatType) {
+    const std::string ser = demo("ser", 3, DemoOptions::Ser, 80, 60).sequenceFiles.front();
+    for (const auto& [file, filter] : {std::pair{ser, 1}, std::pair{frame("one.bmp", 1), 3}}) {
+        open({file}, filter);
+        EXPECT_TRUE(errors().empty()) << file << ": " << errors().front();
+        EXPECT_TRUE(w.SequenceOpen);
+    }
+    EXPECT_EQ(form.frameCount(), 1);
+}
+
 class OpenAvi : public testing::FormTest {
 protected:
     void SetUp() override { REQUIRE_FFMPEG(); }

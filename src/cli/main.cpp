@@ -572,20 +572,25 @@ std::vector<double> numberList(const Arguments& arguments, const std::string& na
     return values;
 }
 
-// Sets a slider or spin as the user would, after checking the range the
-// window offers.
+// Refuses what a slider or spin would not take as given: a value outside
+// the range the window offers, or finer than it shows (it would round it
+// without a word, as the window never lets it be typed).
+void checkControlValue(double minimum, double maximum, int decimals, double value, const std::string& option) {
+    if (!(value >= minimum && value <= maximum))
+        throw UsageError("--" + option + " must lie in " + floatText(static_cast<float>(minimum)) + ".." +
+                         floatText(static_cast<float>(maximum)));
+    const double steps = value * std::pow(10.0, decimals);
+    if (std::abs(steps - std::nearbyint(steps)) > 1e-6 * std::max(1.0, std::abs(steps)))
+        throw UsageError("--" + option +
+                         (decimals == 0 ? " needs a whole number, not "
+                                        : " takes " + std::to_string(decimals) + " decimal(s) at most, not ") +
+                         shortestDecimalText(value));
+}
+
+// Sets a slider or spin as the user would, once checked.
 void setControlValue(TMainForm& form, Control control, double value, const std::string& option) {
     ControlModel& model = form.control(control);
-    if (!(value >= model.minimum() && value <= model.maximum()))
-        throw UsageError("--" + option + " must lie in " + floatText(static_cast<float>(model.minimum())) + ".." +
-                         floatText(static_cast<float>(model.maximum())));
-    // The control would round it without a word, as the window never lets it be typed.
-    const double steps = value * std::pow(10.0, model.decimals());
-    if (std::abs(steps - std::nearbyint(steps)) > 1e-6 * std::max(1.0, std::abs(steps)))
-        throw UsageError("--" + option + (model.decimals() == 0 ? " needs a whole number, not "
-                                                                 : " takes " + std::to_string(model.decimals()) +
-                                                                       " decimal(s) at most, not ") +
-                         shortestDecimalText(value));
+    checkControlValue(model.minimum(), model.maximum(), model.decimals(), value, option);
     model.setValueByUser(value);
 }
 
@@ -624,6 +629,26 @@ std::vector<SplinePoint> gammaCurveOption(const Arguments& arguments) {
 }
 
 // --kernel K0,...,K8 in kernel order, rounded as the spins round what is typed.
+// --wavelets: the six gain sliders' values, or none.
+std::vector<double> gainsOption(const Arguments& arguments) {
+    if (!arguments.has("wavelets")) return {};
+    const std::vector<double> gains = numberList(arguments, "wavelets");
+    if (gains.size() != GainSliders.size())
+        throw UsageError("--wavelets takes six slider values, e.g. 40,30,20,10,10,10");
+    return gains;
+}
+
+// --layers-off: layer numbers 1..6.
+std::vector<int> layersOffOption(const Arguments& arguments) {
+    std::vector<int> layers;
+    if (!arguments.has("layers-off")) return layers;
+    for (const double layer : numberList(arguments, "layers-off")) {
+        if (layer < 1 || layer > 6 || layer != static_cast<int>(layer)) throw UsageError("--layers-off lists layers 1..6");
+        layers.push_back(static_cast<int>(layer));
+    }
+    return layers;
+}
+
 std::vector<double> kernelOption(const Arguments& arguments) {
     if (!arguments.has("kernel")) return {};
     std::vector<double> weights = numberList(arguments, "kernel");
@@ -646,16 +671,10 @@ void processAsAsked(Session& session, const Arguments& arguments) {
     TMainForm& form = session.form;
     if (arguments.has("dyadic")) form.control(Control::Scaletype).setItemIndexByUser(0);
     if (arguments.has("linear")) form.control(Control::Scaletype).setItemIndexByUser(1);
-    if (arguments.has("wavelets")) {
-        const auto gains = numberList(arguments, "wavelets");
-        if (gains.size() != 6) throw UsageError("--wavelets takes six slider values, e.g. 40,30,20,10,10,10");
-        for (int layer = 0; layer < 6; ++layer) setControlValue(form, GainSliders[layer], gains[layer], "wavelets");
-    }
-    if (arguments.has("layers-off"))
-        for (double layer : numberList(arguments, "layers-off")) {
-            if (layer < 1 || layer > 6 || layer != static_cast<int>(layer)) throw UsageError("--layers-off lists layers 1..6");
-            form.control(LayerCheckBoxes[static_cast<int>(layer) - 1]).setCheckedByUser(false);
-        }
+    const std::vector<double> gains = gainsOption(arguments);
+    for (std::size_t layer = 0; layer < gains.size(); ++layer)
+        setControlValue(form, GainSliders[layer], gains[layer], "wavelets");
+    for (const int layer : layersOffOption(arguments)) form.control(LayerCheckBoxes[layer - 1]).setCheckedByUser(false);
     if (arguments.has("contrast")) setControlValue(form, Control::ContrastSlider, arguments.number("contrast", 100), "contrast");
     if (arguments.has("brightness"))
         setControlValue(form, Control::BrightnessSlider, arguments.number("brightness", 0), "brightness");
@@ -777,6 +796,16 @@ std::string joined(const std::vector<std::string>& files) {
 
 // Processing options that can be checked before any work is done.
 void checkProcessingOptions(const Arguments& arguments) {
+    const auto check = [&](Control control, const std::string& option, double value) {
+        const ControlDefinition& slider = definitionOf(control);
+        checkControlValue(slider.minimum, slider.maximum, slider.decimals, value, option);
+    };
+    const std::vector<double> gains = gainsOption(arguments);
+    for (std::size_t layer = 0; layer < gains.size(); ++layer) check(GainSliders[layer], "wavelets", gains[layer]);
+    layersOffOption(arguments);
+    for (const auto& [control, option] : {std::pair{Control::ContrastSlider, "contrast"},
+                                          {Control::BrightnessSlider, "brightness"}, {Control::Gamma1spin, "gamma"}})
+        if (arguments.has(option)) check(control, option, arguments.number(option, 0));
     gammaCurveOption(arguments);
     kernelOption(arguments);
 }
@@ -815,6 +844,10 @@ int runStack(const Arguments& arguments) {
     if (chain && (arguments.has("best") || arguments.has("best-percent") || arguments.has("max-diff")))
         throw UsageError("--chain stacks the ranks above --lower-quality: give no --best, --best-percent or --max-diff");
     checkProcessingOptions(arguments);
+    if (arguments.has("max-diff")) {
+        const ControlDefinition& cut = definitionOf(Control::differencecutslider);
+        checkControlValue(cut.minimum, cut.maximum, cut.decimals, arguments.number("max-diff", 100), "max-diff");
+    }
     checkWrittenNames(arguments);
     if (arguments.has("best") && arguments.has("best-percent")) throw UsageError("give --best or --best-percent, not both");
     if (arguments.has("resample") && arguments.has("expand")) throw UsageError("--resample and --expand exclude each other");

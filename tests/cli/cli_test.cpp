@@ -228,6 +228,8 @@ TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
                                    " --gamma 1.25" + never,
                                    std::string(" --out ") + dir.file("x.png")})
         EXPECT_EQ(runCli(common + bad).status, 2) << bad;
+    const auto early = runCli(common + " --contrast 5" + never);  // refused before any work
+    EXPECT_EQ((early.out + early.err).find("Alignment processing"), std::string::npos) << early.err;
 
     const auto points = runCli(common + " --points auto --out " + dir.file("points.bmp"));
     ASSERT_EQ(points.status, 0) << points.err;

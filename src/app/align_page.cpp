@@ -192,6 +192,9 @@ void AlignPage::CalculateReferenceFFT() {
     *alignImage_ = Image1_;
     buildReferenceSpectrum(alignment_, fft_, Image1_, w.FrameWidth, w.FrameHeight, registrationOptions());
     noteProfileOwner();
+    // De-interlacing, the reference is field 0: its score is that field's,
+    // never the whole frame's (a reopened project would lose the one it keeps).
+    profileFirstField_ = registrationOptions().interlaced;
     EstimateQuality();
     alignMarks_ = {true, false, w.hotx, w.hoty, alignment_.BoxLeft, alignment_.BoxTop, fft_.FFTSize};
     ui_.repaint(Control::AlignImage);

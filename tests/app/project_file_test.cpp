@@ -83,6 +83,17 @@ TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
     EXPECT_EQ(reopened.settings.readString("Files", "Dir", ""), dir.file("seq"));
 }
 
+// Reopening clicks the feature again; with fields, the reference's score is its field's.
+TEST_F(ProjectTest, ADeInterlacedProjectReopensWithTheQualitiesItWasSavedWith) {
+    form.control(Control::Interlaced).setCheckedByUser(true);
+    alignDemo("seq");
+    save(dir.file("fields.pxp"));
+    FreshForm reopened;
+    reopened.load(dir.file("fields.pxp"));
+    EXPECT_TRUE(reopened.ui.messages.empty()) << reopened.ui.messages.front().text;
+    EXPECT_EQ(reopened.form.project().capture(), form.project().capture());
+}
+
 TEST_F(ProjectTest, AnAlignedProjectInAMovedFolderReopensAndStacksWithOtherCutOffs) {
     alignDemo("night");
     // A dark kept beside the frames moves with them.

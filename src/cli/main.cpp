@@ -901,6 +901,8 @@ int runStack(const Arguments& arguments) {
                 throw UsageError(std::string("--") + option +
                                  " belongs to opening and aligning; a project stacks again with its own");
         session.openProject(arguments.positional.front());
+        if (form.workspace().InputType == static_cast<std::uint8_t>(InputKind::Fits))
+            throw PlanexorError("The project holds a single FITS frame, which is not stacked: 'process' sharpens it");
         if (form.workspace().progstatus < 2)
             throw PlanexorError("The project is not aligned yet (stage " + std::to_string(form.workspace().progstatus) +
                                 ", " + stageName(form.workspace().progstatus) + "): align it first");

@@ -213,6 +213,8 @@ TEST_F(ImageSaving, AFitsFrameOpensOnTheProcessPageAndItsStackPageShowsItAndItsP
     EXPECT_EQ(reopened.form.control(Control::Gamma1spin).value(), 2.0);
     EXPECT_EQ(reopened.form.workspace().FrameFiles[0], path);
     EXPECT_EQ(reopened.form.image(Control::ProcessImage), shown());
+    const auto stacked = testing::runCli("stack " + dir.file("m42.pxp") + " --out " + dir.file("x.bmp"));
+    EXPECT_NE(stacked.err.find("'process' sharpens it"), std::string::npos) << stacked.err;
 
     testing::writeText(dir.file("text.fit"), "SIMPLE = T, I am not a FITS file\n");
     open({dir.file("text.fit")}, 3);

@@ -145,6 +145,26 @@ std::string fullPath(const std::string& path) {
 
 bool isProject(const std::string& path) { return lowerExtensionOf(path) == ".pxp"; }
 
+// An output named like one of the inputs (a frame of the sequence, the picture
+// being processed) would replace it.
+void refuseInputAsOutput(const std::vector<std::string>& inputs, const std::vector<std::string>& outputs) {
+    for (const std::string& output : outputs)
+        for (const std::string& input : inputs) {
+            std::error_code error;
+            if (std::filesystem::equivalent(input, output, error))
+                throw UsageError(output + " is an input of this command: name another output");
+        }
+}
+
+// The files a picture save writes: a colour FITS as NAME_R/_G/_B beside NAME.
+std::vector<std::string> savedNamesOf(const std::string& out) {
+    const std::string extension = lowerExtensionOf(out);
+    if (extension != ".fit" && extension != ".fits" && extension != ".fitq") return {out};
+    const std::string stem = out.substr(0, out.size() - extension.size());
+    const std::string suffix = out.substr(out.size() - extension.size());
+    return {out, stem + "_R" + suffix, stem + "_G" + suffix, stem + "_B" + suffix};
+}
+
 bool fileExists(const std::string& path) {
     std::error_code error;
     return std::filesystem::is_regular_file(path, error);
@@ -189,8 +209,19 @@ struct Session {
     }
 
     // Opens the inputs through "Select input", as a user would.
-    void open(const std::vector<std::string>& inputs) {
+    void open(const std::vector<std::string>& inputs, bool sequence = true) {
         if (inputs.empty()) throw UsageError("no input given");
+        // The dialog opens one video or picture, or a list of still frames: any
+        // other mix would open one of the files and drop the rest without a word.
+        const auto stillFrame = [](const std::string& path) {
+            const std::string extension = lowerExtensionOf(path);
+            return extension == ".bmp" || extension == ".jpg" || extension == ".jpeg";
+        };
+        if (inputs.size() > 1 && !std::all_of(inputs.begin(), inputs.end(), stillFrame))
+            throw UsageError("give one video (.avi, .ser) or frame list (.pxl), or any number of BMP or JPG frames");
+        const std::string first = lowerExtensionOf(inputs.front());
+        if (sequence && (first == ".fit" || first == ".fits"))
+            throw UsageError("a FITS file is one picture, not a sequence of frames: open it with 'process'");
         if (lowerExtensionOf(inputs.front()) == ".pxl") {
             // A frame list opens as the window's list window opens it.
             if (inputs.size() != 1) throw UsageError("a frame list (.pxl) is the only input");
@@ -262,9 +293,13 @@ int runProjectInfo(const std::string& path) {
 void applyFrameListOptions(Session& session, const Arguments& arguments);
 
 int runInfo(const Arguments& arguments) {
-    if (isSerInput(arguments)) return runSerInfo(arguments);
-    if (arguments.positional.size() == 1 && isProject(arguments.positional.front()))
+    const bool frameOptions = arguments.has("exclude") || arguments.has("save-list");
+    if (arguments.positional.size() == 1 && isProject(arguments.positional.front())) {
+        if (frameOptions) throw UsageError("--exclude and --save-list open a sequence; a project keeps its own frames");
         return runProjectInfo(arguments.positional.front());
+    }
+    // The header's lines; the frame options go through the frame list as for any sequence.
+    if (isSerInput(arguments) && !frameOptions) return runSerInfo(arguments);
     Session session;
     session.open(arguments.positional);
     applyFrameListOptions(session, arguments);
@@ -281,6 +316,7 @@ int runFrame(const Arguments& arguments) {
     if (!arguments.has("out") || lowerExtensionOf(arguments.text("out")) != ".bmp")
         throw UsageError("--out FILE.bmp is required");
     const long index = arguments.integer("index", 0);
+    refuseInputAsOutput(arguments.positional, {arguments.text("out")});
     Session session;
     session.open(arguments.positional);
     if (index < 0 || index >= session.form.frameCount())
@@ -340,7 +376,14 @@ int runMakeDemo(const Arguments& arguments) {
     options.vignetting = arguments.number("vignetting", 0);
     options.seeingDistortion = arguments.number("seeing-distortion", 0);
 
-    validateDemoOptions(options);
+    if (options.format != DemoOptions::Avi && arguments.has("codec")) throw UsageError("--codec belongs to --format avi");
+    if (options.format != DemoOptions::Ser && (arguments.has("ser-colour") || arguments.has("ser-depth")))
+        throw UsageError("--ser-colour and --ser-depth belong to --format ser");
+    try {
+        validateDemoOptions(options);
+    } catch (const PlanexorError& error) {
+        throw UsageError(error.what());
+    }
     ConsoleBar bar("Rendering frames");
     const DemoResult result = writeDemoSequence(options, bar);
     if (result.stopped) {
@@ -442,7 +485,7 @@ void setRegistrationExtras(TMainForm& form, const Arguments& arguments) {
     const std::string quality = arguments.text("quality", "spectrum");
     if (quality != "spectrum" && quality != "disc") throw UsageError("--quality is spectrum or disc");
     if (arguments.has("subpixel")) form.control(Control::SubpixelBox).setCheckedByUser(true);
-    if (quality == "disc") form.control(Control::QualityMeasure).setItemIndexByUser(1);
+    if (arguments.has("quality")) form.control(Control::QualityMeasure).setItemIndexByUser(quality == "disc" ? 1 : 0);
 }
 
 // The type index the calibration dialog would be closed with, by extension.
@@ -544,9 +587,11 @@ void checkWrittenNames(const Arguments& arguments) {
         throw UsageError("--shifts needs a FILE.csv");
     if (arguments.has("project") && !isProject(arguments.text("project")))
         throw UsageError("--project needs a FILE.pxp");
-    // A project --no-overwrite keeps is said before the work, not after it.
-    if (arguments.has("project") && arguments.has("no-overwrite") && fileExists(arguments.text("project")))
-        throw PlanexorError("The project " + arguments.text("project") + " exists and --no-overwrite keeps it");
+    // A file --no-overwrite keeps is said before the work, not after it.
+    if (arguments.has("no-overwrite"))
+        for (const char* option : {"project", "shifts", "save-list"})
+            if (arguments.has(option) && fileExists(arguments.text(option)))
+                throw PlanexorError("The file " + arguments.text(option) + " exists and --no-overwrite keeps it");
 }
 
 int runAlign(const Arguments& arguments) {
@@ -728,6 +773,8 @@ SaveRequest saveRequestFrom(const Arguments& arguments, bool processedByDefault)
     const std::string save = arguments.text("save", processedByDefault || arguments.has("selection") ? "processed" : "stack");
     if (save != "stack" && save != "processed") throw UsageError("--save is stack or processed");
     request.processed = save == "processed";
+    if (!request.processed && processingAsked(arguments))
+        throw UsageError("the processing options shape the processed picture: they do nothing with --save stack");
     if (request.processed && request.filterIndex == 3)
         throw UsageError("the processed picture cannot be saved as .fitq (Filetype not supported for processed output)");
     if (arguments.has("selection")) {
@@ -794,8 +841,20 @@ std::string joined(const std::vector<std::string>& files) {
     return text;
 }
 
+// The picture's files checked before any work: none may be an input, and
+// --no-overwrite fails now rather than after the stack.
+void checkSavedNames(const Arguments& arguments, const SaveRequest& request) {
+    if (!request.subdir.empty()) return;  // the folder follows from the input once it is open
+    const std::vector<std::string> names = savedNamesOf(request.out);
+    refuseInputAsOutput(arguments.positional, names);
+    if (!request.overwrite)
+        for (const std::string& name : names)
+            if (fileExists(name)) throw PlanexorError("The file " + name + " exists and --no-overwrite keeps it");
+}
+
 // Processing options that can be checked before any work is done.
 void checkProcessingOptions(const Arguments& arguments) {
+    if (arguments.has("linear") && arguments.has("dyadic")) throw UsageError("give --linear or --dyadic, not both");
     const auto check = [&](Control control, const std::string& option, double value) {
         const ControlDefinition& slider = definitionOf(control);
         checkControlValue(slider.minimum, slider.maximum, slider.decimals, value, option);
@@ -813,8 +872,10 @@ void checkProcessingOptions(const Arguments& arguments) {
 int runProcess(const Arguments& arguments) {
     const SaveRequest save = saveRequestFrom(arguments, true);
     checkProcessingOptions(arguments);
-    if (arguments.positional.size() != 1 || lowerExtensionOf(arguments.positional.front()) == ".avi")
+    const std::string kind = arguments.positional.size() == 1 ? lowerExtensionOf(arguments.positional.front()) : "";
+    if (kind != ".fit" && kind != ".fits" && kind != ".bmp" && kind != ".jpg" && kind != ".jpeg" && kind != ".pxp")
         throw UsageError("process takes one image (.fit, .fits, .bmp or .jpg) or one project (.pxp)");
+    checkSavedNames(arguments, save);
     Session session;
     if (isProject(arguments.positional.front())) {
         // The project re-runs its steps up to the stage it was saved at.
@@ -824,7 +885,7 @@ int runProcess(const Arguments& arguments) {
             throw PlanexorError("The project holds no stack yet (stage " + std::to_string(w.progstatus) + ", " +
                                 stageName(w.progstatus) + "): stack it first");
     } else {
-        session.open(arguments.positional);
+        session.open(arguments.positional, false);
     }
     if (save.processed) processAsAsked(session, arguments);
     std::printf("saved: %s\n", joined(saveAsAsked(session, save)).c_str());
@@ -850,6 +911,15 @@ int runStack(const Arguments& arguments) {
     }
     checkWrittenNames(arguments);
     if (arguments.has("best") && arguments.has("best-percent")) throw UsageError("give --best or --best-percent, not both");
+    checkSavedNames(arguments, save);
+    if (arguments.has("mono") && arguments.has("colour")) throw UsageError("give --mono or --colour, not both");
+    if (chain && arguments.has("middle")) throw UsageError("--chain stacks in one go: it takes no --middle");
+    // What does not depend on the frames is checked before aligning them.
+    if (arguments.has("best") && arguments.integer("best", 1) < 1) throw UsageError("--best needs at least 1 frame");
+    if (arguments.has("best-percent")) {
+        const double percent = arguments.number("best-percent", 25);
+        if (!(percent > 0 && percent <= 100)) throw UsageError("--best-percent must be above 0 and at most 100");
+    }
     if (arguments.has("resample") && arguments.has("expand")) throw UsageError("--resample and --expand exclude each other");
     const std::string filter = arguments.text("filter", "mitchell");
     const std::vector<std::string> filters = {"bell", "bspline", "lanczos", "mitchell"};
@@ -865,14 +935,17 @@ int runStack(const Arguments& arguments) {
     // A project brings its own options: only those given change them.
     const bool resume = arguments.positional.size() == 1 && isProject(arguments.positional.front());
     const auto stackingOptions = [&] {
-        if (fieldItem > 0) {
-            form.control(Control::Interlaced).setCheckedByUser(true);
-            form.control(Control::interlaceinterpolation).setItemIndexByUser(static_cast<int>(fieldItem));
-        }
+        // Given, the option decides, whatever a settings file ticked.
+        if (arguments.has("deinterlace")) form.control(Control::Interlaced).setCheckedByUser(fieldItem > 0);
+        if (fieldItem > 0) form.control(Control::interlaceinterpolation).setItemIndexByUser(static_cast<int>(fieldItem));
         if (arguments.has("resample")) {
             form.control(Control::Resampled).setCheckedByUser(true);
             setControlValue(form, Control::ResampleSpin, arguments.number("resample", 2.0), "resample");
         }
+        const bool resampling = form.control(Control::Resampled).checked();
+        if (arguments.has("filter") && !resampling) throw UsageError("--filter chooses the resampling filter: it needs --resample");
+        if (arguments.has("middle") && !resampling) throw UsageError("--middle places an enlarged stack: it needs --resample");
+        if (arguments.has("expand") && resampling) throw UsageError("--resample and --expand exclude each other");
         if (!resume || arguments.has("filter"))
             form.control(Control::Filters).setItemIndexByUser(static_cast<int>(filterItem));
         if (arguments.has("mono")) form.control(Control::ColourStack).setCheckedByUser(false);
@@ -947,7 +1020,6 @@ int runStack(const Arguments& arguments) {
     // Enlarged beyond 1024 pixels, the stack keeps the window around the
     // middle a "Set middle" click chooses: --middle, else the feature (a
     // project keeps its own).
-    if (arguments.has("middle") && !resampled) throw UsageError("--middle places an enlarged stack: it needs --resample");
     if (resampled && (arguments.has("middle") || !resume)) {
         const auto [x, y] = pointOption(arguments, arguments.has("middle") ? "middle" : "feature");
         form.control(Control::SetMiddleButton).click();
@@ -977,6 +1049,7 @@ int runAbout(const Arguments& arguments) {
 int runMakeCalibration(const Arguments& arguments, bool flat) {
     const SaveRequest save = saveRequestFrom(arguments, false);
     if (save.processed) throw UsageError("make-dark and make-flat save the stack, not a processed picture");
+    checkSavedNames(arguments, save);
     Session session;
     TMainForm& form = session.form;
     loadCalibration(session, arguments);
@@ -1005,7 +1078,7 @@ const std::vector<Command>& commands() {
          "[--ser-colour mono|rggb|grbg|gbrg|bggr|rgb|bgr] [--ser-depth 8|12|16] [--seed S] [--drift PIXELS] "
          "[--hot-pixels N] [--vignetting V] [--seeing-distortion AMOUNT]",
          "Render a synthetic planet seen through turbulent air: the frames, truth.csv and original.bmp. With N hot "
-         "pixels or vignetting V (0..0.95, the light lost in the corners) the camera has these faults, and dark/ "
+         "pixels or vignetting V (0 up to, not including, 0.95: the light lost in the corners) the camera has these faults, and dark/ "
          "and flat/ hold calibration frames taken with it. --seeing-distortion (0..2) moves parts of the "
          "disc differently in each frame, a few pixels at 1, on top of the frame's shift; seeing.csv gives the "
          "field's true values (frame,x,y,dx,dy: the original's point x,y shows at x+dx,y+dy before the shift) "

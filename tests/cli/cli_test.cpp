@@ -72,7 +72,15 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
           "align " + a + " --feature 4294967456,120 --shifts s.csv", "align " + a + " --feature 1,1 --project " + a,
           "align " + a + " --feature 1,1 --shifts " + a, "process " + a + " --selection 0,0,99999,5 --out x.bmp",
           "process " + a + " --selection 5,5,14,40 --out x.bmp",
-          "stack p.pxp --dark " + a + " --out x.bmp", std::string("stack p.pxp --exclude 3 --out x.bmp")})
+          "stack p.pxp --dark " + a + " --out x.bmp", std::string("stack p.pxp --exclude 3 --out x.bmp"),
+          // An output that is an input, inputs that are not one sequence, options that would do nothing.
+          "frame " + a + " --index 0 --out " + a, "process " + a + " --out " + a,
+          "stack " + a + " " + a + " --feature 1,1 --out " + a, std::string("info x.avi y.avi"),
+          std::string("process x.ser --out x.bmp"), std::string("info p.pxp --exclude 1"),
+          "stack " + a + " --feature 1,1 --save stack --gamma 2 --out x.bmp",
+          "stack " + a + " --feature 1,1 --filter bell --out x.bmp",
+          "stack " + a + " --feature 1,1 --mono --colour --out x.bmp",
+          std::string("make-demo d --format bmp --codec mjpeg"), std::string("make-demo d --frames 0")})
         EXPECT_EQ(runCli(usage).status, 2) << usage;
     EXPECT_EQ(testing::readText(a), bytesBefore);
     const auto unknownOption = runCli("info a.bmp --fast");
@@ -336,6 +344,9 @@ TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
                      " --shifts " + dir.file("s.csv")).status, 1);
     EXPECT_FALSE(std::filesystem::exists(dir.file("s.csv")));
     EXPECT_EQ(testing::readText(dir.file("keep.pxp")), "old");
+    testing::writeText(dir.file("keep.csv"), "old");  // so are the shifts
+    EXPECT_EQ(runCli("align " + image + " " + image + " --feature 80,60 --no-overwrite --shifts " + dir.file("keep.csv")).status, 1);
+    EXPECT_EQ(testing::readText(dir.file("keep.csv")), "old");
     for (const char* bad : {"--out x.fitq", "--out x.png", "--save stack --selection 1,2,3,4 --out x.bmp",
                                    "--save neither --out x.bmp"})
         EXPECT_EQ(runCli("process " + image + " " + std::string(bad)).status, 2) << bad;
@@ -393,14 +404,18 @@ TEST_F(Cli, CalibrationCommandsWriteWhatTheWindowWritesAndRefuseBadFiles) {
 
 // A settings file may tick "Misalign warning", whose question waits for a
 // click on the picture: a console cannot give one, and must not wait for it.
+// ... and an option given outweighs what a settings file ticked.
 TEST_F(Cli, AMisalignWarningFromTheSettingsNeverWaitsForAClick) {
-    testing::writeText(dir.file("warn.ini"), "[Form]\nMisalignwarning_Checked=True\n");
+    testing::writeText(dir.file("warn.ini"), "[Form]\nMisalignwarning_Checked=True\n[Extensions]\nQualityMeasure_ItemIndex=1\n");
     std::string frames;
     for (const auto& [name, dx] : {std::pair{"a.bmp", 0}, std::pair{"b.bmp", 1}, std::pair{"c.bmp", 40}})
         frames += testing::writeBmp(dir, name, testing::movedScene(200, 160, dx, dx / 2)) + " ";
-    const auto align = testing::runCommand("timeout 20 " + std::string(PLANEXOR_CLI_PATH) + " align " + frames +
-                                           "--feature 100,80 --box 64 --shifts " + dir.file("s.csv") + " --settings " + dir.file("warn.ini"));
-    EXPECT_EQ(align.status, 0) << align.err;
+    const std::string align = std::string(PLANEXOR_CLI_PATH) + " align " + frames + "--feature 100,80 --box 64 ";
+    const auto warned = testing::runCommand("timeout 20 " + align + "--quality spectrum --shifts " + dir.file("s.csv") +
+                                            " --settings " + dir.file("warn.ini"));
+    EXPECT_EQ(warned.status, 0) << warned.err;
+    ASSERT_EQ(testing::runCommand(align + "--shifts " + dir.file("plain.csv")).status, 0);
+    EXPECT_EQ(readText(dir.file("s.csv")), readText(dir.file("plain.csv")));
 }
 
 TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {

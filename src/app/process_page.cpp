@@ -439,12 +439,17 @@ void ProcessPage::resetProcessingControls() {
         control(layerCheckBox(layer)).setChecked(true);
         control(layerButton(layer)).setCaption(definitionOf(layerButton(layer)).caption);
     }
-    for (const Control id : {Control::ContrastSlider, Control::BrightnessSlider, Control::Gamma1spin,
-                             Control::RedSlider, Control::GreenSlider, Control::blueslider, Control::ResampleSpin})
+    for (const Control id : {Control::ContrastSlider, Control::BrightnessSlider, Control::RedSlider,
+                             Control::GreenSlider, Control::blueslider, Control::ResampleSpin})
         toDefault(id);
     for (const Control id : {Control::ContrastLabel, Control::Brightnesslabel})
         control(id).setCaption(definitionOf(id).caption);
-    form_.GammaTable.build(control(Control::Gamma1spin).value());
+    // As Reset: a curve drawn in the gamma editor, which still shows it, stays
+    // in force unless the spin really changes.
+    if (control(Control::Gamma1spin).value() != definitionOf(Control::Gamma1spin).defaultValue) {
+        toDefault(Control::Gamma1spin);
+        form_.GammaTable.build(control(Control::Gamma1spin).value());
+    }
     workspace_->ResampleFactor = static_cast<float>(control(Control::ResampleSpin).value());
     DisplayOptions bounds;
     resetStretch(processing_.markers, bounds);

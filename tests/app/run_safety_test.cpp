@@ -169,6 +169,14 @@ TEST_F(RunSafety, OpeningAgainResetsProcessingWithWhatFollowsFromIt) {
     EXPECT_EQ(std::pair(form.processPage().StretchLow, form.processPage().StretchHigh), std::pair(0.0f, 255.0f));
     EXPECT_FALSE(form.control(Control::Section).checked());
     EXPECT_EQ(form.processPage().SectionBox, SelectionBox{});
+
+    // A curve drawn in the gamma editor, which still shows it, stays in force (as with Reset).
+    form.mouseEvent(Control::GammaSplineGraph, Mouse::Down, 64, 215, MouseButtons{false, true});
+    form.mouseEvent(Control::GammaSplineGraph, Mouse::Up, 64, 215, MouseButtons{false, true});
+    const GammaCurve drawn = form.GammaTable;
+    ASSERT_NE(drawn.values, identity.values);
+    openDemo(6);
+    EXPECT_EQ(form.GammaTable.values, drawn.values);
 }
 
 }  // namespace

@@ -137,6 +137,7 @@ bool TMainForm::openVideo(const std::string& path, InputKind kind) {
     w.InputType = static_cast<std::uint8_t>(kind);
     control(Control::Framelistsavebutton).setVisible(false);
     control(Control::Framelistloadbutton).setVisible(false);
+    control(Control::AddFramesButton).setVisible(false);  // frames are added to still frames only
     settings_.writeString("Files", "Lasttype", ser ? "SER" : "AVI");
 
     source_.reset();

@@ -585,6 +585,7 @@ void ProjectFile::restoreWork(const ProjectData& p, const std::string& directory
     w.JpegFrames = p.filetype == "JPG";
     form_.control(Control::Framelistsavebutton).setVisible(!video);
     form_.control(Control::Framelistloadbutton).setVisible(!video);
+    if (video) form_.control(Control::AddFramesButton).setVisible(false);
     form_.control(Control::DirectoryListBox1).setCaption(directory);
     // The frames are read afresh from the files found.
     form_.source_.reset();

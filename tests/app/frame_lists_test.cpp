@@ -95,6 +95,8 @@ TEST_F(FrameLists, TogglesSaveReopenAndAddGiveTheFramesInOrder) {
     EXPECT_EQ(openedFrames(), (std::vector<std::string>{paths[3], paths[5]}));
     EXPECT_TRUE(excluded().empty());
     EXPECT_TRUE(ui.messages.empty());
+    open(demo("video", 2, DemoOptions::Avi, 64, 48).sequenceFiles, 1);
+    EXPECT_FALSE(form.control(Control::AddFramesButton).visible());  // frames are added to still frames only
 }
 
 TEST_F(FrameLists, BadListsAreRefusedOrTrimmedWithTheirNamesAndTheOldSequenceStays) {

@@ -721,10 +721,17 @@ QWidget* MainWindow::buildStretchMarkers() {
     return strip;
 }
 
-std::map<Control, QPoint> MainWindow::toolWindowPlaces(const QRect& mainFrame, const QRect& screen) {
+std::map<Control, QPoint> MainWindow::toolWindowPlaces(const QRect& mainFrame, const QRect& screen,
+                                                      const std::function<QSize(Control)>& frameSize) {
     constexpr int Gap = 8;
     constexpr int Decoration = 32;  // title bar and borders, before the window has been shown
-    // The windows that show together, one group a column.
+    const auto sizeOf = [&](Control window) {
+        if (frameSize) return frameSize(window);
+        const ControlDefinition& desc = definitionOf(window);
+        return QSize(desc.width + 2, desc.height + Decoration);
+    };
+    // The windows that show together, one group a column; a group taller than
+    // the screen goes on in a further column rather than over its own windows.
     static const std::vector<std::vector<Control>> groups = {
         {Control::FFTWindow, Control::Propertywindow},
         {Control::SelectFrameswindow},
@@ -735,16 +742,28 @@ std::map<Control, QPoint> MainWindow::toolWindowPlaces(const QRect& mainFrame, c
     };
     std::map<Control, QPoint> places;
     for (const auto& group : groups) {
-        int top = mainFrame.top();
+        int widest = 0;
+        for (const Control window : group) widest = std::max(widest, sizeOf(window).width());
+        // Beside the main window where the widest fits, right first; columns grow away from it.
+        const bool right = mainFrame.right() + Gap + widest <= screen.right() ||
+                           mainFrame.left() - Gap - widest < screen.left();
+        int edge = right ? mainFrame.right() + Gap : mainFrame.left() - Gap;  // the column's side next to the main window
+        int top = mainFrame.top(), columnWidth = 0;
         for (const Control window : group) {
-            const ControlDefinition& desc = definitionOf(window);
-            const QSize size(desc.width + 2, desc.height + Decoration);
-            int left = mainFrame.right() + Gap;
-            if (left + size.width() > screen.right()) left = mainFrame.left() - Gap - size.width();
+            const QSize size = sizeOf(window);
+            const int further = right ? edge + columnWidth + Gap : edge - columnWidth - Gap;
+            const bool room = right ? further + size.width() <= screen.right() : further - size.width() >= screen.left();
+            if (top > mainFrame.top() && top + size.height() > screen.bottom() && room) {
+                edge = further;
+                top = mainFrame.top();
+                columnWidth = 0;
+            }
+            int left = right ? edge : edge - size.width();
             left = std::clamp(left, screen.left(), std::max(screen.left(), screen.right() - size.width()));
             const int y = std::clamp(top, screen.top(), std::max(screen.top(), screen.bottom() - size.height()));
             places[window] = QPoint(left, y);
             top = y + size.height() + Gap;
+            columnWidth = std::max(columnWidth, size.width());
         }
     }
     // The progress window belongs over the window whose work it shows.
@@ -765,7 +784,14 @@ void MainWindow::placeUnmovedToolWindows() {
     // Before the first showing the frame is not yet known; where programs
     // cannot place windows, the stored places are kept as they are.
     if (!shown_ || !screen || QGuiApplication::platformName().startsWith("wayland")) return;
-    for (const auto& [window, place] : toolWindowPlaces(frameGeometry(), screen->availableGeometry())) {
+    // The windows' own sizes: some are larger than designed to hold what they show.
+    const auto frameSize = [this](Control window) {
+        const ControlDefinition& desc = definitionOf(window);
+        const QWidget* widget = controlWidget(window);
+        const QSize client = widget ? widget->size() : QSize(desc.width, desc.height);
+        return QSize(std::max(client.width(), desc.width) + 2, std::max(client.height(), desc.height) + 32);
+    };
+    for (const auto& [window, place] : toolWindowPlaces(frameGeometry(), screen->availableGeometry(), frameSize)) {
         const ControlDefinition& desc = definitionOf(window);
         ControlModel& model = form_.control(window);
         if (model.left() == desc.left && model.top() == desc.top) model.setPosition(place.x(), place.y());

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <map>
 #include <set>
 #include <string>
@@ -45,7 +46,9 @@ public:
     // Where the tool windows go when no place of the user's is known: beside
     // the main window's frame, inside the screen, the windows of one page
     // one under another. Window by window, in screen coordinates.
-    static std::map<Control, QPoint> toolWindowPlaces(const QRect& mainFrame, const QRect& screen);
+    // frameSize gives a tool window's outer size; by default its design size.
+    static std::map<Control, QPoint> toolWindowPlaces(const QRect& mainFrame, const QRect& screen,
+                                                      const std::function<QSize(Control)>& frameSize = {});
     // Moves every tool window still at its design place, which no user chose,
     // beside the shown window. A project or settings file written elsewhere
     // (by the CLI) can put them back there at any time.

@@ -266,6 +266,20 @@ TEST(ToolWindowPlaces, BesideTheMainWindowInsideTheScreenAndClearOfEachOther) {
         EXPECT_FALSE(frameOf(Control::FFTWindow, places.at(Control::FFTWindow))
                          .intersects(frameOf(Control::Propertywindow, places.at(Control::Propertywindow))));
     }
+    // Nor do the processing page's, at their real sizes (the gamma window is
+    // larger than designed): what no longer fits under them starts a column beside.
+    const auto sizeOf = [](Control window) {
+        const ControlDefinition& desc = definitionOf(window);
+        return QSize(desc.width + 2, desc.height + (window == Control::GammaWindow ? 150 : 32));
+    };
+    const QRect main(0, 100, 800, 620);
+    const auto places = MainWindow::toolWindowPlaces(main, screen, sizeOf);
+    const std::vector<Control> editors{Control::HistoWindow, Control::GammaWindow, Control::FilterWindow};
+    for (std::size_t i = 0; i < editors.size(); ++i)
+        for (std::size_t j = i + 1; j < editors.size(); ++j)
+            EXPECT_FALSE(QRect(places.at(editors[i]), sizeOf(editors[i]))
+                             .intersects(QRect(places.at(editors[j]), sizeOf(editors[j]))))
+                << controlName(editors[i]) << " over " << controlName(editors[j]);
 }
 
 }  // namespace

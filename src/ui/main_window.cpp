@@ -721,14 +721,16 @@ QWidget* MainWindow::buildStretchMarkers() {
     return strip;
 }
 
+// A tool window's title bar and borders, before it has been shown.
+constexpr int ToolWindowDecoration = 32;
+
 std::map<Control, QPoint> MainWindow::toolWindowPlaces(const QRect& mainFrame, const QRect& screen,
                                                       const std::function<QSize(Control)>& frameSize) {
     constexpr int Gap = 8;
-    constexpr int Decoration = 32;  // title bar and borders, before the window has been shown
     const auto sizeOf = [&](Control window) {
         if (frameSize) return frameSize(window);
         const ControlDefinition& desc = definitionOf(window);
-        return QSize(desc.width + 2, desc.height + Decoration);
+        return QSize(desc.width + 2, desc.height + ToolWindowDecoration);
     };
     // The windows that show together, one group a column; a group taller than
     // the screen goes on in a further column rather than over its own windows.
@@ -744,19 +746,35 @@ std::map<Control, QPoint> MainWindow::toolWindowPlaces(const QRect& mainFrame, c
     for (const auto& group : groups) {
         int widest = 0;
         for (const Control window : group) widest = std::max(widest, sizeOf(window).width());
-        // Beside the main window where the widest fits, right first; columns grow away from it.
-        const bool right = mainFrame.right() + Gap + widest <= screen.right() ||
-                           mainFrame.left() - Gap - widest < screen.left();
+        // Beside the main window where the widest fits, right first; columns
+        // grow away from it, and then go on on its other side.
+        bool right = mainFrame.right() + Gap + widest <= screen.right() ||
+                     mainFrame.left() - Gap - widest < screen.left();
+        bool otherSideTaken = false;
         int edge = right ? mainFrame.right() + Gap : mainFrame.left() - Gap;  // the column's side next to the main window
         int top = mainFrame.top(), columnWidth = 0;
         for (const Control window : group) {
             const QSize size = sizeOf(window);
-            const int further = right ? edge + columnWidth + Gap : edge - columnWidth - Gap;
-            const bool room = right ? further + size.width() <= screen.right() : further - size.width() >= screen.left();
-            if (top > mainFrame.top() && top + size.height() > screen.bottom() && room) {
-                edge = further;
-                top = mainFrame.top();
-                columnWidth = 0;
+            if (top > mainFrame.top() && top + size.height() > screen.bottom()) {
+                const auto fits = [&](bool onRight, int at) {
+                    return onRight ? at + size.width() <= screen.right() : at - size.width() >= screen.left();
+                };
+                const int further = right ? edge + columnWidth + Gap : edge - columnWidth - Gap;
+                const int across = right ? mainFrame.left() - Gap : mainFrame.right() + Gap;
+                bool moved = true;
+                if (fits(right, further)) {
+                    edge = further;
+                } else if (!otherSideTaken && fits(!right, across)) {
+                    right = !right;
+                    otherSideTaken = true;
+                    edge = across;
+                } else {
+                    moved = false;  // nowhere else: clamped into the screen below
+                }
+                if (moved) {
+                    top = mainFrame.top();
+                    columnWidth = 0;
+                }
             }
             int left = right ? edge : edge - size.width();
             left = std::clamp(left, screen.left(), std::max(screen.left(), screen.right() - size.width()));
@@ -789,7 +807,7 @@ void MainWindow::placeUnmovedToolWindows() {
         const ControlDefinition& desc = definitionOf(window);
         const QWidget* widget = controlWidget(window);
         const QSize client = widget ? widget->size() : QSize(desc.width, desc.height);
-        return QSize(std::max(client.width(), desc.width) + 2, std::max(client.height(), desc.height) + 32);
+        return QSize(std::max(client.width(), desc.width) + 2, std::max(client.height(), desc.height) + ToolWindowDecoration);
     };
     for (const auto& [window, place] : toolWindowPlaces(frameGeometry(), screen->availableGeometry(), frameSize)) {
         const ControlDefinition& desc = definitionOf(window);

@@ -272,14 +272,18 @@ TEST(ToolWindowPlaces, BesideTheMainWindowInsideTheScreenAndClearOfEachOther) {
         const ControlDefinition& desc = definitionOf(window);
         return QSize(desc.width + 2, desc.height + (window == Control::GammaWindow ? 150 : 32));
     };
-    const QRect main(0, 100, 800, 620);
-    const auto places = MainWindow::toolWindowPlaces(main, screen, sizeOf);
-    const std::vector<Control> editors{Control::HistoWindow, Control::GammaWindow, Control::FilterWindow};
-    for (std::size_t i = 0; i < editors.size(); ++i)
-        for (std::size_t j = i + 1; j < editors.size(); ++j)
-            EXPECT_FALSE(QRect(places.at(editors[i]), sizeOf(editors[i]))
-                             .intersects(QRect(places.at(editors[j]), sizeOf(editors[j]))))
-                << controlName(editors[i]) << " over " << controlName(editors[j]);
+    // With the main window in the middle, the next column is on its other side.
+    for (const QRect& main : {QRect(0, 100, 800, 620), QRect(560, 250, 800, 620)}) {
+        const auto places = MainWindow::toolWindowPlaces(main, screen, sizeOf);
+        const std::vector<Control> editors{Control::HistoWindow, Control::GammaWindow, Control::FilterWindow};
+        for (std::size_t i = 0; i < editors.size(); ++i) {
+            const QRect frame(places.at(editors[i]), sizeOf(editors[i]));
+            EXPECT_FALSE(main.intersects(frame)) << controlName(editors[i]);
+            for (std::size_t j = i + 1; j < editors.size(); ++j)
+                EXPECT_FALSE(frame.intersects(QRect(places.at(editors[j]), sizeOf(editors[j]))))
+                    << controlName(editors[i]) << " over " << controlName(editors[j]);
+        }
+    }
 }
 
 }  // namespace

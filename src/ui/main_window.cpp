@@ -807,7 +807,8 @@ void MainWindow::placeUnmovedToolWindows() {
         const ControlDefinition& desc = definitionOf(window);
         const QWidget* widget = controlWidget(window);
         const QSize client = widget ? widget->size() : QSize(desc.width, desc.height);
-        return QSize(std::max(client.width(), desc.width) + 2, std::max(client.height(), desc.height) + ToolWindowDecoration);
+        return QSize(std::max(client.width(), desc.width) + 2,
+                     std::max(client.height(), desc.height) + ToolWindowDecoration);
     };
     for (const auto& [window, place] : toolWindowPlaces(frameGeometry(), screen->availableGeometry(), frameSize)) {
         const ControlDefinition& desc = definitionOf(window);

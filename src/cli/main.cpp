@@ -845,6 +845,9 @@ std::string joined(const std::vector<std::string>& files) {
 // --no-overwrite fails now rather than after the stack.
 void checkSavedNames(const Arguments& arguments, const SaveRequest& request) {
     if (!request.subdir.empty()) return;  // the folder follows from the input once it is open
+    const std::string folder = directoryOf(request.out);
+    if (std::error_code error; !folder.empty() && !std::filesystem::is_directory(folder, error))
+        throw PlanexorError("Cannot write " + request.out + ": there is no folder " + folder);
     const std::vector<std::string> names = savedNamesOf(request.out);
     refuseInputAsOutput(arguments.positional, names);
     if (!request.overwrite)

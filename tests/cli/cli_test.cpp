@@ -166,6 +166,10 @@ TEST_F(Cli, EveryFailedWriteExitsOne) {
         EXPECT_EQ(run.status, 1) << command;
         EXPECT_NE(run.err.find("error: Cannot write"), std::string::npos) << run.err;
     }
+    // A stack bound for a folder that is not there is refused before the frames are aligned.
+    const auto stack = testing::runCommand(cli + " stack " + frames + " --feature 48,40 --box 64 --out " + missing + ".bmp");
+    EXPECT_EQ(stack.status, 1);
+    EXPECT_EQ((stack.out + stack.err).find("Alignment processing"), std::string::npos) << stack.err;
 }
 
 // Ctrl-C while a demo is rendered: no half-written video is left behind.

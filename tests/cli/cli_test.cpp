@@ -152,6 +152,8 @@ TEST_F(Cli, CompareMeasuresAfterPlacementAndGainAndRefusesAnOriginalWithoutAPlan
     EXPECT_EQ(black.status, 1);
     EXPECT_NE(black.err.find("no planet"), std::string::npos);
     EXPECT_EQ(runCli("compare " + reference).status, 2);
+    const auto larger = runCli("compare " + testing::writeBmp(dir, "larger.bmp", Bitmap24(320, 240)) + " " + reference);
+    EXPECT_NE(larger.err.find("320x240 and the original 160x120"), std::string::npos) << larger.err;
 }
 
 // A write that fails, the printed result included, never exits 0.

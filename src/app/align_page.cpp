@@ -428,9 +428,7 @@ void AlignPage::AlignallButtonClick() {
 
     alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
     optimizeMarks_.shown = false;
-    const auto sizeCaption = [&w] {
-        return "Image : " + std::to_string(w.ImageWidth) + "x" + std::to_string(w.ImageHeight);
-    };
+    const auto sizeCaption = [&w] { return imageSizeText(w.ImageWidth, w.ImageHeight); };
     control(Control::Stackimagesize).setCaption(sizeCaption());
     control(Control::Label4).setVisible(true);
     if (control(Control::UseDarkFrame).checked() && (w.FrameWidth != w.DarkWidth || w.FrameHeight != w.DarkHeight))

@@ -250,6 +250,7 @@ void TMainForm::openFitsInput(const std::string& path) {
             pixel[0] = pixel[1] = pixel[2] = byteClamp((w.StackG[x][y] - w.StackMin) * scale);
         }
 
+    control(Control::Stackimagesize).setCaption(imageSizeText(w.ImageWidth, w.ImageHeight));
     w.StackReady = true;
     showTabs(false, true, true);
     control(Control::PageControl1).setItemIndexByUser(3);

@@ -28,10 +28,6 @@ float limitFactor(double factor) {
     return factor >= 4.0 ? 4.0f : static_cast<float>(factor);
 }
 
-std::string imageSizeText(int width, int height) {
-    return "Image : " + std::to_string(width) + "x" + std::to_string(height);
-}
-
 // Int() of a percentage for a label; a broken record shows as 0.
 std::string truncatedText(double value) {
     if (!std::isfinite(value)) return "0";
@@ -39,6 +35,10 @@ std::string truncatedText(double value) {
 }
 
 }  // namespace
+
+std::string imageSizeText(int width, int height) {
+    return "Image : " + std::to_string(width) + "x" + std::to_string(height);
+}
 
 StackPage::StackPage(TMainForm& form)
     : form_(form), ui_(form.ui()), settings_(form.settings()), workspace_(&form.workspace()) {}

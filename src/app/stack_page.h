@@ -27,6 +27,9 @@ struct StackImageMarks {
 // The stack page: the stacking run with its cut-offs and options, and what
 // the page shows: the frame at the cut-off or the stack, the stack graph and
 // the set-middle marks.
+// The stack page's size caption: "Image : WxH".
+std::string imageSizeText(int width, int height);
+
 class StackPage {
 public:
     explicit StackPage(TMainForm& form);

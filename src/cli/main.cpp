@@ -797,6 +797,9 @@ SaveRequest saveRequestFrom(const Arguments& arguments, bool processedByDefault)
     request.subdir = arguments.text("subdir");
     if (arguments.has("subdir") && (request.subdir.empty() || request.subdir.find('/') == 0))
         throw UsageError("--subdir needs a folder name inside the input's folder");
+    // The folder is the input's: one given in --out as well would be dropped.
+    if (arguments.has("subdir") && !directoryOf(request.out).empty())
+        throw UsageError("--subdir writes under the input's folder: give --out a file name without a folder");
     request.header.Object = arguments.text("fits-object");
     request.header.Telescope = arguments.text("fits-telescope");
     request.header.Instrument = arguments.text("fits-instrument");

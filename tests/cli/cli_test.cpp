@@ -340,6 +340,7 @@ TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
     ASSERT_EQ(selection.status, 0) << selection.err;
     const Bitmap24 written = readBmp("out/sharp/s.bmp");
     EXPECT_EQ(written.width() * 100 + written.height(), 4919);
+    EXPECT_EQ(runCli("process " + image + " --subdir out --out " + dir.file("s.bmp")).status, 2);  // whose folder?
 
     testing::writeText(dir.file("keep.bmp"), "old");
     EXPECT_EQ(runCli("process " + image + " --no-overwrite --out " + dir.file("keep.bmp")).status, 1);

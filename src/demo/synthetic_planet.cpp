@@ -902,6 +902,15 @@ void makeDirectory(const std::string& directory) {
 DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) {
     validateDemoOptions(options);
     if (options.directory.empty()) throw PlanexorError("No directory given for the demo sequence");
+    if (options.format == DemoOptions::Bmp || options.format == DemoOptions::Jpg) {
+        // Frames of an earlier, longer demo would be taken with these for one sequence.
+        char name[32];
+        std::snprintf(name, sizeof name, "frame_%04d.%s", options.frames,
+                      options.format == DemoOptions::Bmp ? "bmp" : "jpg");
+        if (std::error_code error; std::filesystem::exists(joinPath(options.directory, name), error))
+            throw PlanexorError(options.directory + " holds " + name +
+                                " of an earlier, longer demo: choose another folder or empty this one");
+    }
     makeDirectory(options.directory);
 
     progress.setPercent(0);

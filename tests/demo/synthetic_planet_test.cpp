@@ -202,6 +202,11 @@ TEST(SyntheticPlanet, BadOptionsAreRefused) {
         changes[i](options);
         EXPECT_THROW(writeDemoSequence(options, progress), PlanexorError) << "change " << i;
     }
+    // Fewer still frames over an earlier demo would leave its last frames among them.
+    DemoOptions longer = smallDemo(dir.file("stills"), DemoOptions::Bmp), shorter = longer;
+    shorter.frames = 3;
+    writeDemoSequence(longer, progress);
+    EXPECT_THROW(writeDemoSequence(shorter, progress), PlanexorError);
     PlanetRenderer renderer(32, 32, 1);
     Bitmap24 frame;
     EXPECT_THROW(renderer.render({std::nan(""), 0, 1}, 0, FrameEffects{}, frame), PlanexorError);

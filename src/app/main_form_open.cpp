@@ -250,7 +250,11 @@ void TMainForm::openFitsInput(const std::string& path) {
             pixel[0] = pixel[1] = pixel[2] = byteClamp((w.StackG[x][y] - w.StackMin) * scale);
         }
 
+    // The stack page shows this frame: nothing of the last sequence's stack.
     control(Control::Stackimagesize).setCaption(imageSizeText(w.ImageWidth, w.ImageHeight));
+    control(Control::StackFramesList).clearList();
+    stack_->forgetStack();
+    stack_->refreshStackGraph(0.0f);
     w.StackReady = true;
     showTabs(false, true, true);
     control(Control::PageControl1).setItemIndexByUser(3);

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "app/control_table.h"
+#include "support/fits_files.h"
 #include "support/form_fixture.h"
 
 namespace planexor {
@@ -177,6 +178,15 @@ TEST_F(RunSafety, OpeningAgainResetsProcessingWithWhatFollowsFromIt) {
     ASSERT_NE(drawn.values, identity.values);
     openDemo(6);
     EXPECT_EQ(form.GammaTable.values, drawn.values);
+
+    // A FITS frame after a stack: its stack page keeps nothing of the sequence's stack.
+    alignAll();
+    form.control(Control::Stackbutton).click();
+    ASSERT_FALSE(form.control(Control::StackFramesList).listItems().empty());
+    testing::writeWithCfitsio(dir.file("one.fit"), {16, {40, 30}, std::vector<double>(1200, 7.0)});
+    open({dir.file("one.fit")}, 3);
+    EXPECT_TRUE(form.control(Control::StackFramesList).listItems().empty());
+    EXPECT_EQ(form.control(Control::Stackimagesize).caption(), "Image : 40x30");
 }
 
 }  // namespace

@@ -431,7 +431,8 @@ void ProjectFile::LoadProjectClick() {
 std::string ProjectFile::resolveSequenceDirectory(const ProjectData& p, const std::string& projectFile) const {
     // The first file the sequence needs: what tells whether a folder holds it.
     const std::string first = isVideo(p.filetype) ? p.filename : p.frameFiles.empty() ? std::string() : p.frameFiles[0];
-    const bool bare = fileNameOf(first) == first;
+    // A name, or a path under the sequence folder (written by hand).
+    const bool bare = std::filesystem::path(first).is_relative();
     const std::string beside = directoryOf(std::filesystem::absolute(projectFile).string());
     // A folder written relative to something is relative to the project's own.
     const std::string stored =
@@ -486,7 +487,7 @@ void ProjectFile::checkAndOpen(const ProjectData& project, const std::string& pa
         files.push_back(joinPath(directory, project.filename));
     } else {
         for (const std::string& file : project.frameFiles) {
-            files.push_back(fileNameOf(file) == file ? joinPath(directory, file) : file);
+            files.push_back(std::filesystem::path(file).is_relative() ? joinPath(directory, file) : file);
             if (!fileExists(files.back())) missing("Bitmapfile", fileNameOf(file));
         }
     }
@@ -596,7 +597,7 @@ void ProjectFile::restoreWork(const ProjectData& p, const std::string& directory
     } else {
         for (int i = 0; i < n; ++i) {
             const std::string& file = p.frameFiles[i];
-            w.FrameFiles[i] = fileNameOf(file) == file ? joinPath(directory, file) : file;
+            w.FrameFiles[i] = std::filesystem::path(file).is_relative() ? joinPath(directory, file) : file;
         }
         w.SourceFile = fileNameOf(w.FrameFiles[0]);
         form_.source_ = std::make_unique<StillFrameSource>(w.FrameFiles, n, w.JpegFrames);

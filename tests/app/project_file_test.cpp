@@ -133,6 +133,23 @@ TEST_F(ProjectTest, AnAlignedProjectInAMovedFolderReopensAndStacksWithOtherCutOf
     EXPECT_EQ(relative.form.frameCount(), 12);
 }
 
+// Frames named by hand under the sequence folder are found there, never
+// from wherever the program was started.
+TEST_F(ProjectTest, FramesWrittenRelativeToTheSequenceFolderAreFoundThere) {
+    open(demo("sub", 3, DemoOptions::Bmp, 96, 72).sequenceFiles, 2);
+    save(dir.file("sub/stills.pxp"));
+    std::string text = testing::readText(dir.file("sub/stills.pxp"));
+    const std::size_t at = text.find("filedir=") + 8;
+    text.replace(at, text.find('\r', at) - at, "/nowhere");
+    for (std::size_t name = text.find("=frame_"); name != std::string::npos; name = text.find("=frame_", name + 5))
+        text.insert(name + 1, "sub/");
+    testing::writeText(dir.file("moved.pxp"), text);
+    FreshForm reopened;
+    reopened.load(dir.file("moved.pxp"));
+    EXPECT_TRUE(reopened.ui.messages.empty()) << reopened.ui.messages.front().text;
+    EXPECT_EQ(reopened.form.workspace().FrameFiles[2], dir.file("sub/frame_0002.bmp"));
+}
+
 TEST_F(ProjectTest, ABadProjectIsRefusedNamingTheKeyAndTheWorkStaysAsItWas) {
     alignDemo("seq");
     const std::string good = dir.file("seq/good.pxp");

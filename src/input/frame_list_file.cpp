@@ -40,7 +40,8 @@ std::vector<std::string> parseFrameList(std::string_view text, const std::string
         start = end;
         if (start < text.size() && text[start] == '\r') ++start;
         if (start < text.size() && text[start] == '\n') ++start;
-        if (line.find_first_not_of(" \t") == std::string_view::npos) continue;
+        // Blank, or an old editor's end-of-file mark (skipped by the INI reader too).
+        if (line.find_first_not_of(" \t") == std::string_view::npos || line == "\x1a") continue;
         const std::string where = "Frame list " + listName + ", line " + std::to_string(lineNumber) + ": ";
         if (line.size() > MaxFrameListLine)
             throw PlanexorError(where + "longer than any file path (" + std::to_string(line.size()) + " characters)");

@@ -201,7 +201,8 @@ TEST(StillFrames, DecoderFollowsTheFileExtension) {
 
 TEST(FrameListFile, LinesEndedAnyWayAreReadBlankOnesSkippedAndGarbageNamedByLine) {
     const std::vector<std::string> ab = {"/a/1.bmp", "/a/2.bmp"};
-    for (const char* text : {"/a/1.bmp\r\n/a/2.bmp\r\n", "/a/1.bmp\n\n/a/2.bmp", "/a/1.bmp\r/a/2.bmp\r\n  \r\n"})
+    for (const char* text : {"/a/1.bmp\r\n/a/2.bmp\r\n", "/a/1.bmp\n\n/a/2.bmp", "/a/1.bmp\r/a/2.bmp\r\n  \r\n",
+                             "/a/1.bmp\r\n/a/2.bmp\r\n\x1a"})  // an old editor's end-of-file mark
         EXPECT_EQ(parseFrameList(text, "l.pxl"), ab) << text;
     EXPECT_EQ(parseFrameList(frameListText(ab), "l.pxl"), ab);
     EXPECT_EQ(frameListText({}), "");

@@ -428,7 +428,7 @@ void ProjectFile::LoadProjectClick() {
     }
 }
 
-std::string ProjectFile::resolveSequenceDirectory(const ProjectData& p, const std::string& projectFile) const {
+std::string projectSequenceDirectory(const ProjectData& p, const std::string& projectFile) {
     // The first file the sequence needs: what tells whether a folder holds it.
     const std::string first = isVideo(p.filetype) ? p.filename : p.frameFiles.empty() ? std::string() : p.frameFiles[0];
     // A name, or a path under the sequence folder (written by hand).
@@ -473,7 +473,7 @@ void ProjectFile::checkAndOpen(const ProjectData& project, const std::string& pa
                                bool& workGivenUp) {
     Workspace& w = form_.workspace();
 
-    const std::string directory = resolveSequenceDirectory(project, path);
+    const std::string directory = projectSequenceDirectory(project, path);
     const auto missing = [&](const std::string& kind, const std::string& name) {
         form_.control(Control::PageControl1).setItemIndex(0);
         form_.PageControl1Change();

@@ -56,6 +56,11 @@ void writeProject(TBigIniFile& ini, const ProjectData& project, const ProjectPro
 ProjectData readProject(const TBigIniFile& ini);
 
 // "Save Project" and "Load Project", with the start-up's auto-load.
+// The folder a project's sequence is read from: the one stored (a relative
+// one taken from the project's folder), else the project's own folder when
+// the sequence lies there (moved together).
+std::string projectSequenceDirectory(const ProjectData& project, const std::string& projectFile);
+
 class ProjectFile {
 public:
     explicit ProjectFile(TMainForm& form);
@@ -81,7 +86,6 @@ private:
     void checkAndOpen(const ProjectData& project, const std::string& path, const DeferredFormValues& deferred,
                       bool& workGivenUp);
     bool hasWork() const;
-    std::string resolveSequenceDirectory(const ProjectData& project, const std::string& projectFile) const;
     void restoreWork(const ProjectData& project, const std::string& directory);
     void rerunSteps(const ProjectData& project, const DeferredFormValues& deferred);
     void showActivePage(const ProjectData& project);

@@ -284,7 +284,10 @@ int runProjectInfo(const std::string& path) {
     std::printf("stage: %d (%s)\n", project.progstatus, stageName(project.progstatus));
     const std::string source =
         project.filetype == "AVI" || project.filetype == "SER" ? project.filename : project.frameFiles.empty() ? "" : project.frameFiles.front();
-    std::printf("source: %s %s\n", project.filetype.c_str(), joinPath(project.filedir, source).c_str());
+    // Where the program will read it, a moved project's folder included.
+    const std::string folder = projectSequenceDirectory(project, path);
+    std::printf("source: %s %s\n", project.filetype.c_str(),
+                std::filesystem::path(source).is_relative() ? joinPath(folder, source).c_str() : source.c_str());
     std::printf("frames: %d\nused: %d\n", project.sequencelength, project.usedframes);
     if (project.stackslider) std::printf("stack cut-off: best %d\n", *project.stackslider + 1);
     return 0;

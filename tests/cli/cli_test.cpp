@@ -435,6 +435,11 @@ TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
                                       dir.file("planexor.ini") + " --shifts " + dir.file("s.csv") + " --project " +
                                       project);
     ASSERT_EQ(align.status, 0) << align.err;
+    // info names the video the project will read: beside it, when its folder is gone.
+    std::string moved = readText(project);
+    moved.replace(moved.find("filedir=") + 8, demo.size(), "/nowhere");
+    testing::writeText(demo + "/moved.pxp", moved);
+    EXPECT_NE(runCli("info " + demo + "/moved.pxp").out.find("source: AVI " + demo + "/planet.avi"), std::string::npos);
 
     ScriptedWindow window;
     ScriptedUiServices& ui = window.ui;

@@ -72,7 +72,8 @@ std::optional<std::string> readIniText(const std::string& fileName) {
     std::error_code error;
     const auto status = std::filesystem::status(fileName, error);
     if (status.type() == std::filesystem::file_type::not_found) return std::nullopt;
-    if (error || std::filesystem::is_directory(status)) throw PlanexorError("Cannot read " + fileName);
+    // A pipe or a device would block the read, or never end it.
+    if (error || !std::filesystem::is_regular_file(status)) throw PlanexorError("Cannot read " + fileName);
     const std::vector<std::uint8_t> bytes = readWholeFile(fileName, MaxFileSize);
     return std::string(bytes.begin(), bytes.end());
 }

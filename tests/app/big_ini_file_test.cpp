@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <bit>
 #include <clocale>
@@ -127,6 +128,8 @@ TEST(BigIniFile, BadInputIsReadOrRefusedWithoutHarm) {
     std::filesystem::resize_file(big, std::uintmax_t(1) << 30);  // sparse: no disk used
     EXPECT_THROW(TBigIniFile{big}, PlanexorError);
     EXPECT_THROW(TBigIniFile{dir.path()}, PlanexorError);
+    ASSERT_EQ(::mkfifo(dir.file("pipe.ini").c_str(), 0600), 0);
+    EXPECT_THROW(TBigIniFile{dir.file("pipe.ini")}, PlanexorError);  // a read would wait for a writer for ever
     EXPECT_EQ(TBigIniFile(dir.file("missing.ini")).ReadString("A", "b", "d"), "d");
 
     const struct { const char *section, *key, *value; } unstorable[] = {

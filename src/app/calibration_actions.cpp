@@ -82,7 +82,9 @@ void CalibrationActions::askAndLoad(Kind kind) {
     request.directory = form_.sequenceDirectory();
     const FileDialogAnswer answer = ui_.runFileDialog(request);
     if (!answer.accepted || answer.files.empty()) return;
-    load(kind, answer.files.front(), answer.filterIndex, true);
+    // A name typed in is loaded as the type its extension names, whatever filter showed.
+    const std::string& path = answer.files.front();
+    load(kind, path, calibrationTypeOfName(path).value_or(static_cast<CalibrationFileType>(answer.filterIndex)), true);
 }
 
 void CalibrationActions::load(Kind kind, const std::string& path, int typeIndex, bool chosen) {

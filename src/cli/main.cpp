@@ -30,6 +30,7 @@
 #include "core/pixel.h"
 #include "core/file_io.h"
 #include "input/bmp_codec.h"
+#include "input/calibration.h"
 #include "input/ser_reader.h"
 #include "process/recombination.h"
 #include "demo/picture_psnr.h"
@@ -497,10 +498,7 @@ void setRegistrationExtras(TMainForm& form, const Arguments& arguments) {
 
 // The type index the calibration dialog would be closed with, by extension.
 int calibrationType(const std::string& path) {
-    const std::string extension = lowerExtensionOf(path);
-    if (extension == ".bmp") return 1;
-    if (extension == ".fitq") return 2;
-    if (extension == ".fit" || extension == ".fits") return 3;
+    if (const auto type = calibrationTypeOfName(path)) return *type;
     throw UsageError("a dark frame or flat field is a .bmp, .fitq, .fit or .fits file, not " + path);
 }
 

@@ -6,6 +6,7 @@
 
 #include "core/bitmap24.h"
 #include "core/error.h"
+#include "core/file_io.h"
 #include "core/vector_lanes.h"
 #include "input/bmp_codec.h"
 #include "input/flat_division.h"
@@ -170,6 +171,14 @@ void commit(Loaded& loaded, const CalibrationKind& kind, std::array<TFloatPlane*
 }
 
 }  // namespace
+
+std::optional<CalibrationFileType> calibrationTypeOfName(const std::string& path) {
+    const std::string extension = lowerExtensionOf(path);
+    if (extension == ".bmp") return CalibrationBmp;
+    if (extension == ".fitq") return CalibrationSpecialFits;
+    if (extension == ".fit" || extension == ".fits") return CalibrationFits;
+    return std::nullopt;
+}
 
 CalibrationLoad loadDarkFrame(Workspace& workspace, const std::string& path, int fileType) {
     Loaded loaded;

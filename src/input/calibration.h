@@ -1,4 +1,5 @@
 #pragma once
+#include <optional>
 #include <string>
 
 #include "core/vector_lanes.h"
@@ -8,6 +9,10 @@ namespace planexor {
 
 // The type index of the calibration file dialog, also stored in projects.
 enum CalibrationFileType : int { CalibrationBmp = 1, CalibrationSpecialFits = 2, CalibrationFits = 3 };
+
+// The type a file's extension names (.bmp, .fitq, .fit or .fits), or none:
+// a special FITS read as a plain one would be 128 times too strong.
+std::optional<CalibrationFileType> calibrationTypeOfName(const std::string& path);
 
 struct CalibrationLoad {
     // False when a FITS file is larger than 1024 x 1024: nothing was loaded,

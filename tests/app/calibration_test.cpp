@@ -45,7 +45,7 @@ TEST_F(Calibration, LoadersKeepFileAndTypeShowTheUseBoxAndLeaveWhatIsInForceWhen
     EXPECT_EQ(w.darkfile, bmp);
     EXPECT_TRUE(form.control(Control::UseDarkFrame).visible());
     EXPECT_TRUE(form.control(Control::ColourStack).checked());
-    load(Control::LoadDarkframe, special, CalibrationSpecialFits);
+    load(Control::LoadDarkframe, special, CalibrationFits);  // typed under the plain filter: the name decides
     EXPECT_EQ(w.darkfiletype, CalibrationSpecialFits);
     EXPECT_EQ(w.DarkG[7][5], 640.0f);
     EXPECT_FALSE(form.control(Control::ColourStack).checked());  // a FITS dark is grey

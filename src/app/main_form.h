@@ -35,6 +35,12 @@ namespace planexor {
 
 struct SerHeader;
 
+// The open dialog's filter a file's extension names (1 AVI, 2 BMP, 3 FITS,
+// 4 JPG, 5 SER), or none.
+std::optional<int> openFilterOfName(const std::string& path);
+// A BMP or JPG frame, by its extension.
+bool isStillFrameFile(const std::string& path);
+
 inline constexpr int ColourRed = 255;
 inline constexpr int ColourGreen = 32768;
 

@@ -28,24 +28,23 @@ int filterIndexOfType(const std::string& type) {
     return 1;
 }
 
-// The dialog's filter, unless the first name is of another type the program
-// reads: a name typed in is opened for what it is, whatever filter showed.
-int inputFilterOf(const FileDialogAnswer& answer) {
-    const std::string extension = lowerExtensionOf(answer.files.front());
+
+}  // namespace
+
+std::optional<int> openFilterOfName(const std::string& path) {
+    const std::string extension = lowerExtensionOf(path);
     if (extension == ".avi") return 1;
     if (extension == ".bmp") return 2;
     if (extension == ".fit" || extension == ".fits" || extension == ".fts") return 3;
     if (extension == ".jpg" || extension == ".jpeg") return 4;
     if (extension == ".ser") return SerFilter;
-    return answer.filterIndex;
+    return std::nullopt;
 }
 
 bool isStillFrameFile(const std::string& path) {
     const std::string extension = lowerExtensionOf(path);
     return extension == ".bmp" || extension == ".jpg" || extension == ".jpeg";
 }
-
-}  // namespace
 
 std::string TMainForm::sequenceDirectory() const { return control(Control::DirectoryListBox1).caption(); }
 
@@ -66,7 +65,8 @@ void TMainForm::SelectFileButtonClick() {
     request.multiple = true;
     const FileDialogAnswer answer = ui_.runFileDialog(request);
     if (!answer.accepted || answer.files.empty()) return;
-    const int filter = inputFilterOf(answer);
+    // A name typed in is opened for what it is, whatever filter showed.
+    const int filter = openFilterOfName(answer.files.front()).value_or(answer.filterIndex);
     probeInput(filter, answer.files);
 
     w.resetForOpening();

@@ -108,12 +108,7 @@ Arguments parse(const Command& command, int argc, char** argv) {
 }
 
 int filterIndexFor(const std::string& path) {
-    const std::string extension = lowerExtensionOf(path);
-    if (extension == ".avi") return 1;
-    if (extension == ".bmp") return 2;
-    if (extension == ".fit" || extension == ".fits") return 3;
-    if (extension == ".jpg" || extension == ".jpeg") return 4;
-    if (extension == ".ser") return 5;
+    if (const auto filter = openFilterOfName(path)) return *filter;
     throw PlanexorError("Unknown input type: " + path + " (expected .avi, .ser, .bmp, .jpg or .fit)");
 }
 
@@ -214,11 +209,7 @@ struct Session {
         if (inputs.empty()) throw UsageError("no input given");
         // The dialog opens one video or picture, or a list of still frames: any
         // other mix would open one of the files and drop the rest without a word.
-        const auto stillFrame = [](const std::string& path) {
-            const std::string extension = lowerExtensionOf(path);
-            return extension == ".bmp" || extension == ".jpg" || extension == ".jpeg";
-        };
-        if (inputs.size() > 1 && !std::all_of(inputs.begin(), inputs.end(), stillFrame))
+        if (inputs.size() > 1 && !std::all_of(inputs.begin(), inputs.end(), isStillFrameFile))
             throw UsageError("give one video (.avi, .ser) or frame list (.pxl), or any number of BMP or JPG frames");
         const std::string first = lowerExtensionOf(inputs.front());
         if (sequence && (first == ".fit" || first == ".fits"))

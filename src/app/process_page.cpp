@@ -528,9 +528,10 @@ void ProcessPage::showShrinkview(int width, int height) {
     control(Control::Imagesize).setCaption(imageSizeCaption(width, height));
     processing_.shrinkAspect = static_cast<float>(width) / static_cast<float>(height);
     window.setVisible(true);
-    // One pixel wider than the picture needs: the refit keeps the size and
-    // does the scaling.
-    ShrinkviewResize(width + ShrinkSideArea + 1, height + ShrinkBottomArea);
+    // Exactly the picture's room: a window the toolkit cannot make that
+    // short (its side controls need more) must not let a spare column grow
+    // the picture by a pixel each way.
+    ShrinkviewResize(width + ShrinkSideArea, height + ShrinkBottomArea);
     window.setEnabled(true);
 }
 

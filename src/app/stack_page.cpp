@@ -388,7 +388,10 @@ int StackPage::alignmentFields() const {
 
 void StackPage::checkAlignmentBasis() {
     Workspace& w = *workspace_;
-    if (w.progstatus < 2 || (alignmentScale() == alignedScale_ && alignmentFields() == alignedFields_)) return;
+    // A single image has no shifts: it stacks at any enlargement.
+    if (w.progstatus < 2 || w.SingleImage ||
+        (alignmentScale() == alignedScale_ && alignmentFields() == alignedFields_))
+        return;
     dropAlignment();
     ui_.showMessage(MessageKind::Information,
                     std::string("The shifts were measured ") +

@@ -202,6 +202,10 @@ TEST_F(Stacking, ASingleStillFrameBecomesAOneFrameStackOnTheProcessingPage) {
     EXPECT_FALSE(form.control(Control::TabSheet2).visible() || form.control(Control::QualStack).checked());
     EXPECT_EQ(form.control(Control::PageControl1).itemIndex(), 3);
     EXPECT_TRUE(form.control(Control::SaveBMP2button).enabled());
+    // One image has no shifts to measure again when it is to be enlarged.
+    form.control(Control::Resampled).setCheckedByUser(true);
+    EXPECT_TRUE(ui.messages.empty());
+    EXPECT_TRUE(form.control(Control::TabSheet3).visible());
 }
 
 TEST_F(Stacking, OneUsedFrameNeedsNoDivisionByTheSlidersZeroSpan) {

@@ -93,8 +93,7 @@ void TMainForm::dispatch(std::string_view handlerName, bool startsRun, const std
     } catch (const PlanexorError& error) {
         failure = error.what();
     } catch (const std::bad_alloc&) {
-        failure = "Not enough memory to finish " + std::string(handlerName) +
-                  ": close other programs or choose a smaller image, then try again";
+        failure = NotEnoughMemoryText;
     } catch (const std::exception& error) {
         failure = "Unexpected failure in " + std::string(handlerName) + ": " + error.what();
     }

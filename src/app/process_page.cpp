@@ -10,6 +10,7 @@
 #include "app/main_form.h"
 #include "core/error.h"
 #include "core/pixel.h"
+#include "core/scoped_value.h"
 #include "input/bmp_codec.h"
 #include "core/file_io.h"
 #include "input/jpeg_codec.h"
@@ -168,8 +169,15 @@ void ProcessPage::ProcessButtonClick() {
     VertiScrollbarChange();
     showLayerDistances();
     showGainCaptions();
-    updateProcessing(Stage::Decomposition);
-    form_.ChainRun = false;
+    // However the run ends (out of memory, say), the chain is over: no
+    // progress window stays up and the next plain Align does not stack.
+    const ScopedValue<bool> chainEnds(form_.ChainRun, form_.ChainRun, false);
+    try {
+        updateProcessing(Stage::Decomposition);
+    } catch (...) {
+        control(Control::MessageWindow).setVisible(false);
+        throw;
+    }
     control(Control::MessageWindow).setVisible(false);
     ui_.setCursor(CursorShape::Arrow);
 }

@@ -73,7 +73,10 @@ public:
         ++waitCalls;
         processPendingEvents();
     }
-    void repaint(Control control) override { repaints.push_back(control); }
+    void repaint(Control control) override {
+        repaints.push_back(control);
+        if (onRepaint) onRepaint(control);
+    }
     void setControlCursor(Control control, CursorShape shape) override { controlCursors[control] = shape; }
     void openUrl(const std::string& url) override { openedUrls.push_back(url); }
 
@@ -95,6 +98,8 @@ public:
     int pendingEventCalls = 0;
     // Runs at each processPendingEvents: lets a test press Cancel mid-run.
     std::function<void(int)> onProcessEvents;
+    // Runs at each repaint: lets a test fail a run at the step that shows it.
+    std::function<void(Control)> onRepaint;
 };
 
 }  // namespace planexor

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 #include <functional>
 #include <map>
@@ -1223,6 +1224,9 @@ int run(int argc, char** argv) {
             std::fprintf(stderr, "planexor-cli %s: %s\nusage: planexor-cli %s\n", command.name, error.what(),
                          command.usage);
             return ExitUsage;
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "error: %s\n", NotEnoughMemoryText);
+            return ExitFailure;
         } catch (const std::exception& error) {
             // An empty text means the handler has already shown its message.
             if (*error.what()) std::fprintf(stderr, "error: %s\n", error.what());

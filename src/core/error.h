@@ -11,4 +11,8 @@ public:
     explicit PlanexorError(const std::string& message) : std::runtime_error(message) {}
 };
 
+// What the user reads when an allocation fails, in the window and the CLI.
+inline constexpr const char* NotEnoughMemoryText =
+    "Not enough memory: close other programs or choose a smaller image, then try again";
+
 }  // namespace planexor

@@ -15,6 +15,7 @@ extern "C" {
 #include <fstream>
 #include <limits>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -94,6 +95,12 @@ struct FrameEntry {
 };
 
 enum class RunResult { Reached, OvershotAtFirst, Overshot, Ended };
+
+// A decoder or demuxer out of memory is no damaged file: the user must hear
+// which it is.
+void throwIfOutOfMemory(int result) {
+    if (result == AVERROR(ENOMEM)) throw std::bad_alloc();
+}
 
 }  // namespace
 
@@ -361,7 +368,10 @@ bool AviReader::Impl::seekTo(int chunk) {
 }
 
 bool AviReader::Impl::readPacket(int& chunk) {
-    while (av_read_frame(format, packet) >= 0) {
+    for (;;) {
+        const int read = av_read_frame(format, packet);
+        throwIfOutOfMemory(read);
+        if (read < 0) break;
         if (packet->stream_index == streamIndex && packet->size > 0) {
             chunk = chunkOf(*packet);
             if (chunk == -1) break;
@@ -392,6 +402,7 @@ int AviReader::Impl::nextOutput() {
             lastOutput = number;
             return number;
         }
+        throwIfOutOfMemory(received);
         if (received == AVERROR_EOF || draining) return -1;
         if (received != AVERROR(EAGAIN)) {
             // A damaged packet gives no picture; the next one still may.
@@ -405,8 +416,9 @@ int AviReader::Impl::nextOutput() {
             continue;
         }
         lastTrigger = chunk;
-        avcodec_send_packet(codec, packet);  // an error here shows up as a missing picture
+        const int sent = avcodec_send_packet(codec, packet);  // other errors show up as a missing picture
         av_packet_unref(packet);
+        throwIfOutOfMemory(sent);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <numeric>
 
+#include "core/error.h"
 #include "input/bmp_codec.h"
 #include "input/jpeg_codec.h"
 #include "process/gamma_curve.h"
@@ -220,6 +221,20 @@ TEST_F(ProcessPage, WideImagesPanWithScrollBars) {
     EXPECT_EQ(bars(), (std::vector<double>{1, -80, 1, -50}));
     form.setProcessViewSize(800, 600);
     EXPECT_FALSE(visible(Control::HorizScrollbar) || visible(Control::VertiScrollbar));
+}
+
+// A reopened project's chain that runs out of memory: the progress window
+// goes, and the next plain Align only aligns.
+TEST_F(ProcessPage, AChainThatRunsOutOfMemoryEndsThere) {
+    setStack(64, 48, pattern);
+    form.ChainRun = true;
+    ui.onRepaint = [](Control shown) {
+        if (shown == Control::MessageWindow) throw std::bad_alloc();  // the first layer's progress
+    };
+    enterPage();
+    ASSERT_EQ(ui.messages.size(), 1u);
+    EXPECT_EQ(ui.messages[0].text, NotEnoughMemoryText);
+    EXPECT_FALSE(form.ChainRun || visible(Control::MessageWindow));
 }
 
 TEST_F(ProcessPage, TheResizedViewKeepsItsShapeAndSavesBmpAndJpg) {

@@ -8,6 +8,9 @@
 #include <filesystem>
 #include <numbers>
 #include <system_error>
+#include <utility>
+
+#include <unistd.h>
 
 #include "core/error.h"
 #include "core/pixel.h"
@@ -364,14 +367,31 @@ std::string truthText(const std::vector<FrameTruth>& truth) {
     return text;
 }
 
-// Removes what a run wrote unless the run completed.
+// Removes what a run wrote unless the run completed. A file of an earlier
+// demo that the run writes over is set aside first and put back when the run
+// does not complete, so a stopped or failed run leaves that demo whole.
 struct WrittenFiles {
     std::vector<std::string> paths;
+    std::vector<std::pair<std::string, std::string>> setAside;  // where, and whose place
     bool keep = false;
+    // Before the run writes `path`.
+    void add(const std::string& path) {
+        paths.push_back(path);
+        std::error_code error;
+        if (!std::filesystem::exists(path, error)) return;
+        const std::string aside = path + ".earlier" + std::to_string(::getpid());
+        std::filesystem::rename(path, aside, error);
+        if (error) throw PlanexorError("Cannot set aside " + path + ": " + error.message());
+        setAside.emplace_back(aside, path);
+    }
     ~WrittenFiles() {
-        if (keep) return;
         std::error_code ignored;
-        for (const std::string& path : paths) std::filesystem::remove(path, ignored);
+        if (!keep)
+            for (const std::string& path : paths) std::filesystem::remove(path, ignored);
+        for (const auto& [aside, path] : setAside) {
+            if (keep) std::filesystem::remove(aside, ignored);
+            else std::filesystem::rename(aside, path, ignored);
+        }
     }
 };
 
@@ -866,7 +886,7 @@ public:
             const bool bmp = options_.format == DemoOptions::Bmp;
             std::snprintf(name, sizeof name, "frame_%04d.%s", still_++, bmp ? "bmp" : "jpg");
             const std::string path = joinPath(directory_, name);
-            written_.paths.push_back(path);
+            written_.add(path);
             if (bmp) writeBmpFile(path, frame);
             else writeJpegFile(path, frame, 90);
             files_.push_back(path);
@@ -875,9 +895,9 @@ public:
 
     void finish() {
         if (!video_.isOpen() && !serVideo_.isOpen()) return;
+        written_.add(files_.back());
         if (video_.isOpen()) video_.finish();
         else serVideo_.finish();
-        written_.paths.push_back(files_.back());
     }
 
 private:
@@ -973,13 +993,14 @@ DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) 
     }
 
     result.originalFile = joinPath(options.directory, "original.bmp");
-    written.paths.push_back(result.originalFile);
+    written.add(result.originalFile);
     writeBmpFile(result.originalFile, renderer.original());
     result.truthFile = joinPath(options.directory, "truth.csv");
+    written.add(result.truthFile);
     writeFileAtomically(result.truthFile, truthText(truth));
     if (options.seeingDistortion > 0) {
         result.seeingFile = joinPath(options.directory, "seeing.csv");
-        written.paths.push_back(result.seeingFile);
+        written.add(result.seeingFile);
         writeFileAtomically(result.seeingFile, seeing);
     }
     written.keep = true;

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -133,6 +134,21 @@ TEST(SyntheticPlanet, StopLeavesNothingBehindAndCompletionReachesHundred) {
         EXPECT_TRUE(std::is_sorted(running.percents.begin(), running.percents.end()));
         EXPECT_EQ(running.percents.back(), 100);
         EXPECT_TRUE(std::filesystem::exists(done.originalFile));
+
+        // A run stopped over it, after its own sequence is written (in the
+        // dark frames), leaves that demo as it was.
+        const auto files = [&] {
+            std::map<std::string, std::string> bytes;
+            for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+                if (entry.is_regular_file()) bytes[entry.path().string()] = testing::readText(entry.path().string());
+            return bytes;
+        };
+        const auto before = files();
+        DemoOptions again = smallDemo(dir.path(), format);
+        again.hotPixels = 4;
+        StoppingProgress late(again.frames + 2);
+        EXPECT_TRUE(writeDemoSequence(again, late).stopped);
+        EXPECT_EQ(files(), before);
     }
 }
 

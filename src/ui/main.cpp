@@ -50,8 +50,13 @@ int main(int argc, char** argv) {
 
         planexor::MainWindow window(form);
         ui.setWindow(&window);
-        if (const QScreen* screen = QGuiApplication::primaryScreen())
-            window.move(screen->availableGeometry().center() - window.rect().center());
+        // Centred; on a screen smaller than the window (a scaled desktop) its
+        // title bar and top buttons stay on it.
+        if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+            const QRect available = screen->availableGeometry();
+            const QRect centred(available.center() - window.rect().center(), window.frameGeometry().size());
+            window.move(planexor::MainWindow::placeOnScreen(centred, available));
+        }
         // The stored values first: the window's first showing places every tool
         // window that still stands at its design place beside it.
         startUp.FormShow();

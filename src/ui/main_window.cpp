@@ -217,8 +217,20 @@ void MainWindow::refreshImages() {
     // The resized view's window takes the size the form chose for it.
     const PictureSize wanted = form_.shrinkviewSize();
     auto* shrinkview = static_cast<ToolWindow*>(controlWidget(Control::Shrinkview));
-    if (shrinkview && shrinkview->isVisible() && wanted.width > 0 && shrinkview->size() != QSize(wanted.width, wanted.height))
+    if (shrinkview && shrinkview->isVisible() && wanted.width > 0 && shrinkview->size() != QSize(wanted.width, wanted.height)) {
         shrinkview->setClientSize(QSize(wanted.width, wanted.height), false);
+        // Grown from its design size where it stood: its commands on the right stay on the screen.
+        if (const QScreen* screen = shrinkview->screen()) {
+            const QPoint place = placeOnScreen(shrinkview->frameGeometry(), screen->availableGeometry());
+            if (place != shrinkview->frameGeometry().topLeft()) form_.control(Control::Shrinkview).setPosition(place.x(), place.y());
+        }
+    }
+}
+
+QPoint MainWindow::placeOnScreen(const QRect& frame, const QRect& available) {
+    const int left = std::max(available.left(), std::min(frame.left(), available.right() + 1 - frame.width()));
+    const int top = std::max(available.top(), std::min(frame.top(), available.bottom() + 1 - frame.height()));
+    return {left, top};
 }
 
 void MainWindow::buildTopBar(QBoxLayout* layout) {

@@ -49,6 +49,10 @@ public:
     // frameSize gives a tool window's outer size; by default its design size.
     static std::map<Control, QPoint> toolWindowPlaces(const QRect& mainFrame, const QRect& screen,
                                                       const std::function<QSize(Control)>& frameSize = {});
+    // Where a window's frame goes to lie on the screen's available area: as it
+    // is when it fits, else moved just enough; one larger than the area keeps
+    // its top left corner (title bar and first buttons) on it.
+    static QPoint placeOnScreen(const QRect& frame, const QRect& available);
     // Moves every tool window still at its design place, which no user chose,
     // beside the shown window. A project or settings file written elsewhere
     // (by the CLI) can put them back there at any time.

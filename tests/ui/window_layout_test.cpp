@@ -247,6 +247,22 @@ TEST_F(ShownWindow, AToolWindowPutBackAtItsDesignPlaceGoesBesideAfterTheNextActi
     EXPECT_EQ(graph.left(), desc.left + 1);
 }
 
+// A window grown or scaled beyond the screen keeps its title bar and the
+// commands along its top and right in reach.
+TEST(ToolWindowPlaces, AWindowIsMovedOntoTheScreenJustEnough) {
+    const QRect screen(0, 30, 1366, 738);
+    const struct {
+        QRect frame;
+        QPoint place;
+    } cases[] = {
+        {{100, 100, 400, 300}, {100, 100}},     // fits: stays
+        {{1365, 500, 769, 504}, {597, 264}},    // off to the right and below
+        {{-89, -27, 1188, 860}, {0, 30}},       // larger than the screen, centred: its corner on it
+        {{-300, 200, 200, 100}, {0, 200}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(MainWindow::placeOnScreen(c.frame, screen), c.place) << c.frame.x();
+}
+
 TEST(ToolWindowPlaces, BesideTheMainWindowInsideTheScreenAndClearOfEachOther) {
     const QRect screen(0, 0, 1920, 1050);
     const auto frameOf = [](Control window, QPoint at) {

@@ -62,12 +62,14 @@ ConsoleBar::ConsoleBar(std::string title, std::FILE* out) : title_(std::move(tit
     action.sa_handler = noteInterrupt;
     action.sa_flags = SA_RESETHAND;  // the second interrupt is the default one
     sigemptyset(&action.sa_mask);
-    for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+    sigaction(SIGINT, &action, &before_[0]);
+    sigaction(SIGTERM, &action, &before_[1]);
 }
 
 ConsoleBar::~ConsoleBar() {
     if (lineOpen_) std::fputc('\n', out_);
-    for (const int signal : {SIGINT, SIGTERM}) std::signal(signal, SIG_DFL);
+    sigaction(SIGINT, &before_[0], nullptr);
+    sigaction(SIGTERM, &before_[1], nullptr);
 }
 
 bool ConsoleBar::stopRequested() const { return interrupted != 0; }

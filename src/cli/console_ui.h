@@ -1,4 +1,5 @@
 #pragma once
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -45,6 +46,7 @@ private:
     std::FILE* out_;
     int lastPercent_ = -1;
     bool lineOpen_ = false;
+    struct sigaction before_[2] = {};  // SIGINT's and SIGTERM's, given back at the end
 };
 
 }  // namespace planexor

@@ -1244,6 +1244,7 @@ int run(int argc, char** argv) {
 // What a command prints (info's lines, the files it wrote) is part of its
 // result: output that could not be written fails the command.
 int main(int argc, char** argv) {
+    planexor::removeUnfinishedFilesOnSignals();
     const int status = planexor::run(argc, argv);
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
         std::fprintf(stderr, "error: Cannot write the output: %s\n", std::strerror(errno));

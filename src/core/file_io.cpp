@@ -1,11 +1,14 @@
 #include "core/file_io.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -27,6 +30,53 @@ std::vector<std::uint8_t> readWholeFile(const std::string& path, std::size_t siz
     return bytes;
 }
 
+namespace {
+
+// The temporaries of the saves under way, in plain memory a signal handler
+// may read. A save beyond the slots (never more than a colour FITS's three
+// at once here) is only left to its destructor.
+struct UnfinishedFile {
+    char path[4096];
+    volatile std::sig_atomic_t used;
+};
+UnfinishedFile unfinishedFiles[8];
+
+int noteUnfinished(const std::string& path) {
+    if (path.size() >= sizeof(UnfinishedFile::path)) return -1;
+    for (int slot = 0; slot < static_cast<int>(std::size(unfinishedFiles)); ++slot) {
+        UnfinishedFile& file = unfinishedFiles[slot];
+        if (file.used) continue;
+        std::memcpy(file.path, path.c_str(), path.size() + 1);
+        std::atomic_signal_fence(std::memory_order_seq_cst);  // the name is whole before it counts
+        file.used = 1;
+        return slot;
+    }
+    return -1;
+}
+
+// Called once the temporary is gone or renamed: a signal before that finds
+// at worst a name that no longer exists.
+void forgetUnfinished(int& slot) {
+    if (slot >= 0) unfinishedFiles[slot].used = 0;
+    slot = -1;
+}
+
+extern "C" void removeUnfinishedAndEnd(int signal) {
+    for (UnfinishedFile& file : unfinishedFiles)
+        if (file.used) ::unlink(file.path);
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+}  // namespace
+
+void removeUnfinishedFilesOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = removeUnfinishedAndEnd;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+}
+
 AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path) {
     // A name of our own beside the target keeps the rename on one file
     // system; 0666 lets the umask decide, as for any file the user creates.
@@ -41,17 +91,20 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path) {
         temporary_.clear();
         throw PlanexorError("Cannot write " + path + ": " + reason);
     }
+    unfinishedSlot_ = noteUnfinished(temporary_);
 }
 
 AtomicFileWriter::~AtomicFileWriter() {
     if (descriptor_ >= 0) ::close(descriptor_);
     if (!temporary_.empty()) ::unlink(temporary_.c_str());
+    forgetUnfinished(unfinishedSlot_);
 }
 
 void AtomicFileWriter::fail(const std::string& reason) {
     if (descriptor_ >= 0) ::close(descriptor_);
     descriptor_ = -1;
     ::unlink(temporary_.c_str());
+    forgetUnfinished(unfinishedSlot_);
     temporary_.clear();
     throw PlanexorError("Cannot write " + path_ + ": " + reason);
 }
@@ -81,6 +134,7 @@ void AtomicFileWriter::commit() {
     if (temporary_.empty()) throw PlanexorError("Cannot write " + path_ + ": the file is already closed");
     if (descriptor_ >= 0) finish();
     if (std::rename(temporary_.c_str(), path_.c_str()) != 0) fail(std::strerror(errno));
+    forgetUnfinished(unfinishedSlot_);
     temporary_.clear();
 }
 

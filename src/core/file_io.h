@@ -31,7 +31,13 @@ private:
     std::string path_;
     std::string temporary_;
     int descriptor_ = -1;
+    int unfinishedSlot_ = -1;  // where a signal handler finds the temporary
 };
+
+// From here on SIGINT and SIGTERM first remove the temporaries of the saves
+// under way, then end the program as they would have: an interrupted save
+// leaves the old file and nothing beside it.
+void removeUnfinishedFilesOnSignals();
 
 void writeFileAtomically(const std::string& path, const void* data, std::size_t size);
 void writeFileAtomically(const std::string& path, const std::string& text);

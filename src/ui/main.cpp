@@ -14,6 +14,7 @@
 #include "app/main_form.h"
 #include "app/settings_file.h"
 #include "app/start_up.h"
+#include "core/file_io.h"
 #include "ui/main_window.h"
 #include "ui/qt_ui_services.h"
 
@@ -23,6 +24,7 @@ int main(int argc, char** argv) {
     // QApplication takes the user's locale; the files we write (projects,
     // frame lists, FITS cards) must keep the "C" number format.
     std::setlocale(LC_NUMERIC, "C");
+    planexor::removeUnfinishedFilesOnSignals();
 
     try {
         std::error_code error;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <csignal>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -12,10 +13,12 @@
 #include <vector>
 
 #include "core/error.h"
+#include "core/file_io.h"
 #include "core/frame_loop.h"
 #include "core/number_text.h"
 #include "core/pixel.h"
 #include "core/workspace.h"
+#include "support/test_files.h"
 
 namespace planexor {
 namespace {
@@ -45,6 +48,29 @@ TEST(NumberText, DecimalPointUnderACommaLocale) {
     const std::string underComma = fifteenDigitText(2.5);
     std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(underComma, "2.5");
+}
+
+// Ctrl-C or SIGTERM mid-save: the old file stays, and nothing is left beside it.
+TEST(AtomicFileWriter, AnInterruptedSaveLeavesTheOldFileAndNoTemporary) {
+    GTEST_FLAG_SET(death_test_style, "fast");  // the child writes into this test's folder
+    const testing::TempDir dir;
+    const std::string target = dir.file("kept.txt");
+    writeFileAtomically(target, "old");
+    for (const int signal : {SIGINT, SIGTERM}) {
+        EXPECT_EXIT(
+            {
+                removeUnfinishedFilesOnSignals();
+                AtomicFileWriter other(dir.file("other.txt"));
+                AtomicFileWriter file(target);
+                file.write("new", 3);
+                std::raise(signal);
+            },
+            ::testing::KilledBySignal(signal), "");
+    }
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename());
+    EXPECT_EQ(names, std::vector<std::string>{"kept.txt"});
+    EXPECT_EQ(testing::readText(target), "old");
 }
 
 TEST(Workspace, ResetOnOpeningClearsRecordsButKeepsPlanesAndCalibration) {

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "core/ascii_text.h"
 #include "core/error.h"
 #include "core/file_io.h"
 
@@ -18,10 +19,6 @@ namespace {
 constexpr std::size_t MaxFileSize = std::size_t(256) << 20;
 // A line of this single character is an old editor's end-of-file mark.
 constexpr char EndOfFileMark = 26;
-
-char lowerAscii(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c;
-}
 
 std::size_t hashIgnoringCase(std::string_view text) {
     std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
@@ -118,8 +115,7 @@ std::size_t TBigIniFile::NoCaseHash::operator()(std::string_view text) const {
 }
 
 bool TBigIniFile::NoCaseEqual::operator()(std::string_view a, std::string_view b) const {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lowerAscii(x) == lowerAscii(y); });
+    return equalIgnoringAsciiCase(a, b);
 }
 
 const TBigIniFile::KeySlot* TBigIniFile::Section::slotOf(std::string_view key, std::uint32_t hash) const {

@@ -5,6 +5,7 @@
 #include <cctype>
 
 #include "app/main_form.h"
+#include "core/ascii_text.h"
 #include "core/error.h"
 #include "core/file_io.h"
 #include "core/pixel.h"
@@ -20,10 +21,7 @@ constexpr const char* TooManyFrames = "Warning : only the first 2500 frames will
 constexpr int NamesShown = 5;
 
 bool endsInJpg(const std::string& path) {
-    if (path.size() < 3) return false;
-    std::string tail = path.substr(path.size() - 3);
-    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return tail == "jpg";
+    return path.size() >= 3 && equalIgnoringAsciiCase(std::string_view(path).substr(path.size() - 3), "jpg");
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "app/big_ini_file.h"
 #include "app/control_table.h"
 #include "app/main_form.h"
+#include "core/ascii_text.h"
 #include "core/error.h"
 #include "core/file_io.h"
 #include "core/pixel.h"
@@ -94,13 +95,8 @@ private:
 
 bool formChecked(const FormPairs& form, const std::string& name) {
     for (const auto& [keyName, value] : form) {
-        if (keyName.size() != name.size() ||
-            !std::equal(keyName.begin(), keyName.end(), name.begin(),
-                        [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
-            continue;
-        std::string lower = value;
-        std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-        return lower == "true" || parseInteger(value).value_or(0) != 0;
+        if (!equalIgnoringAsciiCase(keyName, name)) continue;
+        return lowerAsciiText(value) == "true" || parseInteger(value).value_or(0) != 0;
     }
     return false;
 }
@@ -200,7 +196,7 @@ ProjectData readProject(const TBigIniFile& ini) {
     std::vector<std::string> sections;
     ini.ReadSections(sections);
     if (std::none_of(sections.begin(), sections.end(), [](const std::string& s) {
-            return s.size() == 5 && std::equal(s.begin(), s.end(), "input", [](char a, char b) { return std::tolower(a) == b; });
+            return equalIgnoringAsciiCase(s, "input");
         }))
         throw PlanexorError("This is not a Planexor project: " + ini.FileName() + " has no [Input] section");
 

@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "core/ascii_text.h"
 #include "core/error.h"
 
 namespace planexor {
@@ -157,10 +158,7 @@ std::string directoryOf(const std::string& path) {
 }
 
 std::string lowerExtensionOf(const std::string& path) {
-    std::string extension = std::filesystem::path(path).extension().string();
-    std::transform(extension.begin(), extension.end(), extension.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return extension;
+    return lowerAsciiText(std::filesystem::path(path).extension().string());
 }
 
 std::string baseNameOf(const std::string& path) {

@@ -1,6 +1,7 @@
 // Saving the work to a project and reopening it.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <filesystem>
 #include <random>
 
@@ -240,6 +241,11 @@ TEST(ProjectData, ALongInterlacedWorkspaceWritesAndReadsBackExactly) {
     writeProject(written, p);
     written.SaveAs(dir.file("long.pxp"));
     EXPECT_EQ(readProject(TBigIniFile(dir.file("long.pxp"))), p);
+    // The window runs under the user's locale; a Turkish one still finds "[Input]".
+    ASSERT_TRUE(std::setlocale(LC_CTYPE, "tr_TR.UTF-8"));
+    const auto underTurkish = [&] { return readProject(TBigIniFile(dir.file("long.pxp"))); };
+    EXPECT_NO_THROW(underTurkish());
+    std::setlocale(LC_CTYPE, "C");
 
     // Without fractions and options the file has none of their sections.
     ProjectData whole = p;

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/ascii_text.h"
 #include "core/error.h"
 #include "core/file_io.h"
 #include "core/frame_loop.h"
@@ -48,6 +49,18 @@ TEST(NumberText, DecimalPointUnderACommaLocale) {
     const std::string underComma = fifteenDigitText(2.5);
     std::setlocale(LC_NUMERIC, "C");
     EXPECT_EQ(underComma, "2.5");
+}
+
+// Under a Turkish locale std::tolower leaves 'I' as it is: .AVI, .FITQ and
+// [INPUT] must still read as ours.
+TEST(AsciiText, ExtensionsAndNamesFoldTheSameUnderATurkishLocale) {
+    ASSERT_TRUE(std::setlocale(LC_CTYPE, "tr_TR.UTF-8"));
+    const std::vector<std::string> lowered = {lowerExtensionOf("/a/PLANET.AVI"), lowerExtensionOf("D.FITQ"),
+                                              lowerAsciiText("INPUT")};
+    const bool same = equalIgnoringAsciiCase("Input", "iNPUT");
+    std::setlocale(LC_CTYPE, "C");
+    EXPECT_EQ(lowered, (std::vector<std::string>{".avi", ".fitq", "input"}));
+    EXPECT_TRUE(same);
 }
 
 // Ctrl-C or SIGTERM mid-save: the old file stays, and nothing is left beside it.

@@ -5,7 +5,11 @@
 #include <filesystem>
 #include <system_error>
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include "app/big_ini_file.h"
+#include "core/error.h"
 
 namespace planexor {
 namespace {
@@ -43,6 +47,9 @@ std::string configurationDirectory() {
     // The XDG rules ignore a relative XDG_CONFIG_HOME.
     if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && fs::path(xdg).is_absolute()) base = xdg;
     else if (const char* home = std::getenv("HOME"); home && *home) base = fs::path(home) / ".config";
+    // Without HOME the account's own home, not a folder every user shares.
+    else if (const passwd* account = ::getpwuid(::getuid()); account && account->pw_dir && *account->pw_dir)
+        base = fs::path(account->pw_dir) / ".config";
     else base = fs::temp_directory_path();
     return (base / "planexor").string();
 }
@@ -73,15 +80,16 @@ std::string IniUserSettings::readString(const std::string& section, const std::s
 }
 
 void IniUserSettings::writeString(const std::string& section, const std::string& key, const std::string& value) {
-    const bool before = ini_->HasChanged();
+    const std::string stored = escaped(value);
+    // Window moves write the same place again and again; spare the disk.
+    if (has(section, key) && ini_->ReadString(section, key, "") == stored) return;
     try {
-        ini_->WriteString(section, key, escaped(value));
+        ini_->WriteString(section, key, stored);
     } catch (const std::exception& error) {
         lastError_ = error.what();  // a name that cannot be stored: not one of ours
         return;
     }
-    // Window moves write the same place again and again; spare the disk.
-    if (ini_->HasChanged() == before) return;
+    unsaved_.emplace_back(section, key, stored);
     pending_ = true;
     if (onPending_) onPending_();
 }
@@ -99,8 +107,14 @@ void IniUserSettings::flush() {
     try {
         std::error_code error;
         const auto directory = std::filesystem::path(path_).parent_path();
-        if (!directory.empty()) std::filesystem::create_directories(directory, error);
-        ini_->SaveAs(path_);
+        if (!directory.empty() && !std::filesystem::create_directories(directory, error) && error)
+            throw PlanexorError("Cannot write " + path_ + ": its folder cannot be made (" + error.message() + ")");
+        // Another window may have written since this one read the file.
+        auto current = std::make_unique<TBigIniFile>(path_);
+        for (const auto& [section, key, value] : unsaved_) current->WriteString(section, key, value);
+        current->SaveAs(path_);
+        ini_ = std::move(current);
+        unsaved_.clear();
         pending_ = false;
         lastError_.clear();
     } catch (const std::exception& error) {

@@ -2,6 +2,8 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "app/user_settings.h"
 
@@ -48,6 +50,9 @@ private:
     std::string path_;
     std::unique_ptr<TBigIniFile> ini_;
     bool pending_ = false;
+    // This session's writes since the last flush (section, key, stored text):
+    // laid over the file as it is then, so another window's values survive.
+    std::vector<std::tuple<std::string, std::string, std::string>> unsaved_;
     std::string lastError_;
     bool failureReported_ = false;
     std::string unreadable_;  // why the file there is kept as it is, or empty

@@ -7,6 +7,7 @@
 #include "app/big_ini_file.h"
 #include "app/form_state.h"
 #include "app/ini_user_settings.h"
+#include "core/error.h"
 
 namespace planexor {
 
@@ -41,7 +42,8 @@ bool SettingsFile::save(const TMainForm& form) {
     try {
         std::error_code error;
         const auto directory = std::filesystem::path(path_).parent_path();
-        if (!directory.empty()) std::filesystem::create_directories(directory, error);
+        if (!directory.empty() && !std::filesystem::create_directories(directory, error) && error)
+            throw PlanexorError("Cannot write " + path_ + ": its folder cannot be made (" + error.message() + ")");
         // Built from nothing: the file holds the list's keys and no others.
         TBigIniFile ini;
         writeFormSection(ini, form);

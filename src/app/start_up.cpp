@@ -41,15 +41,17 @@ void StartUp::FormCreate() {
     UserSettings& settings = form_.settings();
     const std::string dir = settings.readString("Files", "Dir", "nonex");
     std::error_code error;
-    if (dir == "nonex") {
-        settings.writeString("Files", "Dir", currentDirectory_);
+    // Started from a folder that is gone, there is no folder to remember.
+    if (dir == "nonex" || dir.empty()) {
+        if (!currentDirectory_.empty()) settings.writeString("Files", "Dir", currentDirectory_);
     } else if (std::filesystem::is_directory(dir, error)) {
         form_.control(Control::DirectoryListBox1).setCaption(dir);
     } else {
         form_.ui().showMessage(MessageKind::Warning, "Previously used directory " + dir + " not found");
     }
     if (settings.readString("Files", "Lasttype", "none") == "none") settings.writeString("Files", "Lasttype", "AVI");
-    if (settings.readString("Files", "SaveDir", "nonex") == "nonex")
+    if (const std::string saveDir = settings.readString("Files", "SaveDir", "nonex");
+        (saveDir == "nonex" || saveDir.empty()) && !currentDirectory_.empty())
         settings.writeString("Files", "SaveDir", currentDirectory_);
     form_.control(Control::PageControl1).setItemIndex(0);
 }

@@ -67,6 +67,19 @@ TEST(UserIni, DamagedFilesNeverFailAndTheNextWriteMakesAGoodFile) {
     EXPECT_FALSE(IniUserSettings(dir.file("a-directory.ini")).has("Files", "Dir"));
 }
 
+TEST(UserIni, TwoWindowsOpenAtOnceKeepEachOthersValues) {
+    TempDir dir;
+    const std::string path = dir.file("user.ini");
+    IniUserSettings first(path), second(path);
+    first.writeString("Files", "Dir", "/night1");
+    first.flush();
+    second.writeString("Toolwin", "HintTop", "100");
+    second.flush();
+    const IniUserSettings after(path);
+    EXPECT_EQ(after.readString("Files", "Dir", ""), "/night1");
+    EXPECT_EQ(after.readString("Toolwin", "HintTop", ""), "100");
+}
+
 TEST(UserIni, AFileThatCannotBeWrittenIsReportedOnceAndTheSessionGoesOn) {
     TempDir dir;
     testing::writeText(dir.file("not-a-folder"), "x");  // not even root can make a folder here
@@ -74,7 +87,7 @@ TEST(UserIni, AFileThatCannotBeWrittenIsReportedOnceAndTheSessionGoesOn) {
     int reports = 0;
     settings.onWriteFailure([&](const std::string& text) {
         ++reports;
-        EXPECT_NE(text.find("user.ini"), std::string::npos);
+        EXPECT_NE(text.find("user.ini: its folder cannot be made (Not a directory)"), std::string::npos) << text;
     });
     settings.writeString("Files", "Dir", "/a");
     settings.flush();
@@ -107,6 +120,12 @@ TEST(UserIni, BothFilesLiveInTheUsersConfigurationDirectory) {
     ::setenv("XDG_CONFIG_HOME", "relative/dir", 1);  // ignored, as the XDG rules say
     if (const char* home = std::getenv("HOME"); home && *home) {
         EXPECT_EQ(IniUserSettings::defaultPath(), std::string(home) + "/.config/planexor/user.ini");
+        // Without HOME, the account's home: not /tmp, which every user shares.
+        const std::string kept = home;
+        ::unsetenv("HOME");
+        const std::string withoutHome = IniUserSettings::defaultPath();
+        ::setenv("HOME", kept.c_str(), 1);
+        EXPECT_EQ(withoutHome.rfind(fs::temp_directory_path().string(), 0), std::string::npos) << withoutHome;
     }
     if (saved) ::setenv("XDG_CONFIG_HOME", restore.c_str(), 1);
     else ::unsetenv("XDG_CONFIG_HOME");

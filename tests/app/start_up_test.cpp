@@ -59,6 +59,15 @@ TEST_F(StartUpTest, ValuesComeBackAtTheNextStartButADarkFrameInUseIsOff) {
     ASSERT_FALSE(nextUi.messages.empty());
     EXPECT_EQ(nextUi.messages.back().text, "Previously used directory " + dir.file("gone") + " not found");
     EXPECT_EQ(nextUi.messages.back().kind, MessageKind::Warning);
+
+    // Started from a folder since deleted: no folder is stored, and no warning names an empty one.
+    ScriptedUiServices lastUi;
+    MemoryUserSettings lastSettings;
+    TMainForm last(lastUi, lastSettings);
+    StartUp(last, file, "").FormCreate();
+    StartUp(last, file, "").FormCreate();
+    for (const auto& message : lastUi.messages) EXPECT_EQ(message.text.find("Previously used"), std::string::npos);
+    EXPECT_FALSE(lastSettings.has("Files", "Dir"));
 }
 
 TEST(StartupArgument, OneProjectOrFrameListInAnyCaseLoadsAndAnythingElseDoesNot) {

@@ -88,9 +88,15 @@ struct Command {
 
 Arguments parse(const Command& command, int argc, char** argv) {
     Arguments arguments;
+    bool optionsEnded = false;
     for (int i = 0; i < argc; ++i) {
         const std::string word = argv[i];
-        if (word.rfind("--", 0) != 0 || word.size() == 2) {
+        // "--" ends the options, so that a file may be named "--x.avi".
+        if (word == "--" && !optionsEnded) {
+            optionsEnded = true;
+            continue;
+        }
+        if (optionsEnded || word.rfind("--", 0) != 0) {
             arguments.positional.push_back(word);
             continue;
         }
@@ -137,7 +143,14 @@ bool separatedNumbers(std::string_view text, std::string_view separators, int* v
 std::string fullPath(const std::string& path) {
     std::error_code error;
     const std::filesystem::path full = std::filesystem::absolute(path, error);
-    return error ? path : full.lexically_normal().string();
+    if (error) return path;
+    // ".." after a symbolic link goes where the system goes, not where the text does.
+    for (const std::filesystem::path& part : full)
+        if (part == "..") {
+            const std::filesystem::path folder = std::filesystem::weakly_canonical(full.parent_path(), error);
+            return error ? full.string() : (folder / full.filename()).string();
+        }
+    return full.lexically_normal().string();
 }
 
 bool isProject(const std::string& path) { return lowerExtensionOf(path) == ".pxp"; }

@@ -83,7 +83,10 @@ AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path) {
     // system; 0666 lets the umask decide, as for any file the user creates.
     static unsigned counter = 0;
     for (int attempt = 0; attempt < 100 && descriptor_ < 0; ++attempt) {
-        temporary_ = path + ".part" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        // A short name of its own: the target's name with a suffix can pass NAME_MAX.
+        temporary_ = (std::filesystem::path(path).parent_path() /
+                      (".planexor-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) + ".part"))
+                         .string();
         descriptor_ = ::open(temporary_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor_ < 0 && errno != EEXIST) break;
     }

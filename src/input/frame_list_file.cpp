@@ -1,8 +1,10 @@
 #include "input/frame_list_file.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <system_error>
 
 #include "core/error.h"
 #include "core/file_io.h"
@@ -30,7 +32,8 @@ std::uint32_t littleEndian32(const std::uint8_t* p) {
 
 std::vector<std::string> parseFrameList(std::string_view text, const std::string& listName) {
     std::vector<std::string> paths;
-    std::size_t start = 0;
+    // A list written by hand in an editor that marks UTF-8 with a BOM: not part of the first path.
+    std::size_t start = text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     int lineNumber = 0;
     while (start < text.size()) {
         std::size_t end = text.find_first_of("\r\n", start);
@@ -58,14 +61,27 @@ std::vector<std::string> readFrameListFile(const std::string& path) {
     // Lists hold full paths; one written by hand with names relative to it
     // means the list's own folder, wherever the program was started.
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    for (std::string& frame : paths)
-        if (std::filesystem::path(frame).is_relative()) frame = (folder / frame).lexically_normal().string();
+    for (std::string& frame : paths) {
+        const std::filesystem::path name(frame);
+        if (!name.is_relative()) continue;
+        // ".." goes up from where the list really lies, not from a symbolic link's name.
+        std::error_code error;
+        std::filesystem::path base = folder;
+        if (std::any_of(name.begin(), name.end(), [](const auto& part) { return part == ".."; }))
+            if (auto real = std::filesystem::weakly_canonical(std::filesystem::absolute(folder), error); !error) base = real;
+        frame = (base / name).lexically_normal().string();
+    }
     return paths;
 }
 
 std::string frameListText(const std::vector<std::string>& paths) {
     std::string text;
-    for (const std::string& path : paths) text += path + "\r\n";
+    for (const std::string& path : paths) {
+        // One path a line: a name holding a line break would read back as two.
+        if (path.find_first_of("\r\n") != std::string::npos)
+            throw PlanexorError("A frame list cannot hold a path with a line break: " + path);
+        text += path + "\r\n";
+    }
     return text;
 }
 

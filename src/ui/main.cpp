@@ -64,9 +64,9 @@ int main(int argc, char** argv) {
         startUp.FormShow();
         window.show();
 
-        // QApplication has taken its own options off the arguments.
-        std::vector<std::string> arguments;
-        for (const QString& argument : QApplication::arguments().mid(1)) arguments.push_back(argument.toStdString());
+        // QApplication has taken its own options off argv; the names stay
+        // bytes, as the file system has them (QString would spoil non-UTF-8 ones).
+        std::vector<std::string> arguments(argv + 1, argv + argc);
         if (const auto file = planexor::startupFileOf(arguments)) {
             QTimer::singleShot(0, &window, [&startUp, &window, file = *file] {
                 startUp.loadStartupFile(file);

@@ -55,6 +55,13 @@ TEST_F(Cli, InfoAndFrameReadStillFramesInTheGivenOrderAndAnAviWrittenByFfmpeg) {
         EXPECT_EQ(readBmp("out.bmp"), testing::numberedFrame(96, 80, index + 1));
     }
 
+    // A name like an option after "--"; ".." after a symbolic link goes where the system goes.
+    std::filesystem::create_directories(dir.file("night/a"));
+    std::filesystem::create_directory_symlink(dir.file("night/a"), dir.file("current"));
+    frame("night/--odd.bmp", 1);
+    EXPECT_EQ(testing::runCommand("cd " + dir.file("night") + " && " + PLANEXOR_CLI_PATH + " info -- --odd.bmp").status, 0);
+    EXPECT_EQ(runCli("info " + dir.file("current/../--odd.bmp")).out, "frames: 1\nwidth: 96\nheight: 80\nsource: BMP\n");
+
     REQUIRE_FFMPEG();
     const std::string video = dir.file("clip.avi");
     const auto frames = testing::writeCountingVideo(video, 120, 90, 6, "-c:v rawvideo -pix_fmt bgr24");

@@ -202,10 +202,13 @@ TEST(StillFrames, DecoderFollowsTheFileExtension) {
 TEST(FrameListFile, LinesEndedAnyWayAreReadBlankOnesSkippedAndGarbageNamedByLine) {
     const std::vector<std::string> ab = {"/a/1.bmp", "/a/2.bmp"};
     for (const char* text : {"/a/1.bmp\r\n/a/2.bmp\r\n", "/a/1.bmp\n\n/a/2.bmp", "/a/1.bmp\r/a/2.bmp\r\n  \r\n",
-                             "/a/1.bmp\r\n/a/2.bmp\r\n\x1a"})  // an old editor's end-of-file mark
+                             "/a/1.bmp\r\n/a/2.bmp\r\n\x1a",  // an old editor's end-of-file mark
+                             "\xEF\xBB\xBF/a/1.bmp\r\n/a/2.bmp\r\n"})  // an editor's UTF-8 mark
         EXPECT_EQ(parseFrameList(text, "l.pxl"), ab) << text;
     EXPECT_EQ(parseFrameList(frameListText(ab), "l.pxl"), ab);
     EXPECT_EQ(frameListText({}), "");
+    EXPECT_EQ(testing::errorOf([] { frameListText({"/a/new\nline/1.bmp"}); }),
+              "A frame list cannot hold a path with a line break: /a/new\nline/1.bmp");
     EXPECT_EQ(testing::errorOf([] { parseFrameList("/a/1.bmp\n" + std::string(5000, 'x') + "\n", "l.pxl"); }),
               "Frame list l.pxl, line 2: longer than any file path (5000 characters)");
     EXPECT_EQ(testing::errorOf([] { parseFrameList(std::string("ok\n\x01\x02\xff\0z", 8), "l.pxl"); }),
@@ -217,6 +220,11 @@ TEST(FrameListFile, LinesEndedAnyWayAreReadBlankOnesSkippedAndGarbageNamedByLine
     testing::writeText(dir.file("night/l.pxl"), "frames/1.bmp\n../2.bmp\n/a/3.bmp\n");
     EXPECT_EQ(readFrameListFile(dir.file("night/l.pxl")),
               (std::vector<std::string>{dir.file("night/frames/1.bmp"), dir.file("2.bmp"), "/a/3.bmp"}));
+    // Opened through a symbolic link to its folder, ".." still leaves the real folder.
+    std::filesystem::create_directories(dir.file("work"));
+    std::filesystem::create_directory_symlink("../night", dir.file("work/current"));
+    EXPECT_EQ(readFrameListFile(dir.file("work/current/l.pxl"))[1],
+              std::filesystem::weakly_canonical(dir.file("2.bmp")).string());
 }
 
 TEST(FrameListFile, FrameSizesComeFromTheHeadersAndNonPicturesAreRefused) {

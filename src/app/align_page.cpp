@@ -425,6 +425,7 @@ void AlignPage::AlignallButtonClick() {
     }
     w.Ranking.fill(TRankEntry{});
     form_.stackPage().forgetStack();
+    control(Control::SaveButton).setEnabled(false);  // until these shifts are stacked
 
     alignImage_->resize(std::max(w.ImageWidth, 0), std::max(w.ImageHeight, 0));
     optimizeMarks_.shown = false;

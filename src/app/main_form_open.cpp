@@ -84,6 +84,7 @@ void TMainForm::SelectFileButtonClick() {
     control(Control::FFTsizeGroup).setVisible(true);
     control(Control::UseFramesign).setVisible(true);
     control(Control::Optimizebutton).setEnabled(false);
+    control(Control::SaveButton).setEnabled(false);  // the stack planes hold the last work's stack
 
     try {
         switch (filter) {

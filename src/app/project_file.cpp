@@ -507,6 +507,7 @@ void ProjectFile::checkAndOpen(const ProjectData& project, const std::string& pa
     // one, and is processed with the restored controls.
     if (project.filetype == "FIT" || (project.sequencelength == 1 && !video)) {
         workGivenUp = true;
+        form_.processPage().SectionBox = {};
         loadCalibration();
         w.resetForOpening();
         form_.sequenceOpenedThisRun_ = true;
@@ -553,6 +554,7 @@ void ProjectFile::checkAndOpen(const ProjectData& project, const std::string& pa
 
     workGivenUp = true;
     loadCalibration();
+    form_.processPage().SectionBox = {};  // drawn on the last work's picture
     restoreWork(project, directory);
     rerunSteps(project, deferred);
     showActivePage(project);
@@ -572,6 +574,7 @@ void ProjectFile::restoreWork(const ProjectData& p, const std::string& directory
     form_.control(Control::UseFramesign).setVisible(true);
     form_.offerCalibrationMaking();
     form_.control(Control::Optimizebutton).setEnabled(false);
+    form_.control(Control::SaveButton).setEnabled(false);  // no stack of this work yet
     form_.control(Control::AutoProcessBox).setChecked(false);
     form_.control(Control::ProcessButton).setVisible(true);
 

@@ -14,7 +14,12 @@ ProcessingCache::ProcessingCache(Workspace& workspace, LayerStore& layers) : wor
 ProcessingCache::Stage ProcessingCache::update(const ProcessingSettings& settings, const GammaCurve& gammaTable,
                                                RunProgress& progress, Stage deepest) {
     const ImageGeometry geometry = settings.geometry.clamped();
-    const PixelRegion region = settings.region.clippedTo(geometry.width, geometry.height);
+    // Outside the selection the picture shown is kept; the first picture, or
+    // one of another size (a new stack, resampled or of another sequence),
+    // has nothing there to keep and is made whole.
+    const bool newPicture = !mapped_ || geometry != mappedWith_.geometry;
+    const PixelRegion region = newPicture ? PixelRegion::whole(geometry.width, geometry.height)
+                                          : settings.region.clippedTo(geometry.width, geometry.height);
     Stage first = Stage::None;
 
     if (deepest == Stage::Decomposition &&
@@ -49,6 +54,7 @@ ProcessingCache::Stage ProcessingCache::update(const ProcessingSettings& setting
     if (first != Stage::None) {
         mapped_ = true;
         mappedWith_ = settings;
+        mappedWith_.geometry = geometry;
         mappedWith_.region = region;
         mappedGamma_ = gammaTable;
     }

@@ -161,6 +161,15 @@ TEST_F(ProcessPage, ASelectionBoxRestrictsTheDisplayToTheSamePixelsWhateverTheDr
     EXPECT_EQ(shown().pixel(50, 20)[1], before.pixel(50, 20)[1]);  // outside keeps what it showed
     EXPECT_EQ(shown().pixel(20, 40)[1], before.pixel(20, 40)[1]);
 
+    // A stack of another size (enlarged, of another sequence) has nothing
+    // outside the box to keep: it is shown whole.
+    form.control(Control::ContrastSlider).setValueByUser(100);
+    setStack(80, 60, pattern);
+    form.control(Control::PageControl1).setItemIndexByUser(2);
+    enterPage();
+    ASSERT_TRUE(form.control(Control::Section).checked());
+    expectShowsStack();
+
     form.control(Control::Section).setCheckedByUser(false);
     drag(10, 10, 15, 30);  // 5 pixels wide
     ASSERT_EQ(ui.messages.size(), 1u);

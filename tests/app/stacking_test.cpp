@@ -208,6 +208,18 @@ TEST_F(Stacking, ASingleStillFrameBecomesAOneFrameStackOnTheProcessingPage) {
     EXPECT_TRUE(form.control(Control::TabSheet3).visible());
 }
 
+// The stack planes keep the last stack until the next one: a sequence opened
+// since has none to save.
+TEST_F(Stacking, AnotherSequenceOpenedHasNoStackToSave) {
+    openUniform(3, 80);
+    stack();
+    ASSERT_TRUE(form.control(Control::SaveButton).enabled());
+    openUniform(2, 40);
+    EXPECT_FALSE(form.control(Control::SaveButton).enabled());
+    stack();
+    EXPECT_TRUE(form.control(Control::SaveButton).enabled());
+}
+
 TEST_F(Stacking, OneUsedFrameNeedsNoDivisionByTheSlidersZeroSpan) {
     openAligned({{uniform(16, 12, 50), 0, 0, 0.8f}, {uniform(16, 12, 70), 0, 0, 0.0f, 0.0f, true}});
     form.control(Control::StackSlider).setRange(0, 0);

@@ -502,12 +502,10 @@ int chainCutRank(const Workspace& workspace, int lastRank, int lowerQualityPerce
     lastRank = std::clamp(lastRank, 0, LastFrameNumber);
     if (lastRank == 0) return 0;
     const double limit = lowerQualityPercent / 100.0 * workspace.Ranking[0].Quality;
-    int k = 0, cut = 0;
-    do {
-        ++k;
-        if (workspace.Ranking[k].Quality < limit) cut = k - 1;
-    } while (k != lastRank && cut == 0);
-    return k == lastRank ? lastRank : cut;
+    // The ranks before the first one below the limit; all when none is.
+    for (int k = 1; k <= lastRank; ++k)
+        if (workspace.Ranking[k].Quality < limit) return k - 1;
+    return lastRank;
 }
 
 int rankMarkerX(int rank, int lastRank) { return rankX(rank, lastRank); }

@@ -269,7 +269,9 @@ TEST(Ranking, ChainedStackCutsAtTheFirstRankBelowTheLowerQuality) {
         return chainCutRank(w, static_cast<int>(qualities.size()) - 1, 80);
     };
     EXPECT_EQ(cut({1.0f, 0.9f, 0.85f, 0.7f, 0.6f}), 2);
-    EXPECT_EQ(cut({1.0f, 0.7f, 0.6f}), 2);
+    EXPECT_EQ(cut({1.0f, 0.7f, 0.6f}), 0);          // only the best is above 80 %
+    EXPECT_EQ(cut({1.0f, 0.9f, 0.9f, 0.3f}), 2);    // the last rank is below: left out
+    EXPECT_EQ(cut({1.0f, 0.9f, 0.85f}), 2);         // none below: all
     EXPECT_EQ(cut({1.0f}), 0);
 }
 

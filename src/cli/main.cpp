@@ -529,7 +529,7 @@ void loadCalibration(Session& session, const Arguments& arguments) {
     }
 }
 
-// Opens the input, clicks the feature on frame 0 and aligns every frame,
+// Opens the input, clicks the feature on the first frame used and aligns every frame,
 // as a user would in the window. Options that registration reads are set
 // before the click.
 void alignSequence(Session& session, const Arguments& arguments, const std::function<void()>& beforeClick = {},
@@ -556,12 +556,22 @@ void alignSequence(Session& session, const Arguments& arguments, const std::func
     form.control(Control::Misalignwarning).setChecked(false);
     if (beforeClick) beforeClick();
     session.check();
-    if (form.control(Control::PreviewSlider).intValue() != 0) form.control(Control::PreviewSlider).setValueByUser(0);
+    // The reference is the first frame used: a black or spoilt first frame is
+    // left out with --exclude, as the window lets one click on any frame.
+    int reference = 0;
+    while (reference < form.frameCount() - 1 && form.workspace().FrameRecs[reference].Excluded) ++reference;
+    if (form.control(Control::PreviewSlider).intValue() != reference)
+        form.control(Control::PreviewSlider).setValueByUser(reference);
     form.mouseEvent(Control::PreviewImage, TMainForm::MouseAction::Down, featureX, featureY, true);
     session.check();
     if (form.workspace().progstatus < 1)
         throw PlanexorError("The alignment feature " + arguments.text("feature") +
-                            " was not accepted (too close to the border, or frame 0 is excluded)");
+                            " was not accepted (too close to the border, or every frame is excluded)");
+    // A box with nothing in it (a black or even frame) matches everywhere
+    // alike: every frame would be stacked unmoved.
+    if (!(form.workspace().FrameRecs[reference].Quality > 0.0f))
+        throw PlanexorError("Frame " + std::to_string(reference) + " shows nothing to align on in the box around " +
+                            arguments.text("feature") + ": leave it out with --exclude " + std::to_string(reference));
     form.control(chain ? Control::AlignStackButton : Control::Allignallbutton).click();
     session.check();
     if (form.workspace().progstatus < 2 || form.workspace().StopRequested) throw PlanexorError("Aligning did not finish");
@@ -1118,7 +1128,8 @@ const std::vector<Command>& commands() {
         {"align", "align INPUT... --feature X,Y [--box 64|128|256] [--no-track] [--predict] [--subpixel] "
                   "[--quality spectrum|disc] [--dark FILE] [--flat FILE] [FRAME OPTIONS] [OPTIMIZING OPTIONS] "
                   "[--shifts FILE.csv] [--project FILE.pxp [--no-overwrite]]",
-         "Click the alignment feature at X,Y on frame 0, align every frame and write each frame's shift, "
+         "Click the alignment feature at X,Y on the first frame used (frame 0 unless excluded), align every "
+         "frame and write each frame's shift, "
          "difference, quality and rank (0 = best, -1 = not ranked) as CSV, and/or save the work as a project. "
          "--subpixel refines each shift to a fraction of a pixel, from the planet disc's centre of light where "
          "the frames show the whole disc (the CSV gains subpixel_x,subpixel_y, the fraction beside the whole "

@@ -181,6 +181,21 @@ TEST_F(Cli, EveryFailedWriteExitsOne) {
     EXPECT_EQ((stack.out + stack.err).find("Alignment processing"), std::string::npos) << stack.err;
 }
 
+// A capture that starts with a black frame: aligning on it would stack every
+// frame unmoved. It is refused, and left out the reference is the next frame.
+TEST_F(Cli, ABlackFirstFrameIsRefusedAsReferenceAndLeftOutWithExclude) {
+    DemoOptions stills;
+    stills.format = DemoOptions::Bmp;
+    const DemoResult written = demo("demo", 4, 160, 120, stills);
+    std::string frames = testing::writeBmp(dir, "black.bmp", Bitmap24(160, 120));
+    for (const std::string& file : written.sequenceFiles) frames += " " + file;
+    const std::string stack = "stack " + frames + " --feature 80,60 --box 64 --out " + dir.file("s.bmp");
+    const auto refused = runCli(stack);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.err.find("Frame 0 shows nothing to align on"), std::string::npos) << refused.err;
+    EXPECT_EQ(runCli(stack + " --exclude 0").status, 0);
+}
+
 // Ctrl-C while a demo is rendered: no half-written video is left behind.
 TEST_F(Cli, AnInterruptedDemoKeepsNothing) {
     const std::string demo = dir.file("demo");

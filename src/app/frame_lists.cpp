@@ -2,7 +2,6 @@
 #include "app/frame_lists.h"
 
 #include <algorithm>
-#include <cctype>
 
 #include "app/main_form.h"
 #include "core/ascii_text.h"

@@ -152,7 +152,14 @@ void AlignPage::PreviewImageMouseDown(int x, int y) {
     prepareFft();
     const int size = fft_.FFTSize, half = size / 2;
     if (!(x > half && x < w.ImageWidth - 1 - half && y > half && y < w.ImageHeight - 1 - half)) {
-        ui_.showMessage(MessageKind::Warning, BorderMessage);
+        // A box kept from a larger sequence may fit nowhere in this one: no click could help.
+        const bool fitsNowhere = w.ImageWidth - 1 - half <= half + 1 || w.ImageHeight - 1 - half <= half + 1;
+        ui_.showMessage(MessageKind::Warning,
+                        std::string(BorderMessage) +
+                            (fitsNowhere ? "\nThe " + std::to_string(size) + " pixel box does not fit a " +
+                                               std::to_string(w.ImageWidth) + "x" + std::to_string(w.ImageHeight) +
+                                               " frame: choose a smaller box size."
+                                         : ""));
         return;
     }
     w.progstatus = 1;

@@ -70,6 +70,13 @@ TEST_F(AlignPage, FeatureClickBuildsTheReferenceOnlyClearOfTheBorderAndNotOnAnEx
     EXPECT_EQ(ui.controlCursors[Control::PreviewImage], CursorShape::NotAllowed);
     click(160, 120);
     EXPECT_EQ(w.hotx, 65);
+
+    // A 256-pixel box kept from a larger sequence fits nowhere in 240 rows: the message says why.
+    form.control(Control::PreviewSlider).setValueByUser(0);
+    form.control(Control::FFTsizeGroup).setItemIndexByUser(2);
+    click(160, 120);
+    EXPECT_EQ(ui.messages.back().text,
+              std::string(BorderMessage) + "\nThe 256 pixel box does not fit a 320x240 frame: choose a smaller box size.");
 }
 
 TEST_F(AlignPage, ABoxSizeChosenAfterTheClickRebuildsTheReferenceOrAsksForANewClick) {

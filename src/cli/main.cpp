@@ -1190,10 +1190,14 @@ constexpr const char* SavingHelp =
     "  --subdir NAME         write into NAME under the input's folder (made when missing)\n"
     "  --fits-object|--fits-telescope|--fits-instrument|--fits-exposure|--fits-observer|--fits-comment TEXT\n"
     "                        FITS header texts\n"
-    "  --no-overwrite        keep an existing file and fail instead of replacing it\n"
+    "  --no-overwrite        keep an existing file and fail instead of replacing it\n";
+
+constexpr const char* FrameHelp =
     "\nframe options (info, align, stack):\n"
     "  --exclude LIST        leave out frames, numbered from 0: 3,10-20\n"
-    "  --save-list FILE.pxl  write the frames used as a frame list (still frames only)\n"
+    "  --save-list FILE.pxl  write the frames used as a frame list (still frames only)\n";
+
+constexpr const char* OptimizingHelp =
     "\noptimizing options (align, stack):\n"
     "  --optimize            refine the alignment after aligning, pass after pass (off without it)\n"
     "  --optimize-until P    stop when a pass improves the total difference by P % or less (1..50, 1)\n"
@@ -1203,7 +1207,7 @@ constexpr const char* SavingHelp =
 void printUsage(std::FILE* out) {
     std::fprintf(out, "usage: planexor-cli COMMAND [ARGS]\n\ncommands:\n");
     for (const Command& command : commands()) std::fprintf(out, "  %s\n      %s\n", command.usage, command.help);
-    std::fprintf(out, "\n%s", SavingHelp);
+    std::fprintf(out, "\n%s%s%s", SavingHelp, FrameHelp, OptimizingHelp);
     std::fprintf(out, "\nEvery command takes --settings FILE: the control values of a settings file (planexor.ini)\n"
                       "come first. Without it no stored setting of the window is used.\n");
     std::fprintf(out, "\nErrors exit with status 1, usage errors with 2. 'planexor-cli COMMAND --help' shows one command.\n");
@@ -1224,8 +1228,14 @@ int run(int argc, char** argv) {
         for (int i = 2; i < argc; ++i) {
             if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
                 std::printf("usage: planexor-cli %s\n%s\n", command.usage, command.help);
-                const auto& options = command.valueOptions;
-                if (std::find(options.begin(), options.end(), "subdir") != options.end()) std::printf("\n%s", SavingHelp);
+                // Only the option groups the command takes.
+                const auto takes = [&command](const char* option) {
+                    return std::find(command.valueOptions.begin(), command.valueOptions.end(), option) !=
+                           command.valueOptions.end();
+                };
+                if (takes("subdir")) std::printf("\n%s", SavingHelp);
+                if (takes("exclude")) std::printf("%s", FrameHelp);
+                if (takes("search-area")) std::printf("%s", OptimizingHelp);
                 return 0;
             }
         }

@@ -98,6 +98,9 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
         EXPECT_EQ(help.status, 0) << command;
         EXPECT_NE(help.out.find("usage"), std::string::npos) << command;
     }
+    // A command's help lists only the option groups it takes.
+    EXPECT_EQ(runCli("make-dark --help").out.find("--exclude"), std::string::npos);
+    EXPECT_NE(runCli("align --help").out.find("--exclude"), std::string::npos);
 
     testing::writeText(dir.file("text.bmp"), "hello, I am text\n");
     testing::writeText(dir.file("empty.jpg"), "");

@@ -74,6 +74,14 @@ void StartUp::loadStartupFile(const StartupFile& file) {
     project.autoLoad = false;
 }
 
+void StartUp::openArguments(const std::vector<std::string>& arguments) {
+    if (const auto file = startupFileOf(arguments)) return loadStartupFile(*file);
+    if (arguments.empty()) return;
+    form_.ui().showMessage(MessageKind::Information,
+                           "Planexor opens one project (.pxp) or frame list (.pxl) named when it starts; open " +
+                               arguments.front() + " with Select input.");
+}
+
 void StartUp::FormClose() {
     settingsFile_.save(form_);
     form_.settings().flush();

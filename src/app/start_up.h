@@ -33,6 +33,9 @@ public:
     // settings file now holds them.
     void FormShow();
     void loadStartupFile(const StartupFile& file);
+    // The command line's arguments: a project or frame list is loaded, and
+    // anything else is answered, not passed over in silence.
+    void openArguments(const std::vector<std::string>& arguments);
     // When the window closes: the control values to the settings file, the
     // user settings to theirs.
     void FormClose();

@@ -67,9 +67,9 @@ int main(int argc, char** argv) {
         // QApplication has taken its own options off argv; the names stay
         // bytes, as the file system has them (QString would spoil non-UTF-8 ones).
         std::vector<std::string> arguments(argv + 1, argv + argc);
-        if (const auto file = planexor::startupFileOf(arguments)) {
-            QTimer::singleShot(0, &window, [&startUp, &window, file = *file] {
-                startUp.loadStartupFile(file);
+        if (!arguments.empty()) {
+            QTimer::singleShot(0, &window, [&startUp, &window, arguments] {
+                startUp.openArguments(arguments);
                 window.refreshImages();
                 window.placeUnmovedToolWindows();
             });

@@ -86,6 +86,11 @@ TEST(StartupArgument, OneProjectOrFrameListInAnyCaseLoadsAndAnythingElseDoesNot)
 
 TEST_F(StartUpTest, AStartupProjectThatIsNotThereSaysSoAndLoadsNothing) {
     start.FormCreate();
+    // A video named at start is not opened in silence: the user hears where to open it.
+    const auto shown = ui.messages.size();
+    start.openArguments({"movie.avi"});
+    ASSERT_EQ(ui.messages.size(), shown + 1);
+    EXPECT_NE(ui.messages.back().text.find("open movie.avi with Select input"), std::string::npos);
     start.loadStartupFile({dir.file("missing.pxp"), 1});
     EXPECT_EQ(errors(), std::vector<std::string>{"The project file " + dir.file("missing.pxp") + " does not exist"});
     EXPECT_FALSE(form.project().autoLoad);

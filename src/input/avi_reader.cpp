@@ -20,6 +20,7 @@ extern "C" {
 #include <vector>
 
 #include "core/error.h"
+#include "core/file_io.h"
 
 namespace planexor {
 namespace {
@@ -248,7 +249,13 @@ void AviReader::Impl::collectFrameTable() {
             frames.push_back({entry->timestamp, entry->pos + 8, (entry->flags & AVINDEX_KEYFRAME) != 0});
         }
         if (!truncated) {
-            if (!frames.empty()) frames.front().key = true;
+            if (frames.empty()) return;
+            frames.front().key = true;
+            // An index can end before the data does (a recording stopped
+            // before the index of its last RIFF parts was written, an idx1
+            // short of entries): the chunks after its last frame are read on.
+            if (av_seek_frame(format, streamIndex, frames.back().timestamp, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) >= 0)
+                scanPackets();
             return;
         }
         frames.clear();
@@ -256,8 +263,11 @@ void AviReader::Impl::collectFrameTable() {
     scanPackets();
 }
 
-// Without a usable index the chunks are found by reading the file once. Only
-// complete chunks count: the last one of a cut recording is short.
+// Without a usable index the chunks are found by reading the file once, and
+// after an index's last frame they are found by reading on. Only complete
+// chunks count: the last one of a cut recording is short. Each one found is
+// entered into the demuxer's index, so that seeking finds it even where a
+// damaged index pointed elsewhere.
 void AviReader::Impl::scanPackets() {
     AVStream* stream = format->streams[streamIndex];
     // Chunks found by reading carry no trustworthy key flag; a partial index
@@ -285,6 +295,7 @@ void AviReader::Impl::scanPackets() {
             const bool key = intraOnly ||
                              std::binary_search(indexedKeys.begin(), indexedKeys.end(), scanned->dts);
             frames.push_back({scanned->dts, scanned->pos, key});
+            av_add_index_entry(stream, scanned->pos - 8, scanned->dts, scanned->size, 0, key ? AVINDEX_KEYFRAME : 0);
         }
         av_packet_unref(scanned);
     }
@@ -548,7 +559,12 @@ void AviReader::Impl::convert(Bitmap24& into) {
 
 AviReader::AviReader(const std::string& path) : impl_(std::make_unique<Impl>()) {
     quietFfmpegLog();
-    impl_->open(path);
+    try {
+        impl_->open(path);
+    } catch (const PlanexorError& error) {
+        // The user must hear which file it was, as a SER file's errors say.
+        throw PlanexorError(std::string(error.what()) + " (" + fileNameOf(path) + ")");
+    }
 }
 
 AviReader::~AviReader() = default;

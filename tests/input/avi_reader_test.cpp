@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "core/file_io.h"
 #include "input/avi_reader.h"
 #include "support/ffmpeg_tool.h"
 #include "support/riff.h"
@@ -270,6 +271,24 @@ TEST(AviReaderTest, TruncatedRecording_ExposesItsCompleteFrames) {
     }
 }
 
+// An index that ends before the data (a capture stopped before writing all
+// of it): the frames after its last one are read on, not dropped.
+TEST(AviReaderTest, AShortIndex_StillGivesEveryFrame) {
+    REQUIRE_FFMPEG();
+    const std::string bytes = testing::readText(shared().path("raw"));
+    const Chunk index = firstChunk(chunksOf(bytes), "idx1");
+    // Three entries of sixteen bytes kept, the rest cut out.
+    std::string shortIndex = bytes.substr(0, index.at + 8 + 3 * 16) + bytes.substr(index.at + 8 + index.size);
+    putLe32(shortIndex, index.at + 4, 3 * 16);
+    putLe32(shortIndex, 4, static_cast<std::uint32_t>(shortIndex.size() - 8));
+    TempDir dir;
+    testing::writeText(dir.file("short.avi"), shortIndex);
+    AviReader reader(dir.file("short.avi"));
+    EXPECT_FALSE(reader.truncated());
+    ASSERT_EQ(reader.frameCount(), kCount);
+    expectFrames(reader, shared().frames, testOrder(kCount), 0.0);
+}
+
 TEST(AviReaderTest, BrokenFiles_AreRefusedWithTheMatchingText) {
     REQUIRE_FFMPEG();
     const std::string bytes = testing::readText(shared().path("raw"));
@@ -313,6 +332,7 @@ TEST(AviReaderTest, BrokenFiles_AreRefusedWithTheMatchingText) {
         for (const std::string& path : paths) {
             const std::string message = testing::errorOf([&] { AviReader reader(path); });
             EXPECT_TRUE(startsWith(message, expected)) << path << ": " << message;
+            EXPECT_NE(message.find("(" + fileNameOf(path) + ")"), std::string::npos) << message;  // which file
         }
 }
 

@@ -148,6 +148,14 @@ void decodeValues(const std::uint8_t* bytes, int count, const FitsHeader& header
         case -64: decodeAs<double, double>(bytes, count, scale, offset, out); break;
         default: throw PlanexorError("unsupported fits format");
     }
+    if (!header.hasBlank) return;
+    for (int i = 0; i < count; ++i) {
+        const std::uint8_t* raw = bytes + i * bytesPerValue(header.BITPIX);
+        const std::int64_t stored = header.BITPIX == 8    ? bigEndian<std::uint8_t>(raw)
+                                    : header.BITPIX == 16 ? bigEndian<std::int16_t>(raw)
+                                                          : bigEndian<std::int32_t>(raw);
+        if (stored == header.BLANK) out[i] = std::numeric_limits<float>::quiet_NaN();
+    }
 }
 
 // Band rows (stride apart) into plane columns, 4 x 4 at a time through
@@ -361,6 +369,9 @@ struct Cards {
     std::optional<std::int64_t> BITPIX, NAXIS;
     std::vector<std::optional<std::int64_t>> axes;  // NAXIS1, NAXIS2, ...
     std::optional<double> BZERO, BSCALE;
+    std::optional<std::int64_t> BLANK;
+    std::string XTENSION;
+    bool ZIMAGE = false;
 };
 
 }  // namespace
@@ -396,46 +407,73 @@ FitsHeader ReadFitsHeader(FitsFile& file) {
         throw damaged("no END card");
     }
 
-    Cards cards;
     std::vector<char> block(BlockBytes);
     std::uint64_t offset = 0;
-    bool ended = false;
-    while (!ended) {
-        if (offset + BlockBytes > file.size()) throw damaged("no END card");
-        file.read(block.data(), BlockBytes);
-        offset += BlockBytes;
-        for (std::size_t at = 0; at < BlockBytes && !ended; at += CardBytes) {
-            const std::string_view card(block.data() + at, CardBytes);
-            if (offset == BlockBytes && at == 0 && card.substr(0, 8) != "SIMPLE  ")
-                throw PlanexorError("Not a FITS file: " + path);
-            const std::string_view keyword = trimmed(card.substr(0, 8));
-            if (keyword == "END") {
-                ended = true;
-                break;
-            }
-            if (card[8] != '=') continue;
-            const std::string_view value = cardValue(card);
-            const auto integer = [&](std::optional<std::int64_t>& into) {
-                if (into) return;  // the first of repeated keywords counts
-                into = integerValue(value);
-                if (!into) throw damaged(std::string(keyword) + " is not a number");
-            };
-            const auto real = [&](std::optional<double>& into) {
-                if (into) return;
-                into = realValue(value);
-                if (!into) throw damaged(std::string(keyword) + " is not a number");
-            };
-            if (keyword == "BITPIX") integer(cards.BITPIX);
-            else if (keyword == "NAXIS") integer(cards.NAXIS);
-            else if (keyword == "BZERO") real(cards.BZERO);
-            else if (keyword == "BSCALE") real(cards.BSCALE);
-            else if (keyword.size() > 5 && keyword.substr(0, 5) == "NAXIS") {
-                const auto axis = integerValue(keyword.substr(5));
-                if (!axis || *axis < 1 || *axis > 999) continue;
-                if (cards.axes.size() < static_cast<std::size_t>(*axis)) cards.axes.resize(*axis);
-                integer(cards.axes[*axis - 1]);
+    // The cards of one header unit, from offset up to its END.
+    const auto readCards = [&](bool primary) {
+        Cards cards;
+        const std::uint64_t first = offset;
+        bool ended = false;
+        while (!ended) {
+            if (offset + BlockBytes > file.size()) throw damaged("no END card");
+            file.read(block.data(), BlockBytes);
+            offset += BlockBytes;
+            for (std::size_t at = 0; at < BlockBytes && !ended; at += CardBytes) {
+                const std::string_view card(block.data() + at, CardBytes);
+                if (primary && offset == first + BlockBytes && at == 0 && card.substr(0, 8) != "SIMPLE  ")
+                    throw PlanexorError("Not a FITS file: " + path);
+                const std::string_view keyword = trimmed(card.substr(0, 8));
+                if (keyword == "END") {
+                    ended = true;
+                    break;
+                }
+                if (card[8] != '=') continue;
+                const std::string_view value = cardValue(card);
+                const auto integer = [&](std::optional<std::int64_t>& into) {
+                    if (into) return;  // the first of repeated keywords counts
+                    into = integerValue(value);
+                    if (!into) throw damaged(std::string(keyword) + " is not a number");
+                };
+                const auto real = [&](std::optional<double>& into) {
+                    if (into) return;
+                    into = realValue(value);
+                    if (!into) throw damaged(std::string(keyword) + " is not a number");
+                };
+                if (keyword == "BITPIX") integer(cards.BITPIX);
+                else if (keyword == "NAXIS") integer(cards.NAXIS);
+                else if (keyword == "BZERO") real(cards.BZERO);
+                else if (keyword == "BSCALE") real(cards.BSCALE);
+                else if (keyword == "BLANK") cards.BLANK = integerValue(value);  // a bad one marks nothing
+                else if (keyword == "XTENSION") {
+                    std::string_view name = value;  // a string: quoted, blanks after the name do not count
+                    if (name.size() >= 2 && name.front() == '\'' && name.back() == '\'')
+                        name = trimmed(name.substr(1, name.size() - 2));
+                    cards.XTENSION = std::string(name);
+                }
+                else if (keyword == "ZIMAGE") cards.ZIMAGE = value == "T";
+                else if (keyword.size() > 5 && keyword.substr(0, 5) == "NAXIS") {
+                    const auto axis = integerValue(keyword.substr(5));
+                    if (!axis || *axis < 1 || *axis > 999) continue;
+                    if (cards.axes.size() < static_cast<std::size_t>(*axis)) cards.axes.resize(*axis);
+                    integer(cards.axes[*axis - 1]);
+                }
             }
         }
+        return cards;
+    };
+
+    Cards cards = readCards(true);
+    // An empty primary unit, as many capture programs write: the picture is
+    // in the first image extension, which starts at the next block.
+    if (cards.NAXIS && *cards.NAXIS == 0) {
+        if (offset + BlockBytes > file.size())
+            throw PlanexorError("The FITS file " + path + " holds no image");
+        cards = readCards(false);
+        if (cards.XTENSION == "BINTABLE" && cards.ZIMAGE)
+            throw PlanexorError("The FITS file " + path +
+                                " is compressed (fpack, .fz), which is not supported: unpack it with funpack first");
+        if (cards.XTENSION != "IMAGE")
+            throw PlanexorError("The FITS file " + path + " holds no image in its first extension");
     }
 
     if (!cards.BITPIX) throw damaged("BITPIX missing");
@@ -466,6 +504,8 @@ FitsHeader ReadFitsHeader(FitsFile& file) {
     header.BITPIX = bitpix;
     header.BZERO = cards.BZERO.value_or(0.0);
     header.BSCALE = cards.BSCALE.value_or(1.0);
+    header.hasBlank = bitpix > 0 && cards.BLANK.has_value();
+    header.BLANK = cards.BLANK.value_or(0);
     header.dataOffset = offset;
     header.dataBytes = static_cast<std::uint64_t>(dataBytes);
     return header;
@@ -540,7 +580,7 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
     const int height = result.height;
 
     const double scale = header.BSCALE * factor, offset = header.BZERO * factor;
-    [[maybe_unused]] const bool wideShorts = WideShortsBuilt && header.BITPIX == 16 &&
+    [[maybe_unused]] const bool wideShorts = WideShortsBuilt && header.BITPIX == 16 && !header.hasBlank &&
                                              fitsEveryFloat<std::int16_t>(scale, offset) && useWideVectors(code);
     const std::size_t rowBytes = static_cast<std::size_t>(header.NAXIS1) * bytesPerValue(header.BITPIX);
 #ifdef PLANEXOR_HAS_WIDE
@@ -575,13 +615,24 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
             decodeValues(bytes.get() + rowBytes * r, width, header, factor, values.data() + stride * (rows - 1 - r));
         transposeBand(values.data(), stride, rows, width, plane, height - first - rows, minimum, maximum);
     }
-    if (header.BITPIX < 0) {
+    if (header.BITPIX < 0 || header.hasBlank) {
         // Blank samples read as the darkest of the picture: 0 may lie far
         // outside its values and would then squash them into a few levels.
+        // In a flat field the darkest divisor would brighten each blank
+        // into a dot; the mean of the others leaves it as it is.
         if (minimum > maximum) minimum = maximum = 0.0f;  // nothing but blanks
+        float fill = minimum;
+        if (divideByMean) {
+            double sum = 0;
+            std::int64_t count = 0;
+            for (int x = 0; x < width; ++x)
+                for (const float* value = plane[x]; value != plane[x] + height; ++value)
+                    if (!std::isnan(*value)) sum += *value, ++count;
+            if (count > 0) fill = static_cast<float>(sum / static_cast<double>(count));
+        }
         for (int x = 0; x < width; ++x)
             for (float* value = plane[x]; value != plane[x] + height; ++value)
-                if (std::isnan(*value)) *value = minimum;
+                if (std::isnan(*value)) *value = fill;
     }
     result.minimum = minimum;
     result.maximum = maximum;

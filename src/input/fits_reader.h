@@ -17,6 +17,8 @@ struct FitsHeader {
     int BITPIX = 0;
     double BZERO = 0.0;
     double BSCALE = 1.0;
+    bool hasBlank = false;     // integer BITPIX: stored BLANK values are blanks, read as NaN
+    std::int64_t BLANK = 0;
     std::uint64_t dataOffset = 0;  // the block after END
     std::uint64_t dataBytes = 0;   // every plane of a cube, as the header promises
 };
@@ -61,6 +63,9 @@ struct FitsPlaneRead {
 // Reads the first plane upright (stored row r to plane row height-1-r), cut to
 // MaxImageSide x MaxImageSide, every value x factor. Elements outside the
 // image are left as they are. Both vector codes give the same plane.
+// Blank samples (NaN, infinite, or an integer BLANK) read as the darkest value
+// of the image, or, with divideByMean, as the mean of the others: a neutral
+// divisor.
 // divideByMean: where it costs no second pass (16-bit values that scale to
 // integers, rows no wider than the plane, wide vectors, none negative, not
 // all 0), each value is also divided by the mean of those read as a flat

@@ -178,6 +178,51 @@ TEST(FitsReader, BadFilesAreRefusedAndTheWorkspaceKept) {
     }
 }
 
+TEST(FitsReader, BlanksAndExtensionsOfOtherPrograms) {
+    const std::vector<std::uint8_t> pixels = {0x80, 0x00, 0x00, 0x05, 0x00, 0x09};  // 3 x 1: -32768, 5, 9
+    std::vector<std::string> blank = imageCards("16", "3", "1");
+    blank.push_back("BLANK   =               -32768");
+    const std::string emptyPrimary = handmadeFits({"SIMPLE  = T", "BITPIX  = 8", "NAXIS   = 0", "EXTEND  = T"}, {});
+    const auto extension = [&](const std::string& type, const std::string& more = "") {
+        return emptyPrimary + handmadeFits({"XTENSION= " + type, "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 3",
+                                            "NAXIS2  = 1", "PCOUNT  = 0", "GCOUNT  = 1", more}, pixels);
+    };
+    struct Case { const char* name; std::string bytes; std::vector<float> row; const char* message; };
+    const std::vector<Case> cases = {
+        // A blank is the darkest of the other values, as a NaN of a float image is.
+        {"integer BLANK", handmadeFits(blank, pixels), {5, 5, 9}, ""},
+        {"image in the first extension", extension("'IMAGE   '"), {-32768, 5, 9}, ""},
+        {"table in the first extension", extension("'BINTABLE'"), {}, "holds no image"},
+        {"empty primary alone", emptyPrimary, {}, "holds no image"},
+        // What fpack makes: a table holding the compressed tiles.
+        {"fpack", extension("'BINTABLE'", "ZIMAGE  =                    T"), {}, "funpack"},
+    };
+    TempDir dir;
+    Workspace& w = sharedWorkspace();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = dir.file("other.fit");
+        testing::writeText(path, c.bytes);
+        if (*c.message) {
+            const std::string error = testing::errorOf([&] { openFitsFrame(w, path); });
+            EXPECT_NE(error.find(c.message), std::string::npos) << error;
+            continue;
+        }
+        openFitsFrame(w, path);
+        ASSERT_EQ(w.ImageWidth, 3);
+        for (int x = 0; x < 3; ++x) EXPECT_EQ(w.StackG[x][0], c.row[x]) << x;
+    }
+
+    // A blank in a flat field divides by 1: the darkest divisor would make it a bright dot.
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const std::string flat = dir.file("flat.fits");
+    testing::writeWithCfitsio(flat, {FLOAT_IMG, {2, 2}, {nan, 100, 300, 200}});
+    loadFlatField(w, flat, CalibrationFits);
+    EXPECT_FLOAT_EQ(w.FlatG[0][1], 1.0f);  // stored first, plane row 1
+    EXPECT_FLOAT_EQ(w.FlatG[1][1], 0.5f);
+    EXPECT_FLOAT_EQ(w.FlatG[0][0], 1.5f);
+}
+
 TEST(Calibration, LoadsInLevelUnitsAndFillsBeyondTheFileWithNeutralValues) {
     TempDir dir;
     Bitmap24 coloured = testing::uniform(5, 3, 0);

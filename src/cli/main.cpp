@@ -225,8 +225,7 @@ struct Session {
         // other mix would open one of the files and drop the rest without a word.
         if (inputs.size() > 1 && !std::all_of(inputs.begin(), inputs.end(), isStillFrameFile))
             throw UsageError("give one video (.avi, .ser) or frame list (.pxl), or any number of BMP or JPG frames");
-        const std::string first = lowerExtensionOf(inputs.front());
-        if (sequence && (first == ".fit" || first == ".fits"))
+        if (sequence && openFilterOfName(inputs.front()) == 3)
             throw UsageError("a FITS file is one picture, not a sequence of frames: open it with 'process'");
         if (lowerExtensionOf(inputs.front()) == ".pxl") {
             // A frame list opens as the window's list window opens it.
@@ -898,9 +897,11 @@ void checkProcessingOptions(const Arguments& arguments) {
 int runProcess(const Arguments& arguments) {
     const SaveRequest save = saveRequestFrom(arguments, true);
     checkProcessingOptions(arguments);
-    const std::string kind = arguments.positional.size() == 1 ? lowerExtensionOf(arguments.positional.front()) : "";
-    if (kind != ".fit" && kind != ".fits" && kind != ".bmp" && kind != ".jpg" && kind != ".jpeg" && kind != ".pxp")
-        throw UsageError("process takes one image (.fit, .fits, .bmp or .jpg) or one project (.pxp)");
+    // One picture (BMP, FITS or JPG, as Select input opens them) or one project.
+    const std::string input = arguments.positional.size() == 1 ? arguments.positional.front() : "";
+    const std::optional<int> picture = openFilterOfName(input);
+    if (!(picture && *picture >= 2 && *picture <= 4) && !isProject(input))
+        throw UsageError("process takes one image (.fit, .fits, .fts, .bmp or .jpg) or one project (.pxp)");
     checkSavedNames(arguments, save);
     Session session;
     if (isProject(arguments.positional.front())) {

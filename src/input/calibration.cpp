@@ -176,7 +176,7 @@ std::optional<CalibrationFileType> calibrationTypeOfName(const std::string& path
     const std::string extension = lowerExtensionOf(path);
     if (extension == ".bmp") return CalibrationBmp;
     if (extension == ".fitq") return CalibrationSpecialFits;
-    if (extension == ".fit" || extension == ".fits") return CalibrationFits;
+    if (extension == ".fit" || extension == ".fits" || extension == ".fts") return CalibrationFits;
     return std::nullopt;
 }
 

@@ -303,8 +303,11 @@ TEST_F(Cli, ProcessWritesWhatTheWindowWritesForOneImage) {
     const std::string fits = dir.file("m42.fit");
     testing::writeWithCfitsio(fits, picture);
     const std::string bmp = frame("moon.bmp", 5, 160, 120);
+    const std::string fts = dir.file("m42.fts");  // the window opens this spelling too
+    std::filesystem::copy_file(fits, fts);
     struct Case { std::string input; int openFilter; std::string out; int saveFilter; };
-    for (const Case& c : {Case{fits, 3, "a.fit", 2}, Case{fits, 3, "a.bmp", 1}, Case{bmp, 2, "b.jpg", 4}}) {
+    for (const Case& c : {Case{fits, 3, "a.fit", 2}, Case{fits, 3, "a.bmp", 1}, Case{bmp, 2, "b.jpg", 4},
+                          Case{fts, 3, "c.bmp", 1}}) {
         const auto run = runCli("process " + c.input + " --wavelets 40,25,15,10,10,10 --out " + dir.file("cli-" + c.out));
         ASSERT_EQ(run.status, 0) << c.out << ": " << run.err;
         EXPECT_EQ(run.out, "saved: " + dir.file("cli-" + c.out) + "\n");

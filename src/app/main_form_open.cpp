@@ -228,7 +228,8 @@ bool TMainForm::openStillFrames(const std::vector<std::string>& selected, bool j
 void TMainForm::openFitsInput(const std::string& path) {
     Workspace& w = *workspace_;
     settings_.writeString("Files", "Lasttype", "FIT");
-    openFitsFrame(w, path);
+    const FitsPlaneRead read = openFitsFrame(w, path);
+    if (read.planes > 1) ui_.showMessage(MessageKind::Information, firstPlaneOnlyText(path, read.planes));
     w.StackColour = false;
     w.SequenceOpen = false;
     w.SourceFile = fileNameOf(path);

@@ -76,6 +76,7 @@ CalibrationLoad readCalibration(const std::string& path, int fileType, const Cal
     const float factor = fileType == CalibrationFits ? kind.plainFitsFactor : 1.0f;
     const FitsPlaneRead read = readFitsPlane(file, header, fitsScratch(), factor, VectorCode::Best, &kind == &Flat);
     loaded.grey = &fitsScratch();
+    if (read.planes > 1) load.message = firstPlaneOnlyText(path, read.planes);
     if (read.divided) loaded.divisor = read.mean;
     loaded.normalised = read.divided;
     loaded.width = read.width;

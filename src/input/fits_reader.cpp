@@ -484,6 +484,7 @@ FitsHeader ReadFitsHeader(FitsFile& file) {
         throw PlanexorError("unsupported fits format");
     cards.axes.resize(axisCount);
     unsigned __int128 dataBytes = static_cast<unsigned>(bytesPerValue(bitpix));
+    std::int64_t planes = 1;
     for (int axis = 0; axis < axisCount; ++axis) {
         const std::string name = "NAXIS" + std::to_string(axis + 1);
         if (!cards.axes[axis]) throw damaged(name + " missing");
@@ -492,6 +493,7 @@ FitsHeader ReadFitsHeader(FitsFile& file) {
             throw PlanexorError("FITS image size out of range in " + path + ": " + name + " = " +
                                 std::to_string(length));
         dataBytes *= static_cast<std::uint64_t>(std::min<std::int64_t>(length, std::int64_t{1} << 40));
+        if (axis >= 2) planes = std::min<std::int64_t>(planes * length, std::int64_t{1} << 40);
         if (dataBytes > file.size()) break;  // refused below; no overflow either way
     }
     if (cards.BSCALE && *cards.BSCALE == 0.0) throw damaged("BSCALE is 0");
@@ -508,6 +510,7 @@ FitsHeader ReadFitsHeader(FitsFile& file) {
     header.BLANK = cards.BLANK.value_or(0);
     header.dataOffset = offset;
     header.dataBytes = static_cast<std::uint64_t>(dataBytes);
+    header.planes = planes;
     return header;
 }
 
@@ -574,6 +577,7 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
     FitsPlaneRead result;
     result.fileWidth = header.NAXIS1;
     result.fileHeight = header.NAXIS2;
+    result.planes = header.planes;
     result.width = std::min(header.NAXIS1, MaxImageSide);
     result.height = std::min(header.NAXIS2, MaxImageSide);
     const int width = result.width;
@@ -637,6 +641,11 @@ FitsPlaneRead readFitsPlane(FitsFile& file, const FitsHeader& header, TFloatPlan
     result.minimum = minimum;
     result.maximum = maximum;
     return result;
+}
+
+std::string firstPlaneOnlyText(const std::string& path, std::int64_t planes) {
+    return "The FITS file " + path + " holds " + std::to_string(planes) +
+           " planes (a colour picture?): only the first is read, in grey.";
 }
 
 FitsPlaneRead openFitsFrame(Workspace& workspace, const std::string& path) {

@@ -21,6 +21,7 @@ struct FitsHeader {
     std::int64_t BLANK = 0;
     std::uint64_t dataOffset = 0;  // the block after END
     std::uint64_t dataBytes = 0;   // every plane of a cube, as the header promises
+    std::int64_t planes = 1;       // of a cube (NAXIS3 and beyond): only the first is read
 };
 
 // A FITS file read from the front: the header, then the rows in stored order.
@@ -58,7 +59,11 @@ struct FitsPlaneRead {
     float minimum = 0, maximum = 0;     // of the values read
     bool divided = false;               // by mean, as a flat field is
     double mean = 0;
+    std::int64_t planes = 1;            // the file's: only the first was read
 };
+
+// What the user is told of a cube (a colour FITS, say) read as its first plane.
+std::string firstPlaneOnlyText(const std::string& path, std::int64_t planes);
 
 // Reads the first plane upright (stored row r to plane row height-1-r), cut to
 // MaxImageSide x MaxImageSide, every value x factor. Elements outside the

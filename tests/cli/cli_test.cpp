@@ -314,6 +314,12 @@ TEST_F(Cli, ProcessWritesWhatTheWindowWritesForOneImage) {
         saveAsTheWindowDoes(c.input, c.openFilter, dir.file("win-" + c.out), c.saveFilter);
         EXPECT_EQ(withoutObservationTime(dir.file("cli-" + c.out)), withoutObservationTime(dir.file("win-" + c.out))) << c.out;
     }
+    // A colour cube is read as its first plane, and the user is told so.
+    picture.axes = {160, 40, 3};
+    testing::writeWithCfitsio(dir.file("cube.fit"), picture);
+    const auto cube = runCli("process " + dir.file("cube.fit") + " --out " + dir.file("cube.bmp"));
+    EXPECT_EQ(cube.status, 0);
+    EXPECT_NE(cube.err.find("holds 3 planes (a colour picture?): only the first is read"), std::string::npos) << cube.err;
 }
 
 TEST_F(Cli, GammaCurveAndKernelGiveWhatTheEditorsGive) {

@@ -6,6 +6,7 @@
 
 #include "core/error.h"
 #include "core/pixel.h"
+#include "core/scoped_value.h"
 #include "core/vector_lanes.h"
 #include <cmath>
 
@@ -953,7 +954,7 @@ FramePreparation::FramePreparation(const StackOptions& options)
 }
 
 void FramePreparation::AddFrameToStack(Workspace& workspace, Bitmap24& frame) {
-    bool calibrate = options_.useDark || options_.useFlat;
+    bool calibrate = (options_.useDark || options_.useFlat) && !fieldsCalibrated_;
     if (points_) {
         if (calibrate) calibrateBytes(workspace, options_, frame);
         calibrate = false;
@@ -1112,6 +1113,11 @@ void FramePreparation::addDecodedFrame(Workspace& workspace, Bitmap24& frame, in
         AddFrameToStack(workspace, frame);
         return;
     }
+    // The dark and flat are the camera's own lines: a rebuilt line is made of
+    // its neighbours, so the frame is calibrated whole before the split.
+    const bool calibrate = options_.useDark || options_.useFlat;
+    if (calibrate) calibrateBytes(workspace, options_, frame);
+    const ScopedValue<bool> calibrated(fieldsCalibrated_, calibrate, false);
     unsplit_ = frame;
     for (int field = 0; field < 2; ++field) {
         if (field == 1) frame = unsplit_;

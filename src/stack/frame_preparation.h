@@ -96,6 +96,7 @@ private:
     Bitmap24 unsplit_;     // the decoded frame, kept for the second field
     PendingSums pending_;
     AlignmentPoints* points_ = nullptr;
+    bool fieldsCalibrated_ = false;  // the fields of a frame calibrated before its split
 };
 
 // After a run: with partial coverage each pixel of 0..width-1 x 0..height-1

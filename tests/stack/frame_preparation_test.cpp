@@ -286,6 +286,18 @@ TEST(AddDecodedFrame, InterlaceInterpolationChoosesTheLinesOfEachField) {
         }
 }
 
+// A hot pixel and its dark are the camera's own: the frame is calibrated
+// before its fields are rebuilt, so no line inherits half a hot pixel.
+TEST(AddDecodedFrame, DeinterlacedFramesAreCalibratedBeforeTheirFieldsAreRebuilt) {
+    auto workspace = workspaceFor(6, 9);
+    Bitmap24 frame = picture(6, 9, [](int x, int y, int) { return x == 3 && y == 4 ? 250 : 100; });
+    workspace->DarkR[3][4] = workspace->DarkG[3][4] = workspace->DarkB[3][4] = 128.0f * 150;
+    workspace->DarkWidth = 6;
+    workspace->DarkHeight = 9;
+    decodedSettled(FramePreparation({.interlaced = true, .useDark = true}), *workspace, frame, 0);
+    for (int y = 0; y < 9; ++y) ASSERT_EQ(workspace->StackG[3][y], 200.0f) << y;  // both fields of an even 100
+}
+
 TEST(AddDecodedFrame, EachFieldTakesItsOwnShiftAndWeight) {
     auto workspace = workspaceFor(8, 8);
     workspace->FrameRecs[5] = {.ShiftY = 1, .FieldShiftX = 2, .Quality = 0.25f, .FieldQuality = 0.5f};

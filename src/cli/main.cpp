@@ -585,14 +585,24 @@ void writeShifts(const TMainForm& form, const std::string& path, bool subpixel) 
             const int frame = w.Ranking[rank].Frame;
             if (frame >= 0 && frame <= last && !w.FrameRecs[frame].Excluded) rankOf[frame] = rank;
         }
-    std::string csv = subpixel ? "frame,shift_x,shift_y,difference,quality,rank,subpixel_x,subpixel_y\n"
-                               : "frame,shift_x,shift_y,difference,quality,rank\n";
+    // De-interlaced, the columns above are the second field's; the first
+    // field's follow them.
+    const bool fields = form.control(Control::Interlaced).checked();
+    std::string csv = subpixel ? "frame,shift_x,shift_y,difference,quality,rank,subpixel_x,subpixel_y"
+                               : "frame,shift_x,shift_y,difference,quality,rank";
+    if (fields) csv += ",field0_shift_x,field0_shift_y,field0_difference,field0_quality";
+    if (fields && subpixel) csv += ",field0_subpixel_x,field0_subpixel_y";
+    csv += "\n";
     for (int frame = 0; frame <= last; ++frame) {
         const TFrameRec& record = w.FrameRecs[frame];
         csv += std::to_string(frame) + "," + std::to_string(record.ShiftX) + "," + std::to_string(record.ShiftY) +
                "," + floatText(record.Difference) + "," + floatText(record.Quality) + "," +
                std::to_string(rankOf[frame]);
         if (subpixel) csv += "," + floatText(record.SubShiftX) + "," + floatText(record.SubShiftY);
+        if (fields)
+            csv += "," + std::to_string(record.FieldShiftX) + "," + std::to_string(record.FieldShiftY) + "," +
+                   floatText(record.FieldDifference) + "," + floatText(record.FieldQuality);
+        if (fields && subpixel) csv += "," + floatText(record.FieldSubShiftX) + "," + floatText(record.FieldSubShiftY);
         csv += "\n";
     }
     writeFileAtomically(path, csv);
@@ -991,7 +1001,7 @@ int runStack(const Arguments& arguments) {
     };
     if (resume) {
         // An aligned project stacks again with new cut-offs, without aligning anew.
-        if (fieldItem > 0) throw UsageError("--deinterlace belongs to aligning; the project keeps its own");
+        if (arguments.has("deinterlace")) throw UsageError("--deinterlace belongs to aligning; the project keeps its own");
         if (chain) throw UsageError("--chain aligns anew; a project stacks without aligning");
         // What opening and aligning read: the project keeps its own.
         for (const char* option : {"feature", "box", "no-track", "predict", "subpixel", "quality", "resample", "dark",

@@ -199,6 +199,19 @@ TEST_F(Cli, ABlackFirstFrameIsRefusedAsReferenceAndLeftOutWithExclude) {
     EXPECT_EQ(runCli(stack + " --exclude 0").status, 0);
 }
 
+// De-interlaced, the shifts file gives the first field's columns too, and a
+// project stacked again keeps the fields it was aligned with.
+TEST_F(Cli, ADeinterlacedRunWritesBothFieldsAndItsProjectKeepsThem) {
+    const DemoResult written = demo("demo", 6, 160, 120);
+    const std::string stack = "stack " + written.sequenceFiles.front();
+    ASSERT_EQ(runCli(stack + " --feature 80,60 --box 64 --deinterlace both --best 3 --out " + dir.file("s.bmp") +
+                     " --shifts " + dir.file("s.csv") + " --project " + dir.file("p.pxp")).status, 0);
+    const std::string csv = readText(dir.file("s.csv"));
+    EXPECT_EQ(csv.substr(0, csv.find('\n')),
+              "frame,shift_x,shift_y,difference,quality,rank,field0_shift_x,field0_shift_y,field0_difference,field0_quality");
+    EXPECT_EQ(runCli("stack " + dir.file("p.pxp") + " --deinterlace none --out " + dir.file("t.bmp")).status, 2);
+}
+
 // Ctrl-C while a demo is rendered: no half-written video is left behind.
 TEST_F(Cli, AnInterruptedDemoKeepsNothing) {
     const std::string demo = dir.file("demo");

@@ -483,6 +483,10 @@ void applyFrameListOptions(Session& session, const Arguments& arguments) {
 // The optimizing options; without --optimize a run does not optimize, so
 // scripts written before it keep their results and speed.
 void setOptimizing(TMainForm& form, const Arguments& arguments) {
+    // These tune the passes of --optimize; without it they would change nothing.
+    for (const char* tuning : {"optimize-until", "search-area"})
+        if (arguments.has(tuning) && !arguments.has("optimize"))
+            throw UsageError(std::string("--") + tuning + " tunes --optimize: give --optimize too");
     form.control(Control::AutoOptimize).setChecked(arguments.has("optimize"));
     if (arguments.has("optimize-until"))
         setControlValue(form, Control::OptimizeSpin, arguments.number("optimize-until", 1), "optimize-until");

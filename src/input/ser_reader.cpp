@@ -252,6 +252,7 @@ struct SerReader::Impl {
     std::vector<std::uint8_t> reduced; // 16-bit samples reduced to 8 bits
     std::vector<std::uint8_t> padded;  // the Bayer mosaic with its mirrored border
     std::vector<std::uint8_t> toByte;  // 16-bit sample as loaded on this machine -> 8 bits
+    std::vector<std::uint8_t> byteScale;  // depth 1..7: stored byte -> 8 bits; empty when none
     std::optional<ScaledReduction> scaled;  // the same by arithmetic, when it agrees everywhere
 
     ~Impl() {
@@ -345,7 +346,20 @@ void SerReader::Impl::decideSampleLayout() {
     // Capture programs write flag 0 with little-endian samples.
     const SerByteOrder flagged = header.byteOrderFlag == 0 ? SerByteOrder::LittleEndian : SerByteOrder::BigEndian;
     order = flagged;
-    if (sampleBytes == 1) return;
+    if (sampleBytes == 1) {
+        // Depths below 8 keep their samples in the low bits: stretch them to
+        // 0..255, unless frame 0 shows larger values (then they fill the byte).
+        if (header.depth < 8) {
+            readFrame(0);
+            const unsigned limit = (1u << header.depth) - 1;
+            if (*std::max_element(raw.begin(), raw.end()) <= limit) {
+                byteScale.resize(256);
+                for (unsigned value = 0; value < 256; ++value)
+                    byteScale[value] = static_cast<std::uint8_t>(std::min(255u, (value * 255 + limit / 2) / limit));
+            }
+        }
+        return;
+    }
 
     readFrame(0);
     const SerByteOrder other =
@@ -369,9 +383,15 @@ void SerReader::Impl::decideSampleLayout() {
     if (header.depth < 16) {
         const unsigned limit = (1u << header.depth) - 1;
         const unsigned unusedLowBits = (1u << (16 - header.depth)) - 1;
-        if (largest[0] <= limit) {
+        // Left-aligned samples leave their low bits clear in every sample, which
+        // noise never does in a real frame; a dim frame 0 of them fits the depth
+        // too and must not be stretched as if right-aligned.
+        const auto leftLooking = [&](int k) {
+            return count >= 256 && lowBits[k] != 0 && (lowBits[k] & unusedLowBits) == 0;
+        };
+        if (largest[0] <= limit && !leftLooking(0)) {
             maximum = limit;
-        } else if (largest[1] <= limit) {
+        } else if (largest[1] <= limit && !leftLooking(1)) {
             order = other;
             maximum = limit;
         } else {
@@ -407,6 +427,8 @@ void SerReader::Impl::readFrame(int frame) {
     const std::uint64_t offset = kHeaderBytes + static_cast<std::uint64_t>(frame) * frameBytes;
     if (!readAt(descriptor, raw.data(), raw.size(), offset))
         throw PlanexorError("Failed to read frame " + std::to_string(frame) + " of SER file " + name);
+    if (!byteScale.empty())
+        for (std::uint8_t& sample : raw) sample = byteScale[sample];
 }
 
 // The frame's samples as bytes, in the file's plane order.

@@ -157,6 +157,33 @@ TEST(SerReader, TwelveBitSamplesLeftAlignedIn16Bits_AreReadAs16Bit) {
     }
 }
 
+// A depth below 8 stretches to 0..255; a dim frame of left-aligned 14-bit
+// samples (its top value at a fifth of the range) is not taken as right-aligned.
+TEST(SerReader, LowDepthsAndDimLeftAlignedFrames_AreScaledByTheirDepth) {
+    TempDir dir;
+    testing::writeText(dir.file("d4.ser"), header(0, 0, 4, 1, 4, 1) + std::string("\x00\x01\x08\x0f", 4));
+    SerReader low(dir.file("d4.ser"));
+    Bitmap24 read;
+    low.decode(0, read);
+    EXPECT_EQ((std::vector<int>{read.pixel(0, 0)[0], read.pixel(1, 0)[0], read.pixel(2, 0)[0], read.pixel(3, 0)[0]}),
+              (std::vector<int>{0, 17, 136, 255}));
+
+    std::string dim = header(0, 0, 16, 16, 14, 1);
+    for (int i = 0; i < 256; ++i) {
+        const unsigned value = (i * 13 % 3277) << 2;  // up to 3276 of 16383, low two bits clear
+        dim += static_cast<char>(value & 0xff);
+        dim += static_cast<char>(value >> 8);
+    }
+    testing::writeText(dir.file("dim.ser"), dim);
+    SerReader reader(dir.file("dim.ser"));
+    EXPECT_TRUE(reader.leftAligned());
+    reader.decode(0, read);
+    int peak = 0;
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) peak = std::max<int>(peak, read.pixel(x, y)[0]);
+    EXPECT_NEAR(peak, 51, 1);  // a fifth of 255, not four times brighter
+}
+
 // 3000 frames of 4 MB, sparse on disk: frame 2500 starts past 4 GB.
 TEST(SerReader, FrameFarIntoALongRecording_IsReadAtItsOwnOffset) {
     TempDir dir;

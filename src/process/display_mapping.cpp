@@ -171,7 +171,8 @@ std::vector<GraphPoint> histogramCurve(const std::array<std::int32_t, 256>& coun
 bool dragStretchMarker(StretchMarkers& markers, int x, int y) {
     if (x < 9 || x > 264) return false;
     if (std::abs(markers.high - x) < 30 && y > 200) {
-        if (markers.high - markers.low > 16) markers.high = x - 9;
+        // Never below 16: the low marker 16 under it stays on the graph.
+        if (markers.high - markers.low > 16) markers.high = std::max(x - 9, 16);
     } else if (std::abs(markers.low - x) < 30 && y > 200 && markers.high - markers.low > 15) {
         markers.low = x - 9;
     }

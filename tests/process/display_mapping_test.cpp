@@ -250,10 +250,12 @@ TEST(HistogramGraph, MarkersSetTheStretch) {
     // Off the band nothing moves; along it the markers stay 15 apart.
     for (const auto& [x, y] : {std::pair{300, 210}, {5, 210}, {250, 100}}) dragStretchMarker(markers, x, y);
     EXPECT_EQ(markers, StretchMarkers{});
-    for (int x = 264; x >= 9; x -= 7) {
-        dragStretchMarker(markers, x, 210);
-        ASSERT_GE(markers.high - markers.low, 15) << x;
-    }
+    for (const int step : {7, 20})
+        for (int x = 264; x >= 9; x -= step) {
+            dragStretchMarker(markers, x, 210);
+            ASSERT_GE(markers.high - markers.low, 15) << x;
+            ASSERT_GE(markers.low, 0) << x;  // never off the graph: a negative low would lift black
+        }
 }
 
 using Stage = ProcessingCache::Stage;

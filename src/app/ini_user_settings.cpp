@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "app/big_ini_file.h"
-#include "core/error.h"
+#include "core/file_io.h"
 
 namespace planexor {
 namespace {
@@ -105,10 +105,7 @@ void IniUserSettings::flush() {
         return;
     }
     try {
-        std::error_code error;
-        const auto directory = std::filesystem::path(path_).parent_path();
-        if (!directory.empty() && !std::filesystem::create_directories(directory, error) && error)
-            throw PlanexorError("Cannot write " + path_ + ": its folder cannot be made (" + error.message() + ")");
+        makeFolderFor(path_);
         // Another window may have written since this one read the file.
         auto current = std::make_unique<TBigIniFile>(path_);
         for (const auto& [section, key, value] : unsaved_) current->WriteString(section, key, value);

@@ -7,7 +7,7 @@
 #include "app/big_ini_file.h"
 #include "app/form_state.h"
 #include "app/ini_user_settings.h"
-#include "core/error.h"
+#include "core/file_io.h"
 
 namespace planexor {
 
@@ -40,10 +40,7 @@ bool SettingsFile::save(const TMainForm& form) {
         return false;
     }
     try {
-        std::error_code error;
-        const auto directory = std::filesystem::path(path_).parent_path();
-        if (!directory.empty() && !std::filesystem::create_directories(directory, error) && error)
-            throw PlanexorError("Cannot write " + path_ + ": its folder cannot be made (" + error.message() + ")");
+        makeFolderFor(path_);
         // Built from nothing: the file holds the list's keys and no others.
         TBigIniFile ini;
         writeFormSection(ini, form);

@@ -142,6 +142,13 @@ void AtomicFileWriter::commit() {
     temporary_.clear();
 }
 
+void makeFolderFor(const std::string& path) {
+    const std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    std::error_code error;
+    if (!folder.empty() && !std::filesystem::create_directories(folder, error) && error)
+        throw PlanexorError("Cannot write " + path + ": its folder cannot be made (" + error.message() + ")");
+}
+
 void writeFileAtomically(const std::string& path, const void* data, std::size_t size) {
     AtomicFileWriter file(path);
     file.write(data, size);

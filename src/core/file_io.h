@@ -39,6 +39,10 @@ private:
 // leaves the old file and nothing beside it.
 void removeUnfinishedFilesOnSignals();
 
+// Makes the folder `path` is to be written in, with its parents; throws
+// PlanexorError naming the file and why its folder cannot be made.
+void makeFolderFor(const std::string& path);
+
 void writeFileAtomically(const std::string& path, const void* data, std::size_t size);
 void writeFileAtomically(const std::string& path, const std::string& text);
 

@@ -143,14 +143,7 @@ bool separatedNumbers(std::string_view text, std::string_view separators, int* v
 std::string fullPath(const std::string& path) {
     std::error_code error;
     const std::filesystem::path full = std::filesystem::absolute(path, error);
-    if (error) return path;
-    // ".." after a symbolic link goes where the system goes, not where the text does.
-    for (const std::filesystem::path& part : full)
-        if (part == "..") {
-            const std::filesystem::path folder = std::filesystem::weakly_canonical(full.parent_path(), error);
-            return error ? full.string() : (folder / full.filename()).string();
-        }
-    return full.lexically_normal().string();
+    return error ? path : pathThroughLinks(full.string());
 }
 
 bool isProject(const std::string& path) { return lowerExtensionOf(path) == ".pxp"; }

@@ -142,6 +142,16 @@ void AtomicFileWriter::commit() {
     temporary_.clear();
 }
 
+std::string pathThroughLinks(const std::string& path) {
+    const std::filesystem::path given(path);
+    if (std::none_of(given.begin(), given.end(), [](const std::filesystem::path& part) { return part == ".."; }))
+        return given.lexically_normal().string();
+    std::error_code error;
+    const std::filesystem::path full = std::filesystem::absolute(given, error);
+    const std::filesystem::path folder = error ? given : std::filesystem::weakly_canonical(full.parent_path(), error);
+    return error ? given.lexically_normal().string() : (folder / full.filename()).string();
+}
+
 void makeFolderFor(const std::string& path) {
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
     std::error_code error;

@@ -39,6 +39,10 @@ private:
 // leaves the old file and nothing beside it.
 void removeUnfinishedFilesOnSignals();
 
+// `path` tidied: ".." goes where the file system goes (after a symbolic link,
+// up from the link's target, not back out of the link), the rest as text.
+std::string pathThroughLinks(const std::string& path);
+
 // Makes the folder `path` is to be written in, with its parents; throws
 // PlanexorError naming the file and why its folder cannot be made.
 void makeFolderFor(const std::string& path);

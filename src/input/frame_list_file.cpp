@@ -1,10 +1,8 @@
 #include "input/frame_list_file.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <system_error>
 
 #include "core/error.h"
 #include "core/file_io.h"
@@ -61,16 +59,8 @@ std::vector<std::string> readFrameListFile(const std::string& path) {
     // Lists hold full paths; one written by hand with names relative to it
     // means the list's own folder, wherever the program was started.
     const std::filesystem::path folder = std::filesystem::path(path).parent_path();
-    for (std::string& frame : paths) {
-        const std::filesystem::path name(frame);
-        if (!name.is_relative()) continue;
-        // ".." goes up from where the list really lies, not from a symbolic link's name.
-        std::error_code error;
-        std::filesystem::path base = folder;
-        if (std::any_of(name.begin(), name.end(), [](const auto& part) { return part == ".."; }))
-            if (auto real = std::filesystem::weakly_canonical(std::filesystem::absolute(folder), error); !error) base = real;
-        frame = (base / name).lexically_normal().string();
-    }
+    for (std::string& frame : paths)
+        if (std::filesystem::path(frame).is_relative()) frame = pathThroughLinks((folder / frame).string());
     return paths;
 }
 

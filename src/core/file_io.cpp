@@ -76,6 +76,9 @@ void removeUnfinishedFilesOnSignals() {
     action.sa_handler = removeUnfinishedAndEnd;
     sigemptyset(&action.sa_mask);
     for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+    // Past a file-size limit the write fails and is reported, rather than
+    // the program ending without a word and leaving its temporary behind.
+    std::signal(SIGXFSZ, SIG_IGN);
 }
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path) : path_(path) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <new>
 #include <regex>
+#include <sys/resource.h>
 #include <stdexcept>
 #include <tuple>
 #include <vector>
@@ -80,6 +81,21 @@ TEST(AtomicFileWriter, AnInterruptedSaveLeavesTheOldFileAndNoTemporary) {
             },
             ::testing::KilledBySignal(signal), "");
     }
+    // Past a file-size limit the save fails as any write does, rather than ending the program.
+    EXPECT_EXIT(
+        {
+            removeUnfinishedFilesOnSignals();
+            rlimit limit;
+            limit.rlim_cur = limit.rlim_max = 4096;
+            setrlimit(RLIMIT_FSIZE, &limit);
+            try {
+                writeFileAtomically(target, std::string(8192, 'x'));
+            } catch (const std::exception&) {
+                std::exit(3);
+            }
+            std::exit(0);
+        },
+        ::testing::ExitedWithCode(3), "");
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir.path())) names.push_back(entry.path().filename());
     EXPECT_EQ(names, std::vector<std::string>{"kept.txt"});

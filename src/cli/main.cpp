@@ -775,6 +775,7 @@ struct SaveRequest {
     std::string subdir;
     TFITParams header;
     bool overwrite = true;
+    std::vector<std::string> inputs;  // none may be replaced: the sequence, the dark and the flat
 };
 
 const std::vector<std::string> SaveOptions = {"out", "save", "selection", "subdir", "fits-object", "fits-telescope",
@@ -829,6 +830,9 @@ SaveRequest saveRequestFrom(const Arguments& arguments, bool processedByDefault)
     request.header.Observer = arguments.text("fits-observer");
     request.header.Comment = arguments.text("fits-comment");
     request.overwrite = !arguments.has("no-overwrite");
+    request.inputs = arguments.positional;
+    for (const char* calibration : {"dark", "flat"})
+        if (arguments.has(calibration)) request.inputs.push_back(arguments.text(calibration));
     return request;
 }
 
@@ -843,6 +847,7 @@ std::vector<std::string> saveAsAsked(Session& session, const SaveRequest& reques
         form.control(Control::Subdirname).setCaption(request.subdir);
         // The dialog opens in the subdirectory; the user types only a name.
         path = joinPath(form.saving().saveDirectory(), fileNameOf(request.out));
+        refuseInputAsOutput(request.inputs, savedNamesOf(path));
     }
     if (request.selection) {
         const auto& box = *request.selection;
@@ -872,13 +877,13 @@ std::string joined(const std::vector<std::string>& files) {
 
 // The picture's files checked before any work: none may be an input, and
 // --no-overwrite fails now rather than after the stack.
-void checkSavedNames(const Arguments& arguments, const SaveRequest& request) {
+void checkSavedNames(const SaveRequest& request) {
     if (!request.subdir.empty()) return;  // the folder follows from the input once it is open
     const std::string folder = directoryOf(request.out);
     if (std::error_code error; !folder.empty() && !std::filesystem::is_directory(folder, error))
         throw PlanexorError("Cannot write " + request.out + ": there is no folder " + folder);
     const std::vector<std::string> names = savedNamesOf(request.out);
-    refuseInputAsOutput(arguments.positional, names);
+    refuseInputAsOutput(request.inputs, names);
     if (!request.overwrite)
         for (const std::string& name : names)
             if (fileExists(name)) throw PlanexorError("The file " + name + " exists and --no-overwrite keeps it");
@@ -909,7 +914,7 @@ int runProcess(const Arguments& arguments) {
     const std::optional<int> picture = openFilterOfName(input);
     if (!(picture && *picture >= 2 && *picture <= 4) && !isProject(input))
         throw UsageError("process takes one image (.fit, .fits, .fts, .bmp or .jpg) or one project (.pxp)");
-    checkSavedNames(arguments, save);
+    checkSavedNames(save);
     Session session;
     if (isProject(arguments.positional.front())) {
         // The project re-runs its steps up to the stage it was saved at.
@@ -945,7 +950,7 @@ int runStack(const Arguments& arguments) {
     }
     checkWrittenNames(arguments);
     if (arguments.has("best") && arguments.has("best-percent")) throw UsageError("give --best or --best-percent, not both");
-    checkSavedNames(arguments, save);
+    checkSavedNames(save);
     if (arguments.has("mono") && arguments.has("colour")) throw UsageError("give --mono or --colour, not both");
     if (chain && arguments.has("middle")) throw UsageError("--chain stacks in one go: it takes no --middle");
     // What does not depend on the frames is checked before aligning them.
@@ -1083,7 +1088,10 @@ int runAbout(const Arguments& arguments) {
 int runMakeCalibration(const Arguments& arguments, bool flat) {
     const SaveRequest save = saveRequestFrom(arguments, false);
     if (save.processed) throw UsageError("make-dark and make-flat save the stack, not a processed picture");
-    checkSavedNames(arguments, save);
+    // Plain FITS is scaled around 0, and a flat with negative values is refused when loaded.
+    if (flat && save.filterIndex == 2)
+        throw UsageError("a flat field is saved as .fitq (or .bmp): a plain FITS flat cannot be loaded back");
+    checkSavedNames(save);
     Session session;
     TMainForm& form = session.form;
     loadCalibration(session, arguments);

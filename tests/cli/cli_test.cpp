@@ -71,8 +71,8 @@ TEST_F(Cli, InfoAndFrameReadStillFramesInTheGivenOrderAndAnAviWrittenByFfmpeg) {
 }
 
 TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) {
-    const std::string a = frame("a.bmp", 1);
-    const std::string bytesBefore = testing::readText(a);
+    const std::string a = frame("a.bmp", 1), b = frame("b.bmp", 2);
+    const std::string bytesBefore = testing::readText(a) + testing::readText(b);
     for (const std::string& usage :
          {std::string(), std::string("stak x.avi"), "frame " + a + " --index two --out x.bmp", "frame " + a + " --index 0", "frame " + a + " --index 0 --out x.avi",
           std::string("info"), "frame " + a + " --index 4294967296 --out x.bmp",
@@ -82,6 +82,8 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
           "stack p.pxp --dark " + a + " --out x.bmp", std::string("stack p.pxp --exclude 3 --out x.bmp"),
           // An output that is an input, inputs that are not one sequence, options that would do nothing.
           "frame " + a + " --index 0 --out " + a, "process " + a + " --out " + a,
+          "stack " + a + " --feature 32,32 --flat " + b + " --out " + b,
+          "stack " + a + " " + b + " --box 64 --feature 48,40 --subdir . --out a.bmp", "make-flat " + a + " --out f.fit",
           "stack " + a + " " + a + " --feature 1,1 --out " + a, std::string("info x.avi y.avi"),
           std::string("process x.ser --out x.bmp"), std::string("info p.pxp --exclude 1"),
           "stack " + a + " --feature 1,1 --save stack --gamma 2 --out x.bmp",
@@ -89,7 +91,7 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
           "stack " + a + " --feature 1,1 --mono --colour --out x.bmp", "align " + a + " --feature 1,1 --search-area 3 --shifts s.csv",
           std::string("make-demo d --format bmp --codec mjpeg"), std::string("make-demo d --frames 0")})
         EXPECT_EQ(runCli(usage).status, 2) << usage;
-    EXPECT_EQ(testing::readText(a), bytesBefore);
+    EXPECT_EQ(testing::readText(a) + testing::readText(b), bytesBefore);
     const auto unknownOption = runCli("info a.bmp --fast");
     EXPECT_EQ(unknownOption.status, 2);
     EXPECT_NE(unknownOption.err.find("unknown option --fast"), std::string::npos);

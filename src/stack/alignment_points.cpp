@@ -125,15 +125,32 @@ void AlignmentPoints::startReference(int width, int height) {
 
 void AlignmentPoints::addToReference(const Bitmap24& frame, double shiftX, double shiftY) {
     if (!std::isfinite(shiftX) || !std::isfinite(shiftY)) return;
-    const long long wholeX = wholePixels(shiftX), wholeY = wholePixels(shiftY);
-    const long long x0 = std::max(0LL, -wholeX), x1 = std::min<long long>(width_, frame.width() - wholeX);
-    const long long y0 = std::max(0LL, -wholeY), y1 = std::min<long long>(height_, frame.height() - wholeY);
+    // Placed where the stack places the frame, fraction included (sub-pixel
+    // or resampled shifts): the points measure each frame beyond that shift,
+    // so a reference at rounded shifts would move the whole stack by the
+    // fractions' mean. The fraction is read bilinearly between neighbours.
+    shiftX = std::clamp(shiftX, -1e6, 1e6);
+    shiftY = std::clamp(shiftY, -1e6, 1e6);
+    const long long wholeX = static_cast<long long>(std::floor(shiftX));
+    const long long wholeY = static_cast<long long>(std::floor(shiftY));
+    const float fx = static_cast<float>(shiftX - static_cast<double>(wholeX));
+    const float fy = static_cast<float>(shiftY - static_cast<double>(wholeY));
+    const int nextX = fx > 0.0f ? 1 : 0, nextY = fy > 0.0f ? 1 : 0;
+    const long long x0 = std::max(0LL, -wholeX), x1 = std::min<long long>(width_, frame.width() - wholeX - nextX);
+    const long long y0 = std::max(0LL, -wholeY), y1 = std::min<long long>(height_, frame.height() - wholeY - nextY);
     for (long long y = y0; y < y1; ++y) {
         const std::uint8_t* in = frame.pixel(static_cast<int>(x0 + wholeX), static_cast<int>(y + wholeY));
+        const std::uint8_t* below = in + (nextY ? frame.rowBytes() : 0);
         float* sum = sum_.data() + static_cast<std::size_t>(y) * width_;
         int* count = count_.data() + static_cast<std::size_t>(y) * width_;
-        for (long long x = x0; x < x1; ++x, in += 3) {
-            sum[x] += grey(in);
+        for (long long x = x0; x < x1; ++x, in += 3, below += 3) {
+            if (nextX == 0 && nextY == 0) {
+                sum[x] += grey(in);
+            } else {
+                const float top = (1.0f - fx) * grey(in) + fx * grey(in + 3 * nextX);
+                const float bottom = (1.0f - fx) * grey(below) + fx * grey(below + 3 * nextX);
+                sum[x] += (1.0f - fy) * top + fy * bottom;
+            }
             ++count[x];
         }
     }

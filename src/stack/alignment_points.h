@@ -31,7 +31,7 @@ public:
     };
 
     // The reference covers width x height pixels; frames added are averaged
-    // in grey at their whole shifts.
+    // in grey where the stack places them, fractions of a pixel included.
     void startReference(int width, int height);
     void addToReference(const Bitmap24& frame, double shiftX, double shiftY);
 

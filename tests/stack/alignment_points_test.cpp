@@ -96,6 +96,29 @@ TEST(AlignmentPoints, ShiftsFollowTheSeeingField) {
     EXPECT_GE(share, 0.6);
 }
 
+// A frame between pixels (sub-pixel or resampled shifts) is measured where
+// the reference holds it: a reference at rounded shifts would move the stack.
+TEST(AlignmentPoints, AFrameBetweenPixelsHasNoLocalShiftOnItsOwnReference) {
+    DemoOptions demo;
+    demo.frames = 1;
+    PlanetRenderer renderer(320, 240, demo.seed);
+    Bitmap24 frame;
+    renderer.render(demoTruth(demo).front(), 0, FrameEffects{}, frame);
+    AlignmentPoints points;
+    points.startReference(320, 240);
+    points.addToReference(frame, 2.5, -1.5);
+    ASSERT_GT(points.placePoints(AlignmentPoints::Auto), 4);
+    points.measure(frame, 2.5, -1.5);
+    // One point can miss along the bands; rounded shifts move them all by half a pixel.
+    double meanX = 0, meanY = 0;
+    for (const AlignmentPoints::Point& point : points.points()) {
+        meanX += point.shiftX / static_cast<double>(points.points().size());
+        meanY += point.shiftY / static_cast<double>(points.points().size());
+    }
+    EXPECT_NEAR(meanX, 0.0, 0.1);
+    EXPECT_NEAR(meanY, 0.0, 0.1);
+}
+
 // Frames the points cannot use leave the frame at its global shift: nothing
 // moves, nothing is read outside a bitmap (the sanitizers watch), no NaN.
 TEST(AlignmentPoints, UnusableFramesFallBackToTheGlobalShift) {

@@ -73,8 +73,7 @@ void BM_DecomposeColour1024(benchmark::State& state) {
     options.Multiplicant = 8;
     RunProgress quiet;
     for (auto _ : state) {
-        decomposeStack(*fixture.workspace, fixture.cache->layers(), options, {Side, Side, true},
-                       PixelRegion::whole(Side, Side), quiet);
+        decomposeStack(*fixture.workspace, fixture.cache->layers(), options, {Side, Side, true}, quiet);
         benchmark::DoNotOptimize(fixture.workspace->ProcG[100][100]);
     }
     state.SetLabel(wideVectorsAvailable() ? "avx2" : "portable");

@@ -22,14 +22,14 @@ ProcessingCache::Stage ProcessingCache::update(const ProcessingSettings& setting
                                           : settings.region.clippedTo(geometry.width, geometry.height);
     Stage first = Stage::None;
 
+    // The layers are always made whole (a selection limits what is mapped):
+    // the processed FITS and any later pass over the whole picture read them.
     if (deepest == Stage::Decomposition &&
-        (layersStale_ || geometry != decomposedGeometry_ || settings.decomposition != decomposedWith_ ||
-         !decomposedRegion_.contains(region))) {
-        decomposeStack(workspace_, *layers_, settings.decomposition, geometry, region, progress);
+        (layersStale_ || geometry != decomposedGeometry_ || settings.decomposition != decomposedWith_)) {
+        decomposeStack(workspace_, *layers_, settings.decomposition, geometry, progress);
         layersStale_ = false;
         decomposedGeometry_ = geometry;
         decomposedWith_ = settings.decomposition;
-        decomposedRegion_ = region;
         recombined_ = false;
         first = Stage::Decomposition;
     }

@@ -24,8 +24,7 @@ struct ProcessingSettings {
 // changed settings make stale: a display or gamma change only the mapping,
 // a gain, layer switch or flip the recombination and the mapping. The
 // layers are recomputed only after invalidateLayers() (a new stack, Reset,
-// the filter window's "Set"), a change of scale, kernel or image size, or
-// when the region asked for lies outside the one last decomposed.
+// the filter window's "Set") or a change of scale, kernel or image size.
 class ProcessingCache {
 public:
     enum class Stage { None, Mapping, Recombination, Decomposition };
@@ -64,7 +63,6 @@ private:
     bool mapped_ = false;
     ImageGeometry decomposedGeometry_;
     DecompositionOptions decomposedWith_;
-    PixelRegion decomposedRegion_;
     RecombinationOptions recombinedWith_;
     ProcessingSettings mappedWith_;
     GammaCurve mappedGamma_;

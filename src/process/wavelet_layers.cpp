@@ -176,18 +176,15 @@ void smoothPlaneWith(VectorCode code, const LayerJob& job, TFloatPlane& plane, T
 }  // namespace
 
 void computeLayer(Workspace& workspace, LayerStore& store, int layer, const DecompositionOptions& options,
-                  const ImageGeometry& geometry, const PixelRegion& region, VectorCode code) {
+                  const ImageGeometry& geometry, VectorCode code) {
     const ImageGeometry image = geometry.clamped();
     if (layer < 1 || layer > WaveletLayerCount) return;
-    int margin = 0;
-    for (int later = layer + 1; later <= WaveletLayerCount; ++later) margin += layerDistance(options, later);
     LayerJob job;
     job.r = layerDistance(options, layer);
     job.width = image.width;
     job.height = image.height;
-    job.area = PixelRegion{region.x1 - margin, region.y1 - margin, region.x2 + margin, region.y2 + margin}
-                   .clippedTo(image.width, image.height);
-    if (region.empty() || job.area.empty()) return;
+    job.area = PixelRegion::whole(image.width, image.height);
+    if (job.area.empty()) return;
     for (int i = 0; i < 9; ++i) job.taps.k[i] = options.kernel.taps[i];
 
     const auto planes = processingPlanes(workspace);
@@ -202,12 +199,11 @@ int layerProgressPercent(int layer) { return nearest(layer * 100.0 / WaveletLaye
 std::string layerProgressMessage(int layer) { return "Calculating Layer " + std::to_string(layer); }
 
 void decomposeStack(Workspace& workspace, LayerStore& store, const DecompositionOptions& options,
-                    const ImageGeometry& geometry, const PixelRegion& region, RunProgress& progress,
-                    VectorCode code) {
+                    const ImageGeometry& geometry, RunProgress& progress, VectorCode code) {
     copyStackToProcessing(workspace, geometry.colour);
     for (int layer = 1; layer <= WaveletLayerCount; ++layer) {
         progress.setPercent(layerProgressPercent(layer));
-        computeLayer(workspace, store, layer, options, geometry, region, code);
+        computeLayer(workspace, store, layer, options, geometry, code);
     }
 }
 

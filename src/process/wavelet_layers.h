@@ -19,10 +19,6 @@ struct PixelRegion {
 
     static PixelRegion whole(int width, int height) { return {0, 0, width - 1, height - 1}; }
     bool empty() const { return x1 > x2 || y1 > y2; }
-    bool contains(const PixelRegion& other) const {
-        return other.empty() ||
-               (x1 <= other.x1 && other.x2 <= x2 && y1 <= other.y1 && other.y2 <= y2);
-    }
     PixelRegion clippedTo(int width, int height) const;
     std::int64_t pixelCount() const {
         return empty() ? 0 : std::int64_t{x2 - x1 + 1} * (y2 - y1 + 1);
@@ -101,18 +97,16 @@ void copyStackToProcessing(Workspace& workspace, bool colour);
 
 // Layer k (1..6) of every channel in use, from the processing planes, which
 // are left holding the smoothed image. Taps beyond the image read its edge.
-// Only `region` is computed, widened by the distances of the later layers so
-// that after all six the region holds exactly what a whole-image run gives.
-// Outside the widened region planes and layers keep their values.
 void computeLayer(Workspace& workspace, LayerStore& store, int layer, const DecompositionOptions& options,
-                  const ImageGeometry& geometry, const PixelRegion& region, VectorCode code = VectorCode::Best);
+                  const ImageGeometry& geometry, VectorCode code = VectorCode::Best);
 
-// A whole decomposition: stack copy, then layers 1..6 with progress
-// round(k x 100 / 6) before each. Afterwards the processing planes hold the
-// residual; residual plus the six layers equals the stack up to float rounding.
+// A whole decomposition of the picture: stack copy, then layers 1..6 with
+// progress round(k x 100 / 6) before each. Afterwards the processing planes
+// hold the residual; residual plus the six layers equals the stack up to
+// float rounding. Always whole: layers of a selection alone would leave the
+// stack as the residual outside it under an earlier run's layers.
 void decomposeStack(Workspace& workspace, LayerStore& store, const DecompositionOptions& options,
-                    const ImageGeometry& geometry, const PixelRegion& region, RunProgress& progress,
-                    VectorCode code = VectorCode::Best);
+                    const ImageGeometry& geometry, RunProgress& progress, VectorCode code = VectorCode::Best);
 
 // Progress bar value and message shown before layer k is computed.
 int layerProgressPercent(int layer);

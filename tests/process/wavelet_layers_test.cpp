@@ -83,8 +83,7 @@ DirectDecomposition decomposeDirectly(const TFloatPlane& stack, int width, int h
 void expectMatchesDirect(ProcessingPlanes& planes, int width, int height, const DecompositionOptions& options,
                          bool colour) {
     RunProgress quiet;
-    decomposeStack(*planes.workspace, *planes.store, options, {width, height, colour},
-                   PixelRegion::whole(width, height), quiet);
+    decomposeStack(*planes.workspace, *planes.store, options, {width, height, colour}, quiet);
     for (int channel = 0; channel < ColourChannels; ++channel) {
         if (!colour && channel != GreenChannel) continue;
         const DirectDecomposition direct = decomposeDirectly(planes.stack(channel), width, height, options);
@@ -123,7 +122,7 @@ TEST(Decomposition, MonoDecomposesAndRecombinesOnlyGreen) {
         planes.processing(channel)[5][5] = planes.store->plane(4, channel)[5][5] =
             planes.store->recombined(channel)[5][5] = -7.0f;
     RunProgress quiet;
-    decomposeStack(*planes.workspace, *planes.store, dyadic(), {40, 30, false}, PixelRegion::whole(40, 30), quiet);
+    decomposeStack(*planes.workspace, *planes.store, dyadic(), {40, 30, false}, quiet);
     recombineLayers(*planes.workspace, *planes.store, RecombinationOptions{}, {40, 30, false});
     for (int channel : {0, 2})
         EXPECT_EQ(std::tuple(planes.processing(channel)[5][5], planes.store->plane(4, channel)[5][5],
@@ -133,49 +132,18 @@ TEST(Decomposition, MonoDecomposesAndRecombinesOnlyGreen) {
     EXPECT_NEAR(planes.store->recombined(GreenChannel)[5][5], planes.workspace->StackG[5][5], 1e-4);
 }
 
-// A selection is decomposed as the whole image would be, and only the
-// selection widened by the later layers' reach is touched.
-TEST(Decomposition, SelectionMatchesTheWholeImageRun) {
-    const int width = 300, height = 260;
-    const DecompositionOptions options = linear(2, 1);  // reach beyond layer 1: 3 + 4 + 5 + 6 + 7 = 25
-    const PixelRegion selection{100, 120, 140, 150};
-    ProcessingPlanes whole;
-    whole.fillStack(width, height, texturedValue);
-    RunProgress quiet;
-    decomposeStack(*whole.workspace, *whole.store, options, {width, height, true}, PixelRegion::whole(width, height),
-                   quiet);
-
-    ProcessingPlanes part;
-    part.fillStack(width, height, texturedValue);
-    for (int layer = 1; layer <= WaveletLayerCount; ++layer) part.store->plane(layer, 1)[10][10] = -99.0f;
-    part.store->plane(1, 1)[selection.x1 - 26][selection.y1] = -99.0f;
-    decomposeStack(*part.workspace, *part.store, options, {width, height, true}, selection, quiet);
-    for (int channel = 0; channel < ColourChannels; ++channel)
-        for (int x = selection.x1; x <= selection.x2; ++x)
-            for (int y = selection.y1; y <= selection.y2; ++y) {
-                for (int layer = 1; layer <= WaveletLayerCount; ++layer)
-                    ASSERT_EQ(part.store->plane(layer, channel)[x][y], whole.store->plane(layer, channel)[x][y]);
-                ASSERT_EQ(part.processing(channel)[x][y], whole.processing(channel)[x][y]);
-            }
-    EXPECT_EQ(part.store->plane(1, 1)[10][10], -99.0f);
-    EXPECT_EQ(part.store->plane(1, 1)[selection.x1 - 26][selection.y1], -99.0f);
-    EXPECT_NE(part.store->plane(1, 1)[selection.x1 - 25][selection.y1], -99.0f);
-    EXPECT_EQ(part.processing(0)[10][10], part.stack(0)[10][10]);
-}
-
 TEST(Decomposition, ReportsProgressAndStaysInBounds) {
     struct Recorder : RunProgress {
         std::vector<int> percents;
         void setPercent(int percent) override { percents.push_back(percent); }
     } recorder;
     ProcessingPlanes planes;
-    decomposeStack(*planes.workspace, *planes.store, dyadic(), {0, 0, true}, PixelRegion::whole(0, 0), recorder);
+    decomposeStack(*planes.workspace, *planes.store, dyadic(), {0, 0, true}, recorder);
     EXPECT_EQ(recorder.percents, (std::vector<int>{17, 33, 50, 67, 83, 100}));
     EXPECT_EQ(layerProgressMessage(4), "Calculating Layer 4");
 
     planes.workspace->StackG[1023][1023] = 5.0f;
-    decomposeStack(*planes.workspace, *planes.store, linear(8, 8), {5000, 5000, false},
-                   PixelRegion::whole(5000, 5000), recorder);
+    decomposeStack(*planes.workspace, *planes.store, linear(8, 8), {5000, 5000, false}, recorder);
     EXPECT_NE(planes.store->plane(1, GreenChannel)[1023][1023], 0.0f);
     EXPECT_EQ(planes.store->plane(1, GreenChannel)[1024][1024], 0.0f);
 }
@@ -207,7 +175,7 @@ TEST(FilterKernel, TheSteepestTypedKernelLeavesNoInfinityInAnyLayer) {
     DecompositionOptions options = linear(1, 0);
     options.kernel = normalisedKernel({1000, -1000, 1000, -1000, 1000, -1000, 1000, -1000, 0.5f}, 0.5f);
     RunProgress quiet;
-    decomposeStack(*planes.workspace, *planes.store, options, {width, height, false}, PixelRegion::whole(width, height), quiet);
+    decomposeStack(*planes.workspace, *planes.store, options, {width, height, false}, quiet);
     float largest = 0;
     for (int layer = 0; layer <= WaveletLayerCount; ++layer)
         for (int x = 0; x < width; ++x)
@@ -254,7 +222,7 @@ TEST(Recombination, GainsWeighEachLayer) {
     ProcessingPlanes planes;
     planes.fillStack(Width, Height, texturedValue);
     RunProgress quiet;
-    decomposeStack(*planes.workspace, *planes.store, dyadic(), {Width, Height, true}, PixelRegion::whole(Width, Height),
+    decomposeStack(*planes.workspace, *planes.store, dyadic(), {Width, Height, true},
                    quiet);
     const RecombinationOptions options{.gainSlider = {-50, 500, 300, 25, 0, 10},
                                        .layerOn = {true, true, false, true, true, true}};

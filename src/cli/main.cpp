@@ -960,6 +960,10 @@ int runStack(const Arguments& arguments) {
         if (!(percent > 0 && percent <= 100)) throw UsageError("--best-percent must be above 0 and at most 100");
     }
     if (arguments.has("resample") && arguments.has("expand")) throw UsageError("--resample and --expand exclude each other");
+    // Resampled frames are not compared (every difference reads 100 %): refused
+    // before aligning, and again below when a project or the settings resample.
+    const char* const resampledDifference = "--max-diff below 100 leaves nothing to stack with --resample";
+    if (arguments.has("resample") && arguments.number("max-diff", 100) < 100) throw UsageError(resampledDifference);
     const std::string filter = arguments.text("filter", "mitchell");
     const std::vector<std::string> filters = {"bell", "bspline", "lanczos", "mitchell"};
     const auto filterItem = std::find(filters.begin(), filters.end(), filter) - filters.begin();
@@ -1050,8 +1054,7 @@ int runStack(const Arguments& arguments) {
     const bool resampled = form.control(Control::Resampled).checked();
     if (arguments.has("max-diff")) {
         const double most = arguments.number("max-diff", 100);
-        // Resampled frames are not compared: every difference reads 100 %.
-        if (resampled && most < 100) throw UsageError("--max-diff below 100 leaves nothing to stack with --resample");
+        if (resampled && most < 100) throw UsageError(resampledDifference);
         setControlValue(form, Control::differencecutslider, most, "max-diff");
     }
     if (arguments.has("no-quality-weight")) form.control(Control::QualStack).setCheckedByUser(false);

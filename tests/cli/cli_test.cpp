@@ -88,10 +88,12 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
           std::string("process x.ser --out x.bmp"), std::string("info p.pxp --exclude 1"),
           "stack " + a + " --feature 1,1 --save stack --gamma 2 --out x.bmp",
           "stack " + a + " --feature 1,1 --filter bell --out x.bmp",
-          "stack " + a + " --feature 1,1 --mono --colour --out x.bmp", "align " + a + " --feature 1,1 --search-area 3 --shifts s.csv",
+          "stack " + a + " --feature 1,1 --mono --colour --out x.bmp",
+          "stack " + a + " " + b + " --box 64 --feature 48,40 --resample 2 --max-diff 50 --shifts s.csv --out x.bmp", "align " + a + " --feature 1,1 --search-area 3 --shifts s.csv",
           std::string("make-demo d --format bmp --codec mjpeg"), std::string("make-demo d --frames 0")})
         EXPECT_EQ(runCli(usage).status, 2) << usage;
     EXPECT_EQ(testing::readText(a) + testing::readText(b), bytesBefore);
+    EXPECT_FALSE(std::filesystem::exists("s.csv"));
     const auto unknownOption = runCli("info a.bmp --fast");
     EXPECT_EQ(unknownOption.status, 2);
     EXPECT_NE(unknownOption.err.find("unknown option --fast"), std::string::npos);

@@ -66,7 +66,9 @@ void TMainForm::SelectFileButtonClick() {
     const FileDialogAnswer answer = ui_.runFileDialog(request);
     if (!answer.accepted || answer.files.empty()) return;
     // A name typed in is opened for what it is, whatever filter showed.
-    const int filter = openFilterOfName(answer.files.front()).value_or(answer.filterIndex);
+    const auto named = std::find_if(answer.files.begin(), answer.files.end(),
+                                    [](const std::string& file) { return openFilterOfName(file).has_value(); });
+    const int filter = named != answer.files.end() ? *openFilterOfName(*named) : answer.filterIndex;
     probeInput(filter, answer.files);
 
     w.resetForOpening();
@@ -167,15 +169,16 @@ bool TMainForm::openStillFrames(const std::vector<std::string>& selected, bool j
     control(Control::Framelistloadbutton).setVisible(true);
     settings_.writeString("Files", "Lasttype", jpeg ? "JPG" : "BMP");
 
-    // Files of other kinds are left out and the rest renumbered.
+    // The dialog reports the file clicked last at the head of its list: the
+    // frame order comes back over the whole selection, before files of other
+    // kinds are left out (the rest renumbered) and only MaxFrames slots are
+    // kept (the warning about the rest comes with the frame list).
+    std::vector<std::string> ordered = selected;
+    if (ordered.size() > 1) std::swap(ordered.front(), ordered.back());
     std::vector<std::string> files;
-    std::copy_if(selected.begin(), selected.end(), std::back_inserter(files), isStillFrameFile);
+    std::copy_if(ordered.begin(), ordered.end(), std::back_inserter(files), isStillFrameFile);
     if (files.empty()) throw PlanexorError(NoStillFrames);
     const int total = static_cast<int>(files.size());
-    // The dialog reports the file clicked last at the head of its list: the
-    // frame order comes back over the whole selection before only MaxFrames
-    // slots are kept (the warning about the rest comes with the frame list).
-    std::swap(files.front(), files.back());
     if (files.size() > static_cast<std::size_t>(MaxFrames)) files.resize(MaxFrames);
 
     // The file the dialog reported first is the one shown first, as it was.

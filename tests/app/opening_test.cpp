@@ -1,6 +1,9 @@
 // Opening still frames and AVI videos through the open dialog.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
+#include "core/file_io.h"
 #include "input/jpeg_codec.h"
 #include "support/ffmpeg_tool.h"
 #include "support/form_fixture.h"
@@ -125,8 +128,18 @@ TEST_F(OpenStillFrames, BrokenOrForeignFilesAreReportedAndNothingStaysHalfOpen) 
 
     // Files of other kinds are left out and the rest renumbered.
     testing::writeText(dir.file("notes.txt"), "x");
-    open({frame("a.bmp", 1), dir.file("notes.txt"), frame("c.bmp", 3)}, 2);
-    EXPECT_EQ(form.frameCount(), 2);
+    // They move none of the others, last in name order or not, nor decide the
+    // kind of the frames when the dialog showed another.
+    for (const char* other : {"notes.txt", "0notes.txt"}) {
+        testing::writeText(dir.file(other), "x");
+        std::vector<std::string> chosen = {dir.file(other), frame("a.bmp", 1), frame("b.bmp", 2), frame("c.bmp", 3)};
+        std::sort(chosen.begin(), chosen.end());  // as the window's dialog hands them on
+        open(chosen, 4);
+        EXPECT_EQ(form.frameCount(), 3) << other;
+        EXPECT_FALSE(w.JpegFrames) << other;
+        EXPECT_EQ(fileNameOf(w.FrameFiles[0]) + fileNameOf(w.FrameFiles[1]) + fileNameOf(w.FrameFiles[2]),
+                  "a.bmpb.bmpc.bmp") << other;
+    }
     open({dir.file("notes.txt")}, 2);
     EXPECT_EQ(errors(), (std::vector<std::string>{errors()[0], "No BMP or JPG files were selected"}));
 }

@@ -82,8 +82,12 @@ StillFrameSize stillFrameSize(const std::string& path) {
     if (std::fread(header, 1, sizeof header, file.get()) < 4) notAPicture(path);
     if (header[0] == 'B' && header[1] == 'M') {
         if (std::fseek(file.get(), 0, SEEK_END) != 0 || std::ftell(file.get()) < 26) notAPicture(path);
-        const auto width = static_cast<std::int32_t>(littleEndian32(header + 18));
-        const auto height = static_cast<std::int32_t>(littleEndian32(header + 22));
+        // An OS/2 core header (12 bytes) holds its sides as two 16-bit values.
+        const bool core = littleEndian32(header + 14) == 12;
+        const auto width = core ? std::int32_t{header[18] | (header[19] << 8)}
+                                : static_cast<std::int32_t>(littleEndian32(header + 18));
+        const auto height = core ? std::int32_t{header[20] | (header[21] << 8)}
+                                 : static_cast<std::int32_t>(littleEndian32(header + 22));
         if (width <= 0 || height == 0 || height == INT32_MIN) notAPicture(path);
         return {width, height < 0 ? -height : height};
     }

@@ -231,7 +231,10 @@ TEST(FrameListFile, FrameSizesComeFromTheHeadersAndNonPicturesAreRefused) {
     testing::TempDir dir;
     const std::string bmp = testing::writeBmp(dir, "a.bmp", testing::uniform(33, 21, 7));
     writeJpegFile(dir.file("b.jpg"), testing::uniform(50, 40, 7));
-    for (const auto& [path, width, height] : {std::tuple{bmp, 33, 21}, {dir.file("b.jpg"), 50, 40}})
+    // An OS/2 core header holds its sides as 16-bit values.
+    testing::writeText(dir.file("core.bmp"), std::string("BM\x1a\0\0\0\0\0\0\0\x1a\0\0\0\x0c\0\0\0\x21\0\x15\0\x01\0\x18\0", 26));
+    for (const auto& [path, width, height] :
+         {std::tuple{bmp, 33, 21}, {dir.file("b.jpg"), 50, 40}, {dir.file("core.bmp"), 33, 21}})
         EXPECT_EQ(std::pair(stillFrameSize(path).width, stillFrameSize(path).height), std::pair(width, height));
     testing::writeText(dir.file("c.bmp"), "BM short");
     testing::writeText(dir.file("d.jpg"), std::string("\xff\xd8\xff\xe0\x00\x01", 6));

@@ -417,7 +417,9 @@ void ProjectFile::LoadProjectClick() {
         bool& flag;
         ~AutoLoadEnds() { flag = false; }
     } autoLoadEnds{autoLoad};
-    if (filterIndex == 2) {
+    // A name typed in is opened for what its extension says, whatever filter showed.
+    const std::string extension = lowerExtensionOf(path);
+    if (extension == ".pxl" || (filterIndex == 2 && extension != ".pxp")) {
         form_.openFrameList(path);
     } else {
         load(path);

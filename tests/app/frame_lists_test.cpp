@@ -54,6 +54,9 @@ protected:
 
 TEST_F(FrameLists, TogglesSaveReopenAndAddGiveTheFramesInOrder) {
     const auto paths = frames(6);
+    // A list typed into the project dialog opens as the list it is, whatever filter showed.
+    press(Control::LoadProject, list("typed.pxl", paths));
+    EXPECT_EQ(openedFrames(), paths);
     press(Control::Framelistloadbutton, list("all.pxl", paths));
     EXPECT_EQ(openedFrames(), paths);
     for (Control shown : {Control::AddFramesButton, Control::CreateDarkframe, Control::CreateFlatfield})

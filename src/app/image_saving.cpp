@@ -164,10 +164,10 @@ void ImageSaving::SaveBMP2buttonClick() {
             // A restored "Process selection" comes without its box (the box is not kept): then the
             // picture is saved whole, as it is shown.
             if (form_.control(Control::Section).checked() && form_.control(Control::SaveSectionbox).checked() &&
-                !selectionTooSmall(form_.process_->SectionBox))
-                savePicture(target, sectionOf(shown, form_.process_->SectionBox, form_.control(Control::HorizFlipCheckbox).checked(),
-                                              form_.control(Control::VertiFlipCheckbox).checked()));
-            else
+                !selectionTooSmall(form_.process_->SectionBox)) {
+                const auto [horizontal, vertical] = form_.process_->shownFlips();
+                savePicture(target, sectionOf(shown, form_.process_->SectionBox, horizontal, vertical));
+            } else
                 savePicture(target, shown);
         }
     }

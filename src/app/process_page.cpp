@@ -481,6 +481,12 @@ void ProcessPage::HistoResetClick() {
     ContrastSliderChanged();
 }
 
+std::pair<bool, bool> ProcessPage::shownFlips() const {
+    const ProcessingCache* cache = processing_.cache.get();
+    if (cache && cache->mapped()) return {cache->mappedHorizontalFlip(), cache->mappedVerticalFlip()};
+    return {control(Control::HorizFlipCheckbox).checked(), control(Control::VertiFlipCheckbox).checked()};
+}
+
 const Drawing& ProcessPage::processingOverlay(Control controlName) const {
     if (controlName == Control::Histograph) return processing_.histogram;
     Drawing& overlay = processing_.overlay;
@@ -496,10 +502,8 @@ const Drawing& ProcessPage::processingOverlay(Control controlName) const {
         drawSelectionBox(builder, {box.SectionX1, box.SectionY1, box.SectionX2, box.SectionY2}, true);
     } else if (processing_.heldLayer == 0 && control(Control::Section).checked() && control(Control::Showsectionbox).checked()) {
         const PixelRegion region = selectionRegion(box, true, width, height);
-        drawSelectionBox(builder,
-                         selectionOutline(region, control(Control::HorizFlipCheckbox).checked(),
-                                          control(Control::VertiFlipCheckbox).checked(), width, height),
-                         false);
+        const auto [horizontal, vertical] = shownFlips();
+        drawSelectionBox(builder, selectionOutline(region, horizontal, vertical, width, height), false);
     }
     if (processing_.heldLayer != 0) {
         builder.text(drawing_colour::Black, {0, 10}, layerViewCaption("HI :", processing_.heldRange.maximum));

@@ -1,4 +1,6 @@
 #pragma once
+#include <utility>
+
 #include "app/control_id.h"
 #include "app/processing_view.h"
 #include "core/drawing.h"
@@ -80,6 +82,10 @@ public:
     // marker dragged). Empty for other controls.
     const Drawing& processingOverlay(Control control) const;
     const Histograms& histograms() const;
+    // The mirroring of the picture shown (horizontal, vertical): the flip
+    // boxes' until a first mapping, then the one it was mapped with, so that
+    // a box is found on the picture as it is, flips ticked since or not.
+    std::pair<bool, bool> shownFlips() const;
     const StretchMarkers& stretchMarkers() const { return processing_.markers; }
     // The size the resized view's window should take (image + control areas).
     PictureSize shrinkviewSize() const { return processing_.shrinkWindow; }

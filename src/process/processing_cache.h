@@ -47,6 +47,10 @@ public:
     }
 
     const Bitmap24& image() const { return image_; }
+    // How image() is mirrored: the flip boxes can change without a re-map.
+    bool mapped() const { return mapped_; }
+    bool mappedHorizontalFlip() const { return mappedWith_.recombination.HorizFlipCheckbox; }
+    bool mappedVerticalFlip() const { return mappedWith_.recombination.VertiFlipCheckbox; }
     const Histograms& histograms() const { return histograms_; }
     LayerStore& layers() { return *layers_; }
     const LayerStore& layers() const { return *layers_; }

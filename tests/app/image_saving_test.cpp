@@ -113,13 +113,20 @@ TEST_F(ImageSaving, TheProcessedPictureIsSavedAsShown_MirroredAndAsTheSelection)
     struct Box {
         int x1, y1, x2, y2;
         int left, top, width, height;
+        bool flipSince = false;  // ticked after the picture was mapped, which then stays as it was
     };
     const Box boxes[] = {
         {100, 80, 300, 200, 100, 80, 199, 119},
         {350, 250, Width + 40, Height + 9, 350, 250, 50, 50},  // past the edge: clipped
+        {100, 80, 300, 200, 100, 80, 199, 119, true},
     };
     for (const Box& box : boxes) {
         select(box.x1, box.y1, box.x2, box.y2);
+        if (box.flipSince) {
+            form.control(Control::Section).setCheckedByUser(false);
+            form.control(Control::VertiFlipCheckbox).setCheckedByUser(true);
+            form.control(Control::Section).setCheckedByUser(true);
+        }
         const Bitmap24 section = readBmp(save(Control::SaveBMP2button, "section.bmp", 1).at(0));
         ASSERT_EQ(section.width() * 1000 + section.height(), box.width * 1000 + box.height);
         for (int y : {0, box.height - 1})

@@ -300,6 +300,8 @@ bool StackPage::preparePoints(AlignmentPoints& points, FramePreparation& prepara
 void StackPage::showCutOffFrame(int frame) {
     const Workspace& w = *workspace_;
     form_.loadFrame(frame);
+    // The stack slider's caption has always had two blanks before BMP.
+    if (w.StillFrames && !w.JpegFrames) form_.setCaption("Planexor processing  BMP: " + w.FrameFiles[frame]);
     const int width = std::clamp(std::min(w.ImageWidth, form_.preview_.width()), 0, MaxImageSide);
     const int height = std::clamp(std::min(w.ImageHeight, form_.preview_.height()), 0, MaxImageSide);
     stackBitmap_.resize(width, height);

@@ -139,6 +139,7 @@ TEST_F(Stacking, OneSelectedFrameAsksFirstAndNoneSelectedSaysSo_RefusingKeepsThe
     EXPECT_TRUE(ui.questions.empty());
     const int stacked = countSum(16, 12);
     form.control(Control::StackSlider).setValueByUser(0);  // shows the frame at the cut-off
+    EXPECT_EQ(form.caption().rfind("Planexor processing  BMP: ", 0), 0u) << form.caption();
     const Bitmap24 shown = form.stackBitmap();
     ui.yesNoAnswers = {false};
     stack();

@@ -8,6 +8,7 @@
 #include "core/pixel.h"
 #include "core/scoped_value.h"
 #include "core/vector_lanes.h"
+#include "stack/subpixel_filter.h"
 #include <cmath>
 
 #if defined(__SSE2__)
@@ -407,14 +408,7 @@ void addPlaced(Workspace& workspace, const Bitmap24& source, const Placement& pl
     }
 }
 
-// The taps that read a picture `fraction` of a pixel further on: weight k
-// belongs to source offset first + k. The weights sum to 1, so a constant
-// stays constant; a fraction of 0 gives the pixel itself for an
-// interpolating kernel.
-struct Kernel {
-    int first = 0, count = 0;
-    std::array<float, 8> weights{};
-};
+}  // namespace
 
 Kernel kernelFor(float (*function)(float), float support, float fraction) {
     Kernel kernel;
@@ -431,6 +425,8 @@ Kernel kernelFor(float (*function)(float), float support, float fraction) {
         for (int k = 0; k < kernel.count; ++k) kernel.weights[k] = static_cast<float>(kernel.weights[k] / sum);
     return kernel;
 }
+
+namespace {
 
 // The lanes a loop runs on: four with SSE, eight with AVX2 (no fused
 // steps, so both builds give the same sums).
@@ -607,6 +603,8 @@ bool wideSubpixel() {
 #endif
 }
 
+}  // namespace
+
 // The kernels met in practice (Lanczos3 with and without a fraction) get
 // their own unrolled loops.
 void filtered(float* out, const float* in, std::size_t stride, const float* weights, int count, int n) {
@@ -621,6 +619,8 @@ void filtered(float* out, const float* in, std::size_t stride, const float* weig
     if (count == 5) return filteredPortable<5>(out, in, stride, weights, count, n);
     filteredPortable<0>(out, in, stride, weights, count, n);
 }
+
+namespace {
 
 template <int Channels>
 void addColumn(float* const* planes, std::int32_t* count, const float* const* in, const float* weights, int taps,

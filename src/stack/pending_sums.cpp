@@ -51,6 +51,8 @@ void addBytes(std::uint16_t* __restrict sums, const std::uint8_t* __restrict byt
 
 }  // namespace
 
+void addByteSums(std::uint16_t* sums, const std::uint8_t* bytes, std::size_t n) { addBytes(sums, bytes, n); }
+
 void PendingSums::Release::operator()(void* memory) const { std::free(memory); }
 
 // Room for two fields of every frame, so adding frames allocates nothing.

@@ -14,6 +14,9 @@ namespace planexor {
 // exact in float whatever the order, so the planes end exactly as if each
 // frame had been added there, while a frame costs a third of the memory
 // traffic. Every frame's counts are one rectangle, kept as such to the end.
+// sums[i] += bytes[i] for i in 0..n-1, in 16-bit lanes that wrap.
+void addByteSums(std::uint16_t* sums, const std::uint8_t* bytes, std::size_t n);
+
 class PendingSums {
 public:
     PendingSums();

@@ -942,7 +942,7 @@ void chooseShiftAndWeight(Workspace& workspace, int frameNumber, bool firstField
 
 FramePreparation::FramePreparation(const StackOptions& options)
     : options_(options), filter_(options.resample ? &filterForItem(options.filterItem) : nullptr),
-      interpolation_(&subpixelInterpolation()) {
+      interpolation_(&subpixelInterpolation()), bins_(subpixelInterpolation()) {
     if (options.interlaceInterpolation < 0 || options.interlaceInterpolation > 3)
         throw PlanexorError("Unknown interlace interpolation");
     const int side = MaxImageSide;
@@ -1029,10 +1029,20 @@ void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame, bo
     const Calibration area =
         calibrate ? calibrationArea(workspace, options_, frame.width(), frame.height()) : Calibration{};
     if (options_.subpixel) {
-        const Kernel across = kernelFor(interpolation_->function, interpolation_->support,
-                                        limitFraction(workspace.ApplySubShiftX));
-        const Kernel down = kernelFor(interpolation_->function, interpolation_->support,
-                                      limitFraction(workspace.ApplySubShiftY));
+        const float fractionX = limitFraction(workspace.ApplySubShiftX);
+        const float fractionY = limitFraction(workspace.ApplySubShiftY);
+        // Plain colour waits in the bin of its fraction, its counts one rectangle.
+        if (options_.colour && !calibrate && placement.stepX == 1 && placement.stepY == 1) {
+            bins_.add(workspace, frame, placement.x0, placement.x1, placement.y0, placement.y1, placement.sourceDx,
+                      placement.sourceDy, placement.stackDx, placement.stackDy,
+                      static_cast<int>(std::min(width, frameWidth)), static_cast<int>(std::min(height, frameHeight)),
+                      fractionX, fractionY);
+            pending_.count(placement.x0 + placement.stackDx, placement.x1 + placement.stackDx,
+                           placement.y0 + placement.stackDy, placement.y1 + placement.stackDy);
+            return;
+        }
+        const Kernel across = kernelFor(interpolation_->function, interpolation_->support, fractionX);
+        const Kernel down = kernelFor(interpolation_->function, interpolation_->support, fractionY);
         addPlacedInterpolated(workspace, frame, placement, static_cast<int>(std::min(width, frameWidth)),
                               static_cast<int>(std::min(height, frameHeight)), across, down, options_.colour,
                               calibrate ? &area : nullptr, scratch_);

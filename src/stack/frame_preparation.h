@@ -5,6 +5,7 @@
 #include "core/bitmap24.h"
 #include "core/workspace.h"
 #include "stack/alignment_points.h"
+#include "stack/fraction_bins.h"
 #include "stack/pending_sums.h"
 #include "stack/resample.h"
 
@@ -77,8 +78,12 @@ public:
     };
     FrameShift frameShift(const Workspace& workspace) const;
 
-    void settle(Workspace& workspace) { pending_.settle(workspace); }
+    void settle(Workspace& workspace) {
+        bins_.settle(workspace);
+        pending_.settle(workspace);
+    }
     void settleArea(Workspace& workspace, int x0, int x1, int y0, int y1) {
+        bins_.settleArea(workspace, x0, x1, y0, y1);
         pending_.settleArea(workspace, x0, x1, y0, y1);
     }
 
@@ -95,6 +100,7 @@ private:
     Bitmap24 resampled_;   // that part enlarged to the working image
     Bitmap24 unsplit_;     // the decoded frame, kept for the second field
     PendingSums pending_;
+    FractionBins bins_;  // plain colour frames placed between pixels
     AlignmentPoints* points_ = nullptr;
     bool fieldsCalibrated_ = false;  // the fields of a frame calibrated before its split
 };

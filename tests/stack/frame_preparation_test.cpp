@@ -509,6 +509,51 @@ INSTANTIATE_TEST_SUITE_P(ColourAndMono, SubpixelStack,
                          ::testing::Values(SubpixelCase{true, false}, SubpixelCase{false, false}, SubpixelCase{true, true},
                                            SubpixelCase{false, true}));
 
+// Plain colour frames between pixels are interpolated a bin of like
+// fractions at a time; every pixel, where frames end and by the stack's
+// borders too, must hold what interpolating each frame alone gives (as the
+// calibrated road, with a dark that covers nothing, still does), and the
+// counts their whole-pixel rectangles, whether parts were settled first or not.
+TEST(SubpixelBins, FramesInterpolatedTogetherEqualFramesInterpolatedAlone) {
+    // Bins shared by frames of different rectangles, some partly off the stack.
+    struct Frame { int shiftX, shiftY; float fractionX, fractionY; };
+    const Frame frames[] = {{0, 0, 0.25f, -0.5f}, {3, -2, -0.75f, 0.5f}, {-4, 5, 0.25f, -0.5f},
+                            {-9, -30, 0.75f, 0.0f}, {7, 1, -0.25f, 1.0f}, {2, -3, 0.5f, 0.25f},
+                            {-2, 4, -0.5f, -0.75f}, {45, 2, 0.0f, 0.0f}, {1, 33, -0.25f, 0.0f}};
+    // 90 rounds put 270 frames in the bin of the first three, past the lanes' limit.
+    struct Run { bool expand, partialCoverage; int boxX0, boxX1, boxY0, boxY1, xShift, rounds; };
+    for (const Run run : {Run{false, true, 0, -1, 0, -1, 0, 1}, {false, false, 10, 30, 5, 25, 0, 1},
+                          {false, true, 0, 47, 30, 40, 2, 1}, {true, true, 0, 8, 20, 60, -1, 1},
+                          {false, true, 20, 40, 0, 10, 0, 90}}) {
+        SCOPED_TRACE(::testing::Message() << run.expand << run.boxX0 << "," << run.boxY0);
+        const auto stack = [&](bool alone) {
+            auto w = workspaceFor(48, 36);
+            w->MaxShiftX = 9;
+            w->MaxShiftY = 30;
+            w->StackWidth = w->StackHeight = 90;
+            FramePreparation preparation({.expand = run.expand, .useDark = alone, .xShift = run.xShift, .subpixel = true});
+            Bitmap24 frame = picture(48, 36, coded);
+            for (int i = 0; i < static_cast<int>(std::size(frames)) * run.rounds; ++i) {
+                const Frame& f = frames[i % std::size(frames)];
+                w->FrameRecs[i] = {.ShiftX = f.shiftX, .ShiftY = f.shiftY, .Quality = 1.0f, .SubShiftX = f.fractionX,
+                                   .SubShiftY = f.fractionY};
+                preparation.addDecodedFrame(*w, frame, i);
+                preparation.settleArea(*w, run.boxX0, run.boxX1, run.boxY0, run.boxY1);
+            }
+            preparation.settle(*w);
+            normaliseStack(*w, run.expand ? 90 : 48, run.expand ? 90 : 36, true, run.partialCoverage);
+            return w;
+        };
+        const auto binned = stack(false), alone = stack(true);
+        for (int x = 0; x < PlaneStride; ++x)
+            for (int y = 0; y < PlaneStride; ++y) {
+                ASSERT_EQ(binned->StackCount[x][y], alone->StackCount[x][y]) << x << "," << y;
+                for (const TFloatPlane Workspace::*plane : {&Workspace::StackR, &Workspace::StackG, &Workspace::StackB})
+                    ASSERT_NEAR((*binned.*plane)[x][y], (*alone.*plane)[x][y], 1e-3f) << x << "," << y;
+            }
+    }
+}
+
 // A fraction that is not a number, or far beyond a pixel, from a damaged
 // record: the frame still lands inside the stack, finite.
 TEST(SubpixelStackInput, AnAbsurdFractionStaysFinite) {

@@ -1,0 +1,825 @@
+#include "stack/fraction_bins.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+#include "core/error.h"
+#include "core/vector_lanes.h"
+#include "stack/pending_sums.h"
+
+namespace planexor {
+
+namespace {
+
+using Rect = FractionBins::Rect;
+
+Rect intersect(const Rect& a, const Rect& b) {
+    return {std::max(a.x0, b.x0), std::min(a.x1, b.x1), std::max(a.y0, b.y0), std::min(a.y1, b.y1)};
+}
+
+Rect unite(const Rect& a, const Rect& b) {
+    if (a.empty()) return b;
+    if (b.empty()) return a;
+    return {std::min(a.x0, b.x0), std::max(a.x1, b.x1), std::min(a.y0, b.y0), std::max(a.y1, b.y1)};
+}
+
+bool same(const Rect& a, const Rect& b) { return a.x0 == b.x0 && a.x1 == b.x1 && a.y0 == b.y0 && a.y1 == b.y1; }
+
+bool contains(const Rect& outer, const Rect& inner) {
+    return inner.x0 >= outer.x0 && inner.x1 <= outer.x1 && inner.y0 >= outer.y0 && inner.y1 <= outer.y1;
+}
+
+Rect grown(const Rect& r, int by) { return {r.x0 - by, r.x1 + by, r.y0 - by, r.y1 + by}; }
+
+int widthOf(const Rect& r) { return r.x1 - r.x0 + 1; }
+int heightOf(const Rect& r) { return r.y1 - r.y0 + 1; }
+std::size_t areaOf(const Rect& r) { return r.empty() ? 0 : static_cast<std::size_t>(widthOf(r)) * heightOf(r); }
+
+constexpr Rect Planes{0, PlaneStride - 1, 0, PlaneStride - 1};
+
+// One more frame would overflow a lane: 257 x 255 = 65535.
+constexpr int MostFrames = 257;
+// Room a bin's lanes keep beyond the frames so far, so that shifts a few
+// pixels apart do not move them again and again.
+constexpr int Slack = 8;
+// The edges all bins may hold before the bin holding most is settled.
+constexpr std::size_t MostEdgeBytes = std::size_t{32} << 20;
+
+// Lanes come from the system in pages of 2 MiB where it has them: a bin
+// first written page by small page would cost a fault every 4 KiB.
+struct Release {
+    std::size_t mapped = 0;  // bytes mapped, or 0 for memory from calloc
+    void operator()(void* memory) const {
+#if defined(__linux__)
+        if (mapped) {
+            munmap(memory, mapped);
+            return;
+        }
+#endif
+        std::free(memory);
+    }
+};
+
+std::unique_ptr<std::uint16_t, Release> zeroedLanes(std::size_t count) {
+    const std::size_t bytes = count * sizeof(std::uint16_t);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    constexpr std::size_t Huge = std::size_t{2} << 20;
+    if (bytes >= Huge / 2) {
+        const std::size_t mapped = (bytes + Huge - 1) / Huge * Huge;
+        void* memory = mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (memory != MAP_FAILED) {
+            madvise(memory, mapped, MADV_HUGEPAGE);
+            return {static_cast<std::uint16_t*>(memory), Release{mapped}};
+        }
+    }
+#endif
+    void* memory = std::calloc(count, sizeof(std::uint16_t));
+    if (!memory) throw std::bad_alloc();
+    return {static_cast<std::uint16_t*>(memory), Release{}};
+}
+
+// Where one channel of eight pixels of 16-bit blue, green, red sums lies in
+// the three 16-byte thirds of the 48 they take: for each channel and third,
+// the bytes of pixel i's value in that third, or -1 where it lies in another.
+struct SumShuffles {
+    std::int8_t masks[3][3][16];
+    constexpr SumShuffles() : masks{} {
+        for (int channel = 0; channel < 3; ++channel)
+            for (int third = 0; third < 3; ++third)
+                for (int i = 0; i < 8; ++i) {
+                    const int at = 3 * i + channel - 8 * third;
+                    const bool here = at >= 0 && at < 8;
+                    masks[channel][third][2 * i] = static_cast<std::int8_t>(here ? 2 * at : -1);
+                    masks[channel][third][2 * i + 1] = static_cast<std::int8_t>(here ? 2 * at + 1 : -1);
+                }
+    }
+};
+inline constexpr SumShuffles SumChannels;
+
+#if defined(PLANEXOR_HAS_WIDE)
+// Eight pixels of eight rows of sums (each row `stride` lanes further) made
+// floats, channel c's column i of eight stored at out[c] + i * outStride.
+PLANEXOR_WIDE void convertSumsBlockWide(const std::uint16_t* sums, std::size_t stride, float* const* out,
+                                        std::size_t outStride) {
+    __m256 v[3][8];
+#pragma GCC unroll 8
+    for (int j = 0; j < 8; ++j, sums += stride) {
+        __m128i thirds[3];
+        std::memcpy(thirds, sums, sizeof thirds);
+        for (int c = 0; c < 3; ++c) {
+            __m128i masks[3];
+            std::memcpy(masks, SumChannels.masks[c], sizeof masks);
+            const __m128i lanes = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(thirds[0], masks[0]),
+                                                            _mm_shuffle_epi8(thirds[1], masks[1])),
+                                               _mm_shuffle_epi8(thirds[2], masks[2]));
+            v[c][j] = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(lanes));
+        }
+    }
+    for (int c = 0; c < 3; ++c) {
+        lanes::transpose8(v[c]);
+        for (int i = 0; i < 8; ++i) _mm256_storeu_ps(out[c] + static_cast<std::size_t>(i) * outStride, v[c][i]);
+    }
+}
+#endif
+
+// out[c][j] += weights[0] * in[c][j] + weights[1] * in[c][j + 1] + ...,
+// summed in that order, for the three channels in one pass.
+template <class F, int Taps>
+PLANEXOR_INLINE void addDownLanes(float* const* out, const float* const* in, const float* weights, int taps, int n) {
+    constexpr int Width = sizeof(F) / sizeof(float);
+    if constexpr (Taps > 0) taps = Taps;
+    F w[8];
+    for (int k = 0; k < taps; ++k)
+        for (int l = 0; l < Width; ++l) w[k][l] = weights[k];
+    int j = 0;
+    for (; j + Width <= n; j += Width)
+        for (int c = 0; c < 3; ++c) {
+            F sum = lanes::load<F>(in[c] + j) * w[0];
+#pragma GCC unroll 8
+            for (int k = 1; k < taps; ++k) sum = sum + lanes::load<F>(in[c] + j + k) * w[k];
+            lanes::store(out[c] + j, lanes::load<F>(out[c] + j) + sum);
+        }
+    for (; j < n; ++j)
+        for (int c = 0; c < 3; ++c) {
+            float sum = weights[0] * in[c][j];
+            for (int k = 1; k < taps; ++k) sum += weights[k] * in[c][j + k];
+            out[c][j] += sum;
+        }
+}
+
+#if defined(PLANEXOR_HAS_WIDE)
+// With fused steps: a bin's sums need only agree with the frames' within rounding.
+template <int Taps>
+PLANEXOR_WIDE_FMA void addDownWide(float* const* out, const float* const* in, const float* weights, int taps,
+                                   int n) {
+    if constexpr (Taps > 0) taps = Taps;
+    __m256 w[8];
+    for (int k = 0; k < taps; ++k) w[k] = _mm256_set1_ps(weights[k]);
+    int j = 0;
+    for (; j + 8 <= n; j += 8)
+        for (int c = 0; c < 3; ++c) {
+            __m256 sum = _mm256_mul_ps(_mm256_loadu_ps(in[c] + j), w[0]);
+#pragma GCC unroll 8
+            for (int k = 1; k < taps; ++k) sum = _mm256_fmadd_ps(_mm256_loadu_ps(in[c] + j + k), w[k], sum);
+            _mm256_storeu_ps(out[c] + j, _mm256_add_ps(_mm256_loadu_ps(out[c] + j), sum));
+        }
+    for (; j < n; ++j)
+        for (int c = 0; c < 3; ++c) {
+            float sum = weights[0] * in[c][j];
+            for (int k = 1; k < taps; ++k) sum += weights[k] * in[c][j + k];
+            out[c][j] += sum;
+        }
+}
+
+// out[j] = weights[0] * in[j] + weights[1] * in[j + stride] + ..., j in 0..n-1.
+template <int Taps>
+PLANEXOR_WIDE_FMA void acrossWide(float* out, const float* in, std::size_t stride, const float* weights, int taps,
+                                  int n) {
+    if constexpr (Taps > 0) taps = Taps;
+    __m256 w[8];
+    for (int k = 0; k < taps; ++k) w[k] = _mm256_set1_ps(weights[k]);
+    int j = 0;
+    for (; j + 8 <= n; j += 8) {
+        __m256 sum = _mm256_mul_ps(_mm256_loadu_ps(in + j), w[0]);
+#pragma GCC unroll 8
+        for (int k = 1; k < taps; ++k) sum = _mm256_fmadd_ps(_mm256_loadu_ps(in + k * stride + j), w[k], sum);
+        _mm256_storeu_ps(out + j, sum);
+    }
+    for (; j < n; ++j) {
+        float sum = weights[0] * in[j];
+        for (int k = 1; k < taps; ++k) sum += weights[k] * in[k * stride + j];
+        out[j] = sum;
+    }
+}
+#endif
+
+// The same without wide units: the engine's own filter.
+void filterAcross(float* out, const float* in, std::size_t stride, const float* weights, int taps, int n) {
+#if defined(PLANEXOR_HAS_WIDE)
+    if (useWideVectors(VectorCode::Best)) {
+        if (taps == 6) return acrossWide<6>(out, in, stride, weights, taps, n);
+        return acrossWide<0>(out, in, stride, weights, taps, n);
+    }
+#endif
+    filtered(out, in, stride, weights, taps, n);
+}
+
+#if defined(PLANEXOR_HAS_WIDE)
+// Row by row: floats of n sums.
+PLANEXOR_WIDE void sumsToFloatsWide(float* out, const std::uint16_t* in, int n) {
+    int i = 0;
+    for (; i + 8 <= n; i += 8)
+        _mm256_storeu_ps(out + i, _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i)))));
+    for (; i < n; ++i) out[i] = in[i];
+}
+
+// out[j] = weights[0] * rows[0][j] + weights[1] * rows[1][j] + ...
+template <int Taps>
+PLANEXOR_WIDE_FMA void downRowWide(float* out, const float* const* rows, const float* weights, int taps, int n) {
+    if constexpr (Taps > 0) taps = Taps;
+    __m256 w[8];
+    for (int k = 0; k < taps; ++k) w[k] = _mm256_set1_ps(weights[k]);
+    int j = 0;
+    for (; j + 8 <= n; j += 8) {
+        __m256 sum = _mm256_mul_ps(_mm256_loadu_ps(rows[0] + j), w[0]);
+#pragma GCC unroll 8
+        for (int k = 1; k < taps; ++k) sum = _mm256_fmadd_ps(_mm256_loadu_ps(rows[k] + j), w[k], sum);
+        _mm256_storeu_ps(out + j, sum);
+    }
+    for (; j < n; ++j) {
+        float sum = weights[0] * rows[0][j];
+        for (int k = 1; k < taps; ++k) sum += weights[k] * rows[k][j];
+        out[j] = sum;
+    }
+}
+
+// out[j] += weights[0] * in[j] + weights[1] * in[j + 3] + ... (a row of
+// blue, green, red: a pixel further on is three floats on).
+template <int Taps>
+PLANEXOR_WIDE_FMA void acrossRowWide(float* out, const float* in, const float* weights, int taps, int n) {
+    if constexpr (Taps > 0) taps = Taps;
+    __m256 w[8];
+    for (int k = 0; k < taps; ++k) w[k] = _mm256_set1_ps(weights[k]);
+    int j = 0;
+    for (; j + 8 <= n; j += 8) {
+        __m256 sum = _mm256_mul_ps(_mm256_loadu_ps(in + j), w[0]);
+#pragma GCC unroll 8
+        for (int k = 1; k < taps; ++k) sum = _mm256_fmadd_ps(_mm256_loadu_ps(in + 3 * k + j), w[k], sum);
+        _mm256_storeu_ps(out + j, _mm256_add_ps(_mm256_loadu_ps(out + j), sum));
+    }
+    for (; j < n; ++j) {
+        float sum = weights[0] * in[j];
+        for (int k = 1; k < taps; ++k) sum += weights[k] * in[3 * k + j];
+        out[j] += sum;
+    }
+}
+
+// Eight pixels of eight rows of blue, green, red floats (each row `stride`
+// floats further) added to the planes' columns x .. x + 7 at row y.
+PLANEXOR_WIDE void rowsToPlanesWide(const float* in, std::size_t stride, float* const* planes, int x, int y) {
+    __m256 v[3][8];
+    for (int j = 0; j < 8; ++j, in += stride) {
+        const __m256 a = _mm256_loadu_ps(in), b = _mm256_loadu_ps(in + 8), c = _mm256_loadu_ps(in + 16);
+        const __m256 blue = _mm256_blend_ps(_mm256_blend_ps(a, b, 0x92), c, 0x24);
+        const __m256 green = _mm256_blend_ps(_mm256_blend_ps(a, b, 0x24), c, 0x49);
+        const __m256 red = _mm256_blend_ps(_mm256_blend_ps(a, b, 0x49), c, 0x92);
+        v[0][j] = _mm256_permutevar8x32_ps(blue, _mm256_setr_epi32(0, 3, 6, 1, 4, 7, 2, 5));
+        v[1][j] = _mm256_permutevar8x32_ps(green, _mm256_setr_epi32(1, 4, 7, 2, 5, 0, 3, 6));
+        v[2][j] = _mm256_permutevar8x32_ps(red, _mm256_setr_epi32(2, 5, 0, 3, 6, 1, 4, 7));
+    }
+    for (int c = 0; c < 3; ++c) {
+        lanes::transpose8(v[c]);
+        for (int i = 0; i < 8; ++i) {
+            float* column = planes[c] + static_cast<std::size_t>(x + i) * PlaneStride + y;
+            _mm256_storeu_ps(column, _mm256_add_ps(_mm256_loadu_ps(column), v[c][i]));
+        }
+    }
+}
+#endif
+
+bool wideSums();
+
+void addDown(float* const* out, const float* const* in, const float* weights, int taps, int n) {
+#if defined(PLANEXOR_HAS_WIDE)
+    if (wideSums()) {
+        if (taps == 6) return addDownWide<6>(out, in, weights, taps, n);
+        return addDownWide<0>(out, in, weights, taps, n);
+    }
+#endif
+    if (taps == 6) return addDownLanes<lanes::F4, 6>(out, in, weights, taps, n);
+    addDownLanes<lanes::F4, 0>(out, in, weights, taps, n);
+}
+
+// plane[i] += made[i] - settled[i], and settled[i] = made[i], i in 0..n-1.
+void replace(float* __restrict plane, float* __restrict settled, const float* __restrict made, int n) {
+    using F = lanes::F4;
+    int i = 0;
+    for (; i + 4 <= n; i += 4) {
+        const F value = lanes::load<F>(made + i);
+        lanes::store(plane + i, lanes::load<F>(plane + i) + (value - lanes::load<F>(settled + i)));
+        lanes::store(settled + i, value);
+    }
+    for (; i < n; ++i) {
+        plane[i] += made[i] - settled[i];
+        settled[i] = made[i];
+    }
+}
+
+// Stack columns are interpolated in bands of this many.
+constexpr int Band = 56;
+
+bool wideSums() {
+#if defined(PLANEXOR_HAS_WIDE)
+    static const bool wide = useWideVectors(VectorCode::Best);
+    return wide;
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
+// 16-bit sums of blue, green and red over a rectangle of stack pixels, row
+// by row, as the frames' own bytes lie.
+struct FractionBins::Sums {
+    Rect box;
+    std::unique_ptr<std::uint16_t, Release> lanes;
+
+    std::size_t stride() const { return static_cast<std::size_t>(widthOf(box)) * 3; }
+    std::uint16_t* at(int x, int y) const {
+        return lanes.get() + static_cast<std::size_t>(y - box.y0) * stride() + static_cast<std::size_t>(x - box.x0) * 3;
+    }
+    std::size_t bytes() const { return lanes ? areaOf(box) * 3 * sizeof(std::uint16_t) : 0; }
+
+    // Room for `needed`, and `slack` more on each side where it grows; what
+    // is held keeps its place.
+    void cover(const Rect& needed, int slack) {
+        if (lanes && contains(box, needed)) return;
+        Rect wider = grown(needed, slack);
+        if (lanes) {
+            wider = unite(box, needed);
+            if (wider.x0 < box.x0) wider.x0 -= slack;
+            if (wider.x1 > box.x1) wider.x1 += slack;
+            if (wider.y0 < box.y0) wider.y0 -= slack;
+            if (wider.y1 > box.y1) wider.y1 += slack;
+        }
+        std::unique_ptr<std::uint16_t, Release> larger = zeroedLanes(areaOf(wider) * 3);
+        if (lanes)
+            for (int y = box.y0; y <= box.y1; ++y)
+                std::memcpy(larger.get() + static_cast<std::size_t>(y - wider.y0) * widthOf(wider) * 3 +
+                                static_cast<std::size_t>(box.x0 - wider.x0) * 3,
+                            at(box.x0, y), stride() * sizeof(std::uint16_t));
+        lanes = std::move(larger);
+        box = wider;
+    }
+
+    // Adds source (x + dx, y + dy) to (x, y) over `area`, the source's edges
+    // repeated beyond limitX x limitY.
+    void add(const Rect& area, const Bitmap24& source, int dx, int dy, int limitX, int limitY) {
+        // The columns that need no edge: [inside0, inside1].
+        const int inside0 = std::clamp(-dx, area.x0, area.x1 + 1);
+        const int inside1 = std::clamp(limitX - 1 - dx, inside0 - 1, area.x1);
+        const auto addPixel = [&](std::uint16_t* sums, const std::uint8_t* line, int x) {
+            const std::uint8_t* pixel = line + static_cast<std::size_t>(std::clamp(x + dx, 0, limitX - 1)) * 3;
+            for (int c = 0; c < 3; ++c) sums[c] = static_cast<std::uint16_t>(sums[c] + pixel[c]);
+        };
+        for (int y = area.y0; y <= area.y1; ++y) {
+            const std::uint8_t* line = source.row(std::clamp(y + dy, 0, limitY - 1));
+            std::uint16_t* sums = at(area.x0, y);
+            for (int x = area.x0; x < inside0; ++x, sums += 3) addPixel(sums, line, x);
+            if (inside0 <= inside1) {
+                const std::size_t n = static_cast<std::size_t>(inside1 - inside0 + 1) * 3;
+                addByteSums(sums, line + static_cast<std::size_t>(inside0 + dx) * 3, n);
+                sums += n;
+            }
+            for (int x = std::max(inside1 + 1, area.x0); x <= area.x1; ++x, sums += 3) addPixel(sums, line, x);
+        }
+    }
+};
+
+// Where values go: channel c (blue, green, red) of stack pixel (x, y) is
+// base[c][(x - x0) * stride + y - y0].
+struct FractionBins::Target {
+    std::array<float*, 3> base;
+    std::size_t stride;
+    int x0, y0;
+    float* column(int c, int x) const { return base[c] + static_cast<std::size_t>(x - x0) * stride; }
+};
+
+// What the frames of a bin that end at one edge (or corner) position hold
+// next to it, padding included: the values there that the kernel carries
+// beyond the edge. A side is taken off, a corner (taken off by both its
+// sides) given back.
+FractionBins::Target FractionBins::planesOf(Workspace& workspace) {
+    return {{workspace.StackB.data(), workspace.StackG.data(), workspace.StackR.data()},
+            static_cast<std::size_t>(PlaneStride), 0, 0};
+}
+
+struct FractionBins::Edge {
+    int sideX = 0, sideY = 0;  // -1 left or top, +1 right or bottom, 0 along the whole frame
+    int atX = 0, atY = 0;      // the frames' edge column and row, where a side is
+    Rect held;                 // the stack pixels whose values it holds
+    Rect out;                  // the stack pixels the kernel carries them to, beyond the edge
+    Sums sums;
+};
+
+struct FractionBins::Bin {
+    Sums sums;                                   // reaching Slack beyond every frame's padding
+    int frames = 0;
+    double fractionX = 0, fractionY = 0;         // the frames' fractions summed
+    Rect covered;                                // the frames' rectangles together
+    std::vector<Edge> edges;
+    std::array<std::vector<float>, 3> settled;   // what settleArea gave area_, [x][y]
+    bool stale = false;                          // frames came since
+    std::size_t edgeBytes() const {
+        std::size_t bytes = 0;
+        for (const Edge& edge : edges) bytes += edge.sums.bytes();
+        return bytes;
+    }
+};
+
+FractionBins::FractionBins(const ResampleFilter& interpolation)
+    : interpolation_(interpolation), reach_(static_cast<int>(std::ceil(interpolation.support))) {}
+
+FractionBins::~FractionBins() = default;
+
+void FractionBins::add(Workspace& workspace, const Bitmap24& source, int x0, int x1, int y0, int y1, int sourceDx,
+                       int sourceDy, int stackDx, int stackDy, int limitX, int limitY, float fractionX,
+                       float fractionY) {
+    if (x0 > x1 || y0 > y1 || limitX < 1 || limitY < 1) return;
+    // The fraction to the nearest quarter, as 0, 1/4, 1/2 or 3/4 beside a
+    // whole pixel more or less: a frame at -1/4 reads what one a pixel
+    // further back reads at 3/4.
+    const auto quarter = [](float fraction, int& key, int& carry) {
+        const int quarters = static_cast<int>(std::lround(4.0f * fraction));
+        key = ((quarters % 4) + 4) % 4;
+        carry = (quarters - key) / 4;
+    };
+    int keyX, carryX, keyY, carryY;
+    quarter(fractionX, keyX, carryX);
+    quarter(fractionY, keyY, carryY);
+    std::unique_ptr<Bin>& slot = bins_[static_cast<std::size_t>(keyY * 4 + keyX)];
+    if (!slot) slot = std::make_unique<Bin>();
+    Bin& bin = *slot;
+    if (bin.frames == MostFrames) flush(workspace, bin);
+
+    // Stack (x, y) reads source (x + dx, y + dy), the source's edges repeated.
+    const int dx = sourceDx - stackDx + carryX, dy = sourceDy - stackDy + carryY;
+    const Rect frame{x0 + stackDx, x1 + stackDx, y0 + stackDy, y1 + stackDy};
+    const Rect padded = grown(frame, reach_);
+    bin.sums.cover(padded, Slack);
+    bin.sums.add(padded, source, dx, dy, limitX, limitY);
+    ++bin.frames;
+    bin.fractionX += fractionX - static_cast<float>(carryX);
+    bin.fractionY += fractionY - static_cast<float>(carryY);
+    bin.covered = unite(bin.covered, frame);
+    bin.stale = true;
+
+    // The frame's values by each side and corner, beyond which the kernel
+    // carries them to pixels the frame does not cover.
+    const int r = reach_;
+    for (int sideY = -1; sideY <= 1; ++sideY)
+        for (int sideX = -1; sideX <= 1; ++sideX) {
+            if (sideX == 0 && sideY == 0) continue;
+            Rect held = padded, ring = grown(padded, r);
+            const int atX = sideX < 0 ? frame.x0 : sideX > 0 ? frame.x1 : 0;
+            const int atY = sideY < 0 ? frame.y0 : sideY > 0 ? frame.y1 : 0;
+            if (sideX < 0) held.x1 = std::min(held.x1, atX + r - 1), ring.x1 = atX - 1;
+            if (sideX > 0) held.x0 = std::max(held.x0, atX - r + 1), ring.x0 = atX + 1;
+            if (sideY < 0) held.y1 = std::min(held.y1, atY + r - 1), ring.y1 = atY - 1;
+            if (sideY > 0) held.y0 = std::max(held.y0, atY - r + 1), ring.y0 = atY + 1;
+            if (intersect(ring, Planes).empty()) continue;  // beyond the planes nothing is made
+            auto edge = std::find_if(bin.edges.begin(), bin.edges.end(), [&](const Edge& e) {
+                return e.sideX == sideX && e.sideY == sideY && e.atX == atX && e.atY == atY;
+            });
+            if (edge == bin.edges.end()) {
+                bin.edges.push_back({sideX, sideY, atX, atY, {}, {}, {}});
+                edge = bin.edges.end() - 1;
+            }
+            edge->held = unite(edge->held, held);
+            edge->out = intersect(grown(edge->held, r), ring);
+            edge->sums.cover(held, 0);
+            edge->sums.add(held, source, dx, dy, limitX, limitY);
+        }
+
+    // Frames whose rectangles all differ would keep eight edges each.
+    std::size_t edgeBytes = 0, most = 0;
+    Bin* largest = nullptr;
+    for (const std::unique_ptr<Bin>& other : bins_) {
+        if (!other) continue;
+        const std::size_t bytes = other->edgeBytes();
+        edgeBytes += bytes;
+        if (bytes >= most) most = bytes, largest = other.get();
+    }
+    if (edgeBytes > MostEdgeBytes) flush(workspace, *largest);
+}
+
+void FractionBins::settleArea(Workspace& workspace, int x0, int x1, int y0, int y1) {
+    const Rect wanted = intersect({x0, x1, y0, y1}, Planes);
+    if (wanted.empty()) return;
+    const Rect area = unite(area_, wanted);
+    const bool moved = !same(area, area_);
+    const std::size_t n = areaOf(area);
+    if (moved) {
+        // What was settled before keeps its place within the larger area.
+        for (const std::unique_ptr<Bin>& bin : bins_) {
+            if (!bin) continue;
+            for (std::vector<float>& settled : bin->settled) {
+                std::vector<float> larger(n, 0.0f);
+                if (!settled.empty())
+                    for (int x = area_.x0; x <= area_.x1; ++x)
+                        std::copy_n(settled.data() + static_cast<std::size_t>(x - area_.x0) * heightOf(area_),
+                                    heightOf(area_),
+                                    larger.data() + static_cast<std::size_t>(x - area.x0) * heightOf(area) +
+                                        (area_.y0 - area.y0));
+                settled = std::move(larger);
+            }
+        }
+        area_ = area;
+    }
+    float* const planes[3] = {workspace.StackB.data(), workspace.StackG.data(), workspace.StackR.data()};
+    for (const std::unique_ptr<Bin>& bin : bins_) {
+        if (!bin || bin->frames == 0) continue;
+        const bool fresh = bin->settled[0].size() != n;  // a bin that came since
+        if (fresh)
+            for (std::vector<float>& settled : bin->settled) settled.assign(n, 0.0f);
+        if (!(bin->stale || moved || fresh)) continue;
+        fresh_.assign(3 * n, 0.0f);
+        const Target target{{fresh_.data(), fresh_.data() + n, fresh_.data() + 2 * n},
+                            static_cast<std::size_t>(heightOf(area)), area.x0, area.y0};
+        interpolate(*bin, area, target);
+        for (int c = 0; c < 3; ++c) {
+            float* settled = bin->settled[c].data();
+            const float* made = fresh_.data() + c * n;
+            for (int x = area.x0; x <= area.x1; ++x) {
+                const std::size_t at = static_cast<std::size_t>(x - area.x0) * heightOf(area);
+                replace(planes[c] + static_cast<std::size_t>(x) * PlaneStride + area.y0, settled + at, made + at,
+                        heightOf(area));
+            }
+        }
+        bin->stale = false;
+    }
+}
+
+void FractionBins::settle(Workspace& workspace) {
+    const Target planes = planesOf(workspace);
+    // Band by band across all bins, so that the planes' columns stay in the
+    // cache from one bin to the next.
+    Rect all;
+    std::array<std::array<Kernel, 2>, 16> kernel;
+    for (std::size_t k = 0; k < bins_.size(); ++k) {
+        if (!bins_[k] || bins_[k]->frames == 0) continue;
+        unsettle(planes, *bins_[k]);
+        kernel[k] = kernels(*bins_[k]);
+        all = unite(all, bins_[k]->covered);
+    }
+    if (!all.empty()) {
+        // Row by row into one buffer, which goes into the planes' columns once.
+        acc_.assign(areaOf(all) * 3, 0.0f);
+        for (std::size_t k = 0; k < bins_.size(); ++k)
+            if (bins_[k] && bins_[k]->frames > 0)
+                interpolateRows(*bins_[k], bins_[k]->covered, kernel[k][0], kernel[k][1], all);
+        const std::size_t stride = static_cast<std::size_t>(widthOf(all)) * 3;
+        float* const plane[3] = {workspace.StackB.data(), workspace.StackG.data(), workspace.StackR.data()};
+        int x = all.x0, y = all.y0;
+#if defined(PLANEXOR_HAS_WIDE)
+        if (wideSums()) {
+            const int columns = widthOf(all) & ~7, rows = heightOf(all) & ~7;
+            for (int i = 0; i < columns; i += 8)
+                for (int j = 0; j < rows; j += 8)
+                    rowsToPlanesWide(acc_.data() + static_cast<std::size_t>(j) * stride + static_cast<std::size_t>(i) * 3,
+                                     stride, plane, all.x0 + i, all.y0 + j);
+            // What is left: the columns at the right, and the rows below.
+            for (int j = rows; j < heightOf(all); ++j)
+                for (int i = 0; i < columns; ++i)
+                    for (int c = 0; c < 3; ++c)
+                        plane[c][static_cast<std::size_t>(all.x0 + i) * PlaneStride + all.y0 + j] +=
+                            acc_[static_cast<std::size_t>(j) * stride + static_cast<std::size_t>(i) * 3 + c];
+            x = all.x0 + columns;
+        }
+#endif
+        for (; x <= all.x1; ++x)
+            for (int c = 0; c < 3; ++c) {
+                float* column = plane[c] + static_cast<std::size_t>(x) * PlaneStride;
+                const float* in = acc_.data() + static_cast<std::size_t>(x - all.x0) * 3 + c;
+                for (y = all.y0; y <= all.y1; ++y) column[y] += in[static_cast<std::size_t>(y - all.y0) * stride];
+            }
+    }
+    for (std::size_t k = 0; k < bins_.size(); ++k) {
+        if (!bins_[k]) continue;
+        for (const Edge& edge : bins_[k]->edges)
+            takeOffEdge(edge, intersect(bins_[k]->covered, edge.out), kernel[k][0], kernel[k][1], planes);
+        bins_[k].reset();
+    }
+    area_ = {};
+}
+
+std::size_t FractionBins::bytesHeld() const {
+    std::size_t bytes = 0;
+    for (const std::unique_ptr<Bin>& bin : bins_) {
+        if (!bin) continue;
+        bytes += bin->sums.bytes() + bin->edgeBytes();
+        for (const std::vector<float>& settled : bin->settled) bytes += settled.size() * sizeof(float);
+    }
+    return bytes;
+}
+
+void FractionBins::flush(Workspace& workspace, Bin& bin) {
+    if (bin.frames > 0) {
+        const Target planes = planesOf(workspace);
+        unsettle(planes, bin);
+        interpolate(bin, bin.covered, planes);
+        std::memset(bin.sums.lanes.get(), 0, bin.sums.bytes());
+    }
+    bin.frames = 0;
+    bin.fractionX = bin.fractionY = 0;
+    bin.covered = {};
+    bin.edges.clear();
+    for (std::vector<float>& settled : bin.settled) std::fill(settled.begin(), settled.end(), 0.0f);
+    bin.stale = false;
+}
+
+void FractionBins::unsettle(const Target& planes, const Bin& bin) const {
+    if (bin.settled[0].empty()) return;
+    for (int c = 0; c < 3; ++c)
+        for (int x = area_.x0; x <= area_.x1; ++x) {
+            float* plane = planes.column(c, x) + area_.y0;
+            const float* settled = bin.settled[c].data() + static_cast<std::size_t>(x - area_.x0) * heightOf(area_);
+            for (int y = 0; y < heightOf(area_); ++y) plane[y] -= settled[y];
+        }
+}
+
+std::array<Kernel, 2> FractionBins::kernels(const Bin& bin) const {
+    std::array<Kernel, 2> both;
+    for (int axis = 0; axis < 2; ++axis) {
+        const double mean = (axis == 0 ? bin.fractionX : bin.fractionY) / bin.frames;
+        both[axis] = kernelFor(interpolation_.function, interpolation_.support, static_cast<float>(mean));
+        if (both[axis].first < -reach_ || both[axis].first + both[axis].count - 1 > reach_)
+            throw PlanexorError("Interpolation beyond its reach");
+    }
+    return both;
+}
+
+void FractionBins::interpolate(Bin& bin, const Rect& wanted, const Target& target) {
+    const Rect area = intersect(wanted, bin.covered);
+    if (area.empty() || bin.frames == 0) return;
+    const std::array<Kernel, 2> kernel = kernels(bin);
+    interpolateSums(bin, area, kernel[0], kernel[1], target);
+    for (const Edge& edge : bin.edges) takeOffEdge(edge, intersect(area, edge.out), kernel[0], kernel[1], target);
+}
+
+// The bin's sums over `area` interpolated and added: a band of columns at a
+// time made floats, column by column, then moved along the rows and down.
+void FractionBins::interpolateSums(const Bin& bin, const Rect& area, const Kernel& across, const Kernel& down,
+                                   const Target& target) {
+    const int rows = heightOf(area) + down.count - 1;
+    const int firstRow = area.y0 + down.first;
+    // Whole blocks of eight: the lanes reach Slack beyond what is read.
+    const int blockRows = (rows + 7) & ~7;
+    const bool wide = wideSums();
+    moved_.resize(static_cast<std::size_t>(rows) * 3);
+    const float* const moved[3] = {moved_.data(), moved_.data() + rows, moved_.data() + 2 * rows};
+    for (int band = area.x0; band <= area.x1; band += Band) {
+        const int bandEnd = std::min(area.x1, band + Band - 1);
+        const int firstColumn = band + across.first;
+        const int columns = bandEnd - band + across.count;
+        const int blockColumns = (columns + 7) & ~7;
+        for (std::vector<float>& values : values_)
+            values.resize(static_cast<std::size_t>(blockColumns) * blockRows);
+        float* const out[3] = {values_[0].data(), values_[1].data(), values_[2].data()};
+#if defined(PLANEXOR_HAS_WIDE)
+        if (wide) {
+            // Each row lies on a page of its own, where the processor does
+            // not look ahead: the next eight rows are asked for in advance.
+            const std::size_t rowBytes = static_cast<std::size_t>(blockColumns) * 3 * sizeof(std::uint16_t);
+            for (int j = 0; j < blockRows; j += 8) {
+                if (j + 16 <= blockRows)
+                    for (int r = 8; r < 16; ++r) {
+                        const char* row = reinterpret_cast<const char*>(bin.sums.at(firstColumn, firstRow + j + r));
+                        for (std::size_t b = 0; b < rowBytes; b += 64) _mm_prefetch(row + b, _MM_HINT_T0);
+                    }
+                for (int i = 0; i < blockColumns; i += 8) {
+                    const std::size_t at = static_cast<std::size_t>(i) * blockRows + j;
+                    float* const block[3] = {out[0] + at, out[1] + at, out[2] + at};
+                    convertSumsBlockWide(bin.sums.at(firstColumn + i, firstRow + j), bin.sums.stride(), block,
+                                         static_cast<std::size_t>(blockRows));
+                }
+            }
+        }
+#endif
+        if (!wide)
+            for (int j = 0; j < rows; ++j) {
+                const std::uint16_t* sums = bin.sums.at(firstColumn, firstRow + j);
+                for (int i = 0; i < columns; ++i, sums += 3) {
+                    const std::size_t at = static_cast<std::size_t>(i) * blockRows + j;
+                    for (int c = 0; c < 3; ++c) out[c][at] = sums[c];
+                }
+            }
+        for (int x = band; x <= bandEnd; ++x) {
+            for (int c = 0; c < 3; ++c)
+                filterAcross(moved_.data() + static_cast<std::size_t>(c) * rows,
+                         out[c] + static_cast<std::size_t>(x - band) * blockRows, static_cast<std::size_t>(blockRows),
+                         across.weights.data(), across.count, rows);
+            float* const column[3] = {target.column(0, x) + (area.y0 - target.y0),
+                                      target.column(1, x) + (area.y0 - target.y0),
+                                      target.column(2, x) + (area.y0 - target.y0)};
+            addDown(column, moved, down.weights.data(), down.count, heightOf(area));
+        }
+    }
+}
+
+void FractionBins::interpolateRows(const Bin& bin, const Rect& area, const Kernel& across, const Kernel& down,
+                                   const Rect& all) {
+    const int n = 3 * widthOf(area);                // values made per row
+    const int length = 3 * (widthOf(area) + across.count - 1);  // values read per row
+    const int firstColumn = area.x0 + across.first;
+    const int taps = down.count;
+    ring_.resize(static_cast<std::size_t>(taps) * length);
+    downRow_.resize(static_cast<std::size_t>(length));
+    const std::size_t stride = static_cast<std::size_t>(widthOf(all)) * 3;
+    const bool wide = wideSums();
+    // Row r of the sums, as floats, lies in the ring at r modulo the taps.
+    const auto ringRow = [&](int row) {
+        return ring_.data() + static_cast<std::size_t>(((row % taps) + taps) % taps) * length;
+    };
+    int next = area.y0 + down.first;  // the next row to make floats of
+    for (int y = area.y0; y <= area.y1; ++y) {
+        for (; next <= y + down.first + taps - 1; ++next) {
+            const std::uint16_t* sums = bin.sums.at(firstColumn, next);
+            float* row = ringRow(next);
+#if defined(PLANEXOR_HAS_WIDE)
+            if (wide) {
+                sumsToFloatsWide(row, sums, length);
+                continue;
+            }
+#endif
+            for (int i = 0; i < length; ++i) row[i] = sums[i];
+        }
+        const float* rows[8];
+        for (int k = 0; k < taps; ++k) rows[k] = ringRow(y + down.first + k);
+        float* out = acc_.data() + static_cast<std::size_t>(y - all.y0) * stride +
+                     static_cast<std::size_t>(area.x0 - all.x0) * 3;
+#if defined(PLANEXOR_HAS_WIDE)
+        if (wide) {
+            if (taps == 6) downRowWide<6>(downRow_.data(), rows, down.weights.data(), taps, length);
+            else downRowWide<0>(downRow_.data(), rows, down.weights.data(), taps, length);
+            if (across.count == 6) acrossRowWide<6>(out, downRow_.data(), across.weights.data(), across.count, n);
+            else acrossRowWide<0>(out, downRow_.data(), across.weights.data(), across.count, n);
+            continue;
+        }
+#endif
+        for (int i = 0; i < length; ++i) {
+            float sum = down.weights[0] * rows[0][i];
+            for (int k = 1; k < taps; ++k) sum += down.weights[static_cast<std::size_t>(k)] * rows[k][i];
+            downRow_[static_cast<std::size_t>(i)] = sum;
+        }
+        for (int i = 0; i < n; ++i) {
+            float sum = across.weights[0] * downRow_[static_cast<std::size_t>(i)];
+            for (int k = 1; k < across.count; ++k)
+                sum += across.weights[static_cast<std::size_t>(k)] * downRow_[static_cast<std::size_t>(i + 3 * k)];
+            out[i] += sum;
+        }
+    }
+}
+
+// An edge's values interpolated, over `area` (within its reach beyond the
+// edge), taken off or given back: along its lines, zeros beyond what it holds.
+void FractionBins::takeOffEdge(const Edge& edge, const Rect& area, const Kernel& across, const Kernel& down,
+                               const Target& target) {
+    if (area.empty()) return;
+    const int pad = 2 * reach_;
+    const Rect& held = edge.held;
+    // Lines are columns (moved across first) or rows (moved down first).
+    const bool byRows = edge.sideX == 0;
+    const int heldLines = byRows ? heightOf(held) : widthOf(held);
+    const int along = byRows ? widthOf(held) : heightOf(held);
+    edgeValues_.resize(areaOf(held) * 3);
+    for (int y = held.y0; y <= held.y1; ++y) {
+        const std::uint16_t* sums = edge.sums.at(held.x0, y);
+        for (int x = held.x0; x <= held.x1; ++x, sums += 3) {
+            const std::size_t line = static_cast<std::size_t>(byRows ? y - held.y0 : x - held.x0);
+            const std::size_t position = static_cast<std::size_t>(byRows ? x - held.x0 : y - held.y0);
+            for (int c = 0; c < 3; ++c)
+                edgeValues_[(static_cast<std::size_t>(c) * heldLines + line) * along + position] = sums[c];
+        }
+    }
+    const float sign = edge.sideX != 0 && edge.sideY != 0 ? 1.0f : -1.0f;
+    const Kernel& first = byRows ? down : across;
+    const Kernel& second = byRows ? across : down;
+    const int lineFrom = byRows ? area.y0 : area.x0, lineTo = byRows ? area.y1 : area.x1;
+    const int heldLine0 = byRows ? held.y0 : held.x0;
+    const int outFrom = byRows ? area.x0 : area.y0, outCount = byRows ? widthOf(area) : heightOf(area);
+    const int heldAlong0 = byRows ? held.x0 : held.y0;
+    moved_.resize(static_cast<std::size_t>(along + 2 * pad));
+    made_.resize(static_cast<std::size_t>(outCount));
+    for (int line = lineFrom; line <= lineTo; ++line)
+        for (int c = 0; c < 3; ++c) {
+            std::fill(moved_.begin(), moved_.end(), 0.0f);
+            for (int k = 0; k < first.count; ++k) {
+                const int from = line + first.first + k - heldLine0;
+                if (from < 0 || from >= heldLines) continue;
+                const float weight = first.weights[static_cast<std::size_t>(k)];
+                const float* values = edgeValues_.data() + (static_cast<std::size_t>(c) * heldLines + from) * along;
+                for (int i = 0; i < along; ++i) moved_[static_cast<std::size_t>(pad + i)] += weight * values[i];
+            }
+            filtered(made_.data(), moved_.data() + pad + outFrom + second.first - heldAlong0, 1,
+                     second.weights.data(), second.count, outCount);
+            if (!byRows) {
+                float* out = target.column(c, line) + (area.y0 - target.y0);
+                for (int y = 0; y < outCount; ++y) out[y] += sign * made_[static_cast<std::size_t>(y)];
+            } else {
+                for (int x = 0; x < outCount; ++x)
+                    target.column(c, area.x0 + x)[line - target.y0] += sign * made_[static_cast<std::size_t>(x)];
+            }
+        }
+}
+
+}  // namespace planexor

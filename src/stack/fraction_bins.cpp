@@ -298,6 +298,15 @@ void addDown(float* const* out, const float* const* in, const float* weights, in
     addDownLanes<lanes::F4, 0>(out, in, weights, taps, n);
 }
 
+// out[i] += weight * in[i], i in 0..n-1.
+void addScaled(float* __restrict out, const float* __restrict in, float weight, int n) {
+    using F = lanes::F4;
+    const F w = {weight, weight, weight, weight};
+    int i = 0;
+    for (; i + 4 <= n; i += 4) lanes::store(out + i, lanes::load<F>(out + i) + w * lanes::load<F>(in + i));
+    for (; i < n; ++i) out[i] += weight * in[i];
+}
+
 // plane[i] += made[i] - settled[i], and settled[i] = made[i], i in 0..n-1.
 void replace(float* __restrict plane, float* __restrict settled, const float* __restrict made, int n) {
     using F = lanes::F4;
@@ -782,13 +791,21 @@ void FractionBins::takeOffEdge(const Edge& edge, const Rect& area, const Kernel&
     const int heldLines = byRows ? heightOf(held) : widthOf(held);
     const int along = byRows ? widthOf(held) : heightOf(held);
     edgeValues_.resize(areaOf(held) * 3);
-    for (int y = held.y0; y <= held.y1; ++y) {
-        const std::uint16_t* sums = edge.sums.at(held.x0, y);
-        for (int x = held.x0; x <= held.x1; ++x, sums += 3) {
-            const std::size_t line = static_cast<std::size_t>(byRows ? y - held.y0 : x - held.x0);
-            const std::size_t position = static_cast<std::size_t>(byRows ? x - held.x0 : y - held.y0);
+    if (byRows) {
+        for (int y = held.y0; y <= held.y1; ++y) {
+            const std::uint16_t* sums = edge.sums.at(held.x0, y);
+            float* values[3];
             for (int c = 0; c < 3; ++c)
-                edgeValues_[(static_cast<std::size_t>(c) * heldLines + line) * along + position] = sums[c];
+                values[c] = edgeValues_.data() + (static_cast<std::size_t>(c) * heldLines + (y - held.y0)) * along;
+            for (int i = 0; i < along; ++i, sums += 3)
+                for (int c = 0; c < 3; ++c) values[c][i] = sums[c];
+        }
+    } else {
+        for (int y = held.y0; y <= held.y1; ++y) {
+            const std::uint16_t* sums = edge.sums.at(held.x0, y);
+            for (int line = 0; line < heldLines; ++line, sums += 3)
+                for (int c = 0; c < 3; ++c)
+                    edgeValues_[(static_cast<std::size_t>(c) * heldLines + line) * along + (y - held.y0)] = sums[c];
         }
     }
     const float sign = edge.sideX != 0 && edge.sideY != 0 ? 1.0f : -1.0f;
@@ -808,13 +825,12 @@ void FractionBins::takeOffEdge(const Edge& edge, const Rect& area, const Kernel&
                 if (from < 0 || from >= heldLines) continue;
                 const float weight = first.weights[static_cast<std::size_t>(k)];
                 const float* values = edgeValues_.data() + (static_cast<std::size_t>(c) * heldLines + from) * along;
-                for (int i = 0; i < along; ++i) moved_[static_cast<std::size_t>(pad + i)] += weight * values[i];
+                addScaled(moved_.data() + pad, values, weight, along);
             }
             filtered(made_.data(), moved_.data() + pad + outFrom + second.first - heldAlong0, 1,
                      second.weights.data(), second.count, outCount);
             if (!byRows) {
-                float* out = target.column(c, line) + (area.y0 - target.y0);
-                for (int y = 0; y < outCount; ++y) out[y] += sign * made_[static_cast<std::size_t>(y)];
+                addScaled(target.column(c, line) + (area.y0 - target.y0), made_.data(), sign, outCount);
             } else {
                 for (int x = 0; x < outCount; ++x)
                     target.column(c, area.x0 + x)[line - target.y0] += sign * made_[static_cast<std::size_t>(x)];

@@ -403,15 +403,15 @@ struct FractionBins::Target {
     float* column(int c, int x) const { return base[c] + static_cast<std::size_t>(x - x0) * stride; }
 };
 
-// What the frames of a bin that end at one edge (or corner) position hold
-// next to it, padding included: the values there that the kernel carries
-// beyond the edge. A side is taken off, a corner (taken off by both its
-// sides) given back.
 FractionBins::Target FractionBins::planesOf(Workspace& workspace) {
     return {{workspace.StackB.data(), workspace.StackG.data(), workspace.StackR.data()},
             static_cast<std::size_t>(PlaneStride), 0, 0};
 }
 
+// What the frames of a bin that end at one edge (or corner) position hold
+// next to it, padding included: the values there that the kernel carries
+// beyond the edge. A side is taken off, a corner (taken off by both its
+// sides) given back.
 struct FractionBins::Edge {
     int sideX = 0, sideY = 0;  // -1 left or top, +1 right or bottom, 0 along the whole frame
     int atX = 0, atY = 0;      // the frames' edge column and row, where a side is
@@ -609,16 +609,6 @@ void FractionBins::settle(Workspace& workspace) {
         bins_[k].reset();
     }
     area_ = {};
-}
-
-std::size_t FractionBins::bytesHeld() const {
-    std::size_t bytes = 0;
-    for (const std::unique_ptr<Bin>& bin : bins_) {
-        if (!bin) continue;
-        bytes += bin->sums.bytes() + bin->edgeBytes();
-        for (const std::vector<float>& settled : bin->settled) bytes += settled.size() * sizeof(float);
-    }
-    return bytes;
 }
 
 void FractionBins::flush(Workspace& workspace, Bin& bin) {

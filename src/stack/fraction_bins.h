@@ -47,9 +47,6 @@ public:
     // Moves everything into the planes and empties the bins.
     void settle(Workspace& workspace);
 
-    // The memory the bins hold, for a caller that watches it.
-    std::size_t bytesHeld() const;
-
     struct Rect {
         int x0 = 0, x1 = -1, y0 = 0, y1 = -1;
         bool empty() const { return x0 > x1 || y0 > y1; }
@@ -63,6 +60,7 @@ private:
 
     static Target planesOf(Workspace& workspace);
 
+    // Settles the bin into the planes and empties it.
     void flush(Workspace& workspace, Bin& bin);
     // The kernels across and down at the mean fraction of the bin's frames.
     std::array<Kernel, 2> kernels(const Bin& bin) const;

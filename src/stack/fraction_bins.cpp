@@ -85,132 +85,6 @@ std::unique_ptr<std::uint16_t, Release> zeroedLanes(std::size_t count) {
     return {static_cast<std::uint16_t*>(memory), Release{}};
 }
 
-// Where one channel of eight pixels of 16-bit blue, green, red sums lies in
-// the three 16-byte thirds of the 48 they take: for each channel and third,
-// the bytes of pixel i's value in that third, or -1 where it lies in another.
-struct SumShuffles {
-    std::int8_t masks[3][3][16];
-    constexpr SumShuffles() : masks{} {
-        for (int channel = 0; channel < 3; ++channel)
-            for (int third = 0; third < 3; ++third)
-                for (int i = 0; i < 8; ++i) {
-                    const int at = 3 * i + channel - 8 * third;
-                    const bool here = at >= 0 && at < 8;
-                    masks[channel][third][2 * i] = static_cast<std::int8_t>(here ? 2 * at : -1);
-                    masks[channel][third][2 * i + 1] = static_cast<std::int8_t>(here ? 2 * at + 1 : -1);
-                }
-    }
-};
-inline constexpr SumShuffles SumChannels;
-
-#if defined(PLANEXOR_HAS_WIDE)
-// Eight pixels of eight rows of sums (each row `stride` lanes further) made
-// floats, channel c's column i of eight stored at out[c] + i * outStride.
-PLANEXOR_WIDE void convertSumsBlockWide(const std::uint16_t* sums, std::size_t stride, float* const* out,
-                                        std::size_t outStride) {
-    __m256 v[3][8];
-#pragma GCC unroll 8
-    for (int j = 0; j < 8; ++j, sums += stride) {
-        __m128i thirds[3];
-        std::memcpy(thirds, sums, sizeof thirds);
-        for (int c = 0; c < 3; ++c) {
-            __m128i masks[3];
-            std::memcpy(masks, SumChannels.masks[c], sizeof masks);
-            const __m128i lanes = _mm_or_si128(_mm_or_si128(_mm_shuffle_epi8(thirds[0], masks[0]),
-                                                            _mm_shuffle_epi8(thirds[1], masks[1])),
-                                               _mm_shuffle_epi8(thirds[2], masks[2]));
-            v[c][j] = _mm256_cvtepi32_ps(_mm256_cvtepu16_epi32(lanes));
-        }
-    }
-    for (int c = 0; c < 3; ++c) {
-        lanes::transpose8(v[c]);
-        for (int i = 0; i < 8; ++i) _mm256_storeu_ps(out[c] + static_cast<std::size_t>(i) * outStride, v[c][i]);
-    }
-}
-#endif
-
-// out[c][j] += weights[0] * in[c][j] + weights[1] * in[c][j + 1] + ...,
-// summed in that order, for the three channels in one pass.
-template <class F, int Taps>
-PLANEXOR_INLINE void addDownLanes(float* const* out, const float* const* in, const float* weights, int taps, int n) {
-    constexpr int Width = sizeof(F) / sizeof(float);
-    if constexpr (Taps > 0) taps = Taps;
-    F w[8];
-    for (int k = 0; k < taps; ++k)
-        for (int l = 0; l < Width; ++l) w[k][l] = weights[k];
-    int j = 0;
-    for (; j + Width <= n; j += Width)
-        for (int c = 0; c < 3; ++c) {
-            F sum = lanes::load<F>(in[c] + j) * w[0];
-#pragma GCC unroll 8
-            for (int k = 1; k < taps; ++k) sum = sum + lanes::load<F>(in[c] + j + k) * w[k];
-            lanes::store(out[c] + j, lanes::load<F>(out[c] + j) + sum);
-        }
-    for (; j < n; ++j)
-        for (int c = 0; c < 3; ++c) {
-            float sum = weights[0] * in[c][j];
-            for (int k = 1; k < taps; ++k) sum += weights[k] * in[c][j + k];
-            out[c][j] += sum;
-        }
-}
-
-#if defined(PLANEXOR_HAS_WIDE)
-// With fused steps: a bin's sums need only agree with the frames' within rounding.
-template <int Taps>
-PLANEXOR_WIDE_FMA void addDownWide(float* const* out, const float* const* in, const float* weights, int taps,
-                                   int n) {
-    if constexpr (Taps > 0) taps = Taps;
-    __m256 w[8];
-    for (int k = 0; k < taps; ++k) w[k] = _mm256_set1_ps(weights[k]);
-    int j = 0;
-    for (; j + 8 <= n; j += 8)
-        for (int c = 0; c < 3; ++c) {
-            __m256 sum = _mm256_mul_ps(_mm256_loadu_ps(in[c] + j), w[0]);
-#pragma GCC unroll 8
-            for (int k = 1; k < taps; ++k) sum = _mm256_fmadd_ps(_mm256_loadu_ps(in[c] + j + k), w[k], sum);
-            _mm256_storeu_ps(out[c] + j, _mm256_add_ps(_mm256_loadu_ps(out[c] + j), sum));
-        }
-    for (; j < n; ++j)
-        for (int c = 0; c < 3; ++c) {
-            float sum = weights[0] * in[c][j];
-            for (int k = 1; k < taps; ++k) sum += weights[k] * in[c][j + k];
-            out[c][j] += sum;
-        }
-}
-
-// out[j] = weights[0] * in[j] + weights[1] * in[j + stride] + ..., j in 0..n-1.
-template <int Taps>
-PLANEXOR_WIDE_FMA void acrossWide(float* out, const float* in, std::size_t stride, const float* weights, int taps,
-                                  int n) {
-    if constexpr (Taps > 0) taps = Taps;
-    __m256 w[8];
-    for (int k = 0; k < taps; ++k) w[k] = _mm256_set1_ps(weights[k]);
-    int j = 0;
-    for (; j + 8 <= n; j += 8) {
-        __m256 sum = _mm256_mul_ps(_mm256_loadu_ps(in + j), w[0]);
-#pragma GCC unroll 8
-        for (int k = 1; k < taps; ++k) sum = _mm256_fmadd_ps(_mm256_loadu_ps(in + k * stride + j), w[k], sum);
-        _mm256_storeu_ps(out + j, sum);
-    }
-    for (; j < n; ++j) {
-        float sum = weights[0] * in[j];
-        for (int k = 1; k < taps; ++k) sum += weights[k] * in[k * stride + j];
-        out[j] = sum;
-    }
-}
-#endif
-
-// The same without wide units: the engine's own filter.
-void filterAcross(float* out, const float* in, std::size_t stride, const float* weights, int taps, int n) {
-#if defined(PLANEXOR_HAS_WIDE)
-    if (useWideVectors(VectorCode::Best)) {
-        if (taps == 6) return acrossWide<6>(out, in, stride, weights, taps, n);
-        return acrossWide<0>(out, in, stride, weights, taps, n);
-    }
-#endif
-    filtered(out, in, stride, weights, taps, n);
-}
-
 #if defined(PLANEXOR_HAS_WIDE)
 // Row by row: floats of n sums.
 PLANEXOR_WIDE void sumsToFloatsWide(float* out, const std::uint16_t* in, int n) {
@@ -263,8 +137,9 @@ PLANEXOR_WIDE_FMA void acrossRowWide(float* out, const float* in, const float* w
 }
 
 // Eight pixels of eight rows of blue, green, red floats (each row `stride`
-// floats further) added to the planes' columns x .. x + 7 at row y.
-PLANEXOR_WIDE void rowsToPlanesWide(const float* in, std::size_t stride, float* const* planes, int x, int y) {
+// floats further), times `sign`, added to the planes' columns x .. x + 7 at row y.
+PLANEXOR_WIDE void rowsToPlanesWide(const float* in, std::size_t stride, float* const* planes, int x, int y,
+                                    float sign) {
     __m256 v[3][8];
     for (int j = 0; j < 8; ++j, in += stride) {
         const __m256 a = _mm256_loadu_ps(in), b = _mm256_loadu_ps(in + 8), c = _mm256_loadu_ps(in + 16);
@@ -279,24 +154,12 @@ PLANEXOR_WIDE void rowsToPlanesWide(const float* in, std::size_t stride, float* 
         lanes::transpose8(v[c]);
         for (int i = 0; i < 8; ++i) {
             float* column = planes[c] + static_cast<std::size_t>(x + i) * PlaneStride + y;
-            _mm256_storeu_ps(column, _mm256_add_ps(_mm256_loadu_ps(column), v[c][i]));
+            _mm256_storeu_ps(column,
+                             _mm256_add_ps(_mm256_loadu_ps(column), _mm256_mul_ps(v[c][i], _mm256_set1_ps(sign))));
         }
     }
 }
 #endif
-
-bool wideSums();
-
-void addDown(float* const* out, const float* const* in, const float* weights, int taps, int n) {
-#if defined(PLANEXOR_HAS_WIDE)
-    if (wideSums()) {
-        if (taps == 6) return addDownWide<6>(out, in, weights, taps, n);
-        return addDownWide<0>(out, in, weights, taps, n);
-    }
-#endif
-    if (taps == 6) return addDownLanes<lanes::F4, 6>(out, in, weights, taps, n);
-    addDownLanes<lanes::F4, 0>(out, in, weights, taps, n);
-}
 
 // out[i] += weight * in[i], i in 0..n-1.
 void addScaled(float* __restrict out, const float* __restrict in, float weight, int n) {
@@ -307,23 +170,21 @@ void addScaled(float* __restrict out, const float* __restrict in, float weight, 
     for (; i < n; ++i) out[i] += weight * in[i];
 }
 
-// plane[i] += made[i] - settled[i], and settled[i] = made[i], i in 0..n-1.
-void replace(float* __restrict plane, float* __restrict settled, const float* __restrict made, int n) {
+// What a new area gives beside what the old gave: out[i] = made[i] -
+// settled[i], and settled[i] = made[i], i in 0..n-1.
+void difference(float* __restrict out, float* __restrict settled, const float* __restrict made, std::size_t n) {
     using F = lanes::F4;
-    int i = 0;
+    std::size_t i = 0;
     for (; i + 4 <= n; i += 4) {
         const F value = lanes::load<F>(made + i);
-        lanes::store(plane + i, lanes::load<F>(plane + i) + (value - lanes::load<F>(settled + i)));
+        lanes::store(out + i, value - lanes::load<F>(settled + i));
         lanes::store(settled + i, value);
     }
     for (; i < n; ++i) {
-        plane[i] += made[i] - settled[i];
+        out[i] = made[i] - settled[i];
         settled[i] = made[i];
     }
 }
-
-// Stack columns are interpolated in bands of this many.
-constexpr int Band = 56;
 
 bool wideSums() {
 #if defined(PLANEXOR_HAS_WIDE)
@@ -395,17 +256,21 @@ struct FractionBins::Sums {
 };
 
 // Where values go: channel c (blue, green, red) of stack pixel (x, y) is
-// base[c][(x - x0) * stride + y - y0].
+// at base[c] + (x - x0) * xStride + (y - y0) * yStride.
 struct FractionBins::Target {
     std::array<float*, 3> base;
-    std::size_t stride;
+    std::ptrdiff_t xStride, yStride;
     int x0, y0;
-    float* column(int c, int x) const { return base[c] + static_cast<std::size_t>(x - x0) * stride; }
+    float* at(int c, int x, int y) const { return base[c] + (x - x0) * xStride + (y - y0) * yStride; }
 };
 
 FractionBins::Target FractionBins::planesOf(Workspace& workspace) {
-    return {{workspace.StackB.data(), workspace.StackG.data(), workspace.StackR.data()},
-            static_cast<std::size_t>(PlaneStride), 0, 0};
+    return {{workspace.StackB.data(), workspace.StackG.data(), workspace.StackR.data()}, PlaneStride, 1, 0, 0};
+}
+
+// Rows of blue, green, red floats over `r`.
+FractionBins::Target FractionBins::rowsOver(float* rows, const Rect& r) {
+    return {{rows, rows + 1, rows + 2}, 3, 3 * static_cast<std::ptrdiff_t>(widthOf(r)), r.x0, r.y0};
 }
 
 // What the frames of a bin that end at one edge (or corner) position hold
@@ -426,7 +291,7 @@ struct FractionBins::Bin {
     double fractionX = 0, fractionY = 0;         // the frames' fractions summed
     Rect covered;                                // the frames' rectangles together
     std::vector<Edge> edges;
-    std::array<std::vector<float>, 3> settled;   // what settleArea gave area_, [x][y]
+    std::vector<float> settled;                  // what settleArea gave area_, row by row
     bool stale = false;                          // frames came since
     std::size_t edgeBytes() const {
         std::size_t bytes = 0;
@@ -516,96 +381,63 @@ void FractionBins::settleArea(Workspace& workspace, int x0, int x1, int y0, int 
     if (wanted.empty()) return;
     const Rect area = unite(area_, wanted);
     const bool moved = !same(area, area_);
-    const std::size_t n = areaOf(area);
+    const std::size_t n = areaOf(area) * 3;
     if (moved) {
         // What was settled before keeps its place within the larger area.
         for (const std::unique_ptr<Bin>& bin : bins_) {
             if (!bin) continue;
-            for (std::vector<float>& settled : bin->settled) {
-                std::vector<float> larger(n, 0.0f);
-                if (!settled.empty())
-                    for (int x = area_.x0; x <= area_.x1; ++x)
-                        std::copy_n(settled.data() + static_cast<std::size_t>(x - area_.x0) * heightOf(area_),
-                                    heightOf(area_),
-                                    larger.data() + static_cast<std::size_t>(x - area.x0) * heightOf(area) +
-                                        (area_.y0 - area.y0));
-                settled = std::move(larger);
-            }
+            std::vector<float> larger(n, 0.0f);
+            if (!bin->settled.empty())
+                for (int y = area_.y0; y <= area_.y1; ++y)
+                    std::copy_n(bin->settled.data() + static_cast<std::size_t>(y - area_.y0) * widthOf(area_) * 3,
+                                widthOf(area_) * 3,
+                                larger.data() + (static_cast<std::size_t>(y - area.y0) * widthOf(area) +
+                                                 (area_.x0 - area.x0)) * 3);
+            bin->settled = std::move(larger);
         }
         area_ = area;
     }
-    float* const planes[3] = {workspace.StackB.data(), workspace.StackG.data(), workspace.StackR.data()};
     for (const std::unique_ptr<Bin>& bin : bins_) {
         if (!bin || bin->frames == 0) continue;
-        const bool fresh = bin->settled[0].size() != n;  // a bin that came since
-        if (fresh)
-            for (std::vector<float>& settled : bin->settled) settled.assign(n, 0.0f);
+        const bool fresh = bin->settled.size() != n;  // a bin that came since
+        if (fresh) bin->settled.assign(n, 0.0f);
         if (!(bin->stale || moved || fresh)) continue;
-        fresh_.assign(3 * n, 0.0f);
-        const Target target{{fresh_.data(), fresh_.data() + n, fresh_.data() + 2 * n},
-                            static_cast<std::size_t>(heightOf(area)), area.x0, area.y0};
-        interpolate(*bin, area, target);
-        for (int c = 0; c < 3; ++c) {
-            float* settled = bin->settled[c].data();
-            const float* made = fresh_.data() + c * n;
-            for (int x = area.x0; x <= area.x1; ++x) {
-                const std::size_t at = static_cast<std::size_t>(x - area.x0) * heightOf(area);
-                replace(planes[c] + static_cast<std::size_t>(x) * PlaneStride + area.y0, settled + at, made + at,
-                        heightOf(area));
-            }
+        fresh_.assign(n, 0.0f);
+        const Rect part = intersect(area, bin->covered);
+        if (!part.empty()) {
+            const std::array<Kernel, 2> kernel = kernels(*bin);
+            interpolateRows(*bin, part, kernel[0], kernel[1], fresh_.data(), area);
+            for (const Edge& edge : bin->edges)
+                takeOffEdge(edge, intersect(part, edge.out), kernel[0], kernel[1], rowsOver(fresh_.data(), area));
         }
+        difference(fresh_.data(), bin->settled.data(), fresh_.data(), n);
+        addRowsToPlanes(workspace, fresh_.data(), area, 1.0f);
         bin->stale = false;
     }
 }
 
 void FractionBins::settle(Workspace& workspace) {
-    const Target planes = planesOf(workspace);
-    // Band by band across all bins, so that the planes' columns stay in the
-    // cache from one bin to the next.
     Rect all;
     std::array<std::array<Kernel, 2>, 16> kernel;
     for (std::size_t k = 0; k < bins_.size(); ++k) {
         if (!bins_[k] || bins_[k]->frames == 0) continue;
-        unsettle(planes, *bins_[k]);
+        unsettle(workspace, *bins_[k]);
         kernel[k] = kernels(*bins_[k]);
         all = unite(all, bins_[k]->covered);
     }
     if (!all.empty()) {
         // Row by row into one buffer, which goes into the planes' columns once.
-        acc_.assign(areaOf(all) * 3, 0.0f);
+        rows_.assign(areaOf(all) * 3, 0.0f);
         for (std::size_t k = 0; k < bins_.size(); ++k)
             if (bins_[k] && bins_[k]->frames > 0)
-                interpolateRows(*bins_[k], bins_[k]->covered, kernel[k][0], kernel[k][1], all);
-        const std::size_t stride = static_cast<std::size_t>(widthOf(all)) * 3;
-        float* const plane[3] = {workspace.StackB.data(), workspace.StackG.data(), workspace.StackR.data()};
-        int x = all.x0, y = all.y0;
-#if defined(PLANEXOR_HAS_WIDE)
-        if (wideSums()) {
-            const int columns = widthOf(all) & ~7, rows = heightOf(all) & ~7;
-            for (int i = 0; i < columns; i += 8)
-                for (int j = 0; j < rows; j += 8)
-                    rowsToPlanesWide(acc_.data() + static_cast<std::size_t>(j) * stride + static_cast<std::size_t>(i) * 3,
-                                     stride, plane, all.x0 + i, all.y0 + j);
-            // What is left: the columns at the right, and the rows below.
-            for (int j = rows; j < heightOf(all); ++j)
-                for (int i = 0; i < columns; ++i)
-                    for (int c = 0; c < 3; ++c)
-                        plane[c][static_cast<std::size_t>(all.x0 + i) * PlaneStride + all.y0 + j] +=
-                            acc_[static_cast<std::size_t>(j) * stride + static_cast<std::size_t>(i) * 3 + c];
-            x = all.x0 + columns;
-        }
-#endif
-        for (; x <= all.x1; ++x)
-            for (int c = 0; c < 3; ++c) {
-                float* column = plane[c] + static_cast<std::size_t>(x) * PlaneStride;
-                const float* in = acc_.data() + static_cast<std::size_t>(x - all.x0) * 3 + c;
-                for (y = all.y0; y <= all.y1; ++y) column[y] += in[static_cast<std::size_t>(y - all.y0) * stride];
-            }
+                interpolateRows(*bins_[k], bins_[k]->covered, kernel[k][0], kernel[k][1], rows_.data(), all);
+        addRowsToPlanes(workspace, rows_.data(), all, 1.0f);
     }
     for (std::size_t k = 0; k < bins_.size(); ++k) {
         if (!bins_[k]) continue;
         for (const Edge& edge : bins_[k]->edges)
-            takeOffEdge(edge, intersect(bins_[k]->covered, edge.out), kernel[k][0], kernel[k][1], planes);
+            takeOffEdge(edge, intersect(bins_[k]->covered, edge.out), kernel[k][0], kernel[k][1],
+                        planesOf(workspace));
         bins_[k].reset();
     }
     area_ = {};
@@ -613,26 +445,48 @@ void FractionBins::settle(Workspace& workspace) {
 
 void FractionBins::flush(Workspace& workspace, Bin& bin) {
     if (bin.frames > 0) {
-        const Target planes = planesOf(workspace);
-        unsettle(planes, bin);
-        interpolate(bin, bin.covered, planes);
+        unsettle(workspace, bin);
+        const std::array<Kernel, 2> kernel = kernels(bin);
+        rows_.assign(areaOf(bin.covered) * 3, 0.0f);
+        interpolateRows(bin, bin.covered, kernel[0], kernel[1], rows_.data(), bin.covered);
+        addRowsToPlanes(workspace, rows_.data(), bin.covered, 1.0f);
+        for (const Edge& edge : bin.edges)
+            takeOffEdge(edge, intersect(bin.covered, edge.out), kernel[0], kernel[1], planesOf(workspace));
         std::memset(bin.sums.lanes.get(), 0, bin.sums.bytes());
     }
     bin.frames = 0;
     bin.fractionX = bin.fractionY = 0;
     bin.covered = {};
     bin.edges.clear();
-    for (std::vector<float>& settled : bin.settled) std::fill(settled.begin(), settled.end(), 0.0f);
+    std::fill(bin.settled.begin(), bin.settled.end(), 0.0f);
     bin.stale = false;
 }
 
-void FractionBins::unsettle(const Target& planes, const Bin& bin) const {
-    if (bin.settled[0].empty()) return;
-    for (int c = 0; c < 3; ++c)
-        for (int x = area_.x0; x <= area_.x1; ++x) {
-            float* plane = planes.column(c, x) + area_.y0;
-            const float* settled = bin.settled[c].data() + static_cast<std::size_t>(x - area_.x0) * heightOf(area_);
-            for (int y = 0; y < heightOf(area_); ++y) plane[y] -= settled[y];
+void FractionBins::unsettle(Workspace& workspace, const Bin& bin) const {
+    if (!bin.settled.empty()) addRowsToPlanes(workspace, bin.settled.data(), area_, -1.0f);
+}
+
+void FractionBins::addRowsToPlanes(Workspace& workspace, const float* rows, const Rect& r, float sign) {
+    const std::size_t stride = static_cast<std::size_t>(widthOf(r)) * 3;
+    float* const plane[3] = {workspace.StackB.data(), workspace.StackG.data(), workspace.StackR.data()};
+    int columns = 0, blockRows = 0;
+#if defined(PLANEXOR_HAS_WIDE)
+    if (wideSums()) {
+        columns = widthOf(r) & ~7;
+        blockRows = heightOf(r) & ~7;
+        for (int i = 0; i < columns; i += 8)
+            for (int j = 0; j < blockRows; j += 8)
+                rowsToPlanesWide(rows + static_cast<std::size_t>(j) * stride + static_cast<std::size_t>(i) * 3, stride,
+                                 plane, r.x0 + i, r.y0 + j, sign);
+    }
+#endif
+    // What is left: the rows below the blocks, and the columns at the right.
+    for (int i = 0; i < widthOf(r); ++i)
+        for (int c = 0; c < 3; ++c) {
+            float* column = plane[c] + static_cast<std::size_t>(r.x0 + i) * PlaneStride + r.y0;
+            const float* in = rows + static_cast<std::size_t>(i) * 3 + c;
+            for (int j = i < columns ? blockRows : 0; j < heightOf(r); ++j)
+                column[j] += sign * in[static_cast<std::size_t>(j) * stride];
         }
 }
 
@@ -647,83 +501,15 @@ std::array<Kernel, 2> FractionBins::kernels(const Bin& bin) const {
     return both;
 }
 
-void FractionBins::interpolate(Bin& bin, const Rect& wanted, const Target& target) {
-    const Rect area = intersect(wanted, bin.covered);
-    if (area.empty() || bin.frames == 0) return;
-    const std::array<Kernel, 2> kernel = kernels(bin);
-    interpolateSums(bin, area, kernel[0], kernel[1], target);
-    for (const Edge& edge : bin.edges) takeOffEdge(edge, intersect(area, edge.out), kernel[0], kernel[1], target);
-}
-
-// The bin's sums over `area` interpolated and added: a band of columns at a
-// time made floats, column by column, then moved along the rows and down.
-void FractionBins::interpolateSums(const Bin& bin, const Rect& area, const Kernel& across, const Kernel& down,
-                                   const Target& target) {
-    const int rows = heightOf(area) + down.count - 1;
-    const int firstRow = area.y0 + down.first;
-    // Whole blocks of eight: the lanes reach Slack beyond what is read.
-    const int blockRows = (rows + 7) & ~7;
-    const bool wide = wideSums();
-    moved_.resize(static_cast<std::size_t>(rows) * 3);
-    const float* const moved[3] = {moved_.data(), moved_.data() + rows, moved_.data() + 2 * rows};
-    for (int band = area.x0; band <= area.x1; band += Band) {
-        const int bandEnd = std::min(area.x1, band + Band - 1);
-        const int firstColumn = band + across.first;
-        const int columns = bandEnd - band + across.count;
-        const int blockColumns = (columns + 7) & ~7;
-        for (std::vector<float>& values : values_)
-            values.resize(static_cast<std::size_t>(blockColumns) * blockRows);
-        float* const out[3] = {values_[0].data(), values_[1].data(), values_[2].data()};
-#if defined(PLANEXOR_HAS_WIDE)
-        if (wide) {
-            // Each row lies on a page of its own, where the processor does
-            // not look ahead: the next eight rows are asked for in advance.
-            const std::size_t rowBytes = static_cast<std::size_t>(blockColumns) * 3 * sizeof(std::uint16_t);
-            for (int j = 0; j < blockRows; j += 8) {
-                if (j + 16 <= blockRows)
-                    for (int r = 8; r < 16; ++r) {
-                        const char* row = reinterpret_cast<const char*>(bin.sums.at(firstColumn, firstRow + j + r));
-                        for (std::size_t b = 0; b < rowBytes; b += 64) _mm_prefetch(row + b, _MM_HINT_T0);
-                    }
-                for (int i = 0; i < blockColumns; i += 8) {
-                    const std::size_t at = static_cast<std::size_t>(i) * blockRows + j;
-                    float* const block[3] = {out[0] + at, out[1] + at, out[2] + at};
-                    convertSumsBlockWide(bin.sums.at(firstColumn + i, firstRow + j), bin.sums.stride(), block,
-                                         static_cast<std::size_t>(blockRows));
-                }
-            }
-        }
-#endif
-        if (!wide)
-            for (int j = 0; j < rows; ++j) {
-                const std::uint16_t* sums = bin.sums.at(firstColumn, firstRow + j);
-                for (int i = 0; i < columns; ++i, sums += 3) {
-                    const std::size_t at = static_cast<std::size_t>(i) * blockRows + j;
-                    for (int c = 0; c < 3; ++c) out[c][at] = sums[c];
-                }
-            }
-        for (int x = band; x <= bandEnd; ++x) {
-            for (int c = 0; c < 3; ++c)
-                filterAcross(moved_.data() + static_cast<std::size_t>(c) * rows,
-                         out[c] + static_cast<std::size_t>(x - band) * blockRows, static_cast<std::size_t>(blockRows),
-                         across.weights.data(), across.count, rows);
-            float* const column[3] = {target.column(0, x) + (area.y0 - target.y0),
-                                      target.column(1, x) + (area.y0 - target.y0),
-                                      target.column(2, x) + (area.y0 - target.y0)};
-            addDown(column, moved, down.weights.data(), down.count, heightOf(area));
-        }
-    }
-}
-
 void FractionBins::interpolateRows(const Bin& bin, const Rect& area, const Kernel& across, const Kernel& down,
-                                   const Rect& all) {
+                                   float* rows, const Rect& frame) {
     const int n = 3 * widthOf(area);                // values made per row
     const int length = 3 * (widthOf(area) + across.count - 1);  // values read per row
     const int firstColumn = area.x0 + across.first;
     const int taps = down.count;
     ring_.resize(static_cast<std::size_t>(taps) * length);
     downRow_.resize(static_cast<std::size_t>(length));
-    const std::size_t stride = static_cast<std::size_t>(widthOf(all)) * 3;
+    const std::size_t stride = static_cast<std::size_t>(widthOf(frame)) * 3;
     const bool wide = wideSums();
     // Row r of the sums, as floats, lies in the ring at r modulo the taps.
     const auto ringRow = [&](int row) {
@@ -742,22 +528,21 @@ void FractionBins::interpolateRows(const Bin& bin, const Rect& area, const Kerne
 #endif
             for (int i = 0; i < length; ++i) row[i] = sums[i];
         }
-        const float* rows[8];
-        for (int k = 0; k < taps; ++k) rows[k] = ringRow(y + down.first + k);
-        float* out = acc_.data() + static_cast<std::size_t>(y - all.y0) * stride +
-                     static_cast<std::size_t>(area.x0 - all.x0) * 3;
+        const float* read[8];
+        for (int k = 0; k < taps; ++k) read[k] = ringRow(y + down.first + k);
+        float* out = rows + static_cast<std::size_t>(y - frame.y0) * stride + static_cast<std::size_t>(area.x0 - frame.x0) * 3;
 #if defined(PLANEXOR_HAS_WIDE)
         if (wide) {
-            if (taps == 6) downRowWide<6>(downRow_.data(), rows, down.weights.data(), taps, length);
-            else downRowWide<0>(downRow_.data(), rows, down.weights.data(), taps, length);
+            if (taps == 6) downRowWide<6>(downRow_.data(), read, down.weights.data(), taps, length);
+            else downRowWide<0>(downRow_.data(), read, down.weights.data(), taps, length);
             if (across.count == 6) acrossRowWide<6>(out, downRow_.data(), across.weights.data(), across.count, n);
             else acrossRowWide<0>(out, downRow_.data(), across.weights.data(), across.count, n);
             continue;
         }
 #endif
         for (int i = 0; i < length; ++i) {
-            float sum = down.weights[0] * rows[0][i];
-            for (int k = 1; k < taps; ++k) sum += down.weights[static_cast<std::size_t>(k)] * rows[k][i];
+            float sum = down.weights[0] * read[0][i];
+            for (int k = 1; k < taps; ++k) sum += down.weights[static_cast<std::size_t>(k)] * read[k][i];
             downRow_[static_cast<std::size_t>(i)] = sum;
         }
         for (int i = 0; i < n; ++i) {
@@ -819,11 +604,12 @@ void FractionBins::takeOffEdge(const Edge& edge, const Rect& area, const Kernel&
             }
             filtered(made_.data(), moved_.data() + pad + outFrom + second.first - heldAlong0, 1,
                      second.weights.data(), second.count, outCount);
-            if (!byRows) {
-                addScaled(target.column(c, line) + (area.y0 - target.y0), made_.data(), sign, outCount);
+            if (!byRows && target.yStride == 1) {
+                addScaled(target.at(c, line, area.y0), made_.data(), sign, outCount);
             } else {
-                for (int x = 0; x < outCount; ++x)
-                    target.column(c, area.x0 + x)[line - target.y0] += sign * made_[static_cast<std::size_t>(x)];
+                float* out = byRows ? target.at(c, area.x0, line) : target.at(c, line, area.y0);
+                const std::ptrdiff_t step = byRows ? target.xStride : target.yStride;
+                for (int i = 0; i < outCount; ++i) out[i * step] += sign * made_[static_cast<std::size_t>(i)];
             }
         }
 }

@@ -59,19 +59,21 @@ private:
     struct Target;
 
     static Target planesOf(Workspace& workspace);
+    static Target rowsOver(float* rows, const Rect& r);
 
     // Settles the bin into the planes and empties it.
     void flush(Workspace& workspace, Bin& bin);
     // The kernels across and down at the mean fraction of the bin's frames.
     std::array<Kernel, 2> kernels(const Bin& bin) const;
     // Takes what settleArea gave from the bin off the planes.
-    void unsettle(const Target& planes, const Bin& bin) const;
-    void interpolate(Bin& bin, const Rect& area, const Target& target);
-    void interpolateSums(const Bin& bin, const Rect& area, const Kernel& across, const Kernel& down,
-                         const Target& target);
-    // The bin's sums over `area` interpolated row by row into acc_, which
-    // lies row by row over `all`, blue, green, red beside each other.
-    void interpolateRows(const Bin& bin, const Rect& area, const Kernel& across, const Kernel& down, const Rect& all);
+    void unsettle(Workspace& workspace, const Bin& bin) const;
+    // Adds `sign` times rows of blue, green, red floats over `r` to the planes.
+    static void addRowsToPlanes(Workspace& workspace, const float* rows, const Rect& r, float sign);
+    // The bin's sums over `area` interpolated and added to `rows`, which lie
+    // row by row over `frame`, blue, green, red beside each other.
+    void interpolateRows(const Bin& bin, const Rect& area, const Kernel& across, const Kernel& down, float* rows,
+                         const Rect& frame);
+    // An edge's values over `area` interpolated and taken off or given back.
     void takeOffEdge(const Edge& edge, const Rect& area, const Kernel& across, const Kernel& down,
                      const Target& target);
 
@@ -79,10 +81,10 @@ private:
     int reach_;
     std::array<std::unique_ptr<Bin>, 16> bins_;
     Rect area_;  // what settleArea has settled since the last settle
-    // Scratch: a band of a bin's values as floats, a line moved, a line made.
-    std::array<std::vector<float>, 3> values_;
-    std::vector<float> moved_, made_, fresh_, edgeValues_;
-    std::vector<float> acc_, ring_, downRow_;
+    // Scratch: rows made, rows of sums as floats, a row moved down; an
+    // edge's values as floats, a line of them moved, a line made.
+    std::vector<float> rows_, fresh_, ring_, downRow_;
+    std::vector<float> edgeValues_, moved_, made_;
 };
 
 }  // namespace planexor

@@ -170,19 +170,20 @@ void addScaled(float* __restrict out, const float* __restrict in, float weight, 
     for (; i < n; ++i) out[i] += weight * in[i];
 }
 
-// What a new area gives beside what the old gave: out[i] = made[i] -
-// settled[i], and settled[i] = made[i], i in 0..n-1.
-void difference(float* __restrict out, float* __restrict settled, const float* __restrict made, std::size_t n) {
+// What a new area gives beside what the old gave: made[i] becomes made[i] -
+// settled[i], and settled[i] what made[i] was, i in 0..n-1.
+void difference(float* __restrict made, float* __restrict settled, std::size_t n) {
     using F = lanes::F4;
     std::size_t i = 0;
     for (; i + 4 <= n; i += 4) {
         const F value = lanes::load<F>(made + i);
-        lanes::store(out + i, value - lanes::load<F>(settled + i));
+        lanes::store(made + i, value - lanes::load<F>(settled + i));
         lanes::store(settled + i, value);
     }
     for (; i < n; ++i) {
-        out[i] = made[i] - settled[i];
-        settled[i] = made[i];
+        const float value = made[i];
+        made[i] = value - settled[i];
+        settled[i] = value;
     }
 }
 
@@ -286,7 +287,7 @@ struct FractionBins::Edge {
 };
 
 struct FractionBins::Bin {
-    Sums sums;                                   // reaching Slack beyond every frame's padding
+    Sums sums;                                   // the frames, padded, at their whole shifts
     int frames = 0;
     double fractionX = 0, fractionY = 0;         // the frames' fractions summed
     Rect covered;                                // the frames' rectangles together
@@ -410,7 +411,7 @@ void FractionBins::settleArea(Workspace& workspace, int x0, int x1, int y0, int 
             for (const Edge& edge : bin->edges)
                 takeOffEdge(edge, intersect(part, edge.out), kernel[0], kernel[1], rowsOver(fresh_.data(), area));
         }
-        difference(fresh_.data(), bin->settled.data(), fresh_.data(), n);
+        difference(fresh_.data(), bin->settled.data(), n);
         addRowsToPlanes(workspace, fresh_.data(), area, 1.0f);
         bin->stale = false;
     }

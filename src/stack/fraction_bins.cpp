@@ -531,7 +531,8 @@ void FractionBins::interpolateRows(const Bin& bin, const Rect& area, const Kerne
         }
         const float* read[8];
         for (int k = 0; k < taps; ++k) read[k] = ringRow(y + down.first + k);
-        float* out = rows + static_cast<std::size_t>(y - frame.y0) * stride + static_cast<std::size_t>(area.x0 - frame.x0) * 3;
+        float* out =
+            rows + static_cast<std::size_t>(y - frame.y0) * stride + static_cast<std::size_t>(area.x0 - frame.x0) * 3;
 #if defined(PLANEXOR_HAS_WIDE)
         if (wide) {
             if (taps == 6) downRowWide<6>(downRow_.data(), read, down.weights.data(), taps, length);

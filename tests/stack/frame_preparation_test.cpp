@@ -544,7 +544,8 @@ TEST(SubpixelBins, FramesInterpolatedTogetherEqualFramesInterpolatedAlone) {
                         ASSERT_EQ(w[0]->StackCount[x][y], w[1]->StackCount[x][y]) << x << "," << y;
                     }
                     // Sums of hundreds of frames differ in their last bits.
-                    for (const TFloatPlane Workspace::*plane : {&Workspace::StackR, &Workspace::StackG, &Workspace::StackB})
+                    for (const TFloatPlane Workspace::*plane :
+                         {&Workspace::StackR, &Workspace::StackG, &Workspace::StackB})
                         ASSERT_NEAR((*w[0].*plane)[x][y], (*w[1].*plane)[x][y], 1e-3f + 1e-5f * (*w[1].*plane)[x][y])
                             << x << "," << y;
                 }

@@ -8,15 +8,15 @@
 
 namespace planexor {
 
+// sums[i] += bytes[i] for i in 0..n-1, in 16-bit lanes that wrap.
+void addByteSums(std::uint16_t* sums, const std::uint8_t* bytes, std::size_t n);
+
 // Plain colour frames, added unweighted and uncalibrated, are whole bytes:
 // their sums are collected in 16-bit lanes laid out like the frames' own
 // rows, and only then added to the float planes. Integer sums below 2^24 are
 // exact in float whatever the order, so the planes end exactly as if each
 // frame had been added there, while a frame costs a third of the memory
 // traffic. Every frame's counts are one rectangle, kept as such to the end.
-// sums[i] += bytes[i] for i in 0..n-1, in 16-bit lanes that wrap.
-void addByteSums(std::uint16_t* sums, const std::uint8_t* bytes, std::size_t n);
-
 class PendingSums {
 public:
     PendingSums();

@@ -187,15 +187,6 @@ void difference(float* __restrict made, float* __restrict settled, std::size_t n
     }
 }
 
-bool wideSums() {
-#if defined(PLANEXOR_HAS_WIDE)
-    static const bool wide = useWideVectors(VectorCode::Best);
-    return wide;
-#else
-    return false;
-#endif
-}
-
 }  // namespace
 
 // 16-bit sums of blue, green and red over a rectangle of stack pixels, row
@@ -472,7 +463,7 @@ void FractionBins::addRowsToPlanes(Workspace& workspace, const float* rows, cons
     float* const plane[3] = {workspace.StackB.data(), workspace.StackG.data(), workspace.StackR.data()};
     int columns = 0, blockRows = 0;
 #if defined(PLANEXOR_HAS_WIDE)
-    if (wideSums()) {
+    if (wideVectorsAvailable()) {
         columns = widthOf(r) & ~7;
         blockRows = heightOf(r) & ~7;
         for (int i = 0; i < columns; i += 8)
@@ -511,7 +502,7 @@ void FractionBins::interpolateRows(const Bin& bin, const Rect& area, const Kerne
     ring_.resize(static_cast<std::size_t>(taps) * length);
     downRow_.resize(static_cast<std::size_t>(length));
     const std::size_t stride = static_cast<std::size_t>(widthOf(frame)) * 3;
-    const bool wide = wideSums();
+    const bool wide = wideVectorsAvailable();
     // Row r of the sums, as floats, lies in the ring at r modulo the taps.
     const auto ringRow = [&](int row) {
         return ring_.data() + static_cast<std::size_t>(((row % taps) + taps) % taps) * length;

@@ -594,22 +594,13 @@ PLANEXOR_WIDE void convertCalibratedColumnsWide(const Bitmap24& source, int firs
 }
 #endif
 
-bool wideSubpixel() {
-#if defined(PLANEXOR_HAS_WIDE)
-    static const bool wide = useWideVectors(VectorCode::Best);
-    return wide;
-#else
-    return false;
-#endif
-}
-
 }  // namespace
 
 // The kernels met in practice (Lanczos3 with and without a fraction) get
 // their own unrolled loops.
 void filtered(float* out, const float* in, std::size_t stride, const float* weights, int count, int n) {
 #if defined(PLANEXOR_HAS_WIDE)
-    if (wideSubpixel()) {
+    if (wideVectorsAvailable()) {
         if (count == 6) return filteredWide<6>(out, in, stride, weights, count, n);
         if (count == 5) return filteredWide<5>(out, in, stride, weights, count, n);
         return filteredWide<0>(out, in, stride, weights, count, n);
@@ -626,7 +617,7 @@ template <int Channels>
 void addColumn(float* const* planes, std::int32_t* count, const float* const* in, const float* weights, int taps,
                int n) {
 #if defined(PLANEXOR_HAS_WIDE)
-    if (wideSubpixel()) {
+    if (wideVectorsAvailable()) {
         if (taps == 6) return addColumnWide<Channels, 6>(planes, count, in, weights, taps, n);
         if (taps == 5) return addColumnWide<Channels, 5>(planes, count, in, weights, taps, n);
         return addColumnWide<Channels, 0>(planes, count, in, weights, taps, n);
@@ -721,7 +712,7 @@ void addInterpolated(Workspace& workspace, const Bitmap24& source, const Placeme
             // band's columns and the rows need no edge; rows above the frame
             // (which repeat its first) one by one before.
             if constexpr (Colour && !Calibrate) {
-                if (wideSubpixel() && bandEnd - band == Band && firstColumn + band >= 0 &&
+                if (wideVectorsAvailable() && bandEnd - band == Band && firstColumn + band >= 0 &&
                     firstColumn + bandEnd <= limitX) {
                     for (; j < rows && firstRow + j < 0; ++j) convertRow(j);
                     for (; j + 8 <= rows && firstRow + j + 8 <= limitY; j += 8) {
@@ -739,7 +730,7 @@ void addInterpolated(Workspace& workspace, const Bitmap24& source, const Placeme
             // Calibrated colour, column by column, eight rows a gather, where
             // the band's columns need no edge (and none is the frame's last).
             if constexpr (Colour && Calibrate) {
-                if (wideSubpixel() && firstColumn + band >= 0 && firstColumn + bandEnd <= limitX - 1) {
+                if (wideVectorsAvailable() && firstColumn + band >= 0 && firstColumn + bandEnd <= limitX - 1) {
                     for (; j < rows && firstRow + j < 0; ++j) convertRow(j);
                     const int count = std::min(rows - j, std::min(limitY, PlaneStride) - (firstRow + j)) & ~7;
                     if (count > 0) {

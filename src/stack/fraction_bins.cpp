@@ -351,7 +351,7 @@ void FractionBins::add(Workspace& workspace, const Bitmap24& source, int x0, int
                 edge = bin.edges.end() - 1;
             }
             edge->held = unite(edge->held, held);
-            edge->out = intersect(grown(edge->held, r), ring);
+            edge->out = unite(edge->out, intersect(grown(held, r), ring));
             edge->sums.cover(held, 0);
             edge->sums.add(held, source, dx, dy, limitX, limitY);
         }

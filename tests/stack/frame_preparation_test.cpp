@@ -515,12 +515,14 @@ INSTANTIATE_TEST_SUITE_P(ColourAndMono, SubpixelStack,
 // calibrated road, with a dark that covers nothing, still does), and the
 // counts their whole-pixel rectangles, whether parts were settled first or not.
 TEST(SubpixelBins, FramesInterpolatedTogetherEqualFramesInterpolatedAlone) {
-    // Bins shared by frames of different rectangles, some partly off the stack.
+    // Bins shared by frames of different rectangles, some partly off the stack;
+    // the last ends at the second's right edge, over fewer rows.
     struct Frame { int shiftX, shiftY; float fractionX, fractionY; };
     const Frame frames[] = {{0, 0, 0.25f, -0.5f}, {3, -2, -0.75f, 0.5f}, {-4, 5, 0.25f, -0.5f},
                             {-9, -30, 0.75f, 0.0f}, {7, 1, -0.25f, 1.0f}, {2, -3, 0.5f, 0.25f},
-                            {-2, 4, -0.5f, -0.75f}, {45, 2, 0.0f, 0.0f}, {1, 33, -0.25f, 0.0f}};
-    // 90 rounds put 270 frames in the bin of the first three, past the lanes' limit.
+                            {-2, 4, -0.5f, -0.75f}, {45, 2, 0.0f, 0.0f}, {1, 33, -0.25f, 0.0f},
+                            {3, 20, 0.25f, 0.5f}};
+    // 90 rounds put 360 frames in the bin of the first three and the last, past the lanes' limit.
     struct Run { bool expand, partialCoverage; int boxX0, boxX1, boxY0, boxY1, xShift, rounds; };
     for (const Run run : {Run{false, true, 0, -1, 0, -1, 0, 1}, {false, false, 10, 30, 5, 25, 0, 1},
                           {false, true, 0, 47, 30, 40, 2, 1}, {true, true, 0, 8, 20, 60, -1, 1},

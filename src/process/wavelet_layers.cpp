@@ -120,7 +120,6 @@ struct LayerJob {
     int r = 0;
     int width = 0;
     int height = 0;
-    PixelRegion area;  // already inside the image
 };
 
 // Column by column. Smoothed column x may replace the original only once no
@@ -129,29 +128,25 @@ struct LayerJob {
 PLANEXOR_INLINE void smoothPlane(const LayerJob& job, TFloatPlane& plane, TFloatPlane& layer, TFloatPlane& ring) {
     const int r = job.r;
     const int ringColumns = r + 1;
-    const int rowCount = job.area.y2 - job.area.y1 + 1;
-    const int innerFrom = std::max(job.area.y1, r);
-    const int innerTo = std::max(innerFrom, std::min(job.area.y2 + 1, job.height - r));
-    auto flush = [&](int x) {
-        std::memcpy(plane[x] + job.area.y1, ring[(x - job.area.x1) % ringColumns] + job.area.y1,
-                    sizeof(float) * rowCount);
-    };
-    for (int x = job.area.x1; x <= job.area.x2; ++x) {
+    const int innerFrom = std::min(r, job.height);
+    const int innerTo = std::max(innerFrom, job.height - r);
+    auto flush = [&](int x) { std::memcpy(plane[x], ring[x % ringColumns], sizeof(float) * job.height); };
+    for (int x = 0; x < job.width; ++x) {
         const float* a = plane[std::max(x - r, 0)];
         const float* c = plane[x];
         const float* b = plane[std::min(x + r, job.width - 1)];
-        float* smooth = ring[(x - job.area.x1) % ringColumns];
+        float* smooth = ring[x % ringColumns];
         float* out = layer[x];
         if (innerFrom < innerTo) {
-            smoothEdgeRows(job.taps, a, c, b, r, job.height, job.area.y1, innerFrom, out, smooth);
+            smoothEdgeRows(job.taps, a, c, b, r, job.height, 0, innerFrom, out, smooth);
             smoothInnerRows(job.taps, a, c, b, r, innerFrom, innerTo, out, smooth);
-            smoothEdgeRows(job.taps, a, c, b, r, job.height, innerTo, job.area.y2 + 1, out, smooth);
+            smoothEdgeRows(job.taps, a, c, b, r, job.height, innerTo, job.height, out, smooth);
         } else {
-            smoothEdgeRows(job.taps, a, c, b, r, job.height, job.area.y1, job.area.y2 + 1, out, smooth);
+            smoothEdgeRows(job.taps, a, c, b, r, job.height, 0, job.height, out, smooth);
         }
-        if (x - r >= job.area.x1) flush(x - r);
+        if (x - r >= 0) flush(x - r);
     }
-    for (int x = std::max(job.area.x1, job.area.x2 - r + 1); x <= job.area.x2; ++x) flush(x);
+    for (int x = std::max(0, job.width - r); x < job.width; ++x) flush(x);
 }
 
 void smoothPlanePortable(const LayerJob& job, TFloatPlane& plane, TFloatPlane& layer, TFloatPlane& ring) {
@@ -183,8 +178,7 @@ void computeLayer(Workspace& workspace, LayerStore& store, int layer, const Deco
     job.r = layerDistance(options, layer);
     job.width = image.width;
     job.height = image.height;
-    job.area = PixelRegion::whole(image.width, image.height);
-    if (job.area.empty()) return;
+    if (image.width < 1 || image.height < 1) return;
     for (int i = 0; i < 9; ++i) job.taps.k[i] = options.kernel.taps[i];
 
     const auto planes = processingPlanes(workspace);

@@ -66,9 +66,10 @@ void TMainForm::SelectFileButtonClick() {
     const FileDialogAnswer answer = ui_.runFileDialog(request);
     if (!answer.accepted || answer.files.empty()) return;
     // A name typed in is opened for what it is, whatever filter showed.
-    const auto named = std::find_if(answer.files.begin(), answer.files.end(),
-                                    [](const std::string& file) { return openFilterOfName(file).has_value(); });
-    const int filter = named != answer.files.end() ? *openFilterOfName(*named) : answer.filterIndex;
+    std::optional<int> named;
+    for (const std::string& file : answer.files)
+        if ((named = openFilterOfName(file))) break;
+    const int filter = named.value_or(answer.filterIndex);
     probeInput(filter, answer.files);
 
     w.resetForOpening();

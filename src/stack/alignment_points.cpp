@@ -31,8 +31,21 @@ constexpr double FieldSpread = 0.5, FieldReach = 3.0 * FieldSpread;
 constexpr float GuessWeight = 0.05f;
 // A match worse than this is no match: the box holds noise or other detail.
 constexpr double LeastCorrelation = 0.25;
+// The refinement stops once its shift moves less than this, or after this
+// many steps; one that wanders further than RefineReach from the
+// correlation's peak has lost the detail, and the peak stands.
+constexpr double RefineDone = 0.01;
+constexpr int RefineSteps = 3;
+constexpr double RefineReach = 1.5;
+// Until a point's scatter is known, the reference is taken to be as blurred
+// as frames placed at whole pixels make it (a uniform spread of one pixel),
+// worth this many frames; scatter beyond BlurLimit is not matched.
+constexpr double PriorScatter = 1.0 / 12.0, PriorFrames = 4.0;
+constexpr int BlurReach = 6;
+constexpr double BlurLimit = BlurReach / 3.0, LeastBlur = 0.2;
 static_assert(Radius % 2 == 0, "the coarse search works in whole half-resolution pixels");
 static_assert(HalfBox % 8 == 0, "correlations take eight columns at a time");
+static_assert(Region % 4 == 0, "the search area is blurred four columns at a time");
 
 float grey(const std::uint8_t* bgr) { return greyValue(bgr[2], bgr[1], bgr[0]); }
 
@@ -247,6 +260,11 @@ int AlignmentPoints::placePoints(int requested) {
     scratch_.known.resize(points_.size());
     scratch_.values.reserve(2 * points_.size());
     region_.resize(static_cast<std::size_t>(Region) * Region);
+    scatter_.assign(points_.size(), Scatter{});
+    sampled_.resize(static_cast<std::size_t>(Box) * Box);
+    blurRows_.reserve(region_.size());
+    blurTaps_.reserve(2 * BlurReach + 1);
+    blurLine_.reserve(static_cast<std::size_t>(Region + 2 * BlurReach));
     halfRegion_.resize(static_cast<std::size_t>(HalfRegion) * HalfRegion);
     return static_cast<int>(points_.size());
 }
@@ -273,10 +291,218 @@ void AlignmentPoints::makeTemplate(const Point& point, Template& into) const {
             values[i] = static_cast<float>(window[i] * centred);
         }
     };
+    const std::vector<float> values = box;
     weigh(box, window_, into.fullEnergy);
     weigh(half, halfWindow_, into.halfEnergy);
     into.full = std::move(box);
     into.half = std::move(half);
+
+    // The refinement's normal equations: each motion's effect on every
+    // pixel of the box, windowed, against every other's.
+    const std::size_t size = values.size();
+    into.centred.resize(size);
+    into.gradX.resize(size);
+    into.gradY.resize(size);
+    double mean = 0.0;
+    for (std::size_t i = 0; i < size; ++i) mean += window_[i] * values[i] / windowTotal_;
+    double normal[Motions][Motions] = {};
+    for (int v = 0; v < Box; ++v)
+        for (int u = 0; u < Box; ++u) {
+            const std::size_t i = static_cast<std::size_t>(v) * Box + u;
+            const float* at = reference_.data() + static_cast<std::size_t>(point.y - HalfBox + v) * width_ +
+                              (point.x - HalfBox + u);
+            const double gradX = 0.5 * (at[1] - at[-1]), gradY = 0.5 * (at[width_] - at[-width_]);
+            const double across = u - HalfBox, down = v - HalfBox;
+            const double effect[Motions] = {gradX, gradY, gradX * across, gradX * down, gradY * across, gradY * down};
+            for (int r = 0; r < Motions; ++r)
+                for (int c = 0; c < Motions; ++c) normal[r][c] += window_[i] * effect[r] * effect[c];
+            into.centred[i] = static_cast<float>(values[i] - mean);
+            into.gradX[i] = static_cast<float>(window_[i] * gradX);
+            into.gradY[i] = static_cast<float>(window_[i] * gradY);
+        }
+    // Gauss-Jordan with partial pivoting; a box without detail along some
+    // motion has no inverse and is not refined.
+    double work[Motions][2 * Motions] = {};
+    for (int r = 0; r < Motions; ++r) {
+        for (int c = 0; c < Motions; ++c) work[r][c] = normal[r][c];
+        work[r][Motions + r] = 1.0;
+    }
+    const double scale = normal[0][0] + normal[1][1];
+    into.refinable = scale > 0.0;
+    for (int k = 0; k < Motions && into.refinable; ++k) {
+        int pivot = k;
+        for (int r = k + 1; r < Motions; ++r)
+            if (std::abs(work[r][k]) > std::abs(work[pivot][k])) pivot = r;
+        if (!(std::abs(work[pivot][k]) > 1e-9 * scale)) into.refinable = false;
+        std::swap(work[k], work[pivot]);
+        for (int r = 0; r < Motions && into.refinable; ++r) {
+            if (r == k) continue;
+            const double factor = work[r][k] / work[k][k];
+            for (int c = 0; c < 2 * Motions; ++c) work[r][c] -= factor * work[k][c];
+        }
+    }
+    for (int r = 0; r < Motions && into.refinable; ++r)
+        for (int c = 0; c < Motions; ++c)
+            into.inverse[static_cast<std::size_t>(r * Motions + c)] = work[r][Motions + c] / work[r][r];
+}
+
+// The frame's search area blurred as the reference is at this point, along
+// each axis: the reference averages the frames where each had its own shift,
+// and a sharper frame against a blurred reference pulls the shift along weak
+// detail (bands) towards wherever the difference in sharpness happens to lean.
+void AlignmentPoints::blurLikeReference(const Scatter& scatter) {
+    const auto spread = [&](double sum, double squares) {
+        const double mean = sum / std::max(scatter.frames, 1.0);
+        const double scattered = std::max(0.0, squares - scatter.frames * mean * mean);
+        return std::sqrt((PriorScatter * PriorFrames + scattered) / (PriorFrames + scatter.frames));
+    };
+    const auto pass = [&](double sigma, bool alongRows) {
+        if (!(sigma >= LeastBlur)) return;
+        sigma = std::min(sigma, BlurLimit);
+        const int reach = std::min(BlurReach, static_cast<int>(std::ceil(3.0 * sigma)));
+        blurTaps_.resize(static_cast<std::size_t>(2 * reach + 1));
+        double total = 0.0;
+        for (int t = -reach; t <= reach; ++t)
+            total += blurTaps_[static_cast<std::size_t>(t + reach)] =
+                static_cast<float>(std::exp(-0.5 * t * t / (sigma * sigma)));
+        for (float& tap : blurTaps_) tap = static_cast<float>(tap / total);
+        // Edge pixels repeated beyond the area; the window weighs them little.
+        blurLine_.resize(static_cast<std::size_t>(Region + 2 * reach));
+        using lanes::F4;
+        using lanes::load;
+        using lanes::store;
+        if (alongRows) {
+            for (int y = 0; y < Region; ++y) {
+                float* row = region_.data() + static_cast<std::size_t>(y) * Region;
+                for (int x = -reach; x < Region + reach; ++x)
+                    blurLine_[static_cast<std::size_t>(x + reach)] = row[std::clamp(x, 0, Region - 1)];
+                for (int x = 0; x < Region; x += 4) {
+                    F4 sum = {};
+                    for (int t = 0; t <= 2 * reach; ++t)
+                        sum += blurTaps_[static_cast<std::size_t>(t)] * load<F4>(blurLine_.data() + x + t);
+                    store(row + x, sum);
+                }
+            }
+        } else {
+            blurRows_.assign(region_.begin(), region_.end());
+            for (int y = 0; y < Region; ++y) {
+                float* row = region_.data() + static_cast<std::size_t>(y) * Region;
+                for (int x = 0; x < Region; x += 4) {
+                    F4 sum = {};
+                    for (int t = -reach; t <= reach; ++t) {
+                        const std::size_t line = static_cast<std::size_t>(std::clamp(y + t, 0, Region - 1));
+                        const float tap = blurTaps_[static_cast<std::size_t>(t + reach)];
+                        sum += tap * load<F4>(blurRows_.data() + line * Region + x);
+                    }
+                    store(row + x, sum);
+                }
+            }
+        }
+    };
+    pass(spread(scatter.sumX, scatter.squaresX), true);
+    pass(spread(scatter.sumY, scatter.squaresY), false);
+}
+
+// Gauss-Newton from the correlation's peak: the frame's box is read at the
+// shift and linear distortion found so far (Catmull-Rom between pixels) and
+// matched to the reference's box with its own gain and offset. Where the
+// seeing stretches or shears the detail across the box, a shift alone would
+// follow whichever part of the box holds the most detail; with the distortion
+// modelled the shift is the one at the point. Along bands the correlation's
+// peak is broad and its sub-pixel fit leans towards whole pixels; this does not.
+bool AlignmentPoints::refine(const Template& model, double& shiftX, double& shiftY) {
+    using lanes::F8;
+    using lanes::load;
+    if (!model.refinable || !(model.fullEnergy > 0.0)) return false;
+    double motion[Motions] = {shiftX, shiftY, 0.0, 0.0, 0.0, 0.0};
+    // Each lane's distance from the point across the box, eight columns at a time.
+    F8 across[Box / 8];
+    for (int k = 0; k < Box / 8; ++k)
+        for (int lane = 0; lane < 8; ++lane) across[k][lane] = static_cast<float>(8 * k + lane - HalfBox);
+    for (int step = 0; step < RefineSteps; ++step) {
+        // The frame's box where the motion so far puts it, bilinearly: the
+        // search area is already blurred like the reference, so the
+        // interpolation's own slight blur matters as little as its cost.
+        const float stepX = static_cast<float>(1.0 + motion[2]), stepY = static_cast<float>(motion[4]);
+        for (int v = 0; v < Box; ++v) {
+            const double down = v - HalfBox;
+            const float startX = static_cast<float>(Radius + motion[0] - HalfBox * motion[2] + motion[3] * down);
+            const float startY = static_cast<float>(v + Radius + motion[1] - HalfBox * motion[4] + motion[5] * down);
+            // Positions are linear along the row, so its ends bound them all.
+            const float endX = startX + (Box - 1) * stepX, endY = startY + (Box - 1) * stepY;
+            if (!(std::min(startX, endX) >= 0.0f && std::max(startX, endX) < Region - 1.0f &&
+                  std::min(startY, endY) >= 0.0f && std::max(startY, endY) < Region - 1.0f))
+                return false;
+            float* out = sampled_.data() + static_cast<std::size_t>(v) * Box;
+            for (int u = 0; u < Box; ++u) {
+                const float x = startX + u * stepX, y = startY + u * stepY;
+                const int left = static_cast<int>(x), top = static_cast<int>(y);
+                const float fx = x - static_cast<float>(left), fy = y - static_cast<float>(top);
+                const float* at = region_.data() + static_cast<std::size_t>(top) * Region + left;
+                const float upper = at[0] + fx * (at[1] - at[0]);
+                const float lower = at[Region] + fx * (at[Region + 1] - at[Region]);
+                out[u] = upper + fy * (lower - upper);
+            }
+        }
+        // Gain and offset: the frame's windowed mean, and its match with the
+        // reference's zero-mean windowed box.
+        F8 sum = {}, cross = {};
+        for (std::size_t i = 0; i < sampled_.size(); i += 8) {
+            const F8 value = load<F8>(sampled_.data() + i);
+            sum += load<F8>(window_.data() + i) * value;
+            cross += load<F8>(model.full.data() + i) * value;
+        }
+        double sumTotal = 0.0, crossTotal = 0.0;
+        for (int lane = 0; lane < 8; ++lane) {
+            sumTotal += sum[lane];
+            crossTotal += cross[lane];
+        }
+        const double gain = crossTotal / model.fullEnergy;
+        if (!(gain > 0.0)) return false;
+        const F8 mean = F8{} + static_cast<float>(sumTotal / windowTotal_), scale = F8{} + static_cast<float>(gain);
+        // The residual against each motion's effect.
+        F8 slopeX = {}, slopeY = {}, slopeXAcross = {}, slopeYAcross = {}, slopeXDown = {}, slopeYDown = {};
+        for (int v = 0; v < Box; ++v) {
+            F8 rowX = {}, rowY = {};
+            for (int k = 0; k < Box / 8; ++k) {
+                const std::size_t i = static_cast<std::size_t>(v) * Box + 8 * k;
+                const F8 residual = load<F8>(sampled_.data() + i) - mean - scale * load<F8>(model.centred.data() + i);
+                const F8 x = load<F8>(model.gradX.data() + i) * residual;
+                const F8 y = load<F8>(model.gradY.data() + i) * residual;
+                rowX += x;
+                rowY += y;
+                slopeXAcross += x * across[k];
+                slopeYAcross += y * across[k];
+            }
+            const float down = static_cast<float>(v - HalfBox);
+            slopeX += rowX;
+            slopeY += rowY;
+            slopeXDown += down * rowX;
+            slopeYDown += down * rowY;
+        }
+        double slope[Motions] = {};
+        for (int lane = 0; lane < 8; ++lane) {
+            slope[0] += slopeX[lane];
+            slope[1] += slopeY[lane];
+            slope[2] += slopeXAcross[lane];
+            slope[3] += slopeXDown[lane];
+            slope[4] += slopeYAcross[lane];
+            slope[5] += slopeYDown[lane];
+        }
+        double change[Motions] = {};
+        for (int r = 0; r < Motions; ++r) {
+            for (int c = 0; c < Motions; ++c)
+                change[r] -= model.inverse[static_cast<std::size_t>(r * Motions + c)] * slope[c];
+            change[r] /= gain;
+            motion[r] += change[r];
+        }
+        if (!std::isfinite(motion[0]) || !std::isfinite(motion[1])) return false;
+        if (std::abs(change[0]) < RefineDone && std::abs(change[1]) < RefineDone) break;
+    }
+    if (std::abs(motion[0] - shiftX) > RefineReach || std::abs(motion[1] - shiftY) > RefineReach) return false;
+    shiftX = motion[0];
+    shiftY = motion[1];
+    return true;
 }
 
 bool AlignmentPoints::registerPoint(const Bitmap24& frame, std::size_t index, int wholeX, int wholeY, float& shiftX,
@@ -291,6 +517,7 @@ bool AlignmentPoints::registerPoint(const Bitmap24& frame, std::size_t index, in
         float* out = region_.data() + static_cast<std::size_t>(v) * Region;
         for (int u = 0; u < Region; ++u, in += 3) out[u] = grey(in);
     }
+    blurLikeReference(scatter_[index]);
     halve(region_.data(), HalfRegion, halfRegion_.data());
 
     // Coarse: every even shift at half resolution.
@@ -337,8 +564,10 @@ bool AlignmentPoints::registerPoint(const Bitmap24& frame, std::size_t index, in
     const double centre = score(bestX, bestY);
     const double before = score(bestX - 1, bestY), after = score(bestX + 1, bestY);
     const double above = score(bestX, bestY - 1), below = score(bestX, bestY + 1);
-    shiftX = static_cast<float>(bestX + peakOffset(before, centre, after));
-    shiftY = static_cast<float>(bestY + peakOffset(above, centre, below));
+    double refinedX = bestX + peakOffset(before, centre, after), refinedY = bestY + peakOffset(above, centre, below);
+    refine(model, refinedX, refinedY);
+    shiftX = static_cast<float>(refinedX);
+    shiftY = static_cast<float>(refinedY);
     Point& measured = points_[index];
     measured.firmX = static_cast<float>(std::max(0.0, 2.0 * centre - before - after));
     measured.firmY = static_cast<float>(std::max(0.0, 2.0 * centre - above - below));
@@ -361,6 +590,15 @@ void AlignmentPoints::measure(const Bitmap24& frame, double shiftX, double shift
     }
     replaceOutliers();
     weighFirmness();
+    for (std::size_t i = 0; i < points_.size(); ++i)
+        if (points_[i].found) {
+            Scatter& scatter = scatter_[i];
+            scatter.frames += 1.0;
+            scatter.sumX += points_[i].shiftX;
+            scatter.squaresX += static_cast<double>(points_[i].shiftX) * points_[i].shiftX;
+            scatter.sumY += points_[i].shiftY;
+            scatter.squaresY += static_cast<double>(points_[i].shiftY) * points_[i].shiftY;
+        }
 }
 
 // How sharp the correlation peak is along each axis, against the frame's

@@ -1,4 +1,5 @@
 #pragma once
+#include <array>
 #include <vector>
 
 #include "core/bitmap24.h"
@@ -58,13 +59,29 @@ public:
     void blendedShift(double x, double y, float& shiftX, float& shiftY) const;
 
 private:
+    // The six parameters of the refinement: a shift at the point and how
+    // it changes across the box (dx/dx, dx/dy, dy/dx, dy/dy).
+    static constexpr int Motions = 6;
     struct Template {
         std::vector<float> full, half;  // zero-mean, window-weighted boxes
         double fullEnergy = 0.0, halfEnergy = 0.0;
+        // For the refinement: the box less its windowed mean, its windowed
+        // gradients, and the inverse of its normal equations (which depend
+        // on the box alone).
+        std::vector<float> centred, gradX, gradY;
+        std::array<double, Motions * Motions> inverse{};
+        bool refinable = false;
+    };
+    // How far a point's shifts have scattered over the frames measured so
+    // far: the reference, an average of them all, is blurred by as much.
+    struct Scatter {
+        double frames = 0.0, sumX = 0.0, squaresX = 0.0, sumY = 0.0, squaresY = 0.0;
     };
     void makeTemplate(const Point& point, Template& into) const;
     bool registerPoint(const Bitmap24& frame, std::size_t index, int wholeX, int wholeY, float& shiftX,
                        float& shiftY);
+    void blurLikeReference(const Scatter& scatter);
+    bool refine(const Template& model, double& shiftX, double& shiftY);
     void replaceOutliers();
     void weighFirmness();
     void buildField(int gridColumns, int gridRows);
@@ -85,6 +102,9 @@ private:
     std::vector<float> window_, halfWindow_;
     double windowTotal_ = 0.0, halfWindowTotal_ = 0.0;
     std::vector<float> region_, halfRegion_;   // a point's search area of the frame, grey
+    std::vector<Scatter> scatter_;
+    std::vector<float> blurTaps_, blurLine_, blurRows_;
+    std::vector<float> sampled_;               // the frame's box moved as the refinement has it
     std::vector<float> fieldX_, fieldY_;       // the local shift every GridStep reference pixels
     std::vector<lanes::F4> source_;  // the frame's part being warped: blue, green, red and a spare lane
     std::vector<std::uint8_t> movingCells_;

@@ -58,42 +58,50 @@ struct SeeingRun {
 
 // Each frame's point shifts, less the part of its true shift below a pixel,
 // against the field; the run's common offset (the reference's own place) is
-// taken out as the median.
+// taken out as the median. Along the bands the shifts drift unless the
+// distortion across a box and the reference's blur are matched (about 63 %
+// within half a pixel at seeing 1 without the one, 68 % at 1.5 without the
+// other); a field of the wrong sign or a shift left out doubles the error.
 TEST(AlignmentPoints, ShiftsFollowTheSeeingField) {
-    SeeingRun run(640, 480, 160, 1.0);
-    EXPECT_GE(run.placed, 16);
-    EXPECT_LE(run.placed, 32);
-    std::vector<double> errorsX, errorsY;
-    double fieldSquares = 0;
-    for (std::size_t n = 0; n < run.used.size(); ++n) {
-        run.points.measure(run.frames[n], run.wholeX(n), run.wholeY(n));
-        const FrameTruth& truth = run.truth[run.used[n]];
-        for (std::size_t k = 0; k < run.points.points().size(); ++k) {
-            const AlignmentPoints::Point& point = run.points.points()[k];
-            const PlanetRenderer::FieldSample& field = run.fields[n][k];
-            ASSERT_TRUE(std::isfinite(point.shiftX) && std::isfinite(point.shiftY));
-            errorsX.push_back(point.shiftX - (truth.shiftX - run.truth[0].shiftX - run.wholeX(n)) - field.dx);
-            errorsY.push_back(point.shiftY - (truth.shiftY - run.truth[0].shiftY - run.wholeY(n)) - field.dy);
-            fieldSquares += field.dx * field.dx + field.dy * field.dy;
+    const struct {
+        double seeing, leastWithinHalfPixel, mostErrorOfField;
+    } cases[] = {{1.0, 0.9, 0.35}, {1.5, 0.72, 0.5}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.seeing);
+        SeeingRun run(640, 480, 160, c.seeing);
+        EXPECT_GE(run.placed, 16);
+        EXPECT_LE(run.placed, 32);
+        std::vector<double> errorsX, errorsY;
+        double fieldSquares = 0;
+        for (std::size_t n = 0; n < run.used.size(); ++n) {
+            run.points.measure(run.frames[n], run.wholeX(n), run.wholeY(n));
+            const FrameTruth& truth = run.truth[run.used[n]];
+            for (std::size_t k = 0; k < run.points.points().size(); ++k) {
+                const AlignmentPoints::Point& point = run.points.points()[k];
+                const PlanetRenderer::FieldSample& field = run.fields[n][k];
+                ASSERT_TRUE(std::isfinite(point.shiftX) && std::isfinite(point.shiftY));
+                errorsX.push_back(point.shiftX - (truth.shiftX - run.truth[0].shiftX - run.wholeX(n)) - field.dx);
+                errorsY.push_back(point.shiftY - (truth.shiftY - run.truth[0].shiftY - run.wholeY(n)) - field.dy);
+                fieldSquares += field.dx * field.dx + field.dy * field.dy;
+            }
         }
+        const auto middle = [](std::vector<double> values) {
+            std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2),
+                             values.end());
+            return values[values.size() / 2];
+        };
+        const double offsetX = middle(errorsX), offsetY = middle(errorsY);
+        double squares = 0;
+        int within = 0;
+        for (std::size_t k = 0; k < errorsX.size(); ++k) {
+            const double error = std::hypot(errorsX[k] - offsetX, errorsY[k] - offsetY);
+            squares += error * error;
+            within += error <= 0.5;
+        }
+        const double share = within / static_cast<double>(errorsX.size());
+        EXPECT_LT(std::sqrt(squares), c.mostErrorOfField * std::sqrt(fieldSquares));
+        EXPECT_GE(share, c.leastWithinHalfPixel);
     }
-    const auto middle = [](std::vector<double> values) {
-        std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2), values.end());
-        return values[values.size() / 2];
-    };
-    const double offsetX = middle(errorsX), offsetY = middle(errorsY);
-    double squares = 0;
-    int within = 0;
-    for (std::size_t k = 0; k < errorsX.size(); ++k) {
-        const double error = std::hypot(errorsX[k] - offsetX, errorsY[k] - offsetY);
-        squares += error * error;
-        within += error <= 0.5;
-    }
-    const double share = within / static_cast<double>(errorsX.size());
-    const double errorRms = std::sqrt(squares / errorsX.size()), fieldRms = std::sqrt(fieldSquares / errorsX.size());
-    // A field of the wrong sign or a shift left out would double the error.
-    EXPECT_LT(errorRms, 0.6 * fieldRms);
-    EXPECT_GE(share, 0.6);
 }
 
 // A frame between pixels (sub-pixel or resampled shifts) is measured where

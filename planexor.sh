@@ -109,6 +109,15 @@ case "${1:-}" in
             --out "$seeing/points.bmp" >/dev/null 2>&1
         echo "  global shift:     $(cli compare "$seeing/global.bmp" "$seeing/original.bmp")"
         echo "  alignment points: $(cli compare "$seeing/points.bmp" "$seeing/original.bmp")"
+        patchy="$demo/patchy-seeing"
+        echo "Seeing that blurs parts of the disc more, into $patchy: alignment points, and with local quality ..."
+        cli make-demo "$patchy" --frames 300 --size 640x480 --patchy-seeing 1 >/dev/null
+        cli stack "$patchy/planet.avi" --feature 320,240 --best-percent 25 --points auto \
+            --out "$patchy/points.bmp" >/dev/null 2>&1
+        cli stack "$patchy/planet.avi" --feature 320,240 --best-percent 25 --points auto --local-quality \
+            --out "$patchy/local.bmp" >/dev/null 2>&1
+        echo "  alignment points: $(cli compare "$patchy/points.bmp" "$patchy/original.bmp")"
+        echo "  local quality:    $(cli compare "$patchy/local.bmp" "$patchy/original.bmp")"
         echo "Done. The sharpened picture: $demo/planet-sharpened.jpg (FITS: $demo/planet-sharpened_[RGB].fit)"
         echo "the same through a gentle S-shaped gamma curve: $demo/planet-s-curve.jpg"
         echo "The project: $demo/planet.pxp (reopened: $demo/planet-from-project.jpg)"
@@ -118,7 +127,8 @@ case "${1:-}" in
         echo "Calibration: one raw frame with its faults, $camera/frame-0.bmp; stacked without and with the"
         echo "dark and flat: $camera/uncalibrated.bmp, $camera/calibrated.bmp"
         echo "Stacked at sub-pixel shifts: $demo/planet-stack-subpixel.bmp; under strong seeing, at the global shift"
-        echo "and with alignment points: $seeing/global.bmp, $seeing/points.bmp" ;;
+        echo "and with alignment points: $seeing/global.bmp, $seeing/points.bmp; under patchy seeing, with"
+        echo "alignment points and with local quality too: $patchy/points.bmp, $patchy/local.bmp" ;;
     gui)
         setup; build build -DCMAKE_BUILD_TYPE=Release
         shift; exec "$root/build/planexor" "$@" ;;

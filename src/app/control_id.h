@@ -19,7 +19,7 @@ namespace planexor {
     X(AlignOneBUtton) X(Haltbutton) X(Trackpanel) X(Followme) X(PredictTrack) X(Misalignwarning) \
     X(Optimizepanel) X(OptimizeSpin) X(SearchArea) X(OptimizeQualitySpin) X(ProcessingPanel) X(BlurBox) \
     X(Bias) X(FFTFilter) X(FFTFilterspin) X(QualityFilter) X(ShowFFTbox) X(Showgraphbox) X(Resampled) \
-    X(ResampleSpin) X(AutoOptimize) X(Correlationtype) X(Normalize) X(SubpixelBox) X(QualityMeasure) X(PointsSpin) X(Showtracebox) X(AlignSlider) \
+    X(ResampleSpin) X(AutoOptimize) X(Correlationtype) X(Normalize) X(SubpixelBox) X(QualityMeasure) X(PointsSpin) X(LocalQualityBox) X(Showtracebox) X(AlignSlider) \
     X(Label4) X(Memo2) X(StackImage) X(Stackbutton) X(SaveButton) X(SetMiddleButton) X(QualStack) \
     X(Averagepixel) X(Colourprocess2) X(Expandstack) X(Stacklist) X(ResamplePanel) X(Filters) X(DeInterlacepanel) \
     X(interlaceinterpolation) X(Stackgraphpanel) X(StackGraph) X(StackSlider) X(differencecutslider) \

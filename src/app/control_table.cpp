@@ -213,6 +213,7 @@ std::vector<ControlDefinition> buildTable() {
         points.minimumText = "auto";
         add(std::move(points));
     }
+    add(readWhenUsed(checkBox(C::LocalQualityBox, P::Page2, "Local quality", false)));
     add(checkBox(C::Showtracebox, P::Page2, "Show aligning", true, false));
     add(slider(C::AlignSlider, P::Page2, 0, 0, 0, false));
     add(label(C::Label4, P::Page2, "Frames", false));

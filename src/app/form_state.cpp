@@ -99,7 +99,8 @@ bool restoreValue(ControlModel& model, StoredProperty property, std::string_view
 const std::vector<PersistedKey>& extensionKeys() {
     static const std::vector<PersistedKey> keys = {{Control::SubpixelBox, StoredProperty::Checked},
                                                    {Control::QualityMeasure, StoredProperty::ItemIndex},
-                                                   {Control::PointsSpin, StoredProperty::Value}};
+                                                   {Control::PointsSpin, StoredProperty::Value},
+                                                   {Control::LocalQualityBox, StoredProperty::Checked}};
     return keys;
 }
 

@@ -190,8 +190,7 @@ void StackPage::StackButtonClick() {
     w.StackReady = false;
     const ScopedValue<bool> running(w.StackRun, true, false);
 
-    const int count = static_cast<int>(selection.ranks.size());
-    StackedCount = count;
+    StackedCount = static_cast<int>(selection.ranks.size());
     StackLimit = cutRank + 1;
     if (w.DarkCreation && oneFrameDeclined()) return;
 
@@ -203,17 +202,43 @@ void StackPage::StackButtonClick() {
     AlignmentPoints points;
     pointsPlaced_ = 0;
     const bool withPoints = control(Control::PointsSpin).intValue() != 0 && !w.DarkCreation && !options.interlaced;
-    const bool pointsStopped = withPoints && !preparePoints(points, preparation, selection.ranks, progress);
-    const std::string pointsText = withPoints ? ", " + std::to_string(pointsPlaced_) + " alignment points" : "";
-    // The points' reference took the gauge's first half.
-    const double gaugeStart = withPoints ? 50.0 : 0.0;
+    // Local quality chooses per point among every frame the cut-offs pass,
+    // and places frames at whole pixels.
+    const bool localAsked = withPoints && control(Control::LocalQualityBox).checked();
+    const bool withLocal = localAsked && !options.resample && !options.subpixel;
+    if (localAsked && !withLocal)
+        ui_.showMessage(MessageKind::Warning,
+                        "Local quality places frames at whole pixels: this stack, sub-pixel or resampled, goes on "
+                        "without it");
+    // The points' reference takes the gauge's first half, or its first
+    // third when local quality scores the pool in the second.
+    const double gaugeStart = withLocal ? 60.0 : withPoints ? 50.0 : 0.0;
+    bool pointsStopped =
+        withPoints && !preparePoints(points, preparation, selection.ranks, progress, withLocal ? 30.0 : 50.0);
+    std::vector<int> ranks = selection.ranks, slots;
+    LocalQuality local;
+    if (withLocal && !pointsStopped && pointsPlaced_ > 0) {
+        const int lastRank = nearest(control(Control::StackSlider).maximum());
+        const StackSelection pool =
+            selectStackRanks(w, lastRank, lastRank, control(Control::differencecutslider).intValue());
+        local.start(points, w.FrameWidth, w.FrameHeight, static_cast<int>(pool.ranks.size()));
+        pointsStopped = !chooseLocally(points, local, pool.ranks, static_cast<int>(selection.ranks.size()), progress,
+                                       ranks, slots);
+        preparation.useLocalQuality(&local);
+    }
+    std::string pointsText = withPoints ? ", " + std::to_string(pointsPlaced_) + " alignment points" : "";
+    if (local.active()) pointsText += ", local quality";
+    const int count = static_cast<int>(ranks.size());
+    StackedCount = count;
     const int boxSize = form_.alignBoxSize();
     const int qualityFilter = control(Control::QualityFilter).intValue();
     const FrameConsumer addFrame = [&](int frame, Bitmap24& bitmap) { preparation.addDecodedFrame(w, bitmap, frame); };
     int added = 0;
     int lastAddedRank = -1;
-    for (const int rank : selection.ranks) {
+    for (std::size_t position = 0; position < ranks.size(); ++position) {
         if (pointsStopped) break;
+        const int rank = ranks[position];
+        if (local.active()) local.select(slots[position]);
         const int index = added + 1;
         if (cutRank > 0) progress.setPercent(nearest(gaugeStart + (100.0 - gaugeStart) * index / count));
         control(Control::StackInfoLabel)
@@ -226,7 +251,9 @@ void StackPage::StackButtonClick() {
         if (outcome.framesHandled == 0) continue;  // a ranked frame the source does not hold
         added = index;
         lastAddedRank = rank;
-        if (w.DarkCreation) continue;  // no graph: the quality would cost a transform per frame
+        // No graph: making a dark or flat would pay a transform per frame,
+        // and with local quality the box holds other frames than the curve's.
+        if (w.DarkCreation || local.active()) continue;
         const int boxLeft = form_.alignment().BoxLeft, boxTop = form_.alignment().BoxTop;
         preparation.settleArea(w, boxLeft, boxLeft + boxSize - 1, boxTop, boxTop + boxSize - 1);
         stackQuality_[added] = stackQualityOf(w, stackQualityFft_, boxSize, boxLeft, boxTop, w.FrameWidth,
@@ -272,7 +299,7 @@ void StackPage::StackButtonClick() {
 // The points are found on a reference stacked from the run's own frames, read
 // once before the run adds them. False when the user stopped it.
 bool StackPage::preparePoints(AlignmentPoints& points, FramePreparation& preparation, const std::vector<int>& ranks,
-                              RunProgress& progress) {
+                              RunProgress& progress, double gaugeEnd) {
     Workspace& w = *workspace_;
     points.startReference(w.FrameWidth, w.FrameHeight);
     const FrameConsumer add = [&](int frame, Bitmap24& bitmap) {
@@ -282,7 +309,7 @@ bool StackPage::preparePoints(AlignmentPoints& points, FramePreparation& prepara
     };
     const int count = static_cast<int>(ranks.size());
     for (int index = 0; index < count; ++index) {
-        progress.setPercent(nearest(50.0 * (index + 1) / count));
+        progress.setPercent(nearest(gaugeEnd * (index + 1) / count));
         control(Control::StackInfoLabel)
             .setCaption("Alignment points: reference " + std::to_string(index + 1) + " of " + std::to_string(count));
         ui_.repaint(Control::StackInfoLabel);
@@ -294,6 +321,36 @@ bool StackPage::preparePoints(AlignmentPoints& points, FramePreparation& prepara
     }
     pointsPlaced_ = points.placePoints(control(Control::PointsSpin).intValue());
     if (pointsPlaced_ > 0) preparation.usePoints(&points);
+    return true;
+}
+
+// Every frame of the pool is read once and scored at every point; the run
+// then stacks, in rank order, the frames some point keeps. False when the
+// user stopped it.
+bool StackPage::chooseLocally(const AlignmentPoints& points, LocalQuality& local, const std::vector<int>& pool,
+                              int kept, RunProgress& progress, std::vector<int>& ranks, std::vector<int>& slots) {
+    Workspace& w = *workspace_;
+    int slot = 0;
+    const FrameConsumer score = [&](int frame, Bitmap24& bitmap) {
+        chooseShiftAndWeight(w, frame, false, false);
+        local.score(slot, bitmap, w.ApplyShiftX, w.ApplyShiftY);
+    };
+    const int count = static_cast<int>(pool.size());
+    for (; slot < count; ++slot) {
+        progress.setPercent(nearest(30.0 + 30.0 * (slot + 1) / count));
+        control(Control::StackInfoLabel)
+            .setCaption("Local quality: frame " + std::to_string(slot + 1) + " of " + std::to_string(count) + ", " +
+                        std::to_string(points.points().size()) + " alignment points");
+        ui_.repaint(Control::StackInfoLabel);
+        const int frame = w.Ranking[pool[static_cast<std::size_t>(slot)]].Frame;
+        const LoopOutcome outcome =
+            runFrameLoop(w, form_.sequenceSource(), {frame, frame}, form_.preview_, score, progress, "stack");
+        if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
+        if (outcome.result == LoopResult::Stopped) return false;
+    }
+    slots = local.choose(kept);
+    ranks.clear();
+    for (const int chosen : slots) ranks.push_back(pool[static_cast<std::size_t>(chosen)]);
     return true;
 }
 

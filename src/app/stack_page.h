@@ -90,7 +90,9 @@ private:
     int alignmentFields() const;  // 0 whole frames, 1 fields of rows, 2 of columns
     void showCutOffFrame(int frame);
     bool preparePoints(AlignmentPoints& points, FramePreparation& preparation, const std::vector<int>& ranks,
-                       RunProgress& progress);
+                       RunProgress& progress, double gaugeEnd);
+    bool chooseLocally(const AlignmentPoints& points, LocalQuality& local, const std::vector<int>& pool, int kept,
+                       RunProgress& progress, std::vector<int>& ranks, std::vector<int>& slots);
 
     TMainForm& form_;
     UiServices& ui_;

@@ -380,6 +380,7 @@ int runMakeDemo(const Arguments& arguments) {
     options.hotPixels = static_cast<int>(arguments.integer("hot-pixels", 0));
     options.vignetting = arguments.number("vignetting", 0);
     options.seeingDistortion = arguments.number("seeing-distortion", 0);
+    options.patchySeeing = arguments.number("patchy-seeing", 0);
 
     if (options.format != DemoOptions::Avi && arguments.has("codec")) throw UsageError("--codec belongs to --format avi");
     if (options.format != DemoOptions::Ser && (arguments.has("ser-colour") || arguments.has("ser-depth")))
@@ -963,6 +964,7 @@ int runStack(const Arguments& arguments) {
     // Resampled frames are not compared (every difference reads 100 %): refused
     // before aligning, and again below when a project or the settings resample.
     const char* const resampledDifference = "--max-diff below 100 leaves nothing to stack with --resample";
+    const char* const localQualityWhole = "--local-quality places frames at whole pixels: it excludes --resample and --subpixel";
     if (arguments.has("resample") && arguments.number("max-diff", 100) < 100) throw UsageError(resampledDifference);
     const std::string filter = arguments.text("filter", "mitchell");
     const std::vector<std::string> filters = {"bell", "bspline", "lanczos", "mitchell"};
@@ -1003,6 +1005,12 @@ int runStack(const Arguments& arguments) {
             if (points != "auto" && !(count >= 0 && count <= most))
                 throw UsageError("--points is a count up to " + floatText(static_cast<float>(most)) + " (0 = off) or auto");
             setControlValue(form, Control::PointsSpin, count, "points");
+        }
+        if (arguments.has("local-quality")) {
+            if (form.control(Control::PointsSpin).intValue() == 0)
+                throw UsageError("--local-quality chooses frames for each alignment point: it needs --points");
+            if (arguments.has("resample") || arguments.has("subpixel")) throw UsageError(localQualityWhole);
+            form.control(Control::LocalQualityBox).setCheckedByUser(true);
         }
     };
     if (resume) {
@@ -1067,6 +1075,9 @@ int runStack(const Arguments& arguments) {
         form.control(Control::SetMiddleButton).click();
         form.mouseEvent(Control::StackImage, TMainForm::MouseAction::Down, x, y, true);
     }
+    // A project or the settings may have either ticked.
+    if (arguments.has("local-quality") && (resampled || form.control(Control::SubpixelBox).checked()))
+        throw UsageError(localQualityWhole);
     session.check();
     form.control(Control::Stackbutton).click();
     session.check();
@@ -1121,15 +1132,16 @@ const std::vector<Command>& commands() {
         {"make-demo",
          "make-demo DIR [--frames N] [--size WxH] [--format avi|bmp|jpg|ser] [--codec raw|mjpeg] "
          "[--ser-colour mono|rggb|grbg|gbrg|bggr|rgb|bgr] [--ser-depth 8|12|16] [--seed S] [--drift PIXELS] "
-         "[--hot-pixels N] [--vignetting V] [--seeing-distortion AMOUNT]",
+         "[--hot-pixels N] [--vignetting V] [--seeing-distortion AMOUNT] [--patchy-seeing AMOUNT]",
          "Render a synthetic planet seen through turbulent air: the frames, truth.csv and original.bmp. With N hot "
          "pixels or vignetting V (0 up to, not including, 0.95: the light lost in the corners) the camera has these faults, and dark/ "
          "and flat/ hold calibration frames taken with it. --seeing-distortion (0..2) moves parts of the "
          "disc differently in each frame, a few pixels at 1, on top of the frame's shift; seeing.csv gives the "
          "field's true values (frame,x,y,dx,dy: the original's point x,y shows at x+dx,y+dy before the shift) "
-         "every 32 pixels.",
+         "every 32 pixels. --patchy-seeing (0..2) blurs a smooth band across the disc more than the rest, up to "
+         "1.5 pixels more at 1, in another place in each frame.",
          {"frames", "size", "format", "codec", "ser-colour", "ser-depth", "seed", "drift", "hot-pixels", "vignetting",
-          "seeing-distortion"},
+          "seeing-distortion", "patchy-seeing"},
          {}, runMakeDemo},
         {"compare", "compare PICTURE.bmp ORIGINAL.bmp",
          "Print the PSNR (dB, peak 255) of a picture against the original over the original's planet, after the "
@@ -1160,7 +1172,7 @@ const std::vector<Command>& commands() {
         {"stack",
          "stack INPUT... --feature X,Y [--box N] [--best N | --best-percent P] [--max-diff PERCENT] [--mono] "
          "[--no-quality-weight] [--resample F --filter bell|bspline|lanczos|mitchell [--middle X,Y]] [--expand] [--subpixel] "
-         "[--quality spectrum|disc] [--points N|auto] "
+         "[--quality spectrum|disc] [--points N|auto [--local-quality]] "
          "[--deinterlace none|both|odd|even] [--wavelets G1,G2,G3,G4,G5,G6] [--layers-off LIST] [--linear|--dyadic] "
          "[--contrast C] [--brightness B] [--gamma G] [--gamma-curve IN:OUT,...] [--kernel K0,...,K8] [--chain] "
          "[FRAME OPTIONS] [OPTIMIZING OPTIONS] --out FILE [--save stack|processed] [SAVING OPTIONS] "
@@ -1180,13 +1192,15 @@ const std::vector<Command>& commands() {
          "keeps the 1024 around --middle (frame pixels; default the feature), as the window's \"Set middle\" does; "
          "--quality as for 'align'. --points registers about N points over the planet (auto: about 24, at most "
          "32 pixels apart) in every stacked frame against a first stack of the same frames, and warps each frame "
-         "by them before adding it, for seeing that moves parts of the disc differently.",
+         "by them before adding it, for seeing that moves parts of the disc differently. --local-quality lets each "
+         "point's patch take its own sharpest frames (as many as the cut-off would stack) from every frame the "
+         "cut-offs pass, blended smoothly from point to point; frames are then placed at whole pixels.",
          withSaveOptions({"feature", "box", "best", "best-percent", "max-diff", "resample", "filter", "middle", "deinterlace",
                           "wavelets", "layers-off", "contrast", "brightness", "gamma", "gamma-curve", "kernel",
                           "shifts", "exclude", "save-list", "optimize-until", "search-area", "lower-quality", "dark",
                           "flat", "project", "quality", "points"}),
          {"no-track", "predict", "mono", "no-quality-weight", "expand", "linear", "dyadic", "no-overwrite", "chain",
-          "optimize", "colour", "subpixel"},
+          "optimize", "colour", "subpixel", "local-quality"},
          runStack},
         {"process",
          "process IMAGE|FILE.pxp --out FILE [--save processed|stack] [--wavelets ...] [--layers-off LIST] "

@@ -41,7 +41,7 @@ constexpr int kLanes = 4;
 // draws its numbers leaves the others as they were.
 enum Stream : std::uint64_t {
     TruthStream = 1, DistortionStream = 2, NoiseStream = 3, PlanetStream = 4, SensorStream = 5, DarkStream = 6,
-    FlatStream = 7, SeeingStream = 8
+    FlatStream = 7, SeeingStream = 8, PatchStream = 9
 };
 
 // Waves per axis of a frame's displacement field: the slight ones every
@@ -418,6 +418,8 @@ void validateDemoOptions(const DemoOptions& options) {
         throw PlanexorError("The demo's vignetting must lie between 0 and 0.95");
     if (!(options.seeingDistortion >= 0.0 && options.seeingDistortion <= 2.0))
         throw PlanexorError("The demo's seeing distortion must lie between 0 and 2");
+    if (!(options.patchySeeing >= 0.0 && options.patchySeeing <= 2.0))
+        throw PlanexorError("The demo's patchy seeing must lie between 0 and 2");
 }
 
 std::vector<FrameTruth> demoTruth(const DemoOptions& options) {
@@ -728,7 +730,34 @@ void PlanetRenderer::makeKernel(double shift, double sigma, int& integerShift, s
     for (float& tap : taps) tap = static_cast<float>(tap / total);
 }
 
+// Patchy seeing: the frame rendered twice, the second time blurrier, and
+// the two blended across a smooth band with its own direction and place in
+// every frame. Distortion and noise are the frame's own in both.
 void PlanetRenderer::render(const FrameTruth& truth, int frameIndex, const FrameEffects& effects, Bitmap24& frame) {
+    renderOnce(truth, frameIndex, effects, frame);
+    if (!(patchy_ > 0.0)) return;
+    FrameTruth blurrier = truth;
+    blurrier.blur = std::min(50.0, truth.blur + 1.5 * patchy_);
+    renderOnce(blurrier, frameIndex, effects, blurrier_);
+    Random random(streamSeed(seed_, PatchStream, static_cast<std::uint64_t>(frameIndex)));
+    const double radius = planetSize(width_, height_).polarRadius;
+    const double angle = random.uniform(0.0, 2.0 * kPi);
+    const double wave = 2.0 * kPi / (radius * random.uniform(2.0, 3.0));
+    const double phase = random.uniform(0.0, 2.0 * kPi);
+    const double waveX = wave * std::cos(angle), waveY = wave * std::sin(angle);
+    for (int y = 0; y < height_; ++y) {
+        std::uint8_t* out = frame.row(y);
+        const std::uint8_t* blurred = blurrier_.row(y);
+        for (int x = 0; x < width_; ++x) {
+            const float sharp = static_cast<float>(0.5 + 0.5 * std::sin(waveX * x + waveY * y + phase));
+            for (int c = 0; c < 3; ++c, ++out, ++blurred)
+                *out = static_cast<std::uint8_t>(std::lround(sharp * *out + (1.0f - sharp) * *blurred));
+        }
+    }
+}
+
+void PlanetRenderer::renderOnce(const FrameTruth& truth, int frameIndex, const FrameEffects& effects,
+                                Bitmap24& frame) {
     const double shiftBound = 4.0 * std::max(width_, height_);
     if (!std::isfinite(truth.shiftX) || !std::isfinite(truth.shiftY) || std::abs(truth.shiftX) > shiftBound ||
         std::abs(truth.shiftY) > shiftBound || !(truth.blur >= 0.0 && truth.blur <= 50.0))
@@ -843,6 +872,7 @@ Bitmap24 renderDemoFrame(const DemoOptions& options, int frame, FrameTruth* trut
     PlanetRenderer renderer(options.width, options.height, options.seed);
     renderer.setSensor(options.hotPixels, options.vignetting);
     renderer.setSeeingDistortion(options.seeingDistortion);
+    renderer.setPatchySeeing(options.patchySeeing);
     Bitmap24 image;
     renderer.render(all[static_cast<std::size_t>(frame)], frame, FrameEffects{}, image);
     if (truth != nullptr) *truth = all[static_cast<std::size_t>(frame)];
@@ -938,6 +968,7 @@ DemoResult writeDemoSequence(const DemoOptions& options, RunProgress& progress) 
     PlanetRenderer renderer(options.width, options.height, options.seed);
     renderer.setSensor(options.hotPixels, options.vignetting);
     renderer.setSeeingDistortion(options.seeingDistortion);
+    renderer.setPatchySeeing(options.patchySeeing);
     std::string seeing;
     if (options.seeingDistortion > 0) seeing = "frame,x,y,dx,dy\n";
     const bool calibration = options.hotPixels > 0 || options.vignetting > 0;

@@ -37,6 +37,9 @@ struct DemoOptions {
     // pixels across the disc (1); 0..2. Above 0 the field's true values go
     // to seeing.csv beside truth.csv.
     double seeingDistortion = 0;
+    // Seeing that blurs parts of the disc more than others: in each frame a
+    // smooth band across the disc takes up to 1.5 pixels more blur at 1; 0..2.
+    double patchySeeing = 0;
     static constexpr int CalibrationFrames = 40;
 };
 
@@ -87,6 +90,8 @@ public:
     void setSensor(int hotPixels, double vignetting);
     // The strength of the local displacement field, as DemoOptions::seeingDistortion.
     void setSeeingDistortion(double amount) { seeing_ = amount; }
+    // The extra blur of parts of each frame, as DemoOptions::patchySeeing.
+    void setPatchySeeing(double amount) { patchy_ = amount; }
     // The field of the last distorted frame every `step` pixels over the
     // planet: a point (x, y) of the original shows at (x + dx, y + dy) before
     // the frame's global shift.
@@ -112,6 +117,7 @@ private:
     };
 
     void distort(int frameIndex);
+    void renderOnce(const FrameTruth& truth, int frameIndex, const FrameEffects& effects, Bitmap24& frame);
     float lightGain(int x, int y) const { return 1.0f - vignetteX_[x] - vignetteY_[y]; }
     void addHotPixels(Bitmap24& frame) const;
     void makeKernel(double shift, double sigma, int& integerShift, std::vector<float>& taps) const;
@@ -135,6 +141,8 @@ private:
     std::vector<float> vignetteX_, vignetteY_;  // light lost along each axis
     bool vignetted_ = false;
     double seeing_ = 0;
+    double patchy_ = 0;
+    Bitmap24 blurrier_;  // the frame with the patches' extra blur everywhere
     float fieldOffsetX_ = 0, fieldOffsetY_ = 0;  // the mean removed from the last field
 };
 

@@ -44,6 +44,7 @@ public:
     static constexpr int AutoPoints = 24;
     static constexpr int AutoSpacing = 32;
     const std::vector<Point>& points() const { return points_; }
+    int spacing() const { return spacing_; }
 
     // Registers every point in `frame` placed at its shift. A point whose
     // search leaves the frame or finds no match, and one that disagrees with

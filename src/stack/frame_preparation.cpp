@@ -408,6 +408,45 @@ void addPlaced(Workspace& workspace, const Bitmap24& source, const Placement& pl
     }
 }
 
+// Each pixel's value and weight summed in place, and the weights beside;
+// local quality is a choice per pixel, so nothing here is in a hurry.
+void addLocallyWeighted(Workspace& workspace, const Bitmap24& frame, const Placement& placement, long long shiftX,
+                        long long shiftY, bool colour, const LocalQuality& local, WeightSums& weights) {
+    const std::size_t planeSize = static_cast<std::size_t>(PlaneStride) * PlaneStride;
+    if (weights.sums.size() != planeSize) weights.sums.assign(planeSize, 0.0f);
+    for (int x = placement.x0; x <= placement.x1; x += placement.stepX) {
+        const int column = x + placement.sourceDx, stackColumn = x + placement.stackDx;
+        // The reference's pixel q holds what the frame has at q + shift.
+        const int referenceX = static_cast<int>(column - shiftX);
+        float* red = workspace.StackR[stackColumn] + placement.stackDy;
+        float* green = workspace.StackG[stackColumn] + placement.stackDy;
+        float* blue = workspace.StackB[stackColumn] + placement.stackDy;
+        float* sums = weights.sums.data() + static_cast<std::size_t>(stackColumn) * PlaneStride + placement.stackDy;
+        for (int y = placement.y0; y <= placement.y1; y += placement.stepY) {
+            const int row = y + placement.sourceDy;
+            const float weight = local.weight(referenceX, static_cast<int>(row - shiftY));
+            if (!(weight > 0.0f)) continue;
+            const std::uint8_t* pixel = frame.pixel(column, row);
+            if (colour) {
+                red[y] += weight * pixel[2];
+                green[y] += weight * pixel[1];
+                blue[y] += weight * pixel[0];
+            } else {
+                green[y] += weight * greyValue(pixel[2], pixel[1], pixel[0]);
+            }
+            sums[y] += weight;
+        }
+    }
+    if (weights.x0 > weights.x1) {
+        weights.x0 = weights.y0 = PlaneStride;
+        weights.x1 = weights.y1 = -1;
+    }
+    weights.x0 = std::min(weights.x0, placement.x0 + placement.stackDx);
+    weights.x1 = std::max(weights.x1, placement.x1 + placement.stackDx);
+    weights.y0 = std::min(weights.y0, placement.y0 + placement.stackDy);
+    weights.y1 = std::max(weights.y1, placement.y1 + placement.stackDy);
+}
+
 }  // namespace
 
 Kernel kernelFor(float (*function)(float), float support, float fraction) {
@@ -946,9 +985,11 @@ FramePreparation::FramePreparation(const StackOptions& options)
 
 void FramePreparation::AddFrameToStack(Workspace& workspace, Bitmap24& frame) {
     bool calibrate = (options_.useDark || options_.useFlat) && !fieldsCalibrated_;
-    if (points_) {
+    if (points_ || local_) {
         if (calibrate) calibrateBytes(workspace, options_, frame);
         calibrate = false;
+    }
+    if (points_) {
         const FrameShift shift = frameShift(workspace);
         points_->measure(frame, shift.x, shift.y);
         points_->warp(frame, shift.x, shift.y);
@@ -1017,6 +1058,10 @@ void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame, bo
     placement.stackDy = static_cast<int>(stackDy);
     if (!applyLineRule(options_, workspace.CurrentField, sourceDx, sourceDy, placement)) return;
 
+    if (local_ && local_->active()) {
+        addLocallyWeighted(workspace, frame, placement, shiftX, shiftY, options_.colour, *local_, weightSums_);
+        return;
+    }
     const Calibration area =
         calibrate ? calibrationArea(workspace, options_, frame.width(), frame.height()) : Calibration{};
     if (options_.subpixel) {
@@ -1040,6 +1085,25 @@ void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame, bo
         return;
     }
     addPlaced(workspace, frame, placement, options_.colour, calibrate ? &area : nullptr, pending_);
+}
+
+void FramePreparation::settleWeights(Workspace& workspace) {
+    for (int x = weightSums_.x0; x <= weightSums_.x1; ++x) {
+        float* sums = weightSums_.sums.data() + static_cast<std::size_t>(x) * PlaneStride;
+        float* planes[3] = {workspace.StackR[x], workspace.StackG[x], workspace.StackB[x]};
+        std::int32_t* count = workspace.StackCount[x];
+        for (int y = weightSums_.y0; y <= weightSums_.y1; ++y) {
+            if (!(sums[y] > 0.0f)) continue;
+            // As many frames as the weights come to, each weighing one.
+            const std::int32_t frames = std::max(1, static_cast<int>(std::lround(sums[y])));
+            const float scale = static_cast<float>(frames) / sums[y];
+            for (float* plane : planes) plane[y] *= scale;
+            count[y] += frames;
+            sums[y] = 0.0f;
+        }
+    }
+    weightSums_.x0 = 0;
+    weightSums_.x1 = -1;
 }
 
 void FramePreparation::addResampled(Workspace& workspace, Bitmap24& frame, bool calibrate) {

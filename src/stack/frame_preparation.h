@@ -6,6 +6,7 @@
 #include "core/workspace.h"
 #include "stack/alignment_points.h"
 #include "stack/fraction_bins.h"
+#include "stack/local_quality.h"
 #include "stack/pending_sums.h"
 #include "stack/resample.h"
 
@@ -40,6 +41,12 @@ void SplitField(Bitmap24& frame, int field, bool columns, int frameWidth, int fr
 // quality, every other frame or field the frame's own.
 void chooseShiftAndWeight(Workspace& workspace, int frameNumber, bool firstField, bool qualityWeight);
 
+// With local quality, the weights each stack pixel has had so far.
+struct WeightSums {
+    std::vector<float> sums;               // stack column by row
+    int x0 = 0, x1 = -1, y0 = 0, y1 = -1;  // where weights went
+};
+
 // The floats a sub-pixel placement works in, kept from frame to frame.
 struct SubpixelScratch {
     std::array<std::vector<float>, 3> values, moved;
@@ -72,6 +79,10 @@ public:
     // With points, every frame is warped onto their reference before it is
     // added (calibrated first, so that the dark's pixels stay on the frame's).
     void usePoints(AlignmentPoints* points) { points_ = points; }
+    // With local quality (whole-pixel placement only) every frame weighs at
+    // each pixel what the points around it give it; `settle` turns the
+    // weighted sums into sums and counts of as many frames as the weights add up to.
+    void useLocalQuality(const LocalQuality* quality) { local_ = quality; }
     // Where the frame about to be added is placed, in frame pixels.
     struct FrameShift {
         double x = 0.0, y = 0.0;
@@ -81,6 +92,7 @@ public:
     void settle(Workspace& workspace) {
         bins_.settle(workspace);
         pending_.settle(workspace);
+        settleWeights(workspace);
     }
     void settleArea(Workspace& workspace, int x0, int x1, int y0, int y1) {
         bins_.settleArea(workspace, x0, x1, y0, y1);
@@ -90,6 +102,7 @@ public:
 private:
     void addDirect(Workspace& workspace, const Bitmap24& frame, bool calibrate);
     void addResampled(Workspace& workspace, Bitmap24& frame, bool calibrate);
+    void settleWeights(Workspace& workspace);
 
     StackOptions options_;
     const ResampleFilter* filter_;
@@ -102,6 +115,8 @@ private:
     PendingSums pending_;
     FractionBins bins_;  // plain colour frames placed between pixels
     AlignmentPoints* points_ = nullptr;
+    const LocalQuality* local_ = nullptr;
+    WeightSums weightSums_;
     bool fieldsCalibrated_ = false;  // the fields of a frame calibrated before its split
 };
 

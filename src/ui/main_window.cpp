@@ -70,7 +70,7 @@ const std::vector<std::vector<std::string>>& rows() {
             {"ContrastLabel", "ContrastMinusLabel", "ContrastSlider", "ContrastPlusLabel", "Brightnesslabel", "BrightnessSlider"},
             {"Gamma1spin", "Gammawin", "Histowin"},
             {"Correlationtype", "Normalize", "Showtracebox"},
-            {"SubpixelBox", "QualityMeasure", "PointsSpin"},
+            {"SubpixelBox", "QualityMeasure", "PointsSpin", "LocalQualityBox"},
             {"HorizFlipCheckbox", "VertiFlipCheckbox"},
             {"BitBtn4", "BitBtn5"},
             {"Framelistsavebutton", "Framelistloadbutton"},
@@ -261,7 +261,7 @@ QWidget* MainWindow::buildPage(ControlPlace place) {
     static const std::map<ControlPlace, std::pair<std::string, std::set<std::string>>> designs = {
         {ControlPlace::Page1, {"PreviewImage", {"Frontpanel"}}},
         {ControlPlace::Page2, {"AlignImage", {"AlignSlider", "Label4", "Correlationtype", "Normalize", "Showtracebox", "SubpixelBox",
-                                               "QualityMeasure", "PointsSpin"}}},
+                                               "QualityMeasure", "PointsSpin", "LocalQualityBox"}}},
         {ControlPlace::Page3, {"StackImage", {"Options", "StackInfoLabel", "Stackimagesize", "Xshift", "Yshift"}}},
         {ControlPlace::Page4,
          {"ProcessImage",

@@ -29,12 +29,13 @@ struct PlanetSession : testing::ScriptedWindow {
     Picture original;
     Window window;
 
-    PlanetSession(int width, int height, int frames, double seeing = 0) {
+    PlanetSession(int width, int height, int frames, double seeing = 0, double patchy = 0) {
         demo.directory = dir.path();
         demo.frames = frames;
         demo.width = width;
         demo.height = height;
         demo.seeingDistortion = seeing;
+        demo.patchySeeing = patchy;
         RunProgress quiet;
         written = writeDemoSequence(demo, quiet);
         truth = demoTruth(demo);
@@ -154,6 +155,22 @@ void expectPointsBeatTheGlobalShift(int width, int height, int frames, double ga
 }
 
 TEST(BeyondPixels, AlignmentPointsUndoSeeingThatMovesPartsOfTheDisc) { expectPointsBeatTheGlobalShift(320, 240, 100, 0.8); }
+
+// Seeing that blurs a band of the disc, in another place in every frame:
+// each point's patch takes its own sharpest quarter, and each pixel of the
+// stack is still the mean of a quarter of the frames.
+TEST(BeyondPixels, LocalQualityTakesEachPatchsSharpestFrames) {
+    PlanetSession s(320, 240, 100, 0.0, 1.0);
+    align(s, 1, false, false);
+    s.form.control(Control::PointsSpin).setValueByUser(AlignmentPoints::Auto);
+    const double global = s.stackPsnr(25);
+    s.form.control(Control::LocalQualityBox).setCheckedByUser(true);
+    const double local = s.stackPsnr(25);
+    EXPECT_GE(local, global + 0.25);
+    EXPECT_GT(s.form.stackedCount(), 25);
+    EXPECT_EQ(s.w.StackCount[s.w.ImageWidth / 2][s.w.ImageHeight / 2], 25);
+    EXPECT_TRUE(s.ui.messages.empty());
+}
 
 // The full demo: run with --gtest_also_run_disabled_tests.
 TEST(BeyondPixels, DISABLED_AlignmentPointsGainADecibelOnTheFullDemo) { expectPointsBeatTheGlobalShift(640, 480, 500, 1.0); }

@@ -104,14 +104,22 @@ TEST_F(RunSafety, ACancelAtAnyFrameStopsTheRunBeforeItsNextDecodeAndTheGaugeNeve
         openDemo(8, format);
         form.control(Control::OptimizeQualitySpin).setValueByUser(0);  // optimizing visits every frame
         alignAll();
-        // Stacking with alignment points reads every frame once for their reference first.
-        for (const auto& [run, points] : {std::pair{Control::Allignallbutton, 0}, {Control::Optimizebutton, 0},
-                                          {Control::Stackbutton, 0}, {Control::CreateDarkframe, 0},
-                                          {Control::Stackbutton, AlignmentPoints::Auto}}) {
+        // Stacking with alignment points reads every frame once for their
+        // reference first, and with local quality once more to score them.
+        const struct {
+            Control run;
+            int points;
+            bool local;
+        } runs[] = {{Control::Allignallbutton, 0, false}, {Control::Optimizebutton, 0, false},
+                    {Control::Stackbutton, 0, false},     {Control::CreateDarkframe, 0, false},
+                    {Control::Stackbutton, AlignmentPoints::Auto, false}, {Control::Stackbutton, AlignmentPoints::Auto, true}};
+        for (const auto& [run, points, local] : runs) {
             form.control(Control::PointsSpin).setValueByUser(points);
-            for (const int cancelAt : {1, 4}) {
+            form.control(Control::LocalQualityBox).setCheckedByUser(local);
+            for (const int cancelAt : {1, local ? 12 : 4}) {
                 SCOPED_TRACE(std::string(controlName(run)) + (format == DemoOptions::Avi ? " AVI" : " BMP") +
-                             (points ? " with points" : "") + ", cancel at yield " + std::to_string(cancelAt));
+                             (points ? " with points" : "") + (local ? " and local quality" : "") +
+                             ", cancel at yield " + std::to_string(cancelAt));
                 form.control(Control::StackSlider).setValueByUser(7);
                 int cancelledOn = -1, calls = 0;
                 bool backwards = false;

@@ -168,6 +168,7 @@ TEST_F(FormState, EveryStoredPropertySurvivesAWriteAndARestoreInTheStoredOrder) 
     form.control(Control::SubpixelBox).setChecked(true);
     form.control(Control::QualityMeasure).setItemIndex(1);
     form.control(Control::PointsSpin).setValue(-1);
+    form.control(Control::LocalQualityBox).setChecked(true);
     SettingsFile file(settingsPath());
     ASSERT_TRUE(file.save(form));
 
@@ -184,7 +185,8 @@ TEST_F(FormState, EveryStoredPropertySurvivesAWriteAndARestoreInTheStoredOrder) 
     EXPECT_EQ(ini.ReadSectionPairs(ExtensionSection),
               (FormPairs{{"SubpixelBox_Checked", "True"},
                          {"QualityMeasure_ItemIndex", "1"},
-                         {"PointsSpin_Value", "-1"}}));
+                         {"PointsSpin_Value", "-1"},
+                         {"LocalQualityBox_Checked", "True"}}));
 
     testing::ScriptedWindow other;
     TMainForm& restored = other.form;

@@ -281,6 +281,7 @@ TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
                                    " --wavelets 1,2,3" + never, " --filter cubic" + never,
                                    " --best 3 --best-percent 10" + never, " --deinterlace left" + never,
                                    " --points -2" + never, " --points many" + never, " --max-diff 44.5" + never,
+                                   " --local-quality" + never, " --points 9 --local-quality --subpixel" + never,
                                    " --gamma 1.25" + never,
                                    std::string(" --out ") + dir.file("x.png")})
         EXPECT_EQ(runCli(common + bad).status, 2) << bad;

@@ -210,7 +210,7 @@ TEST(SyntheticPlanet, BadOptionsAreRefused) {
         [](DemoOptions& o) { o.frames = 0; },          [](DemoOptions& o) { o.width = 8; },
         [](DemoOptions& o) { o.height = 5000; },       [](DemoOptions& o) { o.drift = std::nan(""); },
         [](DemoOptions& o) { o.directory = ""; },      [&](DemoOptions& o) { o.directory = dir.file("plain"); },
-        [](DemoOptions& o) { o.seeingDistortion = 2.5; },
+        [](DemoOptions& o) { o.seeingDistortion = 2.5; }, [](DemoOptions& o) { o.patchySeeing = -0.5; },
     };
     RunProgress progress;
     for (std::size_t i = 0; i < std::size(changes); ++i) {

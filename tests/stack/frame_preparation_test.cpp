@@ -26,8 +26,15 @@ void* operator new(std::size_t size) {
     if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
     throw std::bad_alloc();
 }
+// The library's temporary buffers (std::stable_sort) take the nothrow form;
+// it must come from the same heap as the delete above.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    ++allocationCount;
+    return std::malloc(size == 0 ? 1 : size);
+}
 void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 namespace planexor {
 namespace {

@@ -217,6 +217,7 @@ void StackPage::StackButtonClick() {
         withPoints && !preparePoints(points, preparation, selection.ranks, progress, withLocal ? 30.0 : 50.0);
     std::vector<int> ranks = selection.ranks, slots;
     LocalQuality local;
+    localChoice_ = {0, 0};
     if (withLocal && !pointsStopped && pointsPlaced_ > 0) {
         const int lastRank = nearest(control(Control::StackSlider).maximum());
         const StackSelection pool =
@@ -225,6 +226,7 @@ void StackPage::StackButtonClick() {
         pointsStopped = !chooseLocally(points, local, pool.ranks, static_cast<int>(selection.ranks.size()), progress,
                                        ranks, slots);
         preparation.useLocalQuality(&local);
+        localChoice_ = {static_cast<int>(selection.ranks.size()), static_cast<int>(pool.ranks.size())};
     }
     std::string pointsText = withPoints ? ", " + std::to_string(pointsPlaced_) + " alignment points" : "";
     if (local.active()) pointsText += ", local quality";

@@ -1,4 +1,6 @@
 #pragma once
+#include <utility>
+
 #include "align/fft.h"
 #include "app/control_id.h"
 #include "app/stack_graph.h"
@@ -64,6 +66,8 @@ public:
     }
     // Placed by the last stacking run; 0 without alignment points.
     int alignmentPointCount() const { return pointsPlaced_; }
+    // With local quality, the frames each point kept of those scored; none otherwise.
+    std::pair<int, int> localQualityChoice() const { return localChoice_; }
     // StackGraph the stack graph; StackImage the set-middle marks.
     const Drawing& overlay(Control imageControl) const;
     // The graph anew from the records, as after a run that was cancelled.
@@ -107,6 +111,7 @@ private:
     int alignedFields_ = 0;
     int StackLimit = 0;
     int pointsPlaced_ = 0;
+    std::pair<int, int> localChoice_{0, 0};
     FftEngine stackQualityFft_;
     mutable Drawing graphOverlay_, marksOverlay_;
 };

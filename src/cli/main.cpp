@@ -1084,6 +1084,8 @@ int runStack(const Arguments& arguments) {
     if (w.progstatus < 4) throw PlanexorError("Stacking did not finish");
     if (form.control(Control::PointsSpin).intValue() != 0)
         std::printf("alignment points: %d\n", form.stackPage().alignmentPointCount());
+    if (const auto [kept, scored] = form.stackPage().localQualityChoice(); scored > 0)
+        std::printf("local quality: each point stacks its sharpest %d of %d frames\n", kept, scored);
 
     if (save.processed) processAsAsked(session, arguments);
     const std::vector<std::string> files = saveAsAsked(session, save);

@@ -298,29 +298,41 @@ void StackPage::StackButtonClick() {
     w.StackReady = true;
 }
 
+// Frames read once each before the stacking pass, the gauge running from
+// `from` to `to` percent. False when the user stopped it.
+bool StackPage::readBeforeStacking(const std::vector<int>& ranks, const std::function<std::string(int, int)>& caption,
+                                   double from, double to, const RankedConsumer& use, RunProgress& progress) {
+    Workspace& w = *workspace_;
+    const int count = static_cast<int>(ranks.size());
+    for (int index = 0; index < count; ++index) {
+        progress.setPercent(nearest(from + (to - from) * (index + 1) / count));
+        control(Control::StackInfoLabel).setCaption(caption(index + 1, count));
+        ui_.repaint(Control::StackInfoLabel);
+        const int frame = w.Ranking[ranks[static_cast<std::size_t>(index)]].Frame;
+        const FrameConsumer each = [&](int number, Bitmap24& bitmap) { use(index, number, bitmap); };
+        const LoopOutcome outcome =
+            runFrameLoop(w, form_.sequenceSource(), {frame, frame}, form_.preview_, each, progress, "stack");
+        if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
+        if (outcome.result == LoopResult::Stopped) return false;
+    }
+    return true;
+}
+
 // The points are found on a reference stacked from the run's own frames, read
 // once before the run adds them. False when the user stopped it.
 bool StackPage::preparePoints(AlignmentPoints& points, FramePreparation& preparation, const std::vector<int>& ranks,
                               RunProgress& progress, double gaugeEnd) {
     Workspace& w = *workspace_;
     points.startReference(w.FrameWidth, w.FrameHeight);
-    const FrameConsumer add = [&](int frame, Bitmap24& bitmap) {
+    const RankedConsumer add = [&](int, int frame, Bitmap24& bitmap) {
         chooseShiftAndWeight(w, frame, false, false);
         const FramePreparation::FrameShift shift = preparation.frameShift(w);
         points.addToReference(bitmap, shift.x, shift.y);
     };
-    const int count = static_cast<int>(ranks.size());
-    for (int index = 0; index < count; ++index) {
-        progress.setPercent(nearest(gaugeEnd * (index + 1) / count));
-        control(Control::StackInfoLabel)
-            .setCaption("Alignment points: reference " + std::to_string(index + 1) + " of " + std::to_string(count));
-        ui_.repaint(Control::StackInfoLabel);
-        const int frame = w.Ranking[ranks[static_cast<std::size_t>(index)]].Frame;
-        const LoopOutcome outcome =
-            runFrameLoop(w, form_.sequenceSource(), {frame, frame}, form_.preview_, add, progress, "stack");
-        if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
-        if (outcome.result == LoopResult::Stopped) return false;
-    }
+    const auto caption = [](int index, int count) {
+        return "Alignment points: reference " + std::to_string(index) + " of " + std::to_string(count);
+    };
+    if (!readBeforeStacking(ranks, caption, 0.0, gaugeEnd, add, progress)) return false;
     pointsPlaced_ = points.placePoints(control(Control::PointsSpin).intValue());
     if (pointsPlaced_ > 0) preparation.usePoints(&points);
     return true;
@@ -332,24 +344,15 @@ bool StackPage::preparePoints(AlignmentPoints& points, FramePreparation& prepara
 bool StackPage::chooseLocally(const AlignmentPoints& points, LocalQuality& local, const std::vector<int>& pool,
                               int kept, RunProgress& progress, std::vector<int>& ranks, std::vector<int>& slots) {
     Workspace& w = *workspace_;
-    int slot = 0;
-    const FrameConsumer score = [&](int frame, Bitmap24& bitmap) {
+    const RankedConsumer score = [&](int slot, int frame, Bitmap24& bitmap) {
         chooseShiftAndWeight(w, frame, false, false);
         local.score(slot, bitmap, w.ApplyShiftX, w.ApplyShiftY);
     };
-    const int count = static_cast<int>(pool.size());
-    for (; slot < count; ++slot) {
-        progress.setPercent(nearest(30.0 + 30.0 * (slot + 1) / count));
-        control(Control::StackInfoLabel)
-            .setCaption("Local quality: frame " + std::to_string(slot + 1) + " of " + std::to_string(count) + ", " +
-                        std::to_string(points.points().size()) + " alignment points");
-        ui_.repaint(Control::StackInfoLabel);
-        const int frame = w.Ranking[pool[static_cast<std::size_t>(slot)]].Frame;
-        const LoopOutcome outcome =
-            runFrameLoop(w, form_.sequenceSource(), {frame, frame}, form_.preview_, score, progress, "stack");
-        if (outcome.result == LoopResult::Failed) throw PlanexorError(outcome.error);
-        if (outcome.result == LoopResult::Stopped) return false;
-    }
+    const std::string pointsText = ", " + std::to_string(points.points().size()) + " alignment points";
+    const auto caption = [&](int index, int count) {
+        return "Local quality: frame " + std::to_string(index) + " of " + std::to_string(count) + pointsText;
+    };
+    if (!readBeforeStacking(pool, caption, 30.0, 60.0, score, progress)) return false;
     slots = local.choose(kept);
     ranks.clear();
     for (const int chosen : slots) ranks.push_back(pool[static_cast<std::size_t>(chosen)]);

@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+#include <string>
 #include <utility>
 
 #include "align/fft.h"
@@ -93,6 +95,10 @@ private:
     double alignmentScale() const;
     int alignmentFields() const;  // 0 whole frames, 1 fields of rows, 2 of columns
     void showCutOffFrame(int frame);
+    // A frame read before the stacking pass, with its place in the list read.
+    using RankedConsumer = std::function<void(int index, int frame, Bitmap24& bitmap)>;
+    bool readBeforeStacking(const std::vector<int>& ranks, const std::function<std::string(int, int)>& caption,
+                            double from, double to, const RankedConsumer& use, RunProgress& progress);
     bool preparePoints(AlignmentPoints& points, FramePreparation& preparation, const std::vector<int>& ranks,
                        RunProgress& progress, double gaugeEnd);
     bool chooseLocally(const AlignmentPoints& points, LocalQuality& local, const std::vector<int>& pool, int kept,

@@ -432,7 +432,8 @@ void addLocallyWeighted(Workspace& workspace, const Bitmap24& frame, const Place
                 green[y] += weight * pixel[1];
                 blue[y] += weight * pixel[0];
             } else {
-                green[y] += weight * greyValue(pixel[2], pixel[1], pixel[0]);
+                // Grey keeps the frame's quality weight, as without local quality.
+                green[y] += weight * workspace.FrameWeight * greyValue(pixel[2], pixel[1], pixel[0]);
             }
             sums[y] += weight;
         }

@@ -11,6 +11,7 @@
 
 #include "core/error.h"
 #include "core/pixel.h"
+#include "stack/local_quality.h"
 #include "support/settled_stack.h"
 #include "support/test_files.h"
 
@@ -128,21 +129,35 @@ TEST(AddFrameToStack, WaitingSumsSettleExactlyPastTheLaneLimit) {
         }
 }
 
+// So too with local quality, for a frame every point keeps.
 TEST(AddFrameToStack, ColourIgnoresTheWeightAndMonoWeighsTheGreyValue) {
-    const Bitmap24 source = picture(8, 6, coded);
-    for (bool colour : {true, false}) {
-        auto workspace = workspaceFor(8, 6);
-        Bitmap24 frame = source;
-        workspace->FrameWeight = 0.25f;
-        addSettled(FramePreparation({.colour = colour}), *workspace, frame);
-        for (int x = 0; x < 8; ++x)
-            for (int y = 0; y < 6; ++y) {
-                const std::uint8_t* p = source.pixel(x, y);
-                const float green = colour ? p[1] : greyValue(p[2], p[1], p[0]) * 0.25f;
-                ASSERT_FLOAT_EQ(workspace->StackG[x][y], green);
-                ASSERT_EQ(workspace->StackR[x][y], colour ? p[2] : 0.0f);
-            }
-    }
+    const Bitmap24 source = picture(160, 120, coded);
+    AlignmentPoints points;
+    points.startReference(160, 120);
+    points.addToReference(source, 0.0, 0.0);
+    ASSERT_GT(points.placePoints(4), 0);
+    LocalQuality local;
+    local.start(points, 160, 120, 1);
+    local.score(0, source, 0.0, 0.0);
+    ASSERT_EQ(local.choose(1), std::vector<int>{0});
+    local.select(0);
+    for (const bool locally : {false, true})
+        for (const bool colour : {true, false}) {
+            auto workspace = workspaceFor(160, 120);
+            Bitmap24 frame = source;
+            workspace->FrameWeight = 0.25f;
+            FramePreparation preparation({.colour = colour});
+            if (locally) preparation.useLocalQuality(&local);
+            addSettled(preparation, *workspace, frame);
+            for (int x = 0; x < 160; ++x)
+                for (int y = 0; y < 120; ++y) {
+                    const std::uint8_t* p = source.pixel(x, y);
+                    const float green = colour ? p[1] : greyValue(p[2], p[1], p[0]) * 0.25f;
+                    ASSERT_NEAR(workspace->StackG[x][y], green, 1e-3) << locally << colour << " " << x << "," << y;
+                    ASSERT_EQ(workspace->StackR[x][y], colour ? p[2] : 0.0f);
+                    ASSERT_EQ(workspace->StackCount[x][y], 1);
+                }
+        }
 }
 
 TEST(AddFrameToStack, PartialCoverageMakesUpForUncoveredColumns) {

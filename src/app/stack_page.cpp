@@ -173,8 +173,9 @@ void StackPage::StackButtonClick() {
     const int workingWidth = w.ImageWidth;
     const int workingHeight = w.ImageHeight;
 
-    if (options.expand) {
-        const ShiftSpread spread = shiftSpread(w, selection.ranks, options.interlaced);
+    // The expanded stack spans the shifts of the frames it takes.
+    const auto expandOver = [&](const std::vector<int>& ranks) {
+        const ShiftSpread spread = shiftSpread(w, ranks, options.interlaced);
         w.MinShiftX = spread.minX;
         w.MinShiftY = spread.minY;
         w.MaxShiftX = spread.maxX;
@@ -183,7 +184,8 @@ void StackPage::StackButtonClick() {
         w.StackHeight = limitSide(w.ImageHeight + (static_cast<long long>(spread.maxY) - spread.minY) - 1);
         control(Control::Stackimagesize).setCaption(imageSizeText(w.StackWidth, w.StackHeight));
         clearStackArea(w, w.StackWidth, w.StackHeight);
-    }
+    };
+    if (options.expand) expandOver(selection.ranks);
     clearStackArea(w, w.ImageWidth, w.ImageHeight);
     // The cleared planes are no stack until this run ends; a refused run
     // must not leave processing a stack that is gone.
@@ -227,7 +229,15 @@ void StackPage::StackButtonClick() {
                                        ranks, slots);
         preparation.useLocalQuality(&local);
         localChoice_ = {static_cast<int>(selection.ranks.size()), static_cast<int>(pool.ranks.size())};
+        // Frames some point keeps may lie beyond the cut-off's spread.
+        if (options.expand && !pointsStopped) expandOver(ranks);
+    } else if (withLocal && !pointsStopped) {
+        ui_.showMessage(MessageKind::Warning,
+                        "Local quality chooses frames for each alignment point, and none found a place on this "
+                        "picture: this stack takes whole frames");
     }
+    // Local quality's frames have no curve: each stands in only part of the box.
+    qualityCurve_ = !local.active();
     std::string pointsText = withPoints ? ", " + std::to_string(pointsPlaced_) + " alignment points" : "";
     if (local.active()) pointsText += ", local quality";
     const int count = static_cast<int>(ranks.size());
@@ -242,7 +252,8 @@ void StackPage::StackButtonClick() {
         const int rank = ranks[position];
         if (local.active()) local.select(slots[position]);
         const int index = added + 1;
-        if (cutRank > 0) progress.setPercent(nearest(gaugeStart + (100.0 - gaugeStart) * index / count));
+        if (cutRank > 0 || local.active())
+            progress.setPercent(nearest(gaugeStart + (100.0 - gaugeStart) * index / count));
         control(Control::StackInfoLabel)
             .setCaption("Stacking " + std::to_string(index) + " of " + std::to_string(count) + pointsText);
         ui_.repaint(Control::StackInfoLabel);
@@ -270,7 +281,7 @@ void StackPage::StackButtonClick() {
     if (w.StopRequested)
         control(Control::StackInfoLabel)
             .setCaption("Stacking cancelled after " + std::to_string(added) + " of " + std::to_string(count) + " frames");
-    stackGraph_.stackQualityLegend = true;
+    stackGraph_.stackQualityLegend = qualityCurve_;
 
     if (options.resample) {
         w.ImageWidth = limitSide(nearest(w.FrameWidth * static_cast<double>(w.ResampleFactor)));
@@ -380,7 +391,7 @@ void StackPage::refreshStackGraph(float maxDifference) {
     input.differenceCutPercent = control(Control::differencecutslider).intValue();
     input.lowerQualityPercent = control(Control::OptimizeQualitySpin).intValue();
     input.boxSize = form_.alignBoxSize();
-    input.stackedCount = StackedCount;
+    input.stackedCount = qualityCurve_ ? StackedCount : 0;
     input.stackLimit = StackLimit;
     input.maxDifference = maxDifference;
     stackGraph_ = buildStackGraph(*workspace_, stackQuality_, input);

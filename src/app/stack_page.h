@@ -118,6 +118,7 @@ private:
     int StackLimit = 0;
     int pointsPlaced_ = 0;
     std::pair<int, int> localChoice_{0, 0};
+    bool qualityCurve_ = true;  // the last run drew the stacked quality curve
     FftEngine stackQualityFft_;
     mutable Drawing graphOverlay_, marksOverlay_;
 };

@@ -939,6 +939,14 @@ void saveStackProject(Session& session, const Arguments& arguments, bool overwri
     session.saveProject(arguments.text("project"), overwrite);
 }
 
+// What the alignment points and local quality of the last stack came to.
+void printPointsAndLocalQuality(TMainForm& form) {
+    if (form.control(Control::PointsSpin).intValue() != 0)
+        std::printf("alignment points: %d\n", form.stackPage().alignmentPointCount());
+    if (const auto [kept, scored] = form.stackPage().localQualityChoice(); scored > 0)
+        std::printf("local quality: each point stacks its sharpest %d of %d frames\n", kept, scored);
+}
+
 int runStack(const Arguments& arguments) {
     const bool chain = arguments.has("chain");
     const SaveRequest save = saveRequestFrom(arguments, chain || processingAsked(arguments));
@@ -1040,6 +1048,7 @@ int runStack(const Arguments& arguments) {
     if (chain) {
         // "Align & stack" has stacked and processed; the options shape the picture further.
         if (w.progstatus < 4) throw PlanexorError("Stacking did not finish");
+        printPointsAndLocalQuality(form);
         if (processingAsked(arguments)) processAsAsked(session, arguments);
         const std::vector<std::string> files = saveAsAsked(session, save);
         std::printf("stacked %d frames: %s\n", form.stackedCount(), joined(files).c_str());
@@ -1082,10 +1091,7 @@ int runStack(const Arguments& arguments) {
     form.control(Control::Stackbutton).click();
     session.check();
     if (w.progstatus < 4) throw PlanexorError("Stacking did not finish");
-    if (form.control(Control::PointsSpin).intValue() != 0)
-        std::printf("alignment points: %d\n", form.stackPage().alignmentPointCount());
-    if (const auto [kept, scored] = form.stackPage().localQualityChoice(); scored > 0)
-        std::printf("local quality: each point stacks its sharpest %d of %d frames\n", kept, scored);
+    printPointsAndLocalQuality(form);
 
     if (save.processed) processAsAsked(session, arguments);
     const std::vector<std::string> files = saveAsAsked(session, save);

@@ -170,6 +170,13 @@ TEST(BeyondPixels, LocalQualityTakesEachPatchsSharpestFrames) {
     EXPECT_GT(s.form.stackedCount(), 25);
     EXPECT_EQ(s.w.StackCount[s.w.ImageWidth / 2][s.w.ImageHeight / 2], 25);
     EXPECT_TRUE(s.ui.messages.empty());
+    // Expanded, the stack spans the shifts of every frame some point keeps.
+    s.form.control(Control::Expandstack).setCheckedByUser(true);
+    s.stackPsnr(3);
+    const int localArea = s.w.StackWidth * s.w.StackHeight;
+    s.form.control(Control::LocalQualityBox).setCheckedByUser(false);
+    s.stackPsnr(3);
+    EXPECT_GT(localArea, s.w.StackWidth * s.w.StackHeight);
 }
 
 // The full demo: run with --gtest_also_run_disabled_tests.

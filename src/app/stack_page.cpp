@@ -204,9 +204,9 @@ void StackPage::StackButtonClick() {
     AlignmentPoints points;
     pointsPlaced_ = 0;
     const bool withPoints = control(Control::PointsSpin).intValue() != 0 && !w.DarkCreation && !options.interlaced;
-    // Local quality chooses per point among every frame the cut-offs pass,
-    // and places frames at whole pixels.
-    const bool localAsked = withPoints && control(Control::LocalQualityBox).checked();
+    // Local quality chooses per point among every frame the cut-offs pass
+    // (one image has nothing to choose from), and places frames at whole pixels.
+    const bool localAsked = withPoints && control(Control::LocalQualityBox).checked() && !w.SingleImage;
     const bool withLocal = localAsked && !options.resample && !options.subpixel;
     if (localAsked && !withLocal)
         ui_.showMessage(MessageKind::Warning,

@@ -206,7 +206,11 @@ void StackPage::StackButtonClick() {
     const bool withPoints = control(Control::PointsSpin).intValue() != 0 && !w.DarkCreation && !options.interlaced;
     // Local quality chooses per point among every frame the cut-offs pass
     // (one image has nothing to choose from), and places frames at whole pixels.
-    const bool localAsked = withPoints && control(Control::LocalQualityBox).checked() && !w.SingleImage;
+    const bool localTicked = control(Control::LocalQualityBox).checked() && !w.DarkCreation && !w.SingleImage;
+    if (localTicked && !withPoints)
+        ui_.showMessage(MessageKind::Warning, "Local quality chooses frames for each alignment point: without "
+                                              "alignment points this stack takes whole frames");
+    const bool localAsked = withPoints && localTicked;
     const bool withLocal = localAsked && !options.resample && !options.subpixel;
     if (localAsked && !withLocal)
         ui_.showMessage(MessageKind::Warning,
@@ -281,7 +285,7 @@ void StackPage::StackButtonClick() {
     if (w.StopRequested)
         control(Control::StackInfoLabel)
             .setCaption("Stacking cancelled after " + std::to_string(added) + " of " + std::to_string(count) + " frames");
-    stackGraph_.stackQualityLegend = qualityCurve_;
+    stackGraph_.stackQualityLegend = qualityCurve_ && added > 0;
 
     if (options.resample) {
         w.ImageWidth = limitSide(nearest(w.FrameWidth * static_cast<double>(w.ResampleFactor)));
@@ -306,6 +310,13 @@ void StackPage::StackButtonClick() {
     stackMarks_ = {};
     ui_.repaint(Control::StackImage);
     ui_.repaint(Control::StackGraph);
+    // A stop before any frame went in leaves no stack to process or save:
+    // the last one was cleared when the run began.
+    if (w.StopRequested && added == 0) {
+        control(Control::SaveButton).setEnabled(false);
+        control(Control::TabSheet4).setVisible(false);
+        return;
+    }
     w.StackReady = true;
 }
 

@@ -177,12 +177,16 @@ TEST(BeyondPixels, LocalQualityTakesEachPatchsSharpestFrames) {
     s.form.control(Control::LocalQualityBox).setCheckedByUser(false);
     s.stackPsnr(3);
     EXPECT_GT(localArea, s.w.StackWidth * s.w.StackHeight);
-    // Between pixels it cannot choose, and says so.
+    // Between pixels, or without points, it cannot choose, and says so.
     s.form.control(Control::LocalQualityBox).setCheckedByUser(true);
     s.form.control(Control::SubpixelBox).setCheckedByUser(true);
     s.stackPsnr(3);
-    ASSERT_EQ(s.ui.messages.size(), 1u);
-    EXPECT_EQ(s.ui.messages.front().text.rfind("Local quality places frames at whole pixels", 0), 0u);
+    s.form.control(Control::SubpixelBox).setCheckedByUser(false);
+    s.form.control(Control::PointsSpin).setValueByUser(0);
+    s.stackPsnr(3);
+    ASSERT_EQ(s.ui.messages.size(), 2u);
+    EXPECT_EQ(s.ui.messages[0].text.rfind("Local quality places frames at whole pixels", 0), 0u);
+    EXPECT_EQ(s.ui.messages[1].text.rfind("Local quality chooses frames for each alignment point: without", 0), 0u);
 }
 
 // The full demo: run with --gtest_also_run_disabled_tests.

@@ -140,11 +140,17 @@ TEST_F(RunSafety, ACancelAtAnyFrameStopsTheRunBeforeItsNextDecodeAndTheGaugeNeve
                 ui.onProcessEvents = nullptr;
                 EXPECT_FALSE(backwards);
                 EXPECT_NE(cancelledOn, -1);
-                // Stacking shows its cut-off frame once it has ended, so it counts what went in instead.
-                if (run == Control::Allignallbutton || run == Control::Optimizebutton)
+                // Stacking shows its cut-off frame once it has ended, so it counts what went in instead;
+                // with nothing in, there is no stack to process or save.
+                if (run == Control::Allignallbutton || run == Control::Optimizebutton) {
                     EXPECT_EQ(w.CurrentFrame, cancelledOn);
-                else EXPECT_EQ(form.control(Control::StackInfoLabel).caption().rfind(
-                                   "Stacking cancelled after " + std::to_string(points ? 0 : cancelAt - 1) + " of ", 0), 0u);
+                } else {
+                    const int added = points ? 0 : cancelAt - 1;
+                    EXPECT_EQ(form.control(Control::StackInfoLabel).caption().rfind(
+                                  "Stacking cancelled after " + std::to_string(added) + " of ", 0), 0u);
+                    EXPECT_EQ(w.StackReady, added > 0);
+                    EXPECT_EQ(form.control(Control::SaveButton).enabled(), added > 0);
+                }
                 EXPECT_FALSE(form.runInProgress());
                 alignAll();  // a whole run again, for the next stack
             }

@@ -277,6 +277,7 @@ void AlignmentPoints::makeTemplate(const Point& point, Template& into) const {
                     sizeof(float) * Box);
     std::vector<float> half(static_cast<std::size_t>(HalfBox) * HalfBox);
     halve(box.data(), HalfBox, half.data());
+    // Each box less its windowed mean, weighted by the window; the mean is returned.
     const auto weigh = [](std::vector<float>& values, const std::vector<float>& window, double& energy) {
         double sum = 0, weights = 0;
         for (std::size_t i = 0; i < values.size(); ++i) {
@@ -290,9 +291,10 @@ void AlignmentPoints::makeTemplate(const Point& point, Template& into) const {
             energy += window[i] * centred * centred;
             values[i] = static_cast<float>(window[i] * centred);
         }
+        return mean;
     };
     const std::vector<float> values = box;
-    weigh(box, window_, into.fullEnergy);
+    const double mean = weigh(box, window_, into.fullEnergy);
     weigh(half, halfWindow_, into.halfEnergy);
     into.full = std::move(box);
     into.half = std::move(half);
@@ -303,8 +305,6 @@ void AlignmentPoints::makeTemplate(const Point& point, Template& into) const {
     into.centred.resize(size);
     into.gradX.resize(size);
     into.gradY.resize(size);
-    double mean = 0.0;
-    for (std::size_t i = 0; i < size; ++i) mean += window_[i] * values[i] / windowTotal_;
     double normal[Motions][Motions] = {};
     for (int v = 0; v < Box; ++v)
         for (int u = 0; u < Box; ++u) {

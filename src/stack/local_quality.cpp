@@ -53,12 +53,13 @@ void LocalQuality::start(const AlignmentPoints& points, int width, int height, i
             std::partial_sort(distances.begin(), distances.begin() + static_cast<std::ptrdiff_t>(kept), distances.end());
             const std::size_t node = static_cast<std::size_t>(j) * gridColumns_ + i;
             double total = 0.0;
-            for (std::size_t m = 0; m < kept; ++m) total += std::exp(spread * (distances[m].first - distances[0].first));
             for (std::size_t m = 0; m < kept; ++m) {
-                shares_[node * kept + m] =
-                    static_cast<float>(std::exp(spread * (distances[m].first - distances[0].first)) / total);
+                const double share = std::exp(spread * (distances[m].first - distances[0].first));
+                shares_[node * kept + m] = static_cast<float>(share);
                 sharers_[node * kept + m] = distances[m].second;
+                total += share;
             }
+            for (std::size_t m = 0; m < kept; ++m) shares_[node * kept + m] /= static_cast<float>(total);
         }
 }
 

@@ -84,7 +84,7 @@ TEST(BSpline, IndexErrorsCarryTheirTexts) {
     };
     for (const auto& [operation, text] : cases) {
         TBSpline curve = defaultCurve();
-        EXPECT_EQ(testing::errorOf([&] { operation(curve); }), text);
+        EXPECT_EQ(testing::errorOf([&, &run = operation] { run(curve); }), text);
         EXPECT_EQ(curve.count(), 3);
     }
 }

@@ -166,20 +166,6 @@ TEST_F(Stacking, OneSelectedFrameAsksFirstAndNoneSelectedSaysSo_RefusingKeepsThe
     EXPECT_EQ(w.StackCount[2][2], 3);
 }
 
-TEST_F(Stacking, AllBlackFramesStackToBlackWithoutNaN) {
-    openUniform(3, 0);
-    for (bool colour : {true, false}) {
-        form.control(Control::ColourStack).setChecked(colour);
-        stack();
-        EXPECT_TRUE(ui.messages.empty());
-        EXPECT_EQ(w.StackMax, 0.0f);
-        const Bitmap24& shown = form.stackBitmap();
-        EXPECT_TRUE(std::all_of(shown.data(), shown.data() + Bitmap24::byteCount(16, 12),
-                                [](std::uint8_t b) { return b == 0; }));
-        for (int i = 1; i <= 3; ++i) EXPECT_EQ(form.stackQualities()[i], 0.0f);
-    }
-}
-
 TEST_F(Stacking, ASingleStillFrameBecomesAOneFrameStackOnTheProcessingPage) {
     // The previous sequence's exclusions must not skip the single image.
     openAligned({{uniform(16, 12, 1)}, {uniform(16, 12, 2)}});

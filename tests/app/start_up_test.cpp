@@ -97,29 +97,6 @@ TEST_F(StartUpTest, AStartupProjectThatIsNotThereSaysSoAndLoadsNothing) {
     EXPECT_FALSE(w.SequenceOpen);
 }
 
-TEST_F(StartUpTest, EveryPageShowsItsHelpAndAMissingPanelSaysWhichOne) {
-    form.help().directories = {fs::path(PLANEXOR_SOURCE_DIR) / "data" / "help"};
-    const char* titles[] = {"Select Input", "Align", "Stack", "Image Processing", "About"};
-    for (int page = 0; page < 5; ++page) {
-        form.control(Control::PageControl1).setItemIndex(page);
-        form.control(Control::BitBtn1).click();
-        EXPECT_TRUE(form.control(Control::HintWindow).visible());
-        EXPECT_NE(form.control(Control::Hintsmemo).caption().find(titles[page]), std::string::npos) << page;
-        form.control(Control::BitBtn1).click();
-        EXPECT_FALSE(form.control(Control::HintWindow).visible());
-    }
-    // The help window open, a page change brings that page's panel.
-    form.control(Control::BitBtn1).click();
-    form.control(Control::PageControl1).setItemIndexByUser(0);
-    EXPECT_NE(form.control(Control::Hintsmemo).caption().find("Select Input"), std::string::npos);
-    EXPECT_TRUE(ui.messages.empty());
-
-    form.help().directories = {dir.path()};
-    form.control(Control::PageControl1).setItemIndexByUser(2);
-    EXPECT_EQ(timesShown("helpfile panel3.rtf not found"), 1);
-    EXPECT_TRUE(form.control(Control::HintWindow).visible());
-}
-
 TEST(OsInfo, NamesTheDistributionAndTheKernel) {
     EXPECT_EQ(osInfoText("PRETTY_NAME=\"Debian GNU/Linux 12 (bookworm)\"\nNAME=\"Debian GNU/Linux\"\nID=debian\n",
                          "6.1.0-18-amd64"),
@@ -166,16 +143,6 @@ TEST_F(PageFlow, ToolWindowsShowOnlyOnTheirPageAndOnlyWhileTheirBoxIsChecked) {
     form.control(Control::Showgraphbox).setCheckedByUser(false);
     showPage(1);
     EXPECT_FALSE(visible(Control::Propertywindow));
-
-    // Closing a tool window unchecks its box, so the next visit leaves it closed.
-    showPage(0);
-    form.control(Control::ShowFramelist).setCheckedByUser(true);
-    EXPECT_TRUE(visible(Control::SelectFrameswindow));
-    form.toolWindowClosed(Control::SelectFrameswindow);
-    EXPECT_FALSE(form.control(Control::ShowFramelist).checked());
-    showPage(1);
-    showPage(0);
-    EXPECT_FALSE(visible(Control::SelectFrameswindow));
 }
 
 TEST_F(PageFlow, WindowMovesAreRecordedUnderTheirUserSettingsNamesOnceTheKeyIsOpen) {

@@ -1,7 +1,8 @@
-// Of the synthetic planet, only what the alignment and stacking tests rely
-// on: shifts with the documented sign, a walk that wanders, and a stop that
-// leaves nothing behind. (Registration ranks frames by the blur the truth
-// states.) And the AVI files the demo writes, as other readers take them.
+// Of the synthetic planet, what no other test shows: where its blur centres,
+// a stop that leaves nothing behind, the seeing.csv of a finished demo and bad
+// options refused. (Its shifts, walk and seeing are held to its truth by the
+// registration, alignment-point and accuracy tests.) And the AVI files the
+// demo writes, as other readers take them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -25,73 +26,15 @@ namespace {
 
 using testing::TempDir;
 
-// Grey picture as doubles, row-major.
-struct Grey {
-    int width = 0, height = 0;
-    std::vector<double> values;
-    double at(int x, int y) const { return values[static_cast<std::size_t>(y) * width + x]; }
-};
-
-Grey grey(const Bitmap24& image) {
-    Grey out{image.width(), image.height(), {}};
-    for (int y = 0; y < image.height(); ++y)
-        for (int x = 0; x < image.width(); ++x) {
-            const std::uint8_t* p = image.pixel(x, y);
-            out.values.push_back(0.114 * p[0] + 0.587 * p[1] + 0.299 * p[2]);
-        }
-    return out;
-}
-
-// Brightness-weighted centre; the floor keeps sky noise out.
-std::pair<double, double> centroid(const Grey& image) {
-    double sum = 0, sumX = 0, sumY = 0;
-    for (int y = 0; y < image.height; ++y)
-        for (int x = 0; x < image.width; ++x) {
-            const double weight = std::max(0.0, image.at(x, y) - 12.0);
-            sum += weight;
-            sumX += weight * x;
-            sumY += weight * y;
-        }
-    return {sumX / sum, sumY / sum};
-}
-
-constexpr FrameEffects kClean{false, false};
-
-TEST(SyntheticPlanet, FrameShowsTheOriginalAtThePlusShift) {
-    PlanetRenderer renderer(160, 120, 5);
-    const Grey original = grey(renderer.original());
-    Bitmap24 frame;
-    // A whole-pixel shift without blur moves the original unchanged.
-    renderer.render({3, -2, 0}, 0, kClean, frame);
-    const Grey moved = grey(frame);
-    double worst = 0;
-    for (int y = 2; y < 120; ++y)
-        for (int x = 0; x < 157; ++x) worst = std::max(worst, std::abs(moved.at(x + 3, y - 2) - original.at(x, y)));
-    EXPECT_LT(worst, 1.0);
-    // Sub-pixel shifts, sharp and blurred: the planet's centre moves by the shift.
-    const auto home = centroid(original);
-    for (const FrameTruth truth : {FrameTruth{7.3, -4.6, 0}, FrameTruth{-5.45, 6.8, 2.5}}) {
-        renderer.render(truth, 0, kClean, frame);
-        const auto centre = centroid(grey(frame));
-        EXPECT_NEAR(centre.first - home.first, truth.shiftX, 0.03);
-        EXPECT_NEAR(centre.second - home.second, truth.shiftY, 0.03);
-    }
-}
-
-// The walk and the seeing are clamped to their ranges; within them the walk
-// must wander and the seeing centre where the stacking tests expect it.
-TEST(SyntheticPlanet, TruthWandersAndBlursLikeTheSeeing) {
+// The seeing blurs the frames around a median of 1.9 pixels.
+TEST(SyntheticPlanet, BlurCentresOnItsMedian) {
     for (unsigned seed : {1u, 2u, 3u}) {
         DemoOptions options;
         options.seed = seed;
-        std::vector<double> blurs, xs, ys;
-        for (const FrameTruth& t : demoTruth(options)) blurs.push_back(t.blur), xs.push_back(t.shiftX), ys.push_back(t.shiftY);
+        std::vector<double> blurs;
+        for (const FrameTruth& t : demoTruth(options)) blurs.push_back(t.blur);
         std::nth_element(blurs.begin(), blurs.begin() + blurs.size() / 2, blurs.end());
         EXPECT_NEAR(blurs[blurs.size() / 2], 1.9, 0.2) << seed;
-        for (const auto* axis : {&xs, &ys}) {
-            const auto [low, high] = std::minmax_element(axis->begin(), axis->end());
-            EXPECT_GT(*high - *low, 8.0) << seed;
-        }
     }
 }
 
@@ -129,11 +72,14 @@ TEST(SyntheticPlanet, StopLeavesNothingBehindAndCompletionReachesHundred) {
         EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
 
         StoppingProgress running(1000);
-        const DemoResult done = writeDemoSequence(smallDemo(dir.path(), format), running);
+        DemoOptions seeing = smallDemo(dir.path(), format);
+        seeing.seeingDistortion = 1;
+        const DemoResult done = writeDemoSequence(seeing, running);
         EXPECT_FALSE(done.stopped);
         EXPECT_TRUE(std::is_sorted(running.percents.begin(), running.percents.end()));
         EXPECT_EQ(running.percents.back(), 100);
         EXPECT_TRUE(std::filesystem::exists(done.originalFile));
+        EXPECT_EQ(testing::readText(done.seeingFile).rfind("frame,x,y,dx,dy\n", 0), 0u);
 
         // A run stopped over it, after its own sequence is written (in the
         // dark frames), leaves that demo as it was.
@@ -150,57 +96,6 @@ TEST(SyntheticPlanet, StopLeavesNothingBehindAndCompletionReachesHundred) {
         EXPECT_TRUE(writeDemoSequence(again, late).stopped);
         EXPECT_EQ(files(), before);
     }
-}
-
-// Where the field of seeing.csv says a patch of the original went, the
-// frame (no shift, no blur, no noise) shows that patch best: a field of the
-// wrong sign or of other values fails.
-TEST(SyntheticPlanet, SeeingMovesPartsOfTheDiscAsItsTruthSays) {
-    TempDir dir;
-    DemoOptions options = smallDemo(dir.path());
-    options.width = 320;
-    options.height = 240;
-    options.frames = 2;
-    options.seeingDistortion = 1;
-    RunProgress progress;
-    const DemoResult result = writeDemoSequence(options, progress);
-    ASSERT_EQ(result.seeingFile, dir.file("seeing.csv"));
-    EXPECT_EQ(testing::readText(result.seeingFile).rfind("frame,x,y,dx,dy\n", 0), 0u);
-
-    PlanetRenderer renderer(320, 240, options.seed);
-    renderer.setSeeingDistortion(1);
-    const Grey original = grey(renderer.original());
-    Bitmap24 frame;
-    renderer.render({0, 0, 0}, 1, FrameEffects{true, false}, frame);
-    const Grey seen = grey(frame);
-    const auto patchError = [&](int x, int y, int ox, int oy) {
-        double error = 0;
-        for (int v = -7; v <= 7; ++v)
-            for (int u = -7; u <= 7; ++u) {
-                const double d = seen.at(x + ox + u, y + oy + v) - original.at(x + u, y + v);
-                error += d * d;
-            }
-        return error;
-    };
-    int moved = 0, found = 0;
-    double largest = 0;
-    for (const auto& sample : renderer.fieldSamples(8)) {
-        largest = std::max(largest, static_cast<double>(std::hypot(sample.dx, sample.dy)));
-        const int x = sample.x, y = sample.y;
-        if (x < 20 || y < 20 || x >= 300 || y >= 220 || std::abs(sample.dy) < 1.5) continue;
-        if (original.at(x, y) < 40) continue;  // sky shows no movement
-        int bestX = 0, bestY = 0;
-        for (int oy = -6; oy <= 6; ++oy)
-            for (int ox = -6; ox <= 6; ++ox)
-                if (patchError(x, y, ox, oy) < patchError(x, y, bestX, bestY)) bestX = ox, bestY = oy;
-        ++moved;
-        // Across the bands only: along them a patch matches almost anywhere.
-        found += bestY * sample.dy > 0;
-    }
-    EXPECT_GT(largest, 2.0);
-    EXPECT_LT(largest, 8.0);
-    ASSERT_GT(moved, 10);
-    EXPECT_GE(found, moved * 3 / 4) << found << " of " << moved;
 }
 
 TEST(SyntheticPlanet, BadOptionsAreRefused) {

@@ -120,29 +120,6 @@ TEST(AviReaderTest, EveryCodecDecodesEveryFrameInAnyOrder) {
     }
 }
 
-TEST(AviReaderTest, RawBgr24_BottomUp_IsTurnedUpright) {
-    REQUIRE_FFMPEG();
-    // ffmpeg stores top-down (negative height); capture programs mostly
-    // store bottom-up. Turn the file into that.
-    std::string bytes = testing::readText(shared().path("raw"));
-    const auto chunks = chunksOf(bytes);
-    const std::size_t heightAt = firstChunk(chunks, "strf").at + 8 + 8;
-    ASSERT_EQ(static_cast<std::int32_t>(testing::le32(bytes, heightAt)), -kHeight);
-    putLe32(bytes, heightAt, kHeight);
-    const std::size_t rowBytes = kWidth * 3;
-    for (const Chunk& chunk : videoChunks(chunks)) {
-        ASSERT_EQ(chunk.size, rowBytes * kHeight);
-        const std::string data = bytes.substr(chunk.at + 8, chunk.size);
-        for (std::size_t y = 0; y < kHeight; ++y)
-            bytes.replace(chunk.at + 8 + y * rowBytes, rowBytes, data, (kHeight - 1 - y) * rowBytes, rowBytes);
-    }
-    TempDir dir;
-    testing::writeText(dir.file("bottom_up.avi"), bytes);
-
-    AviReader reader(dir.file("bottom_up.avi"));
-    expectFrames(reader, shared().frames, {0, 39, 2, 3}, 0.0);
-}
-
 // Few colours, so a palette holds them all and the round trip is exact; the
 // palette is whatever palettegen chose, nothing a decoder could guess.
 Bitmap24 quadrantFrame(int width, int height, int number) {

@@ -83,17 +83,6 @@ TEST(BlockQuality, RisesAsTheBlockIsBlurredLess) {
     }
 }
 
-TEST(BlockQuality, ConstantAndBlackBlocks_ScoreZero) {
-    FftEngine engine;
-    for (float grey : {0.0f, 37.3f, 255.0f}) {
-        SCOPED_TRACE(grey);
-        loadBox(engine, std::vector<float>(128 * 128, grey));
-        const float quality = scoreBlockQuality(engine, 12);
-        EXPECT_EQ(quality, 0.0f);
-        EXPECT_EQ(engine.RadialProfileMax, 0.0f);
-    }
-}
-
 TEST(SpectrumLowPass, CutsBeyondTheRadiusOnTheWrappedGrid) {
     FftEngine engine;
     const int n = 128;

@@ -178,42 +178,6 @@ TEST(AddFrameToStack, PartialCoverageMakesUpForUncoveredColumns) {
     EXPECT_EQ(workspace->StackR[13][1], 0.0f);
 }
 
-TEST(AddFrameToStack, ExpandedStackPlacesTheWholeFrameAtMaxShiftMinusShift) {
-    auto workspace = workspaceFor(10, 8);
-    Bitmap24 frame = picture(10, 8, coded);
-    workspace->MaxShiftX = 4;
-    workspace->MaxShiftY = 2;
-    workspace->StackWidth = 16;
-    workspace->StackHeight = 8;
-    workspace->ApplyShiftX = -3;
-    workspace->ApplyShiftY = 1;
-    FramePreparation preparation({.expand = true, .xShift = 50});  // the shift is not used by an expanded stack
-    addSettled(preparation, *workspace, frame);
-    EXPECT_EQ(workspace->StackOffsetX, 4);
-    EXPECT_EQ(workspace->StackOffsetY, 2);
-    // Source pixel (u, v), but for the outermost lines, lands at (7 + u, 1 + v).
-    EXPECT_EQ(countSum(*workspace), 8 * 6);
-    for (int u = 1; u <= 8; ++u)
-        for (int v = 1; v <= 6; ++v) {
-            ASSERT_EQ(workspace->StackCount[7 + u][1 + v], 1) << u << "," << v;
-            ASSERT_EQ(workspace->StackB[7 + u][1 + v], coded(u, v, 0));
-        }
-    // A shift far outside the recorded spread is cut at the planes' edge.
-    workspace->ApplyShiftX = -2000;
-    workspace->MaxShiftX = INT_MAX;
-    workspace->StackWidth = INT_MAX;
-    addSettled(preparation, *workspace, frame);
-    EXPECT_EQ(countSum(*workspace), 8 * 6);
-    // One beyond the spread is cut at the expanded stack's own size: only
-    // columns 0..15 and rows 0..7 are the stack's.
-    workspace->StackWidth = 16;
-    workspace->MaxShiftX = 4;
-    workspace->ApplyShiftX = -5;
-    addSettled(preparation, *workspace, frame);
-    EXPECT_EQ(countSum(*workspace), 8 * 6 + 6 * 6);
-    for (int v = 1; v <= 6; ++v) EXPECT_EQ(workspace->StackCount[16][1 + v], 0);
-}
-
 TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
     auto workspace = workspaceFor(40, 16);  // wide enough for whole bands, the last row in a block of eight
     const Bitmap24 source = picture(40, 16, [](int, int, int c) { return c == 2 ? 120 : 100; });  // red 120
@@ -337,32 +301,6 @@ TEST(AddDecodedFrame, EachFieldTakesItsOwnShiftAndWeight) {
                    frame, 5);
     EXPECT_FLOAT_EQ(workspace->StackG[0][0], greyValue(10, 10, 10) * 0.5f);
     EXPECT_EQ(workspace->StackCount[6][0], 0);  // field 0 is shifted by 2 columns
-}
-
-TEST(AddFrameToStack, ResampledStackWindowFollowsTheMiddlePoint) {
-    const Bitmap24 source = picture(640, 480, [](int x, int, int c) { return c == 2 ? x * 2 / 5 : 0; });
-    const StackOptions options{.resample = true};
-    for (int stackx : {0, 639}) {
-        auto workspace = workspaceFor(640, 480);
-        workspace->stackx = stackx;
-        Bitmap24 frame = source;
-        addSettled(FramePreparation(options), *workspace, frame);
-        EXPECT_EQ(workspace->ImageWidth, 1024);
-        EXPECT_EQ(workspace->ImageHeight, 959);
-        EXPECT_EQ(countSum(*workspace), 1024 * 959);
-        // The window starts at enlarged column 0, or at 255 (1279 - 1024),
-        // which is frame column 128 once cut to whole frame pixels.
-        const int firstColumn = stackx == 0 ? 0 : 128;
-        EXPECT_NEAR(workspace->StackR[0][300], firstColumn * 2 / 5, 1.0) << stackx;
-        EXPECT_NEAR(workspace->StackR[1022][300], (firstColumn + 511) * 2 / 5, 1.0) << stackx;
-    }
-    // Factor 1: one pixel smaller than the frame.
-    auto workspace = workspaceFor(640, 480);
-    workspace->ResampleFactor = 1.0f;
-    Bitmap24 frame = source;
-    addSettled(FramePreparation(options), *workspace, frame);
-    EXPECT_EQ(workspace->ImageWidth, 639);
-    EXPECT_EQ(workspace->StackR[100][7], 40.0f);
 }
 
 TEST(AddFrameToStack, FourfoldLargestFrameStaysInsideThePlanes) {

@@ -273,9 +273,7 @@ float buildReferenceSpectrum(Alignment& alignment, FftEngine& fft, const Bitmap2
     double mean = sum / (static_cast<double>(size) * size);
     if (mean == 0.0) mean = 1e-10;
     subtractMean(fft.SpecRe, size, mean);
-    fft.ForwardFFT2D();
-    fft.ComputeRadialProfile();
-    const float quality = spectrumQuality(fft.RadialProfile, options.qualityFilter);
+    const float quality = scoreBlockQuality(fft, options.qualityFilter);
     if (options.fftFilter) alignment.FilterRadius2 = applySpectrumLowPass(fft, options.fftFilterRadius);
     alignment.RefRe.copyFrom(fft.SpecRe, size);
     alignment.RefIm.copyFrom(fft.SpecIm, size);

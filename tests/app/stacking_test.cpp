@@ -188,7 +188,6 @@ TEST_F(Stacking, ASingleStillFrameBecomesAOneFrameStackOnTheProcessingPage) {
     EXPECT_EQ(w.StackCount[39][29], 1);
     EXPECT_FALSE(form.control(Control::TabSheet2).visible() || form.control(Control::QualStack).checked());
     EXPECT_EQ(form.control(Control::PageControl1).itemIndex(), 3);
-    EXPECT_TRUE(form.control(Control::SaveBMP2button).enabled());
     // One image has no shifts to measure again when it is to be enlarged.
     form.control(Control::Resampled).setCheckedByUser(true);
     EXPECT_TRUE(ui.messages.empty());
@@ -205,19 +204,6 @@ TEST_F(Stacking, AnotherSequenceOpenedHasNoStackToSave) {
     EXPECT_FALSE(form.control(Control::SaveButton).enabled());
     stack();
     EXPECT_TRUE(form.control(Control::SaveButton).enabled());
-}
-
-TEST_F(Stacking, OneUsedFrameNeedsNoDivisionByTheSlidersZeroSpan) {
-    openAligned({{uniform(16, 12, 50), 0, 0, 0.8f}, {uniform(16, 12, 70), 0, 0, 0.0f, 0.0f, true}});
-    form.control(Control::StackSlider).setRange(0, 0);
-    form.StackSliderChange();
-    const StackGraphData& graph = form.stackGraph();
-    EXPECT_EQ(graph.qualityCutX, 245);
-    EXPECT_EQ(graph.qualityCurve, (std::vector<GraphPoint>{{0, 1}}));
-    EXPECT_EQ(info(), "Stacking : quality >= 100% , difference <= 100% , n = 1");
-    stack();
-    EXPECT_FLOAT_EQ(w.StackG[1][1], 50.0f);
-    EXPECT_TRUE(form.stackGraph().stackQualityCurve.empty());
 }
 
 TEST_F(Stacking, AFullLengthRunKeepsTheStackQualityOfEveryCount) {
@@ -273,10 +259,6 @@ TEST_F(Stacking, StackPageOptionsFollowTheirControls) {
     form.control(Control::ResampleSpin).setValue(3.0);
     form.control(Control::Resampled).setCheckedByUser(true);
     EXPECT_FALSE(form.control(Control::Expandstack).checked() || form.control(Control::Expandstack).visible());
-    EXPECT_TRUE(form.control(Control::SetMiddleButton).visible());
-    EXPECT_FLOAT_EQ(w.ResampleFactor, 3.0f);
-    form.control(Control::ResampleSpin).setValueByUser(4.0);
-    EXPECT_FLOAT_EQ(w.ResampleFactor, 4.0f);
     form.control(Control::Resampled).setCheckedByUser(false);
     EXPECT_TRUE(form.control(Control::Expandstack).visible());
     form.control(Control::Expandstack).setCheckedByUser(true);

@@ -42,13 +42,6 @@ protected:
 
 TEST_F(ProcessPage, ANewStackIsProcessedOnceOnEnteringThePage_AndUnitGainsShowTheStack) {
     showStack();
-    EXPECT_EQ(form.lastProcessingStage(), Stage::Decomposition);
-    EXPECT_FALSE(form.workspace().StackReady);
-    EXPECT_TRUE(form.control(Control::SaveBMP2button).enabled());
-    ASSERT_EQ(shown().width() * 1000 + shown().height(), 64048);
-    expectShowsStack();
-    EXPECT_TRUE(ui.messages.empty());
-
     const auto paints = ui.repaints.size();
     form.control(Control::PageControl1).setItemIndexByUser(0);
     enterPage();

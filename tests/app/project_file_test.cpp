@@ -74,12 +74,7 @@ TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
     EXPECT_TRUE(reopened.ui.messages.empty()) << reopened.ui.messages.front().text;
     EXPECT_EQ(handlers, std::vector<std::string>{"LoadProjectClick"});  // what follows runs without handlers
     EXPECT_EQ(reopened.form.project().capture(), form.project().capture());
-    EXPECT_EQ(reopened.form.workspace().progstatus, 4);
-    EXPECT_EQ(reopened.form.workspace().darkfile, dark);
-    EXPECT_TRUE(reopened.form.control(Control::UseDarkFrame).checked());
-    EXPECT_TRUE(reopened.form.control(Control::ColourStack).checked());
     EXPECT_TRUE(reopened.form.control(Control::TabSheet4).visible());
-    EXPECT_EQ(reopened.form.control(Control::PageControl1).itemIndex(), 3);
     EXPECT_EQ(reopened.form.image(Control::ProcessImage), form.image(Control::ProcessImage));
     EXPECT_EQ(reopened.settings.readString("Files", "Dir", ""), dir.file("seq"));
 }

@@ -36,6 +36,12 @@ protected:
         RunProgress quiet;
         return writeDemoSequence(options, quiet);
     }
+    // Runs `command`: it exits with `status`, and what it says on stderr holds `says`.
+    void expectRun(const std::string& command, int status, const std::string& says) {
+        const auto run = runCli(command);
+        EXPECT_EQ(run.status, status) << command;
+        EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+    }
     TempDir dir;
 };
 
@@ -94,9 +100,7 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
         EXPECT_EQ(runCli(usage).status, 2) << usage;
     EXPECT_EQ(testing::readText(a) + testing::readText(b), bytesBefore);
     EXPECT_FALSE(std::filesystem::exists("s.csv"));
-    const auto unknownOption = runCli("info a.bmp --fast");
-    EXPECT_EQ(unknownOption.status, 2);
-    EXPECT_NE(unknownOption.err.find("unknown option --fast"), std::string::npos);
+    expectRun("info a.bmp --fast", 2, "unknown option --fast");
     for (const char* command : {"--help", "info --help", "frame --help", "make-demo --help"}) {
         const auto help = runCli(command);
         EXPECT_EQ(help.status, 0) << command;
@@ -162,9 +166,7 @@ TEST_F(Cli, CompareMeasuresAfterPlacementAndGainAndRefusesAnOriginalWithoutAPlan
     EXPECT_GT(psnrOf(moved), 45.0);
     EXPECT_LT(psnrOf(noisy), 45.0);
     EXPECT_GT(psnrOf(noisy), 35.0);
-    const auto black = runCli("compare " + reference + " " + testing::writeBmp(dir, "black.bmp", Bitmap24(160, 120)));
-    EXPECT_EQ(black.status, 1);
-    EXPECT_NE(black.err.find("no planet"), std::string::npos);
+    expectRun("compare " + reference + " " + testing::writeBmp(dir, "black.bmp", Bitmap24(160, 120)), 1, "no planet");
     EXPECT_EQ(runCli("compare " + reference).status, 2);
     const auto larger = runCli("compare " + testing::writeBmp(dir, "larger.bmp", Bitmap24(320, 240)) + " " + reference);
     EXPECT_NE(larger.err.find("320x240 and the original 160x120"), std::string::npos) << larger.err;
@@ -197,9 +199,7 @@ TEST_F(Cli, ABlackFirstFrameIsRefusedAsReferenceAndLeftOutWithExclude) {
     std::string frames = testing::writeBmp(dir, "black.bmp", Bitmap24(160, 120));
     for (const std::string& file : written.sequenceFiles) frames += " " + file;
     const std::string stack = "stack " + frames + " --feature 80,60 --box 64 --out " + dir.file("s.bmp");
-    const auto refused = runCli(stack);
-    EXPECT_EQ(refused.status, 1);
-    EXPECT_NE(refused.err.find("Frame 0 shows nothing to align on"), std::string::npos) << refused.err;
+    expectRun(stack, 1, "Frame 0 shows nothing to align on");
     EXPECT_EQ(runCli(stack + " --exclude 0").status, 0);
 }
 
@@ -335,9 +335,8 @@ TEST_F(Cli, ProcessWritesWhatTheWindowWritesForOneImage) {
     // A colour cube is read as its first plane, and the user is told so.
     picture.axes = {160, 40, 3};
     testing::writeWithCfitsio(dir.file("cube.fit"), picture);
-    const auto cube = runCli("process " + dir.file("cube.fit") + " --out " + dir.file("cube.bmp"));
-    EXPECT_EQ(cube.status, 0);
-    EXPECT_NE(cube.err.find("holds 3 planes (a colour picture?): only the first is read"), std::string::npos) << cube.err;
+    expectRun("process " + dir.file("cube.fit") + " --out " + dir.file("cube.bmp"), 0,
+              "holds 3 planes (a colour picture?): only the first is read");
 }
 
 TEST_F(Cli, GammaCurveAndKernelGiveWhatTheEditorsGive) {
@@ -379,9 +378,7 @@ TEST_F(Cli, GammaCurveAndKernelGiveWhatTheEditorsGive) {
                                    "--gamma-curve 0:0,128:x,255:255", "--gamma-curve curve",
                                    "--gamma-curve " + many + ",255:255", "--kernel 1,1,1,1,1,1,1,1",
                                    "--kernel 1,1,1,1,nan,1,1,1,1", "--kernel 1,1,1,1,5000,1,1,1,1"}) {
-        const auto refused = runCli("process " + image + " " + bad + never);
-        EXPECT_EQ(refused.status, 2) << bad << ": " << refused.err;
-        EXPECT_NE(refused.err.find(bad.substr(2, bad.find(' ') - 2)), std::string::npos) << refused.err;
+        expectRun("process " + image + " " + bad + never, 2, bad.substr(2, bad.find(' ') - 2));
     }
     EXPECT_FALSE(std::filesystem::exists(dir.file("never.bmp")));
 }
@@ -540,15 +537,11 @@ TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
     }
     testing::writeText(dir.file("excluded.pxp"), excluded);
     for (const std::string& unstackedProject : {project, dir.file("excluded.pxp")}) {
-        const auto unstacked = runCli("process " + unstackedProject + " --out " + dir.file("q.bmp"));
-        EXPECT_EQ(unstacked.status, 1);
-        EXPECT_NE(unstacked.err.find("no stack yet"), std::string::npos);
+        expectRun("process " + unstackedProject + " --out " + dir.file("q.bmp"), 1, "no stack yet");
         EXPECT_FALSE(std::filesystem::exists(dir.file("q.bmp")));
     }
     testing::writeText(dir.file("bad.pxp"), "[Input]\nfiletype=AVI\nsequencelength=99999\n");
-    const auto bad = runCli("stack " + dir.file("bad.pxp") + " --out " + dir.file("b.bmp"));
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_NE(bad.err.find("sequencelength=99999"), std::string::npos) << bad.err;
+    expectRun("stack " + dir.file("bad.pxp") + " --out " + dir.file("b.bmp"), 1, "sequencelength=99999");
     const auto about = runCli("about");
     EXPECT_NE(about.out.find("\n OS: "), std::string::npos);
     EXPECT_NE(about.out.find(" Kb\n"), std::string::npos);

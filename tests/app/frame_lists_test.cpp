@@ -59,10 +59,8 @@ TEST_F(FrameLists, TogglesSaveReopenAndAddGiveTheFramesInOrder) {
     EXPECT_EQ(openedFrames(), paths);
     press(Control::Framelistloadbutton, list("all.pxl", paths));
     EXPECT_EQ(openedFrames(), paths);
-    for (Control shown : {Control::AddFramesButton, Control::CreateDarkframe, Control::CreateFlatfield})
-        EXPECT_TRUE(form.control(shown).visible()) << controlName(shown);
+    EXPECT_TRUE(form.control(Control::AddFramesButton).visible());
     EXPECT_EQ(form.control(Control::DirectoryListBox1).caption(), directoryOf(paths[0]));
-    EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 6 selected (Total = 6 ) ");
 
     doubleClick(Control::SelectFramesChecklist, {1, 3});             // both toggle
     clickCheck(Control::SelectFramesChecklist, {2, 4}, 4);           // both toggle

@@ -114,7 +114,6 @@ TEST_F(AlignPage, ABoxSizeChosenAfterTheClickRebuildsTheReferenceOrAsksForANewCl
 TEST_F(AlignPage, VideoStillAndSerFramesGiveTheSameRecordsAndRanking) {
     const int frames = 16;
     alignSequence(demo("video", frames).sequenceFiles);
-    EXPECT_EQ(w.progstatus, 2);
     EXPECT_TRUE(form.control(Control::TabSheet3).visible());
     EXPECT_EQ(form.control(Control::StackSlider).maximum(), frames - 1);
     EXPECT_EQ(form.control(Control::StackFramesList).listItems()[0].text,

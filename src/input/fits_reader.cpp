@@ -550,11 +550,7 @@ FitsPlaneRead readShortsOverMean(FitsFile& file, std::size_t rowBytes, float sca
     // the quotient's float, else divided by the loader.
     const double mean = static_cast<double>(sum) / static_cast<double>(pixels);
     bool divide = result.minimum >= 0 && sum > 0;
-    if (divide) {
-        std::vector<float> values(static_cast<std::size_t>(highest - lowest + 1));
-        for (int v = lowest; v <= highest; ++v) values[v - lowest] = static_cast<float>(v) * scale + offset;
-        divide = splitProductsAreQuotients(values.data(), static_cast<int>(values.size()), mean);
-    }
+    if (divide) divide = splitProductsAreQuotients(lowest, highest, scale, offset, mean);
     float ignored[2] = {0, 0};
     if (divide) {
         if (result.minimum > 0)

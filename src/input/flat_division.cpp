@@ -107,25 +107,23 @@ void normaliseFlatColumn(const float* from, float* to, int count, double mean, V
 }
 
 #ifdef PLANEXOR_HAS_WIDE
-PLANEXOR_WIDE_FMA bool splitProductsAreQuotients(const float* values, int count, double mean) {
+PLANEXOR_WIDE_FMA bool splitProductsAreQuotients(int lowest, int highest, float scale, float offset, double mean) {
     if (!std::isfinite(1.0 / mean)) return false;
-    if (count <= 0) return true;
-    float padded[8];
-    if (count < 8) {
-        for (int i = 0; i < 8; ++i) padded[i] = values[std::min(i, count - 1)];
-        values = padded;
-        count = 8;
-    }
     const SplitReciprocal reciprocal(mean);
     const __m256 high = _mm256_set1_ps(reciprocal.high), low = _mm256_set1_ps(reciprocal.low);
+    const __m256 s = _mm256_set1_ps(scale), o = _mm256_set1_ps(offset);
     const __m256d divisor = _mm256_set1_pd(mean);
+    const __m256i steps = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     __m256 same = _mm256_castsi256_ps(_mm256_set1_epi32(-1));
-    for (int i = 0; i < count; i += 8) {
-        // The last eight again, from the end, for a count not a multiple of eight.
-        const __m256 v = _mm256_loadu_ps(values + std::max(0, std::min(i, count - 8)));
-        const __m128 first = _mm256_cvtpd_ps(_mm256_div_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(v)), divisor));
-        const __m128 second = _mm256_cvtpd_ps(_mm256_div_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)), divisor));
-        const __m256 quotients = smallestForZeros(_mm256_set_m128(second, first));
+    // Eight values a step, made here rather than stored: the last step
+    // repeats the highest value where the range runs out.
+    for (int first = lowest; first <= highest; first += 8) {
+        const __m256i stored = _mm256_min_epi32(_mm256_add_epi32(_mm256_set1_epi32(first), steps),
+                                                _mm256_set1_epi32(highest));
+        const __m256 v = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(stored), s), o);
+        const __m128 firstHalf = _mm256_cvtpd_ps(_mm256_div_pd(_mm256_cvtps_pd(_mm256_castps256_ps128(v)), divisor));
+        const __m128 secondHalf = _mm256_cvtpd_ps(_mm256_div_pd(_mm256_cvtps_pd(_mm256_extractf128_ps(v, 1)), divisor));
+        const __m256 quotients = smallestForZeros(_mm256_set_m128(secondHalf, firstHalf));
         same = _mm256_and_ps(same,
                              _mm256_cmp_ps(smallestForZeros(splitProducts(v, high, low)), quotients, _CMP_EQ_OQ));
     }

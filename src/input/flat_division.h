@@ -31,9 +31,10 @@ PLANEXOR_WIDE PLANEXOR_INLINE __m256 smallestForZeros(__m256 elements) {
     return _mm256_blendv_ps(elements, _mm256_set1_ps(SmallestFlatElement), zero);
 }
 
-// Whether splitProducts, zeros made the smallest divisor, give what normaliseFlatColumn does for each of
-// the count values, compared one by one. Wide units only.
-bool splitProductsAreQuotients(const float* values, int count, double mean);
+// Whether splitProducts, zeros made the smallest divisor, give what
+// normaliseFlatColumn does for every stored value lowest..highest, scaled
+// by value x scale + offset as the decoding does. Wide units only.
+bool splitProductsAreQuotients(int lowest, int highest, float scale, float offset, double mean);
 #endif
 
 }  // namespace planexor

@@ -88,6 +88,22 @@ TEST(PlaneLoading, FlatsDividedWhileReadingHoldTheQuotients) {
     }
 }
 
+#ifdef PLANEXOR_HAS_WIDE
+// The check that allows the products covers every value of the range, its
+// ends and a last step shorter than eight included: with that mean, 50981
+// and every fourth value below it down to 40429 are not the quotients.
+TEST(PlaneLoading, SplitProductsAreCheckedOverTheWholeRange) {
+    if (!wideVectorsAvailable()) GTEST_SKIP() << "wide units only";
+    const double mean = 65536.0 / 26560;
+    struct Case { int lowest, highest; bool allowed; };
+    for (const Case c : {Case{50978, 50980, true}, {50978, 50981, false}, {50970, 50981, false}, {50981, 50990, false},
+                         {50982, 52000, true}, {0, 40428, true}, {0, 40429, false}}) {
+        EXPECT_EQ(c.allowed, splitProductsAreQuotients(c.lowest - 32768, c.highest - 32768, 1.0f, 32768.0f, mean))
+            << c.lowest << ".." << c.highest;
+    }
+}
+#endif
+
 // Quotients that land next to a point halfway between two floats are where a
 // product by the reciprocal rounds the other way; zeros, tiny and odd counts
 // go down the plain road.

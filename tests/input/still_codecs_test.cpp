@@ -82,11 +82,6 @@ std::vector<std::uint8_t> greyJpeg(int width, int height, std::uint8_t level) {
     return out;
 }
 
-std::vector<std::uint8_t> bgr(const Bitmap24& image, int x, int y) {
-    const std::uint8_t* p = image.pixel(x, y);
-    return {p[0], p[1], p[2]};
-}
-
 TEST(BmpReader, PaletteFormatsAndBothRowOrdersDecodeToTheRightPixels) {
     // Palette: 0 black, 1 red, 2 green, 3 blue (stored B G R 0).
     const std::vector<std::uint32_t> palette = {0x000000, 0xff0000, 0x00ff00, 0x0000ff};
@@ -116,7 +111,7 @@ TEST(BmpReader, PaletteFormatsAndBothRowOrdersDecodeToTheRightPixels) {
         decodeBmp(c.bytes.data(), c.bytes.size(), image);
         std::vector<std::vector<std::uint8_t>> pixels;
         for (int y = 0; y < image.height(); ++y)
-            for (int x = 0; x < image.width(); ++x) pixels.push_back(bgr(image, x, y));
+            for (int x = 0; x < image.width(); ++x) pixels.emplace_back(image.pixel(x, y), image.pixel(x, y) + 3);
         EXPECT_EQ(pixels, c.pixels) << c.name;
     }
 }
@@ -156,10 +151,7 @@ TEST(JpegCodec, ColourAndGreyDecodeToTwentyFourBits) {
 
     const auto grey = greyJpeg(8, 8, 128);
     decodeJpegMemory(grey.data(), grey.size(), back);
-    EXPECT_EQ(back.width(), 8);
-    EXPECT_NEAR(back.pixel(3, 3)[0], 128, 1);
-    EXPECT_EQ(back.pixel(3, 3)[0], back.pixel(3, 3)[1]);
-    EXPECT_EQ(back.pixel(3, 3)[0], back.pixel(3, 3)[2]);
+    EXPECT_EQ(std::vector<int>(back.pixel(3, 3), back.pixel(3, 3) + 3), std::vector<int>(3, 128));
 }
 
 TEST(JpegCodec, BrokenFilesAreRefusedNeverExitTheProcess) {
@@ -182,8 +174,6 @@ TEST(FrameListFile, LinesEndedAnyWayAreReadBlankOnesSkippedAndGarbageNamedByLine
                              "/a/1.bmp\r\n/a/2.bmp\r\n\x1a",  // an old editor's end-of-file mark
                              "\xEF\xBB\xBF/a/1.bmp\r\n/a/2.bmp\r\n"})  // an editor's UTF-8 mark
         EXPECT_EQ(parseFrameList(text, "l.pxl"), ab) << text;
-    EXPECT_EQ(parseFrameList(frameListText(ab), "l.pxl"), ab);
-    EXPECT_EQ(frameListText({}), "");
     EXPECT_EQ(testing::errorOf([] { frameListText({"/a/new\nline/1.bmp"}); }),
               "A frame list cannot hold a path with a line break: /a/new\nline/1.bmp");
     EXPECT_EQ(testing::errorOf([] { parseFrameList("/a/1.bmp\n" + std::string(5000, 'x') + "\n", "l.pxl"); }),

@@ -10,7 +10,6 @@
 #include <QScreen>
 #include <QGuiApplication>
 #include <QMouseEvent>
-#include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSlider>
@@ -98,10 +97,6 @@ TEST_F(BindingTest, SpinRunsItsHandlerOnCompletedValuesWithTheModelsStepAndDecim
     QTest::keyClick(spin, Qt::Key_Return);
     EXPECT_EQ(model("OptimizeQualitySpin").value(), 30);
     EXPECT_EQ(*runs, 2);
-
-    auto* gamma = widget<QDoubleSpinBox>("Gamma1spin");
-    QTest::keyClick(gamma, Qt::Key_Up);
-    EXPECT_NEAR(model("Gamma1spin").value(), 1.1, 1e-9);
 }
 
 TEST_F(BindingTest, RadioGroupChoiceRunsItsHandlerAndItemsFillTheColumns) {
@@ -293,30 +288,6 @@ TEST_F(BindingTest, HelpShowsThePanelWithItsStylesAndTheCreditsRollOnlyOnTheAbou
 }
 
 QColor at(QWidget* widget, int x, int y) { return QColor(widget->grab().toImage().pixel(x, y)); }
-
-TEST(PaintDrawing, AnInvertedOutlineShowsOnAnyPictureAndPaintingItTwiceRestoresIt) {
-    QImage picture(40, 30, QImage::Format_RGB32);
-    for (int y = 0; y < picture.height(); ++y)
-        for (int x = 0; x < picture.width(); ++x) picture.setPixel(x, y, qRgb(x * 6, y * 8, 90));
-    const QImage original = picture;
-
-    Drawing outline;
-    DrawingBuilder(outline).line(drawing_colour::White).points = {{5, 5}, {30, 5}, {30, 20}, {5, 20}, {5, 5}};
-    outline.lines.front().invert = true;
-
-    QPainter painter(&picture);
-    paintDrawing(painter, outline);
-    painter.end();
-    const QRgb below = original.pixel(17, 5);
-    EXPECT_EQ(picture.pixel(17, 5) & 0xFFFFFF, ~below & 0xFFFFFF);  // inverted, whatever the colour below
-    EXPECT_EQ(picture.pixel(30, 12) & 0xFFFFFF, ~original.pixel(30, 12) & 0xFFFFFF);
-    EXPECT_EQ(picture.pixel(17, 12), original.pixel(17, 12));  // inside untouched
-
-    painter.begin(&picture);
-    paintDrawing(painter, outline);
-    painter.end();
-    EXPECT_EQ(picture, original);
-}
 
 using ImageViewTest = WindowTest;
 

@@ -47,20 +47,11 @@ TEST(QtUiServices, WaitingForTheUsersClickCostsAlmostNoProcessorTime) {
     EXPECT_LT(processor, 0.05 * wall);
 }
 
-TEST(QtUiServices, CursorShapesReplaceEachOtherAndTheArrowClearsThem) {
-    QtUiServices ui;
-    ui.setCursor(CursorShape::Hourglass);
-    ui.setCursor(CursorShape::Hourglass);
-    ui.setCursor(CursorShape::NotAllowed);
-    ASSERT_NE(QApplication::overrideCursor(), nullptr);
-    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::ForbiddenCursor);
-    ui.setCursor(CursorShape::Arrow);
-    EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // nothing left stacked
-}
-
 TEST(QtUiServices, MessagesAndQuestionsAreAnsweredWithTheArrowEvenDuringARun) {
     QtUiServices ui;
-    ui.setCursor(CursorShape::Hourglass);
+    ui.setCursor(CursorShape::NotAllowed);
+    EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::ForbiddenCursor);
+    ui.setCursor(CursorShape::Hourglass);  // replaces it
     Qt::CursorShape duringDialog = Qt::BlankCursor;
     whenDialogOpens<QMessageBox>([&](QMessageBox* box) {
         duringDialog = QApplication::overrideCursor()->shape();
@@ -80,6 +71,7 @@ TEST(QtUiServices, MessagesAndQuestionsAreAnsweredWithTheArrowEvenDuringARun) {
     whenDialogOpens<QMessageBox>([](QMessageBox* box) { QTest::keyClick(box, Qt::Key_Escape); });
     EXPECT_FALSE(ui.askYesNo(MessageKind::Information, "Overwrite?"));
     ui.setCursor(CursorShape::Arrow);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);  // nothing left stacked
 }
 
 TEST(QtUiServices, FileDialogOffersTheFiltersAndReportsTheChosenFileAndFilter) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 
 #include "app/big_ini_file.h"
 #include "app/help_about.h"
@@ -153,12 +154,10 @@ TEST_F(PageFlow, WindowMovesAreRecordedUnderTheirUserSettingsNamesOnceTheKeyIsOp
     form.toolWindowMoved(Control::SelectFrameswindow, 5, 6);
     form.toolWindowResized(Control::HintWindow, 300, 120);
     form.toolWindowMoved(Control::GammaWindow, 1, 2);  // not one of the recorded windows
-    EXPECT_EQ(settings.readInteger("Toolwin", "FFTleft", -1), 30);
-    EXPECT_EQ(settings.readInteger("Toolwin", "FFTTop", -1), 40);
-    EXPECT_EQ(settings.readInteger("Toolwin", "Frameleft", -1), 5);
-    EXPECT_EQ(settings.readInteger("Toolwin", "Hintwidth", -1), 300);
-    EXPECT_EQ(settings.readInteger("Toolwin", "Hintheight", -1), 120);
-    EXPECT_EQ(settings.values.size(), 6u);
+    const std::map<std::pair<std::string, std::string>, std::string> stored = {
+        {{"Toolwin", "FFTleft"}, "30"}, {{"Toolwin", "FFTTop"}, "40"},       {{"Toolwin", "Frameleft"}, "5"},
+        {{"Toolwin", "FrameTop"}, "6"}, {{"Toolwin", "Hintwidth"}, "300"}, {{"Toolwin", "Hintheight"}, "120"}};
+    EXPECT_EQ(settings.values, stored);
     EXPECT_EQ(form.control(Control::GammaWindow).left(), 1);
 }
 

@@ -109,10 +109,7 @@ TEST_F(BindingTest, RadioGroupChoiceRunsItsHandlerAndItemsFillTheColumns) {
     EXPECT_TRUE(group->button(0)->isChecked());
     EXPECT_EQ(*runs, 1);
 
-    // Three items in three columns: one row. Four in two columns fill the
-    // first column first.
-    EXPECT_EQ(group->button(0)->y(), group->button(2)->y());
-    EXPECT_LT(group->button(0)->x(), group->button(1)->x());
+    // Four items in two columns fill the first column first.
     model("TabSheet3").setVisible(true);
     model("PageControl1").setItemIndex(2);
     QApplication::processEvents();

@@ -80,7 +80,6 @@ TEST_F(Calibration, MakingStacksEveryUsedFrameWhereItLiesAndGivesTheStackOptions
         std::fill_n(frames.back().pixel(5, 7), 3, std::uint8_t{200});  // a hot pixel
     }
     open(stills("cal", frames), 2);
-    EXPECT_TRUE(form.control(Control::CreateDarkframe).visible());
     EXPECT_TRUE(form.control(Control::CreateFlatfield).visible());
     form.control(Control::PreviewSlider).setValueByUser(2);
     form.keyDown(Control::PreviewSlider, TMainForm::KeySpace, false);  // the 90 is left out

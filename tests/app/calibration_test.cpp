@@ -13,9 +13,6 @@
 namespace planexor {
 namespace {
 
-const std::string DarkMissing = " missing ";
-const std::string OnlyOneFrame = "Only one frame to stack, continue ???";
-
 class Calibration : public testing::FormTest {
 protected:
     Calibration() { form.control(Control::AutoOptimize).setChecked(false); }
@@ -52,7 +49,7 @@ TEST_F(Calibration, LoadersKeepFileAndTypeShowTheUseBoxAndLeaveWhatIsInForceWhen
     form.control(Control::UseDarkFrame).setChecked(true);
     const std::string missing = dir.file("gone.fitq");
     EXPECT_FALSE(form.LoadDarkFile(missing, CalibrationSpecialFits));
-    EXPECT_EQ(timesShown("Warning : darkframe " + missing + DarkMissing), 1);
+    EXPECT_EQ(timesShown("Warning : darkframe " + missing + " missing "), 1);
     EXPECT_FALSE(form.control(Control::UseDarkFrame).checked());
     load(Control::LoadDarkframe, greyFits("huge.fit", 1100, 4, 1), CalibrationFits);
     EXPECT_EQ(timesShown(" darkframe too large (max = 1024x1024)!!"), 1);
@@ -118,7 +115,7 @@ TEST_F(Calibration, MakingStacksEveryUsedFrameWhereItLiesAndGivesTheStackOptions
     form.control(Control::differencecutslider).setValueByUser(99);
     ui.yesNoAnswers.push_back(false);
     form.control(Control::CreateFlatfield).click();
-    EXPECT_EQ(ui.questions.back(), OnlyOneFrame);
+    EXPECT_EQ(ui.questions.back(), "Only one frame to stack, continue ???");
     EXPECT_EQ(w.StackG[0][0], 0.0f);
     EXPECT_FALSE(w.StackReady);
 }
@@ -157,7 +154,6 @@ TEST_F(Calibration, MadeDarkAndFlatRemoveHotPixelsAndVignettingFromTheDemo) {
     options.hotPixels = 120;
     options.vignetting = 0.5;
     const DemoResult written = demo("demo", 40, DemoOptions::Avi, 160, 120);
-    const DemoOptions& demo = options;
     const auto makeAndLoad = [&](const std::string& sequence, const std::string& out, Control loader) {
         open({sequence}, 1);
         form.control(Control::ColourStack).setCheckedByUser(false);
@@ -171,8 +167,8 @@ TEST_F(Calibration, MadeDarkAndFlatRemoveHotPixelsAndVignettingFromTheDemo) {
     ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
 
     // An even light of another camera of the same optics, divided by the flat.
-    PlanetRenderer other(demo.width, demo.height, 7);
-    other.setSensor(0, demo.vignetting);
+    PlanetRenderer other(options.width, options.height, 7);
+    other.setSensor(0, options.vignetting);
     std::vector<Bitmap24> light(6);
     for (int i = 0; i < 6; ++i) other.renderFlat(i, light[i]);
     form.control(Control::UseDarkFrame).setCheckedByUser(false);
@@ -201,16 +197,16 @@ TEST_F(Calibration, MadeDarkAndFlatRemoveHotPixelsAndVignettingFromTheDemo) {
         form.control(Control::UseFlatfield).setCheckedByUser(calibrated);
         form.control(Control::Stackbutton).click();
         std::vector<float> grey;
-        for (int y = 0; y < demo.height; ++y)
-            for (int x = 0; x < demo.width; ++x) grey.push_back(w.StackG[x][y]);
+        for (int y = 0; y < options.height; ++y)
+            for (int x = 0; x < options.width; ++x) grey.push_back(w.StackG[x][y]);
         return grey;
     };
     const std::vector<float> raw = stack(false), calibrated = stack(true);
-    EXPECT_GT(hotPixelExcess(raw, demo.width, demo.height), 5.0);
-    EXPECT_LE(hotPixelExcess(calibrated, demo.width, demo.height), 2.0);
+    EXPECT_GT(hotPixelExcess(raw, options.width, options.height), 5.0);
+    EXPECT_LE(hotPixelExcess(calibrated, options.width, options.height), 2.0);
     // Against the original over the planet, after the best placement, gain and level.
-    const auto quality = [&, sharp = fromBitmap(renderDemoOriginal(demo))](const std::vector<float>& grey) {
-        Picture picture(demo.width, demo.height);
+    const auto quality = [&, sharp = fromBitmap(renderDemoOriginal(options))](const std::vector<float>& grey) {
+        Picture picture(options.width, options.height);
         picture.channel = {grey, grey, grey};
         return psnr(picture, sharp, planetWindow(sharp, 12));
     };

@@ -90,7 +90,6 @@ TEST_F(StartUpTest, AStartupProjectThatIsNotThereSaysSoAndLoadsNothing) {
     start.loadStartupFile({dir.file("missing.pxp"), 1});
     EXPECT_EQ(errors(), std::vector<std::string>{"The project file " + dir.file("missing.pxp") + " does not exist"});
     EXPECT_FALSE(form.project().autoLoad);
-    EXPECT_FALSE(w.SequenceOpen);
 }
 
 TEST(OsInfo, NamesTheDistributionAndTheKernel) {

@@ -12,32 +12,39 @@
 namespace planexor {
 
 inline constexpr int MaxImageSide = 1024;
-inline constexpr int PlaneStride = 1031;  // 7 spare columns and rows beyond the largest image
+inline constexpr int PlaneSide = 1031;  // 7 spare columns and rows beyond the largest image
+// Floats from one column of a plane to the next: one more than a column
+// holds, so that every column starts 32 bytes aligned and eight of its
+// values are stored in one cache line.
+inline constexpr int PlaneColumnStride = 1032;
 inline constexpr int MaxFrames = 2501;    // frame numbers 0..2500
 inline constexpr int LastFrameNumber = MaxFrames - 1;
 
-// A fixed 1031 x 1031 plane addressed [x][y], x-major: one column is contiguous.
-// Allocated once, zeroed, never resized. The zeros come from calloc, which
-// takes pages the system has already cleared: the window's two dozen planes
-// cost nothing at start-up until a run first writes them.
+// A fixed 1031 x 1031 plane addressed [x][y], x-major: one column is
+// contiguous, Stride values from the next. Allocated once, zeroed, never
+// resized. The zeros come from calloc, which takes pages the system has
+// already cleared: the window's two dozen planes cost nothing at start-up
+// until a run first writes them.
 template <typename T>
 class FixedPlane {
     static_assert(std::is_arithmetic_v<T>, "a plane of numbers, whose zero is all bits clear");
 
 public:
-    static constexpr int Stride = PlaneStride;
-    static constexpr std::size_t Size = static_cast<std::size_t>(Stride) * Stride;
+    static constexpr int Stride = PlaneColumnStride;
+    static constexpr std::size_t Size = static_cast<std::size_t>(Stride) * PlaneSide;
 
-    FixedPlane() : values_(static_cast<T*>(std::calloc(Size, sizeof(T)))) {
-        if (!values_) throw std::bad_alloc();
+    FixedPlane() : block_(static_cast<T*>(std::calloc(Size + Alignment / sizeof(T), sizeof(T)))) {
+        if (!block_) throw std::bad_alloc();
+        values_ = reinterpret_cast<T*>((reinterpret_cast<std::uintptr_t>(block_.get()) + Alignment - 1) &
+                                       ~std::uintptr_t{Alignment - 1});
     }
     FixedPlane(const FixedPlane&) = delete;
     FixedPlane& operator=(const FixedPlane&) = delete;
 
-    T* operator[](int x) { return values_.get() + static_cast<std::size_t>(x) * Stride; }
-    const T* operator[](int x) const { return values_.get() + static_cast<std::size_t>(x) * Stride; }
-    T* data() { return values_.get(); }
-    const T* data() const { return values_.get(); }
+    T* operator[](int x) { return values_ + static_cast<std::size_t>(x) * Stride; }
+    const T* operator[](int x) const { return values_ + static_cast<std::size_t>(x) * Stride; }
+    T* data() { return values_; }
+    const T* data() const { return values_; }
     void clear() { fill(T{}); }
     // Eight values a store: the compiler leaves std::fill of a non-zero value
     // one value at a time, several times slower than writing the memory.
@@ -45,7 +52,7 @@ public:
         typedef T Lanes __attribute__((vector_size(32)));
         Lanes lanes;
         for (std::size_t i = 0; i < sizeof lanes / sizeof(T); ++i) lanes[i] = value;
-        T* values = values_.get();
+        T* values = values_;
         std::size_t i = 0;
         for (; i + sizeof lanes / sizeof(T) <= Size; i += sizeof lanes / sizeof(T))
             std::memcpy(values + i, &lanes, sizeof lanes);
@@ -53,13 +60,18 @@ public:
     }
     // Loading into a scratch plane and swapping it in leaves the old content
     // in force when the load fails.
-    void swap(FixedPlane& other) noexcept { values_.swap(other.values_); }
+    void swap(FixedPlane& other) noexcept {
+        block_.swap(other.block_);
+        std::swap(values_, other.values_);
+    }
 
 private:
+    static constexpr std::size_t Alignment = 64;  // a cache line
     struct Release {
         void operator()(T* values) const { std::free(values); }
     };
-    std::unique_ptr<T, Release> values_;
+    std::unique_ptr<T, Release> block_;
+    T* values_ = nullptr;  // the first line boundary in block_
 };
 
 using TFloatPlane = FixedPlane<float>;

@@ -160,9 +160,9 @@ void commit(Loaded& loaded, const CalibrationKind& kind, std::array<TFloatPlane*
                 for (int y = 0; y < rows; ++y, pixel += loaded.bitmap.rowBytes()) column[y] = LevelUnits * *pixel;
             }
             if (flat && !loaded.normalised) normaliseFlatColumn(column, column, rows, loaded.divisor);
-            std::fill(column + rows, column + PlaneStride, kind.outside);
+            std::fill(column + rows, column + TFloatPlane::Stride, kind.outside);
         }
-        if (loaded.width < PlaneStride)
+        if (loaded.width < PlaneSide)
             std::fill(plane[loaded.width], plane.data() + TFloatPlane::Size, kind.outside);
         if (loaded.grey) planes[channel]->swap(plane);
     }

@@ -42,7 +42,7 @@ PLANEXOR_INLINE void recombineAll(const RecombineJob& job) {
     for (int channel = 0; channel < ColourChannels; ++channel) {
         if (!job.image.colour && channel != GreenChannel) continue;
         for (int x = 0; x < job.image.width; ++x) {
-            const columns::Span span = columns::columnSpan(x, job.image.height, PlaneStride);
+            const columns::Span span = columns::columnSpan(x, job.image.height, TFloatPlane::Stride);
             columns::recombine<Wide>(job.residual[channel]->data(), job.layers[channel], job.out[channel]->data(),
                                      span.begin, span.end);
         }

@@ -42,7 +42,7 @@ int widthOf(const Rect& r) { return r.x1 - r.x0 + 1; }
 int heightOf(const Rect& r) { return r.y1 - r.y0 + 1; }
 std::size_t areaOf(const Rect& r) { return r.empty() ? 0 : static_cast<std::size_t>(widthOf(r)) * heightOf(r); }
 
-constexpr Rect Planes{0, PlaneStride - 1, 0, PlaneStride - 1};
+constexpr Rect Planes{0, PlaneSide - 1, 0, PlaneSide - 1};
 
 // One more frame would overflow a lane: 257 x 255 = 65535.
 constexpr int MostFrames = 257;
@@ -153,7 +153,7 @@ PLANEXOR_WIDE void rowsToPlanesWide(const float* in, std::size_t stride, float* 
     for (int c = 0; c < 3; ++c) {
         lanes::transpose8(v[c]);
         for (int i = 0; i < 8; ++i) {
-            float* column = planes[c] + static_cast<std::size_t>(x + i) * PlaneStride + y;
+            float* column = planes[c] + static_cast<std::size_t>(x + i) * TFloatPlane::Stride + y;
             _mm256_storeu_ps(column,
                              _mm256_add_ps(_mm256_loadu_ps(column), _mm256_mul_ps(v[c][i], _mm256_set1_ps(sign))));
         }
@@ -257,7 +257,7 @@ struct FractionBins::Target {
 };
 
 FractionBins::Target FractionBins::planesOf(Workspace& workspace) {
-    return {{workspace.StackB.data(), workspace.StackG.data(), workspace.StackR.data()}, PlaneStride, 1, 0, 0};
+    return {{workspace.StackB.data(), workspace.StackG.data(), workspace.StackR.data()}, TFloatPlane::Stride, 1, 0, 0};
 }
 
 // Rows of blue, green, red floats over `r`.
@@ -475,7 +475,7 @@ void FractionBins::addRowsToPlanes(Workspace& workspace, const float* rows, cons
     // What is left: the rows below the blocks, and the columns at the right.
     for (int i = 0; i < widthOf(r); ++i)
         for (int c = 0; c < 3; ++c) {
-            float* column = plane[c] + static_cast<std::size_t>(r.x0 + i) * PlaneStride + r.y0;
+            float* column = plane[c] + static_cast<std::size_t>(r.x0 + i) * TFloatPlane::Stride + r.y0;
             const float* in = rows + static_cast<std::size_t>(i) * 3 + c;
             for (int j = i < columns ? blockRows : 0; j < heightOf(r); ++j)
                 column[j] += sign * in[static_cast<std::size_t>(j) * stride];

@@ -44,8 +44,8 @@ struct Placement {
 // lies in 0..sourceLimit-1 and whose stack index (loop + stackD) lies in
 // 0..stackLimit-1, never beyond the planes. False when nothing is left.
 bool clipRange(long long low, long long high, long long sourceD, long long sourceLimit, long long stackD,
-               int& first, int& last, long long stackLimit = PlaneStride) {
-    stackLimit = std::clamp(stackLimit, 0LL, static_cast<long long>(PlaneStride));
+               int& first, int& last, long long stackLimit = PlaneSide) {
+    stackLimit = std::clamp(stackLimit, 0LL, static_cast<long long>(PlaneSide));
     low = std::max({low, -sourceD, -stackD});
     high = std::min({high, sourceLimit - 1 - sourceD, stackLimit - 1 - stackD});
     if (low > high) return false;
@@ -94,12 +94,12 @@ Calibration calibrationArea(const Workspace& workspace, const StackOptions& opti
         area.flat[channel] = &workspace.flatPlane(channel);
     }
     if (options.useDark) {
-        area.darkColumns = std::clamp(workspace.DarkWidth, 0, std::min(frameWidth, PlaneStride));
-        area.darkRows = std::clamp(workspace.DarkHeight, 0, std::min(frameHeight, PlaneStride));
+        area.darkColumns = std::clamp(workspace.DarkWidth, 0, std::min(frameWidth, PlaneSide));
+        area.darkRows = std::clamp(workspace.DarkHeight, 0, std::min(frameHeight, PlaneSide));
     }
     if (options.useFlat) {
-        area.flatColumns = std::clamp(workspace.FlatWidth, 0, std::min(frameWidth, PlaneStride));
-        area.flatRows = std::clamp(workspace.FlatHeight, 0, std::min(frameHeight, PlaneStride));
+        area.flatColumns = std::clamp(workspace.FlatWidth, 0, std::min(frameWidth, PlaneSide));
+        area.flatRows = std::clamp(workspace.FlatHeight, 0, std::min(frameHeight, PlaneSide));
     }
     return area;
 }
@@ -356,7 +356,7 @@ void addBlocks(Workspace& workspace, const Bitmap24& source, const Placement& pl
     int columns = (placement.x1 - placement.x0 + 1) & ~7;
     int rows = (placement.y1 - placement.y0 + 1) & ~7;
     // A block reads eight rows of a calibration column: only within the plane.
-    if (Calibrate) rows = std::min(rows, (PlaneStride - (placement.y0 + placement.sourceDy)) & ~7);
+    if (Calibrate) rows = std::min(rows, (PlaneSide - (placement.y0 + placement.sourceDy)) & ~7);
     if (useWideVectors(VectorCode::Best) && columns > 0 && rows > 0) {
         if constexpr (Colour) {
             // The gathers' fourth byte: the frame's last column is left to the portable loop.
@@ -412,7 +412,7 @@ void addPlaced(Workspace& workspace, const Bitmap24& source, const Placement& pl
 // local quality is a choice per pixel, so nothing here is in a hurry.
 void addLocallyWeighted(Workspace& workspace, const Bitmap24& frame, const Placement& placement, long long shiftX,
                         long long shiftY, bool colour, const LocalQuality& local, WeightSums& weights) {
-    const std::size_t planeSize = static_cast<std::size_t>(PlaneStride) * PlaneStride;
+    const std::size_t planeSize = static_cast<std::size_t>(PlaneSide) * PlaneSide;
     if (weights.sums.size() != planeSize) weights.sums.assign(planeSize, 0.0f);
     for (int x = placement.x0; x <= placement.x1; x += placement.stepX) {
         const int column = x + placement.sourceDx, stackColumn = x + placement.stackDx;
@@ -421,7 +421,7 @@ void addLocallyWeighted(Workspace& workspace, const Bitmap24& frame, const Place
         float* red = workspace.StackR[stackColumn] + placement.stackDy;
         float* green = workspace.StackG[stackColumn] + placement.stackDy;
         float* blue = workspace.StackB[stackColumn] + placement.stackDy;
-        float* sums = weights.sums.data() + static_cast<std::size_t>(stackColumn) * PlaneStride + placement.stackDy;
+        float* sums = weights.sums.data() + static_cast<std::size_t>(stackColumn) * PlaneSide + placement.stackDy;
         for (int y = placement.y0; y <= placement.y1; y += placement.stepY) {
             const int row = y + placement.sourceDy;
             const float weight = local.weight(referenceX, static_cast<int>(row - shiftY));
@@ -439,7 +439,7 @@ void addLocallyWeighted(Workspace& workspace, const Bitmap24& frame, const Place
         }
     }
     if (weights.x0 > weights.x1) {
-        weights.x0 = weights.y0 = PlaneStride;
+        weights.x0 = weights.y0 = PlaneSide;
         weights.x1 = weights.y1 = -1;
     }
     weights.x0 = std::min(weights.x0, placement.x0 + placement.stackDx);
@@ -772,7 +772,7 @@ void addInterpolated(Workspace& workspace, const Bitmap24& source, const Placeme
             if constexpr (Colour && Calibrate) {
                 if (wideVectorsAvailable() && firstColumn + band >= 0 && firstColumn + bandEnd <= limitX - 1) {
                     for (; j < rows && firstRow + j < 0; ++j) convertRow(j);
-                    const int count = std::min(rows - j, std::min(limitY, PlaneStride) - (firstRow + j)) & ~7;
+                    const int count = std::min(rows - j, std::min(limitY, PlaneSide) - (firstRow + j)) & ~7;
                     if (count > 0) {
                         const std::size_t at = static_cast<std::size_t>(band - from) * rows + j;
                         float* const out[3] = {scratch.values[0].data() + at, scratch.values[1].data() + at,
@@ -1017,7 +1017,7 @@ void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame, bo
     const long long frameHeight = frame.height();
 
     long long lowX, highX, lowY, highY, sourceDx, sourceDy, stackDx = 0, stackDy = 0;
-    long long stackColumns = PlaneStride, stackRows = PlaneStride;
+    long long stackColumns = PlaneSide, stackRows = PlaneSide;
     workspace.StackOffsetX = 0;
     workspace.StackOffsetY = 0;
     if (options_.expand) {
@@ -1090,7 +1090,7 @@ void FramePreparation::addDirect(Workspace& workspace, const Bitmap24& frame, bo
 
 void FramePreparation::settleWeights(Workspace& workspace) {
     for (int x = weightSums_.x0; x <= weightSums_.x1; ++x) {
-        float* sums = weightSums_.sums.data() + static_cast<std::size_t>(x) * PlaneStride;
+        float* sums = weightSums_.sums.data() + static_cast<std::size_t>(x) * PlaneSide;
         float* planes[3] = {workspace.StackR[x], workspace.StackG[x], workspace.StackB[x]};
         std::int32_t* count = workspace.StackCount[x];
         for (int y = weightSums_.y0; y <= weightSums_.y1; ++y) {
@@ -1196,8 +1196,8 @@ void FramePreparation::addDecodedFrame(Workspace& workspace, Bitmap24& frame, in
 
 void normaliseStack(Workspace& workspace, int width, int height, bool colour, bool partialCoverage) {
     if (!partialCoverage) return;
-    width = std::clamp(width, 0, PlaneStride);
-    height = std::clamp(height, 0, PlaneStride);
+    width = std::clamp(width, 0, PlaneSide);
+    height = std::clamp(height, 0, PlaneSide);
     for (int x = 0; x < width; ++x) {
         float* red = workspace.StackR[x];
         float* green = workspace.StackG[x];

@@ -42,7 +42,7 @@ private:
     struct Release {
         void operator()(void* memory) const;
     };
-    static constexpr int Side = PlaneStride;
+    static constexpr int Side = PlaneSide;
     // One more frame would overflow a lane: 257 x 255 = 65535.
     static constexpr int MostFrames = 257;
 

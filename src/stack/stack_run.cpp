@@ -102,8 +102,8 @@ ShiftSpread shiftSpread(const Workspace& workspace, const std::vector<int>& rank
 }
 
 void clearStackArea(Workspace& workspace, int lastX, int lastY) {
-    const int columns = std::clamp(lastX + 1, 0, PlaneStride);
-    const int rows = std::clamp(lastY + 1, 0, PlaneStride);
+    const int columns = std::clamp(lastX + 1, 0, PlaneSide);
+    const int rows = std::clamp(lastY + 1, 0, PlaneSide);
     for (int x = 0; x < columns; ++x) {
         std::fill_n(workspace.StackR[x], rows, 0.0f);
         std::fill_n(workspace.StackG[x], rows, 0.0f);
@@ -113,8 +113,8 @@ void clearStackArea(Workspace& workspace, int lastX, int lastY) {
 }
 
 float stackPeak(const Workspace& workspace, int width, int height, bool colour) {
-    width = std::clamp(width, 0, PlaneStride);
-    height = std::clamp(height, 0, PlaneStride);
+    width = std::clamp(width, 0, PlaneSide);
+    height = std::clamp(height, 0, PlaneSide);
     float peak = 0.0f;
     for (int x = 0; x < width; ++x) {
         for (int y = 0; y < height; ++y) {
@@ -154,8 +154,8 @@ float stackQualityOf(const Workspace& workspace, FftEngine& fft, int boxSize, in
                      int frameWidth, int frameHeight, bool colour, int qualityFilter) {
     if (fft.FFTSize != boxSize) fft.SetupFFT(boxSize);
     const int n = boxSize;
-    const int width = std::min(frameWidth, PlaneStride);
-    const int height = std::min(frameHeight, PlaneStride);
+    const int width = std::min(frameWidth, PlaneSide);
+    const int height = std::min(frameHeight, PlaneSide);
     fft.SpecRe.clear(n);
     fft.SpecIm.clear(n);
     // The box's part inside the frame; the rest stays 0.

@@ -241,8 +241,8 @@ TEST_F(Stacking, ExpandedStackHoldsEverySelectedFrameWithinItsBoundsAndTheSizeLi
     EXPECT_EQ(w.StackWidth, 1024);
     EXPECT_EQ(form.stackBitmap().width(), 1024);
     long long beyond = 0;
-    for (int x = 1024; x < PlaneStride; ++x)
-        for (int y = 0; y < PlaneStride; ++y) beyond += w.StackCount[x][y];
+    for (int x = 1024; x < PlaneSide; ++x)
+        for (int y = 0; y < PlaneSide; ++y) beyond += w.StackCount[x][y];
     EXPECT_EQ(beyond, 0);
     EXPECT_EQ(w.StackCount[1023][1], 1);
 }

@@ -56,8 +56,8 @@ std::unique_ptr<Workspace> workspaceFor(int width, int height) {
 
 int countSum(const Workspace& workspace) {
     long sum = 0;
-    for (int x = 0; x < PlaneStride; ++x)
-        for (int y = 0; y < PlaneStride; ++y) sum += workspace.StackCount[x][y];
+    for (int x = 0; x < PlaneSide; ++x)
+        for (int y = 0; y < PlaneSide; ++y) sum += workspace.StackCount[x][y];
     return static_cast<int>(sum);
 }
 
@@ -305,7 +305,7 @@ TEST(AddFrameToStack, FourfoldLargestFrameStaysInsideThePlanes) {
     EXPECT_EQ(workspace->ImageHeight, 1024);
     // The window starts at enlarged column 3071 + 40; it runs out of the
     // 4095 enlarged columns after stack column 983.
-    for (int x = 0; x < PlaneStride; ++x) {
+    for (int x = 0; x < PlaneSide; ++x) {
         ASSERT_EQ(workspace->StackCount[x][500], x <= 983 ? 1 : 0) << x;
         ASSERT_EQ(workspace->StackCount[500][x], x < 1024 ? 1 : 0) << x;
     }
@@ -490,8 +490,8 @@ TEST(SubpixelBins, FramesInterpolatedTogetherEqualFramesInterpolatedAlone) {
             one->StackWidth = one->StackHeight = 90;
         }
         const auto expectAlike = [&](int x0, int x1, int y0, int y1, bool counts) {
-            for (int x = std::max(x0, 0); x <= std::min(x1, PlaneStride - 1); ++x)
-                for (int y = std::max(y0, 0); y <= std::min(y1, PlaneStride - 1); ++y) {
+            for (int x = std::max(x0, 0); x <= std::min(x1, PlaneSide - 1); ++x)
+                for (int y = std::max(y0, 0); y <= std::min(y1, PlaneSide - 1); ++y) {
                     if (counts) {
                         ASSERT_EQ(w[0]->StackCount[x][y], w[1]->StackCount[x][y]) << x << "," << y;
                     }
@@ -518,7 +518,7 @@ TEST(SubpixelBins, FramesInterpolatedTogetherEqualFramesInterpolatedAlone) {
         alone.settle(*w[1]);
         for (std::unique_ptr<Workspace>& one : w)
             normaliseStack(*one, run.expand ? 90 : 48, run.expand ? 90 : 36, true, run.partialCoverage);
-        expectAlike(0, PlaneStride - 1, 0, PlaneStride - 1, true);
+        expectAlike(0, PlaneSide - 1, 0, PlaneSide - 1, true);
     }
 }
 

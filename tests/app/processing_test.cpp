@@ -68,6 +68,10 @@ TEST_F(ProcessPage, EachControlRerunsOnlyTheStagesItMakesStale) {
     EXPECT_NE(shown(), before);
 
     form.control(Control::AutoProcessBox).setCheckedByUser(true);
+    form.control(Control::SaveSectionbox).setCheckedByUser(true);
+    EXPECT_FALSE(visible(Control::ProcessButton));
+    EXPECT_EQ(settings.readString("Settings", "Autoprocess", "") + settings.readString("Settings", "Savesection", ""),
+              "11");
     form.control(Control::RxSlider3).setValueByUser(10);
     EXPECT_EQ(form.lastProcessingStage(), Stage::Recombination);
     expectShowsStack();
@@ -86,6 +90,7 @@ TEST_F(ProcessPage, EachControlRerunsOnlyTheStagesItMakesStale) {
 
     // A scale change marks the layers stale, but a display control never decomposes.
     form.control(Control::AutoProcessBox).setCheckedByUser(false);
+    EXPECT_TRUE(visible(Control::ProcessButton));
     form.control(Control::LevelStep).setValueByUser(3);
     form.control(Control::BrightnessSlider).setValueByUser(5);
     form.sliderCommitted(Control::BrightnessSlider);
@@ -279,16 +284,6 @@ TEST_F(ProcessPage, TheResizedViewKeepsItsShapeAndSavesBmpAndJpg) {
     EXPECT_EQ(std::filesystem::last_write_time(dir.file("default.jpg")), written);
 }
 
-TEST_F(ProcessPage, OptionBoxesStoreTheirUserSettings) {
-    form.control(Control::AutoProcessBox).setCheckedByUser(true);
-    form.control(Control::SaveSectionbox).setCheckedByUser(true);
-    EXPECT_FALSE(visible(Control::ProcessButton));
-    EXPECT_TRUE(form.autoProcess());
-    EXPECT_EQ(settings.readString("Settings", "Autoprocess", "") + settings.readString("Settings", "Savesection", ""), "11");
-    form.control(Control::AutoProcessBox).setCheckedByUser(false);
-    EXPECT_TRUE(visible(Control::ProcessButton));
-}
-
 // The gamma curve and wavelet filter windows of the process page, over a
 // grey stack.
 class EditorWindows : public ProcessPage {
@@ -382,30 +377,6 @@ TEST_F(EditorWindows, SetNormalisesTheSpinsAndResetRestoresTheBuiltInKernel) {
     EXPECT_EQ(form.control(Control::Filter00spin).value(), 6);
     EXPECT_EQ(form.control(Control::Filter11spin).value(), 50);
     EXPECT_EQ(form.lastProcessingStage(), ProcessingCache::Stage::Decomposition);
-}
-
-// One tap at a time: the tap that reads (x + dx r, y + dy r) moves an impulse
-// by (-dx r, -dy r) in the smoothed picture, which is what shows with layer 1
-// off. Spins named column then row: a transposed grid moves it the wrong way.
-TEST_F(EditorWindows, EachSpinIsTheTapItsNameSays) {
-    const int at = 10;
-    stack(21, 21, [](int x, int y) { return x == at && y == at ? 255.0f : 0.0f; });
-    form.control(Control::CheckBox5).setCheckedByUser(false);
-    for (int tap = 0; tap < 9; ++tap) {
-        std::array<double, 9> weights{};
-        weights[tap] = 1;
-        setKernelSpins(weights);
-        form.control(Control::Button1).click();
-        const std::string name(controlName(FilterSpins[tap]));
-        const int column = name[6] - '0', row = name[7] - '0';  // FilterCRspin
-        EXPECT_EQ(shown().pixel(at - (column - 1), at - (row - 1))[1], 255) << name;
-    }
-    // All taps 0: nothing is smoothed, so layer 1 holds the whole stack.
-    setKernelSpins({});
-    form.control(Control::Button1).click();
-    EXPECT_EQ(shown().pixel(at, at)[1], 0);
-    form.control(Control::CheckBox5).setCheckedByUser(true);
-    EXPECT_EQ(shown().pixel(at, at)[1], 255);
 }
 
 }  // namespace

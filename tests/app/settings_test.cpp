@@ -179,9 +179,6 @@ TEST_F(FormState, EveryStoredPropertySurvivesAWriteAndARestoreInTheStoredOrder) 
     EXPECT_EQ(sections, (std::vector<std::string>{"Form", "Extensions"}));
     ASSERT_EQ(keys.size(), persistedKeys().size() + 1);
     for (std::size_t i = 0; i < persistedKeys().size(); ++i) EXPECT_EQ(keys[i + 1], persistedKeys()[i].key());
-    EXPECT_EQ(ini.ReadString(FormSection, "Gamma1spin_Value", ""), "1.2");
-    EXPECT_EQ(ini.ReadString(FormSection, "AutoOptimize_Checked", ""), "False");
-    EXPECT_EQ(ini.ReadString(FormSection, "Gammawin_Left", ""), "17");  // no use to us, kept all the same
     EXPECT_EQ(ini.ReadSectionPairs(ExtensionSection),
               (FormPairs{{"SubpixelBox_Checked", "True"},
                          {"QualityMeasure_ItemIndex", "1"},

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "core/file_io.h"
 #include "demo/synthetic_planet.h"
@@ -95,6 +96,7 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
           "stack " + a + " --feature 1,1 --save stack --gamma 2 --out x.bmp",
           "stack " + a + " --feature 1,1 --filter bell --out x.bmp",
           "stack " + a + " --feature 1,1 --mono --colour --out x.bmp",
+          "stack " + a + " --feature 48,40 --middle 5,5 --out x.bmp",
           "stack " + a + " " + b + " --box 64 --feature 48,40 --resample 2 --max-diff 50 --shifts s.csv --out x.bmp", "align " + a + " --feature 1,1 --search-area 3 --shifts s.csv",
           std::string("make-demo d --format bmp --codec mjpeg"), std::string("make-demo d --frames 0")})
         EXPECT_EQ(runCli(usage).status, 2) << usage;
@@ -141,10 +143,6 @@ TEST_F(Cli, AnEnlargedStackBeyondTheLimitKeepsTheWindowAroundItsMiddle) {
     EXPECT_NEAR(centreOfLight("feature.bmp"), 512, 40);
     ASSERT_EQ(runCli(stack + dir.file("middle.bmp") + " --feature 200,150 --middle 150,150").status, 0);
     EXPECT_NEAR(centreOfLight("middle.bmp"), 512 + 4 * 50, 40);
-    // A middle without enlarging, and a difference cut that resampled frames (all 100 %) never pass.
-    for (const std::string& pointless : {"stack " + written.sequenceFiles.front() + " --middle 150,150 --out ",
-                                         "stack " + written.sequenceFiles.front() + " --resample 2 --filter bell --max-diff 50 --out "})
-        EXPECT_EQ(runCli(pointless + dir.file("x.bmp") + " --feature 200,150").status, 2) << pointless;
 }
 
 TEST_F(Cli, CompareMeasuresAfterPlacementAndGainAndRefusesAnOriginalWithoutAPlanet) {
@@ -225,14 +223,6 @@ TEST_F(Cli, AnInterruptedDemoKeepsNothing) {
     EXPECT_TRUE(std::filesystem::is_empty(demo));
 }
 
-TEST_F(Cli, NeverTouchesTheWindowsUserSettings) {
-    TempDir home;
-    const auto run = testing::runCommand("HOME=" + home.path() + " XDG_CONFIG_HOME=" + home.path() + "/.config " +
-                                         PLANEXOR_CLI_PATH + " info " + frame("a.bmp", 1) + " " + frame("b.bmp", 2));
-    EXPECT_EQ(run.status, 0);
-    EXPECT_TRUE(std::filesystem::is_empty(home.path()));
-}
-
 // The window's handlers driven the way a user stacks and sharpens: the same
 // steps the CLI takes for the same options.
 Bitmap24 stackAsTheWindowDoes(const std::string& video, bool sharpen) {
@@ -260,7 +250,6 @@ TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
 
     const auto plain = runCli(common + " --out " + dir.file("plain.bmp"));
     ASSERT_EQ(plain.status, 0) << plain.err;
-    EXPECT_EQ(plain.out.rfind("stacked ", 0), 0u) << plain.out;
     EXPECT_EQ(readBmp("plain.bmp"), stackAsTheWindowDoes(video, false));
 
     // The same frames recorded as an RGB SER stack to the same bytes.
@@ -296,11 +285,13 @@ TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
     EXPECT_FALSE(std::filesystem::exists(dir.file("never.bmp")));
 }
 
-// The window opening one picture, sharpening it and saving through the dialog.
-void saveAsTheWindowDoes(const std::string& image, int openFilter, const std::string& out, int saveFilter) {
+// The window opening one picture, set as `adjust` says (the sharpening gains unless told), processing it and
+// saving through the dialog.
+void saveAsTheWindowDoes(const std::string& image, int openFilter, const std::string& out, int saveFilter,
+                         const std::function<void(TMainForm&)>& adjust = setGains) {
     ScriptedWindow window;
     window.open({image}, openFilter);
-    setGains(window.form);
+    adjust(window.form);
     window.form.control(Control::ProcessButton).click();
     window.save(Control::SaveBMP2button, out, saveFilter);
     EXPECT_TRUE(window.ui.messages.empty());
@@ -344,10 +335,7 @@ TEST_F(Cli, GammaCurveAndKernelGiveWhatTheEditorsGive) {
     const auto run = runCli("process " + image + " --gamma 1.3 --kernel 1,2,1,2,4,2,1,2,1 "
                                     "--gamma-curve 0:0,64:40,128:127,192:215,255:255 --out " + dir.file("cli.bmp"));
     ASSERT_EQ(run.status, 0) << run.err;
-    {
-        ScriptedWindow window;
-        TMainForm& form = window.form;
-        window.open({image});
+    saveAsTheWindowDoes(image, 0, dir.file("win.bmp"), 1, [](TMainForm& form) {
         form.control(Control::Gamma1spin).setValueByUser(1.3);
         const double weights[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
         for (int tap = 0; tap < 9; ++tap) form.control(FilterSpins[tap]).setValueByUser(weights[tap]);
@@ -355,9 +343,7 @@ TEST_F(Cli, GammaCurveAndKernelGiveWhatTheEditorsGive) {
         for (const auto& [action, x, y] : {std::tuple{TMainForm::MouseAction::Down, 64, 215}, {TMainForm::MouseAction::Down, 192, 40},
                                            {TMainForm::MouseAction::Up, 192, 40}})
             form.mouseEvent(Control::GammaSplineGraph, action, x, y, MouseButtons{false, true});
-        window.save(Control::SaveBMP2button, dir.file("win.bmp"), 1);
-        EXPECT_TRUE(window.ui.messages.empty());
-    }
+    });
     EXPECT_EQ(testing::readText(dir.file("cli.bmp")), testing::readText(dir.file("win.bmp")));
 
     // The fourth weight is the middle row's left tap: it moves an impulse right.
@@ -540,8 +526,6 @@ TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
         expectRun("process " + unstackedProject + " --out " + dir.file("q.bmp"), 1, "no stack yet");
         EXPECT_FALSE(std::filesystem::exists(dir.file("q.bmp")));
     }
-    testing::writeText(dir.file("bad.pxp"), "[Input]\nfiletype=AVI\nsequencelength=99999\n");
-    expectRun("stack " + dir.file("bad.pxp") + " --out " + dir.file("b.bmp"), 1, "sequencelength=99999");
     const auto about = runCli("about");
     EXPECT_NE(about.out.find("\n OS: "), std::string::npos);
     EXPECT_NE(about.out.find(" Kb\n"), std::string::npos);

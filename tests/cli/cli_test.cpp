@@ -82,10 +82,12 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
     const std::string bytesBefore = testing::readText(a) + testing::readText(b);
     for (const std::string& usage :
          {std::string(), std::string("stak x.avi"), "frame " + a + " --index two --out x.bmp", "frame " + a + " --index 0", "frame " + a + " --index 0 --out x.avi",
-          std::string("info"), "frame " + a + " --index 4294967296 --out x.bmp",
+          std::string("info"), "frame " + a + " --index 4294967296 --out x.bmp", std::string("compare x.bmp"),
           "align " + a + " --feature 4294967456,120 --shifts s.csv", "align " + a + " --feature 1,1 --project " + a,
           "align " + a + " --feature 1,1 --shifts " + a, "process " + a + " --selection 0,0,99999,5 --out x.bmp",
-          "process " + a + " --selection 5,5,14,40 --out x.bmp",
+          "process " + a + " --selection 5,5,14,40 --out x.bmp", "process " + a + " --out x.png",
+          "process " + a + " --save stack --selection 1,2,3,4 --out x.bmp", "process " + a + " --out x.fitq",
+          "process " + a + " --save neither --out x.bmp", "process " + a + " --subdir out --out " + dir.file("s.bmp"),
           "stack p.pxp --dark " + a + " --out x.bmp", std::string("stack p.pxp --exclude 3 --out x.bmp"),
           // An output that is an input, inputs that are not one sequence, options that would do nothing.
           "frame " + a + " --index 0 --out " + a, "process " + a + " --out " + a,
@@ -165,7 +167,6 @@ TEST_F(Cli, CompareMeasuresAfterPlacementAndGainAndRefusesAnOriginalWithoutAPlan
     EXPECT_LT(psnrOf(noisy), 45.0);
     EXPECT_GT(psnrOf(noisy), 35.0);
     expectRun("compare " + reference + " " + testing::writeBmp(dir, "black.bmp", Bitmap24(160, 120)), 1, "no planet");
-    EXPECT_EQ(runCli("compare " + reference).status, 2);
     const auto larger = runCli("compare " + testing::writeBmp(dir, "larger.bmp", Bitmap24(320, 240)) + " " + reference);
     EXPECT_NE(larger.err.find("320x240 and the original 160x120"), std::string::npos) << larger.err;
 }
@@ -375,7 +376,6 @@ TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
     ASSERT_EQ(selection.status, 0) << selection.err;
     const Bitmap24 written = readBmp("out/sharp/s.bmp");
     EXPECT_EQ(written.width() * 100 + written.height(), 4919);
-    EXPECT_EQ(runCli("process " + image + " --subdir out --out " + dir.file("s.bmp")).status, 2);  // whose folder?
 
     testing::writeText(dir.file("keep.bmp"), "old");
     EXPECT_EQ(runCli("process " + image + " --no-overwrite --out " + dir.file("keep.bmp")).status, 1);
@@ -389,9 +389,6 @@ TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
     testing::writeText(dir.file("keep.csv"), "old");  // so are the shifts
     EXPECT_EQ(runCli("align " + image + " " + image + " --feature 80,60 --no-overwrite --shifts " + dir.file("keep.csv")).status, 1);
     EXPECT_EQ(testing::readText(dir.file("keep.csv")), "old");
-    for (const char* bad : {"--out x.fitq", "--out x.png", "--save stack --selection 1,2,3,4 --out x.bmp",
-                                   "--save neither --out x.bmp"})
-        EXPECT_EQ(runCli("process " + image + " " + std::string(bad)).status, 2) << bad;
 }
 
 

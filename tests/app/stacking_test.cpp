@@ -102,7 +102,6 @@ TEST_F(Stacking, CutOffsSelectTheRanksUpToTheSliderWhoseDifferencePassesInRankOr
     EXPECT_EQ(nearest(w.StackG[5][5]) * 10 + w.StackCount[5][5], 102);
     EXPECT_EQ(form.stackedCount(), 2);
     EXPECT_EQ(form.stackGraph().differenceCaption, "Difference Cutoff (blue line) max =0.04");  // 200 / 64 / 64
-    EXPECT_TRUE(w.progstatus == 4 && w.StackReady && !w.StackRun);
 }
 
 TEST_F(Stacking, CancelKeepsTheFramesAddedSoFarNormalisedAndShown) {

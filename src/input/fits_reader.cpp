@@ -208,14 +208,19 @@ void transposeBand(const float* band, std::size_t stride, int rows, int width, T
 #ifdef PLANEXOR_HAS_WIDE
 constexpr bool WideShortsBuilt = true;
 
-// Eight stored 16-bit values from big-endian bytes, scaled in single
-// precision, a product and a sum never fused.
+// Eight stored 16-bit values scaled in single precision; a product and a
+// sum, fused only where the caller is built to fuse.
+PLANEXOR_WIDE PLANEXOR_INLINE __m256 scaledShorts(__m128i stored, __m256 scale, __m256 offset) {
+    return _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(stored)), scale), offset);
+}
+
+// Eight stored 16-bit values from big-endian bytes, scaled, never fused.
 PLANEXOR_WIDE PLANEXOR_INLINE __m256 scaledShortsWide(const std::uint8_t* bytes, __m256 scale, __m256 offset,
                                                       __m128i& raw) {
     const __m128i swapBytes = _mm_setr_epi8(1, 0, 3, 2, 5, 4, 7, 6, 9, 8, 11, 10, 13, 12, 15, 14);
     std::memcpy(&raw, bytes, sizeof raw);
     raw = _mm_shuffle_epi8(raw, swapBytes);
-    return _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(raw)), scale), offset);
+    return scaledShorts(raw, scale, offset);
 }
 
 // 16-bit rows of the file straight into the plane, eight rows by eight
@@ -287,8 +292,7 @@ PLANEXOR_WIDE PLANEXOR_INLINE __m256i bigEndianShortsWide(const std::uint8_t* by
 template <bool Zeros>
 PLANEXOR_WIDE_FMA PLANEXOR_INLINE __m256 shortQuotients(__m128i stored, __m256 scale, __m256 offset, __m256 high,
                                                         __m256 low) {
-    const __m256 value = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_cvtepi16_epi32(stored)), scale), offset);
-    const __m256 quotient = splitProducts(value, high, low);
+    const __m256 quotient = splitProducts(scaledShorts(stored, scale, offset), high, low);
     if constexpr (Zeros) return smallestForZeros(quotient);
     return quotient;
 }

@@ -181,11 +181,11 @@ TEST_F(WindowTest, TabsFollowThePageModelsAndAUserTabChangeRunsThePageHandler) {
 
 // Every control that can be shown on a page, all shown at once: each lies
 // inside the window, none covers another, and no caption is cut.
-class PageGeometry : public WindowTest, public ::testing::WithParamInterface<int> {};
+class PageGeometry : public WindowTest, public ::testing::WithParamInterface<ControlPlace> {};
 
 TEST_P(PageGeometry, ControlsFitWithoutOverlapOrClippedCaptions) {
-    const int page = GetParam();
-    const auto place = static_cast<ControlPlace>(static_cast<int>(ControlPlace::Page1) + page);
+    const ControlPlace place = GetParam();
+    const int page = static_cast<int>(place) - static_cast<int>(ControlPlace::Page1);
     for (int sheet = 1; sheet <= 5; ++sheet) model("TabSheet" + std::to_string(sheet)).setVisible(true);
     std::vector<const ControlDefinition*> specs;
     for (const ControlDefinition& control : controlTable()) {
@@ -222,12 +222,10 @@ TEST_P(PageGeometry, ControlsFitWithoutOverlapOrClippedCaptions) {
     }
 }
 
-std::string pageName(const ::testing::TestParamInfo<int>& info) {
-    static const char* const names[] = {"SelectInput", "AlignFrames", "StackFrames", "ImageProcessing", "About"};
-    return names[info.param];
-}
-
-INSTANTIATE_TEST_SUITE_P(Window, PageGeometry, ::testing::Range(0, 5), pageName);
+INSTANTIATE_TEST_SUITE_P(Window, PageGeometry,
+                         ::testing::Values(ControlPlace::Page1, ControlPlace::Page2, ControlPlace::Page3,
+                                           ControlPlace::Page4, ControlPlace::Page5),
+                         placeName);
 
 using ShownWindow = WindowTest;
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <bit>
 #include <clocale>
 #include <cmath>
@@ -143,9 +144,8 @@ struct LinearIni {
     std::vector<std::pair<std::string, std::vector<std::string>>> sections;
 
     static bool same(std::string_view a, std::string_view b) {
-        return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-                   return (x >= 'A' && x <= 'Z' ? x + 32 : x) == (y >= 'A' && y <= 'Z' ? y + 32 : y);
-               });
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c + 32) : c; };
+        return std::ranges::equal(a, b, {}, lower, lower);
     }
     std::vector<std::string>* section(std::string_view name, bool create) {
         for (auto& s : sections)
@@ -159,17 +159,13 @@ struct LinearIni {
     }
     void parse(const std::string& text) {
         std::vector<std::string>* current = nullptr;
-        std::string line;
-        for (std::size_t i = 0; i <= text.size(); ++i) {
-            if (i < text.size() && text[i] != '\r' && text[i] != '\n') {
-                line += text[i];
-                continue;
-            }
+        for (std::size_t start = 0, end = 0; start <= text.size(); start = end + 1) {
+            end = std::min(text.find_first_of("\r\n", start), text.size());
+            const std::string line = text.substr(start, end - start);
             if (line.size() >= 2 && line.front() == '[' && line.back() == ']') {
                 const std::string name = line.substr(1, line.size() - 2);
                 current = section(name, false) ? nullptr : section(name, true);
             } else if (current && !line.empty() && line != "\x1a") current->push_back(line);
-            line.clear();
         }
     }
     std::string text() const {

@@ -227,11 +227,9 @@ INSTANTIATE_TEST_SUITE_P(Window, PageGeometry,
                                            ControlPlace::Page4, ControlPlace::Page5),
                          placeName);
 
-using ShownWindow = WindowTest;
-
 // A project written by the command line holds the design places; once the
 // window shows, such a window goes beside it, while a place of the user's stays.
-TEST_F(ShownWindow, AToolWindowPutBackAtItsDesignPlaceGoesBesideAfterTheNextAction) {
+TEST_F(WindowTest, AToolWindowPutBackAtItsDesignPlaceGoesBesideAfterTheNextAction) {
     window->show();
     const ControlDefinition& desc = definitionOf(Control::Propertywindow);
     ControlModel& graph = form.control(Control::Propertywindow);

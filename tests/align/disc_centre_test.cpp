@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <random>
+#include <utility>
 
 #include "align/disc_centre.h"
 #include "support/test_files.h"
@@ -63,8 +64,7 @@ TEST(DiscCentre, BothVectorCodesWeighAlike) {
         const auto portable = discCentre(frame, 203, 151, *reference, trial % 5, -(trial % 3), VectorCode::Portable);
         ASSERT_EQ(best.has_value(), portable.has_value());
         if (best) {
-            EXPECT_EQ(best->x, portable->x);
-            EXPECT_EQ(best->y, portable->y);
+            EXPECT_EQ(std::pair(best->x, best->y), std::pair(portable->x, portable->y));
         }
     }
 }

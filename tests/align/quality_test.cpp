@@ -59,7 +59,9 @@ TEST(SpectrumLowPass, CutsBeyondTheRadiusOnTheWrappedGrid) {
     EXPECT_EQ(engine.SpecRe[0][1], 0.0f);
 }
 
-TEST(QualityGraphData, TheFftMarkerShowsOnlyWithTheFilterAndTheCaptionIsTheQuality) {
+// The FFT marker shows only with the filter, the caption is the quality, and an
+// empty or inconsistent profile stays on the graph.
+TEST(QualityGraphData, MarkersCaptionAndCurve) {
     Profile profile{};
     profile[0] = 0.5f;
     profile[3] = 0.25f;
@@ -70,9 +72,7 @@ TEST(QualityGraphData, TheFftMarkerShowsOnlyWithTheFilterAndTheCaptionIsTheQuali
     EXPECT_TRUE(filterOff.qualityFilter.shown);
     EXPECT_EQ(filterOff.qualityText, "quality :0.3333");
     EXPECT_EQ(qualityCaption(0.99999f), "quality :0.9999");  // cut, not rounded
-}
 
-TEST(QualityGraphData, EmptyOrInconsistentProfile_StaysOnTheGraph) {
     const GammaValues gamma = gammaCurve(2.2);
     const QualityGraph empty = buildQualityGraph(flatProfile(0.0f), 0.0f, gamma, 12, false, 10);
     for (const GraphPoint& point : empty.curve) ASSERT_EQ(point.y, 201);  // the baseline

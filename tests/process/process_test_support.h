@@ -16,11 +16,12 @@ namespace planexor::testing {
 struct ProcessingPlanes {
     Workspace* workspace = nullptr;
     LayerStore* store = nullptr;
+    static inline int inUse = 0;
 
     ProcessingPlanes() {
         static std::unique_ptr<Workspace> workspaces[2];
         static std::unique_ptr<LayerStore> stores[2];
-        const int slot = inUse()++;
+        const int slot = inUse++;
         if (slot >= 2) throw std::logic_error("at most two sets of processing planes at a time");
         if (!workspaces[slot]) {
             workspaces[slot] = std::make_unique<Workspace>();
@@ -35,7 +36,7 @@ struct ProcessingPlanes {
             for (int channel = 0; channel < ColourChannels; ++channel) store->plane(slotIndex, channel).clear();
         workspace->StackMin = workspace->StackMax = 0;
     }
-    ~ProcessingPlanes() { --inUse(); }
+    ~ProcessingPlanes() { --inUse; }
     ProcessingPlanes(const ProcessingPlanes&) = delete;
     ProcessingPlanes& operator=(const ProcessingPlanes&) = delete;
 
@@ -43,11 +44,6 @@ struct ProcessingPlanes {
         return channel == 0 ? workspace->StackR : channel == 1 ? workspace->StackG : workspace->StackB;
     }
     TFloatPlane& processing(int channel) { return *processingPlanes(*workspace)[channel]; }
-
-    static int& inUse() {
-        static int count = 0;
-        return count;
-    }
 
     // value(channel, x, y) over width x height of the stack.
     void fillStack(int width, int height, const std::function<float(int, int, int)>& value) {

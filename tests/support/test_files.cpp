@@ -26,14 +26,9 @@ TempDir::~TempDir() {
 }
 
 Bitmap24 numberedFrame(int width, int height, int number) {
-    Bitmap24 image(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* p = image.pixel(x, y);
-            p[0] = static_cast<std::uint8_t>((x * 7 + y * 3 + number * 11) & 0xff);
-            p[1] = static_cast<std::uint8_t>((x ^ y) + number);
-            p[2] = static_cast<std::uint8_t>(y * 2 + number * 5);
-        }
+    Bitmap24 image = picture(width, height, [number](int x, int y, int c) {
+        return c == 0 ? x * 7 + y * 3 + number * 11 : c == 1 ? (x ^ y) + number : y * 2 + number * 5;
+    });
     image.pixel(0, 0)[0] = static_cast<std::uint8_t>(number);
     return image;
 }
@@ -49,9 +44,7 @@ Bitmap24 movedScene(int width, int height, int dx, int dy) {
 }
 
 Bitmap24 uniform(int width, int height, std::uint8_t value) {
-    Bitmap24 image(width, height);
-    image.fill(value, value, value);
-    return image;
+    return picture(width, height, [value](int, int, int) { return value; });
 }
 
 Bitmap24 picture(int width, int height, const std::function<int(int x, int y, int channel)>& value) {

@@ -107,11 +107,8 @@ TEST(AlignmentPoints, ShiftsFollowTheSeeingField) {
 // A frame between pixels (sub-pixel or resampled shifts) is measured where
 // the reference holds it: a reference at rounded shifts would move the stack.
 TEST(AlignmentPoints, AFrameBetweenPixelsHasNoLocalShiftOnItsOwnReference) {
-    DemoOptions demo;
-    demo.frames = 1;
-    PlanetRenderer renderer(320, 240, demo.seed);
     Bitmap24 frame;
-    renderer.render(demoTruth(demo).front(), 0, FrameEffects{}, frame);
+    PlanetRenderer(320, 240, DemoOptions{}.seed).render({0, 0, 1.0}, 0, FrameEffects{}, frame);
     AlignmentPoints points;
     points.startReference(320, 240);
     points.addToReference(frame, 2.5, -1.5);

@@ -65,10 +65,8 @@ TEST(Stretch, OnePixelAndEmptyDestinationsAndSources) {
     Bitmap24 column = stretched(ramp, 1, 20, resampleFilterTable()[1]);
     for (int y = 0; y < 20; ++y) EXPECT_EQ(column.pixel(0, y)[0], y);
     // A single source pixel fills the whole destination.
-    const Bitmap24 single = picture(1, 1, [](int, int, int c) { return 40 + c; });
-    const Bitmap24 filled = stretched(single, 6, 4, filterForItem(3));
-    for (int y = 0; y < 4; ++y)
-        for (int x = 0; x < 6; ++x) EXPECT_EQ(filled.pixel(x, y)[2], 42);
+    const auto colour = [](int, int, int c) { return 40 + c; };
+    EXPECT_EQ(stretched(picture(1, 1, colour), 6, 4, filterForItem(3)), picture(6, 4, colour));
     // An empty source fails and leaves the destination alone.
     const Bitmap24 before = column;
     EXPECT_THROW(Stretch(Bitmap24(0, 5), column, BellFilter, 1.5f), PlanexorError);

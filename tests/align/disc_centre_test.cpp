@@ -26,7 +26,8 @@ Bitmap24 disc(int width, int height, double cx, double cy, int level = 200) {
 TEST(DiscCentre, FollowsTheDiscToAFractionOfAPixel) {
     const auto reference = findDisc(disc(200, 150, 100.0, 75.0), 200, 150);
     ASSERT_TRUE(reference);
-    for (const auto& [dx, dy] : {std::pair{3.3, -2.4}, {-0.5, 0.25}, {-12.75, 9.1}}) {
+    // The last shift puts the window against the frame's right and bottom edges.
+    for (const auto& [dx, dy] : {std::pair{3.3, -2.4}, {-0.5, 0.25}, {-12.75, 9.1}, {43.0, 18.0}}) {
         // Found near the whole shift a box would give, and dimmer: brightness drops out.
         const auto centre = discCentre(disc(200, 150, 100.0 + dx, 75.0 + dy, 150), 200, 150, *reference,
                                        static_cast<int>(std::lround(dx)), static_cast<int>(std::lround(dy)));
@@ -37,7 +38,9 @@ TEST(DiscCentre, FollowsTheDiscToAFractionOfAPixel) {
 }
 
 TEST(DiscCentre, NoCentreWithoutAWholeDiscInsideTheFrame) {
+    // Black, lit to the edges, cut by each edge, a bitmap smaller than the frame, empty.
     for (const Bitmap24& frame : {Bitmap24(200, 150), testing::uniform(200, 150, 90), disc(200, 150, 20.0, 75.0),
+                                  disc(200, 150, 100.0, 10.0), disc(200, 150, 185.0, 75.0),
                                   disc(200, 150, 100.0, 140.0), disc(6, 6, 3.0, 3.0), Bitmap24()})
         EXPECT_FALSE(findDisc(frame, 200, 150));
 

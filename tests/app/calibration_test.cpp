@@ -40,7 +40,6 @@ TEST_F(Calibration, LoadersKeepFileAndTypeShowTheUseBoxAndLeaveWhatIsInForceWhen
     const std::string special = greyFits("dark.fitq", 8, 6, 640);
     load(Control::LoadDarkframe, bmp, CalibrationBmp);
     EXPECT_TRUE(form.control(Control::UseDarkFrame).visible());
-    EXPECT_TRUE(form.control(Control::ColourStack).checked());
     load(Control::LoadDarkframe, special, CalibrationFits);  // typed under the plain filter: the name decides
     EXPECT_EQ(w.darkfiletype, CalibrationSpecialFits);
     EXPECT_FALSE(form.control(Control::ColourStack).checked());  // a FITS dark is grey
@@ -102,7 +101,6 @@ TEST_F(Calibration, MakingStacksEveryUsedFrameWhereItLiesAndGivesTheStackOptions
     }
     EXPECT_EQ(form.stackBitmap().pixel(0, 0)[1], 23);  // unstretched
     EXPECT_FALSE(form.control(Control::TabSheet4).visible());
-    EXPECT_FALSE(w.DarkCreation);
     EXPECT_TRUE(form.control(Control::Resampled).checked());
     EXPECT_FALSE(form.control(Control::Averagepixel).checked());
     EXPECT_EQ(form.control(Control::Xshift).value(), 3);

@@ -116,7 +116,8 @@ TEST_F(OpenStillFrames, BrokenOrForeignFilesAreReportedAndNothingStaysHalfOpen) 
     testing::writeText(dir.file("fake.avi"), "RIFF? no, just words\n");
     testing::writeText(dir.file("broken.bmp"), "not a bitmap at all, just text\n");
     const std::pair<std::vector<std::string>, std::string> damaged[] = {
-        {{dir.file("fake.avi")}, "Failed to open AVI file"}, {{dir.file("broken.bmp"), frame("b.bmp", 2)}, "broken.bmp"}};
+        {{dir.file("fake.avi")}, "Failed to open AVI file"}, {{dir.file("broken.bmp"), frame("b.bmp", 2)}, "broken.bmp"},
+        {{frame("a.bmp", 1), dir.file("broken.bmp")}, "broken.bmp"}};  // found after the hourglass
     for (const auto& [files, message] : damaged) {
         ui.messages.clear();
         open(files);

@@ -73,6 +73,9 @@ TEST(DisplayMapping, ContrastGammaBrightnessAndStretchShapeTheCurve) {
         ramp.map(c.options, gammaCurve(c.gamma));
         for (const auto& [x, level] : c.levels) EXPECT_EQ(ramp.green(x), level) << c.gamma << " at " << x;
     }
+    // A gamma at or below zero, or none, means one.
+    for (double gamma : {0.0, -2.5, std::nan("")}) EXPECT_EQ(effectiveGamma(gamma), 1.0) << gamma;
+    EXPECT_EQ(effectiveGamma(2.2), 2.2);
 }
 
 TEST(DisplayMapping, ColourSlidersShiftOneChannelAndItsHistogram) {
@@ -100,8 +103,9 @@ TEST(DisplayMapping, FlipsMirrorThePicture) {
     EXPECT_EQ(bitmap.pixel(19, 9)[1], 255);
 }
 
-// A flat picture, or none at all, must not divide by zero anywhere.
-TEST(DisplayMapping, ConstantOrEmptyStackMapsWithoutDividingByZero) {
+// A flat picture, or none at all, must not divide by zero anywhere; values
+// that are no numbers and equal stretch bounds stay in range.
+TEST(DisplayMapping, FlatEmptyOrNonFiniteStacksAndEqualStretchBoundsStayInRange) {
     ProcessingPlanes planes;
     for (int x = 0; x < 30; ++x)
         for (int y = 0; y < 20; ++y) planes.store->recombined(GreenChannel)[x][y] = 5.0f;
@@ -122,29 +126,16 @@ TEST(DisplayMapping, ConstantOrEmptyStackMapsWithoutDividingByZero) {
     mapWhole(planes, 0, 0, 0, 0, true, bitmap, histograms);
     EXPECT_TRUE(bitmap.empty());
     EXPECT_EQ(histograms, Histograms{});
-}
 
-TEST(DisplayMapping, NonFiniteValuesAndEqualStretchBoundsStayInRange) {
+    planes.store->recombined(GreenChannel)[0][0] = std::nanf("");
+    planes.store->recombined(GreenChannel)[1][0] = INFINITY;
+    planes.store->recombined(GreenChannel)[2][0] = -INFINITY;
+    mapWhole(planes, 0, 100, 8, 1, false, bitmap, histograms);
+    EXPECT_EQ(std::tuple(bitmap.pixel(0, 0)[1], bitmap.pixel(1, 0)[1], bitmap.pixel(2, 0)[1]), std::tuple(0, 255, 0));
     // A hard threshold at level 100.
     const auto bytes = channelBytes(gammaCurve(1.0), {.StretchLow = 100.0f, .StretchHigh = 100.0f}, 0);
     EXPECT_EQ(bytes[392], 0);    // 99.96
     EXPECT_EQ(bytes[393], 255);  // 100.22
-
-    ProcessingPlanes planes;
-    planes.store->recombined(GreenChannel)[0][0] = std::nanf("");
-    planes.store->recombined(GreenChannel)[1][0] = INFINITY;
-    planes.store->recombined(GreenChannel)[2][0] = -INFINITY;
-    Bitmap24 bitmap;
-    Histograms histograms;
-    mapWhole(planes, 0, 100, 8, 1, false, bitmap, histograms);
-    EXPECT_EQ(bitmap.pixel(0, 0)[1], 0);
-    EXPECT_EQ(bitmap.pixel(1, 0)[1], 255);
-    EXPECT_EQ(bitmap.pixel(2, 0)[1], 0);
-}
-
-TEST(DisplayMapping, GammaAtOrBelowZeroMeansOne) {
-    for (double gamma : {0.0, -2.5, std::nan("")}) EXPECT_EQ(effectiveGamma(gamma), 1.0) << gamma;
-    EXPECT_EQ(effectiveGamma(2.2), 2.2);
 }
 
 // Where the processor has AVX2 the loops run a second build; both must give
@@ -212,8 +203,9 @@ TEST(HistogramGraph, MarkersSetTheStretch) {
     resetStretch(markers, options);
     EXPECT_EQ(options, DisplayOptions{});
 
-    // Off the band nothing moves; along it the markers stay 15 apart.
-    for (const auto& [x, y] : {std::pair{300, 210}, {5, 210}, {250, 100}}) dragStretchMarker(markers, x, y);
+    // Off the band nothing moves (off the graph the drag is refused); along it the markers stay 15 apart.
+    for (const auto& [x, y, onGraph] : {std::tuple{300, 210, false}, {5, 210, false}, {250, 100, true}})
+        EXPECT_EQ(dragStretchMarker(markers, x, y), onGraph) << x;
     EXPECT_EQ(markers, StretchMarkers{});
     for (const int step : {7, 20})
         for (int x = 264; x >= 9; x -= step) {
@@ -243,19 +235,16 @@ struct Live {
     Stage update() { return cache.update(settings, gamma); }
 };
 
+// One change of each kind; the options compare whole, so one field stands for its group.
 TEST(ProcessingCache, EachChangeRerunsOnlyTheStagesItMakesStale) {
     Live live;
     EXPECT_EQ(live.update(), Stage::Decomposition);
     EXPECT_EQ(live.update(), Stage::None);
     const std::pair<std::function<void(Live&)>, Stage> changes[] = {
         {[](Live& l) { l.settings.display.ContrastSlider = 150; }, Stage::Mapping},
-        {[](Live& l) { l.settings.display.StretchHigh = 200; }, Stage::Mapping},
         {[](Live& l) { l.gamma.build(2.0); }, Stage::Mapping},
         {[](Live& l) { l.settings.recombination.gainSlider[2] = 40; }, Stage::Recombination},
-        {[](Live& l) { l.settings.recombination.layerOn[5] = false; }, Stage::Recombination},
-        {[](Live& l) { l.settings.recombination.VertiFlipCheckbox = true; }, Stage::Recombination},
         {[](Live& l) { l.settings.decomposition.LevelStep = 2; }, Stage::Decomposition},
-        {[](Live& l) { l.settings.decomposition.kernel.taps[4] = 0.4f; }, Stage::Decomposition},
         {[](Live& l) { l.cache.invalidateLayers(); }, Stage::Decomposition},
         {[](Live& l) { l.settings.geometry.colour = false; }, Stage::Decomposition},
         {[](Live& l) { l.settings.geometry = {0, 0, true}; }, Stage::Decomposition},  // nothing opened at all

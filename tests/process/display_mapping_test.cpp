@@ -200,6 +200,9 @@ TEST(HistogramGraph, MarkersSetTheStretch) {
         EXPECT_EQ(options.StretchLow, 0.0f);
         EXPECT_EQ(markers, StretchMarkers{});
     }
+    dragStretchMarker(markers, 29, 210);  // black lifted too, so the reset has both bounds to undo
+    applyStretch(markers, options);
+    ASSERT_GT(options.StretchLow, 0.0f);
     resetStretch(markers, options);
     EXPECT_EQ(options, DisplayOptions{});
 
@@ -213,6 +216,10 @@ TEST(HistogramGraph, MarkersSetTheStretch) {
             ASSERT_GE(markers.high - markers.low, 15) << x;
             ASSERT_GE(markers.low, 0) << x;  // never off the graph: a negative low would lift black
         }
+    // White dragged below black pushes black down with it.
+    markers = StretchMarkers{100, 117};
+    dragStretchMarker(markers, 100, 210);
+    EXPECT_EQ(markers, (StretchMarkers{75, 91}));
 }
 
 using Stage = ProcessingCache::Stage;

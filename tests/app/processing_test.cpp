@@ -78,7 +78,6 @@ TEST_F(ProcessPage, EachControlRerunsOnlyTheStagesItMakesStale) {
 
     form.control(Control::ContrastSlider).setValueByUser(200);
     EXPECT_EQ(form.lastProcessingStage(), Stage::Mapping);
-    EXPECT_EQ(form.control(Control::ContrastLabel).caption(), "C : 200");
     EXPECT_EQ(byteAt(1, 0, 1), 156);  // 78, doubled
     EXPECT_EQ(byteAt(1, 20, 1), 255);  // 178, in the upper half, saturates
 
@@ -332,7 +331,7 @@ TEST_F(EditorWindows, TheCurveFollowsTheMouseAndReachesThePictureAtEachRelease) 
     EXPECT_EQ(drawn.width, 256);
     EXPECT_EQ(std::count_if(drawn.lines.begin(), drawn.lines.end(),
                             [](const DrawnLine& l) { return l.colour == drawing_colour::Silver; }), 13);
-    EXPECT_EQ(drawn.ellipses.size(), 4u);
+    ASSERT_EQ(drawn.ellipses.size(), 4u);
     EXPECT_EQ(drawn.ellipses[1], (DrawnEllipse{drawing_colour::Red, 68, 223, 72, 227}));
 
     graph(Mouse::Down, 72, 228, CtrlLeft);  // deletes the inner point it is near

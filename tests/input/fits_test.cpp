@@ -44,6 +44,14 @@ std::vector<std::string> imageCards(const std::string& bitpix, const std::string
             "NAXIS1  = " + width, "NAXIS2  = " + height};
 }
 
+// Three 16-bit pixels, -32768, 5, 9, in an image extension (or of another type) after an empty primary header.
+std::string emptyPrimary() { return handmadeFits({"SIMPLE  = T", "BITPIX  = 8", "NAXIS   = 0", "EXTEND  = T"}, {}); }
+std::string extension(const std::string& type, const std::string& more = "") {
+    return emptyPrimary() + handmadeFits({"XTENSION= " + type, "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 3",
+                                          "NAXIS2  = 1", "PCOUNT  = 0", "GCOUNT  = 1", more},
+                                         {0x80, 0x00, 0x00, 0x05, 0x00, 0x09});
+}
+
 std::string greyFits(const TempDir& dir, const std::string& name, int width, int height,
                      const std::function<double(int x, int r)>& value) {
     testing::CfitsioImage image{SHORT_IMG, {width, height}, {}};
@@ -158,6 +166,10 @@ TEST(FitsReader, BadFilesAreRefusedAndTheWorkspaceKept) {
         {"BSCALE 0", handmadeFits({"SIMPLE  = T", "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 3", "NAXIS2  = 2",
                                    "BSCALE  = 0"}, pixels), "BSCALE is 0"},
         {"no BITPIX", handmadeFits({"SIMPLE  = T", "NAXIS1  = 3", "NAXIS2  = 2"}, pixels), "BITPIX missing"},
+        {"table in the first extension", extension("'BINTABLE'"), "holds no image"},
+        {"empty primary alone", emptyPrimary(), "holds no image"},
+        // What fpack makes: a table holding the compressed tiles.
+        {"fpack", extension("'BINTABLE'", "ZIMAGE  =                    T"), "funpack"},
     };
     TempDir dir;
     Workspace& w = sharedWorkspace();
@@ -177,23 +189,13 @@ TEST(FitsReader, BadFilesAreRefusedAndTheWorkspaceKept) {
 }
 
 TEST(FitsReader, BlanksAndExtensionsOfOtherPrograms) {
-    const std::vector<std::uint8_t> pixels = {0x80, 0x00, 0x00, 0x05, 0x00, 0x09};  // 3 x 1: -32768, 5, 9
     std::vector<std::string> blank = imageCards("16", "3", "1");
     blank.push_back("BLANK   =               -32768");
-    const std::string emptyPrimary = handmadeFits({"SIMPLE  = T", "BITPIX  = 8", "NAXIS   = 0", "EXTEND  = T"}, {});
-    const auto extension = [&](const std::string& type, const std::string& more = "") {
-        return emptyPrimary + handmadeFits({"XTENSION= " + type, "BITPIX  = 16", "NAXIS   = 2", "NAXIS1  = 3",
-                                            "NAXIS2  = 1", "PCOUNT  = 0", "GCOUNT  = 1", more}, pixels);
-    };
-    struct Case { const char* name; std::string bytes; std::vector<float> row; const char* message; };
+    struct Case { const char* name; std::string bytes; std::vector<float> row; };
     const std::vector<Case> cases = {
         // A blank is the darkest of the other values, as a NaN of a float image is.
-        {"integer BLANK", handmadeFits(blank, pixels), {5, 5, 9}, ""},
-        {"image in the first extension", extension("'IMAGE   '"), {-32768, 5, 9}, ""},
-        {"table in the first extension", extension("'BINTABLE'"), {}, "holds no image"},
-        {"empty primary alone", emptyPrimary, {}, "holds no image"},
-        // What fpack makes: a table holding the compressed tiles.
-        {"fpack", extension("'BINTABLE'", "ZIMAGE  =                    T"), {}, "funpack"},
+        {"integer BLANK", handmadeFits(blank, {0x80, 0x00, 0x00, 0x05, 0x00, 0x09}), {5, 5, 9}},
+        {"image in the first extension", extension("'IMAGE   '"), {-32768, 5, 9}},
     };
     TempDir dir;
     Workspace& w = sharedWorkspace();
@@ -201,11 +203,6 @@ TEST(FitsReader, BlanksAndExtensionsOfOtherPrograms) {
         SCOPED_TRACE(c.name);
         const std::string path = dir.file("other.fit");
         testing::writeText(path, c.bytes);
-        if (*c.message) {
-            const std::string error = testing::errorOf([&] { openFitsFrame(w, path); });
-            EXPECT_NE(error.find(c.message), std::string::npos) << error;
-            continue;
-        }
         openFitsFrame(w, path);
         ASSERT_EQ(w.ImageWidth, 3);
         for (int x = 0; x < 3; ++x) EXPECT_EQ(w.StackG[x][0], c.row[x]) << x;

@@ -238,34 +238,32 @@ TEST(SplitField, RebuildsTheOtherLinesWithTruncatedMeansWithinTheBitmap) {
     EXPECT_EQ(bounded, columns);
 }
 
+// With row or column fields alike: "none" keeps each field's own lines.
 TEST(AddDecodedFrame, InterlaceInterpolationChoosesTheLinesOfEachField) {
     const Bitmap24 source = picture(6, 9, coded);
-    Bitmap24 field0 = source, field1 = source;
-    SplitField(field0, 0, false, 6, 9);
-    SplitField(field1, 1, false, 6, 9);
-    for (int item = 0; item < 4; ++item) {
-        auto workspace = workspaceFor(6, 9);
-        Bitmap24 frame = source;
-        decodedSettled(FramePreparation({.interlaced = true, .interlaceInterpolation = item}), *workspace, frame, 0);
-        EXPECT_EQ(workspace->CurrentField, 1);
-        for (int y = 0; y < 9; ++y) {
-            const int x = 2;
-            const float first = field0.pixel(x, y)[1], second = field1.pixel(x, y)[1];
-            const float expected[] = {static_cast<float>(source.pixel(x, y)[1]), first + second, second, first};
-            ASSERT_EQ(workspace->StackCount[x][y], item == 1 ? 2 : 1) << "item " << item << " row " << y;
-            ASSERT_EQ(workspace->StackG[x][y], expected[item]) << "item " << item << " row " << y;
+    for (const bool columns : {false, true}) {
+        Bitmap24 field0 = source, field1 = source;
+        SplitField(field0, 0, columns, 6, 9);
+        SplitField(field1, 1, columns, 6, 9);
+        for (int item = 0; item < 4; ++item) {
+            SCOPED_TRACE(::testing::Message() << "columns " << columns << " item " << item);
+            auto workspace = workspaceFor(6, 9);
+            Bitmap24 frame = source;
+            decodedSettled(FramePreparation({.interlaced = true, .interlaceColumns = columns,
+                                             .interlaceInterpolation = item}), *workspace, frame, 0);
+            EXPECT_EQ(workspace->CurrentField, 1);
+            for (int x = 0; x < 6; ++x)
+                for (int y = 0; y < 9; ++y) {
+                    ASSERT_EQ(workspace->StackCount[x][y], item == 1 ? 2 : 1) << x << "," << y;
+                    for (const int c : {1, 2}) {
+                        const float first = field0.pixel(x, y)[c], second = field1.pixel(x, y)[c];
+                        const float expected[] = {static_cast<float>(source.pixel(x, y)[c]), first + second, second,
+                                                  first};
+                        ASSERT_EQ((c == 1 ? workspace->StackG : workspace->StackR)[x][y], expected[item]) << x << "," << y;
+                    }
+                }
         }
     }
-    // With column fields, "none" keeps each field's own columns.
-    auto workspace = workspaceFor(6, 9);
-    Bitmap24 frame = source;
-    decodedSettled(FramePreparation({.interlaced = true, .interlaceColumns = true, .interlaceInterpolation = 0}),
-                   *workspace, frame, 0);
-    for (int x = 0; x < 6; ++x)
-        for (int y = 0; y < 9; ++y) {
-            ASSERT_EQ(workspace->StackCount[x][y], 1) << x << "," << y;
-            ASSERT_EQ(workspace->StackR[x][y], source.pixel(x, y)[2]) << x << "," << y;
-        }
 }
 
 // A hot pixel and its dark are the camera's own: the frame is calibrated

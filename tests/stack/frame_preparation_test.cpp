@@ -236,6 +236,20 @@ TEST(SplitField, RebuildsTheOtherLinesWithTruncatedMeansWithinTheBitmap) {
     Bitmap24 bounded = source;
     SplitField(bounded, 1, true, 1024, 1024);
     EXPECT_EQ(bounded, columns);
+    // A frame smaller than its bitmap: only its own part changes, in every channel.
+    for (const bool byColumns : {false, true}) {
+        Bitmap24 part = source;
+        SplitField(part, 0, byColumns, 3, 4);
+        for (int x = 0; x < 5; ++x)
+            for (int y = 0; y < 6; ++y)
+                for (int c = 0; c < 3; ++c) {
+                    // The mean of its neighbours, or of itself twice where it is kept.
+                    const bool rebuilt = byColumns ? x == 1 && y < 4 : y == 1 && x < 3;
+                    const int dx = rebuilt && byColumns, dy = rebuilt && !byColumns;
+                    ASSERT_EQ(part.pixel(x, y)[c], (source.pixel(x - dx, y - dy)[c] + source.pixel(x + dx, y + dy)[c]) >> 1)
+                        << x << "," << y << "," << c;
+                }
+    }
 }
 
 // With row or column fields alike: "none" keeps each field's own lines.

@@ -228,6 +228,7 @@ TEST(Ranking, ChainedStackCutsAtTheFirstRankBelowTheLowerQuality) {
     EXPECT_EQ(cut({1.0f, 0.9f, 0.9f, 0.3f}), 2);    // the last rank is below: left out
     EXPECT_EQ(cut({1.0f, 0.9f, 0.85f}), 2);         // none below: all
     EXPECT_EQ(cut({1.0f}), 0);
+    EXPECT_EQ(cut({1.25f, 1.0f, 0.5f}), 1);         // exactly at the limit: kept
 }
 
 // Registration to a fraction on the synthetic planet is measured through the
@@ -236,7 +237,8 @@ TEST(PeakOffset, FindsTheTopOfAParabolaAndNothingWithoutCurvature) {
     EXPECT_EQ(peakOffset(5.0, 5.0, 5.0), 0.0);             // flat
     EXPECT_EQ(peakOffset(1.0, 5.0, 9.0), 0.0);             // a slope, no top
     EXPECT_EQ(peakOffset(NAN, 5.0, 1.0), 0.0);
-    EXPECT_EQ(peakOffset(4.9, 5.0, -1e30), -0.5);          // never past half a cell
+    EXPECT_EQ(peakOffset(4.0, 5.0, 2.0), -0.25);
+    EXPECT_EQ(peakOffset(6.0, 5.0, 1.0), -0.5);            // never past half a cell
 }
 
 // The optimizer's 32-pixel box in the middle of a 120 x 100 picture.

@@ -97,8 +97,9 @@ struct FrameEntry {
 
 enum class RunResult { Reached, OvershotAtFirst, Overshot, Ended };
 
-// A decoder or demuxer out of memory is no damaged file: the user must hear
-// which it is.
+// A decoder out of memory is no damaged file: the user must hear which it
+// is. (The demuxer says ENOMEM also for a chunk whose size field is garbage,
+// which only a damaged file has; its reads stay read failures.)
 void throwIfOutOfMemory(int result) {
     if (result == AVERROR(ENOMEM)) throw std::bad_alloc();
 }
@@ -379,10 +380,7 @@ bool AviReader::Impl::seekTo(int chunk) {
 }
 
 bool AviReader::Impl::readPacket(int& chunk) {
-    for (;;) {
-        const int read = av_read_frame(format, packet);
-        throwIfOutOfMemory(read);
-        if (read < 0) break;
+    while (av_read_frame(format, packet) >= 0) {
         if (packet->stream_index == streamIndex && packet->size > 0) {
             chunk = chunkOf(*packet);
             if (chunk == -1) break;

@@ -128,57 +128,41 @@ TEST(SerReader, BayerFields_ComeBackAsTheirColours) {
     }
 }
 
-TEST(SerReader, TwelveBitSamplesLeftAlignedIn16Bits_AreReadAs16Bit) {
+// Left-aligned samples (low bits clear in every one) are read as 16-bit in
+// the order those bits show: 12-bit ones under a flag that says the other
+// order, and a dim 14-bit frame whose top is a fifth of the range, which is
+// not taken as right-aligned. A depth below 8 stretches to 0..255.
+TEST(SerReader, LeftAlignedAndLowDepthSamples_AreScaledByTheirDepth) {
     TempDir dir;
-    const Bitmap24 picture = randomPicture(6, 4, 3, true);
-    for (SerByteOrder order : {SerByteOrder::LittleEndian, SerByteOrder::BigEndian}) {
-        // The flag says the wrong order: the clear low bits must decide.
-        const std::string path =
-            writeSer(dir.file("aligned.ser"), {picture}, SerColour::Mono, 12, order, Convention::FormatDescription);
-        std::string bytes = testing::readText(path);
-        const bool little = order == SerByteOrder::LittleEndian;
-        for (std::size_t at = 178; at < 178 + 2 * 24; at += 2) {
-            const unsigned high = std::uint8_t(bytes[at + (little ? 1 : 0)]), low = std::uint8_t(bytes[at + (little ? 0 : 1)]);
-            const unsigned shifted = ((high << 8) | low) << 4;
-            bytes[at + (little ? 1 : 0)] = static_cast<char>(shifted >> 8);
-            bytes[at + (little ? 0 : 1)] = static_cast<char>(shifted & 0xff);
+    std::mt19937 random(3);
+    std::vector<unsigned> twelve(24), dim(256);
+    for (unsigned& sample : twelve) sample = random() & 0xfff0;
+    for (int i = 0; i < 256; ++i) dim[i] = (i * 13 % 3277) << 2;  // up to 3276 of 16383
+    struct Case { int width, depth, flag; SerByteOrder order; const std::vector<unsigned>& samples; };
+    for (const Case& c : {Case{6, 12, 1, SerByteOrder::LittleEndian, twelve},
+                          {6, 12, 0, SerByteOrder::BigEndian, twelve}, {16, 14, 0, SerByteOrder::LittleEndian, dim}}) {
+        SCOPED_TRACE(c.depth);
+        const int height = static_cast<int>(c.samples.size()) / c.width;
+        std::string bytes = header(0, c.flag, c.width, height, c.depth, 1);
+        for (const unsigned sample : c.samples) {
+            const char low = static_cast<char>(sample & 0xff), high = static_cast<char>(sample >> 8);
+            bytes += c.order == SerByteOrder::LittleEndian ? std::string{low, high} : std::string{high, low};
         }
-        testing::writeText(path, bytes);
-        SerReader reader(path);
+        testing::writeText(dir.file("aligned.ser"), bytes);
+        SerReader reader(dir.file("aligned.ser"));
         EXPECT_TRUE(reader.leftAligned());
-        EXPECT_EQ(reader.byteOrder(), order);
+        EXPECT_EQ(reader.byteOrder(), c.order);
         Bitmap24 read;
         reader.decode(0, read);
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 6; ++x) EXPECT_NEAR(read.pixel(x, y)[0], picture.pixel(x, y)[0], 1);
+        for (int i = 0; i < c.width * height; ++i)
+            ASSERT_NEAR(read.pixel(i % c.width, i / c.width)[0], c.samples[i] / 257.0, 0.5) << i;
     }
-}
-
-// A depth below 8 stretches to 0..255; a dim frame of left-aligned 14-bit
-// samples (its top value at a fifth of the range) is not taken as right-aligned.
-TEST(SerReader, LowDepthsAndDimLeftAlignedFrames_AreScaledByTheirDepth) {
-    TempDir dir;
     testing::writeText(dir.file("d4.ser"), header(0, 0, 4, 1, 4, 1) + std::string("\x00\x01\x08\x0f", 4));
     SerReader low(dir.file("d4.ser"));
     Bitmap24 read;
     low.decode(0, read);
     EXPECT_EQ((std::vector<int>{read.pixel(0, 0)[0], read.pixel(1, 0)[0], read.pixel(2, 0)[0], read.pixel(3, 0)[0]}),
               (std::vector<int>{0, 17, 136, 255}));
-
-    std::string dim = header(0, 0, 16, 16, 14, 1);
-    for (int i = 0; i < 256; ++i) {
-        const unsigned value = (i * 13 % 3277) << 2;  // up to 3276 of 16383, low two bits clear
-        dim += static_cast<char>(value & 0xff);
-        dim += static_cast<char>(value >> 8);
-    }
-    testing::writeText(dir.file("dim.ser"), dim);
-    SerReader reader(dir.file("dim.ser"));
-    EXPECT_TRUE(reader.leftAligned());
-    reader.decode(0, read);
-    int peak = 0;
-    for (int y = 0; y < 16; ++y)
-        for (int x = 0; x < 16; ++x) peak = std::max<int>(peak, read.pixel(x, y)[0]);
-    EXPECT_NEAR(peak, 51, 1);  // a fifth of 255, not four times brighter
 }
 
 // 3000 frames of 4 MB, sparse on disk: frame 2500 starts past 4 GB.
@@ -214,22 +198,25 @@ TEST(SerReader, CutRecordingsAndTrailers_AreReadAsFarAsTheyGo) {
     for (unsigned i = 0; i < 5; ++i) frames.push_back(randomPicture(4, 3, i, true));
     const std::string whole = testing::readText(writeSer(dir.file("whole.ser"), frames, SerColour::Mono, 16));
     const std::size_t frameBytes = 4 * 3 * 2, trailerAt = 178 + 5 * frameBytes;
-    struct Case { const char* name; std::size_t length; int frames; bool timestamps; };
+    struct Case { const char* name; std::size_t length; int frames; bool timestamps;
+                  const char* warning = ""; bool uncounted = false; };
     const Case cases[] = {
         {"complete", whole.size(), 5, true},
         {"trailer cut", trailerAt + 20, 5, false},
         {"no trailer", trailerAt, 5, false},
-        {"frame 3 cut", trailerAt - frameBytes - 5, 3, false},
+        {"frame 3 cut", trailerAt - frameBytes - 5, 3, false, "only 3 of its 5 frames"},
+        // A capture cut off before its writer filled in the count.
+        {"no count", trailerAt, 5, false, "does not say how many frames", true},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.name);
-        testing::writeText(dir.file("cut.ser"), whole.substr(0, test.length));
+        std::string bytes = whole.substr(0, test.length);
+        if (test.uncounted) bytes.replace(38, 4, std::string(4, '\0'));
+        testing::writeText(dir.file("cut.ser"), bytes);
         SerReader reader(dir.file("cut.ser"));
         EXPECT_EQ(reader.frameCount(), test.frames);
-        EXPECT_EQ(reader.truncated(), test.frames < 5);
-        if (test.frames < 5) {
-            EXPECT_NE(reader.warning().find("only 3 of its 5 frames"), std::string::npos);
-        }
+        EXPECT_EQ(reader.truncated(), test.frames < 5 || test.uncounted);
+        EXPECT_NE(reader.warning().find(test.warning), std::string::npos) << reader.warning();
         // A partial trailer is no trailer, even where whole stamps remain.
         EXPECT_EQ(reader.timestamp(0).has_value(), test.timestamps);
         EXPECT_EQ(reader.timestamp(4).has_value(), test.timestamps);
@@ -241,13 +228,6 @@ TEST(SerReader, CutRecordingsAndTrailers_AreReadAsFarAsTheyGo) {
         expectKept(read, frames[static_cast<std::size_t>(test.frames - 1)], kColours[0]);
         EXPECT_THROW(reader.decode(test.frames, read), PlanexorError);
     }
-    // A capture cut off before its writer filled in the count.
-    std::string uncounted = whole.substr(0, trailerAt);
-    uncounted.replace(38, 4, std::string(4, '\0'));
-    testing::writeText(dir.file("uncounted.ser"), uncounted);
-    SerReader reader(dir.file("uncounted.ser"));
-    EXPECT_EQ(reader.frameCount(), 5);
-    EXPECT_NE(reader.warning().find("does not say how many frames"), std::string::npos);
 }
 
 TEST(SerReader, BadFiles_AreRefusedWithTheReason) {

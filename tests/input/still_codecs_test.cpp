@@ -88,14 +88,13 @@ TEST(BmpReader, PaletteFormatsAndBothRowOrdersDecodeToTheRightPixels) {
     const std::vector<std::uint32_t> palette = {0x000000, 0xff0000, 0x00ff00, 0x0000ff};
     const std::vector<std::uint8_t> red = {0, 0, 255}, green = {0, 255, 0}, blue = {255, 0, 0}, black = {0, 0, 0},
                                     white = {255, 255, 255};
-    auto topDown = handmadeBmp(3, 1, 4, palette, {{0x12, 0x30, 0, 0}});
-    const std::int32_t minusOne = -1;  // negative height: the first stored row is the top row
-    std::memcpy(&topDown[22], &minusOne, 4);
     // Pixels row by row from the top left.
     struct Case { const char* name; std::vector<std::uint8_t> bytes; std::vector<std::vector<std::uint8_t>> pixels; };
     const Case cases[] = {
         {"8 bits, bottom-up", handmadeBmp(2, 2, 8, palette, {{2, 3, 0, 0}, {1, 0, 0, 0}}), {red, black, green, blue}},
-        {"4 bits, top-down", topDown, {red, green, blue}},
+        // A negative height: the first stored row is the top row.
+        {"4 bits, top-down", handmadeBmp(3, -2, 4, palette, {{0x12, 0x30, 0, 0}, {0x31, 0, 0, 0}}),
+         {red, green, blue, blue, red, black}},
         {"1 bit, from the top bit", handmadeBmp(9, 1, 1, {0x000000, 0xffffff}, {{0b10100000, 0b10000000, 0, 0}}),
          {white, black, white, black, black, black, black, black, white}},
         {"32 bits B G R X", handmadeBmp(1, 1, 32, {}, {{10, 20, 30, 99}}), {{10, 20, 30}}},

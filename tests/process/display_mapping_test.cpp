@@ -25,11 +25,11 @@ GammaCurve gammaCurve(double gamma) {
     return curve;
 }
 
-// Maps the recombined planes of `planes` over the whole w x h at unit gamma.
+// Maps the recombined planes of `planes` over the whole w x h at unit gamma, mirrored both ways if asked.
 void mapWhole(testing::ProcessingPlanes& planes, float low, float high, int w, int h, bool colour, Bitmap24& bitmap,
-              Histograms& histograms, MappingVariant variant = MappingVariant::Remap) {
-    mapToBitmap(*planes.store, low, high, {{w, h, colour}, PixelRegion::whole(w, h)}, DisplayOptions{},
-                gammaCurve(1.0), variant, bitmap, histograms);
+              Histograms& histograms, MappingVariant variant = MappingVariant::Remap, bool mirrored = false) {
+    mapToBitmap(*planes.store, low, high, {{w, h, colour}, PixelRegion::whole(w, h), mirrored, mirrored},
+                DisplayOptions{}, gammaCurve(1.0), variant, bitmap, histograms);
 }
 
 std::int64_t total(const std::array<std::int32_t, 256>& counts) {
@@ -93,18 +93,8 @@ TEST(DisplayMapping, ColourSlidersShiftOneChannelAndItsHistogram) {
     EXPECT_EQ(ramp.histograms.HistoB, plain.HistoB);
 }
 
-TEST(DisplayMapping, FlipsMirrorThePicture) {
-    ProcessingPlanes planes;
-    planes.store->recombined(GreenChannel)[0][0] = 100.0f;  // the rest 0
-    Bitmap24 bitmap;
-    Histograms histograms;
-    mapToBitmap(*planes.store, 0, 100, {{20, 10, true}, PixelRegion::whole(20, 10), true, true}, DisplayOptions{},
-                gammaCurve(1.0), MappingVariant::Remap, bitmap, histograms);
-    EXPECT_EQ(bitmap.pixel(19, 9)[1], 255);
-}
-
 // A flat picture, or none at all, must not divide by zero anywhere; values
-// that are no numbers and equal stretch bounds stay in range.
+// that are no numbers and equal stretch bounds stay in range. A flipped view mirrors the picture.
 TEST(DisplayMapping, FlatEmptyOrNonFiniteStacksAndEqualStretchBoundsStayInRange) {
     ProcessingPlanes planes;
     for (int x = 0; x < 30; ++x)
@@ -113,7 +103,9 @@ TEST(DisplayMapping, FlatEmptyOrNonFiniteStacksAndEqualStretchBoundsStayInRange)
     Bitmap24 bitmap;
     Histograms histograms;
     for (MappingVariant variant : {MappingVariant::Remap, MappingVariant::AfterRecombination}) {
-        mapWhole(planes, 5, 5, 30, 20, false, bitmap, histograms, variant);
+        const bool mirrored = variant == MappingVariant::Remap;
+        mapWhole(planes, 5, 5, 30, 20, false, bitmap, histograms, variant, mirrored);
+        EXPECT_EQ(bitmap.pixel(mirrored ? 28 : 1, mirrored ? 18 : 1)[1], 255);
         EXPECT_EQ(histograms.HistoG[0], 30 * 20 - 1);
         EXPECT_EQ(histograms.HistoG[255], 1);
         // Mono: the grey result's counts in all three histograms.
@@ -173,17 +165,6 @@ TEST(DisplayMapping, PortableAndWideLoopsAgree) {
                         << slot << " " << channel << " " << x << "," << y;
     EXPECT_EQ(std::tie(wideOut.image, wideOut.counts, wideOut.remap, wideOut.remapCounts),
               std::tie(portableOut.image, portableOut.counts, portableOut.remap, portableOut.remapCounts));
-}
-
-TEST(HistogramGraph, ScaleFollowsTheCountsWithoutBinZero) {
-    Histograms histograms;
-    histograms.HistoG[0] = 1000000;
-    histograms.HistoG[10] = 500;
-    histograms.HistoR[20] = 100;
-    EXPECT_EQ(histogramScale(histograms, false), 19);  // 600 / 32 = 18.75
-    EXPECT_EQ(histogramScale(histograms, true), 500);
-    EXPECT_EQ(histogramScale(Histograms{}, false), 1);
-    EXPECT_EQ(histogramScale(Histograms{}, true), 1);
 }
 
 TEST(HistogramGraph, MarkersSetTheStretch) {

@@ -81,7 +81,7 @@ TEST(AddFrameToStack, ShiftedFrameAddsOnlyItsOverlap) {
 
 // Plain colour sums wait in 16-bit lanes: 300 white frames must still sum
 // exactly, the box a run reads mid-way must be current, and the counts must
-// follow each frame's own overlap.
+// follow each frame's own overlap. Partial coverage clears sums nobody reached.
 TEST(AddFrameToStack, WaitingSumsSettleExactlyPastTheLaneLimit) {
     auto workspace = workspaceFor(40, 30);
     Bitmap24 white = picture(40, 30, [](int, int, int) { return 255; });
@@ -102,6 +102,9 @@ TEST(AddFrameToStack, WaitingSumsSettleExactlyPastTheLaneLimit) {
             ASSERT_EQ(workspace->StackCount[x][y], expected) << x << "," << y;
             ASSERT_EQ(workspace->StackG[x][y], 255.0f * expected) << x << "," << y;
         }
+    workspace->StackR[40][30] = 5.0f;  // a leftover where no frame reached: normalising clears it
+    normaliseStack(*workspace, 41, 31, true, true);
+    EXPECT_EQ(workspace->StackR[40][30], 0.0f);
 }
 
 // So too with local quality, for a frame every point keeps.
@@ -133,14 +136,6 @@ TEST(AddFrameToStack, ColourIgnoresTheWeightAndMonoWeighsTheGreyValue) {
                     ASSERT_EQ(workspace->StackCount[x][y], 1);
                 }
         }
-}
-
-// Partial coverage divides by each pixel's own count; sums nobody reached are cleared.
-TEST(NormaliseStack, ClearsSumsNoFrameReached) {
-    auto workspace = workspaceFor(4, 2);
-    workspace->StackR[3][1] = 5.0f;
-    normaliseStack(*workspace, 4, 2, true, true);
-    EXPECT_EQ(workspace->StackR[3][1], 0.0f);
 }
 
 TEST(AddFrameToStack, DarkAndFlatApplyOverTheirOwnSizeOnly) {
@@ -369,15 +364,18 @@ TEST_P(SubpixelStack, PlacesTheFrameAtItsFraction) {
     const auto zero = stack(0.0f, 0.0f, true);
     // Shifts count in resampled pixels while resampling: the same move in frame pixels.
     const auto moved = stack(resample ? 1.0f : 0.5f, resample ? -0.5f : -0.25f, true);
+    // A damaged record's fraction, not a number or far beyond a pixel, still places the frame, finite.
+    const auto absurd = stack(NAN, 1e30f, true);
     const double expected[3] = {2 * 0.5, 3 * -0.25, 0.0};  // red, green, blue: slope x (0.5, -0.25)
     const double grey = 0.299 * expected[0] + 0.587 * expected[1];
     double moves[3] = {}, samples = 0;
     for (int x = 12; x < 40; x += 3)
         for (int y = 12; y < 30; y += 3, ++samples) {
-            ASSERT_EQ(zero->StackCount[x][y] + moved->StackCount[x][y], 2);
+            ASSERT_EQ(zero->StackCount[x][y] + moved->StackCount[x][y] + absurd->StackCount[x][y], 3);
             for (int c = 0; c < 3; ++c) {
                 const auto at = [&](const Workspace& w) { return (c == 0 ? w.StackR : c == 1 ? w.StackG : w.StackB)[x][y]; };
                 EXPECT_NEAR(at(*zero), at(*whole), resample ? 0.0 : 1e-3);
+                ASSERT_TRUE(std::isfinite(at(*absurd)));
                 moves[c] += at(*moved) - at(*whole);
             }
         }
@@ -465,20 +463,6 @@ TEST(SubpixelBins, FramesInterpolatedTogetherEqualFramesInterpolatedAlone) {
             normaliseStack(*one, run.expand ? 90 : 48, run.expand ? 90 : 36, true, run.partialCoverage);
         expectAlike(0, PlaneSide - 1, 0, PlaneSide - 1, true);
     }
-}
-
-// A fraction that is not a number, or far beyond a pixel, from a damaged
-// record: the frame still lands inside the stack, finite.
-TEST(SubpixelStackInput, AnAbsurdFractionStaysFinite) {
-    auto w = workspaceFor(40, 30);
-    w->FrameRecs[0].SubShiftX = NAN;
-    w->FrameRecs[0].SubShiftY = 1e30f;
-    FramePreparation preparation({.subpixel = true});
-    Bitmap24 frame = picture(40, 30, slopes);
-    decodedSettled(preparation, *w, frame, 0);
-    for (int x = 0; x < 40; ++x)
-        for (int y = 0; y < 30; ++y) ASSERT_TRUE(std::isfinite(w->StackR[x][y]));
-    EXPECT_EQ(w->StackCount[5][5], 1);
 }
 
 }  // namespace

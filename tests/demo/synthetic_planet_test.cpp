@@ -38,14 +38,12 @@ TEST(SyntheticPlanet, BlurCentresOnItsMedian) {
     }
 }
 
-// Stops after a given number of frames and records the progress it saw.
+// Stops after a given number of frames.
 class StoppingProgress : public RunProgress {
 public:
     explicit StoppingProgress(int framesBeforeStop) : left_(framesBeforeStop) {}
-    void setPercent(int percent) override { percents.push_back(percent); }
     void yield() override { --left_; }
     bool stopRequested() const override { return left_ < 0; }
-    std::vector<int> percents;
 
 private:
     int left_;
@@ -61,7 +59,7 @@ DemoOptions smallDemo(const std::string& directory, DemoOptions::Format format =
     return options;
 }
 
-TEST(SyntheticPlanet, StopLeavesNothingBehindAndCompletionReachesHundred) {
+TEST(SyntheticPlanet, StopLeavesNothingBehindAndCompletionWritesItsFiles) {
     for (const DemoOptions::Format format : {DemoOptions::Avi, DemoOptions::Bmp}) {
         SCOPED_TRACE(format);
         TempDir dir;
@@ -76,8 +74,6 @@ TEST(SyntheticPlanet, StopLeavesNothingBehindAndCompletionReachesHundred) {
         seeing.seeingDistortion = 1;
         const DemoResult done = writeDemoSequence(seeing, running);
         EXPECT_FALSE(done.stopped);
-        EXPECT_TRUE(std::is_sorted(running.percents.begin(), running.percents.end()));
-        EXPECT_EQ(running.percents.back(), 100);
         EXPECT_TRUE(std::filesystem::exists(done.originalFile));
         EXPECT_EQ(testing::readText(done.seeingFile).rfind("frame,x,y,dx,dy\n", 0), 0u);
 

@@ -78,10 +78,8 @@ TEST(DisplayMapping, ContrastGammaBrightnessAndStretchShapeTheCurve) {
     EXPECT_EQ(effectiveGamma(2.2), 2.2);
 }
 
-TEST(DisplayMapping, ColourSlidersShiftOneChannelAndItsHistogram) {
+TEST(DisplayMapping, ColourSlidersShiftOneChannel) {
     Ramp ramp;
-    ramp.map(DisplayOptions{});
-    const Histograms plain = ramp.histograms;
     ramp.map({.RedSlider = 30, .GreenSlider = -100});
     // Unshifted, x = 300 and 600 land on 77 and 153.
     for (const auto& [x, blue, green, red] : {std::array{0, 0, 0, 30}, {300, 77, 0, 107}, {600, 153, 53, 183},
@@ -89,8 +87,6 @@ TEST(DisplayMapping, ColourSlidersShiftOneChannelAndItsHistogram) {
         const std::uint8_t* pixel = ramp.bitmap.pixel(x, 0);
         EXPECT_EQ(std::tuple(pixel[0], pixel[1], pixel[2]), std::tuple(blue, green, red)) << x;
     }
-    for (int level = 101; level < 255; ++level) ASSERT_EQ(ramp.histograms.HistoG[level - 100], plain.HistoG[level]);
-    EXPECT_EQ(ramp.histograms.HistoB, plain.HistoB);
 }
 
 // A flat picture, or none at all, must not divide by zero anywhere; values

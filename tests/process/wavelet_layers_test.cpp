@@ -87,17 +87,14 @@ void expectMatchesDirect(ProcessingPlanes& planes, int width, int height, const 
     for (int channel = 0; channel < ColourChannels; ++channel) {
         if (!colour && channel != GreenChannel) continue;
         const DirectDecomposition direct = decomposeDirectly(planes.stack(channel), width, height, options);
-        int mismatches = 0;
         for (int x = 0; x < width; ++x)
             for (int y = 0; y < height; ++y) {
                 for (int layer = 1; layer <= WaveletLayerCount; ++layer)
-                    if (planes.store->plane(layer, channel)[x][y] != direct.layers[layer][x * height + y] &&
-                        ++mismatches < 5)
-                        ADD_FAILURE() << "layer " << layer << " channel " << channel << " at " << x << "," << y;
-                if (planes.processing(channel)[x][y] != direct.residual[x * height + y] && ++mismatches < 5)
-                    ADD_FAILURE() << "residual channel " << channel << " at " << x << "," << y;
+                    ASSERT_EQ(planes.store->plane(layer, channel)[x][y], direct.layers[layer][x * height + y])
+                        << "layer " << layer << " channel " << channel << " at " << x << "," << y;
+                ASSERT_EQ(planes.processing(channel)[x][y], direct.residual[x * height + y])
+                    << "residual channel " << channel << " at " << x << "," << y;
             }
-        EXPECT_EQ(mismatches, 0);
     }
 }
 
@@ -114,19 +111,14 @@ TEST(Decomposition, MatchesDirectSmoothingForEveryScaleRule) {
     expectMatchesDirect(planes, 53, 67, lopsided, true);
 }
 
-TEST(Decomposition, ReportsProgressAndStaysInBounds) {
-    struct Recorder : RunProgress {
-        std::vector<int> percents;
-        void setPercent(int percent) override { percents.push_back(percent); }
-    } recorder;
+// Nothing at all, or more than the planes hold, stays inside them.
+TEST(Decomposition, StaysInBounds) {
     ProcessingPlanes planes;
-    decomposeStack(*planes.workspace, *planes.store, dyadic(), {0, 0, true}, recorder);
-    EXPECT_EQ(recorder.percents, (std::vector<int>{17, 33, 50, 67, 83, 100}));
-    EXPECT_EQ(layerProgressMessage(4), "Calculating Layer 4");
-
+    RunProgress quiet;
+    decomposeStack(*planes.workspace, *planes.store, dyadic(), {0, 0, true}, quiet);
     planes.workspace->StackG[1023][1023] = 5.0f;
     planes.processing(0)[5][5] = -7.0f;  // mono works on green alone: red stays as it was
-    decomposeStack(*planes.workspace, *planes.store, linear(8, 8), {5000, 5000, false}, recorder);
+    decomposeStack(*planes.workspace, *planes.store, linear(8, 8), {5000, 5000, false}, quiet);
     EXPECT_NE(planes.store->plane(1, GreenChannel)[1023][1023], 0.0f);
     EXPECT_EQ(planes.store->plane(1, GreenChannel)[1024][1024], 0.0f);
     recombineLayers(*planes.workspace, *planes.store, RecombinationOptions{}, {5000, 5000, false});

@@ -217,7 +217,6 @@ TEST(FrameLoop, NeverRunsPastTheLastFrameSlotOrTheSourceAndShowsAnExcludedFrameF
     runFrameLoop(w, source, {2495, 2999}, frame, {}, none);
     EXPECT_EQ(source.decoded.back(), 2500);
     CountingSource shortSource(3);
-    w.usedframes = 3;
     runFrameLoop(w, shortSource, {0, 10}, frame, {}, none);
     EXPECT_EQ(shortSource.decoded.back(), 2);
 }

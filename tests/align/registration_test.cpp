@@ -2,32 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
-#include <cstdlib>
-#include <new>
 #include <vector>
 
 #include "align/optimize.h"
 #include "core/error.h"
 #include "demo/synthetic_planet.h"
+#include "support/allocation_counter.h"
 #include "support/test_files.h"
-
-// Counts allocations so that a test can prove a registration makes none.
-// A sanitizer build keeps its own allocator.
-namespace {
-std::atomic<long> allocations{0};
-}
-#ifndef __SANITIZE_ADDRESS__
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t size) {
-    ++allocations;
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-#endif
 
 namespace planexor {
 namespace {
@@ -189,9 +171,9 @@ TEST_F(Registration, SyntheticPlanetIsTrackedToAPixelAndRankedBySharpness) {
     long allocated = 0;
     std::vector<double> quality, sharpness;
     for (int k = 0; k < 50; ++k) {
-        const long before = allocations.load();
+        const long before = testing::allocationCount();
         const RegistrationResult result = align(k, planet.frames[k]);
-        if (k > 0) allocated += allocations.load() - before;
+        if (k > 0) allocated += testing::allocationCount() - before;
         within += std::abs(result.shiftX - planet.expectedX(k)) <= 1.0 && std::abs(result.shiftY - planet.expectedY(k)) <= 1.0;
         quality.push_back(result.quality);
         sharpness.push_back(-planet.truth[k].blur);

@@ -9,6 +9,7 @@
 #include "core/error.h"
 #include "core/pixel.h"
 #include "stack/local_quality.h"
+#include "support/allocation_counter.h"
 #include "support/settled_stack.h"
 #include "support/test_files.h"
 
@@ -329,6 +330,30 @@ TEST(FramePreparation, RefusesUnknownChoices) {
     Bitmap24 frame(8, 8);
     FramePreparation preparation({.resample = true});
     EXPECT_THROW(addSettled(preparation, *workspace, frame), PlanexorError);
+}
+
+// The planes are fixed: once the first frame has set the sizes, adding frames allocates nothing.
+TEST(FramePreparation, AddingFramesAfterTheFirstAllocatesNothing) {
+    const StackOptions plain, resampled{.resample = true, .interlaced = true, .useDark = true};
+    for (const bool points : {false, true})
+        for (const StackOptions& options : {plain, resampled}) {
+            auto workspace = workspaceFor(160, 120);
+            workspace->DarkWidth = workspace->DarkHeight = 100;
+            workspace->FrameRecs[1].ShiftX = 3;
+            Bitmap24 frame = picture(160, 120, coded);
+            FramePreparation preparation(options);
+            AlignmentPoints aligned;
+            if (points) {
+                aligned.startReference(160, 120);
+                aligned.addToReference(frame, 0, 0);
+                ASSERT_GT(aligned.placePoints(AlignmentPoints::Auto), 0);
+                preparation.usePoints(&aligned);
+            }
+            decodedSettled(preparation, *workspace, frame, 0);
+            const long before = testing::allocationCount();
+            for (int n = 1; n < 4; ++n) decodedSettled(preparation, *workspace, frame, n);
+            EXPECT_EQ(testing::allocationCount(), before) << (options.resample ? "resampled" : "plain") << points;
+        }
 }
 
 // A smooth picture whose value a fraction further on is known: a gentle

@@ -226,26 +226,6 @@ TEST(ProjectData, ALongInterlacedWorkspaceWritesAndReadsBackExactly) {
     ASSERT_TRUE(std::setlocale(LC_CTYPE, "tr_TR.UTF-8"));
     EXPECT_NO_THROW((void)readProject(TBigIniFile(dir.file("long.pxp"))));
     std::setlocale(LC_CTYPE, "C");
-
-    // Without fractions and options the file has none of their sections.
-    ProjectData whole = p;
-    whole.extensions.clear();
-    for (TFrameRec& frame : whole.frames) frame.SubShiftX = frame.FieldSubShiftY = 0;
-    TBigIniFile plain;
-    writeProject(plain, whole);
-    std::vector<std::string> sections;
-    plain.ReadSections(sections);
-    EXPECT_EQ(sections, (std::vector<std::string>{"Input", "Shifts", "Info", "IShifts", "IInfo", "Ranking", "Form"}));
-
-    // One frame: the gauge stays at each group's base.
-    ProjectData one = p;
-    one.sequencelength = 1;
-    one.frames.resize(1);
-    one.ranking = {0};
-    std::vector<int> gauge;
-    TBigIniFile single;
-    writeProject(single, one, {nullptr, [&](int percent) { gauge.push_back(percent); }});
-    EXPECT_EQ(gauge, (std::vector<int>{0, 33, 66, 0, 50}));
 }
 
 // The project fuzz target's seeds and every project that once broke the

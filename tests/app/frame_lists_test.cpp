@@ -57,8 +57,6 @@ TEST_F(FrameLists, TogglesSaveReopenAndAddGiveTheFramesInOrder) {
     // A list typed into the project dialog opens as the list it is, whatever filter showed.
     press(Control::LoadProject, list("typed.pxl", paths));
     EXPECT_EQ(openedFrames(), paths);
-    press(Control::Framelistloadbutton, list("all.pxl", paths));
-    EXPECT_EQ(openedFrames(), paths);
     EXPECT_TRUE(form.control(Control::AddFramesButton).visible());
     EXPECT_EQ(form.control(Control::DirectoryListBox1).caption(), directoryOf(paths[0]));
 
@@ -91,18 +89,28 @@ TEST_F(FrameLists, TogglesSaveReopenAndAddGiveTheFramesInOrder) {
     press(Control::Framelistloadbutton, dir.file("kept.pxl"));
     EXPECT_EQ(openedFrames(), (std::vector<std::string>{paths[3], paths[5]}));
     EXPECT_TRUE(excluded().empty());
+    // A .ser chosen under the AVI filter opens as the SER video it is; frames are added to still frames only.
+    open(demo("video", 2, DemoOptions::Ser, 64, 48).sequenceFiles, 1);
     EXPECT_TRUE(ui.messages.empty());
-    open(demo("video", 2, DemoOptions::Avi, 64, 48).sequenceFiles, 1);
-    EXPECT_FALSE(form.control(Control::AddFramesButton).visible());  // frames are added to still frames only
+    EXPECT_FALSE(form.control(Control::AddFramesButton).visible());
 }
 
-TEST_F(FrameLists, BadListsAreRefusedOrTrimmedWithTheirNamesAndTheOldSequenceStays) {
+TEST_F(FrameLists, StackListTogglesExcludeRankedFramesAndBadListsAreRefusedOrTrimmedKeepingTheOldSequence) {
     const auto paths = frames(3);
     press(Control::Framelistloadbutton, list("good.pxl", paths));
-    w.Ranking[0] = {2, 1.0f, 0.0f};
     w.progstatus = 2;
     form.control(Control::TabSheet3).setVisible(true);
-    form.control(Control::StackFramesList).addListItem("f2.bmp", true);
+    // The stack list's toggles exclude ranked frames and mirror them, without recounting.
+    ControlModel& stackList = form.control(Control::StackFramesList);
+    for (const int frame : {2, 0, 1}) {
+        w.Ranking[stackList.listItems().size()] = {frame, 1.0f, 0.0f};  // ranked in the list's order
+        stackList.addListItem("f" + std::to_string(frame) + ".bmp", true);
+    }
+    doubleClick(Control::StackFramesList, {0});
+    clickCheck(Control::StackFramesList, {1}, 1);
+    EXPECT_EQ(excluded(), (std::vector<int>{0, 2}));
+    for (int frame : {0, 2}) EXPECT_FALSE(form.control(Control::SelectFramesChecklist).listItems()[frame].checked);
+    EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 3 selected (Total = 3 ) ");
 
     for (const std::string& bad : {list("empty.pxl", {}), list("gone.pxl", {dir.file("x.bmp"), dir.file("y.bmp")}),
                                    dir.file("missing.pxl")}) {
@@ -132,20 +140,6 @@ TEST_F(FrameLists, BadListsAreRefusedOrTrimmedWithTheirNamesAndTheOldSequenceSta
     press(Control::AddFramesButton, list("one.pxl", {paths[0]}));
     EXPECT_EQ(form.frameCount(), MaxFrames);
     EXPECT_EQ(timesShown(TooMany), 2);
-}
-
-TEST_F(FrameLists, TheStackListExcludesRankedFramesAndMirrorsThemWithoutRecounting) {
-    press(Control::Framelistloadbutton, list("all.pxl", frames(4)));
-    ControlModel& stackList = form.control(Control::StackFramesList);
-    for (int rank = 0; rank < 4; ++rank) {
-        w.Ranking[rank].Frame = 3 - rank;
-        stackList.addListItem("f" + std::to_string(3 - rank) + ".bmp", true);
-    }
-    doubleClick(Control::StackFramesList, {0, 1});
-    clickCheck(Control::StackFramesList, {3}, 3);
-    EXPECT_EQ(excluded(), (std::vector<int>{0, 2, 3}));
-    for (int frame : {0, 2, 3}) EXPECT_FALSE(form.control(Control::SelectFramesChecklist).listItems()[frame].checked);
-    EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 4 selected (Total = 4 ) ");
 }
 
 using Optimizing = testing::FormTest;

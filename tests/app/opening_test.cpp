@@ -27,7 +27,7 @@ protected:
     std::string caption(Control id) { return form.control(id).caption(); }
 };
 
-TEST_F(OpenStillFrames, DialogOrderHasItsFirstAndLastEntriesExchangedAndOpeningSetsUpTheFirstPage) {
+TEST_F(OpenStillFrames, DialogOrderHasItsFirstAndLastEntriesExchangedAndSpaceTogglesTheShownFrame) {
     const std::string a = frame("a.bmp", 1), b = frame("b.bmp", 2), c = frame("c.bmp", 3);
     openAsDialogReports({c, a, b});
     EXPECT_EQ((std::vector<std::string>{w.FrameFiles[0], w.FrameFiles[1], w.FrameFiles[2]}), (std::vector{b, a, c}));
@@ -42,6 +42,22 @@ TEST_F(OpenStillFrames, DialogOrderHasItsFirstAndLastEntriesExchangedAndOpeningS
     EXPECT_EQ(shownNumber(), 3);
     EXPECT_EQ(form.caption(), "Planexor processing BMP: " + c);
     EXPECT_EQ(caption(Control::Label9), "3 / 3");
+
+    // Space toggles the shown frame's exclusion; opening again never shows the previous ones.
+    form.control(Control::PreviewSlider).setValueByUser(1);
+    form.PreviewSliderKeyDown(TMainForm::KeySpace);
+    EXPECT_EQ(w.FrameRecs[1].Excluded * 10 + w.usedframes, 12);
+    EXPECT_EQ(form.control(Control::UseFramesign).colour(), ColourRed);
+    EXPECT_EQ(caption(Control::Frames), "Frames : 2 selected (Total = 3 ) ");
+    form.PreviewSliderKeyDown('A');  // only Space acts
+    EXPECT_EQ(w.usedframes, 2);
+    form.PreviewSliderKeyDown(TMainForm::KeySpace);
+    EXPECT_EQ(w.FrameRecs[1].Excluded * 10 + w.usedframes, 3);
+    form.PreviewSliderKeyDown(TMainForm::KeySpace);
+    open({a, b, c});
+    EXPECT_EQ(w.FrameRecs[1].Excluded, 0);
+    form.control(Control::PreviewSlider).setValueByUser(1);
+    EXPECT_EQ(form.control(Control::UseFramesign).colour(), ColourGreen);
 
     writeJpegFile(dir.file("a.jpg"), testing::numberedFrame(64, 64, 1));
     writeJpegFile(dir.file("b.jpg"), testing::numberedFrame(64, 64, 2));
@@ -63,25 +79,6 @@ TEST_F(OpenStillFrames, DialogOrderHasItsFirstAndLastEntriesExchangedAndOpeningS
         EXPECT_EQ(form.caption(), "Planexor processing JPG: " + dir.file("a.jpg"));
         ui.messages.clear();
     }
-}
-
-TEST_F(OpenStillFrames, SpaceTogglesExclusionAndReopeningNeverShowsThePreviousOnes) {
-    const std::vector<std::string> files = {frame("a.bmp", 1), frame("b.bmp", 2), frame("c.bmp", 3)};
-    open(files);
-    form.control(Control::PreviewSlider).setValueByUser(1);
-    form.PreviewSliderKeyDown(TMainForm::KeySpace);
-    EXPECT_EQ(w.FrameRecs[1].Excluded * 10 + w.usedframes, 12);
-    EXPECT_EQ(form.control(Control::UseFramesign).colour(), ColourRed);
-    EXPECT_EQ(caption(Control::Frames), "Frames : 2 selected (Total = 3 ) ");
-    form.PreviewSliderKeyDown('A');  // only Space acts
-    EXPECT_EQ(w.usedframes, 2);
-    form.PreviewSliderKeyDown(TMainForm::KeySpace);
-    EXPECT_EQ(w.FrameRecs[1].Excluded * 10 + w.usedframes, 3);
-    form.PreviewSliderKeyDown(TMainForm::KeySpace);
-    open(files);
-    EXPECT_EQ(w.FrameRecs[1].Excluded, 0);
-    form.control(Control::PreviewSlider).setValueByUser(1);
-    EXPECT_EQ(form.control(Control::UseFramesign).colour(), ColourGreen);
 }
 
 TEST_F(OpenStillFrames, TooManyTooLargeOrUnequalFramesAreCutWithOneMessageAndReadWithinTheirBounds) {
@@ -145,17 +142,6 @@ TEST_F(OpenStillFrames, BrokenOrForeignFilesAreReportedAndNothingStaysHalfOpen) 
     }
     open({dir.file("notes.txt")}, 2);
     EXPECT_EQ(errors(), (std::vector<std::string>{errors()[0], "No BMP or JPG files were selected"}));
-}
-
-// A name typed into the dialog is opened for what it is, whatever filter was showing.
-TEST_F(OpenStillFrames, ATypedNameOfAnotherKnownTypeOpensAsThatType) {
-    const std::string ser = demo("ser", 3, DemoOptions::Ser, 80, 60).sequenceFiles.front();
-    for (const auto& [file, filter] : {std::pair{ser, 1}, std::pair{frame("one.bmp", 1), 3}}) {
-        open({file}, filter);
-        EXPECT_TRUE(errors().empty()) << file << ": " << errors().front();
-        EXPECT_TRUE(w.SequenceOpen);
-    }
-    EXPECT_EQ(form.frameCount(), 1);
 }
 
 class OpenAvi : public testing::FormTest {

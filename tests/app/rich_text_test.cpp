@@ -24,15 +24,10 @@ std::string repeated(const std::string& piece, int times) {
     return text;
 }
 
-TEST(HelpPanels, EveryPageHasReadableHelpWithHeadingsAndLists) {
-    const std::vector<std::string> captions = {"Select Input", "Align Frames", "Stack Frames", "Image Processing",
-                                               "About Planexor"};
+TEST(HelpPanels, EveryPageHasReadableHelpWithLists) {
     for (int page = 1; page <= HelpPanelCount; ++page) {
         const RichDocument panel = loadHelpPanel({HelpSource}, page);
-        ASSERT_GT(panel.paragraphs.size(), 5u) << page;
-        EXPECT_EQ(panel.paragraphs[0].text(), captions[page - 1]);
-        EXPECT_TRUE(panel.paragraphs[0].runs[0].bold);
-        EXPECT_GT(panel.paragraphs[0].runs[0].halfPoints, 24);
+        EXPECT_GT(panel.paragraphs.size(), 5u) << page;
         int items = 0;
         for (const RichParagraph& paragraph : panel.paragraphs) items += paragraph.listItem;
         EXPECT_GT(items, 3) << page;

@@ -73,8 +73,17 @@ TEST_F(RunSafety, NoControlThatLooksUsableDoesNothingAtAnyStage_AndOpeningAgainR
     EXPECT_EQ(form.GammaTable.values, drawn.values);
 }
 
-TEST_F(RunSafety, ARunKeepsTheOptionsItStartedWithAndRefusesChangesUntilItEnds) {
+TEST_F(RunSafety, ACancelSaysWhereTheRunStoppedAndARunKeepsTheOptionsItStartedWithUntilItEnds) {
     openDemo(8);
+    ui.onProcessEvents = [&](int call) {
+        if (call == 4 && form.runInProgress()) form.control(Control::BitBtn2).click();
+    };
+    ui.pendingEventCalls = 0;
+    alignAll();
+    EXPECT_EQ(form.control(Control::Label4).caption(), "Alignment cancelled at frame 3 of 8");
+    EXPECT_FALSE(form.control(Control::Allignallbutton).locked());
+
+    ui.onProcessEvents = nullptr;
     alignAll();
     const auto undisturbedShifts = records(8);
     form.control(Control::StackSlider).setValueByUser(5);
@@ -106,21 +115,9 @@ TEST_F(RunSafety, ARunKeepsTheOptionsItStartedWithAndRefusesChangesUntilItEnds) 
             << controlName(id) << " changed under a run";
     EXPECT_EQ(form.control(Control::StackSlider).intValue(), 5);
     EXPECT_FALSE(form.control(Control::FFTsizeGroup).locked());
-}
 
-TEST_F(RunSafety, ACancelSaysWhereTheRunStoppedAndThePreviewShowsTheFrameItsSliderNames) {
-    openDemo(8);
-    ui.onProcessEvents = [&](int call) {
-        if (call == 4 && form.runInProgress()) form.control(Control::BitBtn2).click();
-    };
-    ui.pendingEventCalls = 0;
-    alignAll();
-    EXPECT_EQ(form.control(Control::Label4).caption(), "Alignment cancelled at frame 3 of 8");
-    EXPECT_FALSE(form.control(Control::Allignallbutton).locked());
-
-    ui.onProcessEvents = nullptr;
-    alignAll();
-    form.control(Control::StackSlider).setValueByUser(4);  // shows the cut-off frame through the preview bitmap
+    // The stack page shows its cut-off frame through the preview bitmap; the preview page, its slider's.
+    form.control(Control::StackSlider).setValueByUser(4);
     ASSERT_NE(w.CurrentFrame, 0);
     form.control(Control::PageControl1).setItemIndexByUser(0);
     EXPECT_EQ(w.CurrentFrame, form.control(Control::PreviewSlider).intValue());
@@ -161,7 +158,6 @@ TEST_F(RunSafety, ACancelAtAnyFrameStopsTheRunBeforeItsNextDecodeAndTheGaugeNeve
                         form.control(Control::BitBtn2).click();
                     }
                 };
-                gauge = 0;
                 ui.pendingEventCalls = 0;
                 form.control(run).click();
                 ui.onProcessEvents = nullptr;

@@ -85,19 +85,18 @@ TEST(RichText, KeepsRunFormatsAndListItems) {
         "\\fs32 Big {\\b\\i both} plain\\par"
         "\\pard{\\pntext\\'95\\tab}{\\*\\pn\\pnlvlblt{\\pntxtb\\'95}}item one\\par item two\\par"
         "\\pard\\plain after {\\b\\fs0 b}\\par"
-        "\\pard\\ls2\\ilvl0 {\\listtext\\'b7\\tab}word item\\par}");
+        "\\pard\\ls2\\ilvl0 {\\listtext\\'b7\\tab}word item\\par\\pard " +
+        // Formatting in groups nested too deep to undo is ignored.
+        repeated("{\\b ", 300) + "a" + repeated("}", 300) + "b}");
     const std::vector<RichParagraph> expected = {
         {{{"Big ", false, false, 32}, {"both", true, true, 32}, {" plain", false, false, 32}}, false},
         {{{"item one", false, false, 32}}, true},
         {{{"item two", false, false, 32}}, true},
         {{{"after ", false, false, 24}, {"b", true, false, 24}}, false},
         {{{"word item", false, false, 24}}, true},
+        {{{"a", true, false, 24}, {"b", false, false, 24}}, false},
     };
     EXPECT_EQ(document.paragraphs, expected);
-
-    const RichDocument deep = parseRtf(repeated("{\\b ", 300) + "a" + repeated("}", 300) + "b");
-    ASSERT_EQ(deep.paragraphs.size(), 1u);
-    EXPECT_EQ(deep.paragraphs[0].runs, (std::vector<TextRun>{{"a", true, false, 24}, {"b", false, false, 24}}));
 }
 
 }  // namespace

@@ -59,7 +59,9 @@ class PageControls : public WindowTest, public ::testing::WithParamInterface<Con
 TEST_P(PageControls, EveryControlIsBuiltAsTheTableSays) {
     int checked = 0;
     for (const ControlDefinition& control : controlTable()) {
-        if (control.place != GetParam()) continue;
+        // The tool windows themselves are the window's; they are checked with what they hold.
+        const bool toolWindow = control.kind == ControlKind::ToolWindow && GetParam() == ControlPlace::ToolWindow;
+        if (control.place != GetParam() && !toolWindow) continue;
         SCOPED_TRACE(control.name);
         QWidget* w = widget(control.name);
         ASSERT_NE(w, nullptr);
@@ -87,6 +89,16 @@ TEST_P(PageControls, EveryControlIsBuiltAsTheTableSays) {
         if (auto* panel = qobject_cast<CollapsiblePanel*>(w)) {
             EXPECT_TRUE(panel->isExpanded());
         }
+        if (auto* tool = qobject_cast<ToolWindow*>(w)) {
+            EXPECT_EQ(tool->windowType(), Qt::Tool);
+            EXPECT_EQ(tool->pos(), QPoint(control.left, control.top));
+            EXPECT_EQ(tool->size().expandedTo(QSize(control.width, control.height)), tool->size());
+            // A window the user cannot resize holds all it shows (the gamma
+            // graph's bottom, with its first point, was under the Reset button).
+            if (tool->minimumSize() == tool->maximumSize()) {
+                EXPECT_EQ(tool->size().expandedTo(tool->sizeHint()), tool->size());
+            }
+        }
         ++checked;
     }
     EXPECT_GT(checked, 3);
@@ -103,23 +115,6 @@ INSTANTIATE_TEST_SUITE_P(Window, PageControls,
                                            ControlPlace::Page3, ControlPlace::Page4, ControlPlace::Page5,
                                            ControlPlace::ToolWindow),
                          placeName);
-
-TEST_F(WindowTest, ToolWindowsFloatHiddenAtTheTablesPlaceAndSize) {
-    for (const ControlDefinition& control : controlTable()) {
-        if (control.kind != ControlKind::ToolWindow) continue;
-        SCOPED_TRACE(control.name);
-        auto* w = widget<ToolWindow>(control.name);
-        ASSERT_NE(w, nullptr);
-        EXPECT_TRUE(w->windowType() == Qt::Tool && w->isHidden());
-        EXPECT_EQ(w->pos(), QPoint(control.left, control.top));
-        EXPECT_EQ(w->size().expandedTo(QSize(control.width, control.height)), w->size());
-        // A window the user cannot resize holds all it shows (the gamma
-        // graph's bottom, with its first point, was under the Reset button).
-        if (w->minimumSize() == w->maximumSize()) {
-            EXPECT_EQ(w->size().expandedTo(w->sizeHint()), w->size());
-        }
-    }
-}
 
 // The labels' texts change after each re-map ("C : 150"); the sliders beside
 // them must not move under the pointer.
@@ -227,22 +222,6 @@ INSTANTIATE_TEST_SUITE_P(Window, PageGeometry,
                                            ControlPlace::Page4, ControlPlace::Page5),
                          placeName);
 
-// A project written by the command line holds the design places; once the
-// window shows, such a window goes beside it, while a place of the user's stays.
-TEST_F(WindowTest, AToolWindowPutBackAtItsDesignPlaceGoesBesideAfterTheNextAction) {
-    window->show();
-    const ControlDefinition& desc = definitionOf(Control::Propertywindow);
-    ControlModel& graph = form.control(Control::Propertywindow);
-    const auto atDesignPlace = [&] { return graph.left() == desc.left && graph.top() == desc.top; };
-    EXPECT_FALSE(atDesignPlace());
-    graph.setPosition(desc.left, desc.top);
-    widget<QCheckBox>("Showgraphbox")->click();
-    EXPECT_FALSE(atDesignPlace());
-    graph.setPosition(desc.left + 1, desc.top);
-    widget<QCheckBox>("Showgraphbox")->click();
-    EXPECT_EQ(graph.left(), desc.left + 1);
-}
-
 // A window grown or scaled beyond the screen keeps its title bar and the
 // commands along its top and right in reach.
 TEST(ToolWindowPlaces, AWindowIsMovedOntoTheScreenJustEnough) {
@@ -261,40 +240,37 @@ TEST(ToolWindowPlaces, AWindowIsMovedOntoTheScreenJustEnough) {
 
 TEST(ToolWindowPlaces, BesideTheMainWindowInsideTheScreenAndClearOfEachOther) {
     const QRect screen(0, 0, 1920, 1050);
-    const auto frameOf = [](Control window, QPoint at) {
-        const ControlDefinition& desc = definitionOf(window);
-        return QRect(at, QSize(desc.width + 2, desc.height + 32));
-    };
-    for (const QRect& main : {QRect(100, 80, 800, 620), QRect(1000, 80, 800, 620), QRect(0, 0, 1920, 1050)}) {
-        const auto places = MainWindow::toolWindowPlaces(main, screen);
+    // At their real sizes the gamma window is larger than designed: what no longer fits under the
+    // processing page's windows starts a column beside, on the main window's other side if it is in the middle.
+    const struct {
+        QRect main;
+        bool realSizes;
+    } cases[] = {{{100, 80, 800, 620}, false}, {{1000, 80, 800, 620}, false}, {{0, 0, 1920, 1050}, false},
+                 {{0, 100, 800, 620}, true},   {{560, 250, 800, 620}, true}};
+    // The windows a page shows together do not cover each other.
+    const std::vector<std::vector<Control>> groups = {
+        {Control::FFTWindow, Control::Propertywindow},
+        {Control::HistoWindow, Control::GammaWindow, Control::FilterWindow}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.main.x());
+        const std::function<QSize(Control)> sizeOf = [&c](Control window) {
+            const ControlDefinition& desc = definitionOf(window);
+            return QSize(desc.width + 2, desc.height + (c.realSizes && window == Control::GammaWindow ? 150 : 32));
+        };
+        const auto places = MainWindow::toolWindowPlaces(c.main, screen, c.realSizes ? sizeOf : nullptr);
+        const auto frameOf = [&](Control window) { return QRect(places.at(window), sizeOf(window)); };
         for (const auto& [window, at] : places) {
             SCOPED_TRACE(std::string(controlName(window)));
-            EXPECT_TRUE(screen.contains(frameOf(window, at))) << at.x() << "," << at.y();
-            if (main.width() < 1000 && window != Control::MessageWindow) {
-                EXPECT_FALSE(main.intersects(frameOf(window, at)));
+            EXPECT_TRUE(screen.contains(frameOf(window))) << at.x() << "," << at.y();
+            if (c.main.width() < 1000 && window != Control::MessageWindow) {
+                EXPECT_FALSE(c.main.intersects(frameOf(window)));
             }
         }
-        // The windows the align page shows together do not cover each other.
-        EXPECT_FALSE(frameOf(Control::FFTWindow, places.at(Control::FFTWindow))
-                         .intersects(frameOf(Control::Propertywindow, places.at(Control::Propertywindow))));
-    }
-    // Nor do the processing page's, at their real sizes (the gamma window is
-    // larger than designed): what no longer fits under them starts a column beside.
-    const auto sizeOf = [](Control window) {
-        const ControlDefinition& desc = definitionOf(window);
-        return QSize(desc.width + 2, desc.height + (window == Control::GammaWindow ? 150 : 32));
-    };
-    // With the main window in the middle, the next column is on its other side.
-    for (const QRect& main : {QRect(0, 100, 800, 620), QRect(560, 250, 800, 620)}) {
-        const auto places = MainWindow::toolWindowPlaces(main, screen, sizeOf);
-        const std::vector<Control> editors{Control::HistoWindow, Control::GammaWindow, Control::FilterWindow};
-        for (std::size_t i = 0; i < editors.size(); ++i) {
-            const QRect frame(places.at(editors[i]), sizeOf(editors[i]));
-            EXPECT_FALSE(main.intersects(frame)) << controlName(editors[i]);
-            for (std::size_t j = i + 1; j < editors.size(); ++j)
-                EXPECT_FALSE(frame.intersects(QRect(places.at(editors[j]), sizeOf(editors[j]))))
-                    << controlName(editors[i]) << " over " << controlName(editors[j]);
-        }
+        for (const auto& together : groups)
+            for (std::size_t i = 0; i < together.size(); ++i)
+                for (std::size_t j = i + 1; j < together.size(); ++j)
+                    EXPECT_FALSE(frameOf(together[i]).intersects(frameOf(together[j])))
+                        << controlName(together[i]) << " over " << controlName(together[j]);
     }
 }
 

@@ -1,4 +1,3 @@
-#include <chrono>
 #include <ctime>
 
 #include <QAbstractButton>
@@ -39,12 +38,9 @@ TEST(QtUiServices, WaitingForTheUsersClickCostsAlmostNoProcessorTime) {
     QtUiServices ui;
     bool clicked = false;
     QTimer::singleShot(1000, [&clicked] { clicked = true; });
-    const std::clock_t processorStart = std::clock();
-    const auto start = std::chrono::steady_clock::now();
+    const std::clock_t start = std::clock();
     while (!clicked) ui.waitForEvents();
-    const double processor = static_cast<double>(std::clock() - processorStart) / CLOCKS_PER_SEC;
-    const double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    EXPECT_LT(processor, 0.05 * wall);
+    EXPECT_LT(static_cast<double>(std::clock() - start) / CLOCKS_PER_SEC, 0.05);  // of the second waited
 }
 
 TEST(QtUiServices, MessagesAndQuestionsAreAnsweredWithTheArrowEvenDuringARun) {
@@ -143,8 +139,7 @@ TEST_F(RepaintTest, ARepaintShowsTheNewFrameWithRedAndBlueInPlaceAndCancelWorksW
     EXPECT_EQ(QColor(shot.pixel(5, 3)), QColor(0, 0, 200));
 
     // Cancel works while a frame loop lets the desktop process events.
-    auto* cancel = window->findChild<QPushButton*>("BitBtn2");
-    ASSERT_NE(cancel, nullptr);
+    auto* cancel = widget<QPushButton>("BitBtn2");
     QTimer::singleShot(30, cancel, [cancel] { QTest::mouseClick(cancel, Qt::LeftButton); });
     int frames = 0;
     {

@@ -92,7 +92,7 @@ TEST_F(BindingTest, SpinRunsItsHandlerOnCompletedValuesWithTheModelsStepAndDecim
     EXPECT_EQ(*runs, 2);
 }
 
-TEST_F(BindingTest, RadioGroupChoiceRunsItsHandlerAndItemsFillTheColumns) {
+TEST_F(BindingTest, RadioGroupChoiceRunsItsHandler) {
     auto* group = widget<RadioGroupBox>("FFTsizeGroup");
     int* runs = countRuns(model("FFTsizeGroup"));
     model("FFTsizeGroup").setVisible(true);
@@ -102,14 +102,6 @@ TEST_F(BindingTest, RadioGroupChoiceRunsItsHandlerAndItemsFillTheColumns) {
     model("FFTsizeGroup").setItemIndex(0);
     EXPECT_TRUE(group->button(0)->isChecked());
     EXPECT_EQ(*runs, 1);
-
-    // Four items in two columns fill the first column first.
-    model("TabSheet3").setVisible(true);
-    model("PageControl1").setItemIndex(2);
-    QApplication::processEvents();
-    auto* filters = widget<RadioGroupBox>("Filters");
-    EXPECT_LT(filters->button(0)->y(), filters->button(1)->y());
-    EXPECT_EQ(filters->button(0)->y(), filters->button(2)->y());
 }
 
 TEST_F(BindingTest, LabelsShowCaptionsAsPlainTextAndShapesAndEditsFollowTheirModels) {
@@ -248,7 +240,7 @@ TEST_F(BindingTest, ClosingDuringARunStopsItAndClosesOnceItHasUnwound) {
     EXPECT_FALSE(window->isVisible());
 }
 
-TEST_F(BindingTest, HelpShowsThePanelWithItsStylesAndTheCreditsRollOnlyOnTheAboutPage) {
+TEST_F(BindingTest, HelpShowsThePanelWithItsStylesForThePageShown) {
     form.help().directories = {std::string(PLANEXOR_SOURCE_DIR) + "/data/help"};
     window->show();
     model("BitBtn1").click();
@@ -256,16 +248,8 @@ TEST_F(BindingTest, HelpShowsThePanelWithItsStylesAndTheCreditsRollOnlyOnTheAbou
     EXPECT_TRUE(help->isVisible());
     EXPECT_TRUE(help->toPlainText().contains("Select Input"));
     EXPECT_TRUE(help->toHtml().contains("font-weight:700"));
-    CreditsTicker* credits = nullptr;
-    for (QWidget* child : window->findChildren<QWidget*>())
-        if (auto* ticker = dynamic_cast<CreditsTicker*>(child)) credits = ticker;
-    ASSERT_NE(credits, nullptr);
-    EXPECT_FALSE(credits->rolling());
     model("PageControl1").setItemIndexByUser(4);
-    EXPECT_TRUE(credits->rolling());
     EXPECT_TRUE(help->toPlainText().contains("About"));
-    model("PageControl1").setItemIndexByUser(0);
-    EXPECT_FALSE(credits->rolling());
     model("BitBtn1").click();  // a second click puts the help away
     EXPECT_FALSE(help->isVisible());
 }
@@ -274,7 +258,7 @@ QColor at(QWidget* widget, int x, int y) { return QColor(widget->grab().toImage(
 
 using ImageViewTest = WindowTest;
 
-TEST_F(ImageViewTest, PointerOnThePreviewReachesTheFormInPicturePixelsAndItsOutlineIsPainted) {
+TEST_F(ImageViewTest, PointerOnThePreviewReachesTheFormInPicturePixels) {
     window->show();
     const TempDir dir;
     ui.queueFiles({writeBmp(dir, "grey.bmp", uniform(300, 200, 40))}, 2);
@@ -289,9 +273,6 @@ TEST_F(ImageViewTest, PointerOnThePreviewReachesTheFormInPicturePixelsAndItsOutl
     EXPECT_EQ(ran("PreviewImageMouseMove"), 1);
     EXPECT_EQ(form.RubberX, 100);
     EXPECT_EQ(form.RubberY, 90);
-    const QPoint corner = image->imageOrigin() + QPoint(100 - 64, 90 - 64);
-    EXPECT_EQ(at(image, corner.x() + 10, corner.y()), QColor(215, 215, 215));  // the XOR box over grey 40
-    EXPECT_EQ(at(image, place.x(), place.y()), QColor(40, 40, 40));
 
     QTest::mousePress(image, Qt::LeftButton, {}, place);
     QTest::mouseRelease(image, Qt::LeftButton, {}, place);

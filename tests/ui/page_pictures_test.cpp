@@ -4,8 +4,6 @@
 #include <QDir>
 #include <QImage>
 #include <QPixmap>
-#include <QScrollArea>
-#include <QScrollBar>
 #include <QTabWidget>
 
 #include "demo/synthetic_planet.h"
@@ -75,20 +73,6 @@ TEST_F(PagePictures, EveryPageOfTheDemoStepsRenders) {
     for (const Control spin : FilterSpins) form.control(spin).setValueByUser(1);
     form.control(Control::Button1).click();
     snapshot("5-editors");
-    // The resized view is sized for its picture: no scroll bar may hide an edge, at any window size.
-    form.control(Control::Shrink).click();
-    QWidget* viewport = window->controlWidget(std::string("ShrinkImage"))->parentWidget();
-    auto* resized = qobject_cast<QScrollArea*>(viewport->parentWidget());
-    ASSERT_TRUE(resized);
-    for (const QSize size : {QSize(), QSize(500, 300), QSize(300, 500)}) {
-        if (size.isValid()) resized->window()->resize(size);
-        QApplication::processEvents();
-        window->refreshImages();
-        QApplication::processEvents();
-        EXPECT_FALSE(resized->horizontalScrollBar()->isVisible() || resized->verticalScrollBar()->isVisible())
-            << size.width();
-    }
-    form.control(Control::Shrinkview).setVisible(false);
     form.control(Control::PageControl1).setItemIndexByUser(4);
     snapshot("6-about");
 }

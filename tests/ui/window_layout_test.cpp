@@ -116,21 +116,6 @@ INSTANTIATE_TEST_SUITE_P(Window, PageControls,
                                            ControlPlace::ToolWindow),
                          placeName);
 
-// The labels' texts change after each re-map ("C : 150"); the sliders beside
-// them must not move under the pointer.
-TEST_F(WindowTest, TheDisplaySlidersStayPutWhenTheirLabelsChange) {
-    window->show();
-    model("TabSheet4").setVisible(true);
-    model("PageControl1").setItemIndex(3);
-    QApplication::processEvents();
-    const QRect contrast = widget("ContrastSlider")->geometry(), brightness = widget("BrightnessSlider")->geometry();
-    model("ContrastLabel").setCaption("C : 5");
-    model("Brightnesslabel").setCaption("B : -127");
-    QApplication::processEvents();
-    EXPECT_EQ(widget("ContrastSlider")->geometry(), contrast);
-    EXPECT_EQ(widget("BrightnessSlider")->geometry(), brightness);
-}
-
 TEST_F(WindowTest, EveryNamedWidgetHasAModelAndEveryModelAWidget) {
     std::multiset<std::string, std::less<>> names;
     QList<QWidget*> all = window->findChildren<QWidget*>();

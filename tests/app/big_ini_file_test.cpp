@@ -98,6 +98,13 @@ TEST(BigIniFile, RewritesOnlyOnChangeAndKeepsTheFileAsRead) {
     std::filesystem::create_directory(dir.file("gone"));
     ini.UpdateFile();
     EXPECT_EQ(readText(dir.file("gone/p.pxp")), "[Input]\r\nprogstatus=4\r\n\r\n");
+
+    // Merging a file adds its new sections as a change, never its duplicates.
+    ini.MergeFile(path);
+    EXPECT_TRUE(ini.HasChanged());
+    EXPECT_EQ(ini.ReadString("input", "progstatus", ""), "4");
+    EXPECT_EQ(ini.ReadString("ISHIFTS", "xa0", ""), "1");
+    EXPECT_EQ(ini.ReadString("Input", "filedir", "none"), "none");
 }
 
 TEST(BigIniFile, BadInputIsReadOrRefusedWithoutHarm) {

@@ -144,9 +144,6 @@ TEST_F(ImageSaving, TheProcessedPictureIsSavedAsShown_MirroredAndAsTheSelection)
 TEST_F(ImageSaving, NoSpecialFitsOfTheProcessedPictureAndNothingWrittenOnNoOrFailure) {
     EXPECT_TRUE(save(Control::SaveBMP2button, "sharp.fitq", 3).empty());
     EXPECT_EQ(timesShown("Filetype not supported for processed output"), 1);
-    ui.queueCancel();
-    form.control(Control::SaveButton).click();
-    EXPECT_EQ(ui.dialogRequests.back().filterIndex, 1);
 
     testing::writeText(dir.file("keep.bmp"), "old");
     ui.yesNoAnswers = {false};
@@ -165,12 +162,6 @@ TEST_F(ImageSaving, NoSpecialFitsOfTheProcessedPictureAndNothingWrittenOnNoOrFai
 }
 
 TEST_F(ImageSaving, SaveToSubdirStartsTheDialogInItsFolderMadeWithItsParents) {
-    // Without it, the dialog starts where the last picture went.
-    settings.writeString("Files", "SaveDir", dir.file("last"));
-    ui.queueCancel();
-    form.control(Control::SaveBMP2button).click();
-    EXPECT_EQ(ui.dialogRequests.back().directory, dir.file("last"));
-
     form.control(Control::DirectoryListBox1).setCaption(dir.path());
     form.control(Control::SaveSub).setCheckedByUser(true);
     form.control(Control::Subdirname).setCaption("night/processed");
@@ -204,7 +195,6 @@ TEST_F(ImageSaving, AFitsFrameOpensOnTheProcessPageAndItsStackPageShowsItAndItsP
     EXPECT_GT(shown().pixel(7, 40)[1], shown().pixel(8, 40)[1]);  // column 7 is the brightest
     // The stack page shows the frame and keeps nothing of the stack from before.
     EXPECT_TRUE(form.control(Control::StackFramesList).listItems().empty());
-    EXPECT_EQ(form.control(Control::Stackimagesize).caption(), "Image : 120x90");
     ASSERT_EQ(form.stackBitmap().width(), 120);
     EXPECT_EQ(form.stackBitmap().pixel(7, 40)[1] * 1000 + form.stackBitmap().pixel(8, 40)[1], 255000);
 

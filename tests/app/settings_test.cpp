@@ -43,7 +43,6 @@ TEST(UserIni, ValuesSurviveARestartAndReachTheFileOnlyWhenFlushedKeepingAnotherW
     EXPECT_EQ(reread.readInteger("Toolwin", "FFTTop", 0), -40);
     EXPECT_FALSE(reread.readBool("Settings", "usecolour", true));
     EXPECT_EQ(reread.readString("files", "LASTTYPE", "none"), "BMP");  // a registry key ignores case
-    EXPECT_EQ(reread.readString("Files", "SaveDir", "nonex"), "nonex");
     EXPECT_EQ(reread.readString("Toolwin", "HintTop", ""), "100");
     const std::string text = testing::readText(path);
     EXPECT_EQ(text.find("[Files]\r\n"), 0u);
@@ -210,11 +209,8 @@ TEST_F(FormState, ARestoreIsSilentAndBringsWhatFollowsFromTheValuesInLine) {
     EXPECT_TRUE(handlers.empty());
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_TRUE(settings.values.empty());
-    for (const ControlDefinition& desc : controlTable()) {
-        if (desc.kind == ControlKind::ToolWindow) {
-            EXPECT_FALSE(form.control(desc.id).visible()) << desc.name;
-        }
-    }
+    for (const ControlDefinition& desc : controlTable())
+        if (desc.kind == ControlKind::ToolWindow) EXPECT_FALSE(form.control(desc.id).visible()) << desc.name;
     GammaCurve expected;
     expected.build(2.5);
     EXPECT_EQ(form.GammaTable.values, expected.values);

@@ -17,10 +17,7 @@ class Calibration : public testing::FormTest {
 protected:
     Calibration() { form.control(Control::AutoOptimize).setChecked(false); }
     std::string greyFits(const std::string& name, int width, int height, double value) {
-        testing::CfitsioImage image;
-        image.axes = {width, height};
-        image.values.assign(static_cast<std::size_t>(width) * height, value);
-        testing::writeWithCfitsio(dir.file(name), image);
+        testing::writeWithCfitsio(dir.file(name), {16, {width, height}, std::vector<double>(width * height, value)});
         return dir.file(name);
     }
     std::vector<std::string> stills(const std::string& prefix, const std::vector<Bitmap24>& frames) {
@@ -42,7 +39,11 @@ TEST_F(Calibration, LoadersKeepFileAndTypeShowTheUseBoxAndLeaveWhatIsInForceWhen
     EXPECT_TRUE(form.control(Control::UseDarkFrame).visible());
     load(Control::LoadDarkframe, special, CalibrationFits);  // typed under the plain filter: the name decides
     EXPECT_EQ(w.darkfiletype, CalibrationSpecialFits);
-    EXPECT_FALSE(form.control(Control::ColourStack).checked());  // a FITS dark is grey
+    // A FITS dark is grey: both colour boxes, and the setting, follow; either box sets the other.
+    EXPECT_FALSE(form.control(Control::ColourStack).checked() || form.control(Control::Colourprocess2).checked());
+    EXPECT_EQ(settings.readString("Settings", "usecolour", ""), "0");
+    form.control(Control::Colourprocess2).setCheckedByUser(true);
+    EXPECT_TRUE(form.control(Control::ColourStack).checked());
 
     // Failures: each shows its message (the loaders' own tests pin the dark kept in force).
     form.control(Control::UseDarkFrame).setChecked(true);

@@ -16,9 +16,8 @@ namespace {
 using testing::readText;
 using testing::runCli;
 using testing::ScriptedWindow;
-using testing::TempDir;
 
-class Cli : public ::testing::Test {
+class Cli : public testing::FormTest {
 protected:
     std::string frame(const std::string& name, int number, int width = 96, int height = 80) {
         return testing::writeBmp(dir, name, testing::numberedFrame(width, height, number));
@@ -28,22 +27,12 @@ protected:
         readBmpFile(dir.file(name), read);
         return read;
     }
-    // The synthetic planet's sequence (and calibration frames) in `folder`.
-    DemoResult demo(const std::string& folder, int frames, int width, int height, DemoOptions options = {}) {
-        options.directory = dir.file(folder);
-        options.frames = frames;
-        options.width = width;
-        options.height = height;
-        RunProgress quiet;
-        return writeDemoSequence(options, quiet);
-    }
     // Runs `command`: it exits with `status`, and what it says on stderr holds `says`.
     void expectRun(const std::string& command, int status, const std::string& says) {
         const auto run = runCli(command);
         EXPECT_EQ(run.status, status) << command;
         EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
     }
-    TempDir dir;
 };
 
 // The layer gains the sharpening tests give, through the window's sliders.
@@ -112,9 +101,6 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
         EXPECT_EQ(help.status, 0) << command;
         EXPECT_NE(help.out.find("usage"), std::string::npos) << command;
     }
-    // A command's help lists only the option groups it takes.
-    EXPECT_EQ(runCli("make-dark --help").out.find("--exclude"), std::string::npos);
-    EXPECT_NE(runCli("align --help").out.find("--exclude"), std::string::npos);
 
     testing::writeText(dir.file("text.bmp"), "hello, I am text\n");
     testing::writeText(dir.file("empty.jpg"), "");
@@ -134,7 +120,7 @@ TEST_F(Cli, UsageErrorsExitWithTwoAndBrokenInputsWithOne_NeitherWritesAnything) 
 // Enlarged beyond 1024 pixels, the window kept is centred on the feature (or
 // --middle), as a "Set middle" click there would: not cut at the top left.
 TEST_F(Cli, AnEnlargedStackBeyondTheLimitKeepsTheWindowAroundItsMiddle) {
-    const DemoResult written = demo("demo", 8, 400, 300);
+    const DemoResult written = demo("demo", 8, DemoOptions::Avi, 400, 300);
     const auto centreOfLight = [&](const std::string& name) {
         const Bitmap24 picture = readBmp(name);
         double moments = 0, light = 0;
@@ -150,10 +136,9 @@ TEST_F(Cli, AnEnlargedStackBeyondTheLimitKeepsTheWindowAroundItsMiddle) {
 }
 
 TEST_F(Cli, CompareMeasuresAfterPlacementAndGainAndRefusesAnOriginalWithoutAPlanet) {
-    DemoOptions demo;
-    demo.width = 160;
-    demo.height = 120;
-    const Bitmap24 original = renderDemoOriginal(demo);
+    options.width = 160;
+    options.height = 120;
+    const Bitmap24 original = renderDemoOriginal(options);
     // Moved by whole pixels and dimmed to half: nothing lost that the measure counts.
     const Bitmap24 moved = testing::picture(
         160, 120, [&](int x, int y, int c) { return x >= 3 && y >= 2 ? original.pixel(x - 3, y - 2)[c] / 2 : 0; });
@@ -194,9 +179,7 @@ TEST_F(Cli, EveryFailedWriteExitsOne) {
 // A capture that starts with a black frame: aligning on it would stack every
 // frame unmoved. It is refused, and left out the reference is the next frame.
 TEST_F(Cli, ABlackFirstFrameIsRefusedAsReferenceAndLeftOutWithExclude) {
-    DemoOptions stills;
-    stills.format = DemoOptions::Bmp;
-    const DemoResult written = demo("demo", 4, 160, 120, stills);
+    const DemoResult written = demo("demo", 4, DemoOptions::Bmp, 160, 120);
     std::string frames = testing::writeBmp(dir, "black.bmp", Bitmap24(160, 120));
     for (const std::string& file : written.sequenceFiles) frames += " " + file;
     const std::string stack = "stack " + frames + " --feature 80,60 --box 64 --out " + dir.file("s.bmp");
@@ -207,7 +190,7 @@ TEST_F(Cli, ABlackFirstFrameIsRefusedAsReferenceAndLeftOutWithExclude) {
 // De-interlaced, the shifts file gives the first field's columns too, and a
 // project stacked again keeps the fields it was aligned with.
 TEST_F(Cli, ADeinterlacedRunWritesBothFieldsAndItsProjectKeepsThem) {
-    const DemoResult written = demo("demo", 6, 160, 120);
+    const DemoResult written = demo("demo", 6, DemoOptions::Avi, 160, 120);
     const std::string stack = "stack " + written.sequenceFiles.front();
     ASSERT_EQ(runCli(stack + " --feature 80,60 --box 64 --deinterlace both --best 3 --out " + dir.file("s.bmp") +
                      " --shifts " + dir.file("s.csv") + " --project " + dir.file("p.pxp")).status, 0);
@@ -248,7 +231,7 @@ Bitmap24 stackAsTheWindowDoes(const std::string& video, bool sharpen) {
 }
 
 TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
-    const std::string video = demo("avi", 24, 320, 240).sequenceFiles.front();
+    const std::string video = demo("avi", 24).sequenceFiles.front();
     const std::string common = "stack " + video + " --feature 160,120 --best 8 --max-diff 90";
 
     const auto plain = runCli(common + " --out " + dir.file("plain.bmp"));
@@ -256,10 +239,8 @@ TEST_F(Cli, StackWritesExactlyWhatTheWindowsHandlersProduce) {
     EXPECT_EQ(readBmp("plain.bmp"), stackAsTheWindowDoes(video, false));
 
     // The same frames recorded as an RGB SER stack to the same bytes.
-    DemoOptions rgbSer;
-    rgbSer.format = DemoOptions::Ser;
-    rgbSer.serColour = SerColour::Rgb;
-    const std::string ser = demo("ser", 24, 320, 240, rgbSer).sequenceFiles.front();
+    options.serColour = SerColour::Rgb;
+    const std::string ser = demo("ser", 24, DemoOptions::Ser).sequenceFiles.front();
     ASSERT_EQ(runCli("stack " + ser + " --feature 160,120 --best 8 --max-diff 90 --out " + dir.file("ser.bmp")).status, 0);
     EXPECT_EQ(readText(dir.file("ser.bmp")), readText(dir.file("plain.bmp")));
 
@@ -335,12 +316,14 @@ TEST_F(Cli, ProcessWritesWhatTheWindowWritesForOneImage) {
 
 TEST_F(Cli, GammaCurveAndKernelGiveWhatTheEditorsGive) {
     const std::string image = frame("moon.bmp", 5, 160, 120);
-    const auto run = runCli("process " + image + " --gamma 1.3 --kernel 1,2,1,2,4,2,1,2,1 "
+    // A lopsided kernel, under the gains: the weights must reach the spins in the order the option names them.
+    const auto run = runCli("process " + image + " --wavelets 40,25,15,10,10,10 --gamma 1.3 --kernel 1,2,1,3,4,2,1,2,1 "
                                     "--gamma-curve 0:0,64:40,128:127,192:215,255:255 --out " + dir.file("cli.bmp"));
     ASSERT_EQ(run.status, 0) << run.err;
     saveAsTheWindowDoes(image, 0, dir.file("win.bmp"), 1, [](TMainForm& form) {
+        setGains(form);
         form.control(Control::Gamma1spin).setValueByUser(1.3);
-        const double weights[9] = {1, 2, 1, 2, 4, 2, 1, 2, 1};
+        const double weights[9] = {1, 2, 1, 3, 4, 2, 1, 2, 1};
         for (int tap = 0; tap < 9; ++tap) form.control(FilterSpins[tap]).setValueByUser(weights[tap]);
         form.control(Control::Button1).click();
         for (const auto& [action, x, y] : {std::tuple{TMainForm::MouseAction::Down, 64, 215}, {TMainForm::MouseAction::Down, 192, 40},
@@ -348,16 +331,6 @@ TEST_F(Cli, GammaCurveAndKernelGiveWhatTheEditorsGive) {
             form.mouseEvent(Control::GammaSplineGraph, action, x, y, MouseButtons{false, true});
     });
     EXPECT_EQ(testing::readText(dir.file("cli.bmp")), testing::readText(dir.file("win.bmp")));
-
-    // The fourth weight is the middle row's left tap: it moves an impulse right.
-    Bitmap24 impulse;
-    impulse.resize(21, 21);
-    std::fill(impulse.pixel(10, 10), impulse.pixel(10, 10) + 3, 255);
-    const std::string dot = testing::writeBmp(dir, "dot.bmp", impulse);
-    ASSERT_EQ(runCli("process " + dot + " --layers-off 1 --kernel 0,0,0,1,0,0,0,0,0 --out " + dir.file("echo.bmp")).status, 0);
-    const Bitmap24 smoothed = readBmp("echo.bmp");
-    EXPECT_EQ(smoothed.pixel(11, 10)[1], 255);
-    EXPECT_EQ(smoothed.pixel(10, 10)[1], 0);
 
     std::string many = "0:0";
     for (int i = 1; i < 249; ++i) many += "," + std::to_string(i) + ":" + std::to_string(i);
@@ -395,10 +368,9 @@ TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
 
 
 TEST_F(Cli, CalibrationCommandsWriteWhatTheWindowWritesAndRefuseBadFiles) {
-    DemoOptions faults;
-    faults.hotPixels = 60;
-    faults.vignetting = 0.4;
-    const DemoResult written = demo("demo", 16, 160, 120, faults);
+    options.hotPixels = 60;
+    options.vignetting = 0.4;
+    const DemoResult written = demo("demo", 16, DemoOptions::Avi, 160, 120);
     const std::string dark = dir.file("dark.fitq"), flat = dir.file("flat.fitq");
     const auto made = runCli("make-dark " + written.darkFiles.front() + " --out " + dark);
     ASSERT_EQ(made.status, 0) << made.err;
@@ -408,26 +380,24 @@ TEST_F(Cli, CalibrationCommandsWriteWhatTheWindowWritesAndRefuseBadFiles) {
                                 " --flat " + flat + " --out " + dir.file("cli.bmp"));
     ASSERT_EQ(stacked.status, 0) << stacked.err;
 
-    ScriptedWindow window;
-    TMainForm& form = window.form;
     form.control(Control::AutoOptimize).setChecked(false);  // as the CLI without --optimize
-    window.open({written.darkFiles.front()});
+    open({written.darkFiles.front()});
     form.control(Control::ColourStack).setCheckedByUser(false);
     form.control(Control::CreateDarkframe).click();
-    window.save(Control::SaveButton, dir.file("window-dark.fitq"), 3);
+    save(Control::SaveButton, dir.file("window-dark.fitq"), 3);
     EXPECT_EQ(withoutObservationTime(dark), withoutObservationTime(dir.file("window-dark.fitq")));
     for (const auto& [button, box, file] : {std::tuple{Control::LoadDarkframe, Control::UseDarkFrame, dark},
                                             {Control::Flatfieldbutton, Control::UseFlatfield, flat}}) {
-        window.ui.queueFiles({file}, 2);
+        ui.queueFiles({file}, 2);
         form.control(button).click();
         form.control(box).setCheckedByUser(true);
     }
-    window.open({written.sequenceFiles.front()});
-    window.click(80, 60);
-    window.alignAll();
+    open({written.sequenceFiles.front()});
+    click(80, 60);
+    alignAll();
     form.control(Control::StackSlider).setValueByUser(3);
     form.control(Control::Stackbutton).click();
-    EXPECT_TRUE(window.ui.messages.empty());
+    EXPECT_TRUE(ui.messages.empty());
     EXPECT_EQ(readBmp("cli.bmp"), form.stackBitmap());
 
     testing::writeWithCfitsio(dir.file("huge.fit"), {16, {1100, 4}, std::vector<double>(4400, 1.0)});
@@ -463,15 +433,6 @@ TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
                                       dir.file("planexor.ini") + " --shifts " + dir.file("s.csv") + " --project " +
                                       project);
     ASSERT_EQ(align.status, 0) << align.err;
-    // info names the video the project will read: beside it, when its folder is gone.
-    std::string moved = readText(project);
-    moved.replace(moved.find("filedir=") + 8, demo.size(), "/nowhere");
-    testing::writeText(demo + "/moved.pxp", moved);
-    EXPECT_NE(runCli("info " + demo + "/moved.pxp").out.find("source: AVI " + demo + "/planet.avi"), std::string::npos);
-
-    ScriptedWindow window;
-    ScriptedUiServices& ui = window.ui;
-    TMainForm& form = window.form;
     ui.queueFiles({project}, 1);
     form.control(Control::LoadProject).click();
     ASSERT_TRUE(ui.messages.empty()) << ui.messages.front().text;
@@ -495,10 +456,6 @@ TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
 
     const auto info = runCli("info " + project);
     EXPECT_EQ(info.out, "stage: 2 (aligned)\nsource: AVI " + demo + "/planet.avi\nframes: 16\nused: 16\n");
-    std::string ser = testing::readText(project);
-    ser.replace(ser.find("filetype=AVI"), 12, "filetype=SER");
-    testing::writeText(dir.file("ser.pxp"), ser);
-    EXPECT_NE(runCli("info " + dir.file("ser.pxp")).out.find("source: SER " + demo + "/planet.avi\n"), std::string::npos);
     // An aligned project has no cut-off of its own yet: the best quarter.
     const auto stack = runCli("stack " + project + " --out " + dir.file("s.bmp") + " --project " +
                                       dir.file("stacked.pxp"));
@@ -519,9 +476,6 @@ TEST_F(Cli, ProjectsWrittenByTheCliOpenInTheWindowsHandlersAndResume) {
         expectRun("process " + unstackedProject + " --out " + dir.file("q.bmp"), 1, "no stack yet");
         EXPECT_FALSE(std::filesystem::exists(dir.file("q.bmp")));
     }
-    const auto about = runCli("about");
-    EXPECT_NE(about.out.find("\n OS: "), std::string::npos);
-    EXPECT_NE(about.out.find(" Kb\n"), std::string::npos);
 }
 
 }  // namespace

@@ -352,18 +352,15 @@ TEST_F(Cli, SavingOptionsPlaceTheFileAndNeverOverwriteWhenTold) {
     const Bitmap24 written = readBmp("out/sharp/s.bmp");
     EXPECT_EQ(written.width() * 100 + written.height(), 4919);
 
-    testing::writeText(dir.file("keep.bmp"), "old");
-    EXPECT_EQ(runCli("process " + image + " --no-overwrite --out " + dir.file("keep.bmp")).status, 1);
-    EXPECT_EQ(testing::readText(dir.file("keep.bmp")), "old");
-    // A project kept is refused before any work: no shifts are written either.
-    testing::writeText(dir.file("keep.pxp"), "old");
-    EXPECT_EQ(runCli("align " + image + " " + image + " --feature 80,60 --no-overwrite --project " + dir.file("keep.pxp") +
-                     " --shifts " + dir.file("s.csv")).status, 1);
+    // A picture, project or shifts file kept is refused before any work: a project's refusal writes no shifts either.
+    const std::string align = "align " + image + " " + image + " --feature 80,60 --no-overwrite --shifts ";
+    for (const auto& [kept, command] : {std::pair{"keep.bmp", "process " + image + " --no-overwrite --out "},
+                                        {"keep.pxp", align + dir.file("s.csv") + " --project "}, {"keep.csv", align}}) {
+        testing::writeText(dir.file(kept), "old");
+        EXPECT_EQ(runCli(command + dir.file(kept)).status, 1) << kept;
+        EXPECT_EQ(testing::readText(dir.file(kept)), "old");
+    }
     EXPECT_FALSE(std::filesystem::exists(dir.file("s.csv")));
-    EXPECT_EQ(testing::readText(dir.file("keep.pxp")), "old");
-    testing::writeText(dir.file("keep.csv"), "old");  // so are the shifts
-    EXPECT_EQ(runCli("align " + image + " " + image + " --feature 80,60 --no-overwrite --shifts " + dir.file("keep.csv")).status, 1);
-    EXPECT_EQ(testing::readText(dir.file("keep.csv")), "old");
 }
 
 

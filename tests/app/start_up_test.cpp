@@ -93,16 +93,6 @@ TEST(OsInfo, NamesTheDistributionAndTheKernel) {
               "Debian GNU/Linux 6.1 (Build 6.1.0-18-amd64)");
 }
 
-TEST_F(StartUpTest, TheMailLabelOpensAReportMail) {
-    form.control(Control::MailLabel).click();
-    ASSERT_EQ(ui.openedUrls.size(), 1u);
-    const std::string& url = ui.openedUrls[0];
-    EXPECT_EQ(url.rfind(std::string("mailto:") + ReportAddress + "?subject=Planexor%20Planexor&body=", 0), 0u) << url;
-    EXPECT_NE(url.find("%0A%20OS%3A%20"), std::string::npos);
-    form.control(Control::HomepageLabel).click();
-    EXPECT_EQ(ui.openedUrls.back(), HomepageUrl);
-}
-
 class PageFlow : public testing::FormTest {
 protected:
     void showPage(int page) { form.control(Control::PageControl1).setItemIndexByUser(page); }

@@ -73,6 +73,17 @@ TEST_F(StartUpTest, ValuesComeBackAtTheNextStartButADarkFrameInUseIsOff) {
     EXPECT_FALSE(lastSettings.has("Files", "Dir"));
 }
 
+// The help links are the way a user reports a fault: the mail carries the window's title and the system.
+TEST_F(StartUpTest, TheMailLabelOpensAReportMailAndTheHomePageLabelTheHomePage) {
+    form.control(Control::MailLabel).click();
+    ASSERT_EQ(ui.openedUrls.size(), 1u);
+    const std::string& url = ui.openedUrls[0];
+    EXPECT_EQ(url.rfind(std::string("mailto:") + ReportAddress + "?subject=Planexor%20Planexor&body=", 0), 0u) << url;
+    EXPECT_NE(url.find("%0A%20OS%3A%20"), std::string::npos);
+    form.control(Control::HomepageLabel).click();
+    EXPECT_EQ(ui.openedUrls.back(), HomepageUrl);
+}
+
 TEST(StartupArgument, OneProjectOrFrameListInAnyCaseLoadsAndAnythingElseDoesNot) {
     const struct {
         std::vector<std::string> arguments;

@@ -36,9 +36,7 @@ TEST_P(PageControls, EveryControlIsBuiltAsTheTableSaysAndFitsItsPage) {
         ASSERT_NE(w, nullptr);
         EXPECT_EQ(qobject_cast<QProgressBar*>(w) != nullptr, control.name == "Progressgraph");  // the one gauge
         EXPECT_EQ(w->isHidden(), !control.visible);
-        // Enabling and tool tip are the table's.
         EXPECT_EQ(w->isEnabled(), control.enabled);
-        EXPECT_EQ(w->toolTip().toStdString(), control.hint);
         // Captions are the table's own text; what the widget adds is its state.
         if (auto* box = qobject_cast<QCheckBox*>(w)) {
             EXPECT_EQ(box->isChecked(), control.defaultChecked);
@@ -181,42 +179,6 @@ TEST(ToolWindowPlaces, AWindowIsMovedOntoTheScreenJustEnough) {
         {{-300, 200, 200, 100}, {0, 200}},
     };
     for (const auto& c : cases) EXPECT_EQ(MainWindow::placeOnScreen(c.frame, screen), c.place) << c.frame.x();
-}
-
-TEST(ToolWindowPlaces, BesideTheMainWindowInsideTheScreenAndClearOfEachOther) {
-    const QRect screen(0, 0, 1920, 1050);
-    // At their real sizes the gamma window is larger than designed: what no longer fits under the
-    // processing page's windows starts a column beside, on the main window's other side if it is in the middle.
-    const struct {
-        QRect main;
-        bool realSizes;
-    } cases[] = {{{100, 80, 800, 620}, false}, {{1000, 80, 800, 620}, false}, {{0, 0, 1920, 1050}, false},
-                 {{0, 100, 800, 620}, true},   {{560, 250, 800, 620}, true}};
-    // The windows a page shows together do not cover each other.
-    const std::vector<std::vector<Control>> groups = {
-        {Control::FFTWindow, Control::Propertywindow},
-        {Control::HistoWindow, Control::GammaWindow, Control::FilterWindow}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.main.x());
-        const std::function<QSize(Control)> sizeOf = [&c](Control window) {
-            const ControlDefinition& desc = definitionOf(window);
-            return QSize(desc.width + 2, desc.height + (c.realSizes && window == Control::GammaWindow ? 150 : 32));
-        };
-        const auto places = MainWindow::toolWindowPlaces(c.main, screen, c.realSizes ? sizeOf : nullptr);
-        const auto frameOf = [&](Control window) { return QRect(places.at(window), sizeOf(window)); };
-        for (const auto& [window, at] : places) {
-            SCOPED_TRACE(std::string(controlName(window)));
-            EXPECT_TRUE(screen.contains(frameOf(window))) << at.x() << "," << at.y();
-            if (c.main.width() < 1000 && window != Control::MessageWindow) {
-                EXPECT_FALSE(c.main.intersects(frameOf(window)));
-            }
-        }
-        for (const auto& together : groups)
-            for (std::size_t i = 0; i < together.size(); ++i)
-                for (std::size_t j = i + 1; j < together.size(); ++j)
-                    EXPECT_FALSE(frameOf(together[i]).intersects(frameOf(together[j])))
-                        << controlName(together[i]) << " over " << controlName(together[j]);
-    }
 }
 
 }  // namespace

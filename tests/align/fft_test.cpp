@@ -156,27 +156,18 @@ TEST(FftSetup, RefusesSizesItCannotTransform) {
     EXPECT_EQ(engine.FFTSize, 512);
 }
 
-class RadialProfileTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        engine.SetupFFT(n);
-        engine.SpecRe.clear(n);
-        engine.SpecIm.clear(n);
-    }
-    // Signed frequency of an index, and the ring it falls in.
-    int frequency(int index) const { return index <= n / 2 ? index : index - n; }
-    long ring(int a, int b) const { return std::lround(std::hypot(frequency(a), frequency(b))); }
-
+// Ring 5 filled with |3 + 4i| = 5 (wrapped negative frequencies included),
+// one coefficient of 10 in ring 1.
+TEST(RadialProfile, FullRing_AveragesToItsNormalisedMagnitude) {
     const int n = 64;
     FftEngine engine;
-};
-
-TEST_F(RadialProfileTest, FullRing_AveragesToItsNormalisedMagnitude) {
-    // Ring 5 filled with |3 + 4i| = 5 (wrapped negative frequencies included),
-    // one coefficient of 10 in ring 1.
+    engine.SetupFFT(n);
+    engine.SpecRe.clear(n);
+    engine.SpecIm.clear(n);
+    const auto frequency = [n](int index) { return index <= n / 2 ? index : index - n; };
     for (int a = 0; a < n; ++a)
         for (int b = 0; b < n; ++b)
-            if (ring(a, b) == 5) {
+            if (std::lround(std::hypot(frequency(a), frequency(b))) == 5) {
                 engine.SpecRe[a][b] = 3.0f;
                 engine.SpecIm[a][b] = -4.0f;
             }
@@ -193,7 +184,8 @@ TEST_F(RadialProfileTest, FullRing_AveragesToItsNormalisedMagnitude) {
 // A flat spectrum gives every ring that has cells the value 1 / (1 + 1e-5):
 // the corner ring of a 64 box is radius 45 (bin 44), and a 512 box fills all
 // bins but the last.
-TEST_F(RadialProfileTest, FlatSpectrum_FillsExactlyTheRingsThatExist) {
+TEST(RadialProfile, FlatSpectrum_FillsExactlyTheRingsThatExist) {
+    FftEngine engine;
     for (const auto& [size, lastFilled] : {std::pair{64, 44}, std::pair{512, 254}}) {
         SCOPED_TRACE(size);
         engine.SetupFFT(size);

@@ -30,12 +30,8 @@ struct PlanetSession : testing::ScriptedWindow {
     Window window;
 
     PlanetSession(int width, int height, int frames, double seeing = 0, double patchy = 0) {
-        demo.directory = dir.path();
-        demo.frames = frames;
-        demo.width = width;
-        demo.height = height;
-        demo.seeingDistortion = seeing;
-        demo.patchySeeing = patchy;
+        demo = {.directory = dir.path(), .frames = frames, .width = width, .height = height,
+                .seeingDistortion = seeing, .patchySeeing = patchy};
         RunProgress quiet;
         written = writeDemoSequence(demo, quiet);
         truth = demoTruth(demo);
@@ -48,8 +44,12 @@ struct PlanetSession : testing::ScriptedWindow {
         const int cx = nearest((window.x0 + window.x1) / 2.0 + truth[0].shiftX);
         click(cx, nearest((window.y0 + window.y1) / 2.0 + truth[0].shiftY));
     }
-    // ... and aligns every frame.
-    void alignOnThePlanet() {
+    // The box, sub-pixel and quality options, then the click and "Align all".
+    void align(int boxItem, bool subpixel, bool disc) {
+        form.control(Control::FFTsizeGroup).setItemIndexByUser(boxItem);
+        form.control(Control::SubpixelBox).setCheckedByUser(subpixel);
+        form.control(Control::QualityMeasure).setItemIndexByUser(disc ? 1 : 0);
+        form.control(Control::AutoOptimize).setChecked(false);
         clickThePlanet();
         alignAll();
     }
@@ -59,15 +59,6 @@ struct PlanetSession : testing::ScriptedWindow {
         return psnr(fromStack(w), original, window);
     }
 };
-
-// The box, sub-pixel and quality options, then the click and "Align all".
-void align(PlanetSession& s, int boxItem, bool subpixel, bool disc) {
-    s.form.control(Control::FFTsizeGroup).setItemIndexByUser(boxItem);
-    s.form.control(Control::SubpixelBox).setCheckedByUser(subpixel);
-    s.form.control(Control::QualityMeasure).setItemIndexByUser(disc ? 1 : 0);
-    s.form.control(Control::AutoOptimize).setChecked(false);
-    s.alignOnThePlanet();
-}
 
 double truthX(const PlanetSession& s, std::size_t k) { return s.truth[k].shiftX - s.truth[0].shiftX; }
 double truthY(const PlanetSession& s, std::size_t k) { return s.truth[k].shiftY - s.truth[0].shiftY; }
@@ -85,7 +76,7 @@ double withinAQuarterPixel(PlanetSession& s) {
 
 void expectSubpixelBeatsTrueWholePixels(int width, int height, int frames) {
     PlanetSession s(width, height, frames);
-    align(s, 1, true, false);
+    s.align(1, true, false);
     ASSERT_TRUE(s.ui.messages.empty());
     const double within = withinAQuarterPixel(s);
     const int best = std::max(1, nearest(frames * 0.25));
@@ -126,7 +117,7 @@ TEST(BeyondPixels, ResampledSubpixelShiftsKeepTheirFractionWithinHalfAPixel) {
     PlanetSession s(320, 240, 30);
     s.form.control(Control::Resampled).setCheckedByUser(true);
     s.form.control(Control::ResampleSpin).setValueByUser(3);
-    align(s, 1, true, false);
+    s.align(1, true, false);
     for (std::size_t k = 0; k < s.truth.size(); ++k) {
         const TFrameRec& r = s.w.FrameRecs[k];
         EXPECT_LE(std::max(std::abs(r.SubShiftX), std::abs(r.SubShiftY)), 0.5f) << k;
@@ -143,7 +134,7 @@ TEST(BeyondPixels, DISABLED_SubpixelStackBeatsTrueWholePixelsOnTheFullDemo) {
 // points against the same stack at the global shifts alone.
 void expectPointsBeatTheGlobalShift(int width, int height, int frames, double gain) {
     PlanetSession s(width, height, frames, 1.0);
-    align(s, 1, false, false);
+    s.align(1, false, false);
     const int best = std::max(1, nearest(frames * 0.25));
     const double global = s.stackPsnr(best);
     s.form.control(Control::PointsSpin).setValueByUser(AlignmentPoints::Auto);
@@ -161,7 +152,7 @@ TEST(BeyondPixels, AlignmentPointsUndoSeeingThatMovesPartsOfTheDisc) { expectPoi
 // stack is still the mean of a quarter of the frames.
 TEST(BeyondPixels, LocalQualityTakesEachPatchsSharpestFrames) {
     PlanetSession s(320, 240, 100, 0.0, 1.0);
-    align(s, 1, false, false);
+    s.align(1, false, false);
     s.form.control(Control::PointsSpin).setValueByUser(AlignmentPoints::Auto);
     const double global = s.stackPsnr(25);
     s.form.control(Control::LocalQualityBox).setCheckedByUser(true);
@@ -198,7 +189,7 @@ TEST(BeyondPixels, DiscQualityRanksBySeeingWithEveryBox) {
     std::vector<double> sharpness;
     for (const FrameTruth& frame : s.truth) sharpness.push_back(-frame.blur);
     for (int boxItem = 0; boxItem < 3; ++boxItem) {
-        align(s, boxItem, false, true);
+        s.align(boxItem, false, true);
         std::vector<double> quality;
         for (std::size_t k = 0; k < s.truth.size(); ++k) quality.push_back(s.w.FrameRecs[k].Quality);
         EXPECT_GE(spearman(quality, sharpness), 0.97) << "box " << (64 << boxItem);
@@ -211,7 +202,8 @@ TEST(BeyondPixels, DiscQualityRanksBySeeingWithEveryBox) {
 TEST(PictureQuality, TheStackBeatsThePlainMean_ModerateSharpeningBeatsTheStackAndTheBestFrame) {
     constexpr int Width = 320, Height = 240, Frames = 72;
     PlanetSession s(Width, Height, Frames);
-    s.alignOnThePlanet();
+    s.clickThePlanet();
+    s.alignAll();
     const auto quality = [&](const Picture& picture) { return psnr(picture, s.original, s.window); };
     const double stack = s.stackPsnr(Frames / 4);  // the best quarter
     ASSERT_TRUE(s.ui.messages.empty());

@@ -46,12 +46,10 @@ TEST(SpectrumLowPass, CutsBeyondTheRadiusOnTheWrappedGrid) {
             engine.SpecIm[a][b] = -1.0f;
         }
     EXPECT_EQ(applySpectrumLowPass(engine, 10.0), 100.0f);
-    EXPECT_EQ(engine.SpecIm[n - 6][n - 8], -1.0f);
-    EXPECT_EQ(engine.SpecIm[7][8], 0.0f);
     int kept = 0;
     for (int a = 0; a < n; ++a)
-        for (int b = 0; b < n; ++b) kept += engine.SpecRe[a][b] != 0.0f;
-    EXPECT_EQ(kept, 317);  // lattice points with u^2 + v^2 <= 100
+        for (int b = 0; b < n; ++b) kept += (engine.SpecRe[a][b] == 1.0f) + (engine.SpecIm[a][b] == -1.0f);
+    EXPECT_EQ(kept, 2 * 317);  // in both planes, the lattice points with u^2 + v^2 <= 100
 
     engine.SpecRe[0][0] = 5.0f;
     EXPECT_EQ(applySpectrumLowPass(engine, 0.0), 0.0f);
@@ -59,20 +57,8 @@ TEST(SpectrumLowPass, CutsBeyondTheRadiusOnTheWrappedGrid) {
     EXPECT_EQ(engine.SpecRe[0][1], 0.0f);
 }
 
-// The FFT marker shows only with the filter, the caption is the quality, and an
-// empty or inconsistent profile stays on the graph.
-TEST(QualityGraphData, MarkersCaptionAndCurve) {
-    Profile profile{};
-    profile[0] = 0.5f;
-    profile[3] = 0.25f;
-    const GammaValues linear = gammaCurve(1.0);
-    EXPECT_TRUE(buildQualityGraph(profile, 0.5f, linear, 12, true, 10.5).fftFilter.shown);
-    const QualityGraph filterOff = buildQualityGraph(profile, 0.5f, linear, 2, false, 10.0);
-    EXPECT_FALSE(filterOff.fftFilter.shown);
-    EXPECT_TRUE(filterOff.qualityFilter.shown);
-    EXPECT_EQ(filterOff.qualityText, "quality :0.3333");
-    EXPECT_EQ(qualityCaption(0.99999f), "quality :0.9999");  // cut, not rounded
-
+// The caption is the quality, and an empty or inconsistent profile stays on the graph.
+TEST(QualityGraphData, CaptionAndCurve) {
     const GammaValues gamma = gammaCurve(2.2);
     const QualityGraph empty = buildQualityGraph(flatProfile(0.0f), 0.0f, gamma, 12, false, 10);
     for (const GraphPoint& point : empty.curve) ASSERT_EQ(point.y, 201);  // the baseline
@@ -80,6 +66,8 @@ TEST(QualityGraphData, MarkersCaptionAndCurve) {
     // A maximum left over from an earlier profile must not index past the table.
     const QualityGraph stale = buildQualityGraph(flatProfile(0.8f), 0.1f, gamma, 12, false, 10);
     for (const GraphPoint& point : stale.curve) ASSERT_EQ(point.y, 201 - 200);
+    EXPECT_EQ(stale.qualityText, "quality :0.7647");
+    EXPECT_EQ(qualityCaption(0.99999f), "quality :0.9999");  // cut, not rounded
 }
 
 // The ranking by seeing itself is measured through the window (beyond_pixels_test).

@@ -167,7 +167,7 @@ SelectionBox box(int x1, int y1, int x2, int y2, bool flipH = false, bool flipV 
     return {x1, y1, x2, y2, flipH, flipV};
 }
 
-TEST(Selection, CountsOnlyWhenCheckedAndWiderThanTen) {
+TEST(Selection, CountsOnlyWhenCheckedAndWiderThanTenAndStaysOnMirroredPixels) {
     EXPECT_EQ(selectionRegion(box(5, 5, 60, 70), false, 100, 80), PixelRegion::whole(100, 80));
     EXPECT_EQ(selectionRegion(box(5, 5, 15, 70), true, 100, 80), PixelRegion::whole(100, 80));  // 10 wide
     EXPECT_EQ(selectionRegion(box(5, 5, 16, 70), true, 100, 80), (PixelRegion{5, 5, 16, 70}));  // 11 wide
@@ -177,10 +177,8 @@ TEST(Selection, CountsOnlyWhenCheckedAndWiderThanTen) {
     EXPECT_TRUE(selectionTooSmall(box(5, 5, 14, 70)));
     EXPECT_FALSE(selectionTooSmall(box(5, 5, 15, 70)));
     EXPECT_TRUE(selectionTooSmall(box(5, 70, 60, 61)));
-}
 
-// A box drawn on a mirrored view covers the image pixels under it then.
-TEST(Selection, MirroredBoxStaysOnItsImagePixels) {
+    // A box drawn on a mirrored view covers the image pixels under it then.
     EXPECT_EQ(selectionRegion(box(10, 20, 50, 60, true, true), true, 100, 80), (PixelRegion{49, 19, 89, 59}));
     EXPECT_EQ(selectionRegion(box(20, 10, 300, 200), true, 64, 48), (PixelRegion{20, 10, 63, 47}));  // clipped
 }

@@ -253,7 +253,8 @@ TEST(AddDecodedFrame, DeinterlacedFramesAreCalibratedBeforeTheirFieldsAreRebuilt
 
 TEST(AddDecodedFrame, EachFieldTakesItsOwnShiftAndWeight) {
     auto workspace = workspaceFor(8, 8);
-    workspace->FrameRecs[5] = {.ShiftY = 1, .FieldShiftX = 2, .Quality = 0.25f, .FieldQuality = 0.5f};
+    // The whole frame's rows lie off the picture: field 0 adds only at its own shift.
+    workspace->FrameRecs[5] = {.ShiftY = 8, .FieldShiftX = 2, .Quality = 0.25f, .FieldQuality = 0.5f};
     EXPECT_THROW(chooseShiftAndWeight(*workspace, MaxFrames, false, false), PlanexorError);
     Bitmap24 frame = picture(8, 8, [](int, int, int) { return 10; });
     // Even lines: field 0 only.

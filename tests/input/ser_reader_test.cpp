@@ -131,8 +131,8 @@ TEST(SerReader, BayerFields_ComeBackAsTheirColours) {
 // Left-aligned samples (low bits clear in every one) are read as 16-bit in
 // the order those bits show: 12-bit ones under a flag that says the other
 // order, and a dim 14-bit frame whose top is a fifth of the range, which is
-// not taken as right-aligned.
-TEST(SerReader, LeftAlignedSamples_AreScaledByTheirDepth) {
+// not taken as right-aligned. A depth below 8 stretches to 0..255.
+TEST(SerReader, LeftAlignedAndLowDepthSamples_AreScaledByTheirDepth) {
     TempDir dir;
     std::mt19937 random(3);
     std::vector<unsigned> twelve(24), dim(256);
@@ -157,6 +157,12 @@ TEST(SerReader, LeftAlignedSamples_AreScaledByTheirDepth) {
         for (int i = 0; i < c.width * height; ++i)
             ASSERT_NEAR(read.pixel(i % c.width, i / c.width)[0], c.samples[i] / 257.0, 0.5) << i;
     }
+    testing::writeText(dir.file("d4.ser"), header(0, 0, 4, 1, 4, 1) + std::string("\x00\x01\x08\x0f", 4));
+    SerReader low(dir.file("d4.ser"));
+    Bitmap24 read;
+    low.decode(0, read);
+    EXPECT_EQ((std::vector<int>{read.pixel(0, 0)[0], read.pixel(1, 0)[0], read.pixel(2, 0)[0], read.pixel(3, 0)[0]}),
+              (std::vector<int>{0, 17, 136, 255}));
 }
 
 // 3000 frames of 4 MB, sparse on disk: frame 2500 starts past 4 GB.

@@ -209,8 +209,11 @@ TEST_F(FormState, ARestoreIsSilentAndBringsWhatFollowsFromTheValuesInLine) {
     EXPECT_TRUE(handlers.empty());
     EXPECT_TRUE(ui.messages.empty());
     EXPECT_TRUE(settings.values.empty());
-    for (const ControlDefinition& desc : controlTable())
-        if (desc.kind == ControlKind::ToolWindow) EXPECT_FALSE(form.control(desc.id).visible()) << desc.name;
+    for (const ControlDefinition& desc : controlTable()) {
+        if (desc.kind == ControlKind::ToolWindow) {
+            EXPECT_FALSE(form.control(desc.id).visible()) << desc.name;
+        }
+    }
     GammaCurve expected;
     expected.build(2.5);
     EXPECT_EQ(form.GammaTable.values, expected.values);

@@ -239,68 +239,50 @@ TEST(AddDecodedFrame, InterlaceInterpolationChoosesTheLinesOfEachField) {
     }
 }
 
-// A hot pixel and its dark are the camera's own: the frame is calibrated
-// before its fields are rebuilt, so no line inherits half a hot pixel.
-TEST(AddDecodedFrame, DeinterlacedFramesAreCalibratedBeforeTheirFieldsAreRebuilt) {
-    auto workspace = workspaceFor(6, 9);
-    Bitmap24 frame = picture(6, 9, [](int x, int y, int) { return x == 3 && y == 4 ? 250 : 100; });
-    workspace->DarkR[3][4] = workspace->DarkG[3][4] = workspace->DarkB[3][4] = 128.0f * 150;
-    workspace->DarkWidth = 6;
-    workspace->DarkHeight = 9;
-    decodedSettled(FramePreparation({.interlaced = true, .useDark = true}), *workspace, frame, 0);
-    for (int y = 0; y < 9; ++y) ASSERT_EQ(workspace->StackG[3][y], 200.0f) << y;  // both fields of an even 100
-}
-
-TEST(AddDecodedFrame, EachFieldTakesItsOwnShiftAndWeight) {
+// A hot pixel and its dark are the camera's own: the frame is calibrated before its fields are rebuilt, so no
+// line inherits half a hot pixel. Each field takes its own shift and weight.
+TEST(AddDecodedFrame, FieldsOfTheCalibratedFrameTakeTheirOwnShiftAndWeight) {
     auto workspace = workspaceFor(8, 8);
     // The whole frame's rows lie off the picture: field 0 adds only at its own shift.
     workspace->FrameRecs[5] = {.ShiftY = 8, .FieldShiftX = 2, .Quality = 0.25f, .FieldQuality = 0.5f};
     EXPECT_THROW(chooseShiftAndWeight(*workspace, MaxFrames, false, false), PlanexorError);
-    Bitmap24 frame = picture(8, 8, [](int, int, int) { return 10; });
-    // Even lines: field 0 only.
-    decodedSettled(FramePreparation({.colour = false, .interlaced = true, .interlaceInterpolation = 3}), *workspace,
-                   frame, 5);
-    EXPECT_FLOAT_EQ(workspace->StackG[0][0], greyValue(10, 10, 10) * 0.5f);
+    Bitmap24 frame = picture(8, 8, [](int x, int y, int) { return x == 3 && y == 4 ? 250 : 100; });
+    workspace->DarkR[3][4] = workspace->DarkG[3][4] = workspace->DarkB[3][4] = 128.0f * 150;
+    workspace->DarkWidth = workspace->DarkHeight = 8;
+    // Field 0 only, its column 3 on stack column 1.
+    const StackOptions evenLines{.colour = false, .interlaced = true, .interlaceInterpolation = 3, .useDark = true};
+    decodedSettled(FramePreparation(evenLines), *workspace, frame, 5);
+    for (int y = 0; y < 8; ++y) ASSERT_FLOAT_EQ(workspace->StackG[1][y], greyValue(100, 100, 100) * 0.5f) << y;
     EXPECT_EQ(workspace->StackCount[6][0], 0);  // field 0 is shifted by 2 columns
 }
 
-TEST(AddFrameToStack, FourfoldLargestFrameStaysInsideThePlanes) {
-    const Bitmap24 source = picture(1024, 1024, [](int x, int, int) { return x / 4; });
-    auto workspace = workspaceFor(1024, 1024);
-    workspace->ResampleFactor = 4.0f;
-    workspace->stackx = workspace->stacky = 1023;
-    workspace->ApplyShiftX = 40;
-    Bitmap24 frame = source;
-    addSettled(FramePreparation({.resample = true, .filterItem = 2}), *workspace, frame);
-    EXPECT_EQ(workspace->ImageWidth, 1024);
-    EXPECT_EQ(workspace->ImageHeight, 1024);
-    // The window starts at enlarged column 3071 + 40; it runs out of the
-    // 4095 enlarged columns after stack column 983.
-    for (int x = 0; x < PlaneSide; ++x) {
-        ASSERT_EQ(workspace->StackCount[x][500], x <= 983 ? 1 : 0) << x;
-        ASSERT_EQ(workspace->StackCount[500][x], x < 1024 ? 1 : 0) << x;
+// Resampled frames add only the enlarged pixels that land on their bitmap: one shifted off it (by enlarged
+// pixels), a still frame smaller than the sequence, and the largest frame four times enlarged, whose window
+// starts at enlarged column 3071 + 40 and runs out of the 4095 enlarged columns after stack column 983.
+TEST(AddFrameToStack, ResampledFramesAddOnlyTheirOverlapInsideThePlanes) {
+    struct Case {
+        int frameW, frameH, sequenceW, sequenceH, factor, middle, shiftX, filter;
+        int firstX, lastX, lastY, firstValue, lastValue;  // the columns and rows covered, the values at their ends
+    };
+    for (const Case c : {Case{64, 48, 64, 48, 2, 0, -100, 3, 100, 126, 94, 0, 13 / 4},
+                         {30, 20, 64, 48, 2, 0, 0, 3, 0, 58, 38, 0, 29 / 4},
+                         {1024, 1024, 1024, 1024, 4, 1023, 40, 2, 0, 983, 1023, 778 / 4, 1023 / 4}}) {
+        SCOPED_TRACE(c.frameW);
+        auto workspace = workspaceFor(c.sequenceW, c.sequenceH);
+        workspace->ResampleFactor = static_cast<float>(c.factor);
+        workspace->stackx = workspace->stacky = c.middle;
+        workspace->ApplyShiftX = c.shiftX;
+        Bitmap24 frame = picture(c.frameW, c.frameH, [](int x, int, int) { return x / 4; });
+        addSettled(FramePreparation({.resample = true, .filterItem = c.filter}), *workspace, frame);
+        EXPECT_EQ(workspace->ImageWidth, std::min(c.sequenceW * c.factor - 1, 1024));
+        EXPECT_EQ(workspace->ImageHeight, std::min(c.sequenceH * c.factor - 1, 1024));
+        for (int i = 0; i < PlaneSide; ++i) {
+            ASSERT_EQ(workspace->StackCount[i][10], i >= c.firstX && i <= c.lastX ? 1 : 0) << i;
+            ASSERT_EQ(workspace->StackCount[c.lastX][i], i <= c.lastY ? 1 : 0) << i;
+        }
+        EXPECT_NEAR(workspace->StackR[c.firstX][10], c.firstValue, 1.0);
+        EXPECT_NEAR(workspace->StackR[c.lastX][10], c.lastValue, 1.0);
     }
-    EXPECT_NEAR(workspace->StackR[0][500], 778 / 4, 1.0);
-    EXPECT_NEAR(workspace->StackR[983][500], 1023 / 4, 1.0);
-}
-
-TEST(AddFrameToStack, ResampledFrameShiftedOffTheBitmapAddsOnlyItsOverlap) {
-    auto workspace = workspaceFor(64, 48);
-    Bitmap24 frame = picture(64, 48, [](int, int, int) { return 90; });
-    FramePreparation preparation({.resample = true});
-    workspace->ApplyShiftX = -100;  // enlarged pixels
-    addSettled(preparation, *workspace, frame);
-    EXPECT_EQ(workspace->ImageWidth, 127);
-    for (int x = 0; x < 127; ++x) ASSERT_EQ(workspace->StackCount[x][10], x >= 100 ? 1 : 0) << x;
-    EXPECT_EQ(workspace->StackG[110][10], 90.0f);
-
-    // A still frame smaller than the sequence: only columns that map onto
-    // its 30 x 20 pixels come in.
-    auto other = workspaceFor(64, 48);
-    Bitmap24 small = picture(30, 20, [](int, int, int) { return 90; });
-    addSettled(preparation, *other, small);
-    for (int x = 0; x < 127; ++x) ASSERT_EQ(other->StackCount[x][10], x <= 58 ? 1 : 0) << x;
-    for (int y = 0; y < 95; ++y) ASSERT_EQ(other->StackCount[10][y], y <= 38 ? 1 : 0) << y;
 }
 
 TEST(AddFrameToStack, ResampledCalibrationClampsTheFrameBytesOverTheOverlap) {

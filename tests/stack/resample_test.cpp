@@ -59,6 +59,13 @@ TEST(Stretch, DoublingAnImpulseDrawsTheKernel) {
     }
 }
 
+// Reducing, each filter widens by the reduction: one-pixel stripes average out to grey instead of aliasing.
+TEST(Stretch, AReductionWidensTheFilterSoStripesTurnGrey) {
+    const Bitmap24 stripes = picture(64, 48, [](int x, int, int) { return x % 2 * 200; });
+    for (const ResampleFilter& filter : resampleFilterTable())
+        EXPECT_NEAR(stretched(stripes, 8, 6, filter).pixel(3, 2)[1], 100, 15) << filter.name;
+}
+
 TEST(Stretch, OnePixelAndEmptyDestinationsAndSources) {
     const Bitmap24 ramp = picture(30, 20, [](int x, int y, int) { return 5 * x + y; });
     // One column wide: no division by a zero scale; it sits on column 0.

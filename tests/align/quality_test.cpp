@@ -12,12 +12,6 @@ namespace {
 
 using Profile = std::array<float, FftEngine::ProfileBins>;
 
-GammaValues gammaCurve(double gamma) {
-    GammaCurve curve;
-    curve.build(gamma);
-    return curve.values;
-}
-
 Profile flatProfile(float value) {
     Profile profile{};
     for (int i = 0; i < QualityBins; ++i) profile[i] = value;
@@ -59,12 +53,13 @@ TEST(SpectrumLowPass, CutsBeyondTheRadiusOnTheWrappedGrid) {
 
 // The caption is the quality, and an empty or inconsistent profile stays on the graph.
 TEST(QualityGraphData, CaptionAndCurve) {
-    const GammaValues gamma = gammaCurve(2.2);
-    const QualityGraph empty = buildQualityGraph(flatProfile(0.0f), 0.0f, gamma, 12, false, 10);
+    GammaCurve gamma;
+    gamma.build(2.2);
+    const QualityGraph empty = buildQualityGraph(flatProfile(0.0f), 0.0f, gamma.values, 12, false, 10);
     for (const GraphPoint& point : empty.curve) ASSERT_EQ(point.y, 201);  // the baseline
 
     // A maximum left over from an earlier profile must not index past the table.
-    const QualityGraph stale = buildQualityGraph(flatProfile(0.8f), 0.1f, gamma, 12, false, 10);
+    const QualityGraph stale = buildQualityGraph(flatProfile(0.8f), 0.1f, gamma.values, 12, false, 10);
     for (const GraphPoint& point : stale.curve) ASSERT_EQ(point.y, 201 - 200);
     EXPECT_EQ(stale.qualityText, "quality :0.7647");
     EXPECT_EQ(qualityCaption(0.99999f), "quality :0.9999");  // cut, not rounded

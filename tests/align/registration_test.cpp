@@ -103,13 +103,9 @@ TEST_F(Registration, TrackingMovesTheBoxWithTheFeatureAndPredictionAddsTheDrift)
 }
 
 TEST_F(Registration, MisalignmentIsReportedBelowSeventyPercentOfThePreviousPeak) {
-    CorrelationPeak peak;
     alignment.PrevPeak = 100.0;
-    peak.height = 69.0;
-    EXPECT_TRUE(alignmentLost(alignment, peak, true));
-    EXPECT_FALSE(alignmentLost(alignment, peak, false));
-    peak.height = 70.0;
-    EXPECT_FALSE(alignmentLost(alignment, peak, true));
+    for (const auto& [height, warn, lost] : {std::tuple{69.0, true, true}, {69.0, false, false}, {70.0, true, false}})
+        EXPECT_EQ(alignmentLost(alignment, {.height = height}, warn), lost) << height << warn;
 }
 
 TEST_F(Registration, DegenerateFramesGiveFiniteResultsAndNeverReadOutsideTheBitmap) {

@@ -23,19 +23,6 @@ testing::CfitsioImage randomImage(int bitpix, int width, int height, int lowest,
     return image;
 }
 
-// The file read on the wide road (index 0, dividing if asked) and on the portable one.
-struct BothRoads {
-    std::unique_ptr<TFloatPlane> planes[2] = {std::make_unique<TFloatPlane>(), std::make_unique<TFloatPlane>()};
-    FitsPlaneRead reads[2];
-    BothRoads(const std::string& path, float factor, bool divide) {
-        for (int road = 0; road < 2; ++road) {
-            FitsFile file(path);
-            reads[road] = readFitsPlane(file, ReadFitsHeader(file), *planes[road], factor,
-                                        road == 0 ? VectorCode::Best : VectorCode::Portable, divide && road == 0);
-        }
-    }
-};
-
 // Both roads fill the same plane: sizes off the eight-by-eight blocks, a band
 // boundary, a file wider than the plane, unsigned camera data, a dark's
 // factor of 128, and flats read straight into their quotients, which must
@@ -57,8 +44,14 @@ TEST(PlaneLoading, SixteenBitFilesAndFlatsFillTheSamePlaneOnEitherVectorCode) {
         testing::CfitsioImage image = randomImage(c.bitpix, c.width, c.height, c.lowest, c.highest, random);
         if (c.flat && !c.divided) image.values[4321] = 50981, image.values[7] = 65536 - 50981;
         writeWithCfitsio(dir.file("frame.fit"), image);
-        BothRoads read(dir.file("frame.fit"), c.factor, c.flat);
-        auto& [planes, reads] = read;
+        // Read on the wide road (index 0, dividing a flat) and on the portable one.
+        std::unique_ptr<TFloatPlane> planes[2] = {std::make_unique<TFloatPlane>(), std::make_unique<TFloatPlane>()};
+        FitsPlaneRead reads[2];
+        for (int road = 0; road < 2; ++road) {
+            FitsFile file(dir.file("frame.fit"));
+            reads[road] = readFitsPlane(file, ReadFitsHeader(file), *planes[road], c.factor,
+                                        road == 0 ? VectorCode::Best : VectorCode::Portable, c.flat && road == 0);
+        }
         EXPECT_EQ(reads[0].minimum, reads[1].minimum);
         EXPECT_EQ(reads[0].maximum, reads[1].maximum);
         EXPECT_EQ(c.divided, reads[0].divided);

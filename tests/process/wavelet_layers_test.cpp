@@ -15,19 +15,15 @@ namespace {
 using testing::ProcessingPlanes;
 using testing::texturedValue;
 
-DecompositionOptions dyadic() {
+DecompositionOptions linear(int levelStep, int multiplicant, int scaletype = 1) {
     DecompositionOptions options;
-    options.Scaletype = 0;
-    return options;
-}
-
-DecompositionOptions linear(int levelStep, int multiplicant) {
-    DecompositionOptions options;
-    options.Scaletype = 1;
+    options.Scaletype = scaletype;
     options.LevelStep = levelStep;
     options.Multiplicant = multiplicant;
     return options;
 }
+
+const DecompositionOptions Dyadic = linear(1, 0, 0);
 
 std::vector<int> distances(const DecompositionOptions& options) {
     std::vector<int> result;
@@ -36,9 +32,8 @@ std::vector<int> distances(const DecompositionOptions& options) {
 }
 
 TEST(LayerDistance, DyadicDoublesLinearSteps) {
-    DecompositionOptions options = linear(8, 8);
-    options.Scaletype = 0;  // the linear settings no longer count
-    EXPECT_EQ(distances(options), (std::vector<int>{1, 2, 4, 8, 16, 32}));
+    // Dyadic, the linear settings no longer count.
+    EXPECT_EQ(distances(linear(8, 8, 0)), (std::vector<int>{1, 2, 4, 8, 16, 32}));
     EXPECT_EQ(distances(linear(1, 0)), (std::vector<int>{1, 1, 1, 1, 1, 1}));
     EXPECT_EQ(distances(linear(8, 8)), (std::vector<int>{8, 16, 24, 32, 40, 48}));
     EXPECT_EQ(resampledSide(600, 2.0f), 1024);
@@ -103,7 +98,7 @@ void expectMatchesDirect(ProcessingPlanes& planes, int width, int height, const 
 TEST(Decomposition, MatchesDirectSmoothingForEveryScaleRule) {
     ProcessingPlanes planes;
     planes.fillStack(70, 90, texturedValue);
-    expectMatchesDirect(planes, 70, 90, dyadic(), true);
+    expectMatchesDirect(planes, 70, 90, Dyadic, true);
     expectMatchesDirect(planes, 37, 29, linear(8, 8), true);
     expectMatchesDirect(planes, 64, 41, linear(1, 0), false);
     DecompositionOptions lopsided = linear(2, 3);
@@ -115,7 +110,7 @@ TEST(Decomposition, MatchesDirectSmoothingForEveryScaleRule) {
 TEST(Decomposition, StaysInBounds) {
     ProcessingPlanes planes;
     RunProgress quiet;
-    decomposeStack(*planes.workspace, *planes.store, dyadic(), {0, 0, true}, quiet);
+    decomposeStack(*planes.workspace, *planes.store, Dyadic, {0, 0, true}, quiet);
     planes.workspace->StackG[1023][1023] = 5.0f;
     planes.processing(0)[5][5] = -7.0f;  // mono works on green alone: red stays as it was
     decomposeStack(*planes.workspace, *planes.store, linear(8, 8), {5000, 5000, false}, quiet);

@@ -148,14 +148,6 @@ TEST_P(FftKernels, AlmostSymmetricInput_IsTransformedInFull) {
     }
 }
 
-TEST(FftSetup, RefusesSizesItCannotTransform) {
-    FftEngine engine;
-    engine.SetupFFT(512);
-    EXPECT_THROW(engine.SetupFFT(100), std::invalid_argument);
-    EXPECT_THROW(engine.SetupFFT(1024), std::invalid_argument);
-    EXPECT_EQ(engine.FFTSize, 512);
-}
-
 // Ring 5 filled with |3 + 4i| = 5 (wrapped negative frequencies included),
 // one coefficient of 10 in ring 1.
 TEST(RadialProfile, FullRing_AveragesToItsNormalisedMagnitude) {
@@ -183,7 +175,7 @@ TEST(RadialProfile, FullRing_AveragesToItsNormalisedMagnitude) {
 
 // A flat spectrum gives every ring that has cells the value 1 / (1 + 1e-5):
 // the corner ring of a 64 box is radius 45 (bin 44), and a 512 box fills all
-// bins but the last.
+// bins but the last. Sizes the engine cannot transform are refused.
 TEST(RadialProfile, FlatSpectrum_FillsExactlyTheRingsThatExist) {
     FftEngine engine;
     for (const auto& [size, lastFilled] : {std::pair{64, 44}, std::pair{512, 254}}) {
@@ -199,6 +191,9 @@ TEST(RadialProfile, FlatSpectrum_FillsExactlyTheRingsThatExist) {
             ASSERT_NEAR(engine.RadialProfile[bin], bin <= lastFilled ? 1.0 / (1.0 + 1e-5) : 0.0, 1e-6) << bin;
         EXPECT_NEAR(engine.RadialProfileMax, 1.0 / (1.0 + 1e-5), 1e-6);
     }
+    EXPECT_THROW(engine.SetupFFT(100), std::invalid_argument);
+    EXPECT_THROW(engine.SetupFFT(1024), std::invalid_argument);
+    EXPECT_EQ(engine.FFTSize, 512);
 }
 
 // Zero frequency at the centre, index 1 along the first plane index the pixel column right of it; magnitudes

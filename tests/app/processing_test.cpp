@@ -177,6 +177,12 @@ TEST_F(ProcessPage, HistogramMarkersComposeIntoTheStretchOnlyWhenAsked) {
     form.mouseEvent(Control::Histograph, Mouse::Move, 240, 240, true);  // the high marker follows from 231
     form.mouseEvent(Control::Histograph, Mouse::Move, 213, 240, true);
     EXPECT_EQ(shown(), before);  // the picture waits for "Stretch"
+    // The graph shows both markers on each channel's curve, and their levels.
+    const Drawing& graph = form.overlay(Control::Histograph);
+    EXPECT_EQ(std::count_if(graph.lines.begin(), graph.lines.end(), [](const DrawnLine& line) {
+                  return line.colour == drawing_colour::Teal || line.points[0] == GraphPoint{213, 0}; }), 6);
+    ASSERT_EQ(graph.texts.size(), 2u);
+    EXPECT_EQ(graph.texts[0].text + graph.texts[1].text, "  hi: 204  lo: 0");
     form.control(Control::Gamma1spin).setValueByUser(1.0001);  // nor does another re-map take the markers
     EXPECT_EQ(byteAt(1, 2, 0), before.pixel(2, 0)[1]);
     form.control(Control::BitBtn3).click();

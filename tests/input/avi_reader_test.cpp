@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <functional>
 #include <numeric>
 #include <random>
@@ -25,13 +24,6 @@ using testing::firstChunk;
 using testing::putLe32;
 using testing::TempDir;
 using testing::videoChunks;
-
-Bitmap24 flipped(const Bitmap24& image) {
-    Bitmap24 result(image.width(), image.height());
-    for (int y = 0; y < image.height(); ++y)
-        std::memcpy(result.row(y), image.row(image.height() - 1 - y), image.rowBytes());
-    return result;
-}
 
 bool startsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
@@ -164,7 +156,8 @@ TEST(AviReaderTest, Grey8_IsExactGrey_AndWithoutColourTableStillGrey) {
     Bitmap24 frame;
     for (const int n : {1, 0}) {
         bare.decode(n, frame);
-        EXPECT_TRUE(frame == flipped(grey[n])) << n;
+        const auto upsideDown = [&](int x, int y, int c) { return grey[n].pixel(x, kHeight - 1 - y)[c]; };
+        EXPECT_TRUE(frame == testing::picture(kWidth, kHeight, upsideDown)) << n;
     }
 }
 
@@ -177,10 +170,10 @@ TEST(AviReaderTest, Pal8WithDroppedFramesAndAudio_ShowsTheStreamPaletteForRealFr
     const std::string path = dir.file("pal8.avi");
     std::vector<Bitmap24> frames;
     for (int n = 0; n < 10; ++n) frames.push_back(quadrantFrame(40, 24, n));
-    testing::writeVideo(path, frames,
-                        "-f lavfi -i anullsrc=r=8000:cl=mono -vf \"select='not(eq(n,3))',split[a][b];"
-                        "[a]palettegen=reserve_transparent=0:stats_mode=full[p];[b][p]paletteuse=dither=none\" "
-                        "-fps_mode passthrough -shortest -c:v rawvideo -pix_fmt pal8 -c:a pcm_s16le");
+    testing::writeVideos(frames, {{path, "-f lavfi -i anullsrc=r=8000:cl=mono -vf \"select='not(eq(n,3))',split[a][b];"
+                                         "[a]palettegen=reserve_transparent=0:stats_mode=full[p];"
+                                         "[b][p]paletteuse=dither=none\" -fps_mode passthrough -shortest "
+                                         "-c:v rawvideo -pix_fmt pal8 -c:a pcm_s16le"}});
     frames.erase(frames.begin() + 3);
 
     AviReader reader(path);

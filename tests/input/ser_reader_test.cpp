@@ -34,16 +34,13 @@ int siteChannel(const char* sites, int x, int y) {
     return site == 'B' ? 0 : site == 'G' ? 1 : 2;
 }
 
+// Grey repeats a pixel's blue in its other channels.
 Bitmap24 randomPicture(int width, int height, unsigned seed, bool grey) {
     std::mt19937 random(seed);
-    Bitmap24 picture(width, height);
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) {
-            std::uint8_t* pixel = picture.pixel(x, y);
-            for (int c = 0; c < 3; ++c) pixel[c] = static_cast<std::uint8_t>(random());
-            if (grey) pixel[1] = pixel[2] = pixel[0];
-        }
-    return picture;
+    int blue = 0;
+    return testing::picture(width, height, [&](int, int, int c) {
+        return c == 0 || !grey ? blue = static_cast<int>(random() % 256) : blue;
+    });
 }
 
 std::string writeSer(const std::string& path, const std::vector<Bitmap24>& frames, SerColour colour, int depth,

@@ -29,29 +29,18 @@ using testing::TempDir;
 std::vector<std::uint8_t> handmadeBmp(int width, int height, int bits, const std::vector<std::uint32_t>& palette,
                                       const std::vector<std::vector<std::uint8_t>>& rowsInFileOrder,
                                       std::uint32_t compression = 0) {
-    const std::size_t paletteBytes = palette.size() * 4;
-    std::size_t imageBytes = 0;
-    for (const auto& row : rowsInFileOrder) imageBytes += row.size();
-    std::vector<std::uint8_t> out(54 + paletteBytes + imageBytes, 0);
-    auto put32 = [&](std::size_t at, std::uint32_t v) { std::memcpy(&out[at], &v, 4); };
-    auto put16 = [&](std::size_t at, std::uint16_t v) { std::memcpy(&out[at], &v, 2); };
+    const std::uint32_t paletteBytes = static_cast<std::uint32_t>(palette.size() * 4);
+    std::vector<std::uint8_t> out(54 + paletteBytes, 0);
+    std::memcpy(out.data() + 54, palette.data(), paletteBytes);
+    for (const auto& row : rowsInFileOrder) out.insert(out.end(), row.begin(), row.end());
     out[0] = 'B';
     out[1] = 'M';
-    put32(2, static_cast<std::uint32_t>(out.size()));
-    put32(10, static_cast<std::uint32_t>(54 + paletteBytes));
-    put32(14, 40);
-    put32(18, static_cast<std::uint32_t>(width));
-    put32(22, static_cast<std::uint32_t>(height));
-    put16(26, 1);
-    put16(28, static_cast<std::uint16_t>(bits));
-    put32(30, compression);
-    put32(46, static_cast<std::uint32_t>(palette.size()));
-    for (std::size_t i = 0; i < palette.size(); ++i) put32(54 + 4 * i, palette[i]);
-    std::size_t at = 54 + paletteBytes;
-    for (const auto& row : rowsInFileOrder) {
-        std::memcpy(&out[at], row.data(), row.size());
-        at += row.size();
-    }
+    const auto u = [](auto value) { return static_cast<std::uint32_t>(value); };
+    // Each header field: where it starts, its value, its bytes.
+    const std::uint32_t fields[][3] = {{2, u(out.size()), 4}, {10, 54 + paletteBytes, 4}, {14, 40, 4},
+                                       {18, u(width), 4},     {22, u(height), 4},         {26, 1, 2},
+                                       {28, u(bits), 2},      {30, compression, 4},       {46, u(palette.size()), 4}};
+    for (const auto& [at, value, bytes] : fields) std::memcpy(&out[at], &value, bytes);
     return out;
 }
 
@@ -72,10 +61,8 @@ std::vector<std::uint8_t> greyJpeg(int width, int height) {
     jpeg_start_compress(&info, TRUE);
     std::vector<std::uint8_t> row(width);
     for (int x = 0; x < width; ++x) row[x] = static_cast<std::uint8_t>(4 * x);
-    while (info.next_scanline < info.image_height) {
-        JSAMPROW pointer = row.data();
-        jpeg_write_scanlines(&info, &pointer, 1);
-    }
+    std::vector<JSAMPROW> rows(height, row.data());
+    jpeg_write_scanlines(&info, rows.data(), static_cast<JDIMENSION>(height));
     jpeg_finish_compress(&info);
     jpeg_destroy_compress(&info);
     std::vector<std::uint8_t> out(buffer, buffer + size);

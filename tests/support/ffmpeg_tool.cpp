@@ -10,16 +10,6 @@
 #include "support/test_files.h"
 
 namespace planexor::testing {
-namespace {
-
-// A triangle wave over 0..255: a ramp without the hard edge a wrap would make.
-std::uint8_t triangle(int value) {
-    const int phase = value % 510;
-    return static_cast<std::uint8_t>(phase < 255 ? phase : 510 - phase);
-}
-
-}  // namespace
-
 bool ffmpegAvailable() {
     static const bool available = runCommand("ffmpeg -version").status == 0;
     return available;
@@ -33,7 +23,9 @@ void runFfmpeg(const std::string& arguments) {
 }
 
 Bitmap24 countingFrame(int width, int height, int number) {
-    return picture(width, height, [number](int x, int y, int c) {
+    // A triangle wave over 0..255: a ramp without the hard edge a wrap would make.
+    const auto triangle = [](int value) { return value % 510 < 255 ? value % 510 : 510 - value % 510; };
+    return picture(width, height, [number, triangle](int x, int y, int c) {
         return triangle(c == 0 ? 2 * (x + y) + 57 * number + 20 : c == 1 ? 4 * y + 31 * number + 40 : 4 * x + 43 * number);
     });
 }
@@ -60,16 +52,11 @@ void writeVideos(const std::vector<Bitmap24>& frames, const std::vector<VideoOut
     std::filesystem::remove(raw);
 }
 
-void writeVideo(const std::string& path, const std::vector<Bitmap24>& frames,
-                const std::string& outputArguments) {
-    writeVideos(frames, {{path, outputArguments}});
-}
-
 std::vector<Bitmap24> writeCountingVideo(const std::string& path, int width, int height, int count,
                                          const std::string& outputArguments) {
     std::vector<Bitmap24> frames;
     for (int number = 0; number < count; ++number) frames.push_back(countingFrame(width, height, number));
-    writeVideo(path, frames, outputArguments);
+    writeVideos(frames, {{path, outputArguments}});
     return frames;
 }
 

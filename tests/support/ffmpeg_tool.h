@@ -25,18 +25,14 @@ void runFfmpeg(const std::string& arguments);
 Bitmap24 countingFrame(int width, int height, int number);
 
 // Feeds `frames` to ffmpeg as raw BGR at 25 frames per second and writes
-// `path` with `outputArguments` ("-c:v rawvideo -pix_fmt bgr24", ...).
-void writeVideo(const std::string& path, const std::vector<Bitmap24>& frames,
-                const std::string& outputArguments);
-
-// The same for several files at once: one ffmpeg run, one start-up.
+// each path with its arguments ("-c:v rawvideo -pix_fmt bgr24", ...): one ffmpeg run, one start-up.
 struct VideoOutput {
     std::string path;
     std::string arguments;
 };
 void writeVideos(const std::vector<Bitmap24>& frames, const std::vector<VideoOutput>& outputs);
 
-// countingFrame 0..count-1, written as by writeVideo.
+// countingFrame 0..count-1, written as by writeVideos.
 std::vector<Bitmap24> writeCountingVideo(const std::string& path, int width, int height, int count,
                                          const std::string& outputArguments);
 

@@ -33,11 +33,15 @@ Bitmap24 numberedFrame(int width, int height, int number) {
     return image;
 }
 
+namespace {
+
 std::uint8_t sceneTexture(int x, int y, int channel) {
     const unsigned h = static_cast<unsigned>(x >> 2) * 73856093u ^ static_cast<unsigned>(y >> 2) * 19349663u ^
                        static_cast<unsigned>(channel + 1) * 83492791u;
     return static_cast<std::uint8_t>((h * 2654435761u) >> 24);
 }
+
+}  // namespace
 
 Bitmap24 movedScene(int width, int height, int dx, int dy) {
     return picture(width, height, [&](int x, int y, int c) { return sceneTexture(x - dx, y - dy, c); });

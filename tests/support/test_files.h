@@ -29,7 +29,6 @@ Bitmap24 numberedFrame(int width, int height, int number);
 // by (dx, dy): right and down for positive values. A frame registers on it
 // with shift (dx, dy), and misregistered copies blur its edges.
 Bitmap24 movedScene(int width, int height, int dx, int dy);
-std::uint8_t sceneTexture(int x, int y, int channel);  // the unmoved scene
 Bitmap24 uniform(int width, int height, std::uint8_t value);
 // Every byte from value(x, y, channel), channel 0 blue as stored.
 Bitmap24 picture(int width, int height, const std::function<int(int x, int y, int channel)>& value);

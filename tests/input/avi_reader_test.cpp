@@ -225,33 +225,31 @@ TEST(AviReaderTest, BrokenFiles_AreRefusedWithTheMatchingText) {
     testing::runFfmpeg("-t 0.2 -f lavfi -i anullsrc=r=8000:cl=mono -t 0.2 -f lavfi -i color=size=32x24 -map 0:a "
                        "-c:a pcm_s16le '" + audio + "' -map 1:v -frames:v 0 -c:v rawvideo '" + empty + "'");
 
-    auto variant = [&](const std::string& name, const std::function<void(std::string&)>& damage) {
+    // Each damage to a copy of the raw video, in a file of its own.
+    int copies = 0;
+    const auto damaged = [&](const std::function<void(std::string&)>& damage) {
         std::string copy = bytes;
         damage(copy);
-        testing::writeText(dir.file(name), copy);
-        return dir.file(name);
+        const std::string path = dir.file("damaged" + std::to_string(++copies) + ".avi");
+        testing::writeText(path, copy);
+        return path;
     };
-    const std::string zeroBytes = variant("zero.avi", [](std::string& b) { b.clear(); });
-    const std::string text = dir.file("notes.avi");
-    testing::writeText(text, "These are my observing notes, not a video.\n");
-    const std::string garbled =
-        variant("garbled.avi", [](std::string& b) { std::fill(b.begin() + 12, b.begin() + 600, '\x5a'); });
-    const std::string cutInHeader = variant("cut_header.avi", [](std::string& b) { b.resize(100); });
-    const std::string beforeFirstFrame =
-        variant("cut_first.avi", [&](std::string& b) { b.resize(videoChunks(chunks)[0].at + 20); });
-    const std::string zeroWidth =
-        variant("zero_width.avi", [&](std::string& b) { putLe32(b, firstChunk(chunks, "strf").at + 8 + 4, 0); });
-    const std::string unknownCodec = variant("unknown.avi", [&](std::string& b) {
-        b.replace(firstChunk(chunks, "strh").at + 8 + 4, 4, "ZQ9X");
-        b.replace(firstChunk(chunks, "strf").at + 8 + 16, 4, "ZQ9X");
-    });
-
     const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{dir.file("missing.avi"), dir.path(), zeroBytes, text, garbled, cutInHeader}, "Failed to open AVI file"},
+        {{dir.file("missing.avi"), dir.path(), damaged([](std::string& b) { b.clear(); }),
+          damaged([](std::string& b) { b = "These are my observing notes, not a video.\n"; }),
+          damaged([](std::string& b) { std::fill(b.begin() + 12, b.begin() + 600, '\x5a'); }),
+          damaged([](std::string& b) { b.resize(100); })},
+         "Failed to open AVI file"},
         {{audio}, "Failed to open AVI stream"},
-        {{empty, beforeFirstFrame}, "Failed to get AVI stream info"},
-        {{zeroWidth}, "Failed to get AVI stream format size"},
-        {{unknownCodec}, "Failed to start AVI decompression"},
+        {{empty, damaged([&](std::string& b) { b.resize(videoChunks(chunks)[0].at + 20); })},
+         "Failed to get AVI stream info"},
+        {{damaged([&](std::string& b) { putLe32(b, firstChunk(chunks, "strf").at + 8 + 4, 0); })},
+         "Failed to get AVI stream format size"},
+        {{damaged([&](std::string& b) {
+             b.replace(firstChunk(chunks, "strh").at + 8 + 4, 4, "ZQ9X");
+             b.replace(firstChunk(chunks, "strf").at + 8 + 16, 4, "ZQ9X");
+         })},
+         "Failed to start AVI decompression"},
     };
     for (const auto& [paths, expected] : cases)
         for (const std::string& path : paths) {

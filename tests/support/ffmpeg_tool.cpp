@@ -1,7 +1,6 @@
 #include "support/ffmpeg_tool.h"
 
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 
@@ -32,7 +31,8 @@ Bitmap24 countingFrame(int width, int height, int number) {
 
 void writeVideos(const std::vector<Bitmap24>& frames, const std::vector<VideoOutput>& outputs) {
     if (frames.empty() || outputs.empty()) throw std::invalid_argument("writeVideos needs frames and outputs");
-    const std::string raw = outputs.front().path + ".bgr";
+    const TempDir scratch;  // holds the raw frames, whether ffmpeg succeeds or not
+    const std::string raw = scratch.file("frames.bgr");
     {
         std::ofstream out(raw, std::ios::binary);
         for (const Bitmap24& frame : frames)
@@ -43,13 +43,7 @@ void writeVideos(const std::vector<Bitmap24>& frames, const std::vector<VideoOut
     std::string arguments = "-f rawvideo -pix_fmt bgr24 -s " + std::to_string(frames[0].width()) + "x" +
                             std::to_string(frames[0].height()) + " -r 25 -i '" + raw + "'";
     for (const VideoOutput& output : outputs) arguments += " " + output.arguments + " '" + output.path + "'";
-    try {
-        runFfmpeg(arguments);
-    } catch (...) {
-        std::filesystem::remove(raw);
-        throw;
-    }
-    std::filesystem::remove(raw);
+    runFfmpeg(arguments);
 }
 
 std::vector<Bitmap24> writeCountingVideo(const std::string& path, int width, int height, int count,

@@ -24,7 +24,6 @@ protected:
         form.control(Control::SelectFileButton).click();
     }
     int shownNumber() const { return form.previewBitmap().pixel(0, 0)[0]; }
-    std::string caption(Control id) { return form.control(id).caption(); }
 };
 
 TEST_F(OpenStillFrames, DialogOrderHasItsFirstAndLastEntriesExchangedAndSpaceTogglesTheShownFrame) {
@@ -41,14 +40,14 @@ TEST_F(OpenStillFrames, DialogOrderHasItsFirstAndLastEntriesExchangedAndSpaceTog
     form.control(Control::PreviewSlider).setValueByUser(2);
     EXPECT_EQ(shownNumber(), 3);
     EXPECT_EQ(form.caption(), "Planexor processing BMP: " + c);
-    EXPECT_EQ(caption(Control::Label9), "3 / 3");
+    EXPECT_EQ(form.control(Control::Label9).caption(), "3 / 3");
 
     // Space toggles the shown frame's exclusion; opening again never shows the previous ones.
     form.control(Control::PreviewSlider).setValueByUser(1);
     form.PreviewSliderKeyDown(TMainForm::KeySpace);
     EXPECT_EQ(w.FrameRecs[1].Excluded * 10 + w.usedframes, 12);
     EXPECT_EQ(form.control(Control::UseFramesign).colour(), ColourRed);
-    EXPECT_EQ(caption(Control::Frames), "Frames : 2 selected (Total = 3 ) ");
+    EXPECT_EQ(form.control(Control::Frames).caption(), "Frames : 2 selected (Total = 3 ) ");
     form.PreviewSliderKeyDown('A');  // only Space acts
     EXPECT_EQ(w.usedframes, 2);
     form.PreviewSliderKeyDown(TMainForm::KeySpace);

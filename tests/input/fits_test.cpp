@@ -130,11 +130,8 @@ TEST(FitsReader, LargeFrameIsCutToTheFirstStoredRowsAndColumns) {
     for (int r = 0; r < 7; ++r)
         for (int x = 0; x < 13; ++x) ASSERT_EQ(w.StackG[x][6 - r], pattern(x, r)) << x << "," << r;
     openFitsFrame(w, greyFits(dir, "big.fit", 2000, 1500, pattern));
-    EXPECT_EQ(w.OrigWidth, 2000);
-    EXPECT_EQ(w.OrigHeight, 1500);
-    EXPECT_EQ(w.ImageWidth, 1024);
-    EXPECT_EQ(w.FrameHeight, 1024);
-    EXPECT_EQ(w.StackWidth, 1024);
+    EXPECT_EQ((std::vector<int>{w.OrigWidth, w.OrigHeight, w.ImageWidth, w.FrameHeight, w.StackWidth}),
+              (std::vector<int>{2000, 1500, 1024, 1024, 1024}));
     for (auto [x, r] : {std::pair{0, 0}, {1023, 0}, {0, 1023}, {1023, 1023}, {517, 301}})
         EXPECT_EQ(w.StackG[x][1023 - r], pattern(x, r)) << x << "," << r;
     EXPECT_EQ(w.StackG[1024][0], 0.0f);  // nothing beyond the cut
@@ -228,8 +225,8 @@ TEST(Calibration, LoadsInLevelUnitsAndFillsBeyondTheFileWithNeutralValues) {
         EXPECT_TRUE(result.loaded);
         EXPECT_EQ(result.uncheckColourStack, c.grey);
         EXPECT_EQ(result.message, c.message);
-        EXPECT_EQ(c.flat ? w.FlatWidth : w.DarkWidth, c.width);
-        EXPECT_EQ(c.flat ? w.FlatHeight : w.DarkHeight, c.height);
+        EXPECT_EQ(c.flat ? std::pair(w.FlatWidth, w.FlatHeight) : std::pair(w.DarkWidth, w.DarkHeight),
+                  std::pair(c.width, c.height));
         EXPECT_EQ(c.flat ? w.flatfile : w.darkfile, c.path);
         const int y = c.height == 2 ? 0 : 2;
         const float expected[] = {c.r, c.g, c.b};

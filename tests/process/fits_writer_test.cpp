@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <memory>
 #include <sys/stat.h>
 
@@ -134,9 +135,7 @@ TEST(FitsWriter, OverwriteAnswersAndFailedWritesKeepOldFiles) {
     // New files get the permissions the umask gives, not a temporary file's.
     const mode_t mask = ::umask(0);
     ::umask(mask);
-    struct stat status {};
-    ::stat(dir.file("moon_G.fit").c_str(), &status);
-    EXPECT_EQ(status.st_mode & 0777, 0666 & ~mask);
+    EXPECT_EQ(std::filesystem::status(dir.file("moon_G.fit")).permissions(), std::filesystem::perms(0666 & ~mask));
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
-#include <sstream>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,9 +70,7 @@ void writeText(const std::string& path, const std::string& text) {
 
 std::string readText(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::stringstream buffer;
-    buffer << in.rdbuf();
-    return buffer.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 CommandResult runCommand(const std::string& commandLine) {

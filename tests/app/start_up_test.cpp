@@ -19,7 +19,7 @@ protected:
     StartUp start{form, file, dir.path()};
 };
 
-TEST_F(StartUpTest, AFirstStartStoresTheFirstStartValuesAndAStartupProjectThatIsNotThereSaysSo) {
+TEST_F(StartUpTest, AFirstStartStoresItsValuesAMissingStartupProjectSaysSoAndTheNextStartBringsThemBack) {
     start.FormCreate();
     EXPECT_EQ(settings.readString("Files", "Dir", ""), dir.path());
     EXPECT_EQ(settings.readString("Files", "Lasttype", ""), "AVI");
@@ -37,10 +37,8 @@ TEST_F(StartUpTest, AFirstStartStoresTheFirstStartValuesAndAStartupProjectThatIs
     start.loadStartupFile({dir.file("missing.pxp"), 1});
     EXPECT_EQ(errors(), std::vector<std::string>{"The project file " + dir.file("missing.pxp") + " does not exist"});
     EXPECT_FALSE(form.project().autoLoad);
-}
 
-TEST_F(StartUpTest, ValuesComeBackAtTheNextStartButADarkFrameInUseIsOff) {
-    start.FormCreate();
+    // The values come back at the next start, but a dark frame in use is off.
     form.control(Control::UseDarkFrame).setChecked(true);
     form.control(Control::Gamma1spin).setValue(2.3);
     form.control(Control::HistoWindow).setPosition(900, 40);

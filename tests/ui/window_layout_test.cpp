@@ -122,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(Window, PageControls,
                                            ControlPlace::ToolWindow),
                          placeName);
 
-TEST_F(WindowTest, EveryNamedWidgetHasAModelAndEveryModelAWidget) {
+TEST_F(WindowTest, EveryNamedWidgetHasAModelAndEveryModelAWidgetAndTabsFollowThePageModels) {
     std::multiset<std::string, std::less<>> names;
     QList<QWidget*> all = window->findChildren<QWidget*>();
     all.push_back(window.get());
@@ -136,9 +136,8 @@ TEST_F(WindowTest, EveryNamedWidgetHasAModelAndEveryModelAWidget) {
     for (const auto& model : form.controls()) {
         EXPECT_EQ(names.count(model->name()), 1u) << model->name();
     }
-}
 
-TEST_F(WindowTest, TabsFollowThePageModelsAndAUserTabChangeRunsThePageHandler) {
+    // A user's tab change runs the page handler; the form's own does not.
     QTabWidget* pages = window->pages();
     ASSERT_EQ(pages->count(), 5);
     const bool shownAtStart[] = {true, false, false, false, true};

@@ -11,8 +11,6 @@ namespace planexor {
 
 static_assert(std::tuple_size_v<decltype(GammaCurve::values)> == TransferSteps);
 
-double effectiveGamma(double gamma) { return gamma > 0 ? gamma : 1.0; }
-
 double mappingScale(float stackMin, float stackMax, int contrast, MappingVariant variant) {
     double range = static_cast<double>(stackMax) - static_cast<double>(stackMin);
     // A search that found no pixel leaves the bounds crossed (65000, -65000);

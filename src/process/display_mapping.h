@@ -40,10 +40,6 @@ struct Histograms {
 // scales differ slightly, so each handler keeps its own.
 enum class MappingVariant { Remap, AfterRecombination };
 
-// The gamma the transfer table is built with: a value at or below 0 (or not
-// a number) is replaced by 1.0.
-double effectiveGamma(double gamma);
-
 // Table index per stack unit: 1000 / range x contrast / 100.
 double mappingScale(float stackMin, float stackMax, int contrast, MappingVariant variant);
 

@@ -30,7 +30,7 @@ std::vector<std::uint8_t> handmadeBmp(int width, int height, int bits, const std
                                       std::uint32_t compression = 0) {
     const std::uint32_t paletteBytes = static_cast<std::uint32_t>(palette.size() * 4);
     std::vector<std::uint8_t> out(54 + paletteBytes, 0);
-    std::memcpy(out.data() + 54, palette.data(), paletteBytes);
+    if (paletteBytes != 0) std::memcpy(out.data() + 54, palette.data(), paletteBytes);  // no palette: data() may be null
     for (const auto& row : rowsInFileOrder) out.insert(out.end(), row.begin(), row.end());
     out[0] = 'B';
     out[1] = 'M';

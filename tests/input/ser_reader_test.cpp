@@ -34,12 +34,13 @@ int siteChannel(const char* sites, int x, int y) {
     return site == 'B' ? 0 : site == 'G' ? 1 : 2;
 }
 
-// Grey repeats a pixel's blue in its other channels.
+// Grey repeats a pixel's blue (the channel the picture asks for first) in its other channels.
 Bitmap24 randomPicture(int width, int height, unsigned seed, bool grey) {
     std::mt19937 random(seed);
-    int blue = 0;
+    int value = 0;
     return testing::picture(width, height, [&](int, int, int c) {
-        return c == 0 || !grey ? blue = static_cast<int>(random() % 256) : blue;
+        if (c == 0 || !grey) value = static_cast<int>(random() % 256);
+        return value;
     });
 }
 

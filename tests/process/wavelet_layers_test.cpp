@@ -15,7 +15,8 @@ namespace {
 using testing::ProcessingPlanes;
 using testing::texturedValue;
 
-DecompositionOptions linear(int levelStep, int multiplicant, int scaletype = 1) {
+// Linear scales (type 1) unless told; dyadic ones (type 0) leave the linear settings aside.
+DecompositionOptions scales(int levelStep, int multiplicant, int scaletype = 1) {
     DecompositionOptions options;
     options.Scaletype = scaletype;
     options.LevelStep = levelStep;
@@ -23,7 +24,7 @@ DecompositionOptions linear(int levelStep, int multiplicant, int scaletype = 1) 
     return options;
 }
 
-const DecompositionOptions Dyadic = linear(1, 0, 0);
+const DecompositionOptions Dyadic = scales(1, 0, 0);
 
 std::vector<int> distances(const DecompositionOptions& options) {
     std::vector<int> result;
@@ -33,9 +34,9 @@ std::vector<int> distances(const DecompositionOptions& options) {
 
 TEST(LayerDistance, DyadicDoublesLinearSteps) {
     // Dyadic, the linear settings no longer count.
-    EXPECT_EQ(distances(linear(8, 8, 0)), (std::vector<int>{1, 2, 4, 8, 16, 32}));
-    EXPECT_EQ(distances(linear(1, 0)), (std::vector<int>{1, 1, 1, 1, 1, 1}));
-    EXPECT_EQ(distances(linear(8, 8)), (std::vector<int>{8, 16, 24, 32, 40, 48}));
+    EXPECT_EQ(distances(scales(8, 8, 0)), (std::vector<int>{1, 2, 4, 8, 16, 32}));
+    EXPECT_EQ(distances(scales(1, 0)), (std::vector<int>{1, 1, 1, 1, 1, 1}));
+    EXPECT_EQ(distances(scales(8, 8)), (std::vector<int>{8, 16, 24, 32, 40, 48}));
     EXPECT_EQ(resampledSide(600, 2.0f), 1024);
     EXPECT_EQ(resampledSide(101, 2.5f), 252);  // 252.5 rounds to even
 }
@@ -99,9 +100,9 @@ TEST(Decomposition, MatchesDirectSmoothingForEveryScaleRule) {
     ProcessingPlanes planes;
     planes.fillStack(70, 90, texturedValue);
     expectMatchesDirect(planes, 70, 90, Dyadic, true);
-    expectMatchesDirect(planes, 37, 29, linear(8, 8), true);
-    expectMatchesDirect(planes, 64, 41, linear(1, 0), false);
-    DecompositionOptions lopsided = linear(2, 3);
+    expectMatchesDirect(planes, 37, 29, scales(8, 8), true);
+    expectMatchesDirect(planes, 64, 41, scales(1, 0), false);
+    DecompositionOptions lopsided = scales(2, 3);
     lopsided.kernel.taps = {0.01f, 0.02f, 0.04f, 0.08f, 0.3f, 0.16f, 0.12f, 0.15f, 0.12f};
     expectMatchesDirect(planes, 53, 67, lopsided, true);
 }
@@ -113,7 +114,7 @@ TEST(Decomposition, StaysInBounds) {
     decomposeStack(*planes.workspace, *planes.store, Dyadic, {0, 0, true}, quiet);
     planes.workspace->StackG[1023][1023] = 5.0f;
     planes.processing(0)[5][5] = -7.0f;  // mono works on green alone: red stays as it was
-    decomposeStack(*planes.workspace, *planes.store, linear(8, 8), {5000, 5000, false}, quiet);
+    decomposeStack(*planes.workspace, *planes.store, scales(8, 8), {5000, 5000, false}, quiet);
     EXPECT_NE(planes.store->plane(1, GreenChannel)[1023][1023], 0.0f);
     EXPECT_EQ(planes.store->plane(1, GreenChannel)[1024][1024], 0.0f);
     recombineLayers(*planes.workspace, *planes.store, RecombinationOptions{}, {5000, 5000, false});

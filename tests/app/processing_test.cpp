@@ -177,7 +177,8 @@ TEST_F(ProcessPage, HistogramMarkersComposeIntoTheStretchOnlyWhenAsked) {
     form.mouseEvent(Control::Histograph, Mouse::Move, 240, 240, true);  // the high marker follows from 231
     form.mouseEvent(Control::Histograph, Mouse::Move, 213, 240, true);
     EXPECT_EQ(shown(), before);  // the picture waits for "Stretch"
-    // The graph shows both markers on each channel's curve, and their levels.
+    // The graph shows both markers on each channel's curve (a teal low marker, the high marker
+    // at x = 213 where the mouse left it: six lines in all) and their levels.
     const Drawing& graph = form.overlay(Control::Histograph);
     EXPECT_EQ(std::count_if(graph.lines.begin(), graph.lines.end(), [](const DrawnLine& line) {
                   return line.colour == drawing_colour::Teal || line.points[0] == GraphPoint{213, 0}; }), 6);

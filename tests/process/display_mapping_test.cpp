@@ -56,7 +56,6 @@ struct Ramp : ProcessingPlanes {
 };
 
 // Ramp value x lands on these levels; overshoot beyond the stack range saturates.
-// A colour slider shifts its own channel only.
 TEST(DisplayMapping, ContrastGammaBrightnessAndStretchShapeTheCurveAndColourSlidersShiftOneChannel) {
     // levels: ramp x, green level.
     struct Case { DisplayOptions options; double gamma; std::vector<std::pair<int, int>> levels; };
@@ -75,6 +74,7 @@ TEST(DisplayMapping, ContrastGammaBrightnessAndStretchShapeTheCurveAndColourSlid
         for (const auto& [x, level] : c.levels) EXPECT_EQ(ramp.green(x), level) << c.gamma << " at " << x;
     }
 
+    // A colour slider shifts its own channel only.
     ramp.map({.RedSlider = 30, .GreenSlider = -100});
     // Unshifted, x = 300 and 600 land on 77 and 153.
     for (const auto& [x, blue, green, red] : {std::array{0, 0, 0, 30}, {300, 77, 0, 107}, {600, 153, 53, 183},
